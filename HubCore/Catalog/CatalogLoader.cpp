@@ -1,0 +1,279 @@
+#include "Catalog/CatalogLoader.h"
+
+#include "Catalog/Config.h"
+#include "Catalog/HubError.h"
+#include "Catalog/Json.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonObject>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <atomic>
+#include <future>
+#include <mutex>
+#include <thread>
+
+using namespace Qt::StringLiterals;
+
+namespace Hub {
+
+namespace {
+
+// Enough parallel feed fetches to cost one round trip for a normal catalog
+// without opening a thread per product for a huge one.
+constexpr std::size_t kMaxParallelFeeds = 8;
+
+std::optional<QByteArray> readFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
+}
+
+std::optional<Catalog> decodeFile(const QString& path)
+{
+    const auto bytes = readFile(path);
+    if (!bytes)
+        return std::nullopt;
+    try {
+        return CatalogLoader::decode(*bytes);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+bool writeAtomically(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+void overlay(Catalog& catalog, const std::map<QString, Release>& first, const std::map<QString, Release>& second)
+{
+    for (Product& product : catalog.products) {
+        if (!product.feed)
+            continue;
+        if (auto it = first.find(product.id); it != first.end())
+            product.release = it->second;
+        else if (auto it2 = second.find(product.id); it2 != second.end())
+            product.release = it2->second;
+    }
+}
+
+std::vector<std::pair<QString, Feed>> feedsOf(const Catalog& catalog)
+{
+    std::vector<std::pair<QString, Feed>> out;
+    for (const Product& p : catalog.products)
+        if (p.feed)
+            out.emplace_back(p.id, *p.feed);
+    return out;
+}
+
+} // namespace
+
+CatalogLoader::Locations CatalogLoader::defaultLocations()
+{
+    return Locations{Config::supportFolder(), Config::catalogURL(), u":/catalog.json"_s};
+}
+
+CatalogLoader::CatalogLoader()
+    : CatalogLoader(defaultLocations())
+{
+}
+
+CatalogLoader::CatalogLoader(Locations locations)
+    : m_locations(std::move(locations))
+{
+}
+
+QString CatalogLoader::cacheFile() const
+{
+    return QDir(m_locations.supportFolder).filePath(u"catalog.json"_s);
+}
+
+QString CatalogLoader::feedCacheFile() const
+{
+    return QDir(m_locations.supportFolder).filePath(u"feeds.json"_s);
+}
+
+Catalog CatalogLoader::decode(const QByteArray& data)
+{
+    Catalog catalog = Catalog::fromJson(Json::parseObject(data));
+    if (catalog.schema != 1)
+        throw HubError::message(u"This catalog needs a newer Tarnhub."_s);
+    return catalog;
+}
+
+std::map<QString, Release> CatalogLoader::readFeedCache() const
+{
+    std::map<QString, Release> out;
+    const auto bytes = readFile(feedCacheFile());
+    if (!bytes)
+        return out;
+    try {
+        const QJsonObject object = Json::parseObject(*bytes);
+        for (auto it = object.begin(); it != object.end(); ++it)
+            out.emplace(it.key(), Release::fromJson(it.value(), it.key()));
+    } catch (const Json::DecodingError&) {
+        // A damaged cache counts as empty; the next live load rewrites it whole.
+        return {};
+    }
+    return out;
+}
+
+std::optional<LoadedCatalog> CatalogLoader::loadLocal() const
+{
+    std::optional<Catalog> cached = decodeFile(cacheFile());
+    std::optional<Catalog> bundled = decodeFile(m_locations.bundledCatalog);
+
+    std::optional<LoadedCatalog> chosen;
+    if (cached && bundled) {
+        // Plain text order of the stamps; the built-in copy wins only when it
+        // is strictly newer, so a cache of the same catalog is kept.
+        const QString cachedStamp = cached->updated.value_or(QString());
+        const QString bundledStamp = bundled->updated.value_or(QString());
+        if (cachedStamp < bundledStamp)
+            chosen = LoadedCatalog{std::move(*bundled), CatalogSource::bundled};
+        else
+            chosen = LoadedCatalog{std::move(*cached), CatalogSource::cached};
+    } else if (cached) {
+        chosen = LoadedCatalog{std::move(*cached), CatalogSource::cached};
+    } else if (bundled) {
+        chosen = LoadedCatalog{std::move(*bundled), CatalogSource::bundled};
+    } else {
+        return std::nullopt;
+    }
+
+    overlay(chosen->catalog, readFeedCache(), {});
+    return chosen;
+}
+
+QByteArray CatalogLoader::fetch(const QUrl& url, const Http::Session& session, double timeout, qint64 maxBytes)
+{
+    // The hub fetches nothing but https; plain http only to this machine.
+    if (!Http::isAllowedDownloadURL(url))
+        throw HubError::message(u"The hub only downloads over https."_s);
+
+    Http::Request request;
+    request.url = url;
+    request.timeout = timeout;
+    request.timeoutMode = Http::TimeoutMode::idle;
+    request.maxBodyBytes = maxBytes;
+    request.headers.push_back({"User-Agent", "tarnaudio-hub/" + Config::hubVersion().toUtf8()});
+    request.headers.push_back({"Cache-Control", "no-cache"});
+
+    const Http::Response response = Http::perform(session, request);
+    if (response.status != 200)
+        throw HubError::message(u"HTTP error"_s);
+    return response.body;
+}
+
+std::map<QString, Release> CatalogLoader::fetchFeeds(const std::vector<std::pair<QString, Feed>>& feeds,
+                                                     const Http::Session& session)
+{
+    std::vector<std::optional<Release>> results(feeds.size());
+    std::atomic<std::size_t> next{0};
+
+    auto worker = [&] {
+        for (std::size_t i = next++; i < feeds.size(); i = next++) {
+            const Feed& feed = feeds[i].second;
+            const QUrl url(feed.url, QUrl::StrictMode);
+            if (feed.url.isEmpty() || !url.isValid())
+                continue;
+            try {
+                results[i] = parseFeed(fetch(url, session, kTimeout, kMaxFeedBytes), feed);
+            } catch (const std::exception&) {
+                // A failed feed keeps the product's previous release.
+            }
+        }
+    };
+
+    const std::size_t threads = std::min(feeds.size(), kMaxParallelFeeds);
+    std::vector<std::jthread> pool;
+    pool.reserve(threads);
+    for (std::size_t t = 0; t < threads; ++t)
+        pool.emplace_back(worker);
+    pool.clear(); // joins
+
+    std::map<QString, Release> out;
+    for (std::size_t i = 0; i < feeds.size(); ++i)
+        if (results[i])
+            out.insert_or_assign(feeds[i].first, std::move(*results[i]));
+    return out;
+}
+
+std::optional<Catalog> CatalogLoader::loadRemote(const std::optional<Catalog>& known,
+                                                 const Http::Session& session) const
+{
+    const std::vector<std::pair<QString, Feed>> knownFeeds = known ? feedsOf(*known) : decltype(knownFeeds){};
+
+    // The catalog downloads while the known products' feeds are fetched.
+    std::future<std::optional<QByteArray>> catalogBytes =
+        std::async(std::launch::async, [url = m_locations.catalogURL, &session]() -> std::optional<QByteArray> {
+            try {
+                return fetch(url, session, kTimeout, kMaxCatalogBytes);
+            } catch (const std::exception&) {
+                return std::nullopt;
+            }
+        });
+
+    std::map<QString, Release> fetched = fetchFeeds(knownFeeds, session);
+
+    const std::optional<QByteArray> bytes = catalogBytes.get();
+    if (!bytes)
+        return std::nullopt;
+    Catalog live;
+    try {
+        live = decode(*bytes);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+
+    // Products new in the live catalog get their feed fetched now; a product
+    // whose feed was tried above is not tried again, even at another address.
+    std::vector<std::pair<QString, Feed>> missing;
+    for (auto& pair : feedsOf(live)) {
+        const bool tried = std::any_of(knownFeeds.begin(), knownFeeds.end(),
+                                       [&](const auto& k) { return k.first == pair.first; });
+        if (!tried && !fetched.contains(pair.first))
+            missing.push_back(std::move(pair));
+    }
+    if (!missing.empty())
+        fetched.merge(fetchFeeds(missing, session));
+
+    std::map<QString, Release> cached = readFeedCache();
+    overlay(live, fetched, cached);
+
+    QDir().mkpath(m_locations.supportFolder);
+    writeAtomically(cacheFile(), *bytes);
+
+    for (auto& [id, release] : fetched)
+        cached.insert_or_assign(id, release);
+    Json::ObjectWriter feedsJson;
+    for (const auto& [id, release] : cached)
+        feedsJson.addEncoded(id, release.toJson());
+    writeAtomically(feedCacheFile(), feedsJson.finish());
+
+    return live;
+}
+
+std::optional<LoadedCatalog> CatalogLoader::load(const Http::Session& session) const
+{
+    std::optional<LoadedCatalog> local = loadLocal();
+    std::optional<Catalog> live =
+        loadRemote(local ? std::optional<Catalog>(local->catalog) : std::nullopt, session);
+    if (live)
+        return LoadedCatalog{std::move(*live), CatalogSource::live};
+    return local;
+}
+
+} // namespace Hub

@@ -1,0 +1,131 @@
+#include "Catalog/Config.h"
+
+#include "BuildConfig.h"
+#include "Catalog/Digest.h"
+#include "Catalog/Machine.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <mutex>
+
+using namespace Qt::StringLiterals;
+
+namespace Hub::Config {
+
+namespace {
+
+constexpr auto kSupportPath = "Library/Application Support/Tarn Hub"_L1;
+constexpr auto kOldSupportPath = "Library/Application Support/Tarnaudio Hub"_L1;
+constexpr auto kDownloadsPath = "Library/Caches/Tarn Hub/Downloads"_L1;
+
+QUrl siteWithPath(const QString& path)
+{
+    QUrl url = site();
+    url.setPath(path);
+    return url;
+}
+
+} // namespace
+
+QString bundleID() { return QString::fromUtf8(BuildConfig::kBundleID); }
+QString teamID() { return QString::fromUtf8(BuildConfig::kTeamID); }
+
+QUrl site()
+{
+    static const QUrl url(QString::fromUtf8(BuildConfig::kSite));
+    return url;
+}
+
+QUrl accountPage()
+{
+    static const QUrl url = siteWithPath(u"/account"_s);
+    return url;
+}
+
+QString supportEmail() { return QString::fromUtf8(BuildConfig::kSupportEmail); }
+
+QUrl changelog(const QString& anchor)
+{
+    // The anchor is appended as text, like the rest of the address, so a
+    // product identifier lands after "#" unchanged.
+    return QUrl(site().toString() + u"/changelog#"_s + anchor);
+}
+
+QUrl apiBase()
+{
+    QString text = QString::fromUtf8(BuildConfig::kApiBase);
+    if (!text.endsWith(u'/'))
+        text += u'/';
+    return QUrl(text);
+}
+
+QUrl apiOrigin()
+{
+    QUrl origin = apiBase();
+    origin.setPath(QString());
+    origin.setQuery(QString());
+    origin.setFragment(QString());
+    return origin.isValid() ? origin : apiBase();
+}
+
+QUrl catalogURL() { return siteWithPath(u"/catalog.json"_s); }
+
+QString clerkPublishableKey() { return QString::fromUtf8(BuildConfig::kClerkPublishableKey).trimmed(); }
+
+QString hubVersion()
+{
+    const QString v = QString::fromUtf8(BuildConfig::kVersion);
+    return v.isEmpty() ? u"0.0.0"_s : v;
+}
+
+std::optional<QString> hubMachineID()
+{
+    return Machine::id(u"tarnaudio-hub|"_s, Machine::platformUUID());
+}
+
+QString homeFolder() { return QDir::homePath(); }
+
+QString supportFolder()
+{
+    static std::once_flag moved;
+    std::call_once(moved, [] { moveOldCaches(homeFolder(), runningBundleID()); });
+    return supportFolder(homeFolder());
+}
+
+QString supportFolder(const QString& home) { return QDir(home).filePath(kSupportPath); }
+
+QString downloadsFolder() { return downloadsFolder(homeFolder()); }
+QString downloadsFolder(const QString& home) { return QDir(home).filePath(kDownloadsPath); }
+
+QString runningBundleID()
+{
+    if (!QCoreApplication::instance())
+        return {};
+    return QCoreApplication::applicationName();
+}
+
+void moveOldCaches(const QString& home, const QString& running)
+{
+    if (running.isEmpty() || running != bundleID())
+        return;
+    if (qEnvironmentVariableIsSet("HUBTARN_SANDBOX"))
+        return;
+    const QDir oldDir(QDir(home).filePath(kOldSupportPath));
+    const QString newPath = supportFolder(home);
+    for (const auto name : {"catalog.json"_L1, "feeds.json"_L1}) {
+        const QString from = oldDir.filePath(name);
+        const QString to = QDir(newPath).filePath(name);
+        if (!QFileInfo::exists(from) || QFileInfo::exists(to))
+            continue;
+        QDir().mkpath(newPath);
+        // QFile::rename never replaces an existing file, so a copy that
+        // appears in the meantime is kept. Errors are ignored on purpose:
+        // the caches are rebuilt by the next live load.
+        QFile::rename(from, to);
+    }
+}
+
+} // namespace Hub::Config

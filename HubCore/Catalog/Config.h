@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+// The fixed configuration: compiled-in values (CMake options, see
+// cmake/HubConfig.cmake) and the folders derived from the user's home.
+namespace Hub::Config {
+
+QString bundleID();
+QString teamID();
+QUrl site();
+QUrl accountPage();
+QString supportEmail();
+// The site's change log, "#" followed by the product identifier (or "hub").
+QUrl changelog(const QString& anchor);
+QUrl apiBase();
+// apiBase with path, query and fragment removed.
+QUrl apiOrigin();
+QUrl catalogURL();
+QString clerkPublishableKey();
+QString hubVersion();
+// This machine's identifier for the maker's service; none without a platform UUID.
+std::optional<QString> hubMachineID();
+
+// The current user's home folder.
+QString homeFolder();
+// <home>/Library/Application Support/Tarn Hub. The first call in a process
+// moves the old cache files in first (see moveOldCaches).
+QString supportFolder();
+QString supportFolder(const QString& home);
+// <home>/Library/Caches/Tarn Hub/Downloads.
+QString downloadsFolder();
+QString downloadsFolder(const QString& home);
+
+// The identifier of the program running now: the application name that the
+// application's entry sets to bundleID(); anything else (a test, a tool)
+// is not the application.
+QString runningBundleID();
+
+// Moves "catalog.json" and "feeds.json" once from the folder of the
+// application's former name into supportFolder(home), never overwriting.
+// Skipped when `runningBundleID` is not bundleID() or HUBTARN_SANDBOX is set.
+void moveOldCaches(const QString& home, const QString& runningBundleID);
+
+} // namespace Hub::Config

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QUrl>
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <optional>
+#include <stop_token>
+
+// A small blocking HTTP client on libcurl, shared by the catalog, downloads,
+// sign-in and the maker's service. Every call has an explicit time-out and
+// can be cancelled through a stop token. Redirects are followed only to https.
+namespace Hub::Http {
+
+// What a failed transfer reports. The first six are the codes callers test
+// by name (retry rules, "offline" mapping); the rest are carried for the
+// message and never retried.
+enum class TransportCode {
+    cannotFindHost,
+    cannotConnectToHost,
+    timedOut,
+    notConnectedToInternet,
+    networkConnectionLost,
+    cancelled,
+    dnsLookupFailed,
+    insecureRedirect,      // a redirect to anything but https
+    tooManyRedirects,
+    secureConnectionFailed, // TLS handshake or certificate failure
+    unsupportedURL,
+    dataLengthExceedsMaximum, // more bytes than the caller allowed
+    writeFailed,           // the caller's data sink refused the bytes
+    other,
+};
+
+QString transportCodeName(TransportCode code);
+
+class TransportError : public std::exception {
+public:
+    TransportError(TransportCode code, QString detail);
+    TransportCode code() const { return m_code; }
+    const QString& detail() const { return m_detail; }
+    const char* what() const noexcept override { return m_what.constData(); }
+
+private:
+    TransportCode m_code;
+    QString m_detail;
+    QByteArray m_what;
+};
+
+// How requests of one caller are sent: whom to trust and when to give up.
+// The tests point caBundle at the certificate of their local server.
+struct Session {
+    QString caBundle;      // PEM file of trusted roots; empty: the system's store
+    std::stop_token stop;  // a stop request cancels every transfer in flight
+};
+
+using Header = QPair<QByteArray, QByteArray>;
+
+enum class TimeoutMode {
+    total, // the whole exchange must finish within the time-out
+    idle,  // connect within the time-out, then fail only after that long without a byte
+};
+
+struct Request {
+    QByteArray method = "GET";
+    QUrl url;
+    QList<Header> headers;
+    QByteArray body;                 // sent for any method when not empty
+    double timeout = 60.0;           // seconds; never "no limit": 0 or less fails at once
+    TimeoutMode timeoutMode = TimeoutMode::total;
+    std::optional<std::int64_t> maxBodyBytes; // more than this fails with dataLengthExceedsMaximum
+
+    // Called with the bytes received so far and the expected total (-1 when
+    // the server sent no length), from the calling thread.
+    std::function<void(std::int64_t received, std::int64_t total)> progress;
+
+    // When set, the body is handed here instead of being kept in memory;
+    // returning false aborts the transfer with writeFailed. The status is
+    // passed so a sink can refuse to store the body of an error reply.
+    std::function<bool(int status, const char* data, std::size_t size)> sink;
+};
+
+struct Response {
+    int status = 0;
+    QList<Header> headers; // of the last response, after redirects
+    QByteArray body;       // empty when the request had a sink
+    QUrl url;              // the address that answered, after redirects
+
+    // The first header of that name, compared without regard to case.
+    std::optional<QByteArray> header(QByteArrayView name) const;
+};
+
+// Performs one request; returns any HTTP status, throws TransportError for
+// everything that produced no complete HTTP reply.
+Response perform(const Session& session, const Request& request);
+
+// The address rule for everything the hub downloads: https, or plain http
+// only to this machine ("localhost" or "127.0.0.1"), for local testing.
+bool isAllowedDownloadURL(const QUrl& url);
+
+} // namespace Hub::Http

@@ -1,0 +1,85 @@
+#include "StatusReport.h"
+
+#include "Catalog/CatalogLoader.h"
+#include "Catalog/Config.h"
+#include "Catalog/Machine.h"
+
+#include <QFile>
+#include <QTextStream>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace Hub {
+
+namespace {
+
+// Why a local copy could not be used, in a few words for the report.
+QString problemWith(const QString& path)
+{
+    QFile file(path);
+    if (!file.exists())
+        return u"not present"_s;
+    if (!file.open(QIODevice::ReadOnly))
+        return u"cannot be read: "_s + file.errorString();
+    try {
+        CatalogLoader::decode(file.readAll());
+    } catch (const std::exception& e) {
+        return u"unusable: "_s + QString::fromUtf8(e.what());
+    }
+    return u"ok"_s;
+}
+
+QString versionOf(const Product& product)
+{
+    if (!product.release)
+        return product.isComingSoon() ? u"coming soon"_s : u"-"_s;
+    return product.release->version;
+}
+
+} // namespace
+
+QString statusReport(const CatalogLoader& loader)
+{
+    QString text;
+    QTextStream out(&text);
+
+    out << "Tarnhub " << Config::hubVersion() << " (" << Config::bundleID() << ")\n";
+    out << "Machine: " << Machine::name() << ", " << Machine::cpu() << ", platform version "
+        << Machine::platformVersion() << "\n";
+
+    const std::optional<LoadedCatalog> loaded = loader.loadLocal();
+    out << "Cached catalog: " << loader.cacheFile() << " (" << problemWith(loader.cacheFile()) << ")\n";
+    out << "Built-in catalog: " << problemWith(loader.locations().bundledCatalog) << "\n";
+    if (!loaded) {
+        out << "Catalog: none could be read\n";
+        out.flush();
+        return text;
+    }
+
+    const Catalog& catalog = loaded->catalog;
+    out << "Catalog: " << rawValue(loaded->source) << ", updated "
+        << catalog.updated.value_or(u"(no date)"_s) << ", " << catalog.products.size() << " products\n";
+    if (catalog.hub)
+        out << "Latest Tarnhub: " << catalog.hub->version << "\n";
+
+    qsizetype idWidth = 0;
+    qsizetype nameWidth = 0;
+    for (const Product& p : catalog.products) {
+        idWidth = std::max(idWidth, p.id.size());
+        nameWidth = std::max(nameWidth, p.name.size());
+    }
+    out << "\nProducts:\n";
+    for (const Product& p : catalog.products) {
+        out << "  " << p.id.leftJustified(idWidth) << "  " << p.name.leftJustified(nameWidth) << "  "
+            << versionOf(p);
+        if (p.feed)
+            out << " (from its release feed when fetched)";
+        out << "\n";
+    }
+    out.flush();
+    return text;
+}
+
+} // namespace Hub

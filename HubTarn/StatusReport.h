@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+namespace Hub {
+class CatalogLoader;
+
+// The plain-text report of `hubtarn --status`: the catalog in use, where it
+// came from, and each product with its current version. Reads local files
+// only, so it works offline and without a display.
+QString statusReport(const CatalogLoader& loader);
+
+} // namespace Hub

@@ -1,0 +1,420 @@
+#include "Catalog/CatalogRecords.h"
+#include "Catalog/Json.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+using namespace Hub;
+using namespace Qt::StringLiterals;
+
+[[maybe_unused]] static void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+[[maybe_unused]] static void PrintTo(const QByteArray& b, std::ostream* os) { *os << b.toStdString(); }
+
+namespace {
+
+Catalog decodeCatalog(const QByteArray& data)
+{
+    return Catalog::fromJson(Json::parseObject(data));
+}
+
+// Every record and every key the catalog knows, each with a value that would
+// show if it were lost: the 2^53 + 1 and 2^63 - 1 sizes do not survive a trip
+// through a double.
+const char kRichCatalog[] = R"json({
+  "schema": 1,
+  "updated": "2024-05-01T10:00:00Z",
+  "hub": {"version": "1.4.0", "sha256": "h1", "size": 1000, "notes": "Faster start.",
+          "pkg_url": "https://tarnaudio.example/hub.pkg", "min_macos": "12.0"},
+  "products": [
+    {
+      "id": "alpha", "name": "Alpha Verb", "tagline": "Big \"rooms\", small caf\u00e9\nSecond line",
+      "kind": "plugin", "formats": ["vst3", "au"], "status": "paid", "price": "$49",
+      "accent": "#ff5500", "icon": "img/alpha.png", "accent_text": "#ffffff", "tint": "#101010",
+      "tile": "#202020", "tile_text": "#303030", "display_name": "ALPHA",
+      "release": {
+        "version": "2.1.0", "sha256": "r1", "size": 9007199254740993, "notes": "Fixes.",
+        "artifacts": [
+          {"format": "vst3", "url": "https://tarnaudio.example/a.vst3.zip", "sha256": "a1", "size": 10,
+           "bundle": "Alpha.vst3", "archs": ["arm64", "x86_64"], "bundle_id": "com.tarnaudio.alpha.vst3"},
+          {"format": "au", "url": "https://tarnaudio.example/a.component.zip", "sha256": "a2",
+           "bundle": "Alpha.component", "au": {"type": "aufx", "subtype": "Alph", "manufacturer": "Tarn"},
+           "archs": []}
+        ],
+        "archs": ["arm64"], "pkg_url": "https://tarnaudio.example/alpha.pkg",
+        "dmg_url": "https://tarnaudio.example/alpha.dmg", "min_macos": "11.0",
+        "full_dmg_url": "https://tarnaudio.example/alpha-full.dmg", "full_sha256": "f1",
+        "full_size": 9223372036854775807
+      },
+      "feed": {"url": "https://feeds.tarnaudio.example/alpha.json", "format": "a2m", "channel": "beta",
+               "archs": ["arm64"], "update_only": false, "min_macos": "12"},
+      "install": {"bundles": ["~/Library/Audio/Plug-Ins/VST3/Alpha.vst3", "/Library/Audio/Plug-Ins/Components/Alpha.component"]},
+      "releases": [{"version": "2.0.0", "date": "2024-01-02", "notes": ["One", "Two"]},
+                   {"version": "1.0.0", "notes": []}],
+      "buy_url": "https://tarnaudio.example/buy/alpha", "page_url": "https://tarnaudio.example/alpha"
+    },
+    {"id": "beta", "name": "Beta Box", "tagline": "Soon", "kind": "app", "status": "coming_soon"}
+  ],
+  "hub_releases": [{"version": "1.4.0", "notes": ["Hub notes"]}]
+})json";
+
+// ---- Round trip and encoding ----------------------------------------------
+
+TEST(CatalogEncoding, RoundTripKeepsEveryFieldAndByte)
+{
+    const Catalog decoded = decodeCatalog(kRichCatalog);
+    ASSERT_EQ(decoded.products.size(), 2u);
+    const Product& alpha = decoded.products[0];
+    EXPECT_EQ(alpha.tagline, u"Big \"rooms\", small caf\u00e9\nSecond line"_s);
+    EXPECT_EQ(alpha.release->size, 9007199254740993LL);
+    EXPECT_EQ(alpha.release->fullSize, 9223372036854775807LL);
+    EXPECT_EQ(alpha.release->artifacts->at(1).archs, QStringList{});
+    EXPECT_EQ(alpha.feed->updateOnly, false);
+
+    const QByteArray encoded = decoded.toJson();
+    EXPECT_TRUE(encoded.contains("\"size\":9007199254740993,")) << encoded.constData();
+    EXPECT_TRUE(encoded.contains("\"full_size\":9223372036854775807}")) << encoded.constData();
+    // The input holds only known keys and no nulls, so nothing may be dropped or added.
+    EXPECT_EQ(QJsonDocument::fromJson(encoded), QJsonDocument::fromJson(kRichCatalog)) << encoded.constData();
+
+    const Catalog again = decodeCatalog(encoded);
+    EXPECT_EQ(again, decoded);
+    EXPECT_EQ(again.toJson(), encoded);
+}
+
+TEST(CatalogEncoding, ReleaseKeysInOrder)
+{
+    const Artifact artifact{.format = PluginFormat::au, .url = u"https://x.example/a.zip"_s, .sha256 = u"ef"_s,
+                            .size = 5, .bundle = u"A.component"_s, .bundleID = u"com.tarn.a"_s,
+                            .au = AUDescriptor{u"aufx"_s, u"Alph"_s, u"Tarn"_s}, .archs = QStringList{u"x86_64"_s}};
+    const Release release{.version = u"2.0"_s, .pkgURL = u"https://x.example/p.pkg"_s,
+                          .dmgURL = u"https://x.example/d.dmg"_s, .sha256 = u"ab"_s, .size = 12, .minMacOS = u"12.0"_s,
+                          .notes = u"Fixes"_s, .artifacts = std::vector<Artifact>{artifact},
+                          .archs = QStringList{u"arm64"_s, u"x86_64"_s}, .fullDmgURL = u"https://x.example/f.dmg"_s,
+                          .fullSHA256 = u"cd"_s, .fullSize = 34};
+
+    const QByteArray artifactJson =
+        R"({"format":"au","url":"https://x.example/a.zip","sha256":"ef","size":5,"bundle":"A.component",)"
+        R"("au":{"type":"aufx","subtype":"Alph","manufacturer":"Tarn"},"archs":["x86_64"],"bundle_id":"com.tarn.a"})";
+    EXPECT_EQ(artifact.toJson(), artifactJson);
+    EXPECT_EQ(release.toJson(),
+              QByteArray(R"({"version":"2.0","sha256":"ab","size":12,"notes":"Fixes","artifacts":[)" + artifactJson
+                  + R"(],"archs":["arm64","x86_64"],"pkg_url":"https://x.example/p.pkg",)"
+                    R"("dmg_url":"https://x.example/d.dmg","min_macos":"12.0","full_dmg_url":"https://x.example/f.dmg",)"
+                    R"("full_sha256":"cd","full_size":34})"));
+
+    // An empty processor list means "runs nowhere", so it must not vanish like an absent one.
+    Artifact bare;
+    bare.url = u"u"_s;
+    bare.sha256 = u"s"_s;
+    bare.bundle = u"b"_s;
+    EXPECT_EQ(bare.toJson(), R"({"format":"vst3","url":"u","sha256":"s","bundle":"b"})");
+    bare.archs = QStringList{};
+    EXPECT_EQ(bare.toJson(), R"({"format":"vst3","url":"u","sha256":"s","bundle":"b","archs":[]})");
+
+    Feed feed{u"f"_s, u"a2m"_s, u"beta"_s, true, QStringList{u"arm64"_s}, u"12"_s};
+    EXPECT_EQ(feed.toJson(),
+              R"({"url":"f","format":"a2m","channel":"beta","archs":["arm64"],"update_only":true,"min_macos":"12"})");
+}
+
+TEST(CatalogEncoding, SmallestCatalog)
+{
+    const QByteArray smallest = R"({"schema":1,"products":[]})";
+    const Catalog c = decodeCatalog(smallest);
+    EXPECT_EQ(c.schema, 1);
+    EXPECT_TRUE(c.products.empty());
+    EXPECT_FALSE(c.updated);
+    EXPECT_FALSE(c.hub);
+    EXPECT_FALSE(c.hubReleases);
+    EXPECT_EQ(c.toJson(), smallest);
+}
+
+TEST(CatalogEncoding, NullOptionalsAreAbsentAndNeverWritten)
+{
+    const Catalog c = decodeCatalog(R"({"schema":1,"updated":null,"hub":null,"hub_releases":null,"products":[
+        {"id":"a","name":"A","tagline":"t","kind":"plugin","status":"free","formats":null,"price":null,
+         "accent":null,"icon":null,"accent_text":null,"tint":null,"tile":null,"tile_text":null,
+         "display_name":null,"feed":null,"install":null,"releases":[{"version":"1","date":null,"notes":[]}],
+         "buy_url":null,"page_url":null,
+         "release":{"version":"1","sha256":null,"size":null,"notes":null,"archs":null,"pkg_url":null,
+                    "dmg_url":null,"min_macos":null,"full_dmg_url":null,"full_sha256":null,"full_size":null,
+                    "artifacts":[{"format":"au","url":"u","sha256":"s","bundle":"b","size":null,"au":null,
+                                  "archs":null,"bundle_id":null}]}}]})");
+    EXPECT_FALSE(c.updated);
+    EXPECT_FALSE(c.products.at(0).displayName);
+    EXPECT_FALSE(c.products.at(0).release->minMacOS);
+    EXPECT_FALSE(c.products.at(0).release->artifacts->at(0).archs);
+    EXPECT_EQ(c.toJson(),
+              R"({"schema":1,"products":[{"id":"a","name":"A","tagline":"t","kind":"plugin","status":"free",)"
+              R"("release":{"version":"1","artifacts":[{"format":"au","url":"u","sha256":"s","bundle":"b"}]},)"
+              R"("releases":[{"version":"1","notes":[]}]}]})");
+}
+
+TEST(CatalogEncoding, UnknownKeysAreIgnoredAndNotWrittenBack)
+{
+    const Catalog c = decodeCatalog(R"({"schema":1,"future":{"x":[1,2]},"products":[
+        {"id":"a","name":"A","tagline":"t","kind":"plugin","status":"free","rating":5,
+         "release":{"version":"1","extra":"x","artifacts":[{"format":"vst3","url":"u","sha256":"s","bundle":"b","z":null}]}}]})");
+    EXPECT_EQ(c.toJson(),
+              R"({"schema":1,"products":[{"id":"a","name":"A","tagline":"t","kind":"plugin","status":"free",)"
+              R"("release":{"version":"1","artifacts":[{"format":"vst3","url":"u","sha256":"s","bundle":"b"}]}}]})");
+}
+
+// ---- Strict decoding ------------------------------------------------------
+
+// Sets the value at a '/'-separated path of keys and list indexes; an
+// undefined value removes the key.
+QJsonValue edited(const QJsonValue& node, QStringView path, const QJsonValue& value)
+{
+    const qsizetype slash = path.indexOf(u'/');
+    const QStringView head = slash < 0 ? path : path.left(slash);
+    const QStringView rest = slash < 0 ? QStringView() : path.mid(slash + 1);
+    if (node.isArray()) {
+        QJsonArray a = node.toArray();
+        const int i = head.toInt();
+        a[i] = rest.isEmpty() ? value : edited(a.at(i), rest, value);
+        return a;
+    }
+    QJsonObject o = node.toObject();
+    if (!rest.isEmpty())
+        o.insert(head, edited(o.value(head), rest, value));
+    else if (value.isUndefined())
+        o.remove(head);
+    else
+        o.insert(head, value);
+    return o;
+}
+
+// A copy of the rich catalog with one or two keys spoilt; `path` is read
+// first, so it is the key the error must name.
+struct BadDocument {
+    const char* name;
+    const char* path;
+    const char* json; // the new value as JSON text; nullptr removes the key
+    const char* laterPath = nullptr;
+    const char* laterJson = nullptr;
+};
+
+[[maybe_unused]] void PrintTo(const BadDocument& d, std::ostream* os) { *os << d.name; }
+
+class StrictDecoding : public testing::TestWithParam<BadDocument> {};
+
+TEST_P(StrictDecoding, FailsTheWholeDocumentNamingTheFirstBadKey)
+{
+    const BadDocument& c = GetParam();
+    QJsonValue document = QJsonDocument::fromJson(kRichCatalog).object();
+    const auto spoil = [&](const char* path, const char* json) {
+        const QJsonValue value = json ? QJsonDocument::fromJson(QByteArray("[" + QByteArray(json) + "]")).array().at(0)
+                                      : QJsonValue(QJsonValue::Undefined);
+        document = edited(document, QString::fromUtf8(path), value);
+    };
+    spoil(c.path, c.json);
+    if (c.laterPath)
+        spoil(c.laterPath, c.laterJson);
+
+    QString expected = QString::fromUtf8(c.path);
+    expected.replace(QRegularExpression(u"/([0-9]+)"_s), u"[\\1]"_s).replace(u'/', u'.');
+    try {
+        decodeCatalog(QJsonDocument(document.toObject()).toJson());
+        ADD_FAILURE() << "decoded";
+    } catch (const Json::DecodingError& error) {
+        EXPECT_EQ(error.path(), expected) << error.what();
+    }
+}
+
+const auto caseName = [](const auto& info) { return std::string(info.param.name); };
+
+INSTANTIATE_TEST_SUITE_P(RequiredKeys, StrictDecoding, testing::Values(
+    BadDocument{"SchemaMissing", "schema", nullptr},
+    BadDocument{"ProductsMissing", "products", nullptr},
+    BadDocument{"ProductsNull", "products", "null"},
+    BadDocument{"ProductId", "products/1/id", nullptr},
+    BadDocument{"ProductNameNull", "products/0/name", "null"},
+    BadDocument{"ProductTagline", "products/1/tagline", nullptr},
+    BadDocument{"ProductKind", "products/0/kind", nullptr},
+    BadDocument{"ProductStatus", "products/0/status", "null"},
+    BadDocument{"ReleaseVersion", "products/0/release/version", nullptr},
+    BadDocument{"HubVersion", "hub/version", "null"},
+    BadDocument{"ArtifactFormat", "products/0/release/artifacts/1/format", nullptr},
+    BadDocument{"ArtifactUrl", "products/0/release/artifacts/0/url", nullptr},
+    BadDocument{"ArtifactSha", "products/0/release/artifacts/0/sha256", "null"},
+    BadDocument{"ArtifactBundle", "products/0/release/artifacts/1/bundle", nullptr},
+    BadDocument{"AuType", "products/0/release/artifacts/1/au/type", "null"},
+    BadDocument{"AuSubtype", "products/0/release/artifacts/1/au/subtype", nullptr},
+    BadDocument{"AuManufacturer", "products/0/release/artifacts/1/au/manufacturer", nullptr},
+    BadDocument{"FeedUrl", "products/0/feed/url", nullptr},
+    BadDocument{"FeedFormat", "products/0/feed/format", "null"},
+    BadDocument{"InstallBundles", "products/0/install/bundles", nullptr},
+    BadDocument{"NoteVersion", "products/0/releases/1/version", nullptr},
+    BadDocument{"NoteNotes", "hub_releases/0/notes", nullptr}),
+    caseName);
+
+INSTANTIATE_TEST_SUITE_P(WrongTypes, StrictDecoding, testing::Values(
+    BadDocument{"TextForNumber", "schema", "\"1\""},
+    BadDocument{"FractionForInt64", "products/0/release/size", "1.5"},
+    BadDocument{"HugeForInt64", "products/0/release/full_size", "1e30"},
+    BadDocument{"TextForArtifactSize", "products/0/release/artifacts/0/size", "\"10\""},
+    BadDocument{"NumberForText", "products/1/name", "5"},
+    BadDocument{"ObjectForList", "products/0/formats", "{}"},
+    BadDocument{"ObjectForProducts", "products", "{}"},
+    BadDocument{"NumberInTextList", "products/0/release/artifacts/0/archs/1", "1"},
+    BadDocument{"TextForBool", "products/0/feed/update_only", "\"true\""},
+    BadDocument{"TextForProduct", "products/1", "\"beta\""},
+    BadDocument{"ListForRelease", "products/0/release", "[]"},
+    BadDocument{"BoolForDate", "products/0/releases/0/date", "true"}),
+    caseName);
+
+INSTANTIATE_TEST_SUITE_P(ArtifactFormats, StrictDecoding, testing::Values(
+    BadDocument{"UpperCase", "products/0/release/artifacts/0/format", "\"VST3\""},
+    BadDocument{"BundleExtension", "products/0/release/artifacts/1/format", "\"component\""},
+    BadDocument{"Empty", "products/0/release/artifacts/0/format", "\"\""}),
+    caseName);
+
+// Two bad keys in one record: the error names the one read first, which is
+// neither alphabetical nor the order the fields are declared in.
+INSTANTIATE_TEST_SUITE_P(FirstInKeyOrder, StrictDecoding, testing::Values(
+    BadDocument{"CatalogUpdatedBeforeHub", "updated", "1", "hub", "1"},
+    BadDocument{"CatalogProductsBeforeHubReleases", "products/0/id", "1", "hub_releases", "1"},
+    BadDocument{"ProductNameBeforeKind", "products/0/name", nullptr, "products/0/kind", "1"},
+    BadDocument{"ProductFormatsBeforeStatus", "products/0/formats", "1", "products/0/status", nullptr},
+    BadDocument{"ProductIconBeforeAccentText", "products/0/icon", "1", "products/0/accent_text", "1"},
+    BadDocument{"ProductDisplayNameBeforeRelease", "products/0/display_name", "1", "products/0/release/version", nullptr},
+    BadDocument{"ProductReleasesBeforeBuyUrl", "products/0/releases", "1", "products/0/buy_url", "1"},
+    BadDocument{"ReleaseSizeBeforeNotes", "products/0/release/size", "\"1\"", "products/0/release/notes", "1"},
+    BadDocument{"ReleaseArchsBeforePkgUrl", "products/0/release/archs", "1", "products/0/release/pkg_url", "1"},
+    BadDocument{"ReleaseMinMacOSBeforeFullDmg", "products/0/release/min_macos", "1", "products/0/release/full_dmg_url", "1"},
+    BadDocument{"ArtifactBundleBeforeAu", "products/0/release/artifacts/1/bundle", nullptr, "products/0/release/artifacts/1/au", "1"},
+    BadDocument{"ArtifactArchsBeforeBundleId", "products/0/release/artifacts/0/archs", "1", "products/0/release/artifacts/0/bundle_id", "1"},
+    BadDocument{"FeedArchsBeforeUpdateOnly", "products/0/feed/archs", "1", "products/0/feed/update_only", "1"},
+    BadDocument{"EarlierProductFirst", "products/0/price", "1", "products/1/id", nullptr}),
+    caseName);
+
+TEST(StrictDecodingMessage, NamesPathAndReason)
+{
+    const auto failure = [](const QByteArray& data) -> std::string {
+        try {
+            decodeCatalog(data);
+        } catch (const Json::DecodingError& error) {
+            return error.what();
+        }
+        return "decoded";
+    };
+    EXPECT_EQ(failure(R"({"schema":1,"products":[{"id":"a","name":"A","kind":"plugin","status":"free"}]})"),
+              "products[0].tagline: missing");
+    EXPECT_EQ(failure(R"({"schema":null,"products":[]})"), "schema: is null");
+    EXPECT_EQ(failure(R"({"schema":1,"products":[{"id":"a","name":"A","tagline":"t","kind":"plugin","status":1}]})"),
+              "products[0].status: expected text, found a number");
+}
+
+// ---- Product's derived members --------------------------------------------
+
+Product product(const QString& status = u"paid"_s, const QString& kind = u"plugin"_s)
+{
+    Product p;
+    p.id = u"alpha"_s;
+    p.name = u"Alpha Verb"_s;
+    p.tagline = u"t"_s;
+    p.kind = kind;
+    p.status = status;
+    return p;
+}
+
+TEST(ProductDerived, StatusAndKindAreExactWords)
+{
+    struct Case {
+        QString status;
+        bool comingSoon, free, invite;
+    };
+    for (const Case& c : {Case{u"coming_soon"_s, true, false, false}, Case{u"free"_s, false, true, false},
+                          Case{u"invite"_s, false, false, true}, Case{u"paid"_s, false, false, false},
+                          Case{u"Free"_s, false, false, false}, Case{u"coming soon"_s, false, false, false},
+                          Case{u"invite "_s, false, false, false}}) {
+        SCOPED_TRACE(c.status.toStdString());
+        const Product p = product(c.status);
+        EXPECT_EQ(p.isComingSoon(), c.comingSoon);
+        EXPECT_EQ(p.isFree(), c.free);
+        EXPECT_EQ(p.isInvite(), c.invite);
+    }
+    EXPECT_TRUE(product(u"paid"_s, u"app"_s).isApp());
+    EXPECT_FALSE(product(u"paid"_s, u"App"_s).isApp());
+    EXPECT_FALSE(product(u"paid"_s, u"plugin"_s).isApp());
+}
+
+TEST(ProductDerived, ShownName)
+{
+    Product p = product();
+    EXPECT_EQ(p.shown(), u"alpha verb"_s);
+    p.displayName = u"ALPHA"_s;
+    EXPECT_EQ(p.shown(), u"ALPHA"_s);
+    p.displayName = QString();
+    EXPECT_EQ(p.shown(), QString());
+}
+
+TEST(ProductDerived, IconAddress)
+{
+    struct Case {
+        std::optional<QString> icon;
+        std::optional<QUrl> expected;
+    };
+    for (const Case& c : {Case{std::nullopt, std::nullopt},
+                          Case{u"img/a.png"_s, QUrl(u"https://tarnaudio.example/img/a.png"_s)},
+                          Case{u"/img/a.png"_s, QUrl(u"https://tarnaudio.example/img/a.png"_s)},
+                          Case{u"https://cdn.example/x/a.png?v=2"_s, QUrl(u"https://cdn.example/x/a.png?v=2"_s)},
+                          Case{u"http://a b/a.png"_s, std::nullopt}}) {
+        SCOPED_TRACE(c.icon.value_or(u"(absent)"_s).toStdString());
+        Product p = product();
+        p.icon = c.icon;
+        EXPECT_EQ(p.iconURL(), c.expected);
+    }
+}
+
+TEST(ProductDerived, UpdateOnly)
+{
+    Product p = product();
+    EXPECT_FALSE(p.updateOnly());
+    p.feed = Feed{u"f"_s, u"a2m"_s, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
+    EXPECT_FALSE(p.updateOnly());
+    p.feed->updateOnly = false;
+    EXPECT_FALSE(p.updateOnly());
+    p.feed->updateOnly = true;
+    EXPECT_TRUE(p.updateOnly()); // no release at all
+    p.release = Release{};
+    EXPECT_TRUE(p.updateOnly());
+    // A full disk image makes a first install possible after all.
+    p.release->fullDmgURL = u"https://x.example/f.dmg"_s;
+    EXPECT_FALSE(p.updateOnly());
+}
+
+TEST(ProductDerived, HistoryPutsCurrentNotesInFront)
+{
+    const ReleaseNote older{u"1.0"_s, u"2023-01-01"_s, {u"First"_s}};
+    Product p = product();
+    EXPECT_TRUE(p.history().empty());
+
+    Release current;
+    current.version = u"1.1"_s;
+    current.notes = u"Fixes."_s;
+    p.release = current;
+    EXPECT_EQ(p.history(), (std::vector<ReleaseNote>{{u"1.1"_s, std::nullopt, {u"Fixes."_s}}}));
+
+    p.releases = std::vector<ReleaseNote>{older};
+    EXPECT_EQ(p.history(), (std::vector<ReleaseNote>{{u"1.1"_s, std::nullopt, {u"Fixes."_s}}, older}));
+
+    // An entry for the current version already says it better.
+    const ReleaseNote listed{u"1.1"_s, u"2023-02-01"_s, {u"Listed"_s}};
+    p.releases = std::vector<ReleaseNote>{older, listed};
+    EXPECT_EQ(p.history(), (std::vector<ReleaseNote>{older, listed}));
+
+    p.releases = std::vector<ReleaseNote>{older};
+    p.release->notes = QString();
+    EXPECT_EQ(p.history(), std::vector<ReleaseNote>{older});
+    p.release->notes.reset();
+    EXPECT_EQ(p.history(), std::vector<ReleaseNote>{older});
+}
+
+} // namespace
