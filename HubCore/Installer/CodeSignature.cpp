@@ -1,0 +1,512 @@
+#include "Installer/CodeSignature.h"
+
+#include "Catalog/Config.h"
+#include "Catalog/HubError.h"
+#include "Installer/CodeResources.h"
+#include "SigningAnchor.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <openssl/bio.h>
+#include <openssl/cms.h>
+#include <openssl/objects.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+
+#include <array>
+#include <cerrno>
+#include <filesystem>
+#include <memory>
+#include <variant>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace Hub {
+
+TrustAnchors TrustAnchors::pinned()
+{
+    return TrustAnchors(QByteArray(BuildConfig::kSigningAnchorPem));
+}
+
+namespace CodeSignature {
+
+namespace {
+
+constexpr auto kSignatureFile = "Contents/_CodeSignature/CodeSignature"_L1;
+constexpr auto kResourcesFile = "Contents/_CodeSignature/CodeResources"_L1;
+constexpr qint64 kMaxSignatureBytes = 1024 * 1024;
+// Deeper nesting than this is not a plug-in layout; stop rather than recurse without end.
+constexpr int kMaxNestingDepth = 8;
+constexpr std::array kNestedExtensions{".app"_L1, ".component"_L1, ".vst3"_L1, ".framework"_L1, ".bundle"_L1};
+
+struct BioDeleter {
+    void operator()(BIO* bio) const { BIO_free(bio); }
+};
+struct CmsDeleter {
+    void operator()(CMS_ContentInfo* cms) const { CMS_ContentInfo_free(cms); }
+};
+struct X509Deleter {
+    void operator()(X509* certificate) const { X509_free(certificate); }
+};
+struct X509StackDeleter {
+    void operator()(STACK_OF(X509) * stack) const { sk_X509_pop_free(stack, X509_free); }
+};
+struct X509StackShallowDeleter {
+    void operator()(STACK_OF(X509) * stack) const { sk_X509_free(stack); }
+};
+struct StoreDeleter {
+    void operator()(X509_STORE* store) const { X509_STORE_free(store); }
+};
+struct StoreContextDeleter {
+    void operator()(X509_STORE_CTX* context) const { X509_STORE_CTX_free(context); }
+};
+struct ObjectDeleter {
+    void operator()(ASN1_OBJECT* object) const { ASN1_OBJECT_free(object); }
+};
+struct OpenSslStringDeleter {
+    void operator()(unsigned char* text) const { OPENSSL_free(text); }
+};
+
+using X509Ptr = std::unique_ptr<X509, X509Deleter>;
+using X509Stack = std::unique_ptr<STACK_OF(X509), X509StackDeleter>;
+
+X509Ptr shared(X509* certificate)
+{
+    if (certificate)
+        X509_up_ref(certificate);
+    return X509Ptr(certificate);
+}
+
+Validity failure(int status, QString detail)
+{
+    return Validity{status, std::move(detail)};
+}
+
+enum class ReadResult { ok, missing, failed };
+
+// Reads a small regular file without following a link at its last step.
+ReadResult readSmallFile(const QString& path, qint64 limit, QByteArray* bytes)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT ? ReadResult::missing : ReadResult::failed;
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > limit)
+        return ReadResult::failed;
+    bytes->resize(qsizetype(info.st_size));
+    qsizetype done = 0;
+    while (done < bytes->size()) {
+        const ssize_t got = ::read(fd, bytes->data() + done, size_t(bytes->size() - done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return ReadResult::failed;
+        done += got;
+    }
+    return ReadResult::ok;
+}
+
+// What a bundle's signature says, once the CMS signature has verified over
+// the resource list with the signer's own certificate.
+struct Signature {
+    CodeResources resources;
+    X509Ptr signer;
+    X509Stack certificates; // every certificate the signature carries
+};
+
+// Reads and checks the signature files. On failure returns the reason.
+std::variant<Signature, Validity> readSignature(const QString& bundle)
+{
+    const QString contents = bundle + u"/Contents"_s;
+    struct stat info {};
+    if (::lstat(QFile::encodeName(contents).constData(), &info) == 0 && !S_ISDIR(info.st_mode))
+        return failure(kStatusBadBundleFormat, u"bundle format unrecognized: Contents isn't a folder"_s);
+    const QString folder = bundle + u"/Contents/_CodeSignature"_s;
+    if (::lstat(QFile::encodeName(folder).constData(), &info) != 0)
+        return failure(kStatusUnsigned, u"code object is not signed at all"_s);
+    if (!S_ISDIR(info.st_mode))
+        return failure(kStatusSignatureFailed, u"the signature folder isn't a folder"_s);
+
+    QByteArray signatureBytes;
+    switch (readSmallFile(bundle + u'/' + kSignatureFile, kMaxSignatureBytes, &signatureBytes)) {
+    case ReadResult::missing:
+        return failure(kStatusUnsigned, u"code object is not signed at all"_s);
+    case ReadResult::failed:
+        return failure(kStatusSignatureFailed, u"the signature can't be read"_s);
+    case ReadResult::ok:
+        break;
+    }
+    QByteArray manifest;
+    switch (readSmallFile(bundle + u'/' + kResourcesFile, CodeResources::kMaxManifestBytes, &manifest)) {
+    case ReadResult::missing:
+        return failure(kStatusResourcesNotFound, u"the sealed resource list is missing"_s);
+    case ReadResult::failed:
+        return failure(kStatusResourcesInvalid, u"the sealed resource list can't be read"_s);
+    case ReadResult::ok:
+        break;
+    }
+
+    const std::unique_ptr<BIO, BioDeleter> signatureBio(BIO_new_mem_buf(signatureBytes.constData(), int(signatureBytes.size())));
+    const std::unique_ptr<CMS_ContentInfo, CmsDeleter> cms(signatureBio ? d2i_CMS_bio(signatureBio.get(), nullptr) : nullptr);
+    if (!cms || OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed || CMS_is_detached(cms.get()) != 1)
+        return failure(kStatusSignatureFailed, u"the signature can't be decoded"_s);
+    if (sk_CMS_SignerInfo_num(CMS_get0_SignerInfos(cms.get())) != 1)
+        return failure(kStatusSignatureFailed, u"the signature must have exactly one signer"_s);
+
+    // The chain is judged by the requirement; here only the signature itself.
+    const std::unique_ptr<BIO, BioDeleter> content(BIO_new_mem_buf(manifest.constData(), int(manifest.size())));
+    if (!content
+        || CMS_verify(cms.get(), nullptr, nullptr, content.get(), nullptr, CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY) != 1)
+        return failure(kStatusSignatureFailed, u"invalid signature (code or signature have been modified)"_s);
+
+    Signature signature;
+    {
+        const std::unique_ptr<STACK_OF(X509), X509StackShallowDeleter> signers(CMS_get0_signers(cms.get()));
+        if (!signers || sk_X509_num(signers.get()) != 1)
+            return failure(kStatusSignatureFailed, u"the signature names no signer certificate"_s);
+        signature.signer = shared(sk_X509_value(signers.get(), 0));
+    }
+    signature.certificates.reset(CMS_get1_certs(cms.get()));
+    if (!signature.certificates)
+        signature.certificates.reset(sk_X509_new_null());
+
+    QString why;
+    std::optional<CodeResources> resources = CodeResources::fromJson(manifest, &why);
+    if (!resources)
+        return failure(kStatusResourcesInvalid, why);
+    signature.resources = std::move(*resources);
+    return signature;
+}
+
+// The signer's chain, leaf first, and whether it ends in a pinned anchor.
+struct Chain {
+    std::vector<X509Ptr> certificates;
+    bool anchored = false;
+};
+
+Chain chainOf(const Signature& signature, const TrustAnchors& anchors)
+{
+    Chain chain;
+    const std::unique_ptr<X509_STORE, StoreDeleter> store(X509_STORE_new());
+    const std::unique_ptr<BIO, BioDeleter> pem(BIO_new_mem_buf(anchors.pem().constData(), int(anchors.pem().size())));
+    int anchorCount = 0;
+    if (store && pem) {
+        while (X509* anchor = PEM_read_bio_X509(pem.get(), nullptr, nullptr, nullptr)) {
+            X509_STORE_add_cert(store.get(), anchor);
+            X509_free(anchor);
+            ++anchorCount;
+        }
+    }
+    const std::unique_ptr<X509_STORE_CTX, StoreContextDeleter> context(X509_STORE_CTX_new());
+    if (anchorCount > 0 && context
+        && X509_STORE_CTX_init(context.get(), store.get(), signature.signer.get(), signature.certificates.get()) == 1) {
+        // Code signing certificates need not carry a TLS or mail purpose.
+        X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_ANY);
+        if (X509_verify_cert(context.get()) == 1) {
+            chain.anchored = true;
+            STACK_OF(X509)* verified = X509_STORE_CTX_get0_chain(context.get());
+            for (int i = 0; i < sk_X509_num(verified); ++i)
+                chain.certificates.push_back(shared(sk_X509_value(verified, i)));
+            return chain;
+        }
+    }
+    // Not anchored: still follow issuers through the carried certificates, so
+    // that "certificate 1" names the same certificate either way.
+    chain.certificates.push_back(shared(signature.signer.get()));
+    for (int depth = 0; depth < 10; ++depth) {
+        X509* current = chain.certificates.back().get();
+        if (X509_check_issued(current, current) == X509_V_OK)
+            break;
+        X509* issuer = nullptr;
+        for (int i = 0; i < sk_X509_num(signature.certificates.get()); ++i) {
+            X509* candidate = sk_X509_value(signature.certificates.get(), i);
+            if (X509_check_issued(candidate, current) == X509_V_OK) {
+                issuer = candidate;
+                break;
+            }
+        }
+        if (!issuer)
+            break;
+        chain.certificates.push_back(shared(issuer));
+    }
+    return chain;
+}
+
+// The subject's organisational unit; none unless there is exactly one.
+std::optional<QString> subjectOU(X509* certificate)
+{
+    X509_NAME* name = X509_get_subject_name(certificate);
+    const int index = X509_NAME_get_index_by_NID(name, NID_organizationalUnitName, -1);
+    if (index < 0 || X509_NAME_get_index_by_NID(name, NID_organizationalUnitName, index) >= 0)
+        return std::nullopt;
+    unsigned char* utf8 = nullptr;
+    const int length = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, index)));
+    if (length < 0)
+        return std::nullopt;
+    const std::unique_ptr<unsigned char, OpenSslStringDeleter> owner(utf8);
+    return QString::fromUtf8(reinterpret_cast<const char*>(utf8), length);
+}
+
+X509* certificateAt(const Chain& chain, Requirement::Slot slot)
+{
+    const size_t index = slot == Requirement::Slot::leaf ? 0 : 1;
+    return index < chain.certificates.size() ? chain.certificates[index].get() : nullptr;
+}
+
+bool satisfies(const Requirement& requirement, const Signature& signature, const TrustAnchors& anchors)
+{
+    const Chain chain = chainOf(signature, anchors);
+    if (requirement.anchorApple() && !chain.anchored)
+        return false;
+    for (const Requirement::FieldExists& field : requirement.fields()) {
+        X509* certificate = certificateAt(chain, field.slot);
+        const std::unique_ptr<ASN1_OBJECT, ObjectDeleter> oid(OBJ_txt2obj(field.oid.toLatin1().constData(), 1));
+        if (!certificate || !oid || X509_get_ext_by_OBJ(certificate, oid.get(), -1) < 0)
+            return false;
+    }
+    for (const Requirement::SubjectOU& clause : requirement.subjectOUs()) {
+        X509* certificate = certificateAt(chain, clause.slot);
+        if (!certificate || subjectOU(certificate) != clause.value)
+            return false;
+    }
+    for (const QString& identifier : requirement.identifiers()) {
+        if (signature.resources.identifier != identifier)
+            return false;
+    }
+    return true;
+}
+
+bool isNestedBundleName(const QString& path)
+{
+    return std::any_of(kNestedExtensions.begin(), kNestedExtensions.end(),
+                       [&](QLatin1StringView extension) { return path.endsWith(extension); });
+}
+
+// Whether the link, at its place in the bundle, points inside the bundle:
+// by its text, and by the folders it actually passes through on disk.
+bool staysInside(const QString& bundle, const QString& linkPath, const QString& target)
+{
+    if (target.startsWith(u'/'))
+        return false;
+    const qsizetype slash = linkPath.lastIndexOf(u'/');
+    const QString folder = slash < 0 ? QString() : linkPath.left(slash);
+    const QString lexical = QDir::cleanPath(folder.isEmpty() ? target : folder + u'/' + target);
+    if (lexical == ".."_L1 || lexical.startsWith("../"_L1))
+        return false;
+
+    // The link's own folder is a real folder (the scan never follows links);
+    // resolve the target from there, as the system would, through any links
+    // it passes. A dangling tail stays lexical, which the system can't pass either.
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path root = fs::canonical(fs::path(QFile::encodeName(bundle).toStdString()), error);
+    if (error)
+        return false;
+    const fs::path start = fs::canonical(root / fs::path(QFile::encodeName(folder).toStdString()), error);
+    if (error)
+        return false;
+    const fs::path resolved = fs::weakly_canonical(start / fs::path(QFile::encodeName(target).toStdString()), error);
+    if (error)
+        return false;
+    const fs::path relative = resolved.lexically_relative(root);
+    return !relative.empty() && *relative.begin() != "..";
+}
+
+Validity checkSeal(const QString& bundle, const Signature& signature)
+{
+    // The signature folder holds the two signature files and nothing else.
+    const QDir folder(bundle + u"/Contents/_CodeSignature"_s);
+    const QStringList names = folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString& name : names) {
+        if (name != "CodeResources"_L1 && name != "CodeSignature"_L1)
+            return failure(kStatusBadResource, u"a file was added after signing: Contents/_CodeSignature/"_s + name);
+    }
+
+    CodeResources onDisk;
+    try {
+        onDisk = CodeResources::scan(bundle);
+    } catch (const CodeResources::ScanError& error) {
+        return failure(kStatusBadResource, error.detail);
+    }
+
+    const auto& sealed = signature.resources.entries;
+    auto a = sealed.begin();
+    auto b = onDisk.entries.begin();
+    while (a != sealed.end() || b != onDisk.entries.end()) {
+        if (b == onDisk.entries.end() || (a != sealed.end() && a->first < b->first))
+            return failure(kStatusBadResource, u"a sealed resource is missing: "_s + a->first);
+        if (a == sealed.end() || b->first < a->first)
+            return failure(kStatusBadResource, u"a file was added after signing: "_s + b->first);
+        const SealedEntry& want = a->second;
+        const SealedEntry& have = b->second;
+        if (want.kind != have.kind)
+            return failure(kStatusBadResource, u"a sealed resource was replaced: "_s + a->first);
+        if ((want.mode & CodeResources::kSealedModeBits) != (have.mode & CodeResources::kSealedModeBits))
+            return failure(kStatusBadResource, u"the permissions of a sealed resource changed: "_s + a->first);
+        if (want.kind == SealedEntry::Kind::file && want.size != have.size)
+            return failure(kStatusBadResource, u"a sealed resource was modified: "_s + a->first);
+        if (want.kind == SealedEntry::Kind::symlink && want.target != have.target)
+            return failure(kStatusBadResource, u"a symbolic link was changed: "_s + a->first);
+        ++a;
+        ++b;
+    }
+
+    std::vector<QString> files;
+    for (const auto& [path, entry] : sealed) {
+        if (entry.kind == SealedEntry::Kind::symlink && !staysInside(bundle, path, entry.target))
+            return failure(kStatusInvalidSymlink, u"a symbolic link leaves the bundle: "_s + path);
+        if (entry.kind == SealedEntry::Kind::file)
+            files.push_back(path);
+    }
+
+    const std::vector<CodeResources::Digest> digests = CodeResources::digest(bundle, files);
+    for (size_t i = 0; i < files.size(); ++i) {
+        const SealedEntry& want = sealed.at(files[i]);
+        if (digests[i].sha256.isEmpty())
+            return failure(kStatusBadResource, u"a sealed resource can't be read: "_s + files[i] + u" ("_s + digests[i].error + u')');
+        if (digests[i].sha256 != want.sha256 || digests[i].size != want.size)
+            return failure(kStatusBadResource, u"a sealed resource was modified: "_s + files[i]);
+    }
+    return {};
+}
+
+Validity check(const QString& bundle, const std::optional<Requirement>& requirement, const TrustAnchors& anchors, int depth)
+{
+    if (const int status = openStatus(bundle); status != kStatusValid)
+        return failure(status, status == kStatusStaticCodeNotFound ? u"code object not found"_s
+                                                                   : u"bundle format unrecognized"_s);
+    std::variant<Signature, Validity> read = readSignature(bundle);
+    if (Validity* failed = std::get_if<Validity>(&read))
+        return *failed;
+    const Signature& signature = std::get<Signature>(read);
+
+    if (Validity sealed = checkSeal(bundle, signature); !sealed.isValid())
+        return sealed;
+
+    // Nested bundles, outermost ones only: each checks its own nested code.
+    QString inside; // the last nested bundle found; paths below it are its own
+    for (const auto& [path, entry] : signature.resources.entries) {
+        if (!inside.isEmpty() && path.startsWith(inside + u'/'))
+            continue;
+        if (entry.kind != SealedEntry::Kind::directory || !path.startsWith("Contents/"_L1) || !isNestedBundleName(path))
+            continue;
+        inside = path;
+        if (depth >= kMaxNestingDepth)
+            return failure(kStatusBadNestedCode, u"nested code is too deep: "_s + path);
+        const std::optional<Requirement> nested = requirement ? std::optional(requirement->nested()) : std::nullopt;
+        const Validity inner = check(bundle + u'/' + path, nested, anchors, depth + 1);
+        // Intact nested code from someone else makes the whole bundle someone else's.
+        if (inner.status == kStatusRequirementFailed)
+            return inner;
+        if (!inner.isValid()) {
+            const QString detail = inner.detail.isEmpty() ? u"OSStatus "_s + QString::number(inner.status) : inner.detail;
+            return failure(kStatusBadNestedCode, u"nested code is modified or invalid: "_s + path + u" ("_s + detail + u')');
+        }
+    }
+
+    if (requirement && !satisfies(*requirement, signature, anchors))
+        return failure(kStatusRequirementFailed, u"code failed to satisfy specified code requirement(s)"_s);
+    return {};
+}
+
+QString bundleName(const QString& bundle)
+{
+    return QFileInfo(QDir::cleanPath(bundle)).fileName();
+}
+
+} // namespace
+
+QString requirement(const std::optional<QString>& bundleID, const QString& teamID)
+{
+    QString text = u"anchor apple generic and certificate 1[field.1.2.840.113635.100.6.2.6] exists and "
+                   u"certificate leaf[field.1.2.840.113635.100.6.1.13] exists"_s;
+    if (bundleID && !bundleID->isEmpty())
+        text += u" and identifier \""_s + *bundleID + u'"';
+    text += u" and certificate leaf[subject.OU] = \""_s + teamID + u'"';
+    return text;
+}
+
+bool isPlainBundleID(const std::optional<QString>& bundleID)
+{
+    static const QRegularExpression plain(u"^[A-Za-z0-9][A-Za-z0-9.-]*$"_s);
+    return bundleID && !bundleID->isEmpty() && bundleID->size() <= 255 && plain.match(*bundleID).hasMatch();
+}
+
+int openStatus(const QString& bundle)
+{
+    struct stat info {};
+    if (::lstat(QFile::encodeName(bundle).constData(), &info) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? kStatusStaticCodeNotFound : kStatusBadBundleFormat;
+    return S_ISDIR(info.st_mode) ? kStatusValid : kStatusBadBundleFormat;
+}
+
+Validity checkValidity(const QString& bundle, const std::optional<Requirement>& requirement, const TrustAnchors& anchors)
+{
+    return check(QDir::cleanPath(bundle), requirement, anchors, 0);
+}
+
+void verify(const QString& bundle, const std::optional<QString>& bundleID, bool allowUnsigned)
+{
+    verify(bundle, bundleID, allowUnsigned, TrustAnchors::pinned());
+}
+
+void verify(const QString& bundle, const std::optional<QString>& bundleID, bool allowUnsigned, const TrustAnchors& anchors)
+{
+    // A trailing slash would make the system follow a link in the last step.
+    const QString path = QDir::cleanPath(bundle);
+    const QString name = bundleName(path);
+    if (const int status = openStatus(path); status != kStatusValid)
+        throw HubError::message(name + u" can't be read as signed code ("_s + QString::number(status)
+                                + u"), so the hub won't install it."_s);
+    std::optional<Requirement> compiled;
+    if (!allowUnsigned) {
+        if (!isPlainBundleID(bundleID))
+            throw HubError::message(name + u" has no usable bundle id in the catalog, so the hub won't install it."_s);
+        compiled = Requirement::compile(requirement(bundleID, Config::teamID()));
+        if (!compiled)
+            throw HubError::message(u"Bad signature requirement ("_s + QString::number(kStatusRequirementInvalid) + u")."_s);
+    }
+    const Validity validity = checkValidity(path, compiled, anchors);
+    if (validity.isValid())
+        return;
+    if (validity.status == kStatusRequirementFailed)
+        throw HubError::message(name + u" isn't signed by Tarnaudio, so the hub won't install it."_s);
+    const QString detail = validity.detail.isEmpty() ? u"OSStatus "_s + QString::number(validity.status) : validity.detail;
+    throw HubError::message(name + u" has a broken signature, so the hub won't install it. ("_s + detail + u')');
+}
+
+std::optional<QString> teamID(const QString& bundle)
+{
+    return teamID(bundle, TrustAnchors::pinned());
+}
+
+std::optional<QString> teamID(const QString& bundle, const TrustAnchors& anchors)
+{
+    const QString path = QDir::cleanPath(bundle);
+    if (openStatus(path) != kStatusValid)
+        return std::nullopt;
+    const std::variant<Signature, Validity> read = readSignature(path);
+    const Signature* signature = std::get_if<Signature>(&read);
+    if (!signature)
+        return std::nullopt;
+    const Chain chain = chainOf(*signature, anchors);
+    if (!chain.anchored)
+        return std::nullopt;
+    return subjectOU(chain.certificates.front().get());
+}
+
+} // namespace CodeSignature
+
+} // namespace Hub

@@ -1,0 +1,217 @@
+#include "Installer/InstallLocations.h"
+
+#include "Catalog/CatalogRecords.h"
+#include "Catalog/Config.h"
+#include "Platform/FileMoves.h"
+#include "Platform/PropertyList.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+
+#include <algorithm>
+#include <cerrno>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace Hub::InstallLocations {
+
+namespace {
+
+const QString kVST3Folder = u"Library/Audio/Plug-Ins/VST3"_s;
+const QString kComponentsFolder = u"Library/Audio/Plug-Ins/Components"_s;
+
+QString join(const QString& base, const QString& relative) { return QDir(base).filePath(relative); }
+
+QString standardized(const QString& path) { return QDir::cleanPath(path); }
+
+int formatOrder(PluginFormat format)
+{
+    switch (format) {
+    case PluginFormat::vst3:
+        return 0;
+    case PluginFormat::au:
+        return 1;
+    case PluginFormat::app:
+        return 2;
+    }
+    return 3;
+}
+
+} // namespace
+
+InstallRoots real()
+{
+    const QString home = Config::homeFolder();
+    return rootsFor(home, u"/"_s, u"/Applications"_s, Config::supportFolder());
+}
+
+InstallRoots rootsFor(const QString& home, const QString& system, const QString& systemApplications,
+                      const QString& support)
+{
+    const QByteArray encoded = QFile::encodeName(systemApplications);
+    struct stat st {};
+    const bool writable = ::stat(encoded.constData(), &st) == 0 && S_ISDIR(st.st_mode)
+                          && ::access(encoded.constData(), W_OK) == 0;
+    return {home, system, writable ? systemApplications : join(home, u"Applications"_s), support};
+}
+
+QString folder(const InstallRoots& roots, PluginFormat format, InstallScope scope)
+{
+    const QString& base = scope == InstallScope::user ? roots.userHome : roots.system;
+    switch (format) {
+    case PluginFormat::vst3:
+        return join(base, kVST3Folder);
+    case PluginFormat::au:
+        return join(base, kComponentsFolder);
+    case PluginFormat::app:
+        return roots.applications;
+    }
+    return {};
+}
+
+QList<QString> searchFolders(PluginFormat format, const InstallRoots& roots)
+{
+    if (format == PluginFormat::app)
+        return {roots.applications, join(roots.system, u"Applications"_s), join(roots.userHome, u"Applications"_s)};
+    return {folder(roots, format, InstallScope::user), folder(roots, format, InstallScope::allUsers)};
+}
+
+bool isPlainComponent(const QString& name)
+{
+    if (name.isEmpty() || name.startsWith(u'.') || name.contains(u'/') || name.contains(u':'))
+        return false;
+    for (const char32_t c : name.toUcs4())
+        if (c < 0x20 || c == 0x7F)
+            return false;
+    return true;
+}
+
+bool isPlainName(const QString& name) { return isPlainComponent(name) && pluginFormatFromBundleName(name); }
+
+void makePrivateFolder(const QString& path)
+{
+    const QString clean = QDir::cleanPath(QDir(path).absolutePath());
+    QString built;
+    for (const QString& piece : clean.split(u'/')) {
+        if (piece.isEmpty()) {
+            if (built.isEmpty())
+                built = u"/"_s;
+            continue;
+        }
+        built = join(built, piece);
+        if (::mkdir(QFile::encodeName(built).constData(), 0700) != 0 && errno != EEXIST)
+            throw FileError(errno, built);
+    }
+    if (::chmod(QFile::encodeName(clean).constData(), 0700) != 0)
+        throw FileError(errno, clean);
+}
+
+std::optional<InstallScope> scope(const QString& bundlePath, PluginFormat format, const InstallRoots& roots)
+{
+    const QString parent = standardized(standardized(bundlePath) + u"/.."_s);
+    if (format == PluginFormat::app) {
+        if (parent == standardized(join(roots.userHome, u"Applications"_s)))
+            return InstallScope::user;
+        if (parent == standardized(roots.applications))
+            return InstallScope::allUsers;
+        if (parent == standardized(join(roots.system, u"Applications"_s)))
+            return InstallScope::allUsers;
+        return std::nullopt;
+    }
+    if (parent == standardized(folder(roots, format, InstallScope::user)))
+        return InstallScope::user;
+    if (parent == standardized(folder(roots, format, InstallScope::allUsers)))
+        return InstallScope::allUsers;
+    return std::nullopt;
+}
+
+std::optional<QString> legacyPath(const QString& catalogPath, const InstallRoots& roots)
+{
+    QString base;
+    QString rest;
+    if (catalogPath.startsWith(u"~/"_s)) {
+        base = roots.userHome;
+        rest = catalogPath.mid(2);
+    } else if (catalogPath.startsWith(u'/')) {
+        base = roots.system;
+        rest = catalogPath.mid(1);
+    } else {
+        return std::nullopt;
+    }
+    const QStringList pieces = rest.split(u'/', Qt::KeepEmptyParts);
+    if (pieces.isEmpty() || !isPlainName(pieces.back()))
+        return std::nullopt;
+    QString result = base;
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        const QString& piece = pieces[i];
+        if (i + 1 < pieces.size()
+            && (piece.isEmpty() || piece == u"."_s || piece == u".."_s || piece.contains(u':')))
+            return std::nullopt;
+        result = join(result, piece);
+    }
+    return result;
+}
+
+std::optional<QString> bundleVersion(const QString& bundlePath)
+{
+    const QVariantMap info = PropertyList::readDictionary(join(bundlePath, u"Contents/Info.plist"_s));
+    if (auto version = PropertyList::text(info, u"CFBundleShortVersionString"_s))
+        return version;
+    return PropertyList::text(info, u"CFBundleVersion"_s);
+}
+
+QList<InstalledFormat> installed(const Product& product, const InstallRoots& roots)
+{
+    struct Candidate {
+        PluginFormat format;
+        QString path;
+    };
+    QList<Candidate> candidates;
+    if (product.release && product.release->artifacts) {
+        for (const Artifact& artifact : *product.release->artifacts) {
+            if (!isPlainName(artifact.bundle))
+                continue;
+            for (const QString& searched : searchFolders(artifact.format, roots))
+                candidates.push_back({artifact.format, join(searched, artifact.bundle)});
+        }
+    }
+    if (product.install) {
+        for (const QString& path : product.install->bundles) {
+            const auto resolved = legacyPath(path, roots);
+            if (!resolved)
+                continue;
+            const QString name = QDir(*resolved).dirName();
+            const auto format = pluginFormatFromBundleName(name);
+            if (!format)
+                continue;
+            candidates.push_back({*format, *resolved});
+            if (*format == PluginFormat::app)
+                candidates.push_back({*format, join(roots.applications, name)});
+        }
+    }
+
+    QList<InstalledFormat> found;
+    QSet<QString> met;
+    for (const Candidate& candidate : candidates) {
+        if (!scope(candidate.path, candidate.format, roots))
+            continue;
+        const QString path = standardized(candidate.path);
+        if (met.contains(path))
+            continue;
+        met.insert(path);
+        if (auto version = bundleVersion(path))
+            found.push_back({candidate.format, path, *version});
+    }
+    std::stable_sort(found.begin(), found.end(), [](const InstalledFormat& a, const InstalledFormat& b) {
+        if (a.format != b.format)
+            return formatOrder(a.format) < formatOrder(b.format);
+        return a.path < b.path;
+    });
+    return found;
+}
+
+} // namespace Hub::InstallLocations

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "Installer/Shell.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+// The installer's two replaceable hooks and their defaults. The installer
+// value holds one of each; the app model passes the defaults, or hooks of
+// its own when it runs under an isolated home folder.
+namespace Hub {
+
+// Runs a /bin/sh script with administrator rights: (prompt, script,
+// arguments), the arguments becoming $1, $2, ... Never throws: a refused or
+// dismissed authentication is a status and an output like any other.
+using PrivilegedHook =
+    std::function<Shell::Result(const QString& prompt, const QString& script, const QStringList& arguments)>;
+
+// Moves one item out of the way and returns where it now lies (none when
+// that is not known). Throws FileError, which tells a permission error
+// from others.
+using TrashHook = std::function<std::optional<QString>(const QString& path)>;
+
+namespace PrivilegedRunner {
+
+// Text that marks a cancelled administrator prompt in a hook's output.
+inline constexpr char16_t kCancelledMarker[] = u"(-128)";
+
+// The default privileged hook: "pkexec /bin/sh -c <script> hub <arguments>"
+// with a time-out of 900 seconds. polkit's dialog shows its own sentence
+// for running /bin/sh as the administrator and cannot carry ours, so the
+// prompt is not passed on. A dismissed dialog (pkexec's status 126) gets a
+// line with "(-128)" appended, which callers read as a cancellation.
+Shell::Result runAsAdministrator(const QString& prompt, const QString& script, const QStringList& arguments);
+
+// The same with the pkexec program given, for tests that put a stand-in there.
+Shell::Result runWithPkexec(const QString& pkexec, const QString& script, const QStringList& arguments,
+                            double timeout);
+
+// The hook for an isolated home folder and for tests: the script runs as the
+// current user, "/bin/sh -c <script> hub <arguments>", time-out 900 seconds.
+Shell::Result runAsCurrentUser(const QString& prompt, const QString& script, const QStringList& arguments);
+
+// The prompt with every character removed that could end a quoted text or a
+// line (double quote, backslash, and line or paragraph separators counted
+// by a character's first code point); all else kept whole, emoji included.
+QString cleanedPrompt(const QString& prompt);
+
+// The default trash hook: the desktop's Trash of the current user's home.
+std::optional<QString> moveToTrash(const QString& path);
+
+// A trash hook that moves items into `folder` instead, which it creates
+// when missing; an item whose name is taken there becomes "Foo 2.component",
+// "Foo 3.component", ... ("Foo 2" without an extension). Never overwrites.
+TrashHook moveInto(const QString& folder);
+
+} // namespace PrivilegedRunner
+} // namespace Hub

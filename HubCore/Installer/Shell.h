@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+// Runs external programs: the platform tools, the embedded scripts.
+namespace Hub::Shell {
+
+struct Result {
+    // The exit code; the signal's number for a child ended by a signal
+    // (15 after a time-out); -1 when the program could not be started.
+    std::int32_t status = -1;
+    // Standard output and standard error together, in the order written,
+    // as UTF-8 (invalid bytes become U+FFFD); the reason when the launch failed.
+    QString output;
+
+    friend bool operator==(const Result&, const Result&) = default;
+};
+
+// Runs `executable` (an absolute path, no search path, no shell) with
+// `arguments` and waits for it; environment, working folder and standard
+// input are this process's. Blocks the calling thread; never throws.
+//
+// The child leads its own process group. When `timeout` seconds pass, the
+// whole group is asked to terminate (SIGTERM) and, after a short grace
+// period, killed (SIGKILL), and the result reports status 15. Once the child
+// has exited, the output of helpers it left running is read for a short
+// grace period only, so a grandchild holding the pipe never keeps the call
+// from returning.
+Result run(const QString& executable, const QStringList& arguments, double timeout);
+
+} // namespace Hub::Shell

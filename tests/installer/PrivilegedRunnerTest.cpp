@@ -1,0 +1,180 @@
+#include "Installer/PrivilegedRunner.h"
+#include "Platform/FileMoves.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+namespace Runner = Hub::PrivilegedRunner;
+
+void writeFile(const QString& path, const QByteArray& content, bool executable = false)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(content);
+    file.close();
+    if (executable)
+        file.setPermissions(file.permissions() | QFile::ExeOwner);
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// --- The prompt is spliced into script text, so it is cleaned ----------
+
+TEST(PromptCleaning, QuotesBackslashesAndLineBreaksAreDropped)
+{
+    const QString prompt = u"Tarnhub wants to \"move\"\\ Foo\nto\r\nthe\u2028Trash\u2029.\u0085\u000B\u000C"_s;
+    EXPECT_EQ(Runner::cleanedPrompt(prompt), u"Tarnhub wants to move FoototheTrash."_s);
+}
+
+TEST(PromptCleaning, EveryOtherCharacterStaysWhole)
+{
+    const QString prompt = u"Instalar «Échos» 🎹 e\u0301 👩🏽‍💻 'single' & $HOME"_s;
+    EXPECT_EQ(Runner::cleanedPrompt(prompt), prompt);
+}
+
+// --- The isolated-home runner: /bin/sh -c SCRIPT hub ARGS ---------------
+
+TEST(IsolatedRunner, RunsTheScriptWithHubAsZeroAndTheArgumentsAsData)
+{
+    const auto result = Runner::runAsCurrentUser(u"ignored"_s, u"printf '%s|' \"$0\" \"$@\"; echo >&2 err; exit 4"_s,
+                                                 {u"a b"_s, u"it's; rm -rf /"_s, u"$(id)"_s});
+    EXPECT_EQ(result.status, 4);
+    EXPECT_EQ(result.output, u"hub|a b|it's; rm -rf /|$(id)|err\n"_s);
+}
+
+// --- The administrator runner through pkexec ------------------------------
+
+class PkexecRunner : public ::testing::Test {
+protected:
+    // A stand-in for pkexec that records its arguments, then behaves as told.
+    QString fakePkexec(const QByteArray& behaviour)
+    {
+        const QString path = m_dir.filePath(u"pkexec"_s);
+        writeFile(path,
+                  "#!/bin/sh\nfor a in \"$@\"; do printf '<%s>' \"$a\"; done > '" + QFile::encodeName(m_dir.path())
+                      + "/args'\n" + behaviour,
+                  true);
+        return path;
+    }
+    QByteArray recordedArguments() { return readFile(m_dir.filePath(u"args"_s)); }
+
+    QTemporaryDir m_dir;
+};
+
+TEST_F(PkexecRunner, PassesShMinusCScriptHubAndTheArguments)
+{
+    const QString pkexec = fakePkexec("exec \"$@\"\n");
+    const auto result = Runner::runWithPkexec(pkexec, u"echo \"$0:$1:$2\""_s, {u"x y"_s, u"z"_s}, 10.0);
+    EXPECT_EQ(recordedArguments(), "</bin/sh><-c><echo \"$0:$1:$2\"><hub><x y><z>");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, u"hub:x y:z\n"_s);
+}
+
+TEST_F(PkexecRunner, ADismissedDialogReadsAsACancelledPrompt)
+{
+    const QString pkexec = fakePkexec("echo 'Error executing command as another user: Request dismissed' >&2\nexit 126\n");
+    const auto result = Runner::runWithPkexec(pkexec, u"true"_s, {}, 10.0);
+    EXPECT_EQ(result.status, 126);
+    EXPECT_TRUE(result.output.startsWith(u"Error executing command as another user: Request dismissed\n"_s));
+    EXPECT_TRUE(result.output.contains(u"(-128)"_s));
+}
+
+TEST_F(PkexecRunner, ARefusedAuthorisationIsNotACancellation)
+{
+    const QString pkexec = fakePkexec("echo 'Error executing command as another user: Not authorized' >&2\nexit 127\n");
+    const auto result = Runner::runWithPkexec(pkexec, u"true"_s, {}, 10.0);
+    EXPECT_EQ(result.status, 127);
+    EXPECT_FALSE(result.output.contains(u"(-128)"_s));
+}
+
+TEST_F(PkexecRunner, AScriptFailureComesBackUnchanged)
+{
+    const QString pkexec = fakePkexec("exec \"$@\"\n");
+    const auto result = Runner::runWithPkexec(pkexec, u"echo 'Tarnhub: bad arguments' >&2; exit 1"_s, {}, 10.0);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, u"Tarnhub: bad arguments\n"_s);
+}
+
+// --- moveInto: a Trash stand-in that never overwrites ---------------------
+
+class MoveInto : public ::testing::Test {
+protected:
+    QString item(const QString& name, const QByteArray& content)
+    {
+        const QString path = m_dir.filePath(u"source/"_s + name);
+        writeFile(path, content);
+        return path;
+    }
+    QString folder() const { return m_dir.filePath(u"bin/deep"_s); }
+
+    QTemporaryDir m_dir;
+};
+
+TEST_F(MoveInto, NameClashesGetNumberedNamesAndNothingIsReplaced)
+{
+    const auto hook = Runner::moveInto(folder());
+    EXPECT_EQ(hook(item(u"Foo.component"_s, "first")), QDir(folder()).filePath(u"Foo.component"_s));
+    EXPECT_EQ(hook(item(u"Foo.component"_s, "second")), QDir(folder()).filePath(u"Foo 2.component"_s));
+    EXPECT_EQ(hook(item(u"Foo.component"_s, "third")), QDir(folder()).filePath(u"Foo 3.component"_s));
+    EXPECT_EQ(hook(item(u"Foo"_s, "plain")), QDir(folder()).filePath(u"Foo"_s));
+    EXPECT_EQ(hook(item(u"Foo"_s, "plain again")), QDir(folder()).filePath(u"Foo 2"_s));
+
+    EXPECT_EQ(readFile(QDir(folder()).filePath(u"Foo.component"_s)), "first");
+    EXPECT_EQ(readFile(QDir(folder()).filePath(u"Foo 2.component"_s)), "second");
+    EXPECT_EQ(readFile(QDir(folder()).filePath(u"Foo 3.component"_s)), "third");
+    EXPECT_EQ(readFile(QDir(folder()).filePath(u"Foo 2"_s)), "plain again");
+    EXPECT_FALSE(QFileInfo::exists(m_dir.filePath(u"source/Foo.component"_s)));
+}
+
+TEST_F(MoveInto, ADanglingLinkTakesItsName)
+{
+    QDir().mkpath(folder());
+    ASSERT_EQ(::symlink("/nonexistent", QFile::encodeName(QDir(folder()).filePath(u"Bar.vst3"_s)).constData()), 0);
+    const auto hook = Runner::moveInto(folder());
+    EXPECT_EQ(hook(item(u"Bar.vst3"_s, "x")), QDir(folder()).filePath(u"Bar 2.vst3"_s));
+    EXPECT_EQ(QFileInfo(QDir(folder()).filePath(u"Bar.vst3"_s)).symLinkTarget(), u"/nonexistent"_s);
+}
+
+TEST_F(MoveInto, AFolderMovesWithItsContents)
+{
+    const QString bundle = m_dir.filePath(u"source/Baz.vst3"_s);
+    writeFile(bundle + u"/Contents/MacOS/Baz"_s, "binary");
+    const auto moved = Runner::moveInto(folder())(bundle);
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(readFile(*moved + u"/Contents/MacOS/Baz"_s), "binary");
+    EXPECT_FALSE(QFileInfo::exists(bundle));
+}
+
+TEST_F(MoveInto, FailuresAreThrownAndLeaveTheItem)
+{
+    // A missing item.
+    EXPECT_THROW(Runner::moveInto(folder())(m_dir.filePath(u"source/none.vst3"_s)), Hub::FileError);
+
+    // A folder that cannot be created because a file lies in its way.
+    writeFile(m_dir.filePath(u"blocker"_s), "file");
+    const QString kept = item(u"Kept.vst3"_s, "kept");
+    try {
+        Runner::moveInto(m_dir.filePath(u"blocker/inside"_s))(kept);
+        ADD_FAILURE() << "expected a FileError";
+    } catch (const Hub::FileError& error) {
+        EXPECT_FALSE(error.description().isEmpty());
+    }
+    EXPECT_EQ(readFile(kept), "kept");
+}
+
+} // namespace

@@ -1,0 +1,114 @@
+#include "BundleSigner.h"
+
+#include "Installer/CodeResources.h"
+#include "Platform/PropertyList.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <openssl/bio.h>
+#include <openssl/cms.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+using namespace Qt::StringLiterals;
+
+namespace Hub::Test {
+
+namespace {
+
+[[noreturn]] void fail(const QString& what)
+{
+    throw std::runtime_error("BundleSigner: " + what.toStdString());
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        fail(u"cannot write "_s + path);
+}
+
+QByteArray cmsSign(const QByteArray& content, const SigningIdentity& signer)
+{
+    struct StackDeleter {
+        void operator()(STACK_OF(X509) * stack) const { sk_X509_free(stack); }
+    };
+    const std::unique_ptr<STACK_OF(X509), StackDeleter> chain(sk_X509_new_null());
+    for (const auto& certificate : signer.chain)
+        sk_X509_push(chain.get(), certificate.get());
+    const std::unique_ptr<BIO, decltype(&BIO_free)> in(BIO_new_mem_buf(content.constData(), int(content.size())), BIO_free);
+    const std::unique_ptr<CMS_ContentInfo, decltype(&CMS_ContentInfo_free)> cms(
+        CMS_sign(signer.certificate.get(), signer.key.get(), chain.get(), in.get(), CMS_DETACHED | CMS_BINARY),
+        CMS_ContentInfo_free);
+    if (!cms)
+        fail(u"CMS_sign failed"_s);
+    const std::unique_ptr<BIO, decltype(&BIO_free)> out(BIO_new(BIO_s_mem()), BIO_free);
+    if (i2d_CMS_bio(out.get(), cms.get()) != 1)
+        fail(u"cannot encode the signature"_s);
+    char* data = nullptr;
+    const long length = BIO_get_mem_data(out.get(), &data);
+    return QByteArray(data, int(length));
+}
+
+QString defaultIdentifier(const QString& bundle)
+{
+    const QVariantMap info = PropertyList::readDictionary(bundle + u"/Contents/Info.plist"_s);
+    if (const auto id = PropertyList::text(info, u"CFBundleIdentifier"_s); id && !id->isEmpty())
+        return *id;
+    return QFileInfo(bundle).completeBaseName();
+}
+
+bool isNestedBundleName(const QString& path)
+{
+    for (const auto extension : {".app"_L1, ".component"_L1, ".vst3"_L1, ".framework"_L1, ".bundle"_L1})
+        if (path.endsWith(extension))
+            return true;
+    return false;
+}
+
+} // namespace
+
+void signBundleOnly(const QString& bundle, const SigningIdentity& signer, const QString& identifier)
+{
+    const QString folder = bundle + u"/Contents/_CodeSignature"_s;
+    QFile::remove(folder + u"/CodeResources"_s);
+    QFile::remove(folder + u"/CodeSignature"_s);
+    if (!QDir().mkpath(folder))
+        fail(u"cannot make "_s + folder);
+
+    CodeResources resources = CodeResources::scan(bundle);
+    resources.digestAll(bundle);
+    resources.identifier = identifier;
+    writeSignature(bundle, signer, resources.toJson());
+}
+
+void writeSignature(const QString& bundle, const SigningIdentity& signer, const QByteArray& manifest)
+{
+    const QString folder = bundle + u"/Contents/_CodeSignature"_s;
+    if (!QDir().mkpath(folder))
+        fail(u"cannot make "_s + folder);
+    writeFile(folder + u"/CodeResources"_s, manifest);
+    writeFile(folder + u"/CodeSignature"_s, cmsSign(manifest, signer));
+}
+
+void signBundle(const QString& bundle, const SigningIdentity& signer, const std::optional<QString>& identifier)
+{
+    std::vector<QString> nested;
+    for (const auto& [path, entry] : CodeResources::scan(bundle).entries) {
+        if (entry.kind == SealedEntry::Kind::directory && path.startsWith("Contents/"_L1) && isNestedBundleName(path))
+            nested.push_back(path);
+    }
+    std::sort(nested.begin(), nested.end(), [](const QString& a, const QString& b) { return a.count(u'/') > b.count(u'/'); });
+    for (const QString& path : nested) {
+        const QString inner = bundle + u'/' + path;
+        signBundleOnly(inner, signer, defaultIdentifier(inner));
+    }
+    signBundleOnly(bundle, signer, identifier.value_or(defaultIdentifier(bundle)));
+}
+
+} // namespace Hub::Test

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "Installer/CodeSignature.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <openssl/types.h>
+
+#include <memory>
+#include <vector>
+
+namespace Hub::Test {
+
+// A certificate with its key, and the intermediate certificates a signature
+// made with it carries.
+struct SigningIdentity {
+    std::shared_ptr<X509> certificate;
+    std::shared_ptr<EVP_PKEY> key;
+    std::vector<std::shared_ptr<X509>> chain;
+};
+
+// A code-signing PKI made fresh for each test run (P-256 keys):
+//
+//   anchor ── intermediate (developer marker 1.2.840.113635.100.6.2.6)
+//              ├── maker        OU = Config::teamID(), application marker 1.2.840.113635.100.6.1.13
+//              ├── otherTeam    OU = "OTHERTEAM1", application marker
+//              ├── noMarker     OU = Config::teamID(), no application marker
+//              └── expired      like maker, but its validity ended yesterday
+//   foreign anchor ── foreign intermediate (marker) ── foreign leaf (OU = the maker's, marker)
+//
+// Nothing is written to disk unless asked.
+class TestPKI {
+public:
+    TestPKI();
+
+    const SigningIdentity& maker() const { return m_maker; }
+    const SigningIdentity& otherTeam() const { return m_otherTeam; }
+    const SigningIdentity& noMarker() const { return m_noMarker; }
+    const SigningIdentity& expired() const { return m_expired; }
+    const SigningIdentity& foreign() const { return m_foreign; }
+
+    // The anchor certificate as PEM, and as the trust set verification takes.
+    QByteArray anchorPem() const;
+    TrustAnchors anchors() const { return TrustAnchors::fromPem(anchorPem()); }
+    QByteArray foreignAnchorPem() const;
+
+    static QByteArray toPem(X509* certificate);
+
+    static constexpr char kOtherTeam[] = "OTHERTEAM1";
+
+private:
+    std::shared_ptr<EVP_PKEY> m_anchorKey;
+    std::shared_ptr<X509> m_anchor;
+    std::shared_ptr<X509> m_foreignAnchor;
+    SigningIdentity m_maker;
+    SigningIdentity m_otherTeam;
+    SigningIdentity m_noMarker;
+    SigningIdentity m_expired;
+    SigningIdentity m_foreign;
+};
+
+} // namespace Hub::Test
