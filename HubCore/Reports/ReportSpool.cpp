@@ -1,0 +1,184 @@
+#include "Reports/ReportSpool.h"
+
+#include "Catalog/Json.h"
+#include "Reports/Scrub.h"
+#include "Reports/SpoolLock.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <limits>
+
+using namespace Qt::StringLiterals;
+
+namespace Hub {
+
+namespace {
+
+constexpr auto kSpoolPath = "Library/Application Support/Tarn Audio/Reports"_L1;
+constexpr auto kCodePrefix = "hub."_L1;
+constexpr qsizetype kMaxMessage = 500;
+
+const QString kRuleText = u"1 to 64 lower-case letters, digits, \".\", \"_\" or \"-\", starting with a letter or digit"_s;
+
+qint64 systemNow()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+RecordResult failure(RecordStatus status, QString path, QString sentence)
+{
+    return {status, std::move(path), HubError::message(std::move(sentence))};
+}
+
+// A count that has reached the largest value stays there rather than wrap.
+qint64 nextCount(std::optional<qint64> old)
+{
+    const qint64 value = old.value_or(1);
+    return value == std::numeric_limits<qint64>::max() ? value : value + 1;
+}
+
+} // namespace
+
+ReportSpool::ReportSpool(const QString& home, Clock now)
+    : m_root(QDir(home).filePath(kSpoolPath))
+    , m_lockFolders(SpoolLock::folders(home))
+    , m_now(now ? std::move(now) : Clock(systemNow))
+{
+}
+
+bool ReportSpool::isValidCode(const QString& code)
+{
+    // Anchored at both ends of the whole text: "$" alone would also accept
+    // a code that ends in a line break.
+    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(u"[a-z0-9][a-z0-9_.-]{0,63}"_s));
+    return pattern.match(code).hasMatch();
+}
+
+RecordResult ReportSpool::record(Report report) const
+{
+    if (!report.code.startsWith(kCodePrefix))
+        report.code = kCodePrefix + report.code;
+    // "hub." alone names no problem: an empty code is refused, not filed.
+    if (report.code == kCodePrefix || !isValidCode(report.code))
+        return failure(RecordStatus::invalidCode, {},
+                       u"The report code \""_s + report.code + u"\" isn't valid: use "_s + kRuleText + u"."_s);
+    // The product names the report's folder: "../x" would write outside the
+    // spool, "" or "a/b" where no one looks.
+    if (!isValidCode(report.product))
+        return failure(RecordStatus::invalidProduct, {},
+                       u"The product identifier \""_s + report.product
+                           + u"\" can't name a report folder: use "_s + kRuleText + u"."_s);
+    return SpoolLock::with(m_lockFolders, SpoolLock::kTimeout, [&] { return write(report); });
+}
+
+RecordResult ReportSpool::write(const Report& incoming) const
+{
+    const QString folder = QDir(m_root).filePath(incoming.product);
+    QDir().mkpath(folder); // a failure shows up when the file is written
+    const QString path = QDir(folder).filePath(incoming.code + u".json"_s);
+    const qint64 now = m_now();
+
+    Report result;
+    const QFileInfo existing(path);
+    if (!existing.exists() && !existing.isSymLink()) {
+        result = incoming;
+        result.count = 1;
+        result.firstAt = now;
+        result.lastAt = now;
+    } else {
+        // The file may be a plug-in's: anything that does not read as a
+        // report is kept as it is rather than replaced and lost.
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return failure(RecordStatus::unreadableFile, path,
+                           u"The report file "_s + path + u" can't be read ("_s + file.errorString()
+                               + u"); it was left as it is and the report was not recorded."_s);
+        const QByteArray data = file.readAll();
+        Report old;
+        try {
+            old = Report::decode(data);
+        } catch (const Json::DecodingError& error) {
+            return failure(RecordStatus::unreadableFile, path,
+                           u"The report file "_s + path + u" isn't a report this hub can read ("_s
+                               + error.description()
+                               + u"); it was left as it is and the report was not recorded."_s);
+        }
+        result = old;
+        if (incoming.version)
+            result.version = incoming.version;
+        if (incoming.message)
+            result.message = incoming.message;
+        if (incoming.context)
+            result.context = incoming.context;
+        result.count = nextCount(old.count);
+        result.lastAt = now;
+    }
+    if (result.message)
+        result.message = Scrub::text(*result.message, kMaxMessage);
+
+    const std::optional<QByteArray> bytes = result.encode();
+    if (!bytes)
+        return failure(RecordStatus::notWritten, path,
+                       u"The report "_s + result.code + u" can't be stored: its context holds a number JSON can't express."_s);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(*bytes) != bytes->size() || !file.commit())
+        return failure(RecordStatus::notWritten, path,
+                       u"The report file "_s + path + u" couldn't be written ("_s + file.errorString() + u")."_s);
+    return {RecordStatus::recorded, path, std::nullopt};
+}
+
+std::vector<ReportFile> ReportSpool::load() const
+{
+    std::vector<ReportFile> files;
+    const QDir root(m_root);
+    const QFileInfoList products =
+        root.entryInfoList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& product : products) {
+        const QFileInfoList entries =
+            QDir(product.filePath()).entryInfoList(QDir::Files | QDir::Hidden, QDir::Name);
+        for (const QFileInfo& entry : entries) {
+            if (entry.suffix() != "json"_L1)
+                continue;
+            QFile file(entry.filePath());
+            if (!file.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray data = file.readAll();
+            try {
+                Report report = Report::decode(data);
+                if (!isValidCode(report.code))
+                    continue;
+                files.push_back({entry.filePath(), std::move(report), data});
+            } catch (const Json::DecodingError&) {
+                // Not a report: left on disk for whoever wrote it.
+            }
+        }
+    }
+    std::stable_sort(files.begin(), files.end(), [](const ReportFile& a, const ReportFile& b) {
+        return a.report.lastAt.value_or(0) > b.report.lastAt.value_or(0);
+    });
+    return files;
+}
+
+void ReportSpool::deleteFiles(const std::vector<ReportFile>& files) const
+{
+    SpoolLock::with(m_lockFolders, SpoolLock::kTimeout, [&] {
+        for (const ReportFile& loaded : files) {
+            QFile file(loaded.url);
+            if (!file.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray current = file.readAll();
+            file.close();
+            if (current != loaded.data)
+                continue; // a newer occurrence was merged in: keep it for the next upload
+            QFile::remove(loaded.url);
+        }
+    });
+}
+
+} // namespace Hub

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "Catalog/Config.h"
+#include "Catalog/HubError.h"
+#include "Reports/Report.h"
+#include "Reports/ReportFile.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace Hub {
+
+// What record() did with a report.
+enum class RecordStatus {
+    recorded,       // written or merged into `path`
+    invalidCode,    // the code fails the code pattern; nothing touched
+    invalidProduct, // the product cannot name a spool folder; nothing touched
+    unreadableFile, // `path` holds something that is not a report (another
+                    // program's file): left exactly as it was, nothing recorded
+    notWritten,     // the file could not be encoded or written
+};
+
+struct RecordResult {
+    RecordStatus status = RecordStatus::recorded;
+    // The report file concerned; empty when refused before any file.
+    QString path;
+    // The reason, for every status but recorded.
+    std::optional<HubError> error;
+
+    bool recorded() const { return status == RecordStatus::recorded; }
+};
+
+// The problem-report spool, "Library/Application Support/Tarn Audio/Reports"
+// under the home folder, shared with the maker's plug-ins: one JSON file per
+// product and code, "<product>/<code>.json". Writers in any process take the
+// SpoolLock first. All functions may be called from any thread; none throws.
+class ReportSpool {
+public:
+    // Unix time in whole seconds.
+    using Clock = std::function<qint64()>;
+
+    explicit ReportSpool(const QString& home = Config::homeFolder(), Clock now = {});
+
+    const QString& root() const { return m_root; }
+    const QStringList& lockFolders() const { return m_lockFolders; }
+
+    // Stores a report, or merges it into the file of the same product and
+    // code: count + 1, new last time, the newer version, message and context.
+    // Codes get the "hub." prefix when they lack it. Blocks for about a
+    // second at most when another process holds the lock file, then writes
+    // under the in-process mutex alone.
+    RecordResult record(Report report) const;
+
+    // Every report file that decodes and has a valid code, newest last time
+    // first (a missing one counting as 0); equal times keep the listing order.
+    // Takes no lock: files are only ever replaced whole.
+    std::vector<ReportFile> load() const;
+
+    // Removes each file that still holds exactly the bytes it was loaded
+    // with; a file changed since (a plug-in merged into it) or already gone
+    // is left. Runs under the spool locks.
+    void deleteFiles(const std::vector<ReportFile>& files) const;
+
+    // The rule for codes and, so that they stay one plain folder name, for
+    // product identifiers: 1 to 64 of a-z, 0-9, "_", "." and "-", starting
+    // with a letter or digit.
+    static bool isValidCode(const QString& code);
+
+private:
+    RecordResult write(const Report& report) const;
+
+    QString m_root;
+    QStringList m_lockFolders;
+    Clock m_now;
+};
+
+} // namespace Hub

@@ -1,0 +1,411 @@
+#include "Reports/ReportSpool.h"
+
+#include "ReportsTestSupport.h"
+
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <thread>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+using Hub::ContextValue;
+using Hub::RecordResult;
+using Hub::RecordStatus;
+using Hub::Report;
+using Hub::ReportContext;
+using Hub::ReportFile;
+using Hub::Test::readBytes;
+using Hub::Test::treeOf;
+using Hub::Test::writeBytes;
+
+class ReportSpoolTest : public Hub::Test::SpoolFixture {
+protected:
+    Report stored(const QString& product, const QString& code) const
+    {
+        return Report::decode(readBytes(reportPath(product, code)));
+    }
+};
+
+// ---- Which codes and products may be written ------------------------------
+
+struct CodeCase {
+    const char* given;
+    const char* stored; // nullptr: refused
+};
+
+class CodeRuleTest : public ReportSpoolTest, public ::testing::WithParamInterface<CodeCase> {};
+
+TEST_P(CodeRuleTest, RecordsUnderTheHubPrefixOrRefusesWithoutWriting)
+{
+    const CodeCase c = GetParam();
+    const RecordResult result = spool.record(makeReport(u"hub"_s, QString::fromUtf8(c.given)));
+    if (c.stored) {
+        ASSERT_TRUE(result.recorded()) << result.error->errorDescription().toStdString();
+        EXPECT_EQ(result.path, reportPath(u"hub"_s, QString::fromUtf8(c.stored)));
+        EXPECT_EQ(stored(u"hub"_s, QString::fromUtf8(c.stored)).code, QString::fromUtf8(c.stored));
+    } else {
+        EXPECT_EQ(result.status, RecordStatus::invalidCode);
+        ASSERT_TRUE(result.error);
+        EXPECT_TRUE(result.error->errorDescription().contains(u"isn't valid"_s));
+        EXPECT_EQ(treeOf(home.path()), QStringList()) << "nothing may be written for a refused code";
+    }
+}
+
+const std::string kSixty(60, 'a');
+const std::string kSixtyOne(61, 'a');
+const std::string k64 = "hub." + kSixty;
+const std::string k65 = "hub." + kSixtyOne;
+
+INSTANTIATE_TEST_SUITE_P(Codes, CodeRuleTest,
+    ::testing::Values(
+        CodeCase{"install", "hub.install"},
+        CodeCase{"hub.install", "hub.install"},
+        CodeCase{"hub.account", "hub.account"},
+        CodeCase{"keychain.read", "hub.keychain.read"},
+        CodeCase{"x_1-2", "hub.x_1-2"},
+        CodeCase{k64.c_str(), k64.c_str()}, // 64 characters in all: the most the pattern allows
+        CodeCase{k65.c_str(), nullptr},
+        CodeCase{"", nullptr},
+        CodeCase{"hub.", nullptr},
+        CodeCase{"hub.Install", nullptr},
+        CodeCase{"Install", nullptr},
+        CodeCase{"bad code", nullptr},
+        CodeCase{"a/b", nullptr},
+        CodeCase{"../x", nullptr},
+        CodeCase{"install\n", nullptr}));
+
+class HostileProductTest : public ReportSpoolTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(HostileProductTest, IsRefusedAndNothingIsWrittenAnywhere)
+{
+    // A sibling folder of the spool that "../x" would reach.
+    const QString outside = QDir(spool.root()).filePath(u"../x"_s);
+    const RecordResult result = spool.record(makeReport(QString::fromUtf8(GetParam()), u"hub.install"_s));
+
+    EXPECT_EQ(result.status, RecordStatus::invalidProduct);
+    ASSERT_TRUE(result.error);
+    EXPECT_TRUE(result.error->errorDescription().contains(u"product identifier"_s));
+    EXPECT_TRUE(result.path.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(outside));
+    // Not in the spool, not beside it, not in its parents, no lock taken.
+    EXPECT_EQ(treeOf(home.path()), QStringList());
+}
+
+INSTANTIATE_TEST_SUITE_P(Products, HostileProductTest,
+    ::testing::Values("../x", "..", ".", "", "a/b", "/abs", "../../../../tmp/x", ".hidden", "Tarn", "a b",
+                      "x\n"));
+
+TEST_F(ReportSpoolTest, ProductIdentifiersOfTheCatalogAreAccepted)
+{
+    for (const QString& product : {u"hub"_s, u"tarn-verb"_s, u"echo_2.0"_s}) {
+        const RecordResult result = spool.record(makeReport(product, u"install"_s));
+        ASSERT_TRUE(result.recorded()) << product.toStdString();
+        EXPECT_TRUE(QFileInfo::exists(reportPath(product, u"hub.install"_s)));
+    }
+}
+
+// ---- Merging a problem that happens again ----------------------------------
+
+TEST_F(ReportSpoolTest, SecondRecordRaisesTheCountAndMovesOnlyTheLastTime)
+{
+    Report first = makeReport(u"hub"_s, u"hub.install"_s);
+    first.message = u"first"_s;
+    first.version = u"1.0"_s;
+    now = 1000;
+    ASSERT_TRUE(spool.record(first).recorded());
+
+    Report again = makeReport(u"hub"_s, u"hub.install"_s);
+    now = 2000;
+    ASSERT_TRUE(spool.record(again).recorded());
+
+    const Report merged = stored(u"hub"_s, u"hub.install"_s);
+    EXPECT_EQ(merged.count, 2);
+    EXPECT_EQ(merged.firstAt, 1000);
+    EXPECT_EQ(merged.lastAt, 2000);
+    EXPECT_EQ(merged.message, u"first"_s) << "a record without a message keeps the old one";
+    EXPECT_EQ(merged.version, u"1.0"_s);
+
+    Report third = makeReport(u"hub"_s, u"hub.install"_s);
+    third.message = u"third"_s;
+    third.version = u"1.1"_s;
+    third.context = ReportContext{{u"step"_s, ContextValue(u"swap"_s)}};
+    now = 3000;
+    ASSERT_TRUE(spool.record(third).recorded());
+
+    const Report latest = stored(u"hub"_s, u"hub.install"_s);
+    EXPECT_EQ(latest.count, 3);
+    EXPECT_EQ(latest.firstAt, 1000);
+    EXPECT_EQ(latest.lastAt, 3000);
+    EXPECT_EQ(latest.message, u"third"_s);
+    EXPECT_EQ(latest.version, u"1.1"_s);
+    EXPECT_EQ(latest.context, third.context);
+    EXPECT_EQ(spool.load().size(), 1u) << "a repeated problem adds no file";
+}
+
+TEST_F(ReportSpoolTest, MergeKeepsWhatThePluginWroteAboutItself)
+{
+    // A plug-in's file: its own format, host, reporter and machine facts.
+    writeBytes(reportPath(u"tarn-verb"_s, u"hub.install"_s),
+               R"({"v":1,"product":"tarn-verb","code":"hub.install","format":"vst3","host":"Live 12",)"
+               R"("reporter":"plugin","os":"macOS 14.5","arch":"arm64","machine_id":"M1","count":4,)"
+               R"("first_at":10,"last_at":20,"extra":"kept by nobody"})");
+
+    Report ours = makeReport(u"tarn-verb"_s, u"hub.install"_s);
+    ours.format = u"hub"_s;
+    ours.host = u"Tarnhub 1.0"_s;
+    ours.reporter = u"hub"_s;
+    ours.os = u"Debian GNU/Linux 12"_s;
+    ours.arch = u"x86_64"_s;
+    ours.machineID = u"M2"_s;
+    ours.v = 7;
+    now = 30;
+    ASSERT_TRUE(spool.record(ours).recorded());
+
+    const Report merged = stored(u"tarn-verb"_s, u"hub.install"_s);
+    EXPECT_EQ(merged.v, 1);
+    EXPECT_EQ(merged.format, u"vst3"_s);
+    EXPECT_EQ(merged.host, u"Live 12"_s);
+    EXPECT_EQ(merged.reporter, u"plugin"_s);
+    EXPECT_EQ(merged.os, u"macOS 14.5"_s);
+    EXPECT_EQ(merged.arch, u"arm64"_s);
+    EXPECT_EQ(merged.machineID, u"M1"_s);
+    EXPECT_EQ(merged.count, 5);
+    EXPECT_EQ(merged.firstAt, 10);
+    EXPECT_EQ(merged.lastAt, 30);
+}
+
+TEST_F(ReportSpoolTest, OldFileWithoutCountOrFirstTimeMergesAsTheRulesSay)
+{
+    writeBytes(reportPath(u"hub"_s, u"hub.a"_s), R"({"v":1,"product":"hub","code":"hub.a"})");
+    writeBytes(reportPath(u"hub"_s, u"hub.b"_s),
+               R"({"v":1,"product":"hub","code":"hub.b","count":9223372036854775807,"first_at":5})");
+
+    ASSERT_TRUE(spool.record(makeReport(u"hub"_s, u"hub.a"_s)).recorded());
+    ASSERT_TRUE(spool.record(makeReport(u"hub"_s, u"hub.b"_s)).recorded());
+
+    const Report a = stored(u"hub"_s, u"hub.a"_s);
+    EXPECT_EQ(a.count, 2) << "a missing count counts as 1";
+    EXPECT_EQ(a.firstAt, std::nullopt) << "a missing first time stays missing";
+    EXPECT_EQ(a.lastAt, now);
+    EXPECT_EQ(stored(u"hub"_s, u"hub.b"_s).count, std::numeric_limits<qint64>::max())
+        << "the largest count neither fails nor wraps";
+}
+
+// ---- Another program's file that is not a report ---------------------------
+
+struct ForeignFile {
+    const char* what;
+    QByteArray bytes;
+};
+
+class ForeignFileTest : public ReportSpoolTest, public ::testing::WithParamInterface<ForeignFile> {};
+
+TEST_P(ForeignFileTest, IsLeftByteForByteAndTheResultSaysSo)
+{
+    const QString path = reportPath(u"tarn-verb"_s, u"hub.install"_s);
+    writeBytes(path, GetParam().bytes);
+
+    Report ours = makeReport(u"tarn-verb"_s, u"install"_s);
+    ours.message = u"Couldn't install"_s;
+    const RecordResult result = spool.record(ours);
+
+    EXPECT_EQ(result.status, RecordStatus::unreadableFile);
+    EXPECT_FALSE(result.recorded());
+    EXPECT_EQ(result.path, path);
+    ASSERT_TRUE(result.error);
+    EXPECT_TRUE(result.error->errorDescription().contains(u"left as it is"_s));
+    EXPECT_EQ(readBytes(path), GetParam().bytes);
+    EXPECT_EQ(treeOf(QFileInfo(path).path()), QStringList{u"hub.install.json"_s}) << "no second file beside it";
+    EXPECT_TRUE(spool.load().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ForeignFileTest,
+    ::testing::Values(
+        ForeignFile{"not JSON", "{\"v\":1,\"product\":\"tarn-verb\",\"co"},
+        ForeignFile{"empty", ""},
+        ForeignFile{"a list", "[1,2]"},
+        ForeignFile{"no product", R"({"v":1,"code":"hub.install","count":3})"},
+        ForeignFile{"v as text", R"({"v":"1","product":"tarn-verb","code":"hub.install"})"},
+        ForeignFile{"count with a fraction", R"({"v":1,"product":"tarn-verb","code":"hub.install","count":2.5})"},
+        ForeignFile{"message as a number", R"({"v":1,"product":"tarn-verb","code":"hub.install","message":5})"},
+        ForeignFile{"context value null",
+                    R"({"v":1,"product":"tarn-verb","code":"hub.install","context":{"a":null}})"},
+        ForeignFile{"binary", QByteArray("\x00\xff\xfe\x01", 4)}),
+    [](const auto& info) {
+        std::string name = info.param.what;
+        for (char& ch : name)
+            if (!std::isalnum(static_cast<unsigned char>(ch)))
+                ch = '_';
+        return name;
+    });
+
+TEST_F(ReportSpoolTest, AFolderInPlaceOfTheFileIsNotReplaced)
+{
+    const QString path = reportPath(u"hub"_s, u"hub.install"_s);
+    ASSERT_TRUE(QDir().mkpath(path + u"/inside"_s));
+    const RecordResult result = spool.record(makeReport(u"hub"_s, u"install"_s));
+    EXPECT_EQ(result.status, RecordStatus::unreadableFile);
+    EXPECT_TRUE(QFileInfo(path + u"/inside"_s).isDir());
+}
+
+TEST_F(ReportSpoolTest, AFileThatCannotBeWrittenIsReportedNotHidden)
+{
+    // The product folder's place is taken by a file, so nothing can be written.
+    writeBytes(QDir(spool.root()).filePath(u"hub"_s), "a file");
+    const RecordResult result = spool.record(makeReport(u"hub"_s, u"install"_s));
+    EXPECT_EQ(result.status, RecordStatus::notWritten);
+    ASSERT_TRUE(result.error);
+    EXPECT_EQ(readBytes(QDir(spool.root()).filePath(u"hub"_s)), "a file");
+}
+
+// ---- What the file holds ---------------------------------------------------
+
+TEST_F(ReportSpoolTest, FileIsCompactJsonWithSortedKeysAndNoNulls)
+{
+    Report report = makeReport(u"hub"_s, u"install"_s);
+    report.version = u"1.2"_s;
+    report.message = u"Couldn't install"_s;
+    report.context = ReportContext{{u"z"_s, ContextValue(true)}, {u"a"_s, ContextValue(3.0)}};
+    now = 1234;
+    const RecordResult result = spool.record(report);
+    ASSERT_TRUE(result.recorded());
+
+    EXPECT_EQ(readBytes(result.path),
+              R"({"code":"hub.install","context":{"a":3,"z":true},"count":1,"first_at":1234,"last_at":1234,)"
+              R"("message":"Couldn't install","product":"hub","v":1,"version":"1.2"})");
+}
+
+TEST_F(ReportSpoolTest, MessageIsScrubbedAndCutTo500Characters)
+{
+    Report report = makeReport(u"hub"_s, u"install"_s);
+    report.message = u"Couldn't open /Users/anna/Music/x.vst3 for Anna.Smith@Example.COM "_s + QString(600, u'x');
+    const RecordResult result = spool.record(report);
+    ASSERT_TRUE(result.recorded());
+
+    const QString message = *stored(u"hub"_s, u"hub.install"_s).message;
+    EXPECT_TRUE(message.startsWith(u"Couldn't open ~/Music/x.vst3 for <email> xxx"_s)) << message.toStdString();
+    EXPECT_EQ(message.size(), 500);
+    EXPECT_FALSE(message.contains(u"anna"_s, Qt::CaseInsensitive));
+}
+
+TEST_F(ReportSpoolTest, ContextValuesKeepTheirKind)
+{
+    writeBytes(reportPath(u"hub"_s, u"hub.ctx"_s),
+               R"({"v":1,"product":"hub","code":"hub.ctx","context":{"b":true,"n":3,"t":"3"}})");
+    const std::vector<ReportFile> files = spool.load();
+    ASSERT_EQ(files.size(), 1u);
+    const ReportContext expected{
+        {u"b"_s, ContextValue(true)}, {u"n"_s, ContextValue(3.0)}, {u"t"_s, ContextValue(u"3"_s)}};
+    EXPECT_EQ(files[0].report.context, expected);
+}
+
+// ---- Loading ---------------------------------------------------------------
+
+TEST_F(ReportSpoolTest, LoadsNewestFirstAndKeepsListingOrderForEqualTimes)
+{
+    const auto put = [&](const char* product, const char* code, const char* lastAt) {
+        QByteArray json = R"({"v":1,"product":")" + QByteArray(product) + R"(","code":")" + QByteArray(code) + '"';
+        if (lastAt)
+            json += R"(,"last_at":)" + QByteArray(lastAt);
+        writeBytes(reportPath(QString::fromUtf8(product), QString::fromUtf8(code)), json + '}');
+    };
+    put("a", "hub.none", nullptr);
+    put("a", "hub.old", "100");
+    put("b", "hub.new", "300");
+    put("b", "hub.tie1", "200");
+    put("c", "hub.tie2", "200");
+    put("c", "hub.negative", "-5");
+
+    QStringList codes;
+    for (const ReportFile& file : spool.load())
+        codes << file.report.code;
+    EXPECT_EQ(codes, (QStringList{u"hub.new"_s, u"hub.tie1"_s, u"hub.tie2"_s, u"hub.old"_s, u"hub.none"_s,
+                                  u"hub.negative"_s}));
+}
+
+TEST_F(ReportSpoolTest, LoadSkipsWhatIsNotAReportAndLeavesItOnDisk)
+{
+    const QByteArray good = R"({"v":1,"product":"p","code":"hub.good"})";
+    writeBytes(reportPath(u"p"_s, u"hub.good"_s), good);
+    const QStringList strays = {
+        spool.root() + u"/hub.root.json"_s,            // directly in the root
+        spool.root() + u"/p/hub.upper.JSON"_s,         // extension in capitals
+        spool.root() + u"/p/hub.txt"_s,                // another extension
+        spool.root() + u"/p/nested/hub.deep.json"_s,   // below a product folder
+        spool.root() + u"/p/bad-code.json"_s,          // a code failing the pattern
+        spool.root() + u"/p/broken.json"_s,            // not JSON
+    };
+    writeBytes(strays[0], R"({"v":1,"product":"p","code":"hub.root"})");
+    writeBytes(strays[1], R"({"v":1,"product":"p","code":"hub.upper"})");
+    writeBytes(strays[2], R"({"v":1,"product":"p","code":"hub.txt"})");
+    writeBytes(strays[3], R"({"v":1,"product":"p","code":"hub.deep"})");
+    writeBytes(strays[4], R"({"v":1,"product":"p","code":"Bad Code"})");
+    writeBytes(strays[5], "{");
+
+    const std::vector<ReportFile> files = spool.load();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].url, reportPath(u"p"_s, u"hub.good"_s));
+    EXPECT_EQ(files[0].id(), files[0].url);
+    EXPECT_EQ(files[0].data, good);
+    for (const QString& stray : strays)
+        EXPECT_TRUE(QFileInfo::exists(stray)) << stray.toStdString();
+}
+
+// ---- Deleting what was uploaded ------------------------------------------
+
+TEST_F(ReportSpoolTest, DeleteKeepsAFileChangedSinceItWasLoaded)
+{
+    ASSERT_TRUE(spool.record(makeReport(u"hub"_s, u"a"_s)).recorded());
+    ASSERT_TRUE(spool.record(makeReport(u"hub"_s, u"b"_s)).recorded());
+    const std::vector<ReportFile> loaded = spool.load();
+    ASSERT_EQ(loaded.size(), 2u);
+
+    // Another occurrence is merged into b after it was loaded.
+    now += 10;
+    ASSERT_TRUE(spool.record(makeReport(u"hub"_s, u"b"_s)).recorded());
+    spool.deleteFiles(loaded);
+
+    EXPECT_FALSE(QFileInfo::exists(reportPath(u"hub"_s, u"hub.a"_s)));
+    ASSERT_TRUE(QFileInfo::exists(reportPath(u"hub"_s, u"hub.b"_s)));
+    EXPECT_EQ(stored(u"hub"_s, u"hub.b"_s).count, 2) << "both occurrences survive to the next upload";
+    EXPECT_TRUE(QFileInfo(QDir(spool.root()).filePath(u"hub"_s)).isDir()) << "product folders stay";
+}
+
+TEST_F(ReportSpoolTest, DeleteSkipsFilesAlreadyGone)
+{
+    ASSERT_TRUE(spool.record(makeReport(u"hub"_s, u"a"_s)).recorded());
+    ASSERT_TRUE(spool.record(makeReport(u"hub"_s, u"b"_s)).recorded());
+    const std::vector<ReportFile> loaded = spool.load();
+    ASSERT_TRUE(QFile::remove(loaded[0].url));
+    spool.deleteFiles(loaded);
+    EXPECT_TRUE(spool.load().empty());
+}
+
+} // namespace
+
+namespace {
+
+// ---- Writers in one process ------------------------------------------------
+
+TEST_F(ReportSpoolTest, ConcurrentRecordsLoseNoOccurrence)
+{
+    constexpr int kThreads = 4;
+    constexpr int kEach = 25;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([this] {
+            for (int i = 0; i < kEach; ++i)
+                EXPECT_TRUE(spool.record(makeReport(u"hub"_s, u"install"_s)).recorded());
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(stored(u"hub"_s, u"hub.install"_s).count, kThreads * kEach);
+}
+
+} // namespace
