@@ -63,10 +63,10 @@ TEST(ValidatorListing, TextsDecideBeforeTheStatus)
 TEST(ComponentDescriptor, TheFirstAudioComponentEntry)
 {
     QTemporaryDir dir;
-    BundleSpec spec;
-    spec.name = u"Echos.component"_s;
-    spec.withComponent(u"aufx"_s, u"Echo"_s, u"Tarn"_s).withComponent(u"aumf"_s, u"Ech2"_s, u"Tarn"_s);
-    const QString two = BundleFactory::create(dir.path(), spec);
+    BundleSpec recipe;
+    recipe.name = u"Echos.component"_s;
+    recipe.withComponent(u"aufx"_s, u"Echo"_s, u"Tarn"_s).withComponent(u"aumf"_s, u"Ech2"_s, u"Tarn"_s);
+    const QString two = BundleFactory::create(dir.path(), recipe);
     EXPECT_EQ(Hub::auDescriptorOfComponent(two), (AUDescriptor{u"aufx"_s, u"Echo"_s, u"Tarn"_s}));
 
     BundleSpec none;
@@ -115,10 +115,10 @@ protected:
     }
     QString installEchos(const QString& root) const
     {
-        BundleSpec spec;
-        spec.name = u"Echos.component"_s;
-        spec.withComponent(u"aufx"_s, u"Echo"_s, u"Tarn"_s, u"Tarnaudio: Echos"_s);
-        return BundleFactory::create(components(root), spec);
+        BundleSpec recipe;
+        recipe.name = u"Echos.component"_s;
+        recipe.withComponent(u"aufx"_s, u"Echo"_s, u"Tarn"_s, u"Tarnaudio: Echos"_s);
+        return BundleFactory::create(components(root), recipe);
     }
 
     const AUDescriptor m_echos{u"aufx"_s, u"Echo"_s, u"Tarn"_s};

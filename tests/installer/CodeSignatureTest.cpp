@@ -86,14 +86,14 @@ protected:
 
     QString unsignedBundle(const QString& name = u"Fixture.vst3"_s)
     {
-        BundleSpec spec;
-        spec.name = name;
-        spec.withFile(u"Contents/Resources/data.bin"_s, QByteArray(4096, 'd'))
+        BundleSpec recipe;
+        recipe.name = name;
+        recipe.withFile(u"Contents/Resources/data.bin"_s, QByteArray(4096, 'd'))
             .withFile(u"Contents/Resources/Presets/Warm.preset"_s, "warm")
             .withSymlink(u"Contents/Resources/current.bin"_s, u"data.bin"_s)
             .withFile(u"Contents/Frameworks/Engine.framework/Contents/Info.plist"_s, "<plist/>")
             .withFile(u"Contents/Frameworks/Engine.framework/Contents/MacOS/Engine"_s, "engine code");
-        return create(m_dir.path(), spec);
+        return create(m_dir.path(), recipe);
     }
 
     // The sentence verify throws, or "accepted".

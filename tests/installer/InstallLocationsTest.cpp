@@ -44,17 +44,17 @@ protected:
                    m_dir.filePath(u"root/Users/me/Library/Application Support/Tarn Hub"_s)};
     }
 
-    QString place(PluginFormat format, InstallScope scope, BundleSpec spec)
+    QString place(PluginFormat format, InstallScope scope, BundleSpec recipe)
     {
-        return BundleFactory::create(Locations::folder(m_roots, format, scope), spec);
+        return BundleFactory::create(Locations::folder(m_roots, format, scope), recipe);
     }
 
     static BundleSpec bundle(const QString& name, const QString& version)
     {
-        BundleSpec spec;
-        spec.name = name;
-        spec.shortVersion = version;
-        return spec;
+        BundleSpec recipe;
+        recipe.name = name;
+        recipe.shortVersion = version;
+        return recipe;
     }
 
     static Hub::Artifact artifact(PluginFormat format, const QString& bundle)

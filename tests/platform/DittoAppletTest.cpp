@@ -134,13 +134,13 @@ protected:
 
 TEST_F(Ditto, ABundleSurvivesTheRoundTripWithItsModesAndInternalLinks)
 {
-    BundleSpec spec;
-    spec.name = u"Echos.vst3"_s;
-    spec.withFile(u"Contents/Resources/preset.xml"_s, "<preset/>")
+    BundleSpec recipe;
+    recipe.name = u"Echos.vst3"_s;
+    recipe.withFile(u"Contents/Resources/preset.xml"_s, "<preset/>")
         .withFile(u"Contents/Frameworks/Lib.framework/Versions/A/Lib"_s, "library")
         .withSymlink(u"Contents/Frameworks/Lib.framework/Versions/Current"_s, u"A"_s)
         .withSymlink(u"Contents/Frameworks/Lib.framework/Lib"_s, u"Versions/Current/Lib"_s);
-    const QString bundle = BundleFactory::create(m_dir.filePath(u"src"_s), spec);
+    const QString bundle = BundleFactory::create(m_dir.filePath(u"src"_s), recipe);
 
     const QString zip = m_dir.filePath(u"Echos.zip"_s);
     Result result = ditto({u"-c"_s, u"-k"_s, u"--keepParent"_s, bundle, zip});
@@ -156,7 +156,7 @@ TEST_F(Ditto, ABundleSurvivesTheRoundTripWithItsModesAndInternalLinks)
     const QString copy = out + u"/Echos.vst3"_s;
     EXPECT_EQ(tree(copy), tree(bundle));
     EXPECT_EQ(readFile(copy + u"/Contents/Info.plist"_s), readFile(bundle + u"/Contents/Info.plist"_s));
-    EXPECT_EQ(readFile(copy + u"/Contents/MacOS/Echos"_s), spec.executable);
+    EXPECT_EQ(readFile(copy + u"/Contents/MacOS/Echos"_s), recipe.executable);
     EXPECT_EQ(modeOf(copy + u"/Contents/MacOS/Echos"_s), 0755u);
     EXPECT_TRUE(QFileInfo(copy + u"/Contents/Frameworks/Lib.framework/Lib"_s).isSymLink());
     EXPECT_EQ(readFile(copy + u"/Contents/Frameworks/Lib.framework/Lib"_s), "library");
@@ -169,9 +169,9 @@ TEST_F(Ditto, ABundleSurvivesTheRoundTripWithItsModesAndInternalLinks)
 
 TEST_F(Ditto, WithoutKeepParentTheArchiveHoldsTheContents)
 {
-    BundleSpec spec;
-    spec.name = u"Echos.component"_s;
-    const QString bundle = BundleFactory::create(m_dir.filePath(u"src"_s), spec);
+    BundleSpec recipe;
+    recipe.name = u"Echos.component"_s;
+    const QString bundle = BundleFactory::create(m_dir.filePath(u"src"_s), recipe);
     const QString zip = m_dir.filePath(u"contents.zip"_s);
     ASSERT_EQ(ditto({u"-c"_s, u"-k"_s, bundle, zip}).status, 0);
     EXPECT_TRUE(zipNames(zip).contains(u"Contents/Info.plist"_s));
@@ -258,10 +258,10 @@ TEST_F(Ditto, ACorruptArchiveFailsWithAMessage)
 
 TEST_F(Ditto, CopyKeepsLinksAndModes)
 {
-    BundleSpec spec;
-    spec.name = u"Echos.vst3"_s;
-    spec.withSymlink(u"Contents/current"_s, u"MacOS/Echos"_s);
-    const QString bundle = BundleFactory::create(m_dir.filePath(u"src"_s), spec);
+    BundleSpec recipe;
+    recipe.name = u"Echos.vst3"_s;
+    recipe.withSymlink(u"Contents/current"_s, u"MacOS/Echos"_s);
+    const QString bundle = BundleFactory::create(m_dir.filePath(u"src"_s), recipe);
     const QString copy = m_dir.filePath(u"work/1/Echos.vst3"_s);
     const Result result = ditto({u"--noacl"_s, bundle, copy});
     ASSERT_EQ(result.status, 0) << result.output.toStdString();

@@ -31,11 +31,11 @@ class PlistBuddy : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        BundleSpec spec;
-        spec.name = u"Echos.component"_s;
-        spec.shortVersion = u"2.1.0"_s;
-        spec.withComponent(u"aufx"_s, u"Echo"_s, u"Tarn"_s);
-        m_plist = BundleFactory::create(m_dir.path(), spec) + u"/Contents/Info.plist"_s;
+        BundleSpec recipe;
+        recipe.name = u"Echos.component"_s;
+        recipe.shortVersion = u"2.1.0"_s;
+        recipe.withComponent(u"aufx"_s, u"Echo"_s, u"Tarn"_s);
+        m_plist = BundleFactory::create(m_dir.path(), recipe) + u"/Contents/Info.plist"_s;
     }
     Result print(const QString& entry, const QString& file)
     {
@@ -109,9 +109,9 @@ TEST(ChmodApplet, MinusNRemovesEveryAclRecursively)
     QTemporaryDir dir;
     const QString bundle = dir.filePath(u"Echos.vst3"_s);
     const QString file = bundle + u"/Contents/MacOS/Echos"_s;
-    BundleSpec spec;
-    spec.name = u"Echos.vst3"_s;
-    BundleFactory::create(dir.path(), spec);
+    BundleSpec recipe;
+    recipe.name = u"Echos.vst3"_s;
+    BundleFactory::create(dir.path(), recipe);
     const QByteArray acl = aclGrantingNobody();
     if (::lsetxattr(QFile::encodeName(file).constData(), "system.posix_acl_access", acl.constData(), size_t(acl.size()), 0)
         != 0)
@@ -161,12 +161,12 @@ TEST(KillallApplet, TheRegistrarRestartSucceedsAndNothingElseIsSignalled)
 TEST(AuvalApplet, AnswersFromTheComponentsFoldersWithTheValidatorsTexts)
 {
     QTemporaryDir dir;
-    BundleSpec spec;
-    spec.name = u"Echos.component"_s;
-    spec.withComponent(u"aumf"_s, u"Ech2"_s, u"Tarn"_s, u"Other: Second"_s)
+    BundleSpec recipe;
+    recipe.name = u"Echos.component"_s;
+    recipe.withComponent(u"aumf"_s, u"Ech2"_s, u"Tarn"_s, u"Other: Second"_s)
         .withComponent(u"aufx"_s, u"Echo"_s, u"Tarn"_s, u"Tarnaudio: Echos"_s);
     const QString bundle =
-        BundleFactory::create(dir.filePath(u"root/Library/Audio/Plug-Ins/Components"_s), spec);
+        BundleFactory::create(dir.filePath(u"root/Library/Audio/Plug-Ins/Components"_s), recipe);
     const QString auval = Hub::Test::buildTreeTools().auval;
     const QStringList roots{u"--root"_s, dir.filePath(u"home"_s), u"--root"_s, dir.filePath(u"root"_s)};
 

@@ -63,19 +63,19 @@ QString executableName(const QString& bundleName)
 
 } // namespace
 
-QByteArray infoPlist(const BundleSpec& spec)
+QByteArray infoPlist(const BundleSpec& recipe)
 {
     QVariantMap info;
-    info.insert(u"CFBundleIdentifier"_s, spec.bundleID);
-    info.insert(u"CFBundleExecutable"_s, executableName(spec.name));
-    info.insert(u"CFBundleName"_s, executableName(spec.name));
-    if (spec.shortVersion)
-        info.insert(u"CFBundleShortVersionString"_s, *spec.shortVersion);
-    if (spec.bundleVersion)
-        info.insert(u"CFBundleVersion"_s, *spec.bundleVersion);
-    if (!spec.audioComponents.isEmpty()) {
+    info.insert(u"CFBundleIdentifier"_s, recipe.bundleID);
+    info.insert(u"CFBundleExecutable"_s, executableName(recipe.name));
+    info.insert(u"CFBundleName"_s, executableName(recipe.name));
+    if (recipe.shortVersion)
+        info.insert(u"CFBundleShortVersionString"_s, *recipe.shortVersion);
+    if (recipe.bundleVersion)
+        info.insert(u"CFBundleVersion"_s, *recipe.bundleVersion);
+    if (!recipe.audioComponents.isEmpty()) {
         QVariantList components;
-        for (const AudioComponentSpec& component : spec.audioComponents) {
+        for (const AudioComponentSpec& component : recipe.audioComponents) {
             QVariantMap entry;
             entry.insert(u"type"_s, component.codes.type);
             entry.insert(u"subtype"_s, component.codes.subtype);
@@ -89,16 +89,16 @@ QByteArray infoPlist(const BundleSpec& spec)
     return PropertyList::serialize(info);
 }
 
-QString create(const QString& folder, const BundleSpec& spec)
+QString create(const QString& folder, const BundleSpec& recipe)
 {
-    const QString bundle = QDir(folder).filePath(spec.name);
-    writeFile(bundle + u"/Contents/Info.plist"_s, infoPlist(spec));
-    writeFile(bundle + u"/Contents/MacOS/"_s + executableName(spec.name), spec.executable,
+    const QString bundle = QDir(folder).filePath(recipe.name);
+    writeFile(bundle + u"/Contents/Info.plist"_s, infoPlist(recipe));
+    writeFile(bundle + u"/Contents/MacOS/"_s + executableName(recipe.name), recipe.executable,
               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
                   | QFile::ReadOther | QFile::ExeOther);
-    for (const auto& [path, content] : spec.extraFiles)
+    for (const auto& [path, content] : recipe.extraFiles)
         writeFile(QDir(bundle).filePath(path), content);
-    for (const auto& [path, target] : spec.symlinks) {
+    for (const auto& [path, target] : recipe.symlinks) {
         const QString link = QDir(bundle).filePath(path);
         QDir().mkpath(QFileInfo(link).path());
         if (::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) != 0)

@@ -40,13 +40,13 @@ struct BundleSpec {
 // then the extra files and links.
 namespace BundleFactory {
 
-// Creates `spec.name` inside `folder` (made when missing) and returns its
+// Creates `recipe.name` inside `folder` (made when missing) and returns its
 // path. Fails the calling test and throws std::runtime_error when a file
 // cannot be written.
-QString create(const QString& folder, const BundleSpec& spec);
+QString create(const QString& folder, const BundleSpec& recipe);
 
 // The information list alone, for tests that write odd ones.
-QByteArray infoPlist(const BundleSpec& spec);
+QByteArray infoPlist(const BundleSpec& recipe);
 
 } // namespace BundleFactory
 } // namespace Hub::Test

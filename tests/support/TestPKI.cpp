@@ -76,7 +76,7 @@ struct CertificateSpec {
     long notAfter = 30L * 24 * 3600;
 };
 
-std::shared_ptr<X509> makeCertificate(const CertificateSpec& spec, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey)
+std::shared_ptr<X509> makeCertificate(const CertificateSpec& recipe, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey)
 {
     std::shared_ptr<X509> certificate(X509_new(), X509_free);
     if (!certificate)
@@ -93,17 +93,17 @@ std::shared_ptr<X509> makeCertificate(const CertificateSpec& spec, EVP_PKEY* key
             != 1)
             fail("cannot set the subject");
     };
-    addName("CN", spec.commonName);
-    if (!spec.organizationalUnit.empty())
-        addName("OU", spec.organizationalUnit);
+    addName("CN", recipe.commonName);
+    if (!recipe.organizationalUnit.empty())
+        addName("OU", recipe.organizationalUnit);
     addName("O", "Hub Test PKI");
     if (X509_set_version(cert, X509_VERSION_3) != 1 || ASN1_INTEGER_set_uint64(X509_get_serialNumber(cert), serial) != 1
-        || !X509_gmtime_adj(X509_getm_notBefore(cert), spec.notBefore)
-        || !X509_gmtime_adj(X509_getm_notAfter(cert), spec.notAfter) || X509_set_pubkey(cert, key) != 1
+        || !X509_gmtime_adj(X509_getm_notBefore(cert), recipe.notBefore)
+        || !X509_gmtime_adj(X509_getm_notAfter(cert), recipe.notAfter) || X509_set_pubkey(cert, key) != 1
         || X509_set_issuer_name(cert, issuer ? X509_get_subject_name(issuer) : name) != 1)
         fail("cannot fill the certificate");
     X509* signer = issuer ? issuer : cert;
-    if (spec.authority) {
+    if (recipe.authority) {
         addExtension(cert, signer, NID_basic_constraints, "critical,CA:TRUE");
         addExtension(cert, signer, NID_key_usage, "critical,keyCertSign,cRLSign");
     } else {
@@ -114,19 +114,19 @@ std::shared_ptr<X509> makeCertificate(const CertificateSpec& spec, EVP_PKEY* key
     addExtension(cert, signer, NID_subject_key_identifier, "hash");
     if (issuer)
         addExtension(cert, signer, NID_authority_key_identifier, "keyid:always");
-    if (spec.marker)
-        addMarker(cert, spec.marker);
+    if (recipe.marker)
+        addMarker(cert, recipe.marker);
     if (X509_sign(cert, issuerKey ? issuerKey : key, EVP_sha256()) <= 0)
         fail("cannot sign the certificate");
     return certificate;
 }
 
-SigningIdentity leaf(const CertificateSpec& spec, const std::shared_ptr<X509>& intermediate,
+SigningIdentity leaf(const CertificateSpec& recipe, const std::shared_ptr<X509>& intermediate,
                      const std::shared_ptr<EVP_PKEY>& intermediateKey)
 {
     SigningIdentity identity;
     identity.key = newKey();
-    identity.certificate = makeCertificate(spec, identity.key.get(), intermediate.get(), intermediateKey.get());
+    identity.certificate = makeCertificate(recipe, identity.key.get(), intermediate.get(), intermediateKey.get());
     identity.chain = {intermediate};
     return identity;
 }

@@ -1,0 +1,201 @@
+#include "Installer/PluginInstaller.h"
+
+#include "Catalog/HubError.h"
+#include "Installer/InstallLocations.h"
+#include "Installer/Shell.h"
+#include "Platform/FileMoves.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <filesystem>
+
+using namespace Qt::StringLiterals;
+
+namespace fs = std::filesystem;
+
+namespace Hub {
+
+namespace {
+
+constexpr double kDittoTimeout = 300.0;
+
+fs::path native(const QString& path) { return fs::path(QFile::encodeName(path).toStdString()); }
+
+QString formatTag(PluginFormat format)
+{
+    switch (format) {
+    case PluginFormat::vst3:
+        return u"vst3"_s;
+    case PluginFormat::au:
+        return u"au"_s;
+    case PluginFormat::app:
+        return u"app"_s;
+    }
+    return {};
+}
+
+void removeQuietly(const QString& path)
+{
+    std::error_code ignored;
+    fs::remove(native(path), ignored);
+}
+
+// Every step of putting the backups folder back, with the first failure kept.
+struct Restore {
+    bool failed = false;
+
+    void removeTree(const QString& path)
+    {
+        std::error_code ec;
+        fs::remove_all(native(path), ec);
+        failed = failed || ec;
+    }
+
+    void move(const QString& from, const QString& to)
+    {
+        try {
+            FileMoves::moveNoReplace(from, to);
+        } catch (...) {
+            failed = true;
+        }
+    }
+};
+
+bool isRecoveryError(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const InstallRecoveryError&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
+
+QString PluginInstaller::backupsFolder(const InstallRoots& roots, const QString& product)
+{
+    return QDir(QDir(roots.support).filePath(u"Backups"_s)).filePath(product);
+}
+
+QString PluginInstaller::backup(const QString& bundle, PluginFormat format, const QString& product,
+                                const InstallRoots& roots) const
+{
+    if (!InstallLocations::isPlainComponent(product))
+        throw HubError::message(u"The catalog entry "_s + product + u" is invalid."_s);
+
+    const QString folder = backupsFolder(roots, product);
+    std::error_code ec;
+    fs::create_directories(native(folder), ec);
+    if (ec)
+        throw FileError(ec.value(), folder);
+
+    const QString tag = formatTag(format);
+    QString version = bundleVersion(bundle).value_or(u"unknown"_s);
+    version.replace(u'/', u'-');
+    const QString name = version + u'-' + tag + u".zip"_s;
+    const QDir dir(folder);
+    const QString finalPath = dir.filePath(name);
+    const QString partial = dir.filePath(u'.' + name + u".partial"_s);
+    removeQuietly(partial);
+
+    const Shell::Result result =
+        Shell::run(tools.ditto, {u"-c"_s, u"-k"_s, u"--keepParent"_s, bundle, partial}, kDittoTimeout);
+    if (result.status != 0) {
+        removeQuietly(partial);
+        throw HubError::message(u"Couldn't back up the installed "_s + QFileInfo(bundle).fileName()
+                                + u", so nothing was changed."_s);
+    }
+
+    removeQuietly(finalPath);
+    try {
+        FileMoves::moveNoReplace(partial, finalPath);
+    } catch (...) {
+        removeQuietly(partial);
+        throw;
+    }
+
+    // One archive per format: the one just made replaces the older ones.
+    const QString ending = u'-' + tag + u".zip"_s;
+    for (fs::directory_iterator it(native(folder), ec), end; !ec && it != end; it.increment(ec)) {
+        const QString entry = QFile::decodeName(it->path().filename().c_str());
+        if (entry != name && entry.endsWith(ending)) {
+            std::error_code ignored;
+            fs::remove_all(it->path(), ignored);
+        }
+    }
+    return finalPath;
+}
+
+bool PluginInstaller::snapshotBackups(const QString& backups, const QString& work)
+{
+    if (!FileMoves::existsNoFollow(backups))
+        return false;
+    const QString snapshot = QDir(work).filePath(QString(kPreviousBackups));
+    const fs::path source = native(backups);
+    std::error_code ec;
+    fs::copy(source, native(snapshot), fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+    if (!ec) {
+        const fs::file_status status = fs::symlink_status(source, ec);
+        if (!ec && fs::is_directory(status))
+            fs::permissions(native(snapshot), status.permissions(), fs::perm_options::replace, ec);
+    }
+    if (ec) {
+        std::error_code ignored;
+        fs::remove_all(native(snapshot), ignored);
+        throw FileError(ec.value(), backups);
+    }
+    return true;
+}
+
+void PluginInstaller::restoreBackups(const std::exception_ptr& placementError, const QString& backups,
+                                     const QString& work, bool existed, bool& keepWork)
+{
+    const bool recoveryFailed = isRecoveryError(placementError);
+    const QDir workDir(work);
+    const QString snapshot = workDir.filePath(QString(kPreviousBackups));
+
+    Restore restore;
+    if (FileMoves::existsNoFollow(backups)) {
+        // After an incomplete recovery the archives made during this install
+        // are the latest copies of the bundles that were replaced: keep them.
+        if (recoveryFailed)
+            restore.move(backups, workDir.filePath(QString(kRecoveryBackups)));
+        else
+            restore.removeTree(backups);
+    }
+    if (existed)
+        restore.move(snapshot, backups);
+
+    // The placement's own sentence comes first: it may name where originals
+    // were kept, which the user needs as much as where the backups are.
+    if (restore.failed) {
+        keepWork = true;
+        const QString recovery = existed ? u"Previous backups are preserved at "_s + snapshot
+                                               + u"; automatic recovery could not finish."_s
+                                         : u"Recovery files are preserved at "_s + work
+                                               + u"; automatic recovery could not finish."_s;
+        throw InstallRecoveryError::after(errorSentence(placementError), recovery);
+    }
+    if (recoveryFailed) {
+        keepWork = true;
+        throw InstallRecoveryError(errorSentence(placementError) + u" Recovery files are preserved at "_s + work
+                                   + u"."_s);
+    }
+    std::rethrow_exception(placementError);
+}
+
+void PluginInstaller::writeRecoveryMarker(const QString& work)
+{
+    QSaveFile marker(QDir(work).filePath(QString(kRecoveryMarker)));
+    if (!marker.open(QIODevice::WriteOnly))
+        return;
+    marker.write(kRecoveryMarkerText);
+    marker.commit();
+}
+
+} // namespace Hub

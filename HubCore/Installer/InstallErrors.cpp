@@ -1,0 +1,55 @@
+#include "Installer/InstallErrors.h"
+
+#include "Catalog/HubError.h"
+#include "Platform/FileMoves.h"
+
+using namespace Qt::StringLiterals;
+
+namespace Hub {
+
+AUNotListedYet::AUNotListedYet(QStringList bundles, QList<InstalledFormat> installed)
+    : bundles(std::move(bundles))
+    , installed(std::move(installed))
+    , m_what(description().toUtf8())
+{
+}
+
+QString AUNotListedYet::description() const
+{
+    return bundles.join(u", "_s)
+           + u" installed, but macOS hasn't listed it yet. Quit and reopen your DAW; if it's still missing, restart the Mac."_s;
+}
+
+InstallRecoveryError::InstallRecoveryError(QString message)
+    : message(std::move(message))
+    , m_what(this->message.toUtf8())
+{
+}
+
+InstallRecoveryError InstallRecoveryError::after(const QString& firstFailure, const QString& recoverySentence)
+{
+    if (firstFailure.isEmpty())
+        return InstallRecoveryError(recoverySentence);
+    return InstallRecoveryError(firstFailure + u' ' + recoverySentence);
+}
+
+QString errorSentence(const std::exception_ptr& error)
+{
+    if (!error)
+        return {};
+    try {
+        std::rethrow_exception(error);
+    } catch (const HubError& e) {
+        return e.errorDescription();
+    } catch (const InstallRecoveryError& e) {
+        return e.message;
+    } catch (const AUNotListedYet& e) {
+        return e.description();
+    } catch (const FileError& e) {
+        return u"Couldn't change "_s + e.path() + u" ("_s + e.description() + u")."_s;
+    } catch (...) {
+        return u"The install failed."_s;
+    }
+}
+
+} // namespace Hub

@@ -1,0 +1,284 @@
+#include "Installer/PluginInstaller.h"
+
+#include "Catalog/HubError.h"
+#include "Catalog/Machine.h"
+#include "Installer/InstallLocations.h"
+#include "Installer/Shell.h"
+#include "Platform/FileMoves.h"
+
+#include <QFile>
+#include <QUuid>
+
+#include <algorithm>
+#include <filesystem>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+
+namespace fs = std::filesystem;
+
+namespace Hub {
+
+namespace {
+
+constexpr auto kStagingKeep = std::chrono::seconds(86'400);        // one day
+constexpr auto kRecoveryKeep = std::chrono::seconds(2'592'000);    // 30 days
+constexpr double kUnpackTimeout = 300.0;
+
+fs::path native(const QString& path) { return fs::path(QFile::encodeName(path).toStdString()); }
+
+// When an entry came into being: its birth time where the file system
+// keeps one, else its last modification. None when it cannot be read.
+std::optional<std::chrono::system_clock::time_point> createdAt(const QString& path)
+{
+    struct statx status {};
+    if (::statx(AT_FDCWD, native(path).c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_MTIME, &status) != 0)
+        return std::nullopt;
+    if (!(status.stx_mask & (STATX_BTIME | STATX_MTIME)))
+        return std::nullopt;
+    const statx_timestamp stamp = (status.stx_mask & STATX_BTIME) ? status.stx_btime : status.stx_mtime;
+    return std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+        std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec)));
+}
+
+// Removes the work folder when the install ends, however it ends, unless
+// recovery material must stay; then it gets the marker instead.
+class WorkFolder {
+public:
+    explicit WorkFolder(QString path)
+        : m_path(std::move(path))
+    {
+    }
+    ~WorkFolder()
+    {
+        if (keep) {
+            PluginInstaller::writeRecoveryMarker(m_path);
+            return;
+        }
+        std::error_code ignored;
+        fs::remove_all(native(m_path), ignored);
+    }
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+
+    const QString& path() const { return m_path; }
+    QString file(const QString& name) const { return m_path + u'/' + name; }
+
+    bool keep = false;
+
+private:
+    QString m_path;
+};
+
+} // namespace
+
+PluginInstaller::PluginInstaller(std::shared_ptr<AURegistry> registry, bool allowUnsigned,
+                                 double registrationTimeout, SessionFactory configuration, URLResolver resolveURL,
+                                 TrashHook trash, PrivilegedHook privileged)
+    : registry(std::move(registry))
+    , allowUnsigned(allowUnsigned)
+    , registrationTimeout(registrationTimeout)
+    , resolveURL(std::move(resolveURL))
+    , trash(std::move(trash))
+    , privileged(std::move(privileged))
+    , configuration(configuration ? std::move(configuration) : SessionFactory([] { return Http::Session{}; }))
+{
+}
+
+QList<InstalledFormat> PluginInstaller::installed(const Product& product, const InstallRoots& roots) const
+{
+    return InstallLocations::installed(product, roots);
+}
+
+QString PluginInstaller::stagingRoot(const InstallRoots& roots) { return roots.support + u"/Staging"_s; }
+
+QString PluginInstaller::newUUID() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(); }
+
+std::vector<Artifact> PluginInstaller::choose(const Product& product, const Release& release,
+                                              const std::set<PluginFormat>& formats)
+{
+    return choose(product, release, formats, Machine::cpu());
+}
+
+std::vector<Artifact> PluginInstaller::choose(const Product& product, const Release& release,
+                                              const std::set<PluginFormat>& formats, const QString& cpu)
+{
+    const QString shown = product.shown();
+    if (!release.artifacts || release.artifacts->empty())
+        throw HubError::message(shown + u' ' + release.version + u" installs with its package, not per format."_s);
+    if (formats.empty())
+        throw HubError::message(u"Choose at least one format to install."_s);
+
+    std::vector<Artifact> chosen;
+    for (const PluginFormat format : kAllPluginFormats) {
+        if (!formats.contains(format))
+            continue;
+        const auto& artifacts = *release.artifacts;
+        const auto found = std::find_if(artifacts.begin(), artifacts.end(), [&](const Artifact& artifact) {
+            return artifact.format == format && artifact.runsOn(cpu);
+        });
+        if (found == artifacts.end())
+            throw HubError::message(shown + u' ' + release.version + u" has no "_s + label(format)
+                                    + u" download for this Mac."_s);
+        if (!InstallLocations::isPlainName(found->bundle) || pluginFormatFromBundleName(found->bundle) != format)
+            throw HubError::message(u"The catalog entry for "_s + shown + u' ' + label(format) + u" is invalid ("_s
+                                    + found->bundle + u")."_s);
+        chosen.push_back(*found);
+    }
+    return chosen;
+}
+
+void PluginInstaller::cleanStaging(const InstallRoots& roots, const TrashHook& trash)
+{
+    cleanStaging(roots, trash, std::chrono::system_clock::now());
+}
+
+void PluginInstaller::cleanStaging(const InstallRoots& roots, const TrashHook& trash,
+                                   std::chrono::system_clock::time_point now)
+{
+    const QString root = stagingRoot(roots);
+    QStringList entries;
+    std::error_code error;
+    for (fs::directory_iterator it(native(root), error), end; !error && it != end; it.increment(error))
+        entries.append(root + u'/' + QFile::decodeName(QByteArray::fromStdString(it->path().filename().string())));
+
+    for (const QString& entry : std::as_const(entries)) {
+        const auto created = createdAt(entry);
+        // An entry whose age cannot be read counts as very old.
+        const auto age = created ? now - *created : std::chrono::system_clock::duration::max();
+        if (FileMoves::existsNoFollow(entry + u'/' + kRecoveryMarker)) {
+            if (age > kRecoveryKeep && trash) {
+                try {
+                    trash(entry);
+                } catch (...) {
+                    // Left for the next clean-up.
+                }
+            }
+        } else if (age > kStagingKeep) {
+            std::error_code ignored;
+            fs::remove_all(native(entry), ignored);
+        }
+    }
+    cleanStrays(roots, trash);
+}
+
+QList<InstalledFormat> PluginInstaller::install(const Product& product, const Release& release,
+                                                const std::set<PluginFormat>& formats, InstallScope scope,
+                                                const InstallRoots& roots, const InstallProgress& progress) const
+{
+    const auto report = [&progress](const InstallStep& step) {
+        if (progress)
+            progress(step);
+    };
+
+    if (!InstallLocations::isPlainComponent(product.id))
+        throw HubError::message(u"Invalid product identifier."_s);
+    const std::vector<Artifact> artifacts = choose(product, release, formats);
+    cleanStaging(roots, trash);
+
+    const QString root = stagingRoot(roots);
+    InstallLocations::makePrivateFolder(root);
+    const QString workPath = root + u'/' + newUUID();
+    InstallLocations::makePrivateFolder(workPath);
+    WorkFolder work(workPath);
+
+    report(InstallStep::downloading(0.0));
+
+    // Each artifact's share of the progress bar: by catalog size when every
+    // size is known, else equal shares.
+    std::vector<double> weights;
+    double sum = 0.0;
+    bool allSized = true;
+    for (const Artifact& artifact : artifacts) {
+        const double weight = artifact.size && *artifact.size > 0 ? double(*artifact.size) : 0.0;
+        allSized = allSized && weight > 0.0;
+        weights.push_back(weight);
+        sum += weight;
+    }
+    for (double& weight : weights)
+        weight = allSized && sum > 0.0 ? weight / sum : 1.0 / double(artifacts.size());
+
+    QStringList archives;
+    double base = 0.0;
+    for (std::size_t index = 0; index < artifacts.size(); ++index) {
+        const Artifact& artifact = artifacts[index];
+        QUrl url;
+        if (resolveURL) {
+            url = resolveURL(product.id, artifact, release.version);
+        } else {
+            url = QUrl(artifact.url, QUrl::StrictMode);
+            if (artifact.url.isEmpty() || !url.isValid())
+                throw HubError::message(u"The download address of "_s + artifact.bundle + u" is invalid."_s);
+        }
+        checkScheme(url);
+
+        const QString archive = work.file(rawValue(artifact.format) + u".zip"_s);
+        const double weight = weights[index];
+        const Downloaded downloaded = download(url, artifact, archive, [&report, base, weight](double fraction) {
+            report(InstallStep::downloading(std::min(base + fraction * weight, 1.0)));
+        });
+        checkDownload(archive, artifact, allowUnsigned, downloaded.sha256);
+        archives.append(archive);
+        base += weight;
+    }
+
+    report(InstallStep::downloading(1.0));
+    report(InstallStep::verifying());
+
+    QList<StagedBundle> staged;
+    for (std::size_t index = 0; index < artifacts.size(); ++index) {
+        const Artifact& artifact = artifacts[index];
+        const QString unpacked = work.file(rawValue(artifact.format));
+        InstallLocations::makePrivateFolder(unpacked);
+        const Shell::Result result =
+            Shell::run(tools.ditto, {u"-x"_s, u"-k"_s, archives[qsizetype(index)], unpacked}, kUnpackTimeout);
+        if (result.status != 0)
+            throw HubError::message(u"Couldn't unpack the "_s + label(artifact.format) + u" download. Try again."_s);
+        QFile::remove(archives[qsizetype(index)]);
+
+        const QString bundle = unpacked + u'/' + artifact.bundle;
+        verifyStaged(bundle, artifact, release.version, allowUnsigned, anchors);
+        staged.append({artifact, bundle});
+    }
+
+    report(InstallStep::installing());
+
+    const QString backups = backupsFolder(roots, product.id);
+    const bool backupsExisted = snapshotBackups(backups, work.path());
+    const QString spares = work.file(kSparesList);
+
+    QList<InstalledFormat> results;
+    try {
+        switch (scope) {
+        case InstallScope::user:
+            results = installForUser(staged, product, roots, spares);
+            break;
+        case InstallScope::allUsers:
+            throw HubError::message(u"Installing for all users isn't available yet."_s);
+        }
+    } catch (...) {
+        restoreBackups(std::current_exception(), backups, work.path(), backupsExisted, work.keep);
+    }
+
+    QStringList notListed;
+    for (qsizetype index = 0; index < staged.size(); ++index) {
+        const Artifact& artifact = staged[index].artifact;
+        if (artifact.format != PluginFormat::au)
+            continue;
+        report(InstallStep::registering());
+        const std::optional<AUDescriptor> descriptor =
+            artifact.au ? artifact.au : auDescriptorOfComponent(results[index].path);
+        // Without a registry there is no one to confirm the listing.
+        if (!descriptor || !registry || !registry->refreshAndWait(*descriptor, registrationTimeout))
+            notListed.append(artifact.bundle);
+    }
+
+    report(InstallStep::done());
+    if (!notListed.isEmpty())
+        throw AUNotListedYet(notListed, results);
+    return results;
+}
+
+} // namespace Hub

@@ -1,0 +1,215 @@
+#pragma once
+
+#include "Catalog/CatalogRecords.h"
+#include "Catalog/SharedTypes.h"
+#include "Installer/AURegistry.h"
+#include "Installer/CodeSignature.h"
+#include "Installer/InstallErrors.h"
+#include "Installer/PrivilegedRunner.h"
+#include "Platform/Http.h"
+#include "Platform/ToolPaths.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <chrono>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <vector>
+
+namespace Hub {
+
+// Progress of one install. Called on the installing thread; must be safe to
+// call from any thread and must not block.
+using InstallProgress = std::function<void(const InstallStep& step)>;
+
+// What the app model uses of the installer.
+class PluginInstalling {
+public:
+    virtual ~PluginInstalling() = default;
+
+    virtual QList<InstalledFormat> installed(const Product& product, const InstallRoots& roots) const = 0;
+    virtual QList<InstalledFormat> install(const Product& product, const Release& release,
+                                           const std::set<PluginFormat>& formats, InstallScope scope,
+                                           const InstallRoots& roots, const InstallProgress& progress) const = 0;
+};
+
+// One verified bundle in the staging folder, ready to be placed.
+struct StagedBundle {
+    Artifact artifact;
+    QString bundle; // path of the staged bundle
+};
+
+// The installer: the collaborators that install, scan and uninstall share,
+// and the install pipeline. A plain value; the app model builds one and sets
+// `resolveURL` on a copy for each install. Every operation blocks the
+// calling thread; cancellation comes through the stop token of the
+// sessions that `configuration` makes.
+class PluginInstaller : public PluginInstalling {
+public:
+    // (product identifier, artifact, release version) to the address to
+    // download from. Whatever it throws ends the install with that error.
+    using URLResolver = std::function<QUrl(const QString& productID, const Artifact& artifact, const QString& version)>;
+    // A fresh HTTP session for one artifact download: trusted roots and the
+    // stop token that cancels it.
+    using SessionFactory = std::function<Http::Session()>;
+
+    std::shared_ptr<AURegistry> registry;
+    bool allowUnsigned = false;
+    double registrationTimeout = 5.0; // seconds, per registry wait
+    URLResolver resolveURL;           // empty: the artifact's catalog url
+    TrashHook trash;
+    PrivilegedHook privileged;
+    SessionFactory configuration;
+    // Stand-ins of the platform: where the tool applets live and which
+    // signing anchors are trusted. Production uses the installed tools and
+    // the pinned anchor; tests pass the build tree's tools and their PKI.
+    ToolPaths tools = ToolPaths::installed();
+    TrustAnchors anchors = TrustAnchors::pinned();
+
+    // `configuration` defaults to a session with the system's roots and no
+    // stop token.
+    PluginInstaller(std::shared_ptr<AURegistry> registry, bool allowUnsigned, double registrationTimeout,
+                    SessionFactory configuration = {}, URLResolver resolveURL = {},
+                    TrashHook trash = PrivilegedRunner::moveToTrash,
+                    PrivilegedHook privileged = PrivilegedRunner::runAsAdministrator);
+
+    // ---- The pipeline -----------------------------------------------------
+
+    QList<InstalledFormat> installed(const Product& product, const InstallRoots& roots) const override;
+
+    // Downloads, checks and places the chosen formats of `release`; returns
+    // one InstalledFormat per chosen artifact, in the order vst3, au, app.
+    // Throws HubError (cancelled included), InstallRecoveryError when
+    // automatic recovery could not finish, and AUNotListedYet, after `done`,
+    // when an Audio Unit was placed but not listed in time.
+    QList<InstalledFormat> install(const Product& product, const Release& release,
+                                   const std::set<PluginFormat>& formats, InstallScope scope,
+                                   const InstallRoots& roots, const InstallProgress& progress) const override;
+
+    // The artifacts of `release` for this machine, one per wanted format, in
+    // the order vst3, au, app. Throws HubError::message.
+    static std::vector<Artifact> choose(const Product& product, const Release& release,
+                                        const std::set<PluginFormat>& formats);
+    // The same for a given processor ("arm64", "x86_64").
+    static std::vector<Artifact> choose(const Product& product, const Release& release,
+                                        const std::set<PluginFormat>& formats, const QString& cpu);
+
+    // Removes work folders older than a day, hands those kept for recovery
+    // to `trash` after 30 days, then cleans stray spares. An entry's age is
+    // `now` minus its birth time (its modification time where the file
+    // system keeps no birth time). Never throws.
+    static void cleanStaging(const InstallRoots& roots, const TrashHook& trash);
+    static void cleanStaging(const InstallRoots& roots, const TrashHook& trash,
+                             std::chrono::system_clock::time_point now);
+
+    // <support>/Staging
+    static QString stagingRoot(const InstallRoots& roots);
+
+    // ---- Downloads and staged checks --------------------------------------
+
+    // https, or http to localhost or 127.0.0.1 only. Throws HubError::message.
+    static void checkScheme(const QUrl& url);
+
+    // What a finished download wrote, counted and hashed as it was written.
+    struct Downloaded {
+        qint64 size = 0;
+        QString sha256; // lower-case hexadecimal
+    };
+
+    // Downloads `url` into `archive` with a session from `configuration`.
+    // Stops as soon as more bytes arrive than the artifact's catalog size.
+    // `progress` gets the fraction of this artifact done.
+    Downloaded download(const QUrl& url, const Artifact& artifact, const QString& archive,
+                        const std::function<void(double)>& progress) const;
+
+    // Size and SHA-256 of the downloaded archive against the catalog. With
+    // `digest` (made while downloading) the file is not read again.
+    static void checkDownload(const QString& archive, const Artifact& artifact, bool allowUnsigned,
+                              const std::optional<QString>& digest = std::nullopt);
+
+    // The unpacked bundle: a real folder, the expected identifier and
+    // version, and an intact signature by the maker.
+    static void verifyStaged(const QString& staged, const Artifact& artifact, const QString& version,
+                             bool allowUnsigned, const TrustAnchors& anchors = TrustAnchors::pinned());
+
+    // Readers of Contents/Info.plist; a missing or odd list reads as empty.
+    static std::optional<QString> bundleID(const QString& bundle);
+    static QString shortVersion(const QString& bundle);
+    static std::optional<QString> bundleVersion(const QString& bundle);
+
+    // ---- Per-user placement -----------------------------------------------
+
+    // One bundle this installer has put in place for the user.
+    struct UserReplacement {
+        InstalledFormat result;
+        Artifact artifact;
+        QString target; // the bundle's final path
+        QString spare;  // "<bundle>.hub-new-<UUID>" in the same folder
+        bool existed = false;
+    };
+
+    // Places the staged bundles for the current user; one result per bundle,
+    // in input order. Undoes its own partial work before it throws.
+    QList<InstalledFormat> installForUser(const QList<StagedBundle>& bundles, const Product& product,
+                                          const InstallRoots& roots, const std::optional<QString>& spares) const;
+    UserReplacement prepareReplacement(const QString& staged, const Artifact& artifact, const QString& into,
+                                       const std::optional<QString>& spares) const;
+    // Exchanges the two paths atomically. Throws HubError::message.
+    static void swap(const QString& a, const QString& b);
+    // The spare paths that could not be put right, last replacement first.
+    QStringList rollbackUsers(const QList<UserReplacement>& replacements) const;
+    void finishUsers(const QList<UserReplacement>& replacements) const;
+    // Appends the spare's path as one line to the spares list.
+    static void record(const QString& spare, const QString& spares);
+    static void cleanStrays(const InstallRoots& roots, const TrashHook& trash);
+
+    // ---- Backups and recovery ---------------------------------------------
+
+    // Names inside an install's work folder.
+    static constexpr QLatin1StringView kPreviousBackups{"previous-backups"};
+    static constexpr QLatin1StringView kRecoveryBackups{"recovery-backups"};
+    static constexpr QLatin1StringView kSparesList{"spares.txt"};
+    static constexpr QLatin1StringView kRecoveryMarker{"PRESERVE-RECOVERY.txt"};
+    static constexpr char kRecoveryMarkerText[] =
+        "Automatic recovery was incomplete. Keep these originals for manual recovery.\n";
+
+    // Archives the installed bundle into the product's backups folder and
+    // returns the archive's path. Throws HubError::message.
+    QString backup(const QString& bundle, PluginFormat format, const QString& product,
+                   const InstallRoots& roots) const;
+
+    // <support>/Backups/<product>
+    static QString backupsFolder(const InstallRoots& roots, const QString& product);
+
+    // Copies the backups folder, when it exists, to "previous-backups" in
+    // the work folder; returns whether it existed. A failed copy throws.
+    static bool snapshotBackups(const QString& backups, const QString& work);
+
+    // After a failed placement: puts the backups folder back as it was and
+    // throws what the user must see: the placement's error unchanged when
+    // everything is as before, else an InstallRecoveryError naming where the
+    // material lies, with `keepWork` set. Always throws.
+    [[noreturn]] static void restoreBackups(const std::exception_ptr& placementError, const QString& backups,
+                                            const QString& work, bool existed, bool& keepWork);
+
+    // Writes the recovery marker into a work folder kept for recovery;
+    // failures are ignored.
+    static void writeRecoveryMarker(const QString& work);
+
+    // The text of a new UUID, upper-case hexadecimal in groups 8-4-4-4-12.
+    static QString newUUID();
+};
+
+// Lower-case hexadecimal SHA-256 of a file's bytes, read in 1 MiB chunks.
+// Throws FileError when the file cannot be opened or read.
+namespace Installer {
+QString fileSHA256(const QString& path);
+}
+
+} // namespace Hub
