@@ -1,0 +1,379 @@
+#include "Account/SystemWebAuthenticator.h"
+#include "Catalog/Config.h"
+#include "Installer/Shell.h"
+#include "Platform/CallbackInbox.h"
+#include "Platform/SchemeHandler.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace Hub {
+namespace {
+
+constexpr auto kWait = 5s;
+constexpr double kProcessTimeout = 20.0;
+const QString kClient = QString::fromUtf8(WEBSIGNIN_CLIENT);
+const QUrl kSignInPage(u"https://accounts.example.com/o/oauth2/auth?client_id=abc"_s);
+
+QUrl callback(const QString& nonce)
+{
+    return QUrl(u"com.tarnaudio.tarnhub://callback?rotating_token_nonce="_s + nonce);
+}
+
+// What the running instance received, in order.
+class Received {
+public:
+    CallbackInbox::Handler handler()
+    {
+        return [this](const QUrl& url) {
+            const std::lock_guard guard(m_lock);
+            m_urls.append(url);
+        };
+    }
+    QList<QUrl> urls() const
+    {
+        const std::lock_guard guard(m_lock);
+        return m_urls;
+    }
+
+private:
+    mutable std::mutex m_lock;
+    QList<QUrl> m_urls;
+};
+
+class WebSignInHandOff : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+
+    QString socketPath() const { return m_dir.filePath(u"com.tarnaudio.tarnhub.sock"_s); }
+    QString folder() const { return m_dir.path(); }
+
+    static Shell::Result runClient(const QStringList& arguments)
+    {
+        return Shell::run(kClient, arguments, kProcessTimeout);
+    }
+
+    static bool isSocket(const QString& path)
+    {
+        struct stat st {};
+        return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISSOCK(st.st_mode);
+    }
+
+    // A bound socket closed without removing its file, as a crash leaves it.
+    void leaveStaleSocket() const
+    {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = QFile::encodeName(socketPath());
+        std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
+        EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+        ::close(fd);
+    }
+
+    QTemporaryDir m_dir;
+};
+
+// --- The hand-off from a second launch ----------------------------------------
+
+TEST_F(WebSignInHandOff, SecondProcessHandsTheCallbackToTheWaitingSignIn)
+{
+    std::promise<void> opened;
+    SystemWebAuthenticator web([&](const QUrl&) {
+        opened.set_value();
+        return true;
+    });
+    CallbackInbox inbox(socketPath(), [&](const QUrl& url) { web.deliverCallback(url); });
+    ASSERT_EQ(inbox.listen(), CallbackInbox::Listen::listening);
+
+    auto signIn = std::async(std::launch::async, [&] {
+        std::stop_source never;
+        return web.authenticate(kSignInPage, Config::bundleID(), never.get_token());
+    });
+    ASSERT_EQ(opened.get_future().wait_for(kWait), std::future_status::ready);
+
+    const Shell::Result secondLaunch = runClient({u"send"_s, socketPath(), callback(u"n1"_s).toString()});
+    EXPECT_EQ(secondLaunch.status, 0) << secondLaunch.output.toStdString();
+
+    if (signIn.wait_for(kWait) != std::future_status::ready) {
+        web.cancel();
+        FAIL() << "the handed-over callback did not reach the waiting sign-in";
+    }
+    EXPECT_EQ(signIn.get(), callback(u"n1"_s));
+}
+
+TEST_F(WebSignInHandOff, SocketIsPrivateAndRemovedWithTheInbox)
+{
+    {
+        Received received;
+        CallbackInbox inbox(socketPath(), received.handler());
+        ASSERT_EQ(inbox.listen(), CallbackInbox::Listen::listening);
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(socketPath()).constData(), &st), 0);
+        EXPECT_TRUE(S_ISSOCK(st.st_mode));
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
+    EXPECT_FALSE(QFileInfo::exists(socketPath()));
+}
+
+TEST_F(WebSignInHandOff, MissingSocketFolderIsCreatedPrivate)
+{
+    const QString nested = m_dir.filePath(u"inbox/com.tarnaudio.tarnhub.sock"_s);
+    Received received;
+    CallbackInbox inbox(nested, received.handler());
+    ASSERT_EQ(inbox.listen(), CallbackInbox::Listen::listening);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(m_dir.filePath(u"inbox"_s)).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_TRUE(CallbackInbox::send(nested, callback(u"n1"_s), kWait));
+}
+
+// --- Which instance owns the socket --------------------------------------------
+
+TEST_F(WebSignInHandOff, StaleSocketFromACrashedInstanceIsReplaced)
+{
+    leaveStaleSocket();
+    ASSERT_TRUE(isSocket(socketPath()));
+    EXPECT_FALSE(CallbackInbox::send(socketPath(), callback(u"early"_s), kWait));
+
+    Received received;
+    CallbackInbox inbox(socketPath(), received.handler());
+    ASSERT_EQ(inbox.listen(), CallbackInbox::Listen::listening);
+    EXPECT_TRUE(CallbackInbox::send(socketPath(), callback(u"n1"_s), kWait));
+    EXPECT_EQ(received.urls(), QList<QUrl>{callback(u"n1"_s)});
+}
+
+TEST_F(WebSignInHandOff, SecondInstanceLeavesTheRunningOneServing)
+{
+    Received first;
+    CallbackInbox running(socketPath(), first.handler());
+    ASSERT_EQ(running.listen(), CallbackInbox::Listen::listening);
+    {
+        Received second;
+        CallbackInbox another(socketPath(), second.handler());
+        EXPECT_EQ(another.listen(), CallbackInbox::Listen::otherInstance);
+    }
+    EXPECT_TRUE(isSocket(socketPath()));
+    EXPECT_TRUE(CallbackInbox::send(socketPath(), callback(u"n1"_s), kWait));
+    EXPECT_EQ(first.urls(), QList<QUrl>{callback(u"n1"_s)});
+}
+
+TEST_F(WebSignInHandOff, InstancesStartingTogetherElectOneOwner)
+{
+    constexpr int kRounds = 50;
+    constexpr int kInstances = 4;
+    for (int round = 0; round < kRounds; ++round) {
+        std::vector<std::unique_ptr<Received>> received;
+        std::vector<std::unique_ptr<CallbackInbox>> inboxes;
+        for (int i = 0; i < kInstances; ++i) {
+            received.push_back(std::make_unique<Received>());
+            inboxes.push_back(std::make_unique<CallbackInbox>(socketPath(), received.back()->handler()));
+        }
+        if (round % 2 == 0)
+            leaveStaleSocket();
+        std::atomic<int> owners = 0;
+        std::atomic<int> deferring = 0;
+        {
+            std::vector<std::jthread> starting;
+            for (int i = 0; i < kInstances; ++i) {
+                starting.emplace_back([&, i] {
+                    const CallbackInbox::Listen outcome = inboxes[i]->listen();
+                    owners += outcome == CallbackInbox::Listen::listening;
+                    deferring += outcome == CallbackInbox::Listen::otherInstance;
+                });
+            }
+        }
+        ASSERT_EQ(owners, 1) << "round " << round;
+        // The others must learn there is an instance to hand their link to.
+        ASSERT_EQ(deferring, kInstances - 1) << "round " << round;
+        const QUrl url = callback(QString::number(round));
+        ASSERT_TRUE(CallbackInbox::send(socketPath(), url, kWait)) << "round " << round;
+        int got = 0;
+        for (const auto& r : received)
+            got += r->urls().count(url);
+        ASSERT_EQ(got, 1);
+    }
+}
+
+TEST_F(WebSignInHandOff, NothingListeningMeansNotDelivered)
+{
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(CallbackInbox::send(socketPath(), callback(u"n1"_s), kWait));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kWait);
+}
+
+// --- What the inbox refuses -----------------------------------------------------
+
+TEST_F(WebSignInHandOff, ConnectionFromAnotherUserIsRefused)
+{
+    if (::geteuid() != 0 || !QFileInfo::exists(u"/usr/bin/setpriv"_s))
+        GTEST_SKIP() << "needs root and setpriv to run a client as another user";
+
+    Received received;
+    CallbackInbox inbox(socketPath(), received.handler());
+    ASSERT_EQ(inbox.listen(), CallbackInbox::Listen::listening);
+    // Let the other user reach the socket at all, so that the inbox itself
+    // is what refuses them.
+    ASSERT_EQ(::chmod(QFile::encodeName(folder()).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(socketPath()).constData(), 0666), 0);
+
+    const Shell::Result mine = runClient({u"raw"_s, socketPath(), callback(u"mine"_s).toString()});
+    ASSERT_EQ(mine.status, 0) << mine.output.toStdString();
+
+    const Shell::Result theirs = Shell::run(u"/usr/bin/setpriv"_s,
+        {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, kClient, u"raw"_s, socketPath(),
+            callback(u"theirs"_s).toString()},
+        kProcessTimeout);
+    EXPECT_EQ(theirs.status, 3) << "expected the connection closed unanswered; output: "
+                                << theirs.output.toStdString();
+    EXPECT_EQ(received.urls(), QList<QUrl>{callback(u"mine"_s)});
+}
+
+TEST_F(WebSignInHandOff, CallbackIsNeverSentToAnotherUsersListener)
+{
+    if (::geteuid() != 0 || !QFileInfo::exists(u"/usr/bin/setpriv"_s))
+        GTEST_SKIP() << "needs root and setpriv to run a listener as another user";
+
+    ASSERT_EQ(::chmod(QFile::encodeName(folder()).constData(), 0777), 0);
+    auto listener = std::async(std::launch::async, [&] {
+        return Shell::run(u"/usr/bin/setpriv"_s,
+            {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, kClient, u"listen"_s, socketPath(), u"-"_s},
+            kProcessTimeout);
+    });
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (!isSocket(socketPath()) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(isSocket(socketPath()));
+
+    EXPECT_FALSE(CallbackInbox::send(socketPath(), callback(u"secret"_s), kWait));
+    const Shell::Result result = listener.get();
+    EXPECT_EQ(result.status, 0) << "the listener saw no connection; output: " << result.output.toStdString();
+    EXPECT_FALSE(result.output.contains(u"secret"_s)) << result.output.toStdString();
+}
+
+TEST_F(WebSignInHandOff, OversizedAndMalformedAddressesAreNotDelivered)
+{
+    Received received;
+    CallbackInbox inbox(socketPath(), received.handler());
+    ASSERT_EQ(inbox.listen(), CallbackInbox::Listen::listening);
+
+    const QString prefix = u"com.tarnaudio.tarnhub://callback?pad="_s;
+    const QUrl longest(prefix + QString(CallbackInbox::kMaxURLBytes - prefix.size(), u'a'));
+    const QUrl tooLong(prefix + QString(CallbackInbox::kMaxURLBytes - prefix.size() + 1, u'a'));
+    ASSERT_EQ(longest.toEncoded().size(), CallbackInbox::kMaxURLBytes);
+    EXPECT_TRUE(CallbackInbox::send(socketPath(), longest, kWait));
+    EXPECT_FALSE(CallbackInbox::send(socketPath(), tooLong, kWait));
+
+    // Lines a sender could write by hand, past the client's own checks.
+    const QString overLimit = prefix + QString(CallbackInbox::kMaxURLBytes, u'b');
+    for (const QString& line : {u"not a url"_s, u"no-scheme-here"_s, overLimit}) {
+        const Shell::Result result = runClient({u"raw"_s, socketPath(), line});
+        EXPECT_NE(result.status, 0) << line.left(40).toStdString();
+    }
+    EXPECT_EQ(received.urls(), QList<QUrl>{longest});
+}
+
+// --- Where the socket lives ------------------------------------------------------
+
+TEST_F(WebSignInHandOff, SocketPathPrefersAPrivateRuntimeFolder)
+{
+    const unsigned me = ::geteuid();
+    EXPECT_EQ(callbackSocketPath(u"com.tarnaudio.tarnhub"_s, folder(), me),
+        folder() + u"/com.tarnaudio.tarnhub.sock"_s);
+
+    const QString fallback = u"/tmp/com.tarnaudio.tarnhub-"_s + QString::number(me) + u"/com.tarnaudio.tarnhub.sock"_s;
+    EXPECT_EQ(callbackSocketPath(u"com.tarnaudio.tarnhub"_s, QString(), me), fallback);
+    EXPECT_EQ(callbackSocketPath(u"com.tarnaudio.tarnhub"_s, u"relative/run"_s, me), fallback);
+    // Someone else's folder, or one others can write to, is not ours to trust.
+    EXPECT_EQ(callbackSocketPath(u"com.tarnaudio.tarnhub"_s, folder(), me + 1),
+        u"/tmp/com.tarnaudio.tarnhub-"_s + QString::number(me + 1) + u"/com.tarnaudio.tarnhub.sock"_s);
+    ASSERT_EQ(::chmod(QFile::encodeName(folder()).constData(), 0777), 0);
+    EXPECT_EQ(callbackSocketPath(u"com.tarnaudio.tarnhub"_s, folder(), me), fallback);
+}
+
+// --- The desktop's scheme handler entry -----------------------------------------
+
+TEST(WebSignInSchemeHandler, NamesTheProgramAsHandlerOfTheBundleScheme)
+{
+    EXPECT_EQ(SchemeHandler::desktopEntry(u"com.tarnaudio.tarnhub"_s, u"/opt/tarnhub/bin/hubtarn"_s),
+        QByteArray("[Desktop Entry]\n"
+                   "Type=Application\n"
+                   "Name=Tarnhub\n"
+                   "Exec=/opt/tarnhub/bin/hubtarn %u\n"
+                   "Terminal=false\n"
+                   "NoDisplay=true\n"
+                   "MimeType=x-scheme-handler/com.tarnaudio.tarnhub;\n"));
+}
+
+TEST(WebSignInSchemeHandler, QuotesAndEscapesTheProgramPath)
+{
+    struct Case {
+        QString executable;
+        QByteArray exec;
+    };
+    const Case cases[] = {
+        {u"/opt/Tarn Hub/hubtarn"_s, "Exec=\"/opt/Tarn Hub/hubtarn\" %u\n"},
+        {u"/opt/100%/hubtarn"_s, "Exec=/opt/100%%/hubtarn %u\n"},
+        {u"/opt/a$b\"c`d/hubtarn"_s, "Exec=\"/opt/a\\\\$b\\\\\"c\\\\`d/hubtarn\" %u\n"},
+        {u"/opt/back\\slash/hubtarn"_s, "Exec=\"/opt/back\\\\\\\\slash/hubtarn\" %u\n"},
+    };
+    for (const Case& c : cases) {
+        const QByteArray entry = SchemeHandler::desktopEntry(u"com.tarnaudio.tarnhub"_s, c.executable);
+        EXPECT_TRUE(entry.contains(c.exec)) << c.executable.toStdString() << "\n" << entry.toStdString();
+    }
+    EXPECT_TRUE(SchemeHandler::desktopEntry(u"com.tarnaudio.tarnhub"_s, u"bin/hubtarn"_s).isEmpty());
+    EXPECT_TRUE(SchemeHandler::desktopEntry(u"com.tarnaudio.tarnhub"_s, u"/opt/x\nExec=/bin/evil"_s).isEmpty());
+}
+
+TEST(WebSignInSchemeHandler, InstallWritesTheEntryUnderHomeAndRegistersIt)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    QStringList registered;
+    const bool written = SchemeHandler::installSchemeHandler(home.path(), u"/opt/tarnhub/bin/hubtarn"_s,
+        [&](const QString& file, const QString& mimeType) { registered << file << mimeType; });
+    ASSERT_TRUE(written);
+
+    const QString fileName = Config::bundleID() + u".url-handler.desktop"_s;
+    QFile file(home.filePath(u".local/share/applications/"_s + fileName));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), SchemeHandler::desktopEntry(Config::bundleID(), u"/opt/tarnhub/bin/hubtarn"_s));
+    EXPECT_EQ(registered, (QStringList{fileName, u"x-scheme-handler/"_s + Config::bundleID()}));
+}
+
+TEST(WebSignInSchemeHandler, UnnameableProgramWritesNothing)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    bool registered = false;
+    EXPECT_FALSE(SchemeHandler::installSchemeHandler(home.path(), u"hubtarn"_s,
+        [&](const QString&, const QString&) { registered = true; }));
+    EXPECT_FALSE(registered);
+    EXPECT_FALSE(QFileInfo::exists(home.filePath(u".local/share/applications"_s)));
+}
+
+} // namespace
+} // namespace Hub
