@@ -9,3 +9,7 @@ int auvalMain(int argc, char** argv);
 int plistBuddyMain(int argc, char** argv);
 int chmodMain(int argc, char** argv);
 int killallMain(int argc, char** argv);
+int hdiutilMain(int argc, char** argv);
+int spctlMain(int argc, char** argv);
+int pkgutilMain(int argc, char** argv);
+int installerMain(int argc, char** argv);

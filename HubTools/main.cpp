@@ -18,6 +18,10 @@ constexpr Applet kApplets[] = {
     {"PlistBuddy", plistBuddyMain},
     {"chmod", chmodMain},
     {"killall", killallMain},
+    {"hdiutil", hdiutilMain},
+    {"spctl", spctlMain},
+    {"pkgutil", pkgutilMain},
+    {"installer", installerMain},
 };
 
 std::string_view baseName(const char* path)

@@ -196,6 +196,7 @@ Product Product::fromJson(const QJsonValue& value, const QString& path)
     p.releases = r.optional("releases"_L1, listOf(ReleaseNote::fromJson));
     p.buyURL = r.optionalString("buy_url"_L1);
     p.pageURL = r.optionalString("page_url"_L1);
+    p.settingsFolder = r.optionalString("settings_folder"_L1);
     return p;
 }
 
@@ -220,7 +221,7 @@ QByteArray Product::toJson() const
     addRecord(w, "feed"_L1, feed);
     addRecord(w, "install"_L1, install);
     addList(w, "releases"_L1, releases);
-    w.add("buy_url"_L1, buyURL).add("page_url"_L1, pageURL);
+    w.add("buy_url"_L1, buyURL).add("page_url"_L1, pageURL).add("settings_folder"_L1, settingsFolder);
     return w.finish();
 }
 

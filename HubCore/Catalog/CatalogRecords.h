@@ -145,6 +145,9 @@ struct Product {
     std::optional<Feed> feed;
     std::optional<Install> install;
     std::optional<std::vector<ReleaseNote>> releases;
+    // The plug-in's own settings folder, relative to the user's Application
+    // Support folder ("Tarn Audio/<name>"); absent when the catalog names none.
+    std::optional<QString> settingsFolder;
 
     bool isComingSoon() const;
     bool isFree() const;

@@ -256,7 +256,8 @@ QList<InstalledFormat> PluginInstaller::install(const Product& product, const Re
             results = installForUser(staged, product, roots, spares);
             break;
         case InstallScope::allUsers:
-            throw HubError::message(u"Installing for all users isn't available yet."_s);
+            results = installForAllUsers(staged, product, roots, spares);
+            break;
         }
     } catch (...) {
         restoreBackups(std::current_exception(), backups, work.path(), backupsExisted, work.keep);

@@ -3,9 +3,12 @@
 #include "Catalog/CatalogRecords.h"
 #include "Catalog/SharedTypes.h"
 #include "Installer/AURegistry.h"
+#include "Installer/AllUsersScript.h"
 #include "Installer/CodeSignature.h"
 #include "Installer/InstallErrors.h"
+#include "Installer/PluginUninstalling.h"
 #include "Installer/PrivilegedRunner.h"
+#include "Installer/TrashScript.h"
 #include "Platform/Http.h"
 #include "Platform/ToolPaths.h"
 
@@ -50,7 +53,7 @@ struct StagedBundle {
 // `resolveURL` on a copy for each install. Every operation blocks the
 // calling thread; cancellation comes through the stop token of the
 // sessions that `configuration` makes.
-class PluginInstaller : public PluginInstalling {
+class PluginInstaller : public PluginInstalling, public PluginUninstalling {
 public:
     // (product identifier, artifact, release version) to the address to
     // download from. Whatever it throws ends the install with that error.
@@ -204,6 +207,71 @@ public:
 
     // The text of a new UUID, upper-case hexadecimal in groups 8-4-4-4-12.
     static QString newUUID();
+
+    // ---- All-users placement ----------------------------------------------
+
+    // One bundle placed through the all-users script.
+    struct AdminItem {
+        qsizetype index = 0; // position in the install's bundle list
+        Artifact artifact;
+        QString staged;
+        QString target;
+        std::optional<QString> backup; // archive of what was at target; none for a fresh install
+    };
+
+    // What the all-users script runs. Unset: the installer's `tools` and the
+    // system's own programs; tests put shims here.
+    std::optional<AllUsersScript::Tools> scriptTools;
+
+    // Places the staged bundles for all users: applications going into a
+    // writable Applications folder as for the user, everything else through
+    // one run of the all-users script with one administrator prompt. One
+    // result per bundle, in input order. Throws HubError (cancelled when the
+    // prompt was dismissed) after undoing what it did, or
+    // InstallRecoveryError naming where the copies lie.
+    QList<InstalledFormat> installForAllUsers(const QList<StagedBundle>& bundles, const Product& product,
+                                              const InstallRoots& roots, const std::optional<QString>& spares) const;
+    // Puts back the bundles that were at the items' targets, from their
+    // backup archives, through the script again (a second prompt); targets
+    // without an archive go to the Trash. True when every item is as before.
+    // Never throws.
+    bool restore(const QList<AdminItem>& items, const Product& product, const InstallRoots& roots) const;
+    AllUsersScript::Tools allUsersScriptTools() const;
+
+    // ---- Uninstall, Trash and settings removal ----------------------------
+
+    // The programs the privileged Trash script runs; tests put shims here.
+    TrashScript::Tools trashTools = TrashScript::Tools::installed();
+
+    QList<InstalledFormat> uninstall(const Product& product, const UninstallOptions& options,
+                                     const InstallRoots& roots) const override;
+
+    // The note for a bundle that is neither the catalog's identifier for its
+    // name nor signed by the maker's team; none when it may be removed.
+    static std::optional<QString> ownershipProblem(const QString& bundle, PluginFormat format, const Product& product,
+                                                   const TrustAnchors& anchors = TrustAnchors::pinned());
+
+    // EACCES or EPERM, in the error or any error nested in it.
+    static bool isPermissionError(const std::exception& error);
+
+    // Moves the items to the user's Trash with one administrator prompt.
+    // Throws HubError::cancelled for a dismissed prompt, HubError::message
+    // when anything is left or the script failed, FileError when the Trash
+    // folder cannot be made.
+    void trashAsAdministrator(const QStringList& paths, const Product& product, const InstallRoots& roots) const;
+
+    // Moves the archives of formats not in `keeping` (the whole folder when
+    // it is empty) from the product's backups folder to the Trash. Never throws.
+    void removeBackups(const QString& productID, const std::set<PluginFormat>& keeping,
+                       const InstallRoots& roots) const;
+
+    // <home>/Library/Application Support/Tarn Audio/<name>, only for a
+    // record of exactly "Tarn Audio/<plain name>" that is not the report spool.
+    static std::optional<QString> settingsFolder(const SettingsFolderRecord& record, const InstallRoots& roots);
+
+    // Moves the settings folder to the Trash; a note for the user when it
+    // could not or would not, none otherwise.
+    std::optional<QString> removeSettings(const SettingsFolderRecord& record, const InstallRoots& roots) const;
 };
 
 // Lower-case hexadecimal SHA-256 of a file's bytes, read in 1 MiB chunks.

@@ -122,6 +122,26 @@ TEST(CatalogEncoding, ReleaseKeysInOrder)
               R"({"url":"f","format":"a2m","channel":"beta","archs":["arm64"],"update_only":true,"min_macos":"12"})");
 }
 
+TEST(CatalogEncoding, SettingsFolderIsAnOptionalTextWrittenLast)
+{
+    const QByteArray product = R"({"id":"e","name":"E","tagline":"t","kind":"plugin","status":"free",)"
+                               R"("page_url":"https://x.example/e","settings_folder":"Tarn Audio/Echo"})";
+    const Catalog c = decodeCatalog(R"({"schema":1,"products":[)" + product + "]}");
+    EXPECT_EQ(c.products.at(0).settingsFolder, u"Tarn Audio/Echo"_s);
+    EXPECT_EQ(c.products.at(0).toJson(), product);
+    EXPECT_FALSE(decodeCatalog(R"({"schema":1,"products":[{"id":"e","name":"E","tagline":"t","kind":"plugin",)"
+                               R"("status":"free","settings_folder":null}]})")
+                     .products.at(0)
+                     .settingsFolder);
+    try {
+        decodeCatalog(R"({"schema":1,"products":[{"id":"e","name":"E","tagline":"t","kind":"plugin",)"
+                      R"("status":"free","settings_folder":["Tarn Audio/Echo"]}]})");
+        ADD_FAILURE() << "decoded";
+    } catch (const Json::DecodingError& error) {
+        EXPECT_EQ(error.path(), u"products[0].settings_folder"_s) << error.what();
+    }
+}
+
 TEST(CatalogEncoding, SmallestCatalog)
 {
     const QByteArray smallest = R"({"schema":1,"products":[]})";

@@ -20,6 +20,7 @@ namespace {
 
 constexpr char kDeveloperMarker[] = "1.2.840.113635.100.6.2.6";
 constexpr char kApplicationMarker[] = "1.2.840.113635.100.6.1.13";
+constexpr char kInstallerMarker[] = "1.2.840.113635.100.6.1.14";
 
 [[noreturn]] void fail(const std::string& what)
 {
@@ -151,6 +152,10 @@ TestPKI::TestPKI()
     m_expired = leaf({"Developer ID Application: Tarnaudio (" + team + ")", team, false, kApplicationMarker,
                       -30L * 24 * 3600, -24L * 3600},
                      intermediate, intermediateKey);
+    m_makerInstaller = leaf({"Developer ID Installer: Tarnaudio (" + team + ")", team, false, kInstallerMarker},
+                            intermediate, intermediateKey);
+    m_otherTeamInstaller = leaf({"Developer ID Installer: Other (OTHERTEAM1)", kOtherTeam, false, kInstallerMarker},
+                                intermediate, intermediateKey);
 
     const auto foreignRootKey = newKey();
     m_foreignAnchor = makeCertificate({"Foreign Root CA", {}, true, nullptr}, foreignRootKey.get(), nullptr, nullptr);

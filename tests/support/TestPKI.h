@@ -29,6 +29,10 @@ struct SigningIdentity {
 //              └── expired      like maker, but its validity ended yesterday
 //   foreign anchor ── foreign intermediate (marker) ── foreign leaf (OU = the maker's, marker)
 //
+// Installer certificates, for packages (installer marker 1.2.840.113635.100.6.1.14,
+// common name "Developer ID Installer: <Name> (<TEAM>)"), under the same intermediate:
+//   makerInstaller (OU = Config::teamID()), otherTeamInstaller (OU = "OTHERTEAM1")
+//
 // Nothing is written to disk unless asked.
 class TestPKI {
 public:
@@ -39,6 +43,8 @@ public:
     const SigningIdentity& noMarker() const { return m_noMarker; }
     const SigningIdentity& expired() const { return m_expired; }
     const SigningIdentity& foreign() const { return m_foreign; }
+    const SigningIdentity& makerInstaller() const { return m_makerInstaller; }
+    const SigningIdentity& otherTeamInstaller() const { return m_otherTeamInstaller; }
 
     // The anchor certificate as PEM, and as the trust set verification takes.
     QByteArray anchorPem() const;
@@ -58,6 +64,8 @@ private:
     SigningIdentity m_noMarker;
     SigningIdentity m_expired;
     SigningIdentity m_foreign;
+    SigningIdentity m_makerInstaller;
+    SigningIdentity m_otherTeamInstaller;
 };
 
 } // namespace Hub::Test

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "Platform/ToolPaths.h"
+
+#include <QString>
+
+// The script that installs an installer package with administrator rights.
+// It runs as root under /bin/sh with seven arguments: source file, expected
+// SHA-256 (lower case), kind ("dmg" or "pkg"), package identifier (may be
+// empty), version (may be empty), team identifier, unsigned flag ("0" or
+// "1"). It repeats every check on a private root-owned copy before it calls
+// the installer, because the user-owned download can change between the
+// hub's checks and the privileged step. A refusal is one line
+// "Tarnhub: <reason>" on standard error and status 1.
+namespace Hub::PackageScript {
+
+// Everything the script calls or writes to, named in a header of shell
+// assignments at its top. Production values are compiled in; tests put the
+// build tree's applets, fault-injecting shims, a temporary folder for the
+// work folder, a temporary system root as the target and their own user as
+// the owner.
+struct Tools {
+    QString hdiutil;
+    QString spctl;
+    QString pkgutil;
+    QString installer;
+    QString mktemp = QStringLiteral("/usr/bin/mktemp");
+    QString sha256 = QStringLiteral("/usr/bin/sha256sum"); // reads standard input, prints "<hex>  -"
+    QString xmllint = QStringLiteral("/usr/bin/xmllint");
+    QString chown = QStringLiteral("/usr/bin/chown");
+    QString chmod = QStringLiteral("/usr/bin/chmod");
+    QString cp = QStringLiteral("/usr/bin/cp");
+    QString mv = QStringLiteral("/usr/bin/mv");
+    QString rm = QStringLiteral("/usr/bin/rm");
+    QString mkdir = QStringLiteral("/usr/bin/mkdir");
+    QString grep = QStringLiteral("/usr/bin/grep");
+    QString head = QStringLiteral("/usr/bin/head");
+    QString temporaryFolder = QStringLiteral("/var/tmp"); // where the work folder is made
+    QString owner = QStringLiteral("0:0");                // of the staged copies
+    QString target = QStringLiteral("/");                 // the installer's target volume
+
+    // The installed applets and the system's own tools.
+    static Tools installed();
+    // The applets of `paths` and the system's own tools.
+    static Tools with(const ToolPaths& paths);
+};
+
+// "NAME='value'" lines, one per tool, each value quoted for the shell.
+QString header(const Tools& tools);
+
+// The header followed by the script's fixed text.
+QString script(const Tools& tools);
+
+// A text as one single-quoted shell word.
+QString shellQuoted(const QString& text);
+
+} // namespace Hub::PackageScript

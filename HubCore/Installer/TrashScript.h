@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+
+// The script that moves items the user may not move to the user's Trash,
+// run with administrator rights: "$1" the Trash folder (the desktop's
+// <home>/.local/share/Trash), "$2" and "$3" the user's numeric user and
+// group id, then one path per item. Each item is first moved into a private
+// work folder, given to the user there (never inside the user's own folders,
+// where a swapped symbolic link could redirect a root-owned change), then
+// moved into files/ under a free name with its info/<name>.trashinfo. An
+// item whose move into the Trash fails goes back where it was with its
+// owner; when that fails too the work folder is kept and named on stderr.
+// Refusals are one line "Tarnhub: <reason>" on stderr and status 1.
+namespace Hub::TrashScript {
+
+// Every program the script runs, and the folder its private work folder
+// goes into. Production values are fixed Debian paths; tests put shims in
+// place of one tool or move the work folder into their temporary root.
+struct Tools {
+    QString mktemp = QStringLiteral("/usr/bin/mktemp");
+    QString mv = QStringLiteral("/usr/bin/mv");
+    QString chown = QStringLiteral("/usr/bin/chown");
+    QString find = QStringLiteral("/usr/bin/find");
+    QString stat = QStringLiteral("/usr/bin/stat");
+    QString mkdir = QStringLiteral("/usr/bin/mkdir");
+    QString rmdir = QStringLiteral("/usr/bin/rmdir");
+    QString rm = QStringLiteral("/usr/bin/rm");
+    QString od = QStringLiteral("/usr/bin/od");
+    QString tr = QStringLiteral("/usr/bin/tr");
+    QString date = QStringLiteral("/usr/bin/date");
+    QString workBase = QStringLiteral("/var/tmp");
+
+    static Tools installed() { return {}; }
+
+    friend bool operator==(const Tools&, const Tools&) = default;
+};
+
+// The tool header: one shell assignment per tool, each value single-quoted.
+QString header(const Tools& tools);
+
+// The whole script: the header, then the fixed body.
+QString text(const Tools& tools);
+
+} // namespace Hub::TrashScript

@@ -1,0 +1,305 @@
+#include "UninstallTestSupport.h"
+
+#include "Catalog/HubError.h"
+#include "Installer/PluginInstaller.h"
+#include "Installer/PrivilegedRunner.h"
+#include "Installer/TrashScript.h"
+#include "Platform/FileMoves.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+using namespace Hub;
+using namespace Hub::Test;
+
+static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+QString bundle(const QString& folder, const QString& name)
+{
+    BundleSpec recipe;
+    recipe.name = name;
+    return BundleFactory::create(folder, recipe);
+}
+
+// The Trash script run for real: /bin/sh as the current user, the way the
+// isolated-home runner runs it, against a temporary system root.
+class UninstallTrashScript : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        base = m_dir.path();
+        roots = {base + u"/home"_s, base + u"/system"_s, base + u"/Applications"_s, base + u"/support"_s};
+        trash = Trash::folder(roots.userHome);
+        for (const QString& folder : QStringList{trash + u"/files"_s, trash + u"/info"_s, base + u"/var-tmp"_s})
+            QDir().mkpath(folder);
+        tools.workBase = base + u"/var-tmp"_s;
+        installer.trashTools = tools;
+        installer.privileged = PrivilegedRunner::runAsCurrentUser;
+    }
+
+    Shell::Result run(const QStringList& arguments) const
+    {
+        return PrivilegedRunner::runAsCurrentUser(QString(), TrashScript::text(tools), arguments);
+    }
+
+    QStringList userArguments() const { return {trash, QString::number(::getuid()), QString::number(::getgid())}; }
+
+    // A stand-in for mv that refuses the moves `refuse` (a shell case
+    // pattern over "<source>@<destination>") and does the rest for real.
+    void shimMove(const QString& refuse)
+    {
+        const QString shim = base + u"/mv-shim"_s;
+        writeAll(shim, (u"#!/bin/sh\nfor last; do :; done\neval \"source=\\${$(($# - 1))}\"\n"
+                        u"case \"$source@$last\" in\n  "_s
+                        + refuse + u") echo \"mv: injected failure\" >&2; exit 1 ;;\nesac\nexec /usr/bin/mv \"$@\"\n"_s)
+                           .toUtf8());
+        ASSERT_EQ(::chmod(QFile::encodeName(shim).constData(), 0755), 0);
+        tools.mv = shim;
+        installer.trashTools = tools;
+    }
+
+    QString failure(const QStringList& paths)
+    {
+        try {
+            installer.trashAsAdministrator(paths, product, roots);
+        } catch (const HubError& error) {
+            return error.errorDescription();
+        }
+        return {};
+    }
+
+    QTemporaryDir m_dir;
+    QString base;
+    InstallRoots roots;
+    QString trash;
+    TrashScript::Tools tools;
+    PluginInstaller installer{nullptr, false, 5.0};
+    Product product = echoProduct();
+};
+
+TEST_F(UninstallTrashScript, NameClashesGetNewNamesAndNothingInTheTrashIsReplaced)
+{
+    writeAll(trash + u"/files/Echo.vst3"_s, "already in the Trash");
+    // A claimed info name counts as taken even without its item.
+    writeAll(trash + u"/info/Echo 3.vst3.trashinfo"_s, "someone else's");
+    QStringList items;
+    for (const QString& folder : {u"a"_s, u"b"_s})
+        items.append(bundle(base + u"/system/"_s + folder, u"Echo.vst3"_s));
+    items.append(base + u"/system/Foo"_s);
+    writeAll(items.last(), "plain");
+    writeAll(trash + u"/files/Foo"_s, "older Foo");
+    const QStringList first = treeListing(items[0]);
+
+    const Shell::Result result = run(userArguments() + items);
+
+    EXPECT_EQ(result.status, 0) << result.output.toStdString();
+    EXPECT_EQ(readAll(trash + u"/files/Echo.vst3"_s), "already in the Trash");
+    EXPECT_EQ(treeListing(trash + u"/files/Echo 2.vst3"_s), first);
+    EXPECT_TRUE(FileMoves::existsNoFollow(trash + u"/files/Echo 4.vst3"_s));
+    EXPECT_EQ(readAll(trash + u"/info/Echo 3.vst3.trashinfo"_s), "someone else's");
+    EXPECT_EQ(readAll(trash + u"/files/Foo"_s), "older Foo");
+    EXPECT_EQ(readAll(trash + u"/files/Foo 2"_s), "plain");
+    for (const QString& item : items)
+        EXPECT_FALSE(FileMoves::existsNoFollow(item));
+    EXPECT_TRUE(trashInfoOf(roots.userHome, u"Echo 4.vst3"_s).contains(expectedPathLine(items[1])));
+    // The private work folder is gone once empty.
+    EXPECT_TRUE(entries(tools.workBase).isEmpty());
+}
+
+TEST_F(UninstallTrashScript, TrashInfoIsWhatTheFileManagerReads)
+{
+    const QString item = base + u"/system/Caf\u00e9 & 100% Verb.vst3"_s;
+    writeAll(item + u"/Contents/Info.plist"_s, "<plist/>");
+
+    ASSERT_EQ(run(userArguments() + QStringList{item}).status, 0);
+
+    const QStringList lines = trashInfoOf(roots.userHome, u"Caf\u00e9 & 100% Verb.vst3"_s).split(u'\n');
+    ASSERT_EQ(lines.size(), 4) << lines.join(u'|').toStdString();
+    EXPECT_EQ(lines[0], u"[Trash Info]"_s);
+    EXPECT_EQ(lines[1], expectedPathLine(item));
+    const QDateTime when = QDateTime::fromString(lines[2].mid(13), u"yyyy-MM-ddTHH:mm:ss"_s);
+    EXPECT_TRUE(lines[2].startsWith(u"DeletionDate="_s));
+    EXPECT_LE(std::abs(when.secsTo(QDateTime::currentDateTime())), 60);
+    EXPECT_EQ(lines[3], QString());
+}
+
+TEST_F(UninstallTrashScript, RefusalsAreOneLineAndMoveNothing)
+{
+    const QString item = bundle(base + u"/system"_s, u"Echo.vst3"_s);
+    const QStringList tree = treeListing(item);
+    const QString uid = QString::number(::getuid());
+    const QString gid = QString::number(::getgid());
+    writeAll(base + u"/plain-file"_s, "x");
+    ASSERT_EQ(::symlink(QFile::encodeName(trash).constData(), QFile::encodeName(base + u"/linked"_s).constData()), 0);
+
+    struct Case {
+        QStringList arguments;
+        QString line;
+    };
+    const Case cases[] = {
+        {{trash, uid, gid}, u"Tarnhub: bad arguments"_s},
+        {{trash, uid + u"x"_s, gid, item}, u"Tarnhub: bad user"_s},
+        {{trash, QString(), gid, item}, u"Tarnhub: bad user"_s},
+        {{trash, uid, QString(), item}, u"Tarnhub: bad user"_s},
+        {{trash, u"-1"_s, gid, item}, u"Tarnhub: bad user"_s},
+        {{base + u"/linked"_s, uid, gid, item}, u"Tarnhub: no Trash folder"_s},
+        {{base + u"/plain-file"_s, uid, gid, item}, u"Tarnhub: no Trash folder"_s},
+        {{base + u"/missing"_s, uid, gid, item}, u"Tarnhub: no Trash folder"_s},
+    };
+    for (const Case& c : cases) {
+        const Shell::Result result = run(c.arguments);
+        EXPECT_EQ(result.status, 1) << c.line.toStdString();
+        EXPECT_EQ(result.output, c.line + u'\n');
+    }
+    EXPECT_EQ(treeListing(item), tree);
+    EXPECT_TRUE(entries(tools.workBase).isEmpty());
+
+    // The Trash's own folders must be real folders too.
+    QDir(trash + u"/info"_s).removeRecursively();
+    ASSERT_EQ(::symlink(QFile::encodeName(base).constData(), QFile::encodeName(trash + u"/info"_s).constData()), 0);
+    EXPECT_EQ(run(userArguments() + QStringList{item}).output, u"Tarnhub: no Trash folder\n"_s);
+    EXPECT_EQ(treeListing(item), tree);
+}
+
+TEST_F(UninstallTrashScript, TheUserGetsTheItemAndItsTrashInfo)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving files away needs root";
+    const QString item = bundle(base + u"/system"_s, u"Echo.vst3"_s);
+    ASSERT_EQ(::lchown(QFile::encodeName(item).constData(), 0, 0), 0);
+
+    ASSERT_EQ(run({trash, QString::number(kNobody), QString::number(kNobody), item}).status, 0);
+
+    struct stat st {};
+    ASSERT_EQ(::lstat(QFile::encodeName(trash + u"/files/Echo.vst3/Contents/Info.plist"_s).constData(), &st), 0);
+    EXPECT_EQ(st.st_uid, kNobody);
+    ASSERT_EQ(::lstat(QFile::encodeName(trash + u"/info/Echo.vst3.trashinfo"_s).constData(), &st), 0);
+    EXPECT_EQ(st.st_uid, kNobody);
+}
+
+TEST_F(UninstallTrashScript, MissingItemsAreSkippedAndLinksMoveAsLinks)
+{
+    writeAll(base + u"/target/keep.txt"_s, "keep");
+    const QString link = base + u"/system/Echo.vst3"_s;
+    QDir().mkpath(base + u"/system"_s);
+    ASSERT_EQ(::symlink(QFile::encodeName(base + u"/target"_s).constData(), QFile::encodeName(link).constData()), 0);
+
+    EXPECT_EQ(failure({base + u"/system/Gone.vst3"_s, link}), QString());
+
+    EXPECT_EQ(QFileInfo(trash + u"/files/Echo.vst3"_s).symLinkTarget(), base + u"/target"_s);
+    EXPECT_EQ(readAll(base + u"/target/keep.txt"_s), "keep");
+}
+
+// ---- A failed move never loses the item -----------------------------------
+
+TEST_F(UninstallTrashScript, AFailedMoveIntoTheTrashPutsTheItemBack)
+{
+    const QString item = bundle(base + u"/system"_s, u"Echo.vst3"_s);
+    const QStringList tree = treeListing(item);
+    shimMove(u"*/Trash/files/*"_s);
+
+    const QString sentence = failure({item});
+
+    EXPECT_EQ(sentence, u"Couldn't move Echo.vst3 to the Trash.\nmv: injected failure\n"_s
+                            u"Tarnhub: couldn't move Echo.vst3 to the Trash; it stays where it was\n"_s);
+    EXPECT_EQ(treeListing(item), tree);
+    // The claimed name is given up again.
+    EXPECT_TRUE(entries(trash + u"/info"_s).isEmpty());
+    EXPECT_TRUE(entries(trash + u"/files"_s).isEmpty());
+    EXPECT_TRUE(entries(tools.workBase).isEmpty());
+}
+
+TEST_F(UninstallTrashScript, WhenTheMoveBackFailsTooTheWorkFolderIsKeptNamedAndOwnedAsBefore)
+{
+    const QString item = bundle(base + u"/system"_s, u"Echo.vst3"_s);
+    if (::geteuid() == 0) {
+        // Someone else's item: the user's ownership must not stick to it.
+        for (auto it = std::filesystem::recursive_directory_iterator(nativePath(item)); it != decltype(it)(); ++it)
+            ASSERT_EQ(::lchown(it->path().c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(::lchown(QFile::encodeName(item).constData(), kNobody, kNobody), 0);
+    }
+    const QStringList ownedTree = treeListing(item);
+    // Every move out of the private work folder fails: into the Trash and back.
+    shimMove(u"*/hubtarn.*/1/Echo.vst3@*"_s);
+
+    const QString sentence = failure({item});
+
+    const QStringList work = entries(tools.workBase);
+    ASSERT_EQ(work.size(), 1);
+    const QString kept = tools.workBase + u'/' + work[0] + u"/1"_s;
+    EXPECT_TRUE(sentence.startsWith(u"Couldn't move Echo.vst3 to the Trash.\n"_s)) << sentence.toStdString();
+    EXPECT_TRUE(sentence.endsWith(u"Tarnhub: couldn't move Echo.vst3 to the Trash or back to "_s + item
+                                  + u"; it is kept in "_s + kept + u'\n'))
+        << sentence.toStdString();
+    EXPECT_EQ(treeListing(kept + u"/Echo.vst3"_s), ownedTree);
+    EXPECT_FALSE(FileMoves::existsNoFollow(item));
+    EXPECT_TRUE(entries(trash + u"/info"_s).isEmpty());
+}
+
+TEST_F(UninstallTrashScript, EveryKeptFolderIsNamedHoweverLongTheOutput)
+{
+    QStringList items;
+    for (int i = 0; i < 4; ++i)
+        items.append(bundle(base + u"/system/a-rather-long-folder-name-for-this-bundle-"_s + QString::number(i),
+                            u"Echo.vst3"_s));
+    shimMove(u"*/hubtarn.*/Echo.vst3@*"_s);
+
+    const QString sentence = failure(items);
+
+    const QStringList work = entries(tools.workBase);
+    ASSERT_EQ(work.size(), 1);
+    for (int i = 1; i <= 4; ++i) {
+        const QString kept = tools.workBase + u'/' + work[0] + u'/' + QString::number(i);
+        EXPECT_TRUE(FileMoves::existsNoFollow(kept + u"/Echo.vst3"_s));
+        EXPECT_TRUE(sentence.contains(u"; it is kept in "_s + kept + u'\n')) << i << sentence.toStdString();
+    }
+}
+
+TEST_F(UninstallTrashScript, OneFailedItemDoesNotStopTheOthers)
+{
+    const QString first = bundle(base + u"/system/a"_s, u"Echo.vst3"_s);
+    const QString second = bundle(base + u"/system/b"_s, u"Echo.component"_s);
+    shimMove(u"*/Echo.vst3@*/Trash/files/*"_s);
+
+    EXPECT_EQ(failure({first, second}), u"Couldn't move Echo.vst3 to the Trash.\nmv: injected failure\n"_s
+                                        u"Tarnhub: couldn't move Echo.vst3 to the Trash; it stays where it was\n"_s);
+    EXPECT_TRUE(FileMoves::existsNoFollow(first));
+    EXPECT_FALSE(FileMoves::existsNoFollow(second));
+    EXPECT_TRUE(FileMoves::existsNoFollow(trash + u"/files/Echo.component"_s));
+}
+
+TEST_F(UninstallTrashScript, TheTrashIsMadeWhenMissing)
+{
+    QDir(Trash::folder(roots.userHome)).removeRecursively();
+    const QString item = bundle(base + u"/system"_s, u"Echo.vst3"_s);
+
+    EXPECT_EQ(failure({item}), QString());
+
+    EXPECT_TRUE(FileMoves::existsNoFollow(trash + u"/files/Echo.vst3"_s));
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(trash).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+}
+
+TEST(UninstallTrashScriptHeader, ValuesReachTheScriptUnchanged)
+{
+    TrashScript::Tools tools;
+    tools.mv = u"/odd path/it's $(touch x) `y` \"z\""_s;
+    const Shell::Result result =
+        Shell::run(u"/bin/sh"_s, {u"-c"_s, TrashScript::header(tools) + u"printf '%s' \"$mv\""_s}, 10.0);
+    EXPECT_EQ(result.output, tools.mv);
+}
+
+} // namespace
