@@ -4,6 +4,8 @@
 #include "Platform/CallbackInbox.h"
 #include "Platform/SchemeHandler.h"
 
+#include "AsOtherUser.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -229,7 +231,7 @@ TEST_F(WebSignInHandOff, NothingListeningMeansNotDelivered)
 
 TEST_F(WebSignInHandOff, ConnectionFromAnotherUserIsRefused)
 {
-    if (::geteuid() != 0 || !QFileInfo::exists(u"/usr/bin/setpriv"_s))
+    if (::geteuid() != 0 || !QFileInfo::exists(Hub::Test::kSetpriv))
         GTEST_SKIP() << "needs root and setpriv to run a client as another user";
 
     Received received;
@@ -243,10 +245,8 @@ TEST_F(WebSignInHandOff, ConnectionFromAnotherUserIsRefused)
     const Shell::Result mine = runClient({u"raw"_s, socketPath(), callback(u"mine"_s).toString()});
     ASSERT_EQ(mine.status, 0) << mine.output.toStdString();
 
-    const Shell::Result theirs = Shell::run(u"/usr/bin/setpriv"_s,
-        {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, kClient, u"raw"_s, socketPath(),
-            callback(u"theirs"_s).toString()},
-        kProcessTimeout);
+    const Shell::Result theirs = Shell::run(Hub::Test::kSetpriv,
+        Hub::Test::asNobody({kClient, u"raw"_s, socketPath(), callback(u"theirs"_s).toString()}), kProcessTimeout);
     EXPECT_EQ(theirs.status, 3) << "expected the connection closed unanswered; output: "
                                 << theirs.output.toStdString();
     EXPECT_EQ(received.urls(), QList<QUrl>{callback(u"mine"_s)});
@@ -254,14 +254,13 @@ TEST_F(WebSignInHandOff, ConnectionFromAnotherUserIsRefused)
 
 TEST_F(WebSignInHandOff, CallbackIsNeverSentToAnotherUsersListener)
 {
-    if (::geteuid() != 0 || !QFileInfo::exists(u"/usr/bin/setpriv"_s))
+    if (::geteuid() != 0 || !QFileInfo::exists(Hub::Test::kSetpriv))
         GTEST_SKIP() << "needs root and setpriv to run a listener as another user";
 
     ASSERT_EQ(::chmod(QFile::encodeName(folder()).constData(), 0777), 0);
     auto listener = std::async(std::launch::async, [&] {
-        return Shell::run(u"/usr/bin/setpriv"_s,
-            {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, kClient, u"listen"_s, socketPath(), u"-"_s},
-            kProcessTimeout);
+        return Shell::run(Hub::Test::kSetpriv, Hub::Test::asNobody({kClient, u"listen"_s, socketPath(), u"-"_s}),
+                          kProcessTimeout);
     });
     const auto deadline = std::chrono::steady_clock::now() + kWait;
     while (!isSocket(socketPath()) && std::chrono::steady_clock::now() < deadline)

@@ -1,6 +1,8 @@
 #include "Catalog/CatalogRecords.h"
 #include "Catalog/Json.h"
 
+#include "QStringPrinter.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,7 +15,6 @@
 using namespace Hub;
 using namespace Qt::StringLiterals;
 
-[[maybe_unused]] static void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 [[maybe_unused]] static void PrintTo(const QByteArray& b, std::ostream* os) { *os << b.toStdString(); }
 
 namespace {

@@ -2,6 +2,8 @@
 #include "Catalog/Digest.h"
 #include "Catalog/Machine.h"
 
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -11,6 +13,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace Hub;
+using Hub::Test::readFile;
 
 namespace {
 
@@ -20,12 +23,6 @@ void writeFile(const QString& path, const QByteArray& bytes)
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     ASSERT_EQ(f.write(bytes), bytes.size());
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 } // namespace

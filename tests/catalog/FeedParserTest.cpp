@@ -1,13 +1,13 @@
 #include "Catalog/CatalogLoader.h"
 
+#include "QStringPrinter.h"
+
 #include <gtest/gtest.h>
 
 #include <ostream>
 
 using namespace Hub;
 using namespace Qt::StringLiterals;
-
-[[maybe_unused]] static void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace Hub {
 [[maybe_unused]] static void PrintTo(const Release& r, std::ostream* os) { *os << r.toJson().toStdString(); }

@@ -2,6 +2,8 @@
 #include "Catalog/Json.h"
 #include "Catalog/SharedTypes.h"
 
+#include "QStringPrinter.h"
+
 #include <QJsonValue>
 
 #include <gtest/gtest.h>
@@ -11,7 +13,6 @@
 using namespace Hub;
 using namespace Qt::StringLiterals;
 
-[[maybe_unused]] static void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 [[maybe_unused]] static void PrintTo(const QByteArray& b, std::ostream* os) { *os << b.toStdString(); }
 
 namespace {

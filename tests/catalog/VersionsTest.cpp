@@ -1,14 +1,14 @@
 #include "Catalog/CatalogRecords.h"
 #include "Catalog/Versions.h"
 
+#include "QStringPrinter.h"
+
 #include <gtest/gtest.h>
 
 #include <ostream>
 
 using namespace Hub;
 using namespace Qt::StringLiterals;
-
-[[maybe_unused]] static void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace Hub {
 [[maybe_unused]] static void PrintTo(const Release::Fit& fit, std::ostream* os)

@@ -1,6 +1,7 @@
 #include "PlacementTestSupport.h"
 
 #include "BundleFactory.h"
+#include "QStringPrinter.h"
 #include "ToolsPaths.h"
 
 #include "Catalog/HubError.h"
@@ -20,8 +21,6 @@ using namespace Qt::StringLiterals;
 using namespace Hub;
 using Hub::Test::BundleSpec;
 using Hub::Test::treeListing;
-
-static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace {
 

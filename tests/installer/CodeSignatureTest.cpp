@@ -1,5 +1,6 @@
 #include "BundleFactory.h"
 #include "BundleSigner.h"
+#include "QStringPrinter.h"
 #include "TestPKI.h"
 #include "ToolsPaths.h"
 
@@ -22,12 +23,6 @@ using namespace Qt::StringLiterals;
 using namespace Hub;
 using Hub::Test::BundleFactory::create;
 using Hub::Test::BundleSpec;
-
-// Readable failure messages for the texts compared below.
-static void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace {
 

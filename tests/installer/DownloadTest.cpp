@@ -1,5 +1,7 @@
 #include "BundleFactory.h"
 #include "BundleSigner.h"
+#include "QStringPrinter.h"
+#include "TestFiles.h"
 #include "TestHttpsServer.h"
 #include "TestPKI.h"
 
@@ -24,9 +26,8 @@
 using namespace Qt::StringLiterals;
 using namespace Hub;
 using Hub::Test::BundleSpec;
+using Hub::Test::readAll;
 using Hub::Test::TestHttpsServer;
-
-static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace {
 
@@ -44,12 +45,6 @@ QByteArray pattern(qsizetype size)
 QString hexSHA256(const QByteArray& bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void writeAll(const QString& path, const QByteArray& bytes)

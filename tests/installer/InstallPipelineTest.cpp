@@ -1,5 +1,7 @@
 #include "BundleFactory.h"
 #include "BundleSigner.h"
+#include "QStringPrinter.h"
+#include "TestFiles.h"
 #include "TestHttpsServer.h"
 #include "TestPKI.h"
 #include "ToolsPaths.h"
@@ -35,9 +37,8 @@ using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 using namespace Hub;
 using Hub::Test::BundleSpec;
+using Hub::Test::readAll;
 using Hub::Test::TestHttpsServer;
-
-static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace Hub {
 static void PrintTo(const InstallStep& step, std::ostream* out)
@@ -61,12 +62,6 @@ QByteArray noise(qsizetype size, quint32 seed)
         byte = char(seed >> 24);
     }
     return bytes;
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void writeAll(const QString& path, const QByteArray& bytes)

@@ -1,7 +1,9 @@
 #include "PlacementTestSupport.h"
 
+#include "AsOtherUser.h"
 #include "BundleFactory.h"
 #include "BundleSigner.h"
+#include "QStringPrinter.h"
 #include "TestPKI.h"
 #include "ToolsPaths.h"
 
@@ -14,12 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
-
-#include <cstdlib>
-#include <filesystem>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,14 +24,13 @@
 using namespace Qt::StringLiterals;
 using namespace Hub;
 using Hub::Test::BundleSpec;
+using Hub::Test::chownTree;
+using Hub::Test::kNobody;
 using Hub::Test::treeListing;
-
-static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace {
 
 constexpr char kSubjectVariable[] = "HUB_PLACEMENT_SUBJECT";
-constexpr uid_t kNobody = 65534;
 
 // ---- The subject side: this executable run again as another user ----------
 
@@ -92,19 +88,7 @@ int runSubject(const QString& jobPath)
     return 0;
 }
 
-// Runs before any test when the executable was started as a subject, then
-// ends the process: the tests themselves only run in the parent.
-class SubjectEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        const QByteArray job = qgetenv(kSubjectVariable);
-        if (!job.isEmpty())
-            std::_Exit(runSubject(QString::fromLocal8Bit(job)));
-    }
-};
-
-[[maybe_unused]] ::testing::Environment* const kSubject = ::testing::AddGlobalTestEnvironment(new SubjectEnvironment);
+[[maybe_unused]] ::testing::Environment* const kSubject = Hub::Test::addSubjectEnvironment(kSubjectVariable, runSubject);
 
 // ---- The tests --------------------------------------------------------------
 
@@ -112,14 +96,6 @@ const Hub::Test::TestPKI& pki()
 {
     static const Hub::Test::TestPKI instance;
     return instance;
-}
-
-void chownTree(const QString& root, uid_t owner)
-{
-    namespace fs = std::filesystem;
-    ASSERT_EQ(::lchown(QFile::encodeName(root).constData(), owner, owner), 0);
-    for (fs::recursive_directory_iterator it(Hub::Test::nativePath(root)), end; it != end; ++it)
-        ASSERT_EQ(::lchown(it->path().c_str(), owner, owner), 0);
 }
 
 // Tests whose subject must meet the permission checks an ordinary user
@@ -147,7 +123,7 @@ protected:
         chownTree(out, kNobody);
         job[u"result"_s] = out + u"/result.txt"_s;
         Hub::Test::writeJob(base + u"/job.txt"_s, job);
-        const int status = Hub::Test::runSubjectAsNobody(base + u"/job.txt"_s);
+        const int status = Hub::Test::runSelfAsNobody(kSubjectVariable, base + u"/job.txt"_s);
         EXPECT_EQ(status, 0);
         return QString::fromUtf8(Hub::Test::readAll(out + u"/result.txt"_s)).split(u'\n');
     }
@@ -243,21 +219,3 @@ TEST_F(AsAnotherUser, FailedPutBackOfBackupsKeepsBothSentences)
 }
 
 } // namespace
-
-int Hub::Test::runSubjectAsNobody(const QString& job)
-{
-    std::error_code ec;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec)
-        return -1;
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QString::fromLatin1(kSubjectVariable), job);
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(u"/usr/bin/setpriv"_s, {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s,
-                                          QFile::decodeName(self.c_str())});
-    if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit)
-        return -1;
-    return process.exitCode();
-}

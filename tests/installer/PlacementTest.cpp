@@ -2,6 +2,7 @@
 
 #include "BundleFactory.h"
 #include "BundleSigner.h"
+#include "QStringPrinter.h"
 #include "TestPKI.h"
 #include "ToolsPaths.h"
 
@@ -29,8 +30,6 @@ using namespace Qt::StringLiterals;
 using namespace Hub;
 using Hub::Test::BundleSpec;
 using Hub::Test::treeListing;
-
-static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace {
 

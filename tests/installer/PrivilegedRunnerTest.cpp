@@ -1,6 +1,8 @@
 #include "Installer/PrivilegedRunner.h"
 #include "Platform/FileMoves.h"
 
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,27 +13,12 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using Hub::Test::readFile;
+using Hub::Test::writeFile;
 
 namespace {
 
 namespace Runner = Hub::PrivilegedRunner;
-
-void writeFile(const QString& path, const QByteArray& content, bool executable = false)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-    file.close();
-    if (executable)
-        file.setPermissions(file.permissions() | QFile::ExeOwner);
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 // --- The prompt is spliced into script text, so it is cleaned ----------
 

@@ -150,12 +150,12 @@ TEST(SelfUpdateCleanDownloads, RemovesOnlyEntriesOlderThanADay)
     QTemporaryDir home;
     const QString folder = Config::downloadsFolder(home.path());
     ASSERT_TRUE(QDir().mkpath(folder + u"/Old folder/inner"_s));
-    writeFile(folder + u"/Old folder/inner/file"_s, "x");
-    writeFile(folder + u"/old.pkg"_s, "x");
-    writeFile(folder + u"/fresh.pkg"_s, "x");
-    writeFile(folder + u"/.hidden.partial"_s, "x");
+    writeFileOrThrow(folder + u"/Old folder/inner/file"_s, "x");
+    writeFileOrThrow(folder + u"/old.pkg"_s, "x");
+    writeFileOrThrow(folder + u"/fresh.pkg"_s, "x");
+    writeFileOrThrow(folder + u"/.hidden.partial"_s, "x");
     QTemporaryDir elsewhere;
-    writeFile(elsewhere.filePath(u"target"_s), "keep");
+    writeFileOrThrow(elsewhere.filePath(u"target"_s), "keep");
     ASSERT_TRUE(QFile::link(elsewhere.filePath(u"target"_s), folder + u"/old-link"_s));
 
     const QDateTime now = QDateTime::fromSecsSinceEpoch(1'800'000'000);

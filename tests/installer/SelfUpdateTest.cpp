@@ -86,9 +86,9 @@ TEST_F(SelfUpdateInstallTest, GoodPackageInstallsIntoTheTargetAndIsTheWantedHub)
     // An older copy with a file the new version no longer has: a merge of
     // the two would break the new copy's seal.
     const QString old = hubBundle(u"1.0.0"_s);
-    writeFile(old + u"/Contents/Stale.txt"_s, "from 1.0.0\n");
+    writeFileOrThrow(old + u"/Contents/Stale.txt"_s, "from 1.0.0\n");
     ASSERT_TRUE(QDir().mkpath(path("root/Applications")));
-    writeFile(path("root/Applications/Keep.txt"), "someone else's\n");
+    writeFileOrThrow(path("root/Applications/Keep.txt"), "someone else's\n");
     ASSERT_TRUE(QDir().rename(old, installedHub()));
 
     PackageSpec recipe;
@@ -156,7 +156,7 @@ TEST_F(SelfUpdateInstallTest, AFailingToolStopsTheScriptWithItsReason)
     // A fault-injecting stand-in for the package expander.
     const QString shim = path("tools/pkgutil");
     QFile::remove(shim);
-    writeFile(shim, "#!/bin/sh\necho 'pkgutil: injected failure' >&2\nexit 1\n");
+    writeFileOrThrow(shim, "#!/bin/sh\necho 'pkgutil: injected failure' >&2\nexit 1\n");
     ASSERT_TRUE(QFile::setPermissions(shim, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 
     PackageSpec recipe;
@@ -237,7 +237,7 @@ TEST_F(SelfUpdateInstallTest, ImagesWithoutAPackageOrWithHostilePathsAreRefused)
     EXPECT_EQ(entriesOf(path("mounts")), QStringList());
 
     const QString notImage = path("downloads/Garbage.dmg");
-    writeFile(notImage, "not an archive");
+    writeFileOrThrow(notImage, "not an archive");
     EXPECT_EQ(sentenceOf([&] { Installer::packageFrom(notImage, tools(), path("mounts")); }),
               u"Couldn't open the disk image."_s);
     EXPECT_EQ(entriesOf(path("mounts")), QStringList());
@@ -246,7 +246,7 @@ TEST_F(SelfUpdateInstallTest, ImagesWithoutAPackageOrWithHostilePathsAreRefused)
 TEST_F(SelfUpdateInstallTest, APlainPackageIsItsOwnPackage)
 {
     const QString file = path("downloads/Some.pkg");
-    writeFile(file, "x");
+    writeFileOrThrow(file, "x");
     EXPECT_EQ(Installer::packageFrom(file, tools(), path("mounts")), file);
 }
 
@@ -345,7 +345,7 @@ TEST_F(SelfUpdateInstallTest, TheInstalledHubMustBeThisApplicationInTheWantedVer
     EXPECT_EQ(sentenceOf([&] { Installer::verifyInstalledHub(otherBundle, u"2.0.0"_s, pki().anchors()); }), notFound);
 
     // The right name and version, but changed after signing.
-    writeFile(bundle + u"/Contents/MacOS/Tarnhub"_s, "patched\n");
+    writeFileOrThrow(bundle + u"/Contents/MacOS/Tarnhub"_s, "patched\n");
     const QString tampered =
         sentenceOf([&] { Installer::verifyInstalledHub(bundle, u"2.0.0"_s, pki().anchors()); });
     EXPECT_NE(tampered, u"no error"_s);
@@ -358,7 +358,7 @@ TEST_F(SelfUpdateInstallTest, MalformedPackagesAreRefusedByEveryTool)
 {
     const QByteArray info = "<pkg-info identifier=\"a\" version=\"1\" install-location=\"/\"/>";
     QTemporaryDir payloadSource;
-    writeFile(payloadSource.filePath(u"file.txt"_s), "x");
+    writeFileOrThrow(payloadSource.filePath(u"file.txt"_s), "x");
     PackageBuilder::writePayload(path("payload.tgz"), {payloadSource.filePath(u"file.txt"_s)});
     QFile payloadFile(path("payload.tgz"));
     ASSERT_TRUE(payloadFile.open(QIODevice::ReadOnly));

@@ -3,6 +3,8 @@
 #include "BundleFactory.h"
 #include "BundleSigner.h"
 #include "PackageBuilder.h"
+#include "QStringPrinter.h"
+#include "TestFiles.h"
 #include "TestPKI.h"
 #include "ToolsPaths.h"
 
@@ -17,12 +19,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <ostream>
-
 #include <unistd.h>
-
-// Readable sentences in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace Hub::Test {
 
@@ -39,16 +36,12 @@ QString sentenceOf(Call&& call)
     return QStringLiteral("no error");
 }
 
-inline void writeFile(const QString& path, const QByteArray& bytes)
+// Unlike writeAll, makes no folders: a missing one is a fault of the test.
+inline void writeFileOrThrow(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
         throw std::runtime_error("cannot write " + path.toStdString());
-}
-
-inline QStringList entriesOf(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 // A temporary system root, a folder for the script's private work folders,
@@ -68,15 +61,15 @@ protected:
         for (const char* name : {"root", "work", "tools", "downloads", "sources", "mounts"})
             ASSERT_TRUE(QDir(m_dir.path()).mkpath(QString::fromLatin1(name)));
         const QString anchor = path("anchor.pem");
-        writeFile(anchor, pki().anchorPem());
+        writeFileOrThrow(anchor, pki().anchorPem());
         const QString hubtools = toolsFolder() + QStringLiteral("/../hubtools");
         for (const char* name : {"hdiutil", "pkgutil", "installer"})
             ASSERT_EQ(::symlink(QFile::encodeName(toolsFolder() + u'/' + QString::fromLatin1(name)).constData(),
                                 QFile::encodeName(path("tools/") + QString::fromLatin1(name)).constData()),
                       0);
         const QString spctl = path("tools/spctl");
-        writeFile(spctl, "#!/bin/sh\nexec " + PackageScript::shellQuoted(hubtools).toUtf8() + " spctl --anchors="
-                             + PackageScript::shellQuoted(anchor).toUtf8() + " \"$@\"\n");
+        writeFileOrThrow(spctl, "#!/bin/sh\nexec " + PackageScript::shellQuoted(hubtools).toUtf8() + " spctl --anchors="
+                                    + PackageScript::shellQuoted(anchor).toUtf8() + " \"$@\"\n");
         ASSERT_TRUE(QFile::setPermissions(spctl, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
 

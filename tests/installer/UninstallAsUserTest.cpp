@@ -1,5 +1,8 @@
 #include "UninstallTestSupport.h"
 
+#include "AsOtherUser.h"
+#include "QStringPrinter.h"
+
 #include "Catalog/HubError.h"
 #include "Installer/PluginInstaller.h"
 #include "Installer/PrivilegedRunner.h"
@@ -8,12 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
-
-#include <cstdlib>
-#include <filesystem>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,12 +20,9 @@ using namespace Qt::StringLiterals;
 using namespace Hub;
 using namespace Hub::Test;
 
-static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
-
 namespace {
 
 constexpr char kSubjectVariable[] = "HUB_UNINSTALL_SUBJECT";
-constexpr uid_t kNobody = 65534;
 
 // ---- The subject side: this executable run again as another user ----------
 
@@ -75,43 +70,7 @@ int runSubject(const QString& jobPath)
     return 0;
 }
 
-class SubjectEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        const QByteArray job = qgetenv(kSubjectVariable);
-        if (!job.isEmpty())
-            std::_Exit(runSubject(QString::fromLocal8Bit(job)));
-    }
-};
-
-[[maybe_unused]] ::testing::Environment* const kSubject = ::testing::AddGlobalTestEnvironment(new SubjectEnvironment);
-
-int runAsNobody(const QString& job)
-{
-    std::error_code ec;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec)
-        return -1;
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QString::fromLatin1(kSubjectVariable), job);
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(u"/usr/bin/setpriv"_s, {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s,
-                                          QFile::decodeName(self.c_str())});
-    if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit)
-        return -1;
-    return process.exitCode();
-}
-
-void chownTree(const QString& root, uid_t owner)
-{
-    namespace fs = std::filesystem;
-    ASSERT_EQ(::lchown(QFile::encodeName(root).constData(), owner, owner), 0);
-    for (fs::recursive_directory_iterator it(nativePath(root)), end; it != end; ++it)
-        ASSERT_EQ(::lchown(it->path().c_str(), owner, owner), 0);
-}
+[[maybe_unused]] ::testing::Environment* const kSubject = addSubjectEnvironment(kSubjectVariable, runSubject);
 
 // ---- The tests --------------------------------------------------------------
 
@@ -148,7 +107,7 @@ protected:
                                         {u"record"_s, base + u"/out/record.txt"_s},
                                         {u"result"_s, base + u"/out/result.txt"_s},
                                         {u"prompt"_s, prompt}});
-        EXPECT_EQ(runAsNobody(base + u"/job.txt"_s), 0);
+        EXPECT_EQ(runSelfAsNobody(kSubjectVariable, base + u"/job.txt"_s), 0);
         return QString::fromUtf8(readAll(base + u"/out/result.txt"_s)).split(u'\n');
     }
 
@@ -186,7 +145,7 @@ TEST_F(UninstallAsAnotherUser, ABundleTheUserCannotMoveAsksOnceAndACancelRemoves
     EXPECT_EQ(recorded(), QStringList{promptLine(sharedVST3)});
     // Not even the user's own copies moved.
     EXPECT_EQ(pluginFolders(), before);
-    EXPECT_TRUE(entries(trashFiles(roots.userHome)).isEmpty());
+    EXPECT_TRUE(entriesOf(trashFiles(roots.userHome)).isEmpty());
 }
 
 TEST_F(UninstallAsAnotherUser, AScriptWithoutRightsLeavesTheBundleAndSaysWhich)
@@ -202,7 +161,7 @@ TEST_F(UninstallAsAnotherUser, AScriptWithoutRightsLeavesTheBundleAndSaysWhich)
     EXPECT_EQ(result[3], u"Tarnhub: couldn't move "_s + sharedVST3);
     EXPECT_EQ(result[4], QString());
     EXPECT_EQ(pluginFolders(), before);
-    EXPECT_TRUE(entries(base + u"/out/var-tmp"_s).isEmpty());
+    EXPECT_TRUE(entriesOf(base + u"/out/var-tmp"_s).isEmpty());
 }
 
 TEST_F(UninstallAsAnotherUser, AMoveRefusedInASharedFolderIsRetriedWithThePrompt)

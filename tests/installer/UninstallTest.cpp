@@ -1,6 +1,7 @@
 #include "UninstallTestSupport.h"
 
 #include "BundleSigner.h"
+#include "QStringPrinter.h"
 #include "TestPKI.h"
 
 #include "Catalog/HubError.h"
@@ -22,8 +23,6 @@
 using namespace Qt::StringLiterals;
 using namespace Hub;
 using namespace Hub::Test;
-
-static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace {
 
@@ -140,7 +139,7 @@ TEST_F(Uninstall, OnlyTheChosenScopeMovesAndBackupsOfARemainingFormatStay)
     EXPECT_FALSE(FileMoves::existsNoFollow(mine));
     EXPECT_TRUE(FileMoves::existsNoFollow(inTrash(u"Echo.vst3"_s)));
     // VST3 is still installed: its archive stays; the others' formats are gone.
-    EXPECT_EQ(entries(backups), (QStringList{u"1.0.0-vst3.zip"_s, u"notes.txt"_s}));
+    EXPECT_EQ(entriesOf(backups), (QStringList{u"1.0.0-vst3.zip"_s, u"notes.txt"_s}));
     EXPECT_EQ(readAll(inTrash(u"1.0.0-au.zip"_s)), "au backup");
     EXPECT_TRUE(trashInfoOf(roots.userHome, u"1.0.0-au.zip"_s).contains(expectedPathLine(backups + u"/1.0.0-au.zip"_s)));
 }
@@ -169,7 +168,7 @@ TEST_F(Uninstall, NothingMatchingMovesNothingButPrunesBackupsOfFormatsNoLongerIn
 
     EXPECT_EQ(after, (QList<InstalledFormat>{{PluginFormat::vst3, shared, u"1.0.0"_s}}));
     EXPECT_EQ(treeListing(shared), sharedTree);
-    EXPECT_EQ(entries(backups), QStringList{u"1.0.0-vst3.zip"_s});
+    EXPECT_EQ(entriesOf(backups), QStringList{u"1.0.0-vst3.zip"_s});
     EXPECT_EQ(readAll(inTrash(u"1.0.0-app.zip"_s)), "app");
 }
 
@@ -183,7 +182,7 @@ TEST_F(Uninstall, LastCopyGoneTakesTheWholeBackupsFolderToTheTrash)
     EXPECT_TRUE(uninstall({PluginFormat::vst3}, {InstallScope::user}).isEmpty());
 
     EXPECT_FALSE(FileMoves::existsNoFollow(backups));
-    EXPECT_EQ(entries(inTrash(u"echo"_s)), (QStringList{u"1.0.0-vst3.zip"_s, u"odd.bin"_s}));
+    EXPECT_EQ(entriesOf(inTrash(u"echo"_s)), (QStringList{u"1.0.0-vst3.zip"_s, u"odd.bin"_s}));
     EXPECT_TRUE(trashInfoOf(roots.userHome, u"echo"_s).contains(expectedPathLine(backups)));
 }
 
@@ -294,7 +293,7 @@ TEST_F(Uninstall, ACancelledPromptMovesNothingAndIsACancellation)
         EXPECT_EQ(error, HubError::cancelled());
     }
     EXPECT_EQ(treeListing(roots.system), systemTree);
-    EXPECT_TRUE(entries(trashFiles(roots.userHome)).isEmpty());
+    EXPECT_TRUE(entriesOf(trashFiles(roots.userHome)).isEmpty());
 }
 
 TEST(UninstallPermissionErrors, TellsAccessProblemsFromOthers)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "BundleFactory.h"
-#include "PlacementTestSupport.h"
+#include "TestFiles.h"
 
 #include "Catalog/CatalogRecords.h"
 #include "Installer/AURegistry.h"
@@ -74,11 +74,6 @@ inline QString trashInfoOf(const QString& home, const QString& name)
 inline QString expectedPathLine(const QString& original)
 {
     return QStringLiteral("Path=") + QString::fromLatin1(QUrl::toPercentEncoding(original, "/"));
-}
-
-inline QStringList entries(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 class RecordingRegistry : public AURegistry {

@@ -1,5 +1,8 @@
 #include "UninstallTestSupport.h"
 
+#include "AsOtherUser.h"
+#include "QStringPrinter.h"
+
 #include "Catalog/HubError.h"
 #include "Installer/PluginInstaller.h"
 #include "Installer/PrivilegedRunner.h"
@@ -19,11 +22,7 @@ using namespace Qt::StringLiterals;
 using namespace Hub;
 using namespace Hub::Test;
 
-static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
-
 namespace {
-
-constexpr uid_t kNobody = 65534;
 
 QString bundle(const QString& folder, const QString& name)
 {
@@ -115,7 +114,7 @@ TEST_F(UninstallTrashScript, NameClashesGetNewNamesAndNothingInTheTrashIsReplace
         EXPECT_FALSE(FileMoves::existsNoFollow(item));
     EXPECT_TRUE(trashInfoOf(roots.userHome, u"Echo 4.vst3"_s).contains(expectedPathLine(items[1])));
     // The private work folder is gone once empty.
-    EXPECT_TRUE(entries(tools.workBase).isEmpty());
+    EXPECT_TRUE(entriesOf(tools.workBase).isEmpty());
 }
 
 TEST_F(UninstallTrashScript, TrashInfoIsWhatTheFileManagerReads)
@@ -164,7 +163,7 @@ TEST_F(UninstallTrashScript, RefusalsAreOneLineAndMoveNothing)
         EXPECT_EQ(result.output, c.line + u'\n');
     }
     EXPECT_EQ(treeListing(item), tree);
-    EXPECT_TRUE(entries(tools.workBase).isEmpty());
+    EXPECT_TRUE(entriesOf(tools.workBase).isEmpty());
 
     // The Trash's own folders must be real folders too.
     QDir(trash + u"/info"_s).removeRecursively();
@@ -216,9 +215,9 @@ TEST_F(UninstallTrashScript, AFailedMoveIntoTheTrashPutsTheItemBack)
                             u"Tarnhub: couldn't move Echo.vst3 to the Trash; it stays where it was\n"_s);
     EXPECT_EQ(treeListing(item), tree);
     // The claimed name is given up again.
-    EXPECT_TRUE(entries(trash + u"/info"_s).isEmpty());
-    EXPECT_TRUE(entries(trash + u"/files"_s).isEmpty());
-    EXPECT_TRUE(entries(tools.workBase).isEmpty());
+    EXPECT_TRUE(entriesOf(trash + u"/info"_s).isEmpty());
+    EXPECT_TRUE(entriesOf(trash + u"/files"_s).isEmpty());
+    EXPECT_TRUE(entriesOf(tools.workBase).isEmpty());
 }
 
 TEST_F(UninstallTrashScript, WhenTheMoveBackFailsTooTheWorkFolderIsKeptNamedAndOwnedAsBefore)
@@ -236,7 +235,7 @@ TEST_F(UninstallTrashScript, WhenTheMoveBackFailsTooTheWorkFolderIsKeptNamedAndO
 
     const QString sentence = failure({item});
 
-    const QStringList work = entries(tools.workBase);
+    const QStringList work = entriesOf(tools.workBase);
     ASSERT_EQ(work.size(), 1);
     const QString kept = tools.workBase + u'/' + work[0] + u"/1"_s;
     EXPECT_TRUE(sentence.startsWith(u"Couldn't move Echo.vst3 to the Trash.\n"_s)) << sentence.toStdString();
@@ -245,7 +244,7 @@ TEST_F(UninstallTrashScript, WhenTheMoveBackFailsTooTheWorkFolderIsKeptNamedAndO
         << sentence.toStdString();
     EXPECT_EQ(treeListing(kept + u"/Echo.vst3"_s), ownedTree);
     EXPECT_FALSE(FileMoves::existsNoFollow(item));
-    EXPECT_TRUE(entries(trash + u"/info"_s).isEmpty());
+    EXPECT_TRUE(entriesOf(trash + u"/info"_s).isEmpty());
 }
 
 TEST_F(UninstallTrashScript, EveryKeptFolderIsNamedHoweverLongTheOutput)
@@ -258,7 +257,7 @@ TEST_F(UninstallTrashScript, EveryKeptFolderIsNamedHoweverLongTheOutput)
 
     const QString sentence = failure(items);
 
-    const QStringList work = entries(tools.workBase);
+    const QStringList work = entriesOf(tools.workBase);
     ASSERT_EQ(work.size(), 1);
     for (int i = 1; i <= 4; ++i) {
         const QString kept = tools.workBase + u'/' + work[0] + u'/' + QString::number(i);

@@ -1,6 +1,7 @@
 #include "Installer/Shell.h"
 
 #include "BundleFactory.h"
+#include "TestFiles.h"
 #include "ToolsPaths.h"
 
 #include <QDir>
@@ -23,6 +24,7 @@ namespace {
 
 using Hub::Shell::Result;
 using Hub::Test::BundleSpec;
+using Hub::Test::readFile;
 namespace BundleFactory = Hub::Test::BundleFactory;
 
 Result ditto(const QStringList& arguments)
@@ -34,12 +36,6 @@ mode_t modeOf(const QString& path)
 {
     struct stat st {};
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 // Every path below `root`, relative, sorted; a dangling link counts.

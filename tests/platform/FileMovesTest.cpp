@@ -1,5 +1,7 @@
 #include "Platform/FileMoves.h"
 
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,24 +13,12 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using Hub::Test::readFile;
+using Hub::Test::writeFile;
 
 namespace {
 
 namespace FileMoves = Hub::FileMoves;
-
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 mode_t modeOf(const QString& path)
 {

@@ -1,4 +1,5 @@
 #include "PackageBuilder.h"
+#include "TestFiles.h"
 #include "ToolsPaths.h"
 
 #include "Installer/Shell.h"
@@ -17,13 +18,9 @@
 
 using namespace Qt::StringLiterals;
 using namespace Hub;
+using Hub::Test::entriesOf;
 
 namespace {
-
-QStringList entriesOf(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 // A zip with links, written by hand since no release tool would make one.
 void zipWithLink(const QString& image, const QString& linkName, const QString& target, const QString& throughLink)

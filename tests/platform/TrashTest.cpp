@@ -1,6 +1,8 @@
 #include "Platform/FileMoves.h"
 #include "Platform/Trash.h"
 
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,24 +15,12 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using Hub::Test::readFile;
+using Hub::Test::writeFile;
 
 namespace {
 
 namespace Trash = Hub::Trash;
-
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 class DesktopTrash : public ::testing::Test {
 protected:
