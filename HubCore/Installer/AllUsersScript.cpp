@@ -1,5 +1,7 @@
 #include "Installer/AllUsersScript.h"
 
+#include "Installer/Shell.h"
+
 using namespace Qt::StringLiterals;
 
 namespace Hub::AllUsersScript {
@@ -145,13 +147,6 @@ fi
 fail "couldn't finish recovery; originals preserved at $work"
 )hubscript";
 
-QString quoted(const QString& value)
-{
-    QString text = value;
-    text.replace(u"'"_s, u"'\\''"_s);
-    return u'\'' + text + u'\'';
-}
-
 } // namespace
 
 Tools Tools::installed() { return withApplets(ToolPaths::installed()); }
@@ -168,16 +163,12 @@ Tools Tools::withApplets(const ToolPaths& applets)
 
 QString header(const Tools& tools)
 {
-    const std::pair<QLatin1StringView, const QString*> lines[] = {
+    return Shell::assignments({
         {"DITTO"_L1, &tools.ditto},     {"CODESIGN"_L1, &tools.codesign}, {"PLISTBUDDY"_L1, &tools.plistBuddy},
         {"CHMOD"_L1, &tools.chmod},     {"CHOWN"_L1, &tools.chown},       {"MKTEMP"_L1, &tools.mktemp},
         {"MKDIR"_L1, &tools.mkdir},     {"MV"_L1, &tools.mv},             {"RM"_L1, &tools.rm},
         {"WORK_ROOT"_L1, &tools.workRoot},
-    };
-    QString text;
-    for (const auto& [name, value] : lines)
-        text += name + u'=' + quoted(*value) + u'\n';
-    return text;
+    });
 }
 
 QString text(const Tools& tools) { return header(tools) + QStringView(kBody); }

@@ -5,6 +5,7 @@
 #include "Catalog/Versions.h"
 #include "Installer/InstallLocations.h"
 #include "Platform/FileMoves.h"
+#include "Platform/OpenSslHandles.h"
 #include "Platform/PropertyList.h"
 
 #include <QFile>
@@ -39,10 +40,7 @@ QString wrongSize(const QString& label)
     return u"The "_s + label + u" download is damaged (wrong size). Try again."_s;
 }
 
-struct DigestDeleter {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-using Digest = std::unique_ptr<EVP_MD_CTX, DigestDeleter>;
+using Digest = OpenSsl::MdContext;
 
 Digest newSHA256()
 {

@@ -24,19 +24,6 @@ constexpr double kDittoTimeout = 300.0;
 
 fs::path native(const QString& path) { return fs::path(QFile::encodeName(path).toStdString()); }
 
-QString formatTag(PluginFormat format)
-{
-    switch (format) {
-    case PluginFormat::vst3:
-        return u"vst3"_s;
-    case PluginFormat::au:
-        return u"au"_s;
-    case PluginFormat::app:
-        return u"app"_s;
-    }
-    return {};
-}
-
 void removeQuietly(const QString& path)
 {
     std::error_code ignored;
@@ -94,7 +81,9 @@ QString PluginInstaller::backup(const QString& bundle, PluginFormat format, cons
     if (ec)
         throw FileError(ec.value(), folder);
 
-    const QString tag = formatTag(format);
+    // The catalog's word for the format, which is also how the uninstaller
+    // finds a format's backups by name.
+    const QString tag = rawValue(format);
     QString version = bundleVersion(bundle).value_or(u"unknown"_s);
     version.replace(u'/', u'-');
     const QString name = version + u'-' + tag + u".zip"_s;

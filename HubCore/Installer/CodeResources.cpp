@@ -1,5 +1,7 @@
 #include "Installer/CodeResources.h"
 
+#include "Platform/OpenSslHandles.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -27,10 +29,6 @@ namespace {
 
 constexpr auto kSignatureFolder = "Contents/_CodeSignature"_L1;
 constexpr size_t kReadBlock = 1 << 20;
-
-struct MdContextDeleter {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
 
 class FileDescriptor {
 public:
@@ -78,7 +76,7 @@ CodeResources::Digest digestFile(const std::string& path, std::vector<unsigned c
     }
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    const std::unique_ptr<EVP_MD_CTX, MdContextDeleter> context(EVP_MD_CTX_new());
+    const OpenSsl::MdContext context(EVP_MD_CTX_new());
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
         result.error = u"SHA-256 is not available"_s;
         return result;

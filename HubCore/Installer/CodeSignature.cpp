@@ -3,6 +3,7 @@
 #include "Catalog/Config.h"
 #include "Catalog/HubError.h"
 #include "Installer/CodeResources.h"
+#include "Platform/OpenSslHandles.h"
 #include "SigningAnchor.h"
 
 #include <QDir>
@@ -47,36 +48,8 @@ constexpr qint64 kMaxSignatureBytes = 1024 * 1024;
 constexpr int kMaxNestingDepth = 8;
 constexpr std::array kNestedExtensions{".app"_L1, ".component"_L1, ".vst3"_L1, ".framework"_L1, ".bundle"_L1};
 
-struct BioDeleter {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
-struct CmsDeleter {
-    void operator()(CMS_ContentInfo* cms) const { CMS_ContentInfo_free(cms); }
-};
-struct X509Deleter {
-    void operator()(X509* certificate) const { X509_free(certificate); }
-};
-struct X509StackDeleter {
-    void operator()(STACK_OF(X509) * stack) const { sk_X509_pop_free(stack, X509_free); }
-};
-struct X509StackShallowDeleter {
-    void operator()(STACK_OF(X509) * stack) const { sk_X509_free(stack); }
-};
-struct StoreDeleter {
-    void operator()(X509_STORE* store) const { X509_STORE_free(store); }
-};
-struct StoreContextDeleter {
-    void operator()(X509_STORE_CTX* context) const { X509_STORE_CTX_free(context); }
-};
-struct ObjectDeleter {
-    void operator()(ASN1_OBJECT* object) const { ASN1_OBJECT_free(object); }
-};
-struct OpenSslStringDeleter {
-    void operator()(unsigned char* text) const { OPENSSL_free(text); }
-};
-
-using X509Ptr = std::unique_ptr<X509, X509Deleter>;
-using X509Stack = std::unique_ptr<STACK_OF(X509), X509StackDeleter>;
+using OpenSsl::X509Ptr;
+using OpenSsl::X509Stack;
 
 X509Ptr shared(X509* certificate)
 {
@@ -158,22 +131,22 @@ std::variant<Signature, Validity> readSignature(const QString& bundle)
         break;
     }
 
-    const std::unique_ptr<BIO, BioDeleter> signatureBio(BIO_new_mem_buf(signatureBytes.constData(), int(signatureBytes.size())));
-    const std::unique_ptr<CMS_ContentInfo, CmsDeleter> cms(signatureBio ? d2i_CMS_bio(signatureBio.get(), nullptr) : nullptr);
+    const OpenSsl::Bio signatureBio(BIO_new_mem_buf(signatureBytes.constData(), int(signatureBytes.size())));
+    const OpenSsl::Cms cms(signatureBio ? d2i_CMS_bio(signatureBio.get(), nullptr) : nullptr);
     if (!cms || OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed || CMS_is_detached(cms.get()) != 1)
         return failure(kStatusSignatureFailed, u"the signature can't be decoded"_s);
     if (sk_CMS_SignerInfo_num(CMS_get0_SignerInfos(cms.get())) != 1)
         return failure(kStatusSignatureFailed, u"the signature must have exactly one signer"_s);
 
     // The chain is judged by the requirement; here only the signature itself.
-    const std::unique_ptr<BIO, BioDeleter> content(BIO_new_mem_buf(manifest.constData(), int(manifest.size())));
+    const OpenSsl::Bio content(BIO_new_mem_buf(manifest.constData(), int(manifest.size())));
     if (!content
         || CMS_verify(cms.get(), nullptr, nullptr, content.get(), nullptr, CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY) != 1)
         return failure(kStatusSignatureFailed, u"invalid signature (code or signature have been modified)"_s);
 
     Signature signature;
     {
-        const std::unique_ptr<STACK_OF(X509), X509StackShallowDeleter> signers(CMS_get0_signers(cms.get()));
+        const OpenSsl::X509StackView signers(CMS_get0_signers(cms.get()));
         if (!signers || sk_X509_num(signers.get()) != 1)
             return failure(kStatusSignatureFailed, u"the signature names no signer certificate"_s);
         signature.signer = shared(sk_X509_value(signers.get(), 0));
@@ -199,8 +172,8 @@ struct Chain {
 Chain chainOf(const Signature& signature, const TrustAnchors& anchors)
 {
     Chain chain;
-    const std::unique_ptr<X509_STORE, StoreDeleter> store(X509_STORE_new());
-    const std::unique_ptr<BIO, BioDeleter> pem(BIO_new_mem_buf(anchors.pem().constData(), int(anchors.pem().size())));
+    const OpenSsl::Store store(X509_STORE_new());
+    const OpenSsl::Bio pem(BIO_new_mem_buf(anchors.pem().constData(), int(anchors.pem().size())));
     int anchorCount = 0;
     if (store && pem) {
         while (X509* anchor = PEM_read_bio_X509(pem.get(), nullptr, nullptr, nullptr)) {
@@ -209,7 +182,7 @@ Chain chainOf(const Signature& signature, const TrustAnchors& anchors)
             ++anchorCount;
         }
     }
-    const std::unique_ptr<X509_STORE_CTX, StoreContextDeleter> context(X509_STORE_CTX_new());
+    const OpenSsl::StoreContext context(X509_STORE_CTX_new());
     if (anchorCount > 0 && context
         && X509_STORE_CTX_init(context.get(), store.get(), signature.signer.get(), signature.certificates.get()) == 1) {
         // Code signing certificates need not carry a TLS or mail purpose.
@@ -255,7 +228,7 @@ std::optional<QString> subjectOU(X509* certificate)
     const int length = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, index)));
     if (length < 0)
         return std::nullopt;
-    const std::unique_ptr<unsigned char, OpenSslStringDeleter> owner(utf8);
+    const OpenSsl::Text owner(utf8);
     return QString::fromUtf8(reinterpret_cast<const char*>(utf8), length);
 }
 
@@ -272,7 +245,7 @@ bool satisfies(const Requirement& requirement, const Signature& signature, const
         return false;
     for (const Requirement::FieldExists& field : requirement.fields()) {
         X509* certificate = certificateAt(chain, field.slot);
-        const std::unique_ptr<ASN1_OBJECT, ObjectDeleter> oid(OBJ_txt2obj(field.oid.toLatin1().constData(), 1));
+        const OpenSsl::Asn1Object oid(OBJ_txt2obj(field.oid.toLatin1().constData(), 1));
         if (!certificate || !oid || X509_get_ext_by_OBJ(certificate, oid.get(), -1) < 0)
             return false;
     }

@@ -2,6 +2,8 @@
 
 #include "Installer/PluginInstaller.h"
 #include "Platform/FileMoves.h"
+#include "Platform/OpenSslHandles.h"
+#include "Platform/SecureExtract.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -19,12 +21,8 @@
 #include <openssl/x509_vfy.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <set>
 #include <vector>
@@ -44,33 +42,9 @@ namespace {
 constexpr qint64 kMaxInfoBytes = 1 << 20;
 constexpr qint64 kMaxSignatureBytes = 1 << 20;
 constexpr qint64 kMaxTicketBytes = 64 << 10;
-constexpr int kMaxLinkHops = 40;
-constexpr int kMaxEmptyBlocks = 16;
 
 using ReadPtr = std::unique_ptr<archive, decltype(&archive_read_free)>;
 using WritePtr = std::unique_ptr<archive, decltype(&archive_write_free)>;
-
-struct BioDeleter {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
-struct CmsDeleter {
-    void operator()(CMS_ContentInfo* cms) const { CMS_ContentInfo_free(cms); }
-};
-struct StoreDeleter {
-    void operator()(X509_STORE* store) const { X509_STORE_free(store); }
-};
-struct StoreContextDeleter {
-    void operator()(X509_STORE_CTX* context) const { X509_STORE_CTX_free(context); }
-};
-struct X509StackDeleter {
-    void operator()(STACK_OF(X509) * stack) const { sk_X509_pop_free(stack, X509_free); }
-};
-struct X509StackShallowDeleter {
-    void operator()(STACK_OF(X509) * stack) const { sk_X509_free(stack); }
-};
-struct ObjectDeleter {
-    void operator()(ASN1_OBJECT* object) const { ASN1_OBJECT_free(object); }
-};
 
 std::string native(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
@@ -142,146 +116,8 @@ std::optional<QString> subjectField(X509* certificate, int nid)
 
 bool hasMarker(X509* certificate, const char* oid)
 {
-    const std::unique_ptr<ASN1_OBJECT, ObjectDeleter> object(OBJ_txt2obj(oid, 1));
+    const OpenSsl::Asn1Object object(OBJ_txt2obj(oid, 1));
     return certificate && object && X509_get_ext_by_OBJ(certificate, object.get(), -1) >= 0;
-}
-
-// ---- Extraction checks -------------------------------------------------------
-
-QStringList pieces(const QString& path) { return path.split(u'/', Qt::SkipEmptyParts); }
-
-std::optional<QString> checkedPath(const char* raw)
-{
-    const QString path = fromNative(raw);
-    if (path.isEmpty() || path.startsWith(u'/'))
-        return std::nullopt;
-    QStringList kept;
-    for (const QString& piece : pieces(path)) {
-        if (piece == ".."_L1)
-            return std::nullopt;
-        if (piece != "."_L1)
-            kept.append(piece);
-    }
-    if (kept.isEmpty())
-        return std::nullopt;
-    return kept.join(u'/');
-}
-
-// Resolves a link's target through the archive's own links; false when it
-// would leave the extraction folder at any step.
-bool staysInside(const QString& linkPath, const QString& target, const std::map<QString, QString>& links)
-{
-    if (target.isEmpty() || target.startsWith(u'/'))
-        return false;
-    QStringList stack = pieces(linkPath);
-    stack.removeLast();
-    std::deque<QString> pending;
-    for (const QString& piece : pieces(target))
-        pending.push_back(piece);
-    int hops = 0;
-    while (!pending.empty()) {
-        const QString piece = pending.front();
-        pending.pop_front();
-        if (piece == "."_L1)
-            continue;
-        if (piece == ".."_L1) {
-            if (stack.isEmpty())
-                return false;
-            stack.removeLast();
-            continue;
-        }
-        stack.append(piece);
-        const auto link = links.find(stack.join(u'/'));
-        if (link == links.end())
-            continue;
-        if (++hops > kMaxLinkHops || link->second.isEmpty() || link->second.startsWith(u'/'))
-            return false;
-        stack.removeLast();
-        const QStringList more = pieces(link->second);
-        pending.insert(pending.begin(), more.begin(), more.end());
-    }
-    return true;
-}
-
-ReadPtr openArchive(const QString& path)
-{
-    ReadPtr reader(archive_read_new(), archive_read_free);
-    if (!reader)
-        throw std::bad_alloc();
-    archive_read_support_format_zip(reader.get());
-    archive_read_support_format_tar(reader.get());
-    archive_read_support_format_gnutar(reader.get());
-    archive_read_support_filter_gzip(reader.get());
-    archive_read_support_filter_none(reader.get());
-    if (archive_read_open_filename(reader.get(), native(path).c_str(), 1 << 16) != ARCHIVE_OK)
-        throw PackageError(path + u": "_s + archiveError(reader.get()));
-    return reader;
-}
-
-struct Surveyed {
-    QString path;
-    unsigned type = 0;
-};
-
-// Every entry's checked path, plus the parent folders the archive leaves
-// implicit, in the order extraction makes them.
-QStringList survey(const QString& archivePath)
-{
-    ReadPtr reader = openArchive(archivePath);
-    std::vector<Surveyed> entries;
-    std::map<QString, QString> links;
-    std::map<QString, unsigned> types;
-    archive_entry* entry = nullptr;
-    for (;;) {
-        const int r = archive_read_next_header(reader.get(), &entry);
-        if (r == ARCHIVE_EOF)
-            break;
-        if (r < ARCHIVE_WARN)
-            throw PackageError(archivePath + u": "_s + archiveError(reader.get()));
-        const char* raw = archive_entry_pathname(entry);
-        const std::optional<QString> path = checkedPath(raw);
-        if (!path)
-            throw PackageError(fromNative(raw) + u": refusing a path outside the destination"_s);
-        const unsigned type = unsigned(archive_entry_filetype(entry));
-        if (const char* hard = archive_entry_hardlink(entry)) {
-            const std::optional<QString> target = checkedPath(hard);
-            const auto known = target ? types.find(*target) : types.end();
-            if (known == types.end() || known->second != AE_IFREG)
-                throw PackageError(*path + u": refusing a hard link to anything but a file of the archive"_s);
-        } else if (type == AE_IFLNK) {
-            links[*path] = fromNative(archive_entry_symlink(entry));
-        } else if (type != AE_IFREG && type != AE_IFDIR) {
-            throw PackageError(*path + u": refusing a special file"_s);
-        }
-        const auto [previous, fresh] = types.emplace(*path, archive_entry_hardlink(entry) ? AE_IFREG : type);
-        if (!fresh && !(previous->second == AE_IFDIR && type == AE_IFDIR))
-            throw PackageError(*path + u": refusing an entry that appears twice"_s);
-        entries.push_back({*path, type});
-        if (archive_read_data_skip(reader.get()) < ARCHIVE_WARN)
-            throw PackageError(archivePath + u": "_s + archiveError(reader.get()));
-    }
-
-    QStringList made;
-    std::set<QString> seen;
-    for (const Surveyed& info : entries) {
-        const QStringList parts = pieces(info.path);
-        for (qsizetype n = 1; n < parts.size(); ++n) {
-            const QString prefix = parts.mid(0, n).join(u'/');
-            if (links.count(prefix))
-                throw PackageError(info.path + u": refusing a path through a symbolic link"_s);
-            const auto type = types.find(prefix);
-            if (type != types.end() && type->second != AE_IFDIR)
-                throw PackageError(info.path + u": refusing a path through a file"_s);
-            if (seen.insert(prefix).second)
-                made.append(prefix);
-        }
-        if (info.type == AE_IFLNK && !staysInside(info.path, links[info.path], links))
-            throw PackageError(info.path + u": refusing a symbolic link to "_s + links[info.path]
-                               + u" outside the destination"_s);
-        if (seen.insert(info.path).second)
-            made.append(info.path);
-    }
-    return made;
 }
 
 } // namespace
@@ -484,15 +320,15 @@ Assessment assess(const QString& expanded, const TrustAnchors& anchors)
         return result;
     }
 
-    const std::unique_ptr<BIO, BioDeleter> signatureBio(BIO_new_mem_buf(signature->constData(), int(signature->size())));
-    const std::unique_ptr<CMS_ContentInfo, CmsDeleter> cms(signatureBio ? d2i_CMS_bio(signatureBio.get(), nullptr)
+    const OpenSsl::Bio signatureBio(BIO_new_mem_buf(signature->constData(), int(signature->size())));
+    const OpenSsl::Cms cms(signatureBio ? d2i_CMS_bio(signatureBio.get(), nullptr)
                                                                         : nullptr);
     if (!cms || OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed || CMS_is_detached(cms.get()) != 1
         || sk_CMS_SignerInfo_num(CMS_get0_SignerInfos(cms.get())) != 1) {
         result.detail = u"the signature can't be decoded"_s;
         return result;
     }
-    const std::unique_ptr<BIO, BioDeleter> content(BIO_new_mem_buf(text.constData(), int(text.size())));
+    const OpenSsl::Bio content(BIO_new_mem_buf(text.constData(), int(text.size())));
     if (!content
         || CMS_verify(cms.get(), nullptr, nullptr, content.get(), nullptr, CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY)
                != 1) {
@@ -500,17 +336,17 @@ Assessment assess(const QString& expanded, const TrustAnchors& anchors)
         return result;
     }
 
-    const std::unique_ptr<STACK_OF(X509), X509StackShallowDeleter> signers(CMS_get0_signers(cms.get()));
+    const OpenSsl::X509StackView signers(CMS_get0_signers(cms.get()));
     if (!signers || sk_X509_num(signers.get()) != 1) {
         result.detail = u"the signature names no signer certificate"_s;
         return result;
     }
     X509* leaf = sk_X509_value(signers.get(), 0);
-    const std::unique_ptr<STACK_OF(X509), X509StackDeleter> carried(CMS_get1_certs(cms.get()));
+    const OpenSsl::X509Stack carried(CMS_get1_certs(cms.get()));
 
     result.signature = Assessment::Signature::untrusted;
-    const std::unique_ptr<X509_STORE, StoreDeleter> store(X509_STORE_new());
-    const std::unique_ptr<BIO, BioDeleter> pem(BIO_new_mem_buf(anchors.pem().constData(), int(anchors.pem().size())));
+    const OpenSsl::Store store(X509_STORE_new());
+    const OpenSsl::Bio pem(BIO_new_mem_buf(anchors.pem().constData(), int(anchors.pem().size())));
     int anchorCount = 0;
     if (store && pem) {
         while (X509* anchor = PEM_read_bio_X509(pem.get(), nullptr, nullptr, nullptr)) {
@@ -519,7 +355,7 @@ Assessment assess(const QString& expanded, const TrustAnchors& anchors)
             ++anchorCount;
         }
     }
-    const std::unique_ptr<X509_STORE_CTX, StoreContextDeleter> context(X509_STORE_CTX_new());
+    const OpenSsl::StoreContext context(X509_STORE_CTX_new());
     if (anchorCount == 0 || !context || X509_STORE_CTX_init(context.get(), store.get(), leaf, carried.get()) != 1) {
         result.detail = u"no trusted anchor"_s;
         return result;
@@ -557,57 +393,17 @@ Assessment assess(const QString& expanded, const TrustAnchors& anchors)
 
 QStringList extract(const QString& archivePath, const QString& folder)
 {
-    const QStringList made = survey(archivePath);
-
-    char resolved[PATH_MAX];
-    if (!::realpath(native(folder).c_str(), resolved))
-        throw PackageError(folder + u": "_s + QString::fromLocal8Bit(std::strerror(errno)));
-    // The destination has no link in its path, so the secure flags below
-    // guard exactly the links the archive itself makes.
-    const QString root = fromNative(resolved);
-
-    ReadPtr reader = openArchive(archivePath);
-    WritePtr disk(archive_write_disk_new(), archive_write_free);
-    archive_write_disk_set_options(disk.get(), ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_SYMLINKS
-                                                   | ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME);
-    archive_entry* entry = nullptr;
-    for (;;) {
-        const int r = archive_read_next_header(reader.get(), &entry);
-        if (r == ARCHIVE_EOF)
-            break;
-        if (r < ARCHIVE_WARN)
-            throw PackageError(archivePath + u": "_s + archiveError(reader.get()));
-        const QString relative = checkedPath(archive_entry_pathname(entry)).value_or(QString());
-        archive_entry_set_pathname(entry, native(root + u'/' + relative).c_str());
-        if (const char* hard = archive_entry_hardlink(entry))
-            archive_entry_set_hardlink(entry, native(root + u'/' + checkedPath(hard).value_or(QString())).c_str());
-        archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
-        if (archive_write_header(disk.get(), entry) < ARCHIVE_WARN)
-            throw PackageError(relative + u": "_s + archiveError(disk.get()));
-        if (archive_entry_size(entry) > 0) {
-            const void* block = nullptr;
-            size_t size = 0;
-            la_int64_t offset = 0;
-            int empty = 0;
-            for (;;) {
-                const int d = archive_read_data_block(reader.get(), &block, &size, &offset);
-                if (d == ARCHIVE_EOF)
-                    break;
-                if (d < ARCHIVE_WARN)
-                    throw PackageError(relative + u": "_s + archiveError(reader.get()));
-                // Never spin on a reader that returns nothing and no end.
-                if (size == 0 && ++empty > kMaxEmptyBlocks)
-                    throw PackageError(relative + u": the archive can't be read"_s);
-                if (archive_write_data_block(disk.get(), block, size, offset) < ARCHIVE_WARN)
-                    throw PackageError(relative + u": "_s + archiveError(disk.get()));
-            }
-        }
-        if (archive_write_finish_entry(disk.get()) < ARCHIVE_WARN)
-            throw PackageError(relative + u": "_s + archiveError(disk.get()));
+    try {
+        const SecureExtract::Checked checked = SecureExtract::check(archivePath, SecureExtract::Formats::zipOrTar);
+        SecureExtract::extract(checked, folder);
+        return checked.made();
+    } catch (const SecureExtract::Error& error) {
+        // hdiutil and installer name every refused hard link by what it may
+        // point at, whether or not its target lies outside the folder.
+        if (error.kind() == SecureExtract::Error::Kind::hardLinkOutside)
+            throw PackageError(error.subject() + u": refusing a hard link to anything but a file of the archive"_s);
+        throw PackageError(error.message());
     }
-    if (archive_write_close(disk.get()) != ARCHIVE_OK)
-        throw PackageError(folder + u": "_s + archiveError(disk.get()));
-    return made;
 }
 
 } // namespace Hub::PackageArchive

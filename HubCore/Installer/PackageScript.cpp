@@ -1,5 +1,7 @@
 #include "Installer/PackageScript.h"
 
+#include "Installer/Shell.h"
+
 using namespace Qt::StringLiterals;
 
 namespace Hub::PackageScript {
@@ -110,27 +112,17 @@ Tools Tools::with(const ToolPaths& paths)
     return tools;
 }
 
-QString shellQuoted(const QString& text)
-{
-    QString quoted = text;
-    quoted.replace(u"'"_s, u"'\\''"_s);
-    return u'\'' + quoted + u'\'';
-}
 
 QString header(const Tools& tools)
 {
-    const std::pair<const char*, const QString*> lines[] = {
-        {"HDIUTIL", &tools.hdiutil}, {"SPCTL", &tools.spctl},     {"PKGUTIL", &tools.pkgutil},
-        {"INSTALLER", &tools.installer}, {"MKTEMP", &tools.mktemp}, {"SHA256", &tools.sha256},
-        {"XMLLINT", &tools.xmllint}, {"CHOWN", &tools.chown},     {"CHMOD", &tools.chmod},
-        {"CP", &tools.cp},           {"MV", &tools.mv},           {"RM", &tools.rm},
-        {"MKDIR", &tools.mkdir},     {"GREP", &tools.grep},       {"HEAD", &tools.head},
-        {"TMP_ROOT", &tools.temporaryFolder}, {"ROOT_OWNER", &tools.owner}, {"TARGET", &tools.target},
-    };
-    QString text;
-    for (const auto& [name, value] : lines)
-        text += QString::fromLatin1(name) + u'=' + shellQuoted(*value) + u'\n';
-    return text;
+    return Shell::assignments({
+        {"HDIUTIL"_L1, &tools.hdiutil}, {"SPCTL"_L1, &tools.spctl},     {"PKGUTIL"_L1, &tools.pkgutil},
+        {"INSTALLER"_L1, &tools.installer}, {"MKTEMP"_L1, &tools.mktemp}, {"SHA256"_L1, &tools.sha256},
+        {"XMLLINT"_L1, &tools.xmllint}, {"CHOWN"_L1, &tools.chown},     {"CHMOD"_L1, &tools.chmod},
+        {"CP"_L1, &tools.cp},           {"MV"_L1, &tools.mv},           {"RM"_L1, &tools.rm},
+        {"MKDIR"_L1, &tools.mkdir},     {"GREP"_L1, &tools.grep},       {"HEAD"_L1, &tools.head},
+        {"TMP_ROOT"_L1, &tools.temporaryFolder}, {"ROOT_OWNER"_L1, &tools.owner}, {"TARGET"_L1, &tools.target},
+    });
 }
 
 QString script(const Tools& tools) { return header(tools) + QString::fromUtf8(kBody); }

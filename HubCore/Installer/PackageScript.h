@@ -51,7 +51,4 @@ QString header(const Tools& tools);
 // The header followed by the script's fixed text.
 QString script(const Tools& tools);
 
-// A text as one single-quoted shell word.
-QString shellQuoted(const QString& text);
-
 } // namespace Hub::PackageScript

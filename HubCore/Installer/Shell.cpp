@@ -284,4 +284,19 @@ Result run(const QString& executable, const QStringList& arguments, double timeo
     return {status, QString::fromUtf8(output)};
 }
 
+QString quoted(const QString& text)
+{
+    QString inner = text;
+    inner.replace(u"'"_s, u"'\\''"_s);
+    return u'\'' + inner + u'\'';
+}
+
+QString assignments(std::initializer_list<std::pair<QLatin1StringView, const QString*>> lines)
+{
+    QString text;
+    for (const auto& [name, value] : lines)
+        text += name + u'=' + quoted(*value) + u'\n';
+    return text;
+}
+
 } // namespace Hub::Shell

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QLatin1StringView>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
+#include <initializer_list>
+#include <utility>
 
 // Runs external programs: the platform tools, the embedded scripts.
 namespace Hub::Shell {
@@ -30,5 +33,14 @@ struct Result {
 // grace period only, so a grandchild holding the pipe never keeps the call
 // from returning.
 Result run(const QString& executable, const QStringList& arguments, double timeout);
+
+// `text` as one single-quoted /bin/sh word: nothing inside is expanded, and
+// each quote becomes '\''.
+QString quoted(const QString& text);
+
+// One "name='value'" line per pair, in order: the header of tool paths an
+// embedded script starts with, since it runs as root and must never look a
+// tool up on the search path.
+QString assignments(std::initializer_list<std::pair<QLatin1StringView, const QString*>> lines);
 
 } // namespace Hub::Shell

@@ -1,5 +1,7 @@
 #include "Installer/TrashScript.h"
 
+#include "Installer/Shell.h"
+
 #include <QStringList>
 
 using namespace Qt::StringLiterals;
@@ -151,27 +153,16 @@ done
 exit "$status"
 )hubsh";
 
-QString quoted(const QString& value)
-{
-    QString text = value;
-    text.replace(u"'"_s, u"'\\''"_s);
-    return u'\'' + text + u'\'';
-}
-
 } // namespace
 
 QString header(const Tools& tools)
 {
-    const std::pair<QLatin1StringView, const QString*> entries[] = {
+    return Shell::assignments({
         {"mktemp"_L1, &tools.mktemp}, {"mv"_L1, &tools.mv},       {"chown"_L1, &tools.chown},
         {"find"_L1, &tools.find},     {"stat"_L1, &tools.stat},   {"mkdir"_L1, &tools.mkdir},
         {"rmdir"_L1, &tools.rmdir},   {"rm"_L1, &tools.rm},       {"od"_L1, &tools.od},
         {"tr"_L1, &tools.tr},         {"date"_L1, &tools.date},   {"workbase"_L1, &tools.workBase},
-    };
-    QString text;
-    for (const auto& [name, value] : entries)
-        text += name + u'=' + quoted(*value) + u'\n';
-    return text;
+    });
 }
 
 QString text(const Tools& tools) { return header(tools) + u'\n' + QString::fromUtf8(kBody); }

@@ -14,6 +14,7 @@
 #include "Installer/InstallLocations.h"
 #include "Installer/PluginInstaller.h"
 #include "Installer/PrivilegedRunner.h"
+#include "Installer/Shell.h"
 #include "Platform/FileMoves.h"
 
 #include <gtest/gtest.h>
@@ -44,13 +45,6 @@ void writeExecutable(const QString& path, const QString& text)
                                     | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
 }
 
-QString shellQuoted(const QString& text)
-{
-    QString quoted = text;
-    quoted.replace(u"'"_s, u"'\\''"_s);
-    return u'\'' + quoted + u'\'';
-}
-
 // A temporary system root, home and work root; the script's tools are the
 // build tree's applets, with a codesign that trusts the test PKI and an mv
 // that follows a plan of injected faults.
@@ -73,13 +67,13 @@ protected:
 
         const QString anchors = shims + u"/anchors.pem"_s;
         Hub::Test::writeAll(anchors, s_pki->anchorPem());
-        writeExecutable(shims + u"/codesign"_s, u"#!/bin/sh\nexec "_s + shellQuoted(Hub::Test::buildTreeTools().codesign)
-                                                    + u" --anchors="_s + shellQuoted(anchors) + u" \"$@\"\n"_s);
+        writeExecutable(shims + u"/codesign"_s, u"#!/bin/sh\nexec "_s + Hub::Shell::quoted(Hub::Test::buildTreeTools().codesign)
+                                                    + u" --anchors="_s + Hub::Shell::quoted(anchors) + u" \"$@\"\n"_s);
         // One line per planned fault: "fail N" refuses the Nth move, "lie N"
         // makes it and then reports a failure, "refill N" makes it and then
         // puts a non-empty folder back where the moved item was.
         writeExecutable(shims + u"/mv"_s, u"#!/bin/sh\n"
-                                          "dir="_s + shellQuoted(shims) + u"\n"
+                                          "dir="_s + Hub::Shell::quoted(shims) + u"\n"
                                           "n=$(( $(cat \"$dir/mv.count\" 2>/dev/null || echo 0) + 1 ))\n"
                                           "echo \"$n\" > \"$dir/mv.count\"\n"
                                           "printf '%s\\n' \"$*\" >> \"$dir/mv.log\"\n"

@@ -11,6 +11,7 @@
 #include "Catalog/Config.h"
 #include "Catalog/HubError.h"
 #include "Installer/Installer.h"
+#include "Installer/Shell.h"
 #include "Installer/PrivilegedRunner.h"
 
 #include <gtest/gtest.h>
@@ -68,8 +69,8 @@ protected:
                                 QFile::encodeName(path("tools/") + QString::fromLatin1(name)).constData()),
                       0);
         const QString spctl = path("tools/spctl");
-        writeFileOrThrow(spctl, "#!/bin/sh\nexec " + PackageScript::shellQuoted(hubtools).toUtf8() + " spctl --anchors="
-                                    + PackageScript::shellQuoted(anchor).toUtf8() + " \"$@\"\n");
+        writeFileOrThrow(spctl, "#!/bin/sh\nexec " + Shell::quoted(hubtools).toUtf8() + " spctl --anchors="
+                                    + Shell::quoted(anchor).toUtf8() + " \"$@\"\n");
         ASSERT_TRUE(QFile::setPermissions(spctl, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
 

@@ -1,6 +1,7 @@
 #include "BundleSigner.h"
 
 #include "Installer/CodeResources.h"
+#include "Platform/OpenSslHandles.h"
 #include "Platform/PropertyList.h"
 
 #include <QDir>
@@ -35,19 +36,15 @@ void writeFile(const QString& path, const QByteArray& bytes)
 
 QByteArray cmsSign(const QByteArray& content, const SigningIdentity& signer)
 {
-    struct StackDeleter {
-        void operator()(STACK_OF(X509) * stack) const { sk_X509_free(stack); }
-    };
-    const std::unique_ptr<STACK_OF(X509), StackDeleter> chain(sk_X509_new_null());
+    const OpenSsl::X509StackView chain(sk_X509_new_null());
     for (const auto& certificate : signer.chain)
         sk_X509_push(chain.get(), certificate.get());
-    const std::unique_ptr<BIO, decltype(&BIO_free)> in(BIO_new_mem_buf(content.constData(), int(content.size())), BIO_free);
-    const std::unique_ptr<CMS_ContentInfo, decltype(&CMS_ContentInfo_free)> cms(
-        CMS_sign(signer.certificate.get(), signer.key.get(), chain.get(), in.get(), CMS_DETACHED | CMS_BINARY),
-        CMS_ContentInfo_free);
+    const OpenSsl::Bio in(BIO_new_mem_buf(content.constData(), int(content.size())));
+    const OpenSsl::Cms cms(
+        CMS_sign(signer.certificate.get(), signer.key.get(), chain.get(), in.get(), CMS_DETACHED | CMS_BINARY));
     if (!cms)
         fail(u"CMS_sign failed"_s);
-    const std::unique_ptr<BIO, decltype(&BIO_free)> out(BIO_new(BIO_s_mem()), BIO_free);
+    const OpenSsl::Bio out(BIO_new(BIO_s_mem()));
     if (i2d_CMS_bio(out.get(), cms.get()) != 1)
         fail(u"cannot encode the signature"_s);
     char* data = nullptr;

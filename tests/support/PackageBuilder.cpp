@@ -1,6 +1,7 @@
 #include "PackageBuilder.h"
 
 #include "Installer/PackageArchive.h"
+#include "Platform/OpenSslHandles.h"
 
 #include <QDir>
 #include <QFile>
@@ -37,18 +38,15 @@ void writeFile(const QString& path, const QByteArray& bytes)
 
 QByteArray sign(const QByteArray& manifest, const SigningIdentity& signer)
 {
-    const std::unique_ptr<BIO, decltype(&BIO_free)> in(BIO_new_mem_buf(manifest.constData(), int(manifest.size())),
-                                                       BIO_free);
-    const std::unique_ptr<STACK_OF(X509), decltype([](STACK_OF(X509) * s) { sk_X509_free(s); })> chain(
-        sk_X509_new_null());
+    const OpenSsl::Bio in(BIO_new_mem_buf(manifest.constData(), int(manifest.size())));
+    const OpenSsl::X509StackView chain(sk_X509_new_null());
     for (const auto& certificate : signer.chain)
         sk_X509_push(chain.get(), certificate.get());
-    const std::unique_ptr<CMS_ContentInfo, decltype(&CMS_ContentInfo_free)> cms(
-        CMS_sign(signer.certificate.get(), signer.key.get(), chain.get(), in.get(), CMS_DETACHED | CMS_BINARY),
-        CMS_ContentInfo_free);
+    const OpenSsl::Cms cms(
+        CMS_sign(signer.certificate.get(), signer.key.get(), chain.get(), in.get(), CMS_DETACHED | CMS_BINARY));
     if (!cms)
         fail(u"CMS_sign failed"_s);
-    const std::unique_ptr<BIO, decltype(&BIO_free)> out(BIO_new(BIO_s_mem()), BIO_free);
+    const OpenSsl::Bio out(BIO_new(BIO_s_mem()));
     if (i2d_CMS_bio(out.get(), cms.get()) != 1)
         fail(u"cannot encode the signature"_s);
     char* data = nullptr;

@@ -1,5 +1,7 @@
 #include "TestHttpsServer.h"
 
+#include "Platform/OpenSslHandles.h"
+
 #include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -14,16 +16,6 @@
 namespace Hub::Test {
 
 namespace {
-
-struct PkeyDeleter {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct X509Deleter {
-    void operator()(X509* certificate) const { X509_free(certificate); }
-};
-struct BioDeleter {
-    void operator()(BIO* bio) const { BIO_free_all(bio); }
-};
 
 [[noreturn]] void fail(const std::string& what)
 {
@@ -46,7 +38,7 @@ void addExtension(X509* certificate, int nid, const char* value)
 
 void writePem(const QString& path, const std::function<int(BIO*)>& write)
 {
-    const std::unique_ptr<BIO, BioDeleter> bio(BIO_new_file(path.toLocal8Bit().constData(), "w"));
+    const OpenSsl::Bio bio(BIO_new_file(path.toLocal8Bit().constData(), "w"));
     if (!bio || write(bio.get()) != 1)
         fail("cannot write " + path.toStdString());
 }
@@ -56,8 +48,8 @@ void writePem(const QString& path, const std::function<int(BIO*)>& write)
 void writeSelfSignedCertificate(const QString& certificatePath, const QString& keyPath,
                                 bool namesLoopbackIp)
 {
-    const std::unique_ptr<EVP_PKEY, PkeyDeleter> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
-    const std::unique_ptr<X509, X509Deleter> certificate(X509_new());
+    const OpenSsl::PKey key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
+    const OpenSsl::X509Ptr certificate(X509_new());
     if (!key || !certificate)
         fail("cannot create key or certificate");
     X509* cert = certificate.get();

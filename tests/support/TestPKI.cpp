@@ -1,6 +1,7 @@
 #include "TestPKI.h"
 
 #include "Catalog/Config.h"
+#include "Platform/OpenSslHandles.h"
 
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
@@ -53,7 +54,7 @@ void addExtension(X509* certificate, X509* issuer, int nid, const char* value)
 // an ASN.1 NULL as its value.
 void addMarker(X509* certificate, const char* oid)
 {
-    const std::unique_ptr<ASN1_OBJECT, decltype(&ASN1_OBJECT_free)> object(OBJ_txt2obj(oid, 1), ASN1_OBJECT_free);
+    const OpenSsl::Asn1Object object(OBJ_txt2obj(oid, 1));
     const std::unique_ptr<ASN1_OCTET_STRING, decltype(&ASN1_OCTET_STRING_free)> value(ASN1_OCTET_STRING_new(),
                                                                                      ASN1_OCTET_STRING_free);
     static const unsigned char kNull[] = {0x05, 0x00};
@@ -169,7 +170,7 @@ TestPKI::TestPKI()
 
 QByteArray TestPKI::toPem(X509* certificate)
 {
-    const std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
+    const OpenSsl::Bio bio(BIO_new(BIO_s_mem()));
     if (!bio || PEM_write_bio_X509(bio.get(), certificate) != 1)
         fail("cannot write PEM");
     char* data = nullptr;

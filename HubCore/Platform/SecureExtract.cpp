@@ -1,0 +1,247 @@
+#include "Platform/SecureExtract.h"
+
+#include <QFile>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <new>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace Hub::SecureExtract {
+
+namespace {
+
+constexpr int kMaxLinkHops = 40;
+constexpr int kMaxEmptyBlocks = 16;
+
+using ReadPtr = std::unique_ptr<archive, decltype(&archive_read_free)>;
+using WritePtr = std::unique_ptr<archive, decltype(&archive_write_free)>;
+
+using Kind = Error::Kind;
+
+std::string native(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+QString fromNative(const char* text) { return QFile::decodeName(text ? text : ""); }
+
+QString archiveError(archive* handle)
+{
+    const char* text = archive_error_string(handle);
+    return text ? QString::fromUtf8(text) : u"unknown archive error"_s;
+}
+
+[[noreturn]] void refuse(const QString& subject, const QString& reason, Kind kind = Kind::other)
+{
+    throw Error(kind, subject, reason);
+}
+
+QStringList pieces(const QString& path) { return path.split(u'/', Qt::SkipEmptyParts); }
+
+std::optional<QString> checkedPath(const char* raw)
+{
+    const QString path = fromNative(raw);
+    if (path.isEmpty() || path.startsWith(u'/'))
+        return std::nullopt;
+    QStringList kept;
+    for (const QString& piece : pieces(path)) {
+        if (piece == ".."_L1)
+            return std::nullopt;
+        if (piece != "."_L1)
+            kept.append(piece);
+    }
+    if (kept.isEmpty())
+        return std::nullopt;
+    return kept.join(u'/');
+}
+
+// Resolves a link's target through the archive's own links; false when it
+// would leave the extraction folder at any step.
+bool staysInside(const QString& linkPath, const QString& target, const std::map<QString, QString>& links)
+{
+    if (target.isEmpty() || target.startsWith(u'/'))
+        return false;
+    QStringList stack = pieces(linkPath);
+    stack.removeLast();
+    std::deque<QString> pending;
+    for (const QString& piece : pieces(target))
+        pending.push_back(piece);
+    int hops = 0;
+    while (!pending.empty()) {
+        const QString piece = pending.front();
+        pending.pop_front();
+        if (piece == "."_L1)
+            continue;
+        if (piece == ".."_L1) {
+            if (stack.isEmpty())
+                return false;
+            stack.removeLast();
+            continue;
+        }
+        stack.append(piece);
+        const auto link = links.find(stack.join(u'/'));
+        if (link == links.end())
+            continue;
+        if (++hops > kMaxLinkHops || link->second.isEmpty() || link->second.startsWith(u'/'))
+            return false;
+        stack.removeLast();
+        const QStringList more = pieces(link->second);
+        pending.insert(pending.begin(), more.begin(), more.end());
+    }
+    return true;
+}
+
+ReadPtr openArchive(const QString& path, Formats formats)
+{
+    ReadPtr reader(archive_read_new(), archive_read_free);
+    if (!reader)
+        throw std::bad_alloc();
+    archive_read_support_format_zip(reader.get());
+    if (formats == Formats::zipOrTar) {
+        archive_read_support_format_tar(reader.get());
+        archive_read_support_format_gnutar(reader.get());
+        archive_read_support_filter_gzip(reader.get());
+        archive_read_support_filter_none(reader.get());
+    }
+    if (archive_read_open_filename(reader.get(), native(path).c_str(), 1 << 16) != ARCHIVE_OK)
+        refuse(path, archiveError(reader.get()));
+    return reader;
+}
+
+struct Surveyed {
+    QString path;
+    unsigned type = 0;
+};
+
+} // namespace
+
+Checked check(const QString& archivePath, Formats formats)
+{
+    ReadPtr reader = openArchive(archivePath, formats);
+    std::vector<Surveyed> entries;
+    std::map<QString, QString> links;
+    std::map<QString, unsigned> types;
+    archive_entry* entry = nullptr;
+    for (;;) {
+        const int r = archive_read_next_header(reader.get(), &entry);
+        if (r == ARCHIVE_EOF)
+            break;
+        if (r < ARCHIVE_WARN)
+            refuse(archivePath, archiveError(reader.get()));
+        const char* raw = archive_entry_pathname(entry);
+        const std::optional<QString> path = checkedPath(raw);
+        if (!path)
+            refuse(fromNative(raw), u"refusing a path outside the destination"_s);
+        const unsigned type = unsigned(archive_entry_filetype(entry));
+        if (const char* hard = archive_entry_hardlink(entry)) {
+            const std::optional<QString> target = checkedPath(hard);
+            if (!target)
+                refuse(*path, u"refusing a hard link outside the destination"_s, Kind::hardLinkOutside);
+            // Only to a file already written: a link to a folder or to a
+            // symbolic link would be one more way out.
+            const auto known = types.find(*target);
+            if (known == types.end() || known->second != AE_IFREG)
+                refuse(*path, u"refusing a hard link to anything but a file of the archive"_s);
+        } else if (type == AE_IFLNK) {
+            links[*path] = fromNative(archive_entry_symlink(entry));
+        } else if (type != AE_IFREG && type != AE_IFDIR) {
+            refuse(*path, u"refusing a special file"_s);
+        }
+        const auto [previous, fresh] = types.emplace(*path, archive_entry_hardlink(entry) ? AE_IFREG : type);
+        if (!fresh && !(previous->second == AE_IFDIR && type == AE_IFDIR))
+            refuse(*path, u"refusing an entry that appears twice"_s);
+        entries.push_back({*path, type});
+        if (archive_read_data_skip(reader.get()) < ARCHIVE_WARN)
+            refuse(archivePath, archiveError(reader.get()));
+    }
+
+    QStringList made;
+    std::set<QString> seen;
+    for (const Surveyed& info : entries) {
+        // Nothing may be written through a link or a file of the archive itself.
+        const QStringList parts = pieces(info.path);
+        for (qsizetype n = 1; n < parts.size(); ++n) {
+            const QString prefix = parts.mid(0, n).join(u'/');
+            if (links.count(prefix))
+                refuse(info.path, u"refusing a path through a symbolic link"_s);
+            const auto type = types.find(prefix);
+            if (type != types.end() && type->second != AE_IFDIR)
+                refuse(info.path, u"refusing a path through a file"_s);
+            if (seen.insert(prefix).second)
+                made.append(prefix);
+        }
+        if (info.type == AE_IFLNK && !staysInside(info.path, links[info.path], links))
+            refuse(info.path, u"refusing a symbolic link to "_s + links[info.path] + u" outside the destination"_s);
+        if (seen.insert(info.path).second)
+            made.append(info.path);
+    }
+    return Checked(archivePath, formats, made);
+}
+
+void extract(const Checked& checked, const QString& folder)
+{
+    const QString& archivePath = checked.m_archive;
+    char resolved[PATH_MAX];
+    if (!::realpath(native(folder).c_str(), resolved))
+        refuse(folder, QString::fromLocal8Bit(std::strerror(errno)));
+    // The destination has no link in its path, so the secure flags below
+    // guard exactly the links the archive itself makes.
+    const QString root = fromNative(resolved);
+
+    ReadPtr reader = openArchive(archivePath, checked.m_formats);
+    WritePtr disk(archive_write_disk_new(), archive_write_free);
+    archive_write_disk_set_options(disk.get(), ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_SYMLINKS
+                                                   | ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME);
+    archive_entry* entry = nullptr;
+    for (;;) {
+        const int r = archive_read_next_header(reader.get(), &entry);
+        if (r == ARCHIVE_EOF)
+            break;
+        if (r < ARCHIVE_WARN)
+            refuse(archivePath, archiveError(reader.get()));
+        const QString relative = checkedPath(archive_entry_pathname(entry)).value_or(QString());
+        archive_entry_set_pathname(entry, native(root + u'/' + relative).c_str());
+        if (const char* hard = archive_entry_hardlink(entry))
+            archive_entry_set_hardlink(entry, native(root + u'/' + checkedPath(hard).value_or(QString())).c_str());
+        // A plug-in never needs set-user-ID, set-group-ID or sticky bits, and
+        // an extraction as root would otherwise keep them.
+        archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
+        if (archive_write_header(disk.get(), entry) < ARCHIVE_WARN)
+            refuse(relative, archiveError(disk.get()));
+        if (archive_entry_size(entry) > 0) {
+            const void* block = nullptr;
+            size_t size = 0;
+            la_int64_t offset = 0;
+            int empty = 0;
+            for (;;) {
+                const int d = archive_read_data_block(reader.get(), &block, &size, &offset);
+                if (d == ARCHIVE_EOF)
+                    break;
+                if (d < ARCHIVE_WARN)
+                    refuse(relative, archiveError(reader.get()));
+                // Never spin on a reader that returns nothing and no end.
+                if (size == 0 && ++empty > kMaxEmptyBlocks)
+                    refuse(relative, u"the archive can't be read"_s);
+                if (archive_write_data_block(disk.get(), block, size, offset) < ARCHIVE_WARN)
+                    refuse(relative, archiveError(disk.get()));
+            }
+        }
+        if (archive_write_finish_entry(disk.get()) < ARCHIVE_WARN)
+            refuse(relative, archiveError(disk.get()));
+    }
+    if (archive_write_close(disk.get()) != ARCHIVE_OK)
+        refuse(folder, archiveError(disk.get()));
+}
+
+} // namespace Hub::SecureExtract

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <stdexcept>
+
+// Extraction of an archive that comes from elsewhere (a download, a backup,
+// a disk image, a package's payload) into a folder, so that nothing of it
+// lands outside that folder. The whole archive is read and checked before
+// anything is written: an absolute path, "..", a special file, a hard link
+// to anything but a regular file of the archive, an entry that appears twice
+// (folders excepted), a symbolic link that leaves the folder or a path
+// through one of the archive's own links or files refuses the whole archive.
+// Entries are written without set-id or sticky bits and without their
+// recorded owners.
+namespace Hub::SecureExtract {
+
+enum class Formats {
+    zip,      // zip only
+    zipOrTar, // zip, tar or GNU tar, each optionally gzip-compressed
+};
+
+// Why an archive was refused or could not be written: "<subject>: <reason>",
+// the subject being the entry, the archive or the folder. The two halves are
+// kept apart so that a caller can word a refusal its own way.
+class Error : public std::runtime_error {
+public:
+    enum class Kind {
+        other,
+        hardLinkOutside, // a hard link whose target names a path outside the folder
+    };
+
+    Error(Kind kind, const QString& subject, const QString& reason)
+        : std::runtime_error(QString(subject + QStringLiteral(": ") + reason).toStdString())
+        , m_kind(kind)
+        , m_subject(subject)
+        , m_reason(reason)
+    {
+    }
+    Kind kind() const { return m_kind; }
+    const QString& subject() const { return m_subject; }
+    const QString& reason() const { return m_reason; }
+    QString message() const { return m_subject + QStringLiteral(": ") + m_reason; }
+
+private:
+    Kind m_kind;
+    QString m_subject;
+    QString m_reason;
+};
+
+// An archive every entry of which passed the checks; extract() takes only
+// this, so nothing is written from an archive that was not checked first.
+class Checked {
+public:
+    // The relative paths extraction makes, with the parent folders the
+    // archive leaves implicit, parents before children.
+    const QStringList& made() const { return m_made; }
+
+private:
+    friend Checked check(const QString& archive, Formats formats);
+    friend void extract(const Checked& archive, const QString& folder);
+
+    Checked(const QString& archive, Formats formats, const QStringList& made)
+        : m_archive(archive)
+        , m_formats(formats)
+        , m_made(made)
+    {
+    }
+
+    QString m_archive;
+    Formats m_formats;
+    QStringList m_made;
+};
+
+// Reads every entry of `archive` without writing anything. Throws Error.
+Checked check(const QString& archive, Formats formats);
+
+// Writes a checked archive into `folder`, which must exist. Throws Error; a
+// failure may leave part of the archive in `folder`, which the caller made
+// and removes.
+void extract(const Checked& archive, const QString& folder);
+
+} // namespace Hub::SecureExtract
