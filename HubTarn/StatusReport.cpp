@@ -48,6 +48,7 @@ QString statusReport(const CatalogLoader& loader)
     out << "Tarnhub " << Config::hubVersion() << " (" << Config::bundleID() << ")\n";
     out << "Machine: " << Machine::name() << ", " << Machine::cpu() << ", platform version "
         << Machine::platformVersion() << "\n";
+    out << "Machine identifier: " << Config::hubMachineID().value_or(u"none (no machine-id)"_s) << "\n";
 
     const std::optional<LoadedCatalog> loaded = loader.loadLocal();
     out << "Cached catalog: " << loader.cacheFile() << " (" << problemWith(loader.cacheFile()) << ")\n";

@@ -78,10 +78,23 @@ bool reachableWithoutLinks(const QString& mountPoint, const QString& relative)
 // something attach did not make stays.
 void removeMade(const QString& mountPoint, const QStringList& made, bool madeMountPoint)
 {
+    auto usable = [&](const QString& relative) {
+        return !relative.isEmpty() && !relative.startsWith(u'/') && !relative.split(u'/').contains(u".."_s)
+               && reachableWithoutLinks(mountPoint, relative);
+    };
+    // attach left its folders read-only; without root, nothing inside them
+    // can be removed until they are writable again.
+    for (const QString& relative : made) {
+        if (!usable(relative))
+            continue;
+        const std::string path = native(mountPoint + u'/' + relative);
+        struct stat status {};
+        if (::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+            ::chmod(path.c_str(), (status.st_mode & 07777) | 0700);
+    }
     for (qsizetype i = made.size() - 1; i >= 0; --i) {
         const QString& relative = made[i];
-        if (relative.isEmpty() || relative.startsWith(u'/') || relative.split(u'/').contains(u".."_s)
-            || !reachableWithoutLinks(mountPoint, relative))
+        if (!usable(relative))
             continue;
         const std::string path = native(mountPoint + u'/' + relative);
         struct stat status {};

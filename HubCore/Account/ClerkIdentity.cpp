@@ -55,7 +55,12 @@ std::optional<QUrl> ClerkIdentity::frontendAPI(const QString& publishableKey)
     const QList<uint> scalars = text.toUcs4();
     if (scalars.isEmpty() || !std::all_of(scalars.begin(), scalars.end(), [](uint c) { return isHostCharacter(c); }))
         return std::nullopt;
-    return QUrl(u"https://"_s + text);
+    // The characters alone do not make a host name ("a..b", "-a"): such a
+    // key names no Frontend API, and the caller must not get a client for it.
+    QUrl base(u"https://"_s + text);
+    if (!base.isValid())
+        return std::nullopt;
+    return base;
 }
 
 QString ClerkIdentity::signIn(const QString& email, const QString& password, std::stop_token stop) const

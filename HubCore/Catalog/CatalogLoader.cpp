@@ -169,7 +169,6 @@ QByteArray CatalogLoader::fetch(const QUrl& url, const Http::Session& session, d
     request.timeoutMode = Http::TimeoutMode::idle;
     request.maxBodyBytes = maxBytes;
     request.headers.push_back({"User-Agent", "tarnaudio-hub/" + Config::hubVersion().toUtf8()});
-    request.headers.push_back({"Cache-Control", "no-cache"});
 
     const Http::Response response = Http::perform(session, request);
     if (response.status != 200)

@@ -37,7 +37,7 @@ QString cpu()
 
 std::optional<QString> readPlatformUUID()
 {
-    static const QRegularExpression machineID(u"^[0-9a-f]{32}$"_s);
+    static const QRegularExpression machineID(QRegularExpression::anchoredPattern(u"[0-9a-f]{32}"_s));
     for (const auto path : {"/etc/machine-id"_L1, "/var/lib/dbus/machine-id"_L1}) {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))

@@ -280,7 +280,7 @@ std::optional<CodeResources> CodeResources::fromJson(const QByteArray& bytes, QS
     if (!identifier.isString() || identifier.toString().isEmpty() || !list.isObject())
         return fail(u"the resource list lacks its identifier or resources"_s);
 
-    static const QRegularExpression hex64(u"^[0-9a-f]{64}$"_s);
+    static const QRegularExpression hex64(QRegularExpression::anchoredPattern(u"[0-9a-f]{64}"_s));
     CodeResources resources;
     resources.identifier = identifier.toString();
     const QJsonObject items = list.toObject();

@@ -413,7 +413,9 @@ QString requirement(const std::optional<QString>& bundleID, const QString& teamI
 
 bool isPlainBundleID(const std::optional<QString>& bundleID)
 {
-    static const QRegularExpression plain(u"^[A-Za-z0-9][A-Za-z0-9.-]*$"_s);
+    // Anchored on the whole text: a plain "$" would also accept a final line
+    // break, and the identifier goes into a requirement and a root script.
+    static const QRegularExpression plain(QRegularExpression::anchoredPattern(u"[A-Za-z0-9][A-Za-z0-9.-]*"_s));
     return bundleID && !bundleID->isEmpty() && bundleID->size() <= 255 && plain.match(*bundleID).hasMatch();
 }
 

@@ -52,7 +52,7 @@ const QString kNotTrusted = u"This installer isn't signed by Tarnaudio, so the h
 
 bool isLowerHex64(const QString& text)
 {
-    static const QRegularExpression pattern(u"^[0-9a-f]{64}$"_s);
+    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(u"[0-9a-f]{64}"_s));
     return pattern.match(text).hasMatch();
 }
 

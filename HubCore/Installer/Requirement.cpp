@@ -61,7 +61,7 @@ std::optional<std::vector<Token>> tokenize(const QString& text)
 bool isDottedOID(const QString& oid)
 {
     // First arc 0, 1 or 2, then at least one more arc; no leading zeros.
-    static const QRegularExpression pattern(u"^[0-2](\\.(0|[1-9][0-9]{0,8}))+$"_s);
+    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(u"[0-2](\\.(0|[1-9][0-9]{0,8}))+"_s));
     return pattern.match(oid).hasMatch();
 }
 

@@ -44,6 +44,10 @@ TEST(ClerkFrontendAPI, DecodesTheHostFromThePublishableKey)
         keyFor("pk_test_", "evil.example/path$"),
         keyFor("pk_test_", "evil.example:444$"),
         keyFor("pk_test_", "user@evil.example$"),
+        // Allowed characters that still name no host: no client, so the
+        // user hears that sign-in is not set up rather than that it failed.
+        keyFor("pk_test_", "a..b$"),
+        keyFor("pk_test_", "-clerk.example$"),
         u"pk_test_"_s,
         u"pk_test_!!!!"_s,
         u"pk_test_\u00e9"_s,

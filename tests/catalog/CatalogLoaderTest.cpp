@@ -200,6 +200,10 @@ TEST_F(CatalogLoaderTest, FetchesCarryTheUserAgentAndOnlyStatus200Counts)
         auto agent = r.headers.find("User-Agent");
         ASSERT_NE(agent, r.headers.end()) << r.path;
         EXPECT_EQ(agent->second, "tarnaudio-hub/" + Config::hubVersion().toStdString());
+        // Every load fetches again because the hub keeps no copy of its own;
+        // it asks nothing of the caches between it and the site.
+        for (const char* header : {"Cache-Control", "Pragma", "If-None-Match", "If-Modified-Since"})
+            EXPECT_FALSE(r.headers.contains(header)) << r.path << " sent " << header;
     }
 
     serve("/other", "{}", 203);

@@ -183,6 +183,7 @@ TEST(PlainBundleID, Table)
         {u"com/tarnaudio"_s, false},
         {u"com.tarnäudio"_s, false},
         {u"com.tarnaudio.\"x"_s, false},
+        {u"com.tarnaudio\n"_s, false},
         {valid255 + u"c"_s, false},
         {valid255, true},
         {u"a"_s, true},

@@ -1,5 +1,7 @@
 #include "SelfUpdateTestSupport.h"
 
+#include "AsOtherUser.h"
+
 #include "Installer/PackageArchive.h"
 #include "Installer/PluginInstaller.h"
 
@@ -186,6 +188,33 @@ TEST_F(SelfUpdateInstallTest, ADiskImageGivesItsPackageAndIsAlwaysDetached)
     ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
     EXPECT_EQ(copy.readAll(), bytes);
     EXPECT_EQ(entriesOf(path("mounts")), QStringList()) << "mount point and attach record removed";
+}
+
+TEST_F(SelfUpdateInstallTest, AnOrdinaryUsersDetachRemovesEverythingItsAttachMade)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "running the tool as another user needs root";
+    // The attached image is read-only, folders included: an ordinary user
+    // can only empty them once they are writable again.
+    const QString image = path("downloads/Nested.dmg");
+    PackageBuilder::diskImage(image, {{u"Docs/"_s, {}}, {u"Docs/Deep/"_s, {}}, {u"Docs/Deep/ReadMe.txt"_s, "x\n"},
+                                      {u"Tarnhub.pkg"_s, "pkg\n"}});
+    ASSERT_TRUE(QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                        | QFile::ReadOther | QFile::ExeOther));
+    chownTree(path("mounts"), kNobody);
+    const QString hdiutil = path("tools/hdiutil");
+    const QString mountPoint = path("mounts/image");
+
+    const Shell::Result attached = Shell::run(
+        kSetpriv,
+        asNobody({hdiutil, u"attach"_s, u"-nobrowse"_s, u"-readonly"_s, u"-mountpoint"_s, mountPoint, image}), 60);
+    ASSERT_EQ(attached.status, 0) << attached.output.toStdString();
+    ASSERT_TRUE(QFile::exists(mountPoint + u"/Docs/Deep/ReadMe.txt"_s));
+
+    const Shell::Result detached =
+        Shell::run(kSetpriv, asNobody({hdiutil, u"detach"_s, u"-force"_s, mountPoint}), 60);
+    EXPECT_EQ(detached.status, 0) << detached.output.toStdString();
+    EXPECT_EQ(entriesOf(path("mounts")), QStringList()) << "mount point, contents and attach record removed";
 }
 
 TEST_F(SelfUpdateInstallTest, TheScriptInstallsFromAVerifiedDiskImage)
