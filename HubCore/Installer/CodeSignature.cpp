@@ -2,6 +2,7 @@
 
 #include "Catalog/Config.h"
 #include "Catalog/HubError.h"
+#include "Installer/Certificates.h"
 #include "Installer/CodeResources.h"
 #include "Platform/OpenSslHandles.h"
 #include "SigningAnchor.h"
@@ -172,18 +173,9 @@ struct Chain {
 Chain chainOf(const Signature& signature, const TrustAnchors& anchors)
 {
     Chain chain;
-    const OpenSsl::Store store(X509_STORE_new());
-    const OpenSsl::Bio pem(BIO_new_mem_buf(anchors.pem().constData(), int(anchors.pem().size())));
-    int anchorCount = 0;
-    if (store && pem) {
-        while (X509* anchor = PEM_read_bio_X509(pem.get(), nullptr, nullptr, nullptr)) {
-            X509_STORE_add_cert(store.get(), anchor);
-            X509_free(anchor);
-            ++anchorCount;
-        }
-    }
+    const OpenSsl::Store store = Certificates::anchorStore(anchors);
     const OpenSsl::StoreContext context(X509_STORE_CTX_new());
-    if (anchorCount > 0 && context
+    if (store && context
         && X509_STORE_CTX_init(context.get(), store.get(), signature.signer.get(), signature.certificates.get()) == 1) {
         // Code signing certificates need not carry a TLS or mail purpose.
         X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_ANY);
@@ -217,21 +209,6 @@ Chain chainOf(const Signature& signature, const TrustAnchors& anchors)
     return chain;
 }
 
-// The subject's organisational unit; none unless there is exactly one.
-std::optional<QString> subjectOU(X509* certificate)
-{
-    X509_NAME* name = X509_get_subject_name(certificate);
-    const int index = X509_NAME_get_index_by_NID(name, NID_organizationalUnitName, -1);
-    if (index < 0 || X509_NAME_get_index_by_NID(name, NID_organizationalUnitName, index) >= 0)
-        return std::nullopt;
-    unsigned char* utf8 = nullptr;
-    const int length = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, index)));
-    if (length < 0)
-        return std::nullopt;
-    const OpenSsl::Text owner(utf8);
-    return QString::fromUtf8(reinterpret_cast<const char*>(utf8), length);
-}
-
 X509* certificateAt(const Chain& chain, Requirement::Slot slot)
 {
     const size_t index = slot == Requirement::Slot::leaf ? 0 : 1;
@@ -245,13 +222,12 @@ bool satisfies(const Requirement& requirement, const Signature& signature, const
         return false;
     for (const Requirement::FieldExists& field : requirement.fields()) {
         X509* certificate = certificateAt(chain, field.slot);
-        const OpenSsl::Asn1Object oid(OBJ_txt2obj(field.oid.toLatin1().constData(), 1));
-        if (!certificate || !oid || X509_get_ext_by_OBJ(certificate, oid.get(), -1) < 0)
+        if (!Certificates::hasExtension(certificate, field.oid.toLatin1().constData()))
             return false;
     }
     for (const Requirement::SubjectOU& clause : requirement.subjectOUs()) {
         X509* certificate = certificateAt(chain, clause.slot);
-        if (!certificate || subjectOU(certificate) != clause.value)
+        if (!certificate || Certificates::subjectField(certificate, NID_organizationalUnitName) != clause.value)
             return false;
     }
     for (const QString& identifier : requirement.identifiers()) {
@@ -479,7 +455,7 @@ std::optional<QString> teamID(const QString& bundle, const TrustAnchors& anchors
     const Chain chain = chainOf(*signature, anchors);
     if (!chain.anchored)
         return std::nullopt;
-    return subjectOU(chain.certificates.front().get());
+    return Certificates::subjectField(chain.certificates.front().get(), NID_organizationalUnitName);
 }
 
 } // namespace CodeSignature

@@ -1,5 +1,6 @@
 #include "Installer/PackageArchive.h"
 
+#include "Installer/Certificates.h"
 #include "Installer/PluginInstaller.h"
 #include "Platform/FileMoves.h"
 #include "Platform/OpenSslHandles.h"
@@ -97,27 +98,6 @@ std::optional<QByteArray> readMember(const QString& expanded, QLatin1StringView 
     if (bytes.size() > limit)
         return std::nullopt;
     return bytes;
-}
-
-std::optional<QString> subjectField(X509* certificate, int nid)
-{
-    X509_NAME* name = X509_get_subject_name(certificate);
-    const int index = X509_NAME_get_index_by_NID(name, nid, -1);
-    if (index < 0 || X509_NAME_get_index_by_NID(name, nid, index) >= 0)
-        return std::nullopt;
-    unsigned char* utf8 = nullptr;
-    const int length = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, index)));
-    if (length < 0)
-        return std::nullopt;
-    QString text = QString::fromUtf8(reinterpret_cast<const char*>(utf8), length);
-    OPENSSL_free(utf8);
-    return text;
-}
-
-bool hasMarker(X509* certificate, const char* oid)
-{
-    const OpenSsl::Asn1Object object(OBJ_txt2obj(oid, 1));
-    return certificate && object && X509_get_ext_by_OBJ(certificate, object.get(), -1) >= 0;
 }
 
 } // namespace
@@ -345,18 +325,9 @@ Assessment assess(const QString& expanded, const TrustAnchors& anchors)
     const OpenSsl::X509Stack carried(CMS_get1_certs(cms.get()));
 
     result.signature = Assessment::Signature::untrusted;
-    const OpenSsl::Store store(X509_STORE_new());
-    const OpenSsl::Bio pem(BIO_new_mem_buf(anchors.pem().constData(), int(anchors.pem().size())));
-    int anchorCount = 0;
-    if (store && pem) {
-        while (X509* anchor = PEM_read_bio_X509(pem.get(), nullptr, nullptr, nullptr)) {
-            X509_STORE_add_cert(store.get(), anchor);
-            X509_free(anchor);
-            ++anchorCount;
-        }
-    }
+    const OpenSsl::Store store = Certificates::anchorStore(anchors);
     const OpenSsl::StoreContext context(X509_STORE_CTX_new());
-    if (anchorCount == 0 || !context || X509_STORE_CTX_init(context.get(), store.get(), leaf, carried.get()) != 1) {
+    if (!store || !context || X509_STORE_CTX_init(context.get(), store.get(), leaf, carried.get()) != 1) {
         result.detail = u"no trusted anchor"_s;
         return result;
     }
@@ -370,9 +341,9 @@ Assessment assess(const QString& expanded, const TrustAnchors& anchors)
 
     result.signature = Assessment::Signature::notInstaller;
     X509* issuer = sk_X509_num(chain) > 1 ? sk_X509_value(chain, 1) : nullptr;
-    const std::optional<QString> commonName = subjectField(leaf, NID_commonName);
-    const std::optional<QString> team = subjectField(leaf, NID_organizationalUnitName);
-    if (!hasMarker(issuer, kDeveloperMarker) || !hasMarker(leaf, kInstallerMarker)) {
+    const std::optional<QString> commonName = Certificates::subjectField(leaf, NID_commonName);
+    const std::optional<QString> team = Certificates::subjectField(leaf, NID_organizationalUnitName);
+    if (!Certificates::hasExtension(issuer, kDeveloperMarker) || !Certificates::hasExtension(leaf, kInstallerMarker)) {
         result.detail = u"the signing certificate is not a developer's installer certificate"_s;
         return result;
     }

@@ -34,24 +34,6 @@ void writeFile(const QString& path, const QByteArray& bytes)
         fail(u"cannot write "_s + path);
 }
 
-QByteArray cmsSign(const QByteArray& content, const SigningIdentity& signer)
-{
-    const OpenSsl::X509StackView chain(sk_X509_new_null());
-    for (const auto& certificate : signer.chain)
-        sk_X509_push(chain.get(), certificate.get());
-    const OpenSsl::Bio in(BIO_new_mem_buf(content.constData(), int(content.size())));
-    const OpenSsl::Cms cms(
-        CMS_sign(signer.certificate.get(), signer.key.get(), chain.get(), in.get(), CMS_DETACHED | CMS_BINARY));
-    if (!cms)
-        fail(u"CMS_sign failed"_s);
-    const OpenSsl::Bio out(BIO_new(BIO_s_mem()));
-    if (i2d_CMS_bio(out.get(), cms.get()) != 1)
-        fail(u"cannot encode the signature"_s);
-    char* data = nullptr;
-    const long length = BIO_get_mem_data(out.get(), &data);
-    return QByteArray(data, int(length));
-}
-
 QString defaultIdentifier(const QString& bundle)
 {
     const QVariantMap info = PropertyList::readDictionary(bundle + u"/Contents/Info.plist"_s);
@@ -90,7 +72,7 @@ void writeSignature(const QString& bundle, const SigningIdentity& signer, const 
     if (!QDir().mkpath(folder))
         fail(u"cannot make "_s + folder);
     writeFile(folder + u"/CodeResources"_s, manifest);
-    writeFile(folder + u"/CodeSignature"_s, cmsSign(manifest, signer));
+    writeFile(folder + u"/CodeSignature"_s, signDetached(manifest, signer));
 }
 
 void signBundle(const QString& bundle, const SigningIdentity& signer, const std::optional<QString>& identifier)

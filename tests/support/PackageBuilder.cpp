@@ -36,24 +36,6 @@ void writeFile(const QString& path, const QByteArray& bytes)
         fail(u"cannot write "_s + path);
 }
 
-QByteArray sign(const QByteArray& manifest, const SigningIdentity& signer)
-{
-    const OpenSsl::Bio in(BIO_new_mem_buf(manifest.constData(), int(manifest.size())));
-    const OpenSsl::X509StackView chain(sk_X509_new_null());
-    for (const auto& certificate : signer.chain)
-        sk_X509_push(chain.get(), certificate.get());
-    const OpenSsl::Cms cms(
-        CMS_sign(signer.certificate.get(), signer.key.get(), chain.get(), in.get(), CMS_DETACHED | CMS_BINARY));
-    if (!cms)
-        fail(u"CMS_sign failed"_s);
-    const OpenSsl::Bio out(BIO_new(BIO_s_mem()));
-    if (i2d_CMS_bio(out.get(), cms.get()) != 1)
-        fail(u"cannot encode the signature"_s);
-    char* data = nullptr;
-    const long length = BIO_get_mem_data(out.get(), &data);
-    return QByteArray(data, int(length));
-}
-
 void addTree(archive* writer, const QString& item)
 {
     const QFileInfo info(item);
@@ -138,7 +120,7 @@ void build(const QString& package, const QStringList& items, const PackageSpec& 
 
     if (recipe.signer != PackageSpec::Signer::none) {
         const QByteArray manifest = PackageArchive::manifest(members);
-        writeFile(members + u"/Signature"_s, sign(manifest, identity(pki, recipe.signer)));
+        writeFile(members + u"/Signature"_s, signDetached(manifest, identity(pki, recipe.signer)));
         if (recipe.ticket)
             writeFile(members + u"/Ticket"_s, PackageArchive::ticketText(manifest));
     }

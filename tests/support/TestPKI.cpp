@@ -5,6 +5,7 @@
 
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
+#include <openssl/cms.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/pem.h>
@@ -186,6 +187,24 @@ QByteArray TestPKI::anchorPem() const
 QByteArray TestPKI::foreignAnchorPem() const
 {
     return toPem(m_foreignAnchor.get());
+}
+
+QByteArray signDetached(const QByteArray& content, const SigningIdentity& signer)
+{
+    const OpenSsl::X509StackView chain(sk_X509_new_null());
+    for (const auto& certificate : signer.chain)
+        sk_X509_push(chain.get(), certificate.get());
+    const OpenSsl::Bio in(BIO_new_mem_buf(content.constData(), int(content.size())));
+    const OpenSsl::Cms cms(
+        CMS_sign(signer.certificate.get(), signer.key.get(), chain.get(), in.get(), CMS_DETACHED | CMS_BINARY));
+    if (!cms)
+        fail("CMS_sign failed");
+    const OpenSsl::Bio out(BIO_new(BIO_s_mem()));
+    if (i2d_CMS_bio(out.get(), cms.get()) != 1)
+        fail("cannot encode the signature");
+    char* data = nullptr;
+    const long length = BIO_get_mem_data(out.get(), &data);
+    return QByteArray(data, int(length));
 }
 
 } // namespace Hub::Test

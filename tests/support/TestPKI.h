@@ -20,6 +20,10 @@ struct SigningIdentity {
     std::vector<std::shared_ptr<X509>> chain;
 };
 
+// A detached DER CMS signature of `content` by `signer`, carrying its chain,
+// as bundle signatures and package signatures both use. Throws on failure.
+QByteArray signDetached(const QByteArray& content, const SigningIdentity& signer);
+
 // A code-signing PKI made fresh for each test run (P-256 keys):
 //
 //   anchor ── intermediate (developer marker 1.2.840.113635.100.6.2.6)
