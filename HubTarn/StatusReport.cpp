@@ -3,6 +3,7 @@
 #include "Catalog/CatalogLoader.h"
 #include "Catalog/Config.h"
 #include "Catalog/Machine.h"
+#include "Installer/InstallLocations.h"
 
 #include <QFile>
 #include <QTextStream>
@@ -49,6 +50,18 @@ QString statusReport(const CatalogLoader& loader)
     out << "Machine: " << Machine::name() << ", " << Machine::cpu() << ", platform version "
         << Machine::platformVersion() << "\n";
     out << "Machine identifier: " << Config::hubMachineID().value_or(u"none (no machine-id)"_s) << "\n";
+
+    // Where installs go and where the hub keeps its files; named only,
+    // never created here.
+    const InstallRoots roots = InstallLocations::real();
+    out << "Plug-ins for you: " << InstallLocations::folder(roots, PluginFormat::vst3, InstallScope::user) << " (VST3), "
+        << InstallLocations::folder(roots, PluginFormat::au, InstallScope::user) << " (Audio Units)\n";
+    out << "Plug-ins for all users: " << InstallLocations::folder(roots, PluginFormat::vst3, InstallScope::allUsers)
+        << " (VST3), " << InstallLocations::folder(roots, PluginFormat::au, InstallScope::allUsers)
+        << " (Audio Units)\n";
+    out << "Applications: " << roots.applications << "\n";
+    out << "Support folder: " << roots.support << "\n";
+    out << "Downloads: " << Config::downloadsFolder() << "\n";
 
     const std::optional<LoadedCatalog> loaded = loader.loadLocal();
     out << "Cached catalog: " << loader.cacheFile() << " (" << problemWith(loader.cacheFile()) << ")\n";

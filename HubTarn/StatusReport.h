@@ -5,8 +5,9 @@
 namespace Hub {
 class CatalogLoader;
 
-// The plain-text report of `hubtarn --status`: the catalog in use, where it
-// came from, and each product with its current version. Reads local files
+// The plain-text report of `hubtarn --status`: where plug-ins, applications
+// and the hub's own files go, the catalog in use, where it came from, and
+// each product with its current version. Reads local files
 // only, so it works offline and without a display.
 QString statusReport(const CatalogLoader& loader);
 

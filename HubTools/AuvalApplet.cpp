@@ -1,5 +1,6 @@
 #include "Applets.h"
 
+#include "Catalog/Places.h"
 #include "Platform/PropertyList.h"
 
 #include <QDir>
@@ -14,9 +15,9 @@ using namespace Qt::StringLiterals;
 // auval -v TYPE SUBTYPE MANUFACTURER
 //
 // Answers whether an Audio Unit with those codes is installed, from the
-// Components folders on disk: "<home>/Library/Audio/Plug-Ins/Components",
-// then "/Library/Audio/Plug-Ins/Components". Each "--root FOLDER" given
-// before -v replaces those two bases (tests point it at a temporary tree).
+// Components folders on disk: the user's, then the one for all users (see
+// Places). The "--folder FOLDER" options given before -v replace those two
+// (tests point them at a temporary tree).
 // Codes are four characters or eight hexadecimal digits.
 //
 // Listed: the component's manufacturer and name lines, status 0.
@@ -24,11 +25,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString kComponents = u"Library/Audio/Plug-Ins/Components"_s;
-
 int usage()
 {
-    std::fputs("usage: auval [--root FOLDER]... -v TYPE SUBTYPE MANUFACTURER\n", stderr);
+    std::fputs("usage: auval [--folder FOLDER]... -v TYPE SUBTYPE MANUFACTURER\n", stderr);
     return 2;
 }
 
@@ -59,11 +58,11 @@ struct Found {
     QVariantMap component;
 };
 
-std::optional<Found> find(const QStringList& bases, const QByteArray& type, const QByteArray& subtype,
+std::optional<Found> find(const QStringList& folders, const QByteArray& type, const QByteArray& subtype,
                           const QByteArray& manufacturer)
 {
-    for (const QString& base : bases) {
-        const QDir folder(QDir(base).filePath(kComponents));
+    for (const QString& path : folders) {
+        const QDir folder(path);
         const QStringList names = folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
         for (const QString& name : names) {
             if (!name.endsWith(u".component"_s, Qt::CaseInsensitive))
@@ -86,10 +85,10 @@ std::optional<Found> find(const QStringList& bases, const QByteArray& type, cons
 
 int auvalMain(int argc, char** argv)
 {
-    QStringList bases;
+    QStringList folders;
     int i = 1;
-    while (i + 1 < argc && qstrcmp(argv[i], "--root") == 0) {
-        bases.push_back(QString::fromLocal8Bit(argv[i + 1]));
+    while (i + 1 < argc && qstrcmp(argv[i], "--folder") == 0) {
+        folders.push_back(QString::fromLocal8Bit(argv[i + 1]));
         i += 2;
     }
     if (argc - i != 4 || qstrcmp(argv[i], "-v") != 0)
@@ -99,15 +98,18 @@ int auvalMain(int argc, char** argv)
     const auto manufacturer = codeOf(argv[i + 3]);
     if (!type || !subtype || !manufacturer)
         return usage();
-    if (bases.isEmpty())
-        bases = {QDir::homePath(), u"/"_s};
+    if (folders.isEmpty()) {
+        const Hub::Places::Bases live = Hub::Places::of(QDir::homePath());
+        folders = {Hub::Places::path(Hub::Places::Place::componentsUser, live),
+                   Hub::Places::path(Hub::Places::Place::componentsAllUsers, live)};
+    }
 
     std::printf("    AU Validation Tool (hubtools)\n\n"
                 "--------------------------------------------------\n"
                 "VALIDATING AUDIO UNIT: '%s' - '%s' - '%s'\n"
                 "--------------------------------------------------\n",
                 type->constData(), subtype->constData(), manufacturer->constData());
-    const auto found = find(bases, *type, *subtype, *manufacturer);
+    const auto found = find(folders, *type, *subtype, *manufacturer);
     if (!found) {
         std::printf("FATAL ERROR: didn't find the component\n");
         return 1;

@@ -3,6 +3,7 @@
 #include "BuildConfig.h"
 #include "Catalog/Digest.h"
 #include "Catalog/Machine.h"
+#include "Catalog/Places.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,10 +17,6 @@ using namespace Qt::StringLiterals;
 namespace Hub::Config {
 
 namespace {
-
-constexpr auto kSupportPath = "Library/Application Support/Tarn Hub"_L1;
-constexpr auto kOldSupportPath = "Library/Application Support/Tarnaudio Hub"_L1;
-constexpr auto kDownloadsPath = "Library/Caches/Tarn Hub/Downloads"_L1;
 
 QUrl siteWithPath(const QString& path)
 {
@@ -95,10 +92,10 @@ QString supportFolder()
     return supportFolder(homeFolder());
 }
 
-QString supportFolder(const QString& home) { return QDir(home).filePath(kSupportPath); }
+QString supportFolder(const QString& home) { return Places::path(Places::Place::support, home); }
 
 QString downloadsFolder() { return downloadsFolder(homeFolder()); }
-QString downloadsFolder(const QString& home) { return QDir(home).filePath(kDownloadsPath); }
+QString downloadsFolder(const QString& home) { return Places::path(Places::Place::downloads, home); }
 
 QString runningBundleID()
 {
@@ -113,8 +110,9 @@ void moveOldCaches(const QString& home, const QString& running)
         return;
     if (qEnvironmentVariableIsSet("HUBTARN_SANDBOX"))
         return;
-    const QDir oldDir(QDir(home).filePath(kOldSupportPath));
-    const QString newPath = supportFolder(home);
+    const Places::Bases bases = Places::of(home);
+    const QDir oldDir(Places::path(Places::Place::oldSupport, bases));
+    const QString newPath = Places::path(Places::Place::support, bases);
     for (const auto name : {"catalog.json"_L1, "feeds.json"_L1}) {
         const QString from = oldDir.filePath(name);
         const QString to = QDir(newPath).filePath(name);

@@ -27,11 +27,11 @@ std::optional<QString> hubMachineID();
 
 // The current user's home folder.
 QString homeFolder();
-// <home>/Library/Application Support/Tarn Hub. The first call in a process
-// moves the old cache files in first (see moveOldCaches).
+// "Tarn Hub" in the user's data folder (see Places). The first call in a
+// process moves the old cache files in first (see moveOldCaches).
 QString supportFolder();
 QString supportFolder(const QString& home);
-// <home>/Library/Caches/Tarn Hub/Downloads.
+// "Tarn Hub/Downloads" in the user's cache folder (see Places).
 QString downloadsFolder();
 QString downloadsFolder(const QString& home);
 
@@ -41,7 +41,8 @@ QString downloadsFolder(const QString& home);
 QString runningBundleID();
 
 // Moves "catalog.json" and "feeds.json" once from the folder of the
-// application's former name into supportFolder(home), never overwriting.
+// application's former name, beside the support folder in the user's data
+// folder, into supportFolder(home), never overwriting.
 // Skipped when `runningBundleID` is not bundleID() or HUBTARN_SANDBOX is set.
 void moveOldCaches(const QString& home, const QString& runningBundleID);
 

@@ -17,7 +17,7 @@ AUNotListedYet::AUNotListedYet(QStringList bundles, QList<InstalledFormat> insta
 QString AUNotListedYet::description() const
 {
     return bundles.join(u", "_s)
-           + u" installed, but macOS hasn't listed it yet. Quit and reopen your DAW; if it's still missing, restart the Mac."_s;
+           + u" installed, but macOS hasn't listed it yet. Quit and reopen your DAW; if it's still missing, restart the computer."_s;
 }
 
 InstallRecoveryError::InstallRecoveryError(QString message)

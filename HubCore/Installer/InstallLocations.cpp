@@ -2,6 +2,7 @@
 
 #include "Catalog/CatalogRecords.h"
 #include "Catalog/Config.h"
+#include "Catalog/Places.h"
 #include "Platform/FileMoves.h"
 #include "Platform/PropertyList.h"
 
@@ -21,9 +22,6 @@ namespace Hub::InstallLocations {
 
 namespace {
 
-const QString kVST3Folder = u"Library/Audio/Plug-Ins/VST3"_s;
-const QString kComponentsFolder = u"Library/Audio/Plug-Ins/Components"_s;
-
 QString join(const QString& base, const QString& relative) { return QDir(base).filePath(relative); }
 
 QString standardized(const QString& path) { return QDir::cleanPath(path); }
@@ -41,12 +39,25 @@ int formatOrder(PluginFormat format)
     return 3;
 }
 
+using Places::Place;
+
+// Plug-in and application folders lie under the home or the system root,
+// never under an XDG folder, so the roots alone give their bases.
+Places::Bases basesOf(const InstallRoots& roots) { return Places::isolated(roots.userHome, roots.system); }
+
 } // namespace
 
 InstallRoots real()
 {
-    const QString home = Config::homeFolder();
-    return rootsFor(home, u"/"_s, u"/Applications"_s, Config::supportFolder());
+    const Places::Bases bases = Places::of(Config::homeFolder());
+    return rootsFor(bases.home, bases.system, Places::path(Place::applicationsAllUsers, bases),
+                    Config::supportFolder());
+}
+
+InstallRoots isolatedRoots(const QString& home)
+{
+    const Places::Bases bases = Places::isolated(home, home);
+    return rootsFor(home, home, Places::path(Place::applicationsAllUsers, bases), Places::path(Place::support, bases));
 }
 
 InstallRoots rootsFor(const QString& home, const QString& system, const QString& systemApplications,
@@ -56,17 +67,18 @@ InstallRoots rootsFor(const QString& home, const QString& system, const QString&
     struct stat st {};
     const bool writable = ::stat(encoded.constData(), &st) == 0 && S_ISDIR(st.st_mode)
                           && ::access(encoded.constData(), W_OK) == 0;
-    return {home, system, writable ? systemApplications : join(home, u"Applications"_s), support};
+    return {home, system, writable ? systemApplications : Places::path(Place::applicationsUser, Places::isolated(home, system)),
+            support};
 }
 
 QString folder(const InstallRoots& roots, PluginFormat format, InstallScope scope)
 {
-    const QString& base = scope == InstallScope::user ? roots.userHome : roots.system;
+    const bool user = scope == InstallScope::user;
     switch (format) {
     case PluginFormat::vst3:
-        return join(base, kVST3Folder);
+        return Places::path(user ? Place::vst3User : Place::vst3AllUsers, basesOf(roots));
     case PluginFormat::au:
-        return join(base, kComponentsFolder);
+        return Places::path(user ? Place::componentsUser : Place::componentsAllUsers, basesOf(roots));
     case PluginFormat::app:
         return roots.applications;
     }
@@ -75,8 +87,11 @@ QString folder(const InstallRoots& roots, PluginFormat format, InstallScope scop
 
 QList<QString> searchFolders(PluginFormat format, const InstallRoots& roots)
 {
-    if (format == PluginFormat::app)
-        return {roots.applications, join(roots.system, u"Applications"_s), join(roots.userHome, u"Applications"_s)};
+    if (format == PluginFormat::app) {
+        const Places::Bases bases = basesOf(roots);
+        return {roots.applications, Places::path(Place::applicationsAllUsers, bases),
+                Places::path(Place::applicationsUser, bases)};
+    }
     return {folder(roots, format, InstallScope::user), folder(roots, format, InstallScope::allUsers)};
 }
 
@@ -114,11 +129,12 @@ std::optional<InstallScope> scope(const QString& bundlePath, PluginFormat format
 {
     const QString parent = standardized(standardized(bundlePath) + u"/.."_s);
     if (format == PluginFormat::app) {
-        if (parent == standardized(join(roots.userHome, u"Applications"_s)))
+        const Places::Bases bases = basesOf(roots);
+        if (parent == standardized(Places::path(Place::applicationsUser, bases)))
             return InstallScope::user;
         if (parent == standardized(roots.applications))
             return InstallScope::allUsers;
-        if (parent == standardized(join(roots.system, u"Applications"_s)))
+        if (parent == standardized(Places::path(Place::applicationsAllUsers, bases)))
             return InstallScope::allUsers;
         return std::nullopt;
     }

@@ -15,19 +15,23 @@ struct Product;
 // makePrivateFolder, and nothing changes a file except makePrivateFolder.
 namespace InstallLocations {
 
-// The live roots: the user's home, "/", "/Applications" when the current
-// user may write to it (else "Applications" in the home folder) and the
-// support folder. The first call moves old cache files into the support
-// folder once per process.
+// The live roots: the user's home, "/", "/opt" when the current user may
+// write to it (else "Applications" in the home folder) and the support
+// folder (see Places). The first call moves old cache files into the
+// support folder once per process.
 InstallRoots real();
+// Roots that keep everything under `home`: it is both the home and the
+// system root, and the support folder takes its default place there
+// whatever the XDG variables say. Moves nothing.
+InstallRoots isolatedRoots(const QString& home);
 // The same rules over given folders; `systemApplications` is the
 // all-users Applications folder tested for writing.
 InstallRoots rootsFor(const QString& home, const QString& system, const QString& systemApplications,
                       const QString& support);
 
-// The folder of `format` for `scope`: Library/Audio/Plug-Ins/VST3 or
-// .../Components under the home (user) or the system root (allUsers); the
-// applications root for apps in both scopes.
+// The folder of `format` for `scope`: .vst3 or .components in the home
+// (user), usr/local/lib/vst3 or usr/local/lib/components under the system
+// root (allUsers); the applications root for apps in both scopes.
 QString folder(const InstallRoots& roots, PluginFormat format, InstallScope scope);
 
 // The folders searched for copies of a format, in order (the list may name

@@ -121,7 +121,7 @@ std::vector<Artifact> PluginInstaller::choose(const Product& product, const Rele
         });
         if (found == artifacts.end())
             throw HubError::message(shown + u' ' + release.version + u" has no "_s + label(format)
-                                    + u" download for this Mac."_s);
+                                    + u" download for this computer."_s);
         if (!InstallLocations::isPlainName(found->bundle) || pluginFormatFromBundleName(found->bundle) != format)
             throw HubError::message(u"The catalog entry for "_s + shown + u' ' + label(format) + u" is invalid ("_s
                                     + found->bundle + u")."_s);

@@ -265,7 +265,7 @@ public:
     void removeBackups(const QString& productID, const std::set<PluginFormat>& keeping,
                        const InstallRoots& roots) const;
 
-    // <home>/Library/Application Support/Tarn Audio/<name>, only for a
+    // "Tarn Audio/<name>" in the user's data folder (see Places), only for a
     // record of exactly "Tarn Audio/<plain name>" that is not the report spool.
     static std::optional<QString> settingsFolder(const SettingsFolderRecord& record, const InstallRoots& roots);
 

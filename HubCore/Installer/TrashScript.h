@@ -4,7 +4,7 @@
 
 // The script that moves items the user may not move to the user's Trash,
 // run with administrator rights: "$1" the Trash folder (the desktop's
-// <home>/.local/share/Trash), "$2" and "$3" the user's numeric user and
+// Trash::folder), "$2" and "$3" the user's numeric user and
 // group id, then one path per item. Each item is first moved into a private
 // work folder, given to the user there (never inside the user's own folders,
 // where a swapped symbolic link could redirect a root-owned change), then

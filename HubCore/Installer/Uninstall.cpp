@@ -2,6 +2,7 @@
 
 #include "Catalog/Config.h"
 #include "Catalog/HubError.h"
+#include "Catalog/Places.h"
 #include "Installer/InstallLocations.h"
 #include "Platform/FileMoves.h"
 #include "Platform/Trash.h"
@@ -304,7 +305,7 @@ std::optional<QString> PluginInstaller::settingsFolder(const SettingsFolderRecor
     if (pieces.size() != 2 || pieces[0] != "Tarn Audio"_L1 || !InstallLocations::isPlainComponent(pieces[1])
         || pieces[1].compare("reports"_L1, Qt::CaseInsensitive) == 0)
         return std::nullopt;
-    return QDir(roots.userHome).filePath(u"Library/Application Support/Tarn Audio/"_s + pieces[1]);
+    return QDir(Places::path(Places::Place::makerFolder, roots.userHome)).filePath(pieces[1]);
 }
 
 std::optional<QString> PluginInstaller::removeSettings(const SettingsFolderRecord& record,

@@ -254,8 +254,8 @@ void PluginInstaller::record(const QString& spare, const QString& spares)
 
 void PluginInstaller::cleanStrays(const InstallRoots& roots, const TrashHook& trash)
 {
-    QStringList folders{QDir(roots.userHome).filePath(u"Library/Audio/Plug-Ins/VST3"_s),
-                        QDir(roots.userHome).filePath(u"Library/Audio/Plug-Ins/Components"_s)};
+    QStringList folders{InstallLocations::folder(roots, PluginFormat::vst3, InstallScope::user),
+                        InstallLocations::folder(roots, PluginFormat::au, InstallScope::user)};
     if (::access(QFile::encodeName(roots.applications).constData(), W_OK) == 0)
         folders.append(roots.applications);
 

@@ -1,6 +1,7 @@
 #include "Platform/SchemeHandler.h"
 
 #include "Catalog/Config.h"
+#include "Catalog/Places.h"
 #include "Installer/Shell.h"
 
 #include <QDebug>
@@ -97,7 +98,7 @@ bool installSchemeHandler(const QString& home, const QString& executable, const 
         qWarning().noquote() << "scheme handler: cannot name this program in a desktop entry:" << executable;
         return false;
     }
-    const QString folder = QDir(home).filePath(u".local/share/applications"_s);
+    const QString folder = Places::path(Places::Place::desktopEntries, home);
     const QString fileName = desktopFileName(bundleID);
     QSaveFile file(QDir(folder).filePath(fileName));
     if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly) || file.write(entry) != entry.size()

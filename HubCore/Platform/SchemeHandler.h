@@ -29,8 +29,8 @@ using Registrar = std::function<void(const QString& desktopFileName, const QStri
 // is installed.
 void registerWithXdgMime(const QString& desktopFileName, const QString& mimeType);
 
-// Writes the entry for Config::bundleID() into
-// <home>/.local/share/applications and registers it. False (and logged) when
+// Writes the entry for Config::bundleID() into "applications" in the data
+// folder of `home` (see Places) and registers it. False (and logged) when
 // the entry could not be written; a failed registration is only logged.
 bool installSchemeHandler(const QString& home, const QString& executable);
 bool installSchemeHandler(const QString& home, const QString& executable, const Registrar& registrar);

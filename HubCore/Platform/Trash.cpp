@@ -1,5 +1,6 @@
 #include "Platform/Trash.h"
 
+#include "Catalog/Places.h"
 #include "Platform/FileMoves.h"
 
 #include <QDir>
@@ -74,7 +75,7 @@ bool claimInfo(const QString& infoPath, const QByteArray& content)
 
 } // namespace
 
-QString folder(const QString& home) { return QDir(home).filePath(u".local/share/Trash"_s); }
+QString folder(const QString& home) { return Places::path(Places::Place::trash, home); }
 
 QString candidateName(const QString& name, int number)
 {

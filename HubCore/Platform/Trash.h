@@ -3,12 +3,14 @@
 #include <QDateTime>
 #include <QString>
 
-// The desktop's Trash, laid out as freedesktop.org desktops expect:
-// <home>/.local/share/Trash/files holds the items, info/<name>.trashinfo
-// records where each came from and when, so the file manager can put it back.
+// The desktop's Trash, laid out as freedesktop.org desktops expect: "Trash"
+// in the user's data folder (see Places); its files/ holds the items,
+// info/<name>.trashinfo records where each came from and when, so the file
+// manager can put it back.
 namespace Hub::Trash {
 
-// <home>/.local/share/Trash
+// "Trash" in the data folder of `home`: $XDG_DATA_HOME/Trash for the
+// user's own home when set, else <home>/.local/share/Trash.
 QString folder(const QString& home);
 
 // Moves the item at `path` (a symbolic link is moved as the link) into the

@@ -1,6 +1,7 @@
 #include "Reports/ReportSpool.h"
 
 #include "Catalog/Json.h"
+#include "Catalog/Places.h"
 #include "Reports/Scrub.h"
 #include "Reports/SpoolLock.h"
 
@@ -20,7 +21,6 @@ namespace Hub {
 
 namespace {
 
-constexpr auto kSpoolPath = "Library/Application Support/Tarn Audio/Reports"_L1;
 constexpr auto kCodePrefix = "hub."_L1;
 constexpr qsizetype kMaxMessage = 500;
 
@@ -46,7 +46,7 @@ qint64 nextCount(std::optional<qint64> old)
 } // namespace
 
 ReportSpool::ReportSpool(const QString& home, Clock now)
-    : m_root(QDir(home).filePath(kSpoolPath))
+    : m_root(QDir(Places::path(Places::Place::makerFolder, home)).filePath(u"Reports"_s))
     , m_lockFolders(SpoolLock::folders(home))
     , m_now(now ? std::move(now) : Clock(systemNow))
 {

@@ -34,8 +34,8 @@ struct RecordResult {
     bool recorded() const { return status == RecordStatus::recorded; }
 };
 
-// The problem-report spool, "Library/Application Support/Tarn Audio/Reports"
-// under the home folder, shared with the maker's plug-ins: one JSON file per
+// The problem-report spool, "Tarn Audio/Reports" in the data folder of the
+// home folder (see Places), shared with the maker's plug-ins: one JSON file per
 // product and code, "<product>/<code>.json". Writers in any process take the
 // SpoolLock first. All functions may be called from any thread; none throws.
 class ReportSpool {

@@ -1,6 +1,7 @@
 #include "Reports/SpoolLock.h"
 
 #include "Catalog/Config.h"
+#include "Catalog/Places.h"
 
 #include <QDir>
 #include <QFile>
@@ -50,7 +51,7 @@ QString name()
 
 QStringList folders(const QString& home)
 {
-    return {QDir(home).filePath(u"Library/Caches/com.juce.locks"_s), u"/tmp/com.juce.locks"_s};
+    return {Places::path(Places::Place::lockFolder, home), u"/tmp/com.juce.locks"_s};
 }
 
 int open(const QStringList& lockFolders, std::chrono::milliseconds timeout)

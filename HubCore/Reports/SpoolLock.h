@@ -28,8 +28,8 @@ std::mutex& local();
 // identifier without its last part) followed by ".reports".
 QString name();
 
-// Where the lock file is looked for, in order: "Library/Caches/com.juce.locks"
-// under `home`, then "/tmp/com.juce.locks".
+// Where the lock file is looked for, in order: "com.juce.locks" in the cache
+// folder of `home` (see Places), then "/tmp/com.juce.locks".
 QStringList folders(const QString& home);
 
 // Opens (creating it when missing) and locks folder/name() in the first of

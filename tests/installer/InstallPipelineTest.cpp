@@ -438,7 +438,7 @@ TEST_F(InstallPipelineTest, AnUnlistedAudioUnitIsReportedAfterDoneAndStaysInstal
         EXPECT_EQ(warning.installed[0].path, userFolder(PluginFormat::au) + u"/Echo.component"_s);
         EXPECT_EQ(warning.description(),
                   u"Echo.component installed, but macOS hasn't listed it yet. Quit and reopen your DAW; if it's "
-                  u"still missing, restart the Mac."_s);
+                  u"still missing, restart the computer."_s);
     }
     EXPECT_EQ(m_steps.last(), InstallStep::done());
     ASSERT_EQ(m_registry->asked.size(), 1u);
@@ -734,11 +734,11 @@ TEST(ChooseArtifacts, RefusesWithTheSentenceOfTheFirstFailingFormat)
     // No processor list means Apple Silicon only.
     EXPECT_EQ(chooseSentence(release, {PluginFormat::vst3}, u"arm64"_s), u"chosen"_s);
     EXPECT_EQ(chooseSentence(release, {PluginFormat::vst3}, u"x86_64"_s),
-              u"echo 2.1.0 has no VST3 download for this Mac."_s);
+              u"echo 2.1.0 has no VST3 download for this computer."_s);
     EXPECT_EQ(chooseSentence(release, {PluginFormat::au, PluginFormat::vst3}, u"arm64"_s),
               u"The catalog entry for echo AU is invalid (Echo.vst3)."_s);
     EXPECT_EQ(chooseSentence(release, {PluginFormat::app}, u"arm64"_s),
-              u"echo 2.1.0 has no App download for this Mac."_s);
+              u"echo 2.1.0 has no App download for this computer."_s);
 
     release.artifacts = std::vector<Artifact>{catalogArtifact(PluginFormat::vst3, u"../Echo.vst3"_s, std::nullopt)};
     EXPECT_EQ(chooseSentence(release, {PluginFormat::vst3}, u"arm64"_s),

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+
+// Where everything this system reads or writes lives on a Linux machine:
+// one table of places, each a folder under one of four bases. The plug-in
+// folders are the ones Linux hosts scan; the per-user data and caches follow
+// the XDG base directories.
+namespace Hub::Places {
+
+// The bases every place is relative to.
+struct Bases {
+    QString home;   // the user's home folder
+    QString system; // the system root ("/" on a live machine)
+    QString data;   // per-user data: $XDG_DATA_HOME, else <home>/.local/share
+    QString cache;  // per-user caches: $XDG_CACHE_HOME, else <home>/.cache
+
+    friend bool operator==(const Bases&, const Bases&) = default;
+};
+
+enum class Place {
+    vst3User,             // <home>/.vst3
+    vst3AllUsers,         // <system>/usr/local/lib/vst3
+    componentsUser,       // <home>/.components
+    componentsAllUsers,   // <system>/usr/local/lib/components
+    applicationsAllUsers, // <system>/opt (used when writable)
+    applicationsUser,     // <home>/Applications
+    support,              // <data>/Tarn Hub: the catalog caches, staging and backups
+    oldSupport,           // <data>/Tarnaudio Hub: the application's former support folder
+    downloads,            // <cache>/Tarn Hub/Downloads
+    makerFolder,          // <data>/Tarn Audio: the plug-ins' settings and the report spool
+    lockFolder,           // <cache>/com.juce.locks: the lock folder the plug-ins share
+    trash,                // <data>/Trash: the desktop's Trash
+    desktopEntries,       // <data>/applications
+};
+
+// The bases of `home` under the system root `system`. The XDG variables count
+// only when `home` is the current user's own home folder and only when they
+// hold an absolute path; any other home (an isolated one) gets the defaults
+// under it, so that nothing it does lands in the real user's folders.
+Bases of(const QString& home, const QString& system = QStringLiteral("/"));
+// The defaults under `home`, whatever the environment says.
+Bases isolated(const QString& home, const QString& system);
+
+QString path(Place place, const Bases& bases);
+// The place for the home `home` (see `of`).
+QString path(Place place, const QString& home);
+
+} // namespace Hub::Places
