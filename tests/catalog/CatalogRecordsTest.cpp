@@ -54,7 +54,7 @@ const char kRichCatalog[] = R"json({
       },
       "feed": {"url": "https://feeds.tarnaudio.example/alpha.json", "format": "a2m", "channel": "beta",
                "archs": ["arm64"], "update_only": false, "min_macos": "12"},
-      "install": {"bundles": ["~/Library/Audio/Plug-Ins/VST3/Alpha.vst3", "/Library/Audio/Plug-Ins/Components/Alpha.component"]},
+      "install": {"bundles": ["~/.vst3/Alpha.vst3", "/usr/local/lib/components/Alpha.component"]},
       "releases": [{"version": "2.0.0", "date": "2024-01-02", "notes": ["One", "Two"]},
                    {"version": "1.0.0", "notes": []}],
       "buy_url": "https://tarnaudio.example/buy/alpha", "page_url": "https://tarnaudio.example/alpha"

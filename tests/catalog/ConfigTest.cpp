@@ -1,6 +1,7 @@
 #include "Catalog/Config.h"
 #include "Catalog/Digest.h"
 #include "Catalog/Machine.h"
+#include "Catalog/Places.h"
 
 #include "TestFiles.h"
 
@@ -90,8 +91,8 @@ TEST(Config, AddressesBuiltFromTheSite)
 
 TEST(Config, FoldersUnderTheGivenHome)
 {
-    EXPECT_EQ(Config::supportFolder(u"/home/ann"_s), u"/home/ann/Library/Application Support/Tarn Hub"_s);
-    EXPECT_EQ(Config::downloadsFolder(u"/home/ann"_s), u"/home/ann/Library/Caches/Tarn Hub/Downloads"_s);
+    EXPECT_EQ(Config::supportFolder(u"/home/ann"_s), u"/home/ann/.local/share/Tarn Hub"_s);
+    EXPECT_EQ(Config::downloadsFolder(u"/home/ann"_s), u"/home/ann/.cache/Tarn Hub/Downloads"_s);
 }
 
 // The one-time move of the caches from the application's former support folder.
@@ -100,7 +101,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(home.isValid());
-        oldDir = home.filePath(u"Library/Application Support/Tarnaudio Hub"_s);
+        oldDir = Places::path(Places::Place::oldSupport, home.path());
         newDir = Config::supportFolder(home.path());
         qunsetenv("HUBTARN_SANDBOX");
     }

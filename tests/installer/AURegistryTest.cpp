@@ -1,3 +1,4 @@
+#include "Installer/InstallLocations.h"
 #include "Installer/SystemAURegistry.h"
 
 #include "BundleFactory.h"
@@ -98,14 +99,19 @@ protected:
         // The validator looks at this machine's folders, and records each call.
         m_tools.auval = m_dir.filePath(u"auval"_s);
         writeScript(m_tools.auval, "echo \"$*\" >> '" + QFile::encodeName(m_dir.filePath(u"calls"_s)) + "'\nexec '"
-                                       + QFile::encodeName(Hub::Test::buildTreeTools().auval) + "' --root '"
-                                       + QFile::encodeName(home()) + "' --root '" + QFile::encodeName(system())
-                                       + "' \"$@\"\n");
+                                       + QFile::encodeName(Hub::Test::buildTreeTools().auval) + "' --folder '"
+                                       + QFile::encodeName(components(home())) + "' --folder '"
+                                       + QFile::encodeName(components(system())) + "' \"$@\"\n");
     }
 
     QString home() const { return m_dir.filePath(u"home"_s); }
     QString system() const { return m_dir.filePath(u"root"_s); }
-    QString components(const QString& root) const { return root + u"/Library/Audio/Plug-Ins/Components"_s; }
+    Hub::InstallRoots roots() const { return Hub::InstallLocations::rootsFor(home(), system(), {}, {}); }
+    QString components(const QString& root) const
+    {
+        const auto scope = root == home() ? Hub::InstallScope::user : Hub::InstallScope::allUsers;
+        return Hub::InstallLocations::folder(roots(), Hub::PluginFormat::au, scope);
+    }
     QStringList calls() const
     {
         QFile file(m_dir.filePath(u"calls"_s));

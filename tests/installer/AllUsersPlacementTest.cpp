@@ -127,8 +127,8 @@ protected:
         return path;
     }
 
-    QString vst3Folder() const { return roots.system + u"/Library/Audio/Plug-Ins/VST3"_s; }
-    QString auFolder() const { return roots.system + u"/Library/Audio/Plug-Ins/Components"_s; }
+    QString vst3Folder() const { return InstallLocations::folder(roots, PluginFormat::vst3, InstallScope::allUsers); }
+    QString auFolder() const { return InstallLocations::folder(roots, PluginFormat::au, InstallScope::allUsers); }
 
     QString requirement() const { return CodeSignature::requirement(kBundleID, Config::teamID()); }
 
@@ -188,7 +188,7 @@ TEST_F(AllUsersScriptChecks, BadArgumentsStopBeforeAnyFolderIsMade)
         {},
         {source, dest, requirement()},
         {source, dest, requirement(), u"2.0.0"_s, source},
-        {source, u"Library/Echo.vst3"_s, requirement(), u"2.0.0"_s},
+        {source, u"vst3/Echo.vst3"_s, requirement(), u"2.0.0"_s},
         {source, dest + u"/"_s, requirement(), u"2.0.0"_s},
     };
     for (const QStringList& arguments : cases) {
@@ -407,6 +407,13 @@ TEST_F(AllUsersPlacement, PlacesEveryFormatWithOnePromptAndAnswersInInputOrder)
         {PluginFormat::au, auFolder() + u"/Echo.component"_s, u"2.0.0"_s},
     };
     EXPECT_EQ(results, expected);
+    // Where Linux hosts look for every user's plug-ins, and found there again.
+    EXPECT_EQ(results[1].path, roots.system + u"/usr/local/lib/vst3/Echo.vst3"_s);
+    EXPECT_EQ(InstallLocations::scope(results[1].path, PluginFormat::vst3, roots), InstallScope::allUsers);
+    Product scanned = product;
+    scanned.release = Release{};
+    scanned.release->artifacts = std::vector{staged[1].artifact};
+    EXPECT_EQ(InstallLocations::installed(scanned, roots), QList<InstalledFormat>{expected[1]});
     EXPECT_EQ(prompts, QStringList{u"Tarnhub wants to install echo for all users."_s});
     for (const InstalledFormat& placed : expected)
         EXPECT_NO_THROW(CodeSignature::verify(placed.path, kBundleID, false, s_pki->anchors()));

@@ -1,4 +1,5 @@
 #include "Catalog/CatalogRecords.h"
+#include "Catalog/Config.h"
 #include "Installer/InstallLocations.h"
 #include "Installer/Installed.h"
 #include "Platform/FileMoves.h"
@@ -39,9 +40,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        m_roots = {m_dir.filePath(u"root/Users/me"_s), m_dir.filePath(u"root"_s),
-                   m_dir.filePath(u"root/Applications"_s),
-                   m_dir.filePath(u"root/Users/me/Library/Application Support/Tarn Hub"_s)};
+        const QString home = m_dir.filePath(u"root/home/me"_s);
+        m_roots = {home, m_dir.filePath(u"root"_s), m_dir.filePath(u"root/opt"_s), Hub::Config::supportFolder(home)};
     }
 
     QString place(PluginFormat format, InstallScope scope, BundleSpec recipe)
@@ -87,57 +87,45 @@ protected:
 
 // --- Folders and roots -----------------------------------------------------
 
+// The folders Linux hosts scan, and the same pattern for Audio Units.
 TEST_F(Machine, EachFormatHasOneFolderPerScope)
 {
-    EXPECT_EQ(Locations::folder(m_roots, PluginFormat::vst3, InstallScope::user),
-              m_roots.userHome + u"/Library/Audio/Plug-Ins/VST3"_s);
+    EXPECT_EQ(Locations::folder(m_roots, PluginFormat::vst3, InstallScope::user), m_roots.userHome + u"/.vst3"_s);
     EXPECT_EQ(Locations::folder(m_roots, PluginFormat::vst3, InstallScope::allUsers),
-              m_roots.system + u"/Library/Audio/Plug-Ins/VST3"_s);
-    EXPECT_EQ(Locations::folder(m_roots, PluginFormat::au, InstallScope::user),
-              m_roots.userHome + u"/Library/Audio/Plug-Ins/Components"_s);
+              m_roots.system + u"/usr/local/lib/vst3"_s);
+    EXPECT_EQ(Locations::folder(m_roots, PluginFormat::au, InstallScope::user), m_roots.userHome + u"/.components"_s);
     EXPECT_EQ(Locations::folder(m_roots, PluginFormat::au, InstallScope::allUsers),
-              m_roots.system + u"/Library/Audio/Plug-Ins/Components"_s);
+              m_roots.system + u"/usr/local/lib/components"_s);
     EXPECT_EQ(Locations::folder(m_roots, PluginFormat::app, InstallScope::user), m_roots.applications);
     EXPECT_EQ(Locations::folder(m_roots, PluginFormat::app, InstallScope::allUsers), m_roots.applications);
 
     EXPECT_EQ(Locations::searchFolders(PluginFormat::au, m_roots),
-              (QList<QString>{m_roots.userHome + u"/Library/Audio/Plug-Ins/Components"_s,
-                              m_roots.system + u"/Library/Audio/Plug-Ins/Components"_s}));
+              (QList<QString>{m_roots.userHome + u"/.components"_s, m_roots.system + u"/usr/local/lib/components"_s}));
     EXPECT_EQ(Locations::searchFolders(PluginFormat::app, m_roots),
-              (QList<QString>{m_roots.applications, m_roots.system + u"/Applications"_s,
-                              m_roots.userHome + u"/Applications"_s}));
+              (QList<QString>{m_roots.applications, m_roots.system + u"/opt"_s, m_roots.userHome + u"/Applications"_s}));
 }
 
 TEST_F(Machine, ApplicationsIsTheHomeFolderOnesWhenTheSystemOneCannotBeWritten)
 {
     const QString system = m_dir.filePath(u"root"_s);
-    const QString home = m_dir.filePath(u"Users/me"_s);
+    const QString home = m_dir.filePath(u"home/me"_s);
+    const QString opt = system + u"/opt"_s;
     // Missing.
-    EXPECT_EQ(Locations::rootsFor(home, system, system + u"/Applications"_s, u"s"_s).applications,
-              home + u"/Applications"_s);
+    EXPECT_EQ(Locations::rootsFor(home, system, opt, u"s"_s).applications, home + u"/Applications"_s);
     // A file, not a folder.
     QDir().mkpath(system);
-    QFile blocker(system + u"/Applications"_s);
+    QFile blocker(opt);
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    EXPECT_EQ(Locations::rootsFor(home, system, system + u"/Applications"_s, u"s"_s).applications,
-              home + u"/Applications"_s);
+    EXPECT_EQ(Locations::rootsFor(home, system, opt, u"s"_s).applications, home + u"/Applications"_s);
     // A writable folder.
     blocker.remove();
-    QDir().mkpath(system + u"/Applications"_s);
-    const InstallRoots roots = Locations::rootsFor(home, system, system + u"/Applications"_s, u"s"_s);
-    EXPECT_EQ(roots.applications, system + u"/Applications"_s);
+    QDir().mkpath(opt);
+    const InstallRoots roots = Locations::rootsFor(home, system, opt, u"s"_s);
+    EXPECT_EQ(roots.applications, opt);
     EXPECT_EQ(roots.userHome, home);
     EXPECT_EQ(roots.system, system);
     EXPECT_EQ(roots.support, u"s"_s);
-}
-
-TEST(LiveRoots, SystemIsTheRootAndSupportIsInTheHome)
-{
-    const InstallRoots roots = Locations::real();
-    EXPECT_EQ(roots.system, u"/"_s);
-    EXPECT_EQ(roots.support, roots.userHome + u"/Library/Application Support/Tarn Hub"_s);
-    EXPECT_TRUE(roots.applications == u"/Applications"_s || roots.applications == roots.userHome + u"/Applications"_s);
 }
 
 // --- Names -------------------------------------------------------------------
@@ -173,13 +161,14 @@ TEST(NameRules, PlainNames)
 
 TEST_F(Machine, CatalogPathsResolveOnlyInsideTheirRoot)
 {
-    EXPECT_EQ(Locations::legacyPath(u"~/Library/Audio/Plug-Ins/VST3/X.vst3"_s, m_roots),
-              m_roots.userHome + u"/Library/Audio/Plug-Ins/VST3/X.vst3"_s);
-    EXPECT_EQ(Locations::legacyPath(u"/Library/Audio/Plug-Ins/Components/X.component"_s, m_roots),
-              m_roots.system + u"/Library/Audio/Plug-Ins/Components/X.component"_s);
+    // A hidden folder on the way is fine; only the bundle's own name must be plain.
+    EXPECT_EQ(Locations::legacyPath(u"~/.vst3/X.vst3"_s, m_roots),
+              Locations::folder(m_roots, PluginFormat::vst3, InstallScope::user) + u"/X.vst3"_s);
+    EXPECT_EQ(Locations::legacyPath(u"/usr/local/lib/components/X.component"_s, m_roots),
+              Locations::folder(m_roots, PluginFormat::au, InstallScope::allUsers) + u"/X.component"_s);
     EXPECT_EQ(Locations::legacyPath(u"~/X.app"_s, m_roots), m_roots.userHome + u"/X.app"_s);
-    for (const QString& refused : {u"Library/X.vst3"_s, u"~/Library/../X.vst3"_s, u"~/Library//X.vst3"_s,
-                                   u"~/Library/X.vst3/"_s, u"~/Library/X.dll"_s, u"~/Library/.X.vst3"_s,
+    for (const QString& refused : {u".vst3/X.vst3"_s, u"~/.vst3/../X.vst3"_s, u"~/.vst3//X.vst3"_s,
+                                   u"~/.vst3/X.vst3/"_s, u"~/.vst3/X.dll"_s, u"~/.vst3/.X.vst3"_s,
                                    u"~/./X.vst3"_s, u"/a:b/X.vst3"_s, u"~/"_s, u"~X.vst3"_s, u""_s})
         EXPECT_EQ(Locations::legacyPath(refused, m_roots), std::nullopt) << refused.toStdString();
 }
@@ -198,8 +187,7 @@ TEST_F(Machine, ScopeComesFromTheBundlesParentFolder)
     EXPECT_EQ(Locations::scope(vst3User + u"/Sub/X.vst3"_s, PluginFormat::vst3, m_roots), std::nullopt);
 
     EXPECT_EQ(Locations::scope(m_roots.applications + u"/X.app"_s, PluginFormat::app, m_roots), InstallScope::allUsers);
-    EXPECT_EQ(Locations::scope(m_roots.system + u"/Applications/X.app"_s, PluginFormat::app, m_roots),
-              InstallScope::allUsers);
+    EXPECT_EQ(Locations::scope(m_roots.system + u"/opt/X.app"_s, PluginFormat::app, m_roots), InstallScope::allUsers);
     EXPECT_EQ(Locations::scope(m_roots.userHome + u"/Applications/X.app"_s, PluginFormat::app, m_roots),
               InstallScope::user);
     EXPECT_EQ(Locations::scope(m_roots.userHome + u"/X.app"_s, PluginFormat::app, m_roots), std::nullopt);
@@ -226,10 +214,10 @@ TEST_F(Machine, ScanListsEveryCopyOnceSortedByFormatThenPath)
         product({artifact(PluginFormat::app, u"Echos.app"_s), artifact(PluginFormat::au, u"Echos.component"_s),
                  artifact(PluginFormat::vst3, u"Echos.vst3"_s)}),
         m_roots);
-    // root/Library/... sorts before root/Users/...: the all-users copy comes first.
+    // root/home/... sorts before root/usr/...: the user's copy comes first.
     const QList<InstalledFormat> expected{
-        {PluginFormat::vst3, allVST3, u"1.1.0"_s},
         {PluginFormat::vst3, userVST3, u"1.0.0"_s},
+        {PluginFormat::vst3, allVST3, u"1.1.0"_s},
         {PluginFormat::au, userAU, u"1.0.0"_s},
         {PluginFormat::app, app, u"2.0"_s},
     };
@@ -250,8 +238,7 @@ TEST_F(Machine, ABundleReachedTwiceIsListedOnceWithTheFirstFormat)
 {
     const QString userVST3 = place(PluginFormat::vst3, InstallScope::user, bundle(u"Echos.vst3"_s, u"1.0"_s));
     const auto found = Locations::installed(product({artifact(PluginFormat::vst3, u"Echos.vst3"_s)},
-                                                    {u"~/Library/Audio/Plug-Ins/VST3/Echos.vst3"_s,
-                                                     u"~/Library/Audio/Plug-Ins/VST3/./Echos.vst3"_s}),
+                                                    {u"~/.vst3/Echos.vst3"_s, u"~/.vst3/./Echos.vst3"_s}),
                                             m_roots);
     EXPECT_EQ(found, (QList<InstalledFormat>{{PluginFormat::vst3, userVST3, u"1.0"_s}}));
 }
@@ -259,7 +246,7 @@ TEST_F(Machine, ABundleReachedTwiceIsListedOnceWithTheFirstFormat)
 TEST_F(Machine, ApplicationsRootEqualToTheSystemOneListsTheAppOnce)
 {
     const QString app = BundleFactory::create(m_roots.applications, bundle(u"Echos.app"_s, u"2.0"_s));
-    ASSERT_EQ(m_roots.applications, m_roots.system + u"/Applications"_s);
+    ASSERT_EQ(m_roots.applications, Locations::searchFolders(PluginFormat::app, m_roots)[1]);
     const auto found = Locations::installed(product({artifact(PluginFormat::app, u"Echos.app"_s)}), m_roots);
     EXPECT_EQ(found, (QList<InstalledFormat>{{PluginFormat::app, app, u"2.0"_s}}));
 }
@@ -272,7 +259,7 @@ TEST_F(Machine, OlderInstallPathsAreFoundAndAppsAreAlsoLookedForInApplications)
     BundleFactory::create(m_roots.userHome + u"/Desktop"_s, bundle(u"Old Echo.vst3"_s, u"0.7"_s));
 
     const auto found = Locations::installed(
-        product({}, {u"/Library/Audio/Plug-Ins/Components/Old Echo.component"_s, u"/Users/Shared/Old Echo.app"_s,
+        product({}, {u"/usr/local/lib/components/Old Echo.component"_s, u"/srv/Old Echo.app"_s,
                      u"~/Desktop/Old Echo.vst3"_s, u"~/../../etc/Old Echo.vst3"_s}),
         m_roots);
     EXPECT_EQ(found, (QList<InstalledFormat>{{PluginFormat::au, legacy, u"0.9"_s},
@@ -343,18 +330,15 @@ TEST_F(Machine, PrivateFoldersAreCreatedAndTightenedTo0700)
 TEST_F(Machine, InstalledScanReadsCatalogPathsInOrder)
 {
     const QString home = m_roots.userHome;
-    BundleFactory::create(home + u"/Library/Audio/Plug-Ins/VST3"_s, bundle(u"A.vst3"_s, u"1.2"_s));
+    const QString a = place(PluginFormat::vst3, InstallScope::user, bundle(u"A.vst3"_s, u"1.2"_s));
     BundleSpec bundleVersionOnly = bundle(u"B.component"_s, u"x"_s);
     bundleVersionOnly.shortVersion.reset();
     bundleVersionOnly.bundleVersion = u"7"_s;
     const QString b = BundleFactory::create(m_dir.filePath(u"abs"_s), bundleVersionOnly);
 
-    Hub::Product p = product({}, {u"~/Library/Audio/Plug-Ins/VST3/A.vst3"_s, u"~/Missing.vst3"_s, b,
-                                  u"~/Library/Audio/Plug-Ins/VST3/A.vst3"_s});
+    Hub::Product p = product({}, {u"~/.vst3/A.vst3"_s, u"~/Missing.vst3"_s, b, u"~/.vst3/A.vst3"_s});
     const auto copies = Hub::Installed::scan(p, home);
-    EXPECT_EQ(copies, (QList<Hub::InstalledCopy>{{home + u"/Library/Audio/Plug-Ins/VST3/A.vst3"_s, u"1.2"_s},
-                                                 {b, u"7"_s},
-                                                 {home + u"/Library/Audio/Plug-Ins/VST3/A.vst3"_s, u"1.2"_s}}));
+    EXPECT_EQ(copies, (QList<Hub::InstalledCopy>{{a, u"1.2"_s}, {b, u"7"_s}, {a, u"1.2"_s}}));
     EXPECT_EQ(Hub::Installed::expand(u"~/x"_s, u"/h"_s), u"/h/x"_s);
     EXPECT_EQ(Hub::Installed::expand(u"~x"_s, u"/h"_s), u"~x"_s);
     EXPECT_EQ(Hub::Installed::expand(u"/abs"_s, u"/h"_s), u"/abs"_s);

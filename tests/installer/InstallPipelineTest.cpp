@@ -7,6 +7,7 @@
 #include "ToolsPaths.h"
 
 #include "Catalog/CatalogRecords.h"
+#include "Catalog/Config.h"
 #include "Catalog/HubError.h"
 #include "Catalog/Machine.h"
 #include "Installer/InstallErrors.h"
@@ -146,7 +147,7 @@ protected:
         ASSERT_TRUE(m_tmp.isValid());
         const QString base = m_tmp.path();
         m_roots = InstallLocations::rootsFor(base + u"/home"_s, base + u"/system"_s, base + u"/system/Applications"_s,
-                                             base + u"/home/Library/Application Support/Tarn Hub"_s);
+                                             Config::supportFolder(base + u"/home"_s));
         QDir().mkpath(base + u"/system/Applications"_s);
         m_fixtures = base + u"/fixtures"_s;
         m_trash = base + u"/trash"_s;
@@ -422,6 +423,18 @@ TEST_F(InstallPipelineTest, VST3AloneHasNoRegistrationStep)
     EXPECT_FALSE(m_steps.contains(InstallStep::registering()));
     EXPECT_EQ(m_steps.last(), InstallStep::done());
     EXPECT_TRUE(m_registry->asked.empty());
+}
+
+TEST_F(InstallPipelineTest, AVST3ForTheUserLiesWhereLinuxHostsLookAndIsFoundForTheUser)
+{
+    const QList<InstalledFormat> results = install({artifact(recipe(PluginFormat::vst3))}, {PluginFormat::vst3});
+
+    const QString expected = m_roots.userHome + u"/.vst3/Echo.vst3"_s;
+    EXPECT_EQ(results, (QList<InstalledFormat>{{PluginFormat::vst3, expected, u"2.1.0"_s}}));
+    Product scanned = m_product;
+    scanned.release = m_release;
+    EXPECT_EQ(InstallLocations::installed(scanned, m_roots), results);
+    EXPECT_EQ(InstallLocations::scope(expected, PluginFormat::vst3, m_roots), InstallScope::user);
 }
 
 TEST_F(InstallPipelineTest, AnUnlistedAudioUnitIsReportedAfterDoneAndStaysInstalled)
@@ -772,7 +785,7 @@ protected:
     {
         const QString base = m_tmp.path();
         m_roots = InstallLocations::rootsFor(base + u"/home"_s, base + u"/system"_s, base + u"/system/Applications"_s,
-                                             base + u"/home/Library/Application Support/Tarn Hub"_s);
+                                             Config::supportFolder(base + u"/home"_s));
         m_trash = [this](const QString& path) -> std::optional<QString> {
             m_trashed.append(path.section(u'/', -1));
             return PrivilegedRunner::moveInto(m_tmp.path() + u"/trash"_s)(path);

@@ -118,7 +118,9 @@ protected:
 
     QStringList pluginFolders() const
     {
-        return treeListing(roots.userHome + u"/Library/Audio"_s) + treeListing(roots.system);
+        return treeListing(InstallLocations::folder(roots, PluginFormat::vst3, InstallScope::user))
+               + treeListing(InstallLocations::folder(roots, PluginFormat::au, InstallScope::user))
+               + treeListing(roots.system);
     }
 
     QString promptLine(const QString& path) const

@@ -5,6 +5,7 @@
 #include "TestPKI.h"
 
 #include "Catalog/HubError.h"
+#include "Catalog/Places.h"
 #include "Installer/PluginInstaller.h"
 #include "Installer/TrashScript.h"
 #include "Platform/FileMoves.h"
@@ -333,7 +334,7 @@ TEST(UninstallSettingsFolder, OnlyAPlainFolderBesideTheReportSpool)
     const auto folder = [&](const QString& text) {
         return PluginInstaller::settingsFolder({u"echo"_s, text}, roots);
     };
-    EXPECT_EQ(folder(u"Tarn Audio/Echo"_s), u"/h/Library/Application Support/Tarn Audio/Echo"_s);
+    EXPECT_EQ(folder(u"Tarn Audio/Echo"_s), u"/h/.local/share/Tarn Audio/Echo"_s);
     for (const QString& refused :
          {u"Tarn Audio/Reports"_s, u"Tarn Audio/REPORTS"_s, u"Tarn Audio/reports"_s, u"Tarn Audio/../X"_s,
           u"Tarn Audio/.."_s, u"Other/X"_s, u"Tarn Audio/X/Y"_s, u"Tarn Audio/"_s, u"tarn audio/X"_s,
@@ -343,7 +344,7 @@ TEST(UninstallSettingsFolder, OnlyAPlainFolderBesideTheReportSpool)
 
 TEST_F(Uninstall, SettingsGoToTheTrashOnlyWhenAskedAndOnlyAPlainFolder)
 {
-    const QString support = roots.userHome + u"/Library/Application Support/Tarn Audio"_s;
+    const QString support = Places::path(Places::Place::makerFolder, roots.userHome);
     writeAll(support + u"/Echo/presets/Warm.preset"_s, "warm");
     writeAll(support + u"/Reports/echo/crash.json"_s, "{}");
     product.settingsFolder = u"Tarn Audio/Echo"_s;
@@ -365,7 +366,7 @@ TEST_F(Uninstall, SettingsGoToTheTrashOnlyWhenAskedAndOnlyAPlainFolder)
 
 TEST_F(Uninstall, SettingsNotesNameWhatWasLeft)
 {
-    const QString support = roots.userHome + u"/Library/Application Support/Tarn Audio"_s;
+    const QString support = Places::path(Places::Place::makerFolder, roots.userHome);
     writeAll(support + u"/Reports/echo/crash.json"_s, "{}");
     writeAll(base + u"/elsewhere/keep.txt"_s, "keep");
     QDir().mkpath(support);

@@ -165,10 +165,10 @@ TEST(AuvalApplet, AnswersFromTheComponentsFoldersWithTheValidatorsTexts)
     recipe.name = u"Echos.component"_s;
     recipe.withComponent(u"aumf"_s, u"Ech2"_s, u"Tarn"_s, u"Other: Second"_s)
         .withComponent(u"aufx"_s, u"Echo"_s, u"Tarn"_s, u"Tarnaudio: Echos"_s);
-    const QString bundle =
-        BundleFactory::create(dir.filePath(u"root/Library/Audio/Plug-Ins/Components"_s), recipe);
+    // Found in the second folder, the first one missing.
+    const QString bundle = BundleFactory::create(dir.filePath(u"all-users"_s), recipe);
     const QString auval = Hub::Test::buildTreeTools().auval;
-    const QStringList roots{u"--root"_s, dir.filePath(u"home"_s), u"--root"_s, dir.filePath(u"root"_s)};
+    const QStringList roots{u"--folder"_s, dir.filePath(u"user"_s), u"--folder"_s, dir.filePath(u"all-users"_s)};
 
     // Codes as eight hexadecimal digits (what the registry passes) or as text;
     // any entry of the list counts.

@@ -119,7 +119,7 @@ TEST_F(SpoolLockTest, LockFileLivesInTheSharedJuceLockFolderUnderTheHome)
 {
     ASSERT_TRUE(spool.record(makeReport(u"hub"_s, u"install"_s)).recorded());
     EXPECT_EQ(spool.lockFolders(),
-              (QStringList{home.filePath(u"Library/Caches/com.juce.locks"_s), u"/tmp/com.juce.locks"_s}));
+              (QStringList{home.filePath(u".cache/com.juce.locks"_s), u"/tmp/com.juce.locks"_s}));
     // The maker's reverse-domain prefix, as the plug-ins name it.
     const QString bundle = Hub::Config::bundleID();
     EXPECT_EQ(SpoolLock::name(), bundle.left(bundle.lastIndexOf(u'.')) + u".reports"_s);
@@ -189,10 +189,11 @@ TEST_F(SpoolLockTest, BodyPassesItsExceptionAndReleasesBothLocks)
 
 TEST_F(SpoolLockTest, UsesTheNextFolderWhenTheFirstCannotBeCreated)
 {
-    // "Library/Caches" is a file, so the first lock folder cannot exist.
-    Hub::Test::writeBytes(home.filePath(u"Library/Caches"_s), "not a folder");
+    // The cache folder is a file, so the first lock folder cannot exist.
+    const QString first = spool.lockFolders().first();
+    Hub::Test::writeBytes(QFileInfo(first).path(), "not a folder");
     const QString fallback = home.filePath(u"fallback-locks"_s);
-    const QStringList folders{home.filePath(u"Library/Caches/com.juce.locks"_s), fallback};
+    const QStringList folders{first, fallback};
 
     const int fd = SpoolLock::open(folders, SpoolLock::kTimeout);
     ASSERT_GE(fd, 0);
