@@ -217,9 +217,7 @@ int main(int argc, char** argv)
         Run run;
         for (int round = 0; round < kRounds; ++round) {
             const QString home = scratch.filePath(u"home-"_s + mb + u'-' + QString::number(round));
-            const Hub::InstallRoots roots = Hub::InstallLocations::rootsFor(
-                home, scratch.filePath(u"system"_s), scratch.filePath(u"system/Applications"_s),
-                home + u"/Library/Application Support/Tarn Hub"_s);
+            const Hub::InstallRoots roots = Hub::InstallLocations::isolatedRoots(home);
             Hub::PluginInstaller installer(
                 std::make_shared<AlwaysListed>(), false, 5.0,
                 [&server] { return Hub::Http::Session{server.caBundle(), {}}; }, {},
