@@ -54,8 +54,8 @@ QString statusReport(const CatalogLoader& loader)
     // Where installs go and where the hub keeps its files; named only,
     // never created here.
     const InstallRoots roots = InstallLocations::real();
-    out << "Plug-ins for you: " << InstallLocations::folder(roots, PluginFormat::vst3, InstallScope::user) << " (VST3), "
-        << InstallLocations::folder(roots, PluginFormat::au, InstallScope::user) << " (Audio Units)\n";
+    out << "Plug-ins for you: " << InstallLocations::folder(roots, PluginFormat::vst3, InstallScope::user)
+        << " (VST3), " << InstallLocations::folder(roots, PluginFormat::au, InstallScope::user) << " (Audio Units)\n";
     out << "Plug-ins for all users: " << InstallLocations::folder(roots, PluginFormat::vst3, InstallScope::allUsers)
         << " (VST3), " << InstallLocations::folder(roots, PluginFormat::au, InstallScope::allUsers)
         << " (Audio Units)\n";

@@ -14,8 +14,6 @@ struct Bases {
     QString system; // the system root ("/" on a live machine)
     QString data;   // per-user data: $XDG_DATA_HOME, else <home>/.local/share
     QString cache;  // per-user caches: $XDG_CACHE_HOME, else <home>/.cache
-
-    friend bool operator==(const Bases&, const Bases&) = default;
 };
 
 enum class Place {

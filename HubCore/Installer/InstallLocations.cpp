@@ -67,8 +67,8 @@ InstallRoots rootsFor(const QString& home, const QString& system, const QString&
     struct stat st {};
     const bool writable = ::stat(encoded.constData(), &st) == 0 && S_ISDIR(st.st_mode)
                           && ::access(encoded.constData(), W_OK) == 0;
-    return {home, system, writable ? systemApplications : Places::path(Place::applicationsUser, Places::isolated(home, system)),
-            support};
+    const QString userApplications = Places::path(Place::applicationsUser, Places::isolated(home, system));
+    return {home, system, writable ? systemApplications : userApplications, support};
 }
 
 QString folder(const InstallRoots& roots, PluginFormat format, InstallScope scope)
