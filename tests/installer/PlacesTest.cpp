@@ -1,5 +1,4 @@
 #include "Catalog/Config.h"
-#include "Catalog/Places.h"
 #include "Installer/InstallLocations.h"
 #include "Installer/PluginInstaller.h"
 #include "Platform/Trash.h"
@@ -104,33 +103,6 @@ protected:
     std::vector<std::optional<QByteArray>> m_saved;
     QString home;
 };
-
-// The whole table, for a home that is not the user's own.
-TEST_F(RealHome, EveryPlaceOfAnotherHome)
-{
-    using Places::Place;
-    const Places::Bases bases = Places::of(u"/home/ann"_s);
-    const struct {
-        Place place;
-        QString path;
-    } rows[] = {
-        {Place::vst3User, u"/home/ann/.vst3"_s},
-        {Place::vst3AllUsers, u"/usr/local/lib/vst3"_s},
-        {Place::componentsUser, u"/home/ann/.components"_s},
-        {Place::componentsAllUsers, u"/usr/local/lib/components"_s},
-        {Place::applicationsAllUsers, u"/opt"_s},
-        {Place::applicationsUser, u"/home/ann/Applications"_s},
-        {Place::support, u"/home/ann/.local/share/Tarn Hub"_s},
-        {Place::oldSupport, u"/home/ann/.local/share/Tarnaudio Hub"_s},
-        {Place::downloads, u"/home/ann/.cache/Tarn Hub/Downloads"_s},
-        {Place::makerFolder, u"/home/ann/.local/share/Tarn Audio"_s},
-        {Place::lockFolder, u"/home/ann/.cache/com.juce.locks"_s},
-        {Place::trash, u"/home/ann/.local/share/Trash"_s},
-        {Place::desktopEntries, u"/home/ann/.local/share/applications"_s},
-    };
-    for (const auto& row : rows)
-        EXPECT_EQ(Places::path(row.place, bases), row.path) << row.path.toStdString();
-}
 
 // The XDG variables count for the user's own home only, and only when they
 // hold an absolute path; plug-in folders never follow them.
