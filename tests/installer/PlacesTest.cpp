@@ -70,9 +70,9 @@ class RealHome : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_dir.isValid());
         for (const char* name : kVariables)
             m_saved.push_back(qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
+        ASSERT_TRUE(m_dir.isValid());
         home = m_dir.filePath(u"me"_s);
         ASSERT_TRUE(QDir().mkpath(home));
         qputenv("HOME", QFile::encodeName(home));
