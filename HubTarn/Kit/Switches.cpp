@@ -54,14 +54,22 @@ void SwitchButton::paintEvent(QPaintEvent*)
 // The whole rectangle: the row has no shape of its own.
 bool SwitchButton::hitButton(const QPoint& pos) const { return rect().contains(pos); }
 
+void SwitchButton::arrange(bool knobFirst, const QMargins& margins, int spacing)
+{
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(margins);
+    layout->setSpacing(spacing);
+    if (knobFirst)
+        layout->addWidget(m_knob, 0, Qt::AlignVCenter);
+    layout->addWidget(m_label, 1, Qt::AlignVCenter);
+    if (!knobFirst)
+        layout->addWidget(m_knob, 0, Qt::AlignVCenter);
+}
+
 RowSwitch::RowSwitch(const QString& title, QWidget* label, QWidget* parent)
     : SwitchButton(title, label, parent)
 {
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(16, 10, 16, 10);
-    layout->setSpacing(16);
-    layout->addWidget(m_label, 1, Qt::AlignVCenter);
-    layout->addWidget(m_knob, 0, Qt::AlignVCenter);
+    arrange(false, QMargins(16, 10, 16, 10), 16);
     setMinimumHeight(52);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
 }
@@ -69,11 +77,7 @@ RowSwitch::RowSwitch(const QString& title, QWidget* label, QWidget* parent)
 InkSwitch::InkSwitch(const QString& title, QWidget* label, QWidget* parent)
     : SwitchButton(title, label, parent)
 {
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(10);
-    layout->addWidget(m_knob, 0, Qt::AlignVCenter);
-    layout->addWidget(m_label, 1, Qt::AlignVCenter);
+    arrange(true, QMargins(), 10);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
 }
 

@@ -23,6 +23,8 @@ protected:
     SwitchButton(const QString& title, QWidget* label, QWidget* parent);
     void paintEvent(QPaintEvent* event) override;
     bool hitButton(const QPoint& pos) const override;
+    // Label and knob in a row, the knob leading or trailing.
+    void arrange(bool knobFirst, const QMargins& margins, int spacing);
 
     InkKnob* m_knob;
     QWidget* m_label;

@@ -19,6 +19,23 @@ struct Unit {
     }
     QPointF at(qreal x, qreal y) const { return {square.left() + x * square.width(), square.top() + y * square.height()}; }
     qreal len(qreal v) const { return v * square.width(); }
+
+    // Open polylines in unit coordinates, one per stroke.
+    QPainterPath strokes(std::initializer_list<std::initializer_list<QPointF>> lines) const
+    {
+        QPainterPath path;
+        for (const auto& line : lines) {
+            bool first = true;
+            for (QPointF point : line) {
+                if (first)
+                    path.moveTo(at(point.x(), point.y()));
+                else
+                    path.lineTo(at(point.x(), point.y()));
+                first = false;
+            }
+        }
+        return path;
+    }
 };
 
 } // namespace
@@ -51,67 +68,32 @@ QPainterPath arrowClockwise(const QRectF& box)
 
 QPainterPath arrowDown(const QRectF& box)
 {
-    const Unit u(box);
-    QPainterPath path;
-    path.moveTo(u.at(0.5, 0.15));
-    path.lineTo(u.at(0.5, 0.85));
-    path.moveTo(u.at(0.22, 0.57));
-    path.lineTo(u.at(0.5, 0.85));
-    path.lineTo(u.at(0.78, 0.57));
-    return path;
+    return Unit(box).strokes({{{0.5, 0.15}, {0.5, 0.85}}, {{0.22, 0.57}, {0.5, 0.85}, {0.78, 0.57}}});
 }
 
 QPainterPath arrowUpRight(const QRectF& box)
 {
-    const Unit u(box);
-    QPainterPath path;
-    path.moveTo(u.at(0.22, 0.78));
-    path.lineTo(u.at(0.78, 0.22));
-    path.moveTo(u.at(0.36, 0.22));
-    path.lineTo(u.at(0.78, 0.22));
-    path.lineTo(u.at(0.78, 0.64));
-    return path;
+    return Unit(box).strokes({{{0.22, 0.78}, {0.78, 0.22}}, {{0.36, 0.22}, {0.78, 0.22}, {0.78, 0.64}}});
 }
 
 QPainterPath chevronRight(const QRectF& box)
 {
-    const Unit u(box);
-    QPainterPath path;
-    path.moveTo(u.at(0.36, 0.16));
-    path.lineTo(u.at(0.68, 0.5));
-    path.lineTo(u.at(0.36, 0.84));
-    return path;
+    return Unit(box).strokes({{{0.36, 0.16}, {0.68, 0.5}, {0.36, 0.84}}});
 }
 
 QPainterPath chevronLeft(const QRectF& box)
 {
-    const Unit u(box);
-    QPainterPath path;
-    path.moveTo(u.at(0.64, 0.16));
-    path.lineTo(u.at(0.32, 0.5));
-    path.lineTo(u.at(0.64, 0.84));
-    return path;
+    return Unit(box).strokes({{{0.64, 0.16}, {0.32, 0.5}, {0.64, 0.84}}});
 }
 
 QPainterPath checkmark(const QRectF& box)
 {
-    const Unit u(box);
-    QPainterPath path;
-    path.moveTo(u.at(0.16, 0.54));
-    path.lineTo(u.at(0.40, 0.78));
-    path.lineTo(u.at(0.84, 0.24));
-    return path;
+    return Unit(box).strokes({{{0.16, 0.54}, {0.40, 0.78}, {0.84, 0.24}}});
 }
 
 QPainterPath xmark(const QRectF& box)
 {
-    const Unit u(box);
-    QPainterPath path;
-    path.moveTo(u.at(0.22, 0.22));
-    path.lineTo(u.at(0.78, 0.78));
-    path.moveTo(u.at(0.78, 0.22));
-    path.lineTo(u.at(0.22, 0.78));
-    return path;
+    return Unit(box).strokes({{{0.22, 0.22}, {0.78, 0.78}}, {{0.78, 0.22}, {0.22, 0.78}}});
 }
 
 QPainterPath ellipsis(const QRectF& box)

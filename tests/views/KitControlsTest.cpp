@@ -35,7 +35,7 @@ std::unique_ptr<QWidget> activeWindow(QWidget* content)
     layout->addWidget(content);
     window->show();
     window->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window.get(), Hub::Test::kPatience));
     return window;
 }
 
@@ -258,7 +258,7 @@ TEST(ConfirmQuestion, runsExactlyOneOfItsActionsOnce)
         const QString title = QStringLiteral("<b>Logic Pro</b> and Live are open");
         QPointer<ConfirmDialog> dialog = confirmCompat(window.get(), title, QStringLiteral("Continue anyway"),
                                                        QStringLiteral("Close it first."), [&] { ++actions; }, [&] { ++cancels; });
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.data()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.data(), Hub::Test::kPatience));
         EXPECT_TRUE(dialog->windowModality() == Qt::WindowModal);
         auto* heading = Hub::Test::child<QLabel>(dialog, QStringLiteral("confirmTitle"));
         EXPECT_EQ(heading->text(), title);

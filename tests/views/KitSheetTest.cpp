@@ -270,7 +270,7 @@ TEST(KitSheet, showsEveryControlInEachState)
     ASSERT_TRUE(sheet.hasHeightForWidth());
     sheet.resize(1180, sheet.heightForWidth(1180));
     sheet.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&sheet));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&sheet, Hub::Test::kPatience));
     focused->setFocus(Qt::TabFocusReason);
     sheet.setAttribute(Qt::WA_KeyboardFocusChange);
 

@@ -7,6 +7,10 @@
 
 namespace Hub::Test {
 
+// The upper bound for waiting on a window event; generous, so a loaded
+// machine is slow rather than failing.
+inline constexpr int kPatience = 30000;
+
 // Saves what `widget` shows as <build>/screenshots/<name>.png; a failed save
 // fails the test, since a person relies on the picture being there.
 void saveScreenshot(QWidget* widget, const QString& name);
