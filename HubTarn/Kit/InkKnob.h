@@ -6,9 +6,11 @@
 
 namespace Hub::Kit {
 
-// The switches' knob (see Paint::knob). It only shows a state; the switch
-// around it takes the clicks, so the knob lets the mouse through. A change
-// of state slides the thumb in the hover duration.
+// The switches' knob, a 34 x 20 capsule: off, a 1.5-pt outline in
+// Theme::strong with a muted thumb at the leading end; on, solid ink with a
+// dark thumb at the trailing end; disabled, either at the disabled opacity.
+// A change of state slides the thumb over the hover duration. It only shows
+// a state: the switch around it takes the clicks, so it lets the mouse through.
 class InkKnob : public QWidget {
     Q_OBJECT
 
