@@ -1,0 +1,59 @@
+#include "TextStyle.h"
+
+#include "Theme.h"
+
+#include <QLabel>
+
+namespace Hub::Kit {
+
+QFont label(qreal size, QFont::Weight weight) { return Theme::mono(size, weight, size * 0.05, true); }
+
+QFont foot(qreal size) { return Theme::prose(size); }
+
+QColor footColor() { return Theme::muted(); }
+
+QLabel* plainLabel(const QString& text, QWidget* parent)
+{
+    auto* l = new QLabel(parent);
+    // Before setText: QLabel decides between plain and rich text per text.
+    l->setTextFormat(Qt::PlainText);
+    l->setOpenExternalLinks(false);
+    l->setTextInteractionFlags(Qt::NoTextInteraction);
+    l->setText(text);
+    return l;
+}
+
+void setTextColor(QWidget* widget, const QColor& color)
+{
+    QPalette p = widget->palette();
+    p.setColor(QPalette::WindowText, color);
+    p.setColor(QPalette::Text, color);
+    widget->setPalette(p);
+}
+
+void setLabelStyle(QLabel* l, qreal size, QFont::Weight weight, const QColor& color)
+{
+    l->setFont(label(size, weight));
+    l->setWordWrap(false);
+    setTextColor(l, color);
+}
+
+void setProseStyle(QLabel* l, const QFont& font, const QColor& color)
+{
+    l->setFont(font);
+    l->setWordWrap(true);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    policy.setHeightForWidth(true);
+    l->setSizePolicy(policy);
+    setTextColor(l, color);
+}
+
+void setFootStyle(QLabel* l, qreal size) { setProseStyle(l, foot(size), footColor()); }
+
+void setSelectable(QLabel* l)
+{
+    l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    l->setCursor(Qt::IBeamCursor);
+}
+
+} // namespace Hub::Kit

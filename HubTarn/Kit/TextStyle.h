@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QString>
+
+class QLabel;
+class QWidget;
+
+// The two text styles of the window and the label settings that go with
+// them. Labels made here show their text as plain text: catalog names,
+// taglines and messages are remote data and must not become markup or links.
+namespace Hub::Kit {
+
+// Small labels, codes, counts and button titles: the monospaced font of
+// `size`, upper case, tracking size × 0.05.
+QFont label(qreal size, QFont::Weight weight);
+
+// Footnotes: the prose font of `size`, drawn in Theme::muted.
+QFont foot(qreal size);
+QColor footColor();
+
+// A label that shows `text` literally, whatever it contains.
+QLabel* plainLabel(const QString& text, QWidget* parent = nullptr);
+
+// Label style on an existing label: font, colour, one line.
+void setLabelStyle(QLabel* label, qreal size, QFont::Weight weight, const QColor& color);
+
+// Foot style: wraps onto as many lines as it needs and grows in height
+// rather than cutting the text.
+void setFootStyle(QLabel* label, qreal size);
+
+// Prose in the theme's font, wrapping like a footnote, in `color`.
+void setProseStyle(QLabel* label, const QFont& font, const QColor& color);
+
+// Lets the user select and copy the text with the mouse; keyboard focus
+// stays with the controls.
+void setSelectable(QLabel* label);
+
+void setTextColor(QWidget* widget, const QColor& color);
+
+} // namespace Hub::Kit

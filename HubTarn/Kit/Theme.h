@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+#include <QString>
+
+class QApplication;
+
+// The one place the window's look is written down: colours, strokes, radii,
+// durations and fonts. Controls read it at paint time; nothing else in a
+// paintEvent names a colour or a font family.
+namespace Hub::Kit::Theme {
+
+QColor bg();
+QColor panel();
+QColor raised();
+QColor ink();
+QColor muted();
+QColor dim();
+QColor warn();
+QColor bad();
+// ink at opacity 0.13: hairlines and quiet outlines.
+QColor line();
+// ink at opacity 0.9: the outline of an unfilled pill or a round button.
+QColor strong();
+
+inline constexpr qreal stroke = 1.5;
+inline constexpr qreal hairline = 1.0;
+inline constexpr qreal cardRadius = 14;
+inline constexpr qreal tagRadius = 7;
+inline constexpr qreal rowRadius = 7;
+
+inline constexpr qreal disabledOpacity = 0.35;
+inline constexpr qreal pressedOpacity = 0.7;
+
+inline constexpr int hoverMs = 120;
+inline constexpr int pageMs = 150;
+inline constexpr int cardsMs = 200;
+inline constexpr int spinMs = 900;
+
+// The families the fonts resolved to. The first call looks for Inter and
+// JetBrains Mono and logs once when one is missing; later calls are free.
+struct Families {
+    QString prose;
+    QString mono;
+    bool proseFound = false;
+    bool monoFound = false;
+};
+const Families& families();
+
+// Sizes are in points, which are Qt's device-independent pixels here.
+// `tracking` is the letter spacing in points (negative tightens).
+QFont prose(qreal size, qreal tracking = 0);
+QFont bold(qreal size, qreal tracking = 0);
+QFont mono(qreal size, QFont::Weight weight, qreal tracking = 0, bool upperCase = false);
+
+// Fusion's palette in the theme's colours, so stock widgets (scroll bars,
+// tooltips, dialogs) sit quietly beside the painted ones.
+QPalette palette();
+
+// Fusion style, the palette, the default prose font and the switches'
+// accessibility; call once after the QApplication exists.
+void install(QApplication& app);
+
+} // namespace Hub::Kit::Theme
