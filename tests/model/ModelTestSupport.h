@@ -234,10 +234,13 @@ struct FakeInstaller : PluginInstalling, PluginUninstalling {
         if (resolver && release.artifacts)
             for (const Artifact& artifact : *release.artifacts)
                 resolver(product.id, artifact, release.version);
-        for (const InstallStep& step : steps)
+        for (const InstallStep& step : steps) {
             progress(step);
-        if (gate)
-            gate->pass();
+            if (afterStep)
+                afterStep(step);
+        }
+        if (const auto held = gates.find(product.id); held != gates.end())
+            held->second->pass();
         const std::lock_guard lock(mutex);
         if (failure)
             std::rethrow_exception(failure);
@@ -263,7 +266,8 @@ struct FakeInstaller : PluginInstalling, PluginUninstalling {
     std::vector<InstallStep> steps = {InstallStep::downloading(0.5), InstallStep::verifying(),
                                       InstallStep::installing(), InstallStep::done()};
     std::exception_ptr failure;
-    std::shared_ptr<Gate> gate;
+    std::map<QString, std::shared_ptr<Gate>> gates; // holds that product's install before it ends
+    std::function<void(const InstallStep&)> afterStep;
     PluginInstaller::URLResolver resolver; // set per install by the model
 };
 
