@@ -7,7 +7,8 @@ class CatalogLoader;
 
 // The plain-text report of `hubtarn --status`: where plug-ins, applications
 // and the hub's own files go, the catalog in use, where it came from, and
-// each product with its current version. Reads local files
+// each product with its current version and its installed copies (format,
+// where, version). Reads local files
 // only, so it works offline and without a display.
 QString statusReport(const CatalogLoader& loader);
 

@@ -91,6 +91,9 @@ QString statusReport(const CatalogLoader& loader)
         if (p.feed)
             out << " (from its release feed when fetched)";
         out << "\n";
+        for (const InstalledFormat& copy : InstallLocations::installed(p, roots))
+            out << "    installed " << label(copy.format) << " at " << copy.path << ", version "
+                << (copy.version.isEmpty() ? u"unknown"_s : copy.version) << "\n";
     }
     out.flush();
     return text;

@@ -1,0 +1,256 @@
+#include "Shell/SignInView.h"
+
+#include "Kit/Logo.h"
+#include "Kit/Pill.h"
+#include "Kit/TextInput.h"
+#include "Kit/TextStyle.h"
+#include "Kit/Theme.h"
+#include "Model/HubModel.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QStackedLayout>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace Hub::Shell {
+
+namespace {
+
+constexpr int kColumnWidth = 340;
+
+Kit::PillStyle primary()
+{
+    Kit::PillStyle style;
+    style.fill = Kit::Theme::ink();
+    style.wide = true;
+    return style;
+}
+
+Kit::PillStyle outlined(bool small)
+{
+    Kit::PillStyle style;
+    style.small = small;
+    style.wide = !small;
+    return style;
+}
+
+Kit::Pill* pill(const QString& title, const Kit::PillStyle& style, const QString& name, QWidget* parent)
+{
+    auto* button = new Kit::Pill(title, style, parent);
+    button->setObjectName(name);
+    return button;
+}
+
+class Hairline : public QWidget {
+public:
+    explicit Hairline(QWidget* parent)
+        : QWidget(parent)
+    {
+        setFixedHeight(1);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), Kit::Theme::line()); }
+};
+
+} // namespace
+
+SignInView::SignInView(HubModel* model, QWidget* parent)
+    : QWidget(parent)
+    , m_model(model)
+{
+    setObjectName(u"signIn"_s);
+
+    auto* column = new QWidget(this);
+    column->setFixedWidth(kColumnWidth);
+    auto* stack = new QVBoxLayout(column);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+    stack->addWidget(new Kit::Logo(56, column), 0, Qt::AlignHCenter);
+    stack->addSpacing(20);
+    m_title = Kit::plainLabel(QString(), column);
+    m_title->setFont(Kit::Theme::bold(22));
+    Kit::setTextColor(m_title, Kit::Theme::ink());
+    m_title->setAlignment(Qt::AlignHCenter);
+    stack->addWidget(m_title);
+    stack->addSpacing(14);
+    // What the model has to say: a failure's sentence, the code step's
+    // instruction, a reason to sign in again. Plain text: sentences can
+    // carry what the service or the user typed.
+    m_note = Kit::plainLabel(QString(), column);
+    m_note->setObjectName(u"loginNote"_s);
+    Kit::setProseStyle(m_note, Kit::Theme::prose(13), Kit::Theme::warn());
+    m_note->setAlignment(Qt::AlignHCenter);
+    Kit::setSelectable(m_note);
+    stack->addWidget(m_note);
+    stack->addSpacing(14);
+
+    m_steps = new QStackedLayout;
+    stack->addLayout(m_steps);
+
+    // E-mail and password, and the browser sign-ins.
+    m_credentials = new QWidget(column);
+    auto* form = new QVBoxLayout(m_credentials);
+    form->setContentsMargins(0, 0, 0, 0);
+    form->setSpacing(10);
+    m_email = new Kit::TextInput(Kit::TextInput::Kind::Email, u"E-mail"_s, m_credentials);
+    m_email->setObjectName(u"email"_s);
+    m_password = new Kit::TextInput(Kit::TextInput::Kind::Password, u"Password"_s, m_credentials);
+    m_password->setObjectName(u"password"_s);
+    m_signIn = pill(u"Sign in"_s, primary(), u"signInButton"_s, m_credentials);
+    form->addWidget(m_email);
+    form->addWidget(m_password);
+    form->addSpacing(4);
+    form->addWidget(m_signIn);
+    m_divider = new Hairline(m_credentials);
+    form->addSpacing(10);
+    form->addWidget(m_divider);
+    form->addSpacing(10);
+    m_google = pill(u"Continue with Google"_s, outlined(false), u"googleButton"_s, m_credentials);
+    m_apple = pill(u"Continue with Apple"_s, outlined(false), u"appleButton"_s, m_credentials);
+    form->addWidget(m_google);
+    form->addWidget(m_apple);
+    m_steps->addWidget(m_credentials);
+
+    // The second step.
+    m_codeStep = new QWidget(column);
+    auto* code = new QVBoxLayout(m_codeStep);
+    code->setContentsMargins(0, 0, 0, 0);
+    code->setSpacing(10);
+    m_code = new Kit::TextInput(Kit::TextInput::Kind::Code, u"Code"_s, m_codeStep);
+    m_code->setObjectName(u"code"_s);
+    m_code->setAlignment(Qt::AlignHCenter);
+    m_verify = pill(u"Verify"_s, primary(), u"verifyButton"_s, m_codeStep);
+    m_back = pill(u"Back"_s, outlined(true), u"backButton"_s, m_codeStep);
+    code->addWidget(m_code);
+    code->addSpacing(4);
+    code->addWidget(m_verify);
+    code->addSpacing(6);
+    code->addWidget(m_back, 0, Qt::AlignHCenter);
+    code->addStretch(1);
+    m_steps->addWidget(m_codeStep);
+
+    // What runs now.
+    m_busy = new QWidget(column);
+    m_busy->setObjectName(u"busy"_s);
+    auto* busy = new QHBoxLayout(m_busy);
+    busy->setContentsMargins(0, 16, 0, 0);
+    busy->setSpacing(12);
+    m_busyText = Kit::plainLabel(QString(), m_busy);
+    m_busyText->setObjectName(u"busyText"_s);
+    Kit::setLabelStyle(m_busyText, 11, QFont::Medium, Kit::Theme::muted());
+    m_cancel = pill(u"Cancel"_s, outlined(true), u"cancelButton"_s, m_busy);
+    busy->addStretch(1);
+    busy->addWidget(m_busyText);
+    busy->addWidget(m_cancel);
+    busy->addStretch(1);
+    stack->addWidget(m_busy);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->addStretch(1);
+    outer->addWidget(column, 0, Qt::AlignHCenter);
+    outer->addStretch(1);
+
+    connect(m_signIn, &QAbstractButton::clicked, this, &SignInView::signInWithPassword);
+    connect(m_password, &QLineEdit::returnPressed, this, &SignInView::signInWithPassword);
+    connect(m_email, &QLineEdit::returnPressed, this, [this] { m_password->setFocus(); });
+    connect(m_google, &QAbstractButton::clicked, this, [this] { signInWithBrowser(int(OAuthProvider::google)); });
+    connect(m_apple, &QAbstractButton::clicked, this, [this] { signInWithBrowser(int(OAuthProvider::apple)); });
+    connect(m_verify, &QAbstractButton::clicked, this, &SignInView::verify);
+    connect(m_code, &QLineEdit::returnPressed, this, &SignInView::verify);
+    connect(m_back, &QAbstractButton::clicked, this, &SignInView::back);
+    connect(m_cancel, &QAbstractButton::clicked, m_model, &HubModel::cancelSignIn);
+
+    for (auto changed : {&HubModel::signingInChanged, &HubModel::codeNeededChanged,
+                         &HubModel::signInProvidersChanged, &HubModel::loginNoteChanged})
+        connect(m_model, changed, this, &SignInView::refresh);
+    refresh();
+}
+
+void SignInView::signInWithPassword()
+{
+    if (m_model->signingIn())
+        return;
+    m_browser = false;
+    m_model->signIn(m_email->text(), m_password->text());
+}
+
+void SignInView::signInWithBrowser(int provider)
+{
+    if (m_model->signingIn())
+        return;
+    m_browser = true;
+    m_model->signIn(OAuthProvider(provider));
+}
+
+void SignInView::verify()
+{
+    if (m_model->signingIn())
+        return;
+    m_browser = false;
+    m_model->submitCode(m_code->text());
+}
+
+void SignInView::back()
+{
+    m_model->cancelSignIn();
+    m_model->setLoginNote(std::nullopt);
+    m_code->clear();
+}
+
+void SignInView::refresh()
+{
+    const bool busy = m_model->signingIn();
+    const bool code = m_model->codeNeeded();
+    if (!busy)
+        m_browser = false;
+
+    m_steps->setCurrentWidget(code ? m_codeStep : m_credentials);
+    m_title->setText(code ? u"Enter the code"_s : u"Sign in to Tarnhub"_s);
+
+    const std::optional<QString>& note = m_model->loginNote();
+    m_note->setText(note.value_or(QString()));
+    m_note->setVisible(note && !note->isEmpty());
+    const bool failed = m_note->isVisible() && !busy;
+    m_email->setError(failed && !code);
+    m_password->setError(failed && !code);
+    m_code->setError(failed && code);
+
+    const auto& offered = m_model->signInProviders();
+    const auto offers = [&](OAuthProvider p) { return std::find(offered.begin(), offered.end(), p) != offered.end(); };
+    m_google->setVisible(offers(OAuthProvider::google));
+    m_apple->setVisible(offers(OAuthProvider::apple));
+    m_divider->setVisible(!offered.empty());
+
+    for (QWidget* control : std::initializer_list<QWidget*>{m_email, m_password, m_signIn, m_google, m_apple, m_code,
+                                                            m_verify})
+        control->setEnabled(!busy);
+    m_back->setEnabled(!busy || code);
+    m_busy->setVisible(busy);
+    m_busyText->setText(m_browser ? u"Finish in your browser"_s : u"Signing in…"_s);
+    m_cancel->setVisible(busy && m_browser);
+
+    if (code && !busy && isVisible() && !m_code->hasFocus())
+        m_code->setFocus();
+}
+
+void SignInView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!m_providersAsked) {
+        m_providersAsked = true;
+        m_model->loadSignInProviders();
+    }
+}
+
+void SignInView::paintEvent(QPaintEvent*)
+{
+    QPainter(this).fillRect(rect(), Kit::Theme::bg());
+}
+
+} // namespace Hub::Shell

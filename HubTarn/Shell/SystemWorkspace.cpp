@@ -1,0 +1,86 @@
+#include "Shell/SystemWorkspace.h"
+
+#include "Platform/PropertyList.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QUrl>
+
+using namespace Qt::StringLiterals;
+
+namespace Hub::Shell {
+
+namespace {
+
+void openFolderOf(const QString& path)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+}
+
+} // namespace
+
+void SystemWorkspace::openURL(const QUrl& url)
+{
+    const QString scheme = url.scheme().toLower();
+    if (scheme != "http"_L1 && scheme != "https"_L1 && scheme != "mailto"_L1) {
+        qWarning().noquote() << "workspace: not opening" << url.toDisplayString();
+        return;
+    }
+    QDesktopServices::openUrl(url);
+}
+
+QString SystemWorkspace::executableOf(const QString& bundlePath)
+{
+    const QDir bundle(bundlePath);
+    const QVariantMap info = PropertyList::readDictionary(bundle.filePath(u"Contents/Info.plist"_s));
+    QString name = PropertyList::text(info, u"CFBundleExecutable"_s).value_or(QString());
+    if (name.isEmpty()) {
+        name = QFileInfo(bundlePath).fileName();
+        if (name.endsWith(".app"_L1))
+            name.chop(4);
+    }
+    if (name.isEmpty() || name.contains(u'/') || name == "."_L1 || name == ".."_L1)
+        return {};
+    return bundle.filePath(u"Contents/MacOS/"_s + name);
+}
+
+void SystemWorkspace::openApplication(const QString& bundlePath)
+{
+    const QString program = executableOf(bundlePath);
+    if (program.isEmpty() || !QProcess::startDetached(program, {}, bundlePath))
+        qWarning().noquote() << "workspace: cannot start" << bundlePath;
+}
+
+void SystemWorkspace::reveal(const QStringList& paths)
+{
+    if (paths.isEmpty())
+        return;
+    QStringList uris;
+    for (const QString& path : paths)
+        uris.append(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        openFolderOf(paths.first());
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(u"org.freedesktop.FileManager1"_s, u"/org/freedesktop/FileManager1"_s,
+                                                       u"org.freedesktop.FileManager1"_s, u"ShowItems"_s);
+    call << uris << QString();
+    // Asynchronous: a file manager that is slow to start must not freeze the window.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), nullptr);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [first = paths.first()](QDBusPendingCallWatcher* finished) {
+                         if (QDBusPendingReply<> reply = *finished; reply.isError())
+                             openFolderOf(first);
+                         finished->deleteLater();
+                     });
+}
+
+} // namespace Hub::Shell
