@@ -150,10 +150,20 @@ SignInView::SignInView(HubModel* model, QWidget* parent)
     busy->addWidget(m_cancel);
     busy->addStretch(1);
     stack->addWidget(m_busy);
+    // Its room is kept while hidden, so the form does not jump when a call starts.
+    QSizePolicy keep = m_busy->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    m_busy->setSizePolicy(keep);
 
+    // No alignment flags around the column: an aligned item gets only its
+    // size hint, too short once the note wraps onto more lines.
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(column);
+    row->addStretch(1);
     auto* outer = new QVBoxLayout(this);
     outer->addStretch(1);
-    outer->addWidget(column, 0, Qt::AlignHCenter);
+    outer->addLayout(row);
     outer->addStretch(1);
 
     connect(m_signIn, &QAbstractButton::clicked, this, &SignInView::signInWithPassword);
@@ -177,6 +187,7 @@ void SignInView::signInWithPassword()
     if (m_model->signingIn())
         return;
     m_browser = false;
+    m_typed = true;
     m_model->signIn(m_email->text(), m_password->text());
 }
 
@@ -185,6 +196,7 @@ void SignInView::signInWithBrowser(int provider)
     if (m_model->signingIn())
         return;
     m_browser = true;
+    m_typed = false;
     m_model->signIn(OAuthProvider(provider));
 }
 
@@ -193,6 +205,7 @@ void SignInView::verify()
     if (m_model->signingIn())
         return;
     m_browser = false;
+    m_typed = true;
     m_model->submitCode(m_code->text());
 }
 
@@ -210,13 +223,19 @@ void SignInView::refresh()
     if (!busy)
         m_browser = false;
 
-    m_steps->setCurrentWidget(code ? m_codeStep : m_credentials);
+    if (code != (m_steps->currentWidget() == m_codeStep)) {
+        // A new step: what was typed before is not this step's mistake.
+        m_typed = false;
+        m_steps->setCurrentWidget(code ? m_codeStep : m_credentials);
+    }
     m_title->setText(code ? u"Enter the code"_s : u"Sign in to Tarnhub"_s);
 
     const std::optional<QString>& note = m_model->loginNote();
     m_note->setText(note.value_or(QString()));
     m_note->setVisible(note && !note->isEmpty());
-    const bool failed = m_note->isVisible() && !busy;
+    // The note outlines the fields in red only when it answers what was
+    // typed into them; the code step's instruction is not a failure.
+    const bool failed = m_note->isVisible() && !busy && m_typed;
     m_email->setError(failed && !code);
     m_password->setError(failed && !code);
     m_code->setError(failed && code);

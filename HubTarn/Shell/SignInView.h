@@ -66,6 +66,8 @@ private:
     QLabel* m_busyText;
     Kit::Pill* m_cancel;
     bool m_browser = false;
+    // The user typed what the current step sent.
+    bool m_typed = false;
     bool m_providersAsked = false;
 };
 
