@@ -1,6 +1,6 @@
 // The root screen switch, the splash and the sign-in screen, driven by
 // object name against a model over the model tests' fakes.
-#include "ModelTestSupport.h"
+#include "ShellTestSupport.h"
 #include "ViewTestSupport.h"
 
 #include "Kit/Pill.h"
@@ -33,7 +33,7 @@ struct OfferingIdentity : FakeIdentity {
     mutable std::atomic<int> asked = 0;
 };
 
-class ShellScreens : public ModelFixture {
+class ShellScreens : public ShellFixture {
 protected:
     void SetUp() override
     {
@@ -225,7 +225,7 @@ TEST_F(ShellScreens, OnlyTheProvidersTheModelOffersHaveAButton)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        TearDown();
+        renew();
         offering = std::make_shared<OfferingIdentity>(log);
         identity = offering;
         offering->offered = row.offered;
