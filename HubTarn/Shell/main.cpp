@@ -104,6 +104,9 @@ int main(int argc, char* argv[])
 
     QApplication app(argc, argv);
     setIdentity();
+    // The desktop matches the window to the launcher entry, and its icon.
+    QGuiApplication::setDesktopFileName(Hub::Config::bundleID());
+    // Ending is the shell's decision: the last-window rule and the quit guard.
     QApplication::setQuitOnLastWindowClosed(false);
     Hub::Kit::Theme::install(app);
 
