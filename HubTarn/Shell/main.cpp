@@ -1,5 +1,6 @@
 #include "Catalog/CatalogLoader.h"
 #include "Catalog/Config.h"
+#include "Catalog/Places.h"
 #include "Kit/Theme.h"
 #include "Model/HubModel.h"
 #include "Platform/CallbackInbox.h"
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 #include <QThreadPool>
@@ -43,10 +45,15 @@ int usage()
 
 // An installed copy runs as <bundle>/Contents/MacOS/hubtarn and its
 // desktop entries come with it; a build run from anywhere else registers
-// the sign-in callback's handler itself.
-bool runsFromBundle(const QString& executable)
+// the sign-in callback's handler itself, once per place it runs from.
+bool needsSchemeHandler(const QString& executable)
 {
-    return QFileInfo(executable).absolutePath().endsWith(u"/Contents/MacOS"_s);
+    if (QFileInfo(executable).absolutePath().endsWith(u"/Contents/MacOS"_s))
+        return false;
+    QFile written(QDir(Hub::Places::path(Hub::Places::Place::desktopEntries, Hub::Config::homeFolder()))
+                      .filePath(Hub::SchemeHandler::desktopFileName(Hub::Config::bundleID())));
+    return !written.open(QIODevice::ReadOnly)
+        || written.readAll() != Hub::SchemeHandler::desktopEntry(Hub::Config::bundleID(), executable);
 }
 
 // The placeholder main screen until the main window's views take its place.
@@ -110,7 +117,8 @@ int main(int argc, char* argv[])
     QApplication::setQuitOnLastWindowClosed(false);
     Hub::Kit::Theme::install(app);
 
-    if (!runsFromBundle(QCoreApplication::applicationFilePath()))
+    // xdg-mime can take a while; the window does not wait for it.
+    if (needsSchemeHandler(QCoreApplication::applicationFilePath()))
         QThreadPool::globalInstance()->start([program = QCoreApplication::applicationFilePath()] {
             Hub::SchemeHandler::installSchemeHandler(Hub::Config::homeFolder(), program);
         });
