@@ -46,6 +46,21 @@ Kit::Pill* pill(const QString& title, const Kit::PillStyle& style, const QString
     return button;
 }
 
+Kit::TextInput* input(Kit::TextInput::Kind kind, const QString& placeholder, const QString& name, QWidget* parent)
+{
+    auto* field = new Kit::TextInput(kind, placeholder, parent);
+    field->setObjectName(name);
+    return field;
+}
+
+QVBoxLayout* stepColumn(QWidget* step)
+{
+    auto* column = new QVBoxLayout(step);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(10);
+    return column;
+}
+
 class Hairline : public QWidget {
 public:
     explicit Hairline(QWidget* parent)
@@ -95,13 +110,9 @@ SignInView::SignInView(HubModel* model, QWidget* parent)
 
     // E-mail and password, and the browser sign-ins.
     m_credentials = new QWidget(column);
-    auto* form = new QVBoxLayout(m_credentials);
-    form->setContentsMargins(0, 0, 0, 0);
-    form->setSpacing(10);
-    m_email = new Kit::TextInput(Kit::TextInput::Kind::Email, u"E-mail"_s, m_credentials);
-    m_email->setObjectName(u"email"_s);
-    m_password = new Kit::TextInput(Kit::TextInput::Kind::Password, u"Password"_s, m_credentials);
-    m_password->setObjectName(u"password"_s);
+    QVBoxLayout* form = stepColumn(m_credentials);
+    m_email = input(Kit::TextInput::Kind::Email, u"E-mail"_s, u"email"_s, m_credentials);
+    m_password = input(Kit::TextInput::Kind::Password, u"Password"_s, u"password"_s, m_credentials);
     m_signIn = pill(u"Sign in"_s, primary(), u"signInButton"_s, m_credentials);
     form->addWidget(m_email);
     form->addWidget(m_password);
@@ -119,11 +130,8 @@ SignInView::SignInView(HubModel* model, QWidget* parent)
 
     // The second step.
     m_codeStep = new QWidget(column);
-    auto* code = new QVBoxLayout(m_codeStep);
-    code->setContentsMargins(0, 0, 0, 0);
-    code->setSpacing(10);
-    m_code = new Kit::TextInput(Kit::TextInput::Kind::Code, u"Code"_s, m_codeStep);
-    m_code->setObjectName(u"code"_s);
+    QVBoxLayout* code = stepColumn(m_codeStep);
+    m_code = input(Kit::TextInput::Kind::Code, u"Code"_s, u"code"_s, m_codeStep);
     m_code->setAlignment(Qt::AlignHCenter);
     m_verify = pill(u"Verify"_s, primary(), u"verifyButton"_s, m_codeStep);
     m_back = pill(u"Back"_s, outlined(true), u"backButton"_s, m_codeStep);
