@@ -257,7 +257,6 @@ void SignInView::refresh()
     for (QWidget* control : std::initializer_list<QWidget*>{m_email, m_password, m_signIn, m_google, m_apple, m_code,
                                                             m_verify})
         control->setEnabled(!busy);
-    m_back->setEnabled(!busy || code);
     m_busy->setVisible(busy);
     m_busyText->setText(m_browser ? u"Finish in your browser"_s : u"Signing in…"_s);
     m_cancel->setVisible(busy && m_browser);
