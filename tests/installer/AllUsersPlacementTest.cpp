@@ -374,9 +374,10 @@ TEST_F(AllUsersScriptSwap, AMoveReportedFailedAfterItHappenedNeverLosesTheInstal
     }
 }
 
-// A stop request once the installed bundle is aside ends the swap the way a
-// failed move does: the undo puts the bundle back, or the kept folder is named.
-TEST_F(AllUsersScriptSwap, AStopRequestAfterTheMoveAsideIsUndoneLikeAFailure)
+// A stop request is a failure like any other: during the checks it leaves
+// every destination as it was; once the installed bundle is aside the undo
+// puts it back, or the kept folder is named.
+TEST_F(AllUsersScriptSwap, AStopRequestEndsTheRunLikeAFailure)
 {
     bundle(vst3Folder(), u"Echo.vst3"_s, u"1.0.0"_s);
     const QStringList vst3Before = treeListing(vst3Folder());
@@ -387,21 +388,30 @@ TEST_F(AllUsersScriptSwap, AStopRequestAfterTheMoveAsideIsUndoneLikeAFailure)
     const QString go = shims + u"/go"_s;
     ASSERT_EQ(::mkfifo(QFile::encodeName(held).constData(), 0600), 0);
     ASSERT_EQ(::mkfifo(QFile::encodeName(go).constData(), 0600), 0);
+    const QString checking = tools.codesign;
+    const QString holdingCheck = shims + u"/codesign-held"_s;
+    writeExecutable(holdingCheck, u"#!/bin/sh\necho \"$PPID\" > "_s + Hub::Shell::quoted(held) + u"\nread go < "_s
+                                      + Hub::Shell::quoted(go) + u"\nexec "_s + Hub::Shell::quoted(checking)
+                                      + u" \"$@\"\n"_s);
 
+    enum class Outcome { untouched, undone, kept };
     // Moves: 1 VST3 aside, 2 VST3 placed (the request arrives while it is
     // under way), then the undo's 3 placed copy out and 4 previous one back.
     const struct {
         int signal;
         QStringList faults;
-        bool undone;
+        Outcome outcome;
     } cases[] = {
-        {SIGTERM, {u"hold 2"_s}, true},
-        {SIGINT, {u"hold 2"_s}, true},
-        {SIGHUP, {u"hold 2"_s, u"fail 4"_s}, false},
+        {SIGTERM, {}, Outcome::untouched},
+        {SIGTERM, {u"hold 2"_s}, Outcome::undone},
+        {SIGINT, {u"hold 2"_s}, Outcome::undone},
+        {SIGHUP, {u"hold 2"_s, u"fail 4"_s}, Outcome::kept},
     };
     for (const auto& c : cases) {
         QFile::remove(shims + u"/mv.count"_s);
+        QFile::remove(shims + u"/mv.log"_s);
         plan(c.faults);
+        tools.codesign = c.outcome == Outcome::untouched ? holdingCheck : checking;
         std::future<Shell::Result> run = std::async(std::launch::async, [&] { return runScript(arguments); });
 
         const int heldFd = ::open(QFile::encodeName(held).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -411,7 +421,7 @@ TEST_F(AllUsersScriptSwap, AStopRequestAfterTheMoveAsideIsUndoneLikeAFailure)
         char line[32] = {};
         const ssize_t got = reached ? ::read(heldFd, line, sizeof line - 1) : -1;
         ::close(heldFd);
-        ASSERT_GT(got, 0) << "the script never reached the move";
+        ASSERT_GT(got, 0) << "the script never reached the held step";
         // From here the shim waits for "go": no early return may leave it waiting.
         const pid_t script = pid_t(std::atol(line));
         EXPECT_GT(script, 1);
@@ -424,18 +434,26 @@ TEST_F(AllUsersScriptSwap, AStopRequestAfterTheMoveAsideIsUndoneLikeAFailure)
 
         const Shell::Result result = run.get();
         EXPECT_EQ(result.status, 1) << c.signal << result.output.toStdString();
-        if (c.undone) {
+        switch (c.outcome) {
+        case Outcome::untouched:
+            EXPECT_EQ(result.output, u"Tarnhub: stopped before anything was placed\n"_s);
+            EXPECT_FALSE(QFileInfo::exists(shims + u"/mv.log"_s)) << "nothing may be moved";
+            break;
+        case Outcome::undone:
             EXPECT_TRUE(result.output.endsWith(
                 u"Tarnhub: couldn't put the new copy in place; the previous one was kept\n"_s))
                 << result.output.toStdString();
-            EXPECT_EQ(treeListing(vst3Folder()), vst3Before) << c.signal;
-            EXPECT_EQ(workFolders(), QStringList()) << c.signal;
-        } else {
+            break;
+        case Outcome::kept: {
             const QString kept = keptFolder(result.output);
             ASSERT_FALSE(kept.isEmpty()) << result.output.toStdString();
             EXPECT_TRUE(result.output.contains(u"Tarnhub: couldn't finish recovery; originals preserved at "_s + kept));
             EXPECT_EQ(treeListing(kept + u"/1/old"_s), oldVST3);
+            continue;
         }
+        }
+        EXPECT_EQ(treeListing(vst3Folder()), vst3Before) << c.signal;
+        EXPECT_EQ(workFolders(), QStringList()) << c.signal;
     }
 }
 
