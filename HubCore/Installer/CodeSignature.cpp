@@ -164,7 +164,8 @@ std::variant<Signature, Validity> readSignature(const QString& bundle)
     if (sk_CMS_SignerInfo_num(CMS_get0_SignerInfos(cms.get())) != 1)
         return failure(kStatusSignatureFailed, u"the signature must have exactly one signer"_s);
     time_t signedAt = 0;
-    const SigningTimeRead signingTime = readSigningTime(sk_CMS_SignerInfo_value(CMS_get0_SignerInfos(cms.get()), 0), &signedAt);
+    const SigningTimeRead signingTime =
+        readSigningTime(sk_CMS_SignerInfo_value(CMS_get0_SignerInfos(cms.get()), 0), &signedAt);
     if (signingTime == SigningTimeRead::malformed)
         return failure(kStatusSignatureFailed, u"the signing time can't be read"_s);
 

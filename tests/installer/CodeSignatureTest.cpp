@@ -242,8 +242,8 @@ TEST_F(CodeSignatureTest, TheChainMustHoldAtTheSigningTime)
         const QString name = u"Case"_s + QString::number(++index) + u".vst3"_s;
         const QString bundle = signedBundle(c.signer, name);
         EXPECT_EQ(outcome(bundle), c.makers ? u"accepted"_s : notOursSentence(name)) << c.label;
-        EXPECT_EQ(CodeSignature::teamID(bundle, pki().anchors()), c.makers ? std::optional(Config::teamID()) : std::nullopt)
-            << c.label;
+        const std::optional<QString> team = c.makers ? std::optional(Config::teamID()) : std::nullopt;
+        EXPECT_EQ(CodeSignature::teamID(bundle, pki().anchors()), team) << c.label;
     }
 }
 

@@ -226,7 +226,9 @@ QByteArray signDetached(const QByteArray& content, const SigningIdentity& signer
     if (signer.signingTime) {
         const std::unique_ptr<ASN1_TIME, decltype(&ASN1_TIME_free)> when(
             ASN1_TIME_set(nullptr, signer.signingTime->toSecsSinceEpoch()), ASN1_TIME_free);
-        if (!when || CMS_signed_add1_attr_by_NID(info, NID_pkcs9_signingTime, ASN1_STRING_type(when.get()), when.get(), -1) != 1)
+        if (!when
+            || CMS_signed_add1_attr_by_NID(info, NID_pkcs9_signingTime, ASN1_STRING_type(when.get()), when.get(), -1)
+                   != 1)
             fail("cannot set the signing time");
     }
     if (CMS_final(cms.get(), in.get(), nullptr, flags) != 1)
