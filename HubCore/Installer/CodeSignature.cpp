@@ -21,6 +21,7 @@
 
 #include <array>
 #include <cerrno>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <variant>
@@ -98,7 +99,31 @@ struct Signature {
     CodeResources resources;
     X509Ptr signer;
     X509Stack certificates; // every certificate the signature carries
+    std::optional<time_t> signingTime;
 };
+
+enum class SigningTimeRead { absent, read, malformed };
+
+// The signed signing-time attribute: one value, a UTC or generalized time.
+SigningTimeRead readSigningTime(CMS_SignerInfo* info, time_t* when)
+{
+    const int index = CMS_signed_get_attr_by_NID(info, NID_pkcs9_signingTime, -1);
+    if (index < 0)
+        return SigningTimeRead::absent;
+    if (CMS_signed_get_attr_by_NID(info, NID_pkcs9_signingTime, index) >= 0)
+        return SigningTimeRead::malformed;
+    X509_ATTRIBUTE* attribute = CMS_signed_get_attr(info, index);
+    if (!attribute || X509_ATTRIBUTE_count(attribute) != 1)
+        return SigningTimeRead::malformed;
+    const ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
+    if (!value || (value->type != V_ASN1_UTCTIME && value->type != V_ASN1_GENERALIZEDTIME))
+        return SigningTimeRead::malformed;
+    std::tm parts{};
+    if (ASN1_TIME_to_tm(value->value.utctime, &parts) != 1)
+        return SigningTimeRead::malformed;
+    *when = ::timegm(&parts);
+    return SigningTimeRead::read;
+}
 
 // Reads and checks the signature files. On failure returns the reason.
 std::variant<Signature, Validity> readSignature(const QString& bundle)
@@ -138,6 +163,11 @@ std::variant<Signature, Validity> readSignature(const QString& bundle)
         return failure(kStatusSignatureFailed, u"the signature can't be decoded"_s);
     if (sk_CMS_SignerInfo_num(CMS_get0_SignerInfos(cms.get())) != 1)
         return failure(kStatusSignatureFailed, u"the signature must have exactly one signer"_s);
+    time_t signedAt = 0;
+    const SigningTimeRead signingTime =
+        readSigningTime(sk_CMS_SignerInfo_value(CMS_get0_SignerInfos(cms.get()), 0), &signedAt);
+    if (signingTime == SigningTimeRead::malformed)
+        return failure(kStatusSignatureFailed, u"the signing time can't be read"_s);
 
     // The chain is judged by the requirement; here only the signature itself.
     const OpenSsl::Bio content(BIO_new_mem_buf(manifest.constData(), int(manifest.size())));
@@ -146,6 +176,8 @@ std::variant<Signature, Validity> readSignature(const QString& bundle)
         return failure(kStatusSignatureFailed, u"invalid signature (code or signature have been modified)"_s);
 
     Signature signature;
+    if (signingTime == SigningTimeRead::read)
+        signature.signingTime = signedAt;
     {
         const OpenSsl::X509StackView signers(CMS_get0_signers(cms.get()));
         if (!signers || sk_X509_num(signers.get()) != 1)
@@ -170,22 +202,41 @@ struct Chain {
     bool anchored = false;
 };
 
+// The signer's chain up to a pinned anchor as it verifies at `when` (now
+// when none), leaf first; empty when it does not.
+std::vector<X509Ptr> verifiedChain(const Signature& signature, X509_STORE* store, std::optional<time_t> when)
+{
+    std::vector<X509Ptr> verified;
+    const OpenSsl::StoreContext context(X509_STORE_CTX_new());
+    if (!store || !context
+        || X509_STORE_CTX_init(context.get(), store, signature.signer.get(), signature.certificates.get()) != 1)
+        return verified;
+    // Code signing certificates need not carry a TLS or mail purpose.
+    X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_ANY);
+    if (when)
+        X509_VERIFY_PARAM_set_time(X509_STORE_CTX_get0_param(context.get()), *when);
+    if (X509_verify_cert(context.get()) != 1)
+        return verified;
+    STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(context.get());
+    for (int i = 0; i < sk_X509_num(chain); ++i)
+        verified.push_back(shared(sk_X509_value(chain, i)));
+    return verified;
+}
+
 Chain chainOf(const Signature& signature, const TrustAnchors& anchors)
 {
     Chain chain;
     const OpenSsl::Store store = Certificates::anchorStore(anchors);
-    const OpenSsl::StoreContext context(X509_STORE_CTX_new());
-    if (store && context
-        && X509_STORE_CTX_init(context.get(), store.get(), signature.signer.get(), signature.certificates.get()) == 1) {
-        // Code signing certificates need not carry a TLS or mail purpose.
-        X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_ANY);
-        if (X509_verify_cert(context.get()) == 1) {
-            chain.anchored = true;
-            STACK_OF(X509)* verified = X509_STORE_CTX_get0_chain(context.get());
-            for (int i = 0; i < sk_X509_num(verified); ++i)
-                chain.certificates.push_back(shared(sk_X509_value(verified, i)));
-            return chain;
-        }
+    // A bundle signed while its certificate was valid stays the signer's
+    // after the certificate expires, as timestamped signatures do. A signing
+    // time still to come can't be true, so the chain must then hold today too.
+    chain.certificates = verifiedChain(signature, store.get(), signature.signingTime);
+    if (!chain.certificates.empty() && signature.signingTime && *signature.signingTime > std::time(nullptr)
+        && verifiedChain(signature, store.get(), std::nullopt).empty())
+        chain.certificates.clear();
+    if (!chain.certificates.empty()) {
+        chain.anchored = true;
+        return chain;
     }
     // Not anchored: still follow issuers through the carried certificates, so
     // that "certificate 1" names the same certificate either way.
