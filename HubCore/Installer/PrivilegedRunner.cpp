@@ -105,7 +105,8 @@ TrashHook moveInto(const QString& folder)
         std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), ec);
         if (ec)
             throw FileError(ec.value(), folder);
-        const QString name = QFileInfo(path).fileName();
+        // "Foo.vst3/" names Foo.vst3 as much as "Foo.vst3" does.
+        const QString name = QFileInfo(QDir::cleanPath(path)).fileName();
         for (int number = 1;; ++number) {
             const QString target = QDir(folder).filePath(Trash::candidateName(name, number));
             if (FileMoves::existsNoFollow(target))

@@ -184,14 +184,19 @@ TEST_F(MoveInto, ADanglingLinkTakesItsName)
     EXPECT_EQ(QFileInfo(QDir(folder()).filePath(u"Bar.vst3"_s)).symLinkTarget(), u"/nonexistent"_s);
 }
 
-TEST_F(MoveInto, AFolderMovesWithItsContents)
+TEST_F(MoveInto, AFolderMovesWithItsContentsUnderItsOwnName)
 {
-    const QString bundle = m_dir.filePath(u"source/Baz.vst3"_s);
-    writeFile(bundle + u"/Contents/MacOS/Baz"_s, "binary");
-    const auto moved = Runner::moveInto(folder())(bundle);
-    ASSERT_TRUE(moved);
-    EXPECT_EQ(readFile(*moved + u"/Contents/MacOS/Baz"_s), "binary");
-    EXPECT_FALSE(QFileInfo::exists(bundle));
+    // Given plainly, or with the trailing slashes a folder path may carry.
+    for (const QString& given : {u"source/Baz.vst3"_s, u"source/Qux.vst3/"_s, u"source/Zap.vst3//"_s}) {
+        SCOPED_TRACE(given.toStdString());
+        const QString bundle = m_dir.filePath(given);
+        writeFile(bundle + u"/Contents/MacOS/Baz"_s, "binary");
+        const auto moved = Runner::moveInto(folder())(bundle);
+        const QString name = given.split(u'/', Qt::SkipEmptyParts).last();
+        EXPECT_EQ(moved, QDir(folder()).filePath(name));
+        EXPECT_EQ(readFile(QDir(folder()).filePath(name) + u"/Contents/MacOS/Baz"_s), "binary");
+        EXPECT_FALSE(QFileInfo::exists(bundle));
+    }
 }
 
 TEST_F(MoveInto, FailuresAreThrownAndLeaveTheItem)
