@@ -189,6 +189,26 @@ TEST_F(AsAnotherUser, RefusedSwapPutsEverythingBack)
     EXPECT_TRUE(Hub::Test::spareNames(auFolder).isEmpty());
 }
 
+TEST_F(AsAnotherUser, ABackupRefusedBeforeAnythingChangedKeepsNothing)
+{
+    // The backups folder belongs to root, so the user's backup of the
+    // installed bundle is refused and the folder stays as it was.
+    const QString backups = PluginInstaller::backupsFolder(roots, u"echo"_s);
+    Hub::Test::writeAll(backups + u"/1.0.0-vst3.zip"_s, "the archive from before");
+    ASSERT_TRUE(PluginInstaller::snapshotBackups(backups, work));
+    chownTree(work, kNobody);
+    const QStringList backupsTree = treeListing(backups);
+
+    const QString first = u"Couldn't back up the installed Echo.vst3, so nothing was changed."_s;
+    const QStringList result = run({{u"subject"_s, u"restore"_s},
+                                    {u"backups"_s, backups},
+                                    {u"work"_s, work},
+                                    {u"first"_s, first}});
+
+    EXPECT_EQ(result, (QStringList{u"discard"_s, u"hub"_s, first}));
+    EXPECT_EQ(treeListing(backups), backupsTree);
+}
+
 TEST_F(AsAnotherUser, FailedPutBackOfBackupsKeepsBothSentences)
 {
     const QString backups = PluginInstaller::backupsFolder(roots, u"echo"_s);
