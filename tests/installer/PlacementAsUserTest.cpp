@@ -12,6 +12,7 @@
 #include "Installer/InstallErrors.h"
 #include "Installer/InstallLocations.h"
 #include "Installer/PluginInstaller.h"
+#include "Platform/FileMoves.h"
 
 #include <gtest/gtest.h>
 
@@ -43,6 +44,8 @@ QString outcome(const std::function<void()>& run)
         return u"recovery\n"_s + error.message;
     } catch (const HubError& error) {
         return u"hub\n"_s + error.errorDescription();
+    } catch (const FileError&) {
+        return u"file\n"_s + errorSentence(std::current_exception());
     } catch (const std::exception& error) {
         return u"other\n"_s + QString::fromUtf8(error.what());
     }
@@ -187,6 +190,35 @@ TEST_F(AsAnotherUser, RefusedSwapPutsEverythingBack)
     EXPECT_EQ(treeListing(stagedVST3), stagedVST3Tree); // moved back to where it was staged
     EXPECT_TRUE(Hub::Test::spareNames(vst3Folder).isEmpty());
     EXPECT_TRUE(Hub::Test::spareNames(auFolder).isEmpty());
+}
+
+TEST_F(AsAnotherUser, APlugInFolderThatRefusesTheMoveIsTheOneNamed)
+{
+    // The VST3 folder belongs to root; the staged bundle is the user's.
+    const QString vst3Folder = InstallLocations::folder(roots, PluginFormat::vst3, InstallScope::user);
+    QDir().mkpath(vst3Folder);
+    const QString staged = makeBundle(work + u"/vst3"_s, PluginFormat::vst3, u"2.0.0"_s, pki().maker());
+    chownTree(roots.support, kNobody);
+    const QStringList stagedTree = treeListing(staged);
+    const QStringList folderTree = treeListing(vst3Folder);
+
+    const QStringList result = run({
+        {u"subject"_s, u"place"_s},
+        {u"home"_s, roots.userHome},
+        {u"system"_s, roots.system},
+        {u"applications"_s, roots.applications},
+        {u"support"_s, roots.support},
+        {u"product"_s, u"echo"_s},
+        {u"spares"_s, work + u"/spares.txt"_s},
+        {u"bundle.0"_s, u"Echo.vst3"_s},
+        {u"format.0"_s, u"vst3"_s},
+        {u"bundleID.0"_s, u"com.tarnaudio.echo.vst3"_s},
+        {u"staged.0"_s, staged},
+    });
+
+    EXPECT_EQ(result, (QStringList{u"file"_s, u"Couldn't change "_s + vst3Folder + u" (Permission denied)."_s}));
+    EXPECT_EQ(treeListing(staged), stagedTree);
+    EXPECT_EQ(treeListing(vst3Folder), folderTree);
 }
 
 TEST_F(AsAnotherUser, ABackupRefusedBeforeAnythingChangedKeepsNothing)
