@@ -123,9 +123,10 @@ TEST_F(PkexecRunner, AScriptsOwnStatus126Or127NeverReadsAsTheDialog)
         {"pkexec", [&](const QString&, const QString& script, const QStringList& arguments) {
              return Runner::runWithPkexec(pkexec, script, arguments, 60.0);
          }}};
-    for (const auto& [runnerName, runner] : runners) {
+    for (const auto& named : runners) {
+        const Hub::PrivilegedHook& runner = named.second;
         for (const Case& row : cases) {
-            SCOPED_TRACE(std::string(runnerName) + ", " + row.name);
+            SCOPED_TRACE(std::string(named.first) + ", " + row.name);
             const Hub::Shell::Result result = runner(u"prompt"_s, row.script, {});
             EXPECT_EQ(result.status, 125);
             EXPECT_EQ(result.output, row.output);
