@@ -131,6 +131,29 @@ protected:
         return QString::fromUtf8(Hub::Test::readAll(out + u"/result.txt"_s)).split(u'\n');
     }
 
+    // The placement of Echo's staged bundles, each given by its format.
+    QMap<QString, QString> placeJob(const QList<std::pair<PluginFormat, QString>>& staged) const
+    {
+        QMap<QString, QString> job{
+            {u"subject"_s, u"place"_s},
+            {u"home"_s, roots.userHome},
+            {u"system"_s, roots.system},
+            {u"applications"_s, roots.applications},
+            {u"support"_s, roots.support},
+            {u"product"_s, u"echo"_s},
+            {u"spares"_s, work + u"/spares.txt"_s},
+        };
+        for (qsizetype i = 0; i < staged.size(); ++i) {
+            const QString n = QString::number(i);
+            const auto& [format, path] = staged[i];
+            job[u"bundle."_s + n] = u"Echo."_s + bundleExtension(format);
+            job[u"format."_s + n] = rawValue(format);
+            job[u"bundleID."_s + n] = u"com.tarnaudio.echo."_s + rawValue(format);
+            job[u"staged."_s + n] = path;
+        }
+        return job;
+    }
+
     QString makeBundle(const QString& folder, PluginFormat format, const QString& version,
                        const Hub::Test::SigningIdentity& signer)
     {
@@ -167,23 +190,7 @@ TEST_F(AsAnotherUser, RefusedSwapPutsEverythingBack)
     const QStringList home = treeListing(roots.userHome);
     const QStringList stagedVST3Tree = treeListing(stagedVST3);
 
-    const QStringList result = run({
-        {u"subject"_s, u"place"_s},
-        {u"home"_s, roots.userHome},
-        {u"system"_s, roots.system},
-        {u"applications"_s, roots.applications},
-        {u"support"_s, roots.support},
-        {u"product"_s, u"echo"_s},
-        {u"spares"_s, work + u"/spares.txt"_s},
-        {u"bundle.0"_s, u"Echo.component"_s},
-        {u"format.0"_s, u"au"_s},
-        {u"bundleID.0"_s, u"com.tarnaudio.echo.au"_s},
-        {u"staged.0"_s, stagedAU},
-        {u"bundle.1"_s, u"Echo.vst3"_s},
-        {u"format.1"_s, u"vst3"_s},
-        {u"bundleID.1"_s, u"com.tarnaudio.echo.vst3"_s},
-        {u"staged.1"_s, stagedVST3},
-    });
+    const QStringList result = run(placeJob({{PluginFormat::au, stagedAU}, {PluginFormat::vst3, stagedVST3}}));
 
     EXPECT_EQ(result, (QStringList{u"hub"_s, u"Couldn't replace Echo.vst3 (Operation not permitted)."_s}));
     EXPECT_EQ(treeListing(roots.userHome), home);
@@ -202,19 +209,7 @@ TEST_F(AsAnotherUser, APlugInFolderThatRefusesTheMoveIsTheOneNamed)
     const QStringList stagedTree = treeListing(staged);
     const QStringList folderTree = treeListing(vst3Folder);
 
-    const QStringList result = run({
-        {u"subject"_s, u"place"_s},
-        {u"home"_s, roots.userHome},
-        {u"system"_s, roots.system},
-        {u"applications"_s, roots.applications},
-        {u"support"_s, roots.support},
-        {u"product"_s, u"echo"_s},
-        {u"spares"_s, work + u"/spares.txt"_s},
-        {u"bundle.0"_s, u"Echo.vst3"_s},
-        {u"format.0"_s, u"vst3"_s},
-        {u"bundleID.0"_s, u"com.tarnaudio.echo.vst3"_s},
-        {u"staged.0"_s, staged},
-    });
+    const QStringList result = run(placeJob({{PluginFormat::vst3, staged}}));
 
     EXPECT_EQ(result, (QStringList{u"file"_s, u"Couldn't change "_s + vst3Folder + u" (Permission denied)."_s}));
     EXPECT_EQ(treeListing(staged), stagedTree);
