@@ -32,85 +32,52 @@ using Hub::Shell::Result;
 using Hub::Test::BundleSpec;
 namespace BundleFactory = Hub::Test::BundleFactory;
 
-// A binary list of the given dictionary: every object once, two-byte
-// references, four-byte offsets.
-class BinaryList {
-public:
-    static QByteArray of(const QVariantMap& top)
-    {
-        BinaryList list;
-        list.add(top);
-        QByteArray out = "bplist00";
-        QList<quint32> offsets;
-        for (const QByteArray& object : list.m_objects) {
-            offsets.append(quint32(out.size()));
-            out += object;
-        }
-        const quint64 table = quint64(out.size());
-        for (quint32 offset : offsets)
-            out += bigEndian(offset, 4);
-        out += QByteArray(6, '\0') + char(4) + char(2);
-        out += bigEndian(quint64(offsets.size()), 8) + bigEndian(0, 8) + bigEndian(table, 8);
-        return out;
-    }
-
-private:
-    static QByteArray bigEndian(quint64 value, int size)
-    {
-        QByteArray out(size, '\0');
-        for (int i = size - 1; i >= 0; --i, value >>= 8)
-            out[i] = char(value & 0xFF);
-        return out;
-    }
-    static QByteArray marker(int kind, qsizetype count)
-    {
-        if (count < 15)
-            return QByteArray(1, char(kind << 4 | int(count)));
-        return QByteArray(1, char(kind << 4 | 0xF)) + char(0x11) + bigEndian(quint64(count), 2);
-    }
-
-    int add(const QVariant& value)
-    {
-        const int index = int(m_objects.size());
-        m_objects.append(QByteArray());
-        QByteArray out;
-        switch (value.typeId()) {
-        case QMetaType::QVariantMap: {
+// A binary list of `top` (dictionaries, lists, texts and integers): every
+// object once, one-byte references, two-byte offsets.
+QByteArray binaryList(const QVariantMap& top)
+{
+    QList<QByteArray> objects;
+    const auto marker = [](int kind, qsizetype count) {
+        return count < 15 ? QByteArray(1, char(kind << 4 | int(count)))
+                          : QByteArray(1, char(kind << 4 | 0xF)) + char(0x10) + char(count);
+    };
+    std::function<char(const QVariant&)> add = [&](const QVariant& value) {
+        const qsizetype index = objects.size();
+        objects.append(QByteArray());
+        QByteArray object;
+        if (value.typeId() == QMetaType::QVariantMap) {
             const QVariantMap map = value.toMap();
-            QByteArray refs;
+            object = marker(0xD, map.size());
             for (const QString& key : map.keys())
-                refs += bigEndian(quint64(add(key)), 2);
+                object += add(key);
             for (const QVariant& item : map)
-                refs += bigEndian(quint64(add(item)), 2);
-            out = marker(0xD, map.size()) + refs;
-            break;
-        }
-        case QMetaType::QVariantList: {
-            QByteArray refs;
+                object += add(item);
+        } else if (value.typeId() == QMetaType::QVariantList) {
+            object = marker(0xA, value.toList().size());
             for (const QVariant& item : value.toList())
-                refs += bigEndian(quint64(add(item)), 2);
-            out = marker(0xA, value.toList().size()) + refs;
-            break;
+                object += add(item);
+        } else if (value.typeId() == QMetaType::LongLong) {
+            object = QByteArray(1, '\x12');
+            for (int shift = 24; shift >= 0; shift -= 8)
+                object += char(value.toLongLong() >> shift);
+        } else {
+            object = marker(0x5, value.toString().size()) + value.toString().toLatin1();
         }
-        case QMetaType::Bool:
-            out = QByteArray(1, value.toBool() ? '\x09' : '\x08');
-            break;
-        case QMetaType::LongLong:
-        case QMetaType::Int:
-            out = QByteArray(1, '\x13') + bigEndian(quint64(value.toLongLong()), 8);
-            break;
-        default: {
-            const QByteArray ascii = value.toString().toLatin1();
-            out = marker(0x5, ascii.size()) + ascii;
-            break;
-        }
-        }
-        m_objects[index] = out;
-        return index;
+        objects[index] = object;
+        return char(index);
+    };
+    add(top);
+    QByteArray out = "bplist00";
+    QByteArray offsets;
+    for (const QByteArray& object : objects) {
+        offsets += char(out.size() >> 8) + QByteArray(1, char(out.size()));
+        out += object;
     }
-
-    QList<QByteArray> m_objects;
-};
+    const qsizetype table = out.size();
+    out += offsets + QByteArray(6, '\0') + char(2) + char(1) + QByteArray(7, '\0') + char(objects.size())
+           + QByteArray(8, '\0') + QByteArray(6, '\0') + char(table >> 8) + char(table);
+    return out;
+}
 
 // One way an information list can lie in a bundle, and what every reader
 // must make of it: the version when it can be read as text, the component
@@ -135,7 +102,7 @@ const QList<InfoCase>& infoCases()
          [](const QString& path, const BundleSpec& recipe) {
              const auto dictionary = Hub::PropertyList::parse(BundleFactory::infoPlist(recipe));
              ASSERT_TRUE(dictionary);
-             Hub::Test::writeFile(path, BinaryList::of(*dictionary));
+             Hub::Test::writeFile(path, binaryList(*dictionary));
          },
          u"2.1.0"_s, true, u"2.1.0"_s},
         {"about forty thousand nested arrays",

@@ -249,17 +249,17 @@ TEST_F(AcrossFileSystems, EveryItemKeepsItsModeTimeAndOwner)
     EXPECT_EQ(metadataListing(target), before);
 }
 
+// The bundle's read-only folder is the user's own, but the user cannot
+// empty it.
 TEST_F(AcrossFileSystems, AUserCannotMoveATreeWithAFolderTheyCannotEmptyAndBothSidesStay)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "running the subject as another user needs root";
     QTemporaryDir out;
     const QString bundle = m_here.filePath(u"Echos.vst3"_s);
-    writeFile(bundle + u"/Contents/MacOS/Echos"_s, "binary");
-    writeFile(bundle + u"/Contents/Resources/preset.xml"_s, "<preset/>");
+    makeBundle(bundle);
     for (const QString& root : {m_here.path(), m_there.path(), out.path()})
         Hub::Test::chownTree(root, Hub::Test::kNobody);
-    ASSERT_EQ(::chmod(QFile::encodeName(bundle + u"/Contents/Resources"_s).constData(), 0555), 0);
     const QStringList before = metadataListing(bundle);
 
     Hub::Test::writeJob(out.filePath(u"job"_s), {{u"from"_s, bundle},
