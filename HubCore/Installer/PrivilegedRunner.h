@@ -32,8 +32,8 @@ namespace PrivilegedRunner {
 inline constexpr char16_t kCancelledMarker[] = u"(-128)";
 
 // The default privileged hook: pkexec runs /bin/sh, which runs the script
-// as "/bin/sh -c <script> hub <arguments>",
-// with a time-out of 900 seconds. polkit's dialog shows its own sentence
+// as "/bin/sh -c <script> hub <arguments>", with a time-out of 900
+// seconds. polkit's dialog shows its own sentence
 // for running /bin/sh as the administrator and cannot carry ours, so the
 // prompt is not passed on. A dismissed dialog (pkexec's status 126) gets a
 // line with "(-128)" appended, which callers read as a cancellation.

@@ -23,7 +23,6 @@ namespace Hub {
 
 namespace {
 
-
 struct Target {
     PluginFormat format;
     QString path;

@@ -152,7 +152,6 @@ public:
             return std::nullopt;
         m_count = *count;
         m_table = qsizetype(*table);
-        m_end = qsizetype(*table);
         return object(*top, 0);
     }
 
@@ -176,7 +175,7 @@ private:
     {
         if ((marker & 0x0F) != 0x0F)
             return quint64(marker & 0x0F);
-        if (at >= m_end || (byte(at) & 0xF0) != 0x10)
+        if (at >= m_table || (byte(at) & 0xF0) != 0x10)
             return std::nullopt;
         const int size = 1 << (byte(at) & 0x0F);
         const auto value = unsignedAt(at + 1, size);
@@ -189,7 +188,7 @@ private:
     // Whether `count` items of `size` bytes starting at `at` lie before the offset table.
     bool fits(qsizetype at, quint64 count, quint64 size) const
     {
-        return at <= m_end && count <= quint64(m_end - at) / size;
+        return at <= m_table && count <= quint64(m_table - at) / size;
     }
 
     std::optional<QVariant> object(quint64 index, int depth)
@@ -197,7 +196,7 @@ private:
         if (index >= m_count || ++depth > kMaxDepth || ++m_values > kMaxValues)
             return std::nullopt;
         const auto offset = unsignedAt(m_table + qsizetype(index) * m_offsetSize, m_offsetSize);
-        if (!offset || *offset < 8 || *offset >= quint64(m_end))
+        if (!offset || *offset < 8 || *offset >= quint64(m_table))
             return std::nullopt;
         qsizetype at = qsizetype(*offset);
         const int marker = byte(at++);
@@ -295,10 +294,33 @@ private:
     int m_offsetSize = 0;
     int m_refSize = 0;
     quint64 m_count = 0;
-    qsizetype m_table = 0;
-    qsizetype m_end = 0;
+    qsizetype m_table = 0; // where the offsets begin and the objects end
     qsizetype m_values = 0;
 };
+
+// ---- Files ----------------------------------------------------------------------
+
+// Everything `fd` holds; none on a read error or when it holds more than
+// `limit` bytes (a file that grew while read).
+std::optional<QByteArray> readAtMost(int fd, qsizetype limit)
+{
+    QByteArray bytes(limit + 1, Qt::Uninitialized);
+    qsizetype filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + filled, size_t(bytes.size() - filled));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;
+        filled += n;
+    }
+    if (filled > limit)
+        return std::nullopt;
+    bytes.truncate(filled);
+    return bytes;
+}
 
 // ---- Writing --------------------------------------------------------------------
 
@@ -364,32 +386,6 @@ std::optional<QVariantMap> parse(const QByteArray& bytes)
         return std::nullopt;
     return top->toMap();
 }
-
-namespace {
-
-// Everything `fd` holds; none on a read error or when it holds more than
-// `limit` bytes (a file that grew while read).
-std::optional<QByteArray> readAtMost(int fd, qsizetype limit)
-{
-    QByteArray bytes(limit + 1, Qt::Uninitialized);
-    qsizetype filled = 0;
-    while (filled < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + filled, size_t(bytes.size() - filled));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return std::nullopt;
-        if (n == 0)
-            break;
-        filled += n;
-    }
-    if (filled > limit)
-        return std::nullopt;
-    bytes.truncate(filled);
-    return bytes;
-}
-
-} // namespace
 
 std::optional<QVariantMap> load(const QString& path)
 {
