@@ -10,7 +10,6 @@
 #include "TestFiles.h"
 #include "ToolsPaths.h"
 
-#include <QDateTime>
 #include <QTemporaryDir>
 #include <QVariantList>
 
