@@ -134,11 +134,23 @@ int extractZip(const std::string& archivePath, const std::string& folder)
         // Checked before the folder is made: a refused archive leaves nothing.
         const Hub::SecureExtract::Checked checked =
             Hub::SecureExtract::check(QFile::decodeName(archivePath.c_str()), Hub::SecureExtract::Formats::zip);
+        // The first folder this call makes, so that a damaged archive takes
+        // it away again and leaves nothing.
+        fs::path made;
+        for (fs::path at = fs::absolute(folder); !at.empty() && !fs::exists(fs::symlink_status(at));
+             at = at.parent_path())
+            made = at;
         std::error_code ec;
         fs::create_directories(folder, ec);
         if (ec)
             return fail(folder + ": " + ec.message());
-        Hub::SecureExtract::extract(checked, QFile::decodeName(folder.c_str()));
+        try {
+            Hub::SecureExtract::extract(checked, QFile::decodeName(folder.c_str()));
+        } catch (const Hub::SecureExtract::Error&) {
+            if (!made.empty())
+                fs::remove_all(made, ec);
+            throw;
+        }
     } catch (const Hub::SecureExtract::Error& error) {
         return fail(error.message().toLocal8Bit().toStdString());
     }

@@ -10,7 +10,10 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cstdint>
 #include <filesystem>
+#include <map>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -60,6 +63,52 @@ bool isRecoveryError(const std::exception_ptr& error)
     } catch (...) {
         return false;
     }
+}
+
+// The same bytes in both files.
+bool sameContent(const fs::path& a, const fs::path& b)
+{
+    QFile first(QFile::decodeName(a.c_str()));
+    QFile second(QFile::decodeName(b.c_str()));
+    if (!first.open(QIODevice::ReadOnly) || !second.open(QIODevice::ReadOnly) || first.size() != second.size())
+        return false;
+    constexpr qint64 kChunk = 1 << 20;
+    while (!first.atEnd())
+        if (first.read(kChunk) != second.read(kChunk))
+            return false;
+    return true;
+}
+
+// What a folder holds, for comparing two: each relative path with its type
+// and a file's size.
+std::map<fs::path, std::pair<fs::file_type, std::uintmax_t>> contents(const fs::path& root, std::error_code& ec)
+{
+    std::map<fs::path, std::pair<fs::file_type, std::uintmax_t>> found;
+    for (fs::recursive_directory_iterator it(root, fs::directory_options::none, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const fs::file_type type = it->symlink_status(ec).type();
+        const std::uintmax_t size = type == fs::file_type::regular ? it->file_size(ec) : 0;
+        found[it->path().lexically_relative(root)] = {type, size};
+    }
+    return found;
+}
+
+// True when the backups folder holds exactly what its snapshot holds: the
+// install failed before it wrote any archive there.
+bool unchangedSince(const QString& backups, const QString& snapshot)
+{
+    std::error_code ec;
+    const auto now = contents(native(backups), ec);
+    if (ec)
+        return false;
+    const auto before = contents(native(snapshot), ec);
+    if (ec || now != before)
+        return false;
+    for (const auto& [relative, kind] : now)
+        if (kind.first == fs::file_type::regular
+            && !sameContent(native(backups) / relative, native(snapshot) / relative))
+            return false;
+    return true;
 }
 
 } // namespace
@@ -147,6 +196,12 @@ void PluginInstaller::restoreBackups(const std::exception_ptr& placementError, c
     const bool recoveryFailed = isRecoveryError(placementError);
     const QDir workDir(work);
     const QString snapshot = workDir.filePath(QString(kPreviousBackups));
+
+    // A placement that failed before it wrote any archive (its backup was
+    // refused, say) changed nothing here: the folder stays as it is, and
+    // nothing is kept for a recovery that is not needed.
+    if (existed && !recoveryFailed && unchangedSince(backups, snapshot))
+        std::rethrow_exception(placementError);
 
     Restore restore;
     if (FileMoves::existsNoFollow(backups)) {

@@ -1,6 +1,8 @@
 #include "Installer/Shell.h"
+#include "Platform/SecureExtract.h"
 
 #include "BundleFactory.h"
+#include "QStringPrinter.h"
 #include "TestFiles.h"
 #include "ToolsPaths.h"
 
@@ -248,6 +250,61 @@ TEST_F(Ditto, ACorruptArchiveFailsWithAMessage)
     const Result result = ditto({u"-x"_s, u"-k"_s, zip, m_dir.filePath(u"out"_s)});
     EXPECT_NE(result.status, 0);
     EXPECT_TRUE(result.output.startsWith(u"ditto: "_s)) << result.output.toStdString();
+}
+
+// --- A damaged archive fails whole ---------------------------------------------------
+
+// Two deflated entries, then one of the ways a transfer or a disk damages
+// them: each must fail, through the applet and through the library, and
+// leave nothing of the archive behind.
+struct Damage {
+    const char* name;
+    void (*apply)(QByteArray& zip);
+};
+
+qsizetype secondEntryOffset(const QByteArray& zip) { return zip.indexOf(QByteArray("PK\x03\x04", 4), 4); }
+
+const Damage kDamages[] = {
+    {"one bit flipped inside the first deflated entry",
+     [](QByteArray& zip) { zip[secondEntryOffset(zip) / 2] = char(zip[secondEntryOffset(zip) / 2] ^ 0x10); }},
+    {"cut short after the first entry", [](QByteArray& zip) { zip.truncate(secondEntryOffset(zip)); }},
+    {"cut short inside the first entry", [](QByteArray& zip) { zip.truncate(secondEntryOffset(zip) - 8); }},
+    {"the second entry cut short", [](QByteArray& zip) { zip.truncate(secondEntryOffset(zip) + 100); }},
+};
+
+TEST_F(Ditto, ADamagedZipFailsAndLeavesNothing)
+{
+    QByteArray text;
+    for (int line = 0; line < 400; ++line)
+        text += "preset line " + QByteArray::number(line * 7919 % 1000) + '\n';
+    const QString good = m_dir.filePath(u"good.zip"_s);
+    writeZip(good, {{"Echos.vst3/Contents/Resources/presets.txt", AE_IFREG, 0644, text, {}},
+                    {"Echos.vst3/Contents/Resources/more.txt", AE_IFREG, 0644, text, {}}});
+    const QByteArray intact = readFile(good);
+    ASSERT_GT(secondEntryOffset(intact), 0);
+    ASSERT_LT(secondEntryOffset(intact), text.size() / 2) << "the entries must be deflated";
+
+    for (const Damage& damage : kDamages) {
+        SCOPED_TRACE(damage.name);
+        QByteArray bytes = intact;
+        damage.apply(bytes);
+        const QString zip = m_dir.filePath(u"damaged.zip"_s);
+        Hub::Test::writeFile(zip, bytes);
+
+        const QString out = m_dir.filePath(u"out"_s);
+        const Result result = ditto({u"-x"_s, u"-k"_s, zip, out});
+        EXPECT_NE(result.status, 0);
+        EXPECT_TRUE(result.output.startsWith(u"ditto: "_s)) << result.output.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(out)) << tree(out).join(u' ').toStdString();
+
+        // Into a folder the caller made: it keeps only what it held.
+        QDir().mkpath(out);
+        Hub::Test::writeFile(out + u"/mine.txt"_s, "mine");
+        EXPECT_THROW(Hub::SecureExtract::extract(Hub::SecureExtract::check(zip, Hub::SecureExtract::Formats::zip), out),
+                     Hub::SecureExtract::Error);
+        EXPECT_EQ(tree(out), QStringList{u"mine.txt"_s});
+        QDir(out).removeRecursively();
+    }
 }
 
 // --- Copy mode, for the all-users placement ----------------------------------------
