@@ -163,7 +163,7 @@ TEST(BundleInfoRead, EveryReaderSurvivesHostileListsAndReadsBinaryOnes)
         recipe.name = u"Echos.component"_s;
         recipe.shortVersion = u"2.1.0"_s;
         recipe.withComponent(u"aufx"_s, u"Echo"_s, u"Tarn"_s);
-        const QString bundle = BundleFactory::create(dir.filePath(u"root/Library/Audio/Plug-Ins/Components"_s), recipe);
+        const QString bundle = BundleFactory::create(dir.filePath(u"components"_s), recipe);
         const QString infoPlist = bundle + u"/Contents/Info.plist"_s;
         row.write(infoPlist, recipe);
 
@@ -190,7 +190,7 @@ TEST(BundleInfoRead, EveryReaderSurvivesHostileListsAndReadsBinaryOnes)
 
         // The registration check and the all-users version read, as tools.
         const Result auval = Hub::Shell::run(Hub::Test::buildTreeTools().auval,
-                                             {u"--root"_s, dir.filePath(u"root"_s), u"-v"_s, u"aufx"_s, u"Echo"_s,
+                                             {u"--folder"_s, dir.filePath(u"components"_s), u"-v"_s, u"aufx"_s, u"Echo"_s,
                                               u"Tarn"_s},
                                              120.0);
         EXPECT_EQ(auval.status, row.componentsRead ? 0 : 1) << auval.output.toStdString();
