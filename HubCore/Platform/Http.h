@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <stop_token>
+#include <vector>
 
 // A small blocking HTTP client on libcurl, shared by the catalog, downloads,
 // sign-in and the maker's service. Every call has an explicit time-out and
@@ -98,6 +99,19 @@ struct Response {
 // Performs one request; returns any HTTP status, throws TransportError for
 // everything that produced no complete HTTP reply.
 Response perform(const Session& session, const Request& request);
+
+// How one request of performAll() ended: its reply, or what perform() would
+// have thrown for it (a TransportError, or whatever a callback threw).
+struct Outcome {
+    std::optional<Response> response;
+    std::exception_ptr error;
+};
+
+// Performs every request at once on the calling thread, all on one curl
+// multi handle (no thread per request), so N stalled servers cost one
+// time-out, not N. One outcome per request, in order; never throws but for
+// memory exhaustion.
+std::vector<Outcome> performAll(const Session& session, const std::vector<Request>& requests);
 
 // The address rule for everything the hub downloads: https, or plain http
 // only to this machine ("localhost" or "127.0.0.1"), for local testing.
