@@ -53,6 +53,7 @@ enum class Abort {
     tooLarge,
     sinkRefused,
     callbackThrew,
+    errorBodyCut, // not a failure: the reply is complete enough to report
 };
 
 using Clock = std::chrono::steady_clock;
@@ -164,7 +165,16 @@ std::size_t onBody(char* data, std::size_t size, std::size_t count, void* userDa
 
     if (request.maxBodyBytes) {
         const std::int64_t limit = *request.maxBodyBytes;
-        if (!transfer->checkedLength) {
+        const int status = transfer->currentStatus();
+        if (status < 200 || status > 299) {
+            // An error reply is not refused for its length, which would hide
+            // its status; its body is kept up to the limit and the rest
+            // never read.
+            if (transfer->received + static_cast<std::int64_t>(length) > limit) {
+                transfer->abort = Abort::errorBodyCut;
+                return kRefuse;
+            }
+        } else if (!transfer->checkedLength) {
             transfer->checkedLength = true;
             // Refuse at once what the server announced as too long instead
             // of downloading up to the limit first.
@@ -289,6 +299,7 @@ TransportCode mapCurlCode(CURLcode code, const Transfer& transfer)
         throw TransportError(TransportCode::writeFailed, QStringLiteral("the data sink refused the reply"));
     case Abort::callbackThrew:
         std::rethrow_exception(transfer.callbackException);
+    case Abort::errorBodyCut:
     case Abort::none:
         break;
     }
@@ -498,12 +509,14 @@ Response conclude(Transfer& transfer)
         ? QString::fromUtf8(transfer.errorBuffer)
         : QString::fromUtf8(curl_easy_strerror(transfer.result.value_or(CURLE_OK)));
 
-    if (transfer.abort != Abort::none || !transfer.result)
-        throwForAbort(transfer, detail);
-    if (*transfer.result == CURLE_ABORTED_BY_CALLBACK || *transfer.result == CURLE_WRITE_ERROR)
-        throwForAbort(transfer, detail);
-    if (*transfer.result != CURLE_OK)
-        throw TransportError(mapCurlCode(*transfer.result, transfer), detail);
+    if (transfer.abort != Abort::errorBodyCut) {
+        if (transfer.abort != Abort::none || !transfer.result)
+            throwForAbort(transfer, detail);
+        if (*transfer.result == CURLE_ABORTED_BY_CALLBACK || *transfer.result == CURLE_WRITE_ERROR)
+            throwForAbort(transfer, detail);
+        if (*transfer.result != CURLE_OK)
+            throw TransportError(mapCurlCode(*transfer.result, transfer), detail);
+    }
 
     // The last bytes may have arrived after curl's final progress call.
     transfer.reportProgress();

@@ -74,7 +74,10 @@ struct Request {
     QByteArray body;                 // sent for any method when not empty
     double timeout = 60.0;           // seconds; never "no limit": 0 or less fails at once
     TimeoutMode timeoutMode = TimeoutMode::total;
-    std::optional<std::int64_t> maxBodyBytes; // more than this fails with dataLengthExceedsMaximum
+    // A successful (2xx) reply with a longer body fails with
+    // dataLengthExceedsMaximum; any other reply is returned with its status
+    // and at most this much of its body.
+    std::optional<std::int64_t> maxBodyBytes;
 
     // Called with the bytes received so far and the expected total (-1 when
     // the server sent no length), from the calling thread.
