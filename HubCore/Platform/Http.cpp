@@ -432,6 +432,18 @@ void prepare(Transfer& transfer, const Session& session, const Request& request)
                              QStringLiteral("not an http(s) address: ") % url.toDisplayString());
     }
 
+    // Header values come from replies (tokens, identifiers); a line break
+    // would let one smuggle a header or a second request into ours.
+    for (const Header& header : request.headers) {
+        for (const QByteArray* part : {&header.first, &header.second}) {
+            if (part->contains('\r') || part->contains('\n') || part->contains('\0')) {
+                throw TransportError(TransportCode::other,
+                                     QStringLiteral("the header %1 holds a line break or a NUL byte")
+                                         .arg(QString::fromLatin1(header.first.left(64).toPercentEncoding())));
+            }
+        }
+    }
+
     transfer.urlBytes = url.toEncoded();
     transfer.caBundle = session.caBundle.toLocal8Bit();
     transfer.headerList = buildHeaderList(request);

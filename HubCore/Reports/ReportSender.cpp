@@ -35,7 +35,7 @@ QJsonObject post(const Client& client, const QJsonObject& body)
     if (client.transport)
         return client.transport(body, kPath);
     // Reports carry no authorization: they are sent signed in or not.
-    return HubHTTP::post(appendPath(client.base, kPath), body, std::nullopt, client.session, kTimeout);
+    return HubHTTP::postReport(appendPath(client.base, kPath), body, client.session, kTimeout);
 }
 
 QJsonArray batchBody(std::vector<ReportFile>::const_iterator begin, std::vector<ReportFile>::const_iterator end)
