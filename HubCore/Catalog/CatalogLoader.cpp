@@ -80,7 +80,7 @@ struct Target {
 // The bodies of the 200 replies, all fetched at once on this thread; a failed
 // fetch gives none.
 std::vector<std::optional<QByteArray>> fetchBodies(const std::vector<Target>& targets, const Http::Session& session,
-                                                   double timeout) noexcept
+                                                   double timeout)
 {
     std::vector<std::optional<QByteArray>> bodies(targets.size());
     try {
