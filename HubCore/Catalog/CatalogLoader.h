@@ -60,9 +60,10 @@ public:
     static QByteArray fetch(const QUrl& url, const Http::Session& session, double timeout,
                             qint64 maxBytes = kMaxCatalogBytes);
 
-    // Fetches and parses the feeds concurrently; failures are left out.
+    // Fetches every feed at once on the calling thread and parses them;
+    // failures are left out. `timeout` is each fetch's idle limit.
     static std::map<QString, Release> fetchFeeds(const std::vector<std::pair<QString, Feed>>& feeds,
-                                                 const Http::Session& session);
+                                                 const Http::Session& session, double timeout = kTimeout);
 
     // The release a feed document announces for the feed's channel; none when
     // the document cannot be used. Pure: no network, no disk.
