@@ -4,7 +4,6 @@
 #include "Catalog/Config.h"
 #include "Catalog/Machine.h"
 
-#include <QFile>
 #include <QTextStream>
 
 #include <algorithm>
@@ -15,20 +14,20 @@ namespace Hub {
 
 namespace {
 
-// Why a local copy could not be used, in a few words for the report.
-QString problemWith(const QString& path)
+// How a local copy fared, in a few words for the report.
+QString describe(const LocalCopy& copy)
 {
-    QFile file(path);
-    if (!file.exists())
+    switch (copy.state) {
+    case LocalCopy::State::ok:
+        return u"ok"_s;
+    case LocalCopy::State::missing:
         return u"not present"_s;
-    if (!file.open(QIODevice::ReadOnly))
-        return u"cannot be read: "_s + file.errorString();
-    try {
-        CatalogLoader::decode(file.readAll());
-    } catch (const std::exception& e) {
-        return u"unusable: "_s + QString::fromUtf8(e.what());
+    case LocalCopy::State::unreadable:
+        return u"cannot be read: "_s + copy.detail;
+    case LocalCopy::State::unusable:
+        return u"unusable: "_s + copy.detail;
     }
-    return u"ok"_s;
+    return {};
 }
 
 QString versionOf(const Product& product)
@@ -50,9 +49,10 @@ QString statusReport(const CatalogLoader& loader)
         << Machine::platformVersion() << "\n";
     out << "Machine identifier: " << Config::hubMachineID().value_or(u"none (no machine-id)"_s) << "\n";
 
-    const std::optional<LoadedCatalog> loaded = loader.loadLocal();
-    out << "Cached catalog: " << loader.cacheFile() << " (" << problemWith(loader.cacheFile()) << ")\n";
-    out << "Built-in catalog: " << problemWith(loader.locations().bundledCatalog) << "\n";
+    LocalCopies copies;
+    const std::optional<LoadedCatalog> loaded = loader.loadLocal(&copies);
+    out << "Cached catalog: " << loader.cacheFile() << " (" << describe(copies.cached) << ")\n";
+    out << "Built-in catalog: " << describe(copies.bundled) << "\n";
     if (!loaded) {
         out << "Catalog: none could be read\n";
         out.flush();
