@@ -106,8 +106,9 @@ int createZip(const std::string& source, const std::string& destination, bool ke
     // Links are archived as links, never followed.
     archive_read_disk_set_symlink_physical(disk.get());
     archive_write_set_format_zip(zip.get());
-    // Written through libarchive's own buffer in large blocks.
-    archive_write_set_bytes_per_block(zip.get(), 1 << 20);
+    // Each entry's data goes straight to the file, without another copy
+    // through a block buffer.
+    archive_write_set_bytes_per_block(zip.get(), 0);
     if (archive_write_set_format_option(zip.get(), "zip", "compression-level", "1") != ARCHIVE_OK)
         return fail(std::string("compression: ") + archive_error_string(zip.get()));
     if (archive_write_open_filename(zip.get(), destination.c_str()) != ARCHIVE_OK)
