@@ -6,6 +6,8 @@
 // without the checks and typed records of the decoder.
 //
 // Run by hand: build/bench/catalog_bench [benchmark options]
+#include "PairStats.h"
+
 #include "Catalog/CatalogLoader.h"
 
 #include <benchmark/benchmark.h>
@@ -121,7 +123,7 @@ void BM_LoadLocal(benchmark::State& state)
 }
 BENCHMARK(BM_LoadLocal)->Unit(benchmark::kMillisecond);
 
-using Clock = std::chrono::steady_clock;
+using Bench::Clock;
 
 // The fastest of `calls` decodes of the file, in seconds.
 double fastestDecode(const QByteArray& bytes, int calls)
@@ -188,16 +190,14 @@ void printPythonReference()
         python.push_back(theirs);
         ratios.push_back(ours / theirs);
     }
-    std::sort(decode.begin(), decode.end());
-    std::sort(python.begin(), python.end());
-    std::sort(ratios.begin(), ratios.end());
+    const double ours = Bench::stats(decode).median;
+    const double theirs = Bench::stats(python).median;
+    const Bench::Stats ratio = Bench::stats(ratios);
     std::printf("reference, the same %lld KiB document, %d pairs of best-of-%d:\n", (long long)(bytes.size() / 1024),
                 kPairs, kCalls);
-    std::printf("  decode           median %7.2f ms  %6.2f us per product\n", decode[kPairs / 2] * 1e3,
-                decode[kPairs / 2] * 1e6 / kProducts);
-    std::printf("  python json.load median %7.2f ms  %6.2f us per product\n", python[kPairs / 2] * 1e3,
-                python[kPairs / 2] * 1e6 / kProducts);
-    std::printf("  decode / json.load  min %.2fx median %.2fx\n", ratios.front(), ratios[kPairs / 2]);
+    std::printf("  decode           median %7.2f ms  %6.2f us per product\n", ours * 1e3, ours * 1e6 / kProducts);
+    std::printf("  python json.load median %7.2f ms  %6.2f us per product\n", theirs * 1e3, theirs * 1e6 / kProducts);
+    std::printf("  decode / json.load  min %.2fx median %.2fx\n", ratio.min, ratio.median);
 }
 
 } // namespace

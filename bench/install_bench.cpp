@@ -19,6 +19,7 @@
 // Run by hand: build/bench/install_bench [scratch folder, default /var/tmp] [rounds, default 5]
 #include "BundleFactory.h"
 #include "BundleSigner.h"
+#include "PairStats.h"
 #include "TestHttpsServer.h"
 #include "TestPKI.h"
 #include "ToolsPaths.h"
@@ -48,26 +49,16 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+using Bench::Clock;
+using Bench::secondsSince;
+using Bench::Stats;
+using Bench::stats;
 
 long selfPeakKiB()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
-}
-
-struct Stats {
-    double min = 0;
-    double median = 0;
-};
-
-Stats stats(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return {values.front(), values[values.size() / 2]};
 }
 
 class AlwaysListed : public Hub::AURegistry {

@@ -14,6 +14,7 @@
 //
 // Run by hand: build/bench/signature_bench [folder for the 200 MB bundle] [rounds, default 7]
 #include "BundleSigner.h"
+#include "PairStats.h"
 #include "TestPKI.h"
 
 #include "Catalog/HubError.h"
@@ -42,23 +43,10 @@ namespace {
 constexpr int kFilesPerPart = 100;
 constexpr qint64 kBytesPerPart = 100LL * 1024 * 1024;
 
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-struct Stats {
-    double min = 0;
-    double median = 0;
-};
-
-Stats stats(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return {values.front(), values[values.size() / 2]};
-}
+using Bench::Clock;
+using Bench::secondsSince;
+using Bench::Stats;
+using Bench::stats;
 
 // Files of varying size (so that both small and large reads count) adding up
 // to `total` bytes, below `folder`.
