@@ -14,8 +14,9 @@ namespace Hub {
 // One artifact download into a given file. The body streams to a hidden
 // partial file beside the target, counted and hashed as it is written, and
 // becomes the target only when the server answered 200 and every byte is
-// written (and, for a durable download, flushed to the disk); on every other outcome the partial file is removed and the
-// target is left alone. One downloader per download.
+// written (for a durable download, flushed to the disk too); on every other
+// outcome the partial file is removed and the target is left alone. One
+// downloader per download.
 class ArtifactDownloader {
 public:
     // `label` names the format in the user's sentence ("VST3"); when
