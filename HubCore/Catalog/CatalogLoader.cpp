@@ -25,14 +25,23 @@ std::optional<QByteArray> readFile(const QString& path)
     return file.readAll();
 }
 
-std::optional<Catalog> decodeFile(const QString& path)
+std::optional<Catalog> decodeFile(const QString& path, LocalCopy& copy)
 {
-    const auto bytes = readFile(path);
-    if (!bytes)
+    QFile file(path);
+    if (!file.exists()) {
+        copy = {LocalCopy::State::missing, {}};
         return std::nullopt;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        copy = {LocalCopy::State::unreadable, file.errorString()};
+        return std::nullopt;
+    }
     try {
-        return CatalogLoader::decode(*bytes);
-    } catch (const std::exception&) {
+        Catalog catalog = CatalogLoader::decode(file.readAll());
+        copy = {LocalCopy::State::ok, {}};
+        return catalog;
+    } catch (const std::exception& error) {
+        copy = {LocalCopy::State::unusable, QString::fromUtf8(error.what())};
         return std::nullopt;
     }
 }
@@ -186,10 +195,13 @@ std::map<QString, Release> CatalogLoader::readFeedCache() const
     return out;
 }
 
-std::optional<LoadedCatalog> CatalogLoader::loadLocal() const
+std::optional<LoadedCatalog> CatalogLoader::loadLocal(LocalCopies* copies) const
 {
-    std::optional<Catalog> cached = decodeFile(cacheFile());
-    std::optional<Catalog> bundled = decodeFile(m_locations.bundledCatalog);
+    LocalCopies states;
+    std::optional<Catalog> cached = decodeFile(cacheFile(), states.cached);
+    std::optional<Catalog> bundled = decodeFile(m_locations.bundledCatalog, states.bundled);
+    if (copies)
+        *copies = states;
 
     std::optional<LoadedCatalog> chosen;
     if (cached && bundled) {

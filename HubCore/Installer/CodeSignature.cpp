@@ -23,6 +23,7 @@
 #include <cerrno>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <variant>
 
@@ -324,7 +325,13 @@ bool staysInside(const QString& bundle, const QString& linkPath, const QString& 
     return !relative.empty() && *relative.begin() != "..";
 }
 
-Validity checkSeal(const QString& bundle, const Signature& signature)
+// File digests taken during one verification, by path from the outermost
+// bundle. A nested bundle's files were read moments earlier for the outer
+// seal; the nested seal compares its own list with those same bytes' digests
+// instead of reading them again.
+using Measured = std::map<QString, CodeResources::Digest>;
+
+Validity checkSeal(const QString& bundle, const Signature& signature, const QString& prefix, Measured& measured)
 {
     // The signature folder holds the two signature files and nothing else.
     const QDir folder(bundle + u"/Contents/_CodeSignature"_s);
@@ -371,18 +378,30 @@ Validity checkSeal(const QString& bundle, const Signature& signature)
             files.push_back(path);
     }
 
-    const std::vector<CodeResources::Digest> digests = CodeResources::digest(bundle, files);
-    for (size_t i = 0; i < files.size(); ++i) {
-        const SealedEntry& want = sealed.at(files[i]);
+    std::vector<QString> unread;
+    for (const QString& file : files) {
+        if (!measured.contains(prefix + file))
+            unread.push_back(file);
+    }
+    const std::vector<CodeResources::Digest> digests = CodeResources::digest(bundle, unread);
+    for (size_t i = 0; i < unread.size(); ++i) {
         if (digests[i].sha256.isEmpty())
-            return failure(kStatusBadResource, u"a sealed resource can't be read: "_s + files[i] + u" ("_s + digests[i].error + u')');
-        if (digests[i].sha256 != want.sha256 || digests[i].size != want.size)
-            return failure(kStatusBadResource, u"a sealed resource was modified: "_s + files[i]);
+            return failure(kStatusBadResource, u"a sealed resource can't be read: "_s + unread[i] + u" ("_s + digests[i].error + u')');
+        measured.emplace(prefix + unread[i], digests[i]);
+    }
+    for (const QString& file : files) {
+        const SealedEntry& want = sealed.at(file);
+        const CodeResources::Digest& have = measured.at(prefix + file);
+        if (have.sha256 != want.sha256 || have.size != want.size)
+            return failure(kStatusBadResource, u"a sealed resource was modified: "_s + file);
     }
     return {};
 }
 
-Validity check(const QString& bundle, const std::optional<Requirement>& requirement, const TrustAnchors& anchors, int depth)
+// `prefix` is the bundle's path inside the outermost one, with a final slash
+// (empty for the outermost).
+Validity check(const QString& bundle, const std::optional<Requirement>& requirement, const TrustAnchors& anchors,
+               int depth, const QString& prefix, Measured& measured)
 {
     if (const int status = openStatus(bundle); status != kStatusValid)
         return failure(status, status == kStatusStaticCodeNotFound ? u"code object not found"_s
@@ -392,7 +411,7 @@ Validity check(const QString& bundle, const std::optional<Requirement>& requirem
         return *failed;
     const Signature& signature = std::get<Signature>(read);
 
-    if (Validity sealed = checkSeal(bundle, signature); !sealed.isValid())
+    if (Validity sealed = checkSeal(bundle, signature, prefix, measured); !sealed.isValid())
         return sealed;
 
     // Nested bundles, outermost ones only: each checks its own nested code.
@@ -406,7 +425,7 @@ Validity check(const QString& bundle, const std::optional<Requirement>& requirem
         if (depth >= kMaxNestingDepth)
             return failure(kStatusBadNestedCode, u"nested code is too deep: "_s + path);
         const std::optional<Requirement> nested = requirement ? std::optional(requirement->nested()) : std::nullopt;
-        const Validity inner = check(bundle + u'/' + path, nested, anchors, depth + 1);
+        const Validity inner = check(bundle + u'/' + path, nested, anchors, depth + 1, prefix + path + u'/', measured);
         // Intact nested code from someone else makes the whole bundle someone else's.
         if (inner.status == kStatusRequirementFailed)
             return inner;
@@ -456,7 +475,8 @@ int openStatus(const QString& bundle)
 
 Validity checkValidity(const QString& bundle, const std::optional<Requirement>& requirement, const TrustAnchors& anchors)
 {
-    return check(QDir::cleanPath(bundle), requirement, anchors, 0);
+    Measured measured;
+    return check(QDir::cleanPath(bundle), requirement, anchors, 0, QString(), measured);
 }
 
 void verify(const QString& bundle, const std::optional<QString>& bundleID, bool allowUnsigned)

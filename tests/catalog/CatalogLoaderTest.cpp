@@ -116,6 +116,10 @@ TEST_F(CatalogLoaderTest, LocalChoiceByUpdateStamp)
         std::optional<QByteArray> builtin;
         std::optional<CatalogSource> source;
         const char* version;
+        // How each copy fared, as loadLocal reports it: "ok", "missing",
+        // "unreadable" or "unusable", then the detail for the last two.
+        const char* cachedState = "ok";
+        const char* builtinState = "ok";
     };
     const std::vector<Case> cases = {
         {"equal stamps keep the cache", catalogDocument("2026-05", {product("a", "2.0")}),
@@ -127,25 +131,45 @@ TEST_F(CatalogLoaderTest, LocalChoiceByUpdateStamp)
         {"a cache without a stamp loses to any stamp", catalogDocument(nullptr, {product("a", "2.0")}),
          catalogDocument("0", {product("a", "1.0")}), CatalogSource::bundled, "1.0"},
         {"an undecodable cache falls back", QByteArray(R"({"schema":1,"products":[{"id":"a"}]})"),
-         catalogDocument("2026-01", {product("a", "1.0")}), CatalogSource::bundled, "1.0"},
+         catalogDocument("2026-01", {product("a", "1.0")}), CatalogSource::bundled, "1.0",
+         "unusable"},
         {"a cache of a newer schema falls back", QByteArray(R"({"schema":2,"updated":"9","products":[]})"),
-         catalogDocument("2026-01", {product("a", "1.0")}), CatalogSource::bundled, "1.0"},
+         catalogDocument("2026-01", {product("a", "1.0")}), CatalogSource::bundled, "1.0",
+         "unusable: This catalog needs a newer Tarnhub."},
+        {"a cache that is a folder falls back", QByteArray("<folder>"),
+         catalogDocument("2026-01", {product("a", "1.0")}), CatalogSource::bundled, "1.0", "unreadable"},
         {"only a cache", catalogDocument("2026-01", {product("a", "2.0")}), std::nullopt, CatalogSource::cached,
-         "2.0"},
+         "2.0", "ok", "missing"},
         {"only a built-in copy", std::nullopt, catalogDocument("2026-01", {product("a", "1.0")}),
-         CatalogSource::bundled, "1.0"},
-        {"neither", std::nullopt, QByteArray("not json"), std::nullopt, ""},
+         CatalogSource::bundled, "1.0", "missing"},
+        {"neither", std::nullopt, QByteArray("not json"), std::nullopt, "", "missing", "unusable"},
+    };
+    const auto stateOf = [](const LocalCopy& copy) {
+        const char* names[] = {"ok", "missing", "unreadable", "unusable"};
+        QString text = QString::fromLatin1(names[int(copy.state)]);
+        return copy.state == LocalCopy::State::unusable && !copy.detail.isEmpty() ? text + u": "_s + copy.detail : text;
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         QFile::remove(loader().cacheFile());
+        QDir(loader().cacheFile()).removeRecursively();
         QFile::remove(loader().locations().bundledCatalog);
-        if (c.cached)
+        if (c.cached == QByteArray("<folder>"))
+            QDir().mkpath(loader().cacheFile());
+        else if (c.cached)
             writeFile(loader().cacheFile(), *c.cached);
         if (c.builtin)
             writeFile(loader().locations().bundledCatalog, *c.builtin);
 
-        const auto loaded = loader().loadLocal();
+        LocalCopies copies;
+        const auto loaded = loader().loadLocal(&copies);
+        // An unusable copy's detail is compared when the row gives one.
+        const auto matches = [&](const LocalCopy& copy, const char* expected) {
+            const QString want = QString::fromLatin1(expected);
+            return want.contains(u':') ? stateOf(copy) == want : stateOf(copy).section(u':', 0, 0) == want;
+        };
+        EXPECT_TRUE(matches(copies.cached, c.cachedState)) << stateOf(copies.cached).toStdString();
+        EXPECT_TRUE(matches(copies.bundled, c.builtinState)) << stateOf(copies.bundled).toStdString();
         ASSERT_EQ(loaded.has_value(), c.source.has_value());
         if (!loaded)
             continue;

@@ -10,6 +10,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <archive.h>
@@ -83,20 +84,27 @@ void writeZip(const QString& zipPath, const QList<ZipEntry>& entries)
     archive_write_free(zip);
 }
 
-// The names of a zip's entries, in order.
-QStringList zipNames(const QString& zipPath)
+// Each entry of a zip, in order: its name, and with `withMethod` how it is
+// held ("uncompressed" or "deflation") after a blank.
+QStringList zipEntries(const QString& zipPath, bool withMethod)
 {
-    QStringList names;
+    QStringList entries;
     archive* reader = archive_read_new();
     archive_read_support_format_zip(reader);
     if (archive_read_open_filename(reader, QFile::encodeName(zipPath).constData(), 65536) == ARCHIVE_OK) {
         archive_entry* entry = nullptr;
-        while (archive_read_next_header(reader, &entry) == ARCHIVE_OK)
-            names.push_back(QString::fromUtf8(archive_entry_pathname(entry)));
+        while (archive_read_next_header(reader, &entry) == ARCHIVE_OK) {
+            QString line = QString::fromUtf8(archive_entry_pathname(entry));
+            if (withMethod)
+                line += u' ' + QString::fromLatin1(archive_format_name(reader)).section(u'(', 1).chopped(1);
+            entries.push_back(line);
+        }
     }
     archive_read_free(reader);
-    return names;
+    return entries;
 }
+
+QStringList zipNames(const QString& zipPath) { return zipEntries(zipPath, false); }
 
 class Ditto : public ::testing::Test {
 protected:
@@ -163,6 +171,35 @@ TEST_F(Ditto, ABundleSurvivesTheRoundTripWithItsModesAndInternalLinks)
                          target, sizeof target - 1),
               0);
     EXPECT_STREQ(target, "A");
+}
+
+TEST_F(Ditto, IncompressibleFilesAreStoredAndEveryByteComesBack)
+{
+    // Random bytes stand for sampled audio; text and code shrink.
+    QByteArray noise(300 * 1024, Qt::Uninitialized);
+    QRandomGenerator(11).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    BundleSpec recipe;
+    recipe.name = u"Echos.vst3"_s;
+    recipe.withFile(u"Contents/Resources/noise.bin"_s, noise)
+        .withFile(u"Contents/Resources/text.txt"_s, QByteArray("delay feedback ").repeated(10000))
+        .withFile(u"Contents/Resources/tiny.txt"_s, "x")
+        .withFile(u"Contents/Resources/empty.txt"_s, QByteArray());
+    const QString bundle = BundleFactory::create(m_dir.filePath(u"src"_s), recipe);
+    const QString zip = m_dir.filePath(u"Echos.zip"_s);
+    ASSERT_EQ(ditto({u"-c"_s, u"-k"_s, u"--keepParent"_s, bundle, zip}).status, 0);
+
+    const QStringList methods = zipEntries(zip, true);
+    EXPECT_TRUE(methods.contains(u"Echos.vst3/Contents/Resources/noise.bin uncompressed"_s)) << methods.join(u", "_s).toStdString();
+    EXPECT_TRUE(methods.contains(u"Echos.vst3/Contents/Resources/text.txt deflation"_s)) << methods.join(u", "_s).toStdString();
+    EXPECT_LT(QFileInfo(zip).size(), noise.size() + 40 * 1024);
+
+    const QString out = m_dir.filePath(u"unpacked"_s);
+    ASSERT_EQ(ditto({u"-x"_s, u"-k"_s, zip, out}).status, 0);
+    for (const char* file : {"noise.bin", "text.txt", "tiny.txt", "empty.txt"}) {
+        const QString path = u"/Echos.vst3/Contents/Resources/"_s + QString::fromLatin1(file);
+        EXPECT_EQ(readFile(out + path), readFile(m_dir.filePath(u"src"_s) + path)) << file;
+    }
+    EXPECT_EQ(tree(out + u"/Echos.vst3"_s), tree(bundle));
 }
 
 TEST_F(Ditto, WithoutKeepParentTheArchiveHoldsTheContents)
