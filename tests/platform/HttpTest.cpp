@@ -10,6 +10,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
+#include <mutex>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -234,6 +236,25 @@ TEST(HttpExchange, ErrorStatusesAreRepliesNotFailures)
 
     const Http::Response missing = Http::perform(trusting(server), requestTo(server.url(QStringLiteral("/nowhere"))));
     EXPECT_EQ(missing.status, 404);
+}
+
+TEST(HttpExchange, AHeaderWithALineBreakOrNulIsRefusedBeforeSending)
+{
+    TestHttpsServer server;
+    const std::vector<Http::Header> headers = {
+        {"Authorization", "Bearer a\r\nX-Injected: 1"},
+        {"Authorization", "Bearer a\nb"},
+        {"Authorization", "Bearer a\rb"},
+        {"x-clerk-client-id", QByteArray("client\0b", 8)},
+        {"X-Split\r\nX-Injected", "1"},
+    };
+    for (const Http::Header& header : headers) {
+        SCOPED_TRACE(header.first.toStdString());
+        Http::Request request = requestTo(server.url(QStringLiteral("/any")));
+        request.headers.append(header);
+        EXPECT_EQ(failureOf(trusting(server), request), TransportCode::other);
+    }
+    EXPECT_TRUE(server.requests().empty());
 }
 
 TEST(HttpExchange, ConcurrentCallsFromManyThreadsStaySeparate)
@@ -482,21 +503,26 @@ TEST(HttpTimeouts, TheIdleLimitEndsAReplyThatStalls)
 TEST(HttpCancellation, AStopRequestEndsATransferInFlightPromptly)
 {
     TestHttpsServer server;
-    server.get("/wait", [&server](const httplib::Request&, httplib::Response& response) {
-        server.pause(5s);
+    std::promise<void> arrived;
+    std::once_flag once;
+    server.get("/wait", [&](const httplib::Request&, httplib::Response& response) {
+        std::call_once(once, [&arrived] { arrived.set_value(); });
+        server.pause(120s);
         response.set_content("too late", "text/plain");
     });
 
+    // The stop comes once the request is at the server, however long that takes.
     std::stop_source source;
-    const auto start = Clock::now();
-    std::jthread stopper([&source] {
-        std::this_thread::sleep_for(200ms);
+    std::atomic<Clock::time_point> stoppedAt{Clock::time_point::max()};
+    std::jthread stopper([&source, &stoppedAt, reached = arrived.get_future()] {
+        reached.wait();
+        stoppedAt = Clock::now();
         source.request_stop();
     });
-    EXPECT_EQ(failureOf(trusting(server, source.get_token()), requestTo(server.url(QStringLiteral("/wait")), 30.0)),
+    EXPECT_EQ(failureOf(trusting(server, source.get_token()), requestTo(server.url(QStringLiteral("/wait")), 300.0)),
               TransportCode::cancelled);
-    EXPECT_LT(secondsSince(start), 0.8);
-    EXPECT_EQ(server.count("/wait"), 1) << "the request should have been in flight";
+    EXPECT_LT(secondsSince(stoppedAt.load()), 30.0) << "the server would have answered after 120 s";
+    EXPECT_EQ(server.count("/wait"), 1);
 }
 
 TEST(HttpCancellation, AStopFromTheCallingThreadEndsTheDownload)
