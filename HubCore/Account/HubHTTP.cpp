@@ -46,10 +46,14 @@ QJsonObject post(const QUrl& url, const QJsonObject& body, const std::optional<Q
             throw HubError::cancelled();
         throw HubError::api(u"offline"_s, u"Couldn't reach Tarnaudio. Check your connection and try again."_s);
     }
+    return readReply(response.status, response.body);
+}
 
-    const bool isUnauthorized = response.status == 401;
+QJsonObject readReply(int status, const QByteArray& body)
+{
+    const bool isUnauthorized = status == 401;
     QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(response.body, &parseError);
+    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
         if (isUnauthorized)
             throw unauthorized();
@@ -69,7 +73,7 @@ QJsonObject post(const QUrl& url, const QJsonObject& body, const std::optional<Q
         throw unauthorized();
     // A failed reply without an error text (a proxy's 500 "{}") must not
     // read as success: the user would be told a message was sent.
-    if (response.status < 200 || response.status > 299)
+    if (status < 200 || status > 299)
         throw unavailable();
     return reply;
 }

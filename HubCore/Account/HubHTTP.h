@@ -28,4 +28,8 @@ namespace Hub::HubHTTP {
 QJsonObject post(const QUrl& url, const QJsonObject& body, const std::optional<QString>& authorization,
                  const Http::Session& session, double timeoutSeconds);
 
+// The reply rules of post() for a reply that arrived: its object, or the
+// HubError above (never "offline" or cancelled). Pure.
+QJsonObject readReply(int status, const QByteArray& body);
+
 } // namespace Hub::HubHTTP
