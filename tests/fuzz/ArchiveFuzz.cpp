@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Hub::Fuzz::finding("an entry landed outside the folder");
         for (const QString& path : scratch.treeBelow("out")) {
             if (!checked.made().contains(path))
-                Hub::Fuzz::finding("extraction wrote a path the check did not list:", path + QStringLiteral(" listed: ") + checked.made().join(u','));
+                Hub::Fuzz::finding("extraction wrote a path the check did not list:",
+                                   path + QStringLiteral(" listed: ") + checked.made().join(u','));
         }
     } catch (const SecureExtract::Error&) {
     }
