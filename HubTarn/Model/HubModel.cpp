@@ -60,7 +60,7 @@ HubModel::HubModel(HubModelServices services, QObject* parent)
     m_networkOnline = m_services.network->online();
 
     if (std::optional<LoadedCatalog> local = m_loader->loadLocal()) {
-        m_catalog = std::move(local->catalog);
+        setCatalog(std::move(local->catalog));
         m_catalogSource = local->source;
         const std::shared_ptr<const PluginInstalling> scanner = m_services.installerFor({}, m_stop.get_token());
         for (const Product& product : m_catalog->products) {
@@ -299,7 +299,7 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation)
     if (result.loaded) {
         m_catalogSource = result.loaded->source;
         if (m_catalog != result.loaded->catalog) {
-            m_catalog = std::move(result.loaded->catalog);
+            setCatalog(std::move(result.loaded->catalog));
             Q_EMIT catalogChanged();
         }
     }
@@ -310,6 +310,7 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation)
         if (found != m_states.end() && found->second.installed == installed)
             continue;
         m_states[id].installed = std::move(installed);
+        forgetFacts(id);
         Q_EMIT productStateChanged(id);
         Q_EMIT statesChanged();
     }
@@ -355,6 +356,21 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation)
         sendProblems();
 }
 
+void HubModel::setCatalog(Catalog catalog)
+{
+    m_catalog = std::move(catalog);
+    m_facts.assign(m_catalog->products.size(), std::nullopt);
+    m_productIndex.clear();
+    for (qsizetype i = qsizetype(m_catalog->products.size()) - 1; i >= 0; --i)
+        m_productIndex.insert(m_catalog->products[std::size_t(i)].id, i); // the first of equal identifiers wins
+}
+
+const Product* HubModel::catalogProduct(const QString& id) const
+{
+    const auto found = m_productIndex.constFind(id);
+    return found == m_productIndex.constEnd() ? nullptr : &m_catalog->products[std::size_t(*found)];
+}
+
 void HubModel::reloadProblems()
 {
     std::vector<ReportFile> problems = m_spool->load();
@@ -378,7 +394,7 @@ void HubModel::record(const QString& product, const QString& code, const QString
         report.machineID = m_services.machineID;
     if (product == "hub"_L1) {
         report.version = Config::hubVersion();
-    } else if (const std::optional<Product> known = this->product(product)) {
+    } else if (const Product* known = this->product(product)) {
         report.version = installedVersion(*known);
     }
     report.message = message;

@@ -16,6 +16,7 @@
 #include "Reports/ReportSpool.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QSettings>
@@ -169,7 +170,9 @@ public:
     std::vector<Product> products() const;
     std::vector<Product> updates() const;
     std::optional<Release> hubUpdate() const;
-    std::optional<Product> product(const std::optional<QString>& id) const;
+    // The shown product with that identifier; null for none or an identifier
+    // that is not shown. Valid until the catalog or the account changes.
+    const Product* product(const std::optional<QString>& id) const;
     ProductState state(const Product& product) const;
     bool isShown(const Product& product) const;
     bool isSoon(const Product& product) const;
@@ -321,6 +324,25 @@ private:
     }
 
     struct RefreshResult;
+
+    // What the row rules need to know of one product, worked out once per
+    // query: versions are compared here and nowhere else.
+    struct Facts {
+        const ProductState* state = nullptr; // null: no entry
+        bool installed = false;
+        bool installable = false;
+        Release::Fit fit;
+        std::optional<QString> installedVersion;
+        std::set<PluginFormat> stale; // installed formats the release brings newer
+        bool update = false;
+        std::optional<QString> from; // the version an update replaces
+        bool unfit() const { return installable && fit.kind != Release::FitKind::fine; }
+    };
+    // Cached for the catalog's own products until their copies or the
+    // catalog change, so a redraw of 2,000 rows stays within a frame.
+    const Facts& facts(const Product& product) const;
+    Facts computeFacts(const Product& product) const;
+    Caption caption(const Product& product, const Facts& facts) const;
     struct InstallRequest {
         Product product;
         std::set<PluginFormat> formats;
@@ -336,6 +358,23 @@ private:
     void showFirstScreen();
     void scheduleRefresh();
     void applyRefresh(RefreshResult result, quint64 generation);
+    void setCatalog(Catalog catalog);
+    // The catalog's product with that identifier, shown or not; null when none.
+    const Product* catalogProduct(const QString& id) const;
+    // Calls `visit` with each shown product, in the order of products().
+    template<typename Visit>
+    void forEachShown(Visit visit) const
+    {
+        if (!m_catalog)
+            return;
+        for (const Product& product : m_catalog->products)
+            if (!product.isInvite())
+                visit(product);
+        if (m_account)
+            for (const QString& id : m_account->products)
+                if (const Product* shared = catalogProduct(id); shared && shared->isInvite())
+                    visit(*shared);
+    }
     void rescan(const Product& product, const QList<InstalledFormat>& installed);
     void reloadProblems();
 
@@ -391,6 +430,10 @@ private:
     bool m_accountMenu = false;
     std::optional<DAWWarning> m_dawWarning;
     std::optional<Catalog> m_catalog;
+    QHash<QString, qsizetype> m_productIndex; // the catalog's products by identifier
+    mutable std::vector<std::optional<Facts>> m_facts; // by catalog position
+    void forgetFacts(const QString& productID);
+    mutable Facts m_uncachedFacts;
     std::optional<CatalogSource> m_catalogSource;
     std::optional<AccountInfo> m_account;
     ProductStates m_states;

@@ -89,6 +89,8 @@ bool HubModel::isWorking(const QString& productID) const
 
 void HubModel::setJob(const QString& productID, const Job& job)
 {
+    if (!m_states.contains(productID))
+        forgetFacts(productID); // it knew no state
     ProductState& current = m_states[productID];
     if (current.job == job)
         return;
@@ -106,6 +108,7 @@ void HubModel::rescan(const Product& product, const QList<InstalledFormat>& inst
     if (current.installed == installed)
         return;
     current.installed = installed;
+    forgetFacts(product.id);
     Q_EMIT productStateChanged(product.id);
     Q_EMIT statesChanged();
 }

@@ -149,8 +149,10 @@ TEST_F(ModelRulesTest, PublicProductsThenSharedOnesAndSectionsPutUpdatesFirst)
     // "hidden" is invite-only and not shared; "not-in-catalog" is shared but unknown.
     EXPECT_EQ(shown, (QStringList{u"echo"_s, u"delay"_s, u"reverb"_s, u"arm"_s, u"newos"_s, u"soon"_s, u"site"_s,
                                   u"feedonly"_s, u"notes"_s, u"pkg"_s, u"secret"_s}));
-    EXPECT_FALSE(model->product(u"hidden"_s).has_value());
-    EXPECT_FALSE(model->product(std::nullopt).has_value());
+    EXPECT_EQ(model->product(u"hidden"_s), nullptr);
+    EXPECT_EQ(model->product(std::nullopt), nullptr);
+    ASSERT_NE(model->product(u"secret"_s), nullptr);
+    EXPECT_EQ(model->product(u"secret"_s)->id, u"secret"_s);
     EXPECT_EQ(model->name(u"hub"_s), u"Tarnhub"_s);
     EXPECT_EQ(model->name(u"reverb"_s), u"Reverb Pro"_s);
     EXPECT_EQ(model->name(u"hidden"_s), u"hidden"_s);

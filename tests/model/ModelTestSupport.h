@@ -425,6 +425,15 @@ protected:
             return std::shared_ptr<const PluginInstalling>(installer);
         };
         services.uninstaller = installer;
+        if (realInstaller) {
+            services.installerFor = [this](PluginInstaller::URLResolver resolve, std::stop_token stop) {
+                auto copy = std::make_shared<PluginInstaller>(*realInstaller);
+                copy->resolveURL = std::move(resolve);
+                copy->configuration = [ca = caBundle, stop] { return Http::Session{ca, stop}; };
+                return std::shared_ptr<const PluginInstalling>(copy);
+            };
+            services.uninstaller = realInstaller;
+        }
         services.packages = packages;
         services.network = network;
         services.clock = clock;
@@ -439,7 +448,7 @@ protected:
             return QJsonObject{{u"ok"_qs, true}};
         };
         services.home = m_home.path();
-        services.cpu = u"x86_64"_qs;
+        services.cpu = cpu;
         services.macOSVersion = u"14.0.0"_qs;
         services.machineID = u"machine-1"_qs;
         services.computerName = u"studio"_qs;
@@ -478,6 +487,10 @@ protected:
     std::shared_ptr<FakeNetwork> network = std::make_shared<FakeNetwork>();
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
+    // When set, installs and scans go through this installer instead of the fake.
+    std::shared_ptr<PluginInstaller> realInstaller;
+    QString caBundle;
+    QString cpu = u"x86_64"_qs;
     QStringList daws;
     bool reportsFail = false;
     std::vector<QJsonObject> reportBodies;
