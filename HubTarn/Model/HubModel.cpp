@@ -247,6 +247,11 @@ void HubModel::showFirstScreen()
     scheduleRefresh();
 }
 
+void HubModel::pause(double seconds, QObject* context, std::function<void()> resume)
+{
+    m_services.clock->sleep(seconds, context, std::move(resume));
+}
+
 void HubModel::scheduleRefresh()
 {
     m_services.clock->sleep(kRefreshInterval, this, [this] {

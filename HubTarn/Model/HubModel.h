@@ -76,6 +76,7 @@ class HubModel : public QObject {
     Q_PROPERTY(std::optional<QString> page READ page WRITE setPage NOTIFY pageChanged)
     Q_PROPERTY(std::optional<Hub::Sheet> sheet READ sheet WRITE setSheet NOTIFY sheetChanged)
     Q_PROPERTY(bool accountMenu READ accountMenu WRITE setAccountMenu NOTIFY accountMenuChanged)
+    Q_PROPERTY(std::optional<Hub::DAWWarning> dawWarning READ dawWarning NOTIFY dawWarningChanged)
     Q_PROPERTY(std::optional<Hub::Catalog> catalog READ catalog NOTIFY catalogChanged)
     Q_PROPERTY(std::optional<Hub::AccountInfo> account READ account NOTIFY accountChanged)
     Q_PROPERTY(Hub::ProductStates states READ states NOTIFY statesChanged)
@@ -237,6 +238,11 @@ public:
     void signIn(OAuthProvider provider);
     void submitCode(const QString& code);
     void cancelSignIn();
+
+    // Calls `resume` on `context`'s thread after `seconds` of the model's
+    // clock (a negative number counts as 0): the views' timing, so tests
+    // move a fake clock instead of waiting.
+    void pause(double seconds, QObject* context, std::function<void()> resume);
 
     // Cancels running work and waits for it a few seconds at most.
     void shutdown();

@@ -72,13 +72,20 @@ TEST_F(ModelSequenceTest, StartUpHoldsTheSplashThenShowsTheScreenTheStoredSessio
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         devices->stored = row.stored;
+        auto reading = std::make_shared<Gate>();
+        devices->loadGate = reading;
         build(m_catalog);
         model->start();
-        // The session is read, but the splash has not had its 0.8 s.
+        ASSERT_TRUE(eventually([&] { return reading->reached() == 1; }));
+        // Time is nearly up, but the stored session is not known yet.
         clock->advance(0.79);
-        ASSERT_TRUE(eventually([this] { return log->calls().isEmpty() || !model->loading(); }));
-        QCoreApplication::processEvents();
         EXPECT_EQ(model->screen(), Screen::splash);
+        reading->open();
+        if (row.keychainReports > 0) {
+            // The session is known now, but the splash has not had its 0.8 s.
+            ASSERT_TRUE(eventually([this] { return !model->problems().empty(); }));
+            EXPECT_EQ(model->screen(), Screen::splash);
+        }
         clock->advance(0.01);
         ASSERT_TRUE(eventually([&] { return model->screen() == row.screen; }));
         ASSERT_TRUE(eventually([this] { return !model->loading(); }));
@@ -406,9 +413,64 @@ TEST_F(ModelSequenceTest, SignInFailuresLeaveTheirSentenceAndDropAProviderThatIs
     model->cancelSignIn();
     held->open();
     model->shutdown();
+    QCoreApplication::processEvents(); // delivers the late result, if any
     EXPECT_EQ(model->screen(), Screen::login);
     EXPECT_FALSE(model->session().has_value());
     EXPECT_FALSE(log->calls().contains(u"store save"_s));
+}
+
+TEST_F(ModelSequenceTest, RemovingOldCopiesForAllUsersReportsItsOutcome)
+{
+    installer->copies[u"echo"_s] = {copy(PluginFormat::vst3, u"2.0"_s), copy(PluginFormat::vst3, u"1.0"_s, InstallScope::allUsers),
+                                    copy(PluginFormat::au, u"1.0"_s, InstallScope::allUsers)};
+    build(m_catalog);
+    startToFirstScreen();
+    // Only the VST3 has a copy of the user's own beside the old one.
+    model->requestRemoveLegacy(product(u"echo"_s));
+    ASSERT_TRUE(eventually([this] { return stateOf(u"echo"_s).job.kind == Job::Kind::done; }));
+    EXPECT_TRUE(log->calls().contains(u"uninstall echo vst3 allUsers kept"_s));
+    EXPECT_EQ(stateOf(u"echo"_s).job, Job::done(u"echo is in the Trash."_s));
+    EXPECT_TRUE(stateOf(u"echo"_s).installed.isEmpty());
+
+    // Nothing old left: nothing to do.
+    model->requestRemoveLegacy(product(u"echo"_s));
+    EXPECT_EQ(log->calls().filter(u"uninstall"_s).size(), 1);
+
+    const QString sentence = u"Couldn't move Notes.vst3 to the Trash, so the hub left it there."_s;
+    installer->failure = std::make_exception_ptr(HubError::message(sentence));
+    model->requestUninstall(product(u"notes"_s), UninstallOptions{{PluginFormat::vst3}, true, {InstallScope::user}}, false);
+    ASSERT_TRUE(eventually([this] { return stateOf(u"notes"_s).job.kind == Job::Kind::failed; }));
+    EXPECT_EQ(stateOf(u"notes"_s).job.message, sentence);
+    ASSERT_EQ(reports(u"hub.uninstall"_s).size(), 1u);
+    EXPECT_EQ(reports(u"hub.uninstall"_s)[0].report.message, sentence);
+}
+
+TEST_F(ModelSequenceTest, FeedbackNeedsASessionAndUnauthorizedSignsOut)
+{
+    build(m_catalog);
+    startToFirstScreen();
+    std::optional<std::optional<HubError>> outcome;
+    const auto send = [&] {
+        outcome.reset();
+        model->sendFeedback(product(u"echo"_s), FeedbackKind::idea, u"More presets"_s,
+                            [&](std::optional<HubError> error) { outcome = error; });
+        return eventually([&] { return outcome.has_value(); });
+    };
+    ASSERT_TRUE(send());
+    EXPECT_EQ(*outcome, HubError::message(u"Sign in to send feedback."_s));
+
+    model->submitCode(u"1"_s);
+    ASSERT_TRUE(eventually([this] { return model->session().has_value() && !model->loading(); }));
+    ASSERT_TRUE(send());
+    EXPECT_EQ(*outcome, std::nullopt);
+    // The installed version goes with it.
+    EXPECT_TRUE(log->calls().contains(u"feedback echo 1.0 idea More presets"_s));
+
+    service->feedbackError = HubError::api(u"unauthorized"_s, u"Sign in again."_s);
+    ASSERT_TRUE(send());
+    EXPECT_EQ(*outcome, service->feedbackError);
+    EXPECT_FALSE(model->session().has_value());
+    EXPECT_TRUE(model->signInAgain());
 }
 
 TEST_F(ModelSequenceTest, SettingsAreStoredAtOnceUnderTheirKeys)

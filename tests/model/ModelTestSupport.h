@@ -188,6 +188,8 @@ struct FakeDevices : DeviceStoring {
 
     DeviceLoad loadResult() const override
     {
+        if (loadGate)
+            loadGate->pass();
         const std::lock_guard lock(mutex);
         return stored;
     }
@@ -210,6 +212,7 @@ struct FakeDevices : DeviceStoring {
     mutable std::mutex mutex;
     DeviceLoad stored = DeviceLoad::none();
     bool saveWorks = true;
+    std::shared_ptr<Gate> loadGate;
 };
 
 // The installer: copies by product, steps scripted per install, and an
@@ -252,10 +255,18 @@ struct FakeInstaller : PluginInstalling, PluginUninstalling {
         copies[product.id] = placed;
         return placed;
     }
-    QList<InstalledFormat> uninstall(const Product& product, const UninstallOptions&, const InstallRoots&) const override
+    QList<InstalledFormat> uninstall(const Product& product, const UninstallOptions& options,
+                                     const InstallRoots&) const override
     {
-        log->add(u"uninstall "_qs + product.id);
+        QString what;
+        for (PluginFormat format : options.formats)
+            what += rawValue(format) + u' ';
+        for (InstallScope scope : options.scopes)
+            what += rawValue(scope) + u' ';
+        log->add(u"uninstall "_qs + product.id + u' ' + what + (options.removeSettings ? u"settings"_qs : u"kept"_qs));
         const std::lock_guard lock(mutex);
+        if (failure)
+            std::rethrow_exception(failure);
         copies.erase(product.id);
         return {};
     }
