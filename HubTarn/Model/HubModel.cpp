@@ -287,9 +287,9 @@ void HubModel::refresh(bool catalog)
                     result.accountError = error;
                 }
             }
-            const std::optional<Catalog>& products = result.loaded ? std::optional(result.loaded->catalog) : known;
-            if (products)
-                for (const Product& product : products->products)
+            const Catalog* scanned = result.loaded ? &result.loaded->catalog : known ? &*known : nullptr;
+            if (scanned)
+                for (const Product& product : scanned->products)
                     result.installed[product.id] = scanner->installed(product, roots);
             result.problems = spool.load();
             return result;

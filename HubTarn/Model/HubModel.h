@@ -349,6 +349,7 @@ private:
     const Facts& facts(const Product& product) const;
     Facts computeFacts(const Product& product) const;
     Caption caption(const Product& product, const Facts& facts) const;
+
     struct InstallRequest {
         Product product;
         std::set<PluginFormat> formats;
@@ -387,12 +388,10 @@ private:
     // Jobs.
     void setJob(const QString& productID, const Job& job);
     bool isWorking(const QString& productID) const;
-    std::vector<Product> installedOf(const std::vector<Product>& all) const;
     bool warnAboutDAWs(const QString& message, const QString& confirm, std::function<void()> run);
     void startInstall(const InstallRequest& request, std::function<void()> finished = {});
     void startUninstall(const Product& product, const UninstallOptions& options);
     void runUpdates(std::vector<InstallRequest> queue);
-    void installFinished(const InstallRequest& request, const QString& lastStep, Outcome<QList<InstalledFormat>> outcome);
     InstallProgress progressFor(const QString& productID, std::shared_ptr<QString> lastStep);
     InstallRequest updateRequest(const Product& product) const;
 
