@@ -404,6 +404,8 @@ private:
     // Self-update: restarts once no product's job works.
     void maybeRestart();
 
+    // The HubError inside `error`; none for any other exception.
+    static std::optional<HubError> hubError(const std::exception_ptr& error);
     static bool isCancelled(const std::exception_ptr& error);
     static bool isUnauthorized(const std::exception_ptr& error);
 

@@ -28,26 +28,27 @@ struct JobResult {
 
 } // namespace
 
-bool HubModel::isCancelled(const std::exception_ptr& error)
+std::optional<HubError> HubModel::hubError(const std::exception_ptr& error)
 {
     try {
         std::rethrow_exception(error);
     } catch (const HubError& hubError) {
-        return hubError.kind() == HubError::Kind::cancelled;
+        return hubError;
     } catch (...) {
-        return false;
+        return std::nullopt;
     }
+}
+
+bool HubModel::isCancelled(const std::exception_ptr& error)
+{
+    const std::optional<HubError> known = hubError(error);
+    return known && known->kind() == HubError::Kind::cancelled;
 }
 
 bool HubModel::isUnauthorized(const std::exception_ptr& error)
 {
-    try {
-        std::rethrow_exception(error);
-    } catch (const HubError& hubError) {
-        return hubError.isUnauthorized();
-    } catch (...) {
-        return false;
-    }
+    const std::optional<HubError> known = hubError(error);
+    return known && known->isUnauthorized();
 }
 
 namespace {
@@ -421,15 +422,10 @@ void HubModel::sendFeedback(const Product& product, FeedbackKind kind, const QSt
                 done(std::nullopt);
                 return;
             }
-            try {
-                std::rethrow_exception(outcome.error);
-            } catch (const HubError& error) {
-                if (error.isUnauthorized() && generation == m_generation)
-                    signOutHere(true);
-                done(error);
-            } catch (...) {
-                done(HubError::message(errorSentence(outcome.error)));
-            }
+            const HubError error = hubError(outcome.error).value_or(HubError::message(errorSentence(outcome.error)));
+            if (error.isUnauthorized() && generation == m_generation)
+                signOutHere(true);
+            done(error);
         });
 }
 

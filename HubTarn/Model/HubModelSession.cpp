@@ -136,22 +136,21 @@ void HubModel::runSignIn(std::optional<OAuthProvider> provider, std::function<QS
                 signedIn(outcome.value->session);
                 return;
             }
-            try {
-                std::rethrow_exception(outcome.error);
-            } catch (const HubError& error) {
-                if (error.kind() == HubError::Kind::cancelled)
-                    return;
-                if (error.code() == "needs_code"_L1)
-                    assign(m_codeNeeded, true, &HubModel::codeNeededChanged);
-                if (error.code() == "provider_off"_L1 && provider) {
-                    OAuthProviders offered = m_providers;
-                    std::erase(offered, *provider);
-                    assign(m_providers, offered, &HubModel::signInProvidersChanged);
-                }
-                setLoginNote(error.errorDescription());
-            } catch (...) {
+            const std::optional<HubError> error = hubError(outcome.error);
+            if (!error) {
                 setLoginNote(errorSentence(outcome.error));
+                return;
             }
+            if (error->kind() == HubError::Kind::cancelled)
+                return;
+            if (error->code() == "needs_code"_L1)
+                assign(m_codeNeeded, true, &HubModel::codeNeededChanged);
+            if (error->code() == "provider_off"_L1 && provider) {
+                OAuthProviders offered = m_providers;
+                std::erase(offered, *provider);
+                assign(m_providers, offered, &HubModel::signInProvidersChanged);
+            }
+            setLoginNote(error->errorDescription());
         });
 }
 

@@ -32,6 +32,20 @@ protected:
 
     Product product(const QString& id) const { return *m_catalog.product(id); }
 
+    // A started model with echo's install held before it ends; null on failure.
+    std::shared_ptr<Gate> echoInstallHeld()
+    {
+        build(m_catalog);
+        model->start();
+        clock->advance(HubModel::kSplashSeconds);
+        if (!eventually([this] { return model->screen() != Screen::splash && !model->loading(); }))
+            return nullptr;
+        auto held = std::make_shared<Gate>();
+        installer->gates[u"echo"_s] = held;
+        model->requestInstall(product(u"echo"_s), {PluginFormat::vst3}, InstallScope::user);
+        return eventually([&] { return held->reached() == 1; }) ? held : nullptr;
+    }
+
     // Every job the product went through, as the views saw it.
     std::shared_ptr<std::vector<Job>> watchJobs(const QString& id)
     {
@@ -263,12 +277,8 @@ TEST_F(ModelSequenceTest, TheDAWWarningsRunStartsTheWorkExactlyOnce)
 
 TEST_F(ModelSequenceTest, UpdateAllSkipsAProductWhoseJobIsWorking)
 {
-    build(m_catalog);
-    startToFirstScreen();
-    auto held = std::make_shared<Gate>();
-    installer->gates[u"echo"_s] = held;
-    model->requestInstall(product(u"echo"_s), {PluginFormat::vst3}, InstallScope::user);
-    ASSERT_TRUE(eventually([&] { return held->reached() == 1; }));
+    const std::shared_ptr<Gate> held = echoInstallHeld();
+    ASSERT_TRUE(held);
     model->requestUpdateAll();
     ASSERT_TRUE(eventually([this] { return stateOf(u"notes"_s).job.kind == Job::Kind::done; }));
     EXPECT_TRUE(stateOf(u"echo"_s).job.isWorking());
@@ -320,12 +330,8 @@ TEST_F(ModelSequenceTest, ALateAccountResultAfterSignOutIsDropped)
 
 TEST_F(ModelSequenceTest, TheOwnUpdateWaitsForARunningInstallThenRestarts)
 {
-    build(m_catalog);
-    startToFirstScreen();
-    auto held = std::make_shared<Gate>();
-    installer->gates[u"echo"_s] = held;
-    model->requestInstall(product(u"echo"_s), {PluginFormat::vst3}, InstallScope::user);
-    ASSERT_TRUE(eventually([&] { return held->reached() == 1; }));
+    const std::shared_ptr<Gate> held = echoInstallHeld();
+    ASSERT_TRUE(held);
 
     QSignalSpy restart(model.get(), &HubModel::restartRequested);
     model->updateHub();
@@ -383,6 +389,7 @@ TEST_F(ModelSequenceTest, SignInFailuresLeaveTheirSentenceAndDropAProviderThatIs
 {
     build(m_catalog);
     startToFirstScreen();
+    EXPECT_EQ(model->signInProviders(), (HubModel::OAuthProviders{OAuthProvider::google, OAuthProvider::apple}));
     struct Row {
         const char* name;
         HubError error;
@@ -405,6 +412,10 @@ TEST_F(ModelSequenceTest, SignInFailuresLeaveTheirSentenceAndDropAProviderThatIs
         EXPECT_EQ(model->signInProviders(), row.providers);
         EXPECT_EQ(model->screen(), Screen::login);
     }
+    // The identity provider offers only Apple now.
+    model->loadSignInProviders();
+    ASSERT_TRUE(eventually([this] { return model->signInProviders() == HubModel::OAuthProviders{OAuthProvider::apple}; }));
+
     // A sign-in the user cancels never lands, even when it later succeeds.
     auto held = std::make_shared<Gate>();
     identity->gate = held;
@@ -537,6 +548,12 @@ TEST_F(ModelSequenceTest, OnlyWebAddressesAndTheSupportMailLeaveTheProgram)
         model->openLink(QUrl(row.url));
         EXPECT_EQ(workspace->opened.size(), row.opened ? 1 : 0) << row.url.toStdString();
     }
+
+    // Revealing shows every copy; a product with none opens nothing.
+    workspace->opened.clear();
+    model->reveal(product(u"reverb"_s));
+    model->reveal(product(u"echo"_s));
+    EXPECT_EQ(workspace->opened, QStringList{u"reveal "_s + copy(PluginFormat::vst3, u"1.0"_s).path});
 }
 
 } // namespace
