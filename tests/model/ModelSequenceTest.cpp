@@ -390,6 +390,9 @@ TEST_F(ModelSequenceTest, SignInFailuresLeaveTheirSentenceAndDropAProviderThatIs
     build(m_catalog);
     startToFirstScreen();
     EXPECT_EQ(model->signInProviders(), (HubModel::OAuthProviders{OAuthProvider::google, OAuthProvider::apple}));
+    // The identity provider offers only Apple.
+    model->loadSignInProviders();
+    ASSERT_TRUE(eventually([this] { return model->signInProviders() == HubModel::OAuthProviders{OAuthProvider::apple}; }));
     struct Row {
         const char* name;
         HubError error;
@@ -398,24 +401,20 @@ TEST_F(ModelSequenceTest, SignInFailuresLeaveTheirSentenceAndDropAProviderThatIs
     };
     const std::vector<Row> rows = {
         {"wrong password", HubError::api(u"form_password_incorrect"_s, u"That password isn't right."_s),
-         u"That password isn't right."_s, {OAuthProvider::google, OAuthProvider::apple}},
-        {"closed the browser", HubError::cancelled(), std::nullopt, {OAuthProvider::google, OAuthProvider::apple}},
-        {"provider off", HubError::api(u"provider_off"_s, u"Google sign-in isn't switched on yet. Use your e-mail and password."_s),
-         u"Google sign-in isn't switched on yet. Use your e-mail and password."_s, {OAuthProvider::apple}},
+         u"That password isn't right."_s, {OAuthProvider::apple}},
+        {"closed the browser", HubError::cancelled(), std::nullopt, {OAuthProvider::apple}},
+        {"provider off", HubError::api(u"provider_off"_s, u"Apple sign-in isn't switched on yet. Use your e-mail and password."_s),
+         u"Apple sign-in isn't switched on yet. Use your e-mail and password."_s, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         identity->errors = {row.error};
-        model->signIn(OAuthProvider::google);
+        model->signIn(OAuthProvider::apple);
         ASSERT_TRUE(eventually([this] { return !model->signingIn(); }));
         EXPECT_EQ(model->loginNote(), row.note);
         EXPECT_EQ(model->signInProviders(), row.providers);
         EXPECT_EQ(model->screen(), Screen::login);
     }
-    // The identity provider offers only Apple now.
-    model->loadSignInProviders();
-    ASSERT_TRUE(eventually([this] { return model->signInProviders() == HubModel::OAuthProviders{OAuthProvider::apple}; }));
-
     // A sign-in the user cancels never lands, even when it later succeeds.
     auto held = std::make_shared<Gate>();
     identity->gate = held;
