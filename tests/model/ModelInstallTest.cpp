@@ -1,6 +1,12 @@
-// One install through the real installer, from the HTTPS test server into
-// the model's isolated home, seen only through what the model publishes.
+// One install through the real installer, and the application's own update
+// through the real package path, from the HTTPS test server into an
+// isolated home, seen only through what the model publishes.
 #include "ModelTestSupport.h"
+#include "SelfUpdateTestSupport.h"
+
+#include "Model/SystemSeams.h"
+
+#include <QSignalSpy>
 
 #include "BundleFactory.h"
 #include "BundleSigner.h"
@@ -104,6 +110,53 @@ TEST_F(ModelInstallTest, AnInstallFromTheServerLandsInTheIsolatedHomeAndInThePub
     EXPECT_EQ(model->caption(echo).text, u"installed 2.1.0"_s);
     EXPECT_EQ(model->pluginSections().onMac, QStringList{u"echo"_s});
     EXPECT_EQ(m_server.count("/files/echo/vst3.zip"), 1);
+}
+
+// The installer tests' package bed (a temporary system root, the build
+// tree's applets, a spctl that trusts the test PKI), as a helper object.
+struct PackageBed : SelfUpdateFixture {
+    PackageBed() { SetUp(); }
+    void TestBody() override {}
+    using SelfUpdateFixture::installedHub;
+    using SelfUpdateFixture::package;
+    using SelfUpdateFixture::pki;
+    using SelfUpdateFixture::runner;
+    using SelfUpdateFixture::scriptTools;
+    using SelfUpdateFixture::tools;
+};
+
+TEST_F(ModelInstallTest, TheOwnUpdateInstallsTheVerifiedPackageThenAsksToStartTheNewProgram)
+{
+    PackageBed bed;
+    PackageSpec recipe;
+    recipe.identifier = Config::bundleID();
+    recipe.version = u"99.0.0"_s;
+    const QByteArray bytes = readAll(bed.package(recipe));
+    m_server.get("/Tarnhub.pkg", [bytes](const httplib::Request&, httplib::Response& response) {
+        response.set_content(bytes.toStdString(), "application/octet-stream");
+    });
+    Catalog catalog;
+    catalog.hub = Release{};
+    catalog.hub->version = recipe.version;
+    catalog.hub->pkgURL = m_server.url(u"/Tarnhub.pkg"_s).toString();
+    catalog.hub->sha256 = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    catalog.hub->size = bytes.size();
+    realPackages = std::make_shared<CorePackageInstaller>(CorePackageInstaller::Setup{
+        m_home.path(), bed.tools(), bed.scriptTools(), bed.pki().anchors(), bed.runner(), m_server.caBundle()});
+    build(catalog);
+    startToFirstScreen();
+    ASSERT_TRUE(model->hubUpdate().has_value());
+
+    QSignalSpy restart(model.get(), &HubModel::restartRequested);
+    model->updateHub();
+    EXPECT_TRUE(model->busy());
+    ASSERT_TRUE(eventually([&] { return restart.count() == 1 || model->hubJob().kind == Job::Kind::failed; }))
+        << model->hubJob().message.toStdString();
+    ASSERT_EQ(restart.count(), 1) << model->hubJob().message.toStdString();
+    EXPECT_EQ(restart.at(0).at(0).toString(), bed.installedHub() + u"/Contents/MacOS/hubtarn"_s);
+    EXPECT_EQ(PluginInstaller::shortVersion(bed.installedHub()), u"99.0.0"_s);
+    EXPECT_TRUE(model->restarting());
+    EXPECT_EQ(m_server.count("/Tarnhub.pkg"), 1);
 }
 
 } // namespace

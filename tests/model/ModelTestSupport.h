@@ -445,7 +445,7 @@ protected:
             };
             services.uninstaller = realInstaller;
         }
-        services.packages = packages;
+        services.packages = realPackages ? realPackages : std::shared_ptr<const PackageInstalling>(packages);
         services.network = network;
         services.clock = clock;
         services.workspace = workspace;
@@ -500,6 +500,7 @@ protected:
     std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
     // When set, installs and scans go through this installer instead of the fake.
     std::shared_ptr<PluginInstaller> realInstaller;
+    std::shared_ptr<const PackageInstalling> realPackages;
     QString caBundle;
     QString cpu = u"x86_64"_qs;
     QStringList daws;
