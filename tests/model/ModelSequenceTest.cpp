@@ -145,6 +145,51 @@ TEST_F(ModelSequenceTest, RefreshesSetOfflineAndTheAccountFromTheirOutcome)
     EXPECT_EQ(reports(u"hub.account"_s)[0].report.message, u"Tarnaudio is unavailable right now."_s);
 }
 
+TEST_F(ModelSequenceTest, QuietUpdatesRunOnlyWhenOnAnsweredAndNoDAWIsOpen)
+{
+    struct Row {
+        const char* name;
+        bool autoUpdate;
+        bool answered;
+        QStringList daws;
+        qsizetype installs;
+    };
+    const std::vector<Row> rows = {
+        {"all set", true, true, {}, 2},
+        {"setting off", false, true, {}, 0},
+        {"no answer", true, false, {}, 0},
+        {"a DAW is open", true, true, {u"REAPER"_s}, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        signInStored();
+        installer->copies[u"echo"_s] = {copy(PluginFormat::vst3, u"1.0"_s)};
+        installer->copies[u"notes"_s] = {copy(PluginFormat::vst3, u"1.0"_s)};
+        if (row.answered)
+            service->accountError.reset();
+        else
+            service->accountError = HubError::api(u"offline"_s, u"Couldn't reach Tarnaudio."_s);
+        daws = row.daws;
+        build(m_catalog);
+        model->setAutoUpdate(row.autoUpdate);
+        const qsizetype before = log->calls().filter(u"install "_s).size();
+        startToFirstScreen();
+        // The quiet updates start, if at all, as the refresh ends.
+        if (row.installs > 0) {
+            ASSERT_TRUE(eventually([this] {
+                return stateOf(u"echo"_s).job.kind == Job::Kind::done && stateOf(u"notes"_s).job.kind == Job::Kind::done;
+            }));
+        } else {
+            EXPECT_EQ(stateOf(u"echo"_s).job, Job::idle());
+            EXPECT_EQ(stateOf(u"notes"_s).job, Job::idle());
+        }
+        EXPECT_EQ(log->calls().filter(u"install "_s).size() - before, row.installs);
+        EXPECT_FALSE(model->dawWarning().has_value()) << "quiet updates never ask";
+        model->shutdown();
+        model.reset();
+    }
+}
+
 TEST_F(ModelSequenceTest, AnInstallGoesThroughEveryJobStateInOrder)
 {
     signInStored();

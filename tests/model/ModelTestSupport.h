@@ -379,6 +379,12 @@ protected:
     void SetUp() override { ASSERT_TRUE(m_home.isValid()); }
     void TearDown() override
     {
+        // A test that failed while holding a worker must not hang the run.
+        for (const auto& [id, gate] : installer->gates)
+            gate->open();
+        for (const std::shared_ptr<Gate>& gate : {service->accountGate, identity->gate, packages->gate, devices->loadGate})
+            if (gate)
+                gate->open();
         if (model)
             model->shutdown();
     }
