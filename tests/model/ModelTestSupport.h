@@ -291,8 +291,6 @@ struct FakePackages : PackageInstalling {
         log->add(u"package "_qs + name + u' ' + release.version + (hub ? u" hub"_qs : u""_qs));
         progress(InstallStep::downloading(1.0));
         progress(InstallStep::installing());
-        if (gate)
-            gate->pass();
         if (failure)
             throw *failure;
         return hub ? u"/opt/Applications/Tarnhub.app"_qs : QString();
@@ -300,7 +298,6 @@ struct FakePackages : PackageInstalling {
 
     std::shared_ptr<CallLog> log;
     std::optional<HubError> failure;
-    std::shared_ptr<Gate> gate;
 };
 
 struct FakeNetwork : NetworkMonitor {
@@ -382,7 +379,7 @@ protected:
         // A test that failed while holding a worker must not hang the run.
         for (const auto& [id, gate] : installer->gates)
             gate->open();
-        for (const std::shared_ptr<Gate>& gate : {service->accountGate, identity->gate, packages->gate, devices->loadGate})
+        for (const std::shared_ptr<Gate>& gate : {service->accountGate, identity->gate, devices->loadGate})
             if (gate)
                 gate->open();
         if (model)
@@ -457,11 +454,8 @@ protected:
         services.workspace = workspace;
         services.runningDAWs = [this] { return daws; };
         services.catalog = {QString(), QUrl(u"https://127.0.0.1:1/catalog.json"_qs), bundled};
-        services.reports.transport = [this](const QJsonObject& body, const QString&) {
+        services.reports.transport = [this](const QJsonObject&, const QString&) {
             log->add(u"report upload"_qs);
-            if (reportsFail)
-                throw HubError::message(u"The reports couldn't be sent."_qs);
-            reportBodies.push_back(body);
             return QJsonObject{{u"ok"_qs, true}};
         };
         services.home = m_home.path();
@@ -510,8 +504,6 @@ protected:
     QString caBundle;
     QString cpu = u"x86_64"_qs;
     QStringList daws;
-    bool reportsFail = false;
-    std::vector<QJsonObject> reportBodies;
     std::unique_ptr<HubModel> model;
 };
 
