@@ -348,6 +348,10 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation)
         }
     }
     assign(m_loading, false, &HubModel::loadingChanged);
+    if (std::exchange(m_refreshAgain, false) && !m_shutDown) {
+        refresh(true);
+        return;
+    }
     if (!sameSession || m_shutDown)
         return;
 

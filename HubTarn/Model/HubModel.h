@@ -469,6 +469,7 @@ private:
     bool m_splashOver = false;
     bool m_networkOnline = true;
     bool m_sendingReports = false;
+    bool m_refreshAgain = false;
     std::optional<QString> m_waitingLink;
     std::shared_ptr<std::stop_source> m_signInStop;
     QString m_restartProgram;

@@ -30,6 +30,8 @@ struct JobResult {
 
 std::optional<HubError> HubModel::hubError(const std::exception_ptr& error)
 {
+    if (!error)
+        return std::nullopt;
     try {
         std::rethrow_exception(error);
     } catch (const HubError& hubError) {

@@ -121,6 +121,9 @@ void HubModel::runSignIn(std::optional<OAuthProvider> provider, std::function<QS
                 throw HubError::cancelled();
             SignInResult result;
             result.session = service->registerDevice(token, machineID, computerName);
+            // Cancelled meanwhile: nothing may be stored that the screen never shows.
+            if (stop->stop_requested())
+                throw HubError::cancelled();
             result.saved = devices->save(result.session);
             return result;
         },
@@ -162,7 +165,12 @@ void HubModel::signedIn(const DeviceSession& session)
     assign(m_codeNeeded, false, &HubModel::codeNeededChanged);
     setLoginNote(std::nullopt);
     setScreen(Screen::main);
-    refresh(true);
+    // A refresh that began before the sign-in drops its account result, so
+    // one more runs right after it.
+    if (m_loading)
+        m_refreshAgain = true;
+    else
+        refresh(true);
 }
 
 // ---- The application's own update -------------------------------------------------

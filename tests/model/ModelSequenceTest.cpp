@@ -430,6 +430,22 @@ TEST_F(ModelSequenceTest, SignInRegistersSavesLoadsTheAccountAndOpensAWaitingLin
     EXPECT_FALSE(model->loginNote().has_value());
 }
 
+TEST_F(ModelSequenceTest, ASignInDuringTheFirstRefreshStillLoadsTheAccount)
+{
+    build(m_catalog);
+    auto scanning = std::make_shared<Gate>();
+    installer->scanGate = scanning;
+    model->start();
+    clock->advance(HubModel::kSplashSeconds);
+    ASSERT_TRUE(eventually([&] { return scanning->reached() >= 1; }));
+    ASSERT_TRUE(model->loading());
+    model->signIn(u"ada@example.com"_s, u"secret"_s);
+    ASSERT_TRUE(eventually([this] { return model->screen() == Screen::main; }));
+    scanning->open();
+    ASSERT_TRUE(eventually([this] { return model->account().has_value(); }));
+    EXPECT_EQ(model->account()->user.email, u"ada@example.com"_s);
+}
+
 TEST_F(ModelSequenceTest, SignInFailuresLeaveTheirSentenceAndDropAProviderThatIsOff)
 {
     build(m_catalog);

@@ -222,6 +222,8 @@ struct FakeInstaller : PluginInstalling, PluginUninstalling {
 
     QList<InstalledFormat> installed(const Product& product, const InstallRoots&) const override
     {
+        if (scanGate)
+            scanGate->pass();
         const std::lock_guard lock(mutex);
         const auto found = copies.find(product.id);
         return found == copies.end() ? QList<InstalledFormat>() : found->second;
@@ -278,6 +280,7 @@ struct FakeInstaller : PluginInstalling, PluginUninstalling {
                                       InstallStep::installing(), InstallStep::done()};
     std::exception_ptr failure;
     std::map<QString, std::shared_ptr<Gate>> gates; // holds that product's install before it ends
+    std::shared_ptr<Gate> scanGate;                  // holds every scan of installed copies
     std::function<void(const InstallStep&)> afterStep;
     PluginInstaller::URLResolver resolver; // set per install by the model
 };
@@ -379,7 +382,7 @@ protected:
         // A test that failed while holding a worker must not hang the run.
         for (const auto& [id, gate] : installer->gates)
             gate->open();
-        for (const std::shared_ptr<Gate>& gate : {service->accountGate, identity->gate, devices->loadGate})
+        for (const std::shared_ptr<Gate>& gate : {service->accountGate, identity->gate, devices->loadGate, installer->scanGate})
             if (gate)
                 gate->open();
         if (model)
