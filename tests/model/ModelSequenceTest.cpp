@@ -587,6 +587,7 @@ TEST_F(ModelSequenceTest, SettingsAreStoredAtOnceUnderTheirKeys)
 TEST_F(ModelSequenceTest, OnlyWebAddressesAndTheSupportMailLeaveTheProgram)
 {
     build(m_catalog);
+    startToFirstScreen();
     struct Row {
         QString url;
         bool opened;
@@ -608,6 +609,17 @@ TEST_F(ModelSequenceTest, OnlyWebAddressesAndTheSupportMailLeaveTheProgram)
         model->openLink(QUrl(row.url));
         EXPECT_EQ(workspace->opened.size(), row.opened ? 1 : 0) << row.url.toStdString();
     }
+
+    // The account page: the signed-in link from the service, else the plain page.
+    workspace->opened.clear();
+    model->openAccountPage();
+    EXPECT_EQ(workspace->opened, QStringList{Config::accountPage().toString()});
+    model->submitCode(u"1"_s);
+    ASSERT_TRUE(eventually([this] { return model->account().has_value() && !model->loading(); }));
+    workspace->opened.clear();
+    model->openAccountPage();
+    ASSERT_TRUE(eventually([this] { return !workspace->opened.isEmpty(); }));
+    EXPECT_EQ(workspace->opened, QStringList{u"https://tarnaudio.example/account?t=1"_s});
 
     // Revealing shows every copy; a product with none opens nothing.
     workspace->opened.clear();
