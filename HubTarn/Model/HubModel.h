@@ -342,13 +342,18 @@ private:
         std::set<PluginFormat> stale; // installed formats the release brings newer
         bool update = false;
         std::optional<QString> from; // the version an update replaces
+        // The texts that depend on nothing else, made once.
+        QString shown;
+        Caption caption;
+        QString spokenAtRest; // the row's label while no job works
         bool unfit() const { return installable && fit.kind != Release::FitKind::fine; }
     };
     // Cached for the catalog's own products until their copies or the
     // catalog change, so a redraw of 2,000 rows stays within a frame.
     const Facts& facts(const Product& product) const;
     Facts computeFacts(const Product& product) const;
-    Caption caption(const Product& product, const Facts& facts) const;
+    Facts withTexts(const Product& product, Facts facts) const;
+    Caption captionOf(const Product& product, const Facts& facts) const;
 
     struct InstallRequest {
         Product product;

@@ -129,12 +129,12 @@ HubModel::Facts HubModel::computeFacts(const Product& product) const
     if (f.installed)
         f.installedVersion = installedVersion(product);
     if (!product.release)
-        return f;
+        return withTexts(product, std::move(f));
     const Release& release = *product.release;
     f.installable = release.installable();
     f.fit = release.fit(cpu(), macOSVersion());
     if (!f.installed)
-        return f;
+        return withTexts(product, std::move(f));
     const QList<InstalledFormat>& installed = f.state->installed;
     for (PluginFormat format : formatsOffered(product))
         if (const std::optional<QString> version = newestOf(installed, format))
@@ -145,7 +145,7 @@ HubModel::Facts HubModel::computeFacts(const Product& product) const
             }
     if (isSoon(product) || !f.installable || f.fit.kind != Release::FitKind::fine) {
         f.from.reset();
-        return f;
+        return withTexts(product, std::move(f));
     }
     if (hasArtifacts(release)) {
         f.update = !f.stale.empty();
@@ -155,6 +155,22 @@ HubModel::Facts HubModel::computeFacts(const Product& product) const
     }
     if (!f.update)
         f.from.reset();
+    return withTexts(product, std::move(f));
+}
+
+HubModel::Facts HubModel::withTexts(const Product& product, Facts f) const
+{
+    f.shown = product.shown();
+    f.caption = captionOf(product, f);
+    if (f.update) {
+        f.spokenAtRest = f.shown + u", update available, "_s + f.from.value_or(QString()) + u" to "_s
+                         + product.release->version;
+    } else {
+        f.spokenAtRest = f.shown + u", "_s;
+        if (f.caption.tag)
+            f.spokenAtRest += *f.caption.tag + u", "_s;
+        f.spokenAtRest += QString(f.caption.text).replace(u" · "_s, u", "_s);
+    }
     return f;
 }
 
@@ -375,10 +391,10 @@ RowContext HubModel::rowContext(const Product& product) const
 
 Caption HubModel::caption(const Product& product) const
 {
-    return caption(product, facts(product));
+    return facts(product).caption;
 }
 
-Caption HubModel::caption(const Product& product, const Facts& f) const
+Caption HubModel::captionOf(const Product& product, const Facts& f) const
 {
     if (f.unfit())
         return {std::nullopt, fitText(f.fit), false};
@@ -396,18 +412,10 @@ Caption HubModel::caption(const Product& product, const Facts& f) const
 
 QString HubModel::spoken(const Product& product) const
 {
-    const QString shown = product.shown();
     const Facts& f = facts(product);
-    const Job job = f.state ? f.state->job : Job::idle();
-    if (job.isWorking())
-        return shown + u", "_s + job.shortText();
-    if (f.update)
-        return shown + u", update available, "_s + f.from.value_or(QString()) + u" to "_s + product.release->version;
-    const Caption said = caption(product, f);
-    QString text = shown + u", "_s;
-    if (said.tag)
-        text += *said.tag + u", "_s;
-    return text + QString(said.text).replace(u" · "_s, u", "_s);
+    if (f.state && f.state->job.isWorking())
+        return f.shown + u", "_s + f.state->job.shortText();
+    return f.spokenAtRest;
 }
 
 QString HubModel::name(const QString& productID) const
