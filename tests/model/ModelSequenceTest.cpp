@@ -210,8 +210,19 @@ TEST_F(ModelSequenceTest, AnInstallGoesThroughEveryJobStateInOrder)
             std::this_thread::yield();
         }
     };
+    // The row as the views hold it, read before, during and after.
+    const Product& row = *model->product(u"reverb"_s);
+    EXPECT_EQ(model->caption(row).text, u"VST3 · AU"_s);
+    installer->gates[u"reverb"_s] = std::make_shared<Gate>();
     model->requestInstall(product(u"reverb"_s), {PluginFormat::vst3}, InstallScope::user);
+    ASSERT_TRUE(eventually([this] { return installer->gates[u"reverb"_s]->reached() == 1; }));
+    EXPECT_EQ(model->spoken(row), u"reverb, installing"_s);
+    installer->gates[u"reverb"_s]->open();
     ASSERT_TRUE(eventually([this] { return stateOf(u"reverb"_s).job.kind == Job::Kind::done; }));
+    EXPECT_EQ(model->caption(row).text, u"installed 1.0"_s);
+    EXPECT_EQ(model->spoken(row), u"reverb, installed 1.0"_s);
+    EXPECT_EQ(model->rowContext(row).text, u"reverb 1.0 is installed."_s);
+    EXPECT_TRUE(model->pluginSections().onMac.contains(u"reverb"_s));
     EXPECT_EQ(*jobs, (std::vector<Job>{Job::downloading(0.0), Job::downloading(0.5), Job::verifying(),
                                        Job::installing(), Job::done(u"reverb 1.0 is installed."_s)}));
     EXPECT_EQ(stateOf(u"reverb"_s).installed.size(), 1);
