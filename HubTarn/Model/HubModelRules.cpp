@@ -1,0 +1,458 @@
+// The values the views derive from the model's state. Each is recomputed
+// on every redraw, so none copies the catalog or walks it more than once.
+#include "Model/HubModel.h"
+
+#include "Catalog/Config.h"
+#include "Catalog/Versions.h"
+#include "Installer/InstallLocations.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace Hub {
+
+namespace {
+
+bool hasArtifacts(const Release& release)
+{
+    return release.artifacts && !release.artifacts->empty();
+}
+
+// The highest version among copies of `format`; none without a copy.
+std::optional<QString> newestOf(const QList<InstalledFormat>& installed, PluginFormat format)
+{
+    std::optional<QString> newest;
+    for (const InstalledFormat& copy : installed)
+        if (copy.format == format && (!newest || Versions::compare(copy.version, *newest) > 0))
+            newest = copy.version;
+    return newest;
+}
+
+} // namespace
+
+// ---- The products shown -----------------------------------------------------
+
+bool HubModel::isShown(const Product& product) const
+{
+    if (!catalogProduct(product.id))
+        return false;
+    if (!product.isInvite())
+        return true;
+    return m_account && m_account->products.contains(product.id);
+}
+
+std::vector<Product> HubModel::products() const
+{
+    std::vector<Product> shown;
+    forEachShown([&](const Product& product) { shown.push_back(product); });
+    return shown;
+}
+
+const Product* HubModel::product(const std::optional<QString>& id) const
+{
+    if (!id)
+        return nullptr;
+    const Product* found = catalogProduct(*id);
+    return found && isShown(*found) ? found : nullptr;
+}
+
+ProductState HubModel::state(const Product& product) const
+{
+    const auto found = m_states.find(product.id);
+    return found == m_states.end() ? ProductState{} : found->second;
+}
+
+bool HubModel::isSoon(const Product& product) const
+{
+    return product.isComingSoon();
+}
+
+bool HubModel::isBeta(const Product& product) const
+{
+    return m_account && m_account->betas.contains(product.id);
+}
+
+std::vector<Product> HubModel::updates() const
+{
+    std::vector<Product> result;
+    forEachShown([&](const Product& product) {
+        if (hasUpdate(product))
+            result.push_back(product);
+    });
+    return result;
+}
+
+std::optional<Release> HubModel::hubUpdate() const
+{
+    if (!m_catalog || !m_catalog->hub || !Versions::isNewer(m_catalog->hub->version, Config::hubVersion()))
+        return std::nullopt;
+    return m_catalog->hub;
+}
+
+// ---- Versions and formats ---------------------------------------------------
+
+const HubModel::Facts& HubModel::facts(const Product& product) const
+{
+    // Only the catalog's own products are cached: a copy may be stale.
+    const std::vector<Product>* products = m_catalog ? &m_catalog->products : nullptr;
+    if (!products || products->empty() || &product < products->data() || &product >= products->data() + products->size()) {
+        m_uncachedFacts = computeFacts(product);
+        return m_uncachedFacts;
+    }
+    std::optional<Facts>& cached = m_facts[std::size_t(&product - products->data())];
+    if (!cached)
+        cached = computeFacts(product);
+    return *cached;
+}
+
+void HubModel::forgetFacts(const QString& productID)
+{
+    if (!m_catalog)
+        return;
+    // Every entry of that identifier: a catalog may list one twice.
+    for (std::size_t i = 0; i < m_facts.size(); ++i)
+        if (m_catalog->products[i].id == productID)
+            m_facts[i].reset();
+}
+
+HubModel::Facts HubModel::computeFacts(const Product& product) const
+{
+    Facts f;
+    if (const auto found = m_states.find(product.id); found != m_states.end()) {
+        f.state = &found->second;
+        f.installed = !found->second.installed.isEmpty();
+    }
+    if (f.installed)
+        f.installedVersion = installedVersion(product);
+    if (!product.release)
+        return withTexts(product, std::move(f));
+    const Release& release = *product.release;
+    f.installable = release.installable();
+    f.fit = release.fit(cpu(), macOSVersion());
+    if (!f.installed)
+        return withTexts(product, std::move(f));
+    const QList<InstalledFormat>& installed = f.state->installed;
+    for (PluginFormat format : formatsOffered(product))
+        if (const std::optional<QString> version = newestOf(installed, format))
+            if (Versions::isNewer(release.version, *version)) {
+                f.stale.insert(format);
+                if (!f.from || Versions::compare(*version, *f.from) < 0)
+                    f.from = version; // the oldest copy the update replaces
+            }
+    if (isSoon(product) || !f.installable || f.fit.kind != Release::FitKind::fine) {
+        f.from.reset();
+        return withTexts(product, std::move(f));
+    }
+    if (hasArtifacts(release)) {
+        f.update = !f.stale.empty();
+    } else {
+        f.update = f.installedVersion && Versions::isNewer(release.version, *f.installedVersion);
+        f.from = f.update ? f.installedVersion : std::nullopt;
+    }
+    if (!f.update)
+        f.from.reset();
+    return withTexts(product, std::move(f));
+}
+
+HubModel::Facts HubModel::withTexts(const Product& product, Facts f) const
+{
+    f.shown = product.shown();
+    f.caption = captionOf(product, f);
+    if (f.update) {
+        f.spokenAtRest = f.shown + u", update available, "_s + f.from.value_or(QString()) + u" to "_s
+                         + product.release->version;
+    } else {
+        f.spokenAtRest = f.shown + u", "_s;
+        if (f.caption.tag)
+            f.spokenAtRest += *f.caption.tag + u", "_s;
+        f.spokenAtRest += QString(f.caption.text).replace(u" · "_s, u", "_s);
+    }
+    return f;
+}
+
+std::optional<QString> HubModel::installedVersion(const Product& product) const
+{
+    const auto found = m_states.find(product.id);
+    if (found == m_states.end())
+        return std::nullopt;
+    std::optional<QString> newest;
+    for (const InstalledFormat& copy : found->second.installed)
+        if (!newest || Versions::compare(copy.version, *newest) > 0)
+            newest = copy.version;
+    return newest;
+}
+
+std::vector<PluginFormat> HubModel::formatsOffered(const Product& product) const
+{
+    std::vector<PluginFormat> offered;
+    if (!product.release || !product.release->artifacts)
+        return offered;
+    for (PluginFormat format : kAllPluginFormats)
+        for (const Artifact& artifact : *product.release->artifacts)
+            if (artifact.format == format && artifact.runsOn(cpu())) {
+                offered.push_back(format);
+                break;
+            }
+    return offered;
+}
+
+std::set<PluginFormat> HubModel::updateFormatsAvailable(const Product& product) const
+{
+    return facts(product).stale;
+}
+
+bool HubModel::hasUpdate(const Product& product) const
+{
+    return facts(product).update;
+}
+
+std::optional<QString> HubModel::updateFromVersion(const Product& product) const
+{
+    return facts(product).from;
+}
+
+std::set<PluginFormat> HubModel::defaultFormats(const Product& product) const
+{
+    std::set<PluginFormat> chosen;
+    const std::vector<PluginFormat> offered = formatsOffered(product);
+    for (PluginFormat format : offered)
+        if (format == PluginFormat::app || (format == PluginFormat::au && m_installAU)
+            || (format == PluginFormat::vst3 && m_installVST3))
+            chosen.insert(format);
+    if (chosen.empty())
+        chosen.insert(offered.begin(), offered.end());
+    return chosen;
+}
+
+std::set<PluginFormat> HubModel::updateFormats(const Product& product) const
+{
+    std::set<PluginFormat> formats = updateFormatsAvailable(product);
+    if (!formats.empty())
+        return formats;
+    const ProductState current = state(product);
+    for (PluginFormat format : formatsOffered(product))
+        if (std::any_of(current.installed.begin(), current.installed.end(),
+                        [format](const InstalledFormat& copy) { return copy.format == format; }))
+            formats.insert(format);
+    return formats.empty() ? defaultFormats(product) : formats;
+}
+
+// ---- Installed copies and where they live -----------------------------------
+
+std::optional<QString> HubModel::appPath(const Product& product) const
+{
+    for (const InstalledFormat& copy : state(product).installed)
+        if (copy.format == PluginFormat::app)
+            return copy.path;
+    return std::nullopt;
+}
+
+QList<InstalledFormat> HubModel::allUsersCopies(const Product& product) const
+{
+    QList<InstalledFormat> copies;
+    for (const InstalledFormat& copy : state(product).installed)
+        if (isWithin(QDir::cleanPath(copy.path), InstallLocations::folder(m_roots, copy.format, InstallScope::allUsers))
+            && QDir::cleanPath(copy.path)
+                   != QDir::cleanPath(InstallLocations::folder(m_roots, copy.format, InstallScope::allUsers)))
+            copies.append(copy);
+    return copies;
+}
+
+QList<InstalledFormat> HubModel::legacyCopies(const Product& product) const
+{
+    const QList<InstalledFormat> installed = state(product).installed;
+    const QList<InstalledFormat> forAll = allUsersCopies(product);
+    // A user's own copy is one that is not itself an all-users copy: an
+    // application's folder is the same for both, so it never counts.
+    const auto hasOwnCopy = [&](PluginFormat format) {
+        return std::any_of(installed.begin(), installed.end(), [&](const InstalledFormat& copy) {
+            return copy.format == format && !forAll.contains(copy)
+                   && isWithin(QDir::cleanPath(copy.path), InstallLocations::folder(m_roots, format, InstallScope::user));
+        });
+    };
+    QList<InstalledFormat> legacy;
+    for (const InstalledFormat& copy : forAll)
+        if (hasOwnCopy(copy.format))
+            legacy.append(copy);
+    return legacy;
+}
+
+QString HubModel::abbreviated(const QString& path) const
+{
+    return abbreviatingHome(path, m_roots.userHome);
+}
+
+QString HubModel::placeName(const InstalledFormat& copy) const
+{
+    const QString path = QDir::cleanPath(copy.path);
+    if (copy.format != PluginFormat::app) {
+        if (isWithin(path, InstallLocations::folder(m_roots, copy.format, InstallScope::user)))
+            return u"just for you"_s;
+        if (isWithin(path, InstallLocations::folder(m_roots, copy.format, InstallScope::allUsers)))
+            return u"for all users"_s;
+    }
+    return abbreviated(QFileInfo(path).path());
+}
+
+// ---- Texts ------------------------------------------------------------------
+
+QString HubModel::fitText(const Release::Fit& fit)
+{
+    switch (fit.kind) {
+    case Release::FitKind::fine:
+        return {};
+    case Release::FitKind::needsAppleSilicon:
+        return u"needs Apple Silicon"_s;
+    case Release::FitKind::needsIntel:
+        return u"needs an Intel computer"_s;
+    case Release::FitKind::needsMacOS:
+        return u"needs macOS "_s + fit.minimum;
+    }
+    return {};
+}
+
+QString HubModel::installLabel(const Product&)
+{
+    return u"Install"_s;
+}
+
+QString HubModel::statusWord(const Product& product) const
+{
+    const Facts& f = facts(product);
+    QString word;
+    if (f.unfit())
+        word = fitText(f.fit);
+    else if (f.update)
+        word = u"update "_s + product.release->version + u" available"_s;
+    else if (f.installedVersion)
+        word = u"installed "_s + *f.installedVersion + (isSoon(product) ? u" · not released yet"_s : QString());
+    else if (isSoon(product))
+        word = u"coming soon"_s;
+    else if (product.isFree())
+        word = u"free"_s;
+    else if (isBeta(product))
+        word = u"invited"_s;
+    else
+        word = u"available now"_s;
+    if (isBeta(product))
+        word += u" · beta"_s;
+    return word;
+}
+
+std::optional<RowAction> HubModel::rowAction(const Product& product) const
+{
+    if (!isShown(product) || isSoon(product))
+        return std::nullopt;
+    const Facts& f = facts(product);
+    if (f.unfit())
+        return std::nullopt;
+    if (f.update)
+        return RowAction::update;
+    if (f.installed)
+        return std::nullopt;
+    if (product.updateOnly())
+        return product.pageURL ? std::optional(RowAction::get) : std::nullopt;
+    if (f.installable)
+        return RowAction::install;
+    return product.pageURL ? std::optional(RowAction::get) : std::nullopt;
+}
+
+RowContext HubModel::rowContext(const Product& product) const
+{
+    const Facts& f = facts(product);
+    const Job job = f.state ? f.state->job : Job::idle();
+    const auto spokenAs = [](QString text, RowContextKind kind) { return RowContext{text, kind, text}; };
+    if (job.kind == Job::Kind::failed)
+        return spokenAs(u"Failed: "_s + job.message, RowContextKind::failure);
+    if (job.kind == Job::Kind::warning)
+        return spokenAs(u"Warning: "_s + job.message, RowContextKind::warning);
+    if (f.unfit())
+        return spokenAs(fitText(f.fit), RowContextKind::warning);
+    if (f.update) {
+        std::optional<QString> note;
+        for (const ReleaseNote& entry : product.history())
+            if (entry.version == product.release->version && !entry.notes.isEmpty()) {
+                note = entry.notes.first();
+                break;
+            }
+        if (!note && product.release->notes)
+            note = product.release->notes;
+        if (note)
+            return spokenAs(*note, RowContextKind::updateNote);
+    }
+    if (job.kind == Job::Kind::done)
+        return spokenAs(job.message, RowContextKind::done);
+    return {product.tagline, RowContextKind::plain, std::nullopt};
+}
+
+Caption HubModel::caption(const Product& product) const
+{
+    return facts(product).caption;
+}
+
+Caption HubModel::captionOf(const Product& product, const Facts& f) const
+{
+    if (f.unfit())
+        return {std::nullopt, fitText(f.fit), false};
+    if (f.from)
+        return {std::nullopt, *f.from + u" → "_s + product.release->version, true};
+    if (f.installedVersion)
+        return {std::nullopt, u"installed "_s + *f.installedVersion, false};
+    if (isSoon(product))
+        return {std::nullopt, u"coming soon"_s, false};
+    const QString formats = product.formats.value_or(QStringList()).join(u" · "_s);
+    if (product.isFree())
+        return {u"free"_s, formats, false};
+    return {std::nullopt, formats, false};
+}
+
+QString HubModel::spoken(const Product& product) const
+{
+    const Facts& f = facts(product);
+    if (f.state && f.state->job.isWorking())
+        return f.shown + u", "_s + f.state->job.shortText();
+    return f.spokenAtRest;
+}
+
+QString HubModel::name(const QString& productID) const
+{
+    if (productID == "hub"_L1)
+        return u"Tarnhub"_s;
+    if (const Product* found = product(productID))
+        return found->shown();
+    return productID;
+}
+
+PluginSections HubModel::pluginSections() const
+{
+    PluginSections sections;
+    if (!m_catalog)
+        return sections;
+    QStringList withUpdate;
+    QStringList without;
+    const auto place = [&](const Product& product) {
+        const auto found = m_states.find(product.id);
+        if (found == m_states.end() || found->second.installed.isEmpty())
+            sections.add.append(product.id);
+        else if (facts(product).update)
+            withUpdate.append(product.id);
+        else
+            without.append(product.id);
+    };
+    forEachShown(place);
+    sections.onMac = withUpdate + without;
+    return sections;
+}
+
+bool HubModel::busy() const
+{
+    if (m_hubJob.isWorking())
+        return true;
+    return std::any_of(m_states.begin(), m_states.end(), [](const auto& entry) { return entry.second.job.isWorking(); });
+}
+
+} // namespace Hub
