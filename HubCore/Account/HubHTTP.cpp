@@ -43,10 +43,10 @@ Http::Request jsonPost(const QUrl& url, const QJsonObject& body, const std::opti
 
 // The reply's JSON object, none when the body is not one (or was too long
 // to read). Throws api(code, message) for an object that names an error.
-std::optional<QJsonObject> replyObject(const Http::Response& response, bool complete)
+std::optional<QJsonObject> replyObject(const QByteArray& body, bool complete)
 {
     QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(response.body, &parseError);
+    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
     if (!complete || parseError.error != QJsonParseError::NoError || !document.isObject())
         return std::nullopt;
     QJsonObject reply = document.object();
@@ -76,15 +76,21 @@ QJsonObject post(const QUrl& url, const QJsonObject& body, const std::optional<Q
             throw HubError::api(u"offline"_s, kOfflineSentence);
         complete = false;
     }
+    // A reply cut at the size cap is no reply object at all.
+    if (!complete)
+        response.body.clear();
+    return readReply(response.status, response.body);
+}
 
-    const bool isUnauthorized = response.status == 401;
+QJsonObject readReply(int status, const QByteArray& body)
+{
     // A named error wins over the status, so a 401 that says why is shown as such.
-    std::optional<QJsonObject> reply = replyObject(response, complete);
-    if (isUnauthorized)
+    std::optional<QJsonObject> reply = replyObject(body, true);
+    if (status == 401)
         throw unauthorized();
     // A failed reply without an error text (a proxy's 500 "{}") must not
     // read as success: the user would be told a message was sent.
-    if (!reply || response.status < 200 || response.status > 299)
+    if (!reply || status < 200 || status > 299)
         throw unavailable();
     return std::move(*reply);
 }
@@ -103,7 +109,7 @@ QJsonObject postReport(const QUrl& url, const QJsonObject& body, const Http::Ses
             throw HubError::message(kOfflineSentence);
         complete = false;
     }
-    std::optional<QJsonObject> reply = replyObject(response, complete);
+    std::optional<QJsonObject> reply = replyObject(response.body, complete);
     if (!reply)
         throw unavailable();
     return std::move(*reply);

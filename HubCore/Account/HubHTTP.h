@@ -40,4 +40,8 @@ QJsonObject post(const QUrl& url, const QJsonObject& body, const std::optional<Q
 QJsonObject postReport(const QUrl& url, const QJsonObject& body, const Http::Session& session,
                        double timeoutSeconds);
 
+// The reply rules of post() for a reply that arrived: its object, or the
+// HubError above (never "offline" or cancelled). Pure.
+QJsonObject readReply(int status, const QByteArray& body);
+
 } // namespace Hub::HubHTTP

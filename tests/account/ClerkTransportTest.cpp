@@ -126,7 +126,7 @@ TEST(ClerkRequests, CarryTheFixedHeadersQueryPairAndFormBody)
     // checked on the request itself.
     for (const auto& [name, value] : fixed) {
         const auto header = std::find_if(post.headers.begin(), post.headers.end(),
-                                         [&name](const Http::Header& h) { return h.first == name.c_str(); });
+                                         [&name = name](const Http::Header& h) { return h.first == name.c_str(); });
         ASSERT_NE(header, post.headers.end()) << name;
         EXPECT_EQ(header->second.toStdString(), value) << name;
     }

@@ -111,7 +111,7 @@ void serveStall(TestHttpsServer& server, const std::string& path, std::size_t co
             "application/octet-stream", [&server, count](std::size_t offset, httplib::DataSink& sink) {
                 if (offset < count)
                     return sink.write("s", 1);
-                server.pause(10s);
+                server.pause(60s);
                 return false;
             });
     });
@@ -438,7 +438,7 @@ TEST(HttpTimeouts, TheTotalLimitEndsAReplyThatIsLate)
 {
     TestHttpsServer server;
     server.get("/late", [&server](const httplib::Request&, httplib::Response& response) {
-        server.pause(2s);
+        server.pause(60s);
         response.set_content("late", "text/plain");
     });
 
@@ -446,18 +446,19 @@ TEST(HttpTimeouts, TheTotalLimitEndsAReplyThatIsLate)
     EXPECT_EQ(failureOf(trusting(server), requestTo(server.url(QStringLiteral("/late")), 0.3)),
               TransportCode::timedOut);
     EXPECT_GE(secondsSince(start), 0.25);
-    EXPECT_LT(secondsSince(start), 1.0);
+    EXPECT_LT(secondsSince(start), 10.0);
 }
 
 TEST(HttpTimeouts, TheTotalLimitHoldsEvenWhileBytesKeepComing)
 {
     TestHttpsServer server;
-    serveTrickle(server, "/trickle", 15, 100ms);
+    // Far longer than the bound below, so that only the limit can end it in time.
+    serveTrickle(server, "/trickle", 300, 100ms);
 
     const auto start = Clock::now();
     EXPECT_EQ(failureOf(trusting(server), requestTo(server.url(QStringLiteral("/trickle")), 0.6)),
               TransportCode::timedOut);
-    EXPECT_LT(secondsSince(start), 1.2);
+    EXPECT_LT(secondsSince(start), 10.0);
 }
 
 TEST(HttpTimeouts, TheIdleLimitLetsASlowSteadyReplyFinish)
@@ -479,7 +480,7 @@ TEST(HttpTimeouts, TheIdleLimitEndsAReplyThatStalls)
     TestHttpsServer server;
     serveStall(server, "/stall", 3);
     server.get("/silent", [&server](const httplib::Request&, httplib::Response& response) {
-        server.pause(5s);
+        server.pause(60s);
         response.set_content("too late", "text/plain");
     });
 
@@ -489,13 +490,13 @@ TEST(HttpTimeouts, TheIdleLimitEndsAReplyThatStalls)
     EXPECT_EQ(failureOf(trusting(server), stalling), TransportCode::timedOut);
     // A second of silence, not an average speed over several seconds.
     EXPECT_GE(secondsSince(start), 0.95);
-    EXPECT_LT(secondsSince(start), 2.0);
+    EXPECT_LT(secondsSince(start), 10.0);
 
     Http::Request silent = requestTo(server.url(QStringLiteral("/silent")), 0.5);
     silent.timeoutMode = Http::TimeoutMode::idle;
     start = Clock::now();
     EXPECT_EQ(failureOf(trusting(server), silent), TransportCode::timedOut);
-    EXPECT_LT(secondsSince(start), 1.5);
+    EXPECT_LT(secondsSince(start), 10.0);
 }
 
 // --- Cancellation ----------------------------------------------------------
