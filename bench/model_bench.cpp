@@ -4,6 +4,8 @@
 // anchor measured in the same run: a deep copy of the catalog's products
 // for the redraw pass, and reading the 500 installed bundles' information
 // lists for the scan.
+#include "BenchCatalog.h"
+
 #include "Catalog/CatalogLoader.h"
 #include "Catalog/Machine.h"
 #include "Installer/InstallLocations.h"
@@ -28,38 +30,6 @@ namespace {
 constexpr int kProducts = 2000;
 constexpr int kInstalled = 500;
 constexpr int kPasses = 200;
-
-Catalog generatedCatalog()
-{
-    Catalog catalog;
-    for (int i = 0; i < kProducts; ++i) {
-        Product p;
-        p.id = u"product-"_s + QString::number(i);
-        p.name = u"Product"_s + QString::number(i);
-        p.tagline = u"A plug-in that does one thing well."_s;
-        p.kind = u"plugin"_s;
-        p.formats = QStringList{u"VST3"_s, u"AU"_s};
-        p.status = i % 10 == 0 ? u"free"_s : i % 37 == 0 ? u"coming_soon"_s : u"paid"_s;
-        Release r;
-        r.version = u"2."_s + QString::number(i % 3) + u".0"_s;
-        r.notes = u"Fixes a crash when the host changes the sample rate."_s;
-        std::vector<Artifact> artifacts;
-        for (PluginFormat f : {PluginFormat::vst3, PluginFormat::au}) {
-            Artifact a;
-            a.format = f;
-            a.url = u"https://downloads.tarnaudio.example/"_s + p.id + u'.' + rawValue(f) + u".zip"_s;
-            a.sha256 = QString(64, u'a');
-            a.bundle = p.name + u'.' + bundleExtension(f);
-            a.archs = QStringList{u"arm64"_s, u"x86_64"_s};
-            artifacts.push_back(a);
-        }
-        r.artifacts = artifacts;
-        p.release = r;
-        p.releases = std::vector<ReleaseNote>{{r.version, u"2026-10-01"_s, {u"Fixes a crash."_s, u"Lower CPU use."_s}}};
-        catalog.products.push_back(std::move(p));
-    }
-    return catalog;
-}
 
 // Every fourth product has a VST3 copy, one in three of them older than
 // the catalog's release.
@@ -144,7 +114,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir home;
-    const Catalog catalog = generatedCatalog();
+    const Catalog catalog = Bench::generatedCatalog(kProducts);
     const QString bundled = home.filePath(u"catalog.json"_s);
     {
         QFile file(bundled);

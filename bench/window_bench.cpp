@@ -4,6 +4,7 @@
 // for a bare window of the same size.
 //
 // Run by hand: build/bench/window_bench
+#include "BenchCatalog.h"
 #include "ModelTestSupport.h"
 
 #include "Catalog/Machine.h"
@@ -48,37 +49,6 @@ double sinceProcessStart()
     timespec now{};
     clock_gettime(CLOCK_BOOTTIME, &now);
     return (double(now.tv_sec) + double(now.tv_nsec) / 1e9) * 1000.0 - startTicks * 1000.0 / double(sysconf(_SC_CLK_TCK));
-}
-
-Catalog generatedCatalog()
-{
-    Catalog catalog;
-    catalog.updated = u"2030-01-01T00:00:00Z"_s;
-    for (int i = 0; i < kProducts; ++i) {
-        Product p;
-        p.id = u"product-"_s + QString::number(i);
-        p.name = u"Product"_s + QString::number(i);
-        p.tagline = u"A plug-in that does one thing well."_s;
-        p.kind = u"plugin"_s;
-        p.status = u"available"_s;
-        p.formats = QStringList{u"VST3"_s, u"AU"_s};
-        Release release;
-        release.version = u"1."_s + QString::number(i % 7);
-        std::vector<Artifact> artifacts;
-        for (PluginFormat format : {PluginFormat::vst3, PluginFormat::au}) {
-            Artifact a;
-            a.format = format;
-            a.url = u"https://downloads.tarnaudio.example/"_s + p.id + u'.' + rawValue(format) + u".zip"_s;
-            a.sha256 = QString(64, u'a');
-            a.bundle = p.name + u'.' + bundleExtension(format);
-            a.archs = QStringList{u"arm64"_s, u"x86_64"_s};
-            artifacts.push_back(a);
-        }
-        release.artifacts = artifacts;
-        p.release = release;
-        catalog.products.push_back(std::move(p));
-    }
-    return catalog;
 }
 
 // Time from now until `window` first paints.
@@ -155,7 +125,9 @@ int main(int argc, char** argv)
         QFile file(QDir(roots.support).filePath(u"catalog.json"_s));
         if (!file.open(QIODevice::WriteOnly))
             qFatal("cannot write the catalog");
-        file.write(generatedCatalog().toJson());
+        Catalog catalog = Bench::generatedCatalog(kProducts);
+        catalog.updated = u"2030-01-01T00:00:00Z"_s;
+        file.write(catalog.toJson());
     }
     auto log = std::make_shared<Test::CallLog>();
     auto identity = std::make_shared<Test::FakeIdentity>(log);
