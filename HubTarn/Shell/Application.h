@@ -3,7 +3,6 @@
 #include "Shell/RootView.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QUrl>
 
 #include <functional>
