@@ -4,6 +4,8 @@
 #include "Catalog/Config.h"
 #include "Catalog/HubError.h"
 
+#include <QJsonArray>
+#include <QRegularExpression>
 #include <QTextBoundaryFinder>
 
 using namespace Qt::StringLiterals;
@@ -105,9 +107,28 @@ DeviceSession HubAPI::registerDevice(const QString& clerkJWT, const QString& mac
     return DeviceSession{token.toString(), deviceID.toString(), *account};
 }
 
-void HubAPI::account(const DeviceSession& device, const QString& machineID) const
+QStringList HubAPI::productIDs(const QJsonValue& value)
 {
-    post(u"hub/account"_s, QJsonObject{{u"machine_id"_s, machineID}}, device);
+    // Identifiers become keys of the model and parts of report paths, so
+    // only the catalog's slug form is taken.
+    static const QRegularExpression plain(u"^[A-Za-z0-9][A-Za-z0-9._-]{0,127}$"_s);
+    QStringList ids;
+    if (!value.isArray())
+        return ids;
+    for (const QJsonValue& entry : value.toArray()) {
+        if (!entry.isString())
+            continue;
+        const QString id = entry.toString();
+        if (plain.match(id).hasMatch() && !ids.contains(id))
+            ids.append(id);
+    }
+    return ids;
+}
+
+AccountReply HubAPI::account(const DeviceSession& device, const QString& machineID) const
+{
+    const QJsonObject reply = post(u"hub/account"_s, QJsonObject{{u"machine_id"_s, machineID}}, device);
+    return AccountReply{productIDs(reply.value("betas"_L1)), productIDs(reply.value("products"_L1))};
 }
 
 void HubAPI::feedback(const DeviceSession& device, const QString& product, const QString& version, FeedbackKind kind,

@@ -26,7 +26,7 @@ public:
 
     DeviceSession registerDevice(const QString& clerkJWT, const QString& machineID,
                                  const QString& deviceName) const override;
-    void account(const DeviceSession& device, const QString& machineID) const override;
+    AccountReply account(const DeviceSession& device, const QString& machineID) const override;
     void feedback(const DeviceSession& device, const QString& product, const QString& version, FeedbackKind kind,
                   const QString& message) const override;
     QUrl downloadURL(const DeviceSession& device, const QString& product, PluginFormat format,
@@ -37,6 +37,11 @@ public:
     // The user object of a registration reply: "id" non-empty text; "email"
     // and "name" taken when text, else empty.
     static std::optional<HubUser> user(const QJsonValue& value);
+
+    // A list of product identifiers from the account reply, read tolerantly:
+    // anything but a list is empty, entries that are not plain identifiers
+    // are dropped, and each identifier is kept once.
+    static QStringList productIDs(const QJsonValue& value);
 
     const QUrl& base() const { return m_base; }
     const QString& hubVersion() const { return m_hubVersion; }

@@ -3,9 +3,19 @@
 #include "Catalog/SharedTypes.h"
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 namespace Hub {
+
+// What the account check tells beyond "still signed in": the products whose
+// beta the account takes part in, and further products shared with it.
+struct AccountReply {
+    QStringList betas;
+    QStringList products;
+
+    friend bool operator==(const AccountReply&, const AccountReply&) = default;
+};
 
 // The maker's service as the app model sees it. Every call blocks for one
 // HTTP exchange; all but signOut throw HubError.
@@ -17,7 +27,7 @@ public:
     virtual DeviceSession registerDevice(const QString& clerkJWT, const QString& machineID,
                                          const QString& deviceName) const = 0;
     // Returns normally while the device session is still good.
-    virtual void account(const DeviceSession& device, const QString& machineID) const = 0;
+    virtual AccountReply account(const DeviceSession& device, const QString& machineID) const = 0;
     virtual void feedback(const DeviceSession& device, const QString& product, const QString& version,
                           FeedbackKind kind, const QString& message) const = 0;
     // The address to download one artifact from, http or https.

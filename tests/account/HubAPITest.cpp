@@ -411,3 +411,35 @@ TEST_F(HubAPITest, SiteLinkMustBeHttpsOnTheMakersSite)
 }
 
 } // namespace
+
+// The account reply's product lists are optional and written by a service
+// that may change: anything odd reads as nothing rather than failing the
+// check, and only plain identifiers get through.
+TEST_F(HubAPITest, AccountReplyListsAreReadTolerantly)
+{
+    const DeviceSession device = signedIn();
+    struct Case {
+        const char* name;
+        std::string reply;
+        QStringList betas;
+        QStringList products;
+    };
+    const std::vector<Case> cases = {
+        {"both absent", R"({})", {}, {}},
+        {"both null", R"({"betas":null,"products":null})", {}, {}},
+        {"not lists", R"({"betas":"echo","products":{"echo":true}})", {}, {}},
+        {"plain lists", R"({"betas":["echo","delay-2"],"products":["vault_1.x"]})",
+         {u"echo"_s, u"delay-2"_s}, {u"vault_1.x"_s}},
+        {"odd entries dropped",
+         R"({"betas":["echo",3,null,"","../etc","a b","-lead",".hidden","echo"],"products":[["x"],"ok"]})",
+         {u"echo"_s}, {u"ok"_s}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        service.setReply("hub/account", {200, c.reply});
+        Hub::AccountReply reply;
+        ASSERT_NO_THROW(reply = api.account(device, u"m"_s));
+        EXPECT_EQ(reply.betas, c.betas);
+        EXPECT_EQ(reply.products, c.products);
+    }
+}

@@ -1,0 +1,430 @@
+#pragma once
+
+#include "Account/DeviceStoring.h"
+#include "Account/HubService.h"
+#include "Account/IdentityCodeVerifying.h"
+#include "Account/IdentityProvider.h"
+#include "Catalog/CatalogLoader.h"
+#include "Catalog/CatalogRecords.h"
+#include "Catalog/HubError.h"
+#include "Installer/PluginInstaller.h"
+#include "Installer/PluginUninstalling.h"
+#include "Model/ModelTypes.h"
+#include "Model/Seams.h"
+#include "Reports/ReportFile.h"
+#include "Reports/ReportSender.h"
+#include "Reports/ReportSpool.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+#include <QSettings>
+#include <QThreadPool>
+#include <QUrl>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <stop_token>
+#include <type_traits>
+#include <variant>
+#include <vector>
+
+namespace Hub {
+
+// Everything the model is built over. The shell fills it with the core's
+// service objects; tests with fakes.
+struct HubModelServices {
+    std::shared_ptr<const HubService> service;
+    std::shared_ptr<const IdentityProvider> identity;
+    std::shared_ptr<const IdentityCodeVerifying> codes;
+    std::shared_ptr<DeviceStoring> devices;
+    // The installer for one install, with its download addresses resolved
+    // through `resolve` and its downloads cancelled through `stop`.
+    std::function<std::shared_ptr<const PluginInstalling>(PluginInstaller::URLResolver resolve, std::stop_token stop)>
+        installerFor;
+    std::shared_ptr<const PluginUninstalling> uninstaller;
+    std::shared_ptr<const PackageInstalling> packages;
+    std::shared_ptr<NetworkMonitor> network;
+    std::shared_ptr<Clock> clock;
+    std::shared_ptr<Workspace> workspace;
+    RunningDAWs runningDAWs;
+
+    // Where the catalog comes from; the support folder is replaced by the
+    // model's own.
+    CatalogLoader::Locations catalog;
+    QString caBundle;                 // trusted roots for catalog fetches; empty: the system's
+    ReportSender::Client reports;     // where reports go; its stop token is the model's
+    std::optional<QString> home;      // an isolated home folder
+    QString cpu;                      // "arm64" or "x86_64"
+    QString macOSVersion;             // the platform version releases are checked against
+    QString machineID;
+    QString computerName;
+    bool sandboxed = false;           // skips the start-up clean of old downloads
+};
+
+// The one view model: the state every view draws and the operations the
+// views call. Lives on the main thread; long work runs on the model's own
+// thread pool and its results come back to the main thread.
+class HubModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(Hub::Screen screen READ screen WRITE setScreen NOTIFY screenChanged)
+    Q_PROPERTY(Hub::Tab tab READ tab WRITE setTab NOTIFY tabChanged)
+    Q_PROPERTY(std::optional<QString> page READ page WRITE setPage NOTIFY pageChanged)
+    Q_PROPERTY(std::optional<Hub::Sheet> sheet READ sheet WRITE setSheet NOTIFY sheetChanged)
+    Q_PROPERTY(bool accountMenu READ accountMenu WRITE setAccountMenu NOTIFY accountMenuChanged)
+    Q_PROPERTY(std::optional<Hub::Catalog> catalog READ catalog NOTIFY catalogChanged)
+    Q_PROPERTY(std::optional<Hub::AccountInfo> account READ account NOTIFY accountChanged)
+    Q_PROPERTY(Hub::ProductStates states READ states NOTIFY statesChanged)
+    Q_PROPERTY(bool loading READ loading NOTIFY loadingChanged)
+    Q_PROPERTY(bool offline READ offline NOTIFY offlineChanged)
+    Q_PROPERTY(std::optional<QDateTime> lastChecked READ lastChecked NOTIFY lastCheckedChanged)
+    Q_PROPERTY(Hub::Job hubJob READ hubJob NOTIFY hubJobChanged)
+    Q_PROPERTY(std::vector<Hub::ReportFile> problems READ problems NOTIFY problemsChanged)
+    Q_PROPERTY(std::optional<QString> reportNote READ reportNote NOTIFY reportNoteChanged)
+    Q_PROPERTY(std::optional<QString> loginNote READ loginNote WRITE setLoginNote NOTIFY loginNoteChanged)
+    Q_PROPERTY(bool signInAgain READ signInAgain NOTIFY signInAgainChanged)
+    Q_PROPERTY(bool installAU READ installAU WRITE setInstallAU NOTIFY installAUChanged)
+    Q_PROPERTY(bool installVST3 READ installVST3 WRITE setInstallVST3 NOTIFY installVST3Changed)
+    Q_PROPERTY(Hub::InstallScope scope READ scope WRITE setScope NOTIFY scopeChanged)
+    Q_PROPERTY(bool checkAtOpen READ checkAtOpen WRITE setCheckAtOpen NOTIFY checkAtOpenChanged)
+    Q_PROPERTY(bool autoUpdate READ autoUpdate WRITE setAutoUpdate NOTIFY autoUpdateChanged)
+    Q_PROPERTY(bool sendReports READ sendReports WRITE setSendReports NOTIFY sendReportsChanged)
+    Q_PROPERTY(Hub::HubModel::OAuthProviders signInProviders READ signInProviders NOTIFY signInProvidersChanged)
+    Q_PROPERTY(bool codeNeeded READ codeNeeded NOTIFY codeNeededChanged)
+    Q_PROPERTY(bool signingIn READ signingIn NOTIFY signingInChanged)
+
+public:
+    using OAuthProviders = std::vector<OAuthProvider>;
+
+    // Reads the settings, fixes the install roots, opens the report spool,
+    // takes the catalog from the local copies and scans what is installed.
+    explicit HubModel(HubModelServices services, QObject* parent = nullptr);
+    ~HubModel() override;
+
+    // ---- Published state ----------------------------------------------------
+
+    Screen screen() const { return m_screen; }
+    // Becoming main replays a deep link that waited for it.
+    void setScreen(Screen screen);
+    Tab tab() const { return m_tab; }
+    void setTab(Tab tab);
+    const std::optional<QString>& page() const { return m_page; }
+    void setPage(const std::optional<QString>& page);
+    const std::optional<Sheet>& sheet() const { return m_sheet; }
+    void setSheet(const std::optional<Sheet>& sheet);
+    bool accountMenu() const { return m_accountMenu; }
+    void setAccountMenu(bool open);
+    const std::optional<DAWWarning>& dawWarning() const { return m_dawWarning; }
+    // The views only clear it.
+    void clearDAWWarning();
+    const std::optional<Catalog>& catalog() const { return m_catalog; }
+    std::optional<CatalogSource> catalogSource() const { return m_catalogSource; }
+    const std::optional<AccountInfo>& account() const { return m_account; }
+    const ProductStates& states() const { return m_states; }
+    bool loading() const { return m_loading; }
+    bool offline() const { return m_offline; }
+    const std::optional<QDateTime>& lastChecked() const { return m_lastChecked; }
+    const Job& hubJob() const { return m_hubJob; }
+    const std::vector<ReportFile>& problems() const { return m_problems; }
+    const std::optional<QString>& reportNote() const { return m_reportNote; }
+    const std::optional<QString>& loginNote() const { return m_loginNote; }
+    void setLoginNote(const std::optional<QString>& note);
+    bool signInAgain() const { return m_signInAgain; }
+
+    bool installAU() const { return m_installAU; }
+    void setInstallAU(bool on);
+    bool installVST3() const { return m_installVST3; }
+    void setInstallVST3(bool on);
+    InstallScope scope() const { return m_scope; }
+    void setScope(InstallScope scope);
+    bool checkAtOpen() const { return m_checkAtOpen; }
+    void setCheckAtOpen(bool on);
+    bool autoUpdate() const { return m_autoUpdate; }
+    void setAutoUpdate(bool on);
+    bool sendReports() const { return m_sendReports; }
+    // Switching it on sends the spooled reports at once.
+    void setSendReports(bool on);
+
+    // The sign-in screen: providers to offer, whether a code is asked for,
+    // whether a sign-in runs.
+    const OAuthProviders& signInProviders() const { return m_providers; }
+    bool codeNeeded() const { return m_codeNeeded; }
+    bool signingIn() const { return m_signingIn; }
+
+    // ---- Fixed values -------------------------------------------------------
+
+    const std::optional<DeviceSession>& session() const { return m_session; }
+    const InstallRoots& roots() const { return m_roots; }
+    const QString& cpu() const { return m_services.cpu; }
+    const QString& macOSVersion() const { return m_services.macOSVersion; }
+
+    // The install roots of an isolated home folder.
+    static InstallRoots isolatedRoots(const QString& home);
+
+    // ---- Derived values -----------------------------------------------------
+
+    std::vector<Product> products() const;
+    std::vector<Product> updates() const;
+    std::optional<Release> hubUpdate() const;
+    std::optional<Product> product(const std::optional<QString>& id) const;
+    ProductState state(const Product& product) const;
+    bool isShown(const Product& product) const;
+    bool isSoon(const Product& product) const;
+    bool isBeta(const Product& product) const;
+    bool hasUpdate(const Product& product) const;
+    std::set<PluginFormat> updateFormatsAvailable(const Product& product) const;
+    std::optional<QString> updateFromVersion(const Product& product) const;
+    std::optional<QString> appPath(const Product& product) const;
+    std::optional<QString> installedVersion(const Product& product) const;
+    QList<InstalledFormat> allUsersCopies(const Product& product) const;
+    QList<InstalledFormat> legacyCopies(const Product& product) const;
+    QString placeName(const InstalledFormat& copy) const;
+    // `path` with this model's home folder as "~".
+    QString abbreviated(const QString& path) const;
+    std::vector<PluginFormat> formatsOffered(const Product& product) const;
+    std::set<PluginFormat> defaultFormats(const Product& product) const;
+    std::set<PluginFormat> updateFormats(const Product& product) const;
+    static QString fitText(const Release::Fit& fit);
+    static QString installLabel(const Product& product);
+    QString statusWord(const Product& product) const;
+    std::optional<RowAction> rowAction(const Product& product) const;
+    RowContext rowContext(const Product& product) const;
+    Caption caption(const Product& product) const;
+    QString spoken(const Product& product) const;
+    QString name(const QString& productID) const;
+    PluginSections pluginSections() const;
+    // True while any product's job or the application's own update works:
+    // quitting then needs the user's confirmation, unless restarting.
+    bool busy() const;
+    bool restarting() const { return m_restarting; }
+
+    // ---- Operations ---------------------------------------------------------
+
+    // Runs once: network watch, old downloads, the stored session, the
+    // splash, the first refresh and the periodic ones.
+    void start();
+    void refresh(bool catalog);
+    void requestInstall(const Product& product, const std::set<PluginFormat>& formats, InstallScope scope);
+    void requestUninstall(const Product& product, const UninstallOptions& options, bool legacy);
+    void requestUpdateAll();
+    void requestRemoveLegacy(const Product& product);
+    void updateHub();
+    void signOut();
+    void openAccountPage();
+    void sendProblems();
+    void clearProblems();
+    // `done` gets nothing on success, else the error, on the main thread.
+    void sendFeedback(const Product& product, FeedbackKind kind, const QString& message,
+                      std::function<void(std::optional<HubError>)> done);
+    void reveal(const Product& product);
+    // Opens an address from the catalog or the views: only https and http,
+    // and mailto to the support address; anything else is refused silently.
+    void openLink(const QUrl& url);
+    // Opens the product's installed application, when there is one.
+    void openApp(const Product& product);
+    // A "hubtarn:" link; the shell forwards every link here.
+    void open(const QUrl& url);
+
+    // Sign-in, for the sign-in screen.
+    void loadSignInProviders();
+    void signIn(const QString& email, const QString& password);
+    void signIn(OAuthProvider provider);
+    void submitCode(const QString& code);
+    void cancelSignIn();
+
+    // Cancels running work and waits for it a few seconds at most.
+    void shutdown();
+
+    static constexpr double kSplashSeconds = 0.8;
+    static constexpr double kRefreshInterval = 21600.0;
+    static constexpr int kShutdownWaitMs = 3000;
+
+Q_SIGNALS:
+    void screenChanged();
+    void tabChanged();
+    void pageChanged();
+    void sheetChanged();
+    void accountMenuChanged();
+    void dawWarningChanged();
+    void catalogChanged();
+    void accountChanged();
+    void statesChanged();
+    // One product's state changed (its job or its installed copies).
+    void productStateChanged(const QString& productID);
+    void loadingChanged();
+    void offlineChanged();
+    void lastCheckedChanged();
+    void hubJobChanged();
+    void problemsChanged();
+    void reportNoteChanged();
+    void loginNoteChanged();
+    void signInAgainChanged();
+    void installAUChanged();
+    void installVST3Changed();
+    void scopeChanged();
+    void checkAtOpenChanged();
+    void autoUpdateChanged();
+    void sendReportsChanged();
+    void signInProvidersChanged();
+    void codeNeededChanged();
+    void signingInChanged();
+    // The application's own update is installed: start `program` and quit
+    // without asking.
+    void restartRequested(const QString& program);
+
+private:
+    // ---- The one way long work runs ----------------------------------------
+
+    // Whether a result still matters after the signed-in session changed.
+    enum class Keep { always, sameSession };
+
+    template<typename T>
+    struct Outcome {
+        std::optional<T> value;
+        std::exception_ptr error;
+    };
+
+    // Runs `work` on the model's pool and hands its outcome to `done` on the
+    // main thread; with Keep::sameSession the outcome is dropped when the
+    // session changed meanwhile.
+    template<typename Work, typename Done>
+    void submit(Keep keep, Work work, Done done)
+    {
+        using Raw = std::invoke_result_t<Work>;
+        using T = std::conditional_t<std::is_void_v<Raw>, std::monostate, Raw>;
+        const quint64 generation = m_generation;
+        QPointer<HubModel> self(this);
+        m_pool.start([self, keep, generation, work = std::move(work), done = std::move(done)]() mutable {
+            auto outcome = std::make_shared<Outcome<T>>();
+            try {
+                if constexpr (std::is_void_v<Raw>) {
+                    work();
+                    outcome->value = std::monostate{};
+                } else {
+                    outcome->value = work();
+                }
+            } catch (...) {
+                outcome->error = std::current_exception();
+            }
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self, keep, generation, outcome, done = std::move(done)]() mutable {
+                    if (!self || (keep == Keep::sameSession && self->m_generation != generation))
+                        return;
+                    done(std::move(*outcome));
+                },
+                Qt::QueuedConnection);
+        });
+    }
+
+    struct RefreshResult;
+    struct InstallRequest {
+        Product product;
+        std::set<PluginFormat> formats;
+        InstallScope scope = InstallScope::user;
+    };
+
+    // Settings.
+    void loadSettings();
+    void store(const QString& key, const QVariant& value);
+
+    // Start-up and refresh.
+    void sessionLoaded(const DeviceLoad& load);
+    void showFirstScreen();
+    void scheduleRefresh();
+    void applyRefresh(RefreshResult result, quint64 generation);
+    void rescan(const Product& product, const QList<InstalledFormat>& installed);
+    void reloadProblems();
+
+    // Jobs.
+    void setJob(const QString& productID, const Job& job);
+    bool isWorking(const QString& productID) const;
+    std::vector<Product> installedOf(const std::vector<Product>& all) const;
+    bool warnAboutDAWs(const QString& message, const QString& confirm, std::function<void()> run);
+    void startInstall(const InstallRequest& request, std::function<void()> finished = {});
+    void startUninstall(const Product& product, const UninstallOptions& options);
+    void runUpdates(std::vector<InstallRequest> queue);
+    void installFinished(const InstallRequest& request, const QString& lastStep, Outcome<QList<InstalledFormat>> outcome);
+    InstallProgress progressFor(const QString& productID, std::shared_ptr<QString> lastStep);
+    InstallRequest updateRequest(const Product& product) const;
+
+    // Session.
+    void signOutHere(bool signInAgain);
+    void signedIn(const DeviceSession& session);
+    void runSignIn(std::optional<OAuthProvider> provider, std::function<QString(std::stop_token)> signIn);
+    void record(const QString& product, const QString& code, const QString& message);
+
+    // Self-update: restarts once no product's job works.
+    void maybeRestart();
+
+    static bool isCancelled(const std::exception_ptr& error);
+    static bool isUnauthorized(const std::exception_ptr& error);
+
+    // Deep links.
+    void replayLink();
+
+    template<typename T>
+    void assign(T& member, const T& value, void (HubModel::*changed)())
+    {
+        if (member == value)
+            return;
+        member = value;
+        Q_EMIT (this->*changed)();
+    }
+
+    HubModelServices m_services;
+    InstallRoots m_roots;
+    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<CatalogLoader> m_loader;
+    std::unique_ptr<ReportSpool> m_spool;
+    QThreadPool m_pool;
+    std::stop_source m_stop;
+    QDateTime m_launched;
+
+    Screen m_screen = Screen::splash;
+    Tab m_tab = Tab::plugins;
+    std::optional<QString> m_page;
+    std::optional<Sheet> m_sheet;
+    bool m_accountMenu = false;
+    std::optional<DAWWarning> m_dawWarning;
+    std::optional<Catalog> m_catalog;
+    std::optional<CatalogSource> m_catalogSource;
+    std::optional<AccountInfo> m_account;
+    ProductStates m_states;
+    bool m_loading = false;
+    bool m_offline = false;
+    std::optional<QDateTime> m_lastChecked;
+    Job m_hubJob;
+    std::vector<ReportFile> m_problems;
+    std::optional<QString> m_reportNote;
+    std::optional<QString> m_loginNote;
+    bool m_signInAgain = false;
+    bool m_installAU = true;
+    bool m_installVST3 = true;
+    InstallScope m_scope = InstallScope::user;
+    bool m_checkAtOpen = true;
+    bool m_autoUpdate = false;
+    bool m_sendReports = false;
+    OAuthProviders m_providers = {OAuthProvider::google, OAuthProvider::apple};
+    bool m_codeNeeded = false;
+    bool m_signingIn = false;
+
+    std::optional<DeviceSession> m_session;
+    quint64 m_generation = 0;
+    bool m_started = false;
+    bool m_sessionRead = false;
+    bool m_splashOver = false;
+    bool m_networkOnline = true;
+    bool m_sendingReports = false;
+    std::optional<QString> m_waitingLink;
+    std::shared_ptr<std::stop_source> m_signInStop;
+    QString m_restartProgram;
+    bool m_restartPending = false;
+    bool m_restarting = false;
+    bool m_shutDown = false;
+};
+
+} // namespace Hub

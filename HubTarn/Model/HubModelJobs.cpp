@@ -1,0 +1,433 @@
+// Installs, updates, removals and the other work on products.
+#include "Model/HubModel.h"
+
+#include "Catalog/Config.h"
+#include "Catalog/Versions.h"
+#include "Installer/InstallErrors.h"
+#include "Installer/InstallLocations.h"
+
+#include <mutex>
+
+using namespace Qt::StringLiterals;
+
+namespace Hub {
+
+namespace {
+
+const QString kInstallWarning = u"Close it first so it loads the new version. Plug-ins are replaced while it stays "
+                                u"open, and it may keep using the old one until you restart it."_s;
+const QString kUninstallWarning = u"Close it first. An open DAW keeps the removed plug-in loaded until you quit it."_s;
+
+// What one install or removal left: the product's copies afterwards (the
+// installer may have placed some before failing) and how it ended.
+struct JobResult {
+    QList<InstalledFormat> installed;
+    std::optional<QString> warning;
+    std::exception_ptr error;
+};
+
+} // namespace
+
+bool HubModel::isCancelled(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const HubError& hubError) {
+        return hubError.kind() == HubError::Kind::cancelled;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool HubModel::isUnauthorized(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const HubError& hubError) {
+        return hubError.isUnauthorized();
+    } catch (...) {
+        return false;
+    }
+}
+
+namespace {
+
+QString stepWord(InstallStep::Kind kind)
+{
+    switch (kind) {
+    case InstallStep::Kind::downloading:
+        return u"downloading"_s;
+    case InstallStep::Kind::verifying:
+        return u"verifying"_s;
+    case InstallStep::Kind::installing:
+        return u"installing"_s;
+    case InstallStep::Kind::registering:
+        return u"registering"_s;
+    case InstallStep::Kind::done:
+        break;
+    }
+    return {};
+}
+
+// The newest step an installer reported, passed to the main thread at most
+// once per event-loop turn however fast the installer reports.
+struct ProgressSlot {
+    std::mutex mutex;
+    InstallStep latest;
+    bool posted = false;
+};
+
+} // namespace
+
+// ---- Job state ----------------------------------------------------------------
+
+bool HubModel::isWorking(const QString& productID) const
+{
+    const auto found = m_states.find(productID);
+    return found != m_states.end() && found->second.job.isWorking();
+}
+
+void HubModel::setJob(const QString& productID, const Job& job)
+{
+    ProductState& current = m_states[productID];
+    if (current.job == job)
+        return;
+    const bool ended = current.job.isWorking() && !job.isWorking();
+    current.job = job;
+    Q_EMIT productStateChanged(productID);
+    Q_EMIT statesChanged();
+    if (ended)
+        maybeRestart();
+}
+
+void HubModel::rescan(const Product& product, const QList<InstalledFormat>& installed)
+{
+    ProductState& current = m_states[product.id];
+    if (current.installed == installed)
+        return;
+    current.installed = installed;
+    Q_EMIT productStateChanged(product.id);
+    Q_EMIT statesChanged();
+}
+
+InstallProgress HubModel::progressFor(const QString& productID, std::shared_ptr<QString> lastStep)
+{
+    auto slot = std::make_shared<ProgressSlot>();
+    QPointer<HubModel> self(this);
+    return [self, slot, productID, lastStep](const InstallStep& step) {
+        if (step.kind == InstallStep::Kind::done)
+            return; // the outcome arrives with the result
+        {
+            const std::lock_guard lock(slot->mutex);
+            slot->latest = step;
+            if (std::exchange(slot->posted, true))
+                return;
+        }
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, slot, productID, lastStep] {
+                InstallStep latest;
+                {
+                    const std::lock_guard lock(slot->mutex);
+                    latest = slot->latest;
+                    slot->posted = false;
+                }
+                if (!self)
+                    return;
+                *lastStep = stepWord(latest.kind);
+                const Job job = Job::from(latest);
+                const auto found = self->m_states.find(productID);
+                const Job current = productID.isEmpty() ? self->m_hubJob
+                                    : found == self->m_states.end() ? Job::idle()
+                                                                    : found->second.job;
+                // Only a new whole percent or a new step is news to the views.
+                if (current.kind == job.kind && current.percent() == job.percent())
+                    return;
+                if (productID.isEmpty())
+                    self->assign(self->m_hubJob, job, &HubModel::hubJobChanged);
+                else
+                    self->setJob(productID, job);
+            },
+            Qt::QueuedConnection);
+    };
+}
+
+// ---- Requests -----------------------------------------------------------------
+
+bool HubModel::warnAboutDAWs(const QString& message, const QString& confirm, std::function<void()> run)
+{
+    const QStringList daws = m_services.runningDAWs();
+    if (daws.isEmpty()) {
+        run();
+        return false;
+    }
+    // A confirmation handled twice (a double click, a replayed event) must
+    // still start the work once.
+    auto fired = std::make_shared<bool>(false);
+    m_dawWarning = DAWWarning{daws, message, confirm, [fired, run = std::move(run)] {
+                                  if (!std::exchange(*fired, true))
+                                      run();
+                              }};
+    Q_EMIT dawWarningChanged();
+    return true;
+}
+
+void HubModel::requestInstall(const Product& product, const std::set<PluginFormat>& formats, InstallScope scope)
+{
+    if (!isShown(product) || isSoon(product) || !product.release || !product.release->installable()
+        || product.release->fit(cpu(), macOSVersion()).kind != Release::FitKind::fine)
+        return;
+    const InstallRequest request{product, formats, scope};
+    const auto run = [this, request] { startInstall(request); };
+    const bool appOnly = formats == std::set<PluginFormat>{PluginFormat::app};
+    const bool packagedApp = formatsOffered(product).empty() && product.kind == "app"_L1
+                             && product.formats == QStringList{u"App"_s};
+    if (appOnly || packagedApp)
+        run();
+    else
+        warnAboutDAWs(kInstallWarning, u"Continue anyway"_s, run);
+}
+
+void HubModel::requestUninstall(const Product& product, const UninstallOptions& options, bool legacy)
+{
+    const auto run = [this, product, options] { startUninstall(product, options); };
+    if (options.formats == std::set<PluginFormat>{PluginFormat::app})
+        run();
+    else
+        warnAboutDAWs(kUninstallWarning, legacy ? u"Remove anyway"_s : u"Uninstall anyway"_s, run);
+}
+
+void HubModel::requestRemoveLegacy(const Product& product)
+{
+    UninstallOptions options;
+    for (const InstalledFormat& copy : legacyCopies(product))
+        options.formats.insert(copy.format);
+    if (options.formats.empty())
+        return;
+    options.scopes = {InstallScope::allUsers};
+    requestUninstall(product, options, true);
+}
+
+HubModel::InstallRequest HubModel::updateRequest(const Product& product) const
+{
+    if (formatsOffered(product).empty())
+        return {product, {}, InstallScope::allUsers};
+    // An update goes where the copies are: for all users only when every
+    // copy is there.
+    const QList<InstalledFormat> installed = state(product).installed;
+    const bool allForAll = !installed.isEmpty() && allUsersCopies(product).size() == installed.size();
+    return {product, updateFormats(product), allForAll ? InstallScope::allUsers : InstallScope::user};
+}
+
+void HubModel::requestUpdateAll()
+{
+    std::vector<InstallRequest> queue;
+    for (const Product& product : updates())
+        queue.push_back(updateRequest(product));
+    if (queue.empty())
+        return;
+    warnAboutDAWs(kInstallWarning, u"Continue anyway"_s, [this, queue] { runUpdates(queue); });
+}
+
+void HubModel::runUpdates(std::vector<InstallRequest> queue)
+{
+    if (queue.empty())
+        return;
+    const InstallRequest first = queue.front();
+    queue.erase(queue.begin());
+    startInstall(first, [this, queue] { runUpdates(queue); });
+}
+
+// ---- Install --------------------------------------------------------------------
+
+void HubModel::startInstall(const InstallRequest& request, std::function<void()> finished)
+{
+    const Product& product = request.product;
+    // One job per product: a second request while one runs (update all
+    // during an update, a quiet update, a late confirmation) is skipped.
+    if (isWorking(product.id) || m_shutDown || !product.release) {
+        if (finished)
+            finished();
+        return;
+    }
+    const Release release = *product.release;
+    if (const std::optional<QString> installed = installedVersion(product);
+        installed && Versions::compare(*installed, release.version) > 0) {
+        setJob(product.id, Job::failed(u"This computer has "_s + product.shown() + u" "_s + *installed
+                                       + u", newer than "_s + release.version + u", so the hub left it there."_s));
+        if (finished)
+            finished();
+        return;
+    }
+    setJob(product.id, Job::downloading(0.0));
+
+    auto lastStep = std::make_shared<QString>();
+    const InstallProgress progress = progressFor(product.id, lastStep);
+    const std::stop_token stop = m_stop.get_token();
+    const std::shared_ptr<const PluginInstalling> scanner = m_services.installerFor({}, stop);
+    const bool package = formatsOffered(product).empty() && release.download().has_value();
+    std::function<JobResult()> work;
+    if (package) {
+        work = [packages = m_services.packages, product, release, progress, stop, scanner, roots = m_roots] {
+            JobResult result;
+            try {
+                packages->install(product.shown(), release, false, progress, stop);
+            } catch (...) {
+                result.error = std::current_exception();
+            }
+            result.installed = scanner->installed(product, roots);
+            return result;
+        };
+    } else {
+        PluginInstaller::URLResolver resolve;
+        if (m_session)
+            resolve = [service = m_services.service, session = *m_session](
+                          const QString& productID, const Artifact& artifact, const QString& version) {
+                return service->downloadURL(session, productID, artifact.format, version);
+            };
+        const std::shared_ptr<const PluginInstalling> installer = m_services.installerFor(resolve, stop);
+        work = [installer, product, release, request, progress, scanner, roots = m_roots] {
+            JobResult result;
+            try {
+                installer->install(product, release, request.formats, request.scope, roots, progress);
+            } catch (const AUNotListedYet& notListed) {
+                result.warning = notListed.description();
+            } catch (...) {
+                result.error = std::current_exception();
+            }
+            result.installed = scanner->installed(product, roots);
+            return result;
+        };
+    }
+    submit(Keep::always, std::move(work), [this, request, lastStep, finished](Outcome<JobResult> outcome) {
+        JobResult result = outcome.value ? std::move(*outcome.value) : JobResult{{}, {}, outcome.error};
+        const Product& product = request.product;
+        if (outcome.value)
+            rescan(product, result.installed);
+        if (result.warning) {
+            setJob(product.id, Job::warning(*result.warning));
+        } else if (!result.error) {
+            setJob(product.id, Job::done(product.shown() + u" "_s + product.release->version + u" is installed."_s));
+        } else if (isCancelled(result.error)) {
+            setJob(product.id, Job::idle());
+        } else {
+            const QString sentence = errorSentence(result.error);
+            record(product.id, lastStep->isEmpty() ? u"hub.install"_s : u"hub.install."_s + *lastStep, sentence);
+            setJob(product.id, Job::failed(sentence));
+            if (isUnauthorized(result.error))
+                signOutHere(true);
+        }
+        if (finished)
+            finished();
+    });
+}
+
+// ---- Uninstall ------------------------------------------------------------------
+
+void HubModel::startUninstall(const Product& product, const UninstallOptions& options)
+{
+    if (isWorking(product.id) || m_shutDown)
+        return;
+    const Job before = state(product).job;
+    setJob(product.id, Job::removing());
+    const std::shared_ptr<const PluginInstalling> scanner = m_services.installerFor({}, m_stop.get_token());
+    submit(
+        Keep::always,
+        [uninstaller = m_services.uninstaller, scanner, product, options, roots = m_roots] {
+            JobResult result;
+            try {
+                uninstaller->uninstall(product, options, roots);
+            } catch (...) {
+                result.error = std::current_exception();
+            }
+            result.installed = scanner->installed(product, roots);
+            return result;
+        },
+        [this, product, before](Outcome<JobResult> outcome) {
+            JobResult result = outcome.value ? std::move(*outcome.value) : JobResult{{}, {}, outcome.error};
+            if (outcome.value)
+                rescan(product, result.installed);
+            if (!result.error) {
+                setJob(product.id, Job::done(product.shown() + u" is in the Trash."_s));
+            } else if (isCancelled(result.error)) {
+                setJob(product.id, before.isWorking() ? Job::idle() : before);
+            } else {
+                const QString sentence = errorSentence(result.error);
+                record(product.id, u"hub.uninstall"_s, sentence);
+                setJob(product.id, Job::failed(sentence));
+            }
+        });
+}
+
+// ---- Opening things ---------------------------------------------------------------
+
+void HubModel::openLink(const QUrl& url)
+{
+    // Catalog addresses are remote data: nothing but web pages, and mail to
+    // the maker's own support address, leaves the program.
+    const QString scheme = url.scheme();
+    const bool web = (scheme == "https"_L1 || scheme == "http"_L1) && url.isValid() && !url.host().isEmpty();
+    const bool support = scheme == "mailto"_L1 && url.path() == Config::supportEmail() && !url.hasQuery()
+                         && !url.hasFragment();
+    if (web || support)
+        m_services.workspace->openURL(url);
+}
+
+void HubModel::openApp(const Product& product)
+{
+    if (const std::optional<QString> path = appPath(product))
+        m_services.workspace->openApplication(*path);
+}
+
+void HubModel::reveal(const Product& product)
+{
+    QStringList paths;
+    for (const InstalledFormat& copy : state(product).installed)
+        paths.append(copy.path);
+    if (!paths.isEmpty())
+        m_services.workspace->reveal(paths);
+}
+
+void HubModel::openAccountPage()
+{
+    setAccountMenu(false);
+    if (!m_session || m_offline) {
+        openLink(Config::accountPage());
+        return;
+    }
+    submit(Keep::sameSession, [service = m_services.service, session = *m_session] { return service->siteLink(session); },
+           [this](Outcome<QUrl> outcome) { openLink(outcome.value.value_or(Config::accountPage())); });
+}
+
+void HubModel::sendFeedback(const Product& product, FeedbackKind kind, const QString& message,
+                            std::function<void(std::optional<HubError>)> done)
+{
+    if (!m_session) {
+        done(HubError::message(u"Sign in to send feedback."_s));
+        return;
+    }
+    QString version = installedVersion(product).value_or(product.release ? product.release->version : QString());
+    const quint64 generation = m_generation;
+    submit(
+        Keep::always,
+        [service = m_services.service, session = *m_session, id = product.id, version, kind, message] {
+            service->feedback(session, id, version, kind, message);
+        },
+        [this, generation, done](Outcome<std::monostate> outcome) {
+            if (outcome.value) {
+                done(std::nullopt);
+                return;
+            }
+            try {
+                std::rethrow_exception(outcome.error);
+            } catch (const HubError& error) {
+                if (error.isUnauthorized() && generation == m_generation)
+                    signOutHere(true);
+                done(error);
+            } catch (...) {
+                done(HubError::message(errorSentence(outcome.error)));
+            }
+        });
+}
+
+} // namespace Hub

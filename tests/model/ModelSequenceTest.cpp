@@ -1,0 +1,480 @@
+// The model's behaviour over time, against fakes: start-up, refreshes,
+// jobs, sign-in and sign-out, the application's own update.
+#include "ModelTestSupport.h"
+
+#include <QSettings>
+#include <QSignalSpy>
+
+#include <thread>
+
+using namespace Qt::StringLiterals;
+using namespace Hub;
+using namespace Hub::Test;
+
+namespace {
+
+class ModelSequenceTest : public ModelFixture {
+protected:
+    void SetUp() override
+    {
+        ModelFixture::SetUp();
+        Product echo = plugin(u"echo"_s, u"2.0"_s);
+        Product notes = plugin(u"notes"_s, u"1.1"_s);
+        Product reverb = plugin(u"reverb"_s, u"1.0"_s);
+        m_catalog.products = {echo, notes, reverb};
+        m_catalog.hub = Release{};
+        m_catalog.hub->version = u"999.0"_s;
+        m_catalog.hub->pkgURL = u"https://tarnaudio.example/Tarnhub.pkg"_s;
+        m_catalog.hub->sha256 = QString(64, u'c');
+        installer->copies[u"echo"_s] = {copy(PluginFormat::vst3, u"1.0"_s)};
+        installer->copies[u"notes"_s] = {copy(PluginFormat::vst3, u"1.0"_s)};
+    }
+
+    Product product(const QString& id) const { return *m_catalog.product(id); }
+
+    // Every job the product went through, as the views saw it.
+    std::shared_ptr<std::vector<Job>> watchJobs(const QString& id)
+    {
+        auto jobs = std::make_shared<std::vector<Job>>();
+        QObject::connect(model.get(), &HubModel::productStateChanged, model.get(), [this, id, jobs](const QString& changed) {
+            if (changed == id && (jobs->empty() || jobs->back() != stateOf(id).job))
+                jobs->push_back(stateOf(id).job);
+        });
+        return jobs;
+    }
+
+    std::vector<ReportFile> reports(const QString& code) const
+    {
+        std::vector<ReportFile> found;
+        for (const ReportFile& file : model->problems())
+            if (file.report.code == code)
+                found.push_back(file);
+        return found;
+    }
+
+    Catalog m_catalog;
+};
+
+TEST_F(ModelSequenceTest, StartUpHoldsTheSplashThenShowsTheScreenTheStoredSessionCallsFor)
+{
+    struct Row {
+        const char* name;
+        DeviceLoad stored;
+        Screen screen;
+        int keychainReports;
+    };
+    const DeviceSession session{u"tok-1"_s, u"dev-1"_s, {u"u1"_s, u"ada@example.com"_s, u"Ada"_s}};
+    const std::vector<Row> rows = {
+        {"signed in", DeviceLoad::found(session), Screen::main, 0},
+        {"nothing stored", DeviceLoad::none(), Screen::login, 0},
+        {"unreadable keychain", DeviceLoad::unreadable(), Screen::login, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        devices->stored = row.stored;
+        build(m_catalog);
+        model->start();
+        // The session is read, but the splash has not had its 0.8 s.
+        clock->advance(0.79);
+        ASSERT_TRUE(eventually([this] { return log->calls().isEmpty() || !model->loading(); }));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(model->screen(), Screen::splash);
+        clock->advance(0.01);
+        ASSERT_TRUE(eventually([&] { return model->screen() == row.screen; }));
+        ASSERT_TRUE(eventually([this] { return !model->loading(); }));
+        EXPECT_EQ(reports(u"hub.keychain.read"_s).size(), std::size_t(row.keychainReports));
+        EXPECT_EQ(model->session().has_value(), row.screen == Screen::main);
+        // The next refresh waits six hours on the clock.
+        EXPECT_EQ(clock->pending(), std::vector<double>{HubModel::kRefreshInterval});
+        model->shutdown();
+        model.reset();
+        clock->sleepers.clear();
+    }
+}
+
+TEST_F(ModelSequenceTest, RefreshesSetOfflineAndTheAccountFromTheirOutcome)
+{
+    signInStored();
+    service->reply = AccountReply{{u"echo"_s}, {}};
+    network->up = false;
+    service->accountError = HubError::api(u"offline"_s, u"Couldn't reach Tarnaudio."_s);
+    build(m_catalog);
+    startToFirstScreen();
+    EXPECT_TRUE(model->offline());
+    EXPECT_FALSE(model->account().has_value());
+    EXPECT_FALSE(model->lastChecked().has_value());
+    EXPECT_TRUE(reports(u"hub.account"_s).empty()) << "being offline is no problem to report";
+
+    // The network comes back: a refresh runs by itself.
+    service->accountError.reset();
+    network->set(true);
+    ASSERT_TRUE(eventually([this] { return model->account().has_value() && !model->loading(); }));
+    EXPECT_FALSE(model->offline());
+    EXPECT_EQ(model->lastChecked(), clock->now());
+    EXPECT_EQ(model->account()->onlineAt, clock->now());
+    EXPECT_EQ(model->account()->user.email, u"ada@example.com"_s);
+    EXPECT_TRUE(model->isBeta(product(u"echo"_s)));
+
+    // A server failure is reported; six hours later the loop checks again.
+    service->accountError = HubError::api(u"server_error"_s, u"Tarnaudio is unavailable right now."_s);
+    const qsizetype before = log->calls().count(u"account tok-1"_s);
+    clock->advance(HubModel::kRefreshInterval);
+    ASSERT_TRUE(eventually([&] { return log->calls().count(u"account tok-1"_s) == before + 1 && !model->loading(); }));
+    ASSERT_EQ(reports(u"hub.account"_s).size(), 1u);
+    EXPECT_EQ(reports(u"hub.account"_s)[0].report.message, u"Tarnaudio is unavailable right now."_s);
+}
+
+TEST_F(ModelSequenceTest, AnInstallGoesThroughEveryJobStateInOrder)
+{
+    signInStored();
+    build(m_catalog);
+    startToFirstScreen();
+    const auto jobs = watchJobs(u"reverb"_s);
+    // The installer goes on only once the views have seen each step.
+    installer->afterStep = [this, jobs](const InstallStep& step) {
+        if (step.kind == InstallStep::Kind::done)
+            return;
+        const Job expected = Job::from(step);
+        while (true) {
+            bool seen = false;
+            QMetaObject::invokeMethod(model.get(), [&] { seen = stateOf(u"reverb"_s).job == expected; },
+                                      Qt::BlockingQueuedConnection);
+            if (seen)
+                break;
+            std::this_thread::yield();
+        }
+    };
+    model->requestInstall(product(u"reverb"_s), {PluginFormat::vst3}, InstallScope::user);
+    ASSERT_TRUE(eventually([this] { return stateOf(u"reverb"_s).job.kind == Job::Kind::done; }));
+    EXPECT_EQ(*jobs, (std::vector<Job>{Job::downloading(0.0), Job::downloading(0.5), Job::verifying(),
+                                       Job::installing(), Job::done(u"reverb 1.0 is installed."_s)}));
+    EXPECT_EQ(stateOf(u"reverb"_s).installed.size(), 1);
+    // The download address came from the maker's service with the session.
+    EXPECT_TRUE(log->calls().contains(u"download tok-1 reverb vst3 1.0"_s));
+}
+
+TEST_F(ModelSequenceTest, ABurstOfProgressReachesTheViewsOnlyPerWholePercent)
+{
+    build(m_catalog);
+    startToFirstScreen();
+    installer->steps.clear();
+    for (int i = 0; i <= 5000; ++i)
+        installer->steps.push_back(InstallStep::downloading(i / 5000.0));
+    const auto jobs = watchJobs(u"reverb"_s);
+    model->requestInstall(product(u"reverb"_s), {PluginFormat::vst3}, InstallScope::user);
+    ASSERT_TRUE(eventually([this] { return stateOf(u"reverb"_s).job.kind == Job::Kind::done; }));
+    ASSERT_GE(jobs->size(), 2u);
+    EXPECT_LE(jobs->size(), 102u);
+    for (std::size_t i = 1; i + 1 < jobs->size(); ++i)
+        EXPECT_GT((*jobs)[i].percent(), (*jobs)[i - 1].percent()) << i;
+}
+
+TEST_F(ModelSequenceTest, AFailedInstallIsReportedWithItsStepAndSentence)
+{
+    signInStored();
+    build(m_catalog);
+    startToFirstScreen();
+    const QString sentence = u"The download was cut short, so the hub won't install it."_s;
+    installer->failure = std::make_exception_ptr(HubError::message(sentence));
+    installer->steps = {InstallStep::downloading(0.3)};
+    model->requestInstall(product(u"reverb"_s), {PluginFormat::vst3}, InstallScope::user);
+    ASSERT_TRUE(eventually([this] { return stateOf(u"reverb"_s).job.kind == Job::Kind::failed; }));
+    EXPECT_EQ(stateOf(u"reverb"_s).job, Job::failed(sentence));
+    EXPECT_EQ(model->rowContext(product(u"reverb"_s)).text, u"Failed: "_s + sentence);
+    const std::vector<ReportFile> found = reports(u"hub.install.downloading"_s);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].report.product, u"reverb"_s);
+    EXPECT_EQ(found[0].report.message, sentence);
+    EXPECT_TRUE(model->session().has_value());
+
+    // A download address the service refuses signs the user out here.
+    installer->failure = std::make_exception_ptr(HubError::api(u"unauthorized"_s, u"Sign in again."_s));
+    installer->steps.clear();
+    model->requestInstall(product(u"reverb"_s), {PluginFormat::vst3}, InstallScope::user);
+    ASSERT_TRUE(eventually([this] { return !model->session().has_value(); }));
+    EXPECT_TRUE(model->signInAgain());
+    EXPECT_EQ(reports(u"hub.install"_s).size(), 1u);
+}
+
+TEST_F(ModelSequenceTest, UnauthorizedDuringARefreshSignsOutHereAndStaysOnMain)
+{
+    signInStored();
+    service->accountError = HubError::api(u"unauthorized"_s, u"Sign in again."_s);
+    build(m_catalog);
+    startToFirstScreen();
+    ASSERT_TRUE(eventually([this] { return model->signInAgain(); }));
+    EXPECT_EQ(model->screen(), Screen::main);
+    EXPECT_FALSE(model->session().has_value());
+    EXPECT_FALSE(model->account().has_value());
+    ASSERT_TRUE(eventually([this] { return devices->loadResult() == DeviceLoad::none(); }));
+    EXPECT_TRUE(reports(u"hub.account"_s).empty());
+    // Periodic checks wait for the user to sign in again.
+    const qsizetype accountCalls = log->calls().filter(u"account"_s).size();
+    clock->advance(HubModel::kRefreshInterval);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(model->loading());
+    EXPECT_EQ(log->calls().filter(u"account"_s).size(), accountCalls);
+}
+
+TEST_F(ModelSequenceTest, TheDAWWarningsRunStartsTheWorkExactlyOnce)
+{
+    build(m_catalog);
+    startToFirstScreen();
+    daws = QStringList{u"Bitwig Studio"_s};
+    model->requestInstall(product(u"reverb"_s), {PluginFormat::vst3, PluginFormat::au}, InstallScope::user);
+    ASSERT_TRUE(model->dawWarning().has_value());
+    EXPECT_EQ(model->dawWarning()->daws, QStringList{u"Bitwig Studio"_s});
+    EXPECT_EQ(model->dawWarning()->confirm, u"Continue anyway"_s);
+    EXPECT_EQ(model->dawWarning()->message,
+              u"Close it first so it loads the new version. Plug-ins are replaced while it stays open, and it may keep "
+              u"using the old one until you restart it."_s);
+    EXPECT_TRUE(log->calls().filter(u"install "_s).isEmpty());
+    const std::function<void()> run = model->dawWarning()->run;
+    run();
+    run();
+    model->clearDAWWarning();
+    ASSERT_TRUE(eventually([this] { return stateOf(u"reverb"_s).job.kind == Job::Kind::done; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(log->calls().filter(u"install reverb"_s).size(), 1);
+
+    // Removing: the uninstall's texts; legacy removal says so.
+    struct Row {
+        bool legacy;
+        QString confirm;
+    };
+    for (const Row& row : {Row{false, u"Uninstall anyway"_s}, Row{true, u"Remove anyway"_s}}) {
+        model->requestUninstall(product(u"echo"_s), UninstallOptions{{PluginFormat::vst3}, false, {InstallScope::user}},
+                                row.legacy);
+        ASSERT_TRUE(model->dawWarning().has_value());
+        EXPECT_EQ(model->dawWarning()->confirm, row.confirm);
+        EXPECT_EQ(model->dawWarning()->message,
+                  u"Close it first. An open DAW keeps the removed plug-in loaded until you quit it."_s);
+        model->clearDAWWarning();
+    }
+    EXPECT_TRUE(log->calls().filter(u"uninstall"_s).isEmpty()) << "cancelling runs nothing";
+}
+
+TEST_F(ModelSequenceTest, UpdateAllSkipsAProductWhoseJobIsWorking)
+{
+    build(m_catalog);
+    startToFirstScreen();
+    auto held = std::make_shared<Gate>();
+    installer->gates[u"echo"_s] = held;
+    model->requestInstall(product(u"echo"_s), {PluginFormat::vst3}, InstallScope::user);
+    ASSERT_TRUE(eventually([&] { return held->reached() == 1; }));
+    model->requestUpdateAll();
+    ASSERT_TRUE(eventually([this] { return stateOf(u"notes"_s).job.kind == Job::Kind::done; }));
+    EXPECT_TRUE(stateOf(u"echo"_s).job.isWorking());
+    held->open();
+    ASSERT_TRUE(eventually([this] { return stateOf(u"echo"_s).job.kind == Job::Kind::done; }));
+    EXPECT_EQ(log->calls().filter(u"install echo"_s).size(), 1);
+    EXPECT_EQ(log->calls().filter(u"install notes"_s).size(), 1);
+}
+
+TEST_F(ModelSequenceTest, SignOutClearsTheStoredSessionBeforeTellingTheService)
+{
+    signInStored();
+    build(m_catalog);
+    startToFirstScreen();
+    model->setAccountMenu(true);
+    model->signOut();
+    // At once: signed out here, on the sign-in screen.
+    EXPECT_EQ(model->screen(), Screen::login);
+    EXPECT_FALSE(model->session().has_value());
+    EXPECT_FALSE(model->account().has_value());
+    EXPECT_FALSE(model->accountMenu());
+    ASSERT_TRUE(eventually([this] { return log->calls().contains(u"identity signOut"_s); }));
+    const QStringList calls = log->calls();
+    const qsizetype cleared = calls.indexOf(u"store clear"_s);
+    const qsizetype told = calls.indexOf(u"service signOut tok-1"_s);
+    ASSERT_GE(cleared, 0);
+    ASSERT_GE(told, 0);
+    EXPECT_LT(cleared, told);
+    EXPECT_LT(told, calls.indexOf(u"identity signOut"_s));
+}
+
+TEST_F(ModelSequenceTest, ALateAccountResultAfterSignOutIsDropped)
+{
+    signInStored();
+    service->reply = AccountReply{{u"echo"_s}, {}};
+    auto held = std::make_shared<Gate>();
+    service->accountGate = held;
+    build(m_catalog);
+    model->start();
+    clock->advance(HubModel::kSplashSeconds);
+    ASSERT_TRUE(eventually([&] { return held->reached() == 1; }));
+    model->signOut();
+    held->open();
+    ASSERT_TRUE(eventually([this] { return !model->loading(); }));
+    EXPECT_FALSE(model->account().has_value());
+    EXPECT_FALSE(model->signInAgain());
+    EXPECT_EQ(model->screen(), Screen::login);
+}
+
+TEST_F(ModelSequenceTest, TheOwnUpdateWaitsForARunningInstallThenRestarts)
+{
+    build(m_catalog);
+    startToFirstScreen();
+    auto held = std::make_shared<Gate>();
+    installer->gates[u"echo"_s] = held;
+    model->requestInstall(product(u"echo"_s), {PluginFormat::vst3}, InstallScope::user);
+    ASSERT_TRUE(eventually([&] { return held->reached() == 1; }));
+
+    QSignalSpy restart(model.get(), &HubModel::restartRequested);
+    model->updateHub();
+    ASSERT_TRUE(eventually([this] { return model->hubJob() == Job::waitingForRestart(); }));
+    EXPECT_TRUE(log->calls().contains(u"package Tarnhub 999.0 hub"_s));
+    EXPECT_EQ(restart.count(), 0);
+    EXPECT_TRUE(model->busy());
+
+    held->open();
+    ASSERT_TRUE(restart.wait(60000));
+    EXPECT_EQ(restart.at(0).at(0).toString(), u"/opt/Applications/Tarnhub.app/Contents/MacOS/hubtarn"_s);
+    EXPECT_TRUE(model->restarting());
+    EXPECT_EQ(stateOf(u"echo"_s).job.kind, Job::Kind::done);
+}
+
+TEST_F(ModelSequenceTest, AFailedOwnUpdateLeavesItsSentence)
+{
+    build(m_catalog);
+    startToFirstScreen();
+    packages->failure = HubError::message(u"The installer finished, but Tarnhub 999.0 was not found. The current hub will stay open."_s);
+    QSignalSpy restart(model.get(), &HubModel::restartRequested);
+    model->updateHub();
+    ASSERT_TRUE(eventually([this] { return model->hubJob().kind == Job::Kind::failed; }));
+    EXPECT_EQ(model->hubJob().message, packages->failure->errorDescription());
+    EXPECT_EQ(restart.count(), 0);
+    EXPECT_FALSE(model->busy());
+}
+
+TEST_F(ModelSequenceTest, SignInRegistersSavesLoadsTheAccountAndOpensAWaitingLink)
+{
+    build(m_catalog);
+    startToFirstScreen();
+    ASSERT_EQ(model->screen(), Screen::login);
+    model->open(QUrl(u"hubtarn:echo/whatsnew"_s));
+    EXPECT_FALSE(model->page().has_value()) << "held until the main screen";
+
+    identity->errors = {HubError::api(u"needs_code"_s, u"Type the code from your authenticator app."_s)};
+    model->signIn(u"ada@example.com"_s, u"secret"_s);
+    ASSERT_TRUE(eventually([this] { return model->codeNeeded(); }));
+    EXPECT_EQ(model->loginNote(), u"Type the code from your authenticator app."_s);
+    EXPECT_EQ(model->screen(), Screen::login);
+
+    devices->saveWorks = false;
+    model->submitCode(u"424242"_s);
+    ASSERT_TRUE(eventually([this] { return model->screen() == Screen::main; }));
+    EXPECT_TRUE(log->calls().contains(u"register jwt-code machine-1 studio"_s));
+    EXPECT_EQ(model->session()->token, u"device-jwt-code"_s);
+    EXPECT_EQ(reports(u"hub.keychain.save"_s).size(), 1u) << "signed in for this run all the same";
+    EXPECT_EQ(model->page(), u"echo"_s);
+    ASSERT_TRUE(eventually([this] { return model->account().has_value(); }));
+    EXPECT_FALSE(model->loginNote().has_value());
+}
+
+TEST_F(ModelSequenceTest, SignInFailuresLeaveTheirSentenceAndDropAProviderThatIsOff)
+{
+    build(m_catalog);
+    startToFirstScreen();
+    struct Row {
+        const char* name;
+        HubError error;
+        std::optional<QString> note;
+        HubModel::OAuthProviders providers;
+    };
+    const std::vector<Row> rows = {
+        {"wrong password", HubError::api(u"form_password_incorrect"_s, u"That password isn't right."_s),
+         u"That password isn't right."_s, {OAuthProvider::google, OAuthProvider::apple}},
+        {"closed the browser", HubError::cancelled(), std::nullopt, {OAuthProvider::google, OAuthProvider::apple}},
+        {"provider off", HubError::api(u"provider_off"_s, u"Google sign-in isn't switched on yet. Use your e-mail and password."_s),
+         u"Google sign-in isn't switched on yet. Use your e-mail and password."_s, {OAuthProvider::apple}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        identity->errors = {row.error};
+        model->signIn(OAuthProvider::google);
+        ASSERT_TRUE(eventually([this] { return !model->signingIn(); }));
+        EXPECT_EQ(model->loginNote(), row.note);
+        EXPECT_EQ(model->signInProviders(), row.providers);
+        EXPECT_EQ(model->screen(), Screen::login);
+    }
+    // A sign-in the user cancels never lands, even when it later succeeds.
+    auto held = std::make_shared<Gate>();
+    identity->gate = held;
+    model->signIn(OAuthProvider::apple);
+    ASSERT_TRUE(eventually([&] { return held->reached() == 1; }));
+    model->cancelSignIn();
+    held->open();
+    model->shutdown();
+    EXPECT_EQ(model->screen(), Screen::login);
+    EXPECT_FALSE(model->session().has_value());
+    EXPECT_FALSE(log->calls().contains(u"store save"_s));
+}
+
+TEST_F(ModelSequenceTest, SettingsAreStoredAtOnceUnderTheirKeys)
+{
+    const QString file = m_home.filePath(u".config/"_s + Config::bundleID() + u".conf"_s);
+    {
+        QSettings stored(file, QSettings::IniFormat);
+        stored.setValue(u"InstallAU"_s, false);
+        stored.setValue(u"InstallVST3"_s, false);
+        stored.setValue(u"InstallScope"_s, u"allUsers"_s);
+        stored.setValue(u"CheckAtOpen"_s, false);
+    }
+    build(m_catalog);
+    EXPECT_TRUE(model->installAU());
+    EXPECT_TRUE(model->installVST3());
+    EXPECT_EQ(model->scope(), InstallScope::allUsers);
+    EXPECT_FALSE(model->checkAtOpen());
+    EXPECT_FALSE(model->autoUpdate());
+    EXPECT_FALSE(model->sendReports());
+
+    model->setInstallVST3(false);
+    model->setScope(InstallScope::user);
+    model->setAutoUpdate(true);
+    model->setCheckAtOpen(true);
+    const QSettings reread(file, QSettings::IniFormat);
+    EXPECT_EQ(reread.value(u"InstallVST3"_s).toBool(), false);
+    EXPECT_EQ(reread.value(u"InstallScope"_s).toString(), u"user"_s);
+    EXPECT_EQ(reread.value(u"AutoUpdate"_s).toBool(), true);
+    EXPECT_EQ(reread.value(u"CheckAtOpen"_s).toBool(), true);
+
+    // Opting in sends what is spooled at once.
+    installer->failure = std::make_exception_ptr(HubError::message(u"No room left on the disk."_s));
+    installer->steps.clear();
+    model->requestInstall(product(u"reverb"_s), {PluginFormat::vst3}, InstallScope::user);
+    ASSERT_TRUE(eventually([this] { return model->problems().size() == 1; }));
+    model->setSendReports(true);
+    ASSERT_TRUE(eventually([this] { return model->reportNote().has_value(); }));
+    EXPECT_EQ(model->reportNote(), u"Sent 1 report. Thank you."_s);
+    EXPECT_TRUE(model->problems().empty());
+    EXPECT_EQ(QSettings(file, QSettings::IniFormat).value(u"SendReports"_s).toBool(), true);
+}
+
+TEST_F(ModelSequenceTest, OnlyWebAddressesAndTheSupportMailLeaveTheProgram)
+{
+    build(m_catalog);
+    struct Row {
+        QString url;
+        bool opened;
+    };
+    const std::vector<Row> rows = {
+        {u"https://tarnaudio.example/echo"_s, true},
+        {u"http://tarnaudio.example/echo"_s, true},
+        {u"mailto:"_s + Config::supportEmail(), true},
+        {u"mailto:someone@evil.example"_s, false},
+        {u"mailto:"_s + Config::supportEmail() + u"?attach=/etc/passwd"_s, false},
+        {u"file:///etc/passwd"_s, false},
+        {u"javascript:alert(1)"_s, false},
+        {u"hubtarn:echo"_s, false},
+        {u"smb://server/share"_s, false},
+        {u"https:///nohost"_s, false},
+    };
+    for (const Row& row : rows) {
+        workspace->opened.clear();
+        model->openLink(QUrl(row.url));
+        EXPECT_EQ(workspace->opened.size(), row.opened ? 1 : 0) << row.url.toStdString();
+    }
+}
+
+} // namespace
