@@ -175,8 +175,10 @@ SoonCell::SoonCell(HubModel* model, const Product& product, QWidget* parent)
     auto* text = new QVBoxLayout;
     text->setContentsMargins(0, 0, 0, 0);
     text->setSpacing(3);
+    text->addStretch(1);
     text->addWidget(m_name);
     text->addWidget(m_formats);
+    text->addStretch(1);
     auto* layout = new QHBoxLayout(this);
     // The tile is painted; its room is left in the margin.
     layout->setContentsMargins(16 + int(kMarkSize) + 12, 0, 16, 0);
@@ -286,6 +288,7 @@ void SoonStrip::setProducts(const std::vector<Product>& products)
     for (qsizetype i = 0; i < cells.size(); ++i) {
         cells[i]->setLines(i % n != 0, i >= n);
         m_grid->addWidget(cells[i], int(i / n), int(i % n));
+        cells[i]->show();
     }
     m_cells = cells;
     m_columns = n;

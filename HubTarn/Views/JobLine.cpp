@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace Hub::Views {
@@ -84,7 +85,8 @@ JobLine::JobLine(QWidget* parent)
     stepLayout->setContentsMargins(0, 0, 0, 0);
     stepLayout->setSpacing(8);
     stepLayout->addLayout(stepRow);
-    stepLayout->addWidget(m_progress, 0, Qt::AlignHCenter);
+    // As wide as the line is, up to 360, from the leading edge.
+    stepLayout->addWidget(m_progress);
 
     m_mark->setObjectName(QStringLiteral("jobMark"));
     m_mark->setFont(Kit::Theme::mono(12, QFont::Bold));
@@ -147,7 +149,7 @@ void JobLine::setJob(const Job& job, const QColor& color)
     case Job::Kind::idle:
         break;
     case Job::Kind::downloading:
-        step(std::isfinite(job.fraction) ? job.fraction : 0.0, *text);
+        step(std::isfinite(job.fraction) ? std::clamp(job.fraction, 0.0, 1.0) : 0.0, *text);
         break;
     case Job::Kind::verifying:
     case Job::Kind::installing:

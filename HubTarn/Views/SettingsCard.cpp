@@ -23,8 +23,8 @@ class CardPanel : public QWidget {
 public:
     explicit CardPanel(QWidget* parent)
         : QWidget(parent)
-        , m_outline(new Outline(this))
     {
+        m_outline = new Outline(this);
     }
 
 protected:

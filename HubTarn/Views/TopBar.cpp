@@ -27,6 +27,8 @@ QFont wordmarkFont() { return Kit::Theme::bold(22, -1.1); }
 
 QFont initialsFont() { return Kit::Theme::mono(11, QFont::Bold); }
 
+QFont tabFont() { return Kit::label(11, QFont::DemiBold); }
+
 // The first user-perceived character: an accented or combined letter
 // stays whole.
 QString firstCharacter(const QString& text)
@@ -161,7 +163,6 @@ bool AccountButton::hitButton(const QPoint& pos) const
 TabButton::TabButton(Tab tab, QWidget* parent)
     : QAbstractButton(parent)
     , m_tab(tab)
-    , m_title(Kit::plainLabel(rawValue(tab), this))
 {
     installViewAccessibility();
     Kit::setupButton(this);
@@ -169,12 +170,14 @@ TabButton::TabButton(Tab tab, QWidget* parent)
     setText(rawValue(tab));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setFixedHeight(30);
-    m_title->setAttribute(Qt::WA_TransparentForMouseEvents);
-    Kit::setLabelStyle(m_title, 11, QFont::DemiBold, Kit::Theme::muted());
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(13, 0, 13, 0);
     layout->setSpacing(6);
-    layout->addWidget(m_title, 0, Qt::AlignVCenter);
+    // The title is painted; the layout keeps its room and, since a box
+    // layout puts no spacing next to a spacer, the gap to the badge.
+    m_titleWidth = int(std::ceil(QFontMetricsF(tabFont()).horizontalAdvance(text().toUpper())));
+    m_titleSpace = new QSpacerItem(m_titleWidth, 0, QSizePolicy::Fixed, QSizePolicy::Minimum);
+    layout->addSpacerItem(m_titleSpace);
     if (tab == Tab::updates) {
         m_badge = new CountBadge(0, false, this);
         m_badge->setObjectName(QStringLiteral("updatesBadge"));
@@ -187,11 +190,13 @@ TabButton::TabButton(Tab tab, QWidget* parent)
 void TabButton::set(bool selected, int count)
 {
     m_selected = selected;
-    Kit::setTextColor(m_title, selected ? Kit::Theme::bg() : Kit::Theme::muted());
     const bool counted = m_badge && count >= 1;
     if (m_badge) {
         m_badge->set(count, selected);
         m_badge->setVisible(counted);
+        m_titleSpace->changeSize(m_titleWidth + (counted ? layout()->spacing() : 0), 0, QSizePolicy::Fixed,
+                                 QSizePolicy::Minimum);
+        layout()->invalidate();
     }
     setAccessibleName(counted ? QStringLiteral("Updates, %1 available").arg(count) : capitalised(rawValue(m_tab)));
     notifySelection(this);
@@ -206,6 +211,10 @@ void TabButton::paintEvent(QPaintEvent*)
     const QRectF r(rect());
     if (m_selected)
         p.fillPath(Kit::Paint::capsule(r), Kit::Theme::ink());
+    const QFont font = tabFont();
+    p.setFont(font);
+    p.setPen(m_selected ? Kit::Theme::bg() : Kit::Theme::muted());
+    p.drawText(r.adjusted(13, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
     if (Kit::keyboardFocus(this))
         Kit::Paint::focusRing(p, Kit::Paint::capsule(r.adjusted(3, 3, -3, -3)),
                               m_selected ? Kit::Theme::bg() : Kit::Theme::ink());

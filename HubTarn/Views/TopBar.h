@@ -7,6 +7,7 @@
 #include <QWidget>
 
 class QLabel;
+class QSpacerItem;
 
 namespace Hub {
 class HubModel;
@@ -83,7 +84,8 @@ protected:
 private:
     Tab m_tab;
     bool m_selected = false;
-    QLabel* m_title;
+    int m_titleWidth = 0;
+    QSpacerItem* m_titleSpace = nullptr;
     CountBadge* m_badge = nullptr;
 };
 
