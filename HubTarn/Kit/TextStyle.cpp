@@ -3,6 +3,7 @@
 #include "Theme.h"
 
 #include <QLabel>
+#include <QTextBoundaryFinder>
 
 namespace Hub::Kit {
 
@@ -11,6 +12,15 @@ QFont label(qreal size, QFont::Weight weight) { return Theme::mono(size, weight,
 QFont foot(qreal size) { return Theme::prose(size); }
 
 QColor footColor() { return Theme::muted(); }
+
+QString firstCharacter(const QString& text)
+{
+    if (text.isEmpty())
+        return {};
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    const qsizetype end = finder.toNextBoundary();
+    return text.left(end > 0 ? end : 1);
+}
 
 QLabel* plainLabel(const QString& text, QWidget* parent)
 {

@@ -20,6 +20,10 @@ QFont label(qreal size, QFont::Weight weight);
 QFont foot(qreal size);
 QColor footColor();
 
+// The first user-perceived character of `text`, so an accented or
+// combined letter stays whole; empty for an empty text.
+QString firstCharacter(const QString& text);
+
 // A label that shows `text` literally, whatever it contains.
 QLabel* plainLabel(const QString& text, QWidget* parent = nullptr);
 

@@ -48,9 +48,8 @@ protected:
 // ---- MenuRow ----------------------------------------------------------------
 
 MenuRow::MenuRow(const QString& title, std::function<void()> action, QWidget* parent)
-    : QAbstractButton(parent)
+    : HoverButton(parent)
 {
-    Kit::setupButton(this);
     setText(title);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     connect(this, &QAbstractButton::clicked, this, [action = std::move(action)] {
@@ -73,7 +72,7 @@ void MenuRow::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
     p.setOpacity(Kit::stateOpacity(this));
     const QRectF r(rect());
-    if (m_hover)
+    if (hovered())
         p.fillPath(Kit::Paint::continuousRect(r, Kit::Theme::rowRadius), Kit::Theme::panel());
     p.setFont(rowFont());
     p.setPen(Kit::Theme::ink());
@@ -83,22 +82,6 @@ void MenuRow::paintEvent(QPaintEvent*)
     if (Kit::keyboardFocus(this))
         Kit::Paint::focusRing(p, Kit::Paint::continuousRect(r.adjusted(1, 1, -1, -1), Kit::Theme::rowRadius),
                               Kit::Theme::ink());
-}
-
-bool MenuRow::hitButton(const QPoint& pos) const { return rect().contains(pos); }
-
-void MenuRow::enterEvent(QEnterEvent* event)
-{
-    m_hover = true;
-    update();
-    QAbstractButton::enterEvent(event);
-}
-
-void MenuRow::leaveEvent(QEvent* event)
-{
-    m_hover = false;
-    update();
-    QAbstractButton::leaveEvent(event);
 }
 
 // ---- AccountMenu ------------------------------------------------------------

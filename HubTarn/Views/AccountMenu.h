@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QAbstractButton>
+#include "HoverButton.h"
+
 #include <QWidget>
 
 #include <functional>
@@ -13,25 +14,17 @@ namespace Hub::Views {
 
 // One row of the account menu: prose on a panel-coloured ground while the
 // pointer is over it (no fade).
-class MenuRow : public QAbstractButton {
+class MenuRow : public HoverButton {
     Q_OBJECT
 
 public:
     MenuRow(const QString& title, std::function<void()> action, QWidget* parent = nullptr);
-
-    bool hovered() const { return m_hover; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    bool hitButton(const QPoint& pos) const override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
-
-private:
-    bool m_hover = false;
 };
 
 // The panel under the account button: who is signed in, a row to the

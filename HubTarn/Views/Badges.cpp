@@ -154,12 +154,11 @@ constexpr qreal kMarkSize = 40;
 }
 
 SoonCell::SoonCell(HubModel* model, const Product& product, QWidget* parent)
-    : QAbstractButton(parent)
+    : HoverButton(parent)
     , m_model(model)
     , m_name(Kit::plainLabel(QString(), this))
     , m_formats(Kit::plainLabel(QString(), this))
 {
-    Kit::setupButton(this);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_name->setObjectName(QStringLiteral("soonName"));
     m_name->setFont(Kit::Theme::bold(15, -0.6));
@@ -219,7 +218,7 @@ QSize SoonCell::minimumSizeHint() const { return QSize(10, 64); }
 void SoonCell::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    if (m_hover)
+    if (hovered())
         p.fillRect(rect(), Kit::Theme::raised());
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF tile(16, (height() - kMarkSize) / 2, kMarkSize, kMarkSize);
@@ -231,22 +230,6 @@ void SoonCell::paintEvent(QPaintEvent*)
         p.fillRect(QRect(0, 0, width(), 1), Kit::Theme::line());
     if (Kit::keyboardFocus(this))
         Kit::Paint::focusRing(p, Kit::Paint::continuousRect(QRectF(rect()).adjusted(2, 2, -2, -2), 7), Kit::Theme::ink());
-}
-
-bool SoonCell::hitButton(const QPoint& pos) const { return rect().contains(pos); }
-
-void SoonCell::enterEvent(QEnterEvent* event)
-{
-    m_hover = true;
-    update();
-    QAbstractButton::enterEvent(event);
-}
-
-void SoonCell::leaveEvent(QEvent* event)
-{
-    m_hover = false;
-    update();
-    QAbstractButton::leaveEvent(event);
 }
 
 // ---- SoonStrip --------------------------------------------------------------

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "HoverButton.h"
+
 #include "Catalog/CatalogRecords.h"
 
 #include <QAbstractButton>
@@ -73,7 +75,7 @@ private:
 
 // One announced product: its outlined tile, its name and formats. A press
 // opens the product's page.
-class SoonCell : public QAbstractButton {
+class SoonCell : public HoverButton {
     Q_OBJECT
 
 public:
@@ -93,9 +95,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    bool hitButton(const QPoint& pos) const override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
 
 private:
     HubModel* m_model;
@@ -104,7 +103,6 @@ private:
     QLabel* m_formats;
     bool m_leading = false;
     bool m_top = false;
-    bool m_hover = false;
 };
 
 // The coming-soon grid: up to five columns, lines only between cells.

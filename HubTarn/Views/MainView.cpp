@@ -186,12 +186,15 @@ public:
 
     AccountMenu* menu() const { return m_menu; }
 
-    void sync()
+    // `rebuild`: the open menu's contents changed.
+    void sync(bool rebuild = false)
     {
-        if (!m_model->accountMenu()) {
-            hide();
+        if (!m_model->accountMenu() || rebuild) {
             delete m_menu;
             m_menu = nullptr;
+        }
+        if (!m_model->accountMenu()) {
+            hide();
             return;
         }
         if (!m_menu) {
@@ -301,12 +304,7 @@ MainView::MainView(HubModel* model, QWidget* parent)
         updateEscape();
     });
     // The menu's header shows the account's details as they are now.
-    connect(model, &HubModel::accountChanged, this, [this] {
-        if (m_model->accountMenu()) {
-            m_model->setAccountMenu(false);
-            m_model->setAccountMenu(true);
-        }
-    });
+    connect(model, &HubModel::accountChanged, this, [this] { m_menu->sync(true); });
     connect(model, &HubModel::sheetChanged, this, &MainView::showSheet);
     connect(model, &HubModel::dawWarningChanged, this, &MainView::showDAWConfirmation);
 

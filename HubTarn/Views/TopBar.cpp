@@ -15,7 +15,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QTextBoundaryFinder>
 
 #include <cmath>
 
@@ -28,17 +27,6 @@ QFont wordmarkFont() { return Kit::Theme::bold(22, -1.1); }
 QFont initialsFont() { return Kit::Theme::mono(11, QFont::Bold); }
 
 QFont tabFont() { return Kit::label(11, QFont::DemiBold); }
-
-// The first user-perceived character: an accented or combined letter
-// stays whole.
-QString firstCharacter(const QString& text)
-{
-    if (text.isEmpty())
-        return {};
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    const qsizetype end = finder.toNextBoundary();
-    return text.left(end > 0 ? end : 1);
-}
 
 QString capitalised(const QString& raw) { return raw.left(1).toUpper() + raw.mid(1); }
 
@@ -104,11 +92,11 @@ QString AccountButton::initials(const std::optional<AccountInfo>& account)
     const QStringList words = account->user.name.split(u' ', Qt::SkipEmptyParts);
     QString letters;
     if (words.size() >= 2)
-        letters = firstCharacter(words.front()) + firstCharacter(words.back());
+        letters = Kit::firstCharacter(words.front()) + Kit::firstCharacter(words.back());
     else if (words.size() == 1)
-        letters = firstCharacter(words.front());
+        letters = Kit::firstCharacter(words.front());
     else
-        letters = firstCharacter(account->user.email);
+        letters = Kit::firstCharacter(account->user.email);
     return letters.toUpper();
 }
 
