@@ -9,6 +9,7 @@
 #include "Views/ElidedLabel.h"
 #include "Views/JobLine.h"
 #include "Views/SettingsCard.h"
+#include "Views/TopBar.h"
 
 #include <QAccessible>
 
@@ -101,6 +102,34 @@ TEST(JobLineLook, ALongFailureWrapsInsteadOfBeingCut)
     EXPECT_GT(text->height(), 2 * text->fontMetrics().height());
     EXPECT_TRUE(text->textInteractionFlags() & Qt::TextSelectableByMouse);
     saveScreenshot(&host, u"jobline-long-failure"_s);
+}
+
+TEST(AccountInitials, FirstAndLastWordElseOneWordElseTheAddress)
+{
+    struct Row {
+        QString name;
+        QString email;
+        QString initials;
+    };
+    const Row rows[] = {
+        {u"Anna Maria Lopez"_s, u"anna@example.com"_s, u"AL"_s},
+        {u"  anna   lopez "_s, u"anna@example.com"_s, u"AL"_s},
+        {u"cher"_s, u"cher@example.com"_s, u"C"_s},
+        {u"   "_s, u"zoe@example.com"_s, u"Z"_s},
+        {QString(), QString(), QString()},
+        {u"\u00e9lodie durand"_s, u"e@example.com"_s, u"\u00c9D"_s},
+        // A letter and its combining accent are one character.
+        {u"e\u0301mile zola"_s, u"e@example.com"_s, u"E\u0301Z"_s},
+        // Only blanks split words: a tab stays inside the word.
+        {u"jean\tluc"_s, u"j@example.com"_s, u"J"_s},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name.toStdString());
+        AccountInfo account;
+        account.user = HubUser{u"u1"_s, row.email, row.name};
+        EXPECT_EQ(Views::AccountButton::initials(account), row.initials);
+    }
+    EXPECT_EQ(Views::AccountButton::initials(std::nullopt), QString());
 }
 
 TEST(CountBadgeLook, ShowsTheCountUpToNineAndSwapsColoursOnInk)
