@@ -12,8 +12,7 @@ class QStackedLayout;
 
 namespace Hub {
 class HubModel;
-struct Product;
-} // namespace Hub
+}
 
 namespace Hub::Kit {
 class EscapeKey;
@@ -90,7 +89,6 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void showMenu();
     void updateEscape();
     void escape();
     void showSheet();

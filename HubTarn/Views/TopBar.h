@@ -6,13 +6,11 @@
 #include <QList>
 #include <QWidget>
 
-class QLabel;
 class QSpacerItem;
 
 namespace Hub {
 class HubModel;
-struct AccountInfo;
-} // namespace Hub
+}
 
 namespace Hub::Kit {
 class Tag;
