@@ -5,7 +5,6 @@
 #include "Catalog/Machine.h"
 #include "Installer/InstallLocations.h"
 
-#include <QFile>
 #include <QTextStream>
 
 #include <algorithm>
@@ -16,20 +15,20 @@ namespace Hub {
 
 namespace {
 
-// Why a local copy could not be used, in a few words for the report.
-QString problemWith(const QString& path)
+// How a local copy fared, in a few words for the report.
+QString describe(const LocalCopy& copy)
 {
-    QFile file(path);
-    if (!file.exists())
+    switch (copy.state) {
+    case LocalCopy::State::ok:
+        return u"ok"_s;
+    case LocalCopy::State::missing:
         return u"not present"_s;
-    if (!file.open(QIODevice::ReadOnly))
-        return u"cannot be read: "_s + file.errorString();
-    try {
-        CatalogLoader::decode(file.readAll());
-    } catch (const std::exception& e) {
-        return u"unusable: "_s + QString::fromUtf8(e.what());
+    case LocalCopy::State::unreadable:
+        return u"cannot be read: "_s + copy.detail;
+    case LocalCopy::State::unusable:
+        return u"unusable: "_s + copy.detail;
     }
-    return u"ok"_s;
+    return {};
 }
 
 QString versionOf(const Product& product)
@@ -63,9 +62,10 @@ QString statusReport(const CatalogLoader& loader)
     out << "Support folder: " << roots.support << "\n";
     out << "Downloads: " << Config::downloadsFolder() << "\n";
 
-    const std::optional<LoadedCatalog> loaded = loader.loadLocal();
-    out << "Cached catalog: " << loader.cacheFile() << " (" << problemWith(loader.cacheFile()) << ")\n";
-    out << "Built-in catalog: " << problemWith(loader.locations().bundledCatalog) << "\n";
+    LocalCopies copies;
+    const std::optional<LoadedCatalog> loaded = loader.loadLocal(&copies);
+    out << "Cached catalog: " << loader.cacheFile() << " (" << describe(copies.cached) << ")\n";
+    out << "Built-in catalog: " << describe(copies.bundled) << "\n";
     if (!loaded) {
         out << "Catalog: none could be read\n";
         out.flush();

@@ -2,7 +2,9 @@
 
 #include "Platform/PropertyList.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QVariantList>
 
 #include <cstdio>
@@ -49,6 +51,9 @@ void print(const QVariant& value, int indent, QByteArray& out)
     case QMetaType::QByteArray:
         out += value.toByteArray();
         break;
+    case QMetaType::QDateTime:
+        out += value.toDateTime().toUTC().toString(Qt::ISODate).toUtf8();
+        break;
     default:
         out += value.toString().toUtf8();
         break;
@@ -75,12 +80,9 @@ int plistBuddyMain(int argc, char** argv)
         return fail("Unrecognized Command");
     const QByteArray entry = command.mid(5).trimmed();
 
-    QFile file(path);
-    if (!file.exists())
+    if (!QFileInfo::exists(path))
         return fail("File Doesn't Exist: " + QFile::encodeName(path));
-    if (!file.open(QIODevice::ReadOnly))
-        return fail("Error Reading File: " + QFile::encodeName(path));
-    const auto root = Hub::PropertyList::parse(file.readAll());
+    const auto root = Hub::PropertyList::load(path);
     if (!root)
         return fail("Error Reading File: " + QFile::encodeName(path));
 

@@ -1,12 +1,26 @@
 // How long a catalog of 2,000 products takes to decode and to load from the
-// local copies (cached + built-in, with the feed overlay), per call and per product.
+// local copies (cached + built-in, with the feed overlay), per call and per
+// product. Loading decodes both copies, so its per-product figure counts the
+// products of both. Python's json.load of the same document, read in the same
+// run, is printed as a reference line: a plain parse into dictionaries,
+// without the checks and typed records of the decoder.
+//
+// Run by hand: build/bench/catalog_bench [benchmark options]
+#include "PairStats.h"
+
 #include "Catalog/CatalogLoader.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -62,10 +76,11 @@ Hub::Catalog generatedCatalog(int count, const QString& updated)
     return catalog;
 }
 
-void setPerProduct(benchmark::State& state)
+// `products` is how many products one iteration decodes.
+void setPerProduct(benchmark::State& state, int products)
 {
     state.counters["per_product"] = benchmark::Counter(
-        double(state.iterations()) * kProducts, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+        double(state.iterations()) * products, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void BM_Decode(benchmark::State& state)
@@ -74,7 +89,7 @@ void BM_Decode(benchmark::State& state)
     state.SetLabel(QByteArray::number(bytes.size() / 1024).toStdString() + " KiB");
     for (auto _ : state)
         benchmark::DoNotOptimize(Hub::CatalogLoader::decode(bytes));
-    setPerProduct(state);
+    setPerProduct(state, kProducts);
 }
 BENCHMARK(BM_Decode)->Unit(benchmark::kMillisecond);
 
@@ -103,10 +118,97 @@ void BM_LoadLocal(benchmark::State& state)
             state.SkipWithError("loadLocal chose the wrong copy");
         benchmark::DoNotOptimize(loaded);
     }
-    setPerProduct(state);
+    // The cached and the built-in copy are both decoded on every call.
+    setPerProduct(state, 2 * kProducts);
 }
 BENCHMARK(BM_LoadLocal)->Unit(benchmark::kMillisecond);
 
+using Bench::Clock;
+
+// The fastest of `calls` decodes of the file, in seconds.
+double fastestDecode(const QByteArray& bytes, int calls)
+{
+    double best = 1e9;
+    for (int i = 0; i < calls; ++i) {
+        const auto start = Clock::now();
+        benchmark::DoNotOptimize(Hub::CatalogLoader::decode(bytes));
+        best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
+    }
+    return best;
+}
+
+// The fastest of `calls` json.load calls on the file, as Python measures it;
+// a negative value when Python can't be run.
+double fastestPythonLoad(const QString& path, int calls)
+{
+    QProcess python;
+    python.start(u"python3"_s, {u"-c"_s,
+                                u"import json, sys, time\n"
+                                u"best = 1e9\n"
+                                u"for _ in range(int(sys.argv[2])):\n"
+                                u"    with open(sys.argv[1], 'rb') as f:\n"
+                                u"        start = time.perf_counter(); json.load(f)\n"
+                                u"        best = min(best, time.perf_counter() - start)\n"
+                                u"print(best)\n"_s,
+                                path, QString::number(calls)});
+    if (!python.waitForFinished(-1) || python.exitStatus() != QProcess::NormalExit || python.exitCode() != 0)
+        return -1;
+    bool ok = false;
+    const double seconds = python.readAllStandardOutput().trimmed().toDouble(&ok);
+    return ok ? seconds : -1;
+}
+
+// Decoding beside Python's json.load, pair by pair in alternating order.
+void printPythonReference()
+{
+    constexpr int kPairs = 5;
+    constexpr int kCalls = 20;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"catalog.json"_s);
+    const QByteArray bytes = generatedCatalog(kProducts, u"2026-12-01"_s).toJson();
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        std::abort();
+    file.close();
+
+    std::vector<double> decode, python, ratios;
+    for (int pair = 0; pair < kPairs; ++pair) {
+        double ours = 0;
+        double theirs = 0;
+        if (pair % 2) {
+            theirs = fastestPythonLoad(path, kCalls);
+            ours = fastestDecode(bytes, kCalls);
+        } else {
+            ours = fastestDecode(bytes, kCalls);
+            theirs = fastestPythonLoad(path, kCalls);
+        }
+        if (theirs <= 0) {
+            std::printf("reference: python3 could not be run\n");
+            return;
+        }
+        decode.push_back(ours);
+        python.push_back(theirs);
+        ratios.push_back(ours / theirs);
+    }
+    const double ours = Bench::stats(decode).median;
+    const double theirs = Bench::stats(python).median;
+    const Bench::Stats ratio = Bench::stats(ratios);
+    std::printf("reference, the same %lld KiB document, %d pairs of best-of-%d:\n", (long long)(bytes.size() / 1024),
+                kPairs, kCalls);
+    std::printf("  decode           median %7.2f ms  %6.2f us per product\n", ours * 1e3, ours * 1e6 / kProducts);
+    std::printf("  python json.load median %7.2f ms  %6.2f us per product\n", theirs * 1e3, theirs * 1e6 / kProducts);
+    std::printf("  decode / json.load  min %.2fx median %.2fx\n", ratio.min, ratio.median);
+}
+
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    printPythonReference();
+    return 0;
+}

@@ -1,14 +1,25 @@
 // How long an install of a product of two formats (VST3 and AU, artifacts of
 // 300 MB together, served over https from 127.0.0.1) takes, beside a shell
-// pipeline doing the same transfer work in the same run: curl, sha256sum,
-// unzip and mv per artifact. The installer does more (signature checks of
-// the staged bundles, backups); the goal is to stay within 1.3x of the
-// pipeline. It also reports this process's peak memory after an install of
-// 30 MB and after one of 300 MB: streaming downloads keep it level.
+// pipeline doing the same transfer work in the same run: curl, a SHA-256
+// check, unzip and mv per artifact. The pipeline runs twice per round, once
+// checking with sha256sum and once with `openssl dgst -sha256`, which uses
+// the processor's SHA instructions where sha256sum may not: that one is the
+// honest anchor. An update (the same release installed over an installed
+// copy, so with backups) is measured beside the fresh install.
 //
-// Run by hand: build/bench/install_bench [scratch folder, default /var/tmp]
+// Each round runs the four in turn, and every other round in reverse order,
+// so that a machine whose speed drifts favours neither; the ratios are taken
+// pair by pair within a round, and their minimum and median are printed.
+//
+// Goals: fresh install at most 0.7x the openssl pipeline; update within
+// 1.5x of the fresh install. Memory: this process's peak after the 30 MB and
+// the 300 MB installs (streaming keeps it level), and apart from it the peak
+// of the pipeline's process tree and of the fixture maker.
+//
+// Run by hand: build/bench/install_bench [scratch folder, default /var/tmp] [rounds, default 5]
 #include "BundleFactory.h"
 #include "BundleSigner.h"
+#include "PairStats.h"
 #include "TestHttpsServer.h"
 #include "TestPKI.h"
 #include "ToolsPaths.h"
@@ -19,7 +30,6 @@
 #include "Installer/PluginInstaller.h"
 #include "Installer/Shell.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -27,6 +37,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 #include <fcntl.h>
@@ -38,15 +49,15 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-constexpr int kRounds = 2;
+using Bench::Clock;
+using Bench::secondsSince;
+using Bench::Stats;
+using Bench::stats;
 
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-long peakKiB(int who)
+long selfPeakKiB()
 {
     rusage usage{};
-    getrusage(who, &usage);
+    getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
 }
 
@@ -78,13 +89,7 @@ bool writeNoise(const QString& path, qint64 bytes)
     return file.flush();
 }
 
-struct Fixture {
-    QString bundle;  // "Echo.vst3"
-    QString archive; // the zip on disk
-};
-
-// Builds, signs and zips one bundle of about `bytes`; runs in a child
-// process so that nothing it reads counts towards the installer's memory.
+// Builds, signs and zips one bundle of about `bytes`.
 bool makeFixture(const QString& folder, const QString& name, const QString& version, qint64 bytes,
                  const Hub::Test::TestPKI& pki)
 {
@@ -105,7 +110,21 @@ bool makeFixture(const QString& folder, const QString& name, const QString& vers
     return zipped.status == 0;
 }
 
-QString fileDigest(const QString& path) { return Hub::Installer::fileSHA256(path); }
+// Runs `work` in a child process and waits for it; returns whether it
+// succeeded and the peak memory of the child's whole process tree.
+bool inChild(const std::function<bool()>& work, long* peakKiB)
+{
+    std::fflush(stdout);
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(work() ? 0 : 1);
+    int status = 0;
+    rusage usage{};
+    if (::wait4(child, &status, 0, &usage) != child)
+        return false;
+    *peakKiB = usage.ru_maxrss;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 // Serves files from disk in 1 MiB pieces, so the server's memory stays flat too.
 void serveFolder(Hub::Test::TestHttpsServer& server, const QString& folder)
@@ -129,12 +148,19 @@ void serveFolder(Hub::Test::TestHttpsServer& server, const QString& folder)
     });
 }
 
-const char kPipeline[] = R"(set -e
-ca="$1"; dest="$2"; work="$3"; shift 3
+// What a user would write: per artifact download, check, unpack, move. The
+// first argument chooses the checker.
+const char kPipeline[] = R"sh(set -e
+hash="$1"; ca="$2"; dest="$3"; work="$4"; shift 4
 while [ $# -gt 0 ]; do
     url="$1"; sum="$2"; bundle="$3"; shift 3
     curl -sS --fail --cacert "$ca" -o "$work/a.zip" "$url"
-    echo "$sum  $work/a.zip" | sha256sum -c --quiet
+    if [ "$hash" = openssl ]; then
+        got="$(openssl dgst -sha256 -r "$work/a.zip")"
+        [ "${got%% *}" = "$sum" ]
+    else
+        echo "$sum  $work/a.zip" | sha256sum -c --quiet
+    fi
     rm -rf "$work/unpacked"
     unzip -q "$work/a.zip" -d "$work/unpacked"
     rm -f "$work/a.zip"
@@ -142,12 +168,18 @@ while [ $# -gt 0 ]; do
     rm -rf "$dest/$bundle"
     mv "$work/unpacked/$bundle" "$dest/$bundle"
 done
-)";
+)sh";
 
-struct Run {
-    double installer = 1e9;
-    double pipeline = 1e9;
-    long peakAfterKiB = 0;
+void removeTree(const QString& path)
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(QFile::encodeName(path).toStdString(), ignored);
+}
+
+struct Case {
+    QString mb;
+    Hub::Release release;
+    QStringList pipelineArguments; // url, sha256, bundle per artifact
 };
 
 } // namespace
@@ -155,6 +187,7 @@ struct Run {
 int main(int argc, char** argv)
 {
     const QString base = argc > 1 ? QString::fromLocal8Bit(argv[1]) : u"/var/tmp"_s;
+    const int rounds = std::max(5, argc > 2 ? std::atoi(argv[2]) : 5);
     QTemporaryDir scratch(base + u"/install_bench-XXXXXX"_s);
     if (!scratch.isValid()) {
         std::fprintf(stderr, "can't make a scratch folder in %s\n", qPrintable(base));
@@ -166,20 +199,19 @@ int main(int argc, char** argv)
 
     // The fixtures: one VST3 of 60 % and one AU of 40 % of each total.
     std::printf("making fixtures in %s ...\n", qPrintable(scratch.path()));
-    std::fflush(stdout);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        bool ok = true;
-        for (const qint64 total : totals) {
-            const QString folder = files + u'/' + QString::number(total >> 20);
-            ok = ok && makeFixture(folder, u"Echo.vst3"_s, u"2.1.0"_s, total * 6 / 10, pki)
-                 && makeFixture(folder, u"Echo.component"_s, u"2.1.0"_s, total * 4 / 10, pki);
-        }
-        ::_exit(ok ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    long fixturePeakKiB = 0;
+    const bool made = inChild(
+        [&] {
+            bool ok = true;
+            for (const qint64 total : totals) {
+                const QString folder = files + u'/' + QString::number(total >> 20);
+                ok = ok && makeFixture(folder, u"Echo.vst3"_s, u"2.1.0"_s, total * 6 / 10, pki)
+                     && makeFixture(folder, u"Echo.component"_s, u"2.1.0"_s, total * 4 / 10, pki);
+            }
+            return ok;
+        },
+        &fixturePeakKiB);
+    if (!made) {
         std::fprintf(stderr, "making the fixtures failed\n");
         return 1;
     }
@@ -187,81 +219,154 @@ int main(int argc, char** argv)
     Hub::Test::TestHttpsServer server;
     serveFolder(server, files);
 
-    std::vector<Run> runs;
+    Hub::Product product;
+    product.id = u"echo"_s;
+    product.name = u"Echo"_s;
+
+    const auto rootsIn = [](const QString& home) { return Hub::InstallLocations::isolatedRoots(home); };
+    Hub::PluginInstaller installer(
+        std::make_shared<AlwaysListed>(), false, 5.0, [&server] { return Hub::Http::Session{server.caBundle(), {}}; },
+        {}, Hub::PrivilegedRunner::moveInto(scratch.filePath(u"trash"_s)), Hub::PrivilegedRunner::runAsCurrentUser);
+    installer.tools = Hub::Test::buildTreeTools();
+    installer.anchors = pki.anchors();
+
+    // Seconds for the whole install and for its placement step (from
+    // `installing` to `done`: backups, swaps, checks of the placed bundles).
+    const auto install = [&](const Case& c, const QString& home) {
+        const auto started = Clock::now();
+        Clock::time_point placing = started;
+        installer.install(product, c.release, {Hub::PluginFormat::vst3, Hub::PluginFormat::au},
+                          Hub::InstallScope::user, rootsIn(home), [&](const Hub::InstallStep& step) {
+                              if (step.kind == Hub::InstallStep::Kind::installing)
+                                  placing = Clock::now();
+                          });
+        return std::pair{secondsSince(started), secondsSince(placing)};
+    };
+
+    long pipelinePeakKiB = 0;
+    const auto pipeline = [&](const Case& c, const char* hash, const QString& home) {
+        QDir().mkpath(home + u"/work"_s);
+        QList<QByteArray> words{"/bin/sh", "-c", kPipeline, "pipeline", hash, QFile::encodeName(server.caBundle()),
+                                QFile::encodeName(home + u"/plugins"_s), QFile::encodeName(home + u"/work"_s)};
+        for (const QString& argument : c.pipelineArguments)
+            words.append(argument.toUtf8());
+        std::vector<char*> pointers;
+        for (QByteArray& word : words)
+            pointers.push_back(word.data());
+        pointers.push_back(nullptr);
+
+        long peak = 0;
+        const auto started = Clock::now();
+        const bool ok = inChild(
+            [&] {
+                ::execv("/bin/sh", pointers.data());
+                return false;
+            },
+            &peak);
+        const double seconds = secondsSince(started);
+        if (!ok)
+            throw std::runtime_error(std::string("the ") + hash + " pipeline failed");
+        pipelinePeakKiB = std::max(pipelinePeakKiB, peak);
+        removeTree(home);
+        return seconds;
+    };
+
+    std::vector<long> installerPeaks;
+    double updateRatioAtLargest = 0;
+    double freshRatioAtLargest = 0;
     for (const qint64 total : totals) {
-        const QString mb = QString::number(total >> 20);
-        Hub::Product product;
-        product.id = u"echo"_s;
-        product.name = u"Echo"_s;
-        Hub::Release release;
-        release.version = u"2.1.0"_s;
+        Case c;
+        c.mb = QString::number(total >> 20);
+        c.release.version = u"2.1.0"_s;
         std::vector<Hub::Artifact> artifacts;
-        QStringList pipelineArguments{server.caBundle(), QString(), QString()};
         for (const QString& name : {u"Echo.vst3"_s, u"Echo.component"_s}) {
-            const QString zip = files + u'/' + mb + u'/' + name + u".zip"_s;
+            const QString zip = files + u'/' + c.mb + u'/' + name + u".zip"_s;
             Hub::Artifact artifact;
             artifact.format = *Hub::pluginFormatFromBundleName(name);
             artifact.bundle = name;
             artifact.bundleID = u"com.tarnaudio.echo"_s;
-            artifact.url = server.url(u"/files/"_s + mb + u'/' + name + u".zip"_s).toString();
-            artifact.sha256 = fileDigest(zip);
+            artifact.url = server.url(u"/files/"_s + c.mb + u'/' + name + u".zip"_s).toString();
+            artifact.sha256 = Hub::Installer::fileSHA256(zip);
             artifact.size = QFileInfo(zip).size();
             artifact.archs = QStringList{Hub::Machine::cpu()};
             if (artifact.format == Hub::PluginFormat::au)
                 artifact.au = Hub::AUDescriptor{u"aufx"_s, u"Echo"_s, u"Tarn"_s};
             artifacts.push_back(artifact);
-            pipelineArguments << artifact.url << artifact.sha256 << name;
+            c.pipelineArguments << artifact.url << artifact.sha256 << name;
         }
-        release.artifacts = artifacts;
+        c.release.artifacts = artifacts;
 
-        Run run;
-        for (int round = 0; round < kRounds; ++round) {
-            const QString home = scratch.filePath(u"home-"_s + mb + u'-' + QString::number(round));
-            const Hub::InstallRoots roots = Hub::InstallLocations::isolatedRoots(home);
-            Hub::PluginInstaller installer(
-                std::make_shared<AlwaysListed>(), false, 5.0,
-                [&server] { return Hub::Http::Session{server.caBundle(), {}}; }, {},
-                Hub::PrivilegedRunner::moveInto(scratch.filePath(u"trash"_s)),
-                Hub::PrivilegedRunner::runAsCurrentUser);
-            installer.tools = Hub::Test::buildTreeTools();
-            installer.anchors = pki.anchors();
-
-            const auto started = Clock::now();
-            try {
-                installer.install(product, release, {Hub::PluginFormat::vst3, Hub::PluginFormat::au},
-                                  Hub::InstallScope::user, roots, {});
-            } catch (const std::exception& error) {
-                std::fprintf(stderr, "install failed: %s\n", error.what());
-                return 1;
+        // The update home keeps an installed copy from one round to the next.
+        const QString updateHome = scratch.filePath(u"update-"_s + c.mb);
+        std::vector<double> freshVsOpenssl, freshVsSha256sum, updateVsFresh;
+        std::vector<double> fresh, update, viaOpenssl, viaSha256sum, freshPlacing, updatePlacing;
+        try {
+            install(c, updateHome);
+            for (int round = 0; round < rounds; ++round) {
+                const QString freshHome = scratch.filePath(u"fresh-"_s + c.mb);
+                std::vector<std::function<void()>> steps{
+                    [&] {
+                        const auto [seconds, placing] = install(c, freshHome);
+                        fresh.push_back(seconds);
+                        freshPlacing.push_back(placing);
+                        removeTree(freshHome);
+                    },
+                    [&] { viaOpenssl.push_back(pipeline(c, "openssl", scratch.filePath(u"shell"_s))); },
+                    [&] { viaSha256sum.push_back(pipeline(c, "sha256sum", scratch.filePath(u"shell"_s))); },
+                    [&] {
+                        const auto [seconds, placing] = install(c, updateHome);
+                        update.push_back(seconds);
+                        updatePlacing.push_back(placing);
+                    },
+                };
+                if (round % 2)
+                    std::reverse(steps.begin(), steps.end());
+                for (const auto& step : steps)
+                    step();
+                freshVsOpenssl.push_back(fresh.back() / viaOpenssl.back());
+                freshVsSha256sum.push_back(fresh.back() / viaSha256sum.back());
+                updateVsFresh.push_back(update.back() / fresh.back());
             }
-            run.installer = std::min(run.installer, secondsSince(started));
-            std::filesystem::remove_all(QFile::encodeName(home).toStdString());
-
-            const QString shellHome = scratch.filePath(u"shell-"_s + mb + u'-' + QString::number(round));
-            QDir().mkpath(shellHome + u"/work"_s);
-            QStringList arguments{u"-c"_s, QString::fromUtf8(kPipeline), u"pipeline"_s};
-            QStringList values = pipelineArguments;
-            values[1] = shellHome + u"/plugins"_s;
-            values[2] = shellHome + u"/work"_s;
-            arguments += values;
-            const auto shellStarted = Clock::now();
-            const Hub::Shell::Result result = Hub::Shell::run(u"/bin/sh"_s, arguments, 600);
-            if (result.status != 0) {
-                std::fprintf(stderr, "pipeline failed: %s\n", qPrintable(result.output));
-                return 1;
-            }
-            run.pipeline = std::min(run.pipeline, secondsSince(shellStarted));
-            std::filesystem::remove_all(QFile::encodeName(shellHome).toStdString());
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "%s MB: %s\n", qPrintable(c.mb), error.what());
+            return 1;
         }
-        run.peakAfterKiB = peakKiB(RUSAGE_SELF);
-        runs.push_back(run);
-        std::printf("%4s MB: installer %.2f s, shell pipeline %.2f s, ratio %.2fx; peak memory of this process %ld KiB\n",
-                    qPrintable(mb), run.installer, run.pipeline, run.installer / run.pipeline, run.peakAfterKiB);
+        removeTree(updateHome);
+        installerPeaks.push_back(selfPeakKiB());
+
+        const auto line = [&](const char* what, const std::vector<double>& seconds) {
+            const Stats s = stats(seconds);
+            std::printf("  %-26s min %6.2f s  median %6.2f s\n", what, s.min, s.median);
+        };
+        const auto ratio = [&](const char* what, const std::vector<double>& ratios) {
+            const Stats s = stats(ratios);
+            std::printf("  %-26s min %6.2fx median %6.2fx\n", what, s.min, s.median);
+            return s.min;
+        };
+        std::printf("%s MB, %d rounds:\n", qPrintable(c.mb), rounds);
+        line("fresh install", fresh);
+        line("  its placement step", freshPlacing);
+        line("update install", update);
+        line("  its placement step", updatePlacing);
+        line("pipeline, openssl dgst", viaOpenssl);
+        line("pipeline, sha256sum", viaSha256sum);
+        const double freshRatio = ratio("fresh / openssl pipeline", freshVsOpenssl);
+        ratio("fresh / sha256sum pipeline", freshVsSha256sum);
+        const double updateRatio = ratio("update / fresh", updateVsFresh);
+        if (total == totals.back()) {
+            freshRatioAtLargest = freshRatio;
+            updateRatioAtLargest = updateRatio;
+        }
         std::fflush(stdout);
     }
-    std::printf("peak memory grew by %ld KiB from the 30 MB to the 300 MB install; largest child process %ld KiB "
-                "(the fixture maker, ditto, the pipeline's tools)\n",
-                runs[1].peakAfterKiB - runs[0].peakAfterKiB, peakKiB(RUSAGE_CHILDREN));
-    std::printf("goal: ratio at 300 MB within 1.3x: %s\n", runs[1].installer / runs[1].pipeline <= 1.3 ? "met" : "missed");
+
+    std::printf("peak memory: this process %ld KiB after 30 MB, %ld KiB after 300 MB (grew %ld KiB); "
+                "pipeline's process tree %ld KiB; fixture maker %ld KiB\n",
+                installerPeaks[0], installerPeaks[1], installerPeaks[1] - installerPeaks[0], pipelinePeakKiB,
+                fixturePeakKiB);
+    std::printf("goal: fresh install at most 0.70x the openssl pipeline (min of pairs at 300 MB): %.2fx, %s\n",
+                freshRatioAtLargest, freshRatioAtLargest <= 0.7 ? "met" : "missed");
+    std::printf("goal: update within 1.50x of the fresh install (min of pairs at 300 MB): %.2fx, %s\n",
+                updateRatioAtLargest, updateRatioAtLargest <= 1.5 ? "met" : "missed");
     return 0;
 }

@@ -29,6 +29,8 @@ constexpr double kDefaultRetryDelay = 0.5;
 constexpr double kTransportRetryDelay = 0.5;
 constexpr double kMinRetryDelay = 0.1;
 constexpr double kMaxRetryDelay = 5.0;
+// Far above any sign-in reply; a longer one is not read into memory.
+constexpr qint64 kMaxReplyBytes = 1024 * 1024;
 
 // The service's version of the native protocol these requests follow.
 constexpr auto kApiVersion = "2026-08-20";
@@ -350,6 +352,7 @@ Http::Request ClerkFAPI::makeRequest(const QByteArray& method, const QString& pa
     request.url = url;
     request.timeout = timeout;
     request.timeoutMode = Http::TimeoutMode::total;
+    request.maxBodyBytes = kMaxReplyBytes;
     request.headers = {
         {"Content-Type", "application/x-www-form-urlencoded"},
         {"clerk-api-version", kApiVersion},

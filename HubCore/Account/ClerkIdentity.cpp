@@ -15,6 +15,8 @@ namespace Hub {
 namespace {
 
 const auto kFailed = u"Sign-in failed. Try again."_s;
+const HubError kSignInUnavailable =
+    HubError::api(u"server_error"_s, u"Sign-in is unavailable right now. Try again in a few minutes."_s);
 
 bool isHostCharacter(char32_t c)
 {
@@ -132,13 +134,15 @@ HubError ClerkIdentity::hubError(std::exception_ptr error)
     } catch (const Http::TransportError& transport) {
         if (transport.code() == Http::TransportCode::cancelled)
             return HubError::cancelled();
+        if (transport.code() == Http::TransportCode::dataLengthExceedsMaximum)
+            return kSignInUnavailable;
         return HubError::api(u"offline"_s, u"Couldn't reach Tarnaudio. Check your connection and try again."_s);
     } catch (const FAPIError& fapi) {
         if (fapi.code)
             return hubError(*fapi.code, fapi.longMessage ? fapi.longMessage : fapi.message);
         if (fapi.status == 429)
             return hubError(u"too_many_requests"_s, std::nullopt);
-        return HubError::api(u"server_error"_s, u"Sign-in is unavailable right now. Try again in a few minutes."_s);
+        return kSignInUnavailable;
     } catch (...) {
         return HubError::message(kFailed);
     }

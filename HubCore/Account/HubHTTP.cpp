@@ -12,6 +12,8 @@ namespace Hub::HubHTTP {
 
 namespace {
 
+const QString kOfflineSentence = u"Couldn't reach Tarnaudio. Check your connection and try again."_s;
+
 HubError unauthorized()
 {
     return HubError::api(u"unauthorized"_s, u"Sign in again."_s);
@@ -22,10 +24,8 @@ HubError unavailable()
     return HubError::api(u"server_error"_s, u"Tarnaudio is unavailable right now. Try again in a few minutes."_s);
 }
 
-} // namespace
-
-QJsonObject post(const QUrl& url, const QJsonObject& body, const std::optional<QString>& authorization,
-                 const Http::Session& session, double timeoutSeconds)
+Http::Request jsonPost(const QUrl& url, const QJsonObject& body, const std::optional<QString>& authorization,
+                       double timeoutSeconds)
 {
     Http::Request request;
     request.method = "POST";
@@ -37,27 +37,19 @@ QJsonObject post(const QUrl& url, const QJsonObject& body, const std::optional<Q
     request.body = QJsonDocument(body).toJson(QJsonDocument::Compact);
     request.timeout = timeoutSeconds;
     request.timeoutMode = Http::TimeoutMode::total;
+    request.maxBodyBytes = kMaxReplyBytes;
+    return request;
+}
 
-    Http::Response response;
-    try {
-        response = Http::perform(session, request);
-    } catch (const Http::TransportError& error) {
-        if (error.code() == Http::TransportCode::cancelled)
-            throw HubError::cancelled();
-        throw HubError::api(u"offline"_s, u"Couldn't reach Tarnaudio. Check your connection and try again."_s);
-    }
-
-    const bool isUnauthorized = response.status == 401;
+// The reply's JSON object, none when the body is not one (or was too long
+// to read). Throws api(code, message) for an object that names an error.
+std::optional<QJsonObject> replyObject(const QByteArray& body, bool complete)
+{
     QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(response.body, &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
-        if (isUnauthorized)
-            throw unauthorized();
-        throw unavailable();
-    }
-
+    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
+    if (!complete || parseError.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
     QJsonObject reply = document.object();
-    // A named error wins over the status, so a 401 that says why is shown as such.
     const QJsonValue code = reply.value("error"_L1);
     if (code.isString()) {
         const QString codeText = code.toString();
@@ -65,13 +57,62 @@ QJsonObject post(const QUrl& url, const QJsonObject& body, const std::optional<Q
         throw HubError::api(codeText, message.isString() ? message.toString()
                                                          : u"Something went wrong ("_s + codeText + u")."_s);
     }
-    if (isUnauthorized)
+    return reply;
+}
+
+} // namespace
+
+QJsonObject post(const QUrl& url, const QJsonObject& body, const std::optional<QString>& authorization,
+                 const Http::Session& session, double timeoutSeconds)
+{
+    Http::Response response;
+    bool complete = true;
+    try {
+        response = Http::perform(session, jsonPost(url, body, authorization, timeoutSeconds));
+    } catch (const Http::TransportError& error) {
+        if (error.code() == Http::TransportCode::cancelled)
+            throw HubError::cancelled();
+        if (error.code() != Http::TransportCode::dataLengthExceedsMaximum)
+            throw HubError::api(u"offline"_s, kOfflineSentence);
+        complete = false;
+    }
+    // A reply cut at the size cap is no reply object at all.
+    if (!complete)
+        response.body.clear();
+    return readReply(response.status, response.body);
+}
+
+QJsonObject readReply(int status, const QByteArray& body)
+{
+    // A named error wins over the status, so a 401 that says why is shown as such.
+    std::optional<QJsonObject> reply = replyObject(body, true);
+    if (status == 401)
         throw unauthorized();
     // A failed reply without an error text (a proxy's 500 "{}") must not
     // read as success: the user would be told a message was sent.
-    if (response.status < 200 || response.status > 299)
+    if (!reply || status < 200 || status > 299)
         throw unavailable();
-    return reply;
+    return std::move(*reply);
+}
+
+QJsonObject postReport(const QUrl& url, const QJsonObject& body, const Http::Session& session,
+                       double timeoutSeconds)
+{
+    Http::Response response;
+    bool complete = true;
+    try {
+        response = Http::perform(session, jsonPost(url, body, std::nullopt, timeoutSeconds));
+    } catch (const Http::TransportError& error) {
+        if (error.code() == Http::TransportCode::cancelled)
+            throw HubError::cancelled();
+        if (error.code() != Http::TransportCode::dataLengthExceedsMaximum)
+            throw HubError::message(kOfflineSentence);
+        complete = false;
+    }
+    std::optional<QJsonObject> reply = replyObject(response.body, complete);
+    if (!reply)
+        throw unavailable();
+    return std::move(*reply);
 }
 
 } // namespace Hub::HubHTTP

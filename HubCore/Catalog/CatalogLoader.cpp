@@ -10,20 +10,12 @@
 #include <QSaveFile>
 
 #include <algorithm>
-#include <atomic>
-#include <future>
-#include <mutex>
-#include <thread>
 
 using namespace Qt::StringLiterals;
 
 namespace Hub {
 
 namespace {
-
-// Enough parallel feed fetches to cost one round trip for a normal catalog
-// without opening a thread per product for a huge one.
-constexpr std::size_t kMaxParallelFeeds = 8;
 
 std::optional<QByteArray> readFile(const QString& path)
 {
@@ -33,14 +25,23 @@ std::optional<QByteArray> readFile(const QString& path)
     return file.readAll();
 }
 
-std::optional<Catalog> decodeFile(const QString& path)
+std::optional<Catalog> decodeFile(const QString& path, LocalCopy& copy)
 {
-    const auto bytes = readFile(path);
-    if (!bytes)
+    QFile file(path);
+    if (!file.exists()) {
+        copy = {LocalCopy::State::missing, {}};
         return std::nullopt;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        copy = {LocalCopy::State::unreadable, file.errorString()};
+        return std::nullopt;
+    }
     try {
-        return CatalogLoader::decode(*bytes);
-    } catch (const std::exception&) {
+        Catalog catalog = CatalogLoader::decode(file.readAll());
+        copy = {LocalCopy::State::ok, {}};
+        return catalog;
+    } catch (const std::exception& error) {
+        copy = {LocalCopy::State::unusable, QString::fromUtf8(error.what())};
         return std::nullopt;
     }
 }
@@ -67,6 +68,70 @@ void overlay(Catalog& catalog, const std::map<QString, Release>& first, const st
         else if (auto it2 = second.find(product.id); it2 != second.end())
             product.release = it2->second;
     }
+}
+
+Http::Request getRequest(const QUrl& url, double timeout, qint64 maxBytes)
+{
+    Http::Request request;
+    request.url = url;
+    request.timeout = timeout;
+    request.timeoutMode = Http::TimeoutMode::idle;
+    request.maxBodyBytes = maxBytes;
+    request.headers.push_back({"User-Agent", "tarnaudio-hub/" + Config::hubVersion().toUtf8()});
+    return request;
+}
+
+struct Target {
+    QUrl url; // an address the hub does not fetch from is left out
+    qint64 maxBytes = 0;
+};
+
+// The bodies of the 200 replies, all fetched at once on this thread; a failed
+// fetch gives none.
+std::vector<std::optional<QByteArray>> fetchBodies(const std::vector<Target>& targets, const Http::Session& session,
+                                                   double timeout)
+{
+    std::vector<std::optional<QByteArray>> bodies(targets.size());
+    try {
+        std::vector<Http::Request> requests;
+        std::vector<std::size_t> sent;
+        for (std::size_t i = 0; i < targets.size(); ++i) {
+            if (!Http::isAllowedDownloadURL(targets[i].url))
+                continue;
+            requests.push_back(getRequest(targets[i].url, timeout, targets[i].maxBytes));
+            sent.push_back(i);
+        }
+        std::vector<Http::Outcome> outcomes = Http::performAll(session, requests);
+        for (std::size_t k = 0; k < outcomes.size(); ++k)
+            if (outcomes[k].response && outcomes[k].response->status == 200)
+                bodies[sent[k]] = std::move(outcomes[k].response->body);
+    } catch (...) {
+        // Out of memory: what was not kept counts as a failed fetch.
+    }
+    return bodies;
+}
+
+void appendFeedTargets(std::vector<Target>& targets, const std::vector<std::pair<QString, Feed>>& feeds)
+{
+    for (const auto& [id, feed] : feeds) {
+        const QUrl url(feed.url, QUrl::StrictMode);
+        targets.push_back({feed.url.isEmpty() || !url.isValid() ? QUrl() : url, CatalogLoader::kMaxFeedBytes});
+    }
+}
+
+// The releases of the feeds whose bodies start at `first`; unusable ones are left out.
+std::map<QString, Release> parseFeeds(const std::vector<std::pair<QString, Feed>>& feeds,
+                                      const std::vector<std::optional<QByteArray>>& bodies, std::size_t first)
+{
+    std::map<QString, Release> out;
+    for (std::size_t i = 0; i < feeds.size(); ++i) {
+        const std::optional<QByteArray>& body = bodies[first + i];
+        if (!body)
+            continue;
+        if (std::optional<Release> release = CatalogLoader::parseFeed(*body, feeds[i].second))
+            out.insert_or_assign(feeds[i].first, std::move(*release));
+    }
+    return out;
 }
 
 std::vector<std::pair<QString, Feed>> feedsOf(const Catalog& catalog)
@@ -130,10 +195,13 @@ std::map<QString, Release> CatalogLoader::readFeedCache() const
     return out;
 }
 
-std::optional<LoadedCatalog> CatalogLoader::loadLocal() const
+std::optional<LoadedCatalog> CatalogLoader::loadLocal(LocalCopies* copies) const
 {
-    std::optional<Catalog> cached = decodeFile(cacheFile());
-    std::optional<Catalog> bundled = decodeFile(m_locations.bundledCatalog);
+    LocalCopies states;
+    std::optional<Catalog> cached = decodeFile(cacheFile(), states.cached);
+    std::optional<Catalog> bundled = decodeFile(m_locations.bundledCatalog, states.bundled);
+    if (copies)
+        *copies = states;
 
     std::optional<LoadedCatalog> chosen;
     if (cached && bundled) {
@@ -163,51 +231,18 @@ QByteArray CatalogLoader::fetch(const QUrl& url, const Http::Session& session, d
     if (!Http::isAllowedDownloadURL(url))
         throw HubError::message(u"The hub only downloads over https."_s);
 
-    Http::Request request;
-    request.url = url;
-    request.timeout = timeout;
-    request.timeoutMode = Http::TimeoutMode::idle;
-    request.maxBodyBytes = maxBytes;
-    request.headers.push_back({"User-Agent", "tarnaudio-hub/" + Config::hubVersion().toUtf8()});
-
-    const Http::Response response = Http::perform(session, request);
+    const Http::Response response = Http::perform(session, getRequest(url, timeout, maxBytes));
     if (response.status != 200)
         throw HubError::message(u"HTTP error"_s);
     return response.body;
 }
 
 std::map<QString, Release> CatalogLoader::fetchFeeds(const std::vector<std::pair<QString, Feed>>& feeds,
-                                                     const Http::Session& session)
+                                                     const Http::Session& session, double timeout)
 {
-    std::vector<std::optional<Release>> results(feeds.size());
-    std::atomic<std::size_t> next{0};
-
-    auto worker = [&] {
-        for (std::size_t i = next++; i < feeds.size(); i = next++) {
-            const Feed& feed = feeds[i].second;
-            const QUrl url(feed.url, QUrl::StrictMode);
-            if (feed.url.isEmpty() || !url.isValid())
-                continue;
-            try {
-                results[i] = parseFeed(fetch(url, session, kTimeout, kMaxFeedBytes), feed);
-            } catch (const std::exception&) {
-                // A failed feed keeps the product's previous release.
-            }
-        }
-    };
-
-    const std::size_t threads = std::min(feeds.size(), kMaxParallelFeeds);
-    std::vector<std::jthread> pool;
-    pool.reserve(threads);
-    for (std::size_t t = 0; t < threads; ++t)
-        pool.emplace_back(worker);
-    pool.clear(); // joins
-
-    std::map<QString, Release> out;
-    for (std::size_t i = 0; i < feeds.size(); ++i)
-        if (results[i])
-            out.insert_or_assign(feeds[i].first, std::move(*results[i]));
-    return out;
+    std::vector<Target> targets;
+    appendFeedTargets(targets, feeds);
+    return parseFeeds(feeds, fetchBodies(targets, session, timeout), 0);
 }
 
 std::optional<Catalog> CatalogLoader::loadRemote(const std::optional<Catalog>& known,
@@ -216,18 +251,12 @@ std::optional<Catalog> CatalogLoader::loadRemote(const std::optional<Catalog>& k
     const std::vector<std::pair<QString, Feed>> knownFeeds = known ? feedsOf(*known) : decltype(knownFeeds){};
 
     // The catalog downloads while the known products' feeds are fetched.
-    std::future<std::optional<QByteArray>> catalogBytes =
-        std::async(std::launch::async, [url = m_locations.catalogURL, &session]() -> std::optional<QByteArray> {
-            try {
-                return fetch(url, session, kTimeout, kMaxCatalogBytes);
-            } catch (const std::exception&) {
-                return std::nullopt;
-            }
-        });
+    std::vector<Target> targets{{m_locations.catalogURL, kMaxCatalogBytes}};
+    appendFeedTargets(targets, knownFeeds);
+    const std::vector<std::optional<QByteArray>> bodies = fetchBodies(targets, session, kTimeout);
+    std::map<QString, Release> fetched = parseFeeds(knownFeeds, bodies, 1);
 
-    std::map<QString, Release> fetched = fetchFeeds(knownFeeds, session);
-
-    const std::optional<QByteArray> bytes = catalogBytes.get();
+    const std::optional<QByteArray>& bytes = bodies.front();
     if (!bytes)
         return std::nullopt;
     Catalog live;

@@ -20,6 +20,19 @@ struct LoadedCatalog {
     CatalogSource source = CatalogSource::bundled;
 };
 
+// How one local copy fared when it was read: a status report shows this
+// beside the catalog without decoding the copy a second time.
+struct LocalCopy {
+    enum class State { ok, missing, unreadable, unusable };
+    State state = State::missing;
+    QString detail; // why it was unreadable or unusable
+};
+
+struct LocalCopies {
+    LocalCopy cached;
+    LocalCopy bundled;
+};
+
 // Produces the catalog the application shows, from the copy built into the
 // application, the copy cached in the support folder and the live copy, and
 // lays the products' release feeds over it. All state lives in two files:
@@ -52,17 +65,19 @@ public:
     static Catalog decode(const QByteArray& data);
 
     // The better of the cached and built-in copies, with the cached feed
-    // releases laid over it; none when neither decodes.
-    std::optional<LoadedCatalog> loadLocal() const;
+    // releases laid over it; none when neither decodes. With `copies`, also
+    // says how each copy fared.
+    std::optional<LoadedCatalog> loadLocal(LocalCopies* copies = nullptr) const;
 
     // One GET with the application's User-Agent. Throws Http::TransportError,
     // or HubError for a refused address or any status but 200.
     static QByteArray fetch(const QUrl& url, const Http::Session& session, double timeout,
                             qint64 maxBytes = kMaxCatalogBytes);
 
-    // Fetches and parses the feeds concurrently; failures are left out.
+    // Fetches every feed at once on the calling thread and parses them;
+    // failures are left out. `timeout` is each fetch's idle limit.
     static std::map<QString, Release> fetchFeeds(const std::vector<std::pair<QString, Feed>>& feeds,
-                                                 const Http::Session& session);
+                                                 const Http::Session& session, double timeout = kTimeout);
 
     // The release a feed document announces for the feed's channel; none when
     // the document cannot be used. Pure: no network, no disk.

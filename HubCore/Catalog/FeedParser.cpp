@@ -2,8 +2,9 @@
 // announces its current release per channel.
 #include "Catalog/CatalogLoader.h"
 
+#include "Catalog/Json.h"
+
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 
@@ -70,19 +71,6 @@ bool isMinimumVersion(const QString& text)
     return pattern.match(text).hasMatch();
 }
 
-// A JSON number that is a whole number within 64 bits; anything else is absent
-// rather than converted, which would be undefined for a huge or fractional value.
-std::optional<qint64> wholeNumber(const QJsonValue& v)
-{
-    if (!v.isDouble())
-        return std::nullopt;
-    const qint64 a = v.toInteger(0);
-    const qint64 b = v.toInteger(1);
-    if (a != b)
-        return std::nullopt;
-    return a;
-}
-
 } // namespace
 
 std::optional<Release> CatalogLoader::parseFeed(const QByteArray& data, const Feed& feed)
@@ -90,12 +78,14 @@ std::optional<Release> CatalogLoader::parseFeed(const QByteArray& data, const Fe
     if (feed.format != "a2m"_L1)
         return std::nullopt;
 
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(data, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    QJsonObject document;
+    try {
+        document = Json::parseObject(data);
+    } catch (const Json::DecodingError&) {
         return std::nullopt;
+    }
 
-    const QJsonValue releases = document.object().value("releases"_L1);
+    const QJsonValue releases = document.value("releases"_L1);
     if (!releases.isObject())
         return std::nullopt;
     const QJsonValue entryValue = releases.toObject().value(feed.channel.value_or(u"standard"_s));
@@ -147,7 +137,7 @@ std::optional<Release> CatalogLoader::parseFeed(const QByteArray& data, const Fe
         if (found != table.end()) {
             release.fullDmgURL = full;
             release.fullSHA256 = found->second;
-            release.fullSize = wholeNumber(entry.value("full_download_size"_L1));
+            release.fullSize = Json::wholeNumber(entry.value("full_download_size"_L1));
         }
     }
 

@@ -51,7 +51,12 @@ struct FAPIError : std::exception {
     std::optional<QString> longMessage;
 
     const char* what() const noexcept override { return "sign-in service error"; }
-    friend bool operator==(const FAPIError&, const FAPIError&) = default;
+    // The std::exception base has no equality, so a defaulted one would be deleted.
+    friend bool operator==(const FAPIError& a, const FAPIError& b)
+    {
+        return a.status == b.status && a.code == b.code && a.message == b.message
+            && a.longMessage == b.longMessage;
+    }
 };
 
 } // namespace Hub

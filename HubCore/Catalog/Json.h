@@ -36,7 +36,10 @@ private:
     QByteArray m_what;
 };
 
-// Parses bytes as JSON whose top level must be an object.
+// Parses bytes as strict JSON whose top level must be an object: no raw
+// control characters inside strings, valid UTF-8, at most 512 levels deep.
+// A number is an integer only when its text is a whole number within 64 bits
+// (so wholeNumber() never rounds); any other number is a double.
 QJsonObject parseObject(const QByteArray& data);
 
 QString joinPath(const QString& path, const QString& key);
@@ -46,6 +49,8 @@ QString joinPath(const QString& path, qsizetype index);
 QString decodeString(const QJsonValue& value, const QString& path);
 qint64 decodeInt64(const QJsonValue& value, const QString& path);
 bool decodeBool(const QJsonValue& value, const QString& path);
+// The value as a 64-bit integer; none for anything but a whole number within range.
+std::optional<qint64> wholeNumber(const QJsonValue& value);
 QStringList decodeStringList(const QJsonValue& value, const QString& path);
 
 // Reads the keys of one JSON object. Optional keys that are missing or null

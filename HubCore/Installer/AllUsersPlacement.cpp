@@ -8,7 +8,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTextBoundaryFinder>
 
 #include <filesystem>
 
@@ -23,20 +22,8 @@ namespace Hub {
 namespace {
 
 constexpr double kUnpackTimeout = 300.0;
-constexpr qsizetype kOutputTail = 300;
 
 QString standardized(const QString& path) { return QDir::cleanPath(QDir(path).absolutePath()); }
-
-// The last `count` user-perceived characters, never splitting one.
-QString lastCharacters(const QString& text, qsizetype count)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    finder.toEnd();
-    qsizetype characters = 0;
-    while (characters < count && finder.toPreviousBoundary() > 0)
-        ++characters;
-    return characters < count ? text : text.mid(finder.position());
-}
 
 // The quad's requirement: empty when unsigned bundles are allowed, else the
 // maker's requirement for an identifier that can be spliced into it.
@@ -139,7 +126,7 @@ QList<InstalledFormat> PluginInstaller::installForAllUsers(const QList<StagedBun
             error = std::make_exception_ptr(InstallRecoveryError(run.output));
         else
             error = std::make_exception_ptr(
-                HubError::message(u"The install failed.\n"_s + lastCharacters(run.output, kOutputTail)));
+                HubError::message(u"The install failed.\n"_s + outputTail(run.output)));
         failBeforePlacing(error);
     }
 

@@ -59,6 +59,19 @@ finish() {
 }
 trap finish EXIT
 
+# A stop request (the caller's time-out, a closed session, Ctrl+C) is a
+# failure like any other. Before the first move there is only the work
+# folder to remove; once moving, the move under way ends, the swap stops and
+# the undo runs, and no second request cuts the undo short.
+moving=0
+interrupted=0
+on_stop() {
+  trap '' HUP INT TERM
+  [ "$moving" -eq 1 ] || fail "stopped before anything was placed"
+  interrupted=1
+}
+trap on_stop HUP INT TERM
+
 check_all() {
   i=0
   while [ "$#" -gt 0 ]; do
@@ -93,6 +106,7 @@ check_all() {
 swap_all() {
   i=0
   while [ "$#" -gt 0 ]; do
+    [ "$interrupted" -eq 0 ] || return 1
     i=$((i + 1))
     dest=$2
     shift 4
@@ -105,9 +119,10 @@ swap_all() {
     fi
     # Something put back at the destination meanwhile is left alone.
     present "$dest" && return 1
+    [ "$interrupted" -eq 0 ] || return 1
     "$MV" -T "$work/$i/$name" "$dest" || return 1
   done
-  return 0
+  [ "$interrupted" -eq 0 ]
 }
 
 undo_all() {
@@ -135,6 +150,7 @@ check_all "$@"
 
 # From the first move on, any way out other than the two below keeps the
 # work folder: it may hold a previous bundle.
+moving=1
 keep_work=1
 if swap_all "$@"; then
   keep_work=0

@@ -99,10 +99,11 @@ public:
         return true;
     }
 
-    // Flushes to disk and closes; false when the bytes may not all be there.
-    bool finish()
+    // Flushes to the disk when `durable`, and closes; false when the bytes
+    // may not all be there.
+    bool finish(bool durable)
     {
-        const bool synced = ::fsync(m_fd) == 0;
+        const bool synced = !durable || ::fsync(m_fd) == 0;
         const bool closed = ::close(m_fd) == 0;
         m_fd = -1;
         return synced && closed;
@@ -198,7 +199,7 @@ PluginInstaller::Downloaded ArtifactDownloader::run(const QUrl& url, const Http:
 
     if (response.status != 200)
         throw HubError::message(u"Download failed ("_s + QString::number(response.status) + u"). Try again later."_s);
-    if (!partial.finish())
+    if (!partial.finish(m_durable))
         throw HubError::message(kNotAccepted);
 
     std::error_code ignored;
@@ -224,7 +225,9 @@ PluginInstaller::Downloaded PluginInstaller::download(const QUrl& url, const Art
                                                       const QString& archive,
                                                       const std::function<void(double)>& progress) const
 {
-    const ArtifactDownloader downloader(archive, label(artifact.format), artifact.size, progress);
+    ArtifactDownloader downloader(archive, label(artifact.format), artifact.size, progress);
+    // The archive lives in the work folder only until it is unpacked.
+    downloader.setDurable(false);
     return downloader.run(url, configuration ? configuration() : Http::Session{});
 }
 

@@ -14,8 +14,9 @@ namespace Hub {
 // One artifact download into a given file. The body streams to a hidden
 // partial file beside the target, counted and hashed as it is written, and
 // becomes the target only when the server answered 200 and every byte is
-// on disk; on every other outcome the partial file is removed and the
-// target is left alone. One downloader per download.
+// written (for a durable download, flushed to the disk too); on every other
+// outcome the partial file is removed and the target is left alone. One
+// downloader per download.
 class ArtifactDownloader {
 public:
     // `label` names the format in the user's sentence ("VST3"); when
@@ -24,6 +25,11 @@ public:
     // when the server sent a length.
     ArtifactDownloader(QString target, QString label, std::optional<qint64> expectedSize,
                        std::function<void(double)> progress);
+
+    // Whether the finished file is flushed to the disk before it becomes the
+    // target (the default). A download that is unpacked and deleted within
+    // the same operation, in a folder that a crash abandons, skips the flush.
+    void setDurable(bool durable) { m_durable = durable; }
 
     // Blocks until the file is at the target. Throws HubError: cancelled
     // when the session's stop token fires, else a sentence for the user.
@@ -39,6 +45,7 @@ private:
     QString m_label;
     std::optional<qint64> m_expectedSize;
     std::function<void(double)> m_progress;
+    bool m_durable = true;
 };
 
 } // namespace Hub

@@ -10,7 +10,10 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cstdint>
 #include <filesystem>
+#include <map>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -51,6 +54,37 @@ struct Restore {
     }
 };
 
+// Rebuilds the tree at `to` with every regular file hard-linked to its
+// original. Archives in a backups folder are only ever replaced by rename or
+// removed, never written in place, so a link keeps the old bytes as surely as
+// a copy, without reading hundreds of megabytes. Where a link cannot be made
+// (another file system, a file system without links) the file is copied.
+void linkTree(const fs::path& from, const fs::path& to, std::error_code& ec)
+{
+    const fs::file_status status = fs::symlink_status(from, ec);
+    if (ec)
+        return;
+    if (fs::is_directory(status)) {
+        if (!fs::create_directory(to, ec) && !ec)
+            ec = std::make_error_code(std::errc::file_exists);
+        std::error_code listing;
+        for (fs::directory_iterator it(from, listing), end; !ec && !listing && it != end; it.increment(listing))
+            linkTree(it->path(), to / it->path().filename(), ec);
+        if (!ec)
+            ec = listing;
+        if (!ec)
+            fs::permissions(to, status.permissions(), fs::perm_options::replace, ec);
+    } else if (fs::is_regular_file(status)) {
+        fs::create_hard_link(from, to, ec);
+        if (ec) {
+            ec.clear();
+            fs::copy_file(from, to, ec);
+        }
+    } else {
+        fs::copy(from, to, fs::copy_options::copy_symlinks, ec);
+    }
+}
+
 bool isRecoveryError(const std::exception_ptr& error)
 {
     try {
@@ -60,6 +94,52 @@ bool isRecoveryError(const std::exception_ptr& error)
     } catch (...) {
         return false;
     }
+}
+
+// The same bytes in both files.
+bool sameContent(const fs::path& a, const fs::path& b)
+{
+    QFile first(QFile::decodeName(a.c_str()));
+    QFile second(QFile::decodeName(b.c_str()));
+    if (!first.open(QIODevice::ReadOnly) || !second.open(QIODevice::ReadOnly) || first.size() != second.size())
+        return false;
+    constexpr qint64 kChunk = 1 << 20;
+    while (!first.atEnd())
+        if (first.read(kChunk) != second.read(kChunk))
+            return false;
+    return true;
+}
+
+// What a folder holds, for comparing two: each relative path with its type
+// and a file's size.
+std::map<fs::path, std::pair<fs::file_type, std::uintmax_t>> contents(const fs::path& root, std::error_code& ec)
+{
+    std::map<fs::path, std::pair<fs::file_type, std::uintmax_t>> found;
+    for (fs::recursive_directory_iterator it(root, fs::directory_options::none, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const fs::file_type type = it->symlink_status(ec).type();
+        const std::uintmax_t size = type == fs::file_type::regular ? it->file_size(ec) : 0;
+        found[it->path().lexically_relative(root)] = {type, size};
+    }
+    return found;
+}
+
+// True when the backups folder holds exactly what its snapshot holds: the
+// install failed before it wrote any archive there.
+bool unchangedSince(const QString& backups, const QString& snapshot)
+{
+    std::error_code ec;
+    const auto now = contents(native(backups), ec);
+    if (ec)
+        return false;
+    const auto before = contents(native(snapshot), ec);
+    if (ec || now != before)
+        return false;
+    for (const auto& [relative, kind] : now)
+        if (kind.first == fs::file_type::regular
+            && !sameContent(native(backups) / relative, native(snapshot) / relative))
+            return false;
+    return true;
 }
 
 } // namespace
@@ -90,14 +170,19 @@ QString PluginInstaller::backup(const QString& bundle, PluginFormat format, cons
     const QDir dir(folder);
     const QString finalPath = dir.filePath(name);
     const QString partial = dir.filePath(u'.' + name + u".partial"_s);
+    const QString failed = u"Couldn't back up the installed "_s + QFileInfo(bundle).fileName()
+                           + u", so nothing was changed."_s;
+    // A leftover partial may share its bytes with the install's snapshot of
+    // this folder (a hard link): it must go, not be written over.
     removeQuietly(partial);
+    if (FileMoves::existsNoFollow(partial))
+        throw HubError::message(failed);
 
     const Shell::Result result =
         Shell::run(tools.ditto, {u"-c"_s, u"-k"_s, u"--keepParent"_s, bundle, partial}, kDittoTimeout);
     if (result.status != 0) {
         removeQuietly(partial);
-        throw HubError::message(u"Couldn't back up the installed "_s + QFileInfo(bundle).fileName()
-                                + u", so nothing was changed."_s);
+        throw HubError::message(failed);
     }
 
     removeQuietly(finalPath);
@@ -127,12 +212,7 @@ bool PluginInstaller::snapshotBackups(const QString& backups, const QString& wor
     const QString snapshot = QDir(work).filePath(QString(kPreviousBackups));
     const fs::path source = native(backups);
     std::error_code ec;
-    fs::copy(source, native(snapshot), fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
-    if (!ec) {
-        const fs::file_status status = fs::symlink_status(source, ec);
-        if (!ec && fs::is_directory(status))
-            fs::permissions(native(snapshot), status.permissions(), fs::perm_options::replace, ec);
-    }
+    linkTree(source, native(snapshot), ec);
     if (ec) {
         std::error_code ignored;
         fs::remove_all(native(snapshot), ignored);
@@ -147,6 +227,12 @@ void PluginInstaller::restoreBackups(const std::exception_ptr& placementError, c
     const bool recoveryFailed = isRecoveryError(placementError);
     const QDir workDir(work);
     const QString snapshot = workDir.filePath(QString(kPreviousBackups));
+
+    // A placement that failed before it wrote any archive (its backup was
+    // refused, say) changed nothing here: the folder stays as it is, and
+    // nothing is kept for a recovery that is not needed.
+    if (existed && !recoveryFailed && unchangedSince(backups, snapshot))
+        std::rethrow_exception(placementError);
 
     Restore restore;
     if (FileMoves::existsNoFollow(backups)) {

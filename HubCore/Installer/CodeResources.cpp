@@ -18,6 +18,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,6 +59,17 @@ std::optional<QString> fromUtf8Strict(const std::string& bytes)
     if (decoder.hasError())
         return std::nullopt;
     return text;
+}
+
+// The processors this process may run on: a process pinned to one gets one
+// hashing thread rather than eight taking turns.
+size_t usableProcessors()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return size_t(CPU_COUNT(&set));
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
 CodeResources::Digest digestFile(const std::string& path, std::vector<unsigned char>& buffer)
@@ -210,7 +222,7 @@ std::vector<CodeResources::Digest> CodeResources::digest(const QString& bundle, 
     };
     // Files are independent; a few threads keep both the disk queue and the
     // cores busy. More than 8 gains nothing on the drives plug-ins live on.
-    const size_t threads = std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), 8, relativePaths.size()});
+    const size_t threads = std::min<size_t>({usableProcessors(), 8, relativePaths.size()});
     std::vector<std::jthread> pool;
     for (size_t i = 1; i < threads; ++i)
         pool.emplace_back(work);

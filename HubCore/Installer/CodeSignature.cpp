@@ -21,7 +21,9 @@
 
 #include <array>
 #include <cerrno>
+#include <ctime>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <variant>
 
@@ -98,7 +100,31 @@ struct Signature {
     CodeResources resources;
     X509Ptr signer;
     X509Stack certificates; // every certificate the signature carries
+    std::optional<time_t> signingTime;
 };
+
+enum class SigningTimeRead { absent, read, malformed };
+
+// The signed signing-time attribute: one value, a UTC or generalized time.
+SigningTimeRead readSigningTime(CMS_SignerInfo* info, time_t* when)
+{
+    const int index = CMS_signed_get_attr_by_NID(info, NID_pkcs9_signingTime, -1);
+    if (index < 0)
+        return SigningTimeRead::absent;
+    if (CMS_signed_get_attr_by_NID(info, NID_pkcs9_signingTime, index) >= 0)
+        return SigningTimeRead::malformed;
+    X509_ATTRIBUTE* attribute = CMS_signed_get_attr(info, index);
+    if (!attribute || X509_ATTRIBUTE_count(attribute) != 1)
+        return SigningTimeRead::malformed;
+    const ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
+    if (!value || (value->type != V_ASN1_UTCTIME && value->type != V_ASN1_GENERALIZEDTIME))
+        return SigningTimeRead::malformed;
+    std::tm parts{};
+    if (ASN1_TIME_to_tm(value->value.utctime, &parts) != 1)
+        return SigningTimeRead::malformed;
+    *when = ::timegm(&parts);
+    return SigningTimeRead::read;
+}
 
 // Reads and checks the signature files. On failure returns the reason.
 std::variant<Signature, Validity> readSignature(const QString& bundle)
@@ -138,6 +164,11 @@ std::variant<Signature, Validity> readSignature(const QString& bundle)
         return failure(kStatusSignatureFailed, u"the signature can't be decoded"_s);
     if (sk_CMS_SignerInfo_num(CMS_get0_SignerInfos(cms.get())) != 1)
         return failure(kStatusSignatureFailed, u"the signature must have exactly one signer"_s);
+    time_t signedAt = 0;
+    const SigningTimeRead signingTime =
+        readSigningTime(sk_CMS_SignerInfo_value(CMS_get0_SignerInfos(cms.get()), 0), &signedAt);
+    if (signingTime == SigningTimeRead::malformed)
+        return failure(kStatusSignatureFailed, u"the signing time can't be read"_s);
 
     // The chain is judged by the requirement; here only the signature itself.
     const OpenSsl::Bio content(BIO_new_mem_buf(manifest.constData(), int(manifest.size())));
@@ -146,6 +177,8 @@ std::variant<Signature, Validity> readSignature(const QString& bundle)
         return failure(kStatusSignatureFailed, u"invalid signature (code or signature have been modified)"_s);
 
     Signature signature;
+    if (signingTime == SigningTimeRead::read)
+        signature.signingTime = signedAt;
     {
         const OpenSsl::X509StackView signers(CMS_get0_signers(cms.get()));
         if (!signers || sk_X509_num(signers.get()) != 1)
@@ -170,22 +203,41 @@ struct Chain {
     bool anchored = false;
 };
 
+// The signer's chain up to a pinned anchor as it verifies at `when` (now
+// when none), leaf first; empty when it does not.
+std::vector<X509Ptr> verifiedChain(const Signature& signature, X509_STORE* store, std::optional<time_t> when)
+{
+    std::vector<X509Ptr> verified;
+    const OpenSsl::StoreContext context(X509_STORE_CTX_new());
+    if (!store || !context
+        || X509_STORE_CTX_init(context.get(), store, signature.signer.get(), signature.certificates.get()) != 1)
+        return verified;
+    // Code signing certificates need not carry a TLS or mail purpose.
+    X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_ANY);
+    if (when)
+        X509_VERIFY_PARAM_set_time(X509_STORE_CTX_get0_param(context.get()), *when);
+    if (X509_verify_cert(context.get()) != 1)
+        return verified;
+    STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(context.get());
+    for (int i = 0; i < sk_X509_num(chain); ++i)
+        verified.push_back(shared(sk_X509_value(chain, i)));
+    return verified;
+}
+
 Chain chainOf(const Signature& signature, const TrustAnchors& anchors)
 {
     Chain chain;
     const OpenSsl::Store store = Certificates::anchorStore(anchors);
-    const OpenSsl::StoreContext context(X509_STORE_CTX_new());
-    if (store && context
-        && X509_STORE_CTX_init(context.get(), store.get(), signature.signer.get(), signature.certificates.get()) == 1) {
-        // Code signing certificates need not carry a TLS or mail purpose.
-        X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_ANY);
-        if (X509_verify_cert(context.get()) == 1) {
-            chain.anchored = true;
-            STACK_OF(X509)* verified = X509_STORE_CTX_get0_chain(context.get());
-            for (int i = 0; i < sk_X509_num(verified); ++i)
-                chain.certificates.push_back(shared(sk_X509_value(verified, i)));
-            return chain;
-        }
+    // A bundle signed while its certificate was valid stays the signer's
+    // after the certificate expires, as timestamped signatures do. A signing
+    // time still to come can't be true, so the chain must then hold today too.
+    chain.certificates = verifiedChain(signature, store.get(), signature.signingTime);
+    if (!chain.certificates.empty() && signature.signingTime && *signature.signingTime > std::time(nullptr)
+        && verifiedChain(signature, store.get(), std::nullopt).empty())
+        chain.certificates.clear();
+    if (!chain.certificates.empty()) {
+        chain.anchored = true;
+        return chain;
     }
     // Not anchored: still follow issuers through the carried certificates, so
     // that "certificate 1" names the same certificate either way.
@@ -273,7 +325,13 @@ bool staysInside(const QString& bundle, const QString& linkPath, const QString& 
     return !relative.empty() && *relative.begin() != "..";
 }
 
-Validity checkSeal(const QString& bundle, const Signature& signature)
+// File digests taken during one verification, by path from the outermost
+// bundle. A nested bundle's files were read moments earlier for the outer
+// seal; the nested seal compares its own list with those same bytes' digests
+// instead of reading them again.
+using Measured = std::map<QString, CodeResources::Digest>;
+
+Validity checkSeal(const QString& bundle, const Signature& signature, const QString& prefix, Measured& measured)
 {
     // The signature folder holds the two signature files and nothing else.
     const QDir folder(bundle + u"/Contents/_CodeSignature"_s);
@@ -320,18 +378,30 @@ Validity checkSeal(const QString& bundle, const Signature& signature)
             files.push_back(path);
     }
 
-    const std::vector<CodeResources::Digest> digests = CodeResources::digest(bundle, files);
-    for (size_t i = 0; i < files.size(); ++i) {
-        const SealedEntry& want = sealed.at(files[i]);
+    std::vector<QString> unread;
+    for (const QString& file : files) {
+        if (!measured.contains(prefix + file))
+            unread.push_back(file);
+    }
+    const std::vector<CodeResources::Digest> digests = CodeResources::digest(bundle, unread);
+    for (size_t i = 0; i < unread.size(); ++i) {
         if (digests[i].sha256.isEmpty())
-            return failure(kStatusBadResource, u"a sealed resource can't be read: "_s + files[i] + u" ("_s + digests[i].error + u')');
-        if (digests[i].sha256 != want.sha256 || digests[i].size != want.size)
-            return failure(kStatusBadResource, u"a sealed resource was modified: "_s + files[i]);
+            return failure(kStatusBadResource, u"a sealed resource can't be read: "_s + unread[i] + u" ("_s + digests[i].error + u')');
+        measured.emplace(prefix + unread[i], digests[i]);
+    }
+    for (const QString& file : files) {
+        const SealedEntry& want = sealed.at(file);
+        const CodeResources::Digest& have = measured.at(prefix + file);
+        if (have.sha256 != want.sha256 || have.size != want.size)
+            return failure(kStatusBadResource, u"a sealed resource was modified: "_s + file);
     }
     return {};
 }
 
-Validity check(const QString& bundle, const std::optional<Requirement>& requirement, const TrustAnchors& anchors, int depth)
+// `prefix` is the bundle's path inside the outermost one, with a final slash
+// (empty for the outermost).
+Validity check(const QString& bundle, const std::optional<Requirement>& requirement, const TrustAnchors& anchors,
+               int depth, const QString& prefix, Measured& measured)
 {
     if (const int status = openStatus(bundle); status != kStatusValid)
         return failure(status, status == kStatusStaticCodeNotFound ? u"code object not found"_s
@@ -341,7 +411,7 @@ Validity check(const QString& bundle, const std::optional<Requirement>& requirem
         return *failed;
     const Signature& signature = std::get<Signature>(read);
 
-    if (Validity sealed = checkSeal(bundle, signature); !sealed.isValid())
+    if (Validity sealed = checkSeal(bundle, signature, prefix, measured); !sealed.isValid())
         return sealed;
 
     // Nested bundles, outermost ones only: each checks its own nested code.
@@ -355,7 +425,7 @@ Validity check(const QString& bundle, const std::optional<Requirement>& requirem
         if (depth >= kMaxNestingDepth)
             return failure(kStatusBadNestedCode, u"nested code is too deep: "_s + path);
         const std::optional<Requirement> nested = requirement ? std::optional(requirement->nested()) : std::nullopt;
-        const Validity inner = check(bundle + u'/' + path, nested, anchors, depth + 1);
+        const Validity inner = check(bundle + u'/' + path, nested, anchors, depth + 1, prefix + path + u'/', measured);
         // Intact nested code from someone else makes the whole bundle someone else's.
         if (inner.status == kStatusRequirementFailed)
             return inner;
@@ -405,7 +475,8 @@ int openStatus(const QString& bundle)
 
 Validity checkValidity(const QString& bundle, const std::optional<Requirement>& requirement, const TrustAnchors& anchors)
 {
-    return check(QDir::cleanPath(bundle), requirement, anchors, 0);
+    Measured measured;
+    return check(QDir::cleanPath(bundle), requirement, anchors, 0, QString(), measured);
 }
 
 void verify(const QString& bundle, const std::optional<QString>& bundleID, bool allowUnsigned)

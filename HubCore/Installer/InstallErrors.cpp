@@ -3,6 +3,8 @@
 #include "Catalog/HubError.h"
 #include "Platform/FileMoves.h"
 
+#include <QTextBoundaryFinder>
+
 using namespace Qt::StringLiterals;
 
 namespace Hub {
@@ -50,6 +52,17 @@ QString errorSentence(const std::exception_ptr& error)
     } catch (...) {
         return u"The install failed."_s;
     }
+}
+
+QString outputTail(const QString& output)
+{
+    constexpr qsizetype kCharacters = 300;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, output);
+    finder.toEnd();
+    qsizetype characters = 0;
+    while (characters < kCharacters && finder.toPreviousBoundary() > 0)
+        ++characters;
+    return characters < kCharacters ? output : output.mid(finder.position());
 }
 
 } // namespace Hub

@@ -60,4 +60,9 @@ private:
 // "Couldn't change <path> (<reason>).", anything else "The install failed.".
 QString errorSentence(const std::exception_ptr& error);
 
+// The end of a tool's output that a failure sentence quotes: its last 300
+// user-perceived characters, never splitting one (an emoji, a letter with
+// its accent), or the whole output when it is shorter.
+QString outputTail(const QString& output);
+
 } // namespace Hub

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -121,8 +122,15 @@ void makePrivateFolder(const QString& path)
         if (::mkdir(QFile::encodeName(built).constData(), 0700) != 0 && errno != EEXIST)
             throw FileError(errno, built);
     }
-    if (::chmod(QFile::encodeName(clean).constData(), 0700) != 0)
-        throw FileError(errno, clean);
+    // Whatever already had the name must be a folder itself: a file or a
+    // link there is refused and keeps its mode.
+    const int fd = ::open(QFile::encodeName(clean).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        throw FileError(errno == ELOOP ? ENOTDIR : errno, clean);
+    const int failed = ::fchmod(fd, 0700) != 0 ? errno : 0;
+    ::close(fd);
+    if (failed)
+        throw FileError(failed, clean);
 }
 
 std::optional<InstallScope> scope(const QString& bundlePath, PluginFormat format, const InstallRoots& roots)

@@ -45,7 +45,8 @@ bool isPlainName(const QString& name);
 bool isPlainComponent(const QString& name);
 
 // Creates the folder and its missing parents with mode 0700, then sets 0700
-// on the folder again so that an existing one is tightened too. Throws FileError.
+// on the folder again so that an existing one is tightened too. Throws
+// FileError, changing nothing, when the path names a file or a link.
 void makePrivateFolder(const QString& path);
 
 // Which scope a bundle at `bundlePath` belongs to, by its parent folder;

@@ -3,6 +3,7 @@
 #include "Catalog/Config.h"
 #include "Catalog/HubError.h"
 #include "Installer/ArtifactDownload.h"
+#include "Installer/InstallErrors.h"
 #include "Installer/PrivilegedRunner.h"
 #include "Platform/FileMoves.h"
 #include "Platform/PropertyList.h"
@@ -249,7 +250,7 @@ void install(const QString& file, const QString& productName, const QString& sha
     // prompt; a bare "-128" can be any number in a tool's message.
     if (result.output.contains(QStringView(PrivilegedRunner::kCancelledMarker)))
         throw HubError::cancelled();
-    throw HubError::message(u"The installer failed.\n"_s + result.output.right(300));
+    throw HubError::message(u"The installer failed.\n"_s + outputTail(result.output));
 }
 
 void verifyInstalledHub(const QString& bundle, const QString& version, const TrustAnchors& anchors)

@@ -191,7 +191,8 @@ public:
     static QString backupsFolder(const InstallRoots& roots, const QString& product);
 
     // Copies the backups folder, when it exists, to "previous-backups" in
-    // the work folder; returns whether it existed. A failed copy throws.
+    // the work folder, its files as hard links where the file system allows;
+    // returns whether it existed. A failed copy throws.
     static bool snapshotBackups(const QString& backups, const QString& work);
 
     // After a failed placement: puts the backups folder back as it was and

@@ -21,9 +21,19 @@ constexpr double kAdministratorTimeout = 900.0;
 // pkexec's status when the user dismissed the authentication dialog.
 constexpr int kPkexecDismissed = 126;
 
+// The script's own status, except that 126 and 127 become 125: pkexec
+// answers 126 for a dismissed dialog and 127 for a refusal, and a script
+// that merely ran a tool that could not execute must not read as either.
+constexpr char16_t kStatusWrapper[] = u"script=$1\n"
+                                      u"shift\n"
+                                      u"/bin/sh -c \"$script\" \"$0\" \"$@\"\n"
+                                      u"status=$?\n"
+                                      u"case $status in 126|127) exit 125 ;; esac\n"
+                                      u"exit $status\n";
+
 QStringList shellArguments(const QString& script, const QStringList& arguments)
 {
-    return QStringList{u"-c"_s, script, u"hub"_s} + arguments;
+    return QStringList{u"-c"_s, QString::fromUtf16(kStatusWrapper), u"hub"_s, script} + arguments;
 }
 
 bool isLineBreak(char32_t c)
@@ -95,7 +105,8 @@ TrashHook moveInto(const QString& folder)
         std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), ec);
         if (ec)
             throw FileError(ec.value(), folder);
-        const QString name = QFileInfo(path).fileName();
+        // "Foo.vst3/" names Foo.vst3 as much as "Foo.vst3" does.
+        const QString name = QFileInfo(QDir::cleanPath(path)).fileName();
         for (int number = 1;; ++number) {
             const QString target = QDir(folder).filePath(Trash::candidateName(name, number));
             if (FileMoves::existsNoFollow(target))

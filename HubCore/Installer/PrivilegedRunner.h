@@ -15,7 +15,9 @@ namespace Hub {
 
 // Runs a /bin/sh script with administrator rights: (prompt, script,
 // arguments), the arguments becoming $1, $2, ... Never throws: a refused or
-// dismissed authentication is a status and an output like any other.
+// dismissed authentication is a status and an output like any other. The
+// runners below report a script's own status 126 or 127 as 125, so that
+// those two always mean the authentication.
 using PrivilegedHook =
     std::function<Shell::Result(const QString& prompt, const QString& script, const QStringList& arguments)>;
 
@@ -29,8 +31,9 @@ namespace PrivilegedRunner {
 // Text that marks a cancelled administrator prompt in a hook's output.
 inline constexpr char16_t kCancelledMarker[] = u"(-128)";
 
-// The default privileged hook: "pkexec /bin/sh -c <script> hub <arguments>"
-// with a time-out of 900 seconds. polkit's dialog shows its own sentence
+// The default privileged hook: pkexec runs /bin/sh, which runs the script
+// as "/bin/sh -c <script> hub <arguments>", with a time-out of 900
+// seconds. polkit's dialog shows its own sentence
 // for running /bin/sh as the administrator and cannot carry ours, so the
 // prompt is not passed on. A dismissed dialog (pkexec's status 126) gets a
 // line with "(-128)" appended, which callers read as a cancellation.
@@ -41,7 +44,7 @@ Shell::Result runWithPkexec(const QString& pkexec, const QString& script, const 
                             double timeout);
 
 // The hook for an isolated home folder and for tests: the script runs as the
-// current user, "/bin/sh -c <script> hub <arguments>", time-out 900 seconds.
+// current user, as "/bin/sh -c <script> hub <arguments>", time-out 900 seconds.
 Shell::Result runAsCurrentUser(const QString& prompt, const QString& script, const QStringList& arguments);
 
 // The prompt with every character removed that could end a quoted text or a

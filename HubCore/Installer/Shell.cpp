@@ -129,6 +129,9 @@ int remainingMs(Clock::time_point now, std::optional<Clock::time_point> until)
 
 Result run(const QString& executable, const QStringList& arguments, double timeout)
 {
+    if (std::isnan(timeout))
+        return {-1, u"Couldn't run "_s + executable + u": the time-out is not a number"_s};
+
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC) != 0)
         return launchFailure(executable, errno);
@@ -162,9 +165,13 @@ Result run(const QString& executable, const QStringList& arguments, double timeo
 
     Fd processFd(openProcessDescriptor(pid));
     const Clock::time_point start = Clock::now();
-    const double seconds = std::isfinite(timeout) ? std::clamp(timeout, 0.0, 365.0 * 24 * 3600) : 0.0;
-    const Clock::time_point deadline = start + std::chrono::duration_cast<Clock::duration>(
-                                                   std::chrono::duration<double>(seconds));
+    // Positive infinity waits as long as the child runs; anything below zero
+    // has already passed.
+    std::optional<Clock::time_point> deadline;
+    if (timeout != HUGE_VAL) {
+        const double seconds = std::clamp(timeout, 0.0, 365.0 * 24 * 3600);
+        deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    }
 
     QByteArray output;
     bool pipeOpen = true;
@@ -199,7 +206,7 @@ Result run(const QString& executable, const QStringList& arguments, double timeo
     char buffer[65536];
     while (pipeOpen || !exited) {
         const Clock::time_point now = Clock::now();
-        if (!exited && !timedOut && now >= deadline) {
+        if (!exited && !timedOut && deadline && now >= *deadline) {
             reap(false);
             if (!exited) {
                 timedOut = true;
@@ -262,8 +269,13 @@ Result run(const QString& executable, const QStringList& arguments, double timeo
         }
         if (ready > 0 && pipeIndex >= 0 && fds[pipeIndex].revents) {
             const ssize_t n = ::read(readEnd.get(), buffer, sizeof buffer);
-            if (n > 0)
+            if (n > 0) {
                 output.append(buffer, n);
+                // Trimmed in large steps, so that a chatty child costs no
+                // quadratic copying.
+                if (output.size() > 2 * kMaxOutputBytes)
+                    output.remove(0, output.size() - kMaxOutputBytes);
+            }
             else if (n == 0 || (errno != EINTR && errno != EAGAIN))
                 pipeOpen = false;
         }
@@ -273,6 +285,15 @@ Result run(const QString& executable, const QStringList& arguments, double timeo
     readEnd.reset();
     if (!abandoned)
         reap(true);
+
+    if (output.size() > kMaxOutputBytes) {
+        output.remove(0, output.size() - kMaxOutputBytes);
+        // Start at a whole character rather than with a replacement character.
+        qsizetype skip = 0;
+        while (skip < 3 && skip < output.size() && (static_cast<unsigned char>(output[skip]) & 0xC0) == 0x80)
+            ++skip;
+        output.remove(0, skip);
+    }
 
     std::int32_t status = 0;
     if (timedOut)

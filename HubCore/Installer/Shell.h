@@ -16,15 +16,23 @@ struct Result {
     // (15 after a time-out); -1 when the program could not be started.
     std::int32_t status = -1;
     // Standard output and standard error together, in the order written,
-    // as UTF-8 (invalid bytes become U+FFFD); the reason when the launch failed.
+    // as UTF-8 (invalid bytes become U+FFFD); only the last kMaxOutputBytes
+    // bytes of a longer output; the reason when the launch failed.
     QString output;
 
     friend bool operator==(const Result&, const Result&) = default;
 };
 
+// How much of a child's output run() keeps: the tail, since callers read
+// the end (the last lines of a failed script, a tool's final verdict).
+inline constexpr qsizetype kMaxOutputBytes = 4 * 1024 * 1024;
+
 // Runs `executable` (an absolute path, no search path, no shell) with
 // `arguments` and waits for it; environment, working folder and standard
 // input are this process's. Blocks the calling thread; never throws.
+//
+// `timeout` is in seconds; positive infinity means none. NaN is refused:
+// nothing is started and the result is status -1 with the reason.
 //
 // The child leads its own process group. When `timeout` seconds pass, the
 // whole group is asked to terminate (SIGTERM) and, after a short grace

@@ -29,6 +29,62 @@ moved() {
   "$mv" -T -n -- "$1" "$2" && ! exists "$1"
 }
 
+# Runs a command inside a folder of the user's Trash, entered once and only
+# when it is the user's: a link the user puts at the folder's name, before
+# or after, can't lead a root-owned change anywhere else.
+in_user_folder() {
+  (
+    cd -P -- "$1" 2>/dev/null && [ "$("$stat" -c %u .)" = "$uid" ] || exit 1
+    shift
+    "$@"
+  )
+}
+
+# In the info folder: claims the first free name of <name>, "<base> 2<ext>",
+# ..., one with no item in files/ whose info file it can create as a new
+# file (never through anything at that name). Prints the name and a "/".
+claim() {
+  n=1
+  candidate=$name
+  while [ "$n" -le 10000 ]; do
+    if ! exists "$trash/files/$candidate" \
+      && printf '[Trash Info]\nPath=%s\nDeletionDate=%s\n' "$path" "$when" \
+        | "$dd" of="./$candidate.trashinfo" conv=excl status=none 2>/dev/null; then
+      "$chown" -h -- "$uid:$gid" "./$candidate.trashinfo" 2>/dev/null
+      printf '%s/' "$candidate"
+      return 0
+    fi
+    n=$((n + 1))
+    candidate="$base $n$ext"
+  done
+  return 1
+}
+
+# Reads "<uid>:<gid> <inode>" lines sorted by owner and gives each inode in
+# the item its owner back, one walk of the item per owner.
+give_back() {
+  item=$1
+  current=
+  set --
+  while read -r who inode; do
+    if [ "$who" != "$current" ]; then
+      [ -z "$current" ] || chown_inodes "$item" "$current" "$@"
+      current=$who
+      set --
+    fi
+    set -- "$@" -o -inum "$inode"
+  done
+  [ -z "$current" ] || chown_inodes "$item" "$current" "$@"
+}
+
+# chown_inodes <item> <owner> -o -inum <inode> [-o -inum <inode>]...
+chown_inodes() {
+  at=$1
+  to=$2
+  shift 3
+  "$find" "$at" \( "$@" \) -exec "$chown" -h -- "$to" {} +
+}
+
 # The path as a trashinfo file wants it: every byte outside A-Z a-z 0-9
 # and "-._~/" percent-encoded in upper-case hexadecimal.
 encoded() {
@@ -94,10 +150,16 @@ for item in "$@"; do
   fi
 
   # Given to the user only here, inside the private folder, and never when
-  # a hard link would carry the change to a file outside the item.
+  # a hard link would carry the change to a file outside the item. Every
+  # owner other than the item's own is noted first, so that an item that
+  # goes back gets each file's owner back.
   owner=
+  others=
   if [ ! -L "$held" ] && [ -z "$("$find" "$held" -type f -links +1 -print -quit 2>/dev/null)" ]; then
     owner=$("$stat" -c '%u:%g' -- "$held") || owner=
+    if [ -n "$owner" ]; then
+      others=$("$find" "$held" ! \( -uid "${owner%:*}" -gid "${owner#*:}" \) -printf '%U:%G %i\n') || owner=
+    fi
     if [ -n "$owner" ]; then
       "$chown" -R -- "$uid:$gid" "$held"
     fi
@@ -115,31 +177,21 @@ for item in "$@"; do
 
   path=$(encoded "$item")
   when=$("$date" +%Y-%m-%dT%H:%M:%S)
-  dest=
-  n=1
-  candidate=$name
-  while [ "$n" -le 10000 ]; do
-    if ! exists "$trash/files/$candidate" \
-      && (set -C; printf '[Trash Info]\nPath=%s\nDeletionDate=%s\n' "$path" "$when" >"$trash/info/$candidate.trashinfo") 2>/dev/null; then
-      dest=$candidate
-      break
-    fi
-    n=$((n + 1))
-    candidate="$base $n$ext"
-  done
+  dest=$(in_user_folder "$trash/info" claim) || dest=
+  dest=${dest%/}
 
   if [ -n "$dest" ]; then
-    "$chown" -h -- "$uid:$gid" "$trash/info/$dest.trashinfo" 2>/dev/null
-    if moved "$held" "$trash/files/$dest"; then
+    if in_user_folder "$trash/files" moved "$held" "./$dest"; then
       "$rmdir" -- "$hold" 2>/dev/null
       continue
     fi
-    "$rm" -f -- "$trash/info/$dest.trashinfo"
+    in_user_folder "$trash/info" "$rm" -f -- "./$dest.trashinfo"
   fi
 
   status=1
   if [ -n "$owner" ]; then
     "$chown" -R -- "$owner" "$held"
+    [ -z "$others" ] || printf '%s\n' "$others" | "$sort" | give_back "$held"
   fi
   if moved "$held" "$item"; then
     "$rmdir" -- "$hold" 2>/dev/null
@@ -161,7 +213,8 @@ QString header(const Tools& tools)
         {"mktemp"_L1, &tools.mktemp}, {"mv"_L1, &tools.mv},       {"chown"_L1, &tools.chown},
         {"find"_L1, &tools.find},     {"stat"_L1, &tools.stat},   {"mkdir"_L1, &tools.mkdir},
         {"rmdir"_L1, &tools.rmdir},   {"rm"_L1, &tools.rm},       {"od"_L1, &tools.od},
-        {"tr"_L1, &tools.tr},         {"date"_L1, &tools.date},   {"workbase"_L1, &tools.workBase},
+        {"tr"_L1, &tools.tr},         {"date"_L1, &tools.date},   {"dd"_L1, &tools.dd},
+        {"sort"_L1, &tools.sort},     {"workbase"_L1, &tools.workBase},
     });
 }
 

@@ -8,9 +8,10 @@
 // group id, then one path per item. Each item is first moved into a private
 // work folder, given to the user there (never inside the user's own folders,
 // where a swapped symbolic link could redirect a root-owned change), then
-// moved into files/ under a free name with its info/<name>.trashinfo. An
-// item whose move into the Trash fails goes back where it was with its
-// owner; when that fails too the work folder is kept and named on stderr.
+// moved into files/ under a free name with its info/<name>.trashinfo, both
+// written only inside folders that are the user's. An item whose move into
+// the Trash fails goes back where it was, each file with its own owner;
+// when that fails too the work folder is kept and named on stderr.
 // Refusals are one line "Tarnhub: <reason>" on stderr and status 1.
 namespace Hub::TrashScript {
 
@@ -29,6 +30,8 @@ struct Tools {
     QString od = QStringLiteral("/usr/bin/od");
     QString tr = QStringLiteral("/usr/bin/tr");
     QString date = QStringLiteral("/usr/bin/date");
+    QString dd = QStringLiteral("/usr/bin/dd");
+    QString sort = QStringLiteral("/usr/bin/sort");
     QString workBase = QStringLiteral("/var/tmp");
 
     static Tools installed() { return {}; }

@@ -24,8 +24,6 @@ namespace Hub {
 
 namespace {
 
-constexpr qsizetype kOutputTail = 300;
-
 struct Target {
     PluginFormat format;
     QString path;
@@ -270,7 +268,7 @@ void PluginInstaller::trashAsAdministrator(const QStringList& paths, const Produ
             left.append(fileName(path));
     // Only the end of the output is shown, but a line naming a folder where
     // an item was kept must never be cut off: it is the only pointer to it.
-    const QString tail = result.output.right(kOutputTail);
+    const QString tail = outputTail(result.output);
     QString kept;
     for (const QString& line : result.output.split(u'\n', Qt::SkipEmptyParts))
         if (line.contains(u" is kept in "_s) && !tail.contains(line))

@@ -132,7 +132,15 @@ PluginInstaller::UserReplacement PluginInstaller::prepareReplacement(const QStri
     if (spares)
         record(spare, *spares);
 
-    FileMoves::moveNoReplace(staged, spare);
+    try {
+        FileMoves::moveNoReplace(staged, spare);
+    } catch (const FileError& error) {
+        // The staged path lies in a work folder that the failed install
+        // deletes; when the plug-in folder is what refused, name it.
+        if (error.path() == staged && ::access(native(into).c_str(), W_OK | X_OK) != 0)
+            throw FileError(error.code().value(), into);
+        throw;
+    }
     try {
         if (existed)
             swap(spare, target);

@@ -273,29 +273,46 @@ CallbackInbox::Listen CallbackInbox::listen()
         }
     }
 
+    // The socket is made ready under another name and renamed into place, so
+    // the name never stands for a socket that refuses connections: a second
+    // launch connecting between bind() and listen() would lose its link.
+    // The lock makes the other name ours alone.
+    const QByteArray readyPath = path + ".new";
+    const std::optional<sockaddr_un> readyAddress = socketAddress(readyPath);
+    if (!readyAddress) {
+        qWarning().noquote() << "callback inbox: socket path too long:" << m_socketPath;
+        closeAll();
+        return Listen::failed;
+    }
+    ::unlink(readyPath.constData());
     m_listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_listenFd < 0) {
         logFailure("socket"_L1, m_socketPath, errno);
         closeAll();
         return Listen::failed;
     }
-    if (::bind(m_listenFd, reinterpret_cast<const sockaddr*>(&*address), sizeof(*address)) != 0) {
+    if (::bind(m_listenFd, reinterpret_cast<const sockaddr*>(&*readyAddress), sizeof(*readyAddress)) != 0) {
         logFailure("binding"_L1, m_socketPath, errno);
         closeAll();
         return Listen::failed;
     }
-    m_bound = true;
     int wake[2] = {-1, -1};
-    if (::chmod(path.constData(), 0600) != 0 || ::listen(m_listenFd, kBacklog) != 0
+    if (::chmod(readyPath.constData(), 0600) != 0 || ::listen(m_listenFd, kBacklog) != 0
         || ::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
         logFailure("listening on"_L1, m_socketPath, errno);
-        ::unlink(path.constData());
-        m_bound = false;
+        ::unlink(readyPath.constData());
         closeAll();
         return Listen::failed;
     }
     m_wakeRead = wake[0];
     m_wakeWrite = wake[1];
+    if (::rename(readyPath.constData(), path.constData()) != 0) {
+        logFailure("publishing"_L1, m_socketPath, errno);
+        ::unlink(readyPath.constData());
+        closeAll();
+        return Listen::failed;
+    }
+    m_bound = true;
     m_thread = std::jthread([this](std::stop_token stop) { serve(stop); });
     return Listen::listening;
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <vector>
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -77,6 +78,91 @@ int removableError(const fs::path& root)
     return ec ? ec.value() : 0;
 }
 
+// Gives `to` what `st` records of its original: the owner (only root may),
+// then the mode (a change of owner clears set-id bits), then the times,
+// last because every other change touches them.
+int keepMetadata(const fs::path& to, const struct stat& st)
+{
+    if (::geteuid() == 0 && ::lchown(to.c_str(), st.st_uid, st.st_gid) != 0)
+        return errno;
+    if (!S_ISLNK(st.st_mode) && ::chmod(to.c_str(), st.st_mode & 07777) != 0)
+        return errno;
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    return ::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+}
+
+// Makes `to` as a copy of the item at `from` (a folder empty, for now), and
+// fills `st` with the original's status.
+int copyItem(const fs::path& from, const fs::path& to, struct stat& st)
+{
+    if (::lstat(from.c_str(), &st) != 0)
+        return errno;
+    std::error_code ec;
+    if (S_ISDIR(st.st_mode))
+        return ::mkdir(to.c_str(), 0700) == 0 ? 0 : errno;
+    if (S_ISLNK(st.st_mode)) {
+        const fs::path target = fs::read_symlink(from, ec);
+        if (ec)
+            return ec.value();
+        return ::symlink(target.c_str(), to.c_str()) == 0 ? 0 : errno;
+    }
+    if (!S_ISREG(st.st_mode))
+        return ENOTSUP;
+    fs::copy_file(from, to, fs::copy_options::none, ec);
+    return ec ? ec.value() : 0;
+}
+
+// Copies the tree at `from` to `to`, links as links, each item keeping its
+// mode and times, and its owner when run as root.
+int copyTree(const fs::path& from, const fs::path& to)
+{
+    struct Folder {
+        fs::path path;
+        struct stat st;
+    };
+    std::vector<Folder> folders;
+    struct stat st {};
+    if (const int error = copyItem(from, to, st))
+        return error;
+    if (!S_ISDIR(st.st_mode))
+        return keepMetadata(to, st);
+    folders.push_back({to, st});
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(from, fs::directory_options::none, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const fs::path target = to / it->path().lexically_relative(from);
+        struct stat item {};
+        if (const int error = copyItem(it->path(), target, item))
+            return error;
+        if (S_ISDIR(item.st_mode))
+            folders.push_back({target, item});
+        else if (const int error = keepMetadata(target, item))
+            return error;
+    }
+    if (ec)
+        return ec.value();
+    // Folders last, deepest first: a read-only folder is filled before it
+    // becomes read-only, and filling a folder changes its modification time.
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder)
+        if (const int error = keepMetadata(folder->path, folder->st))
+            return error;
+    return 0;
+}
+
+// Removes a partial copy, read-only folders included.
+void removePartial(const fs::path& partial)
+{
+    std::error_code ec;
+    if (fs::is_directory(fs::symlink_status(partial, ec))) {
+        ::chmod(partial.c_str(), 0700);
+        for (fs::recursive_directory_iterator it(partial, fs::directory_options::none, ec), end; !ec && it != end;
+             it.increment(ec))
+            if (it->is_directory(ec) && !it->is_symlink(ec))
+                ::chmod(it->path().c_str(), 0700);
+    }
+    fs::remove_all(partial, ec);
+}
+
 void copyThenRemove(const QString& from, const QString& to)
 {
     const fs::path source = native(from);
@@ -84,25 +170,15 @@ void copyThenRemove(const QString& from, const QString& to)
         throw FileError(error, from);
 
     const QString partial = hiddenSibling(to, "partial");
-    std::error_code ec;
-    fs::copy(source, native(partial),
-             fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
-    if (!ec) {
-        // Directories are created with the default mode; give them the source's.
-        const auto status = fs::symlink_status(source, ec);
-        if (!ec && fs::is_directory(status))
-            fs::permissions(native(partial), status.permissions(), fs::perm_options::replace, ec);
-    }
-    if (ec) {
-        std::error_code ignored;
-        fs::remove_all(native(partial), ignored);
-        throw FileError(ec.value(), from);
+    if (const int error = copyTree(source, native(partial))) {
+        removePartial(native(partial));
+        throw FileError(error, from);
     }
     if (const int error = renameFlags(partial, to, RENAME_NOREPLACE)) {
-        std::error_code ignored;
-        fs::remove_all(native(partial), ignored);
+        removePartial(native(partial));
         throw FileError(error, to);
     }
+    std::error_code ec;
     fs::remove_all(source, ec);
     if (ec)
         throw FileError(ec.value(), from,

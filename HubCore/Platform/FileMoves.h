@@ -30,8 +30,11 @@ namespace FileMoves {
 // Moves `from` to `to` unless something (a dangling symbolic link included)
 // lies at `to`, which fails with EEXIST. A symbolic link is moved as the
 // link. Across file systems the item is copied beside `to` under a hidden
-// name, put in place without replacing, and only then is `from` removed;
-// a failed copy leaves `from` untouched. Throws FileError.
+// name, every file, folder and link keeping its mode and times (and its
+// owner when run as root), put in place without replacing, and only then
+// is `from` removed; a failed copy leaves `from` untouched, and a tree with
+// a folder the caller cannot empty is refused before any copy. Throws
+// FileError.
 void moveNoReplace(const QString& from, const QString& to);
 
 // Swaps the two names atomically; both must exist on one file system.

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace Hub::Http {
 
@@ -52,19 +53,29 @@ enum class Abort {
     tooLarge,
     sinkRefused,
     callbackThrew,
+    errorBodyCut, // not a failure: the reply is complete enough to report
 };
 
 using Clock = std::chrono::steady_clock;
 
-// Everything the callbacks of one transfer share. Callbacks run on the
-// calling thread (inside curl_multi_perform), so only the stop flag needs
-// to be atomic.
+// Everything the callbacks of one transfer share, and what curl points into.
+// Callbacks run on the calling thread (inside curl_multi_perform), so only
+// the stop flag, shared by every transfer of a batch, is atomic.
 struct Transfer {
     const Request* request = nullptr;
+    const std::atomic<bool>* stopRequested = nullptr;
     CURL* easy = nullptr;
     Response response;
 
-    std::atomic<bool> stopRequested{false};
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    QByteArray urlBytes;
+    QByteArray caBundle;
+    HeaderList headerList;
+    EasyHandle easyHandle;
+    bool attached = false;
+    std::optional<CURLcode> result;
+    std::int64_t lastUploaded = -1;
+
     Abort abort = Abort::none;
     std::exception_ptr callbackException;
 
@@ -154,7 +165,16 @@ std::size_t onBody(char* data, std::size_t size, std::size_t count, void* userDa
 
     if (request.maxBodyBytes) {
         const std::int64_t limit = *request.maxBodyBytes;
-        if (!transfer->checkedLength) {
+        const int status = transfer->currentStatus();
+        if (status < 200 || status > 299) {
+            // An error reply is not refused for its length, which would hide
+            // its status; its body is kept up to the limit and the rest
+            // never read.
+            if (transfer->received + static_cast<std::int64_t>(length) > limit) {
+                transfer->abort = Abort::errorBodyCut;
+                return kRefuse;
+            }
+        } else if (!transfer->checkedLength) {
             transfer->checkedLength = true;
             // Refuse at once what the server announced as too long instead
             // of downloading up to the limit first.
@@ -192,7 +212,7 @@ std::size_t onBody(char* data, std::size_t size, std::size_t count, void* userDa
 int onTransferInfo(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
     auto* transfer = static_cast<Transfer*>(userData);
-    if (transfer->stopRequested.load(std::memory_order_relaxed)) {
+    if (transfer->stopRequested->load(std::memory_order_relaxed)) {
         transfer->abort = Abort::cancelled;
         return 1;
     }
@@ -279,6 +299,7 @@ TransportCode mapCurlCode(CURLcode code, const Transfer& transfer)
         throw TransportError(TransportCode::writeFailed, QStringLiteral("the data sink refused the reply"));
     case Abort::callbackThrew:
         std::rethrow_exception(transfer.callbackException);
+    case Abort::errorBodyCut:
     case Abort::none:
         break;
     }
@@ -300,6 +321,14 @@ void setOption(CURL* easy, CURLoption option, auto value)
                                  .arg(static_cast<int>(option))
                                  .arg(QString::fromUtf8(curl_easy_strerror(code))));
     }
+}
+
+// A zero would mean "no limit" to curl, and every call has one; the upper
+// bound keeps the conversions in range.
+long timeoutMillis(const Request& request)
+{
+    const double seconds = std::isnan(request.timeout) ? 60.0 : std::clamp(request.timeout, 0.001, 7 * 86400.0);
+    return std::max(1L, std::lround(seconds * 1000.0));
 }
 
 HeaderList buildHeaderList(const Request& request)
@@ -387,10 +416,13 @@ std::optional<QByteArray> Response::header(QByteArrayView name) const
     return std::nullopt;
 }
 
-Response perform(const Session& session, const Request& request)
-{
-    initialiseCurlOnce();
+namespace {
 
+// Readies one transfer for the multi handle; throws TransportError for an
+// address or option the request cannot go out with.
+void prepare(Transfer& transfer, const Session& session, const Request& request)
+{
+    transfer.request = &request;
     if (session.stop.stop_requested())
         throw TransportError(TransportCode::cancelled, QStringLiteral("the request was cancelled"));
 
@@ -400,38 +432,43 @@ Response perform(const Session& session, const Request& request)
                              QStringLiteral("not an http(s) address: ") % url.toDisplayString());
     }
 
-    // Everything curl points into is declared before the handles, so that it
-    // outlives their clean-up.
-    Transfer transfer;
-    transfer.request = &request;
-    char errorBuffer[CURL_ERROR_SIZE] = {};
-    const QByteArray urlBytes = url.toEncoded();
-    const QByteArray caBundle = session.caBundle.toLocal8Bit();
-    const HeaderList headerList = buildHeaderList(request);
+    // Header values come from replies (tokens, identifiers); a line break
+    // would let one smuggle a header or a second request into ours.
+    for (const Header& header : request.headers) {
+        for (const QByteArray* part : {&header.first, &header.second}) {
+            if (part->contains('\r') || part->contains('\n') || part->contains('\0')) {
+                throw TransportError(TransportCode::other,
+                                     QStringLiteral("the header %1 holds a line break or a NUL byte")
+                                         .arg(QString::fromLatin1(header.first.left(64).toPercentEncoding())));
+            }
+        }
+    }
 
-    MultiHandle multiHandle(curl_multi_init());
-    EasyHandle easyHandle(curl_easy_init());
-    if (!easyHandle || !multiHandle)
+    transfer.urlBytes = url.toEncoded();
+    transfer.caBundle = session.caBundle.toLocal8Bit();
+    transfer.headerList = buildHeaderList(request);
+    transfer.easyHandle.reset(curl_easy_init());
+    if (!transfer.easyHandle)
         throw TransportError(TransportCode::other, QStringLiteral("could not create a curl handle"));
-    CURL* easy = easyHandle.get();
-    CURLM* multi = multiHandle.get();
+    CURL* easy = transfer.easyHandle.get();
     transfer.easy = easy;
 
+    setOption(easy, CURLOPT_PRIVATE, static_cast<void*>(&transfer));
     setOption(easy, CURLOPT_NOSIGNAL, 1L);
-    setOption(easy, CURLOPT_ERRORBUFFER, errorBuffer);
-    setOption(easy, CURLOPT_URL, urlBytes.constData());
+    setOption(easy, CURLOPT_ERRORBUFFER, transfer.errorBuffer);
+    setOption(easy, CURLOPT_URL, transfer.urlBytes.constData());
     setOption(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     setOption(easy, CURLOPT_FOLLOWLOCATION, 1L);
     setOption(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
     setOption(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https");
     setOption(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     setOption(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!caBundle.isEmpty()) {
-        setOption(easy, CURLOPT_CAINFO, caBundle.constData());
+    if (!transfer.caBundle.isEmpty()) {
+        setOption(easy, CURLOPT_CAINFO, transfer.caBundle.constData());
         // Only the given roots: the system directory must not widen them.
         setOption(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
     }
-    setOption(easy, CURLOPT_HTTPHEADER, headerList.get());
+    setOption(easy, CURLOPT_HTTPHEADER, transfer.headerList.get());
 
     // Any method other than GET and POST goes out by name. HEAD must use
     // NOBODY, or curl would wait for a body that never comes.
@@ -453,11 +490,7 @@ Response perform(const Session& session, const Request& request)
             setOption(easy, CURLOPT_CUSTOMREQUEST, "GET");
     }
 
-    // A zero would mean "no limit" to curl, and every call has one; the upper
-    // bound keeps the conversions below in range.
-    const double seconds = std::isnan(request.timeout) ? 60.0 : std::clamp(request.timeout, 0.001, 7 * 86400.0);
-    const long timeoutMs = std::max(1L, std::lround(seconds * 1000.0));
-    const auto idleLimit = std::chrono::milliseconds(timeoutMs);
+    const long timeoutMs = timeoutMillis(request);
     setOption(easy, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
     if (request.timeoutMode == TimeoutMode::total) {
         setOption(easy, CURLOPT_TIMEOUT_MS, timeoutMs);
@@ -469,7 +502,7 @@ Response perform(const Session& session, const Request& request)
         // it notices a stall late anyway.
         setOption(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
         setOption(easy, CURLOPT_LOW_SPEED_TIME,
-                  static_cast<long>(std::ceil(seconds)) + kLowSpeedMarginSeconds);
+                  static_cast<long>(std::ceil(timeoutMs / 1000.0)) + kLowSpeedMarginSeconds);
     }
 
     setOption(easy, CURLOPT_HEADERFUNCTION, onHeader);
@@ -479,97 +512,192 @@ Response perform(const Session& session, const Request& request)
     setOption(easy, CURLOPT_NOPROGRESS, 0L);
     setOption(easy, CURLOPT_XFERINFOFUNCTION, onTransferInfo);
     setOption(easy, CURLOPT_XFERINFODATA, &transfer);
+}
 
-    if (curl_multi_add_handle(multi, easy) != CURLM_OK)
-        throw TransportError(TransportCode::other, QStringLiteral("could not start the transfer"));
-    // Detach before the handles go, whichever way this function is left.
-    struct Detach {
-        CURLM* multi;
-        CURL* easy;
-        ~Detach() { curl_multi_remove_handle(multi, easy); }
-    } detach{multi, easy};
+// The reply of a transfer curl is done with, or the error it ended in.
+Response conclude(Transfer& transfer)
+{
+    const QString detail = transfer.errorBuffer[0] != '\0'
+        ? QString::fromUtf8(transfer.errorBuffer)
+        : QString::fromUtf8(curl_easy_strerror(transfer.result.value_or(CURLE_OK)));
 
-    // Declared after the handles, so it is gone (and any callback running on
-    // another thread has finished) before the multi handle is cleaned up.
-    std::stop_callback onStop(session.stop, [&transfer, multi] {
-        transfer.stopRequested.store(true);
-        curl_multi_wakeup(multi);
-    });
-
-    std::int64_t lastUploaded = -1;
-    std::optional<CURLcode> result;
-    while (!result) {
-        int running = 0;
-        CURLMcode multiCode = curl_multi_perform(multi, &running);
-        if (multiCode != CURLM_OK) {
-            throw TransportError(TransportCode::other,
-                                 QString::fromUtf8(curl_multi_strerror(multiCode)));
-        }
-        int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
-            if (message->msg == CURLMSG_DONE && message->easy_handle == easy)
-                result = message->data.result;
-        }
-        if (result)
-            break;
-        if (transfer.abort != Abort::none)
-            break; // a callback gave up; curl reports it on the next round anyway
-        if (transfer.stopRequested.load()) {
-            transfer.abort = Abort::cancelled;
-            break;
-        }
-
-        if (request.timeoutMode == TimeoutMode::idle) {
-            const auto now = Clock::now();
-            curl_off_t uploaded = 0;
-            curl_easy_getinfo(easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
-            if (uploaded != lastUploaded) {
-                lastUploaded = uploaded;
-                transfer.lastActivity = now;
-            }
-            if (!transfer.idleClockStarted) {
-                // Connecting has its own limit; the idle clock starts once
-                // the connection is ready to carry the request.
-                curl_off_t ready = 0;
-                curl_easy_getinfo(easy, CURLINFO_PRETRANSFER_TIME_T, &ready);
-                if (ready > 0) {
-                    transfer.idleClockStarted = true;
-                    transfer.lastActivity = std::max(transfer.lastActivity, now);
-                }
-            } else if (now - transfer.lastActivity > idleLimit) {
-                transfer.abort = Abort::idleTimeout;
-                break;
-            }
-        }
-
-        multiCode = curl_multi_poll(multi, nullptr, 0, kPollIntervalMs, nullptr);
-        if (multiCode != CURLM_OK) {
-            throw TransportError(TransportCode::other,
-                                 QString::fromUtf8(curl_multi_strerror(multiCode)));
-        }
+    if (transfer.abort != Abort::errorBodyCut) {
+        if (transfer.abort != Abort::none || !transfer.result)
+            throwForAbort(transfer, detail);
+        if (*transfer.result == CURLE_ABORTED_BY_CALLBACK || *transfer.result == CURLE_WRITE_ERROR)
+            throwForAbort(transfer, detail);
+        if (*transfer.result != CURLE_OK)
+            throw TransportError(mapCurlCode(*transfer.result, transfer), detail);
     }
-
-    const QString detail = errorBuffer[0] != '\0'
-        ? QString::fromUtf8(errorBuffer)
-        : QString::fromUtf8(curl_easy_strerror(result.value_or(CURLE_OK)));
-
-    if (transfer.abort != Abort::none)
-        throwForAbort(transfer, detail);
-    if (*result == CURLE_ABORTED_BY_CALLBACK || *result == CURLE_WRITE_ERROR)
-        throwForAbort(transfer, detail);
-    if (*result != CURLE_OK)
-        throw TransportError(mapCurlCode(*result, transfer), detail);
 
     // The last bytes may have arrived after curl's final progress call.
     transfer.reportProgress();
 
     long status = 0;
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
     transfer.response.status = static_cast<int>(status);
     const char* effectiveUrl = nullptr;
-    curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effectiveUrl);
-    transfer.response.url = effectiveUrl ? QUrl::fromEncoded(QByteArray(effectiveUrl)) : url;
+    curl_easy_getinfo(transfer.easy, CURLINFO_EFFECTIVE_URL, &effectiveUrl);
+    transfer.response.url = effectiveUrl ? QUrl::fromEncoded(QByteArray(effectiveUrl)) : transfer.request->url;
     return std::move(transfer.response);
+}
+
+// Whether an idle-mode transfer has gone without a byte for longer than its limit.
+bool idleTooLong(Transfer& transfer, Clock::time_point now)
+{
+    if (transfer.request->timeoutMode != TimeoutMode::idle)
+        return false;
+    curl_off_t uploaded = 0;
+    curl_easy_getinfo(transfer.easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+    if (uploaded != transfer.lastUploaded) {
+        transfer.lastUploaded = uploaded;
+        transfer.lastActivity = now;
+    }
+    if (!transfer.idleClockStarted) {
+        // Connecting has its own limit; the idle clock starts once the
+        // connection is ready to carry the request.
+        curl_off_t ready = 0;
+        curl_easy_getinfo(transfer.easy, CURLINFO_PRETRANSFER_TIME_T, &ready);
+        if (ready > 0) {
+            transfer.idleClockStarted = true;
+            transfer.lastActivity = std::max(transfer.lastActivity, now);
+        }
+        return false;
+    }
+    return now - transfer.lastActivity > std::chrono::milliseconds(timeoutMillis(*transfer.request));
+}
+
+std::vector<Outcome> performEach(const Session& session, const std::vector<const Request*>& requests)
+{
+    std::vector<Outcome> outcomes(requests.size());
+    const auto failAll = [&outcomes](std::exception_ptr error) {
+        for (Outcome& outcome : outcomes)
+            if (!outcome.response && !outcome.error)
+                outcome.error = error;
+    };
+    try {
+        initialiseCurlOnce();
+    } catch (...) {
+        failAll(std::current_exception());
+        return outcomes;
+    }
+
+    // Declared before the multi handle: every easy handle is detached (by
+    // `detach` below) and the multi handle cleaned up before they go.
+    std::vector<std::unique_ptr<Transfer>> transfers;
+    std::atomic<bool> stopRequested{false};
+    MultiHandle multiHandle(curl_multi_init());
+    if (!multiHandle) {
+        failAll(std::make_exception_ptr(
+            TransportError(TransportCode::other, QStringLiteral("could not create a curl handle"))));
+        return outcomes;
+    }
+    CURLM* multi = multiHandle.get();
+    struct Detach {
+        CURLM* multi;
+        std::vector<std::unique_ptr<Transfer>>& transfers;
+        ~Detach()
+        {
+            for (auto& transfer : transfers)
+                if (transfer->attached)
+                    curl_multi_remove_handle(multi, transfer->easy);
+        }
+    } detach{multi, transfers};
+
+    std::size_t pending = 0;
+    transfers.reserve(requests.size());
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        auto& transfer = transfers.emplace_back(std::make_unique<Transfer>());
+        transfer->stopRequested = &stopRequested;
+        try {
+            prepare(*transfer, session, *requests[i]);
+            if (curl_multi_add_handle(multi, transfer->easy) != CURLM_OK)
+                throw TransportError(TransportCode::other, QStringLiteral("could not start the transfer"));
+            transfer->attached = true;
+            ++pending;
+        } catch (...) {
+            outcomes[i].error = std::current_exception();
+        }
+    }
+
+    const auto finish = [&](std::size_t i) {
+        Transfer& transfer = *transfers[i];
+        curl_multi_remove_handle(multi, transfer.easy);
+        transfer.attached = false;
+        --pending;
+        try {
+            outcomes[i].response = conclude(transfer);
+        } catch (...) {
+            outcomes[i].error = std::current_exception();
+        }
+    };
+
+    // Declared after the handles, so it is gone (and any callback running on
+    // another thread has finished) before the multi handle is cleaned up.
+    std::stop_callback onStop(session.stop, [&stopRequested, multi] {
+        stopRequested.store(true);
+        curl_multi_wakeup(multi);
+    });
+
+    while (pending > 0) {
+        int running = 0;
+        CURLMcode multiCode = curl_multi_perform(multi, &running);
+        if (multiCode == CURLM_OK) {
+            int queued = 0;
+            while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+                if (message->msg != CURLMSG_DONE)
+                    continue;
+                void* owner = nullptr;
+                curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &owner);
+                static_cast<Transfer*>(owner)->result = message->data.result;
+            }
+            const bool stopping = stopRequested.load();
+            const auto now = Clock::now();
+            for (std::size_t i = 0; i < transfers.size(); ++i) {
+                Transfer& transfer = *transfers[i];
+                if (!transfer.attached)
+                    continue;
+                // An abort by a callback ends the transfer at once; curl would
+                // only report it on a later round anyway.
+                if (!transfer.result && transfer.abort == Abort::none) {
+                    if (stopping)
+                        transfer.abort = Abort::cancelled;
+                    else if (idleTooLong(transfer, now))
+                        transfer.abort = Abort::idleTimeout;
+                }
+                if (transfer.result || transfer.abort != Abort::none)
+                    finish(i);
+            }
+            if (pending == 0)
+                break;
+            multiCode = curl_multi_poll(multi, nullptr, 0, kPollIntervalMs, nullptr);
+        }
+        if (multiCode != CURLM_OK) {
+            failAll(std::make_exception_ptr(
+                TransportError(TransportCode::other, QString::fromUtf8(curl_multi_strerror(multiCode)))));
+            break;
+        }
+    }
+    return outcomes;
+}
+
+} // namespace
+
+Response perform(const Session& session, const Request& request)
+{
+    Outcome outcome = std::move(performEach(session, {&request}).front());
+    if (outcome.error)
+        std::rethrow_exception(outcome.error);
+    return std::move(*outcome.response);
+}
+
+std::vector<Outcome> performAll(const Session& session, const std::vector<Request>& requests)
+{
+    std::vector<const Request*> pointers;
+    pointers.reserve(requests.size());
+    for (const Request& request : requests)
+        pointers.push_back(&request);
+    return performEach(session, pointers);
 }
 
 } // namespace Hub::Http

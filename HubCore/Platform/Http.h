@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <stop_token>
+#include <vector>
 
 // A small blocking HTTP client on libcurl, shared by the catalog, downloads,
 // sign-in and the maker's service. Every call has an explicit time-out and
@@ -73,7 +74,10 @@ struct Request {
     QByteArray body;                 // sent for any method when not empty
     double timeout = 60.0;           // seconds; never "no limit": 0 or less fails at once
     TimeoutMode timeoutMode = TimeoutMode::total;
-    std::optional<std::int64_t> maxBodyBytes; // more than this fails with dataLengthExceedsMaximum
+    // A successful (2xx) reply with a longer body fails with
+    // dataLengthExceedsMaximum; any other reply is returned with its status
+    // and at most this much of its body.
+    std::optional<std::int64_t> maxBodyBytes;
 
     // Called with the bytes received so far and the expected total (-1 when
     // the server sent no length), from the calling thread.
@@ -98,6 +102,19 @@ struct Response {
 // Performs one request; returns any HTTP status, throws TransportError for
 // everything that produced no complete HTTP reply.
 Response perform(const Session& session, const Request& request);
+
+// How one request of performAll() ended: its reply, or what perform() would
+// have thrown for it (a TransportError, or whatever a callback threw).
+struct Outcome {
+    std::optional<Response> response;
+    std::exception_ptr error;
+};
+
+// Performs every request at once on the calling thread, all on one curl
+// multi handle (no thread per request), so N stalled servers cost one
+// time-out, not N. One outcome per request, in order; never throws but for
+// memory exhaustion.
+std::vector<Outcome> performAll(const Session& session, const std::vector<Request>& requests);
 
 // The address rule for everything the hub downloads: https, or plain http
 // only to this machine ("localhost" or "127.0.0.1"), for local testing.

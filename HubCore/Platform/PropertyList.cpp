@@ -1,9 +1,18 @@
 #include "Platform/PropertyList.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QVariantList>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -11,10 +20,20 @@ namespace Hub::PropertyList {
 
 namespace {
 
-// Reads the value element the reader stands on; leaves the reader after its end.
-std::optional<QVariant> readValue(QXmlStreamReader& xml);
+// A bundle's list is a few levels deep and a few kilobytes long; these
+// bounds keep a hostile one from exhausting the stack or the memory.
+constexpr int kMaxDepth = 256;
+constexpr qsizetype kMaxBytes = 8 * 1024 * 1024;
+// A binary list may refer to one object from many places; decoding it once
+// per reference could otherwise grow without bound.
+constexpr qsizetype kMaxValues = 1 << 20;
 
-std::optional<QVariant> readDict(QXmlStreamReader& xml)
+// ---- XML ------------------------------------------------------------------------
+
+// Reads the value element the reader stands on; leaves the reader after its end.
+std::optional<QVariant> readValue(QXmlStreamReader& xml, int depth);
+
+std::optional<QVariant> readDict(QXmlStreamReader& xml, int depth)
 {
     QVariantMap map;
     while (xml.readNextStartElement()) {
@@ -23,7 +42,7 @@ std::optional<QVariant> readDict(QXmlStreamReader& xml)
         const QString key = xml.readElementText();
         if (!xml.readNextStartElement())
             return std::nullopt;
-        auto value = readValue(xml);
+        auto value = readValue(xml, depth);
         if (!value)
             return std::nullopt;
         map.insert(key, *value);
@@ -33,11 +52,11 @@ std::optional<QVariant> readDict(QXmlStreamReader& xml)
     return QVariant(map);
 }
 
-std::optional<QVariant> readArray(QXmlStreamReader& xml)
+std::optional<QVariant> readArray(QXmlStreamReader& xml, int depth)
 {
     QVariantList list;
     while (xml.readNextStartElement()) {
-        auto value = readValue(xml);
+        auto value = readValue(xml, depth);
         if (!value)
             return std::nullopt;
         list.push_back(*value);
@@ -47,15 +66,28 @@ std::optional<QVariant> readArray(QXmlStreamReader& xml)
     return QVariant(list);
 }
 
-std::optional<QVariant> readValue(QXmlStreamReader& xml)
+// The only form a list writes: "2024-05-01T12:00:00Z".
+std::optional<QVariant> dateFromText(const QString& text)
 {
+    const QDateTime date = QDateTime::fromString(text.trimmed(), Qt::ISODate);
+    if (!date.isValid() || !text.trimmed().endsWith(u'Z'))
+        return std::nullopt;
+    return QVariant(date.toUTC());
+}
+
+std::optional<QVariant> readValue(QXmlStreamReader& xml, int depth)
+{
+    if (++depth > kMaxDepth)
+        return std::nullopt;
     const auto name = xml.name();
     if (name == "dict"_L1)
-        return readDict(xml);
+        return readDict(xml, depth);
     if (name == "array"_L1)
-        return readArray(xml);
-    if (name == "string"_L1 || name == "date"_L1)
+        return readArray(xml, depth);
+    if (name == "string"_L1)
         return QVariant(xml.readElementText());
+    if (name == "date"_L1)
+        return dateFromText(xml.readElementText());
     if (name == "integer"_L1) {
         bool ok = false;
         const qlonglong v = xml.readElementText().trimmed().toLongLong(&ok);
@@ -66,8 +98,12 @@ std::optional<QVariant> readValue(QXmlStreamReader& xml)
         const double v = xml.readElementText().trimmed().toDouble(&ok);
         return ok ? std::optional(QVariant(v)) : std::nullopt;
     }
-    if (name == "data"_L1)
-        return QVariant(QByteArray::fromBase64(xml.readElementText().toLatin1()));
+    if (name == "data"_L1) {
+        QByteArray base64 = xml.readElementText().toLatin1();
+        base64.replace(' ', "").replace('\t', "").replace('\n', "").replace('\r', "");
+        auto decoded = QByteArray::fromBase64Encoding(base64, QByteArray::AbortOnBase64DecodingErrors);
+        return decoded ? std::optional(QVariant(*decoded)) : std::nullopt;
+    }
     if (name == "true"_L1 || name == "false"_L1) {
         const bool v = name == "true"_L1;
         xml.skipCurrentElement();
@@ -75,6 +111,218 @@ std::optional<QVariant> readValue(QXmlStreamReader& xml)
     }
     return std::nullopt;
 }
+
+std::optional<QVariantMap> parseXml(const QByteArray& bytes)
+{
+    QXmlStreamReader xml(bytes);
+    if (!xml.readNextStartElement() || xml.name() != "plist"_L1)
+        return std::nullopt;
+    if (!xml.readNextStartElement() || xml.name() != "dict"_L1)
+        return std::nullopt;
+    auto dict = readDict(xml, 1);
+    if (!dict)
+        return std::nullopt;
+    return dict->toMap();
+}
+
+// ---- Binary ("bplist00") --------------------------------------------------------
+
+class BinaryReader {
+public:
+    explicit BinaryReader(const QByteArray& bytes)
+        : m_bytes(bytes)
+    {
+    }
+
+    std::optional<QVariant> top()
+    {
+        constexpr qsizetype kHeader = 8;
+        constexpr qsizetype kTrailer = 32;
+        if (m_bytes.size() < kHeader + kTrailer + 1)
+            return std::nullopt;
+        const qsizetype trailer = m_bytes.size() - kTrailer;
+        m_offsetSize = byte(trailer + 6);
+        m_refSize = byte(trailer + 7);
+        const auto count = unsignedAt(trailer + 8, 8);
+        const auto top = unsignedAt(trailer + 16, 8);
+        const auto table = unsignedAt(trailer + 24, 8);
+        if (m_offsetSize < 1 || m_offsetSize > 8 || m_refSize < 1 || m_refSize > 8 || !count || !top || !table
+            || *count == 0 || *top >= *count || *table < quint64(kHeader) || *table >= quint64(trailer)
+            || (quint64(trailer) - *table) / quint64(m_offsetSize) < *count)
+            return std::nullopt;
+        m_count = *count;
+        m_table = qsizetype(*table);
+        return object(*top, 0);
+    }
+
+private:
+    int byte(qsizetype at) const { return quint8(m_bytes[at]); }
+
+    // A big-endian unsigned number of `size` bytes at `at`, inside the data.
+    std::optional<quint64> unsignedAt(qsizetype at, int size) const
+    {
+        if (at < 0 || size < 1 || size > 8 || at > m_bytes.size() - size)
+            return std::nullopt;
+        quint64 value = 0;
+        for (int i = 0; i < size; ++i)
+            value = (value << 8) | quint64(byte(at + i));
+        return value;
+    }
+
+    // The length that follows a marker: its low nibble, or an integer object
+    // after it when the nibble is 0xF. `at` moves past what was read.
+    std::optional<quint64> length(int marker, qsizetype& at) const
+    {
+        if ((marker & 0x0F) != 0x0F)
+            return quint64(marker & 0x0F);
+        if (at >= m_table || (byte(at) & 0xF0) != 0x10)
+            return std::nullopt;
+        const int size = 1 << (byte(at) & 0x0F);
+        const auto value = unsignedAt(at + 1, size);
+        at += 1 + size;
+        if (!value || size > 8 || *value > quint64(std::numeric_limits<qsizetype>::max()))
+            return std::nullopt;
+        return value;
+    }
+
+    // Whether `count` items of `size` bytes starting at `at` lie before the offset table.
+    bool fits(qsizetype at, quint64 count, quint64 size) const
+    {
+        return at <= m_table && count <= quint64(m_table - at) / size;
+    }
+
+    std::optional<QVariant> object(quint64 index, int depth)
+    {
+        if (index >= m_count || ++depth > kMaxDepth || ++m_values > kMaxValues)
+            return std::nullopt;
+        const auto offset = unsignedAt(m_table + qsizetype(index) * m_offsetSize, m_offsetSize);
+        if (!offset || *offset < 8 || *offset >= quint64(m_table))
+            return std::nullopt;
+        qsizetype at = qsizetype(*offset);
+        const int marker = byte(at++);
+        switch (marker >> 4) {
+        case 0x0:
+            if (marker == 0x08 || marker == 0x09)
+                return QVariant(marker == 0x09);
+            return std::nullopt;
+        case 0x1: {
+            // 1, 2 and 4 bytes are unsigned, 8 bytes signed (the cast
+            // below); 16 bytes are beyond what a bundle's list holds.
+            const int size = 1 << (marker & 0x0F);
+            if (size > 8 || !fits(at, 1, quint64(size)))
+                return std::nullopt;
+            const quint64 value = *unsignedAt(at, size);
+            return QVariant(qlonglong(value));
+        }
+        case 0x2:
+        case 0x3: {
+            const int size = marker == 0x33 ? 8 : 1 << (marker & 0x0F);
+            if ((marker >> 4 == 0x3 && marker != 0x33) || (size != 4 && size != 8) || !fits(at, 1, quint64(size)))
+                return std::nullopt;
+            const quint64 raw = *unsignedAt(at, size);
+            double value = 0;
+            if (size == 4) {
+                float single = 0;
+                const quint32 bits = quint32(raw);
+                std::memcpy(&single, &bits, sizeof single);
+                value = single;
+            } else {
+                std::memcpy(&value, &raw, sizeof value);
+            }
+            if (marker != 0x33)
+                return QVariant(value);
+            // Seconds since the first instant of 2001, UTC.
+            if (!(value > -1e11 && value < 1e11))
+                return std::nullopt;
+            static const QDateTime epoch(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
+            return QVariant(epoch.addMSecs(qint64(value * 1000)));
+        }
+        case 0x4:
+        case 0x5:
+        case 0x6: {
+            const auto count = length(marker, at);
+            const quint64 unit = marker >> 4 == 0x6 ? 2 : 1;
+            if (!count || !fits(at, *count, unit))
+                return std::nullopt;
+            if (marker >> 4 == 0x4)
+                return QVariant(m_bytes.mid(at, qsizetype(*count)));
+            if (marker >> 4 == 0x5) {
+                const QByteArray ascii = m_bytes.mid(at, qsizetype(*count));
+                for (char c : ascii)
+                    if (quint8(c) > 0x7F)
+                        return std::nullopt;
+                return QVariant(QString::fromLatin1(ascii));
+            }
+            QString text(qsizetype(*count), Qt::Uninitialized);
+            for (qsizetype i = 0; i < text.size(); ++i)
+                text[i] = QChar(char16_t(*unsignedAt(at + 2 * i, 2)));
+            return QVariant(text);
+        }
+        case 0xA:
+        case 0xD: {
+            const bool dict = marker >> 4 == 0xD;
+            const auto count = length(marker, at);
+            if (!count || !fits(at, *count * (dict ? 2 : 1), quint64(m_refSize)) || *count > quint64(kMaxValues))
+                return std::nullopt;
+            const auto ref = [&](quint64 i) { return *unsignedAt(at + qsizetype(i) * m_refSize, m_refSize); };
+            if (!dict) {
+                QVariantList list;
+                for (quint64 i = 0; i < *count; ++i) {
+                    auto value = object(ref(i), depth);
+                    if (!value)
+                        return std::nullopt;
+                    list.push_back(*value);
+                }
+                return QVariant(list);
+            }
+            QVariantMap map;
+            for (quint64 i = 0; i < *count; ++i) {
+                auto key = object(ref(i), depth);
+                auto value = key ? object(ref(*count + i), depth) : std::nullopt;
+                if (!key || key->typeId() != QMetaType::QString || !value)
+                    return std::nullopt;
+                map.insert(key->toString(), *value);
+            }
+            return QVariant(map);
+        }
+        default:
+            return std::nullopt;
+        }
+    }
+
+    const QByteArray& m_bytes;
+    int m_offsetSize = 0;
+    int m_refSize = 0;
+    quint64 m_count = 0;
+    qsizetype m_table = 0; // where the offsets begin and the objects end
+    qsizetype m_values = 0;
+};
+
+// ---- Files ----------------------------------------------------------------------
+
+// Everything `fd` holds; none on a read error or when it holds more than
+// `limit` bytes (a file that grew while read).
+std::optional<QByteArray> readAtMost(int fd, qsizetype limit)
+{
+    QByteArray bytes(limit + 1, Qt::Uninitialized);
+    qsizetype filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + filled, size_t(bytes.size() - filled));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;
+        filled += n;
+    }
+    if (filled > limit)
+        return std::nullopt;
+    bytes.truncate(filled);
+    return bytes;
+}
+
+// ---- Writing --------------------------------------------------------------------
 
 void writeValue(QXmlStreamWriter& xml, const QVariant& value);
 
@@ -116,6 +364,9 @@ void writeValue(QXmlStreamWriter& xml, const QVariant& value)
     case QMetaType::QByteArray:
         xml.writeTextElement(u"data"_s, QString::fromLatin1(value.toByteArray().toBase64()));
         break;
+    case QMetaType::QDateTime:
+        xml.writeTextElement(u"date"_s, value.toDateTime().toUTC().toString(Qt::ISODate));
+        break;
     default:
         xml.writeTextElement(u"string"_s, value.toString());
         break;
@@ -126,24 +377,38 @@ void writeValue(QXmlStreamWriter& xml, const QVariant& value)
 
 std::optional<QVariantMap> parse(const QByteArray& bytes)
 {
-    QXmlStreamReader xml(bytes);
-    if (!xml.readNextStartElement() || xml.name() != "plist"_L1)
+    if (bytes.size() > kMaxBytes)
         return std::nullopt;
-    if (!xml.readNextStartElement() || xml.name() != "dict"_L1)
+    if (!bytes.startsWith("bplist00"))
+        return parseXml(bytes);
+    const std::optional<QVariant> top = BinaryReader(bytes).top();
+    if (!top || top->typeId() != QMetaType::QVariantMap)
         return std::nullopt;
-    auto dict = readDict(xml);
-    if (!dict)
+    return top->toMap();
+}
+
+std::optional<QVariantMap> load(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    // Only a regular file: a named pipe or a device in a bundle's place
+    // would block the reader or hand it endless bytes. The check before
+    // opening spares a device the open; the one after closes the race.
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxBytes)
         return std::nullopt;
-    return dict->toMap();
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<QByteArray> bytes;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxBytes)
+        bytes = readAtMost(fd, qsizetype(st.st_size));
+    ::close(fd);
+    return bytes ? parse(*bytes) : std::nullopt;
 }
 
 QVariantMap readDictionary(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    // Info.plist files are small; a huge one is not a bundle's.
-    return parse(file.read(8 * 1024 * 1024)).value_or(QVariantMap{});
+    return load(path).value_or(QVariantMap{});
 }
 
 std::optional<QString> text(const QVariantMap& dictionary, const QString& key)

@@ -6,16 +6,22 @@
 
 #include <optional>
 
-// Bundles describe themselves in an XML property list (Contents/Info.plist).
-// This reads and writes the subset bundles use: dict, array, string,
-// integer, real, true/false, date (as text) and data (as bytes).
+// Bundles describe themselves in a property list (Contents/Info.plist).
+// This reads XML and binary lists and writes XML, of the types bundles use:
+// dict, array, string, integer, real, true/false, date (as a UTC
+// QDateTime, never text) and data (as bytes). A list nested deeper than
+// 256 levels or larger than 8 MiB is refused.
 namespace Hub::PropertyList {
 
-// The top-level dictionary; none when the bytes are not an XML property
-// list whose top level is a dict.
+// The top-level dictionary; none when the bytes are not a property list
+// whose top level is a dict.
 std::optional<QVariantMap> parse(const QByteArray& xml);
-// The file's top-level dictionary; an empty one when the file is missing,
-// unreadable or not a dictionary, which is how bundle readers treat it.
+// The file's top-level dictionary; none when the path is not a regular file
+// (a named pipe or a device is never opened for reading), is too large, is
+// unreadable or holds no dictionary.
+std::optional<QVariantMap> load(const QString& path);
+// load(), with an empty dictionary for none, which is how bundle readers
+// treat it.
 QVariantMap readDictionary(const QString& path);
 // A text value of the dictionary; none when absent or not text.
 std::optional<QString> text(const QVariantMap& dictionary, const QString& key);

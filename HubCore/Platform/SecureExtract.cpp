@@ -5,11 +5,15 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <new>
@@ -167,6 +171,7 @@ Checked check(const QString& archivePath, Formats formats)
     }
 
     QStringList made;
+    QStringList listed;
     std::set<QString> seen;
     for (const Surveyed& info : entries) {
         // Nothing may be written through a link or a file of the archive itself.
@@ -185,9 +190,50 @@ Checked check(const QString& archivePath, Formats formats)
             refuse(info.path, u"refusing a symbolic link to "_s + links[info.path] + u" outside the destination"_s);
         if (seen.insert(info.path).second)
             made.append(info.path);
+        listed.append(info.path);
     }
-    return Checked(archivePath, formats, made);
+    return Checked(archivePath, formats, made, listed);
 }
+
+namespace {
+
+// What extraction made, so that a failure can take it away again: the
+// topmost paths of the archive that did not exist before.
+class Undo {
+public:
+    Undo(const QString& root, const QStringList& made)
+    {
+        std::set<QString> fresh;
+        for (const QString& path : made) {
+            const qsizetype slash = path.lastIndexOf(u'/');
+            if (slash > 0 && fresh.count(path.left(slash))) {
+                fresh.insert(path);
+                continue;
+            }
+            struct stat st {};
+            if (::lstat(native(root + u'/' + path).c_str(), &st) != 0 && errno == ENOENT) {
+                fresh.insert(path);
+                m_fresh.push_back(std::filesystem::path(native(root + u'/' + path)));
+            }
+        }
+    }
+    ~Undo()
+    {
+        if (m_done)
+            return;
+        for (const std::filesystem::path& path : m_fresh) {
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);
+        }
+    }
+    void keep() { m_done = true; }
+
+private:
+    std::vector<std::filesystem::path> m_fresh;
+    bool m_done = false;
+};
+
+} // namespace
 
 void extract(const Checked& checked, const QString& folder)
 {
@@ -198,19 +244,26 @@ void extract(const Checked& checked, const QString& folder)
     // The destination has no link in its path, so the secure flags below
     // guard exactly the links the archive itself makes.
     const QString root = fromNative(resolved);
+    Undo undo(root, checked.m_made);
 
     ReadPtr reader = openArchive(archivePath, checked.m_formats);
     WritePtr disk(archive_write_disk_new(), archive_write_free);
     archive_write_disk_set_options(disk.get(), ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_SYMLINKS
                                                    | ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME);
     archive_entry* entry = nullptr;
+    qsizetype written = 0;
     for (;;) {
+        // After a damaged entry libarchive may end the archive early, so the
+        // entries read are held against the ones checked.
         const int r = archive_read_next_header(reader.get(), &entry);
         if (r == ARCHIVE_EOF)
             break;
         if (r < ARCHIVE_WARN)
             refuse(archivePath, archiveError(reader.get()));
         const QString relative = checkedPath(archive_entry_pathname(entry)).value_or(QString());
+        if (written >= checked.m_listed.size() || checked.m_listed[written] != relative)
+            refuse(archivePath, u"the archive changed while it was read"_s);
+        ++written;
         archive_entry_set_pathname(entry, native(root + u'/' + relative).c_str());
         if (const char* hard = archive_entry_hardlink(entry))
             archive_entry_set_hardlink(entry, native(root + u'/' + checkedPath(hard).value_or(QString())).c_str());
@@ -223,25 +276,34 @@ void extract(const Checked& checked, const QString& folder)
             const void* block = nullptr;
             size_t size = 0;
             la_int64_t offset = 0;
+            la_int64_t end = 0;
             int empty = 0;
             for (;;) {
                 const int d = archive_read_data_block(reader.get(), &block, &size, &offset);
                 if (d == ARCHIVE_EOF)
                     break;
-                if (d < ARCHIVE_WARN)
+                // A bad checksum or a wrong data size is a mere warning to
+                // libarchive; here it is a damaged archive.
+                if (d != ARCHIVE_OK)
                     refuse(relative, archiveError(reader.get()));
                 // Never spin on a reader that returns nothing and no end.
                 if (size == 0 && ++empty > kMaxEmptyBlocks)
                     refuse(relative, u"the archive can't be read"_s);
                 if (archive_write_data_block(disk.get(), block, size, offset) < ARCHIVE_WARN)
                     refuse(relative, archiveError(disk.get()));
+                end = std::max(end, offset + la_int64_t(size));
             }
+            if (archive_entry_size_is_set(entry) && end != archive_entry_size(entry))
+                refuse(relative, u"the archive is damaged (the data has the wrong size)"_s);
         }
         if (archive_write_finish_entry(disk.get()) < ARCHIVE_WARN)
             refuse(relative, archiveError(disk.get()));
     }
+    if (written != checked.m_listed.size())
+        refuse(archivePath, u"the archive is damaged (entries are missing)"_s);
     if (archive_write_close(disk.get()) != ARCHIVE_OK)
         refuse(folder, archiveError(disk.get()));
+    undo.keep();
 }
 
 } // namespace Hub::SecureExtract

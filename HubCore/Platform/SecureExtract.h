@@ -61,24 +61,30 @@ private:
     friend Checked check(const QString& archive, Formats formats);
     friend void extract(const Checked& archive, const QString& folder);
 
-    Checked(const QString& archive, Formats formats, const QStringList& made)
+    Checked(const QString& archive, Formats formats, const QStringList& made, const QStringList& listed)
         : m_archive(archive)
         , m_formats(formats)
         , m_made(made)
+        , m_listed(listed)
     {
     }
 
     QString m_archive;
     Formats m_formats;
     QStringList m_made;
+    QStringList m_listed; // the entries as the archive lists them, in order
+
 };
 
 // Reads every entry of `archive` without writing anything. Throws Error.
 Checked check(const QString& archive, Formats formats);
 
-// Writes a checked archive into `folder`, which must exist. Throws Error; a
-// failure may leave part of the archive in `folder`, which the caller made
-// and removes.
+// Writes a checked archive into `folder`, which must exist. Throws Error
+// when any entry is damaged (a bad checksum, data of the wrong size), when
+// the entries written differ from those checked, or when writing fails; a
+// failure removes whatever this call made, so `folder` keeps only what it
+// held before (a file of the archive that replaced one of the same name
+// is gone too).
 void extract(const Checked& archive, const QString& folder);
 
 } // namespace Hub::SecureExtract

@@ -10,6 +10,7 @@
 #include <QSettings>
 
 #include <algorithm>
+#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -35,16 +36,48 @@ QJsonObject post(const Client& client, const QJsonObject& body)
     if (client.transport)
         return client.transport(body, kPath);
     // Reports carry no authorization: they are sent signed in or not.
-    return HubHTTP::post(appendPath(client.base, kPath), body, std::nullopt, client.session, kTimeout);
+    return HubHTTP::postReport(appendPath(client.base, kPath), body, client.session, kTimeout);
+}
+
+QString scrubbed(const QString& text)
+{
+    return Scrub::text(text, std::numeric_limits<qsizetype>::max());
+}
+
+void scrub(std::optional<QString>& field)
+{
+    if (field)
+        field = scrubbed(*field);
+}
+
+// Every text that leaves the machine, not only the message: a plug-in may
+// put a path with the user's name into any field of its files.
+Report scrubbedReport(Report report)
+{
+    report.product = scrubbed(report.product);
+    report.code = scrubbed(report.code);
+    for (std::optional<QString>* field : {&report.version, &report.format, &report.host, &report.os, &report.arch,
+                                          &report.machineID, &report.reporter})
+        scrub(*field);
+    if (report.message)
+        report.message = Scrub::text(*report.message, kMaxMessage);
+    if (report.context) {
+        ReportContext context;
+        for (auto& [key, value] : *report.context) {
+            if (QString* text = std::get_if<QString>(&value))
+                *text = scrubbed(*text);
+            context.insert_or_assign(scrubbed(key), std::move(value));
+        }
+        report.context = std::move(context);
+    }
+    return report;
 }
 
 QJsonArray batchBody(std::vector<ReportFile>::const_iterator begin, std::vector<ReportFile>::const_iterator end)
 {
     QJsonArray reports;
     for (auto it = begin; it != end; ++it) {
-        Report report = it->report;
-        if (report.message)
-            report.message = Scrub::text(*report.message, kMaxMessage);
+        const Report report = scrubbedReport(it->report);
         // A report JSON cannot express is left out; its file still goes with
         // the batch so it does not block every later upload.
         if (const std::optional<QJsonObject> object = report.toJson())

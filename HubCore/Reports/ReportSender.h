@@ -45,8 +45,8 @@ void setOptedIn(QSettings& settings, bool on);
 void setOptedIn(bool on);
 
 // Uploads `files` in the order given, in batches of at most kBatchSize
-// under the key "reports", each message scrubbed again (plug-ins may not
-// have). After each batch the service accepts (its reply holds "ok": true,
+// under the key "reports", every text field and context text scrubbed
+// (plug-ins may not have), the message again cut to 500 characters. After each batch the service accepts (its reply holds "ok": true,
 // the JSON boolean) that batch's files are deleted through the spool, except
 // those changed since they were loaded. Returns how many files were in the
 // accepted batches.

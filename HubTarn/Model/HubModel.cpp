@@ -35,8 +35,7 @@ struct HubModel::RefreshResult {
 
 InstallRoots HubModel::isolatedRoots(const QString& home)
 {
-    return InstallLocations::rootsFor(home, home + u"/System"_s, home + u"/System/Applications"_s,
-                                      Config::supportFolder(home));
+    return InstallLocations::isolatedRoots(home);
 }
 
 HubModel::HubModel(HubModelServices services, QObject* parent)
@@ -60,7 +59,7 @@ HubModel::HubModel(HubModelServices services, QObject* parent)
     m_networkOnline = m_services.network->online();
 
     if (std::optional<LoadedCatalog> local = m_loader->loadLocal()) {
-        m_catalog = std::move(local->catalog);
+        setCatalog(std::move(local->catalog));
         m_catalogSource = local->source;
         const std::shared_ptr<const PluginInstalling> scanner = m_services.installerFor({}, m_stop.get_token());
         for (const Product& product : m_catalog->products) {
@@ -247,6 +246,11 @@ void HubModel::showFirstScreen()
     scheduleRefresh();
 }
 
+void HubModel::pause(double seconds, QObject* context, std::function<void()> resume)
+{
+    m_services.clock->sleep(seconds, context, std::move(resume));
+}
+
 void HubModel::scheduleRefresh()
 {
     m_services.clock->sleep(kRefreshInterval, this, [this] {
@@ -282,9 +286,9 @@ void HubModel::refresh(bool catalog)
                     result.accountError = error;
                 }
             }
-            const std::optional<Catalog>& products = result.loaded ? std::optional(result.loaded->catalog) : known;
-            if (products)
-                for (const Product& product : products->products)
+            const Catalog* scanned = result.loaded ? &result.loaded->catalog : known ? &*known : nullptr;
+            if (scanned)
+                for (const Product& product : scanned->products)
                     result.installed[product.id] = scanner->installed(product, roots);
             result.problems = spool.load();
             return result;
@@ -299,7 +303,7 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation)
     if (result.loaded) {
         m_catalogSource = result.loaded->source;
         if (m_catalog != result.loaded->catalog) {
-            m_catalog = std::move(result.loaded->catalog);
+            setCatalog(std::move(result.loaded->catalog));
             Q_EMIT catalogChanged();
         }
     }
@@ -310,6 +314,7 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation)
         if (found != m_states.end() && found->second.installed == installed)
             continue;
         m_states[id].installed = std::move(installed);
+        forgetFacts(id);
         Q_EMIT productStateChanged(id);
         Q_EMIT statesChanged();
     }
@@ -342,6 +347,10 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation)
         }
     }
     assign(m_loading, false, &HubModel::loadingChanged);
+    if (std::exchange(m_refreshAgain, false) && !m_shutDown) {
+        refresh(true);
+        return;
+    }
     if (!sameSession || m_shutDown)
         return;
 
@@ -353,6 +362,21 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation)
     }
     if (m_sendReports)
         sendProblems();
+}
+
+void HubModel::setCatalog(Catalog catalog)
+{
+    m_catalog = std::move(catalog);
+    m_facts.assign(m_catalog->products.size(), std::nullopt);
+    m_productIndex.clear();
+    for (qsizetype i = qsizetype(m_catalog->products.size()) - 1; i >= 0; --i)
+        m_productIndex.insert(m_catalog->products[std::size_t(i)].id, i); // the first of equal identifiers wins
+}
+
+const Product* HubModel::catalogProduct(const QString& id) const
+{
+    const auto found = m_productIndex.constFind(id);
+    return found == m_productIndex.constEnd() ? nullptr : &m_catalog->products[std::size_t(*found)];
 }
 
 void HubModel::reloadProblems()
@@ -378,7 +402,7 @@ void HubModel::record(const QString& product, const QString& code, const QString
         report.machineID = m_services.machineID;
     if (product == "hub"_L1) {
         report.version = Config::hubVersion();
-    } else if (const std::optional<Product> known = this->product(product)) {
+    } else if (const Product* known = this->product(product)) {
         report.version = installedVersion(*known);
     }
     report.message = message;

@@ -16,6 +16,7 @@
 #include "Reports/ReportSpool.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QSettings>
@@ -75,6 +76,7 @@ class HubModel : public QObject {
     Q_PROPERTY(std::optional<QString> page READ page WRITE setPage NOTIFY pageChanged)
     Q_PROPERTY(std::optional<Hub::Sheet> sheet READ sheet WRITE setSheet NOTIFY sheetChanged)
     Q_PROPERTY(bool accountMenu READ accountMenu WRITE setAccountMenu NOTIFY accountMenuChanged)
+    Q_PROPERTY(std::optional<Hub::DAWWarning> dawWarning READ dawWarning NOTIFY dawWarningChanged)
     Q_PROPERTY(std::optional<Hub::Catalog> catalog READ catalog NOTIFY catalogChanged)
     Q_PROPERTY(std::optional<Hub::AccountInfo> account READ account NOTIFY accountChanged)
     Q_PROPERTY(Hub::ProductStates states READ states NOTIFY statesChanged)
@@ -169,7 +171,9 @@ public:
     std::vector<Product> products() const;
     std::vector<Product> updates() const;
     std::optional<Release> hubUpdate() const;
-    std::optional<Product> product(const std::optional<QString>& id) const;
+    // The shown product with that identifier; null for none or an identifier
+    // that is not shown. Valid until the catalog or the account changes.
+    const Product* product(const std::optional<QString>& id) const;
     ProductState state(const Product& product) const;
     bool isShown(const Product& product) const;
     bool isSoon(const Product& product) const;
@@ -234,6 +238,11 @@ public:
     void signIn(OAuthProvider provider);
     void submitCode(const QString& code);
     void cancelSignIn();
+
+    // Calls `resume` on `context`'s thread after `seconds` of the model's
+    // clock (a negative number counts as 0): the views' timing, so tests
+    // move a fake clock instead of waiting.
+    void pause(double seconds, QObject* context, std::function<void()> resume);
 
     // Cancels running work and waits for it a few seconds at most.
     void shutdown();
@@ -321,6 +330,31 @@ private:
     }
 
     struct RefreshResult;
+
+    // What the row rules need to know of one product, worked out once per
+    // query: versions are compared here and nowhere else.
+    struct Facts {
+        const ProductState* state = nullptr; // null: no entry
+        bool installed = false;
+        bool installable = false;
+        Release::Fit fit;
+        std::optional<QString> installedVersion;
+        std::set<PluginFormat> stale; // installed formats the release brings newer
+        bool update = false;
+        std::optional<QString> from; // the version an update replaces
+        // The texts that depend on nothing else, made once.
+        QString shown;
+        Caption caption;
+        QString spokenAtRest; // the row's label while no job works
+        bool unfit() const { return installable && fit.kind != Release::FitKind::fine; }
+    };
+    // Cached for the catalog's own products until their copies or the
+    // catalog change, so a redraw of 2,000 rows stays within a frame.
+    const Facts& facts(const Product& product) const;
+    Facts computeFacts(const Product& product) const;
+    Facts withTexts(const Product& product, Facts facts) const;
+    Caption captionOf(const Product& product, const Facts& facts) const;
+
     struct InstallRequest {
         Product product;
         std::set<PluginFormat> formats;
@@ -336,18 +370,33 @@ private:
     void showFirstScreen();
     void scheduleRefresh();
     void applyRefresh(RefreshResult result, quint64 generation);
+    void setCatalog(Catalog catalog);
+    // The catalog's product with that identifier, shown or not; null when none.
+    const Product* catalogProduct(const QString& id) const;
+    // Calls `visit` with each shown product, in the order of products().
+    template<typename Visit>
+    void forEachShown(Visit visit) const
+    {
+        if (!m_catalog)
+            return;
+        for (const Product& product : m_catalog->products)
+            if (!product.isInvite())
+                visit(product);
+        if (m_account)
+            for (const QString& id : m_account->products)
+                if (const Product* shared = catalogProduct(id); shared && shared->isInvite())
+                    visit(*shared);
+    }
     void rescan(const Product& product, const QList<InstalledFormat>& installed);
     void reloadProblems();
 
     // Jobs.
     void setJob(const QString& productID, const Job& job);
     bool isWorking(const QString& productID) const;
-    std::vector<Product> installedOf(const std::vector<Product>& all) const;
     bool warnAboutDAWs(const QString& message, const QString& confirm, std::function<void()> run);
     void startInstall(const InstallRequest& request, std::function<void()> finished = {});
     void startUninstall(const Product& product, const UninstallOptions& options);
     void runUpdates(std::vector<InstallRequest> queue);
-    void installFinished(const InstallRequest& request, const QString& lastStep, Outcome<QList<InstalledFormat>> outcome);
     InstallProgress progressFor(const QString& productID, std::shared_ptr<QString> lastStep);
     InstallRequest updateRequest(const Product& product) const;
 
@@ -360,6 +409,8 @@ private:
     // Self-update: restarts once no product's job works.
     void maybeRestart();
 
+    // The HubError inside `error`; none for any other exception.
+    static std::optional<HubError> hubError(const std::exception_ptr& error);
     static bool isCancelled(const std::exception_ptr& error);
     static bool isUnauthorized(const std::exception_ptr& error);
 
@@ -391,6 +442,10 @@ private:
     bool m_accountMenu = false;
     std::optional<DAWWarning> m_dawWarning;
     std::optional<Catalog> m_catalog;
+    QHash<QString, qsizetype> m_productIndex; // the catalog's products by identifier
+    mutable std::vector<std::optional<Facts>> m_facts; // by catalog position
+    void forgetFacts(const QString& productID);
+    mutable Facts m_uncachedFacts;
     std::optional<CatalogSource> m_catalogSource;
     std::optional<AccountInfo> m_account;
     ProductStates m_states;
@@ -419,6 +474,7 @@ private:
     bool m_splashOver = false;
     bool m_networkOnline = true;
     bool m_sendingReports = false;
+    bool m_refreshAgain = false;
     std::optional<QString> m_waitingLink;
     std::shared_ptr<std::stop_source> m_signInStop;
     QString m_restartProgram;

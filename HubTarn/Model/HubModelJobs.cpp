@@ -28,26 +28,29 @@ struct JobResult {
 
 } // namespace
 
-bool HubModel::isCancelled(const std::exception_ptr& error)
+std::optional<HubError> HubModel::hubError(const std::exception_ptr& error)
 {
+    if (!error)
+        return std::nullopt;
     try {
         std::rethrow_exception(error);
     } catch (const HubError& hubError) {
-        return hubError.kind() == HubError::Kind::cancelled;
+        return hubError;
     } catch (...) {
-        return false;
+        return std::nullopt;
     }
+}
+
+bool HubModel::isCancelled(const std::exception_ptr& error)
+{
+    const std::optional<HubError> known = hubError(error);
+    return known && known->kind() == HubError::Kind::cancelled;
 }
 
 bool HubModel::isUnauthorized(const std::exception_ptr& error)
 {
-    try {
-        std::rethrow_exception(error);
-    } catch (const HubError& hubError) {
-        return hubError.isUnauthorized();
-    } catch (...) {
-        return false;
-    }
+    const std::optional<HubError> known = hubError(error);
+    return known && known->isUnauthorized();
 }
 
 namespace {
@@ -89,6 +92,8 @@ bool HubModel::isWorking(const QString& productID) const
 
 void HubModel::setJob(const QString& productID, const Job& job)
 {
+    if (!m_states.contains(productID))
+        forgetFacts(productID); // it knew no state
     ProductState& current = m_states[productID];
     if (current.job == job)
         return;
@@ -106,6 +111,7 @@ void HubModel::rescan(const Product& product, const QList<InstalledFormat>& inst
     if (current.installed == installed)
         return;
     current.installed = installed;
+    forgetFacts(product.id);
     Q_EMIT productStateChanged(product.id);
     Q_EMIT statesChanged();
 }
@@ -418,15 +424,10 @@ void HubModel::sendFeedback(const Product& product, FeedbackKind kind, const QSt
                 done(std::nullopt);
                 return;
             }
-            try {
-                std::rethrow_exception(outcome.error);
-            } catch (const HubError& error) {
-                if (error.isUnauthorized() && generation == m_generation)
-                    signOutHere(true);
-                done(error);
-            } catch (...) {
-                done(HubError::message(errorSentence(outcome.error)));
-            }
+            const HubError error = hubError(outcome.error).value_or(HubError::message(errorSentence(outcome.error)));
+            if (error.isUnauthorized() && generation == m_generation)
+                signOutHere(true);
+            done(error);
         });
 }
 

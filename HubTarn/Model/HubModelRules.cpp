@@ -17,11 +17,6 @@ namespace Hub {
 
 namespace {
 
-bool fits(const Release& release, const QString& cpu, const QString& version)
-{
-    return release.fit(cpu, version).kind == Release::FitKind::fine;
-}
-
 bool hasArtifacts(const Release& release)
 {
     return release.artifacts && !release.artifacts->empty();
@@ -43,9 +38,9 @@ std::optional<QString> newestOf(const QList<InstalledFormat>& installed, PluginF
 
 bool HubModel::isShown(const Product& product) const
 {
-    if (!m_catalog || !m_catalog->product(product.id))
+    if (!catalogProduct(product.id))
         return false;
-    if (product.status != "invite"_L1)
+    if (!product.isInvite())
         return true;
     return m_account && m_account->products.contains(product.id);
 }
@@ -53,26 +48,16 @@ bool HubModel::isShown(const Product& product) const
 std::vector<Product> HubModel::products() const
 {
     std::vector<Product> shown;
-    if (!m_catalog)
-        return shown;
-    for (const Product& product : m_catalog->products)
-        if (product.status != "invite"_L1)
-            shown.push_back(product);
-    if (m_account)
-        for (const QString& id : m_account->products)
-            if (const Product* shared = m_catalog->product(id); shared && shared->status == "invite"_L1)
-                shown.push_back(*shared);
+    forEachShown([&](const Product& product) { shown.push_back(product); });
     return shown;
 }
 
-std::optional<Product> HubModel::product(const std::optional<QString>& id) const
+const Product* HubModel::product(const std::optional<QString>& id) const
 {
-    if (!id || !m_catalog)
-        return std::nullopt;
-    const Product* found = m_catalog->product(*id);
-    if (!found || !isShown(*found))
-        return std::nullopt;
-    return *found;
+    if (!id)
+        return nullptr;
+    const Product* found = catalogProduct(*id);
+    return found && isShown(*found) ? found : nullptr;
 }
 
 ProductState HubModel::state(const Product& product) const
@@ -94,9 +79,10 @@ bool HubModel::isBeta(const Product& product) const
 std::vector<Product> HubModel::updates() const
 {
     std::vector<Product> result;
-    for (Product& product : products())
-        if (!isSoon(product) && hasUpdate(product))
-            result.push_back(std::move(product));
+    forEachShown([&](const Product& product) {
+        if (hasUpdate(product))
+            result.push_back(product);
+    });
     return result;
 }
 
@@ -108,6 +94,85 @@ std::optional<Release> HubModel::hubUpdate() const
 }
 
 // ---- Versions and formats ---------------------------------------------------
+
+const HubModel::Facts& HubModel::facts(const Product& product) const
+{
+    // Only the catalog's own products are cached: a copy may be stale.
+    const std::vector<Product>* products = m_catalog ? &m_catalog->products : nullptr;
+    if (!products || products->empty() || &product < products->data() || &product >= products->data() + products->size()) {
+        m_uncachedFacts = computeFacts(product);
+        return m_uncachedFacts;
+    }
+    std::optional<Facts>& cached = m_facts[std::size_t(&product - products->data())];
+    if (!cached)
+        cached = computeFacts(product);
+    return *cached;
+}
+
+void HubModel::forgetFacts(const QString& productID)
+{
+    if (!m_catalog)
+        return;
+    // Every entry of that identifier: a catalog may list one twice.
+    for (std::size_t i = 0; i < m_facts.size(); ++i)
+        if (m_catalog->products[i].id == productID)
+            m_facts[i].reset();
+}
+
+HubModel::Facts HubModel::computeFacts(const Product& product) const
+{
+    Facts f;
+    if (const auto found = m_states.find(product.id); found != m_states.end()) {
+        f.state = &found->second;
+        f.installed = !found->second.installed.isEmpty();
+    }
+    if (f.installed)
+        f.installedVersion = installedVersion(product);
+    if (!product.release)
+        return withTexts(product, std::move(f));
+    const Release& release = *product.release;
+    f.installable = release.installable();
+    f.fit = release.fit(cpu(), macOSVersion());
+    if (!f.installed)
+        return withTexts(product, std::move(f));
+    const QList<InstalledFormat>& installed = f.state->installed;
+    for (PluginFormat format : formatsOffered(product))
+        if (const std::optional<QString> version = newestOf(installed, format))
+            if (Versions::isNewer(release.version, *version)) {
+                f.stale.insert(format);
+                if (!f.from || Versions::compare(*version, *f.from) < 0)
+                    f.from = version; // the oldest copy the update replaces
+            }
+    if (isSoon(product) || !f.installable || f.fit.kind != Release::FitKind::fine) {
+        f.from.reset();
+        return withTexts(product, std::move(f));
+    }
+    if (hasArtifacts(release)) {
+        f.update = !f.stale.empty();
+    } else {
+        f.update = f.installedVersion && Versions::isNewer(release.version, *f.installedVersion);
+        f.from = f.update ? f.installedVersion : std::nullopt;
+    }
+    if (!f.update)
+        f.from.reset();
+    return withTexts(product, std::move(f));
+}
+
+HubModel::Facts HubModel::withTexts(const Product& product, Facts f) const
+{
+    f.shown = product.shown();
+    f.caption = captionOf(product, f);
+    if (f.update) {
+        f.spokenAtRest = f.shown + u", update available, "_s + f.from.value_or(QString()) + u" to "_s
+                         + product.release->version;
+    } else {
+        f.spokenAtRest = f.shown + u", "_s;
+        if (f.caption.tag)
+            f.spokenAtRest += *f.caption.tag + u", "_s;
+        f.spokenAtRest += QString(f.caption.text).replace(u" · "_s, u", "_s);
+    }
+    return f;
+}
 
 std::optional<QString> HubModel::installedVersion(const Product& product) const
 {
@@ -137,46 +202,17 @@ std::vector<PluginFormat> HubModel::formatsOffered(const Product& product) const
 
 std::set<PluginFormat> HubModel::updateFormatsAvailable(const Product& product) const
 {
-    std::set<PluginFormat> formats;
-    const auto found = m_states.find(product.id);
-    if (!product.release || found == m_states.end())
-        return formats;
-    for (PluginFormat format : formatsOffered(product))
-        if (const std::optional<QString> installed = newestOf(found->second.installed, format))
-            if (Versions::isNewer(product.release->version, *installed))
-                formats.insert(format);
-    return formats;
+    return facts(product).stale;
 }
 
 bool HubModel::hasUpdate(const Product& product) const
 {
-    if (isSoon(product) || !product.release || !product.release->installable()
-        || !fits(*product.release, cpu(), macOSVersion()))
-        return false;
-    const auto found = m_states.find(product.id);
-    if (found == m_states.end() || found->second.installed.isEmpty())
-        return false;
-    if (hasArtifacts(*product.release))
-        return !updateFormatsAvailable(product).empty();
-    const std::optional<QString> installed = installedVersion(product);
-    return installed && Versions::isNewer(product.release->version, *installed);
+    return facts(product).update;
 }
 
 std::optional<QString> HubModel::updateFromVersion(const Product& product) const
 {
-    if (!hasUpdate(product))
-        return std::nullopt;
-    if (!hasArtifacts(*product.release))
-        return installedVersion(product);
-    // The oldest copy the update replaces, so "1.0 → 2.0" names what the
-    // user actually has behind.
-    std::optional<QString> oldest;
-    const QList<InstalledFormat>& installed = m_states.at(product.id).installed;
-    for (PluginFormat format : updateFormatsAvailable(product))
-        if (const std::optional<QString> version = newestOf(installed, format))
-            if (!oldest || Versions::compare(*version, *oldest) < 0)
-                oldest = version;
-    return oldest;
+    return facts(product).from;
 }
 
 std::set<PluginFormat> HubModel::defaultFormats(const Product& product) const
@@ -286,17 +322,17 @@ QString HubModel::installLabel(const Product&)
 
 QString HubModel::statusWord(const Product& product) const
 {
+    const Facts& f = facts(product);
     QString word;
-    const std::optional<QString> installed = installedVersion(product);
-    if (product.release && product.release->installable() && !fits(*product.release, cpu(), macOSVersion()))
-        word = fitText(product.release->fit(cpu(), macOSVersion()));
-    else if (hasUpdate(product))
+    if (f.unfit())
+        word = fitText(f.fit);
+    else if (f.update)
         word = u"update "_s + product.release->version + u" available"_s;
-    else if (installed)
-        word = u"installed "_s + *installed + (isSoon(product) ? u" · not released yet"_s : QString());
+    else if (f.installedVersion)
+        word = u"installed "_s + *f.installedVersion + (isSoon(product) ? u" · not released yet"_s : QString());
     else if (isSoon(product))
         word = u"coming soon"_s;
-    else if (product.status == "free"_L1)
+    else if (product.isFree())
         word = u"free"_s;
     else if (isBeta(product))
         word = u"invited"_s;
@@ -311,31 +347,32 @@ std::optional<RowAction> HubModel::rowAction(const Product& product) const
 {
     if (!isShown(product) || isSoon(product))
         return std::nullopt;
-    const bool installable = product.release && product.release->installable();
-    if (installable && !fits(*product.release, cpu(), macOSVersion()))
+    const Facts& f = facts(product);
+    if (f.unfit())
         return std::nullopt;
-    if (hasUpdate(product))
+    if (f.update)
         return RowAction::update;
-    if (!state(product).installed.isEmpty())
+    if (f.installed)
         return std::nullopt;
     if (product.updateOnly())
         return product.pageURL ? std::optional(RowAction::get) : std::nullopt;
-    if (installable)
+    if (f.installable)
         return RowAction::install;
     return product.pageURL ? std::optional(RowAction::get) : std::nullopt;
 }
 
 RowContext HubModel::rowContext(const Product& product) const
 {
-    const Job job = state(product).job;
+    const Facts& f = facts(product);
+    const Job job = f.state ? f.state->job : Job::idle();
     const auto spokenAs = [](QString text, RowContextKind kind) { return RowContext{text, kind, text}; };
     if (job.kind == Job::Kind::failed)
         return spokenAs(u"Failed: "_s + job.message, RowContextKind::failure);
     if (job.kind == Job::Kind::warning)
         return spokenAs(u"Warning: "_s + job.message, RowContextKind::warning);
-    if (product.release && product.release->installable() && !fits(*product.release, cpu(), macOSVersion()))
-        return spokenAs(fitText(product.release->fit(cpu(), macOSVersion())), RowContextKind::warning);
-    if (hasUpdate(product)) {
+    if (f.unfit())
+        return spokenAs(fitText(f.fit), RowContextKind::warning);
+    if (f.update) {
         std::optional<QString> note;
         for (const ReleaseNote& entry : product.history())
             if (entry.version == product.release->version && !entry.notes.isEmpty()) {
@@ -354,41 +391,38 @@ RowContext HubModel::rowContext(const Product& product) const
 
 Caption HubModel::caption(const Product& product) const
 {
-    if (product.release && product.release->installable() && !fits(*product.release, cpu(), macOSVersion()))
-        return {std::nullopt, fitText(product.release->fit(cpu(), macOSVersion())), false};
-    if (const std::optional<QString> from = updateFromVersion(product))
-        return {std::nullopt, *from + u" → "_s + product.release->version, true};
-    if (const std::optional<QString> installed = installedVersion(product))
-        return {std::nullopt, u"installed "_s + *installed, false};
+    return facts(product).caption;
+}
+
+Caption HubModel::captionOf(const Product& product, const Facts& f) const
+{
+    if (f.unfit())
+        return {std::nullopt, fitText(f.fit), false};
+    if (f.from)
+        return {std::nullopt, *f.from + u" → "_s + product.release->version, true};
+    if (f.installedVersion)
+        return {std::nullopt, u"installed "_s + *f.installedVersion, false};
     if (isSoon(product))
         return {std::nullopt, u"coming soon"_s, false};
     const QString formats = product.formats.value_or(QStringList()).join(u" · "_s);
-    if (product.status == "free"_L1)
+    if (product.isFree())
         return {u"free"_s, formats, false};
     return {std::nullopt, formats, false};
 }
 
 QString HubModel::spoken(const Product& product) const
 {
-    const QString shown = product.shown();
-    const Job job = state(product).job;
-    if (job.isWorking())
-        return shown + u", "_s + job.shortText();
-    if (hasUpdate(product))
-        return shown + u", update available, "_s + updateFromVersion(product).value_or(QString()) + u" to "_s
-               + product.release->version;
-    const Caption said = caption(product);
-    QString text = shown + u", "_s;
-    if (said.tag)
-        text += *said.tag + u", "_s;
-    return text + QString(said.text).replace(u" · "_s, u", "_s);
+    const Facts& f = facts(product);
+    if (f.state && f.state->job.isWorking())
+        return f.shown + u", "_s + f.state->job.shortText();
+    return f.spokenAtRest;
 }
 
 QString HubModel::name(const QString& productID) const
 {
     if (productID == "hub"_L1)
         return u"Tarnhub"_s;
-    if (const std::optional<Product> found = product(productID))
+    if (const Product* found = product(productID))
         return found->shown();
     return productID;
 }
@@ -404,18 +438,12 @@ PluginSections HubModel::pluginSections() const
         const auto found = m_states.find(product.id);
         if (found == m_states.end() || found->second.installed.isEmpty())
             sections.add.append(product.id);
-        else if (hasUpdate(product))
+        else if (facts(product).update)
             withUpdate.append(product.id);
         else
             without.append(product.id);
     };
-    for (const Product& product : m_catalog->products)
-        if (product.status != "invite"_L1)
-            place(product);
-    if (m_account)
-        for (const QString& id : m_account->products)
-            if (const Product* shared = m_catalog->product(id); shared && shared->status == "invite"_L1)
-                place(*shared);
+    forEachShown(place);
     sections.onMac = withUpdate + without;
     return sections;
 }

@@ -121,6 +121,9 @@ void HubModel::runSignIn(std::optional<OAuthProvider> provider, std::function<QS
                 throw HubError::cancelled();
             SignInResult result;
             result.session = service->registerDevice(token, machineID, computerName);
+            // Cancelled meanwhile: nothing may be stored that the screen never shows.
+            if (stop->stop_requested())
+                throw HubError::cancelled();
             result.saved = devices->save(result.session);
             return result;
         },
@@ -136,22 +139,21 @@ void HubModel::runSignIn(std::optional<OAuthProvider> provider, std::function<QS
                 signedIn(outcome.value->session);
                 return;
             }
-            try {
-                std::rethrow_exception(outcome.error);
-            } catch (const HubError& error) {
-                if (error.kind() == HubError::Kind::cancelled)
-                    return;
-                if (error.code() == "needs_code"_L1)
-                    assign(m_codeNeeded, true, &HubModel::codeNeededChanged);
-                if (error.code() == "provider_off"_L1 && provider) {
-                    OAuthProviders offered = m_providers;
-                    std::erase(offered, *provider);
-                    assign(m_providers, offered, &HubModel::signInProvidersChanged);
-                }
-                setLoginNote(error.errorDescription());
-            } catch (...) {
+            const std::optional<HubError> error = hubError(outcome.error);
+            if (!error) {
                 setLoginNote(errorSentence(outcome.error));
+                return;
             }
+            if (error->kind() == HubError::Kind::cancelled)
+                return;
+            if (error->code() == "needs_code"_L1)
+                assign(m_codeNeeded, true, &HubModel::codeNeededChanged);
+            if (error->code() == "provider_off"_L1 && provider) {
+                OAuthProviders offered = m_providers;
+                std::erase(offered, *provider);
+                assign(m_providers, offered, &HubModel::signInProvidersChanged);
+            }
+            setLoginNote(error->errorDescription());
         });
 }
 
@@ -163,7 +165,12 @@ void HubModel::signedIn(const DeviceSession& session)
     assign(m_codeNeeded, false, &HubModel::codeNeededChanged);
     setLoginNote(std::nullopt);
     setScreen(Screen::main);
-    refresh(true);
+    // A refresh that began before the sign-in drops its account result, so
+    // one more runs right after it.
+    if (m_loading)
+        m_refreshAgain = true;
+    else
+        refresh(true);
 }
 
 // ---- The application's own update -------------------------------------------------

@@ -126,7 +126,7 @@ TEST(ClerkRequests, CarryTheFixedHeadersQueryPairAndFormBody)
     // checked on the request itself.
     for (const auto& [name, value] : fixed) {
         const auto header = std::find_if(post.headers.begin(), post.headers.end(),
-                                         [&name](const Http::Header& h) { return h.first == name.c_str(); });
+                                         [&name = name](const Http::Header& h) { return h.first == name.c_str(); });
         ASSERT_NE(header, post.headers.end()) << name;
         EXPECT_EQ(header->second.toStdString(), value) << name;
     }
@@ -211,6 +211,32 @@ TEST(ClerkDeviceToken, RepliesRotateKeepOrForgetTheToken)
     send();
     EXPECT_EQ(bed.storedToken(), u"dvt_b"_s);
     EXPECT_FALSE(bed.service.calls().back().header("Authorization"));
+}
+
+// What a reply hands us goes back out in headers and is read into memory:
+// a client identifier with a line break is never sent, and a reply past the
+// size cap is not read.
+TEST(ClerkDeviceToken, AHostileClientIdIsNeverSentAndAnOversizedReplyIsRefused)
+{
+    ClerkTestBed bed;
+    const auto client = bed.client();
+    const auto request = [&] { return client->makeRequest("GET", u"/v1/environment"_s, {}, {}, 20.0); };
+
+    bed.service.queueReply(Endpoint::environment, {200, R"({"client":{"id":"c\r\nX-Injected: 1"}})", {}});
+    client->adopt(client->send(request(), false));
+    const auto sent = bed.service.calls().size();
+    EXPECT_THROW(client->send(request(), false), Http::TransportError);
+    EXPECT_EQ(bed.service.calls().size(), sent);
+
+    ClerkTestBed fresh;
+    const auto other = fresh.client();
+    fresh.service.queueReply(Endpoint::environment, {200, R"({"pad":")" + std::string(2 << 20, 'p') + R"("})", {}});
+    try {
+        other->send(other->makeRequest("GET", u"/v1/environment"_s, {}, {}, 20.0), false);
+        ADD_FAILURE() << "an oversized reply was read";
+    } catch (const Http::TransportError& error) {
+        EXPECT_EQ(error.code(), Http::TransportCode::dataLengthExceedsMaximum);
+    }
 }
 
 struct RetryCase {

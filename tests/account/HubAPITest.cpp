@@ -224,6 +224,11 @@ TEST_F(HubAPITest, RepliesMapToResultsAndErrors)
         {"500 with a numeric error", {500, R"({"error":42})"}, kUnavailable},
         {"200 with a numeric error", {200, R"({"error":42})"}, std::nullopt},
         {"201 with an empty object", {201, "{}"}, std::nullopt},
+        {"200 past the size cap", {200, R"({"email":")" + std::string(2 << 20, 'a') + R"("})"}, kUnavailable},
+        {"401 with a page past the size cap", {401, std::string(2 << 20, 'x'), "text/html"}, kUnauthorized},
+        {"500 naming an error past the size cap",
+         {500, R"({"error":"busy","message":"Later.","pad":")" + std::string(2 << 20, 'p') + R"("})"},
+         kUnavailable},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

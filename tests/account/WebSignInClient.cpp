@@ -60,12 +60,15 @@ int raw(const char* socketPath, const char* line)
 
 int listenBare(const char* socketPath)
 {
+    // Listening before the name appears, so whoever sees the name can connect.
+    const std::string readyPath = std::string(socketPath) + ".new";
     sockaddr_un address {};
     address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socketPath, sizeof(address.sun_path) - 1);
+    std::strncpy(address.sun_path, readyPath.c_str(), sizeof(address.sun_path) - 1);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0
-        || ::chmod(socketPath, 0666) != 0 || ::listen(fd, 1) != 0)
+        || ::chmod(readyPath.c_str(), 0666) != 0 || ::listen(fd, 1) != 0
+        || ::rename(readyPath.c_str(), socketPath) != 0)
         return 2;
     pollfd waiting {fd, POLLIN, 0};
     if (::poll(&waiting, 1, static_cast<int>(kTimeout.count())) <= 0)

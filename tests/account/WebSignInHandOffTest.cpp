@@ -21,9 +21,12 @@
 #include <thread>
 #include <vector>
 #include <condition_variable>
+#include <cstdint>
 #include <future>
 #include <mutex>
 
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -99,6 +102,47 @@ protected:
     QTemporaryDir m_dir;
 };
 
+// The entries that appear in a folder, as the kernel reports them: a test
+// waits for a name instead of polling, and sees how it came to be.
+class FolderWatch {
+public:
+    explicit FolderWatch(const QString& folder)
+        : m_fd(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK))
+    {
+        EXPECT_GE(m_fd, 0);
+        EXPECT_GE(::inotify_add_watch(m_fd, QFile::encodeName(folder).constData(), IN_CREATE | IN_MOVED_TO), 0);
+    }
+    ~FolderWatch() { ::close(m_fd); }
+
+    // The kinds of events (IN_CREATE, IN_MOVED_TO) seen for `name`, in
+    // order; waits up to `timeout` for the first when there is none yet.
+    std::vector<std::uint32_t> eventsFor(const std::string& name, std::chrono::milliseconds timeout)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            alignas(inotify_event) char buffer[4096];
+            ssize_t got = 0;
+            while ((got = ::read(m_fd, buffer, sizeof buffer)) > 0) {
+                for (char* at = buffer; at < buffer + got;) {
+                    const auto* event = reinterpret_cast<const inotify_event*>(at);
+                    if (event->len > 0 && name == event->name)
+                        m_seen.push_back(event->mask & (IN_CREATE | IN_MOVED_TO));
+                    at += sizeof(inotify_event) + event->len;
+                }
+            }
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (!m_seen.empty() || left.count() <= 0)
+                return m_seen;
+            pollfd entry{m_fd, POLLIN, 0};
+            ::poll(&entry, 1, static_cast<int>(left.count()));
+        }
+    }
+
+private:
+    int m_fd;
+    std::vector<std::uint32_t> m_seen;
+};
+
 // --- The hand-off from a second launch ----------------------------------------
 
 TEST_F(WebSignInHandOff, SecondProcessHandsTheCallbackToTheWaitingSignIn)
@@ -125,6 +169,21 @@ TEST_F(WebSignInHandOff, SecondProcessHandsTheCallbackToTheWaitingSignIn)
         FAIL() << "the handed-over callback did not reach the waiting sign-in";
     }
     EXPECT_EQ(signIn.get(), callback(u"n1"_s));
+}
+
+// The socket's name appears only once it listens (renamed into place, never
+// created there by bind()), so a second launch that sees the name and
+// connects at once is never refused.
+TEST_F(WebSignInHandOff, TheSocketNameAppearsOnlyOnceItListens)
+{
+    FolderWatch watch(folder());
+    Received received;
+    CallbackInbox inbox(socketPath(), received.handler());
+    ASSERT_EQ(inbox.listen(), CallbackInbox::Listen::listening);
+    EXPECT_EQ(watch.eventsFor(QFileInfo(socketPath()).fileName().toStdString(), 0ms),
+              std::vector<std::uint32_t>{IN_MOVED_TO});
+    EXPECT_EQ(QDir(folder()).entryList(QDir::System | QDir::Files | QDir::Hidden),
+              (QStringList{u"com.tarnaudio.tarnhub.sock"_s, u"com.tarnaudio.tarnhub.sock.lock"_s}));
 }
 
 TEST_F(WebSignInHandOff, SocketIsPrivateAndRemovedWithTheInbox)
@@ -258,13 +317,14 @@ TEST_F(WebSignInHandOff, CallbackIsNeverSentToAnotherUsersListener)
         GTEST_SKIP() << "needs root and setpriv to run a listener as another user";
 
     ASSERT_EQ(::chmod(QFile::encodeName(folder()).constData(), 0777), 0);
+    // The listener renames its socket into place once it listens, so the
+    // name appearing is the moment it can take a connection.
+    FolderWatch watch(folder());
     auto listener = std::async(std::launch::async, [&] {
         return Shell::run(Hub::Test::kSetpriv, Hub::Test::asNobody({kClient, u"listen"_s, socketPath(), u"-"_s}),
                           kProcessTimeout);
     });
-    const auto deadline = std::chrono::steady_clock::now() + kWait;
-    while (!isSocket(socketPath()) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(10ms);
+    ASSERT_FALSE(watch.eventsFor(QFileInfo(socketPath()).fileName().toStdString(), 120s).empty());
     ASSERT_TRUE(isSocket(socketPath()));
 
     EXPECT_FALSE(CallbackInbox::send(socketPath(), callback(u"secret"_s), kWait));

@@ -11,6 +11,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <sys/resource.h>
+
+#include <chrono>
+#include <csignal>
+
 using namespace Qt::StringLiterals;
 using namespace Hub;
 using Hub::Test::TestHttpsServer;
@@ -111,6 +116,10 @@ TEST_F(CatalogLoaderTest, LocalChoiceByUpdateStamp)
         std::optional<QByteArray> builtin;
         std::optional<CatalogSource> source;
         const char* version;
+        // How each copy fared, as loadLocal reports it: "ok", "missing",
+        // "unreadable" or "unusable", then the detail for the last two.
+        const char* cachedState = "ok";
+        const char* builtinState = "ok";
     };
     const std::vector<Case> cases = {
         {"equal stamps keep the cache", catalogDocument("2026-05", {product("a", "2.0")}),
@@ -122,25 +131,45 @@ TEST_F(CatalogLoaderTest, LocalChoiceByUpdateStamp)
         {"a cache without a stamp loses to any stamp", catalogDocument(nullptr, {product("a", "2.0")}),
          catalogDocument("0", {product("a", "1.0")}), CatalogSource::bundled, "1.0"},
         {"an undecodable cache falls back", QByteArray(R"({"schema":1,"products":[{"id":"a"}]})"),
-         catalogDocument("2026-01", {product("a", "1.0")}), CatalogSource::bundled, "1.0"},
+         catalogDocument("2026-01", {product("a", "1.0")}), CatalogSource::bundled, "1.0",
+         "unusable"},
         {"a cache of a newer schema falls back", QByteArray(R"({"schema":2,"updated":"9","products":[]})"),
-         catalogDocument("2026-01", {product("a", "1.0")}), CatalogSource::bundled, "1.0"},
+         catalogDocument("2026-01", {product("a", "1.0")}), CatalogSource::bundled, "1.0",
+         "unusable: This catalog needs a newer Tarnhub."},
+        {"a cache that is a folder falls back", QByteArray("<folder>"),
+         catalogDocument("2026-01", {product("a", "1.0")}), CatalogSource::bundled, "1.0", "unreadable"},
         {"only a cache", catalogDocument("2026-01", {product("a", "2.0")}), std::nullopt, CatalogSource::cached,
-         "2.0"},
+         "2.0", "ok", "missing"},
         {"only a built-in copy", std::nullopt, catalogDocument("2026-01", {product("a", "1.0")}),
-         CatalogSource::bundled, "1.0"},
-        {"neither", std::nullopt, QByteArray("not json"), std::nullopt, ""},
+         CatalogSource::bundled, "1.0", "missing"},
+        {"neither", std::nullopt, QByteArray("not json"), std::nullopt, "", "missing", "unusable"},
+    };
+    const auto stateOf = [](const LocalCopy& copy) {
+        const char* names[] = {"ok", "missing", "unreadable", "unusable"};
+        QString text = QString::fromLatin1(names[int(copy.state)]);
+        return copy.state == LocalCopy::State::unusable && !copy.detail.isEmpty() ? text + u": "_s + copy.detail : text;
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         QFile::remove(loader().cacheFile());
+        QDir(loader().cacheFile()).removeRecursively();
         QFile::remove(loader().locations().bundledCatalog);
-        if (c.cached)
+        if (c.cached == QByteArray("<folder>"))
+            QDir().mkpath(loader().cacheFile());
+        else if (c.cached)
             writeFile(loader().cacheFile(), *c.cached);
         if (c.builtin)
             writeFile(loader().locations().bundledCatalog, *c.builtin);
 
-        const auto loaded = loader().loadLocal();
+        LocalCopies copies;
+        const auto loaded = loader().loadLocal(&copies);
+        // An unusable copy's detail is compared when the row gives one.
+        const auto matches = [&](const LocalCopy& copy, const char* expected) {
+            const QString want = QString::fromLatin1(expected);
+            return want.contains(u':') ? stateOf(copy) == want : stateOf(copy).section(u':', 0, 0) == want;
+        };
+        EXPECT_TRUE(matches(copies.cached, c.cachedState)) << stateOf(copies.cached).toStdString();
+        EXPECT_TRUE(matches(copies.bundled, c.builtinState)) << stateOf(copies.bundled).toStdString();
         ASSERT_EQ(loaded.has_value(), c.source.has_value());
         if (!loaded)
             continue;
@@ -257,6 +286,67 @@ TEST_F(CatalogLoaderTest, AFailedLiveCatalogChangesNoFile)
         << "no temporary file is left behind";
 }
 
+// The cache files are written aside and renamed into place: a write that
+// fails midway (here: the file size limit, which binds root too) leaves
+// both old files whole, and the live catalog is still returned.
+TEST_F(CatalogLoaderTest, AWriteThatFailsMidwayLeavesTheOldCacheFiles)
+{
+    const QByteArray cachedCatalog = catalogDocument("2026-01", {product("a", "1.0", feedURL("a.json"))});
+    const QByteArray cachedFeeds = R"({"a":{"version":"1.1"}})";
+    writeFile(loader().cacheFile(), cachedCatalog);
+    writeFile(loader().feedCacheFile(), cachedFeeds);
+
+    constexpr rlim_t kLimit = 16 * 1024;
+    const QByteArray padding(4 * kLimit, ' ');
+    serve("/catalog.json", catalogDocument("2027-01", {product("a", "1.0", feedURL("a.json"))}) + padding);
+    serve("/feeds/a.json", R"({"releases":{"standard":{"version":"1.2","notes":")" + QByteArray(4 * kLimit, 'n')
+                               + R"("}}})");
+
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = old;
+    limited.rlim_cur = kLimit;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const auto live = loader().loadRemote(std::nullopt, session);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    ASSERT_TRUE(live);
+    EXPECT_EQ(live->updated, u"2027-01"_s);
+    EXPECT_EQ(versionOf(*live, "a"), u"1.2"_s);
+    EXPECT_EQ(readFile(loader().cacheFile()), cachedCatalog);
+    EXPECT_EQ(readFile(loader().feedCacheFile()), cachedFeeds);
+    EXPECT_EQ(QDir(loader().locations().supportFolder).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{u"catalog.json"_s, u"feeds.json"_s}));
+}
+
+// All feeds are fetched at once: however many stall, the batch ends after
+// about one idle time-out rather than one per group of them. The bound is
+// a quarter of what fetching eight at a time would take.
+TEST_F(CatalogLoaderTest, StalledFeedsCostOneTimeOutTogether)
+{
+    server.get("/feeds/stalled-.*", [this](const httplib::Request&, httplib::Response& res) {
+        server.pause(std::chrono::minutes(2));
+        res.set_content(feedDocument("9.9").toStdString(), "application/json");
+    });
+    constexpr int kFeeds = 96;
+    constexpr double kTimeout = 2.0;
+    std::vector<std::pair<QString, Feed>> feeds;
+    for (int i = 0; i < kFeeds; ++i) {
+        const QByteArray name = "stalled-" + QByteArray::number(i) + ".json";
+        feeds.emplace_back(QString::number(i), Feed{QString::fromUtf8(feedURL(name.constData())), u"a2m"_s,
+                                                    std::nullopt, std::nullopt, std::nullopt, std::nullopt});
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    const auto fetched = CatalogLoader::fetchFeeds(feeds, session, kTimeout);
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+
+    EXPECT_TRUE(fetched.empty());
+    EXPECT_LT(elapsed.count(), kTimeout * kFeeds / 8 / 4);
+}
+
 TEST_F(CatalogLoaderTest, NothingIsWrittenWhenTheServerCannotBeReached)
 {
     // A port nobody listens on: take the server's and stop using it.
@@ -277,7 +367,8 @@ TEST_F(CatalogLoaderTest, NothingIsWrittenWhenTheServerCannotBeReached)
 
 TEST_F(CatalogLoaderTest, FeedReleasesOverlayTheLiveCatalogAndAccumulate)
 {
-    writeFile(loader().feedCacheFile(), R"({"broken":{"version":"0.9"},"gone":{"version":"7.0"}})");
+    writeFile(loader().feedCacheFile(),
+              R"({"broken":{"version":"0.9"},"gone":{"version":"7.0"},"ok":{"version":"1.3"}})");
     serve("/catalog.json",
           catalogDocument("1", {product("ok", "1.0", feedURL("ok.json")), product("broken", "1.0", feedURL("broken.json")),
                                 product("nocache", "1.0", feedURL("nocache.json")), product("plain", "1.0")}));
@@ -287,7 +378,7 @@ TEST_F(CatalogLoaderTest, FeedReleasesOverlayTheLiveCatalogAndAccumulate)
 
     const auto live = loader().loadRemote(std::nullopt, session);
     ASSERT_TRUE(live);
-    EXPECT_EQ(versionOf(*live, "ok"), u"1.4"_s);
+    EXPECT_EQ(versionOf(*live, "ok"), u"1.4"_s) << "the release just fetched beats the one kept from before";
     EXPECT_EQ(versionOf(*live, "broken"), u"0.9"_s) << "a failed feed keeps its last good release";
     EXPECT_EQ(versionOf(*live, "nocache"), u"1.0"_s) << "without a last good release, the catalog's own";
     EXPECT_EQ(versionOf(*live, "plain"), u"1.0"_s);

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <ostream>
 
 using namespace Hub;
@@ -330,6 +331,68 @@ TEST(StrictDecodingMessage, NamesPathAndReason)
     EXPECT_EQ(failure(R"({"schema":null,"products":[]})"), "schema: is null");
     EXPECT_EQ(failure(R"({"schema":1,"products":[{"id":"a","name":"A","tagline":"t","kind":"plugin","status":1}]})"),
               "products[0].status: expected text, found a number");
+}
+
+// The document text itself, not a value rebuilt by Qt: these are the inputs
+// that Qt's own parser takes and should not.
+TEST(StrictJsonText, RefusesWhatALenientParserTakes)
+{
+    struct Case {
+        const char* name;
+        QByteArray release; // the release object of the only product
+        const char* path;   // the key the error names; "" for a fault of the text
+        const char* reason; // the start of the reason
+    };
+    const auto rawText = [](char byte) -> QByteArray { return QByteArray(R"({"version":"1)") + byte + R"(0"})"; };
+    for (const Case& c : {
+             Case{"raw tab in a string", rawText('\t'), "", "not valid JSON (control character in a string at offset"},
+             Case{"raw line break in a string", rawText('\n'), "", "not valid JSON (control character"},
+             Case{"raw NUL in a string", rawText('\0'), "", "not valid JSON (control character"},
+             Case{"raw line break in a key", "{\"vers\nion\":\"1\"}", "", "not valid JSON (control character"},
+             Case{"one below INT64_MIN", R"({"version":"1","size":-9223372036854775809})",
+                  "products[0].release.size", "expected a whole number within 64 bits"},
+             Case{"1024 below INT64_MIN", R"({"version":"1","full_size":-9223372036854776832})",
+                  "products[0].release.full_size", "expected a whole number within 64 bits"},
+             Case{"one above INT64_MAX", R"({"version":"1","size":9223372036854775808})", "products[0].release.size",
+                  "expected a whole number within 64 bits"},
+             Case{"fraction lost in a double", R"({"version":"1","size":1.00000000000000001})",
+                  "products[0].release.size", "expected a whole number within 64 bits"},
+             Case{"invalid UTF-8", "{\"version\":\"1\xC3(\"}", "", "not valid JSON (illegal UTF-8"},
+             Case{"leading zero", R"({"version":"1","size":012})", "", "not valid JSON (illegal number"},
+             Case{"trailing comma", R"({"version":"1",})", "", "not valid JSON (expected a key"},
+             Case{"deep nesting", R"({"version":"1","x":)" + QByteArray(100000, '[') + "}", "",
+                  "not valid JSON (too deeply nested"},
+         }) {
+        SCOPED_TRACE(c.name);
+        const QByteArray document = R"({"schema":1,"products":[{"id":"a","name":"A","tagline":"t","kind":"plugin",)"
+                                    R"("status":"free","release":)" + c.release + "}]}";
+        try {
+            decodeCatalog(document);
+            ADD_FAILURE() << "decoded";
+        } catch (const Json::DecodingError& error) {
+            EXPECT_EQ(error.path(), QString::fromUtf8(c.path));
+            EXPECT_TRUE(error.reason().startsWith(QString::fromUtf8(c.reason))) << error.what();
+        }
+    }
+}
+
+TEST(StrictJsonText, KeepsWhatIsValid)
+{
+    const QByteArray document =
+        "\xEF\xBB\xBF" R"( {"schema":1,"products":[{"id":"a\t\u00e9\ud83c\udfb5","name":"A","tagline":"t",)"
+        R"("kind":"plugin","status":"free","release":{"version":"1","size":-9223372036854775808,)"
+        R"("full_size":25e-1e0,"extra":[1.5,-0,{"deep":[null,true]}]}}]} )";
+    // 25e-1e0 is not a number: make sure the valid spellings are the only ones taken.
+    EXPECT_THROW(decodeCatalog(document), Json::DecodingError);
+
+    QByteArray valid = document;
+    valid.replace("25e-1e0", "25E+1");
+    const Catalog catalog = decodeCatalog(valid);
+    ASSERT_EQ(catalog.products.size(), 1u);
+    const Product& product = catalog.products.front();
+    EXPECT_EQ(product.id, u"a\t\u00e9\U0001F3B5"_s);
+    EXPECT_EQ(product.release->size, std::numeric_limits<qint64>::min());
+    EXPECT_EQ(product.release->fullSize, 250);
 }
 
 // ---- Product's derived members --------------------------------------------

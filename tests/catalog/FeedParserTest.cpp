@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <ostream>
 
 using namespace Hub;
@@ -214,6 +215,15 @@ TEST(FeedParser, FullDiskImage)
              Case{"size as text", "https://c.example/F.dmg", "\"5\"", R"({"F.dmg":"fu"})", true, std::nullopt},
              Case{"size a fraction", "https://c.example/F.dmg", "5.5", R"({"F.dmg":"fu"})", true, std::nullopt},
              Case{"size too big", "https://c.example/F.dmg", "1e30", R"({"F.dmg":"fu"})", true, std::nullopt},
+             Case{"size INT64_MIN", "https://c.example/F.dmg", "-9223372036854775808", R"({"F.dmg":"fu"})", true,
+                  std::numeric_limits<qint64>::min()},
+             Case{"size one below INT64_MIN", "https://c.example/F.dmg", "-9223372036854775809", R"({"F.dmg":"fu"})",
+                  true, std::nullopt},
+             Case{"size 1000 below INT64_MIN", "https://c.example/F.dmg", "-9223372036854776808",
+                  R"({"F.dmg":"fu"})", true, std::nullopt},
+             Case{"size written with an exponent", "https://c.example/F.dmg", "5e2", R"({"F.dmg":"fu"})", true, 500},
+             Case{"size a fraction too small for a double", "https://c.example/F.dmg", "1e-400", R"({"F.dmg":"fu"})",
+                  true, std::nullopt},
              Case{"not in table", "https://c.example/F.dmg", "5", R"({"G.dmg":"g"})", false, std::nullopt},
              Case{"table voided", "https://c.example/F.dmg", "5", R"({"F.dmg":"fu","x":1})", false, std::nullopt},
              Case{"address does not parse", "https://c example/F.dmg", "5", R"({"F.dmg":"fu"})", false, std::nullopt},

@@ -23,9 +23,13 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <functional>
+#include <future>
 #include <memory>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,13 +75,18 @@ protected:
                                                     + u" --anchors="_s + Hub::Shell::quoted(anchors) + u" \"$@\"\n"_s);
         // One line per planned fault: "fail N" refuses the Nth move, "lie N"
         // makes it and then reports a failure, "refill N" makes it and then
-        // puts a non-empty folder back where the moved item was.
+        // puts a non-empty folder back where the moved item was. "hold N"
+        // names the script's process in the FIFO "held" before the Nth move
+        // and waits for a line in the FIFO "go".
         writeExecutable(shims + u"/mv"_s, u"#!/bin/sh\n"
                                           "dir="_s + Hub::Shell::quoted(shims) + u"\n"
                                           "n=$(( $(cat \"$dir/mv.count\" 2>/dev/null || echo 0) + 1 ))\n"
                                           "echo \"$n\" > \"$dir/mv.count\"\n"
                                           "printf '%s\\n' \"$*\" >> \"$dir/mv.log\"\n"
                                           "planned() { grep -qx \"$1 $n\" \"$dir/mv.plan\" 2>/dev/null; }\n"
+                                          "if planned hold; then\n"
+                                          "  echo \"$PPID\" > \"$dir/held\"; read go < \"$dir/go\"\n"
+                                          "fi\n"
                                           "if planned fail; then echo \"mv: injected failure\" >&2; exit 1; fi\n"
                                           "/usr/bin/mv \"$@\"; status=$?\n"
                                           "if planned lie; then exit 1; fi\n"
@@ -364,6 +373,89 @@ TEST_F(AllUsersScriptSwap, AMoveReportedFailedAfterItHappenedNeverLosesTheInstal
         EXPECT_EQ(treeListing(vst3Folder()), vst3Before) << lying;
         EXPECT_EQ(treeListing(auFolder()), auBefore) << lying;
         EXPECT_EQ(workFolders(), QStringList()) << lying;
+    }
+}
+
+// A stop request is a failure like any other: during the checks it leaves
+// every destination as it was; once the installed bundle is aside the undo
+// puts it back, or the kept folder is named.
+TEST_F(AllUsersScriptSwap, AStopRequestEndsTheRunLikeAFailure)
+{
+    bundle(vst3Folder(), u"Echo.vst3"_s, u"1.0.0"_s);
+    const QStringList vst3Before = treeListing(vst3Folder());
+    const QStringList oldVST3 = treeListing(vst3Folder() + u"/Echo.vst3"_s);
+    const QStringList arguments{bundle(staging, u"Echo.vst3"_s, u"2.0.0"_s), vst3Folder() + u"/Echo.vst3"_s,
+                                requirement(), u"2.0.0"_s};
+    const QString held = shims + u"/held"_s;
+    const QString go = shims + u"/go"_s;
+    ASSERT_EQ(::mkfifo(QFile::encodeName(held).constData(), 0600), 0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(go).constData(), 0600), 0);
+    const QString checking = tools.codesign;
+    const QString holdingCheck = shims + u"/codesign-held"_s;
+    writeExecutable(holdingCheck, u"#!/bin/sh\necho \"$PPID\" > "_s + Hub::Shell::quoted(held) + u"\nread go < "_s
+                                      + Hub::Shell::quoted(go) + u"\nexec "_s + Hub::Shell::quoted(checking)
+                                      + u" \"$@\"\n"_s);
+
+    enum class Outcome { untouched, undone, kept };
+    // Moves: 1 VST3 aside, 2 VST3 placed (the request arrives while it is
+    // under way), then the undo's 3 placed copy out and 4 previous one back.
+    const struct {
+        int signal;
+        QStringList faults;
+        Outcome outcome;
+    } cases[] = {
+        {SIGTERM, {}, Outcome::untouched},
+        {SIGTERM, {u"hold 2"_s}, Outcome::undone},
+        {SIGINT, {u"hold 2"_s}, Outcome::undone},
+        {SIGHUP, {u"hold 2"_s, u"fail 4"_s}, Outcome::kept},
+    };
+    for (const auto& c : cases) {
+        QFile::remove(shims + u"/mv.count"_s);
+        QFile::remove(shims + u"/mv.log"_s);
+        plan(c.faults);
+        tools.codesign = c.outcome == Outcome::untouched ? holdingCheck : checking;
+        std::future<Shell::Result> run = std::async(std::launch::async, [&] { return runScript(arguments); });
+
+        const int heldFd = ::open(QFile::encodeName(held).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(heldFd, 0);
+        pollfd ready{heldFd, POLLIN, 0};
+        const bool reached = ::poll(&ready, 1, 120'000) == 1;
+        char line[32] = {};
+        const ssize_t got = reached ? ::read(heldFd, line, sizeof line - 1) : -1;
+        ::close(heldFd);
+        ASSERT_GT(got, 0) << "the script never reached the held step";
+        // From here the shim waits for "go": no early return may leave it waiting.
+        const pid_t script = pid_t(std::atol(line));
+        EXPECT_GT(script, 1);
+        if (script > 1) {
+            EXPECT_EQ(::kill(script, c.signal), 0);
+        }
+        const int goFd = ::open(QFile::encodeName(go).constData(), O_WRONLY | O_CLOEXEC);
+        EXPECT_EQ(goFd >= 0 ? ::write(goFd, "\n", 1) : -1, 1);
+        ::close(goFd);
+
+        const Shell::Result result = run.get();
+        EXPECT_EQ(result.status, 1) << c.signal << result.output.toStdString();
+        switch (c.outcome) {
+        case Outcome::untouched:
+            EXPECT_EQ(result.output, u"Tarnhub: stopped before anything was placed\n"_s);
+            EXPECT_FALSE(QFileInfo::exists(shims + u"/mv.log"_s)) << "nothing may be moved";
+            break;
+        case Outcome::undone:
+            EXPECT_TRUE(result.output.endsWith(
+                u"Tarnhub: couldn't put the new copy in place; the previous one was kept\n"_s))
+                << result.output.toStdString();
+            break;
+        case Outcome::kept: {
+            const QString kept = keptFolder(result.output);
+            ASSERT_FALSE(kept.isEmpty()) << result.output.toStdString();
+            EXPECT_TRUE(result.output.contains(u"Tarnhub: couldn't finish recovery; originals preserved at "_s + kept));
+            EXPECT_EQ(treeListing(kept + u"/1/old"_s), oldVST3);
+            continue;
+        }
+        }
+        EXPECT_EQ(treeListing(vst3Folder()), vst3Before) << c.signal;
+        EXPECT_EQ(workFolders(), QStringList()) << c.signal;
     }
 }
 

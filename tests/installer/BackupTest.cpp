@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
@@ -42,7 +43,14 @@ protected:
         recipe.name = name;
         recipe.shortVersion = std::move(shortVersion);
         recipe.bundleVersion = std::move(bundleVersion);
-        recipe.withFile(u"Contents/Resources/data.bin"_s, "sound").withSymlink(u"Contents/Link"_s, u"Resources"_s);
+        // Sampled sound does not compress and is archived as it is; the
+        // rest is deflated. Either way the archive must give back every byte.
+        QByteArray noise(96 * 1024, Qt::Uninitialized);
+        QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+        recipe.withFile(u"Contents/Resources/data.bin"_s, "sound")
+            .withFile(u"Contents/Resources/sample.wav"_s, noise)
+            .withFile(u"Contents/Resources/notes.txt"_s, QByteArray("la ").repeated(20000))
+            .withSymlink(u"Contents/Link"_s, u"Resources"_s);
         return Hub::Test::BundleFactory::create(base + u"/installed"_s, recipe);
     }
 
@@ -233,6 +241,43 @@ TEST_F(BackupsRecovery, PlainFailurePutsTheFolderBackExactly)
     EXPECT_EQ(sentence, u"Echo.component isn't signed by Tarnaudio, so the hub won't install it."_s);
     EXPECT_EQ(treeListing(folder), before);
     EXPECT_FALSE(keepWork);
+}
+
+TEST_F(BackupsRecovery, SnapshotKeepsAnArchiveThatTheInstallReplaced)
+{
+    // The snapshot shares the archives' bytes where it can; the archive that
+    // the install's backup replaces by rename must still come back whole,
+    // also when the staging folder lies on another file system.
+    QTemporaryDir elsewhere(u"/dev/shm/backups-test-XXXXXX"_s);
+    struct stat here {}, there {};
+    const bool otherDevice = elsewhere.isValid() && ::stat(QFile::encodeName(base).constData(), &here) == 0
+                             && ::stat(QFile::encodeName(elsewhere.path()).constData(), &there) == 0
+                             && here.st_dev != there.st_dev;
+    const QString installed = bundle(u"Echo.vst3"_s, u"2.0"_s);
+    const QStringList original = treeListing(installed);
+    for (const QString& place : {QString(work), elsewhere.path()}) {
+        if (place != work && !otherDevice)
+            continue;
+        SCOPED_TRACE(place.toStdString());
+        work = place;
+        QDir(folder).removeRecursively();
+        QDir(place + u"/previous-backups"_s).removeRecursively();
+        const QString archive = installer.backup(installed, PluginFormat::vst3, u"echo"_s, roots);
+        const QByteArray bytes = Hub::Test::readAll(archive);
+        ASSERT_TRUE(PluginInstaller::snapshotBackups(folder, place));
+
+        Hub::Test::writeAll(installed + u"/Contents/Resources/data.bin"_s, "changed sound");
+        ASSERT_EQ(installer.backup(installed, PluginFormat::vst3, u"echo"_s, roots), archive);
+        ASSERT_NE(Hub::Test::readAll(archive), bytes);
+
+        EXPECT_EQ(restore(std::make_exception_ptr(HubError::message(u"First."_s)), true).first, u"hub"_s);
+        EXPECT_EQ(Hub::Test::readAll(archive), bytes);
+        const QString out = place + u"/out"_s;
+        ASSERT_EQ(Shell::run(installer.tools.ditto, {u"-x"_s, u"-k"_s, archive, out}, 60).status, 0);
+        EXPECT_EQ(treeListing(out + u"/Echo.vst3"_s), original);
+        QDir(out).removeRecursively();
+        Hub::Test::writeAll(installed + u"/Contents/Resources/data.bin"_s, "sound");
+    }
 }
 
 TEST_F(BackupsRecovery, FolderMadeByTheFailedInstallIsRemoved)

@@ -217,6 +217,36 @@ TEST_F(CodeSignatureTest, SignersOtherThanTheMakerAreNotTarnaudio)
     }
 }
 
+// The chain is judged when the bundle was signed, so the maker's older
+// bundles stay the maker's after a certificate expires.
+TEST_F(CodeSignatureTest, TheChainMustHoldAtTheSigningTime)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const Hub::Test::SigningIdentity& expired = pki().expired(); // valid from 30 days ago until yesterday
+    const struct {
+        const char* label;
+        Hub::Test::SigningIdentity signer;
+        bool makers;
+    } cases[] = {
+        {"expired leaf, signed while valid", expired.signedAt(now.addDays(-15)), true},
+        {"expired leaf, signed after it expired", expired.signedAt(now.addSecs(-3600)), false},
+        {"expired leaf, signed before it was valid", expired.signedAt(now.addDays(-31)), false},
+        {"expired leaf, no signing time", expired.signedWithoutTime(), false},
+        {"valid leaf, no signing time", pki().maker().signedWithoutTime(), true},
+        {"valid leaf, signed before it was valid", pki().maker().signedAt(now.addDays(-1)), false},
+        {"valid leaf, signed after it expires", pki().maker().signedAt(now.addDays(60)), false},
+        {"leaf valid from tomorrow, signed then", pki().notYetValid().signedAt(now.addDays(2)), false},
+    };
+    int index = 0;
+    for (const auto& c : cases) {
+        const QString name = u"Case"_s + QString::number(++index) + u".vst3"_s;
+        const QString bundle = signedBundle(c.signer, name);
+        EXPECT_EQ(outcome(bundle), c.makers ? u"accepted"_s : notOursSentence(name)) << c.label;
+        const std::optional<QString> team = c.makers ? std::optional(Config::teamID()) : std::nullopt;
+        EXPECT_EQ(CodeSignature::teamID(bundle, pki().anchors()), team) << c.label;
+    }
+}
+
 TEST_F(CodeSignatureTest, SignedUnderAnotherIdentifierIsNotTheCatalogsBundle)
 {
     const QString bundle = signedBundle(pki().maker());

@@ -5,6 +5,7 @@
 #include "Platform/FileMoves.h"
 
 #include "BundleFactory.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -323,6 +324,25 @@ TEST_F(Machine, PrivateFoldersAreCreatedAndTightenedTo0700)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.close();
     EXPECT_THROW(Locations::makePrivateFolder(m_dir.filePath(u"file/below"_s)), Hub::FileError);
+}
+
+TEST_F(Machine, APrivateFolderIsNeverAFileOrALinkInItsPlace)
+{
+    const QString folder = m_dir.filePath(u"folder"_s);
+    QDir().mkpath(folder);
+    ::chmod(QFile::encodeName(folder).constData(), 0755);
+    const QString file = m_dir.filePath(u"file"_s);
+    Hub::Test::writeFile(file, "mine");
+    ::chmod(QFile::encodeName(file).constData(), 0644);
+    const QString link = m_dir.filePath(u"link"_s);
+    ASSERT_TRUE(QFile::link(folder, link));
+
+    for (const QString& taken : {file, link}) {
+        SCOPED_TRACE(taken.toStdString());
+        const QStringList before = Hub::Test::treeListing(m_dir.path());
+        EXPECT_THROW(Locations::makePrivateFolder(taken), Hub::FileError);
+        EXPECT_EQ(Hub::Test::treeListing(m_dir.path()), before);
+    }
 }
 
 // --- The catalog-path scan ----------------------------------------------------

@@ -12,6 +12,7 @@
 #include "Installer/InstallErrors.h"
 #include "Installer/InstallLocations.h"
 #include "Installer/PluginInstaller.h"
+#include "Platform/FileMoves.h"
 
 #include <gtest/gtest.h>
 
@@ -43,6 +44,8 @@ QString outcome(const std::function<void()>& run)
         return u"recovery\n"_s + error.message;
     } catch (const HubError& error) {
         return u"hub\n"_s + error.errorDescription();
+    } catch (const FileError&) {
+        return u"file\n"_s + errorSentence(std::current_exception());
     } catch (const std::exception& error) {
         return u"other\n"_s + QString::fromUtf8(error.what());
     }
@@ -128,6 +131,29 @@ protected:
         return QString::fromUtf8(Hub::Test::readAll(out + u"/result.txt"_s)).split(u'\n');
     }
 
+    // The placement of Echo's staged bundles, each given by its format.
+    QMap<QString, QString> placeJob(const QList<std::pair<PluginFormat, QString>>& staged) const
+    {
+        QMap<QString, QString> job{
+            {u"subject"_s, u"place"_s},
+            {u"home"_s, roots.userHome},
+            {u"system"_s, roots.system},
+            {u"applications"_s, roots.applications},
+            {u"support"_s, roots.support},
+            {u"product"_s, u"echo"_s},
+            {u"spares"_s, work + u"/spares.txt"_s},
+        };
+        for (qsizetype i = 0; i < staged.size(); ++i) {
+            const QString n = QString::number(i);
+            const auto& [format, path] = staged[i];
+            job[u"bundle."_s + n] = u"Echo."_s + bundleExtension(format);
+            job[u"format."_s + n] = rawValue(format);
+            job[u"bundleID."_s + n] = u"com.tarnaudio.echo."_s + rawValue(format);
+            job[u"staged."_s + n] = path;
+        }
+        return job;
+    }
+
     QString makeBundle(const QString& folder, PluginFormat format, const QString& version,
                        const Hub::Test::SigningIdentity& signer)
     {
@@ -164,29 +190,50 @@ TEST_F(AsAnotherUser, RefusedSwapPutsEverythingBack)
     const QStringList home = treeListing(roots.userHome);
     const QStringList stagedVST3Tree = treeListing(stagedVST3);
 
-    const QStringList result = run({
-        {u"subject"_s, u"place"_s},
-        {u"home"_s, roots.userHome},
-        {u"system"_s, roots.system},
-        {u"applications"_s, roots.applications},
-        {u"support"_s, roots.support},
-        {u"product"_s, u"echo"_s},
-        {u"spares"_s, work + u"/spares.txt"_s},
-        {u"bundle.0"_s, u"Echo.component"_s},
-        {u"format.0"_s, u"au"_s},
-        {u"bundleID.0"_s, u"com.tarnaudio.echo.au"_s},
-        {u"staged.0"_s, stagedAU},
-        {u"bundle.1"_s, u"Echo.vst3"_s},
-        {u"format.1"_s, u"vst3"_s},
-        {u"bundleID.1"_s, u"com.tarnaudio.echo.vst3"_s},
-        {u"staged.1"_s, stagedVST3},
-    });
+    const QStringList result = run(placeJob({{PluginFormat::au, stagedAU}, {PluginFormat::vst3, stagedVST3}}));
 
     EXPECT_EQ(result, (QStringList{u"hub"_s, u"Couldn't replace Echo.vst3 (Operation not permitted)."_s}));
     EXPECT_EQ(treeListing(roots.userHome), home);
     EXPECT_EQ(treeListing(stagedVST3), stagedVST3Tree); // moved back to where it was staged
     EXPECT_TRUE(Hub::Test::spareNames(vst3Folder).isEmpty());
     EXPECT_TRUE(Hub::Test::spareNames(auFolder).isEmpty());
+}
+
+TEST_F(AsAnotherUser, APlugInFolderThatRefusesTheMoveIsTheOneNamed)
+{
+    // The VST3 folder belongs to root; the staged bundle is the user's.
+    const QString vst3Folder = InstallLocations::folder(roots, PluginFormat::vst3, InstallScope::user);
+    QDir().mkpath(vst3Folder);
+    const QString staged = makeBundle(work + u"/vst3"_s, PluginFormat::vst3, u"2.0.0"_s, pki().maker());
+    chownTree(roots.support, kNobody);
+    const QStringList stagedTree = treeListing(staged);
+    const QStringList folderTree = treeListing(vst3Folder);
+
+    const QStringList result = run(placeJob({{PluginFormat::vst3, staged}}));
+
+    EXPECT_EQ(result, (QStringList{u"file"_s, u"Couldn't change "_s + vst3Folder + u" (Permission denied)."_s}));
+    EXPECT_EQ(treeListing(staged), stagedTree);
+    EXPECT_EQ(treeListing(vst3Folder), folderTree);
+}
+
+TEST_F(AsAnotherUser, ABackupRefusedBeforeAnythingChangedKeepsNothing)
+{
+    // The backups folder belongs to root, so the user's backup of the
+    // installed bundle is refused and the folder stays as it was.
+    const QString backups = PluginInstaller::backupsFolder(roots, u"echo"_s);
+    Hub::Test::writeAll(backups + u"/1.0.0-vst3.zip"_s, "the archive from before");
+    ASSERT_TRUE(PluginInstaller::snapshotBackups(backups, work));
+    chownTree(work, kNobody);
+    const QStringList backupsTree = treeListing(backups);
+
+    const QString first = u"Couldn't back up the installed Echo.vst3, so nothing was changed."_s;
+    const QStringList result = run({{u"subject"_s, u"restore"_s},
+                                    {u"backups"_s, backups},
+                                    {u"work"_s, work},
+                                    {u"first"_s, first}});
+
+    EXPECT_EQ(result, (QStringList{u"discard"_s, u"hub"_s, first}));
+    EXPECT_EQ(treeListing(backups), backupsTree);
 }
 
 TEST_F(AsAnotherUser, FailedPutBackOfBackupsKeepsBothSentences)

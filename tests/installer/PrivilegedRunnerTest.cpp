@@ -1,6 +1,9 @@
+#include "Catalog/HubError.h"
+#include "Installer/Installer.h"
 #include "Installer/PrivilegedRunner.h"
 #include "Platform/FileMoves.h"
 
+#include "QStringPrinter.h"
 #include "TestFiles.h"
 
 #include <QDir>
@@ -67,7 +70,9 @@ TEST_F(PkexecRunner, PassesShMinusCScriptHubAndTheArguments)
 {
     const QString pkexec = fakePkexec("exec \"$@\"\n");
     const auto result = Runner::runWithPkexec(pkexec, u"echo \"$0:$1:$2\""_s, {u"x y"_s, u"z"_s}, 10.0);
-    EXPECT_EQ(recordedArguments(), "</bin/sh><-c><echo \"$0:$1:$2\"><hub><x y><z>");
+    const QByteArray arguments = recordedArguments();
+    EXPECT_TRUE(arguments.startsWith("</bin/sh><-c><")) << arguments.constData();
+    EXPECT_TRUE(arguments.endsWith("><hub><echo \"$0:$1:$2\"><x y><z>")) << arguments.constData();
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output, u"hub:x y:z\n"_s);
 }
@@ -95,6 +100,49 @@ TEST_F(PkexecRunner, AScriptFailureComesBackUnchanged)
     const auto result = Runner::runWithPkexec(pkexec, u"echo 'Tarnhub: bad arguments' >&2; exit 1"_s, {}, 10.0);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.output, u"Tarnhub: bad arguments\n"_s);
+}
+
+TEST_F(PkexecRunner, AScriptsOwnStatus126Or127NeverReadsAsTheDialog)
+{
+    // A tool that cannot execute (126) or is missing (127) inside the script,
+    // through both runners; the self-update's install is the caller.
+    struct Case {
+        const char* name;
+        QString script;
+        QString output;
+    };
+    const Case cases[] = {
+        {"a tool that cannot execute", u"echo 'Tarnhub: helper cannot execute' >&2; exit 126"_s,
+         u"Tarnhub: helper cannot execute\n"_s},
+        {"a missing tool", u"/nonexistent/helper 2>/dev/null; echo 'Tarnhub: helper missing' >&2; exit 127"_s,
+         u"Tarnhub: helper missing\n"_s},
+    };
+    const QString pkexec = fakePkexec("exec \"$@\"\n");
+    const std::pair<const char*, Hub::PrivilegedHook> runners[] = {
+        {"isolated home", Runner::runAsCurrentUser},
+        {"pkexec", [&](const QString&, const QString& script, const QStringList& arguments) {
+             return Runner::runWithPkexec(pkexec, script, arguments, 60.0);
+         }}};
+    for (const auto& named : runners) {
+        const Hub::PrivilegedHook& runner = named.second;
+        for (const Case& row : cases) {
+            SCOPED_TRACE(std::string(named.first) + ", " + row.name);
+            const Hub::Shell::Result result = runner(u"prompt"_s, row.script, {});
+            EXPECT_EQ(result.status, 125);
+            EXPECT_EQ(result.output, row.output);
+
+            QString sentence = u"no error"_s;
+            try {
+                Hub::Installer::install(u"/nonexistent/Tarnhub.pkg"_s, u"Tarnhub"_s, QString(64, u'a'), std::nullopt,
+                                        std::nullopt, [&](const QString&, const QStringList& arguments) {
+                                            return runner(u"prompt"_s, row.script, arguments);
+                                        });
+            } catch (const Hub::HubError& error) {
+                sentence = error.kind() == Hub::HubError::Kind::cancelled ? u"<cancelled>"_s : error.errorDescription();
+            }
+            EXPECT_EQ(sentence, u"The installer failed.\n"_s + row.output);
+        }
+    }
 }
 
 // --- moveInto: a Trash stand-in that never overwrites ---------------------
@@ -137,14 +185,19 @@ TEST_F(MoveInto, ADanglingLinkTakesItsName)
     EXPECT_EQ(QFileInfo(QDir(folder()).filePath(u"Bar.vst3"_s)).symLinkTarget(), u"/nonexistent"_s);
 }
 
-TEST_F(MoveInto, AFolderMovesWithItsContents)
+TEST_F(MoveInto, AFolderMovesWithItsContentsUnderItsOwnName)
 {
-    const QString bundle = m_dir.filePath(u"source/Baz.vst3"_s);
-    writeFile(bundle + u"/Contents/MacOS/Baz"_s, "binary");
-    const auto moved = Runner::moveInto(folder())(bundle);
-    ASSERT_TRUE(moved);
-    EXPECT_EQ(readFile(*moved + u"/Contents/MacOS/Baz"_s), "binary");
-    EXPECT_FALSE(QFileInfo::exists(bundle));
+    // Given plainly, or with the trailing slashes a folder path may carry.
+    for (const QString& given : {u"source/Baz.vst3"_s, u"source/Qux.vst3/"_s, u"source/Zap.vst3//"_s}) {
+        SCOPED_TRACE(given.toStdString());
+        const QString bundle = m_dir.filePath(given);
+        writeFile(bundle + u"/Contents/MacOS/Baz"_s, "binary");
+        const auto moved = Runner::moveInto(folder())(bundle);
+        const QString name = given.split(u'/', Qt::SkipEmptyParts).last();
+        EXPECT_EQ(moved, QDir(folder()).filePath(name));
+        EXPECT_EQ(readFile(QDir(folder()).filePath(name) + u"/Contents/MacOS/Baz"_s), "binary");
+        EXPECT_FALSE(QFileInfo::exists(bundle));
+    }
 }
 
 TEST_F(MoveInto, FailuresAreThrownAndLeaveTheItem)

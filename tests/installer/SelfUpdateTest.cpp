@@ -300,6 +300,9 @@ TEST(SelfUpdateRunnerResult, OnlyTheCancelMarkerIsACancellation)
 
     const QString longOutput = QString(500, u'x') + u"\nTarnhub: package is not notarized\n"_s;
     EXPECT_EQ(resultOf({1, longOutput}), u"The installer failed.\n"_s + longOutput.right(300));
+    // 300 characters, the first of them an emoji of two UTF-16 units, whole.
+    const QString emojiOutput = QString(400, u'x') + u"\U0001F3B9"_s + QString(299, u'y');
+    EXPECT_EQ(resultOf({1, emojiOutput}), u"The installer failed.\n"_s + emojiOutput.right(301));
 }
 
 TEST(SelfUpdateRunnerResult, AnInvalidChecksumIsRefusedBeforeAnyPrompt)

@@ -297,6 +297,19 @@ TEST_F(Uninstall, ACancelledPromptMovesNothingAndIsACancellation)
     EXPECT_TRUE(entriesOf(trashFiles(roots.userHome)).isEmpty());
 }
 
+TEST_F(Uninstall, AFailedTrashScriptShowsTheEndOfItsOutputWithoutSplittingACharacter)
+{
+    const QString shared = installEcho(roots, PluginFormat::vst3, InstallScope::allUsers);
+    const QString noise = QString(400, u'x') + u"\U0001F3B9"_s + QString(299, u'y');
+    installer->privileged = [&](const QString&, const QString&, const QStringList&) { return Shell::Result{1, noise}; };
+    try {
+        installer->trashAsAdministrator({shared}, product, roots);
+        ADD_FAILURE() << "returned";
+    } catch (const HubError& error) {
+        EXPECT_EQ(error.errorDescription(), u"Couldn't move Echo.vst3 to the Trash.\n"_s + noise.right(301));
+    }
+}
+
 TEST(UninstallPermissionErrors, TellsAccessProblemsFromOthers)
 {
     EXPECT_TRUE(PluginInstaller::isPermissionError(FileError(EACCES, u"/x"_s)));

@@ -56,11 +56,13 @@ protected:
     QStringList userArguments() const { return {trash, QString::number(::getuid()), QString::number(::getgid())}; }
 
     // A stand-in for mv that refuses the moves `refuse` (a shell case
-    // pattern over "<source>@<destination>") and does the rest for real.
+    // pattern over "<source>@<destination>", a relative destination taken
+    // from the folder it runs in) and does the rest for real.
     void shimMove(const QString& refuse)
     {
         const QString shim = base + u"/mv-shim"_s;
         writeAll(shim, (u"#!/bin/sh\nfor last; do :; done\neval \"source=\\${$(($# - 1))}\"\n"
+                        u"case $last in /*) ;; *) last=$(pwd -P)/$last ;; esac\n"
                         u"case \"$source@$last\" in\n  "_s
                         + refuse + u") echo \"mv: injected failure\" >&2; exit 1 ;;\nesac\nexec /usr/bin/mv \"$@\"\n"_s)
                            .toUtf8());
@@ -172,22 +174,6 @@ TEST_F(UninstallTrashScript, RefusalsAreOneLineAndMoveNothing)
     EXPECT_EQ(treeListing(item), tree);
 }
 
-TEST_F(UninstallTrashScript, TheUserGetsTheItemAndItsTrashInfo)
-{
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "giving files away needs root";
-    const QString item = bundle(base + u"/system"_s, u"Echo.vst3"_s);
-    ASSERT_EQ(::lchown(QFile::encodeName(item).constData(), 0, 0), 0);
-
-    ASSERT_EQ(run({trash, QString::number(kNobody), QString::number(kNobody), item}).status, 0);
-
-    struct stat st {};
-    ASSERT_EQ(::lstat(QFile::encodeName(trash + u"/files/Echo.vst3/Contents/Info.plist"_s).constData(), &st), 0);
-    EXPECT_EQ(st.st_uid, kNobody);
-    ASSERT_EQ(::lstat(QFile::encodeName(trash + u"/info/Echo.vst3.trashinfo"_s).constData(), &st), 0);
-    EXPECT_EQ(st.st_uid, kNobody);
-}
-
 TEST_F(UninstallTrashScript, MissingItemsAreSkippedAndLinksMoveAsLinks)
 {
     writeAll(base + u"/target/keep.txt"_s, "keep");
@@ -201,11 +187,111 @@ TEST_F(UninstallTrashScript, MissingItemsAreSkippedAndLinksMoveAsLinks)
     EXPECT_EQ(readAll(base + u"/target/keep.txt"_s), "keep");
 }
 
+// ---- As root, for another user: what the user controls leads nowhere -------
+
+// The script as root for kNobody, whose Trash it is; the hostile steps run as
+// kNobody, who may change anything in that Trash at any moment.
+class UninstallTrashScriptAsRoot : public UninstallTrashScript {
+protected:
+    void SetUp() override
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "acting for another user needs root";
+        UninstallTrashScript::SetUp();
+        ASSERT_EQ(::chmod(QFile::encodeName(base).constData(), 0755), 0);
+        chownTree(trash, kNobody);
+    }
+
+    QStringList nobodyArguments() const { return {trash, QString::number(kNobody), QString::number(kNobody)}; }
+
+    static uid_t ownerOf(const QString& path)
+    {
+        struct stat st {};
+        return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_uid : uid_t(-1);
+    }
+};
+
+TEST_F(UninstallTrashScriptAsRoot, TheUserGetsAnItemUnlessAHardLinkLeadsOutOfIt)
+{
+    const QString plain = bundle(base + u"/system/a"_s, u"Echo.vst3"_s);
+    const QString linked = bundle(base + u"/system/b"_s, u"Echo.component"_s);
+    const QString outside = base + u"/shadow"_s;
+    writeAll(outside, "root's own file");
+    ASSERT_EQ(::link(QFile::encodeName(outside).constData(),
+                     QFile::encodeName(linked + u"/Contents/shared.bin"_s).constData()),
+              0);
+
+    const Shell::Result result = run(nobodyArguments() + QStringList{plain, linked});
+
+    ASSERT_EQ(result.status, 0) << result.output.toStdString();
+    EXPECT_EQ(ownerOf(trash + u"/files/Echo.vst3/Contents/Info.plist"_s), kNobody);
+    EXPECT_EQ(ownerOf(trash + u"/info/Echo.vst3.trashinfo"_s), kNobody);
+    // Given away, the shared file would be the user's outside the item too.
+    EXPECT_EQ(ownerOf(outside), 0u);
+    EXPECT_EQ(ownerOf(trash + u"/files/Echo.component/Contents/Info.plist"_s), 0u);
+    EXPECT_EQ(readAll(trash + u"/files/Echo.component/Contents/shared.bin"_s), "root's own file");
+}
+
+TEST_F(UninstallTrashScriptAsRoot, AnInfoFileIsNeverWrittenThroughALinkAtItsName)
+{
+    const QString item = bundle(base + u"/system"_s, u"Echo.vst3"_s);
+    const QString link = trash + u"/info/Echo.vst3.trashinfo"_s;
+    ASSERT_EQ(::symlink("/dev/null", QFile::encodeName(link).constData()), 0);
+
+    const Shell::Result result = run(nobodyArguments() + QStringList{item});
+
+    ASSERT_EQ(result.status, 0) << result.output.toStdString();
+    EXPECT_EQ(QFileInfo(link).symLinkTarget(), u"/dev/null"_s);
+    EXPECT_FALSE(FileMoves::existsNoFollow(trash + u"/files/Echo.vst3"_s));
+    EXPECT_TRUE(FileMoves::existsNoFollow(trash + u"/files/Echo 2.vst3/Contents/Info.plist"_s));
+    EXPECT_TRUE(trashInfoOf(roots.userHome, u"Echo 2.vst3"_s).contains(expectedPathLine(item)));
+}
+
+TEST_F(UninstallTrashScriptAsRoot, TrashFoldersSwappedForLinksAfterTheCheckLeadNowhere)
+{
+    const QString victims = base + u"/root-only"_s;
+    tools.date = base + u"/date-shim"_s;
+    for (const QString& swapped : {u"info"_s, u"files"_s}) {
+        const QString item = bundle(base + u"/system/"_s + swapped, u"Echo.vst3"_s);
+        const QStringList tree = treeListing(item);
+        const QString victim = victims + u'/' + swapped;
+        ASSERT_TRUE(QDir().mkpath(victim));
+        // The date of the info file is read after the checks and before any
+        // write: there the user swaps the folder for a link to root's folder.
+        const QString swap = u"cd "_s + Shell::quoted(trash) + u" && mv "_s + swapped + u' ' + swapped
+                             + u".was && ln -s "_s + Shell::quoted(victim) + u' ' + swapped;
+        QStringList hostile;
+        for (const QString& word : QStringList{kSetpriv} + asNobody({u"/bin/sh"_s, u"-c"_s, swap}))
+            hostile.append(Shell::quoted(word));
+        writeAll(tools.date,
+                 (u"#!/bin/sh\n"_s + hostile.join(u' ') + u" || exit 1\nexec /usr/bin/date \"$@\"\n"_s).toUtf8());
+        ASSERT_EQ(::chmod(QFile::encodeName(tools.date).constData(), 0755), 0);
+
+        const Shell::Result result = run(nobodyArguments() + QStringList{item});
+
+        ASSERT_TRUE(QFileInfo(trash + u'/' + swapped).isSymLink()) << "the swap did not happen";
+        EXPECT_EQ(result.status, 1) << swapped.toStdString();
+        EXPECT_TRUE(result.output.endsWith(u"Tarnhub: couldn't move Echo.vst3 to the Trash; it stays where it was\n"_s))
+            << result.output.toStdString();
+        EXPECT_TRUE(entriesOf(victim).isEmpty()) << swapped.toStdString();
+        EXPECT_EQ(treeListing(item), tree) << swapped.toStdString();
+        // Back as it was; a claimed info file is given up again.
+        ASSERT_TRUE(QFile::remove(trash + u'/' + swapped));
+        ASSERT_TRUE(QFile::rename(trash + u'/' + swapped + u".was"_s, trash + u'/' + swapped));
+        EXPECT_TRUE(entriesOf(trash + u"/info"_s).isEmpty()) << swapped.toStdString();
+    }
+}
+
 // ---- A failed move never loses the item -----------------------------------
 
 TEST_F(UninstallTrashScript, AFailedMoveIntoTheTrashPutsTheItemBack)
 {
     const QString item = bundle(base + u"/system"_s, u"Echo.vst3"_s);
+    if (::geteuid() == 0) {
+        // Each file keeps its own owner, not the top folder's.
+        ASSERT_EQ(::lchown(QFile::encodeName(item + u"/Contents"_s).constData(), 1234, 4321), 0);
+        ASSERT_EQ(::lchown(QFile::encodeName(item + u"/Contents/Info.plist"_s).constData(), 5678, 8765), 0);
+    }
     const QStringList tree = treeListing(item);
     shimMove(u"*/Trash/files/*"_s);
 
@@ -214,6 +300,11 @@ TEST_F(UninstallTrashScript, AFailedMoveIntoTheTrashPutsTheItemBack)
     EXPECT_EQ(sentence, u"Couldn't move Echo.vst3 to the Trash.\nmv: injected failure\n"_s
                             u"Tarnhub: couldn't move Echo.vst3 to the Trash; it stays where it was\n"_s);
     EXPECT_EQ(treeListing(item), tree);
+    if (::geteuid() == 0) {
+        struct stat st {};
+        ASSERT_EQ(::lstat(QFile::encodeName(item + u"/Contents/Info.plist"_s).constData(), &st), 0);
+        EXPECT_EQ(st.st_gid, 8765u);
+    }
     // The claimed name is given up again.
     EXPECT_TRUE(entriesOf(trash + u"/info"_s).isEmpty());
     EXPECT_TRUE(entriesOf(trash + u"/files"_s).isEmpty());

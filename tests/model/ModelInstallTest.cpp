@@ -1,0 +1,162 @@
+// One install through the real installer, and the application's own update
+// through the real package path, from the HTTPS test server into an
+// isolated home, seen only through what the model publishes.
+#include "ModelTestSupport.h"
+#include "SelfUpdateTestSupport.h"
+
+#include "Model/SystemSeams.h"
+
+#include <QSignalSpy>
+
+#include "BundleFactory.h"
+#include "BundleSigner.h"
+#include "TestFiles.h"
+#include "TestHttpsServer.h"
+#include "TestPKI.h"
+#include "ToolsPaths.h"
+
+#include "Catalog/Machine.h"
+#include "Installer/PrivilegedRunner.h"
+#include "Installer/Shell.h"
+
+#include <QCryptographicHash>
+
+using namespace Qt::StringLiterals;
+using namespace Hub;
+using namespace Hub::Test;
+
+namespace {
+
+// No Audio Unit is installed here; any wait would be a fault.
+struct NoWaitRegistry : AURegistry {
+    bool refreshAndWait(const AUDescriptor&, double) override
+    {
+        ADD_FAILURE() << "no Audio Unit to wait for";
+        return true;
+    }
+};
+
+class ModelInstallTest : public ModelFixture {
+protected:
+    static void SetUpTestSuite() { s_pki = std::make_unique<TestPKI>(); }
+    static void TearDownTestSuite() { s_pki.reset(); }
+
+    // A signed Echo.vst3 in `version`, zipped as the maker ships it; the
+    // server answers its download address with these bytes.
+    Artifact serve(const QString& version)
+    {
+        BundleSpec recipe;
+        recipe.name = u"Echo.vst3"_s;
+        recipe.bundleID = u"com.tarnaudio.echo"_s;
+        recipe.shortVersion = version;
+        const QString folder = m_home.filePath(u"fixtures/"_s + version);
+        const QString bundle = BundleFactory::create(folder, recipe);
+        signBundle(bundle, s_pki->maker());
+        const QString zip = folder + u"/Echo.zip"_s;
+        const Shell::Result zipped =
+            Shell::run(buildTreeTools().ditto, {u"-c"_s, u"-k"_s, u"--keepParent"_s, bundle, zip}, 60);
+        EXPECT_EQ(zipped.status, 0) << zipped.output.toStdString();
+        const QByteArray bytes = readAll(zip);
+        m_server.get("/files/echo/vst3.zip", [bytes](const httplib::Request&, httplib::Response& response) {
+            response.set_content(bytes.toStdString(), "application/zip");
+        });
+
+        Artifact artifact;
+        artifact.format = PluginFormat::vst3;
+        artifact.url = u"https://tarnaudio.example/not-this-one.zip"_s;
+        artifact.bundle = recipe.name;
+        artifact.bundleID = recipe.bundleID;
+        artifact.sha256 = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+        artifact.size = bytes.size();
+        artifact.archs = QStringList{Machine::cpu()};
+        return artifact;
+    }
+
+    static inline std::unique_ptr<TestPKI> s_pki;
+    TestHttpsServer m_server;
+};
+
+TEST_F(ModelInstallTest, AnInstallFromTheServerLandsInTheIsolatedHomeAndInThePublishedState)
+{
+    Catalog catalog;
+    Product echo = plugin(u"echo"_s, u"2.1.0"_s);
+    echo.name = u"Echo"_s;
+    echo.release->artifacts = std::vector<Artifact>{serve(u"2.1.0"_s)};
+    catalog.products = {echo};
+
+    realInstaller = std::make_shared<PluginInstaller>(std::make_shared<NoWaitRegistry>(), false, 5.0,
+                                                      PluginInstaller::SessionFactory{}, PluginInstaller::URLResolver{},
+                                                      PrivilegedRunner::moveInto(m_home.filePath(u"trash"_s)),
+                                                      PrivilegedRunner::runAsCurrentUser);
+    realInstaller->tools = buildTreeTools();
+    realInstaller->anchors = s_pki->anchors();
+    caBundle = m_server.caBundle();
+    cpu = Machine::cpu();
+    service->downloadBase = m_server.url(u"/files/"_s);
+    signInStored();
+    build(catalog);
+    startToFirstScreen();
+    ASSERT_EQ(model->rowAction(echo), RowAction::install);
+
+    model->requestInstall(echo, {PluginFormat::vst3}, InstallScope::user);
+    ASSERT_TRUE(eventually([this] { return !stateOf(u"echo"_s).job.isWorking(); }));
+    ASSERT_EQ(stateOf(u"echo"_s).job, Job::done(u"echo 2.1.0 is installed."_s));
+    const QList<InstalledFormat> installed = stateOf(u"echo"_s).installed;
+    ASSERT_EQ(installed.size(), 1);
+    EXPECT_EQ(installed[0].format, PluginFormat::vst3);
+    EXPECT_EQ(installed[0].version, u"2.1.0"_s);
+    EXPECT_TRUE(installed[0].path.startsWith(m_home.path() + u'/')) << installed[0].path.toStdString();
+    EXPECT_EQ(model->placeName(installed[0]), u"just for you"_s);
+    EXPECT_EQ(model->caption(echo).text, u"installed 2.1.0"_s);
+    EXPECT_EQ(model->pluginSections().onMac, QStringList{u"echo"_s});
+    EXPECT_EQ(m_server.count("/files/echo/vst3.zip"), 1);
+}
+
+// The installer tests' package bed (a temporary system root, the build
+// tree's applets, a spctl that trusts the test PKI), as a helper object.
+struct PackageBed : SelfUpdateFixture {
+    PackageBed() { SetUp(); }
+    void TestBody() override {}
+    using SelfUpdateFixture::installedHub;
+    using SelfUpdateFixture::package;
+    using SelfUpdateFixture::pki;
+    using SelfUpdateFixture::runner;
+    using SelfUpdateFixture::scriptTools;
+    using SelfUpdateFixture::tools;
+};
+
+TEST_F(ModelInstallTest, TheOwnUpdateInstallsTheVerifiedPackageThenAsksToStartTheNewProgram)
+{
+    PackageBed bed;
+    PackageSpec recipe;
+    recipe.identifier = Config::bundleID();
+    recipe.version = u"99.0.0"_s;
+    const QByteArray bytes = readAll(bed.package(recipe));
+    m_server.get("/Tarnhub.pkg", [bytes](const httplib::Request&, httplib::Response& response) {
+        response.set_content(bytes.toStdString(), "application/octet-stream");
+    });
+    Catalog catalog;
+    catalog.hub = Release{};
+    catalog.hub->version = recipe.version;
+    catalog.hub->pkgURL = m_server.url(u"/Tarnhub.pkg"_s).toString();
+    catalog.hub->sha256 = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    catalog.hub->size = bytes.size();
+    realPackages = std::make_shared<CorePackageInstaller>(CorePackageInstaller::Setup{
+        m_home.path(), bed.tools(), bed.scriptTools(), bed.pki().anchors(), bed.runner(), m_server.caBundle()});
+    build(catalog);
+    startToFirstScreen();
+    ASSERT_TRUE(model->hubUpdate().has_value());
+
+    QSignalSpy restart(model.get(), &HubModel::restartRequested);
+    model->updateHub();
+    EXPECT_TRUE(model->busy());
+    ASSERT_TRUE(eventually([&] { return restart.count() == 1 || model->hubJob().kind == Job::Kind::failed; }))
+        << model->hubJob().message.toStdString();
+    ASSERT_EQ(restart.count(), 1) << model->hubJob().message.toStdString();
+    EXPECT_EQ(restart.at(0).at(0).toString(), bed.installedHub() + u"/Contents/MacOS/hubtarn"_s);
+    EXPECT_EQ(PluginInstaller::shortVersion(bed.installedHub()), u"99.0.0"_s);
+    EXPECT_TRUE(model->restarting());
+    EXPECT_EQ(m_server.count("/Tarnhub.pkg"), 1);
+}
+
+} // namespace

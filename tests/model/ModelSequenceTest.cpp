@@ -32,6 +32,20 @@ protected:
 
     Product product(const QString& id) const { return *m_catalog.product(id); }
 
+    // A started model with echo's install held before it ends; null on failure.
+    std::shared_ptr<Gate> echoInstallHeld()
+    {
+        build(m_catalog);
+        model->start();
+        clock->advance(HubModel::kSplashSeconds);
+        if (!eventually([this] { return model->screen() != Screen::splash && !model->loading(); }))
+            return nullptr;
+        auto held = std::make_shared<Gate>();
+        installer->gates[u"echo"_s] = held;
+        model->requestInstall(product(u"echo"_s), {PluginFormat::vst3}, InstallScope::user);
+        return eventually([&] { return held->reached() == 1; }) ? held : nullptr;
+    }
+
     // Every job the product went through, as the views saw it.
     std::shared_ptr<std::vector<Job>> watchJobs(const QString& id)
     {
@@ -72,13 +86,20 @@ TEST_F(ModelSequenceTest, StartUpHoldsTheSplashThenShowsTheScreenTheStoredSessio
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         devices->stored = row.stored;
+        auto reading = std::make_shared<Gate>();
+        devices->loadGate = reading;
         build(m_catalog);
         model->start();
-        // The session is read, but the splash has not had its 0.8 s.
+        ASSERT_TRUE(eventually([&] { return reading->reached() == 1; }));
+        // Time is nearly up, but the stored session is not known yet.
         clock->advance(0.79);
-        ASSERT_TRUE(eventually([this] { return log->calls().isEmpty() || !model->loading(); }));
-        QCoreApplication::processEvents();
         EXPECT_EQ(model->screen(), Screen::splash);
+        reading->open();
+        if (row.keychainReports > 0) {
+            // The session is known now, but the splash has not had its 0.8 s.
+            ASSERT_TRUE(eventually([this] { return !model->problems().empty(); }));
+            EXPECT_EQ(model->screen(), Screen::splash);
+        }
         clock->advance(0.01);
         ASSERT_TRUE(eventually([&] { return model->screen() == row.screen; }));
         ASSERT_TRUE(eventually([this] { return !model->loading(); }));
@@ -124,6 +145,51 @@ TEST_F(ModelSequenceTest, RefreshesSetOfflineAndTheAccountFromTheirOutcome)
     EXPECT_EQ(reports(u"hub.account"_s)[0].report.message, u"Tarnaudio is unavailable right now."_s);
 }
 
+TEST_F(ModelSequenceTest, QuietUpdatesRunOnlyWhenOnAnsweredAndNoDAWIsOpen)
+{
+    struct Row {
+        const char* name;
+        bool autoUpdate;
+        bool answered;
+        QStringList daws;
+        qsizetype installs;
+    };
+    const std::vector<Row> rows = {
+        {"all set", true, true, {}, 2},
+        {"setting off", false, true, {}, 0},
+        {"no answer", true, false, {}, 0},
+        {"a DAW is open", true, true, {u"REAPER"_s}, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        signInStored();
+        installer->copies[u"echo"_s] = {copy(PluginFormat::vst3, u"1.0"_s)};
+        installer->copies[u"notes"_s] = {copy(PluginFormat::vst3, u"1.0"_s)};
+        if (row.answered)
+            service->accountError.reset();
+        else
+            service->accountError = HubError::api(u"offline"_s, u"Couldn't reach Tarnaudio."_s);
+        daws = row.daws;
+        build(m_catalog);
+        model->setAutoUpdate(row.autoUpdate);
+        const qsizetype before = log->calls().filter(u"install "_s).size();
+        startToFirstScreen();
+        // The quiet updates start, if at all, as the refresh ends.
+        if (row.installs > 0) {
+            ASSERT_TRUE(eventually([this] {
+                return stateOf(u"echo"_s).job.kind == Job::Kind::done && stateOf(u"notes"_s).job.kind == Job::Kind::done;
+            }));
+        } else {
+            EXPECT_EQ(stateOf(u"echo"_s).job, Job::idle());
+            EXPECT_EQ(stateOf(u"notes"_s).job, Job::idle());
+        }
+        EXPECT_EQ(log->calls().filter(u"install "_s).size() - before, row.installs);
+        EXPECT_FALSE(model->dawWarning().has_value()) << "quiet updates never ask";
+        model->shutdown();
+        model.reset();
+    }
+}
+
 TEST_F(ModelSequenceTest, AnInstallGoesThroughEveryJobStateInOrder)
 {
     signInStored();
@@ -144,8 +210,19 @@ TEST_F(ModelSequenceTest, AnInstallGoesThroughEveryJobStateInOrder)
             std::this_thread::yield();
         }
     };
+    // The row as the views hold it, read before, during and after.
+    const Product& row = *model->product(u"reverb"_s);
+    EXPECT_EQ(model->caption(row).text, u"VST3 · AU"_s);
+    installer->gates[u"reverb"_s] = std::make_shared<Gate>();
     model->requestInstall(product(u"reverb"_s), {PluginFormat::vst3}, InstallScope::user);
+    ASSERT_TRUE(eventually([this] { return installer->gates[u"reverb"_s]->reached() == 1; }));
+    EXPECT_EQ(model->spoken(row), u"reverb, installing"_s);
+    installer->gates[u"reverb"_s]->open();
     ASSERT_TRUE(eventually([this] { return stateOf(u"reverb"_s).job.kind == Job::Kind::done; }));
+    EXPECT_EQ(model->caption(row).text, u"installed 1.0"_s);
+    EXPECT_EQ(model->spoken(row), u"reverb, installed 1.0"_s);
+    EXPECT_EQ(model->rowContext(row).text, u"reverb 1.0 is installed."_s);
+    EXPECT_TRUE(model->pluginSections().onMac.contains(u"reverb"_s));
     EXPECT_EQ(*jobs, (std::vector<Job>{Job::downloading(0.0), Job::downloading(0.5), Job::verifying(),
                                        Job::installing(), Job::done(u"reverb 1.0 is installed."_s)}));
     EXPECT_EQ(stateOf(u"reverb"_s).installed.size(), 1);
@@ -256,12 +333,8 @@ TEST_F(ModelSequenceTest, TheDAWWarningsRunStartsTheWorkExactlyOnce)
 
 TEST_F(ModelSequenceTest, UpdateAllSkipsAProductWhoseJobIsWorking)
 {
-    build(m_catalog);
-    startToFirstScreen();
-    auto held = std::make_shared<Gate>();
-    installer->gates[u"echo"_s] = held;
-    model->requestInstall(product(u"echo"_s), {PluginFormat::vst3}, InstallScope::user);
-    ASSERT_TRUE(eventually([&] { return held->reached() == 1; }));
+    const std::shared_ptr<Gate> held = echoInstallHeld();
+    ASSERT_TRUE(held);
     model->requestUpdateAll();
     ASSERT_TRUE(eventually([this] { return stateOf(u"notes"_s).job.kind == Job::Kind::done; }));
     EXPECT_TRUE(stateOf(u"echo"_s).job.isWorking());
@@ -313,12 +386,8 @@ TEST_F(ModelSequenceTest, ALateAccountResultAfterSignOutIsDropped)
 
 TEST_F(ModelSequenceTest, TheOwnUpdateWaitsForARunningInstallThenRestarts)
 {
-    build(m_catalog);
-    startToFirstScreen();
-    auto held = std::make_shared<Gate>();
-    installer->gates[u"echo"_s] = held;
-    model->requestInstall(product(u"echo"_s), {PluginFormat::vst3}, InstallScope::user);
-    ASSERT_TRUE(eventually([&] { return held->reached() == 1; }));
+    const std::shared_ptr<Gate> held = echoInstallHeld();
+    ASSERT_TRUE(held);
 
     QSignalSpy restart(model.get(), &HubModel::restartRequested);
     model->updateHub();
@@ -372,10 +441,30 @@ TEST_F(ModelSequenceTest, SignInRegistersSavesLoadsTheAccountAndOpensAWaitingLin
     EXPECT_FALSE(model->loginNote().has_value());
 }
 
+TEST_F(ModelSequenceTest, ASignInDuringTheFirstRefreshStillLoadsTheAccount)
+{
+    build(m_catalog);
+    auto scanning = std::make_shared<Gate>();
+    installer->scanGate = scanning;
+    model->start();
+    clock->advance(HubModel::kSplashSeconds);
+    ASSERT_TRUE(eventually([&] { return scanning->reached() >= 1; }));
+    ASSERT_TRUE(model->loading());
+    model->signIn(u"ada@example.com"_s, u"secret"_s);
+    ASSERT_TRUE(eventually([this] { return model->screen() == Screen::main; }));
+    scanning->open();
+    ASSERT_TRUE(eventually([this] { return model->account().has_value(); }));
+    EXPECT_EQ(model->account()->user.email, u"ada@example.com"_s);
+}
+
 TEST_F(ModelSequenceTest, SignInFailuresLeaveTheirSentenceAndDropAProviderThatIsOff)
 {
     build(m_catalog);
     startToFirstScreen();
+    EXPECT_EQ(model->signInProviders(), (HubModel::OAuthProviders{OAuthProvider::google, OAuthProvider::apple}));
+    // The identity provider offers only Apple.
+    model->loadSignInProviders();
+    ASSERT_TRUE(eventually([this] { return model->signInProviders() == HubModel::OAuthProviders{OAuthProvider::apple}; }));
     struct Row {
         const char* name;
         HubError error;
@@ -384,15 +473,15 @@ TEST_F(ModelSequenceTest, SignInFailuresLeaveTheirSentenceAndDropAProviderThatIs
     };
     const std::vector<Row> rows = {
         {"wrong password", HubError::api(u"form_password_incorrect"_s, u"That password isn't right."_s),
-         u"That password isn't right."_s, {OAuthProvider::google, OAuthProvider::apple}},
-        {"closed the browser", HubError::cancelled(), std::nullopt, {OAuthProvider::google, OAuthProvider::apple}},
-        {"provider off", HubError::api(u"provider_off"_s, u"Google sign-in isn't switched on yet. Use your e-mail and password."_s),
-         u"Google sign-in isn't switched on yet. Use your e-mail and password."_s, {OAuthProvider::apple}},
+         u"That password isn't right."_s, {OAuthProvider::apple}},
+        {"closed the browser", HubError::cancelled(), std::nullopt, {OAuthProvider::apple}},
+        {"provider off", HubError::api(u"provider_off"_s, u"Apple sign-in isn't switched on yet. Use your e-mail and password."_s),
+         u"Apple sign-in isn't switched on yet. Use your e-mail and password."_s, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         identity->errors = {row.error};
-        model->signIn(OAuthProvider::google);
+        model->signIn(OAuthProvider::apple);
         ASSERT_TRUE(eventually([this] { return !model->signingIn(); }));
         EXPECT_EQ(model->loginNote(), row.note);
         EXPECT_EQ(model->signInProviders(), row.providers);
@@ -406,9 +495,64 @@ TEST_F(ModelSequenceTest, SignInFailuresLeaveTheirSentenceAndDropAProviderThatIs
     model->cancelSignIn();
     held->open();
     model->shutdown();
+    QCoreApplication::processEvents(); // delivers the late result, if any
     EXPECT_EQ(model->screen(), Screen::login);
     EXPECT_FALSE(model->session().has_value());
     EXPECT_FALSE(log->calls().contains(u"store save"_s));
+}
+
+TEST_F(ModelSequenceTest, RemovingOldCopiesForAllUsersReportsItsOutcome)
+{
+    installer->copies[u"echo"_s] = {copy(PluginFormat::vst3, u"2.0"_s), copy(PluginFormat::vst3, u"1.0"_s, InstallScope::allUsers),
+                                    copy(PluginFormat::au, u"1.0"_s, InstallScope::allUsers)};
+    build(m_catalog);
+    startToFirstScreen();
+    // Only the VST3 has a copy of the user's own beside the old one.
+    model->requestRemoveLegacy(product(u"echo"_s));
+    ASSERT_TRUE(eventually([this] { return stateOf(u"echo"_s).job.kind == Job::Kind::done; }));
+    EXPECT_TRUE(log->calls().contains(u"uninstall echo vst3 allUsers kept"_s));
+    EXPECT_EQ(stateOf(u"echo"_s).job, Job::done(u"echo is in the Trash."_s));
+    EXPECT_TRUE(stateOf(u"echo"_s).installed.isEmpty());
+
+    // Nothing old left: nothing to do.
+    model->requestRemoveLegacy(product(u"echo"_s));
+    EXPECT_EQ(log->calls().filter(u"uninstall"_s).size(), 1);
+
+    const QString sentence = u"Couldn't move Notes.vst3 to the Trash, so the hub left it there."_s;
+    installer->failure = std::make_exception_ptr(HubError::message(sentence));
+    model->requestUninstall(product(u"notes"_s), UninstallOptions{{PluginFormat::vst3}, true, {InstallScope::user}}, false);
+    ASSERT_TRUE(eventually([this] { return stateOf(u"notes"_s).job.kind == Job::Kind::failed; }));
+    EXPECT_EQ(stateOf(u"notes"_s).job.message, sentence);
+    ASSERT_EQ(reports(u"hub.uninstall"_s).size(), 1u);
+    EXPECT_EQ(reports(u"hub.uninstall"_s)[0].report.message, sentence);
+}
+
+TEST_F(ModelSequenceTest, FeedbackNeedsASessionAndUnauthorizedSignsOut)
+{
+    build(m_catalog);
+    startToFirstScreen();
+    std::optional<std::optional<HubError>> outcome;
+    const auto send = [&] {
+        outcome.reset();
+        model->sendFeedback(product(u"echo"_s), FeedbackKind::idea, u"More presets"_s,
+                            [&](std::optional<HubError> error) { outcome = error; });
+        return eventually([&] { return outcome.has_value(); });
+    };
+    ASSERT_TRUE(send());
+    EXPECT_EQ(*outcome, HubError::message(u"Sign in to send feedback."_s));
+
+    model->submitCode(u"1"_s);
+    ASSERT_TRUE(eventually([this] { return model->session().has_value() && !model->loading(); }));
+    ASSERT_TRUE(send());
+    EXPECT_EQ(*outcome, std::nullopt);
+    // The installed version goes with it.
+    EXPECT_TRUE(log->calls().contains(u"feedback echo 1.0 idea More presets"_s));
+
+    service->feedbackError = HubError::api(u"unauthorized"_s, u"Sign in again."_s);
+    ASSERT_TRUE(send());
+    EXPECT_EQ(*outcome, service->feedbackError);
+    EXPECT_FALSE(model->session().has_value());
+    EXPECT_TRUE(model->signInAgain());
 }
 
 TEST_F(ModelSequenceTest, SettingsAreStoredAtOnceUnderTheirKeys)
@@ -454,6 +598,7 @@ TEST_F(ModelSequenceTest, SettingsAreStoredAtOnceUnderTheirKeys)
 TEST_F(ModelSequenceTest, OnlyWebAddressesAndTheSupportMailLeaveTheProgram)
 {
     build(m_catalog);
+    startToFirstScreen();
     struct Row {
         QString url;
         bool opened;
@@ -475,6 +620,23 @@ TEST_F(ModelSequenceTest, OnlyWebAddressesAndTheSupportMailLeaveTheProgram)
         model->openLink(QUrl(row.url));
         EXPECT_EQ(workspace->opened.size(), row.opened ? 1 : 0) << row.url.toStdString();
     }
+
+    // The account page: the signed-in link from the service, else the plain page.
+    workspace->opened.clear();
+    model->openAccountPage();
+    EXPECT_EQ(workspace->opened, QStringList{Config::accountPage().toString()});
+    model->submitCode(u"1"_s);
+    ASSERT_TRUE(eventually([this] { return model->account().has_value() && !model->loading(); }));
+    workspace->opened.clear();
+    model->openAccountPage();
+    ASSERT_TRUE(eventually([this] { return !workspace->opened.isEmpty(); }));
+    EXPECT_EQ(workspace->opened, QStringList{u"https://tarnaudio.example/account?t=1"_s});
+
+    // Revealing shows every copy; a product with none opens nothing.
+    workspace->opened.clear();
+    model->reveal(product(u"reverb"_s));
+    model->reveal(product(u"echo"_s));
+    EXPECT_EQ(workspace->opened, QStringList{u"reveal "_s + copy(PluginFormat::vst3, u"1.0"_s).path});
 }
 
 } // namespace

@@ -188,6 +188,8 @@ struct FakeDevices : DeviceStoring {
 
     DeviceLoad loadResult() const override
     {
+        if (loadGate)
+            loadGate->pass();
         const std::lock_guard lock(mutex);
         return stored;
     }
@@ -210,6 +212,7 @@ struct FakeDevices : DeviceStoring {
     mutable std::mutex mutex;
     DeviceLoad stored = DeviceLoad::none();
     bool saveWorks = true;
+    std::shared_ptr<Gate> loadGate;
 };
 
 // The installer: copies by product, steps scripted per install, and an
@@ -219,6 +222,8 @@ struct FakeInstaller : PluginInstalling, PluginUninstalling {
 
     QList<InstalledFormat> installed(const Product& product, const InstallRoots&) const override
     {
+        if (scanGate)
+            scanGate->pass();
         const std::lock_guard lock(mutex);
         const auto found = copies.find(product.id);
         return found == copies.end() ? QList<InstalledFormat>() : found->second;
@@ -246,16 +251,25 @@ struct FakeInstaller : PluginInstalling, PluginUninstalling {
             std::rethrow_exception(failure);
         QList<InstalledFormat> placed;
         for (PluginFormat format : formats)
-            placed.append({format, roots.userHome + u"/Library/Audio/Plug-Ins/"_qs + rawValue(format) + u'/'
-                                       + product.name + u'.' + bundleExtension(format),
+            placed.append({format,
+                           InstallLocations::folder(roots, format, scope) + u'/' + product.name + u'.'
+                               + bundleExtension(format),
                            release.version});
         copies[product.id] = placed;
         return placed;
     }
-    QList<InstalledFormat> uninstall(const Product& product, const UninstallOptions&, const InstallRoots&) const override
+    QList<InstalledFormat> uninstall(const Product& product, const UninstallOptions& options,
+                                     const InstallRoots&) const override
     {
-        log->add(u"uninstall "_qs + product.id);
+        QString what;
+        for (PluginFormat format : options.formats)
+            what += rawValue(format) + u' ';
+        for (InstallScope scope : options.scopes)
+            what += rawValue(scope) + u' ';
+        log->add(u"uninstall "_qs + product.id + u' ' + what + (options.removeSettings ? u"settings"_qs : u"kept"_qs));
         const std::lock_guard lock(mutex);
+        if (failure)
+            std::rethrow_exception(failure);
         copies.erase(product.id);
         return {};
     }
@@ -267,6 +281,7 @@ struct FakeInstaller : PluginInstalling, PluginUninstalling {
                                       InstallStep::installing(), InstallStep::done()};
     std::exception_ptr failure;
     std::map<QString, std::shared_ptr<Gate>> gates; // holds that product's install before it ends
+    std::shared_ptr<Gate> scanGate;                  // holds every scan of installed copies
     std::function<void(const InstallStep&)> afterStep;
     PluginInstaller::URLResolver resolver; // set per install by the model
 };
@@ -280,8 +295,6 @@ struct FakePackages : PackageInstalling {
         log->add(u"package "_qs + name + u' ' + release.version + (hub ? u" hub"_qs : u""_qs));
         progress(InstallStep::downloading(1.0));
         progress(InstallStep::installing());
-        if (gate)
-            gate->pass();
         if (failure)
             throw *failure;
         return hub ? u"/opt/Applications/Tarnhub.app"_qs : QString();
@@ -289,7 +302,6 @@ struct FakePackages : PackageInstalling {
 
     std::shared_ptr<CallLog> log;
     std::optional<HubError> failure;
-    std::shared_ptr<Gate> gate;
 };
 
 struct FakeNetwork : NetworkMonitor {
@@ -368,6 +380,12 @@ protected:
     void SetUp() override { ASSERT_TRUE(m_home.isValid()); }
     void TearDown() override
     {
+        // A test that failed while holding a worker must not hang the run.
+        for (const auto& [id, gate] : installer->gates)
+            gate->open();
+        for (const std::shared_ptr<Gate>& gate : {service->accountGate, identity->gate, devices->loadGate, installer->scanGate})
+            if (gate)
+                gate->open();
         if (model)
             model->shutdown();
     }
@@ -425,21 +443,27 @@ protected:
             return std::shared_ptr<const PluginInstalling>(installer);
         };
         services.uninstaller = installer;
-        services.packages = packages;
+        if (realInstaller) {
+            services.installerFor = [this](PluginInstaller::URLResolver resolve, std::stop_token stop) {
+                auto copy = std::make_shared<PluginInstaller>(*realInstaller);
+                copy->resolveURL = std::move(resolve);
+                copy->configuration = [ca = caBundle, stop] { return Http::Session{ca, stop}; };
+                return std::shared_ptr<const PluginInstalling>(copy);
+            };
+            services.uninstaller = realInstaller;
+        }
+        services.packages = realPackages ? realPackages : std::shared_ptr<const PackageInstalling>(packages);
         services.network = network;
         services.clock = clock;
         services.workspace = workspace;
         services.runningDAWs = [this] { return daws; };
         services.catalog = {QString(), QUrl(u"https://127.0.0.1:1/catalog.json"_qs), bundled};
-        services.reports.transport = [this](const QJsonObject& body, const QString&) {
+        services.reports.transport = [this](const QJsonObject&, const QString&) {
             log->add(u"report upload"_qs);
-            if (reportsFail)
-                throw HubError::message(u"The reports couldn't be sent."_qs);
-            reportBodies.push_back(body);
             return QJsonObject{{u"ok"_qs, true}};
         };
         services.home = m_home.path();
-        services.cpu = u"x86_64"_qs;
+        services.cpu = cpu;
         services.macOSVersion = u"14.0.0"_qs;
         services.machineID = u"machine-1"_qs;
         services.computerName = u"studio"_qs;
@@ -478,9 +502,12 @@ protected:
     std::shared_ptr<FakeNetwork> network = std::make_shared<FakeNetwork>();
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
+    // When set, installs and scans go through this installer instead of the fake.
+    std::shared_ptr<PluginInstaller> realInstaller;
+    std::shared_ptr<const PackageInstalling> realPackages;
+    QString caBundle;
+    QString cpu = u"x86_64"_qs;
     QStringList daws;
-    bool reportsFail = false;
-    std::vector<QJsonObject> reportBodies;
     std::unique_ptr<HubModel> model;
 };
 

@@ -1,6 +1,8 @@
 #include "Installer/Shell.h"
+#include "Platform/SecureExtract.h"
 
 #include "BundleFactory.h"
+#include "QStringPrinter.h"
 #include "TestFiles.h"
 #include "ToolsPaths.h"
 
@@ -8,6 +10,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <archive.h>
@@ -81,20 +84,27 @@ void writeZip(const QString& zipPath, const QList<ZipEntry>& entries)
     archive_write_free(zip);
 }
 
-// The names of a zip's entries, in order.
-QStringList zipNames(const QString& zipPath)
+// Each entry of a zip, in order: its name, and with `withMethod` how it is
+// held ("uncompressed" or "deflation") after a blank.
+QStringList zipEntries(const QString& zipPath, bool withMethod)
 {
-    QStringList names;
+    QStringList entries;
     archive* reader = archive_read_new();
     archive_read_support_format_zip(reader);
     if (archive_read_open_filename(reader, QFile::encodeName(zipPath).constData(), 65536) == ARCHIVE_OK) {
         archive_entry* entry = nullptr;
-        while (archive_read_next_header(reader, &entry) == ARCHIVE_OK)
-            names.push_back(QString::fromUtf8(archive_entry_pathname(entry)));
+        while (archive_read_next_header(reader, &entry) == ARCHIVE_OK) {
+            QString line = QString::fromUtf8(archive_entry_pathname(entry));
+            if (withMethod)
+                line += u' ' + QString::fromLatin1(archive_format_name(reader)).section(u'(', 1).chopped(1);
+            entries.push_back(line);
+        }
     }
     archive_read_free(reader);
-    return names;
+    return entries;
 }
+
+QStringList zipNames(const QString& zipPath) { return zipEntries(zipPath, false); }
 
 class Ditto : public ::testing::Test {
 protected:
@@ -161,6 +171,35 @@ TEST_F(Ditto, ABundleSurvivesTheRoundTripWithItsModesAndInternalLinks)
                          target, sizeof target - 1),
               0);
     EXPECT_STREQ(target, "A");
+}
+
+TEST_F(Ditto, IncompressibleFilesAreStoredAndEveryByteComesBack)
+{
+    // Random bytes stand for sampled audio; text and code shrink.
+    QByteArray noise(300 * 1024, Qt::Uninitialized);
+    QRandomGenerator(11).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    BundleSpec recipe;
+    recipe.name = u"Echos.vst3"_s;
+    recipe.withFile(u"Contents/Resources/noise.bin"_s, noise)
+        .withFile(u"Contents/Resources/text.txt"_s, QByteArray("delay feedback ").repeated(10000))
+        .withFile(u"Contents/Resources/tiny.txt"_s, "x")
+        .withFile(u"Contents/Resources/empty.txt"_s, QByteArray());
+    const QString bundle = BundleFactory::create(m_dir.filePath(u"src"_s), recipe);
+    const QString zip = m_dir.filePath(u"Echos.zip"_s);
+    ASSERT_EQ(ditto({u"-c"_s, u"-k"_s, u"--keepParent"_s, bundle, zip}).status, 0);
+
+    const QStringList methods = zipEntries(zip, true);
+    EXPECT_TRUE(methods.contains(u"Echos.vst3/Contents/Resources/noise.bin uncompressed"_s)) << methods.join(u", "_s).toStdString();
+    EXPECT_TRUE(methods.contains(u"Echos.vst3/Contents/Resources/text.txt deflation"_s)) << methods.join(u", "_s).toStdString();
+    EXPECT_LT(QFileInfo(zip).size(), noise.size() + 40 * 1024);
+
+    const QString out = m_dir.filePath(u"unpacked"_s);
+    ASSERT_EQ(ditto({u"-x"_s, u"-k"_s, zip, out}).status, 0);
+    for (const char* file : {"noise.bin", "text.txt", "tiny.txt", "empty.txt"}) {
+        const QString path = u"/Echos.vst3/Contents/Resources/"_s + QString::fromLatin1(file);
+        EXPECT_EQ(readFile(out + path), readFile(m_dir.filePath(u"src"_s) + path)) << file;
+    }
+    EXPECT_EQ(tree(out + u"/Echos.vst3"_s), tree(bundle));
 }
 
 TEST_F(Ditto, WithoutKeepParentTheArchiveHoldsTheContents)
@@ -248,6 +287,61 @@ TEST_F(Ditto, ACorruptArchiveFailsWithAMessage)
     const Result result = ditto({u"-x"_s, u"-k"_s, zip, m_dir.filePath(u"out"_s)});
     EXPECT_NE(result.status, 0);
     EXPECT_TRUE(result.output.startsWith(u"ditto: "_s)) << result.output.toStdString();
+}
+
+// --- A damaged archive fails whole ---------------------------------------------------
+
+// Two deflated entries, then one of the ways a transfer or a disk damages
+// them: each must fail, through the applet and through the library, and
+// leave nothing of the archive behind.
+struct Damage {
+    const char* name;
+    void (*apply)(QByteArray& zip);
+};
+
+qsizetype secondEntryOffset(const QByteArray& zip) { return zip.indexOf(QByteArray("PK\x03\x04", 4), 4); }
+
+const Damage kDamages[] = {
+    {"one bit flipped inside the first deflated entry",
+     [](QByteArray& zip) { zip[secondEntryOffset(zip) / 2] = char(zip[secondEntryOffset(zip) / 2] ^ 0x10); }},
+    {"cut short after the first entry", [](QByteArray& zip) { zip.truncate(secondEntryOffset(zip)); }},
+    {"cut short inside the first entry", [](QByteArray& zip) { zip.truncate(secondEntryOffset(zip) - 8); }},
+    {"the second entry cut short", [](QByteArray& zip) { zip.truncate(secondEntryOffset(zip) + 100); }},
+};
+
+TEST_F(Ditto, ADamagedZipFailsAndLeavesNothing)
+{
+    QByteArray text;
+    for (int line = 0; line < 400; ++line)
+        text += "preset line " + QByteArray::number(line * 7919 % 1000) + '\n';
+    const QString good = m_dir.filePath(u"good.zip"_s);
+    writeZip(good, {{"Echos.vst3/Contents/Resources/presets.txt", AE_IFREG, 0644, text, {}},
+                    {"Echos.vst3/Contents/Resources/more.txt", AE_IFREG, 0644, text, {}}});
+    const QByteArray intact = readFile(good);
+    ASSERT_GT(secondEntryOffset(intact), 0);
+    ASSERT_LT(secondEntryOffset(intact), text.size() / 2) << "the entries must be deflated";
+
+    for (const Damage& damage : kDamages) {
+        SCOPED_TRACE(damage.name);
+        QByteArray bytes = intact;
+        damage.apply(bytes);
+        const QString zip = m_dir.filePath(u"damaged.zip"_s);
+        Hub::Test::writeFile(zip, bytes);
+
+        const QString out = m_dir.filePath(u"out"_s);
+        const Result result = ditto({u"-x"_s, u"-k"_s, zip, out});
+        EXPECT_NE(result.status, 0);
+        EXPECT_TRUE(result.output.startsWith(u"ditto: "_s)) << result.output.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(out)) << tree(out).join(u' ').toStdString();
+
+        // Into a folder the caller made: it keeps only what it held.
+        QDir().mkpath(out);
+        Hub::Test::writeFile(out + u"/mine.txt"_s, "mine");
+        EXPECT_THROW(Hub::SecureExtract::extract(Hub::SecureExtract::check(zip, Hub::SecureExtract::Formats::zip), out),
+                     Hub::SecureExtract::Error);
+        EXPECT_EQ(tree(out), QStringList{u"mine.txt"_s});
+        QDir(out).removeRecursively();
+    }
 }
 
 // --- Copy mode, for the all-users placement ----------------------------------------

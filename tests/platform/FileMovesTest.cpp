@@ -1,14 +1,20 @@
 #include "Platform/FileMoves.h"
 
+#include "AsOtherUser.h"
+#include "QStringPrinter.h"
 #include "TestFiles.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +31,30 @@ mode_t modeOf(const QString& path)
     struct stat st {};
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
+
+// The subject side of the tests below: this executable, run again as another
+// user, moves the job's "from" to its "to" and writes how that went.
+constexpr char kSubjectVariable[] = "HUB_FILEMOVES_SUBJECT";
+
+int runSubject(const QString& jobPath)
+{
+    const QMap<QString, QString> job = Hub::Test::readJob(jobPath);
+    QString result = u"moved"_s;
+    try {
+        FileMoves::moveNoReplace(job[u"from"_s], job[u"to"_s]);
+    } catch (const Hub::FileError& error) {
+        result = u"refused "_s + QString::number(error.code().value());
+    }
+    try {
+        Hub::Test::writeAll(job[u"result"_s], result.toUtf8());
+    } catch (...) {
+        return 3;
+    }
+    return 0;
+}
+
+[[maybe_unused]] ::testing::Environment* const kSubject =
+    Hub::Test::addSubjectEnvironment(kSubjectVariable, runSubject);
 
 // --- Nothing is ever replaced --------------------------------------------------
 
@@ -127,6 +157,121 @@ TEST_F(AcrossFileSystems, ABundleArrivesWholeWithModesAndLinks)
     // No partial copy is left beside it.
     EXPECT_EQ(QDir(m_there.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{u"Echos.vst3"_s});
+}
+
+// Every item below `root`, the root included: path, type and mode, owner and
+// group, modification time to the nanosecond, then content or link target.
+QStringList metadataListing(const QString& root)
+{
+    QStringList lines;
+    const auto describe = [&](const QString& path, const QString& relative) {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+            return lines.append(relative + u" <missing>"_s);
+        QString line = relative + u' ' + QString::number(st.st_mode, 8) + u' ' + QString::number(st.st_uid) + u':'
+                       + QString::number(st.st_gid) + u' ' + QString::number(st.st_mtim.tv_sec) + u'.'
+                       + QString::number(st.st_mtim.tv_nsec);
+        if (S_ISLNK(st.st_mode))
+            line += u" -> "_s + QFile::decodeName(std::filesystem::read_symlink(Hub::Test::nativePath(path)).c_str());
+        else if (S_ISREG(st.st_mode))
+            line += u' ' + QString::fromUtf8(readFile(path));
+        lines.append(line);
+    };
+    describe(root, u"."_s);
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        describe(path, QDir(root).relativeFilePath(path));
+    }
+    lines.sort();
+    return lines;
+}
+
+// A bundle whose items each carry their own mode, owner and time, with a
+// read-only folder among them.
+struct MetadataItem {
+    QString path; // relative; a trailing "/" makes a folder, `link` a link
+    mode_t mode;
+    uid_t owner;
+    QString link = {};
+};
+
+const MetadataItem kBundleItems[] = {
+    {u"/"_s, 0755, 0},
+    {u"Contents/"_s, 0750, 1234},
+    {u"Contents/MacOS/"_s, 0755, 0},
+    {u"Contents/MacOS/Echos"_s, 0755, 0},
+    {u"Contents/Resources/preset.xml"_s, 0444, Hub::Test::kNobody},
+    {u"Contents/Resources/"_s, 0555, Hub::Test::kNobody},
+    {u"Contents/private"_s, 0600, 1234},
+    {u"Contents/current"_s, 0777, 1234, u"MacOS/Echos"_s},
+};
+
+// Lays out the items under `bundle`; owners only when the test runs as root.
+void makeBundle(const QString& bundle)
+{
+    for (const MetadataItem& item : kBundleItems) {
+        const QString path = QDir::cleanPath(bundle + u'/' + item.path);
+        if (!item.link.isEmpty()) {
+            ASSERT_EQ(::symlink(QFile::encodeName(item.link).constData(), QFile::encodeName(path).constData()), 0);
+        } else if (item.path.endsWith(u'/')) {
+            QDir().mkpath(path);
+        } else {
+            writeFile(path, item.path.toUtf8());
+        }
+    }
+    long long second = 1'000'000'000;
+    for (const MetadataItem& item : kBundleItems) {
+        const QByteArray path = QFile::encodeName(QDir::cleanPath(bundle + u'/' + item.path));
+        if (::geteuid() == 0) {
+            ASSERT_EQ(::lchown(path.constData(), item.owner, item.owner + 1), 0);
+        }
+        if (item.link.isEmpty()) {
+            ASSERT_EQ(::chmod(path.constData(), item.mode), 0);
+        }
+        second += 86'400;
+        const struct timespec times[2] = {{second, 123}, {second, 456'789}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.constData(), times, AT_SYMLINK_NOFOLLOW), 0);
+    }
+}
+
+TEST_F(AcrossFileSystems, EveryItemKeepsItsModeTimeAndOwner)
+{
+    const QString bundle = m_here.filePath(u"Echos.vst3"_s);
+    makeBundle(bundle);
+    const QStringList before = metadataListing(bundle);
+
+    const QString target = m_there.filePath(u"Echos.vst3"_s);
+    FileMoves::moveNoReplace(bundle, target);
+
+    EXPECT_FALSE(FileMoves::existsNoFollow(bundle));
+    EXPECT_EQ(metadataListing(target), before);
+}
+
+// The bundle's read-only folder is the user's own, but the user cannot
+// empty it.
+TEST_F(AcrossFileSystems, AUserCannotMoveATreeWithAFolderTheyCannotEmptyAndBothSidesStay)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "running the subject as another user needs root";
+    QTemporaryDir out;
+    const QString bundle = m_here.filePath(u"Echos.vst3"_s);
+    makeBundle(bundle);
+    for (const QString& root : {m_here.path(), m_there.path(), out.path()})
+        Hub::Test::chownTree(root, Hub::Test::kNobody);
+    const QStringList before = metadataListing(bundle);
+
+    Hub::Test::writeJob(out.filePath(u"job"_s), {{u"from"_s, bundle},
+                                                  {u"to"_s, m_there.filePath(u"Echos.vst3"_s)},
+                                                  {u"result"_s, out.filePath(u"result"_s)}});
+    ASSERT_EQ(Hub::Test::runSelfAsNobody(kSubjectVariable, out.filePath(u"job"_s)), 0);
+
+    // Refused before the copy: removing the original would have stopped at
+    // the read-only folder and left a gutted bundle behind.
+    EXPECT_EQ(readFile(out.filePath(u"result"_s)), "refused " + QByteArray::number(EACCES));
+    EXPECT_EQ(metadataListing(bundle), before);
+    EXPECT_EQ(QDir(m_there.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
 }
 
 TEST_F(AcrossFileSystems, ATakenTargetLeavesTheOriginal)

@@ -10,6 +10,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
+#include <mutex>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -109,7 +111,7 @@ void serveStall(TestHttpsServer& server, const std::string& path, std::size_t co
             "application/octet-stream", [&server, count](std::size_t offset, httplib::DataSink& sink) {
                 if (offset < count)
                     return sink.write("s", 1);
-                server.pause(10s);
+                server.pause(60s);
                 return false;
             });
     });
@@ -234,6 +236,25 @@ TEST(HttpExchange, ErrorStatusesAreRepliesNotFailures)
 
     const Http::Response missing = Http::perform(trusting(server), requestTo(server.url(QStringLiteral("/nowhere"))));
     EXPECT_EQ(missing.status, 404);
+}
+
+TEST(HttpExchange, AHeaderWithALineBreakOrNulIsRefusedBeforeSending)
+{
+    TestHttpsServer server;
+    const std::vector<Http::Header> headers = {
+        {"Authorization", "Bearer a\r\nX-Injected: 1"},
+        {"Authorization", "Bearer a\nb"},
+        {"Authorization", "Bearer a\rb"},
+        {"x-clerk-client-id", QByteArray("client\0b", 8)},
+        {"X-Split\r\nX-Injected", "1"},
+    };
+    for (const Http::Header& header : headers) {
+        SCOPED_TRACE(header.first.toStdString());
+        Http::Request request = requestTo(server.url(QStringLiteral("/any")));
+        request.headers.append(header);
+        EXPECT_EQ(failureOf(trusting(server), request), TransportCode::other);
+    }
+    EXPECT_TRUE(server.requests().empty());
 }
 
 TEST(HttpExchange, ConcurrentCallsFromManyThreadsStaySeparate)
@@ -417,7 +438,7 @@ TEST(HttpTimeouts, TheTotalLimitEndsAReplyThatIsLate)
 {
     TestHttpsServer server;
     server.get("/late", [&server](const httplib::Request&, httplib::Response& response) {
-        server.pause(2s);
+        server.pause(60s);
         response.set_content("late", "text/plain");
     });
 
@@ -425,18 +446,19 @@ TEST(HttpTimeouts, TheTotalLimitEndsAReplyThatIsLate)
     EXPECT_EQ(failureOf(trusting(server), requestTo(server.url(QStringLiteral("/late")), 0.3)),
               TransportCode::timedOut);
     EXPECT_GE(secondsSince(start), 0.25);
-    EXPECT_LT(secondsSince(start), 1.0);
+    EXPECT_LT(secondsSince(start), 10.0);
 }
 
 TEST(HttpTimeouts, TheTotalLimitHoldsEvenWhileBytesKeepComing)
 {
     TestHttpsServer server;
-    serveTrickle(server, "/trickle", 15, 100ms);
+    // Far longer than the bound below, so that only the limit can end it in time.
+    serveTrickle(server, "/trickle", 300, 100ms);
 
     const auto start = Clock::now();
     EXPECT_EQ(failureOf(trusting(server), requestTo(server.url(QStringLiteral("/trickle")), 0.6)),
               TransportCode::timedOut);
-    EXPECT_LT(secondsSince(start), 1.2);
+    EXPECT_LT(secondsSince(start), 10.0);
 }
 
 TEST(HttpTimeouts, TheIdleLimitLetsASlowSteadyReplyFinish)
@@ -458,7 +480,7 @@ TEST(HttpTimeouts, TheIdleLimitEndsAReplyThatStalls)
     TestHttpsServer server;
     serveStall(server, "/stall", 3);
     server.get("/silent", [&server](const httplib::Request&, httplib::Response& response) {
-        server.pause(5s);
+        server.pause(60s);
         response.set_content("too late", "text/plain");
     });
 
@@ -468,13 +490,13 @@ TEST(HttpTimeouts, TheIdleLimitEndsAReplyThatStalls)
     EXPECT_EQ(failureOf(trusting(server), stalling), TransportCode::timedOut);
     // A second of silence, not an average speed over several seconds.
     EXPECT_GE(secondsSince(start), 0.95);
-    EXPECT_LT(secondsSince(start), 2.0);
+    EXPECT_LT(secondsSince(start), 10.0);
 
     Http::Request silent = requestTo(server.url(QStringLiteral("/silent")), 0.5);
     silent.timeoutMode = Http::TimeoutMode::idle;
     start = Clock::now();
     EXPECT_EQ(failureOf(trusting(server), silent), TransportCode::timedOut);
-    EXPECT_LT(secondsSince(start), 1.5);
+    EXPECT_LT(secondsSince(start), 10.0);
 }
 
 // --- Cancellation ----------------------------------------------------------
@@ -482,21 +504,26 @@ TEST(HttpTimeouts, TheIdleLimitEndsAReplyThatStalls)
 TEST(HttpCancellation, AStopRequestEndsATransferInFlightPromptly)
 {
     TestHttpsServer server;
-    server.get("/wait", [&server](const httplib::Request&, httplib::Response& response) {
-        server.pause(5s);
+    std::promise<void> arrived;
+    std::once_flag once;
+    server.get("/wait", [&](const httplib::Request&, httplib::Response& response) {
+        std::call_once(once, [&arrived] { arrived.set_value(); });
+        server.pause(120s);
         response.set_content("too late", "text/plain");
     });
 
+    // The stop comes once the request is at the server, however long that takes.
     std::stop_source source;
-    const auto start = Clock::now();
-    std::jthread stopper([&source] {
-        std::this_thread::sleep_for(200ms);
+    std::atomic<Clock::time_point> stoppedAt{Clock::time_point::max()};
+    std::jthread stopper([&source, &stoppedAt, reached = arrived.get_future()] {
+        reached.wait();
+        stoppedAt = Clock::now();
         source.request_stop();
     });
-    EXPECT_EQ(failureOf(trusting(server, source.get_token()), requestTo(server.url(QStringLiteral("/wait")), 30.0)),
+    EXPECT_EQ(failureOf(trusting(server, source.get_token()), requestTo(server.url(QStringLiteral("/wait")), 300.0)),
               TransportCode::cancelled);
-    EXPECT_LT(secondsSince(start), 0.8);
-    EXPECT_EQ(server.count("/wait"), 1) << "the request should have been in flight";
+    EXPECT_LT(secondsSince(stoppedAt.load()), 30.0) << "the server would have answered after 120 s";
+    EXPECT_EQ(server.count("/wait"), 1);
 }
 
 TEST(HttpCancellation, AStopFromTheCallingThreadEndsTheDownload)

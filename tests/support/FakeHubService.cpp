@@ -199,7 +199,7 @@ FakeHubService::Reply FakeHubService::answer(const std::string& endpoint, const 
 
     for (auto it = body.begin(); it != body.end(); ++it) {
         if (!it.value().isString())
-            return badRequest("\"" + it.key().toStdString() + "\" must be text.");
+            return badRequest(QString(u'"' + it.key() + "\" must be text."_L1).toStdString());
     }
     for (const std::string& key : requiredKeys(endpoint)) {
         if (!body.contains(QString::fromStdString(key)))

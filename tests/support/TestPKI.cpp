@@ -141,9 +141,12 @@ TestPKI::TestPKI()
     const std::string team = Config::teamID().toStdString();
 
     m_anchorKey = newKey();
-    m_anchor = makeCertificate({"Hub Test Root CA", {}, true, nullptr}, m_anchorKey.get(), nullptr, nullptr);
+    // The authorities outlive every leaf, so a leaf's own validity decides.
+    constexpr long kYear = 365L * 24 * 3600;
+    m_anchor = makeCertificate({"Hub Test Root CA", {}, true, nullptr, -kYear, kYear}, m_anchorKey.get(), nullptr,
+                               nullptr);
     const auto intermediateKey = newKey();
-    const auto intermediate = makeCertificate({"Hub Test Developer ID CA", {}, true, kDeveloperMarker},
+    const auto intermediate = makeCertificate({"Hub Test Developer ID CA", {}, true, kDeveloperMarker, -kYear, kYear},
                                               intermediateKey.get(), m_anchor.get(), m_anchorKey.get());
 
     m_maker = leaf({"Developer ID Application: Tarnaudio (" + team + ")", team, false, kApplicationMarker}, intermediate,
@@ -154,6 +157,9 @@ TestPKI::TestPKI()
     m_expired = leaf({"Developer ID Application: Tarnaudio (" + team + ")", team, false, kApplicationMarker,
                       -30L * 24 * 3600, -24L * 3600},
                      intermediate, intermediateKey);
+    m_notYetValid = leaf({"Developer ID Application: Tarnaudio (" + team + ")", team, false, kApplicationMarker,
+                          24L * 3600, 31L * 24 * 3600},
+                         intermediate, intermediateKey);
     m_makerInstaller = leaf({"Developer ID Installer: Tarnaudio (" + team + ")", team, false, kInstallerMarker},
                             intermediate, intermediateKey);
     m_otherTeamInstaller = leaf({"Developer ID Installer: Other (OTHERTEAM1)", kOtherTeam, false, kInstallerMarker},
@@ -189,16 +195,44 @@ QByteArray TestPKI::foreignAnchorPem() const
     return toPem(m_foreignAnchor.get());
 }
 
+SigningIdentity SigningIdentity::signedAt(const QDateTime& when) const
+{
+    SigningIdentity copy = *this;
+    copy.signingTime = when;
+    return copy;
+}
+
+SigningIdentity SigningIdentity::signedWithoutTime() const
+{
+    SigningIdentity copy = *this;
+    copy.withoutSigningTime = true;
+    return copy;
+}
+
 QByteArray signDetached(const QByteArray& content, const SigningIdentity& signer)
 {
     const OpenSsl::X509StackView chain(sk_X509_new_null());
     for (const auto& certificate : signer.chain)
         sk_X509_push(chain.get(), certificate.get());
     const OpenSsl::Bio in(BIO_new_mem_buf(content.constData(), int(content.size())));
-    const OpenSsl::Cms cms(
-        CMS_sign(signer.certificate.get(), signer.key.get(), chain.get(), in.get(), CMS_DETACHED | CMS_BINARY));
-    if (!cms)
+    // Signed in steps so that a signing time can be set before the signature
+    // is made; without one, OpenSSL writes the current time.
+    const unsigned flags = CMS_DETACHED | CMS_BINARY | CMS_PARTIAL | (signer.withoutSigningTime ? CMS_NOATTR : 0);
+    const OpenSsl::Cms cms(CMS_sign(nullptr, nullptr, chain.get(), nullptr, flags));
+    CMS_SignerInfo* info =
+        cms ? CMS_add1_signer(cms.get(), signer.certificate.get(), signer.key.get(), EVP_sha256(), flags) : nullptr;
+    if (!info)
         fail("CMS_sign failed");
+    if (signer.signingTime) {
+        const std::unique_ptr<ASN1_TIME, decltype(&ASN1_TIME_free)> when(
+            ASN1_TIME_set(nullptr, signer.signingTime->toSecsSinceEpoch()), ASN1_TIME_free);
+        if (!when
+            || CMS_signed_add1_attr_by_NID(info, NID_pkcs9_signingTime, ASN1_STRING_type(when.get()), when.get(), -1)
+                   != 1)
+            fail("cannot set the signing time");
+    }
+    if (CMS_final(cms.get(), in.get(), nullptr, flags) != 1)
+        fail("CMS_final failed");
     const OpenSsl::Bio out(BIO_new(BIO_s_mem()));
     if (i2d_CMS_bio(out.get(), cms.get()) != 1)
         fail("cannot encode the signature");

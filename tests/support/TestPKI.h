@@ -3,21 +3,29 @@
 #include "Installer/CodeSignature.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 #include <openssl/types.h>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace Hub::Test {
 
 // A certificate with its key, and the intermediate certificates a signature
-// made with it carries.
+// made with it carries. Its signatures state the signing time given, else
+// now as signing tools do; none at all when `withoutSigningTime` is set.
 struct SigningIdentity {
     std::shared_ptr<X509> certificate;
     std::shared_ptr<EVP_PKEY> key;
     std::vector<std::shared_ptr<X509>> chain;
+    std::optional<QDateTime> signingTime;
+    bool withoutSigningTime = false;
+
+    SigningIdentity signedAt(const QDateTime& when) const;
+    SigningIdentity signedWithoutTime() const;
 };
 
 // A detached DER CMS signature of `content` by `signer`, carrying its chain,
@@ -30,7 +38,8 @@ QByteArray signDetached(const QByteArray& content, const SigningIdentity& signer
 //              ├── maker        OU = Config::teamID(), application marker 1.2.840.113635.100.6.1.13
 //              ├── otherTeam    OU = "OTHERTEAM1", application marker
 //              ├── noMarker     OU = Config::teamID(), no application marker
-//              └── expired      like maker, but its validity ended yesterday
+//              ├── expired      like maker, but valid only from 30 days ago until yesterday
+//              └── notYetValid  like maker, but valid only from tomorrow for 30 days
 //   foreign anchor ── foreign intermediate (marker) ── foreign leaf (OU = the maker's, marker)
 //
 // Installer certificates, for packages (installer marker 1.2.840.113635.100.6.1.14,
@@ -46,6 +55,7 @@ public:
     const SigningIdentity& otherTeam() const { return m_otherTeam; }
     const SigningIdentity& noMarker() const { return m_noMarker; }
     const SigningIdentity& expired() const { return m_expired; }
+    const SigningIdentity& notYetValid() const { return m_notYetValid; }
     const SigningIdentity& foreign() const { return m_foreign; }
     const SigningIdentity& makerInstaller() const { return m_makerInstaller; }
     const SigningIdentity& otherTeamInstaller() const { return m_otherTeamInstaller; }
@@ -67,6 +77,7 @@ private:
     SigningIdentity m_otherTeam;
     SigningIdentity m_noMarker;
     SigningIdentity m_expired;
+    SigningIdentity m_notYetValid;
     SigningIdentity m_foreign;
     SigningIdentity m_makerInstaller;
     SigningIdentity m_otherTeamInstaller;
