@@ -43,7 +43,7 @@ QWidget* emptyPanel(const QString& name, QWidget* parent)
 
 QColor windowColorOf(const HubModel& model)
 {
-    if (const std::optional<Product> product = model.product(model.page()))
+    if (const Product* product = model.product(model.page()))
         return Kit::tintColor(*product);
     return Kit::Theme::bg();
 }
@@ -118,8 +118,8 @@ public:
 
     void sync()
     {
-        const std::optional<Product> product = m_model->product(m_model->page());
-        m_wanted = product.has_value();
+        const Product* product = m_model->product(m_model->page());
+        m_wanted = product != nullptr;
         if (product) {
             if (!m_page || m_shownID != product->id) {
                 delete m_page;
@@ -298,7 +298,9 @@ MainView::MainView(HubModel* model, QWidget* parent)
         update();
     };
     connect(model, &HubModel::pageChanged, this, syncPage);
+    // The account can share further products, or stop sharing one.
     connect(model, &HubModel::catalogChanged, this, syncPage);
+    connect(model, &HubModel::accountChanged, this, syncPage);
     connect(model, &HubModel::accountMenuChanged, this, [this] {
         m_menu->sync();
         updateEscape();
