@@ -3,6 +3,7 @@
 #include "Theme.h"
 
 #include <QLabel>
+#include <QTextDocument>
 #include <QTextBoundaryFinder>
 
 namespace Hub::Kit {
@@ -31,6 +32,11 @@ QLabel* plainLabel(const QString& text, QWidget* parent)
     l->setTextInteractionFlags(Qt::NoTextInteraction);
     l->setText(text);
     return l;
+}
+
+QString plainToolTip(const QString& text)
+{
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal) : text;
 }
 
 void setTextColor(QWidget* widget, const QColor& color)

@@ -27,6 +27,10 @@ QString firstCharacter(const QString& text);
 // A label that shows `text` literally, whatever it contains.
 QLabel* plainLabel(const QString& text, QWidget* parent = nullptr);
 
+// `text` as a help text that shows literally: tooltips guess rich text
+// from the text itself, so data that looks like markup is escaped.
+QString plainToolTip(const QString& text);
+
 // Label style on an existing label: font, colour, one line.
 void setLabelStyle(QLabel* label, qreal size, QFont::Weight weight, const QColor& color);
 

@@ -198,7 +198,7 @@ void SoonCell::setProduct(const Product& product)
     setObjectName(QStringLiteral("soon-") + product.id);
     m_name->setText(product.shown());
     m_formats->setText(formatsText(product, QStringLiteral(" · ")));
-    setToolTip(product.tagline);
+    setToolTip(Kit::plainToolTip(product.tagline));
     setAccessibleName(product.shown() + QStringLiteral(", coming soon, ") + formatsText(product, QStringLiteral(", ")));
     setAccessibleDescription(QStringLiteral("Opens its page"));
     update();

@@ -1,5 +1,7 @@
 #include "ElidedLabel.h"
 
+#include "Kit/TextStyle.h"
+
 #include <QEvent>
 #include <QFontMetrics>
 
@@ -49,7 +51,7 @@ void ElidedLabel::elide()
 {
     const QString shown = QFontMetrics(font()).elidedText(m_full, m_mode, contentsRect().width());
     QLabel::setText(shown);
-    setToolTip(shown == m_full ? QString() : m_full);
+    setToolTip(shown == m_full ? QString() : Kit::plainToolTip(m_full));
 }
 
 } // namespace Hub::Views

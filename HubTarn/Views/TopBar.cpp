@@ -111,7 +111,7 @@ bool AccountButton::open() const { return m_model->accountMenu(); }
 void AccountButton::refresh()
 {
     const std::optional<AccountInfo>& account = m_model->account();
-    setToolTip(account ? account->user.email : QStringLiteral("Account"));
+    setToolTip(account ? Kit::plainToolTip(account->user.email) : QStringLiteral("Account"));
     setText(shownText());
     update();
 }

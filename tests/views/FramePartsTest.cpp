@@ -12,6 +12,7 @@
 #include "Views/TopBar.h"
 
 #include <QAccessible>
+#include <QTextDocument>
 
 #include <limits>
 
@@ -252,6 +253,7 @@ TEST_F(PlainTextTest, MarkupInDataIsShownLiterally)
 {
     const QString markup = u"<b>Bold</b> <a href=\"https://evil.example\">click</a><img src=x>"_s;
     user.name = markup;
+    user.email = markup;
     open();
     model->setAccountMenu(true);
 
@@ -288,6 +290,18 @@ TEST_F(PlainTextTest, MarkupInDataIsShownLiterally)
         EXPECT_FALSE(row.label->openExternalLinks());
         auto* elided = qobject_cast<Views::ElidedLabel*>(row.label);
         EXPECT_TRUE((elided ? elided->text() : row.label->text()).contains(u"<b>Bold</b>"_s));
+    }
+    // Help texts guess rich text from the text: data in them is escaped.
+    product.tagline = markup;
+    strip.setProducts({product});
+    Views::ElidedLabel narrow(markup);
+    narrow.resize(40, narrow.sizeHint().height());
+    narrow.show();
+    const QString tips[] = {strip.cells().front()->toolTip(), narrow.toolTip(), find(u"accountButton"_s)->toolTip()};
+    for (const QString& tip : tips) {
+        QTextDocument shown;
+        shown.setHtml(tip);
+        EXPECT_EQ(shown.toPlainText(), markup);
     }
     saveScreenshot(find(u"accountMenu"_s), u"plain-text-account-menu"_s);
     line.resize(400, 80);
