@@ -24,8 +24,9 @@ namespace Hub::Views {
 
 namespace {
 
-// The fallback texts of the DAW confirmation, for the moment between the
-// warning being cleared and the question going away.
+// The DAW question's texts when a warning comes without its own. The dialog
+// keeps the texts it was opened with, so it never goes blank while it
+// closes after the warning was cleared.
 const QString kFallbackConfirm = QStringLiteral("Continue anyway");
 const QString kFallbackMessage =
     QStringLiteral("Close it first so it loads the new version. Plug-ins are replaced while it stays open, and it "
@@ -277,7 +278,6 @@ MainView::MainView(HubModel* model, QWidget* parent)
     , m_menu(new MenuLayer(model, this))
     , m_escape(new Kit::EscapeKey(this, [this] { escape(); }))
 {
-    Q_ASSERT(model);
     setObjectName(QStringLiteral("mainView"));
 
     // The page lies over the tab body; both stay in the layout so the tab
