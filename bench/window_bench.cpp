@@ -13,6 +13,7 @@
 #include "Kit/Theme.h"
 #include "Model/SystemSeams.h"
 #include "Shell/Application.h"
+#include "Views/MainView.h"
 #include "Shell/MainWindow.h"
 
 #include <QApplication>
@@ -166,12 +167,9 @@ int main(int argc, char** argv)
     HubModel model(std::move(services));
     if (!model.catalog() || model.catalog()->products.size() != std::size_t(kProducts))
         qFatal("the cached catalog was not used");
-    // The main screen as the program makes it today.
-    Shell::Application shell(&model, nullptr, [](QWidget* parent) {
-        auto* panel = new QWidget(parent);
-        panel->setObjectName(u"mainPlaceholder"_s);
-        return panel;
-    });
+    // The main screen as the program makes it.
+    Shell::Application shell(&model, nullptr,
+                             [&model](QWidget* parent) { return new Views::MainView(&model, parent); });
     const double modelAndWindow = double(build.nsecsElapsed()) / 1e6;
     const double firstPaint = showAndWaitForPaint(shell.window());
 

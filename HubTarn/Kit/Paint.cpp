@@ -8,7 +8,6 @@
 
 #include <QFontMetricsF>
 #include <QPainter>
-#include <QTextBoundaryFinder>
 
 #include <algorithm>
 #include <cmath>
@@ -20,17 +19,6 @@ namespace {
 QFont pillFont(const PillStyle& style) { return Theme::mono(style.fontSize(), QFont::Bold, style.tracking(), true); }
 
 QFont tagFont() { return Theme::mono(10.5, QFont::DemiBold, 0.525, true); }
-
-// The first user-perceived character, so an accented or combined letter
-// stays whole.
-QString firstCharacter(const QString& text)
-{
-    if (text.isEmpty())
-        return {};
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    const qsizetype end = finder.toNextBoundary();
-    return text.left(end > 0 ? end : 1);
-}
 
 void drawCentredText(QPainter& p, const QRectF& rect, const QString& text, const QFont& font, const QColor& color)
 {

@@ -3,6 +3,8 @@
 #include "Theme.h"
 
 #include <QLabel>
+#include <QTextDocument>
+#include <QTextBoundaryFinder>
 
 namespace Hub::Kit {
 
@@ -11,6 +13,15 @@ QFont label(qreal size, QFont::Weight weight) { return Theme::mono(size, weight,
 QFont foot(qreal size) { return Theme::prose(size); }
 
 QColor footColor() { return Theme::muted(); }
+
+QString firstCharacter(const QString& text)
+{
+    if (text.isEmpty())
+        return {};
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    const qsizetype end = finder.toNextBoundary();
+    return text.left(end > 0 ? end : 1);
+}
 
 QLabel* plainLabel(const QString& text, QWidget* parent)
 {
@@ -21,6 +32,11 @@ QLabel* plainLabel(const QString& text, QWidget* parent)
     l->setTextInteractionFlags(Qt::NoTextInteraction);
     l->setText(text);
     return l;
+}
+
+QString plainToolTip(const QString& text)
+{
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal) : text;
 }
 
 void setTextColor(QWidget* widget, const QColor& color)

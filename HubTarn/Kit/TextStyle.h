@@ -20,8 +20,16 @@ QFont label(qreal size, QFont::Weight weight);
 QFont foot(qreal size);
 QColor footColor();
 
+// The first user-perceived character of `text`, so an accented or
+// combined letter stays whole; empty for an empty text.
+QString firstCharacter(const QString& text);
+
 // A label that shows `text` literally, whatever it contains.
 QLabel* plainLabel(const QString& text, QWidget* parent = nullptr);
+
+// `text` as a help text that shows literally: tooltips guess rich text
+// from the text itself, so data that looks like markup is escaped.
+QString plainToolTip(const QString& text);
 
 // Label style on an existing label: font, colour, one line.
 void setLabelStyle(QLabel* label, qreal size, QFont::Weight weight, const QColor& color);

@@ -9,6 +9,7 @@
 #include "Shell/Application.h"
 #include "Shell/MainWindow.h"
 #include "Shell/StatusReport.h"
+#include "Views/MainView.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -54,14 +55,6 @@ bool needsSchemeHandler(const QString& executable)
                       .filePath(Hub::SchemeHandler::desktopFileName(Hub::Config::bundleID())));
     return !written.open(QIODevice::ReadOnly)
         || written.readAll() != Hub::SchemeHandler::desktopEntry(Hub::Config::bundleID(), executable);
-}
-
-// The placeholder main screen until the main window's views take its place.
-QWidget* makeMainPlaceholder(QWidget* parent)
-{
-    auto* panel = new QWidget(parent);
-    panel->setObjectName(u"mainPlaceholder"_s);
-    return panel;
 }
 
 } // namespace
@@ -128,7 +121,9 @@ int main(int argc, char* argv[])
 
     Hub::Shell::Application::Hooks hooks;
     hooks.releaseInbox = [&inbox] { inbox.reset(); };
-    Hub::Shell::Application shell(&model, services.web, makeMainPlaceholder, std::move(hooks));
+    Hub::Shell::Application shell(
+        &model, services.web, [&model](QWidget* parent) { return new Hub::Views::MainView(&model, parent); },
+        std::move(hooks));
     QObject::connect(relay.get(), &Hub::Shell::LinkRelay::arrived, &shell, &Hub::Shell::Application::route);
     for (const QUrl& url : links)
         shell.route(url);

@@ -1,0 +1,312 @@
+// The small views the tabs and pages share: job line, card kit, badges and
+// the coming-soon strip, and what they do with text that looks like markup.
+#include "FrameTestSupport.h"
+
+#include "Kit/ProgressLine.h"
+#include "Kit/Theme.h"
+#include "Views/AccountMenu.h"
+#include "Views/Badges.h"
+#include "Views/ElidedLabel.h"
+#include "Views/JobLine.h"
+#include "Views/SettingsCard.h"
+#include "Views/TopBar.h"
+
+#include <QAccessible>
+#include <QTextDocument>
+
+#include <limits>
+
+using namespace Qt::StringLiterals;
+
+namespace Hub::Test {
+namespace {
+
+using Views::JobLine;
+
+TEST(JobLineLook, ShowsEachJobAsItsStepOrItsOutcome)
+{
+    const QColor accent(0x4a, 0x90, 0xd9);
+    struct Row {
+        const char* name;
+        Job job;
+        QString step;      // empty: no step
+        bool spinner;
+        qreal progress;    // < 0: no progress line
+        QString mark;      // empty: no outcome
+        QColor markColor;
+    };
+    const qreal none = -1;
+    const Row rows[] = {
+        {"download start", Job::downloading(0), u"Downloading 0%"_s, false, 0, {}, {}},
+        {"download", Job::downloading(0.426), u"Downloading 42%"_s, false, 0.426, {}, {}},
+        {"download nearly", Job::downloading(0.999), u"Downloading 99%"_s, false, 0.999, {}, {}},
+        {"download whole", Job::downloading(1.0), u"Downloading 100%"_s, false, 1.0, {}, {}},
+        {"download not a number", Job{Job::Kind::downloading, std::numeric_limits<double>::quiet_NaN(), {}},
+         u"Downloading"_s, false, 0, {}, {}},
+        {"download beyond", Job{Job::Kind::downloading, 7.5, {}}, u"Downloading 100%"_s, false, 1.0, {}, {}},
+        {"verifying", Job::verifying(), u"Checking it was signed by Tarnaudio"_s, false, 1.0, {}, {}},
+        {"installing", Job::installing(), u"Installing"_s, false, 1.0, {}, {}},
+        {"registering", Job::registering(), u"Waiting for your system to list the AU"_s, false, 1.0, {}, {}},
+        {"removing", Job::removing(), u"Moving to the Trash"_s, true, none, {}, {}},
+        {"restart", Job::waitingForRestart(), u"Installed. Waiting to restart Tarnhub"_s, true, none, {}, {}},
+        {"done", Job::done(u"Installed echo 2.0."_s), {}, false, none, u"✓"_s, accent},
+        {"warning", Job::warning(u"The AU is not listed yet."_s), {}, false, none, u"!"_s, Kit::Theme::warn()},
+        {"failed", Job::failed(u"The download was cut off."_s), {}, false, none, u"✕"_s, Kit::Theme::bad()},
+    };
+    QWidget host;
+    auto* layout = new QVBoxLayout(&host);
+    auto* line = new JobLine(&host);
+    layout->addWidget(line);
+    host.resize(420, 120);
+    host.show();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        line->setJob(row.job, accent);
+        EXPECT_TRUE(line->isVisible());
+        auto* step = child<QLabel>(line, u"jobStepText"_s);
+        EXPECT_EQ(step->isVisible() ? step->text() : QString(), row.step);
+        EXPECT_EQ(step->font().capitalization(), QFont::AllUppercase);
+        EXPECT_EQ(child(line, u"jobSpinner"_s)->isVisible(), row.spinner);
+        auto* progress = child<Kit::ProgressLine>(line, u"jobProgress"_s);
+        EXPECT_EQ(progress->isVisible(), row.progress >= 0);
+        if (row.progress >= 0) {
+            EXPECT_DOUBLE_EQ(progress->value(), row.progress);
+            EXPECT_EQ(progress->color(), accent);
+            EXPECT_LE(progress->width(), 360);
+        }
+        auto* mark = child<QLabel>(line, u"jobMark"_s);
+        EXPECT_EQ(mark->isVisible() ? mark->text() : QString(), row.mark);
+        if (!row.mark.isEmpty()) {
+            EXPECT_EQ(mark->palette().color(QPalette::WindowText), row.markColor);
+            EXPECT_EQ(child<QLabel>(line, u"jobMessage"_s)->text(), row.job.message);
+        }
+        saveScreenshot(&host, u"jobline-"_s + QString::fromLatin1(row.name).replace(u' ', u'-'));
+    }
+    // Idle draws nothing and gives the line no room.
+    line->setJob(Job::idle(), accent);
+    EXPECT_TRUE(line->isHidden());
+}
+
+TEST(JobLineLook, ALongFailureWrapsInsteadOfBeingCut)
+{
+    QWidget host;
+    auto* layout = new QVBoxLayout(&host);
+    auto* line = new JobLine(&host);
+    layout->addWidget(line);
+    layout->addStretch(1);
+    const QString message = u"The installer could not replace the copy in the system folder because your system "
+                            u"refused the password, so nothing was changed and the old version stays in place."_s;
+    line->setJob(Job::failed(message), Kit::Theme::ink());
+    host.resize(360, 200);
+    host.show();
+    auto* text = child<QLabel>(line, u"jobMessage"_s);
+    EXPECT_GT(text->height(), 2 * text->fontMetrics().height());
+    EXPECT_TRUE(text->textInteractionFlags() & Qt::TextSelectableByMouse);
+    saveScreenshot(&host, u"jobline-long-failure"_s);
+}
+
+TEST(AccountInitials, FirstAndLastWordElseOneWordElseTheAddress)
+{
+    struct Row {
+        QString name;
+        QString email;
+        QString initials;
+    };
+    const Row rows[] = {
+        {u"Anna Maria Lopez"_s, u"anna@example.com"_s, u"AL"_s},
+        {u"  anna   lopez "_s, u"anna@example.com"_s, u"AL"_s},
+        {u"cher"_s, u"cher@example.com"_s, u"C"_s},
+        {u"   "_s, u"zoe@example.com"_s, u"Z"_s},
+        {QString(), QString(), QString()},
+        {u"\u00e9lodie durand"_s, u"e@example.com"_s, u"\u00c9D"_s},
+        // A letter and its combining accent are one character.
+        {u"e\u0301mile zola"_s, u"e@example.com"_s, u"E\u0301Z"_s},
+        // Only blanks split words: a tab stays inside the word.
+        {u"jean\tluc"_s, u"j@example.com"_s, u"J"_s},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name.toStdString());
+        AccountInfo account;
+        account.user = HubUser{u"u1"_s, row.email, row.name};
+        EXPECT_EQ(Views::AccountButton::initials(account), row.initials);
+    }
+    EXPECT_EQ(Views::AccountButton::initials(std::nullopt), QString());
+}
+
+TEST(CountBadgeLook, ShowsTheCountUpToNineAndSwapsColoursOnInk)
+{
+    struct Row {
+        int count;
+        QString text;
+    };
+    for (const Row& row : {Row{1, u"1"_s}, Row{9, u"9"_s}, Row{10, u"9+"_s}, Row{250, u"9+"_s}})
+        EXPECT_EQ(Views::CountBadge(row.count, false).text(), row.text);
+
+    for (bool onInk : {false, true}) {
+        SCOPED_TRACE(onInk ? "on ink" : "plain");
+        Views::CountBadge badge(4, onInk);
+        badge.resize(badge.sizeHint());
+        EXPECT_EQ(badge.size(), QSize(18, 18));
+        const QImage image = renderOver(&badge, Qt::magenta);
+        // Left of the digit, inside the capsule.
+        EXPECT_EQ(image.pixelColor(4, 9), onInk ? Kit::Theme::bg() : Kit::Theme::ink());
+        saveScreenshot(image, onInk ? u"badge-on-ink"_s : u"badge"_s);
+    }
+}
+
+class SoonStripTest : public FrameFixture {};
+
+TEST_F(SoonStripTest, LinesOnlyBetweenCellsAndAPressOpensThePage)
+{
+    open();
+    struct Row {
+        int products;
+        int columns;
+        QList<std::pair<bool, bool>> lines; // leading, top per cell
+    };
+    const Row rows[] = {
+        {0, 1, {}},
+        {1, 1, {{false, false}}},
+        {5, 5, {{false, false}, {true, false}, {true, false}, {true, false}, {true, false}}},
+        {7, 5, {{false, false}, {true, false}, {true, false}, {true, false}, {true, false}, {false, true}, {true, true}}},
+    };
+    auto* strip = new Views::SoonStrip(model.get(), view->tabBody()->content());
+    strip->resize(900, 140);
+    strip->show();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.products);
+        std::vector<Product> products;
+        for (int i = 0; i < row.products; ++i) {
+            products.push_back(plugin(u"soon"_s + QString::number(i), u"1.0"_s));
+            products.back().status = u"coming_soon"_s;
+        }
+        strip->setProducts(products);
+        EXPECT_EQ(strip->columns(), row.columns);
+        QList<std::pair<bool, bool>> lines;
+        for (Views::SoonCell* cell : strip->cells())
+            lines.append({cell->leadingLine(), cell->topLine()});
+        EXPECT_EQ(lines, row.lines);
+    }
+    saveScreenshot(strip, u"soon-strip-seven"_s);
+
+    Product bare = plugin(u"bare"_s, u"1.0"_s);
+    bare.formats.reset();
+    strip->setProducts({bare});
+    Views::SoonCell* cell = strip->cells().front();
+    EXPECT_EQ(cell->accessibleName(), u"bare, coming soon, "_s);
+    EXPECT_EQ(cell->accessibleDescription(), u"Opens its page"_s);
+    EXPECT_EQ(cell->toolTip(), u"The bare tagline"_s);
+    QTest::mouseClick(cell, Qt::LeftButton, {}, cell->rect().center());
+    EXPECT_EQ(model->page(), u"bare"_s);
+}
+
+TEST(SettingsCardKit, KeepsItsShapeWhateverTheRowsHold)
+{
+    QWidget host;
+    auto* layout = new QVBoxLayout(&host);
+    auto* card = new Views::SettingsCard(u"Echo · 2"_s);
+    auto* prose = new Views::SettingRow(u"Install for"_s, u"Plug-ins go where every program on this computer finds "
+                                                          u"them, for you alone or for all users of this computer."_s,
+                                        false, nullptr);
+    auto* path = new Views::SettingRow(u"Downloads"_s, u"~/Library/Application Support/Tarn Audio/Downloads/"
+                                                       u"a-folder-with-a-rather-long-name/and-more"_s,
+                                       true, nullptr);
+    auto* bare = new Views::SettingRow(u"Nothing else"_s, std::nullopt, false, nullptr);
+    card->addRow(prose);
+    card->addRow(new Views::CardDivider);
+    card->addRow(path);
+    card->addRow(new Views::CardDivider);
+    card->addRow(bare);
+    auto* noted = new Views::SettingsCard(u"Reports"_s, u"Only the product, the code and the message are sent."_s);
+    noted->addRow(new Views::SettingRow(u"Send reports"_s, std::nullopt, false, nullptr));
+    layout->addWidget(card);
+    layout->addWidget(noted);
+    layout->addStretch(1);
+    host.resize(420, 520);
+    host.show();
+    saveScreenshot(&host, u"settings-card-kit"_s);
+
+    // The title reads with a comma; the note is there only when given.
+    EXPECT_EQ(child<QLabel>(card, u"cardTitle"_s)->accessibleName(), u"Echo, 2"_s);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(child<QLabel>(card, u"cardTitle"_s))->role(), QAccessible::Heading);
+    EXPECT_FALSE(child<QLabel>(card, u"cardNote"_s)->isVisible());
+    EXPECT_TRUE(child<QLabel>(noted, u"cardNote"_s)->isVisible());
+    // Rows sit flush, with only the dividers between them.
+    EXPECT_EQ(prose->geometry().bottom() + 1 + 1, path->geometry().top());
+    // Prose wraps and grows the row; a path stays on one line.
+    auto* proseDetail = child<QLabel>(prose, u"rowDetail"_s);
+    EXPECT_GT(proseDetail->height(), proseDetail->fontMetrics().height());
+    auto* pathDetail = child<Views::ElidedLabel>(path, u"rowDetail"_s);
+    EXPECT_EQ(pathDetail->height(), pathDetail->fontMetrics().height());
+    EXPECT_TRUE(pathDetail->shownText().startsWith(u"~/Library"_s));
+    EXPECT_TRUE(pathDetail->shownText().contains(u"…"_s));
+    EXPECT_TRUE(pathDetail->textInteractionFlags() & Qt::TextSelectableByMouse);
+    EXPECT_EQ(bare->height(), 52);
+    EXPECT_EQ(bare->text()->detailLabel(), nullptr);
+}
+
+// Catalog and account texts are remote data: markup in them is shown as
+// the characters it is, never as formatting or a link.
+class PlainTextTest : public FrameFixture {};
+
+TEST_F(PlainTextTest, MarkupInDataIsShownLiterally)
+{
+    const QString markup = u"<b>Bold</b> <a href=\"https://evil.example\">click</a><img src=x>"_s;
+    user.name = markup;
+    user.email = markup;
+    open();
+    model->setAccountMenu(true);
+
+    Product product = plugin(u"soon"_s, u"1.0"_s);
+    product.displayName = markup;
+    product.formats = QStringList{markup};
+    Views::SoonStrip strip(model.get());
+    strip.setProducts({product});
+    JobLine line;
+    line.setJob(Job::failed(markup), Kit::Theme::ink());
+    Views::SettingsCard card(markup, markup);
+    Views::RowText prose(markup, markup, false);
+    Views::RowText mono(markup, markup, true);
+
+    struct Row {
+        const char* name;
+        QLabel* label;
+    };
+    const Row rows[] = {
+        {"account name", find<QLabel>(u"accountName"_s)},
+        {"soon name", child<QLabel>(&strip, u"soonName"_s)},
+        {"soon formats", child<QLabel>(&strip, u"soonFormats"_s)},
+        {"job message", child<QLabel>(&line, u"jobMessage"_s)},
+        {"card title", child<QLabel>(&card, u"cardTitle"_s)},
+        {"card note", child<QLabel>(&card, u"cardNote"_s)},
+        {"row title", prose.titleLabel()},
+        {"row detail", prose.detailLabel()},
+        {"row mono detail", mono.detailLabel()},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_NE(row.label, nullptr);
+        EXPECT_EQ(row.label->textFormat(), Qt::PlainText);
+        EXPECT_FALSE(row.label->openExternalLinks());
+        auto* elided = qobject_cast<Views::ElidedLabel*>(row.label);
+        EXPECT_TRUE((elided ? elided->text() : row.label->text()).contains(u"<b>Bold</b>"_s));
+    }
+    // Help texts guess rich text from the text: data in them is escaped.
+    product.tagline = markup;
+    strip.setProducts({product});
+    Views::ElidedLabel narrow(markup);
+    narrow.resize(40, narrow.sizeHint().height());
+    narrow.show();
+    const QString tips[] = {strip.cells().front()->toolTip(), narrow.toolTip(), find(u"accountButton"_s)->toolTip()};
+    for (const QString& tip : tips) {
+        QTextDocument shown;
+        shown.setHtml(tip);
+        EXPECT_EQ(shown.toPlainText(), markup);
+    }
+    saveScreenshot(find(u"accountMenu"_s), u"plain-text-account-menu"_s);
+    line.resize(400, 80);
+    saveScreenshot(&line, u"plain-text-job-line"_s);
+}
+
+} // namespace
+} // namespace Hub::Test

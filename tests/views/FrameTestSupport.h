@@ -1,0 +1,86 @@
+#pragma once
+
+#include "ModelTestSupport.h"
+#include "ViewTestSupport.h"
+
+#include "Views/MainView.h"
+
+#include <QLabel>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include <memory>
+
+namespace Hub::Test {
+
+// A signed-in model over the fakes, on its main screen, drawn by a main
+// window of a fixed size. Two products wait for an update (echo, notes),
+// one is not installed (reverb), one is tinted (tinted), and the
+// application itself has a newer release.
+class FrameFixture : public ModelFixture {
+protected:
+    void SetUp() override
+    {
+        ModelFixture::SetUp();
+        Product echo = plugin(u"echo"_qs, u"2.0"_qs);
+        Product notes = plugin(u"notes"_qs, u"1.1"_qs);
+        Product reverb = plugin(u"reverb"_qs, u"1.0"_qs);
+        Product tinted = plugin(u"tinted"_qs, u"1.0"_qs);
+        tinted.tint = u"#203040"_qs;
+        catalog.products = {echo, notes, reverb, tinted};
+        catalog.hub = Release{};
+        catalog.hub->version = u"999.0"_qs;
+        catalog.hub->pkgURL = u"https://tarnaudio.example/Tarnhub.pkg"_qs;
+        catalog.hub->sha256 = QString(64, u'c');
+        installer->copies[u"echo"_qs] = {copy(PluginFormat::vst3, u"1.0"_qs)};
+        installer->copies[u"notes"_qs] = {copy(PluginFormat::vst3, u"1.0"_qs)};
+        user = HubUser{u"u1"_qs, u"anna.lopez@example.com"_qs, u"Anna Maria Lopez"_qs};
+    }
+
+    void TearDown() override
+    {
+        window.reset();
+        ModelFixture::TearDown();
+    }
+
+    // Builds the model over the catalog, signs in `user` and opens the window.
+    void open()
+    {
+        devices->stored = DeviceLoad::found(DeviceSession{u"tok-1"_qs, u"dev-1"_qs, user});
+        build(catalog);
+        startToFirstScreen();
+        ASSERT_EQ(model->screen(), Screen::main);
+        window = std::make_unique<QWidget>();
+        auto* layout = new QVBoxLayout(window.get());
+        layout->setContentsMargins(0, 0, 0, 0);
+        view = new Views::MainView(model.get(), window.get());
+        layout->addWidget(view);
+        window->resize(1000, 640);
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), kPatience));
+    }
+
+    template<class T = QWidget>
+    T* find(const QString& name) const
+    {
+        return child<T>(window.get(), name);
+    }
+
+    void clickCentre(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center()); }
+
+    // A click at a point of the window, delivered to whatever lies there.
+    void clickAt(QPoint inView)
+    {
+        QWidget* target = view->childAt(inView);
+        ASSERT_NE(target, nullptr);
+        QTest::mouseClick(target, Qt::LeftButton, {}, target->mapFrom(view, inView));
+    }
+
+    Catalog catalog;
+    HubUser user;
+    std::unique_ptr<QWidget> window;
+    Views::MainView* view = nullptr;
+};
+
+} // namespace Hub::Test
