@@ -208,7 +208,7 @@ TEST(SettingsCardKit, KeepsItsShapeWhateverTheRowsHold)
     auto* prose = new Views::SettingRow(u"Install for"_s, u"Plug-ins go where every program on this computer finds "
                                                           u"them, for you alone or for all users of this computer."_s,
                                         false, nullptr);
-    auto* path = new Views::SettingRow(u"Downloads"_s, u"~/Library/Application Support/Tarn Audio/Downloads/"
+    auto* path = new Views::SettingRow(u"Downloads"_s, u"~/.local/share/Tarn Audio/Downloads/"
                                                        u"a-folder-with-a-rather-long-name/and-more"_s,
                                        true, nullptr);
     auto* bare = new Views::SettingRow(u"Nothing else"_s, std::nullopt, false, nullptr);
@@ -238,7 +238,7 @@ TEST(SettingsCardKit, KeepsItsShapeWhateverTheRowsHold)
     EXPECT_GT(proseDetail->height(), proseDetail->fontMetrics().height());
     auto* pathDetail = child<Views::ElidedLabel>(path, u"rowDetail"_s);
     EXPECT_EQ(pathDetail->height(), pathDetail->fontMetrics().height());
-    EXPECT_TRUE(pathDetail->shownText().startsWith(u"~/Library"_s));
+    EXPECT_TRUE(pathDetail->shownText().startsWith(u"~/.local/share"_s));
     EXPECT_TRUE(pathDetail->shownText().contains(u"…"_s));
     EXPECT_TRUE(pathDetail->textInteractionFlags() & Qt::TextSelectableByMouse);
     EXPECT_EQ(bare->height(), 52);
