@@ -44,6 +44,14 @@ void setTextColor(QWidget* widget, const QColor& color)
     QPalette p = widget->palette();
     p.setColor(QPalette::WindowText, color);
     p.setColor(QPalette::Text, color);
+    // A label inside a button (a switch's row, a coming-soon cell) draws in
+    // the button's text role, which it inherits from the button. Disabled,
+    // it fades like the control around it.
+    QColor disabled = color;
+    disabled.setAlphaF(color.alphaF() * float(Theme::disabledOpacity));
+    p.setColor(QPalette::Active, QPalette::ButtonText, color);
+    p.setColor(QPalette::Inactive, QPalette::ButtonText, color);
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, disabled);
     widget->setPalette(p);
 }
 

@@ -7,6 +7,7 @@
 #include "Kit/Pill.h"
 #include "Kit/Segmented.h"
 #include "Kit/Switches.h"
+#include "Kit/TextStyle.h"
 #include "Kit/Theme.h"
 #include "Kit/WindowDragArea.h"
 
@@ -151,6 +152,44 @@ TEST(Switches, flipOnClickAndSpaceAndSpeakTheirState)
         QTest::mouseClick(sw, Qt::LeftButton, {}, onLabel);
         EXPECT_TRUE(sw->isChecked()) << "a disabled switch flipped";
         Hub::Test::saveScreenshot(window.get(), QStringLiteral("kit-switch-%1-disabled").arg(QLatin1String(row.name)));
+    }
+}
+
+// A switch is a button; the title and detail inside it must still draw in
+// the colours their text styles gave them, and dim with the switch.
+TEST(Switches, labelsDrawInTheirOwnColoursAndDimWhenDisabled)
+{
+    struct Row {
+        const char* name;
+        std::function<SwitchButton*(QWidget* label)> make;
+    };
+    const Row rows[] = {
+        {"row", [](QWidget* label) { return new RowSwitch(QStringLiteral("AU"), label); }},
+        {"ink", [](QWidget* label) { return new InkSwitch(QStringLiteral("AU"), label); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto* label = new QWidget;
+        auto* layout = new QVBoxLayout(label);
+        QLabel* title = plainLabel(QStringLiteral("AU"));
+        setProseStyle(title, Theme::prose(14), Theme::ink());
+        QLabel* detail = plainLabel(QStringLiteral("Logic Pro, GarageBand, Live, FL Studio"));
+        setFootStyle(detail, 12.5);
+        layout->addWidget(title);
+        layout->addWidget(detail);
+        SwitchButton* sw = row.make(label);
+        auto window = activeWindow(sw);
+        window->resize(420, window->height());
+
+        const int titleLit = Hub::Test::brightest(Hub::Test::renderOver(title, Theme::panel()));
+        const int detailLit = Hub::Test::brightest(Hub::Test::renderOver(detail, Theme::panel()));
+        EXPECT_GT(titleLit, qGray(Theme::muted().rgb()) + 20) << "the title is not ink";
+        EXPECT_LE(detailLit, qGray(Theme::muted().rgb()) + 2) << "the detail is brighter than muted";
+        EXPECT_GT(detailLit, qGray(Theme::dim().rgb())) << "the detail is dimmed while enabled";
+
+        sw->setEnabled(false);
+        EXPECT_LT(Hub::Test::brightest(Hub::Test::renderOver(title, Theme::panel())), titleLit / 2);
+        EXPECT_LT(Hub::Test::brightest(Hub::Test::renderOver(detail, Theme::panel())), detailLit / 2);
     }
 }
 

@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QPixmap>
 
+#include <algorithm>
+
 namespace Hub::Test {
 
 namespace {
@@ -33,6 +35,15 @@ QImage renderOver(QWidget* widget, const QColor& ground)
     widget->render(&p, QPoint(), QRegion(), QWidget::DrawChildren);
     p.end();
     return image;
+}
+
+int brightest(const QImage& image)
+{
+    int best = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            best = std::max(best, qGray(image.pixel(x, y)));
+    return best;
 }
 
 } // namespace Hub::Test

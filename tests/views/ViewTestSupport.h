@@ -28,4 +28,8 @@ T* child(QObject* root, const QString& name)
 // `widget` painted over a known ground, for checks on its pixels.
 QImage renderOver(QWidget* widget, const QColor& ground);
 
+// The grey level (0...255) of the lightest pixel: how bright a text or a
+// mark was actually drawn, whatever the antialiasing made of its edges.
+int brightest(const QImage& image);
+
 } // namespace Hub::Test
