@@ -1,5 +1,7 @@
 #include "Badges.h"
 
+#include "ElidedLabel.h"
+
 #include "Kit/Animation.h"
 #include "Kit/Control.h"
 #include "Kit/Paint.h"
@@ -156,8 +158,10 @@ constexpr qreal kMarkSize = 40;
 SoonCell::SoonCell(HubModel* model, const Product& product, QWidget* parent)
     : HoverButton(parent)
     , m_model(model)
-    , m_name(Kit::plainLabel(QString(), this))
-    , m_formats(Kit::plainLabel(QString(), this))
+    // One line each, cut with an ellipsis at the end when the column is
+    // narrower than the name.
+    , m_name(new ElidedLabel(QString(), Qt::ElideRight, this))
+    , m_formats(new ElidedLabel(QString(), Qt::ElideRight, this))
 {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_name->setObjectName(QStringLiteral("soonName"));
@@ -166,10 +170,8 @@ SoonCell::SoonCell(HubModel* model, const Product& product, QWidget* parent)
     m_formats->setObjectName(QStringLiteral("soonFormats"));
     m_formats->setFont(Kit::Theme::mono(10, QFont::Medium, 0.5, true));
     Kit::setTextColor(m_formats, Kit::Theme::muted());
-    for (QLabel* l : {m_name, m_formats}) {
+    for (QLabel* l : {m_name, m_formats})
         l->setAttribute(Qt::WA_TransparentForMouseEvents);
-        l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    }
 
     auto* text = new QVBoxLayout;
     text->setContentsMargins(0, 0, 0, 0);

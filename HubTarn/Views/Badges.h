@@ -11,7 +11,6 @@
 #include <vector>
 
 class QGridLayout;
-class QLabel;
 
 namespace Hub {
 class HubModel;
@@ -22,6 +21,8 @@ class Tween;
 }
 
 namespace Hub::Views {
+
+class ElidedLabel;
 
 // The round "check for updates" button. It spins for exactly as long as
 // the refresh its own press started, and is disabled while offline.
@@ -99,8 +100,8 @@ protected:
 private:
     HubModel* m_model;
     Product m_product;
-    QLabel* m_name;
-    QLabel* m_formats;
+    ElidedLabel* m_name;
+    ElidedLabel* m_formats;
     bool m_leading = false;
     bool m_top = false;
 };

@@ -200,6 +200,36 @@ TEST_F(SoonStripTest, LinesOnlyBetweenCellsAndAPressOpensThePage)
     EXPECT_EQ(model->page(), u"bare"_s);
 }
 
+TEST_F(SoonStripTest, ALongNameEndsInAnEllipsisAndTheFormatsStayMuted)
+{
+    open();
+    std::vector<Product> products;
+    for (int i = 0; i < 5; ++i) {
+        products.push_back(plugin(u"soon"_s + QString::number(i), u"1.0"_s));
+        products.back().status = u"coming_soon"_s;
+        products.back().formats = QStringList{u"VST3"_s, u"AU"_s, u"App"_s};
+    }
+    products[0].displayName = u"Tarn Grand Hall Reverb Extended"_s;
+    auto* strip = new Views::SoonStrip(model.get(), view->tabBody()->content());
+    strip->setProducts(products);
+    strip->resize(900, 64);
+    strip->show();
+    saveScreenshot(strip, u"soon-strip-long-name"_s);
+
+    Views::SoonCell* cell = strip->cells().front();
+    auto* name = child<Views::ElidedLabel>(cell, u"soonName"_s);
+    ASSERT_NE(name, nullptr);
+    EXPECT_TRUE(name->shownText().endsWith(u"…"_s)) << name->shownText().toStdString();
+    EXPECT_TRUE(name->shownText().startsWith(u"Tarn"_s));
+    EXPECT_LE(name->geometry().right(), cell->width() - 16);
+    EXPECT_TRUE(cell->accessibleName().startsWith(u"Tarn Grand Hall Reverb Extended, coming soon"_s));
+
+    auto* formats = child<QLabel>(cell, u"soonFormats"_s);
+    const int lit = brightest(renderOver(formats, Kit::Theme::bg()));
+    EXPECT_LE(lit, qGray(Kit::Theme::muted().rgb()) + 2) << "the formats are brighter than muted";
+    EXPECT_GT(lit, qGray(Kit::Theme::dim().rgb()));
+}
+
 TEST(SettingsCardKit, KeepsItsShapeWhateverTheRowsHold)
 {
     QWidget host;
