@@ -294,6 +294,9 @@ MainView::MainView(HubModel* model, QWidget* parent)
 
     auto syncPage = [this] {
         m_page->sync();
+        // The page raises itself over the tab body; the menu's layer stays
+        // above both, so a page opened by a link cannot cover an open menu.
+        m_menu->raise();
         updateEscape();
         update();
     };

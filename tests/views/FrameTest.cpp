@@ -45,6 +45,27 @@ TEST_F(MainWindowTest, EscapeClosesTheMenuFirstThenThePageThenNothing)
     saveScreenshot(window.get(), u"frame-after-escapes"_s);
 }
 
+// A link can open a page while the menu is up: the menu stays on top and
+// keeps taking its clicks.
+TEST_F(MainWindowTest, APageThatOpensUnderTheMenuLeavesTheMenuOnTop)
+{
+    open();
+    model->setAccountMenu(true);
+    model->setPage(u"tinted"_s);
+    QWidget* menu = find(u"accountMenu"_s);
+    QWidget* row = find(u"signOutRow"_s);
+    ASSERT_TRUE(find(u"productPage"_s)->isVisible());
+    saveScreenshot(window.get(), u"frame-page-under-menu"_s);
+    for (QWidget* w : {menu, row}) {
+        QWidget* top = view->childAt(w->mapTo(view, w->rect().center()));
+        EXPECT_TRUE(top == w || w->isAncestorOf(top)) << w->objectName().toStdString() << " lies under "
+                                                      << (top ? top->objectName().toStdString() : "nothing");
+    }
+    clickAt(QPoint(200, 400));
+    EXPECT_FALSE(model->accountMenu());
+    EXPECT_EQ(model->page(), u"tinted"_s);
+}
+
 TEST_F(MainWindowTest, AClickOutsideTheOpenMenuOnlyClosesIt)
 {
     open();
