@@ -201,7 +201,10 @@ public:
         if (!m_menu) {
             // Built anew on each opening, so no row starts out hovered.
             m_menu = new AccountMenu(m_model, this);
-            m_menu->adjustSize();
+            // As tall as its fixed width needs: a long name wraps onto more
+            // lines than the header's size hint allows for.
+            const int height = m_menu->heightForWidth(AccountMenu::kWidth);
+            m_menu->resize(AccountMenu::kWidth, height > 0 ? height : m_menu->sizeHint().height());
             m_menu->show();
         }
         setGeometry(parentWidget()->rect());

@@ -263,6 +263,8 @@ TEST_F(AccountMenuTest, HeaderShowsWhoIsSignedIn)
     const Row rows[] = {
         {"name and e-mail", u"Anna Maria Lopez"_s, false, u"Anna Maria Lopez"_s, u"anna.lopez@example.com"_s, u"AL"_s},
         {"no name", QString(), false, QString(), u"anna.lopez@example.com"_s, u"A"_s},
+        {"long name", u"Anna Maria Lopez de la Fuente y Castellanos del Río Mastering and Recording Studio Sound"_s, false,
+         u"Anna Maria Lopez de la Fuente y Castellanos del Río Mastering and Recording Studio Sound"_s, u"anna.lopez@example.com"_s, u"AS"_s},
         {"not loaded yet", u"Anna Maria Lopez"_s, true, u"Signed in"_s, QString(), u"·"_s},
     };
     for (const Row& row : rows) {
@@ -282,11 +284,16 @@ TEST_F(AccountMenuTest, HeaderShowsWhoIsSignedIn)
         EXPECT_EQ(button->toolTip(), row.accountFails ? u"Account"_s : user.email);
         auto* name = view->findChild<QLabel*>(u"accountName"_s);
         EXPECT_EQ(name ? name->text() : QString(), row.shownName);
+        // A name that wraps gets every one of its lines.
+        if (name) {
+            EXPECT_GE(name->height(), name->heightForWidth(name->width()));
+        }
         auto* email = view->findChild<QLabel*>(u"accountEmail"_s);
         EXPECT_EQ(email ? email->accessibleName() : QString(), row.email);
         auto* menu = find(u"accountMenu"_s);
         EXPECT_EQ(menu->width(), 270);
         EXPECT_EQ(menu->geometry().topRight(), QPoint(view->width() - 16 - 1, 48));
+        EXPECT_EQ(find(u"signOutRow"_s)->geometry().bottom(), menu->height() - 8 - 1);
         EXPECT_EQ(find(u"accountPageRow"_s)->property("text").toString(), u"Account on tarnaudio.example ↗"_s);
         saveScreenshot(window.get(), u"frame-account-menu-"_s + QString::fromLatin1(row.name).replace(u' ', u'-'));
         service->accountError.reset();
