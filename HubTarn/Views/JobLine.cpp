@@ -110,6 +110,9 @@ JobLine::JobLine(QWidget* parent)
     layout->setSpacing(0);
     layout->addWidget(m_step);
     layout->addWidget(m_outcome);
+    // Room beyond what the line needs stays below it, so the text, its
+    // progress line and an outcome's mark keep their spacing.
+    layout->addStretch(1);
     setJob(Job::idle(), Kit::Theme::ink());
 }
 

@@ -73,6 +73,8 @@ TEST(JobLineLook, ShowsEachJobAsItsStepOrItsOutcome)
             EXPECT_DOUBLE_EQ(progress->value(), row.progress);
             EXPECT_EQ(progress->color(), accent);
             EXPECT_LE(progress->width(), 360);
+            // 8 under the text, however much room the caller gives the line.
+            EXPECT_EQ(progress->geometry().top() - step->geometry().bottom() - 1, 8);
         }
         auto* mark = child<QLabel>(line, u"jobMark"_s);
         EXPECT_EQ(mark->isVisible() ? mark->text() : QString(), row.mark);
