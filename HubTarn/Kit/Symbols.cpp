@@ -44,19 +44,20 @@ QPainterPath arrowClockwise(const QRectF& box)
 {
     const Unit u(box);
     const QPointF c = u.at(0.5, 0.5);
-    const qreal r = u.len(0.34);
+    const qreal r = u.len(0.40);
     const QRectF circle(c.x() - r, c.y() - r, 2 * r, 2 * r);
     // Qt's angles run anticlockwise from three o'clock. The tail sits at two
-    // o'clock; the arc runs clockwise round to just past twelve, leaving a
-    // gap at the top right, and the head points the way it travels.
-    constexpr qreal tail = 30, sweep = -320;
+    // o'clock; the arc runs clockwise round to twelve, leaving a gap at the
+    // top right wide enough to stay open at 13 pt, and the head points the
+    // way it travels.
+    constexpr qreal tail = 30, sweep = -300;
     QPainterPath path;
     path.arcMoveTo(circle, tail);
     path.arcTo(circle, tail, sweep);
     const qreal end = (tail + sweep + 360) * M_PI / 180;
     const QPointF tip(c.x() + r * std::cos(end), c.y() - r * std::sin(end));
     const QPointF travel(std::sin(end), std::cos(end));
-    const qreal wing = u.len(0.2);
+    const qreal wing = u.len(0.24);
     for (qreal turn : {0.7, -0.7}) {
         const QPointF back(-travel.x() * std::cos(turn) + travel.y() * std::sin(turn),
                            -travel.y() * std::cos(turn) - travel.x() * std::sin(turn));
