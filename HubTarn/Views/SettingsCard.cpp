@@ -18,7 +18,7 @@ namespace Hub::Views {
 namespace {
 
 // The card's panel: filled behind its rows and outlined over them, so a
-// row's own background never covers the outline.
+// row's own background never covers the outline nor squares off a corner.
 class CardPanel : public QWidget {
 public:
     explicit CardPanel(QWidget* parent)
@@ -67,6 +67,12 @@ private:
         {
             QPainter p(this);
             p.setRenderHint(QPainter::Antialiasing);
+            // Child widgets cannot be clipped to a curve with antialiasing, so
+            // the corners outside the curve are painted over in the colour
+            // the card stands on, under the outline.
+            QPainterPath outside;
+            outside.addRect(QRectF(rect()));
+            p.fillPath(outside.subtracted(shape(rect())), palette().color(QPalette::Window));
             p.setPen(QPen(Kit::Theme::line(), Kit::Theme::stroke));
             p.setBrush(Qt::NoBrush);
             p.drawPath(shape(rect()));

@@ -277,6 +277,37 @@ TEST(SettingsCardKit, KeepsItsShapeWhateverTheRowsHold)
     EXPECT_EQ(bare->text()->detailLabel(), nullptr);
 }
 
+// A row that fills its ground (a hovered cell, a highlighted row) is cut to
+// the card's rounded corners instead of squaring them off.
+TEST(SettingsCardKit, RowsThatFillTheirGroundStayInsideTheRoundedCorners)
+{
+    QWidget host;
+    auto* layout = new QVBoxLayout(&host);
+    auto* card = new Views::SettingsCard(u"Coming soon"_s);
+    auto* row = new QWidget;
+    row->setFixedHeight(64);
+    row->setAutoFillBackground(true);
+    QPalette p = row->palette();
+    p.setColor(QPalette::Window, Kit::Theme::raised());
+    row->setPalette(p);
+    card->addRow(row);
+    layout->addWidget(card);
+    host.resize(300, 140);
+    host.show();
+    saveScreenshot(&host, u"settings-card-filled-row"_s);
+
+    auto* panel = child(card, u"cardPanel"_s);
+    const QImage image = renderOver(card, Qt::magenta);
+    const QPoint corner = panel->mapTo(card, QPoint(1, 1));
+    const QPoint lastCorner = panel->mapTo(card, QPoint(panel->width() - 2, panel->height() - 2));
+    const QPoint middle = panel->mapTo(card, panel->rect().center());
+    EXPECT_EQ(image.pixelColor(middle), Kit::Theme::raised());
+    for (QPoint at : {corner, lastCorner}) {
+        SCOPED_TRACE(at.x());
+        EXPECT_NE(image.pixelColor(at), Kit::Theme::raised()) << "the row squares off the corner";
+    }
+}
+
 // Catalog and account texts are remote data: markup in them is shown as
 // the characters it is, never as formatting or a link.
 class PlainTextTest : public FrameFixture {};
