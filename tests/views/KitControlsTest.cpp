@@ -4,6 +4,7 @@
 #include "Kit/EscapeKey.h"
 #include "Kit/ExternalLink.h"
 #include "Kit/InkKnob.h"
+#include "Kit/OnChangeWithOld.h"
 #include "Kit/Pill.h"
 #include "Kit/Segmented.h"
 #include "Kit/Switches.h"
@@ -190,6 +191,33 @@ TEST(Switches, labelsDrawInTheirOwnColoursAndDimWhenDisabled)
         sw->setEnabled(false);
         EXPECT_LT(Hub::Test::brightest(Hub::Test::renderOver(title, Theme::panel())), titleLit / 2);
         EXPECT_LT(Hub::Test::brightest(Hub::Test::renderOver(detail, Theme::panel())), detailLit / 2);
+    }
+}
+
+TEST(OnChangeWithOldValues, passTheValueLastSeenOrTheNewOneBeforeAnything)
+{
+    using Calls = QList<std::pair<QStringList, QStringList>>;
+    struct Row {
+        const char* name;
+        std::optional<QStringList> appeared;
+        QList<QStringList> changes;
+        Calls calls;
+    };
+    const QStringList none, au{QStringLiteral("AU")}, both{QStringLiteral("AU"), QStringLiteral("VST3")};
+    const Row rows[] = {
+        {"seen at appearance", none, {au, both}, {{none, au}, {au, both}}},
+        {"nothing seen yet", std::nullopt, {au, both}, {{au, au}, {au, both}}},
+        {"same value again", au, {au}, {{au, au}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Calls calls;
+        OnChangeWithOld<QStringList> watch([&](const QStringList& old, const QStringList& now) { calls.append({old, now}); });
+        if (row.appeared)
+            watch.appear(*row.appeared);
+        for (const QStringList& value : row.changes)
+            watch.changed(value);
+        EXPECT_EQ(calls, row.calls);
     }
 }
 
