@@ -19,7 +19,6 @@ QFont linkFont() { return label(11, QFont::Medium); }
 ExternalLink::ExternalLink(const QString& title, const QUrl& url, Opener opener, QWidget* parent)
     : QAbstractButton(parent)
     , m_opener(std::move(opener))
-    , m_hover(this)
 {
     setupButton(this);
     setText(title);
@@ -43,24 +42,13 @@ QSize ExternalLink::sizeHint() const
     return QSize(int(std::ceil(metrics.horizontalAdvance(text()))) + 4, int(std::ceil(metrics.height())) + 6);
 }
 
-void ExternalLink::enterEvent(QEnterEvent* event)
-{
-    m_hover.animateTo(1, Theme::hoverMs);
-    QAbstractButton::enterEvent(event);
-}
-
-void ExternalLink::leaveEvent(QEvent* event)
-{
-    m_hover.animateTo(0, Theme::hoverMs);
-    QAbstractButton::leaveEvent(event);
-}
-
 void ExternalLink::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.setOpacity(stateOpacity(this));
-    // Muted at rest, brightening to ink under the pointer.
-    p.setPen(Paint::mix(Theme::muted(), Theme::ink(), m_hover.value()));
+    // A plain button: muted whether or not the pointer is over it; a press
+    // and the disabled state show through the opacity.
+    p.setPen(Theme::muted());
     p.setFont(linkFont());
     p.drawText(QRectF(rect()).adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
     if (keyboardFocus(this))

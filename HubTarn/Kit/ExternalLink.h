@@ -1,7 +1,5 @@
 #pragma once
 
-#include "Animation.h"
-
 #include <QAbstractButton>
 #include <QUrl>
 
@@ -27,13 +25,10 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
 
 private:
     QUrl m_url;
     Opener m_opener;
-    Tween m_hover;
 };
 
 } // namespace Hub::Kit

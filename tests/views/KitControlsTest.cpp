@@ -298,6 +298,11 @@ TEST(ExternalLinkOpen, handsTheExactAddressToTheOpener)
         ASSERT_EQ(opened.size(), 1);
         EXPECT_EQ(opened.first().toString(QUrl::FullyEncoded), QString::fromLatin1(address));
 
+        // Muted, under the pointer too: a plain button has no hover look.
+        QTest::mouseMove(link, link->rect().center());
+        ASSERT_TRUE(link->underMouse());
+        EXPECT_LE(Hub::Test::brightest(Hub::Test::renderOver(link, Theme::bg())), qGray(Theme::muted().rgb()) + 2);
+
         link->setFocus(Qt::TabFocusReason);
         QTest::keyClick(link, Qt::Key_Space);
         EXPECT_EQ(opened.size(), 2);
