@@ -208,10 +208,16 @@ void HubModel::start()
     m_services.network->watch(this, [this](bool online) {
         const bool cameBack = online && !m_networkOnline;
         m_networkOnline = online;
-        if (!online)
+        if (!online) {
             assign(m_offline, true, &HubModel::offlineChanged);
-        else if (cameBack && !m_signInAgain && m_screen != Screen::splash)
-            refresh(true);
+        } else if (cameBack && m_screen != Screen::splash) {
+            // A refresh that is running began without the network and will
+            // end offline, so one more follows it.
+            if (m_loading)
+                m_refreshAgain = true;
+            else
+                refresh(true);
+        }
     });
     if (!m_services.sandboxed) {
         const QString home = m_services.home.value_or(Config::homeFolder());

@@ -143,6 +143,19 @@ TEST_F(ModelSequenceTest, RefreshesSetOfflineAndTheAccountFromTheirOutcome)
     ASSERT_TRUE(eventually([&] { return log->calls().count(u"account tok-1"_s) == before + 1 && !model->loading(); }));
     ASSERT_EQ(reports(u"hub.account"_s).size(), 1u);
     EXPECT_EQ(reports(u"hub.account"_s)[0].report.message, u"Tarnaudio is unavailable right now."_s);
+
+    // The network comes back while a refresh that began without it still
+    // runs: that one ends offline, so another follows it.
+    service->accountError = HubError::api(u"offline"_s, u"Couldn't reach Tarnaudio."_s);
+    network->set(false);
+    auto held = std::make_shared<Gate>();
+    service->accountGate = held;
+    const qsizetype calls = log->calls().count(u"account tok-1"_s);
+    model->refresh(false);
+    ASSERT_TRUE(eventually([&] { return held->reached() == 1; }));
+    network->set(true);
+    held->open();
+    ASSERT_TRUE(eventually([&] { return log->calls().count(u"account tok-1"_s) == calls + 2 && !model->loading(); }));
 }
 
 TEST_F(ModelSequenceTest, QuietUpdatesRunOnlyWhenOnAnsweredAndNoDAWIsOpen)
@@ -291,6 +304,13 @@ TEST_F(ModelSequenceTest, UnauthorizedDuringARefreshSignsOutHereAndStaysOnMain)
     QCoreApplication::processEvents();
     EXPECT_FALSE(model->loading());
     EXPECT_EQ(log->calls().filter(u"account"_s).size(), accountCalls);
+    // The network coming back still refreshes: nothing else would clear
+    // `offline` until the user signs in.
+    network->set(false);
+    EXPECT_TRUE(model->offline());
+    network->set(true);
+    EXPECT_TRUE(model->loading());
+    ASSERT_TRUE(eventually([this] { return !model->loading(); }));
 }
 
 TEST_F(ModelSequenceTest, TheDAWWarningsRunStartsTheWorkExactlyOnce)
