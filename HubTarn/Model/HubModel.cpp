@@ -272,6 +272,7 @@ void HubModel::refresh(bool catalog)
         return;
     assign(m_loading, true, &HubModel::loadingChanged);
     const quint64 generation = m_generation;
+    const quint64 rescansBefore = m_rescans;
     std::optional<Catalog> known = m_catalog;
     const std::shared_ptr<const PluginInstalling> scanner = m_services.installerFor({}, m_stop.get_token());
     submit(
@@ -299,12 +300,12 @@ void HubModel::refresh(bool catalog)
             result.problems = spool.load();
             return result;
         },
-        [this, generation](Outcome<RefreshResult> outcome) {
-            applyRefresh(outcome.value ? std::move(*outcome.value) : RefreshResult{}, generation);
+        [this, generation, rescansBefore](Outcome<RefreshResult> outcome) {
+            applyRefresh(outcome.value ? std::move(*outcome.value) : RefreshResult{}, generation, rescansBefore);
         });
 }
 
-void HubModel::applyRefresh(RefreshResult result, quint64 generation)
+void HubModel::applyRefresh(RefreshResult result, quint64 generation, quint64 rescansBefore)
 {
     if (result.loaded) {
         m_catalogSource = result.loaded->source;
@@ -314,6 +315,10 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation)
         }
     }
     for (auto& [id, installed] : result.installed) {
+        // A job's own scan is newer than this one, and copies seen while a
+        // job works may be half placed.
+        if (isWorking(id) || m_rescanned.value(id) > rescansBefore)
+            continue;
         const auto found = m_states.find(id);
         if (found == m_states.end() && installed.isEmpty())
             continue;

@@ -84,6 +84,11 @@ struct ProgressSlot {
 
 // ---- Job state ----------------------------------------------------------------
 
+QString HubModel::installCode(const QString& lastStep)
+{
+    return lastStep.isEmpty() ? u"hub.install"_s : u"hub.install."_s + lastStep;
+}
+
 bool HubModel::isWorking(const QString& productID) const
 {
     const auto found = m_states.find(productID);
@@ -107,6 +112,7 @@ void HubModel::setJob(const QString& productID, const Job& job)
 
 void HubModel::rescan(const Product& product, const QList<InstalledFormat>& installed)
 {
+    m_rescanned.insert(product.id, ++m_rescans);
     ProductState& current = m_states[product.id];
     if (current.installed == installed)
         return;
@@ -267,6 +273,7 @@ void HubModel::startInstall(const InstallRequest& request, std::function<void()>
     }
     setJob(product.id, Job::downloading(0.0));
 
+    const quint64 generation = m_generation;
     auto lastStep = std::make_shared<QString>();
     const InstallProgress progress = progressFor(product.id, lastStep);
     const std::stop_token stop = m_stop.get_token();
@@ -305,7 +312,7 @@ void HubModel::startInstall(const InstallRequest& request, std::function<void()>
             return result;
         };
     }
-    submit(Keep::always, std::move(work), [this, request, lastStep, finished](Outcome<JobResult> outcome) {
+    submit(Keep::always, std::move(work), [this, request, lastStep, finished, generation](Outcome<JobResult> outcome) {
         JobResult result = outcome.value ? std::move(*outcome.value) : JobResult{{}, {}, outcome.error};
         const Product& product = request.product;
         if (outcome.value)
@@ -318,9 +325,11 @@ void HubModel::startInstall(const InstallRequest& request, std::function<void()>
             setJob(product.id, Job::idle());
         } else {
             const QString sentence = errorSentence(result.error);
-            record(product.id, lastStep->isEmpty() ? u"hub.install"_s : u"hub.install."_s + *lastStep, sentence);
+            record(product.id, installCode(*lastStep), sentence);
             setJob(product.id, Job::failed(sentence));
-            if (isUnauthorized(result.error))
+            // A refusal of the session that was signed out meanwhile says
+            // nothing about the one signed in now.
+            if (isUnauthorized(result.error) && generation == m_generation)
                 signOutHere(true);
         }
         if (finished)

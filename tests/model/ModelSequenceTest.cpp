@@ -5,6 +5,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 
+#include <atomic>
 #include <thread>
 
 using namespace Qt::StringLiterals;
@@ -32,8 +33,9 @@ protected:
 
     Product product(const QString& id) const { return *m_catalog.product(id); }
 
-    // A started model with echo's install held before it ends; null on failure.
-    std::shared_ptr<Gate> echoInstallHeld()
+    // A started model with echo's install held before it ends; null on
+    // failure. With `viaUpdateAll` echo heads an update-all queue, notes next.
+    std::shared_ptr<Gate> echoInstallHeld(bool viaUpdateAll = false)
     {
         build(m_catalog);
         model->start();
@@ -42,7 +44,10 @@ protected:
             return nullptr;
         auto held = std::make_shared<Gate>();
         installer->gates[u"echo"_s] = held;
-        model->requestInstall(product(u"echo"_s), {PluginFormat::vst3}, InstallScope::user);
+        if (viaUpdateAll)
+            model->requestUpdateAll();
+        else
+            model->requestInstall(product(u"echo"_s), {PluginFormat::vst3}, InstallScope::user);
         return eventually([&] { return held->reached() == 1; }) ? held : nullptr;
     }
 
@@ -402,11 +407,55 @@ TEST_F(ModelSequenceTest, ALateAccountResultAfterSignOutIsDropped)
     EXPECT_FALSE(model->account().has_value());
     EXPECT_FALSE(model->signInAgain());
     EXPECT_EQ(model->screen(), Screen::login);
+
+    // An install of an earlier session that the service refuses after the
+    // user signed out and in again: its failure shows, the new session stays.
+    model->submitCode(u"1"_s);
+    ASSERT_TRUE(eventually([this] { return model->session().has_value() && !model->loading(); }));
+    auto installing = std::make_shared<Gate>();
+    installer->gates[u"reverb"_s] = installing;
+    installer->failure = std::make_exception_ptr(HubError::api(u"unauthorized"_s, u"Sign in again."_s));
+    installer->steps.clear();
+    model->requestInstall(product(u"reverb"_s), {PluginFormat::vst3}, InstallScope::user);
+    ASSERT_TRUE(eventually([&] { return installing->reached() == 1; }));
+    model->signOut();
+    model->submitCode(u"2"_s);
+    ASSERT_TRUE(eventually([this] { return model->session().has_value(); }));
+    installing->open();
+    ASSERT_TRUE(eventually([this] { return stateOf(u"reverb"_s).job.kind == Job::Kind::failed; }));
+    EXPECT_EQ(stateOf(u"reverb"_s).job.message, u"Sign in again."_s);
+    EXPECT_TRUE(model->session().has_value());
+    EXPECT_FALSE(model->signInAgain());
+    EXPECT_EQ(model->screen(), Screen::main);
+}
+
+TEST_F(ModelSequenceTest, ARefreshScanOlderThanAJobsOwnNeverReplacesIt)
+{
+    build(m_catalog);
+    startToFirstScreen();
+    // The refresh's scan of reverb reads "nothing installed", then waits.
+    auto held = std::make_shared<Gate>();
+    auto first = std::make_shared<std::atomic<bool>>(true);
+    installer->scanned = [held, first](const Product& scanned) {
+        if (scanned.id == "reverb"_L1 && first->exchange(false))
+            held->pass();
+    };
+    model->refresh(false);
+    ASSERT_TRUE(eventually([&] { return held->reached() == 1; }));
+    model->requestInstall(product(u"reverb"_s), {PluginFormat::vst3}, InstallScope::user);
+    ASSERT_TRUE(eventually([this] { return stateOf(u"reverb"_s).job.kind == Job::Kind::done; }));
+    held->open();
+    ASSERT_TRUE(eventually([this] { return !model->loading(); }));
+    EXPECT_EQ(stateOf(u"reverb"_s).installed.size(), 1);
+    const Product& row = *model->product(u"reverb"_s);
+    EXPECT_EQ(model->caption(row).text, u"installed 1.0"_s);
+    EXPECT_EQ(model->rowAction(row), std::nullopt);
 }
 
 TEST_F(ModelSequenceTest, TheOwnUpdateWaitsForARunningInstallThenRestarts)
 {
-    const std::shared_ptr<Gate> held = echoInstallHeld();
+    // Echo's update is held; notes waits behind it in the same queue.
+    const std::shared_ptr<Gate> held = echoInstallHeld(true);
     ASSERT_TRUE(held);
 
     QSignalSpy restart(model.get(), &HubModel::restartRequested);
