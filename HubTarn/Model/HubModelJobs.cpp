@@ -243,11 +243,16 @@ void HubModel::requestUpdateAll()
 
 void HubModel::runUpdates(std::vector<InstallRequest> queue)
 {
-    if (queue.empty())
-        return;
-    const InstallRequest first = queue.front();
-    queue.erase(queue.begin());
-    startInstall(first, [this, queue] { runUpdates(queue); });
+    while (!queue.empty()) {
+        const InstallRequest next = queue.front();
+        queue.erase(queue.begin());
+        // Another queue or the user may have brought it up to date since
+        // this queue was made; installing it again would be wasted work.
+        if (const Product* current = product(next.product.id); current && hasUpdate(*current)) {
+            startInstall(next, [this, queue] { runUpdates(queue); });
+            return;
+        }
+    }
 }
 
 // ---- Install --------------------------------------------------------------------
@@ -257,7 +262,7 @@ void HubModel::startInstall(const InstallRequest& request, std::function<void()>
     const Product& product = request.product;
     // One job per product: a second request while one runs (update all
     // during an update, a quiet update, a late confirmation) is skipped.
-    if (isWorking(product.id) || m_shutDown || !product.release) {
+    if (isWorking(product.id) || m_shutDown || m_restarting || !product.release) {
         if (finished)
             finished();
         return;
@@ -341,7 +346,7 @@ void HubModel::startInstall(const InstallRequest& request, std::function<void()>
 
 void HubModel::startUninstall(const Product& product, const UninstallOptions& options)
 {
-    if (isWorking(product.id) || m_shutDown)
+    if (isWorking(product.id) || m_shutDown || m_restarting)
         return;
     const Job before = state(product).job;
     setJob(product.id, Job::removing());

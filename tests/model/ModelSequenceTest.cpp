@@ -358,15 +358,33 @@ TEST_F(ModelSequenceTest, TheDAWWarningsRunStartsTheWorkExactlyOnce)
 
 TEST_F(ModelSequenceTest, UpdateAllSkipsAProductWhoseJobIsWorking)
 {
-    const std::shared_ptr<Gate> held = echoInstallHeld();
-    ASSERT_TRUE(held);
-    model->requestUpdateAll();
-    ASSERT_TRUE(eventually([this] { return stateOf(u"notes"_s).job.kind == Job::Kind::done; }));
-    EXPECT_TRUE(stateOf(u"echo"_s).job.isWorking());
-    held->open();
-    ASSERT_TRUE(eventually([this] { return stateOf(u"echo"_s).job.kind == Job::Kind::done; }));
-    EXPECT_EQ(log->calls().filter(u"install echo"_s).size(), 1);
-    EXPECT_EQ(log->calls().filter(u"install notes"_s).size(), 1);
+    struct Row {
+        const char* name;
+        bool earlierUpdateAll; // echo heads an earlier queue with notes after it
+    };
+    for (const Row& row : {Row{"a user's install runs", false}, Row{"an earlier update all waits", true}}) {
+        SCOPED_TRACE(row.name);
+        const qsizetype before = log->calls().filter(u"install "_s).size();
+        const std::shared_ptr<Gate> held = echoInstallHeld(row.earlierUpdateAll);
+        ASSERT_TRUE(held);
+        model->requestUpdateAll();
+        ASSERT_TRUE(eventually([this] { return stateOf(u"notes"_s).job.kind == Job::Kind::done; }));
+        EXPECT_TRUE(stateOf(u"echo"_s).job.isWorking());
+        held->open();
+        ASSERT_TRUE(eventually([this] { return stateOf(u"echo"_s).job.kind == Job::Kind::done; }));
+        // The earlier queue goes on to notes, which is up to date by now.
+        EXPECT_EQ(stateOf(u"notes"_s).job.kind, Job::Kind::done);
+        ASSERT_TRUE(eventually([this] { return !model->busy(); }));
+        const QStringList installs = log->calls().filter(u"install "_s).mid(before);
+        EXPECT_EQ(installs.filter(u"install echo"_s).size(), 1);
+        EXPECT_EQ(installs.filter(u"install notes"_s).size(), 1);
+        model->shutdown();
+        model.reset();
+        installer->copies[u"echo"_s] = {copy(PluginFormat::vst3, u"1.0"_s)};
+        installer->copies[u"notes"_s] = {copy(PluginFormat::vst3, u"1.0"_s)};
+        installer->gates.clear();
+        clock->sleepers.clear();
+    }
 }
 
 TEST_F(ModelSequenceTest, SignOutClearsTheStoredSessionBeforeTellingTheService)
@@ -470,6 +488,9 @@ TEST_F(ModelSequenceTest, TheOwnUpdateWaitsForARunningInstallThenRestarts)
     EXPECT_EQ(restart.at(0).at(0).toString(), u"/opt/Applications/Tarnhub.app/Contents/MacOS/hubtarn"_s);
     EXPECT_TRUE(model->restarting());
     EXPECT_EQ(stateOf(u"echo"_s).job.kind, Job::Kind::done);
+    // Nothing new starts once the program is on its way out.
+    EXPECT_EQ(stateOf(u"notes"_s).job, Job::idle());
+    EXPECT_TRUE(log->calls().filter(u"install notes"_s).isEmpty());
 }
 
 TEST_F(ModelSequenceTest, AFailedOwnUpdateLeavesItsSentence)
