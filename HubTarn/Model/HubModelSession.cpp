@@ -186,10 +186,15 @@ void HubModel::updateHub()
         Keep::always,
         [packages = m_services.packages, release = *release, progress = progressFor(QString(), lastStep),
          stop = m_stop.get_token()] { return packages->install(u"Tarnhub"_s, release, true, progress, stop); },
-        [this](Outcome<QString> outcome) {
+        [this, lastStep](Outcome<QString> outcome) {
+            if (isCancelled(outcome.error)) {
+                assign(m_hubJob, Job::idle(), &HubModel::hubJobChanged);
+                return;
+            }
             if (!outcome.value) {
-                assign(m_hubJob, isCancelled(outcome.error) ? Job::idle() : Job::failed(errorSentence(outcome.error)),
-                       &HubModel::hubJobChanged);
+                const QString sentence = errorSentence(outcome.error);
+                record(u"hub"_s, installCode(*lastStep), sentence);
+                assign(m_hubJob, Job::failed(sentence), &HubModel::hubJobChanged);
                 return;
             }
             m_restartProgram = QDir(*outcome.value).filePath(u"Contents/MacOS/hubtarn"_s);

@@ -504,6 +504,11 @@ TEST_F(ModelSequenceTest, AFailedOwnUpdateLeavesItsSentence)
     EXPECT_EQ(model->hubJob().message, packages->failure->errorDescription());
     EXPECT_EQ(restart.count(), 0);
     EXPECT_FALSE(model->busy());
+    // Recorded like any install, with the step it failed in.
+    const std::vector<ReportFile> found = reports(u"hub.install.installing"_s);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].report.product, u"hub"_s);
+    EXPECT_EQ(found[0].report.message, packages->failure->errorDescription());
 }
 
 TEST_F(ModelSequenceTest, SignInRegistersSavesLoadsTheAccountAndOpensAWaitingLink)
