@@ -314,6 +314,9 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation, quint64 re
             Q_EMIT catalogChanged();
         }
     }
+    // The whole scan is applied before anyone hears of it, and the views
+    // hear of it once: each change would otherwise redraw every tab.
+    QStringList rescanned;
     for (auto& [id, installed] : result.installed) {
         // A job's own scan is newer than this one, and copies seen while a
         // job works may be half placed.
@@ -326,9 +329,12 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation, quint64 re
             continue;
         m_states[id].installed = std::move(installed);
         forgetFacts(id);
-        Q_EMIT productStateChanged(id);
-        Q_EMIT statesChanged();
+        rescanned.append(id);
     }
+    for (const QString& id : std::as_const(rescanned))
+        Q_EMIT productStateChanged(id);
+    if (!rescanned.isEmpty())
+        Q_EMIT statesChanged();
     if (m_problems != result.problems) {
         m_problems = std::move(result.problems);
         Q_EMIT problemsChanged();

@@ -262,6 +262,20 @@ TEST_F(ModelSequenceTest, ABurstOfProgressReachesTheViewsOnlyPerWholePercent)
     EXPECT_LE(jobs->size(), 102u);
     for (std::size_t i = 1; i + 1 < jobs->size(); ++i)
         EXPECT_GT((*jobs)[i].percent(), (*jobs)[i - 1].percent()) << i;
+
+    // A refresh that finds several products changed tells each product's
+    // row, and the views as a whole once.
+    installer->copies.erase(u"echo"_s);
+    installer->copies.erase(u"notes"_s);
+    QSignalSpy states(model.get(), &HubModel::statesChanged);
+    QSignalSpy products(model.get(), &HubModel::productStateChanged);
+    model->refresh(false);
+    ASSERT_TRUE(eventually([this] { return !model->loading(); }));
+    EXPECT_EQ(states.count(), 1);
+    ASSERT_EQ(products.count(), 2);
+    EXPECT_EQ(products.at(0).at(0).toString(), u"echo"_s);
+    EXPECT_EQ(products.at(1).at(0).toString(), u"notes"_s);
+    EXPECT_TRUE(stateOf(u"echo"_s).installed.isEmpty());
 }
 
 TEST_F(ModelSequenceTest, AFailedInstallIsReportedWithItsStepAndSentence)
