@@ -155,7 +155,7 @@ void HubModel::setScreen(Screen screen)
 {
     assign(m_screen, screen, &HubModel::screenChanged);
     if (screen == Screen::main)
-        replayLink();
+        replayLink(!m_loading);
 }
 
 void HubModel::setTab(Tab tab) { assign(m_tab, tab, &HubModel::tabChanged); }
@@ -186,12 +186,16 @@ void HubModel::open(const QUrl& url)
         return;
     m_waitingLink = id;
     if (m_screen == Screen::main)
-        replayLink();
+        replayLink(!m_loading);
 }
 
-void HubModel::replayLink()
+void HubModel::replayLink(bool lastChance)
 {
     if (!m_waitingLink)
+        return;
+    // The running refresh may still bring the product: a live catalog that
+    // has it, or the account that shares it.
+    if (!lastChance && !product(*m_waitingLink))
         return;
     const QString id = *std::exchange(m_waitingLink, std::nullopt);
     if (product(id))
@@ -246,9 +250,10 @@ void HubModel::showFirstScreen()
 {
     if (!m_sessionRead || !m_splashOver || m_screen != Screen::splash)
         return;
-    setScreen(m_session ? Screen::main : Screen::login);
+    // The refresh starts first, so a waiting link can wait for what it brings.
     if (!m_signInAgain)
         refresh(m_checkAtOpen);
+    setScreen(m_session ? Screen::main : Screen::login);
     scheduleRefresh();
 }
 
@@ -368,6 +373,8 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation, quint64 re
         refresh(true);
         return;
     }
+    if (m_screen == Screen::main)
+        replayLink(true);
     if (!sameSession || m_shutDown)
         return;
 

@@ -417,7 +417,9 @@ private:
     static bool isUnauthorized(const std::exception_ptr& error);
 
     // Deep links.
-    void replayLink();
+    // Opens the waiting link's page; a product not shown yet is dropped
+    // only at the last chance.
+    void replayLink(bool lastChance);
 
     template<typename T>
     void assign(T& member, const T& value, void (HubModel::*changed)())

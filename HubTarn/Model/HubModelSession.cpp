@@ -164,13 +164,14 @@ void HubModel::signedIn(const DeviceSession& session)
     assign(m_signInAgain, false, &HubModel::signInAgainChanged);
     assign(m_codeNeeded, false, &HubModel::codeNeededChanged);
     setLoginNote(std::nullopt);
-    setScreen(Screen::main);
     // A refresh that began before the sign-in drops its account result, so
-    // one more runs right after it.
+    // one more runs right after it. It starts before the main screen shows,
+    // so a waiting link to a product the account shares waits for it.
     if (m_loading)
         m_refreshAgain = true;
     else
         refresh(true);
+    setScreen(Screen::main);
 }
 
 // ---- The application's own update -------------------------------------------------

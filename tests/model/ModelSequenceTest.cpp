@@ -22,7 +22,9 @@ protected:
         Product echo = plugin(u"echo"_s, u"2.0"_s);
         Product notes = plugin(u"notes"_s, u"1.1"_s);
         Product reverb = plugin(u"reverb"_s, u"1.0"_s);
-        m_catalog.products = {echo, notes, reverb};
+        Product secret = plugin(u"secret"_s, u"1.0"_s);
+        secret.status = u"invite"_s; // shown only when the account shares it
+        m_catalog.products = {echo, notes, reverb, secret};
         m_catalog.hub = Release{};
         m_catalog.hub->version = u"999.0"_s;
         m_catalog.hub->pkgURL = u"https://tarnaudio.example/Tarnhub.pkg"_s;
@@ -548,6 +550,20 @@ TEST_F(ModelSequenceTest, SignInRegistersSavesLoadsTheAccountAndOpensAWaitingLin
     EXPECT_EQ(model->page(), u"echo"_s);
     ASSERT_TRUE(eventually([this] { return model->account().has_value(); }));
     EXPECT_FALSE(model->loginNote().has_value());
+
+    // A link to a product that only the account shares waits for the
+    // account to load; one to an unknown product is dropped once it has.
+    service->reply = AccountReply{{}, {u"secret"_s}};
+    for (const QString& link : {u"hubtarn:secret"_s, u"hubtarn:nothing"_s}) {
+        SCOPED_TRACE(link.toStdString());
+        model->signOut();
+        model->setPage(std::nullopt);
+        model->open(QUrl(link));
+        model->submitCode(u"1"_s);
+        ASSERT_TRUE(eventually([this] { return model->account().has_value() && !model->loading(); }));
+        EXPECT_EQ(model->page(), link == "hubtarn:secret"_L1 ? std::optional(u"secret"_s) : std::nullopt);
+        ASSERT_NE(model->product(u"secret"_s), nullptr);
+    }
 }
 
 TEST_F(ModelSequenceTest, ASignInDuringTheFirstRefreshStillLoadsTheAccount)
