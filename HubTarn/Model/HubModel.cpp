@@ -155,7 +155,7 @@ void HubModel::setScreen(Screen screen)
 {
     assign(m_screen, screen, &HubModel::screenChanged);
     if (screen == Screen::main)
-        replayLink();
+        replayLink(!m_loading);
 }
 
 void HubModel::setTab(Tab tab) { assign(m_tab, tab, &HubModel::tabChanged); }
@@ -186,12 +186,16 @@ void HubModel::open(const QUrl& url)
         return;
     m_waitingLink = id;
     if (m_screen == Screen::main)
-        replayLink();
+        replayLink(!m_loading);
 }
 
-void HubModel::replayLink()
+void HubModel::replayLink(bool lastChance)
 {
     if (!m_waitingLink)
+        return;
+    // The running refresh may still bring the product: a live catalog that
+    // has it, or the account that shares it.
+    if (!lastChance && !product(*m_waitingLink))
         return;
     const QString id = *std::exchange(m_waitingLink, std::nullopt);
     if (product(id))
@@ -208,10 +212,16 @@ void HubModel::start()
     m_services.network->watch(this, [this](bool online) {
         const bool cameBack = online && !m_networkOnline;
         m_networkOnline = online;
-        if (!online)
+        if (!online) {
             assign(m_offline, true, &HubModel::offlineChanged);
-        else if (cameBack && !m_signInAgain && m_screen != Screen::splash)
-            refresh(true);
+        } else if (cameBack && m_screen != Screen::splash) {
+            // A refresh that is running began without the network and will
+            // end offline, so one more follows it.
+            if (m_loading)
+                m_refreshAgain = true;
+            else
+                refresh(true);
+        }
     });
     if (!m_services.sandboxed) {
         const QString home = m_services.home.value_or(Config::homeFolder());
@@ -240,9 +250,10 @@ void HubModel::showFirstScreen()
 {
     if (!m_sessionRead || !m_splashOver || m_screen != Screen::splash)
         return;
-    setScreen(m_session ? Screen::main : Screen::login);
+    // The refresh starts first, so a waiting link can wait for what it brings.
     if (!m_signInAgain)
         refresh(m_checkAtOpen);
+    setScreen(m_session ? Screen::main : Screen::login);
     scheduleRefresh();
 }
 
@@ -266,6 +277,7 @@ void HubModel::refresh(bool catalog)
         return;
     assign(m_loading, true, &HubModel::loadingChanged);
     const quint64 generation = m_generation;
+    const quint64 rescansBefore = m_rescans;
     std::optional<Catalog> known = m_catalog;
     const std::shared_ptr<const PluginInstalling> scanner = m_services.installerFor({}, m_stop.get_token());
     submit(
@@ -293,12 +305,12 @@ void HubModel::refresh(bool catalog)
             result.problems = spool.load();
             return result;
         },
-        [this, generation](Outcome<RefreshResult> outcome) {
-            applyRefresh(outcome.value ? std::move(*outcome.value) : RefreshResult{}, generation);
+        [this, generation, rescansBefore](Outcome<RefreshResult> outcome) {
+            applyRefresh(outcome.value ? std::move(*outcome.value) : RefreshResult{}, generation, rescansBefore);
         });
 }
 
-void HubModel::applyRefresh(RefreshResult result, quint64 generation)
+void HubModel::applyRefresh(RefreshResult result, quint64 generation, quint64 rescansBefore)
 {
     if (result.loaded) {
         m_catalogSource = result.loaded->source;
@@ -307,7 +319,14 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation)
             Q_EMIT catalogChanged();
         }
     }
+    // The whole scan is applied before anyone hears of it, and the views
+    // hear of it once: each change would otherwise redraw every tab.
+    QStringList rescanned;
     for (auto& [id, installed] : result.installed) {
+        // A job's own scan is newer than this one, and copies seen while a
+        // job works may be half placed.
+        if (isWorking(id) || m_rescanned.value(id) > rescansBefore)
+            continue;
         const auto found = m_states.find(id);
         if (found == m_states.end() && installed.isEmpty())
             continue;
@@ -315,9 +334,12 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation)
             continue;
         m_states[id].installed = std::move(installed);
         forgetFacts(id);
-        Q_EMIT productStateChanged(id);
-        Q_EMIT statesChanged();
+        rescanned.append(id);
     }
+    for (const QString& id : std::as_const(rescanned))
+        Q_EMIT productStateChanged(id);
+    if (!rescanned.isEmpty())
+        Q_EMIT statesChanged();
     if (m_problems != result.problems) {
         m_problems = std::move(result.problems);
         Q_EMIT problemsChanged();
@@ -351,6 +373,8 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation)
         refresh(true);
         return;
     }
+    if (m_screen == Screen::main)
+        replayLink(true);
     if (!sameSession || m_shutDown)
         return;
 

@@ -369,7 +369,7 @@ private:
     void sessionLoaded(const DeviceLoad& load);
     void showFirstScreen();
     void scheduleRefresh();
-    void applyRefresh(RefreshResult result, quint64 generation);
+    void applyRefresh(RefreshResult result, quint64 generation, quint64 rescansBefore);
     void setCatalog(Catalog catalog);
     // The catalog's product with that identifier, shown or not; null when none.
     const Product* catalogProduct(const QString& id) const;
@@ -388,6 +388,8 @@ private:
                     visit(*shared);
     }
     void rescan(const Product& product, const QList<InstalledFormat>& installed);
+    // "hub.install", or "hub.install.<step>" after the installer reported a step.
+    static QString installCode(const QString& lastStep);
     void reloadProblems();
 
     // Jobs.
@@ -415,7 +417,9 @@ private:
     static bool isUnauthorized(const std::exception_ptr& error);
 
     // Deep links.
-    void replayLink();
+    // Opens the waiting link's page; a product not shown yet is dropped
+    // only at the last chance.
+    void replayLink(bool lastChance);
 
     template<typename T>
     void assign(T& member, const T& value, void (HubModel::*changed)())
@@ -449,6 +453,10 @@ private:
     std::optional<CatalogSource> m_catalogSource;
     std::optional<AccountInfo> m_account;
     ProductStates m_states;
+    // When a job last rescanned each product, so an older refresh scan
+    // never overwrites it.
+    quint64 m_rescans = 0;
+    QHash<QString, quint64> m_rescanned;
     bool m_loading = false;
     bool m_offline = false;
     std::optional<QDateTime> m_lastChecked;

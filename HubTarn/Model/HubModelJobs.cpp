@@ -84,6 +84,11 @@ struct ProgressSlot {
 
 // ---- Job state ----------------------------------------------------------------
 
+QString HubModel::installCode(const QString& lastStep)
+{
+    return lastStep.isEmpty() ? u"hub.install"_s : u"hub.install."_s + lastStep;
+}
+
 bool HubModel::isWorking(const QString& productID) const
 {
     const auto found = m_states.find(productID);
@@ -107,6 +112,7 @@ void HubModel::setJob(const QString& productID, const Job& job)
 
 void HubModel::rescan(const Product& product, const QList<InstalledFormat>& installed)
 {
+    m_rescanned.insert(product.id, ++m_rescans);
     ProductState& current = m_states[product.id];
     if (current.installed == installed)
         return;
@@ -237,11 +243,16 @@ void HubModel::requestUpdateAll()
 
 void HubModel::runUpdates(std::vector<InstallRequest> queue)
 {
-    if (queue.empty())
-        return;
-    const InstallRequest first = queue.front();
-    queue.erase(queue.begin());
-    startInstall(first, [this, queue] { runUpdates(queue); });
+    while (!queue.empty()) {
+        const InstallRequest next = queue.front();
+        queue.erase(queue.begin());
+        // Another queue or the user may have brought it up to date since
+        // this queue was made; installing it again would be wasted work.
+        if (const Product* current = product(next.product.id); current && hasUpdate(*current)) {
+            startInstall(next, [this, queue] { runUpdates(queue); });
+            return;
+        }
+    }
 }
 
 // ---- Install --------------------------------------------------------------------
@@ -251,7 +262,7 @@ void HubModel::startInstall(const InstallRequest& request, std::function<void()>
     const Product& product = request.product;
     // One job per product: a second request while one runs (update all
     // during an update, a quiet update, a late confirmation) is skipped.
-    if (isWorking(product.id) || m_shutDown || !product.release) {
+    if (isWorking(product.id) || m_shutDown || m_restarting || !product.release) {
         if (finished)
             finished();
         return;
@@ -267,6 +278,7 @@ void HubModel::startInstall(const InstallRequest& request, std::function<void()>
     }
     setJob(product.id, Job::downloading(0.0));
 
+    const quint64 generation = m_generation;
     auto lastStep = std::make_shared<QString>();
     const InstallProgress progress = progressFor(product.id, lastStep);
     const std::stop_token stop = m_stop.get_token();
@@ -305,7 +317,7 @@ void HubModel::startInstall(const InstallRequest& request, std::function<void()>
             return result;
         };
     }
-    submit(Keep::always, std::move(work), [this, request, lastStep, finished](Outcome<JobResult> outcome) {
+    submit(Keep::always, std::move(work), [this, request, lastStep, finished, generation](Outcome<JobResult> outcome) {
         JobResult result = outcome.value ? std::move(*outcome.value) : JobResult{{}, {}, outcome.error};
         const Product& product = request.product;
         if (outcome.value)
@@ -318,9 +330,11 @@ void HubModel::startInstall(const InstallRequest& request, std::function<void()>
             setJob(product.id, Job::idle());
         } else {
             const QString sentence = errorSentence(result.error);
-            record(product.id, lastStep->isEmpty() ? u"hub.install"_s : u"hub.install."_s + *lastStep, sentence);
+            record(product.id, installCode(*lastStep), sentence);
             setJob(product.id, Job::failed(sentence));
-            if (isUnauthorized(result.error))
+            // A refusal of the session that was signed out meanwhile says
+            // nothing about the one signed in now.
+            if (isUnauthorized(result.error) && generation == m_generation)
                 signOutHere(true);
         }
         if (finished)
@@ -332,7 +346,7 @@ void HubModel::startInstall(const InstallRequest& request, std::function<void()>
 
 void HubModel::startUninstall(const Product& product, const UninstallOptions& options)
 {
-    if (isWorking(product.id) || m_shutDown)
+    if (isWorking(product.id) || m_shutDown || m_restarting)
         return;
     const Job before = state(product).job;
     setJob(product.id, Job::removing());

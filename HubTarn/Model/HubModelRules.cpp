@@ -379,7 +379,7 @@ RowContext HubModel::rowContext(const Product& product) const
                 note = entry.notes.first();
                 break;
             }
-        if (!note && product.release->notes)
+        if (!note && product.release->notes && !product.release->notes->isEmpty())
             note = product.release->notes;
         if (note)
             return spokenAs(*note, RowContextKind::updateNote);

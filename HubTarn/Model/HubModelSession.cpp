@@ -164,13 +164,14 @@ void HubModel::signedIn(const DeviceSession& session)
     assign(m_signInAgain, false, &HubModel::signInAgainChanged);
     assign(m_codeNeeded, false, &HubModel::codeNeededChanged);
     setLoginNote(std::nullopt);
-    setScreen(Screen::main);
     // A refresh that began before the sign-in drops its account result, so
-    // one more runs right after it.
+    // one more runs right after it. It starts before the main screen shows,
+    // so a waiting link to a product the account shares waits for it.
     if (m_loading)
         m_refreshAgain = true;
     else
         refresh(true);
+    setScreen(Screen::main);
 }
 
 // ---- The application's own update -------------------------------------------------
@@ -186,10 +187,15 @@ void HubModel::updateHub()
         Keep::always,
         [packages = m_services.packages, release = *release, progress = progressFor(QString(), lastStep),
          stop = m_stop.get_token()] { return packages->install(u"Tarnhub"_s, release, true, progress, stop); },
-        [this](Outcome<QString> outcome) {
+        [this, lastStep](Outcome<QString> outcome) {
+            if (isCancelled(outcome.error)) {
+                assign(m_hubJob, Job::idle(), &HubModel::hubJobChanged);
+                return;
+            }
             if (!outcome.value) {
-                assign(m_hubJob, isCancelled(outcome.error) ? Job::idle() : Job::failed(errorSentence(outcome.error)),
-                       &HubModel::hubJobChanged);
+                const QString sentence = errorSentence(outcome.error);
+                record(u"hub"_s, installCode(*lastStep), sentence);
+                assign(m_hubJob, Job::failed(sentence), &HubModel::hubJobChanged);
                 return;
             }
             m_restartProgram = QDir(*outcome.value).filePath(u"Contents/MacOS/hubtarn"_s);

@@ -49,6 +49,7 @@ protected:
         pkg.release->pkgURL = u"https://tarnaudio.example/pkg.pkg"_s;
         pkg.release->sha256 = QString(64, u'b');
         pkg.release->archs = QStringList{u"x86_64"_s};
+        pkg.release->notes = QString(); // an empty note is no note: the row keeps its tagline
         catalog.products = {echo, delay, reverb, arm, newos, soon, site, feedOnly, notes, secret, hidden, pkg};
         catalog.hub = Release{};
         catalog.hub->version = u"999.0"_s;

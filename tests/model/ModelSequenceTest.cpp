@@ -5,6 +5,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 
+#include <atomic>
 #include <thread>
 
 using namespace Qt::StringLiterals;
@@ -21,7 +22,9 @@ protected:
         Product echo = plugin(u"echo"_s, u"2.0"_s);
         Product notes = plugin(u"notes"_s, u"1.1"_s);
         Product reverb = plugin(u"reverb"_s, u"1.0"_s);
-        m_catalog.products = {echo, notes, reverb};
+        Product secret = plugin(u"secret"_s, u"1.0"_s);
+        secret.status = u"invite"_s; // shown only when the account shares it
+        m_catalog.products = {echo, notes, reverb, secret};
         m_catalog.hub = Release{};
         m_catalog.hub->version = u"999.0"_s;
         m_catalog.hub->pkgURL = u"https://tarnaudio.example/Tarnhub.pkg"_s;
@@ -32,8 +35,9 @@ protected:
 
     Product product(const QString& id) const { return *m_catalog.product(id); }
 
-    // A started model with echo's install held before it ends; null on failure.
-    std::shared_ptr<Gate> echoInstallHeld()
+    // A started model with echo's install held before it ends; null on
+    // failure. With `viaUpdateAll` echo heads an update-all queue, notes next.
+    std::shared_ptr<Gate> echoInstallHeld(bool viaUpdateAll = false)
     {
         build(m_catalog);
         model->start();
@@ -42,7 +46,10 @@ protected:
             return nullptr;
         auto held = std::make_shared<Gate>();
         installer->gates[u"echo"_s] = held;
-        model->requestInstall(product(u"echo"_s), {PluginFormat::vst3}, InstallScope::user);
+        if (viaUpdateAll)
+            model->requestUpdateAll();
+        else
+            model->requestInstall(product(u"echo"_s), {PluginFormat::vst3}, InstallScope::user);
         return eventually([&] { return held->reached() == 1; }) ? held : nullptr;
     }
 
@@ -143,6 +150,19 @@ TEST_F(ModelSequenceTest, RefreshesSetOfflineAndTheAccountFromTheirOutcome)
     ASSERT_TRUE(eventually([&] { return log->calls().count(u"account tok-1"_s) == before + 1 && !model->loading(); }));
     ASSERT_EQ(reports(u"hub.account"_s).size(), 1u);
     EXPECT_EQ(reports(u"hub.account"_s)[0].report.message, u"Tarnaudio is unavailable right now."_s);
+
+    // The network comes back while a refresh that began without it still
+    // runs: that one ends offline, so another follows it.
+    service->accountError = HubError::api(u"offline"_s, u"Couldn't reach Tarnaudio."_s);
+    network->set(false);
+    auto held = std::make_shared<Gate>();
+    service->accountGate = held;
+    const qsizetype calls = log->calls().count(u"account tok-1"_s);
+    model->refresh(false);
+    ASSERT_TRUE(eventually([&] { return held->reached() == 1; }));
+    network->set(true);
+    held->open();
+    ASSERT_TRUE(eventually([&] { return log->calls().count(u"account tok-1"_s) == calls + 2 && !model->loading(); }));
 }
 
 TEST_F(ModelSequenceTest, QuietUpdatesRunOnlyWhenOnAnsweredAndNoDAWIsOpen)
@@ -244,6 +264,20 @@ TEST_F(ModelSequenceTest, ABurstOfProgressReachesTheViewsOnlyPerWholePercent)
     EXPECT_LE(jobs->size(), 102u);
     for (std::size_t i = 1; i + 1 < jobs->size(); ++i)
         EXPECT_GT((*jobs)[i].percent(), (*jobs)[i - 1].percent()) << i;
+
+    // A refresh that finds several products changed tells each product's
+    // row, and the views as a whole once.
+    installer->copies.erase(u"echo"_s);
+    installer->copies.erase(u"notes"_s);
+    QSignalSpy states(model.get(), &HubModel::statesChanged);
+    QSignalSpy products(model.get(), &HubModel::productStateChanged);
+    model->refresh(false);
+    ASSERT_TRUE(eventually([this] { return !model->loading(); }));
+    EXPECT_EQ(states.count(), 1);
+    ASSERT_EQ(products.count(), 2);
+    EXPECT_EQ(products.at(0).at(0).toString(), u"echo"_s);
+    EXPECT_EQ(products.at(1).at(0).toString(), u"notes"_s);
+    EXPECT_TRUE(stateOf(u"echo"_s).installed.isEmpty());
 }
 
 TEST_F(ModelSequenceTest, AFailedInstallIsReportedWithItsStepAndSentence)
@@ -291,6 +325,13 @@ TEST_F(ModelSequenceTest, UnauthorizedDuringARefreshSignsOutHereAndStaysOnMain)
     QCoreApplication::processEvents();
     EXPECT_FALSE(model->loading());
     EXPECT_EQ(log->calls().filter(u"account"_s).size(), accountCalls);
+    // The network coming back still refreshes: nothing else would clear
+    // `offline` until the user signs in.
+    network->set(false);
+    EXPECT_TRUE(model->offline());
+    network->set(true);
+    EXPECT_TRUE(model->loading());
+    ASSERT_TRUE(eventually([this] { return !model->loading(); }));
 }
 
 TEST_F(ModelSequenceTest, TheDAWWarningsRunStartsTheWorkExactlyOnce)
@@ -333,15 +374,33 @@ TEST_F(ModelSequenceTest, TheDAWWarningsRunStartsTheWorkExactlyOnce)
 
 TEST_F(ModelSequenceTest, UpdateAllSkipsAProductWhoseJobIsWorking)
 {
-    const std::shared_ptr<Gate> held = echoInstallHeld();
-    ASSERT_TRUE(held);
-    model->requestUpdateAll();
-    ASSERT_TRUE(eventually([this] { return stateOf(u"notes"_s).job.kind == Job::Kind::done; }));
-    EXPECT_TRUE(stateOf(u"echo"_s).job.isWorking());
-    held->open();
-    ASSERT_TRUE(eventually([this] { return stateOf(u"echo"_s).job.kind == Job::Kind::done; }));
-    EXPECT_EQ(log->calls().filter(u"install echo"_s).size(), 1);
-    EXPECT_EQ(log->calls().filter(u"install notes"_s).size(), 1);
+    struct Row {
+        const char* name;
+        bool earlierUpdateAll; // echo heads an earlier queue with notes after it
+    };
+    for (const Row& row : {Row{"a user's install runs", false}, Row{"an earlier update all waits", true}}) {
+        SCOPED_TRACE(row.name);
+        const qsizetype before = log->calls().filter(u"install "_s).size();
+        const std::shared_ptr<Gate> held = echoInstallHeld(row.earlierUpdateAll);
+        ASSERT_TRUE(held);
+        model->requestUpdateAll();
+        ASSERT_TRUE(eventually([this] { return stateOf(u"notes"_s).job.kind == Job::Kind::done; }));
+        EXPECT_TRUE(stateOf(u"echo"_s).job.isWorking());
+        held->open();
+        ASSERT_TRUE(eventually([this] { return stateOf(u"echo"_s).job.kind == Job::Kind::done; }));
+        // The earlier queue goes on to notes, which is up to date by now.
+        EXPECT_EQ(stateOf(u"notes"_s).job.kind, Job::Kind::done);
+        ASSERT_TRUE(eventually([this] { return !model->busy(); }));
+        const QStringList installs = log->calls().filter(u"install "_s).mid(before);
+        EXPECT_EQ(installs.filter(u"install echo"_s).size(), 1);
+        EXPECT_EQ(installs.filter(u"install notes"_s).size(), 1);
+        model->shutdown();
+        model.reset();
+        installer->copies[u"echo"_s] = {copy(PluginFormat::vst3, u"1.0"_s)};
+        installer->copies[u"notes"_s] = {copy(PluginFormat::vst3, u"1.0"_s)};
+        installer->gates.clear();
+        clock->sleepers.clear();
+    }
 }
 
 TEST_F(ModelSequenceTest, SignOutClearsTheStoredSessionBeforeTellingTheService)
@@ -382,11 +441,55 @@ TEST_F(ModelSequenceTest, ALateAccountResultAfterSignOutIsDropped)
     EXPECT_FALSE(model->account().has_value());
     EXPECT_FALSE(model->signInAgain());
     EXPECT_EQ(model->screen(), Screen::login);
+
+    // An install of an earlier session that the service refuses after the
+    // user signed out and in again: its failure shows, the new session stays.
+    model->submitCode(u"1"_s);
+    ASSERT_TRUE(eventually([this] { return model->session().has_value() && !model->loading(); }));
+    auto installing = std::make_shared<Gate>();
+    installer->gates[u"reverb"_s] = installing;
+    installer->failure = std::make_exception_ptr(HubError::api(u"unauthorized"_s, u"Sign in again."_s));
+    installer->steps.clear();
+    model->requestInstall(product(u"reverb"_s), {PluginFormat::vst3}, InstallScope::user);
+    ASSERT_TRUE(eventually([&] { return installing->reached() == 1; }));
+    model->signOut();
+    model->submitCode(u"2"_s);
+    ASSERT_TRUE(eventually([this] { return model->session().has_value(); }));
+    installing->open();
+    ASSERT_TRUE(eventually([this] { return stateOf(u"reverb"_s).job.kind == Job::Kind::failed; }));
+    EXPECT_EQ(stateOf(u"reverb"_s).job.message, u"Sign in again."_s);
+    EXPECT_TRUE(model->session().has_value());
+    EXPECT_FALSE(model->signInAgain());
+    EXPECT_EQ(model->screen(), Screen::main);
+}
+
+TEST_F(ModelSequenceTest, ARefreshScanOlderThanAJobsOwnNeverReplacesIt)
+{
+    build(m_catalog);
+    startToFirstScreen();
+    // The refresh's scan of reverb reads "nothing installed", then waits.
+    auto held = std::make_shared<Gate>();
+    auto first = std::make_shared<std::atomic<bool>>(true);
+    installer->scanned = [held, first](const Product& scanned) {
+        if (scanned.id == "reverb"_L1 && first->exchange(false))
+            held->pass();
+    };
+    model->refresh(false);
+    ASSERT_TRUE(eventually([&] { return held->reached() == 1; }));
+    model->requestInstall(product(u"reverb"_s), {PluginFormat::vst3}, InstallScope::user);
+    ASSERT_TRUE(eventually([this] { return stateOf(u"reverb"_s).job.kind == Job::Kind::done; }));
+    held->open();
+    ASSERT_TRUE(eventually([this] { return !model->loading(); }));
+    EXPECT_EQ(stateOf(u"reverb"_s).installed.size(), 1);
+    const Product& row = *model->product(u"reverb"_s);
+    EXPECT_EQ(model->caption(row).text, u"installed 1.0"_s);
+    EXPECT_EQ(model->rowAction(row), std::nullopt);
 }
 
 TEST_F(ModelSequenceTest, TheOwnUpdateWaitsForARunningInstallThenRestarts)
 {
-    const std::shared_ptr<Gate> held = echoInstallHeld();
+    // Echo's update is held; notes waits behind it in the same queue.
+    const std::shared_ptr<Gate> held = echoInstallHeld(true);
     ASSERT_TRUE(held);
 
     QSignalSpy restart(model.get(), &HubModel::restartRequested);
@@ -401,6 +504,9 @@ TEST_F(ModelSequenceTest, TheOwnUpdateWaitsForARunningInstallThenRestarts)
     EXPECT_EQ(restart.at(0).at(0).toString(), u"/opt/Applications/Tarnhub.app/Contents/MacOS/hubtarn"_s);
     EXPECT_TRUE(model->restarting());
     EXPECT_EQ(stateOf(u"echo"_s).job.kind, Job::Kind::done);
+    // Nothing new starts once the program is on its way out.
+    EXPECT_EQ(stateOf(u"notes"_s).job, Job::idle());
+    EXPECT_TRUE(log->calls().filter(u"install notes"_s).isEmpty());
 }
 
 TEST_F(ModelSequenceTest, AFailedOwnUpdateLeavesItsSentence)
@@ -414,6 +520,11 @@ TEST_F(ModelSequenceTest, AFailedOwnUpdateLeavesItsSentence)
     EXPECT_EQ(model->hubJob().message, packages->failure->errorDescription());
     EXPECT_EQ(restart.count(), 0);
     EXPECT_FALSE(model->busy());
+    // Recorded like any install, with the step it failed in.
+    const std::vector<ReportFile> found = reports(u"hub.install.installing"_s);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].report.product, u"hub"_s);
+    EXPECT_EQ(found[0].report.message, packages->failure->errorDescription());
 }
 
 TEST_F(ModelSequenceTest, SignInRegistersSavesLoadsTheAccountAndOpensAWaitingLink)
@@ -439,6 +550,20 @@ TEST_F(ModelSequenceTest, SignInRegistersSavesLoadsTheAccountAndOpensAWaitingLin
     EXPECT_EQ(model->page(), u"echo"_s);
     ASSERT_TRUE(eventually([this] { return model->account().has_value(); }));
     EXPECT_FALSE(model->loginNote().has_value());
+
+    // A link to a product that only the account shares waits for the
+    // account to load; one to an unknown product is dropped once it has.
+    service->reply = AccountReply{{}, {u"secret"_s}};
+    for (const QString& link : {u"hubtarn:secret"_s, u"hubtarn:nothing"_s}) {
+        SCOPED_TRACE(link.toStdString());
+        model->signOut();
+        model->setPage(std::nullopt);
+        model->open(QUrl(link));
+        model->submitCode(u"1"_s);
+        ASSERT_TRUE(eventually([this] { return model->account().has_value() && !model->loading(); }));
+        EXPECT_EQ(model->page(), link == "hubtarn:secret"_L1 ? std::optional(u"secret"_s) : std::nullopt);
+        ASSERT_NE(model->product(u"secret"_s), nullptr);
+    }
 }
 
 TEST_F(ModelSequenceTest, ASignInDuringTheFirstRefreshStillLoadsTheAccount)

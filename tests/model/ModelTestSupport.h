@@ -224,9 +224,15 @@ struct FakeInstaller : PluginInstalling, PluginUninstalling {
     {
         if (scanGate)
             scanGate->pass();
-        const std::lock_guard lock(mutex);
-        const auto found = copies.find(product.id);
-        return found == copies.end() ? QList<InstalledFormat>() : found->second;
+        QList<InstalledFormat> found;
+        {
+            const std::lock_guard lock(mutex);
+            if (const auto entry = copies.find(product.id); entry != copies.end())
+                found = entry->second;
+        }
+        if (scanned)
+            scanned(product);
+        return found;
     }
     QList<InstalledFormat> install(const Product& product, const Release& release, const std::set<PluginFormat>& formats,
                                    InstallScope scope, const InstallRoots& roots,
@@ -283,6 +289,7 @@ struct FakeInstaller : PluginInstalling, PluginUninstalling {
     std::map<QString, std::shared_ptr<Gate>> gates; // holds that product's install before it ends
     std::shared_ptr<Gate> scanGate;                  // holds every scan of installed copies
     std::function<void(const InstallStep&)> afterStep;
+    std::function<void(const Product&)> scanned; // after a scan has read the copies
     PluginInstaller::URLResolver resolver; // set per install by the model
 };
 
