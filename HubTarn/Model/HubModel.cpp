@@ -7,6 +7,7 @@
 #include "Reports/SystemInfo.h"
 
 #include <QDir>
+#include <QThread>
 
 using namespace Qt::StringLiterals;
 
@@ -42,6 +43,10 @@ HubModel::HubModel(HubModelServices services, QObject* parent)
     : QObject(parent)
     , m_services(std::move(services))
 {
+    // The work here waits on the network, the disk and child processes, not
+    // on the processor: sized by cores, two long installs on a two-core
+    // machine would hold back a refresh or a sign-in until one ended.
+    m_pool.setMaxThreadCount(std::max(16, QThread::idealThreadCount()));
     const QString home = m_services.home.value_or(Config::homeFolder());
     m_roots = m_services.home ? isolatedRoots(home) : InstallLocations::real();
     m_settings = m_services.home
