@@ -19,7 +19,7 @@ AUNotListedYet::AUNotListedYet(QStringList bundles, QList<InstalledFormat> insta
 QString AUNotListedYet::description() const
 {
     return bundles.join(u", "_s)
-           + u" installed, but macOS hasn't listed it yet. Quit and reopen your DAW; if it's still missing, restart the computer."_s;
+           + u" installed, but your system hasn't listed it yet. Quit and reopen your DAW; if it's still missing, restart the computer."_s;
 }
 
 InstallRecoveryError::InstallRecoveryError(QString message)

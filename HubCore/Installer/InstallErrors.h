@@ -20,7 +20,7 @@ public:
     QStringList bundles;
     QList<InstalledFormat> installed;
 
-    // "<names joined with ", "> installed, but macOS hasn't listed it yet. ..."
+    // "<names joined with ", "> installed, but your system hasn't listed it yet. ..."
     QString description() const;
     const char* what() const noexcept override { return m_what.constData(); }
 

@@ -213,7 +213,7 @@ std::optional<QString> PluginInstaller::ownershipProblem(const QString& bundle, 
     if (CodeSignature::teamID(bundle, anchors) == Config::teamID())
         return std::nullopt;
     return name + u" in "_s + QFileInfo(bundle).absolutePath()
-           + u" isn't signed by Tarnaudio, so the hub left it there. Move it to the Trash in Finder if you want it gone."_s;
+           + u" isn't signed by Tarnaudio, so the hub left it there. Move it to the Trash in Files if you want it gone."_s;
 }
 
 bool PluginInstaller::isPermissionError(const std::exception& error)

@@ -450,7 +450,7 @@ TEST_F(InstallPipelineTest, AnUnlistedAudioUnitIsReportedAfterDoneAndStaysInstal
         ASSERT_EQ(warning.installed.size(), 1);
         EXPECT_EQ(warning.installed[0].path, userFolder(PluginFormat::au) + u"/Echo.component"_s);
         EXPECT_EQ(warning.description(),
-                  u"Echo.component installed, but macOS hasn't listed it yet. Quit and reopen your DAW; if it's "
+                  u"Echo.component installed, but your system hasn't listed it yet. Quit and reopen your DAW; if it's "
                   u"still missing, restart the computer."_s);
     }
     EXPECT_EQ(m_steps.last(), InstallStep::done());

@@ -198,7 +198,7 @@ TEST_F(Uninstall, ABundleThatIsNotTheMakersStaysWithANote)
 
     EXPECT_EQ(failure({PluginFormat::vst3, PluginFormat::au}, {InstallScope::user}),
               u"Echo.vst3 in "_s + QFileInfo(foreign).absolutePath()
-                  + u" isn't signed by Tarnaudio, so the hub left it there. Move it to the Trash in Finder if you want it gone."_s);
+                  + u" isn't signed by Tarnaudio, so the hub left it there. Move it to the Trash in Files if you want it gone."_s);
     EXPECT_EQ(treeListing(foreign), foreignTree);
     EXPECT_FALSE(trashed.contains(foreign));
     // The rest went on.
@@ -403,7 +403,7 @@ TEST_F(Uninstall, SettingsNotesNameWhatWasLeft)
     product.settingsFolder = u"Other/Echo"_s;
     EXPECT_EQ(failure({PluginFormat::vst3}, {InstallScope::user}, true),
               u"Echo.vst3 in "_s + QFileInfo(foreign).absolutePath()
-                  + u" isn't signed by Tarnaudio, so the hub left it there. Move it to the Trash in Finder if you want it gone.\n"_s
+                  + u" isn't signed by Tarnaudio, so the hub left it there. Move it to the Trash in Files if you want it gone.\n"_s
                   + u"The settings folder of echo (Other/Echo) isn't one the hub manages, so it was left alone."_s);
 }
 
