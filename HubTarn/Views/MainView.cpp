@@ -1,6 +1,8 @@
 #include "MainView.h"
 
 #include "AccountMenu.h"
+#include "Badges.h"
+#include "SectionHead.h"
 #include "TopBar.h"
 
 #include "Kit/Animation.h"
@@ -86,7 +88,19 @@ void TabBody::showTab()
     setWidget(holder); // deletes the previous tab's content
 }
 
-QWidget* TabBody::makeTab(Tab tab) { return emptyPanel(rawValue(tab) + QStringLiteral("Body"), nullptr); }
+// Each tab opens with its heading; the plug-ins tab's carries the refresh
+// button. The rest of each tab's content is still to come.
+QWidget* TabBody::makeTab(Tab tab)
+{
+    QWidget* panel = emptyPanel(rawValue(tab) + QStringLiteral("Body"), nullptr);
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    QWidget* trailing = tab == Tab::plugins ? new RefreshButton(m_model) : nullptr;
+    layout->addWidget(new SectionHead(rawValue(tab), trailing));
+    layout->addStretch(1);
+    return panel;
+}
 
 // ---- PageLayer --------------------------------------------------------------
 

@@ -146,6 +146,27 @@ TEST_F(MainWindowTest, TabsWordmarkAndSelectionFollowTheModel)
         return on;
     };
     EXPECT_EQ(selected(), QList<Tab>{Tab::plugins});
+    // Each tab opens with its own heading; only the plug-ins tab's carries
+    // the refresh button, standing on the title's baseline at the far right.
+    for (Tab tab : kAllTabs) {
+        SCOPED_TRACE(rawValue(tab).toStdString());
+        model->setTab(tab);
+        QWidget* body = view->tabBody()->content();
+        ASSERT_EQ(body->objectName(), rawValue(tab) + u"Body"_s);
+        auto* title = body->findChild<QLabel*>(u"sectionTitle"_s);
+        ASSERT_NE(title, nullptr);
+        EXPECT_EQ(title->text(), rawValue(tab));
+        EXPECT_EQ(title->textFormat(), Qt::PlainText);
+        auto* refresh = body->findChild<Views::RefreshButton*>();
+        EXPECT_EQ(refresh != nullptr, tab == Tab::plugins);
+        if (refresh) {
+            const int baseline = title->y() + title->fontMetrics().ascent();
+            EXPECT_EQ(refresh->geometry().bottom() + 1, baseline);
+            EXPECT_EQ(refresh->geometry().right(), body->findChild<QWidget*>(u"sectionHead"_s)->width() - 1);
+            saveScreenshot(window.get(), u"frame-plugins-heading"_s);
+        }
+    }
+    model->setTab(Tab::plugins);
     clickCentre(find(u"settingsTab"_s));
     EXPECT_EQ(model->tab(), Tab::settings);
     EXPECT_EQ(selected(), QList<Tab>{Tab::settings});
@@ -169,9 +190,10 @@ TEST_F(MainWindowTest, TabsWordmarkAndSelectionFollowTheModel)
 TEST_F(MainWindowTest, TopBarAndRefreshButtonOnlineAndOffline)
 {
     open();
-    auto* refresh = new Views::RefreshButton(model.get(), view->tabBody()->content());
-    refresh->move(0, 0);
-    refresh->show();
+    // The plug-ins tab carries it in its heading.
+    auto* refresh = view->tabBody()->content()->findChild<Views::RefreshButton*>();
+    ASSERT_NE(refresh, nullptr);
+    ASSERT_TRUE(refresh->isVisible());
     auto* tabs = view->topBar()->tabs();
     const QPoint tabsAt = tabs->pos();
     auto* updates = find<TabButton>(u"updatesTab"_s);
@@ -208,8 +230,8 @@ TEST_F(MainWindowTest, TopBarAndRefreshButtonOnlineAndOffline)
 TEST_F(MainWindowTest, TheRefreshButtonSpinsForItsOwnRefreshOnly)
 {
     open();
-    auto* refresh = new Views::RefreshButton(model.get(), view->tabBody()->content());
-    refresh->show();
+    auto* refresh = view->tabBody()->content()->findChild<Views::RefreshButton*>();
+    ASSERT_NE(refresh, nullptr);
     auto held = std::make_shared<Gate>();
     service->accountGate = held;
     const qsizetype before = log->calls().size();

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+class QLabel;
+
+namespace Hub::Views {
+
+// A tab's heading: its title on the left and, at the far right on the
+// title's first baseline, the tab's own controls (or nothing).
+class SectionHead : public QWidget {
+public:
+    // Takes ownership of `trailing`, which may be null.
+    SectionHead(const QString& title, QWidget* trailing, QWidget* parent = nullptr);
+
+    QLabel* title() const { return m_title; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    int baseline() const;
+    int rowHeight() const;
+    void place();
+
+    QLabel* m_title;
+    QWidget* m_trailing;
+};
+
+} // namespace Hub::Views
