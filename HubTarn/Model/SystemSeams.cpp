@@ -39,6 +39,9 @@ public:
                          [changed](QNetworkInformation::Reachability reachability) {
                              changed(isOnline(reachability));
                          });
+        // A backend settles its first answer after it loads: what it says
+        // now counts even when no change follows.
+        changed(online());
     }
 
 private:
