@@ -305,7 +305,7 @@ TEST_F(WebSignInHandOff, ConnectionFromAnotherUserIsRefused)
     ASSERT_EQ(mine.status, 0) << mine.output.toStdString();
 
     const Shell::Result theirs = Shell::run(Hub::Test::kSetpriv,
-        Hub::Test::asNobody({kClient, u"raw"_s, socketPath(), callback(u"theirs"_s).toString()}), kProcessTimeout);
+        Hub::Test::asNobody({Hub::Test::reachableProgram(kClient), u"raw"_s, socketPath(), callback(u"theirs"_s).toString()}), kProcessTimeout);
     EXPECT_EQ(theirs.status, 3) << "expected the connection closed unanswered; output: "
                                 << theirs.output.toStdString();
     EXPECT_EQ(received.urls(), QList<QUrl>{callback(u"mine"_s)});
@@ -321,7 +321,7 @@ TEST_F(WebSignInHandOff, CallbackIsNeverSentToAnotherUsersListener)
     // name appearing is the moment it can take a connection.
     FolderWatch watch(folder());
     auto listener = std::async(std::launch::async, [&] {
-        return Shell::run(Hub::Test::kSetpriv, Hub::Test::asNobody({kClient, u"listen"_s, socketPath(), u"-"_s}),
+        return Shell::run(Hub::Test::kSetpriv, Hub::Test::asNobody({Hub::Test::reachableProgram(kClient), u"listen"_s, socketPath(), u"-"_s}),
                           kProcessTimeout);
     });
     ASSERT_FALSE(watch.eventsFor(QFileInfo(socketPath()).fileName().toStdString(), 120s).empty());

@@ -202,7 +202,7 @@ TEST_F(SelfUpdateInstallTest, AnOrdinaryUsersDetachRemovesEverythingItsAttachMad
     ASSERT_TRUE(QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
                                                         | QFile::ReadOther | QFile::ExeOther));
     chownTree(path("mounts"), kNobody);
-    const QString hdiutil = path("tools/hdiutil");
+    const QString hdiutil = reachableTools().hdiutil;
     const QString mountPoint = path("mounts/image");
 
     const Shell::Result attached = Shell::run(
