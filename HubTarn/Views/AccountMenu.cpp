@@ -50,7 +50,7 @@ protected:
 MenuRow::MenuRow(const QString& title, std::function<void()> action, QWidget* parent)
     : HoverButton(parent)
 {
-    setText(title);
+    Kit::setLiteralText(this, title);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     connect(this, &QAbstractButton::clicked, this, [action = std::move(action)] {
         if (action)
