@@ -3,7 +3,7 @@
 #include "ModelTestSupport.h"
 #include "ViewTestSupport.h"
 
-#include "Views/MainView.h"
+#include "Views/Frame/MainView.h"
 
 #include <QLabel>
 #include <QTest>
