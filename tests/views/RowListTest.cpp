@@ -39,15 +39,6 @@ protected:
 
 class RowListTest : public FrameFixture {
 protected:
-    // The model alone, signed in, with no window of its own.
-    void startModel()
-    {
-        devices->stored = DeviceLoad::found(DeviceSession{u"tok-1"_qs, u"dev-1"_qs, user});
-        build(catalog);
-        startToFirstScreen();
-        ASSERT_EQ(model->screen(), Screen::main);
-    }
-
     void showList(const QStringList& ids)
     {
         rows = new Views::RowList(model.get(), [this](const QString& id) { return new CountingRow(model.get(), id); });
