@@ -103,9 +103,12 @@ void HubModel::setJob(const QString& productID, const Job& job)
     if (current.job == job)
         return;
     const bool ended = current.job.isWorking() && !job.isWorking();
+    // A download's progress concerns that product's row alone.
+    const bool sameStep = current.job.kind == job.kind;
     current.job = job;
     Q_EMIT productStateChanged(productID);
-    Q_EMIT statesChanged();
+    if (!sameStep)
+        Q_EMIT statesChanged();
     if (ended)
         maybeRestart();
 }

@@ -45,10 +45,10 @@ bool HubModel::isShown(const Product& product) const
     return m_account && m_account->products.contains(product.id);
 }
 
-std::vector<Product> HubModel::products() const
+HubModel::ProductList HubModel::products() const
 {
-    std::vector<Product> shown;
-    forEachShown([&](const Product& product) { shown.push_back(product); });
+    ProductList shown;
+    forEachShown([&](const Product& product) { shown.push_back(std::cref(product)); });
     return shown;
 }
 
@@ -76,12 +76,12 @@ bool HubModel::isBeta(const Product& product) const
     return m_account && m_account->betas.contains(product.id);
 }
 
-std::vector<Product> HubModel::updates() const
+HubModel::ProductList HubModel::updates() const
 {
-    std::vector<Product> result;
+    ProductList result;
     forEachShown([&](const Product& product) {
         if (hasUpdate(product))
-            result.push_back(product);
+            result.push_back(std::cref(product));
     });
     return result;
 }

@@ -9,7 +9,7 @@
 #include "Shell/Application.h"
 #include "Shell/MainWindow.h"
 #include "Shell/StatusReport.h"
-#include "Views/MainView.h"
+#include "Views/Frame/MainView.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -7,12 +7,14 @@
 #include "Kit/ProductMark.h"
 #include "Kit/ProgressLine.h"
 #include "Kit/Theme.h"
-#include "Views/AccountMenu.h"
-#include "Views/Badges.h"
-#include "Views/ElidedLabel.h"
-#include "Views/JobLine.h"
-#include "Views/SettingsCard.h"
-#include "Views/TopBar.h"
+#include "Views/Frame/AccountMenu.h"
+#include "Kit/CountBadge.h"
+#include "Views/Plugins/RefreshButton.h"
+#include "Views/Plugins/SoonStrip.h"
+#include "Kit/ElidedLabel.h"
+#include "Views/Page/JobLine.h"
+#include "Views/Settings/SettingsCard.h"
+#include "Views/Frame/TopBar.h"
 
 #include <QAccessible>
 #include <QHBoxLayout>
@@ -147,11 +149,11 @@ TEST(CountBadgeLook, ShowsTheCountUpToNineAndSwapsColoursOnInk)
         QString text;
     };
     for (const Row& row : {Row{1, u"1"_s}, Row{9, u"9"_s}, Row{10, u"9+"_s}, Row{250, u"9+"_s}})
-        EXPECT_EQ(Views::CountBadge(row.count, false).text(), row.text);
+        EXPECT_EQ(Kit::CountBadge(row.count, false).text(), row.text);
 
     for (bool onInk : {false, true}) {
         SCOPED_TRACE(onInk ? "on ink" : "plain");
-        Views::CountBadge badge(4, onInk);
+        Kit::CountBadge badge(4, onInk);
         badge.resize(badge.sizeHint());
         EXPECT_EQ(badge.size(), QSize(18, 18));
         const QImage image = renderOver(&badge, Qt::magenta);
@@ -224,7 +226,7 @@ TEST_F(SoonStripTest, ALongNameEndsInAnEllipsisAndTheFormatsStayMuted)
     saveScreenshot(strip, u"soon-strip-long-name"_s);
 
     Views::SoonCell* cell = strip->cells().front();
-    auto* name = child<Views::ElidedLabel>(cell, u"soonName"_s);
+    auto* name = child<Kit::ElidedLabel>(cell, u"soonName"_s);
     ASSERT_NE(name, nullptr);
     EXPECT_TRUE(name->shownText().endsWith(u"…"_s)) << name->shownText().toStdString();
     EXPECT_TRUE(name->shownText().startsWith(u"Tarn"_s));
@@ -273,7 +275,7 @@ TEST(SettingsCardKit, KeepsItsShapeWhateverTheRowsHold)
     // Prose wraps and grows the row; a path stays on one line.
     auto* proseDetail = child<QLabel>(prose, u"rowDetail"_s);
     EXPECT_GT(proseDetail->height(), proseDetail->fontMetrics().height());
-    auto* pathDetail = child<Views::ElidedLabel>(path, u"rowDetail"_s);
+    auto* pathDetail = child<Kit::ElidedLabel>(path, u"rowDetail"_s);
     EXPECT_EQ(pathDetail->height(), pathDetail->fontMetrics().height());
     EXPECT_TRUE(pathDetail->shownText().startsWith(u"~/.local/share"_s));
     EXPECT_TRUE(pathDetail->shownText().contains(u"…"_s));
@@ -356,13 +358,13 @@ TEST_F(PlainTextTest, MarkupInDataIsShownLiterally)
         ASSERT_NE(row.label, nullptr);
         EXPECT_EQ(row.label->textFormat(), Qt::PlainText);
         EXPECT_FALSE(row.label->openExternalLinks());
-        auto* elided = qobject_cast<Views::ElidedLabel*>(row.label);
+        auto* elided = qobject_cast<Kit::ElidedLabel*>(row.label);
         EXPECT_TRUE((elided ? elided->text() : row.label->text()).contains(u"<b>Bold</b>"_s));
     }
     // Help texts guess rich text from the text: data in them is escaped.
     product.tagline = markup;
     strip.setProducts({product});
-    Views::ElidedLabel narrow(markup);
+    Kit::ElidedLabel narrow(markup);
     narrow.resize(40, narrow.sizeHint().height());
     narrow.show();
     const QString tips[] = {strip.cells().front()->toolTip(), narrow.toolTip(), find(u"accountButton"_s)->toolTip()};
