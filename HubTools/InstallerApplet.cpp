@@ -176,12 +176,12 @@ int installerMain(int argc, char** argv)
         } else if (argument == "-verbose"_L1 || argument == "-dumplog"_L1) {
             continue;
         } else {
-            std::fputs("usage: installer -pkg <package> -target <folder>\n", stderr);
+            std::fputs("usage: installer -pkg <package> -target <folder | CurrentUserHomeDirectory>\n", stderr);
             return 1;
         }
     }
     if (package.isEmpty() || target.isEmpty()) {
-        std::fputs("usage: installer -pkg <package> -target <folder>\n", stderr);
+        std::fputs("usage: installer -pkg <package> -target <folder | CurrentUserHomeDirectory>\n", stderr);
         return 1;
     }
     try {
