@@ -28,10 +28,11 @@ using namespace Qt::StringLiterals;
 // for (see Places): the all-users place under the system root DIR ("/" in
 // production; tests name a temporary one), or with DIR
 // "CurrentUserHomeDirectory" the user's own place in $HOME. A location with
-// no place is refused before anything is written. The payload is unpacked beside its destination first, then put in place item
-// by item: folders that exist are merged into, bundles and files replace
-// what is there by an atomic exchange, so an updated application is never
-// a mix of two versions. A package whose signature no longer matches its
+// no place is refused before anything is written. The payload is unpacked
+// beside its destination first, then put in place item by item: folders
+// that exist are merged into, bundles and files replace what is there by an
+// atomic exchange, so an updated application is never a mix of two
+// versions. A package whose signature no longer matches its
 // contents is refused; whether the signer is trusted is the assessment's
 // business (spctl). Exit status 0 on success, 1 on failure.
 namespace {
