@@ -464,7 +464,8 @@ protected:
         services.clock = clock;
         services.workspace = workspace;
         services.runningDAWs = [this] { return daws; };
-        services.catalog = {QString(), QUrl(u"https://127.0.0.1:1/catalog.json"_qs), bundled};
+        services.catalog = {QString(), catalogURL, bundled};
+        services.caBundle = caBundle;
         services.reports.transport = [this](const QJsonObject&, const QString&) {
             log->add(u"report upload"_qs);
             return QJsonObject{{u"ok"_qs, true}};
@@ -513,6 +514,8 @@ protected:
     std::shared_ptr<PluginInstaller> realInstaller;
     std::shared_ptr<const PackageInstalling> realPackages;
     QString caBundle;
+    // The live catalog; nothing answers here unless a test serves it.
+    QUrl catalogURL = QUrl(u"https://127.0.0.1:1/catalog.json"_qs);
     QString cpu = u"x86_64"_qs;
     QStringList daws;
     std::unique_ptr<HubModel> model;
