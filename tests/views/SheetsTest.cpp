@@ -50,6 +50,16 @@ protected:
         return host;
     }
 
+    // Saves the sheet once its window has followed its content's height.
+    static void picture(Views::SheetHost* host, const QString& name)
+    {
+        // Layouts settle in posted events; a person sees them settled.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return host->height() == host->contentHeight(); }, kPatience))
+            << "the window keeps a height its content does not have";
+        saveScreenshot(host, name);
+    }
+
     bool dismissed() { return eventually([this] { return !model->sheet() && !view->sheetHost(); }); }
 
     QString labelText(QWidget* root, const QString& name) { return child<QLabel>(root, name)->text(); }
@@ -129,7 +139,7 @@ TEST_F(SheetsTest, UninstallShowsEachCopyAndOffersOnlyASettingsFolderTheInstalle
         }
         for (PluginFormat format : row.untick)
             clickCentre(child<FormatBox>(host, u"formatBox-"_qs + rawValue(format)));
-        saveScreenshot(host, u"sheet-uninstall-"_qs + id);
+        picture(host, u"sheet-uninstall-"_qs + id);
         clickCentre(child<Kit::Pill>(host, u"uninstallButton"_qs));
         EXPECT_TRUE(dismissed());
         EXPECT_TRUE(logged(row.request));
@@ -152,7 +162,7 @@ TEST_F(SheetsTest, UninstallIsDisabledWithNothingChosenEvenWithTheSettingsSwitch
     EXPECT_FALSE(au->isOn());
     EXPECT_TRUE(child<Kit::InkSwitch>(host, u"removeSettings"_qs)->isChecked());
     EXPECT_FALSE(uninstall->isEnabled());
-    saveScreenshot(host, u"sheet-uninstall-nothing-chosen"_qs);
+    picture(host, u"sheet-uninstall-nothing-chosen"_qs);
     clickCentre(au);
     EXPECT_TRUE(uninstall->isEnabled());
 }
@@ -285,7 +295,7 @@ TEST_F(InstallSheetTest, TheReleaseArrivingFillsTheDefaultsAndInstallSendsOnlyFo
     EXPECT_EQ(tiles(host), (QStringList{u"AU on: Logic Pro, GarageBand, Live, FL Studio, Reaper, Studio One"_qs,
                                         u"VST3 on: Live, Cubase, Bitwig, FL Studio, Reaper, Studio One"_qs}));
     EXPECT_TRUE(install->isEnabled());
-    saveScreenshot(host, u"sheet-install-package"_qs);
+    picture(host, u"sheet-install-package"_qs);
 
     // The release arrives: the offered form with the defaults ticked.
     Catalog live = catalog;
@@ -297,7 +307,7 @@ TEST_F(InstallSheetTest, TheReleaseArrivingFillsTheDefaultsAndInstallSendsOnlyFo
                                         u"AU on: Logic Pro, GarageBand, Live, FL Studio, Reaper, Studio One"_qs}));
     EXPECT_EQ(labelText(host, u"installNote"_qs),
               u"Installs just for you, no password needed. Close your DAW first so it loads the new version."_qs);
-    saveScreenshot(host, u"sheet-install-offered"_qs);
+    picture(host, u"sheet-install-offered"_qs);
 
     // A refresh takes AU away while the sheet is up: only VST3 goes.
     live.products.back().release->artifacts->pop_back();
@@ -324,7 +334,7 @@ TEST_F(InstallSheetTest, InstallIsDisabledOnceNoChosenFormatIsOfferedAnyMore)
     EXPECT_EQ(tiles(host), QStringList{u"VST3 off: Live, Cubase, Bitwig, FL Studio, Reaper, Studio One"_qs});
     EXPECT_FALSE(child<Kit::Pill>(host, u"installButton"_qs)->isEnabled());
     EXPECT_EQ(labelText(host, u"installNote"_qs), u"Installs just for you, no password needed."_qs);
-    saveScreenshot(host, u"sheet-install-nothing-offered"_qs);
+    picture(host, u"sheet-install-nothing-offered"_qs);
     // Return presses nothing that is disabled.
     QTest::keyClick(host, Qt::Key_Return);
     EXPECT_NE(view->sheetHost(), nullptr);
@@ -356,6 +366,7 @@ TEST_F(SheetsTest, FeedbackShowsTheServiceAnswerInTheSheetAndCountsWhatTheServic
          u"5 / 2000"_qs, true, u"Sign in again to continue."_qs},
         {"signed-out", u"Hello"_qs, true, {}, u"5 / 2000"_qs, true, u"Sign in to send feedback."_qs},
     };
+    catalog.products[0].pageURL = u"https://tarnaudio.example/echo/beta"_qs;
     ASSERT_NO_FATAL_FAILURE(open());
     for (const Row& row : table) {
         SCOPED_TRACE(row.name);
@@ -369,6 +380,11 @@ TEST_F(SheetsTest, FeedbackShowsTheServiceAnswerInTheSheetAndCountsWhatTheServic
         ASSERT_NE(sheet, nullptr);
         EXPECT_EQ(titleOf(host)->detail(),
                   u"Goes to Tarnaudio with your name and version 1.0"_qs);
+        if (&row == &table[0]) {
+            picture(host, u"sheet-feedback-empty"_qs);
+            clickCentre(child(host, u"betaPageButton"_qs));
+            EXPECT_EQ(workspace->opened, QStringList{u"https://tarnaudio.example/echo/beta"_qs});
+        }
         child<Kit::Segmented>(host, u"feedbackKind"_qs)->segment(1)->click();
         child<QPlainTextEdit>(host, u"feedbackEditor"_qs)->setPlainText(row.message);
         auto* counter = child<QLabel>(host, u"feedbackCounter"_qs);
@@ -392,7 +408,7 @@ TEST_F(SheetsTest, FeedbackShowsTheServiceAnswerInTheSheetAndCountsWhatTheServic
                 EXPECT_TRUE(send->isEnabled());
             }
         }
-        saveScreenshot(host, u"sheet-feedback-"_qs + QString::fromLatin1(row.name));
+        picture(host, u"sheet-feedback-"_qs + QString::fromLatin1(row.name));
         if (row.answer && row.answer->isUnauthorized()) {
             EXPECT_FALSE(model->session().has_value()) << "an unauthorized answer signs out here";
         }
@@ -463,7 +479,7 @@ TEST_F(SheetsTest, AProductLeavingTheCatalogTurnsTheSheetIntoNotFoundAndLongTitl
     Views::SheetTitle* title = titleOf(host);
     EXPECT_EQ(title->title(), u"install The Extraordinarily Long Name of a Reverb & Co <b>"_qs);
     EXPECT_NEAR(title->titleSize(), 28 * 0.6, 0.01);
-    saveScreenshot(host, u"sheet-install-long-title"_qs);
+    picture(host, u"sheet-install-long-title"_qs);
     host->reject();
     ASSERT_TRUE(dismissed());
 
@@ -471,7 +487,7 @@ TEST_F(SheetsTest, AProductLeavingTheCatalogTurnsTheSheetIntoNotFoundAndLongTitl
     ASSERT_NE(host, nullptr);
     EXPECT_EQ(labelText(host, u"notFoundTitle"_qs), u"not found"_qs);
     EXPECT_EQ(labelText(host, u"notFoundText"_qs), u"This product isn't in the catalog any more."_qs);
-    saveScreenshot(host, u"sheet-not-found"_qs);
+    picture(host, u"sheet-not-found"_qs);
     clickCentre(child(host, u"closeButton"_qs));
     EXPECT_TRUE(dismissed());
 }

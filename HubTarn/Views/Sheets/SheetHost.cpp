@@ -106,15 +106,19 @@ void SheetHost::checkProduct()
     setBody(new NotFoundPanel(m_model, m_sheet.slug, this));
 }
 
+int SheetHost::contentHeight() const
+{
+    const QLayout* l = layout();
+    return l->hasHeightForWidth() ? l->totalHeightForWidth(kWidth) : l->totalSizeHint().height();
+}
+
 void SheetHost::fit()
 {
     if (m_fitting)
         return;
     m_fitting = true;
-    QLayout* l = layout();
-    l->activate();
-    const int height = l->hasHeightForWidth() ? l->totalHeightForWidth(kWidth) : l->totalSizeHint().height();
-    setFixedHeight(height);
+    layout()->activate();
+    setFixedHeight(contentHeight());
     m_fitting = false;
 }
 

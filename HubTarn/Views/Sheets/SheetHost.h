@@ -28,6 +28,10 @@ public:
     HubModel* model() const { return m_model; }
     SheetBody* body() const { return m_body; }
 
+    // The height the content needs at the fixed width; the window takes it
+    // whenever the content changes.
+    int contentHeight() const;
+
     static constexpr int kWidth = 440;
     static constexpr int kPadding = 22;
 
@@ -41,7 +45,6 @@ private:
     void setBody(SheetBody* body);
     // Swaps the sheet for the "not found" panel once its product is gone.
     void checkProduct();
-    // The height the content needs at the fixed width.
     void fit();
 
     HubModel* m_model;
