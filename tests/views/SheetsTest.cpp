@@ -16,6 +16,7 @@
 #include "Views/Sheets/SheetKit.h"
 #include "Views/Sheets/UninstallSheet.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -448,6 +449,9 @@ TEST_F(SheetsTest, EscapeCancelReturnAndSpaceCloseOrPressThroughRealKeys)
         const qsizetype calls = log->calls().size();
         Views::SheetHost* host = present(row.sheet);
         ASSERT_NE(host, nullptr);
+        // It opens with no button focused: Space and Return mean nothing
+        // but the default until Tab moves on.
+        EXPECT_EQ(qobject_cast<QAbstractButton*>(QApplication::focusWidget()), nullptr);
         QWidget* target = host;
         if (row.focus) {
             // Tab moves the keyboard's focus, as a person would.

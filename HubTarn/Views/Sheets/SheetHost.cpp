@@ -132,6 +132,15 @@ bool SheetHost::event(QEvent* event)
     return handled;
 }
 
+void SheetHost::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // The sheet opens with no button focused, so Space closes nothing by
+    // surprise and Return means the default; Tab reaches the buttons.
+    if (!focusWidget())
+        setFocus(Qt::OtherFocusReason);
+}
+
 void SheetHost::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
