@@ -118,6 +118,8 @@ struct FakeService : HubService {
                   const QString& message) const override
     {
         log->add(u"feedback "_qs + product + u' ' + version + u' ' + rawValue(kind) + u' ' + message);
+        if (feedbackGate)
+            feedbackGate->pass();
         const std::lock_guard lock(mutex);
         if (feedbackError)
             throw *feedbackError;
@@ -137,6 +139,7 @@ struct FakeService : HubService {
     std::optional<HubError> accountError;
     std::optional<HubError> feedbackError;
     std::shared_ptr<Gate> accountGate;
+    std::shared_ptr<Gate> feedbackGate; // holds a feedback call before it answers
     QUrl downloadBase = QUrl(u"https://127.0.0.1/files/"_qs);
 };
 
@@ -390,7 +393,7 @@ protected:
         // A test that failed while holding a worker must not hang the run.
         for (const auto& [id, gate] : installer->gates)
             gate->open();
-        for (const std::shared_ptr<Gate>& gate : {service->accountGate, identity->gate, devices->loadGate, installer->scanGate})
+        for (const std::shared_ptr<Gate>& gate : {service->accountGate, service->feedbackGate, identity->gate, devices->loadGate, installer->scanGate})
             if (gate)
                 gate->open();
         if (model)

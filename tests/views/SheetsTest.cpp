@@ -422,6 +422,26 @@ TEST_F(SheetsTest, FeedbackShowsTheServiceAnswerInTheSheetAndCountsWhatTheServic
     EXPECT_TRUE(log->calls().contains(u"feedback echo 1.0 bug é🎛️"_qs));
 }
 
+TEST_F(SheetsTest, WhileASendRunsSendWaitsAndCancelStillClosesWithoutStoppingIt)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    auto held = std::make_shared<Gate>();
+    service->feedbackGate = held;
+    Views::SheetHost* host = present(Sheet::feedback(u"notes"_qs));
+    ASSERT_NE(host, nullptr);
+    QTest::keyClicks(child<QPlainTextEdit>(host, u"feedbackEditor"_qs), u"Clicks at bypass"_qs);
+    auto* send = child<Kit::Pill>(host, u"sendButton"_qs);
+    clickCentre(send);
+    ASSERT_TRUE(eventually([&] { return held->reached() == 1; }));
+    EXPECT_TRUE(child(host, u"feedbackSpinner"_qs)->isVisible());
+    EXPECT_FALSE(send->isEnabled());
+    picture(host, u"sheet-feedback-sending"_qs);
+    clickCentre(child(host, u"cancelButton"_qs));
+    EXPECT_TRUE(dismissed());
+    held->open();
+    EXPECT_TRUE(logged(u"feedback notes 1.0 idea Clicks at bypass"_qs));
+}
+
 // ---- Keyboard and the host ---------------------------------------------------
 
 TEST_F(SheetsTest, EscapeCancelReturnAndSpaceCloseOrPressThroughRealKeys)
