@@ -118,6 +118,8 @@ struct FakeService : HubService {
                   const QString& message) const override
     {
         log->add(u"feedback "_qs + product + u' ' + version + u' ' + rawValue(kind) + u' ' + message);
+        if (feedbackGate)
+            feedbackGate->pass();
         const std::lock_guard lock(mutex);
         if (feedbackError)
             throw *feedbackError;
@@ -143,6 +145,7 @@ struct FakeService : HubService {
     std::optional<HubError> feedbackError;
     std::shared_ptr<Gate> accountGate;
     std::shared_ptr<Gate> siteGate;
+    std::shared_ptr<Gate> feedbackGate; // holds a feedback call before it answers
     QUrl downloadBase = QUrl(u"https://127.0.0.1/files/"_qs);
 };
 
@@ -396,8 +399,8 @@ protected:
         // A test that failed while holding a worker must not hang the run.
         for (const auto& [id, gate] : installer->gates)
             gate->open();
-        for (const std::shared_ptr<Gate>& gate :
-             {service->accountGate, service->siteGate, identity->gate, devices->loadGate, installer->scanGate})
+        for (const std::shared_ptr<Gate>& gate : {service->accountGate, service->siteGate, service->feedbackGate, identity->gate,
+                                                  devices->loadGate, installer->scanGate})
             if (gate)
                 gate->open();
         if (model)
@@ -471,7 +474,8 @@ protected:
         services.clock = clock;
         services.workspace = workspace;
         services.runningDAWs = [this] { return daws; };
-        services.catalog = {QString(), QUrl(u"https://127.0.0.1:1/catalog.json"_qs), bundled};
+        services.catalog = {QString(), catalogURL, bundled};
+        services.caBundle = caBundle;
         services.reports.transport = [this](const QJsonObject&, const QString&) {
             log->add(u"report upload"_qs);
             return QJsonObject{{u"ok"_qs, true}};
@@ -520,6 +524,8 @@ protected:
     std::shared_ptr<PluginInstaller> realInstaller;
     std::shared_ptr<const PackageInstalling> realPackages;
     QString caBundle;
+    // The live catalog; nothing answers here unless a test serves it.
+    QUrl catalogURL = QUrl(u"https://127.0.0.1:1/catalog.json"_qs);
     QString cpu = u"x86_64"_qs;
     QStringList daws;
     std::unique_ptr<HubModel> model;
