@@ -447,6 +447,7 @@ void HubModel::sendProblems()
     if (m_problems.empty() || m_sendingReports)
         return;
     m_sendingReports = true;
+    Q_EMIT sendingReportsChanged();
     submit(
         Keep::always,
         [files = m_problems, spool = *m_spool, client = m_services.reports] {
@@ -464,6 +465,7 @@ void HubModel::sendProblems()
             }
             assign(m_reportNote, std::optional(note), &HubModel::reportNoteChanged);
             reloadProblems();
+            Q_EMIT sendingReportsChanged();
         });
 }
 

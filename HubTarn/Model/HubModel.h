@@ -132,6 +132,8 @@ public:
     const Job& hubJob() const { return m_hubJob; }
     const std::vector<ReportFile>& problems() const { return m_problems; }
     const std::optional<QString>& reportNote() const { return m_reportNote; }
+    // True while spooled reports are being sent, by hand or automatically.
+    bool sendingReports() const { return m_sendingReports; }
     const std::optional<QString>& loginNote() const { return m_loginNote; }
     void setLoginNote(const std::optional<QString>& note);
     bool signInAgain() const { return m_signInAgain; }
@@ -228,6 +230,9 @@ public:
     void sendFeedback(const Product& product, FeedbackKind kind, const QString& message,
                       std::function<void(std::optional<HubError>)> done);
     void reveal(const Product& product);
+    // Opens `path` in the file manager, or its nearest folder that exists
+    // when it does not exist yet (a plug-in folder before the first install).
+    void openFolder(const QString& path);
     // Opens an address from the catalog or the views: only https and http,
     // and mailto to the support address; anything else is refused silently.
     void openLink(const QUrl& url);
@@ -293,6 +298,7 @@ Q_SIGNALS:
     void hubJobChanged();
     void problemsChanged();
     void reportNoteChanged();
+    void sendingReportsChanged();
     void loginNoteChanged();
     void signInAgainChanged();
     void installAUChanged();

@@ -376,6 +376,7 @@ struct FakeWorkspace : Workspace {
     void openURL(const QUrl& url) override { opened.append(url.toString()); }
     void openApplication(const QString& path) override { opened.append(u"app "_qs + path); }
     void reveal(const QStringList& paths) override { opened.append(u"reveal "_qs + paths.join(u',')); }
+    void openFolder(const QString& path) override { opened.append(u"folder "_qs + path); }
 
     QStringList opened;
 };
@@ -390,7 +391,8 @@ protected:
         // A test that failed while holding a worker must not hang the run.
         for (const auto& [id, gate] : installer->gates)
             gate->open();
-        for (const std::shared_ptr<Gate>& gate : {service->accountGate, identity->gate, devices->loadGate, installer->scanGate})
+        for (const std::shared_ptr<Gate>& gate :
+             {service->accountGate, identity->gate, devices->loadGate, installer->scanGate, reportGate})
             if (gate)
                 gate->open();
         if (model)
@@ -467,6 +469,10 @@ protected:
         services.catalog = {QString(), QUrl(u"https://127.0.0.1:1/catalog.json"_qs), bundled};
         services.reports.transport = [this](const QJsonObject&, const QString&) {
             log->add(u"report upload"_qs);
+            if (reportGate)
+                reportGate->pass();
+            if (reportError)
+                throw *reportError;
             return QJsonObject{{u"ok"_qs, true}};
         };
         services.home = m_home.path();
@@ -515,6 +521,8 @@ protected:
     QString caBundle;
     QString cpu = u"x86_64"_qs;
     QStringList daws;
+    std::shared_ptr<Gate> reportGate;       // holds each report upload
+    std::optional<HubError> reportError;    // thrown by each report upload
     std::unique_ptr<HubModel> model;
 };
 
