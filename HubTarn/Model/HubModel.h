@@ -202,6 +202,9 @@ public:
     QString statusWord(const Product& product) const;
     std::optional<RowAction> rowAction(const Product& product) const;
     RowContext rowContext(const Product& product) const;
+    // What the current release brings, in one line: the first note of its
+    // version in the history, else the release's own note; none without.
+    static std::optional<QString> updateNote(const Product& product);
     Caption caption(const Product& product) const;
     QString spoken(const Product& product) const;
     QString name(const QString& productID) const;
