@@ -43,7 +43,13 @@ protected:
     // Lets the window take the height its content wants now, and pictures it.
     void picture(const QString& name)
     {
-        ground->resize(ground->width(), ground->sizeHint().height());
+        // What the model posted (a job's step, a new size of a pill) is
+        // drawn before the picture is taken.
+        QCoreApplication::processEvents();
+        ground->resize(ground->width(), ground->heightForWidth(ground->width()) > 0
+                                            ? ground->heightForWidth(ground->width())
+                                            : ground->sizeHint().height());
+        QCoreApplication::processEvents();
         saveScreenshot(ground.get(), name);
     }
 

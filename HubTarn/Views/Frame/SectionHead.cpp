@@ -3,6 +3,7 @@
 #include "Kit/TextStyle.h"
 #include "Kit/Theme.h"
 
+#include <QEvent>
 #include <QFontMetrics>
 #include <QLabel>
 
@@ -43,6 +44,13 @@ void SectionHead::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     place();
+}
+
+bool SectionHead::event(QEvent* event)
+{
+    if (event->type() == QEvent::LayoutRequest)
+        place();
+    return QWidget::event(event);
 }
 
 // The title and the trailing view share the title's first baseline; a

@@ -18,6 +18,8 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // The trailing view changed its size (a pill's new title): place it again.
+    bool event(QEvent* event) override;
 
 private:
     int baseline() const;

@@ -158,8 +158,11 @@ UpdateRow::UpdateRow(HubModel* model, const QString& productID, QWidget* parent)
     auto* text = new QVBoxLayout;
     text->setContentsMargins(0, 0, 0, 0);
     text->setSpacing(5);
+    // Centred beside the mark, each line at its own height.
+    text->addStretch(1);
     text->addLayout(names);
     text->addWidget(m_note);
+    text->addStretch(1);
 
     auto* top = new QHBoxLayout;
     top->setContentsMargins(0, 0, 0, 0);

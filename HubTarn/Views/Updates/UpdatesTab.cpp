@@ -1,9 +1,13 @@
 #include "Views/Updates/UpdatesTab.h"
 
 #include "Views/Common/RowList.h"
+#include "Views/Frame/HubUpdateBar.h"
+#include "Views/Frame/Notices.h"
+#include "Views/Page/JobLine.h"
 #include "Views/Updates/UpdateRow.h"
 
 #include "Catalog/Config.h"
+#include "Kit/Color.h"
 #include "Kit/Control.h"
 #include "Kit/ExternalLink.h"
 #include "Kit/Hairline.h"
@@ -29,6 +33,8 @@ using namespace Qt::StringLiterals;
 namespace Hub::Views {
 
 namespace {
+
+constexpr int kEmptyPadding = 16;
 
 QFont checkFont() { return Kit::label(11, QFont::Medium); }
 
@@ -86,6 +92,11 @@ UpdatesTab::UpdatesTab(HubModel* model, QWidget* parent)
     , m_updateAll(findChild<Kit::Pill*>(u"updateAll"_s))
 {
     connect(m_updateAll, &QAbstractButton::clicked, model, &HubModel::requestUpdateAll);
+    addAbove(new HubUpdateBar(model));
+    addAbove(new SignInAgainBanner(model));
+    m_offline = new Banner(u"Offline. Updates show up again when you connect."_s);
+    m_offline->setObjectName(u"offlineBanner"_s);
+    addAbove(m_offline);
     addSection(listSection());
     m_legacy = new QWidget;
     m_legacy->setObjectName(u"legacyCopies"_s);
@@ -102,6 +113,7 @@ UpdatesTab::UpdatesTab(HubModel* model, QWidget* parent)
     }
     for (auto signal : {&HubModel::loadingChanged, &HubModel::lastCheckedChanged, &HubModel::offlineChanged})
         connect(model, signal, this, &UpdatesTab::syncCheck);
+    connect(model, &HubModel::productStateChanged, this, &UpdatesTab::syncLegacyJob);
     syncList();
     syncLegacy();
     syncCheck();
@@ -115,11 +127,16 @@ QWidget* UpdatesTab::listSection()
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     column->addWidget(new Kit::Hairline(section));
-    m_empty = Kit::plainLabel(QString(), section);
+    // The room goes around the label: a wrapping label's own margins do
+    // not reach its height for a width.
+    m_emptyBox = new QWidget(section);
+    auto* box = new QVBoxLayout(m_emptyBox);
+    box->setContentsMargins(0, kEmptyPadding, 0, kEmptyPadding);
+    m_empty = Kit::plainLabel(QString(), m_emptyBox);
     m_empty->setObjectName(u"updatesEmpty"_s);
     Kit::setProseStyle(m_empty, Kit::Theme::prose(14), Kit::Theme::muted());
-    m_empty->setContentsMargins(0, 16, 0, 16);
-    column->addWidget(m_empty);
+    box->addWidget(m_empty);
+    column->addWidget(m_emptyBox);
     m_rows = new RowList(model(), [this](const QString& id) -> ListRow* { return new UpdateRow(model(), id); });
     column->addWidget(m_rows);
     return section;
@@ -189,13 +206,66 @@ void UpdatesTab::syncList()
     for (ListRow* row : m_rows->rows())
         row->sync();
     m_empty->setText(m->hubUpdate() ? u"All plugins are up to date."_s : u"Everything is up to date."_s);
-    m_empty->setVisible(ids.isEmpty());
+    m_emptyBox->setVisible(ids.isEmpty());
 
+    m_offline->setVisible(m->offline());
     m_updateAll->setVisible(ids.size() >= 2);
     m_updateAll->setText(m->offline() ? u"Needs internet"_s : u"Update all"_s);
     m_updateAll->setEnabled(!m->offline() && anyFree);
 }
 
-void UpdatesTab::syncLegacy() {}
+void UpdatesTab::syncLegacy()
+{
+    const HubModel* m = model();
+    QStringList ids;
+    for (const Product& product : m->products())
+        if (!m->legacyCopies(product).isEmpty())
+            ids.append(product.id);
+    QStringList shown;
+    for (const LegacyBlock& block : m_legacyBlocks)
+        shown.append(block.productID);
+    if (ids != shown) {
+        // Blocks are made anew only when the products listed change; a
+        // click on a notice's pill starts a job, which must not delete the
+        // pill under the click, so old blocks leave after the event.
+        for (const LegacyBlock& block : m_legacyBlocks) {
+            block.block->hide();
+            block.block->deleteLater();
+        }
+        m_legacyBlocks.clear();
+        for (const QString& id : ids) {
+            auto* block = new QWidget(m_legacy);
+            block->setObjectName(u"legacy-"_s + id);
+            auto* column = new QVBoxLayout(block);
+            column->setContentsMargins(0, 0, 0, 0);
+            column->setSpacing(14);
+            column->addWidget(new LegacyNotice(model(), id, true, block));
+            auto* job = new JobLine(block);
+            job->setObjectName(u"legacyJob"_s);
+            column->addWidget(job);
+            m_legacyColumn->addWidget(block);
+            block->show();
+            m_legacyBlocks.push_back({id, block, job});
+        }
+    }
+    m_legacy->setVisible(!ids.isEmpty());
+    for (const QString& id : ids)
+        syncLegacyJob(id);
+}
+
+void UpdatesTab::syncLegacyJob(const QString& productID)
+{
+    const HubModel* m = model();
+    const Product* product = m->product(productID);
+    for (const LegacyBlock& block : m_legacyBlocks) {
+        if (block.productID != productID || !product)
+            continue;
+        // A product with an update shows its job in its row instead.
+        const bool inRow = m_rows->row(productID) != nullptr;
+        const Job job = m->state(*product).job;
+        block.job->setJob(job, Kit::accentColor(*product));
+        block.job->setVisible(!inRow && job.kind != Job::Kind::idle);
+    }
+}
 
 } // namespace Hub::Views

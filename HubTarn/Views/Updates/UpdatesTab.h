@@ -6,6 +6,7 @@
 #include <QDateTime>
 
 #include <optional>
+#include <vector>
 
 class QLabel;
 class QVBoxLayout;
@@ -17,6 +18,8 @@ class Spinner;
 
 namespace Hub::Views {
 
+class Banner;
+class JobLine;
 class RowList;
 
 // The check button of the last line: its title in the small label style,
@@ -51,13 +54,24 @@ private:
     QWidget* lastLine();
     void syncList();
     void syncLegacy();
+    void syncLegacyJob(const QString& productID);
     void syncCheck();
 
     Kit::Pill* m_updateAll;
     QLabel* m_empty = nullptr;
+    QWidget* m_emptyBox = nullptr;
     RowList* m_rows = nullptr;
+    Banner* m_offline = nullptr;
     QWidget* m_legacy = nullptr;
     QVBoxLayout* m_legacyColumn = nullptr;
+    // Per product with old copies for all users, in the model's order: its
+    // notice and the job line under it.
+    struct LegacyBlock {
+        QString productID;
+        QWidget* block;
+        JobLine* job;
+    };
+    std::vector<LegacyBlock> m_legacyBlocks;
     Kit::Spinner* m_spinner = nullptr;
     CheckButton* m_check = nullptr;
 };
