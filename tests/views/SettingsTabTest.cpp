@@ -11,6 +11,7 @@
 
 #include "Catalog/Config.h"
 
+#include <QApplication>
 #include <QSettings>
 
 namespace Hub::Test {
@@ -247,6 +248,16 @@ TEST_F(SettingsTabTest, CountsShowAboveOneAndOptingInLeavesOnlyClear)
     EXPECT_EQ(shown(u"sendProblems"_qs, false), nullptr);
     EXPECT_NE(shown(u"clearProblems"_qs, false), nullptr);
     picture(u"settings-problems-opted-in"_qs);
+
+    // Rows drawn anew keep their place in the Tab order: down the right
+    // column, then the bottom line.
+    ground->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(ground.get(), kPatience));
+    shown(u"sendReportsSwitch"_qs)->setFocus(Qt::TabFocusReason);
+    for (const QString& next : {u"clearProblems"_qs, u"signOut"_qs, u"manageAccount"_qs, u"releaseNotesLink"_qs}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), shown(next)) << next.toStdString();
+    }
     reportGate->open();
     ASSERT_TRUE(eventually([&] { return model->problems().empty(); }));
 }

@@ -10,6 +10,8 @@
 
 #include "Catalog/Config.h"
 
+#include <QApplication>
+
 #include <QLocale>
 
 namespace Hub::Test {
@@ -226,6 +228,18 @@ TEST_F(UpdatesTabTest, RowShowsNameVersionsAndOneNoteOfTwoLinesAtMost)
     EXPECT_EQ(long_->shownLines(long_->width()).size(), 2);
     EXPECT_TRUE(long_->shownLines(long_->width()).back().endsWith(u"…"_qs));
     picture(u"updates-rows"_qs);
+
+    // Tab reads each row, then its own mark and pill, then the next row.
+    ground->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(ground.get(), kPatience));
+    row(u"echo"_qs)->setFocus(Qt::TabFocusReason);
+    const QList<QWidget*> order{child(row(u"echo"_qs), u"updateMark"_qs), pillOf(u"echo"_qs), row(u"notes"_qs),
+                                child(row(u"notes"_qs), u"updateMark"_qs), pillOf(u"notes"_qs),
+                                child(ground.get(), u"changelogLink"_qs)};
+    for (QWidget* next : order) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
+    }
 
     clickCentre(child(row(u"echo"_qs), u"updateMark"_qs));
     EXPECT_EQ(model->page(), std::optional<QString>(u"echo"_qs));

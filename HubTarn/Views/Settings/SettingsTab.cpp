@@ -100,6 +100,22 @@ SettingsTab::SettingsTab(HubModel* model, QWidget* parent)
     }
     addSection(columns);
     addSection(about());
+    m_columns = {left, right};
+    m_about = findChild<QWidget*>(u"settingsAbout"_s);
+    syncTabOrder();
+}
+
+void SettingsTab::syncTabOrder()
+{
+    // The left column, then the right one, then the bottom line; parts
+    // drawn anew keep their place.
+    if (m_columns.empty())
+        return; // still being made: the constructor sets it once at the end
+    QWidgetList chain;
+    for (QWidget* side : m_columns)
+        chain += tabStops(side);
+    chain += tabStops(m_about);
+    chainTabOrder(chain);
 }
 
 Kit::RowSwitch* SettingsTab::settingSwitch(const QString& name, const QString& title, const QString& detail,
@@ -241,6 +257,7 @@ void SettingsTab::syncProblems()
 {
     m_problems->setNote(model()->reportNote());
     renew(m_problemRows, m_problemsHolder, [this](QVBoxLayout* layout) { fillProblems(layout); });
+    syncTabOrder();
 }
 
 void SettingsTab::fillProblems(QVBoxLayout* layout)
@@ -328,6 +345,7 @@ QWidget* SettingsTab::accountCard()
 void SettingsTab::syncAccount()
 {
     renew(m_accountRows, m_accountHolder, [this](QVBoxLayout* layout) { fillAccount(layout); });
+    syncTabOrder();
 }
 
 void SettingsTab::fillAccount(QVBoxLayout* layout)

@@ -2,6 +2,8 @@
 
 #include "Views/Common/TabPanel.h"
 
+#include <vector>
+
 class QAbstractButton;
 class QLabel;
 class QVBoxLayout;
@@ -52,7 +54,10 @@ private:
     void syncAccount();
     void fillAccount(QVBoxLayout* layout);
     void send();
+    void syncTabOrder();
 
+    std::vector<QWidget*> m_columns;
+    QWidget* m_about = nullptr;
     // From a press of "Send" until the send has finished.
     bool m_sending = false;
 

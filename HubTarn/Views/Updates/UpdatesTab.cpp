@@ -92,8 +92,9 @@ UpdatesTab::UpdatesTab(HubModel* model, QWidget* parent)
     , m_updateAll(findChild<Kit::Pill*>(u"updateAll"_s))
 {
     connect(m_updateAll, &QAbstractButton::clicked, model, &HubModel::requestUpdateAll);
-    addAbove(new HubUpdateBar(model));
-    addAbove(new SignInAgainBanner(model));
+    m_above = {new HubUpdateBar(model), new SignInAgainBanner(model)};
+    for (QWidget* notice : m_above)
+        addAbove(notice);
     m_offline = new Banner(u"Offline. Updates show up again when you connect."_s);
     m_offline->setObjectName(u"offlineBanner"_s);
     addAbove(m_offline);
@@ -156,6 +157,7 @@ QWidget* UpdatesTab::lastLine()
     auto* link = new Kit::ExternalLink(page.toString().remove(u"https://"_s) + u" ↗"_s, page,
                                        [model = model()](const QUrl& url) { model->openLink(url); }, line);
     link->setObjectName(u"changelogLink"_s);
+    m_changelog = link;
     row->addWidget(link);
     row->addStretch(1);
     m_spinner = new Kit::Spinner(line);
@@ -251,6 +253,22 @@ void UpdatesTab::syncLegacy()
     m_legacy->setVisible(!ids.isEmpty());
     for (const QString& id : ids)
         syncLegacyJob(id);
+    syncTabOrder();
+}
+
+void UpdatesTab::syncTabOrder()
+{
+    // Reading order, top to bottom, each row before its own mark and pill.
+    QWidgetList chain;
+    for (QWidget* notice : m_above)
+        chain += tabStops(notice);
+    chain.append(m_updateAll);
+    for (ListRow* row : m_rows->rows())
+        chain += tabStops(row);
+    for (const LegacyBlock& block : m_legacyBlocks)
+        chain += tabStops(block.block);
+    chain += {m_changelog, m_check};
+    chainTabOrder(chain);
 }
 
 void UpdatesTab::syncLegacyJob(const QString& productID)

@@ -56,8 +56,11 @@ private:
     void syncLegacy();
     void syncLegacyJob(const QString& productID);
     void syncCheck();
+    void syncTabOrder();
 
     Kit::Pill* m_updateAll;
+    std::vector<QWidget*> m_above;
+    QWidget* m_changelog = nullptr;
     QLabel* m_empty = nullptr;
     QWidget* m_emptyBox = nullptr;
     RowList* m_rows = nullptr;
