@@ -38,14 +38,20 @@ constexpr int kEmptyPadding = 16;
 
 QFont checkFont() { return Kit::label(11, QFont::Medium); }
 
-Kit::Pill* updateAllPill()
+// The heading's trailing view: the pill in a box of its own, whose layout
+// tells the heading when the pill's title changes its width.
+QWidget* updateAllBox()
 {
     Kit::PillStyle style;
     style.fill = Kit::Theme::ink();
     style.small = true;
-    auto* pill = new Kit::Pill(u"Update all"_s, style);
+    auto* box = new QWidget;
+    auto* layout = new QHBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* pill = new Kit::Pill(u"Update all"_s, style, box);
     pill->setObjectName(u"updateAll"_s);
-    return pill;
+    layout->addWidget(pill);
+    return box;
 }
 
 // The maker's change log as a whole, with no product's anchor.
@@ -88,7 +94,7 @@ void CheckButton::paintEvent(QPaintEvent*)
 // ---- UpdatesTab ----------------------------------------------------------------
 
 UpdatesTab::UpdatesTab(HubModel* model, QWidget* parent)
-    : TabPanel(model, Tab::updates, updateAllPill(), parent)
+    : TabPanel(model, Tab::updates, updateAllBox(), parent)
     , m_updateAll(findChild<Kit::Pill*>(u"updateAll"_s))
 {
     connect(m_updateAll, &QAbstractButton::clicked, model, &HubModel::requestUpdateAll);
