@@ -95,6 +95,7 @@ struct Nowhere : Workspace {
     void openURL(const QUrl&) override {}
     void openApplication(const QString&) override {}
     void reveal(const QStringList&) override {}
+    void openFolder(const QString&) override {}
 };
 
 double median(std::vector<double> values)

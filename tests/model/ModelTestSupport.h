@@ -385,6 +385,7 @@ struct FakeWorkspace : Workspace {
     void openURL(const QUrl& url) override { opened.append(url.toString()); }
     void openApplication(const QString& path) override { opened.append(u"app "_qs + path); }
     void reveal(const QStringList& paths) override { opened.append(u"reveal "_qs + paths.join(u',')); }
+    void openFolder(const QString& path) override { opened.append(u"folder "_qs + path); }
 
     QStringList opened;
 };
@@ -400,7 +401,7 @@ protected:
         for (const auto& [id, gate] : installer->gates)
             gate->open();
         for (const std::shared_ptr<Gate>& gate : {service->accountGate, service->siteGate, service->feedbackGate, identity->gate,
-                                                  devices->loadGate, installer->scanGate})
+                                                  devices->loadGate, installer->scanGate, reportGate})
             if (gate)
                 gate->open();
         if (model)
@@ -478,6 +479,10 @@ protected:
         services.caBundle = caBundle;
         services.reports.transport = [this](const QJsonObject&, const QString&) {
             log->add(u"report upload"_qs);
+            if (reportGate)
+                reportGate->pass();
+            if (reportError)
+                throw *reportError;
             return QJsonObject{{u"ok"_qs, true}};
         };
         services.home = m_home.path();
@@ -528,6 +533,8 @@ protected:
     QUrl catalogURL = QUrl(u"https://127.0.0.1:1/catalog.json"_qs);
     QString cpu = u"x86_64"_qs;
     QStringList daws;
+    std::shared_ptr<Gate> reportGate;       // holds each report upload
+    std::optional<HubError> reportError;    // thrown by each report upload
     std::unique_ptr<HubModel> model;
 };
 
