@@ -1,0 +1,212 @@
+#include "Views/Page/Actions.h"
+
+#include "Views/Page/FollowProduct.h"
+
+#include "Views/Page/More.h"
+
+#include "Kit/Color.h"
+#include "Kit/Pill.h"
+#include "Kit/Tag.h"
+#include "Kit/Theme.h"
+#include "Model/HubModel.h"
+
+#include <QHBoxLayout>
+#include <QUrl>
+
+namespace Hub::Views {
+
+namespace {
+
+using Item = Actions::Item;
+
+Kit::PillStyle pillStyle(const Product& product, Item::Look look)
+{
+    Kit::PillStyle style;
+    if (look == Item::Look::accent) {
+        style.fill = Kit::accentColor(product);
+        style.text = Kit::accentTextColor(product);
+    }
+    return style;
+}
+
+// A button's title from the catalog: "&" shows as itself and makes no
+// keyboard shortcut.
+void setDataText(QAbstractButton* button, const QString& text)
+{
+    button->setText(text);
+    button->setShortcut(QKeySequence());
+}
+
+QString nameFor(Item::Does does)
+{
+    switch (does) {
+    case Item::Does::nothing:
+        return QStringLiteral("actionTag");
+    case Item::Does::open:
+        return QStringLiteral("actionOpen");
+    case Item::Does::page:
+        return QStringLiteral("actionPage");
+    case Item::Does::update:
+        return QStringLiteral("actionUpdate");
+    case Item::Does::install:
+        return QStringLiteral("actionInstall");
+    case Item::Does::feedback:
+        return QStringLiteral("actionFeedback");
+    }
+    return {};
+}
+
+bool misfit(const HubModel& model, const Product& product)
+{
+    return product.release && product.release->installable()
+           && product.release->fit(model.cpu(), model.macOSVersion()).kind != Release::FitKind::fine;
+}
+
+} // namespace
+
+Actions::Actions(HubModel* model, const QString& productID, QWidget* parent)
+    : QWidget(parent)
+    , m_model(model)
+    , m_productID(productID)
+    , m_row(new QHBoxLayout(this))
+    , m_more(new More(model, productID, this))
+{
+    setObjectName(QStringLiteral("actions"));
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    m_row->setContentsMargins(0, 0, 0, 0);
+    m_row->setSpacing(8);
+    m_row->addWidget(m_more, 0, Qt::AlignVCenter);
+    m_row->addStretch(1);
+
+    followProduct(model, this, productID, [this] { sync(); });
+    sync();
+}
+
+std::vector<Item> Actions::items(const HubModel& model, const Product& product)
+{
+    using Look = Item::Look;
+    using Does = Item::Does;
+    const ProductState state = model.state(product);
+    const bool busy = state.job.isWorking();
+    const bool offline = model.offline();
+    const std::optional<Release>& release = product.release;
+    const bool canOpen = model.isShown(product) && model.appPath(product).has_value();
+    const QString needsInternet = QStringLiteral("Needs internet");
+
+    std::vector<Item> items;
+    if (misfit(model, product)) {
+        items.push_back({Look::tag, HubModel::fitText(release->fit(model.cpu(), model.macOSVersion())), true, Does::nothing});
+    } else if (model.isSoon(product)) {
+        if (canOpen)
+            items.push_back({Look::accent, QStringLiteral("Open"), true, Does::open});
+        if (product.pageURL)
+            items.push_back({Look::outline, QStringLiteral("Learn more"), true, Does::page});
+    } else if (model.hasUpdate(product) && release) {
+        items.push_back({Look::accent, offline ? needsInternet : QStringLiteral("Update to ") + release->version,
+                         !busy && !offline, Does::update});
+        if (canOpen)
+            items.push_back({Look::outline, QStringLiteral("Open"), true, Does::open});
+    } else if (state.installed.isEmpty()) {
+        if (!product.updateOnly() && release && release->installable())
+            items.push_back({Look::accent, offline ? needsInternet : HubModel::installLabel(product), !busy && !offline,
+                             Does::install});
+        else if (product.pageURL)
+            items.push_back({Look::accent, QStringLiteral("Get ") + product.shown(), true, Does::page});
+    } else if (canOpen) {
+        items.push_back({Look::accent, QStringLiteral("Open"), true, Does::open});
+    } else {
+        items.push_back({Look::tag, QStringLiteral("up to date"), true, Does::nothing});
+    }
+    if (model.isBeta(product))
+        items.push_back({Look::outline, QStringLiteral("Send feedback"), !offline, Does::feedback});
+    return items;
+}
+
+void Actions::run(HubModel& model, const Product& product, Item::Does does)
+{
+    switch (does) {
+    case Item::Does::nothing:
+        return;
+    case Item::Does::open:
+        if (model.isShown(product) && !misfit(model, product))
+            model.openApp(product);
+        return;
+    case Item::Does::page:
+        // The model opens web addresses only; anything else is dropped.
+        if (product.pageURL)
+            if (const QUrl url(*product.pageURL, QUrl::StrictMode); url.isValid())
+                model.openLink(url);
+        return;
+    case Item::Does::update:
+        model.requestInstall(product, model.updateFormats(product), model.scope());
+        return;
+    case Item::Does::install:
+        model.setSheet(Sheet::install(product.id));
+        return;
+    case Item::Does::feedback:
+        model.setSheet(Sheet::feedback(product.id));
+        return;
+    }
+}
+
+void Actions::sync()
+{
+    const Product* product = m_model->product(m_productID);
+    std::vector<Item> fresh = product ? items(*m_model, *product) : std::vector<Item>{};
+    const Kit::PillStyle accent = product ? pillStyle(*product, Item::Look::accent) : Kit::PillStyle{};
+    if (fresh == m_shown && accent.fill == m_accent.fill && accent.text == m_accent.text)
+        return;
+    m_accent = accent;
+    const bool sameShape = fresh.size() == m_shown.size()
+                           && std::equal(fresh.begin(), fresh.end(), m_shown.begin(), [](const Item& a, const Item& b) {
+                                  return a.look == b.look && a.does == b.does;
+                              });
+    if (!sameShape) {
+        // A press may end in a new row (an update that starts, a sheet that
+        // opens): the pressed button goes only once its click is over.
+        for (QWidget* widget : m_widgets) {
+            m_row->removeWidget(widget);
+            widget->hide();
+            widget->deleteLater();
+        }
+        m_widgets.clear();
+        for (const Item& item : fresh) {
+            QWidget* widget = nullptr;
+            if (item.look == Item::Look::tag) {
+                widget = new Kit::Tag(item.text, {Kit::Theme::muted(), false}, this);
+            } else {
+                auto* pill = new Kit::Pill(QString(), {}, this);
+                connect(pill, &QAbstractButton::clicked, this, [this, does = item.does] {
+                    if (const Product* p = m_model->product(m_productID))
+                        run(*m_model, *p, does);
+                });
+                widget = pill;
+            }
+            widget->setObjectName(nameFor(item.does));
+            m_row->insertWidget(int(m_widgets.size()), widget, 0, Qt::AlignVCenter);
+            widget->show();
+            m_widgets.push_back(widget);
+        }
+        QWidget* previous = nullptr;
+        for (QWidget* widget : m_widgets) {
+            if (previous)
+                setTabOrder(previous, widget);
+            previous = widget;
+        }
+        if (previous)
+            setTabOrder(previous, m_more);
+    }
+    for (size_t i = 0; i < fresh.size(); ++i) {
+        if (auto* tag = qobject_cast<Kit::Tag*>(m_widgets[i])) {
+            tag->setText(fresh[i].text);
+        } else if (auto* pill = qobject_cast<Kit::Pill*>(m_widgets[i])) {
+            setDataText(pill, fresh[i].text);
+            pill->setPillStyle(fresh[i].look == Item::Look::accent ? m_accent : Kit::PillStyle{});
+            pill->setEnabled(fresh[i].enabled);
+            pill->updateGeometry();
+        }
+    }
+    m_shown = std::move(fresh);
+}
+
+} // namespace Hub::Views
