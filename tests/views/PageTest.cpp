@@ -54,7 +54,11 @@ protected:
         Product evil = plugin(u"evil"_s, u"1.0"_s);
         evil.release.reset();
         evil.pageURL = u"file:///etc/passwd"_s;
-        for (const Product& p : {current, withApp, misfit, soon, getOnly, beta, evil})
+        Product amp = plugin(u"amp"_s, u"1.0"_s);
+        amp.release.reset();
+        amp.displayName = u"Echo &Delay"_s;
+        amp.pageURL = u"https://tarnaudio.example/amp"_s;
+        for (const Product& p : {current, withApp, misfit, soon, getOnly, beta, evil, amp})
             catalog.products.push_back(p);
         installer->copies[u"current"_s] = {copy(PluginFormat::vst3, u"1.0"_s)};
         installer->copies[u"withapp"_s] = {copy(PluginFormat::vst3, u"1.0"_s), copy(PluginFormat::app, u"1.0"_s)};
@@ -126,6 +130,8 @@ TEST_F(PageTest, StatusWordAndActionsFollowEachStateOnlineAndOffline)
         {u"misfit"_s, u"needs macOS 15.0"_s, {{Look::tag, u"needs macOS 15.0"_s, true, Does::nothing}}, {}},
         {u"soon"_s, u"coming soon"_s, {{Look::outline, u"Learn more"_s, true, Does::page}}, {}},
         {u"getonly"_s, u"available now"_s, {{Look::accent, u"Get getonly"_s, true, Does::page}}, {}},
+        // A name's "&" is a letter, never a keyboard shortcut.
+        {u"amp"_s, u"available now"_s, {{Look::accent, u"Get Echo &Delay"_s, true, Does::page}}, {}},
         {u"beta"_s, u"invited · beta"_s,
          {{Look::accent, u"Install"_s, true, Does::install}, {Look::outline, u"Send feedback"_s, true, Does::feedback}},
          {{Look::accent, u"Needs internet"_s, false, Does::install},
@@ -147,6 +153,8 @@ TEST_F(PageTest, StatusWordAndActionsFollowEachStateOnlineAndOffline)
                                  + (item.enabled ? u""_s : u" (off)"_s));
             auto* actions = child<Actions>(page, u"actions"_s);
             EXPECT_EQ(drawn(actions), wantDrawn);
+            for (const Kit::Pill* pill : actions->findChildren<Kit::Pill*>())
+                EXPECT_TRUE(pill->shortcut().isEmpty()) << pill->text().toStdString();
             EXPECT_EQ(child<QLabel>(page, u"statusWord"_s)->text(), row.status);
             EXPECT_EQ(child<QLabel>(page, u"statusName"_s)->text(), product.shown());
             EXPECT_EQ(child<QLabel>(page, u"tagline"_s)->textFormat(), Qt::PlainText);
@@ -202,7 +210,13 @@ TEST_F(PageTest, EscapeAndTheBackPillCloseThePage)
     ASSERT_TRUE(eventually([&] { return back->hasFocus(); }));
     settle();
     saveScreenshot(window.get(), u"page-back-focused"_s);
-    QTest::keyClick(back, Qt::Key_Escape);
+    // The keyboard walks the page in reading order: the back pill, the
+    // actions, then More.
+    for (const QString& next : {u"actionUpdate"_s, u"more"_s}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget()->objectName(), next);
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     EXPECT_EQ(model->page(), std::nullopt);
     ASSERT_TRUE(eventually([&] { return view->findChild<QWidget*>(u"productPage"_s) == nullptr; }));
 
@@ -221,8 +235,11 @@ TEST_F(PageTest, MoreMenuOffersWhatAppliesAndEachItemDoesItsPart)
     package.release->pkgURL = u"https://tarnaudio.example/package.pkg"_s;
     package.release->sha256 = QString(64, u'b');
     package.release->archs = QStringList{u"arm64"_s, u"x86_64"_s};
+    Product ampersand = plugin(u"ampver"_s, u"2.0 & up"_s);
     catalog.products.push_back(sameVersion);
     catalog.products.push_back(package);
+    catalog.products.push_back(ampersand);
+    installer->copies[u"ampver"_s] = {copy(PluginFormat::vst3, u"2.0"_s)};
     installer->copies[u"trailing"_s] = {copy(PluginFormat::au, u"1.2"_s)};
     installer->copies[u"package"_s] = {copy(PluginFormat::app, u"3.0"_s)};
     ASSERT_NO_FATAL_FAILURE(startModel());
@@ -254,6 +271,8 @@ TEST_F(PageTest, MoreMenuOffersWhatAppliesAndEachItemDoesItsPart)
         {u"echo"_s, false, {u"Show in Files"_s, u"Uninstall…"_s, u""_s}, {}},
         {u"trailing"_s, false, {u"Show in Files"_s, u"Reinstall 1.2.0"_s, u"Uninstall…"_s, u""_s}, {}},
         {u"reverb"_s, false, {u""_s}, {}},
+        // A menu text's "&&" shows one "&" and makes no shortcut.
+        {u"ampver"_s, false, {u"Show in Files"_s, u"Reinstall 2.0 && up"_s, u"Uninstall…"_s, u""_s}, {}},
         // Shown, since the catalog names an address, but never opened.
         {u"evil"_s, false, {u""_s, u"Product page ↗"_s}, {{u"Product page ↗"_s, {}, {}, {}}}},
         // No formats to choose: the package installs for all users at once.
