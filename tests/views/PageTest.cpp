@@ -13,6 +13,7 @@
 #include "Views/Page/More.h"
 #include "Views/Page/ProductPage.h"
 
+#include <QAccessible>
 #include <QAction>
 
 #include <atomic>
@@ -157,6 +158,11 @@ TEST_F(PageTest, StatusWordAndActionsFollowEachStateOnlineAndOffline)
                 EXPECT_TRUE(pill->shortcut().isEmpty()) << pill->text().toStdString();
             EXPECT_EQ(child<QLabel>(page, u"statusWord"_s)->text(), row.status);
             EXPECT_EQ(child<QLabel>(page, u"statusName"_s)->text(), product.shown());
+            // The name is the page's heading for a screen reader.
+            QAccessibleInterface* title = QAccessible::queryAccessibleInterface(child(page, u"pageTitle"_s));
+            ASSERT_NE(title, nullptr);
+            EXPECT_EQ(title->role(), QAccessible::Heading);
+            EXPECT_EQ(title->text(QAccessible::Name), product.shown());
             EXPECT_EQ(child<QLabel>(page, u"tagline"_s)->textFormat(), Qt::PlainText);
             EXPECT_TRUE(child(page, u"more"_s)->isEnabled());
             settle();

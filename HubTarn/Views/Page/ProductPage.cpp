@@ -2,6 +2,7 @@
 
 #include "Views/Page/FollowProduct.h"
 
+#include "Views/Common/Accessibility.h"
 #include "Views/Page/Actions.h"
 #include "Views/Page/JobLine.h"
 #include "Views/Page/Specs.h"
@@ -74,17 +75,21 @@ QWidget* padded(QWidget* content, const QMargins& margins, QWidget* parent)
 
 // The product's name, very large, in its accent: tightened by the size's
 // tracking and closed by a thin space that is not, so the last letter
-// keeps its room. It never wraps or cuts: the size already fits it.
-class PageTitle : public QWidget {
+// keeps its room. It never wraps or cuts: the size already fits it. A
+// label, so assistive technology reads it as the page's heading.
+class PageTitle : public QLabel {
 public:
     explicit PageTitle(QWidget* parent)
-        : QWidget(parent)
+        : QLabel(parent)
     {
         setObjectName(QStringLiteral("pageTitle"));
+        setTextFormat(Qt::PlainText);
+        setTextInteractionFlags(Qt::NoTextInteraction);
         setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+        markHeading(this);
     }
 
-    void set(const QString& title, const QColor& color)
+    void setTitle(const QString& title, const QColor& color)
     {
         if (title == m_title && color == m_color)
             return;
@@ -93,12 +98,10 @@ public:
         const qreal size = ProductPage::titleSize(title);
         m_font = Kit::Theme::bold(size, kTitleTracking * size);
         m_closing = Kit::Theme::bold(size);
-        setAccessibleName(title);
+        setText(title);
         updateGeometry();
         update();
     }
-
-    const QFont& titleFont() const { return m_font; }
 
     QSize sizeHint() const override
     {
@@ -132,6 +135,7 @@ ProductPage::ProductPage(HubModel* model, const QString& productID, QWidget* par
 {
     setObjectName(QStringLiteral("productPage"));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    installViewAccessibility();
 
     auto* scroll = new QScrollArea(this);
     scroll->setObjectName(QStringLiteral("pageScroll"));
@@ -256,7 +260,7 @@ void ProductPage::sync()
     const QString title = product->shown();
     const ProductState state = m_model->state(*product);
 
-    m_title->set(title, accent);
+    m_title->setTitle(title, accent);
     m_statusName->setText(title);
     Kit::setTextColor(m_statusSeparator, accent);
     m_statusWord->setText(m_model->statusWord(*product));
