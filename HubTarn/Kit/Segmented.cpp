@@ -28,7 +28,7 @@ public:
     {
         setupButton(this);
         setCheckable(true);
-        setText(title);
+        setLiteralText(this, title);
         setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     }
 

@@ -30,7 +30,7 @@ SwitchButton::SwitchButton(const QString& title, QWidget* label, QWidget* parent
 {
     setupButton(this);
     setCheckable(true);
-    setText(title);
+    setLiteralText(this, title);
     m_label->setParent(this);
     m_label->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_label->setFocusPolicy(Qt::NoFocus);

@@ -186,7 +186,9 @@ public:
     std::set<PluginFormat> updateFormatsAvailable(const Product& product) const;
     std::optional<QString> updateFromVersion(const Product& product) const;
     std::optional<QString> appPath(const Product& product) const;
-    std::optional<QString> installedVersion(const Product& product) const;
+    // The highest version among the copies of `formats` (of every copy
+    // when empty); none without such a copy.
+    std::optional<QString> installedVersion(const Product& product, const std::set<PluginFormat>& formats = {}) const;
     QList<InstalledFormat> allUsersCopies(const Product& product) const;
     QList<InstalledFormat> legacyCopies(const Product& product) const;
     QString placeName(const InstalledFormat& copy) const;
@@ -415,6 +417,7 @@ private:
     // "hub.install", or "hub.install.<step>" after the installer reported a step.
     static QString installCode(const QString& lastStep);
     void reloadProblems();
+    void publishProblems(std::vector<ReportFile> problems);
 
     // Jobs.
     void setJob(const QString& productID, const Job& job);
@@ -486,6 +489,7 @@ private:
     std::optional<QDateTime> m_lastChecked;
     Job m_hubJob;
     std::vector<ReportFile> m_problems;
+    quint64 m_problemLoads = 0; // lists published: an older load arriving later is dropped
     std::optional<QString> m_reportNote;
     std::optional<QString> m_loginNote;
     bool m_signInAgain = false;

@@ -174,14 +174,15 @@ HubModel::Facts HubModel::withTexts(const Product& product, Facts f) const
     return f;
 }
 
-std::optional<QString> HubModel::installedVersion(const Product& product) const
+std::optional<QString> HubModel::installedVersion(const Product& product, const std::set<PluginFormat>& formats) const
 {
     const auto found = m_states.find(product.id);
     if (found == m_states.end())
         return std::nullopt;
     std::optional<QString> newest;
     for (const InstalledFormat& copy : found->second.installed)
-        if (!newest || Versions::compare(copy.version, *newest) > 0)
+        if ((formats.empty() || formats.contains(copy.format))
+            && (!newest || Versions::compare(copy.version, *newest) > 0))
             newest = copy.version;
     return newest;
 }

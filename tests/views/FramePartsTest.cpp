@@ -2,6 +2,9 @@
 // the coming-soon strip, and what they do with text that looks like markup.
 #include "FrameTestSupport.h"
 
+#include "Kit/ExternalLink.h"
+#include "Kit/Pill.h"
+#include "Kit/ProductMark.h"
 #include "Kit/ProgressLine.h"
 #include "Kit/Theme.h"
 #include "Views/Frame/AccountMenu.h"
@@ -14,6 +17,8 @@
 #include "Views/Frame/TopBar.h"
 
 #include <QAccessible>
+#include <QHBoxLayout>
+#include <QSignalSpy>
 #include <QTextDocument>
 
 #include <limits>
@@ -371,6 +376,57 @@ TEST_F(PlainTextTest, MarkupInDataIsShownLiterally)
     saveScreenshot(find(u"accountMenu"_s), u"plain-text-account-menu"_s);
     line.resize(400, 80);
     saveScreenshot(&line, u"plain-text-job-line"_s);
+}
+
+// "&" in a name is the character, never a keyboard shortcut: "& Q" makes
+// the initials "&Q", which must not let Alt+Q open the account menu.
+TEST_F(PlainTextTest, AnAmpersandInDataMakesNoShortcut)
+{
+    user.name = u"& Q"_s;
+    open();
+    Product product = plugin(u"echo"_s, u"2.0"_s);
+    product.displayName = u"Echo &Delay"_s;
+    // In the same window, where a mnemonic of theirs would take the keys.
+    auto* strip = new QWidget(view);
+    auto* layout = new QHBoxLayout(strip);
+    auto* mark = new Kit::ProductMark(product, true, 48, strip);
+    auto* pill = new Kit::Pill(u"Save &Now"_s, Kit::PillStyle{Kit::Theme::ink(), Kit::Theme::bg(), true, false}, strip);
+    auto* link = new Kit::ExternalLink(u"Terms &Licence"_s, QUrl(u"https://tarnaudio.example/terms"_s), {}, strip);
+    for (QWidget* made : {static_cast<QWidget*>(mark), static_cast<QWidget*>(pill), static_cast<QWidget*>(link)})
+        layout->addWidget(made);
+    strip->move(30, 200);
+    strip->adjustSize();
+    strip->show();
+
+    struct Row {
+        const char* name;
+        QAbstractButton* button;
+        QString text;
+        Qt::Key key;
+    };
+    const Row rows[] = {
+        {"account initials", find<QAbstractButton>(u"accountButton"_s), u"&Q"_s, Qt::Key_Q},
+        {"product mark", mark, u"Echo &Delay"_s, Qt::Key_D},
+        {"pill", pill, u"Save &Now"_s, Qt::Key_N},
+        {"external link", link, u"Terms &Licence"_s, Qt::Key_L},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_NE(row.button, nullptr);
+        EXPECT_EQ(row.button->text(), row.text);
+        QSignalSpy clicked(row.button, &QAbstractButton::clicked);
+        QTest::keyClick(window.get(), row.key, Qt::AltModifier);
+        // A shortcut presses the button at once and clicks it a moment later.
+        const bool pressed = row.button->isDown();
+        EXPECT_FALSE(pressed);
+        if (pressed)
+            clicked.wait(Hub::Test::kPatience);
+    }
+    // The name read aloud keeps the character too.
+    QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(mark);
+    ASSERT_NE(spoken, nullptr);
+    EXPECT_EQ(spoken->text(QAccessible::Name), u"Echo &Delay"_s);
+    saveScreenshot(window.get(), u"ampersand-in-data"_s);
 }
 
 } // namespace

@@ -34,7 +34,7 @@ QFont rowFont() { return Kit::Theme::prose(14); }
 MenuRow::MenuRow(const QString& title, std::function<void()> action, QWidget* parent)
     : Kit::HoverButton(parent)
 {
-    setText(title);
+    Kit::setLiteralText(this, title);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     connect(this, &QAbstractButton::clicked, this, [action = std::move(action)] {
         if (action)

@@ -9,6 +9,7 @@
 #include "Kit/Animation.h"
 #include "Kit/Color.h"
 #include "Kit/ConfirmDialog.h"
+#include "Kit/Control.h"
 #include "Kit/EscapeKey.h"
 #include "Kit/Pill.h"
 #include "Kit/Theme.h"
@@ -185,7 +186,7 @@ void MainView::showDAWConfirmation()
             title->setText(dawTitle());
         if (auto* message = m_confirm->findChild<QLabel*>(QStringLiteral("confirmMessage")))
             message->setText(warning->message);
-        m_confirm->confirmButton()->setText(warning->confirm);
+        Kit::setLiteralText(m_confirm->confirmButton(), warning->confirm);
         return;
     }
     // Only once no sheet is up: the question belongs to the window.

@@ -115,7 +115,7 @@ void AccountButton::refresh()
 {
     const std::optional<AccountInfo>& account = m_model->account();
     setToolTip(account ? Kit::plainToolTip(account->user.email) : QStringLiteral("Account"));
-    setText(shownText());
+    Kit::setLiteralText(this, shownText());
     update();
 }
 
