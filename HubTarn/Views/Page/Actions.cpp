@@ -5,6 +5,7 @@
 #include "Views/Page/More.h"
 
 #include "Kit/Color.h"
+#include "Kit/Control.h"
 #include "Kit/Pill.h"
 #include "Kit/Tag.h"
 #include "Kit/Theme.h"
@@ -27,14 +28,6 @@ Kit::PillStyle pillStyle(const Product& product, Item::Look look)
         style.text = Kit::accentTextColor(product);
     }
     return style;
-}
-
-// A button's title from the catalog: "&" shows as itself and makes no
-// keyboard shortcut.
-void setDataText(QAbstractButton* button, const QString& text)
-{
-    button->setText(text);
-    button->setShortcut(QKeySequence());
 }
 
 QString nameFor(Item::Does does)
@@ -200,7 +193,7 @@ void Actions::sync()
         if (auto* tag = qobject_cast<Kit::Tag*>(m_widgets[i])) {
             tag->setText(fresh[i].text);
         } else if (auto* pill = qobject_cast<Kit::Pill*>(m_widgets[i])) {
-            setDataText(pill, fresh[i].text);
+            Kit::setLiteralText(pill, fresh[i].text);
             pill->setPillStyle(fresh[i].look == Item::Look::accent ? m_accent : Kit::PillStyle{});
             pill->setEnabled(fresh[i].enabled);
             pill->updateGeometry();

@@ -44,7 +44,6 @@ More::More(HubModel* model, const QString& productID, QWidget* parent)
     m_menu->setObjectName(QStringLiteral("moreMenu"));
     Kit::setupButton(this);
     setText(QStringLiteral("···"));
-    setShortcut(QKeySequence());
     setToolTip(QStringLiteral("More"));
     setAccessibleName(QStringLiteral("More"));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
