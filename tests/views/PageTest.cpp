@@ -52,6 +52,8 @@ protected:
         beta.displayName = u"Beta & <b>Co</b>"_s;
         beta.accent = u"#e0503a"_s;
         beta.tint = u"#1a1412"_s;
+        beta.tagline = u"A <i>granular</i> delay & shimmer that turns any pad into a slow-moving cloud, with a freeze "
+                       "switch for the moment you want to hold."_s;
         Product evil = plugin(u"evil"_s, u"1.0"_s);
         evil.release.reset();
         evil.pageURL = u"file:///etc/passwd"_s;
@@ -163,12 +165,26 @@ TEST_F(PageTest, StatusWordAndActionsFollowEachStateOnlineAndOffline)
             ASSERT_NE(title, nullptr);
             EXPECT_EQ(title->role(), QAccessible::Heading);
             EXPECT_EQ(title->text(QAccessible::Name), product.shown());
-            EXPECT_EQ(child<QLabel>(page, u"tagline"_s)->textFormat(), Qt::PlainText);
+            auto* tagline = child<QLabel>(page, u"tagline"_s);
+            EXPECT_EQ(tagline->textFormat(), Qt::PlainText);
+            EXPECT_EQ(tagline->text(), product.tagline);
             EXPECT_TRUE(child(page, u"more"_s)->isEnabled());
             settle();
             saveScreenshot(window.get(), u"page-"_s + row.id + (offline ? u"-offline"_s : u"-online"_s));
         }
     }
+
+    // On the smallest window the tagline wraps and gets all the height its
+    // lines take; the column never runs past the window.
+    window->resize(760, 560);
+    Views::ProductPage* page = openPage(u"beta"_s);
+    ASSERT_NE(page, nullptr);
+    settle();
+    auto* tagline = child<QLabel>(page, u"tagline"_s);
+    EXPECT_GE(tagline->height(), tagline->heightForWidth(tagline->width()));
+    EXPECT_GT(tagline->heightForWidth(tagline->width()), QFontMetrics(tagline->font()).height());
+    EXPECT_LE(child(page, u"pageColumn"_s)->geometry().right(), page->width());
+    saveScreenshot(window.get(), u"page-beta-smallest-window"_s);
 }
 
 TEST_F(PageTest, ActionPressesOpenSheetsLinksAndTheAppThroughTheModel)

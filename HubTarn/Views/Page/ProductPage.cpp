@@ -21,9 +21,11 @@
 #include <QScrollArea>
 #include <QSet>
 #include <QTextBoundaryFinder>
+#include <QTextLayout>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace Hub::Views {
 
@@ -128,6 +130,74 @@ private:
     QFont m_closing;
 };
 
+// The tagline: prose that wraps onto as many lines as it needs, with room
+// between its lines. A plain-text label, so a tagline with markup shows it
+// as written and a screen reader reads it.
+class Tagline : public QLabel {
+public:
+    static constexpr qreal kLeading = 3;
+
+    explicit Tagline(QWidget* parent)
+        : QLabel(parent)
+    {
+        setObjectName(QStringLiteral("tagline"));
+        setTextFormat(Qt::PlainText);
+        setTextInteractionFlags(Qt::NoTextInteraction);
+        setWordWrap(true);
+        QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
+    }
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override
+    {
+        QTextLayout layout;
+        return int(std::ceil(lay(layout, width).height()));
+    }
+    QSize sizeHint() const override
+    {
+        QTextLayout layout;
+        const QSizeF one = lay(layout, QWIDGETSIZE_MAX);
+        return QSize(int(std::ceil(one.width())), int(std::ceil(one.height())));
+    }
+    // One line: the layout asks heightForWidth() for the rest once it knows
+    // the width, and a minimum worked out at some earlier width would stick.
+    QSize minimumSizeHint() const override { return QSize(0, int(std::ceil(QFontMetricsF(font()).height()))); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setPen(palette().color(QPalette::WindowText));
+        QTextLayout layout;
+        lay(layout, width());
+        layout.draw(&p, QPointF(0, 0));
+    }
+
+private:
+    // Breaks the text into lines of `width`; returns the room they take.
+    QSizeF lay(QTextLayout& layout, qreal width) const
+    {
+        layout.setText(text());
+        layout.setFont(font());
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        qreal y = 0;
+        qreal widest = 0;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            line.setPosition(QPointF(0, y));
+            y += line.height() + kLeading;
+            widest = std::max(widest, line.naturalTextWidth());
+        }
+        layout.endLayout();
+        return QSizeF(widest, std::max<qreal>(0, y - kLeading));
+    }
+};
+
 ProductPage::ProductPage(HubModel* model, const QString& productID, QWidget* parent)
     : QWidget(parent)
     , m_model(model)
@@ -194,9 +264,9 @@ ProductPage::ProductPage(HubModel* model, const QString& productID, QWidget* par
     statusRow->addStretch(1);
     m_column->addWidget(status);
 
-    m_tagline = Kit::plainLabel(QString(), columnWidget);
-    m_tagline->setObjectName(QStringLiteral("tagline"));
-    Kit::setProseStyle(m_tagline, Kit::Theme::prose(15), withOpacity(Kit::Theme::ink(), 0.9));
+    m_tagline = new Tagline(columnWidget);
+    m_tagline->setFont(Kit::Theme::prose(15));
+    Kit::setTextColor(m_tagline, withOpacity(Kit::Theme::ink(), 0.9));
     m_column->addWidget(m_tagline);
 
     m_actions = new Actions(model, productID, columnWidget);
