@@ -277,6 +277,8 @@ void HubModel::pause(double seconds, QObject* context, std::function<void()> res
     m_services.clock->sleep(seconds, context, std::move(resume));
 }
 
+QDateTime HubModel::now() const { return m_services.clock->now(); }
+
 void HubModel::scheduleRefresh()
 {
     m_services.clock->sleep(kRefreshInterval, this, [this] {

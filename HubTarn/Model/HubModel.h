@@ -249,6 +249,8 @@ public:
     // clock (a negative number counts as 0): the views' timing, so tests
     // move a fake clock instead of waiting.
     void pause(double seconds, QObject* context, std::function<void()> resume);
+    // The model's clock now: what the views measure ages against.
+    QDateTime now() const;
 
     // Cancels running work and waits for it a few seconds at most.
     void shutdown();

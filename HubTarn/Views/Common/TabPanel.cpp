@@ -19,6 +19,8 @@ TabPanel::TabPanel(HubModel* model, Tab tab, QWidget* trailing, QWidget* parent)
     m_column->addStretch(1);
 }
 
+void TabPanel::addAbove(QWidget* notice) { m_column->insertWidget(m_above++, notice); }
+
 void TabPanel::addSection(QWidget* section) { m_column->insertWidget(m_column->count() - 1, section); }
 
 } // namespace Hub::Views

@@ -25,11 +25,14 @@ protected:
     // The tab's own rows go here, under the heading, top to bottom; the
     // column ends with a stretch, so its rows keep their heights.
     void addSection(QWidget* section);
+    // Notices and bars go here, above the heading, top to bottom.
+    void addAbove(QWidget* notice);
     HubModel* model() const { return m_model; }
 
 private:
     HubModel* m_model;
     QVBoxLayout* m_column;
+    int m_above = 0;
 };
 
 } // namespace Hub::Views
