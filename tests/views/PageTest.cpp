@@ -395,6 +395,7 @@ TEST_F(PageTest, TitleSizeAndTheVersionMismatchSentence)
         QString name;
         QList<InstalledFormat> copies;
         std::optional<QString> sentence;
+        bool legacy = false; // the legacy notice shows in place of the sentence
     } table[] = {
         {u"differ"_s,
          {copy(PluginFormat::vst3, u"1.2.0"_s), {PluginFormat::au, u"/opt/Tarn/X.component"_s, u"1.1.0"_s}},
@@ -409,6 +410,10 @@ TEST_F(PageTest, TitleSizeAndTheVersionMismatchSentence)
              + u" 1.2.0, /opt/Tarn/X.component 1.1.0). Your DAW may load the old one."_s},
         {u"agree"_s, {copy(PluginFormat::vst3, u"1.2.0"_s), copy(PluginFormat::au, u"1.2.0"_s)}, std::nullopt},
         {u"app-lags"_s, {copy(PluginFormat::vst3, u"1.2.0"_s), copy(PluginFormat::app, u"1.0"_s)}, std::nullopt},
+        // An older copy for all users beside the user's own: only its notice speaks.
+        {u"legacy"_s,
+         {copy(PluginFormat::vst3, u"1.2.0"_s), copy(PluginFormat::vst3, u"1.1.0"_s, InstallScope::allUsers)},
+         std::nullopt, true},
     };
     for (const auto& row : table)
         installer->copies[row.name] = row.copies;
@@ -418,12 +423,15 @@ TEST_F(PageTest, TitleSizeAndTheVersionMismatchSentence)
     for (const auto& row : table) {
         SCOPED_TRACE(row.name.toStdString());
         const Product& product = *model->product(row.name);
-        EXPECT_EQ(Views::ProductPage::mismatch(*model, product), row.sentence);
+        if (!row.legacy) {
+            EXPECT_EQ(Views::ProductPage::mismatch(*model, product), row.sentence);
+        }
         Views::ProductPage* page = openPage(row.name);
         ASSERT_NE(page, nullptr);
         auto* label = child<QLabel>(page, u"versionMismatch"_s);
         EXPECT_EQ(label->isVisibleTo(page), row.sentence.has_value());
         EXPECT_EQ(label->text(), row.sentence.value_or(QString()));
+        EXPECT_EQ(child(page, u"legacyNotice"_s)->isVisibleTo(page), row.legacy);
         settle();
         saveScreenshot(window.get(), u"page-copies-"_s + row.name);
     }

@@ -3,6 +3,7 @@
 #include "Views/Page/FollowProduct.h"
 
 #include "Views/Common/Accessibility.h"
+#include "Views/Frame/Notices.h"
 #include "Views/Page/Actions.h"
 #include "Views/Page/JobLine.h"
 #include "Views/Page/Specs.h"
@@ -277,6 +278,9 @@ ProductPage::ProductPage(HubModel* model, const QString& productID, QWidget* par
     m_jobRoom = padded(m_jobLine, {0, 0, 0, 18}, columnWidget);
     m_column->addWidget(m_jobRoom);
 
+    m_legacyRoom = padded(new LegacyNotice(model, productID, false, columnWidget), {0, 0, 0, 18}, columnWidget);
+    m_column->addWidget(m_legacyRoom);
+
     m_mismatch = Kit::plainLabel(QString(), columnWidget);
     m_mismatch->setObjectName(QStringLiteral("versionMismatch"));
     Kit::setProseStyle(m_mismatch, Kit::Theme::prose(13), Kit::Theme::warn());
@@ -342,8 +346,10 @@ void ProductPage::sync()
 
     // Old copies for all users have a notice of their own, which names the
     // version of each; the mismatch sentence only speaks when there are none.
-    const std::optional<QString> sentence =
-        m_model->legacyCopies(*product).isEmpty() ? mismatch(*m_model, *product) : std::nullopt;
+    // The notice keeps quiet while a job runs, and its room goes with it.
+    const bool legacy = !m_model->legacyCopies(*product).isEmpty();
+    m_legacyRoom->setVisible(LegacyNotice::sentence(*m_model, m_productID, false).has_value());
+    const std::optional<QString> sentence = legacy ? std::nullopt : mismatch(*m_model, *product);
     m_mismatch->setText(sentence.value_or(QString()));
     m_mismatch->setVisible(sentence.has_value());
 

@@ -64,6 +64,7 @@ private:
     Actions* m_actions;
     QWidget* m_jobRoom;
     JobLine* m_jobLine;
+    QWidget* m_legacyRoom;
     QLabel* m_mismatch;
     QVBoxLayout* m_column;
     WhatsNew* m_whatsNew = nullptr;
