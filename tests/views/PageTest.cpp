@@ -376,6 +376,16 @@ TEST_F(PageTest, AnInstallStartedFromThePageEndsInItsJobLine)
     EXPECT_EQ(drawn(child<Actions>(page, u"actions"_s)), (QStringList{u"tag up to date"_s, u"Send feedback"_s}));
     EXPECT_TRUE(child(page, u"more"_s)->isEnabled());
     EXPECT_EQ(child<QLabel>(page, u"statusWord"_s)->text(), u"installed 1.0 · beta"_s);
+    // The row changed under the keyboard: it still meets it in order.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), kPatience));
+    QWidget* back = child(page, u"backPill"_s);
+    back->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(eventually([&] { return back->hasFocus(); }));
+    for (const QString& next : {u"actionFeedback"_s, u"more"_s}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget()->objectName(), next);
+    }
     settle();
     saveScreenshot(window.get(), u"page-install-done"_s);
 }

@@ -1,7 +1,6 @@
 #include "Views/Page/Actions.h"
 
 #include "Views/Page/FollowProduct.h"
-
 #include "Views/Page/More.h"
 
 #include "Kit/Color.h"
@@ -13,6 +12,8 @@
 
 #include <QHBoxLayout>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace Hub::Views {
 
@@ -62,12 +63,34 @@ Actions::Actions(HubModel* model, const QString& productID, QWidget* parent)
     , m_model(model)
     , m_productID(productID)
     , m_row(new QHBoxLayout(this))
-    , m_more(new More(model, productID, this))
 {
     setObjectName(QStringLiteral("actions"));
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     m_row->setContentsMargins(0, 0, 0, 0);
     m_row->setSpacing(8);
+    // Every item the row can hold, made once, in the order in which any
+    // situation shows them; a change only shows, hides and retitles them,
+    // so a pressed button is never deleted under its click and the keyboard
+    // meets them in the order they stand.
+    for (Item::Does does : {Item::Does::nothing, Item::Does::update, Item::Does::install, Item::Does::open,
+                            Item::Does::page, Item::Does::feedback}) {
+        QWidget* widget = nullptr;
+        if (does == Item::Does::nothing) {
+            widget = new Kit::Tag(QString(), {Kit::Theme::muted(), false}, this);
+        } else {
+            auto* pill = new Kit::Pill(QString(), {}, this);
+            connect(pill, &QAbstractButton::clicked, this, [this, does] {
+                if (const Product* p = m_model->product(m_productID))
+                    run(*m_model, *p, does);
+            });
+            widget = pill;
+        }
+        widget->setObjectName(nameFor(does));
+        widget->hide();
+        m_row->addWidget(widget, 0, Qt::AlignVCenter);
+        m_slots.push_back({does, widget});
+    }
+    m_more = new More(model, productID, this);
     m_row->addWidget(m_more, 0, Qt::AlignVCenter);
     m_row->addStretch(1);
 
@@ -150,53 +173,17 @@ void Actions::sync()
     if (fresh == m_shown && accent.fill == m_accent.fill && accent.text == m_accent.text)
         return;
     m_accent = accent;
-    const bool sameShape = fresh.size() == m_shown.size()
-                           && std::equal(fresh.begin(), fresh.end(), m_shown.begin(), [](const Item& a, const Item& b) {
-                                  return a.look == b.look && a.does == b.does;
-                              });
-    if (!sameShape) {
-        // A press may end in a new row (an update that starts, a sheet that
-        // opens): the pressed button goes only once its click is over.
-        for (QWidget* widget : m_widgets) {
-            m_row->removeWidget(widget);
-            widget->hide();
-            widget->deleteLater();
-        }
-        m_widgets.clear();
-        for (const Item& item : fresh) {
-            QWidget* widget = nullptr;
-            if (item.look == Item::Look::tag) {
-                widget = new Kit::Tag(item.text, {Kit::Theme::muted(), false}, this);
-            } else {
-                auto* pill = new Kit::Pill(QString(), {}, this);
-                connect(pill, &QAbstractButton::clicked, this, [this, does = item.does] {
-                    if (const Product* p = m_model->product(m_productID))
-                        run(*m_model, *p, does);
-                });
-                widget = pill;
-            }
-            widget->setObjectName(nameFor(item.does));
-            m_row->insertWidget(int(m_widgets.size()), widget, 0, Qt::AlignVCenter);
-            widget->show();
-            m_widgets.push_back(widget);
-        }
-        QWidget* previous = nullptr;
-        for (QWidget* widget : m_widgets) {
-            if (previous)
-                setTabOrder(previous, widget);
-            previous = widget;
-        }
-        if (previous)
-            setTabOrder(previous, m_more);
-    }
-    for (size_t i = 0; i < fresh.size(); ++i) {
-        if (auto* tag = qobject_cast<Kit::Tag*>(m_widgets[i])) {
-            tag->setText(fresh[i].text);
-        } else if (auto* pill = qobject_cast<Kit::Pill*>(m_widgets[i])) {
-            Kit::setLiteralText(pill, fresh[i].text);
-            pill->setPillStyle(fresh[i].look == Item::Look::accent ? m_accent : Kit::PillStyle{});
-            pill->setEnabled(fresh[i].enabled);
-            pill->updateGeometry();
+    for (const auto& [does, widget] : m_slots) {
+        const auto item = std::find_if(fresh.begin(), fresh.end(), [does](const Item& i) { return i.does == does; });
+        widget->setVisible(item != fresh.end());
+        if (item == fresh.end())
+            continue;
+        if (auto* tag = qobject_cast<Kit::Tag*>(widget)) {
+            tag->setText(item->text);
+        } else if (auto* pill = qobject_cast<Kit::Pill*>(widget)) {
+            Kit::setLiteralText(pill, item->text);
+            pill->setPillStyle(item->look == Item::Look::accent ? m_accent : Kit::PillStyle{});
+            pill->setEnabled(item->enabled);
         }
     }
     m_shown = std::move(fresh);

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <utility>
 #include <vector>
 
 class QHBoxLayout;
@@ -57,7 +58,7 @@ private:
     QHBoxLayout* m_row;
     More* m_more;
     std::vector<Item> m_shown;
-    std::vector<QWidget*> m_widgets; // one per shown item
+    std::vector<std::pair<Item::Does, QWidget*>> m_slots; // every item the row can hold, in order
     Kit::PillStyle m_accent;         // the product's colours as last drawn
 };
 

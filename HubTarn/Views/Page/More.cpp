@@ -1,8 +1,7 @@
 #include "Views/Page/More.h"
 
-#include "Views/Page/FollowProduct.h"
-
 #include "Views/Page/Actions.h"
+#include "Views/Page/FollowProduct.h"
 
 #include "Catalog/Config.h"
 #include "Catalog/Versions.h"

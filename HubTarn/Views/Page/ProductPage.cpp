@@ -1,10 +1,9 @@
 #include "Views/Page/ProductPage.h"
 
-#include "Views/Page/FollowProduct.h"
-
 #include "Views/Common/Accessibility.h"
 #include "Views/Frame/Notices.h"
 #include "Views/Page/Actions.h"
+#include "Views/Page/FollowProduct.h"
 #include "Views/Page/JobLine.h"
 #include "Views/Page/Specs.h"
 #include "Views/Page/WhatsNew.h"
