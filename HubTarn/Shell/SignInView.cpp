@@ -236,6 +236,8 @@ void SignInView::refresh()
     m_email->setError(failed && !code);
     m_password->setError(failed && !code);
     m_code->setError(failed && code);
+    for (Kit::TextInput* field : {m_email, m_password, m_code})
+        field->setAccessibleDescription(field->hasError() ? m_note->text() : QString());
 
     const auto& offered = m_model->signInProviders();
     const auto offers = [&](OAuthProvider p) { return std::find(offered.begin(), offered.end(), p) != offered.end(); };
@@ -252,6 +254,11 @@ void SignInView::refresh()
 
     if (code && !busy && isVisible() && !m_code->hasFocus())
         m_code->setFocus();
+    // A new failure is announced where the user is: the focus goes to the
+    // first outlined field, which reads the failure as its description.
+    if (failed && !m_failureShown && isVisible())
+        (code ? m_code : m_email)->setFocus(Qt::OtherFocusReason);
+    m_failureShown = failed;
 }
 
 void SignInView::showEvent(QShowEvent* event)

@@ -69,6 +69,8 @@ private:
     // The user typed what the current step sent.
     bool m_typed = false;
     bool m_providersAsked = false;
+    // The fields are outlined for a failure the user has been taken to.
+    bool m_failureShown = false;
 };
 
 } // namespace Hub::Shell
