@@ -100,12 +100,10 @@ PluginsTab::PluginsTab(HubModel* model, QWidget* parent)
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(Kit::Theme::cardSpacing);
     const auto makeList = [this, model] {
-        return new RowList(
-            model,
-            [this, model](const QString& id) {
-                return new ProductRow(model, id, [this, id] { hold({id}); });
-            },
-            [] { return new CardDivider; });
+        // Rows draw the card's dividers themselves.
+        return new RowList(model, [this, model](const QString& id) {
+            return new ProductRow(model, id, [this, id] { hold({id}); });
+        });
     };
     m_onMac = makeList();
     m_onMac->setObjectName(QStringLiteral("onMacRows"));
