@@ -224,7 +224,8 @@ int main(int argc, char** argv)
     std::printf("  %zu download ticks   goal each < 1 ms\n", steady.size());
     std::printf("    wall:      median %6.3f ms, worst %6.3f ms\n", ticked.median, ticked.worst);
     std::printf("    processor: median %6.3f ms, worst %6.3f ms\n", tickedCPU.median, tickedCPU.worst);
-    std::printf("  rows repainted per tick: at most %d (paint events at most %d: the row and its progress line)\n",
+    std::printf("  rows repainted per tick: at most %d (paint events at most %d: the row, its progress line and the"
+                " widgets behind them)\n",
                 mostRows, mostPaints);
     std::printf("  first tick (the job starts, the lists are checked): %6.2f ms\n", ticks.front());
     delete body;

@@ -1,5 +1,6 @@
 #include "FrameTestSupport.h"
 
+#include "Kit/Animation.h"
 #include "Kit/Pill.h"
 #include "Views/Common/RowList.h"
 #include "Views/Frame/TabBody.h"
@@ -84,8 +85,13 @@ TEST_F(PluginsTabTest, AnInstalledProductKeepsItsPlaceUntilTheHoldIsReleased)
 
     clock->advance(0.39);
     EXPECT_TRUE(tab()->holding());
+    // The release moves the row with the cards' short fade.
+    Kit::Animation::setEnabled(true);
     clock->advance(0.01);
+    Kit::Animation::setEnabled(false);
     EXPECT_FALSE(tab()->holding());
+    ASSERT_NE(row(u"tinted"_qs)->graphicsEffect(), nullptr) << "the moved row fades in";
+    QTRY_VERIFY_WITH_TIMEOUT(row(u"tinted"_qs)->graphicsEffect() == nullptr, kPatience);
     EXPECT_EQ(ids(u"onMacRows"_qs), (QStringList{u"echo"_qs, u"notes"_qs, u"tinted"_qs}));
     EXPECT_EQ(ids(u"addRows"_qs), (QStringList{u"reverb"_qs, u"plate"_qs}));
     EXPECT_EQ(title(u"onMacCard"_qs), u"On this computer · 3"_qs);
