@@ -216,7 +216,11 @@ TEST_F(PluginsTabTest, RowActionCaptionAndContextPerProductState)
     Product intel = plugin(u"intel"_qs, u"1.0"_qs);
     for (Artifact& artifact : *intel.release->artifacts)
         artifact.archs = QStringList{u"x86_64"_qs};
-    catalog.products.insert(catalog.products.end(), {free, page, bare, intel});
+    Product longer = plugin(u"longer"_qs, u"1.0"_qs);
+    longer.displayName = u"Tarn Grand Hall Reverb Extended Edition"_qs;
+    longer.tagline = u"A hall that keeps its tail long and clear, with early reflections you can shape by hand "
+                     "and a modulated tail that never rings, even at the longest settings it offers."_qs;
+    catalog.products.insert(catalog.products.end(), {free, page, bare, intel, longer});
     installer->copies[u"tinted"_qs] = {copy(PluginFormat::vst3, u"1.0"_qs)};
     cpu = u"arm64"_qs;
     open();
@@ -236,6 +240,9 @@ TEST_F(PluginsTabTest, RowActionCaptionAndContextPerProductState)
         {u"page"_qs, u"Get ↗"_qs, u"Get page on tarnaudio.example"_qs, {}, u"VST3 · AU"_qs, u"The page tagline"_qs},
         {u"bare"_qs, {}, {}, {}, u"VST3 · AU"_qs, u"The bare tagline"_qs},
         {u"intel"_qs, {}, {}, {}, u"needs an Intel computer"_qs, u"needs an Intel computer"_qs},
+        // Cut to two lines in the picture; whole in the help text.
+        {u"longer"_qs, u"Install"_qs, u"Install Tarn Grand Hall Reverb Extended Edition"_qs, {}, u"VST3 · AU"_qs,
+         longer.tagline},
     };
     for (const auto& r : table) {
         SCOPED_TRACE(r.id.toStdString());
@@ -272,7 +279,7 @@ TEST_F(PluginsTabTest, RowActionCaptionAndContextPerProductState)
     ProductRow* echo = row(u"echo"_qs);
     EXPECT_EQ(tipAt(echo, QPoint(40, echo->height() / 2)), u"Update available: 2.0"_qs);
     QToolTip::hideText();
-    window->resize(1000, 900);
+    window->resize(1000, 980);
     snapshot(u"plugins-tab-row-states"_qs);
 
     // Presses: Get opens the product's page on the web; a click on the row
