@@ -351,6 +351,9 @@ TEST_F(PluginsTabTest, TheKeyboardReachesEachRowThenItsAction)
     QTest::keyClick(row(u"echo"_qs)->actionButton(), Qt::Key_Space);
     EXPECT_TRUE(tab()->holding());
     ASSERT_TRUE(eventually([this] { return log->calls().contains(u"install echo vst3 user"_qs); }));
+    // A tab that leaves the window drops its hold at once.
+    tab()->hide();
+    EXPECT_FALSE(tab()->holding());
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QPainter>
@@ -232,7 +233,9 @@ void PluginsTab::watchWorking()
 void PluginsTab::hideEvent(QHideEvent* event)
 {
     TabPanel::hideEvent(event);
-    release();
+    // The tab leaves the window; a minimised window keeps its tab.
+    if (!event->spontaneous())
+        release();
 }
 
 void PluginsTab::updateAll()
