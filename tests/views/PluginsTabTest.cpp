@@ -1,5 +1,6 @@
 #include "FrameTestSupport.h"
 
+#include "Kit/Animation.h"
 #include "Kit/Pill.h"
 #include "Views/Common/RowList.h"
 #include "Views/Frame/TabBody.h"
@@ -29,6 +30,13 @@ protected:
     {
         return child<QLabel>(find(card), u"cardTitle"_qs)->text();
     }
+    // The window as a person sees it: once the lists' layouts have settled.
+    void snapshot(const QString& name)
+    {
+        for (int i = 0; i < 4; ++i)
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        saveScreenshot(window.get(), name);
+    }
     void press(QWidget* button)
     {
         ASSERT_NE(button, nullptr);
@@ -48,7 +56,7 @@ TEST_F(PluginsTabTest, AnInstalledProductKeepsItsPlaceUntilTheHoldIsReleased)
     EXPECT_EQ(title(u"onMacCard"_qs), u"On this computer · 2"_qs);
     EXPECT_EQ(title(u"addCard"_qs), u"Add to this computer · 3"_qs);
     EXPECT_TRUE(find(u"soonCard"_qs)->isHidden());
-    saveScreenshot(window.get(), u"plugins-tab"_qs);
+    snapshot(u"plugins-tab"_qs);
 
     // Install from the row: the sheet opens and the lists are held.
     auto gate = std::make_shared<Gate>();
@@ -73,16 +81,21 @@ TEST_F(PluginsTabTest, AnInstalledProductKeepsItsPlaceUntilTheHoldIsReleased)
     EXPECT_EQ(ids(u"addRows"_qs), (QStringList{u"reverb"_qs, u"tinted"_qs, u"plate"_qs}))
         << "the installed product stays at its place while held";
     EXPECT_EQ(row(u"tinted"_qs)->contextText(), stateOf(u"tinted"_qs).job.message);
-    saveScreenshot(window.get(), u"plugins-tab-held"_qs);
+    snapshot(u"plugins-tab-held"_qs);
 
     clock->advance(0.39);
     EXPECT_TRUE(tab()->holding());
+    // The release moves the row with the cards' short fade.
+    Kit::Animation::setEnabled(true);
     clock->advance(0.01);
+    Kit::Animation::setEnabled(false);
     EXPECT_FALSE(tab()->holding());
+    ASSERT_NE(row(u"tinted"_qs)->graphicsEffect(), nullptr) << "the moved row fades in";
+    QTRY_VERIFY_WITH_TIMEOUT(row(u"tinted"_qs)->graphicsEffect() == nullptr, kPatience);
     EXPECT_EQ(ids(u"onMacRows"_qs), (QStringList{u"echo"_qs, u"notes"_qs, u"tinted"_qs}));
     EXPECT_EQ(ids(u"addRows"_qs), (QStringList{u"reverb"_qs, u"plate"_qs}));
     EXPECT_EQ(title(u"onMacCard"_qs), u"On this computer · 3"_qs);
-    saveScreenshot(window.get(), u"plugins-tab-released"_qs);
+    snapshot(u"plugins-tab-released"_qs);
 }
 
 TEST_F(PluginsTabTest, UpdateAllShowsForTwoPendingAndWaitsForTheNetworkAndRunningJobs)
@@ -101,7 +114,7 @@ TEST_F(PluginsTabTest, UpdateAllShowsForTwoPendingAndWaitsForTheNetworkAndRunnin
     EXPECT_EQ(updateAll->text(), u"Update all"_qs);
     EXPECT_FALSE(find(u"offlineBanner"_qs)->isHidden());
     EXPECT_FALSE(row(u"echo"_qs)->actionButton()->isEnabled());
-    saveScreenshot(window.get(), u"plugins-tab-offline"_qs);
+    snapshot(u"plugins-tab-offline"_qs);
     network->set(true);
     model->refresh(false);
     ASSERT_TRUE(eventually([this] { return !model->offline(); }));
@@ -120,7 +133,7 @@ TEST_F(PluginsTabTest, UpdateAllShowsForTwoPendingAndWaitsForTheNetworkAndRunnin
     EXPECT_FALSE(updateAll->isEnabled());
     EXPECT_EQ(row(u"echo"_qs)->captionText(), u"downloading 37%"_qs);
     EXPECT_EQ(row(u"echo"_qs)->progress()->value(), 0.37);
-    saveScreenshot(window.get(), u"plugins-tab-downloading"_qs);
+    snapshot(u"plugins-tab-downloading"_qs);
 
     // One fails and is pending again: "Update all" comes back.
     {
@@ -147,7 +160,7 @@ TEST_F(PluginsTabTest, EmptyTextsAndTheLastCheckedNote)
     auto* empty = find<QLabel>(u"pluginsEmpty"_qs);
     EXPECT_EQ(empty->text(), u"Nothing from Tarnaudio on this computer yet. Pick one below: two clicks and it's installed."_qs);
     EXPECT_EQ(empty->textFormat(), Qt::PlainText);
-    saveScreenshot(window.get(), u"plugins-tab-nothing-installed"_qs);
+    snapshot(u"plugins-tab-nothing-installed"_qs);
 
     const struct {
         PluginSections fresh;
@@ -166,7 +179,7 @@ TEST_F(PluginsTabTest, EmptyTextsAndTheLastCheckedNote)
     ASSERT_TRUE(eventually([this] { return !find(u"onMacCard"_qs)->isHidden(); }));
     EXPECT_EQ(child<QLabel>(find(u"onMacCard"_qs), u"cardNote"_qs)->text(), u"All up to date. Checked at 3:04 AM."_qs);
     EXPECT_TRUE(empty->isHidden());
-    saveScreenshot(window.get(), u"plugins-tab-up-to-date"_qs);
+    snapshot(u"plugins-tab-up-to-date"_qs);
 }
 
 TEST_F(PluginsTabTest, NoCatalogAsksToConnect)
@@ -179,7 +192,7 @@ TEST_F(PluginsTabTest, NoCatalogAsksToConnect)
               u"Couldn't reach Tarnaudio. Connect to the internet and press Ctrl+R."_qs);
     for (const QString& card : {u"onMacCard"_qs, u"addCard"_qs, u"soonCard"_qs})
         EXPECT_TRUE(find(card)->isHidden()) << card.toStdString();
-    saveScreenshot(window.get(), u"plugins-tab-no-catalog"_qs);
+    snapshot(u"plugins-tab-no-catalog"_qs);
 }
 
 // The row's action, caption and context for each kind of product; the
@@ -203,7 +216,11 @@ TEST_F(PluginsTabTest, RowActionCaptionAndContextPerProductState)
     Product intel = plugin(u"intel"_qs, u"1.0"_qs);
     for (Artifact& artifact : *intel.release->artifacts)
         artifact.archs = QStringList{u"x86_64"_qs};
-    catalog.products.insert(catalog.products.end(), {free, page, bare, intel});
+    Product longer = plugin(u"longer"_qs, u"1.0"_qs);
+    longer.displayName = u"Tarn Grand Hall Reverb Extended Edition"_qs;
+    longer.tagline = u"A hall that keeps its tail long and clear, with early reflections you can shape by hand "
+                     "and a modulated tail that never rings, even at the longest settings it offers."_qs;
+    catalog.products.insert(catalog.products.end(), {free, page, bare, intel, longer});
     installer->copies[u"tinted"_qs] = {copy(PluginFormat::vst3, u"1.0"_qs)};
     cpu = u"arm64"_qs;
     open();
@@ -223,6 +240,9 @@ TEST_F(PluginsTabTest, RowActionCaptionAndContextPerProductState)
         {u"page"_qs, u"Get ↗"_qs, u"Get page on tarnaudio.example"_qs, {}, u"VST3 · AU"_qs, u"The page tagline"_qs},
         {u"bare"_qs, {}, {}, {}, u"VST3 · AU"_qs, u"The bare tagline"_qs},
         {u"intel"_qs, {}, {}, {}, u"needs an Intel computer"_qs, u"needs an Intel computer"_qs},
+        // Cut to two lines in the picture; whole in the help text.
+        {u"longer"_qs, u"Install"_qs, u"Install Tarn Grand Hall Reverb Extended Edition"_qs, {}, u"VST3 · AU"_qs,
+         longer.tagline},
     };
     for (const auto& r : table) {
         SCOPED_TRACE(r.id.toStdString());
@@ -259,8 +279,8 @@ TEST_F(PluginsTabTest, RowActionCaptionAndContextPerProductState)
     ProductRow* echo = row(u"echo"_qs);
     EXPECT_EQ(tipAt(echo, QPoint(40, echo->height() / 2)), u"Update available: 2.0"_qs);
     QToolTip::hideText();
-    window->resize(1000, 900);
-    saveScreenshot(window.get(), u"plugins-tab-row-states"_qs);
+    window->resize(1000, 980);
+    snapshot(u"plugins-tab-row-states"_qs);
 
     // Presses: Get opens the product's page on the web; a click on the row
     // opens its page here; offline, Install waits while Get still works.
@@ -303,7 +323,37 @@ TEST_F(PluginsTabTest, ProgressPerStepAndTheHoverLook)
     const QImage lit = echo->grab().toImage();
     EXPECT_EQ(lit.pixelColor(echo->width() / 2, 2), Kit::Theme::raised());
     EXPECT_NE(before.pixelColor(echo->width() / 2, 2), Kit::Theme::raised());
-    saveScreenshot(lit, u"product-row-hover"_qs);
+    EXPECT_NE(lit.pixelColor(0, 0), Kit::Theme::raised()) << "the card's first row keeps its rounded corner";
+    saveScreenshot(find(u"onMacCard"_qs), u"product-row-hover"_qs);
+}
+
+// Tab reaches each row and then its action before the next row; Return on
+// a row opens its page, Space on its action starts the update.
+TEST_F(PluginsTabTest, TheKeyboardReachesEachRowThenItsAction)
+{
+    open();
+    row(u"echo"_qs)->setFocus(Qt::TabFocusReason);
+    QStringList walk;
+    for (int i = 0; i < 8; ++i) {
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr);
+        walk.append(focused->objectName() == u"rowAction"_qs ? u"action of "_qs + focused->parentWidget()->objectName()
+                                                            : focused->objectName());
+        QTest::keyClick(focused, Qt::Key_Tab);
+    }
+    EXPECT_EQ(walk, (QStringList{u"row-echo"_qs, u"action of row-echo"_qs, u"row-notes"_qs, u"action of row-notes"_qs,
+                                 u"row-reverb"_qs, u"action of row-reverb"_qs, u"row-tinted"_qs,
+                                 u"action of row-tinted"_qs}));
+
+    QTest::keyClick(row(u"notes"_qs), Qt::Key_Return);
+    EXPECT_EQ(model->page(), u"notes"_qs);
+    model->setPage(std::nullopt);
+    QTest::keyClick(row(u"echo"_qs)->actionButton(), Qt::Key_Space);
+    EXPECT_TRUE(tab()->holding());
+    ASSERT_TRUE(eventually([this] { return log->calls().contains(u"install echo vst3 user"_qs); }));
+    // A tab that leaves the window drops its hold at once.
+    tab()->hide();
+    EXPECT_FALSE(tab()->holding());
 }
 
 } // namespace

@@ -8,12 +8,15 @@
 #include "Views/Plugins/SoonStrip.h"
 #include "Views/Settings/SettingsCard.h"
 
+#include "Kit/Animation.h"
 #include "Kit/Pill.h"
 #include "Kit/TextStyle.h"
 #include "Kit/Theme.h"
 #include "Model/HubModel.h"
 
+#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QPainter>
@@ -61,6 +64,26 @@ private:
     bool m_ruled = false;
 };
 
+// A row or a card that comes into the cards after they were first filled
+// fades in, with the cards' short ease-out; the effect goes when it is done.
+void fadeIn(QWidget* widget)
+{
+    auto* effect = new QGraphicsOpacityEffect(widget);
+    effect->setOpacity(0);
+    widget->setGraphicsEffect(effect);
+    auto* tween = new Kit::Tween(widget, 0);
+    tween->onValue = [widget, tween](qreal value) {
+        if (value < 1) {
+            if (auto* shown = qobject_cast<QGraphicsOpacityEffect*>(widget->graphicsEffect()))
+                shown->setOpacity(value);
+            return;
+        }
+        widget->setGraphicsEffect(nullptr);
+        tween->deleteLater();
+    };
+    tween->animateTo(1, Kit::Theme::cardsMs);
+}
+
 } // namespace
 
 // The heading's trailing row: "Update all" when it shows, then refresh.
@@ -100,12 +123,10 @@ PluginsTab::PluginsTab(HubModel* model, QWidget* parent)
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(Kit::Theme::cardSpacing);
     const auto makeList = [this, model] {
-        return new RowList(
-            model,
-            [this, model](const QString& id) {
-                return new ProductRow(model, id, [this, id] { hold({id}); });
-            },
-            [] { return new CardDivider; });
+        // Rows draw the card's dividers themselves.
+        return new RowList(model, [this, model](const QString& id) {
+            return new ProductRow(model, id, [this, id] { hold({id}); });
+        });
     };
     m_onMac = makeList();
     m_onMac->setObjectName(QStringLiteral("onMacRows"));
@@ -212,7 +233,9 @@ void PluginsTab::watchWorking()
 void PluginsTab::hideEvent(QHideEvent* event)
 {
     TabPanel::hideEvent(event);
-    release();
+    // The tab leaves the window; a minimised window keeps its tab.
+    if (!event->spontaneous())
+        release();
 }
 
 void PluginsTab::updateAll()
@@ -256,12 +279,23 @@ void PluginsTab::sync()
     m_onMacCard->setNote(upToDate(m));
     m_addCard->setTitle(QStringLiteral("Add to this computer · ") + QString::number(add.size()));
     m_soonCard->setTitle(QStringLiteral("Coming soon · ") + QString::number(soon.size()));
-    m_onMac->setIDs(onMac);
-    m_add->setIDs(add);
+    const bool filled = m_filled;
+    m_filled = true;
+    for (auto [list, ids] : {std::pair{m_onMac, onMac}, std::pair{m_add, add}}) {
+        const QStringList before = list->ids();
+        list->setIDs(ids);
+        if (filled)
+            for (const QString& id : ids)
+                if (!before.contains(id))
+                    fadeIn(list->row(id));
+    }
     m_soon->setProducts(soon);
-    m_onMacCard->setVisible(!onMac.isEmpty());
-    m_addCard->setVisible(!add.isEmpty());
-    m_soonCard->setVisible(!soon.isEmpty());
+    for (auto [card, shows] : {std::pair{m_onMacCard, !onMac.isEmpty()}, std::pair{m_addCard, !add.isEmpty()},
+                               std::pair{m_soonCard, !soon.isEmpty()}}) {
+        if (filled && shows && card->isHidden())
+            fadeIn(card);
+        card->setVisible(shows);
+    }
     watchWorking();
 }
 

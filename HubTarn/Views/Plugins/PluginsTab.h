@@ -59,6 +59,8 @@ private:
     std::optional<PluginSections> m_held;
     std::set<QString> m_heldIDs;
     bool m_working = false;
+    // The cards have been filled once: later newcomers fade in.
+    bool m_filled = false;
 
     Kit::Pill* m_updateAll;
     Banner* m_offline;

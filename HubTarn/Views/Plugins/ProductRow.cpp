@@ -148,6 +148,11 @@ ProductRow::ProductRow(HubModel* model, const QString& productID, std::function<
     setAttribute(Qt::WA_Hover);
     setMouseTracking(true);
     setCursor(Qt::PointingHandCursor);
+    // Made now, hidden, so it takes its place in the keyboard's order.
+    m_action = new Kit::Pill(QString(), {}, this);
+    m_action->setObjectName(QStringLiteral("rowAction"));
+    m_action->hide();
+    connect(m_action, &QAbstractButton::clicked, this, &ProductRow::press);
     connect(this, &ListRow::activated, this, &ProductRow::open);
     connect(model, &HubModel::offlineChanged, this, &ProductRow::sync);
 }
@@ -216,11 +221,6 @@ void ProductRow::sync()
     const std::optional<RowAction> action = shown && !job.isWorking() ? model()->rowAction(*shown) : std::nullopt;
 
     if (action) {
-        if (!m_action) {
-            m_action = new Kit::Pill(QString(), {}, this);
-            m_action->setObjectName(QStringLiteral("rowAction"));
-            connect(m_action, &QAbstractButton::clicked, this, &ProductRow::press);
-        }
         const RowActionTexts texts = actionTexts(*model(), *shown, *action);
         // The titles are the row's own words, never the catalog's.
         m_action->setText(texts.title);
@@ -229,7 +229,7 @@ void ProductRow::sync()
         m_action->setPillStyle({accent, Kit::accentTextColor(*shown), true, false});
         m_action->setEnabled(*action == RowAction::get || !model()->offline());
         m_action->show();
-    } else if (m_action) {
+    } else {
         m_action->hide();
     }
     m_shownAction = action;
@@ -260,7 +260,29 @@ void ProductRow::sync()
     }
     setProperty("spokenContext", context.spoken.value_or(QString()));
     place();
-    ListRow::sync();
+    setAccessibleName(spokenText());
+
+    // Only what changed is drawn again: a download tick changes the job's
+    // word under the name (its progress line redraws itself).
+    Look look;
+    if (shown) {
+        const Caption caption = model()->caption(*shown);
+        look = {shown->shown(), !model()->state(*shown).installed.isEmpty(), badge(*shown, job),
+                job.isWorking() ? job.shortText() : caption.tag.value_or(QString()) + u'|' + caption.text,
+                caption.strong && !job.isWorking(), context.text, drawsJobLine(context.kind), accent};
+    }
+    if (look == m_look)
+        return;
+    const bool wordOnly = look.name == m_look.name && look.filled == m_look.filled && look.badge == m_look.badge
+                          && look.context == m_look.context && look.jobLine == m_look.jobLine
+                          && look.accent == m_look.accent;
+    m_look = look;
+    if (wordOnly) {
+        const int x = m_style.leading + int(m_style.tile) + m_style.tileGap;
+        update(QRect(x, 0, m_style.textWidth, height()));
+    } else {
+        update();
+    }
 }
 
 void ProductRow::press()
@@ -293,7 +315,7 @@ void ProductRow::open() { model()->setPage(productID()); }
 
 QRect ProductRow::actionRect() const
 {
-    const int content = std::max(m_style.actionMinWidth, m_action && !m_action->isHidden() ? m_action->sizeHint().width() : 0);
+    const int content = std::max(m_style.actionMinWidth, !m_action->isHidden() ? m_action->sizeHint().width() : 0);
     const int width = m_style.actionLeading + content;
     return QRect(this->width() - m_style.chevronWidth - width, 0, width, height());
 }
@@ -307,7 +329,7 @@ QRect ProductRow::contextRect() const
 void ProductRow::place()
 {
     const QRect action = actionRect().adjusted(m_style.actionLeading, 0, 0, 0);
-    if (m_action && !m_action->isHidden()) {
+    if (!m_action->isHidden()) {
         const QSize size = m_action->sizeHint();
         m_action->setGeometry(action.right() + 1 - size.width(), (height() - size.height()) / 2, size.width(), size.height());
     }
@@ -386,8 +408,27 @@ void ProductRow::paintEvent(QPaintEvent*)
         return;
     const qreal hover = m_hoverTween->value();
     QPainter p(this);
-    if (hover > 0)
-        p.fillRect(rect(), Kit::Paint::mix(Qt::transparent, Kit::Theme::raised(), hover));
+    const auto* list = qobject_cast<const RowList*>(parentWidget());
+    if (hover > 0) {
+        // The first and the last row of a card follow its rounded corners.
+        QRectF ground = rect();
+        const qreal beyond = 2 * Kit::Theme::cardRadius;
+        if (!list || list->rows().front() != this)
+            ground.setTop(-beyond);
+        if (!list || list->rows().back() != this)
+            ground.setBottom(height() + beyond);
+        p.save();
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setClipRect(rect());
+        p.fillPath(Kit::Paint::continuousRect(ground, Kit::Theme::cardRadius),
+                   Kit::Paint::mix(Qt::transparent, Kit::Theme::raised(), hover));
+        p.restore();
+    }
+    // The card's divider above every row but the first, drawn by the row
+    // itself: a long list keeps half the widgets.
+    if (list && list->rows().front() != this)
+        p.fillRect(QRectF(Kit::Theme::cardPadding, 0, width() - Kit::Theme::cardPadding, Kit::Theme::hairline),
+                   Kit::Theme::line());
     const ProductState state = model()->state(*shown);
 
     const QRectF tile(m_style.leading, (height() - m_style.tile) / 2, m_style.tile, m_style.tile);
@@ -398,34 +439,17 @@ void ProductRow::paintEvent(QPaintEvent*)
     paintText(p, *shown, state.job);
 
     const QRect context = contextRect();
-    if (!drawsJobLine(model()->rowContext(*shown).kind) && context.width() > 0) {
-        // Wraps onto two lines at most; the rest is cut with an ellipsis and
-        // stays in the help text.
-        const QString text = model()->rowContext(*shown).text;
+    const RowContext said = model()->rowContext(*shown);
+    if (!drawsJobLine(said.kind) && context.width() > 0) {
         const QFont& font = fonts(m_style).context;
         const QFontMetricsF metrics(font);
-        QTextLayout layout(text, font);
-        QTextOption option;
-        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-        layout.setTextOption(option);
-        QStringList lines;
-        layout.beginLayout();
-        for (int i = 0; i < m_style.contextLines; ++i) {
-            QTextLine line = layout.createLine();
-            if (!line.isValid())
-                break;
-            line.setLineWidth(context.width());
-            lines.append(text.mid(line.textStart(), line.textLength()));
-            if (i == m_style.contextLines - 1 && line.textStart() + line.textLength() < text.size())
-                lines.last() = metrics.elidedText(text.mid(line.textStart()), Qt::ElideRight, context.width());
-        }
-        layout.endLayout();
+        const QStringList& lines = contextLines(said.text, context.width());
         const qreal lineHeight = metrics.lineSpacing();
         qreal y = (height() - lineHeight * lines.size()) / 2;
         p.setFont(font);
         p.setPen(Kit::Theme::muted());
         for (const QString& line : lines) {
-            p.drawText(QPointF(context.left(), y + metrics.ascent()), line.trimmed());
+            p.drawText(QPointF(context.left(), y + metrics.ascent()), line);
             y += lineHeight;
         }
     }
@@ -439,6 +463,36 @@ void ProductRow::paintEvent(QPaintEvent*)
     if (Kit::keyboardFocus(this))
         Kit::Paint::focusRing(p, Kit::Paint::continuousRect(QRectF(rect()).adjusted(2, 2, -2, -2), Kit::Theme::rowRadius),
                               Kit::Theme::ink());
+}
+
+// The context wrapped onto two lines at most, the rest cut with an ellipsis
+// (the help text keeps it whole). Kept until the text or the width changes:
+// a download tick repaints the row without new lines.
+const QStringList& ProductRow::contextLines(const QString& text, int width)
+{
+    if (m_lines.text == text && m_lines.width == width)
+        return m_lines.lines;
+    const QFont& font = fonts(m_style).context;
+    const QFontMetricsF metrics(font);
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    QStringList lines;
+    layout.beginLayout();
+    for (int i = 0; i < m_style.contextLines; ++i) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid())
+            break;
+        line.setLineWidth(width);
+        QString shown = text.mid(line.textStart(), line.textLength());
+        if (i == m_style.contextLines - 1 && line.textStart() + line.textLength() < text.size())
+            shown = metrics.elidedText(text.mid(line.textStart()), Qt::ElideRight, width);
+        lines.append(shown.trimmed());
+    }
+    layout.endLayout();
+    m_lines = {text, width, lines};
+    return m_lines.lines;
 }
 
 void ProductRow::paintText(QPainter& p, const Product& product, const Job& job)
@@ -509,7 +563,7 @@ void ProductRow::paintBadge(QPainter& p, const QPointF& topTrailing)
     p.drawEllipse(disc);
     const qreal glyph = m_style.badge * 0.5;
     const QRectF box(disc.center().x() - glyph / 2, disc.center().y() - glyph / 2, glyph, glyph);
-    Kit::Symbols::draw(p, Kit::Symbols::arrowDown(box), Kit::Theme::bg(), Kit::Symbols::lineWidth(glyph) * 1.4);
+    Kit::Symbols::draw(p, Kit::Symbols::arrowDown(box), Kit::Theme::bg(), Kit::Symbols::lineWidth(glyph) * m_style.badgeWeight);
     p.restore();
 }
 

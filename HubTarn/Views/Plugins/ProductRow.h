@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QPointer>
 #include <QRect>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -43,6 +44,8 @@ struct ProductRowStyle {
     qreal badge = 16;
     // The badge sits this far beyond the tile's top-trailing corner.
     qreal badgeShift = 4;
+    // The badge's arrow is heavier than text of its size.
+    qreal badgeWeight = 1.4;
     qreal nameSize = 17;
     qreal nameTracking = -0.68;
     qreal contextSize = 13;
@@ -97,7 +100,8 @@ public:
 
     static RowActionTexts actionTexts(const HubModel& model, const Product& product, RowAction action);
 
-    // The action button, progress and outcome line, each null while absent.
+    // The action button (hidden while there is none); the progress and the
+    // outcome line, each null until first needed.
     Kit::Pill* actionButton() const { return m_action; }
     TileProgress* progress() const { return m_progress; }
     JobLine* jobLine() const { return m_jobLine; }
@@ -127,6 +131,7 @@ private:
     QRect contextRect() const;
     QRect actionRect() const;
     bool badge(const Product& product, const Job& job) const;
+    const QStringList& contextLines(const QString& text, int width);
     void paintText(QPainter& p, const Product& product, const Job& job);
     void paintCaption(QPainter& p, const QPointF& at, const Caption& caption);
     void paintBadge(QPainter& p, const QPointF& topTrailing);
@@ -140,6 +145,23 @@ private:
     Kit::Pill* m_action = nullptr;
     TileProgress* m_progress = nullptr;
     JobLine* m_jobLine = nullptr;
+    // What the row last drew, to redraw only what a change touches.
+    struct Look {
+        QString name;
+        bool filled = false;
+        bool badge = false;
+        QString word;
+        bool strong = false;
+        QString context;
+        bool jobLine = false;
+        QColor accent;
+        friend bool operator==(const Look&, const Look&) = default;
+    } m_look;
+    struct Lines {
+        QString text;
+        int width = -1;
+        QStringList lines;
+    } m_lines;
 };
 
 } // namespace Hub::Views
