@@ -124,7 +124,11 @@ UpdateRow::UpdateRow(HubModel* model, const QString& productID, QWidget* parent)
     const Product* shown = product();
     m_mark = new Kit::ProductMark(shown ? *shown : Product{}, true, kMarkSize, this);
     m_mark->setObjectName(u"updateMark"_s);
-    connect(m_mark, &QAbstractButton::clicked, this, [this] { this->model()->setPage(this->productID()); });
+    // The mark is a picture to the keyboard (Tab skips it); the row itself
+    // takes the focus and Return or Space on it opens the same page.
+    const auto openPage = [this] { this->model()->setPage(this->productID()); };
+    connect(m_mark, &QAbstractButton::clicked, this, openPage);
+    connect(this, &ListRow::activated, this, openPage);
 
     m_name->setObjectName(u"updateName"_s);
     m_name->setFont(Kit::Theme::bold(20, -0.8));
