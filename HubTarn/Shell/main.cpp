@@ -8,7 +8,9 @@
 #include "Shell/AppServices.h"
 #include "Shell/Application.h"
 #include "Shell/MainWindow.h"
+#include "Shell/ServiceProfile.h"
 #include "Shell/StatusReport.h"
+#include "Shell/TestDriver.h"
 #include "Views/MainView.h"
 
 #include <QApplication>
@@ -79,6 +81,14 @@ int main(int argc, char* argv[])
         links.append(url);
     }
 
+    std::optional<Hub::Shell::Sandbox> sandbox;
+    try {
+        sandbox = Hub::Shell::sandboxFromEnvironment();
+    } catch (const Hub::Shell::ServiceProfileError& error) {
+        std::fprintf(stderr, "hubtarn: %s\n", error.what());
+        return 2;
+    }
+
     // One instance per user: a second launch hands its links (or a bare
     // "hubtarn:", which just brings the window forward) to the first.
     auto relay = std::make_unique<Hub::Shell::LinkRelay>();
@@ -116,7 +126,7 @@ int main(int argc, char* argv[])
             Hub::SchemeHandler::installSchemeHandler(Hub::Config::homeFolder(), program);
         });
 
-    Hub::Shell::AppServices services = Hub::Shell::makeAppServices();
+    Hub::Shell::AppServices services = Hub::Shell::makeAppServices(sandbox);
     Hub::HubModel model(std::move(services.model));
 
     Hub::Shell::Application::Hooks hooks;
@@ -129,6 +139,8 @@ int main(int argc, char* argv[])
         shell.route(url);
     relay->drain();
 
+    if (!Hub::Shell::attachTestDriver(sandbox, shell.window(), &model))
+        return 2;
     shell.window()->show();
     const int status = QApplication::exec();
     QThreadPool::globalInstance()->waitForDone();

@@ -475,6 +475,7 @@ protected:
         services.machineID = u"machine-1"_qs;
         services.computerName = u"studio"_qs;
         services.sandboxed = true;
+        services.signInAvailable = signInAvailable;
         model = std::make_unique<HubModel>(std::move(services));
     }
 
@@ -514,6 +515,7 @@ protected:
     std::shared_ptr<const PackageInstalling> realPackages;
     QString caBundle;
     QString cpu = u"x86_64"_qs;
+    bool signInAvailable = true; // false: a build without a sign-in key
     QStringList daws;
     std::unique_ptr<HubModel> model;
 };
