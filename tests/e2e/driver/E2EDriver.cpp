@@ -5,7 +5,7 @@
 // a widget), never for a fixed time, and saves a picture of the window.
 //
 // HUB_E2E_JOURNEY  which journey: "journey" (the default), "checksum",
-//                  "unauthorized" (the local service's fault modes)
+//                  "stall", "unauthorized" (the local service's fault modes)
 // HUB_E2E_SERVICE  the local service's folder (accounts.json)
 // HUB_E2E_OUT      where the pictures (e2e-*.png) and journey.log go
 //
@@ -89,7 +89,13 @@ public:
         } else if (m_journey == "checksum"_L1) {
             steps = {{u"sign-in screen"_s, [this] { return signInScreen(); }},
                      {u"sign in"_s, signIn},
-                     {u"damaged update"_s, [this] { return damagedUpdate(u"drift"_s); }}};
+                     {u"damaged update"_s, [this] {
+                          return failedUpdate(u"drift"_s, u"download is damaged (checksum mismatch)"_s, false);
+                      }}};
+        } else if (m_journey == "stall"_L1) {
+            steps = {{u"sign-in screen"_s, [this] { return signInScreen(); }},
+                     {u"sign in"_s, signIn},
+                     {u"stalled update"_s, [this] { return failedUpdate(u"drift"_s, QString(), true); }}};
         } else if (m_journey == "unauthorized"_L1) {
             steps = {{u"sign-in screen"_s, [this] { return signInScreen(); }},
                      {u"sign in"_s, signIn},
@@ -256,21 +262,33 @@ private:
         return u"Sent feedback about "_s + product.name + u": \u201c"_s + message + u"\u201d"_s;
     }
 
-    QString damagedUpdate(const QString& id)
+    // An update the service spoils: it must fail with a sentence that says
+    // so (containing `expected`, when given), keep the copy in place and
+    // write a problem report. A download that `stalls` shows its progress
+    // meanwhile; a small one that fails at once may never show it.
+    QString failedUpdate(const QString& id, const QString& expected, bool stalls)
     {
         const Hub::Product& product = shown(id);
         const QString before = m_model->installedVersion(product).value_or(QString());
         const std::size_t problems = m_model->problems().size();
         m_model->requestInstall(product, m_model->updateFormats(product), Hub::InstallScope::user);
+        if (stalls) {
+            waitFor(u"the download to stall partway"_s, [this, id] {
+                const auto found = m_model->states().find(id);
+                return found != m_model->states().end() && found->second.job.kind == Hub::Job::Kind::downloading
+                    && found->second.job.fraction > 0.0;
+            });
+            shoot(u"stalled"_s);
+        }
         const Hub::ProductState state = settle(id);
         if (state.job.kind != Hub::Job::Kind::failed)
-            throw StepFailed(u"the damaged update did not fail"_s);
-        if (!state.job.message.contains(u"download is damaged (checksum mismatch)"_s))
+            throw StepFailed(u"the spoilt update did not fail"_s);
+        if (state.job.message.isEmpty() || !state.job.message.contains(expected))
             throw StepFailed(u"the job says \u201c"_s + state.job.message + u"\u201d"_s);
         if (m_model->installedVersion(shown(id)) != before)
             throw StepFailed(u"the copy in place changed"_s);
         waitFor(u"the problem report"_s, [this, problems] { return m_model->problems().size() > problems; });
-        shoot(u"damaged-update"_s);
+        shoot(u"failed-update"_s);
         return u"The update of "_s + product.name + u" failed: \u201c"_s + state.job.message + u"\u201d "_s
             + product.name + u' ' + before + u" stays installed, and a problem report was written."_s;
     }
