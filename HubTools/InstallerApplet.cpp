@@ -1,5 +1,6 @@
 #include "Applets.h"
 
+#include "Catalog/Places.h"
 #include "Installer/PackageArchive.h"
 #include "Platform/FileMoves.h"
 
@@ -23,12 +24,15 @@ using namespace Qt::StringLiterals;
 
 // installer -pkg PACKAGE -target DIR [-verbose]
 //
-// Installs the package's payload under DIR + the package's install-location
-// (DIR is "/" in production; tests name a temporary system root). The
-// payload is unpacked beside its destination first, then put in place item
-// by item: folders that exist are merged into, bundles and files replace
-// what is there by an atomic exchange, so an updated application is never
-// a mix of two versions. A package whose signature no longer matches its
+// Installs the package's payload into the place its install-location stands
+// for (see Places): the all-users place under the system root DIR ("/" in
+// production; tests name a temporary one), or with DIR
+// "CurrentUserHomeDirectory" the user's own place in $HOME. A location with
+// no place is refused before anything is written. The payload is unpacked
+// beside its destination first, then put in place item by item: folders
+// that exist are merged into, bundles and files replace what is there by an
+// atomic exchange, so an updated application is never a mix of two
+// versions. A package whose signature no longer matches its
 // contents is refused; whether the signer is trusted is the assessment's
 // business (spctl). Exit status 0 on success, 1 on failure.
 namespace {
@@ -102,7 +106,7 @@ void place(const QString& staged, const QString& destination)
     }
 }
 
-void install(const QString& package, const QString& target)
+void install(const QString& package, const QString& target, bool intoHome)
 {
     QTemporaryDir scratch;
     if (!scratch.isValid())
@@ -123,14 +127,18 @@ void install(const QString& package, const QString& target)
         throw Failure{u"the package has no valid PackageInfo"_s};
     say(u"Package name is "_s + info->identifier);
 
-    const QStringList parts = info->installLocation.split(u'/', Qt::SkipEmptyParts);
-    if (!info->installLocation.startsWith(u'/') || parts.contains(u".."_s) || parts.contains(u"."_s))
-        throw Failure{u"install-location "_s + info->installLocation + u" is not an absolute path"_s};
-    const QString root = realPath(target);
+    // The location names the other platform's folder; the payload goes to
+    // the place that stands in for it, and nowhere when there is none.
+    const std::optional<Places::Place> where = Places::forInstallLocation(info->installLocation, intoHome);
+    if (!where)
+        throw Failure{u"the install location "_s + info->installLocation + u" has no place on this system"_s};
+    const QString root = realPath(intoHome ? QDir::homePath() : target);
+    const QString placed = Places::path(*where, Places::isolated(root, root));
+    const QStringList parts = QDir(root).relativeFilePath(placed).split(u'/', Qt::SkipEmptyParts);
     makeFolders(root, parts);
-    QString destination = realPath(root + u'/' + parts.join(u'/'));
+    const QString destination = realPath(placed);
     if (destination != root && !destination.startsWith(root == "/"_L1 ? root : root + u'/'))
-        throw Failure{u"install-location "_s + info->installLocation + u" leaves the target"_s};
+        throw Failure{u"the install location "_s + info->installLocation + u" leaves the target"_s};
     say(u"Installing at base path "_s + target);
 
     // Unpacked on the destination's file system, so every move is a rename.
@@ -169,16 +177,16 @@ int installerMain(int argc, char** argv)
         } else if (argument == "-verbose"_L1 || argument == "-dumplog"_L1) {
             continue;
         } else {
-            std::fputs("usage: installer -pkg <package> -target <folder>\n", stderr);
+            std::fputs("usage: installer -pkg <package> -target <folder | CurrentUserHomeDirectory>\n", stderr);
             return 1;
         }
     }
     if (package.isEmpty() || target.isEmpty()) {
-        std::fputs("usage: installer -pkg <package> -target <folder>\n", stderr);
+        std::fputs("usage: installer -pkg <package> -target <folder | CurrentUserHomeDirectory>\n", stderr);
         return 1;
     }
     try {
-        install(package, target);
+        install(package, target, target == "CurrentUserHomeDirectory"_L1);
     } catch (const Failure& failure) {
         std::fflush(stdout);
         std::fprintf(stderr, "installer: The install failed. (%s)\n", failure.detail.toLocal8Bit().constData());

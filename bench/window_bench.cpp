@@ -13,7 +13,7 @@
 #include "Kit/Theme.h"
 #include "Model/SystemSeams.h"
 #include "Shell/Application.h"
-#include "Views/MainView.h"
+#include "Views/Frame/MainView.h"
 #include "Shell/MainWindow.h"
 
 #include <QApplication>

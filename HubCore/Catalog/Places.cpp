@@ -33,6 +33,19 @@ constexpr Entry kPlaces[] = {
     {Place::desktopEntries, Base::data, "applications"_L1},
 };
 
+// The other platform's folders a package may name, and their places here.
+struct InstallLocation {
+    QLatin1StringView location;
+    Place allUsers;
+    Place user;
+};
+
+constexpr InstallLocation kInstallLocations[] = {
+    {"/Library/Audio/Plug-Ins/VST3"_L1, Place::vst3AllUsers, Place::vst3User},
+    {"/Library/Audio/Plug-Ins/Components"_L1, Place::componentsAllUsers, Place::componentsUser},
+    {"/Applications"_L1, Place::applicationsAllUsers, Place::applicationsUser},
+};
+
 // An XDG variable's folder, or the default when it is unset, empty or
 // relative (a relative value is invalid and must be ignored).
 QString xdgFolder(const char* variable, const QString& fallback)
@@ -83,5 +96,17 @@ QString path(Place place, const Bases& bases)
 }
 
 QString path(Place place, const QString& home) { return path(place, of(home)); }
+
+std::optional<Place> forInstallLocation(const QString& location, bool intoHome)
+{
+    if (!location.startsWith(u'/'))
+        return std::nullopt;
+    // The other platform's file system ignores case, so its packages may too.
+    const QString cleaned = QDir::cleanPath(location);
+    for (const InstallLocation& entry : kInstallLocations)
+        if (cleaned.compare(entry.location, Qt::CaseInsensitive) == 0)
+            return intoHome ? entry.user : entry.allUsers;
+    return std::nullopt;
+}
 
 } // namespace Hub::Places

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 // Where everything this system reads or writes lives on a Linux machine:
 // one table of places, each a folder under one of four bases. The plug-in
 // folders are the ones Linux hosts scan; the per-user data and caches follow
@@ -43,5 +45,12 @@ Bases isolated(const QString& home, const QString& system);
 QString path(Place place, const Bases& bases);
 // The place for the home `home` (see `of`).
 QString path(Place place, const QString& home);
+
+// The place a maker's package means by its install location, which names the
+// other platform's folders ("/Library/Audio/Plug-Ins/VST3", "/Applications"):
+// the all-users place, or the user's own when the package is installed into a
+// home folder (the same folders under "~/Library"). None for a location with
+// no place here, which must then be refused rather than written as named.
+std::optional<Place> forInstallLocation(const QString& location, bool intoHome);
 
 } // namespace Hub::Places

@@ -2,6 +2,7 @@
 
 #include "Catalog/Config.h"
 #include "Platform/FileMoves.h"
+#include "Platform/ToolPaths.h"
 #include "Platform/Trash.h"
 
 #include <QDir>
@@ -31,11 +32,6 @@ constexpr char16_t kStatusWrapper[] = u"script=$1\n"
                                       u"case $status in 126|127) exit 125 ;; esac\n"
                                       u"exit $status\n";
 
-QStringList shellArguments(const QString& script, const QStringList& arguments)
-{
-    return QStringList{u"-c"_s, QString::fromUtf16(kStatusWrapper), u"hub"_s, script} + arguments;
-}
-
 bool isLineBreak(char32_t c)
 {
     switch (c) {
@@ -54,10 +50,23 @@ bool isLineBreak(char32_t c)
 
 } // namespace
 
+QStringList shellArguments(const QString& script, const QStringList& arguments)
+{
+    return QStringList{u"-c"_s, QString::fromUtf16(kStatusWrapper), u"hub"_s, script} + arguments;
+}
+
 Shell::Result runWithPkexec(const QString& pkexec, const QString& script, const QStringList& arguments,
                             double timeout)
 {
-    Shell::Result result = Shell::run(pkexec, QStringList{u"/bin/sh"_s} + shellArguments(script, arguments), timeout);
+    return runWithPkexec(pkexec, QString(), script, arguments, timeout);
+}
+
+Shell::Result runWithPkexec(const QString& pkexec, const QString& helper, const QString& script,
+                            const QStringList& arguments, double timeout)
+{
+    const QStringList command = helper.isEmpty() ? QStringList{u"/bin/sh"_s} + shellArguments(script, arguments)
+                                                 : QStringList{helper, script} + arguments;
+    Shell::Result result = Shell::run(pkexec, command, timeout);
     if (result.status == kPkexecDismissed) {
         if (!result.output.isEmpty() && !result.output.endsWith(u'\n'))
             result.output += u'\n';
@@ -69,7 +78,10 @@ Shell::Result runWithPkexec(const QString& pkexec, const QString& script, const 
 
 Shell::Result runAsAdministrator(const QString& /*prompt*/, const QString& script, const QStringList& arguments)
 {
-    return runWithPkexec(u"/usr/bin/pkexec"_s, script, arguments, kAdministratorTimeout);
+    const std::optional<QString> helpers = ToolPaths::helpersFolder();
+    const QString helper = helpers ? QDir(*helpers).filePath(QString::fromLatin1(kHelperName)) : QString();
+    return runWithPkexec(u"/usr/bin/pkexec"_s, QFileInfo(helper).isExecutable() ? helper : QString(), script,
+                         arguments, kAdministratorTimeout);
 }
 
 Shell::Result runAsCurrentUser(const QString& /*prompt*/, const QString& script, const QStringList& arguments)

@@ -31,15 +31,30 @@ namespace PrivilegedRunner {
 // Text that marks a cancelled administrator prompt in a hook's output.
 inline constexpr char16_t kCancelledMarker[] = u"(-128)";
 
-// The default privileged hook: pkexec runs /bin/sh, which runs the script
-// as "/bin/sh -c <script> hub <arguments>", with a time-out of 900
-// seconds. polkit's dialog shows its own sentence
-// for running /bin/sh as the administrator and cannot carry ours, so the
-// prompt is not passed on. A dismissed dialog (pkexec's status 126) gets a
-// line with "(-128)" appended, which callers read as a cancellation.
+// The name of the one program an installed copy runs as the administrator,
+// in its helpers folder (see ToolPaths): it runs its first argument as a
+// /bin/sh script with the rest as $1, $2, ..., turning the script's own 126
+// and 127 into 125. The installed polkit policy names it, so the password
+// dialog says what the password is for.
+inline constexpr char kHelperName[] = "hubtarn-admin";
+
+// What runs the script: "/bin/sh -c <wrapper> hub <script> <arguments>",
+// the wrapper turning the script's own 126 and 127 into 125.
+QStringList shellArguments(const QString& script, const QStringList& arguments);
+
+// The default privileged hook: pkexec runs the installed helper with the
+// script and its arguments (the dialog then shows the policy's sentence),
+// or, for a program run from the build tree, which has no installed helper,
+// /bin/sh with shellArguments; a time-out of 900 seconds either way. The
+// prompt is not passed on: polkit shows the policy's own message. A
+// dismissed dialog (pkexec's status 126) gets a line with "(-128)" appended,
+// which callers read as a cancellation.
 Shell::Result runAsAdministrator(const QString& prompt, const QString& script, const QStringList& arguments);
 
-// The same with the pkexec program given, for tests that put a stand-in there.
+// The same with the pkexec program and the helper given (empty: /bin/sh),
+// for tests that put stand-ins there.
+Shell::Result runWithPkexec(const QString& pkexec, const QString& helper, const QString& script,
+                            const QStringList& arguments, double timeout);
 Shell::Result runWithPkexec(const QString& pkexec, const QString& script, const QStringList& arguments,
                             double timeout);
 

@@ -44,11 +44,98 @@ QString execArgument(const QString& argument)
     return text.replace(u"%"_s, u"%%"_s);
 }
 
+// The program an entry runs: the Exec key's first word, unquoted; empty
+// when there is none.
+QString programOf(const QString& entryFile)
+{
+    QFile file(entryFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (!line.startsWith("Exec="))
+            continue;
+        // Undo the string escapes, then the quoting, as execArgument applied them.
+        const QString exec = QString::fromUtf8(line.mid(5)).replace(u"\\\\"_s, u"\\"_s);
+        if (!exec.startsWith(u'"'))
+            return exec.section(u' ', 0, 0).replace(u"%%"_s, u"%"_s);
+        QString program;
+        for (qsizetype i = 1; i < exec.size() && exec[i] != u'"'; ++i) {
+            if (exec[i] == u'\\' && i + 1 < exec.size())
+                ++i;
+            program += exec[i];
+        }
+        return program.replace(u"%%"_s, u"%"_s);
+    }
+    return {};
+}
+
+bool isInstalled(const QString& executable)
+{
+    return QFileInfo(executable).absolutePath().endsWith(u"/Contents/MacOS"_s);
+}
+
+// The registered entry's file, looked for where the desktop looks: the
+// user's folder first, then the system's.
+QString findEntry(const QString& fileName, const Desktop& desktop)
+{
+    QStringList folders{Places::path(Places::Place::desktopEntries, desktop.home)};
+    for (const QString& data : desktop.systemDataFolders)
+        folders.append(QDir(data).filePath(u"applications"_s));
+    for (const QString& folder : folders) {
+        const QString path = QDir(folder).filePath(fileName);
+        if (QFileInfo(path).isFile())
+            return path;
+    }
+    return {};
+}
+
+QString queryWithXdgMime(const QString& mimeType)
+{
+    const QString xdgMime = QStandardPaths::findExecutable(u"xdg-mime"_s);
+    if (xdgMime.isEmpty())
+        return {};
+    const Shell::Result result = Shell::run(xdgMime, {u"query"_s, u"default"_s, mimeType}, kXdgMimeTimeout);
+    return result.status == 0 ? result.output.trimmed() : QString();
+}
+
 } // namespace
 
 QString desktopFileName(const QString& bundleID)
 {
     return bundleID + ".url-handler.desktop"_L1;
+}
+
+QString buildTreeFileName(const QString& bundleID)
+{
+    return bundleID + ".build-tree.desktop"_L1;
+}
+
+Desktop systemDesktop(const QString& home)
+{
+    QStringList data = qEnvironmentVariable("XDG_DATA_DIRS").split(u':', Qt::SkipEmptyParts);
+    if (data.isEmpty())
+        data = {u"/usr/local/share"_s, u"/usr/share"_s};
+    return {home, data, &queryWithXdgMime, &registerWithXdgMime};
+}
+
+bool claimLinks(const QString& executable, const Desktop& desktop)
+{
+    const QString bundleID = Config::bundleID();
+    const QString mimeType = "x-scheme-handler/"_L1 + bundleID;
+    const QString registered = desktop.query(mimeType);
+    if (isInstalled(executable)) {
+        if (registered != buildTreeFileName(bundleID) || findEntry(desktopFileName(bundleID), desktop).isEmpty())
+            return false;
+        desktop.registrar(desktopFileName(bundleID), mimeType);
+        return true;
+    }
+    if (!registered.isEmpty()) {
+        const QString entry = findEntry(registered, desktop);
+        const QString program = entry.isEmpty() ? QString() : programOf(entry);
+        if (!program.isEmpty() && QFileInfo(program).isExecutable())
+            return false; // someone's, and still there: a build tree never takes it
+    }
+    return installSchemeHandler(desktop.home, executable, desktop.registrar);
 }
 
 QByteArray desktopEntry(const QString& bundleID, const QString& executable)
@@ -99,7 +186,7 @@ bool installSchemeHandler(const QString& home, const QString& executable, const 
         return false;
     }
     const QString folder = Places::path(Places::Place::desktopEntries, home);
-    const QString fileName = desktopFileName(bundleID);
+    const QString fileName = buildTreeFileName(bundleID);
     QSaveFile file(QDir(folder).filePath(fileName));
     if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly) || file.write(entry) != entry.size()
         || !file.commit()) {

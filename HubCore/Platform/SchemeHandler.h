@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -10,10 +11,14 @@
 // callback address (which CallbackInbox then hands to the running instance).
 namespace Hub::SchemeHandler {
 
-// The desktop file's name: "<bundleID>.url-handler.desktop". Separate from
-// any launcher entry a package installs, so hiding it from menus hides
-// nothing else.
+// The installed handler entry's name: "<bundleID>.url-handler.desktop".
+// Separate from the launcher entry, so hiding it from menus hides nothing
+// else.
 QString desktopFileName(const QString& bundleID);
+// The entry a program run from the build tree writes for itself:
+// "<bundleID>.build-tree.desktop". A name of its own, so that it never
+// hides the installed entry (the user's folder comes first).
+QString buildTreeFileName(const QString& bundleID);
 
 // The desktop entry that runs `executable` (an absolute path) with the
 // address as its one argument for links of the scheme `bundleID`. Empty when
@@ -29,10 +34,32 @@ using Registrar = std::function<void(const QString& desktopFileName, const QStri
 // is installed.
 void registerWithXdgMime(const QString& desktopFileName, const QString& mimeType);
 
-// Writes the entry for Config::bundleID() into "applications" in the data
-// folder of `home` (see Places) and registers it. False (and logged) when
+// Writes the build tree's entry for Config::bundleID() into "applications"
+// in the data folder of `home` (see Places) and registers it. False (and logged) when
 // the entry could not be written; a failed registration is only logged.
 bool installSchemeHandler(const QString& home, const QString& executable);
 bool installSchemeHandler(const QString& home, const QString& executable, const Registrar& registrar);
+
+// The desktop as the link rules see it.
+struct Desktop {
+    QString home;
+    QStringList systemDataFolders; // $XDG_DATA_DIRS, in order
+    // The desktop file name that handles `mimeType` now; empty for none.
+    std::function<QString(const QString& mimeType)> query;
+    Registrar registrar;
+};
+// The real desktop of `home`: xdg-mime, and $XDG_DATA_DIRS (default
+// /usr/local/share:/usr/share).
+Desktop systemDesktop(const QString& home);
+
+// Run at every start of the window, so the sign-in's return link reaches a
+// program that still exists, an installed one before a build tree:
+// - a program run from the build tree (not from a bundle's Contents/MacOS)
+//   registers itself only when no handler is registered or the registered
+//   one is gone (its entry or its program no longer exists), never over
+//   another program that exists;
+// - an installed program takes the link back from a build tree's entry.
+// True when it registered something.
+bool claimLinks(const QString& executable, const Desktop& desktop);
 
 } // namespace Hub::SchemeHandler

@@ -43,6 +43,20 @@ qint64 nextCount(std::optional<qint64> old)
     return value == std::numeric_limits<qint64>::max() ? value : value + 1;
 }
 
+// The whole of an open spool file, or none when it is larger than any
+// report. The size comes from the open file, so a file swapped in after a
+// look at its name cannot slip past; the read stops one byte past the cap
+// however the file grows meanwhile.
+std::optional<QByteArray> readReport(QFile& file)
+{
+    if (file.size() > ReportSpool::kMaxFileBytes)
+        return std::nullopt;
+    QByteArray data = file.read(ReportSpool::kMaxFileBytes + 1);
+    if (data.size() > ReportSpool::kMaxFileBytes)
+        return std::nullopt;
+    return data;
+}
+
 } // namespace
 
 ReportSpool::ReportSpool(const QString& home, Clock now)
@@ -99,10 +113,14 @@ RecordResult ReportSpool::write(const Report& incoming) const
             return failure(RecordStatus::unreadableFile, path,
                            u"The report file "_s + path + u" can't be read ("_s + file.errorString()
                                + u"); it was left as it is and the report was not recorded."_s);
-        const QByteArray data = file.readAll();
+        const std::optional<QByteArray> data = readReport(file);
+        if (!data)
+            return failure(RecordStatus::unreadableFile, path,
+                           u"The report file "_s + path + u" is larger than any report this hub writes; it was left "_s
+                               + u"as it is and the report was not recorded."_s);
         Report old;
         try {
-            old = Report::decode(data);
+            old = Report::decode(*data);
         } catch (const Json::DecodingError& error) {
             return failure(RecordStatus::unreadableFile, path,
                            u"The report file "_s + path + u" isn't a report this hub can read ("_s
@@ -148,12 +166,14 @@ std::vector<ReportFile> ReportSpool::load() const
             QFile file(entry.filePath());
             if (!file.open(QIODevice::ReadOnly))
                 continue;
-            const QByteArray data = file.readAll();
+            const std::optional<QByteArray> data = readReport(file);
+            if (!data)
+                continue; // not a report: left on disk for whoever wrote it
             try {
-                Report report = Report::decode(data);
+                Report report = Report::decode(*data);
                 if (!isValidCode(report.code))
                     continue;
-                files.push_back({entry.filePath(), std::move(report), data});
+                files.push_back({entry.filePath(), std::move(report), *data});
             } catch (const Json::DecodingError&) {
                 // Not a report: left on disk for whoever wrote it.
             }
@@ -172,7 +192,7 @@ void ReportSpool::deleteFiles(const std::vector<ReportFile>& files) const
             QFile file(loaded.url);
             if (!file.open(QIODevice::ReadOnly))
                 continue;
-            const QByteArray current = file.readAll();
+            const std::optional<QByteArray> current = readReport(file);
             file.close();
             if (current != loaded.data)
                 continue; // a newer occurrence was merged in: keep it for the next upload

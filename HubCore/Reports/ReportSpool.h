@@ -45,6 +45,10 @@ public:
 
     explicit ReportSpool(const QString& home = Config::homeFolder(), Clock now = {});
 
+    // Far above any real report (the message is cut to 500 characters): a
+    // larger file in the shared folder is not a report and is never read.
+    static constexpr qint64 kMaxFileBytes = 256 * 1024;
+
     const QString& root() const { return m_root; }
     const QStringList& lockFolders() const { return m_lockFolders; }
 
@@ -57,6 +61,7 @@ public:
 
     // Every report file that decodes and has a valid code, newest last time
     // first (a missing one counting as 0); equal times keep the listing order.
+    // Files over kMaxFileBytes are skipped unread, like any that do not decode.
     // Takes no lock: files are only ever replaced whole.
     std::vector<ReportFile> load() const;
 

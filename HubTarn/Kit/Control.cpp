@@ -3,6 +3,7 @@
 #include "Theme.h"
 
 #include <QAbstractButton>
+#include <QKeySequence>
 
 namespace Hub::Kit {
 
@@ -25,6 +26,16 @@ void setupButton(QAbstractButton* button)
     button->setFocusPolicy(Qt::TabFocus);
     button->setCursor(Qt::PointingHandCursor);
     button->setAttribute(Qt::WA_Hover);
+}
+
+void setLiteralText(QAbstractButton* button, const QString& text)
+{
+    const bool namedByText = button->accessibleName().isEmpty() || button->accessibleName() == button->text();
+    button->setText(text);
+    // setText made the mnemonic the button's shortcut; kit buttons have none.
+    button->setShortcut(QKeySequence());
+    if (namedByText)
+        button->setAccessibleName(text);
 }
 
 } // namespace Hub::Kit

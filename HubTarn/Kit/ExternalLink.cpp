@@ -21,7 +21,7 @@ ExternalLink::ExternalLink(const QString& title, const QUrl& url, Opener opener,
     , m_opener(std::move(opener))
 {
     setupButton(this);
-    setText(title);
+    setLiteralText(this, title);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setUrl(url);
     connect(this, &QAbstractButton::clicked, this, [this] {

@@ -232,4 +232,24 @@ void focusRing(QPainter& p, const QPainterPath& shape, const QColor& color)
     p.restore();
 }
 
+void capsuleItem(QPainter& p, const QRectF& rect, const QString& text, bool chosen, const QColor& rest, bool focus,
+                 const CapsuleItemStyle& style)
+{
+    if (chosen)
+        p.fillPath(capsule(rect), Theme::ink());
+    const QFont font = capsuleItemFont();
+    p.setFont(font);
+    p.setPen(chosen ? Theme::bg() : rest);
+    if (style.textInset > 0)
+        p.drawText(rect.adjusted(style.textInset, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+    else // the tracking after the last letter would pull a centred label left
+        p.drawText(rect.translated(font.letterSpacing() / 2, 0), Qt::AlignCenter | Qt::TextSingleLine, text);
+    if (focus) {
+        const qreal in = style.focusInset;
+        focusRing(p, capsule(rect.adjusted(in, in, -in, -in)), chosen ? Theme::bg() : Theme::ink());
+    }
+}
+
+QFont capsuleItemFont() { return label(11, QFont::DemiBold); }
+
 } // namespace Hub::Kit::Paint

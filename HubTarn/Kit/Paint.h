@@ -3,6 +3,7 @@
 #include "Styles.h"
 
 #include <QColor>
+#include <QFont>
 #include <QPainterPath>
 #include <QRectF>
 #include <QSizeF>
@@ -53,5 +54,13 @@ void logo(QPainter& p, const QRectF& rect);
 // a few points) stroked in `color` at half strength, so it shows on a filled
 // and on a clear control alike without growing the control.
 void focusRing(QPainter& p, const QPainterPath& shape, const QColor& color);
+
+// A tab or a segment (CapsuleItemStyle): chosen, an ink capsule over the
+// whole rectangle with `text` in Theme::bg; else `text` alone in `rest`.
+// With `focus`, the keyboard's ring inside the capsule.
+void capsuleItem(QPainter& p, const QRectF& rect, const QString& text, bool chosen, const QColor& rest, bool focus,
+                 const CapsuleItemStyle& style);
+// The label font of tabs and segments.
+QFont capsuleItemFont();
 
 } // namespace Hub::Kit::Paint

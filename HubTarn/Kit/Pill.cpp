@@ -13,7 +13,7 @@ Pill::Pill(const QString& title, const PillStyle& style, QWidget* parent)
     : QAbstractButton(parent)
 {
     setupButton(this);
-    setText(title);
+    setLiteralText(this, title);
     setPillStyle(style);
 }
 

@@ -25,7 +25,7 @@ void ProductMark::setProduct(const Product& product)
 {
     m_product = product;
     // The accessible name; a product without a name is still named by its id.
-    setText(product.shown().isEmpty() ? product.id : product.shown());
+    setLiteralText(this, product.shown().isEmpty() ? product.id : product.shown());
     update();
 }
 

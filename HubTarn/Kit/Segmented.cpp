@@ -18,10 +18,7 @@ namespace Hub::Kit {
 
 namespace {
 
-constexpr qreal kHeight = 30;
-constexpr qreal kInset = 3;
-
-QFont segmentFont() { return label(11, QFont::DemiBold); }
+const SegmentedStyle kStyle;
 
 class Segment : public QAbstractButton {
 public:
@@ -31,14 +28,14 @@ public:
     {
         setupButton(this);
         setCheckable(true);
-        setText(title);
+        setLiteralText(this, title);
         setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     }
 
     QSize sizeHint() const override
     {
-        const qreal w = QFontMetricsF(segmentFont()).horizontalAdvance(text()) + 26;
-        return QSize(int(std::ceil(w)), int(kHeight - 2 * kInset));
+        const qreal w = QFontMetricsF(Paint::capsuleItemFont()).horizontalAdvance(text()) + kStyle.segmentPadding;
+        return QSize(int(std::ceil(w)), int(kStyle.height - 2 * kStyle.inset));
     }
 
 protected:
@@ -59,19 +56,8 @@ protected:
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         p.setOpacity(isEnabled() ? (isDown() ? Theme::pressedOpacity : 1) : Theme::disabledOpacity);
-        const QRectF r(rect());
-        if (isChecked()) {
-            p.setPen(Qt::NoPen);
-            p.setBrush(Theme::ink());
-            p.drawPath(Paint::capsule(r));
-        }
-        const QColor text = isChecked() ? Theme::bg() : Paint::mix(Theme::muted(), Theme::ink(), m_hover.value());
-        p.setFont(segmentFont());
-        p.setPen(text);
-        const qreal tracking = segmentFont().letterSpacing();
-        p.drawText(r.translated(tracking / 2, 0), Qt::AlignCenter | Qt::TextSingleLine, this->text());
-        if (keyboardFocus(this))
-            Paint::focusRing(p, Paint::capsule(r.adjusted(2, 2, -2, -2)), isChecked() ? Theme::bg() : Theme::ink());
+        Paint::capsuleItem(p, QRectF(rect()), text(), isChecked(), Paint::mix(Theme::muted(), Theme::ink(), m_hover.value()),
+                           keyboardFocus(this), kStyle.item);
     }
 
 private:
@@ -87,7 +73,8 @@ Segmented::Segmented(const QList<Option>& options, QWidget* parent)
 {
     m_group->setExclusive(false);
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(int(kInset), int(kInset), int(kInset), int(kInset));
+    const int inset = int(kStyle.inset);
+    layout->setContentsMargins(inset, inset, inset, inset);
     layout->setSpacing(0);
     for (qsizetype i = 0; i < options.size(); ++i) {
         auto* segment = new Segment(options[i].label, this);

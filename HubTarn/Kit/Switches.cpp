@@ -30,7 +30,7 @@ SwitchButton::SwitchButton(const QString& title, QWidget* label, QWidget* parent
 {
     setupButton(this);
     setCheckable(true);
-    setText(title);
+    setLiteralText(this, title);
     m_label->setParent(this);
     m_label->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_label->setFocusPolicy(Qt::NoFocus);
@@ -54,30 +54,31 @@ void SwitchButton::paintEvent(QPaintEvent*)
 // The whole rectangle: the row has no shape of its own.
 bool SwitchButton::hitButton(const QPoint& pos) const { return rect().contains(pos); }
 
-void SwitchButton::arrange(bool knobFirst, const QMargins& margins, int spacing)
+void SwitchButton::arrange(const SwitchStyle& style)
 {
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(margins);
-    layout->setSpacing(spacing);
-    if (knobFirst)
+    layout->setContentsMargins(style.margins);
+    layout->setSpacing(style.spacing);
+    if (style.knobFirst)
         layout->addWidget(m_knob, 0, Qt::AlignVCenter);
     layout->addWidget(m_label, 1, Qt::AlignVCenter);
-    if (!knobFirst)
+    if (!style.knobFirst)
         layout->addWidget(m_knob, 0, Qt::AlignVCenter);
+    if (style.minHeight > 0)
+        setMinimumHeight(style.minHeight);
 }
 
 RowSwitch::RowSwitch(const QString& title, QWidget* label, QWidget* parent)
     : SwitchButton(title, label, parent)
 {
-    arrange(false, QMargins(16, 10, 16, 10), 16);
-    setMinimumHeight(52);
+    arrange(SwitchStyle::row());
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
 }
 
 InkSwitch::InkSwitch(const QString& title, QWidget* label, QWidget* parent)
     : SwitchButton(title, label, parent)
 {
-    arrange(true, QMargins(), 10);
+    arrange(SwitchStyle::ink());
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Styles.h"
+
 #include <QAbstractButton>
 
 namespace Hub::Kit {
@@ -23,8 +25,8 @@ protected:
     SwitchButton(const QString& title, QWidget* label, QWidget* parent);
     void paintEvent(QPaintEvent* event) override;
     bool hitButton(const QPoint& pos) const override;
-    // Label and knob in a row, the knob leading or trailing.
-    void arrange(bool knobFirst, const QMargins& margins, int spacing);
+    // Label and knob in a row, as the style says.
+    void arrange(const SwitchStyle& style);
 
     InkKnob* m_knob;
     QWidget* m_label;

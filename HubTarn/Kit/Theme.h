@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QMargins>
 #include <QPalette>
 #include <QString>
 
@@ -33,6 +34,21 @@ inline constexpr qreal rowRadius = 7;
 
 inline constexpr qreal disabledOpacity = 0.35;
 inline constexpr qreal pressedOpacity = 0.7;
+
+// Room that several screens share, so a tab, a page and a card line up.
+// Around each tab's content, inside the scrolling tab body.
+inline constexpr QMargins tabBodyMargins{30, 28, 30, 34};
+// The product page's column: at most this wide, centred on a wide window,
+// with this room around it.
+inline constexpr int pageColumnWidth = 640;
+inline constexpr QMargins pageMargins{30, 26, 30, 36};
+// A card's rows: room at their sides (where a divider starts, too) and
+// above and below, and the least height of a row.
+inline constexpr int cardPadding = 16;
+inline constexpr int cardRowPadding = 10;
+inline constexpr int cardRowMinHeight = 52;
+// Between a tab's cards.
+inline constexpr int cardSpacing = 20;
 
 inline constexpr int hoverMs = 120;
 inline constexpr int pageMs = 150;

@@ -61,7 +61,6 @@ HubModel::HubModel(HubModelServices services, QObject* parent)
     m_spool = std::make_unique<ReportSpool>(home);
     m_services.reports.session.stop = m_stop.get_token();
     m_launched = m_services.clock->now();
-    m_networkOnline = m_services.network->online();
 
     if (std::optional<LoadedCatalog> local = m_loader->loadLocal()) {
         setCatalog(std::move(local->catalog));
@@ -73,7 +72,6 @@ HubModel::HubModel(HubModelServices services, QObject* parent)
                 m_states[product.id].installed = std::move(installed);
         }
     }
-    m_problems = m_spool->load();
 }
 
 HubModel::~HubModel()
@@ -181,11 +179,11 @@ void HubModel::open(const QUrl& url)
 {
     if (url.scheme() != "hubtarn"_L1)
         return;
-    QString path = url.path();
+    // The product comes first after the scheme in both forms: the host of
+    // "hubtarn://echo/whatsnew", the path's first part of "hubtarn:echo/whatsnew".
+    QString path = url.host().isEmpty() ? url.path() : url.host();
     while (path.startsWith(u'/'))
         path.remove(0, 1);
-    if (path.isEmpty())
-        path = url.host();
     const QString id = path.section(u'/', 0, 0);
     if (id.isEmpty())
         return;
@@ -228,6 +226,18 @@ void HubModel::start()
                 refresh(true);
         }
     });
+    // Read after watching starts, so no change falls between the two; the
+    // main screen must not offer network actions while the first refresh runs.
+    m_networkOnline = m_services.network->online();
+    assign(m_offline, !m_networkOnline, &HubModel::offlineChanged);
+    // The spool is a folder plug-ins write too: whatever lies there is read
+    // on the pool, never while the window waits to appear.
+    const quint64 problemsBefore = m_problemLoads;
+    submit(Keep::always, [spool = *m_spool] { return spool.load(); },
+           [this, problemsBefore](Outcome<std::vector<ReportFile>> outcome) {
+               if (outcome.value && m_problemLoads == problemsBefore)
+                   publishProblems(std::move(*outcome.value));
+           });
     if (!m_services.sandboxed) {
         const QString home = m_services.home.value_or(Config::homeFolder());
         submit(Keep::always, [home] { Installer::cleanDownloads(home); }, [](Outcome<std::monostate>) {});
@@ -345,10 +355,7 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation, quint64 re
         Q_EMIT productStateChanged(id);
     if (!rescanned.isEmpty())
         Q_EMIT statesChanged();
-    if (m_problems != result.problems) {
-        m_problems = std::move(result.problems);
-        Q_EMIT problemsChanged();
-    }
+    publishProblems(std::move(result.problems));
 
     const bool accountAnswered =
         result.account || (result.accountError && !result.accountError->isOffline()
@@ -410,7 +417,12 @@ const Product* HubModel::catalogProduct(const QString& id) const
 
 void HubModel::reloadProblems()
 {
-    std::vector<ReportFile> problems = m_spool->load();
+    publishProblems(m_spool->load());
+}
+
+void HubModel::publishProblems(std::vector<ReportFile> problems)
+{
+    ++m_problemLoads;
     if (problems == m_problems)
         return;
     m_problems = std::move(problems);

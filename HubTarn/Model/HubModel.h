@@ -171,8 +171,12 @@ public:
 
     // ---- Derived values -----------------------------------------------------
 
-    std::vector<Product> products() const;
-    std::vector<Product> updates() const;
+    // The shown products, in catalog order then the shared ones, and those
+    // of them with an update: references into the catalog, valid until
+    // catalogChanged or accountChanged. Lists of rows keep identifiers.
+    using ProductList = std::vector<std::reference_wrapper<const Product>>;
+    ProductList products() const;
+    ProductList updates() const;
     std::optional<Release> hubUpdate() const;
     // The shown product with that identifier; null for none or an identifier
     // that is not shown. Valid until the catalog or the account changes.
@@ -185,7 +189,9 @@ public:
     std::set<PluginFormat> updateFormatsAvailable(const Product& product) const;
     std::optional<QString> updateFromVersion(const Product& product) const;
     std::optional<QString> appPath(const Product& product) const;
-    std::optional<QString> installedVersion(const Product& product) const;
+    // The highest version among the copies of `formats` (of every copy
+    // when empty); none without such a copy.
+    std::optional<QString> installedVersion(const Product& product, const std::set<PluginFormat>& formats = {}) const;
     QList<InstalledFormat> allUsersCopies(const Product& product) const;
     QList<InstalledFormat> legacyCopies(const Product& product) const;
     QString placeName(const InstalledFormat& copy) const;
@@ -254,6 +260,23 @@ public:
     static constexpr double kRefreshInterval = 21600.0;
     static constexpr int kShutdownWaitMs = 3000;
 
+    // Which signal makes which derived value stale, so a view recomputes
+    // only what changed:
+    // - productStateChanged(id): that product's state(), rowAction(),
+    //   rowContext(), caption(), spoken(), statusWord() and job. A download
+    //   tick emits nothing else, so only that product's row redraws.
+    // - statesChanged: a job started, changed its step or ended, or a
+    //   product's installed copies changed: pluginSections(), updates(),
+    //   updateFormats*(), installedVersion(), appPath(), the copies, busy()
+    //   and the update count. Always after the productStateChanged of each
+    //   product concerned.
+    // - catalogChanged, accountChanged: everything derived from products,
+    //   including products(), product() pointers and isShown(); rows look
+    //   their product up again by identifier.
+    // - offlineChanged, loadingChanged: the enabled rules of actions that
+    //   need the network and of the check button.
+    // - hubJobChanged, catalogChanged: hubUpdate() and the application's
+    //   own update bar.
 Q_SIGNALS:
     void screenChanged();
     void tabChanged();
@@ -263,8 +286,11 @@ Q_SIGNALS:
     void dawWarningChanged();
     void catalogChanged();
     void accountChanged();
+    // The set of jobs (one started, changed its step or ended) or the
+    // installed copies changed; not emitted for a download's progress.
     void statesChanged();
-    // One product's state changed (its job or its installed copies).
+    // One product's state changed (its job, its progress or its installed
+    // copies).
     void productStateChanged(const QString& productID);
     void loadingChanged();
     void offlineChanged();
@@ -394,6 +420,7 @@ private:
     // "hub.install", or "hub.install.<step>" after the installer reported a step.
     static QString installCode(const QString& lastStep);
     void reloadProblems();
+    void publishProblems(std::vector<ReportFile> problems);
 
     // Jobs.
     void setJob(const QString& productID, const Job& job);
@@ -465,6 +492,7 @@ private:
     std::optional<QDateTime> m_lastChecked;
     Job m_hubJob;
     std::vector<ReportFile> m_problems;
+    quint64 m_problemLoads = 0; // lists published: an older load arriving later is dropped
     std::optional<QString> m_reportNote;
     std::optional<QString> m_loginNote;
     bool m_signInAgain = false;

@@ -103,9 +103,12 @@ void HubModel::setJob(const QString& productID, const Job& job)
     if (current.job == job)
         return;
     const bool ended = current.job.isWorking() && !job.isWorking();
+    // A download's progress concerns that product's row alone.
+    const bool sameStep = current.job.kind == job.kind;
     current.job = job;
     Q_EMIT productStateChanged(productID);
-    Q_EMIT statesChanged();
+    if (!sameStep)
+        Q_EMIT statesChanged();
     if (ended)
         maybeRestart();
 }
@@ -268,7 +271,9 @@ void HubModel::startInstall(const InstallRequest& request, std::function<void()>
         return;
     }
     const Release release = *product.release;
-    if (const std::optional<QString> installed = installedVersion(product);
+    // Only a copy this install replaces can be newer than the release: a
+    // newer copy of a format left alone is no reason to refuse the rest.
+    if (const std::optional<QString> installed = installedVersion(product, request.formats);
         installed && Versions::compare(*installed, release.version) > 0) {
         setJob(product.id, Job::failed(u"This computer has "_s + product.shown() + u" "_s + *installed
                                        + u", newer than "_s + release.version + u", so the hub left it there."_s));

@@ -45,10 +45,10 @@ bool HubModel::isShown(const Product& product) const
     return m_account && m_account->products.contains(product.id);
 }
 
-std::vector<Product> HubModel::products() const
+HubModel::ProductList HubModel::products() const
 {
-    std::vector<Product> shown;
-    forEachShown([&](const Product& product) { shown.push_back(product); });
+    ProductList shown;
+    forEachShown([&](const Product& product) { shown.push_back(std::cref(product)); });
     return shown;
 }
 
@@ -76,12 +76,12 @@ bool HubModel::isBeta(const Product& product) const
     return m_account && m_account->betas.contains(product.id);
 }
 
-std::vector<Product> HubModel::updates() const
+HubModel::ProductList HubModel::updates() const
 {
-    std::vector<Product> result;
+    ProductList result;
     forEachShown([&](const Product& product) {
         if (hasUpdate(product))
-            result.push_back(product);
+            result.push_back(std::cref(product));
     });
     return result;
 }
@@ -174,14 +174,15 @@ HubModel::Facts HubModel::withTexts(const Product& product, Facts f) const
     return f;
 }
 
-std::optional<QString> HubModel::installedVersion(const Product& product) const
+std::optional<QString> HubModel::installedVersion(const Product& product, const std::set<PluginFormat>& formats) const
 {
     const auto found = m_states.find(product.id);
     if (found == m_states.end())
         return std::nullopt;
     std::optional<QString> newest;
     for (const InstalledFormat& copy : found->second.installed)
-        if (!newest || Versions::compare(copy.version, *newest) > 0)
+        if ((formats.empty() || formats.contains(copy.format))
+            && (!newest || Versions::compare(copy.version, *newest) > 0))
             newest = copy.version;
     return newest;
 }

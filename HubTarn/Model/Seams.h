@@ -25,7 +25,8 @@ public:
 
     virtual bool online() const = 0;
     // Calls `changed` on `context`'s thread whenever the answer changes,
-    // until `context` is destroyed.
+    // until `context` is destroyed. The system monitor also calls it right
+    // away with the answer it starts with; callers must not count on that.
     virtual void watch(QObject* context, std::function<void(bool online)> changed) = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "Model/SystemSeams.h"
 
 #include "Catalog/HubError.h"
+#include "Catalog/Places.h"
 
 #include <QDir>
 #include <QNetworkInformation>
@@ -39,6 +40,9 @@ public:
                          [changed](QNetworkInformation::Reachability reachability) {
                              changed(isOnline(reachability));
                          });
+        // A backend settles its first answer after it loads: what it says
+        // now counts even when no change follows.
+        changed(online());
     }
 
 private:
@@ -84,7 +88,11 @@ CorePackageInstaller::CorePackageInstaller(Setup setup)
 
 QString CorePackageInstaller::installedHub() const
 {
-    return QDir(m_setup.scriptTools.target).filePath(u"Applications/Tarnhub.app"_s);
+    // The package names the other platform's Applications folder; the
+    // installer puts it in the all-users applications place.
+    const QString target = m_setup.scriptTools.target;
+    return QDir(Places::path(Places::Place::applicationsAllUsers, Places::isolated(target, target)))
+        .filePath(u"Tarnhub.app"_s);
 }
 
 QString CorePackageInstaller::install(const QString& productName, const Release& release, bool hub,

@@ -16,8 +16,8 @@ std::unique_ptr<NetworkMonitor> makeSystemNetworkMonitor();
 std::unique_ptr<Clock> makeSystemClock();
 
 // The core's installer functions: download, packageFrom, verify, install
-// and, for the application, verifyInstalledHub of "Applications/Tarnhub.app"
-// under the package's target.
+// and, for the application, verifyInstalledHub of "Tarnhub.app" in the
+// all-users applications place under the package's target.
 class CorePackageInstaller : public PackageInstalling {
 public:
     struct Setup {

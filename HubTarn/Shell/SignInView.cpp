@@ -1,5 +1,6 @@
 #include "Shell/SignInView.h"
 
+#include "Kit/Hairline.h"
 #include "Kit/Logo.h"
 #include "Kit/Pill.h"
 #include "Kit/TextInput.h"
@@ -61,18 +62,6 @@ QVBoxLayout* stepColumn(QWidget* step)
     return column;
 }
 
-class Hairline : public QWidget {
-public:
-    explicit Hairline(QWidget* parent)
-        : QWidget(parent)
-    {
-        setFixedHeight(1);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), Kit::Theme::line()); }
-};
-
 } // namespace
 
 SignInView::SignInView(HubModel* model, QWidget* parent)
@@ -125,7 +114,7 @@ SignInView::SignInView(HubModel* model, QWidget* parent)
     form->addWidget(m_password);
     form->addSpacing(4);
     form->addWidget(m_signIn);
-    m_divider = new Hairline(m_credentials);
+    m_divider = new Kit::Hairline(m_credentials);
     form->addSpacing(10);
     form->addWidget(m_divider);
     form->addSpacing(10);

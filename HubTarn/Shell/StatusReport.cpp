@@ -4,7 +4,9 @@
 #include "Catalog/Config.h"
 #include "Catalog/Machine.h"
 #include "Installer/InstallLocations.h"
+#include "Platform/ToolPaths.h"
 
+#include <QFileInfo>
 #include <QTextStream>
 
 #include <algorithm>
@@ -61,6 +63,7 @@ QString statusReport(const CatalogLoader& loader)
     out << "Applications: " << roots.applications << "\n";
     out << "Support folder: " << roots.support << "\n";
     out << "Downloads: " << Config::downloadsFolder() << "\n";
+    out << "Helper tools: " << QFileInfo(ToolPaths::installed().installer).path() << "\n";
 
     LocalCopies copies;
     const std::optional<LoadedCatalog> loaded = loader.loadLocal(&copies);

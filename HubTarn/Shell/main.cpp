@@ -1,29 +1,24 @@
-#include "Catalog/CatalogLoader.h"
 #include "Catalog/Config.h"
-#include "Catalog/Places.h"
 #include "Kit/Theme.h"
 #include "Model/HubModel.h"
 #include "Platform/CallbackInbox.h"
 #include "Platform/SchemeHandler.h"
 #include "Shell/AppServices.h"
 #include "Shell/Application.h"
+#include "Shell/CommandLine.h"
 #include "Shell/MainWindow.h"
 #include "Shell/ServiceProfile.h"
-#include "Shell/StatusReport.h"
 #include "Shell/TestDriver.h"
-#include "Views/MainView.h"
+#include "Views/Frame/MainView.h"
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include <QProcessEnvironment>
 #include <QStringList>
 #include <QThreadPool>
 #include <QUrl>
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -32,54 +27,18 @@ namespace {
 
 constexpr std::chrono::seconds kHandOverTimeout{10};
 
-void setIdentity()
-{
-    // The application's name is its bundle identifier: the core recognises
-    // the application by it, and user settings are stored under it.
-    QCoreApplication::setApplicationName(Hub::Config::bundleID());
-    QCoreApplication::setApplicationVersion(Hub::Config::hubVersion());
-}
-
-int usage()
-{
-    std::fprintf(stderr, "usage: hubtarn [--status | LINK]\n");
-    return 2;
-}
-
-// An installed copy runs as <bundle>/Contents/MacOS/hubtarn and its
-// desktop entries come with it; a build run from anywhere else registers
-// the sign-in callback's handler itself, once per place it runs from.
-bool needsSchemeHandler(const QString& executable)
-{
-    if (QFileInfo(executable).absolutePath().endsWith(u"/Contents/MacOS"_s))
-        return false;
-    QFile written(QDir(Hub::Places::path(Hub::Places::Place::desktopEntries, Hub::Config::homeFolder()))
-                      .filePath(Hub::SchemeHandler::desktopFileName(Hub::Config::bundleID())));
-    return !written.open(QIODevice::ReadOnly)
-        || written.readAll() != Hub::SchemeHandler::desktopEntry(Hub::Config::bundleID(), executable);
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    // The status report needs no display: answer it before any GUI exists.
-    if (argc == 2 && std::strcmp(argv[1], "--status") == 0) {
-        QCoreApplication app(argc, argv);
-        setIdentity();
-        const QByteArray report = Hub::statusReport(Hub::CatalogLoader()).toUtf8();
-        std::fwrite(report.constData(), 1, static_cast<size_t>(report.size()), stdout);
-        return 0;
-    }
-
-    // Every other argument is a link the desktop hands over.
-    QList<QUrl> links;
-    for (int i = 1; i < argc; ++i) {
-        const QUrl url(QString::fromLocal8Bit(argv[i]), QUrl::StrictMode);
-        if (!url.isValid() || url.scheme().isEmpty() || QByteArray(argv[i]).startsWith('-'))
-            return usage();
-        links.append(url);
-    }
+    // The answers that need no window come first, before any GUI exists.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const Hub::Shell::CommandLine command = Hub::Shell::parseCommandLine(arguments);
+    if (const std::optional<int> status = Hub::Shell::answerWithoutWindow(command, argc, argv))
+        return *status;
+    QList<QUrl> links = command.links;
 
     std::optional<Hub::Shell::Sandbox> sandbox;
     try {
@@ -111,9 +70,16 @@ int main(int argc, char* argv[])
     case Hub::CallbackInbox::Listen::listening:
         break;
     }
+    // The first instance needs a display; Qt would abort without one.
+    if (!Hub::Shell::hasGraphicalSession(QProcessEnvironment::systemEnvironment())) {
+        inbox.reset();
+        std::fprintf(stderr, "%s\n", Hub::Shell::kNoSessionSentence);
+        return 1;
+    }
 
     QApplication app(argc, argv);
-    setIdentity();
+    Hub::Shell::setIdentity();
+    QApplication::setWindowIcon(Hub::Shell::applicationIcon());
     // The desktop matches the window to the launcher entry, and its icon.
     QGuiApplication::setDesktopFileName(Hub::Config::bundleID());
     // Ending is the shell's decision: the last-window rule and the quit guard.
@@ -121,10 +87,9 @@ int main(int argc, char* argv[])
     Hub::Kit::Theme::install(app);
 
     // xdg-mime can take a while; the window does not wait for it.
-    if (needsSchemeHandler(QCoreApplication::applicationFilePath()))
-        QThreadPool::globalInstance()->start([program = QCoreApplication::applicationFilePath()] {
-            Hub::SchemeHandler::installSchemeHandler(Hub::Config::homeFolder(), program);
-        });
+    QThreadPool::globalInstance()->start([program = QCoreApplication::applicationFilePath()] {
+        Hub::SchemeHandler::claimLinks(program, Hub::SchemeHandler::systemDesktop(Hub::Config::homeFolder()));
+    });
 
     Hub::Shell::AppServices services = Hub::Shell::makeAppServices(sandbox);
     Hub::HubModel model(std::move(services.model));

@@ -5,6 +5,7 @@
 #include "Platform/SchemeHandler.h"
 
 #include "AsOtherUser.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -34,6 +35,8 @@
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
+using Hub::Test::readFile;
+using Hub::Test::writeFile;
 
 namespace Hub {
 namespace {
@@ -305,7 +308,7 @@ TEST_F(WebSignInHandOff, ConnectionFromAnotherUserIsRefused)
     ASSERT_EQ(mine.status, 0) << mine.output.toStdString();
 
     const Shell::Result theirs = Shell::run(Hub::Test::kSetpriv,
-        Hub::Test::asNobody({kClient, u"raw"_s, socketPath(), callback(u"theirs"_s).toString()}), kProcessTimeout);
+        Hub::Test::asNobody({Hub::Test::reachableProgram(kClient), u"raw"_s, socketPath(), callback(u"theirs"_s).toString()}), kProcessTimeout);
     EXPECT_EQ(theirs.status, 3) << "expected the connection closed unanswered; output: "
                                 << theirs.output.toStdString();
     EXPECT_EQ(received.urls(), QList<QUrl>{callback(u"mine"_s)});
@@ -321,7 +324,7 @@ TEST_F(WebSignInHandOff, CallbackIsNeverSentToAnotherUsersListener)
     // name appearing is the moment it can take a connection.
     FolderWatch watch(folder());
     auto listener = std::async(std::launch::async, [&] {
-        return Shell::run(Hub::Test::kSetpriv, Hub::Test::asNobody({kClient, u"listen"_s, socketPath(), u"-"_s}),
+        return Shell::run(Hub::Test::kSetpriv, Hub::Test::asNobody({Hub::Test::reachableProgram(kClient), u"listen"_s, socketPath(), u"-"_s}),
                           kProcessTimeout);
     });
     ASSERT_FALSE(watch.eventsFor(QFileInfo(socketPath()).fileName().toStdString(), 120s).empty());
@@ -416,11 +419,90 @@ TEST(WebSignInSchemeHandler, InstallWritesTheEntryUnderHomeAndRegistersIt)
         [&](const QString& file, const QString& mimeType) { registered << file << mimeType; });
     ASSERT_TRUE(written);
 
-    const QString fileName = Config::bundleID() + u".url-handler.desktop"_s;
+    // Under a name of its own, so it never hides an installed entry.
+    const QString fileName = Config::bundleID() + u".build-tree.desktop"_s;
     QFile file(home.filePath(u".local/share/applications/"_s + fileName));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), SchemeHandler::desktopEntry(Config::bundleID(), u"/opt/tarnhub/bin/hubtarn"_s));
     EXPECT_EQ(registered, (QStringList{fileName, u"x-scheme-handler/"_s + Config::bundleID()}));
+}
+
+// Who gets the sign-in's return link: a build tree only takes it when nobody
+// has it or whoever had it is gone; an installed program takes it back from
+// a build tree, and nothing takes it from an installed program.
+TEST(WebSignInSchemeHandler, ABuildTreeNeverTakesTheLinkFromAProgramThatExists)
+{
+    enum class Registered { nobody, installed, goneBuildTree, otherBuildTree, missingEntry };
+    struct Row {
+        const char* name;
+        bool runInstalled; // the running program is the installed one
+        Registered registered;
+        QString claimed;   // the desktop file registered, empty for none
+    };
+    const QString bundleID = Config::bundleID();
+    const QString installedEntry = bundleID + u".url-handler.desktop"_s;
+    const QString buildEntry = bundleID + u".build-tree.desktop"_s;
+    const Row rows[] = {
+        {"nobody has it", false, Registered::nobody, buildEntry},
+        {"the installed program has it", false, Registered::installed, QString()},
+        {"a removed build tree has it", false, Registered::goneBuildTree, buildEntry},
+        {"another build tree has it", false, Registered::otherBuildTree, QString()},
+        {"its entry is gone", false, Registered::missingEntry, buildEntry},
+        {"installed, a build tree has it", true, Registered::otherBuildTree, installedEntry},
+        {"installed, it has it", true, Registered::installed, QString()},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const auto program = [&](const QString& relative) {
+            writeFile(dir.filePath(relative), "#!/bin/sh\n", true);
+            return dir.filePath(relative);
+        };
+        const QString installed = program(u"opt/Tarnhub.app/Contents/MacOS/hubtarn"_s);
+        const QString building = program(u"clone/build/HubTarn/Shell/hubtarn"_s);
+        const QString other = program(u"other/build/HubTarn/Shell/hubtarn"_s);
+        const QString home = dir.filePath(u"home"_s);
+        const QString system = dir.filePath(u"usr/share"_s);
+        writeFile(system + u"/applications/"_s + installedEntry, SchemeHandler::desktopEntry(bundleID, installed));
+        const QString userEntry = home + u"/.local/share/applications/"_s + buildEntry;
+        QString registered;
+        switch (row.registered) {
+        case Registered::nobody:
+            break;
+        case Registered::installed:
+            registered = installedEntry;
+            break;
+        case Registered::goneBuildTree:
+            writeFile(userEntry, SchemeHandler::desktopEntry(bundleID, dir.filePath(u"gone/hubtarn"_s)));
+            registered = buildEntry;
+            break;
+        case Registered::otherBuildTree:
+            writeFile(userEntry, SchemeHandler::desktopEntry(bundleID, other));
+            registered = buildEntry;
+            break;
+        case Registered::missingEntry:
+            registered = bundleID + u".removed.desktop"_s;
+            break;
+        }
+        const QByteArray before = QFileInfo::exists(userEntry) ? readFile(userEntry) : QByteArray();
+
+        QStringList claimed;
+        SchemeHandler::Desktop desktop{home, {system}, [&](const QString& mimeType) {
+                                           EXPECT_EQ(mimeType, u"x-scheme-handler/"_s + bundleID);
+                                           return registered;
+                                       },
+                                       [&](const QString& file, const QString&) { claimed << file; }};
+        const QString running = row.runInstalled ? installed : building;
+        EXPECT_EQ(SchemeHandler::claimLinks(running, desktop), !row.claimed.isEmpty());
+        EXPECT_EQ(claimed, row.claimed.isEmpty() ? QStringList() : QStringList{row.claimed});
+        if (row.claimed == buildEntry) {
+            EXPECT_EQ(readFile(userEntry), SchemeHandler::desktopEntry(bundleID, building));
+        } else {
+            EXPECT_EQ(QFileInfo::exists(userEntry) ? readFile(userEntry) : QByteArray(), before)
+                << "nothing of the user's entries changed";
+        }
+    }
 }
 
 TEST(WebSignInSchemeHandler, UnnameableProgramWritesNothing)

@@ -55,7 +55,7 @@ int runSubject(const QString& jobPath)
 {
     const QMap<QString, QString> job = Hub::Test::readJob(jobPath);
     PluginInstaller installer(nullptr, false, 5.0);
-    installer.tools = Hub::Test::buildTreeTools();
+    installer.tools = Hub::Test::reachableTools();
     installer.anchors = TrustAnchors::fromPem(Hub::Test::readAll(job[u"anchors"_s]));
     QString result;
 

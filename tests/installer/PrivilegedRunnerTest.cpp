@@ -77,13 +77,29 @@ TEST_F(PkexecRunner, PassesShMinusCScriptHubAndTheArguments)
     EXPECT_EQ(result.output, u"hub:x y:z\n"_s);
 }
 
+// An installed copy runs its one helper, which the polkit policy names, with
+// the script and the arguments as they are.
+TEST_F(PkexecRunner, WithTheInstalledHelperPassesTheHelperScriptAndTheArguments)
+{
+    const QString pkexec = fakePkexec("exec \"$@\"\n");
+    const QString helper = QString::fromUtf8(HUB_ADMIN_HELPER);
+    const auto result =
+        Runner::runWithPkexec(pkexec, helper, u"echo \"$0:$1:$2\""_s, {u"x y"_s, u"z"_s}, 10.0);
+    EXPECT_EQ(recordedArguments(), "<" + helper.toUtf8() + "><echo \"$0:$1:$2\"><x y><z>");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, u"hub:x y:z\n"_s);
+}
+
 TEST_F(PkexecRunner, ADismissedDialogReadsAsACancelledPrompt)
 {
     const QString pkexec = fakePkexec("echo 'Error executing command as another user: Request dismissed' >&2\nexit 126\n");
-    const auto result = Runner::runWithPkexec(pkexec, u"true"_s, {}, 10.0);
-    EXPECT_EQ(result.status, 126);
-    EXPECT_TRUE(result.output.startsWith(u"Error executing command as another user: Request dismissed\n"_s));
-    EXPECT_TRUE(result.output.contains(u"(-128)"_s));
+    for (const QString& helper : {QString(), QString::fromUtf8(HUB_ADMIN_HELPER)}) {
+        SCOPED_TRACE(helper.isEmpty() ? "/bin/sh" : "the helper");
+        const auto result = Runner::runWithPkexec(pkexec, helper, u"true"_s, {}, 10.0);
+        EXPECT_EQ(result.status, 126);
+        EXPECT_TRUE(result.output.startsWith(u"Error executing command as another user: Request dismissed\n"_s));
+        EXPECT_TRUE(result.output.contains(u"(-128)"_s));
+    }
 }
 
 TEST_F(PkexecRunner, ARefusedAuthorisationIsNotACancellation)
@@ -105,7 +121,7 @@ TEST_F(PkexecRunner, AScriptFailureComesBackUnchanged)
 TEST_F(PkexecRunner, AScriptsOwnStatus126Or127NeverReadsAsTheDialog)
 {
     // A tool that cannot execute (126) or is missing (127) inside the script,
-    // through both runners; the self-update's install is the caller.
+    // through every runner; the self-update's install is the caller.
     struct Case {
         const char* name;
         QString script;
@@ -122,6 +138,9 @@ TEST_F(PkexecRunner, AScriptsOwnStatus126Or127NeverReadsAsTheDialog)
         {"isolated home", Runner::runAsCurrentUser},
         {"pkexec", [&](const QString&, const QString& script, const QStringList& arguments) {
              return Runner::runWithPkexec(pkexec, script, arguments, 60.0);
+         }},
+        {"pkexec and the installed helper", [&](const QString&, const QString& script, const QStringList& arguments) {
+             return Runner::runWithPkexec(pkexec, QString::fromUtf8(HUB_ADMIN_HELPER), script, arguments, 60.0);
          }}};
     for (const auto& named : runners) {
         const Hub::PrivilegedHook& runner = named.second;

@@ -89,8 +89,8 @@ TEST_F(SelfUpdateInstallTest, GoodPackageInstallsIntoTheTargetAndIsTheWantedHub)
     // the two would break the new copy's seal.
     const QString old = hubBundle(u"1.0.0"_s);
     writeFileOrThrow(old + u"/Contents/Stale.txt"_s, "from 1.0.0\n");
-    ASSERT_TRUE(QDir().mkpath(path("root/Applications")));
-    writeFileOrThrow(path("root/Applications/Keep.txt"), "someone else's\n");
+    ASSERT_TRUE(QDir().mkpath(path("root/opt")));
+    writeFileOrThrow(path("root/opt/Keep.txt"), "someone else's\n");
     ASSERT_TRUE(QDir().rename(old, installedHub()));
 
     PackageSpec recipe;
@@ -101,8 +101,8 @@ TEST_F(SelfUpdateInstallTest, GoodPackageInstallsIntoTheTargetAndIsTheWantedHub)
 
     EXPECT_EQ(PluginInstaller::shortVersion(installedHub()), u"2.0.0"_s);
     EXPECT_FALSE(QFile::exists(installedHub() + u"/Contents/Stale.txt"_s));
-    EXPECT_TRUE(QFile::exists(path("root/Applications/Keep.txt")));
-    EXPECT_EQ(entriesOf(path("root/Applications")), QStringList({u"Keep.txt"_s, u"Tarnhub.app"_s}))
+    EXPECT_TRUE(QFile::exists(path("root/opt/Keep.txt")));
+    EXPECT_EQ(entriesOf(path("root/opt")), QStringList({u"Keep.txt"_s, u"Tarnhub.app"_s}))
         << "no staging folder or replaced copy is left beside it";
     EXPECT_EQ(sentenceOf([&] { Installer::verifyInstalledHub(installedHub(), u"2.0.0"_s, pki().anchors()); }),
               u"no error"_s);
@@ -202,7 +202,7 @@ TEST_F(SelfUpdateInstallTest, AnOrdinaryUsersDetachRemovesEverythingItsAttachMad
     ASSERT_TRUE(QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
                                                         | QFile::ReadOther | QFile::ExeOther));
     chownTree(path("mounts"), kNobody);
-    const QString hdiutil = path("tools/hdiutil");
+    const QString hdiutil = reachableTools().hdiutil;
     const QString mountPoint = path("mounts/image");
 
     const Shell::Result attached = Shell::run(
@@ -429,7 +429,7 @@ TEST_F(SelfUpdateInstallTest, APayloadThatLeavesItsLocationInstallsNothing)
 
     const QString sentence = installSentence(file, u"2.0.0"_s, QString());
     EXPECT_TRUE(sentence.contains(u"outside the destination"_s)) << sentence.toStdString();
-    EXPECT_EQ(entriesOf(path("root/Applications")), QStringList()) << "the staging folder is removed too";
+    EXPECT_EQ(entriesOf(path("root/opt")), QStringList()) << "the staging folder is removed too";
 }
 
 } // namespace

@@ -117,7 +117,7 @@ protected:
         return file;
     }
 
-    QString installedHub() const { return path("root/Applications/Tarnhub.app"); }
+    QString installedHub() const { return path("root/opt/Tarnhub.app"); }
 
     QTemporaryDir m_dir;
     int m_sources = 0;

@@ -765,3 +765,153 @@ TEST_F(ModelSequenceTest, OnlyWebAddressesAndTheSupportMailLeaveTheProgram)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ModelSequenceTest, AnInstallIsRefusedOnlyWhenItWouldReplaceANewerCopyOfAChosenFormat)
+{
+    enum class Via { install, rowUpdate, updateAll, quietUpdate };
+    struct Row {
+        const char* name;
+        QList<InstalledFormat> installed; // echo's copies; the release is 2.0
+        Via via;
+        std::set<PluginFormat> formats; // for Via::install
+        QString refusal;                // the job's sentence; empty: installed
+    };
+    const QList<InstalledFormat> newerVST3 = {copy(PluginFormat::vst3, u"3.0"_s), copy(PluginFormat::au, u"1.0"_s)};
+    const std::vector<Row> rows = {
+        {"another format of the version installed", {copy(PluginFormat::vst3, u"2.0"_s)}, Via::install,
+         {PluginFormat::vst3, PluginFormat::au}, {}},
+        {"the row's update beside a newer VST3", newerVST3, Via::rowUpdate, {}, {}},
+        {"update all beside a newer VST3", newerVST3, Via::updateAll, {}, {}},
+        {"a quiet update beside a newer VST3", newerVST3, Via::quietUpdate, {}, {}},
+        {"over a newer copy of a chosen format", newerVST3, Via::install, {PluginFormat::vst3, PluginFormat::au},
+         u"This computer has echo 3.0, newer than 2.0, so the hub left it there."_s},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        signInStored();
+        installer->copies[u"echo"_s] = row.installed;
+        build(m_catalog);
+        model->setAutoUpdate(row.via == Via::quietUpdate);
+        const qsizetype before = log->calls().filter(u"install echo"_s).size();
+        startToFirstScreen();
+        const Product echo = product(u"echo"_s);
+        if (row.via == Via::rowUpdate) {
+            ASSERT_TRUE(model->hasUpdate(echo));
+            ASSERT_EQ(model->updateFormats(echo), std::set<PluginFormat>{PluginFormat::au});
+            model->requestInstall(echo, model->updateFormats(echo), InstallScope::user);
+        } else if (row.via == Via::updateAll) {
+            model->requestUpdateAll();
+        } else if (row.via == Via::install) {
+            model->requestInstall(echo, row.formats, InstallScope::user);
+        }
+        ASSERT_TRUE(eventually([this] {
+            const Job::Kind kind = stateOf(u"echo"_s).job.kind;
+            return kind == Job::Kind::done || kind == Job::Kind::failed;
+        }));
+        const QStringList installs = log->calls().filter(u"install echo"_s).mid(before);
+        if (row.refusal.isEmpty()) {
+            EXPECT_EQ(stateOf(u"echo"_s).job.kind, Job::Kind::done) << stateOf(u"echo"_s).job.message.toStdString();
+            EXPECT_EQ(installs.size(), 1);
+        } else {
+            EXPECT_EQ(stateOf(u"echo"_s).job.kind, Job::Kind::failed);
+            EXPECT_EQ(stateOf(u"echo"_s).job.message, row.refusal);
+            EXPECT_TRUE(installs.isEmpty()) << "the installer is never asked";
+        }
+        model->shutdown();
+        model.reset();
+        clock->sleepers.clear();
+    }
+}
+
+TEST_F(ModelSequenceTest, AnUninstallNeverStartsWhileAnInstallOfTheProductRuns)
+{
+    const std::shared_ptr<Gate> held = echoInstallHeld();
+    ASSERT_TRUE(held);
+    UninstallOptions options;
+    options.formats = {PluginFormat::vst3};
+    options.scopes = {InstallScope::user};
+    model->requestUninstall(product(u"echo"_s), options, false);
+    EXPECT_NE(stateOf(u"echo"_s).job.kind, Job::Kind::removing);
+    held->open();
+    ASSERT_TRUE(eventually([this] { return !stateOf(u"echo"_s).job.isWorking(); }));
+    EXPECT_EQ(stateOf(u"echo"_s).job.kind, Job::Kind::done);
+    EXPECT_EQ(stateOf(u"echo"_s).installed.size(), 1);
+    EXPECT_TRUE(log->calls().filter(u"uninstall"_s).isEmpty());
+}
+
+TEST_F(ModelSequenceTest, AnAccountPageLinkOfASessionSignedOutMeanwhileNeverOpens)
+{
+    for (const bool signedOut : {false, true}) {
+        SCOPED_TRACE(signedOut ? "signed out meanwhile" : "still signed in");
+        signInStored();
+        auto asked = std::make_shared<Gate>();
+        service->siteGate = asked;
+        build(m_catalog);
+        startToFirstScreen();
+        model->openAccountPage();
+        ASSERT_TRUE(eventually([&] { return asked->reached() == 1; }));
+        if (signedOut)
+            model->signOut();
+        asked->open();
+        // Shutting down waits for the pool, so every outcome is posted by
+        // then and is handed over here.
+        model->shutdown();
+        QCoreApplication::sendPostedEvents();
+        EXPECT_EQ(workspace->opened,
+                  signedOut ? QStringList() : QStringList{u"https://tarnaudio.example/account?t=1"_s});
+        model.reset();
+        workspace->opened.clear();
+        clock->sleepers.clear();
+    }
+}
+
+TEST_F(ModelSequenceTest, StartUpShowsOfflineAtOnceAndReadsTheSpoolOnThePool)
+{
+    Report report;
+    report.product = u"echo"_s;
+    report.code = u"hub.install"_s;
+    ASSERT_TRUE(ReportSpool(m_home.path()).record(report).recorded());
+    signInStored();
+    network->up = false;
+    build(m_catalog);
+    EXPECT_TRUE(model->problems().empty()) << "building the model reads nothing of the spool";
+    auto scanning = std::make_shared<Gate>();
+    installer->scanGate = scanning;
+    model->start();
+    EXPECT_TRUE(model->offline());
+    ASSERT_TRUE(eventually([this] { return model->problems().size() == 1; }));
+    clock->advance(HubModel::kSplashSeconds);
+    ASSERT_TRUE(eventually([&] { return model->screen() == Screen::main && scanning->reached() >= 1; }));
+    EXPECT_TRUE(model->loading());
+    EXPECT_TRUE(model->offline()) << "network actions stay off while the first refresh runs";
+    scanning->open();
+    ASSERT_TRUE(eventually([this] { return !model->loading(); }));
+    EXPECT_TRUE(model->offline());
+}
+
+TEST_F(ModelSequenceTest, ALinkNamesItsProductFirstInEitherForm)
+{
+    signInStored();
+    build(m_catalog);
+    startToFirstScreen();
+    const std::vector<std::pair<QString, std::optional<QString>>> rows = {
+        {u"hubtarn:echo"_s, u"echo"_s},
+        {u"hubtarn:echo/whatsnew"_s, u"echo"_s},
+        {u"hubtarn://echo"_s, u"echo"_s},
+        {u"hubtarn://echo/whatsnew"_s, u"echo"_s},
+        {u"hubtarn://notes/echo"_s, u"notes"_s},
+        {u"hubtarn:///notes/echo"_s, u"notes"_s},
+        {u"hubtarn://nothing/echo"_s, std::nullopt},
+        {u"https://echo/whatsnew"_s, std::nullopt},
+    };
+    for (const auto& [link, page] : rows) {
+        SCOPED_TRACE(link.toStdString());
+        model->setPage(std::nullopt);
+        model->open(QUrl(link));
+        EXPECT_EQ(model->page(), page);
+    }
+}
+
+} // namespace

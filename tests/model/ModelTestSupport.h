@@ -128,7 +128,12 @@ struct FakeService : HubService {
         log->add(u"download "_qs + device.token + u' ' + product + u' ' + rawValue(format) + u' ' + version);
         return downloadBase.resolved(QUrl(product + u'/' + rawValue(format) + u".zip"_qs));
     }
-    QUrl siteLink(const DeviceSession&) const override { return QUrl(u"https://tarnaudio.example/account?t=1"_qs); }
+    QUrl siteLink(const DeviceSession&) const override
+    {
+        if (siteGate)
+            siteGate->pass();
+        return QUrl(u"https://tarnaudio.example/account?t=1"_qs);
+    }
     void signOut(const DeviceSession& device) const noexcept override { log->add(u"service signOut "_qs + device.token); }
 
     std::shared_ptr<CallLog> log;
@@ -137,6 +142,7 @@ struct FakeService : HubService {
     std::optional<HubError> accountError;
     std::optional<HubError> feedbackError;
     std::shared_ptr<Gate> accountGate;
+    std::shared_ptr<Gate> siteGate;
     QUrl downloadBase = QUrl(u"https://127.0.0.1/files/"_qs);
 };
 
@@ -390,7 +396,8 @@ protected:
         // A test that failed while holding a worker must not hang the run.
         for (const auto& [id, gate] : installer->gates)
             gate->open();
-        for (const std::shared_ptr<Gate>& gate : {service->accountGate, identity->gate, devices->loadGate, installer->scanGate})
+        for (const std::shared_ptr<Gate>& gate :
+             {service->accountGate, service->siteGate, identity->gate, devices->loadGate, installer->scanGate})
             if (gate)
                 gate->open();
         if (model)

@@ -2,6 +2,10 @@
 #include "TestFiles.h"
 #include "ToolsPaths.h"
 
+#include "BundleFactory.h"
+
+#include "Catalog/CatalogRecords.h"
+#include "Installer/InstallLocations.h"
 #include "Installer/Shell.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <archive.h>
@@ -147,14 +152,83 @@ TEST_F(PackageAppletsTest, InstallerKeepsThePayloadInsideTheTarget)
     EXPECT_TRUE(refused.output.contains(u"installer: The install failed."_s)) << refused.output.toStdString();
     EXPECT_FALSE(QFile::exists(path(u"outside"_s)));
 
+    // A folder of no use here is refused by name, before anything is written.
     const QString plain = path(u"plain.pkg"_s);
-    recipe.installLocation = u"/usr/local/share"_s;
+    recipe.installLocation = u"/Library/Application Support/Tarn"_s;
     Hub::Test::PackageBuilder::build(plain, {source.filePath(u"tool.txt"_s)}, recipe, pki());
-    const Shell::Result installed = run(u"installer"_s, {u"-pkg"_s, plain, u"-target"_s, root});
-    EXPECT_EQ(installed.status, 0) << installed.output.toStdString();
-    EXPECT_TRUE(installed.output.contains(u"installer: The install was successful."_s));
-    EXPECT_TRUE(QFile::exists(root + u"/usr/local/share/tool.txt"_s));
-    EXPECT_EQ(entriesOf(root + u"/usr/local/share"_s), QStringList({u"tool.txt"_s}));
+    const Shell::Result unplaced = run(u"installer"_s, {u"-pkg"_s, plain, u"-target"_s, root});
+    EXPECT_EQ(unplaced.status, 1);
+    EXPECT_TRUE(unplaced.output.contains(
+        u"The install failed. (the install location /Library/Application Support/Tarn has no place on this system)"_s))
+        << unplaced.output.toStdString();
+    EXPECT_EQ(entriesOf(root), QStringList());
+}
+
+// A maker's package names the other platform's folders; its payload lands in
+// the place that stands in for each, where the scan of installed copies
+// finds it, for all users under the system root and for the user in $HOME.
+TEST_F(PackageAppletsTest, InstallerPutsEachKindWhereTheScanFindsIt)
+{
+    struct Row {
+        const char* location;
+        bool intoHome;
+        PluginFormat format;
+        QString bundle;
+        const char* expected; // relative to the test's folder
+    };
+    const Row rows[] = {
+        {"/Library/Audio/Plug-Ins/VST3", false, PluginFormat::vst3, u"Echos.vst3"_s, "root/usr/local/lib/vst3"},
+        {"/Library/Audio/Plug-Ins/Components/", false, PluginFormat::au, u"Echos.component"_s,
+         "root/usr/local/lib/components"},
+        {"/Applications", false, PluginFormat::app, u"Echos.app"_s, "root/opt"},
+        {"/Library/Audio/Plug-Ins/VST3", true, PluginFormat::vst3, u"Echos.vst3"_s, "home/.vst3"},
+        {"/Library/Audio/Plug-Ins/Components", true, PluginFormat::au, u"Echos.component"_s, "home/.components"},
+        {"/applications", true, PluginFormat::app, u"Echos.app"_s, "home/Applications"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.location + std::string(row.intoHome ? " into the home" : " for all users"));
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const QString root = dir.filePath(u"root"_s);
+        const QString home = dir.filePath(u"home"_s);
+        ASSERT_TRUE(QDir().mkpath(root) && QDir().mkpath(home));
+        Hub::Test::BundleSpec spec;
+        spec.name = row.bundle;
+        spec.shortVersion = u"2.0.0"_s;
+        const QString bundle = Hub::Test::BundleFactory::create(dir.filePath(u"source"_s), spec);
+        Hub::Test::PackageSpec recipe;
+        recipe.installLocation = QString::fromUtf8(row.location);
+        const QString package = dir.filePath(u"echos.pkg"_s);
+        Hub::Test::PackageBuilder::build(package, {bundle}, recipe, pki());
+
+        QProcess installer;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"HOME"_s, home);
+        installer.setProcessEnvironment(environment);
+        installer.setProcessChannelMode(QProcess::MergedChannels);
+        installer.start(Hub::Test::toolsFolder() + u"/installer"_s,
+                        {u"-pkg"_s, package, u"-target"_s, row.intoHome ? u"CurrentUserHomeDirectory"_s : root});
+        ASSERT_TRUE(installer.waitForFinished(30000));
+        ASSERT_EQ(installer.exitCode(), 0) << installer.readAll().toStdString();
+
+        Product product;
+        product.id = u"echos"_s;
+        product.name = u"Echos"_s;
+        Release release;
+        release.version = u"2.0.0"_s;
+        Artifact artifact;
+        artifact.format = row.format;
+        artifact.url = u"https://tarnaudio.example/echos.zip"_s;
+        artifact.sha256 = QString(64, u'0');
+        artifact.bundle = row.bundle;
+        release.artifacts = {artifact};
+        product.release = release;
+        const InstallRoots roots =
+            InstallLocations::rootsFor(home, root, root + u"/opt"_s, dir.filePath(u"support"_s));
+        const QString expected = dir.filePath(QString::fromUtf8(row.expected)) + u'/' + row.bundle;
+        EXPECT_EQ(InstallLocations::installed(product, roots),
+                  (QList<InstalledFormat>{{row.format, expected, u"2.0.0"_s}}));
+    }
 }
 
 TEST_F(PackageAppletsTest, PkgutilExpandsOnlyIntoANewFolder)

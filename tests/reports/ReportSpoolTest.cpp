@@ -199,6 +199,12 @@ TEST_F(ReportSpoolTest, OldFileWithoutCountOrFirstTimeMergesAsTheRulesSay)
 
 // ---- Another program's file that is not a report ---------------------------
 
+// `json` with blanks after it, `size` bytes in all.
+QByteArray padded(const QByteArray& json, qint64 size)
+{
+    return json + QByteArray(qsizetype(size) - json.size(), ' ');
+}
+
 struct ForeignFile {
     const char* what;
     QByteArray bytes;
@@ -236,7 +242,9 @@ INSTANTIATE_TEST_SUITE_P(Files, ForeignFileTest,
         ForeignFile{"message as a number", R"({"v":1,"product":"tarn-verb","code":"hub.install","message":5})"},
         ForeignFile{"context value null",
                     R"({"v":1,"product":"tarn-verb","code":"hub.install","context":{"a":null}})"},
-        ForeignFile{"binary", QByteArray("\x00\xff\xfe\x01", 4)}),
+        ForeignFile{"binary", QByteArray("\x00\xff\xfe\x01", 4)},
+        ForeignFile{"a report one byte over the size cap",
+                    padded(R"({"v":1,"product":"tarn-verb","code":"hub.install"})", Hub::ReportSpool::kMaxFileBytes + 1)}),
     [](const auto& info) {
         std::string name = info.param.what;
         for (char& ch : name)
@@ -331,7 +339,8 @@ TEST_F(ReportSpoolTest, LoadsNewestFirstAndKeepsListingOrderForEqualTimes)
 
 TEST_F(ReportSpoolTest, LoadSkipsWhatIsNotAReportAndLeavesItOnDisk)
 {
-    const QByteArray good = R"({"v":1,"product":"p","code":"hub.good"})";
+    // As large as a report may be; one byte more and it is not read.
+    const QByteArray good = padded(R"({"v":1,"product":"p","code":"hub.good"})", Hub::ReportSpool::kMaxFileBytes);
     writeBytes(reportPath(u"p"_s, u"hub.good"_s), good);
     const QStringList strays = {
         spool.root() + u"/hub.root.json"_s,            // directly in the root
@@ -340,6 +349,7 @@ TEST_F(ReportSpoolTest, LoadSkipsWhatIsNotAReportAndLeavesItOnDisk)
         spool.root() + u"/p/nested/hub.deep.json"_s,   // below a product folder
         spool.root() + u"/p/bad-code.json"_s,          // a code failing the pattern
         spool.root() + u"/p/broken.json"_s,            // not JSON
+        spool.root() + u"/p/hub.huge.json"_s,          // over the size cap
     };
     writeBytes(strays[0], R"({"v":1,"product":"p","code":"hub.root"})");
     writeBytes(strays[1], R"({"v":1,"product":"p","code":"hub.upper"})");
@@ -347,6 +357,7 @@ TEST_F(ReportSpoolTest, LoadSkipsWhatIsNotAReportAndLeavesItOnDisk)
     writeBytes(strays[3], R"({"v":1,"product":"p","code":"hub.deep"})");
     writeBytes(strays[4], R"({"v":1,"product":"p","code":"Bad Code"})");
     writeBytes(strays[5], "{");
+    writeBytes(strays[6], padded(R"({"v":1,"product":"p","code":"hub.huge"})", Hub::ReportSpool::kMaxFileBytes + 1));
 
     const std::vector<ReportFile> files = spool.load();
     ASSERT_EQ(files.size(), 1u);

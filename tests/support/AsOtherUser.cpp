@@ -1,11 +1,14 @@
 #include "AsOtherUser.h"
 
 #include "TestFiles.h"
+#include "ToolsPaths.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 
 #include <cstdlib>
 #include <filesystem>
@@ -37,7 +40,55 @@ private:
     std::function<int(const QString&)> m_subject;
 };
 
+// Names the parent's reachable folder to a subject.
+constexpr char kReachableVariable[] = "HUB_TEST_REACHABLE_FOLDER";
+
 } // namespace
+
+QString reachableFolder()
+{
+    if (const QByteArray inherited = qgetenv(kReachableVariable); !inherited.isEmpty())
+        return QFile::decodeName(inherited);
+    static const QString folder = [] {
+        static QTemporaryDir made(QDir::tempPath() + QStringLiteral("/hub-reachable-XXXXXX"));
+        if (!made.isValid()
+            || !QFile::setPermissions(made.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                       | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+                                                       | QFile::ExeOther))
+            return QString();
+        return made.path();
+    }();
+    return folder;
+}
+
+QString reachableProgram(const QString& program)
+{
+    namespace fs = std::filesystem;
+    const fs::path from = nativePath(program);
+    const fs::path to = nativePath(reachableFolder()) / from.filename();
+    std::error_code ec;
+    if (fs::exists(to, ec))
+        return QFile::decodeName(to.c_str());
+    fs::create_hard_link(from, to, ec);
+    if (ec)
+        fs::copy_file(from, to, ec);
+    return ec ? QString() : QFile::decodeName(to.c_str());
+}
+
+ToolPaths reachableTools()
+{
+    // The applets are links named after them to the one program: the same
+    // shape again, around a reachable copy of it.
+    const QString bin = reachableFolder() + QStringLiteral("/tools/bin");
+    if (!QFileInfo::exists(bin)) {
+        const QString hubtools = QDir(toolsFolder()).filePath(QStringLiteral("../hubtools"));
+        QDir().mkpath(bin);
+        QFile::link(reachableProgram(hubtools), reachableFolder() + QStringLiteral("/tools/hubtools"));
+        for (const QString& applet : QDir(toolsFolder()).entryList(QDir::Files | QDir::System))
+            QFile::link(QStringLiteral("../hubtools"), bin + u'/' + applet);
+    }
+    return ToolPaths::inFolder(bin);
+}
 
 QStringList asNobody(const QStringList& command)
 {
@@ -57,12 +108,18 @@ int runSelfAsNobody(const char* variable, const QString& job)
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec)
         return -1;
+    const QString program = reachableProgram(QFile::decodeName(self.c_str()));
+    reachableTools();
+    if (program.isEmpty())
+        return -1;
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QString::fromLatin1(variable), job);
+    environment.insert(QString::fromLatin1(kReachableVariable), reachableFolder());
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(kSetpriv, asNobody({QFile::decodeName(self.c_str())}));
+    process.setWorkingDirectory(reachableFolder());
+    process.start(kSetpriv, asNobody({program}));
     if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit)
         return -1;
     return process.exitCode();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/ToolPaths.h"
+
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -34,8 +36,22 @@ QStringList asNobody(const QStringList& command);
 // subject's status: the tests themselves only run in the parent.
 ::testing::Environment* addSubjectEnvironment(const char* variable, std::function<int(const QString&)> subject);
 
-// Starts this executable again as kNobody with `variable` set to `job`.
-// Returns the child's exit status (-1 when it could not run).
+// A folder of this process that every user can reach (mode 0755 in the
+// temporary folder), removed when the process ends. The checkout and its
+// build tree may lie in a private home folder that kNobody cannot enter, so
+// whatever kNobody runs is placed here. In a subject it is the parent's.
+QString reachableFolder();
+
+// `program` placed in reachableFolder() under its own name (a hard link, or
+// a copy across file systems), for kNobody to run.
+QString reachableProgram(const QString& program);
+
+// The build tree's applets, placed so that kNobody can run them.
+ToolPaths reachableTools();
+
+// Starts this executable again as kNobody, from reachableFolder(), with
+// `variable` set to `job`. Returns the child's exit status (-1 when it could
+// not run).
 int runSelfAsNobody(const char* variable, const QString& job);
 
 // Gives `root` and everything below it to `owner` (links themselves, not

@@ -2,16 +2,23 @@
 // the coming-soon strip, and what they do with text that looks like markup.
 #include "FrameTestSupport.h"
 
+#include "Kit/ExternalLink.h"
+#include "Kit/Pill.h"
+#include "Kit/ProductMark.h"
 #include "Kit/ProgressLine.h"
 #include "Kit/Theme.h"
-#include "Views/AccountMenu.h"
-#include "Views/Badges.h"
-#include "Views/ElidedLabel.h"
-#include "Views/JobLine.h"
-#include "Views/SettingsCard.h"
-#include "Views/TopBar.h"
+#include "Views/Frame/AccountMenu.h"
+#include "Kit/CountBadge.h"
+#include "Views/Plugins/RefreshButton.h"
+#include "Views/Plugins/SoonStrip.h"
+#include "Kit/ElidedLabel.h"
+#include "Views/Page/JobLine.h"
+#include "Views/Settings/SettingsCard.h"
+#include "Views/Frame/TopBar.h"
 
 #include <QAccessible>
+#include <QHBoxLayout>
+#include <QSignalSpy>
 #include <QTextDocument>
 
 #include <limits>
@@ -142,11 +149,11 @@ TEST(CountBadgeLook, ShowsTheCountUpToNineAndSwapsColoursOnInk)
         QString text;
     };
     for (const Row& row : {Row{1, u"1"_s}, Row{9, u"9"_s}, Row{10, u"9+"_s}, Row{250, u"9+"_s}})
-        EXPECT_EQ(Views::CountBadge(row.count, false).text(), row.text);
+        EXPECT_EQ(Kit::CountBadge(row.count, false).text(), row.text);
 
     for (bool onInk : {false, true}) {
         SCOPED_TRACE(onInk ? "on ink" : "plain");
-        Views::CountBadge badge(4, onInk);
+        Kit::CountBadge badge(4, onInk);
         badge.resize(badge.sizeHint());
         EXPECT_EQ(badge.size(), QSize(18, 18));
         const QImage image = renderOver(&badge, Qt::magenta);
@@ -219,7 +226,7 @@ TEST_F(SoonStripTest, ALongNameEndsInAnEllipsisAndTheFormatsStayMuted)
     saveScreenshot(strip, u"soon-strip-long-name"_s);
 
     Views::SoonCell* cell = strip->cells().front();
-    auto* name = child<Views::ElidedLabel>(cell, u"soonName"_s);
+    auto* name = child<Kit::ElidedLabel>(cell, u"soonName"_s);
     ASSERT_NE(name, nullptr);
     EXPECT_TRUE(name->shownText().endsWith(u"…"_s)) << name->shownText().toStdString();
     EXPECT_TRUE(name->shownText().startsWith(u"Tarn"_s));
@@ -268,7 +275,7 @@ TEST(SettingsCardKit, KeepsItsShapeWhateverTheRowsHold)
     // Prose wraps and grows the row; a path stays on one line.
     auto* proseDetail = child<QLabel>(prose, u"rowDetail"_s);
     EXPECT_GT(proseDetail->height(), proseDetail->fontMetrics().height());
-    auto* pathDetail = child<Views::ElidedLabel>(path, u"rowDetail"_s);
+    auto* pathDetail = child<Kit::ElidedLabel>(path, u"rowDetail"_s);
     EXPECT_EQ(pathDetail->height(), pathDetail->fontMetrics().height());
     EXPECT_TRUE(pathDetail->shownText().startsWith(u"~/.local/share"_s));
     EXPECT_TRUE(pathDetail->shownText().contains(u"…"_s));
@@ -351,13 +358,13 @@ TEST_F(PlainTextTest, MarkupInDataIsShownLiterally)
         ASSERT_NE(row.label, nullptr);
         EXPECT_EQ(row.label->textFormat(), Qt::PlainText);
         EXPECT_FALSE(row.label->openExternalLinks());
-        auto* elided = qobject_cast<Views::ElidedLabel*>(row.label);
+        auto* elided = qobject_cast<Kit::ElidedLabel*>(row.label);
         EXPECT_TRUE((elided ? elided->text() : row.label->text()).contains(u"<b>Bold</b>"_s));
     }
     // Help texts guess rich text from the text: data in them is escaped.
     product.tagline = markup;
     strip.setProducts({product});
-    Views::ElidedLabel narrow(markup);
+    Kit::ElidedLabel narrow(markup);
     narrow.resize(40, narrow.sizeHint().height());
     narrow.show();
     const QString tips[] = {strip.cells().front()->toolTip(), narrow.toolTip(), find(u"accountButton"_s)->toolTip()};
@@ -369,6 +376,57 @@ TEST_F(PlainTextTest, MarkupInDataIsShownLiterally)
     saveScreenshot(find(u"accountMenu"_s), u"plain-text-account-menu"_s);
     line.resize(400, 80);
     saveScreenshot(&line, u"plain-text-job-line"_s);
+}
+
+// "&" in a name is the character, never a keyboard shortcut: "& Q" makes
+// the initials "&Q", which must not let Alt+Q open the account menu.
+TEST_F(PlainTextTest, AnAmpersandInDataMakesNoShortcut)
+{
+    user.name = u"& Q"_s;
+    open();
+    Product product = plugin(u"echo"_s, u"2.0"_s);
+    product.displayName = u"Echo &Delay"_s;
+    // In the same window, where a mnemonic of theirs would take the keys.
+    auto* strip = new QWidget(view);
+    auto* layout = new QHBoxLayout(strip);
+    auto* mark = new Kit::ProductMark(product, true, 48, strip);
+    auto* pill = new Kit::Pill(u"Save &Now"_s, Kit::PillStyle{Kit::Theme::ink(), Kit::Theme::bg(), true, false}, strip);
+    auto* link = new Kit::ExternalLink(u"Terms &Licence"_s, QUrl(u"https://tarnaudio.example/terms"_s), {}, strip);
+    for (QWidget* made : {static_cast<QWidget*>(mark), static_cast<QWidget*>(pill), static_cast<QWidget*>(link)})
+        layout->addWidget(made);
+    strip->move(30, 200);
+    strip->adjustSize();
+    strip->show();
+
+    struct Row {
+        const char* name;
+        QAbstractButton* button;
+        QString text;
+        Qt::Key key;
+    };
+    const Row rows[] = {
+        {"account initials", find<QAbstractButton>(u"accountButton"_s), u"&Q"_s, Qt::Key_Q},
+        {"product mark", mark, u"Echo &Delay"_s, Qt::Key_D},
+        {"pill", pill, u"Save &Now"_s, Qt::Key_N},
+        {"external link", link, u"Terms &Licence"_s, Qt::Key_L},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_NE(row.button, nullptr);
+        EXPECT_EQ(row.button->text(), row.text);
+        QSignalSpy clicked(row.button, &QAbstractButton::clicked);
+        QTest::keyClick(window.get(), row.key, Qt::AltModifier);
+        // A shortcut presses the button at once and clicks it a moment later.
+        const bool pressed = row.button->isDown();
+        EXPECT_FALSE(pressed);
+        if (pressed)
+            clicked.wait(Hub::Test::kPatience);
+    }
+    // The name read aloud keeps the character too.
+    QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(mark);
+    ASSERT_NE(spoken, nullptr);
+    EXPECT_EQ(spoken->text(QAccessible::Name), u"Echo &Delay"_s);
+    saveScreenshot(window.get(), u"ampersand-in-data"_s);
 }
 
 } // namespace

@@ -6,10 +6,12 @@
 #include "Kit/Pill.h"
 #include "Kit/Tag.h"
 #include "Kit/Theme.h"
-#include "Views/AccountMenu.h"
-#include "Views/ElidedLabel.h"
-#include "Views/Badges.h"
-#include "Views/TopBar.h"
+#include "Views/Frame/AccountMenu.h"
+#include "Kit/ElidedLabel.h"
+#include "Kit/CountBadge.h"
+#include "Views/Plugins/RefreshButton.h"
+#include "Views/Plugins/SoonStrip.h"
+#include "Views/Frame/TopBar.h"
 
 #include <QAccessible>
 
@@ -327,7 +329,7 @@ TEST_F(AccountMenuTest, ALongAddressStaysOnOneLineShortenedInTheMiddle)
     user.email = u"a.very.long.address.for.somebody@studio-with-a-long-domain-name.example.com"_s;
     open();
     model->setAccountMenu(true);
-    auto* email = find<Views::ElidedLabel>(u"accountEmail"_s);
+    auto* email = find<Kit::ElidedLabel>(u"accountEmail"_s);
     EXPECT_EQ(find(u"accountMenu"_s)->width(), 270);
     EXPECT_TRUE(email->shownText().contains(u"…"_s));
     EXPECT_TRUE(email->shownText().startsWith(u"a.very"_s));

@@ -3,7 +3,7 @@
 #include "ModelTestSupport.h"
 #include "ViewTestSupport.h"
 
-#include "Views/MainView.h"
+#include "Views/Frame/MainView.h"
 
 #include <QLabel>
 #include <QTest>
@@ -43,13 +43,19 @@ protected:
         ModelFixture::TearDown();
     }
 
-    // Builds the model over the catalog, signs in `user` and opens the window.
-    void open()
+    // Builds the model over the catalog and signs in `user`, with no window.
+    void startModel()
     {
         devices->stored = DeviceLoad::found(DeviceSession{u"tok-1"_qs, u"dev-1"_qs, user});
         build(catalog);
         startToFirstScreen();
         ASSERT_EQ(model->screen(), Screen::main);
+    }
+
+    // Builds the model over the catalog, signs in `user` and opens the window.
+    void open()
+    {
+        ASSERT_NO_FATAL_FAILURE(startModel());
         window = std::make_unique<QWidget>();
         auto* layout = new QVBoxLayout(window.get());
         layout->setContentsMargins(0, 0, 0, 0);

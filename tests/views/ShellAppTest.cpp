@@ -345,53 +345,6 @@ TEST(ShellStatus, TheStatusReportListsInstalledCopiesWithoutADisplay)
     EXPECT_EQ(out.count(u"    installed "_s), 2) << "no other product claims them";
 }
 
-// What `cmake --install` lays out is a bundle the program's own update
-// recognises, and the desktop finds the program, its links and its icon.
-TEST(ShellInstall, TheInstallLaysOutTheBundleTheDesktopEntriesAndTheLink)
-{
-    QTemporaryDir root;
-    ASSERT_TRUE(root.isValid());
-    QProcess install;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"DESTDIR"_s, root.path());
-    install.setProcessEnvironment(env);
-    install.start(QString::fromUtf8(HUB_CMAKE), {u"--install"_s, QString::fromUtf8(HUB_BUILD_DIR)});
-    ASSERT_TRUE(install.waitForFinished(kPatience * 4));
-    ASSERT_EQ(install.exitCode(), 0) << install.readAll().toStdString();
-
-    const QString program = QString::fromUtf8(HUB_INSTALLED_PROGRAM);
-    const QString bundle = program.section(u"/Contents/"_s, 0, 0);
-    const QString staged = root.path() + bundle;
-    ASSERT_TRUE(bundle.endsWith(u"/Tarnhub.app"_s)) << bundle.toStdString();
-    const QVariantMap info = PropertyList::readDictionary(staged + u"/Contents/Info.plist"_s);
-    EXPECT_EQ(PropertyList::text(info, u"CFBundleIdentifier"_s), Config::bundleID());
-    EXPECT_EQ(PropertyList::text(info, u"CFBundleShortVersionString"_s), Config::hubVersion());
-    EXPECT_EQ(Shell::SystemWorkspace::executableOf(staged), root.path() + program);
-    EXPECT_TRUE(QFileInfo(root.path() + program).isExecutable());
-    EXPECT_TRUE(QFileInfo::exists(staged + u"/Contents/Resources"_s));
-
-    const QString bin = root.path() + QString::fromUtf8(HUB_INSTALLED_BINDIR) + u"/hubtarn"_s;
-    EXPECT_EQ(QFileInfo(bin).symLinkTarget(), program);
-
-    const QString data = root.path() + QString::fromUtf8(HUB_INSTALLED_DATADIR);
-    const auto entry = [&](const QString& name) {
-        QFile file(data + u"/applications/"_s + name);
-        EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
-        return QString::fromUtf8(file.readAll()).split(u'\n');
-    };
-    const QString exec = u"Exec=\""_s + program + u"\" %u"_s;
-    const QStringList launcher = entry(Config::bundleID() + u".desktop"_s);
-    EXPECT_TRUE(launcher.contains(exec)) << launcher.join(u'\n').toStdString();
-    EXPECT_TRUE(launcher.contains(u"MimeType=x-scheme-handler/hubtarn;"_s));
-    EXPECT_TRUE(launcher.contains(u"Icon="_s + Config::bundleID()));
-    EXPECT_FALSE(launcher.contains(u"NoDisplay=true"_s));
-    const QStringList handler = entry(Config::bundleID() + u".url-handler.desktop"_s);
-    EXPECT_TRUE(handler.contains(exec)) << handler.join(u'\n').toStdString();
-    EXPECT_TRUE(handler.contains(u"MimeType=x-scheme-handler/"_s + Config::bundleID() + u';'));
-    EXPECT_TRUE(handler.contains(u"NoDisplay=true"_s));
-    EXPECT_TRUE(QFileInfo::exists(data + u"/icons/hicolor/scalable/apps/"_s + Config::bundleID() + u".svg"_s));
-}
-
 // The executable an "open" starts stays inside the bundle, whatever its
 // information list says.
 TEST(ShellWorkspace, TheExecutableOfABundleStaysInsideIt)

@@ -1,0 +1,131 @@
+#include "Shell/CommandLine.h"
+
+#include "Catalog/CatalogLoader.h"
+#include "Catalog/Config.h"
+#include "Shell/StatusReport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+namespace Hub::Shell {
+
+namespace {
+
+void write(std::FILE* stream, const QString& text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+}
+
+CommandLine refused(const QString& why)
+{
+    CommandLine command;
+    command.action = CommandLine::Action::refused;
+    command.refusal = why;
+    return command;
+}
+
+} // namespace
+
+CommandLine parseCommandLine(const QStringList& arguments)
+{
+    static const QList<std::pair<QString, CommandLine::Action>> kOptions = {
+        {u"--status"_s, CommandLine::Action::status},
+        {u"--help"_s, CommandLine::Action::help},
+        {u"-h"_s, CommandLine::Action::help},
+        {u"--version"_s, CommandLine::Action::version},
+    };
+    CommandLine command;
+    for (const QString& argument : arguments) {
+        if (argument.startsWith(u'-')) {
+            const auto option = std::find_if(kOptions.begin(), kOptions.end(),
+                                             [&](const auto& entry) { return entry.first == argument; });
+            if (option == kOptions.end())
+                return refused(u"unknown option '"_s + argument + u'\'');
+            if (arguments.size() != 1)
+                return refused(argument + u" takes no other arguments"_s);
+            command.action = option->second;
+            return command;
+        }
+        const QUrl url(argument, QUrl::StrictMode);
+        if (!url.isValid() || url.scheme().isEmpty())
+            return refused(u"not a link: '"_s + argument + u'\'');
+        command.links.append(url);
+    }
+    return command;
+}
+
+QString helpText()
+{
+    return u"Usage: hubtarn [LINK...]\n"
+           u"       hubtarn --status | --version | --help\n"
+           u"Installs, updates and removes Tarn Audio's plug-ins.\n"
+           u"\n"
+           u"Without an option, opens the window, or brings the running one forward,\n"
+           u"and hands it each LINK (hubtarn:<product>, or a sign-in's return link).\n"
+           u"\n"
+           u"Options:\n"
+           u"  --status    print where things go, the catalog in use and every product's\n"
+           u"              installed copies; needs no display\n"
+           u"  --version   print the version\n"
+           u"  -h, --help  print this help\n"_s;
+}
+
+QString versionText() { return u"Tarnhub "_s + Config::hubVersion() + u'\n'; }
+
+bool hasGraphicalSession(const QProcessEnvironment& environment)
+{
+    if (!environment.value(u"WAYLAND_DISPLAY"_s).isEmpty() || !environment.value(u"DISPLAY"_s).isEmpty())
+        return true;
+    // The first platform Qt is told to try; xcb and wayland need a display.
+    const QString platform = environment.value(u"QT_QPA_PLATFORM"_s).section(u';', 0, 0).section(u':', 0, 0);
+    return !platform.isEmpty() && platform != "xcb"_L1 && !platform.startsWith("wayland"_L1);
+}
+
+std::optional<int> answerWithoutWindow(const CommandLine& command, int& argc, char** argv)
+{
+    switch (command.action) {
+    case CommandLine::Action::window:
+        return std::nullopt;
+    case CommandLine::Action::status: {
+        QCoreApplication app(argc, argv);
+        setIdentity();
+        write(stdout, statusReport(CatalogLoader()));
+        return 0;
+    }
+    case CommandLine::Action::help:
+        write(stdout, helpText());
+        return 0;
+    case CommandLine::Action::version:
+        write(stdout, versionText());
+        return 0;
+    case CommandLine::Action::refused:
+        write(stderr, u"hubtarn: "_s + command.refusal + u"\nTry 'hubtarn --help' for more information.\n"_s);
+        return 2;
+    }
+    return 2;
+}
+
+void setIdentity()
+{
+    // The application's name is its bundle identifier: the core recognises
+    // the application by it, and user settings are stored under it.
+    QCoreApplication::setOrganizationName(u"Tarn Audio"_s);
+    QCoreApplication::setApplicationName(Config::bundleID());
+    QCoreApplication::setApplicationVersion(Config::hubVersion());
+}
+
+QIcon applicationIcon()
+{
+    QIcon icon;
+    const QDir icons(u":/icons"_s);
+    for (const QString& name : icons.entryList(QDir::Files))
+        icon.addFile(icons.filePath(name)); // each PNG says its own size
+    return icon;
+}
+
+} // namespace Hub::Shell

@@ -1,0 +1,24 @@
+#include "Views/Common/TabPanel.h"
+
+#include "Views/Frame/SectionHead.h"
+
+#include <QVBoxLayout>
+
+namespace Hub::Views {
+
+TabPanel::TabPanel(HubModel* model, Tab tab, QWidget* trailing, QWidget* parent)
+    : QWidget(parent)
+    , m_model(model)
+    , m_column(new QVBoxLayout(this))
+{
+    setObjectName(rawValue(tab) + QStringLiteral("Body"));
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    m_column->setContentsMargins(0, 0, 0, 0);
+    m_column->setSpacing(0);
+    m_column->addWidget(new SectionHead(rawValue(tab), trailing));
+    m_column->addStretch(1);
+}
+
+void TabPanel::addSection(QWidget* section) { m_column->insertWidget(m_column->count() - 1, section); }
+
+} // namespace Hub::Views

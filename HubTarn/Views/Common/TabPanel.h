@@ -1,0 +1,35 @@
+#pragma once
+
+#include "Model/ModelTypes.h"
+
+#include <QWidget>
+
+class QVBoxLayout;
+
+namespace Hub {
+class HubModel;
+}
+
+namespace Hub::Views {
+
+// What every tab's content starts from: its heading (with an optional
+// control at its trailing end) over a column the tab fills, named
+// "<tab>Body" for tests and tools.
+class TabPanel : public QWidget {
+    Q_OBJECT
+
+public:
+    TabPanel(HubModel* model, Tab tab, QWidget* trailing = nullptr, QWidget* parent = nullptr);
+
+protected:
+    // The tab's own rows go here, under the heading, top to bottom; the
+    // column ends with a stretch, so its rows keep their heights.
+    void addSection(QWidget* section);
+    HubModel* model() const { return m_model; }
+
+private:
+    HubModel* m_model;
+    QVBoxLayout* m_column;
+};
+
+} // namespace Hub::Views

@@ -1,0 +1,148 @@
+#include "Views/Frame/AccountMenu.h"
+
+#include "Kit/ElidedLabel.h"
+#include "Kit/Hairline.h"
+
+#include "Catalog/Config.h"
+#include "Kit/Control.h"
+#include "Kit/Paint.h"
+#include "Kit/TextStyle.h"
+#include "Kit/Theme.h"
+#include "Model/HubModel.h"
+
+#include <QFontMetricsF>
+#include <QGraphicsDropShadowEffect>
+#include <QLabel>
+#include <QPainter>
+#include <QPointer>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace Hub::Views {
+
+namespace {
+
+QFont rowFont() { return Kit::Theme::prose(14); }
+
+
+} // namespace
+
+// ---- MenuRow ----------------------------------------------------------------
+
+MenuRow::MenuRow(const QString& title, std::function<void()> action, QWidget* parent)
+    : Kit::HoverButton(parent)
+{
+    Kit::setLiteralText(this, title);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    connect(this, &QAbstractButton::clicked, this, [action = std::move(action)] {
+        if (action)
+            action();
+    });
+}
+
+QSize MenuRow::sizeHint() const
+{
+    const QFontMetricsF metrics(rowFont());
+    return QSize(int(std::ceil(metrics.horizontalAdvance(text()))) + 20, std::max(34, int(std::ceil(metrics.height()))));
+}
+
+QSize MenuRow::minimumSizeHint() const { return QSize(20, 34); }
+
+void MenuRow::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setOpacity(Kit::stateOpacity(this));
+    const QRectF r(rect());
+    if (hovered())
+        p.fillPath(Kit::Paint::continuousRect(r, Kit::Theme::rowRadius), Kit::Theme::panel());
+    p.setFont(rowFont());
+    p.setPen(Kit::Theme::ink());
+    const QRectF textRect = r.adjusted(10, 0, -10, 0);
+    p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+               QFontMetricsF(rowFont()).elidedText(text(), Qt::ElideRight, textRect.width()));
+    if (Kit::keyboardFocus(this))
+        Kit::Paint::focusRing(p, Kit::Paint::continuousRect(r.adjusted(1, 1, -1, -1), Kit::Theme::rowRadius),
+                              Kit::Theme::ink());
+}
+
+// ---- AccountMenu ------------------------------------------------------------
+
+QString AccountMenu::accountRowTitle()
+{
+    return QStringLiteral("Account on ") + Config::accountPage().host() + QStringLiteral(" ↗");
+}
+
+AccountMenu::AccountMenu(HubModel* model, QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("accountMenu"));
+    setFixedWidth(kWidth);
+
+    auto* header = new QVBoxLayout;
+    header->setContentsMargins(10, 8, 10, 10);
+    header->setSpacing(3);
+    if (const std::optional<AccountInfo>& account = model->account()) {
+        if (!account->user.name.isEmpty()) {
+            QLabel* name = Kit::plainLabel(account->user.name, this);
+            name->setObjectName(QStringLiteral("accountName"));
+            Kit::setProseStyle(name, Kit::Theme::bold(14), Kit::Theme::ink());
+            header->addWidget(name);
+        }
+        auto* email = new Kit::ElidedLabel(account->user.email, Qt::ElideMiddle, this);
+        email->setObjectName(QStringLiteral("accountEmail"));
+        email->setFont(Kit::Theme::prose(13.5));
+        Kit::setTextColor(email, Kit::Theme::muted());
+        header->addWidget(email);
+    } else {
+        QLabel* signedIn = Kit::plainLabel(QStringLiteral("Signed in"), this);
+        signedIn->setObjectName(QStringLiteral("accountName"));
+        Kit::setProseStyle(signedIn, Kit::Theme::bold(14), Kit::Theme::ink());
+        header->addWidget(signedIn);
+    }
+
+    auto* divider = new Kit::Hairline(this, 0, 2);
+
+    auto* accountRow = new MenuRow(accountRowTitle(), [model] { model->openAccountPage(); }, this);
+    accountRow->setObjectName(QStringLiteral("accountPageRow"));
+    QPointer<HubModel> guarded(model);
+    auto* signOutRow = new MenuRow(QStringLiteral("Sign out"), [guarded] {
+        // Queued, so the row's own click finishes before the sign-out takes
+        // the window to the sign-in screen and this menu away with it.
+        QTimer::singleShot(0, guarded.data(), [guarded] {
+            if (guarded)
+                guarded->signOut();
+        });
+    }, this);
+    signOutRow->setObjectName(QStringLiteral("signOutRow"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
+    layout->setSpacing(4);
+    layout->addLayout(header);
+    layout->addWidget(divider);
+    layout->addWidget(accountRow);
+    layout->addWidget(signOutRow);
+
+    auto* shadow = new QGraphicsDropShadowEffect(this);
+    shadow->setColor(QColor(0, 0, 0, 128));
+    shadow->setBlurRadius(30);
+    shadow->setOffset(0, 16);
+    setGraphicsEffect(shadow);
+}
+
+void AccountMenu::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal half = Kit::Theme::stroke / 2;
+    const QPainterPath shape =
+        Kit::Paint::continuousRect(QRectF(rect()).adjusted(half, half, -half, -half), Kit::Theme::cardRadius);
+    p.fillPath(shape, Kit::Theme::raised());
+    p.setPen(QPen(Kit::Theme::line(), Kit::Theme::stroke));
+    p.drawPath(shape);
+}
+
+} // namespace Hub::Views

@@ -1,0 +1,216 @@
+#include "Views/Frame/MainView.h"
+
+#include "Views/Frame/MenuLayer.h"
+#include "Views/Frame/PageLayer.h"
+#include "Views/Frame/TabBody.h"
+#include "Views/Frame/TopBar.h"
+#include "Views/Sheets/SheetHost.h"
+
+#include "Kit/Animation.h"
+#include "Kit/Color.h"
+#include "Kit/ConfirmDialog.h"
+#include "Kit/Control.h"
+#include "Kit/EscapeKey.h"
+#include "Kit/Pill.h"
+#include "Kit/Theme.h"
+#include "Model/HubModel.h"
+
+#include <QGraphicsOpacityEffect>
+#include <QLabel>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStackedLayout>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace Hub::Views {
+
+namespace {
+
+// The DAW question's texts when a warning comes without its own. The dialog
+// keeps the texts it was opened with, so it never goes blank while it
+// closes after the warning was cleared.
+const QString kFallbackConfirm = QStringLiteral("Continue anyway");
+const QString kFallbackMessage =
+    QStringLiteral("Close it first so it loads the new version. Plug-ins are replaced while it stays open, and it "
+                   "may keep using the old one until you restart it.");
+
+} // namespace
+
+// ---- MainView ---------------------------------------------------------------
+
+MainView::MainView(HubModel* model, QWidget* parent)
+    : QWidget(parent)
+    , m_model(model)
+    , m_topBar(new TopBar(model, this))
+    , m_layers(new QStackedLayout)
+    , m_tabBody(new TabBody(model, this))
+    , m_page(new PageLayer(model, this))
+    , m_menu(new MenuLayer(model, this))
+    , m_escape(new Kit::EscapeKey(this, [this] { escape(); }))
+{
+    setObjectName(QStringLiteral("mainView"));
+
+    // The page lies over the tab body; both stay in the layout so the tab
+    // shows through while the page fades.
+    m_layers->setStackingMode(QStackedLayout::StackAll);
+    m_layers->addWidget(m_tabBody);
+    m_layers->addWidget(m_page);
+    m_layers->setCurrentWidget(m_tabBody);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_topBar);
+    layout->addLayout(m_layers, 1);
+
+    auto syncPage = [this] {
+        m_page->sync();
+        // The page raises itself over the tab body; the menu's layer stays
+        // above both, so a page opened by a link cannot cover an open menu.
+        m_menu->raise();
+        updateEscape();
+        update();
+    };
+    connect(model, &HubModel::pageChanged, this, syncPage);
+    // The account can share further products, or stop sharing one.
+    connect(model, &HubModel::catalogChanged, this, syncPage);
+    connect(model, &HubModel::accountChanged, this, syncPage);
+    connect(model, &HubModel::accountMenuChanged, this, [this] {
+        m_menu->sync();
+        updateEscape();
+    });
+    // The menu's header shows the account's details as they are now.
+    connect(model, &HubModel::accountChanged, this, [this] { m_menu->sync(true); });
+    connect(model, &HubModel::sheetChanged, this, &MainView::showSheet);
+    connect(model, &HubModel::dawWarningChanged, this, &MainView::showDAWConfirmation);
+
+    m_page->sync();
+    m_menu->sync();
+    updateEscape();
+    showSheet();
+    showDAWConfirmation();
+}
+
+MainView::~MainView()
+{
+    // The dialogs are children; they must not report back into a half-gone view.
+    if (m_sheetHost)
+        m_sheetHost->disconnect(this);
+    if (m_confirm)
+        m_confirm->disconnect(this);
+}
+
+QColor MainView::windowColor() const { return PageLayer::windowColor(*m_model); }
+
+QString MainView::dawTitle(const QStringList& daws)
+{
+    return QLocale().createSeparatedList(daws) + (daws.size() == 1 ? QStringLiteral(" is open") : QStringLiteral(" are open"));
+}
+
+QString MainView::dawTitle() const
+{
+    const std::optional<DAWWarning>& warning = m_model->dawWarning();
+    return dawTitle(warning ? warning->daws : QStringList());
+}
+
+void MainView::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), windowColor());
+}
+
+void MainView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (m_menu->isVisible())
+        m_menu->setGeometry(rect());
+}
+
+void MainView::updateEscape() { m_escape->setEnabled(m_model->accountMenu() || m_model->page().has_value()); }
+
+void MainView::escape()
+{
+    // The menu first; the page only once the menu is closed.
+    if (m_model->accountMenu())
+        m_model->setAccountMenu(false);
+    else
+        m_model->setPage(std::nullopt);
+}
+
+void MainView::showSheet()
+{
+    const std::optional<Sheet>& sheet = m_model->sheet();
+    if (m_sheetHost && (!sheet || m_sheetHost->sheet() != *sheet)) {
+        // Another sheet, or none: the one up goes first.
+        SheetHost* old = m_sheetHost;
+        old->reject();
+        if (m_sheetHost == old)
+            sheetClosed(old);
+    }
+    if (!sheet || m_sheetHost)
+        return;
+    auto* host = new SheetHost(m_model, *sheet, this);
+    m_sheetHost = host;
+    connect(host, &QDialog::finished, this, [this, host] { sheetClosed(host); });
+    host->open();
+}
+
+void MainView::sheetClosed(SheetHost* host)
+{
+    if (host != m_sheetHost)
+        return;
+    m_sheetHost = nullptr;
+    host->disconnect(this);
+    host->deleteLater();
+    // Closed by the user: the model's sheet goes with it.
+    if (m_model->sheet() == host->sheet())
+        m_model->setSheet(std::nullopt);
+    else if (m_model->sheet())
+        showSheet();
+    // A DAW warning raised while the sheet was up is asked now.
+    showDAWConfirmation();
+}
+
+void MainView::showDAWConfirmation()
+{
+    const std::optional<DAWWarning>& warning = m_model->dawWarning();
+    if (m_confirm) {
+        if (!warning) {
+            m_confirm->reject();
+            return;
+        }
+        // A newer warning while the question is up: ask that one instead.
+        m_confirm->setWindowTitle(dawTitle());
+        if (auto* title = m_confirm->findChild<QLabel*>(QStringLiteral("confirmTitle")))
+            title->setText(dawTitle());
+        if (auto* message = m_confirm->findChild<QLabel*>(QStringLiteral("confirmMessage")))
+            message->setText(warning->message);
+        Kit::setLiteralText(m_confirm->confirmButton(), warning->confirm);
+        return;
+    }
+    // Only once no sheet is up: the question belongs to the window.
+    if (!warning || m_sheetHost)
+        return;
+    auto* dialog = Kit::confirmCompat(
+        this, dawTitle(), warning->confirm.isEmpty() ? kFallbackConfirm : warning->confirm,
+        warning->message.isEmpty() ? kFallbackMessage : warning->message,
+        [this] {
+            if (const std::optional<DAWWarning>& pending = m_model->dawWarning()) {
+                const std::function<void()> run = pending->run;
+                if (run)
+                    run();
+            }
+            m_model->clearDAWWarning();
+        },
+        [this] { m_model->clearDAWWarning(); });
+    m_confirm = dialog;
+    connect(dialog, &QDialog::finished, this, [this, dialog] {
+        if (m_confirm == dialog)
+            m_confirm = nullptr;
+        // A warning that arrived while this one was answered gets its turn.
+        QTimer::singleShot(0, this, &MainView::showDAWConfirmation);
+    });
+}
+
+} // namespace Hub::Views

@@ -1,0 +1,60 @@
+#include "Views/Frame/TabBody.h"
+
+#include "Views/Plugins/PluginsTab.h"
+#include "Views/Settings/SettingsTab.h"
+#include "Views/Updates/UpdatesTab.h"
+
+#include "Kit/Theme.h"
+#include "Model/HubModel.h"
+
+#include <QVBoxLayout>
+
+namespace Hub::Views {
+
+TabBody::TabBody(HubModel* model, QWidget* parent)
+    : QScrollArea(parent)
+    , m_model(model)
+{
+    setObjectName(QStringLiteral("tabBody"));
+    setFrameShape(QFrame::NoFrame);
+    setWidgetResizable(true);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    QPalette p = viewport()->palette();
+    p.setColor(QPalette::Window, Kit::Theme::bg());
+    viewport()->setPalette(p);
+    viewport()->setAutoFillBackground(true);
+    connect(model, &HubModel::tabChanged, this, &TabBody::showTab);
+    showTab();
+}
+
+void TabBody::showTab()
+{
+    const Tab tab = m_model->tab();
+    if (m_shown == tab)
+        return;
+    m_shown = tab;
+    auto* holder = new QWidget;
+    holder->setAutoFillBackground(false);
+    auto* layout = new QVBoxLayout(holder);
+    layout->setContentsMargins(Kit::Theme::tabBodyMargins);
+    layout->setSpacing(0);
+    m_content = makeTab(tab);
+    layout->addWidget(m_content);
+    setWidget(holder); // deletes the previous tab's content
+}
+
+QWidget* TabBody::makeTab(Tab tab)
+{
+    switch (tab) {
+    case Tab::plugins:
+        return new PluginsTab(m_model);
+    case Tab::updates:
+        return new UpdatesTab(m_model);
+    case Tab::settings:
+        return new SettingsTab(m_model);
+    }
+    return nullptr;
+}
+
+} // namespace Hub::Views

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+namespace Hub {
+class HubModel;
+struct Product;
+} // namespace Hub
+
+namespace Hub::Views {
+
+// What every sheet's content starts from: the model and the identifier of
+// the product the sheet is for, never a copy of the product.
+class SheetBody : public QWidget {
+    Q_OBJECT
+
+public:
+    HubModel* model() const { return m_model; }
+    const QString& slug() const { return m_slug; }
+    // The product now; null once it is no longer shown.
+    const Product* product() const;
+
+protected:
+    // `name` is the object name tests and tools find the sheet by.
+    SheetBody(HubModel* model, const QString& slug, const QString& name, QWidget* parent);
+
+private:
+    HubModel* m_model;
+    QString m_slug;
+};
+
+} // namespace Hub::Views

@@ -1,0 +1,225 @@
+#include "BundleFactory.h"
+#include "PackageBuilder.h"
+#include "QStringPrinter.h"
+#include "TestFiles.h"
+
+#include "Catalog/Config.h"
+#include "Platform/PropertyList.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+using namespace Qt::StringLiterals;
+using Hub::Test::readFile;
+
+namespace {
+
+constexpr int kPatience = 120000; // ms; an install is a second or two
+
+struct Ran {
+    int status = -1;
+    QString out;
+    QString err;
+
+    std::string all() const { return QString(out + err).toStdString(); }
+};
+
+Ran run(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    if (!process.waitForFinished(kPatience) || process.exitStatus() != QProcess::NormalExit)
+        return {};
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+// What a packager runs: `cmake --install <build> <options>`, staged under
+// DESTDIR when `destdir` is not empty.
+Ran install(const QString& destdir, const QStringList& options)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(u"DESTDIR"_s);
+    if (!destdir.isEmpty())
+        environment.insert(u"DESTDIR"_s, destdir);
+    return run(QString::fromUtf8(HUB_CMAKE), QStringList{u"--install"_s, QString::fromUtf8(HUB_BUILD_DIR)} + options,
+               environment);
+}
+
+const QString kBundle = QString::fromUtf8(HUB_APPLICATIONS_DIR) + u"/Tarnhub.app"_s;
+const QString kProgram = kBundle + u"/Contents/MacOS/hubtarn"_s;
+const QString kHelpers = kBundle + u"/Contents/Helpers"_s;
+
+// One packager's install, `--prefix /usr --strip` under DESTDIR, shared by
+// the tests that only read it.
+class PackagedInstall : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_root = new QTemporaryDir;
+        const Ran installed = install(s_root->path(), {u"--prefix"_s, u"/usr"_s, u"--strip"_s});
+        s_output = QString::fromStdString(installed.all());
+        s_status = installed.status;
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_root;
+        s_root = nullptr;
+    }
+    void SetUp() override { ASSERT_EQ(s_status, 0) << s_output.toStdString(); }
+
+    static QString staged(const QString& path) { return s_root->path() + path; }
+    static QStringList lines(const QString& path) { return QString::fromUtf8(readFile(staged(path))).split(u'\n'); }
+
+    static inline QTemporaryDir* s_root = nullptr;
+    static inline QString s_output;
+    static inline int s_status = -1;
+};
+
+// The bundle the program's own update recognises, its helpers inside it, and
+// every path written into a file or a link following the prefix given when
+// installing (the build was configured for another).
+TEST_F(PackagedInstall, TheBundleTheHelpersAndEveryWrittenPathFollowTheInstallTimePrefix)
+{
+    const QVariantMap info = Hub::PropertyList::readDictionary(staged(kBundle + u"/Contents/Info.plist"_s));
+    EXPECT_EQ(Hub::PropertyList::text(info, u"CFBundleIdentifier"_s), Hub::Config::bundleID());
+    EXPECT_EQ(Hub::PropertyList::text(info, u"CFBundleShortVersionString"_s), Hub::Config::hubVersion());
+    EXPECT_TRUE(QFileInfo(staged(kProgram)).isExecutable());
+    EXPECT_TRUE(QFileInfo(staged(kHelpers + u"/hubtarn-admin"_s)).isExecutable());
+    EXPECT_TRUE(QFileInfo(staged(kHelpers + u"/hubtools"_s)).isExecutable());
+    for (const char* applet : {"ditto", "codesign", "auval", "PlistBuddy", "chmod", "killall", "hdiutil", "spctl",
+                               "pkgutil", "installer"})
+        EXPECT_EQ(QFileInfo(staged(kHelpers + u'/' + QString::fromUtf8(applet))).symLinkTarget(),
+                  staged(kHelpers + u"/hubtools"_s))
+            << applet;
+
+    EXPECT_EQ(QFile::symLinkTarget(staged(u"/usr/bin/hubtarn"_s)), kProgram);
+    const QString exec = u"Exec=\""_s + kProgram + u"\" %u"_s;
+    const QStringList launcher = lines(u"/usr/share/applications/"_s + Hub::Config::bundleID() + u".desktop"_s);
+    EXPECT_TRUE(launcher.contains(exec)) << launcher.join(u'\n').toStdString();
+    EXPECT_TRUE(launcher.contains(u"MimeType=x-scheme-handler/hubtarn;"_s));
+    EXPECT_TRUE(launcher.contains(u"Icon="_s + Hub::Config::bundleID()));
+    for (const QString& key : {u"StartupNotify=true"_s, u"X-GNOME-SingleWindow=true"_s})
+        EXPECT_TRUE(launcher.contains(key)) << key.toStdString();
+    EXPECT_EQ(launcher.filter(QRegularExpression(u"^Keywords=.+;$"_s)).size(), 1);
+    const QStringList handler =
+        lines(u"/usr/share/applications/"_s + Hub::Config::bundleID() + u".url-handler.desktop"_s);
+    EXPECT_TRUE(handler.contains(exec)) << handler.join(u'\n').toStdString();
+    EXPECT_TRUE(handler.contains(u"MimeType=x-scheme-handler/"_s + Hub::Config::bundleID() + u';'));
+    EXPECT_TRUE(handler.contains(u"NoDisplay=true"_s));
+
+    // Nothing of the build's own prefix, and nothing under the old root.
+    EXPECT_FALSE(QFileInfo::exists(staged(u"/usr/local"_s)));
+    EXPECT_FALSE(QFileInfo::exists(staged(u"/Applications"_s)));
+    // Staged for a package: the desktop database is the package's business.
+    EXPECT_FALSE(QFileInfo::exists(staged(u"/usr/share/applications/mimeinfo.cache"_s)));
+}
+
+// The desktop's own checks: the entries, the AppStream metainfo and the
+// polkit policy validate; the icon exists in every size the theme asks for.
+TEST_F(PackagedInstall, TheDesktopsOwnToolsAcceptTheMetadata)
+{
+    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString& entry : QStringList{Hub::Config::bundleID() + u".desktop"_s,
+                                            Hub::Config::bundleID() + u".url-handler.desktop"_s}) {
+        const Ran validated = run(u"desktop-file-validate"_s, {staged(u"/usr/share/applications/"_s + entry)},
+                                  environment);
+        EXPECT_EQ(validated.status, 0) << entry.toStdString() << "\n" << validated.all();
+        EXPECT_EQ(validated.all(), std::string()) << "no warnings either";
+    }
+    const QString metainfo = staged(u"/usr/share/metainfo/"_s + Hub::Config::bundleID() + u".metainfo.xml"_s);
+    const Ran appstream = run(u"appstreamcli"_s, {u"validate"_s, u"--no-net"_s, u"--pedantic"_s, metainfo}, environment);
+    EXPECT_EQ(appstream.status, 0) << appstream.all();
+
+    const QString policy = staged(u"/usr/share/polkit-1/actions/"_s + Hub::Config::bundleID() + u".policy"_s);
+    const Ran valid = run(u"xmllint"_s, {u"--noout"_s, u"--dtdvalid"_s, u"/usr/share/polkit-1/policyconfig-1.dtd"_s,
+                                          policy},
+                          environment);
+    EXPECT_EQ(valid.status, 0) << valid.err.toStdString();
+    const QString text = QString::fromUtf8(readFile(policy));
+    EXPECT_TRUE(text.contains(u"<message>Tarnhub needs your password to change plug-ins for all users.</message>"_s));
+    EXPECT_TRUE(text.contains(u"<allow_active>auth_admin_keep</allow_active>"_s));
+    EXPECT_TRUE(text.contains(u"<annotate key=\"org.freedesktop.policykit.exec.path\">"_s + kHelpers
+                              + u"/hubtarn-admin</annotate>"_s))
+        << text.toStdString();
+
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        SCOPED_TRACE(size);
+        const QByteArray png = readFile(staged(u"/usr/share/icons/hicolor/%1x%1/apps/"_s.arg(size)
+                                               + Hub::Config::bundleID() + u".png"_s));
+        ASSERT_GE(png.size(), 24);
+        EXPECT_TRUE(png.startsWith("\x89PNG\r\n\x1a\n"));
+        const auto word = [&](int at) {
+            return (uchar(png[at]) << 24) | (uchar(png[at + 1]) << 16) | (uchar(png[at + 2]) << 8) | uchar(png[at + 3]);
+        };
+        EXPECT_EQ(word(16), size);
+        EXPECT_EQ(word(20), size);
+    }
+    EXPECT_TRUE(QFileInfo::exists(
+        staged(u"/usr/share/icons/hicolor/scalable/apps/"_s + Hub::Config::bundleID() + u".svg"_s)));
+}
+
+// The installed program runs its own tools, found beside its executable:
+// with the build's tools folder hidden (a private mount over it, which no
+// other test sees), its status names the bundle's helpers and a package
+// installs through them.
+TEST_F(PackagedInstall, TheInstalledProgramsToolsWorkWithoutTheBuildTree)
+{
+    QTemporaryDir scratch;
+    ASSERT_TRUE(scratch.isValid());
+    const QString home = scratch.filePath(u"home"_s);
+    const QString root = scratch.filePath(u"root"_s);
+    ASSERT_TRUE(QDir().mkpath(home) && QDir().mkpath(root));
+    const Hub::Test::TestPKI pki;
+    Hub::Test::BundleSpec spec;
+    spec.name = u"Echos.vst3"_s;
+    const QString bundle = Hub::Test::BundleFactory::create(scratch.filePath(u"source"_s), spec);
+    Hub::Test::PackageSpec recipe;
+    recipe.installLocation = u"/Library/Audio/Plug-Ins/VST3"_s;
+    const QString package = scratch.filePath(u"echos.pkg"_s);
+    Hub::Test::PackageBuilder::build(package, {bundle}, recipe, pki);
+
+    const QString helpers = staged(kHelpers);
+    // sh -c: the mount, then the program with the build tree's tools gone.
+    const QString withoutBuildTools = u"mount -t tmpfs hubtest \"$0\" && test ! -e \"$0/bin\" && exec \"$@\""_s;
+    const QString buildTools = QString::fromUtf8(HUB_BUILD_DIR) + u"/HubTools"_s;
+    QProcessEnvironment environment;
+    environment.insert(u"HOME"_s, home);
+    environment.insert(u"PATH"_s, u"/usr/bin:/bin"_s);
+    const Ran status = run(u"unshare"_s, {u"--mount"_s, u"sh"_s, u"-c"_s, withoutBuildTools, buildTools,
+                                           staged(kProgram), u"--status"_s},
+                           environment);
+    ASSERT_EQ(status.status, 0) << status.err.toStdString();
+    EXPECT_TRUE(status.out.split(u'\n').contains(u"Helper tools: "_s + helpers)) << status.out.toStdString();
+
+    const Ran installed = run(u"unshare"_s, {u"--mount"_s, u"sh"_s, u"-c"_s, withoutBuildTools, buildTools,
+                                              helpers + u"/installer"_s, u"-pkg"_s, package, u"-target"_s, root},
+                              environment);
+    ASSERT_EQ(installed.status, 0) << installed.all();
+    EXPECT_TRUE(QFileInfo(root + u"/usr/local/lib/vst3/Echos.vst3/Contents/Info.plist"_s).isFile());
+}
+
+// Installed for a user's own prefix (no DESTDIR), the desktop database is
+// refreshed, so both link schemes resolve to the installed program at once.
+TEST(DesktopInstall, InstallingRefreshesTheDesktopDatabase)
+{
+    QTemporaryDir prefix;
+    ASSERT_TRUE(prefix.isValid());
+    const Ran installed = install(QString(), {u"--prefix"_s, prefix.path(), u"--component"_s, u"desktop"_s});
+    ASSERT_EQ(installed.status, 0) << installed.all();
+    const QStringList cache =
+        QString::fromUtf8(readFile(prefix.filePath(u"share/applications/mimeinfo.cache"_s))).split(u'\n');
+    EXPECT_TRUE(cache.contains(u"x-scheme-handler/hubtarn="_s + Hub::Config::bundleID() + u".desktop;"_s))
+        << cache.join(u'\n').toStdString();
+    EXPECT_TRUE(cache.contains(u"x-scheme-handler/"_s + Hub::Config::bundleID() + u'=' + Hub::Config::bundleID()
+                               + u".url-handler.desktop;"_s))
+        << cache.join(u'\n').toStdString();
+}
+
+} // namespace

@@ -1,0 +1,139 @@
+#include "FrameTestSupport.h"
+
+#include "Kit/Theme.h"
+#include "Views/Common/RowList.h"
+
+#include <QPainter>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+
+namespace Hub::Test {
+namespace {
+
+// A row that draws its product's name and job word and counts its paints.
+class CountingRow : public Views::ListRow {
+public:
+    using ListRow::ListRow;
+
+    int paints = 0;
+
+    QSize sizeHint() const override { return QSize(360, 36); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        ++paints;
+        QPainter p(this);
+        p.fillRect(rect(), hasFocus() ? Kit::Theme::raised() : Kit::Theme::panel());
+        p.setPen(Kit::Theme::ink());
+        const Product* shown = product();
+        const QString word = shown ? model()->state(*shown).job.shortText() : QString();
+        p.drawText(rect().adjusted(12, 0, -12, 0), Qt::AlignVCenter, productID() + u"  "_qs + word);
+    }
+};
+
+class RowListTest : public FrameFixture {
+protected:
+    void showList(const QStringList& ids)
+    {
+        rows = new Views::RowList(model.get(), [this](const QString& id) { return new CountingRow(model.get(), id); });
+        auto* layout = new QVBoxLayout(&holder);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(rows);
+        layout->addStretch(1);
+        rows->setIDs(ids);
+        holder.resize(360, 180);
+        holder.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&holder, kPatience));
+    }
+
+    CountingRow* row(const QString& id) const { return static_cast<CountingRow*>(rows->row(id)); }
+
+    QWidget holder;
+    Views::RowList* rows = nullptr;
+};
+
+TEST_F(RowListTest, RowsAreKeptByIdentifierAndReachedByKeyboardInTheirOrder)
+{
+    startModel();
+    showList({u"echo"_qs, u"notes"_qs, u"reverb"_qs, u"tinted"_qs});
+    QPointer<Views::ListRow> echo = rows->row(u"echo"_qs);
+    QPointer<Views::ListRow> tinted = rows->row(u"tinted"_qs);
+    ASSERT_TRUE(echo && tinted);
+    EXPECT_EQ(echo->accessibleName(), model->spoken(*model->product(u"echo"_qs)));
+
+    rows->setIDs({u"reverb"_qs, u"echo"_qs, u"notes"_qs});
+    EXPECT_EQ(rows->ids(), (QStringList{u"reverb"_qs, u"echo"_qs, u"notes"_qs}));
+    EXPECT_EQ(rows->row(u"echo"_qs), echo.data()) << "a row still listed is reused, not rebuilt";
+    EXPECT_TRUE(tinted.isNull()) << "the row of a product gone from the list is deleted";
+    EXPECT_EQ(rows->row(u"tinted"_qs), nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(rows->row(u"reverb"_qs)->y() < echo->y() && echo->y() < rows->row(u"notes"_qs)->y(), kPatience);
+
+    // Tab walks the rows in their new order; Return activates the focused one.
+    holder.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&holder, kPatience));
+    rows->row(u"reverb"_qs)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), echo.data());
+    QSignalSpy activated(echo.data(), &Views::ListRow::activated);
+    QTest::keyClick(echo.data(), Qt::Key_Return);
+    EXPECT_EQ(activated.count(), 1);
+    saveScreenshot(&holder, u"row-list-reordered"_qs);
+}
+
+// A download's progress is news for that product's row alone: the model
+// tells that product only, and the list redraws that one row.
+TEST_F(RowListTest, OneProductsDownloadTicksRepaintItsRowOnly)
+{
+    startModel();
+    showList({u"echo"_qs, u"notes"_qs, u"reverb"_qs});
+    for (const QString& id : rows->ids())
+        QTRY_VERIFY_WITH_TIMEOUT(row(id)->paints > 0, kPatience);
+
+    // Each tick waits on the installer's thread until the views saw it, so
+    // no tick is folded into the next.
+    std::atomic<int> seen{-1};
+    QObject::connect(model.get(), &HubModel::productStateChanged, model.get(), [&](const QString& id) {
+        if (id == u"reverb"_qs)
+            seen = model->state(*model->product(id)).job.percent();
+    });
+    installer->steps.clear();
+    for (int percent = 10; percent <= 90; percent += 10)
+        installer->steps.push_back(InstallStep::downloading(percent / 100.0));
+    installer->steps.push_back(InstallStep::verifying());
+    installer->afterStep = [&](const InstallStep& step) {
+        if (step.kind == InstallStep::Kind::downloading)
+            eventually([&] { return seen == int(std::lround(step.fraction * 100)); });
+    };
+    std::vector<Job::Kind> toldAll; // the reverb job each time every view was told
+    int ticks = 0;
+    QObject::connect(model.get(), &HubModel::statesChanged, model.get(),
+                     [&] { toldAll.push_back(model->state(*model->product(u"reverb"_qs)).job.kind); });
+    QObject::connect(model.get(), &HubModel::productStateChanged, model.get(), [&](const QString& id) {
+        if (id == u"reverb"_qs && model->state(*model->product(id)).job.kind == Job::Kind::downloading)
+            ++ticks;
+    });
+    for (const QString& id : rows->ids())
+        row(id)->paints = 0;
+
+    model->requestInstall(*model->product(u"reverb"_qs), {PluginFormat::vst3}, InstallScope::user);
+    ASSERT_TRUE(eventually([this] { return model->state(*model->product(u"reverb"_qs)).job.kind == Job::Kind::done; }));
+    QTRY_VERIFY_WITH_TIMEOUT(row(u"reverb"_qs)->paints > 0, kPatience);
+
+    EXPECT_EQ(ticks, 10) << "the download's start and each of its nine steps";
+    EXPECT_EQ(std::count(toldAll.begin(), toldAll.end(), Job::Kind::downloading), 1)
+        << "only the download's start is news for every view, not its progress";
+    EXPECT_EQ(row(u"echo"_qs)->paints, 0);
+    EXPECT_EQ(row(u"notes"_qs)->paints, 0);
+    EXPECT_EQ(row(u"reverb"_qs)->accessibleName(), model->spoken(*model->product(u"reverb"_qs)));
+    // Last: the picture paints every row.
+    saveScreenshot(&holder, u"row-list-after-download"_qs);
+}
+
+} // namespace
+} // namespace Hub::Test
