@@ -34,6 +34,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -429,7 +430,8 @@ private:
 
 extern "C" Q_DECL_EXPORT void hubtarnAttachTestDriver(QWidget* window, Hub::HubModel* model)
 {
-    // Runs once the event loop does; the driver lives as long as the program.
-    auto* driver = new Driver(window, model);
+    // Runs once the event loop does; the driver lives as long as the window.
+    auto driver = std::make_shared<Driver>(window, model);
+    QObject::connect(window, &QObject::destroyed, window, [driver] {});
     QTimer::singleShot(0, window, [driver] { driver->run(); });
 }
