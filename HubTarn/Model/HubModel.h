@@ -64,6 +64,7 @@ struct HubModelServices {
     QString machineID;
     QString computerName;
     bool sandboxed = false;           // skips the start-up clean of old downloads
+    bool signInAvailable = true;      // false: the build has no sign-in key
 };
 
 // The one view model: the state every view draws and the operations the
@@ -157,6 +158,8 @@ public:
     const OAuthProviders& signInProviders() const { return m_providers; }
     bool codeNeeded() const { return m_codeNeeded; }
     bool signingIn() const { return m_signingIn; }
+    // False when this build cannot sign anyone in (it has no sign-in key).
+    bool signInAvailable() const { return m_services.signInAvailable; }
 
     // ---- Fixed values -------------------------------------------------------
 

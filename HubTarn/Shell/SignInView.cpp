@@ -92,6 +92,13 @@ SignInView::SignInView(HubModel* model, QWidget* parent)
     m_note->setAlignment(Qt::AlignHCenter);
     Kit::setSelectable(m_note);
     stack->addWidget(m_note);
+    // Not a failure of anything the user did: muted, not a warning.
+    m_unavailable = Kit::plainLabel(u"Sign-in isn't set up yet in this version of Tarnhub."_s, column);
+    m_unavailable->setObjectName(u"signInUnavailable"_s);
+    Kit::setProseStyle(m_unavailable, Kit::Theme::prose(13), Kit::Theme::muted());
+    m_unavailable->setAlignment(Qt::AlignHCenter);
+    m_unavailable->setVisible(!m_model->signInAvailable());
+    stack->addWidget(m_unavailable);
     stack->addSpacing(14);
 
     m_steps = new QStackedLayout;
@@ -247,7 +254,7 @@ void SignInView::refresh()
 
     for (QWidget* control : std::initializer_list<QWidget*>{m_email, m_password, m_signIn, m_google, m_apple, m_code,
                                                             m_verify})
-        control->setEnabled(!busy);
+        control->setEnabled(!busy && m_model->signInAvailable());
     m_busy->setVisible(busy);
     m_busyText->setText(m_browser ? u"Finish in your browser"_s : u"Signing in…"_s);
     m_cancel->setVisible(busy && m_browser);

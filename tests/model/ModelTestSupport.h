@@ -491,6 +491,7 @@ protected:
         services.machineID = u"machine-1"_qs;
         services.computerName = u"studio"_qs;
         services.sandboxed = true;
+        services.signInAvailable = signInAvailable;
         model = std::make_unique<HubModel>(std::move(services));
     }
 
@@ -532,6 +533,7 @@ protected:
     // The live catalog; nothing answers here unless a test serves it.
     QUrl catalogURL = QUrl(u"https://127.0.0.1:1/catalog.json"_qs);
     QString cpu = u"x86_64"_qs;
+    bool signInAvailable = true; // false: a build without a sign-in key
     QStringList daws;
     std::shared_ptr<Gate> reportGate;       // holds each report upload
     std::optional<HubError> reportError;    // thrown by each report upload

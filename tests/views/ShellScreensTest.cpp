@@ -154,6 +154,29 @@ TEST_F(ShellScreens, APasswordSignInRegistersTheDeviceAndOpensTheMainScreen)
     EXPECT_TRUE(calls.contains(u"register jwt-password machine-1 studio"_s)) << calls.join(u"; "_s).toStdString();
 }
 
+// A build without a sign-in key says so before anyone types, as a plain
+// sentence rather than a failure, and offers nothing that could not work.
+TEST_F(ShellScreens, ABuildWithoutSignInSaysSoBeforeAnyoneTypes)
+{
+    signInAvailable = false;
+    toSignIn();
+    ASSERT_TRUE(visible(u"signInUnavailable"_s));
+    EXPECT_EQ(find<QLabel>(u"signInUnavailable"_s)->text(), u"Sign-in isn't set up yet in this version of Tarnhub."_s);
+    EXPECT_EQ(note(), QString()) << "nothing has failed";
+    for (const QString& control : {u"email"_s, u"password"_s, u"signInButton"_s, u"googleButton"_s, u"appleButton"_s})
+        EXPECT_FALSE(find(control)->isEnabled()) << control.toStdString();
+    EXPECT_FALSE(find<Kit::TextInput>(u"email"_s)->hasError());
+    saveScreenshot(m_root.get(), u"shell-sign-in-unavailable"_s);
+
+    // A build with a key shows no such sentence.
+    renew();
+    m_root.reset();
+    signInAvailable = true;
+    toSignIn();
+    EXPECT_FALSE(visible(u"signInUnavailable"_s));
+    EXPECT_TRUE(find(u"signInButton"_s)->isEnabled());
+}
+
 TEST_F(ShellScreens, ACodeStepShowsItsSentenceTakesTheCodeAndHasAWayBack)
 {
     const QString asked = u"Enter the code we sent to a…@example.com."_s;
