@@ -10,21 +10,32 @@
 namespace Hub {
 
 // The root certificates a signature's chain may end in, as PEM text (one or
-// more certificates). The production set is the one this build pins; tests
-// pass their own.
+// more certificates), and those a time-stamping authority's chain may end in.
+// The production sets are the ones this build pins; tests pass their own.
 class TrustAnchors {
 public:
-    // The anchor compiled in from the HUB_SIGNING_ANCHOR file. A build made
-    // without one pins nothing, so no signature satisfies "anchor apple
-    // generic" and every install is refused: the safe default.
+    // The anchors compiled in from the HUB_SIGNING_ANCHOR and
+    // HUB_TIMESTAMP_ANCHOR files. A build made without a signing anchor pins
+    // nothing, so no signature satisfies "anchor apple generic" and every
+    // install is refused: the safe default. Without a time-stamping anchor
+    // no time stamp is trusted, so every chain must hold today.
     static TrustAnchors pinned();
-    static TrustAnchors fromPem(QByteArray pem) { return TrustAnchors(std::move(pem)); }
+    static TrustAnchors fromPem(QByteArray pem, QByteArray timeStampingPem = {})
+    {
+        return TrustAnchors(std::move(pem), std::move(timeStampingPem));
+    }
 
     const QByteArray& pem() const { return m_pem; }
+    const QByteArray& timeStampingPem() const { return m_timeStampingPem; }
 
 private:
-    explicit TrustAnchors(QByteArray pem) : m_pem(std::move(pem)) {}
+    TrustAnchors(QByteArray pem, QByteArray timeStampingPem)
+        : m_pem(std::move(pem))
+        , m_timeStampingPem(std::move(timeStampingPem))
+    {
+    }
     QByteArray m_pem;
+    QByteArray m_timeStampingPem;
 };
 
 // Code signatures of bundles on disk. A bundle is signed when
@@ -34,6 +45,13 @@ private:
 // certificate and the bundle matches the list exactly; nested bundles
 // (folders ending .app, .component, .vst3, .framework or .bundle below
 // Contents) must be intact too. Who signed is the requirement's business.
+//
+// The signer's chain is judged at the time an RFC 3161 time stamp over the
+// signature states, when the signature carries one (the unsigned attribute
+// id-smime-aa-timeStampToken) whose authority chains to a pinned
+// time-stamping anchor; otherwise today. The signing time a signature states
+// itself is the signer's word, and whoever holds an expired or revoked key
+// could write any.
 //
 // All functions are pure functions of their arguments and the files; they may
 // run on any thread.
