@@ -385,7 +385,7 @@ bool staysInside(const QString& bundle, const QString& linkPath, const QString& 
 // bundle. A nested bundle's files were read moments earlier for the outer
 // seal; the nested seal compares its own list with those same bytes' digests
 // instead of reading them again.
-using Measured = std::map<QString, CodeResources::Digest>;
+using Measured = MeasuredFiles;
 
 Validity checkSeal(const QString& bundle, const Signature& signature, const QString& prefix, Measured& measured)
 {
@@ -540,7 +540,8 @@ void verify(const QString& bundle, const std::optional<QString>& bundleID, bool 
     verify(bundle, bundleID, allowUnsigned, TrustAnchors::pinned());
 }
 
-void verify(const QString& bundle, const std::optional<QString>& bundleID, bool allowUnsigned, const TrustAnchors& anchors)
+void verify(const QString& bundle, const std::optional<QString>& bundleID, bool allowUnsigned, const TrustAnchors& anchors,
+            const MeasuredFiles& measuredFiles)
 {
     // A trailing slash would make the system follow a link in the last step.
     const QString path = QDir::cleanPath(bundle);
@@ -556,7 +557,8 @@ void verify(const QString& bundle, const std::optional<QString>& bundleID, bool 
         if (!compiled)
             throw HubError::message(u"Bad signature requirement ("_s + QString::number(kStatusRequirementInvalid) + u")."_s);
     }
-    const Validity validity = checkValidity(path, compiled, anchors);
+    Measured measured = measuredFiles;
+    const Validity validity = check(path, compiled, anchors, 0, QString(), measured);
     if (validity.isValid())
         return;
     if (validity.status == kStatusRequirementFailed)

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "Installer/CodeResources.h"
 #include "Installer/Requirement.h"
 
 #include <QByteArray>
 #include <QString>
 
+#include <map>
 #include <optional>
 
 namespace Hub {
@@ -101,9 +103,15 @@ Validity checkValidity(const QString& bundle, const std::optional<Requirement>& 
 // Accepts the bundle only when its signature is intact and, unless
 // allowUnsigned, satisfies requirement(bundleID, Config::teamID()). Throws
 // HubError::message with the sentence for the user otherwise.
+//
+// `measured` holds digests of the bundle's files taken as they were written
+// into a folder only this process can write (extraction into the private
+// staging folder), by path inside the bundle: a file found there is not read
+// again. The listing, sizes, modes and links are still read from disk.
+using MeasuredFiles = std::map<QString, CodeResources::Digest>;
 void verify(const QString& bundle, const std::optional<QString>& bundleID, bool allowUnsigned);
 void verify(const QString& bundle, const std::optional<QString>& bundleID, bool allowUnsigned,
-            const TrustAnchors& anchors);
+            const TrustAnchors& anchors, const MeasuredFiles& measured = {});
 
 // The signer's team identifier (the leaf certificate's subject OU). None when
 // the bundle is unsigned, its signature does not verify, or its chain does

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -311,6 +312,29 @@ TEST_F(CodeSignatureTest, AllowUnsignedDropsOnlyTheRequirement)
 }
 
 // --- The seal: nothing changed, added or removed ----------------------------
+
+// Digests taken while unpacking stand in for reading the files; they are
+// held against the seal like digests read from disk, in nested code too.
+TEST_F(CodeSignatureTest, DigestsMeasuredWhileUnpackingAreHeldAgainstTheSeal)
+{
+    const QString bundle = signedBundle(pki().maker());
+    const auto verifyWith = [&](const CodeSignature::MeasuredFiles& measured) -> QString {
+        try {
+            CodeSignature::verify(bundle, kID, false, pki().anchors(), measured);
+            return u"accepted"_s;
+        } catch (const HubError& error) {
+            return error.errorDescription();
+        }
+    };
+    const QByteArray warm = QCryptographicHash::hash("warm", QCryptographicHash::Sha256).toHex();
+    const QByteArray other = QCryptographicHash::hash("WARM", QCryptographicHash::Sha256).toHex();
+    const QString engine = u"Contents/Frameworks/Engine.framework/Contents/MacOS/Engine"_s;
+    EXPECT_EQ(verifyWith({{u"Contents/Resources/Presets/Warm.preset"_s, {warm, 4, {}}}}), u"accepted"_s);
+    EXPECT_EQ(verifyWith({{u"Contents/Resources/Presets/Warm.preset"_s, {other, 4, {}}}}),
+              brokenPrefix(u"Fixture.vst3"_s) + u"a sealed resource was modified: Contents/Resources/Presets/Warm.preset)"_s);
+    EXPECT_EQ(verifyWith({{engine, {other, 11, {}}}}),
+              brokenPrefix(u"Fixture.vst3"_s) + u"a sealed resource was modified: "_s + engine + u')');
+}
 
 TEST_F(CodeSignatureTest, ChangedContentsBreakTheSignature)
 {
