@@ -60,12 +60,14 @@ constexpr int kMaxDepth = 512;
 class NumberText {
 public:
     // `text` is the token as simdjson found it, with any blanks after it.
-    static QJsonValue read(std::string_view text)
+    // *qtReadsAlike becomes false when Qt's own reader would hold another
+    // value for it (see StrictParser).
+    static QJsonValue read(std::string_view text, bool* qtReadsAlike)
     {
         while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\n' || text.back() == '\r'))
             text.remove_suffix(1);
         NumberText number(text);
-        return number.value();
+        return number.value(qtReadsAlike);
     }
 
 private:
@@ -86,7 +88,7 @@ private:
         return at;
     }
 
-    QJsonValue value() const
+    QJsonValue value(bool* qtReadsAlike) const
     {
         if (m_begin == m_end)
             illegal();
@@ -126,8 +128,14 @@ private:
 
         std::string mantissa(intBegin, intEnd);
         mantissa.append(fracBegin, fracEnd);
-        if (const auto whole = exactInteger(std::move(mantissa), exponent - (fracEnd - fracBegin), negative))
+        // Qt reads an integer's plain text exactly, and any other text as the
+        // nearest double, held as an integer when whole.
+        const bool plain = fracEnd == intEnd && end == fracEnd;
+        if (const auto whole = exactInteger(std::move(mantissa), exponent - (fracEnd - fracBegin), negative)) {
+            if (!plain && (*whole > (qint64(1) << 53) || *whole < -(qint64(1) << 53)))
+                *qtReadsAlike = false;
             return QJsonValue(*whole);
+        }
 
         double d = 0;
         const auto parsed = std::from_chars(m_begin, end, d);
@@ -135,9 +143,12 @@ private:
             if (exponent >= 0)
                 notJson(QStringLiteral("number out of range"));
             d = negative ? -0.0 : 0.0; // too small for a double
+            *qtReadsAlike = false;
         } else if (parsed.ec != std::errc() || parsed.ptr != end) {
             illegal();
         }
+        if (plain || d == std::trunc(d))
+            *qtReadsAlike = false;
         return QJsonValue(notWhole(d, negative));
     }
 
@@ -213,6 +224,25 @@ public:
             notJson(QStringLiteral("empty document"));
         const simdjson::padded_string padded(text);
         simdjson::ondemand::parser parser;
+        // The whole text is checked first, every rule of ours included.
+        walk(parser, padded);
+        // Qt builds its own tree fastest, and holds the same values as long as
+        // no number is one it reads otherwise and no string holds U+FEFF,
+        // which it drops; else the tree is built here, from simdjson's reading.
+        if (m_qtReadsAlike && text.find("\xEF\xBB\xBF") == std::string_view::npos) {
+            QJsonParseError error;
+            const QJsonDocument built = QJsonDocument::fromJson(m_data, &error);
+            if (error.error == QJsonParseError::NoError && built.isObject())
+                return built.object();
+        }
+        m_build = true;
+        return walk(parser, padded);
+    }
+
+private:
+    // Reads the document; builds its tree only when m_build is set.
+    QJsonObject walk(simdjson::ondemand::parser& parser, const simdjson::padded_string& padded)
+    {
         simdjson::ondemand::document doc;
         check(parser.iterate(padded).get(doc), nullptr);
         m_text = padded.data();
@@ -234,7 +264,6 @@ public:
         return out;
     }
 
-private:
     void atEnd(simdjson::ondemand::document& doc)
     {
         // Past the last token, the document has no place left to name.
@@ -356,11 +385,11 @@ private:
         case simdjson::ondemand::json_type::string: {
             std::string_view s;
             check(v.get_string().get(s), doc);
-            return textValue(s);
+            return m_build ? textValue(s) : QJsonValue();
         }
         case simdjson::ondemand::json_type::number: {
             // raw_json_token() only finds the token's end; the grammar is ours to check.
-            return NumberText::read(v.raw_json_token());
+            return NumberText::read(v.raw_json_token(), &m_qtReadsAlike);
         }
         case simdjson::ondemand::json_type::boolean: {
             bool b = false;
@@ -397,7 +426,9 @@ private:
             check(field.unescaped_key().get(key), doc, "expected a key"_L1);
             simdjson::ondemand::value v;
             check(field.value().get(v), doc);
-            members.emplace_back(key, value(v, depth, doc));
+            QJsonValue read = value(v, depth, doc);
+            if (m_build)
+                members.emplace_back(key, std::move(read));
         }
         // Bytes sort UTF-8 text as code points; a stable sort keeps a
         // repeated key's last value last, as insert() keeps it.
@@ -420,13 +451,17 @@ private:
         for (auto element : a) {
             simdjson::ondemand::value v;
             check(element.get(v), doc);
-            out.append(value(v, depth, doc));
+            QJsonValue read = value(v, depth, doc);
+            if (m_build)
+                out.append(read);
         }
         return out;
     }
 
     const QByteArray& m_data;
     const char* m_text = nullptr;
+    bool m_build = false;
+    bool m_qtReadsAlike = true;
 };
 
 } // namespace

@@ -412,6 +412,27 @@ TEST(StrictJsonText, ReadsEdgeNumbersAndMarksByTheirText)
     EXPECT_EQ(marks.value(u"\uFEFFkey"_s).toString(), u"\uFEFF\uFEFFa\n\uFEFF"_s);
 }
 
+// Qt's reader builds the tree when it would hold the same values; a U+FEFF
+// in any string makes the reader build it itself. Both trees must agree.
+TEST(StrictJsonText, BothTreeBuildersReadADocumentAlike)
+{
+    const QByteArray body =
+        R"("n":[25E+1,1.5,-0,-0.0,1e-5,123456789012345678,0.1,-9223372036854775808,1.0e15,9007199254740992.0],)"
+        R"("s":["a\t\u00e9\ud83c\udfb5","\u0000",")" "\xEF\xBF\xBE" R"(",""],"o":{"z":1,"a":{"d":[null,true,false]},"z":2},)"
+        R"("wide":{"k3":3,"k1":1,"k2":2})";
+    const QJsonObject byQt = Json::parseObject("{" + body + "}");
+    QJsonObject ourOwn = Json::parseObject("{" + body + ",\"mark\":\"\xEF\xBB\xBF\"}");
+    ASSERT_EQ(ourOwn.take(u"mark"_s).toString(), u"\uFEFF"_s);
+    EXPECT_EQ(ourOwn, byQt);
+    const QJsonArray numbers = byQt.value("n"_L1).toArray();
+    ASSERT_EQ(numbers.size(), 10);
+    for (const int integer : {0, 2, 3, 5, 7, 8, 9})
+        EXPECT_TRUE(Json::wholeNumber(numbers.at(integer))) << integer;
+    for (const int fraction : {1, 4, 6})
+        EXPECT_FALSE(Json::wholeNumber(numbers.at(fraction))) << fraction;
+    EXPECT_EQ(byQt.value("o"_L1).toObject().value("z"_L1).toInteger(), 2);
+}
+
 TEST(StrictJsonText, KeepsWhatIsValid)
 {
     const QByteArray document =
