@@ -64,7 +64,7 @@ void catalogSeeds()
     seed(u"catalog"_s, u"built-in.json"_s, builtIn);
     seed(u"catalog"_s, u"built-in-compact.json"_s, CatalogLoader::decode(builtIn).toJson());
     // Numbers and marks a reader of doubles and of UTF-8 gets wrong.
-    const auto withSize = [](const QByteArray& size) {
+    const auto withSize = [](const QByteArray& size) -> QByteArray {
         return R"({"schema":1,"products":[{"id":"a","name":"A","tagline":"t","kind":"plugin","status":"free",)"
                R"("release":{"version":"1","size":)" + size + "}}]}";
     };
