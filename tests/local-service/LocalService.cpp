@@ -289,6 +289,9 @@ void LocalService::buildCatalog()
                 const QByteArray bytes =
                     package(spec, u"app"_s, u"/Applications"_s,
                             path(u"downloads/"_s + spec.id + u'-' + spec.version + u".pkg"_s));
+                // Where its installer puts it, so a scan finds the copy.
+                product.insert(u"install"_s,
+                               QJsonObject{{u"bundles"_s, QJsonArray{QString(u"/Applications/"_s + spec.name + u".app"_s)}}});
                 release.insert(u"pkg_url"_s, m_server->url(base + u"package"_s).toString());
                 release.insert(u"sha256"_s, sha256(bytes));
                 release.insert(u"size"_s, bytes.size());
