@@ -60,22 +60,35 @@ protected:
     std::unique_ptr<HubModel> m_model;
 };
 
-TEST_F(SandboxPackageTest, APackageProductInstallsIntoTheHomesApplicationsPlaceAndTheScanFindsIt)
+// Loom ships as a package, Glasswing's feed as a disk image holding one;
+// each lands in the home's all-users place for its format.
+TEST_F(SandboxPackageTest, APackageProductInstallsIntoTheHomesPlacesAndTheScanFindsIt)
 {
-    const Product& loom = *m_model->product(u"loom"_s);
-    ASSERT_TRUE(loom.release && loom.release->download());
-    m_model->requestInstall(loom, {}, InstallScope::allUsers);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_model->state(loom).job.isWorking(); }, kWaitMs));
+    struct Row {
+        QString id;
+        PluginFormat format;
+        Places::Place place;
+        QString bundle;
+    };
+    for (const Row& row : {Row{u"loom"_s, PluginFormat::app, Places::Place::applicationsAllUsers, u"Loom.app"_s},
+                           Row{u"glasswing"_s, PluginFormat::vst3, Places::Place::vst3AllUsers,
+                               u"Glasswing.vst3"_s}}) {
+        SCOPED_TRACE(row.id.toStdString());
+        const Product& product = *m_model->product(row.id);
+        ASSERT_TRUE(product.release && product.release->download());
+        m_model->requestInstall(product, {}, InstallScope::allUsers);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !m_model->state(product).job.isWorking(); }, kWaitMs));
 
-    const ProductState state = m_model->state(*m_model->product(u"loom"_s));
-    EXPECT_EQ(state.job.kind, Job::Kind::done) << state.job.message.toStdString();
-    const QString placed =
-        QDir(Places::path(Places::Place::applicationsAllUsers, Places::isolated(m_home, m_home))).filePath(u"Loom.app"_s);
-    ASSERT_EQ(state.installed.size(), 1);
-    EXPECT_EQ(state.installed[0].format, PluginFormat::app);
-    EXPECT_EQ(state.installed[0].path, placed);
-    EXPECT_EQ(state.installed[0].version, loom.release->version);
-    EXPECT_EQ(PluginInstaller::shortVersion(placed), loom.release->version);
+        const Product& now = *m_model->product(row.id);
+        const ProductState state = m_model->state(now);
+        EXPECT_EQ(state.job.kind, Job::Kind::done) << state.job.message.toStdString();
+        const QString placed = QDir(Places::path(row.place, Places::isolated(m_home, m_home))).filePath(row.bundle);
+        ASSERT_EQ(state.installed.size(), 1);
+        EXPECT_EQ(state.installed[0].format, row.format);
+        EXPECT_EQ(state.installed[0].path, placed);
+        EXPECT_EQ(state.installed[0].version, now.release->version);
+        EXPECT_EQ(PluginInstaller::shortVersion(placed), now.release->version);
+    }
 }
 
 TEST_F(SandboxPackageTest, TheOwnUpdateInstallsIntoTheHomeThenAsksToStartTheNewProgram)

@@ -348,6 +348,10 @@ void LocalService::buildCatalog()
                                           {u"min_macos"_s, spec.minMacOS}}}}}};
             const QString feedPath = u"/feeds/"_s + spec.id + u".json"_s;
             serve(feedPath.toStdString(), {QJsonDocument(feed).toJson(), "application/json"});
+            // The image's package puts the VST3 in the all-users place; the
+            // feed's release names no artifacts, so this is how a scan finds it.
+            product.insert(u"install"_s, QJsonObject{{u"bundles"_s, QJsonArray{QString(
+                                                          u"/usr/local/lib/vst3/"_s + spec.name + u".vst3"_s)}}});
             product.insert(u"feed"_s, QJsonObject{{u"url"_s, m_server->url(feedPath).toString()},
                                                   {u"format"_s, u"a2m"_s},
                                                   {u"channel"_s, u"standard"_s}});
