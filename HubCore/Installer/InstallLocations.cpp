@@ -213,8 +213,11 @@ QList<InstalledFormat> installed(const Product& product, const InstallRoots& roo
             if (!format)
                 continue;
             candidates.push_back({*format, *resolved});
+            // A package puts an application in the all-users place even
+            // when this user may not write there.
             if (*format == PluginFormat::app)
-                candidates.push_back({*format, join(roots.applications, name)});
+                for (const QString& searched : searchFolders(PluginFormat::app, roots))
+                    candidates.push_back({*format, join(searched, name)});
         }
     }
 

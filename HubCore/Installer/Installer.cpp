@@ -211,10 +211,12 @@ bool isTrusted(const QString& output, const QString& teamID)
     return notarized && origin;
 }
 
-void verify(const QString& package, const ToolPaths& tools)
+void verify(const QString& package, const ToolPaths& tools, const QString& anchors)
 {
-    const Shell::Result result =
-        Shell::run(tools.spctl, {u"-a"_s, u"-vv"_s, u"-t"_s, u"install"_s, package}, kAssessTimeout);
+    QStringList arguments{u"-a"_s, u"-vv"_s, u"-t"_s, u"install"_s, package};
+    if (!anchors.isEmpty())
+        arguments.prepend(u"--anchors="_s + anchors);
+    const Shell::Result result = Shell::run(tools.spctl, arguments, kAssessTimeout);
     if (result.status != 0 || !isTrusted(result.output))
         throw HubError::message(kNotTrusted);
 }

@@ -54,7 +54,9 @@ QString packageFrom(const QString& file, const ToolPaths& tools = ToolPaths::ins
 
 // The platform's assessment of a package; throws unless it is a notarized
 // installer signed by the maker's team. Made before any password prompt.
-void verify(const QString& package, const ToolPaths& tools = ToolPaths::installed());
+// `anchors` names the anchor file the tool trusts instead of its own
+// (PackageScript::Tools::anchors); empty: its own.
+void verify(const QString& package, const ToolPaths& tools = ToolPaths::installed(), const QString& anchors = {});
 
 // Whether the assessment tool's output says: accepted, notarized, and an
 // installer certificate of `teamID`.

@@ -76,7 +76,7 @@ fi
 [ -f "$package" ] && [ ! -L "$package" ] || fail "staged package is not a regular file"
 
 if [ "$unsigned" != 1 ]; then
-    assessment=$("$SPCTL" -a -vv -t install "$package" 2>&1) || fail "package assessment failed"
+    assessment=$("$SPCTL" ${SPCTL_ANCHORS:+"--anchors=$SPCTL_ANCHORS"} -a -vv -t install "$package" 2>&1) || fail "package assessment failed"
     first=$(printf '%s\n' "$assessment" | "$HEAD" -n 1)
     case "$first" in *": accepted") ;; *) fail "package was not accepted" ;; esac
     printf '%s\n' "$assessment" | "$GREP" -qx 'source=Notarized Developer ID' || fail "package is not notarized"
@@ -122,6 +122,7 @@ QString header(const Tools& tools)
         {"CP"_L1, &tools.cp},           {"MV"_L1, &tools.mv},           {"RM"_L1, &tools.rm},
         {"MKDIR"_L1, &tools.mkdir},     {"GREP"_L1, &tools.grep},       {"HEAD"_L1, &tools.head},
         {"TMP_ROOT"_L1, &tools.temporaryFolder}, {"ROOT_OWNER"_L1, &tools.owner}, {"TARGET"_L1, &tools.target},
+        {"SPCTL_ANCHORS"_L1, &tools.anchors},
     });
 }
 

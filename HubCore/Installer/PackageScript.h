@@ -38,6 +38,9 @@ struct Tools {
     QString temporaryFolder = QStringLiteral("/var/tmp"); // where the work folder is made
     QString owner = QStringLiteral("0:0");                // of the staged copies
     QString target = QStringLiteral("/");                 // the installer's target volume
+    // The assessment's anchor file (spctl --anchors); empty: the applet's
+    // compiled-in anchor. Only a sandboxed run names one.
+    QString anchors;
 
     // The installed applets and the system's own tools.
     static Tools installed();

@@ -1,7 +1,9 @@
 #include "Model/SystemSeams.h"
 
+#include "Catalog/Config.h"
 #include "Catalog/HubError.h"
 #include "Catalog/Places.h"
+#include "Installer/PrivilegedRunner.h"
 
 #include <QDir>
 #include <QNetworkInformation>
@@ -10,6 +12,8 @@
 #include <QTimer>
 
 #include <cmath>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -86,6 +90,23 @@ CorePackageInstaller::CorePackageInstaller(Setup setup)
 {
 }
 
+CorePackageInstaller::Setup CorePackageInstaller::isolated(const QString& home, const TrustAnchors& anchors,
+                                                           const QString& anchorsFile, const QString& caBundle)
+{
+    Setup setup;
+    setup.home = home;
+    setup.scriptTools.temporaryFolder = Config::downloadsFolder(home);
+    setup.scriptTools.owner = QString::number(::getuid()) + u':' + QString::number(::getgid());
+    setup.scriptTools.target = home;
+    setup.scriptTools.anchors = anchorsFile;
+    setup.anchors = anchors;
+    setup.execute = [](const QString& script, const QStringList& arguments) {
+        return PrivilegedRunner::runAsCurrentUser(QString(), script, arguments);
+    };
+    setup.caBundle = caBundle;
+    return setup;
+}
+
 QString CorePackageInstaller::installedHub() const
 {
     // The package names the other platform's Applications folder; the
@@ -108,7 +129,7 @@ QString CorePackageInstaller::install(const QString& productName, const Release&
         m_setup.home);
     progress(InstallStep::verifying());
     const QString package = Installer::packageFrom(file, m_setup.tools);
-    Installer::verify(package, m_setup.tools);
+    Installer::verify(package, m_setup.tools, m_setup.scriptTools.anchors);
     if (stop.stop_requested())
         throw HubError::cancelled();
     progress(InstallStep::installing());

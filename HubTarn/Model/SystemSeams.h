@@ -31,6 +31,19 @@ public:
 
     explicit CorePackageInstaller(Setup setup);
 
+    // The setup of a run under the isolated home `home`: the package
+    // script runs as the current user (never through the administrator
+    // prompt), makes its work folder in the home's downloads folder, keeps
+    // the staged copies the user's own and installs with `home` as the
+    // system root, so packages land in the home's places as all-users
+    // plug-ins do. `anchorsFile` (empty: the tools' own anchor) is the
+    // anchor the assessment trusts, before and inside the script, and
+    // `anchors` the one the installed application is checked against.
+    static Setup isolated(const QString& home, const TrustAnchors& anchors, const QString& anchorsFile,
+                          const QString& caBundle);
+
+    const Setup& setup() const { return m_setup; }
+
     QString install(const QString& productName, const Release& release, bool hub, const InstallProgress& progress,
                     std::stop_token stop) const override;
 

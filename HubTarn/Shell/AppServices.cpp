@@ -9,6 +9,7 @@
 #include "Catalog/Config.h"
 #include "Catalog/Machine.h"
 #include "Installer/DAWs.h"
+#include "Installer/PrivilegedRunner.h"
 #include "Installer/SystemAURegistry.h"
 #include "Model/SystemSeams.h"
 #include "Platform/LibsecretStore.h"
@@ -66,6 +67,8 @@ AppServices makeAppServices(const std::optional<Sandbox>& sandbox)
     // copy with its own address resolver and a session its stop cancels.
     auto installer = std::make_shared<PluginInstaller>(std::make_shared<SystemAURegistry>(), false, 5.0);
     installer->anchors = anchors;
+    if (sandbox)
+        installer->privileged = PrivilegedRunner::runAsCurrentUser;
     services.installerFor = [installer, caBundle](PluginInstaller::URLResolver resolve, std::stop_token stop) {
         auto one = std::make_shared<PluginInstaller>(*installer);
         one->resolveURL = std::move(resolve);
@@ -74,9 +77,14 @@ AppServices makeAppServices(const std::optional<Sandbox>& sandbox)
     };
     services.uninstaller = installer;
     CorePackageInstaller::Setup packages;
-    packages.home = sandbox ? sandbox->home : Config::homeFolder();
-    packages.anchors = anchors;
+    packages.home = Config::homeFolder();
     packages.caBundle = caBundle;
+    // A sandboxed run installs packages as the user into its home, never
+    // through the administrator prompt; only there may a profile's anchor
+    // reach the package tools.
+    if (sandbox)
+        packages = CorePackageInstaller::isolated(sandbox->home, anchors,
+                                                  profile ? profile->signingAnchorFile : QString(), caBundle);
     services.packages = std::make_shared<CorePackageInstaller>(std::move(packages));
 
     services.network = makeSystemNetworkMonitor();

@@ -74,6 +74,7 @@ ServiceProfile ServiceProfile::read(const QString& path)
     profile.caBundle = text(object, u"tls_root"_s, path);
     certificates(object, u"tls_root"_s, path);
     profile.signingAnchorPem = certificates(object, u"signing_anchor"_s, path);
+    profile.signingAnchorFile = text(object, u"signing_anchor"_s, path);
     return profile;
 }
 

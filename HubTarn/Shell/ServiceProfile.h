@@ -26,6 +26,7 @@ struct ServiceProfile {
     QString publishableKey;
     QString caBundle;
     QByteArray signingAnchorPem;
+    QString signingAnchorFile; // the same, for the tools that read it themselves
 
     // Reads and checks the file; every value must be there and usable.
     // Throws ServiceProfileError with the sentence to show.

@@ -9,6 +9,7 @@
 #include "Account/HubAPI.h"
 #include "Catalog/Config.h"
 #include "Installer/PluginInstaller.h"
+#include "Model/SystemSeams.h"
 
 #include "TestFiles.h"
 #include "TestPKI.h"
@@ -70,6 +71,13 @@ protected:
         QString installCaBundle;
         QByteArray anchors;
         std::optional<QString> home;
+        // The package path: the anchor file its tools trust (empty: their
+        // own), the anchor of the installed application, the target, and
+        // whether it asks for the administrator.
+        QString packageAnchorsFile;
+        QByteArray packageAnchors;
+        QString packageTarget;
+        bool packageAsAdministrator = true;
     };
 
     static Wiring wiring(const std::optional<Shell::Sandbox>& sandbox)
@@ -88,6 +96,12 @@ protected:
         out.installCaBundle = installer->configuration().caBundle;
         out.anchors = installer->anchors.pem();
         out.home = services.home;
+        const CorePackageInstaller::Setup& packages =
+            std::dynamic_pointer_cast<const CorePackageInstaller>(services.packages)->setup();
+        out.packageAnchorsFile = packages.scriptTools.anchors;
+        out.packageAnchors = packages.anchors.pem();
+        out.packageTarget = packages.scriptTools.target;
+        out.packageAsAdministrator = !packages.execute;
         return out;
     }
 
@@ -115,6 +129,10 @@ TEST_F(ServiceProfileTest, OutsideTheSandboxNoProfileChangesConnectionsOrTrust)
         EXPECT_EQ(wired.installCaBundle, QString());
         EXPECT_EQ(wired.anchors, TrustAnchors::pinned().pem());
         EXPECT_EQ(wired.home, std::nullopt);
+        EXPECT_EQ(wired.packageAnchorsFile, QString()) << "the package tools' own anchor";
+        EXPECT_EQ(wired.packageAnchors, TrustAnchors::pinned().pem());
+        EXPECT_EQ(wired.packageTarget, u"/"_s);
+        EXPECT_TRUE(wired.packageAsAdministrator);
         EXPECT_EQ(wired.signIn, ClerkIdentity::frontendAPI(Config::clerkPublishableKey()));
     }
 }
@@ -136,6 +154,10 @@ TEST_F(ServiceProfileTest, ASandboxedRunTakesEveryAddressAndTrustFromItsProfile)
     EXPECT_EQ(wired.installCaBundle, path(u"tls.pem"_s));
     EXPECT_EQ(wired.anchors, m_pki.anchorPem());
     EXPECT_EQ(wired.home, Config::homeFolder());
+    EXPECT_EQ(wired.packageAnchorsFile, path(u"anchor.pem"_s));
+    EXPECT_EQ(wired.packageAnchors, m_pki.anchorPem());
+    EXPECT_EQ(wired.packageTarget, Config::homeFolder());
+    EXPECT_FALSE(wired.packageAsAdministrator);
 
     // Sandboxed without a profile: the build's addresses, under the isolated home.
     qunsetenv("HUBTARN_SERVICE_PROFILE");
@@ -143,6 +165,9 @@ TEST_F(ServiceProfileTest, ASandboxedRunTakesEveryAddressAndTrustFromItsProfile)
     EXPECT_EQ(plain.api, Config::apiBase());
     EXPECT_EQ(plain.anchors, TrustAnchors::pinned().pem());
     EXPECT_EQ(plain.home, Config::homeFolder());
+    EXPECT_EQ(plain.packageAnchorsFile, QString());
+    EXPECT_EQ(plain.packageAnchors, TrustAnchors::pinned().pem());
+    EXPECT_FALSE(plain.packageAsAdministrator) << "a sandbox never asks for the administrator";
 }
 
 TEST_F(ServiceProfileTest, AProfileThatCannotBeUsedIsRefusedWithItsReason)

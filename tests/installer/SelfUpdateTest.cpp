@@ -432,4 +432,35 @@ TEST_F(SelfUpdateInstallTest, APayloadThatLeavesItsLocationInstallsNothing)
     EXPECT_EQ(entriesOf(path("root/opt")), QStringList()) << "the staging folder is removed too";
 }
 
+// A sandboxed run names the anchor file the plain assessment tool trusts,
+// before the script and inside it; without it the tool trusts only the
+// build's own anchor, so the same package is refused at both checks.
+TEST_F(SelfUpdateInstallTest, TheAnchorFileReachesTheAssessmentBeforeAndInsideTheScript)
+{
+    PackageSpec recipe;
+    recipe.identifier = QString::fromLatin1(kPackageID);
+    const QString file = package(recipe);
+    PackageScript::Tools plain = scriptTools();
+    plain.spctl = buildTreeTools().spctl;
+    const QString anchor = path("anchor.pem");
+
+    EXPECT_EQ(sentenceOf([&] { Installer::verify(file, buildTreeTools()); }),
+              u"This installer isn't signed by Tarnaudio, so the hub won't run it."_s);
+    const QString refused = sentenceOf([&] {
+        Installer::install(file, u"Tarnhub"_s, Installer::fileSHA256(file), QString::fromLatin1(kPackageID),
+                           u"2.0.0"_s, runner(), plain);
+    });
+    EXPECT_TRUE(refused.contains(u"Tarnhub: package assessment failed"_s)) << refused.toStdString();
+    EXPECT_EQ(entriesOf(path("root")), QStringList());
+
+    plain.anchors = anchor;
+    EXPECT_EQ(sentenceOf([&] { Installer::verify(file, buildTreeTools(), anchor); }), u"no error"_s);
+    EXPECT_EQ(sentenceOf([&] {
+                  Installer::install(file, u"Tarnhub"_s, Installer::fileSHA256(file), QString::fromLatin1(kPackageID),
+                                     u"2.0.0"_s, runner(), plain);
+              }),
+              u"no error"_s);
+    EXPECT_EQ(PluginInstaller::shortVersion(installedHub()), u"2.0.0"_s);
+}
+
 } // namespace

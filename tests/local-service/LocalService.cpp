@@ -289,6 +289,9 @@ void LocalService::buildCatalog()
                 const QByteArray bytes =
                     package(spec, u"app"_s, u"/Applications"_s,
                             path(u"downloads/"_s + spec.id + u'-' + spec.version + u".pkg"_s));
+                // Where its installer puts it, so a scan finds the copy.
+                product.insert(u"install"_s,
+                               QJsonObject{{u"bundles"_s, QJsonArray{QString(u"/Applications/"_s + spec.name + u".app"_s)}}});
                 release.insert(u"pkg_url"_s, m_server->url(base + u"package"_s).toString());
                 release.insert(u"sha256"_s, sha256(bytes));
                 release.insert(u"size"_s, bytes.size());
@@ -345,6 +348,10 @@ void LocalService::buildCatalog()
                                           {u"min_macos"_s, spec.minMacOS}}}}}};
             const QString feedPath = u"/feeds/"_s + spec.id + u".json"_s;
             serve(feedPath.toStdString(), {QJsonDocument(feed).toJson(), "application/json"});
+            // The image's package puts the VST3 in the all-users place; the
+            // feed's release names no artifacts, so this is how a scan finds it.
+            product.insert(u"install"_s, QJsonObject{{u"bundles"_s, QJsonArray{QString(
+                                                          u"/usr/local/lib/vst3/"_s + spec.name + u".vst3"_s)}}});
             product.insert(u"feed"_s, QJsonObject{{u"url"_s, m_server->url(feedPath).toString()},
                                                   {u"format"_s, u"a2m"_s},
                                                   {u"channel"_s, u"standard"_s}});
