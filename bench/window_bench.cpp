@@ -262,7 +262,7 @@ int main(int argc, char** argv)
     std::printf("window_bench: %d products in the cached catalog, signed in, window 1040x720 offscreen; %d pairs,"
                 " each process new, the order alternating\n",
                 kProducts, pairs);
-    row("process start to the main window's first paint (plug-ins tab)", window, " ms", "goal < 600 ms");
+    row("process start to the main window's first paint (plug-ins tab)", window, " ms", "");
     row("anchor: process start to an empty QMainWindow's first paint", bare, " ms", "");
     row("ratio, pair by pair", ratio, "x  ", "");
     row("one full repaint of the main window (median of 50)", windowRepaint, " ms", "goal < 16 ms");
