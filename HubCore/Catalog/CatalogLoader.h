@@ -97,6 +97,10 @@ public:
 
 private:
     std::map<QString, Release> readFeedCache() const;
+    // Each product with a feed takes its release from `first`, else from
+    // `second`.
+    static void overlay(Catalog& catalog, const std::map<QString, Release>& first,
+                        const std::map<QString, Release>& second);
 
     Locations m_locations;
 };

@@ -1,16 +1,14 @@
 #include "Catalog/Digest.h"
 
-#include <openssl/evp.h>
+// Short in-memory values only: QtCore's digest keeps the programs that need
+// no other cryptography (`hubtarn --status`) from loading libcrypto.
+#include <QCryptographicHash>
 
 namespace Hub {
 
 QString sha256Hex(const QByteArray& bytes)
 {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_Digest(bytes.constData(), static_cast<size_t>(bytes.size()), digest, &length, EVP_sha256(), nullptr) != 1)
-        throw std::runtime_error("SHA-256 is not available");
-    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(digest), int(length)).toHex());
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
 QString sha256Hex(const QString& text)

@@ -57,7 +57,8 @@ std::optional<sockaddr_un> socketAddress(const QByteArray& path)
     return address;
 }
 
-// A listener whose backlog is full blocks connect until `timeout`.
+// A listener whose backlog is full blocks connect until `timeout`. On
+// failure errno is connect's.
 int connectTo(const sockaddr_un& address, std::chrono::milliseconds timeout)
 {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -67,7 +68,9 @@ int connectTo(const sockaddr_un& address, std::chrono::milliseconds timeout)
     const timeval limit {static_cast<time_t>(ms / 1000), static_cast<suseconds_t>((ms % 1000) * 1000)};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        const int error = errno; // the caller tells a dead socket from a busy one
         ::close(fd);
+        errno = error;
         return -1;
     }
     return fd;
@@ -368,25 +371,33 @@ void CallbackInbox::answer(int connection)
     writeAll(connection, "ok\n", deadline);
 }
 
-bool CallbackInbox::send(const QString& socketPath, const QUrl& url, std::chrono::milliseconds timeout)
+CallbackInbox::Delivery CallbackInbox::deliver(const QString& socketPath, const QUrl& url,
+                                               std::chrono::milliseconds timeout)
 {
     const Clock::time_point deadline = Clock::now() + timeout;
     QByteArray line = url.toString(QUrl::FullyEncoded).toLatin1();
     if (!url.isValid() || url.scheme().isEmpty() || line.size() > kMaxURLBytes)
-        return false;
+        return Delivery::notTaken;
     line += '\n';
 
     const std::optional<sockaddr_un> address = socketAddress(QFile::encodeName(socketPath));
     if (!address)
-        return false;
+        return Delivery::notTaken;
     const int fd = connectTo(*address, timeout);
     if (fd < 0)
-        return false;
+        // A full backlog (EAGAIN) is a live instance; no file or a dead
+        // socket is nobody.
+        return errno == ENOENT || errno == ECONNREFUSED ? Delivery::nobodyListens : Delivery::notTaken;
     // Someone else's socket at our path must not get the sign-in callback.
     const bool delivered = peerIsMe(fd) && writeAll(fd, line, deadline)
         && readLine(fd, kMaxReplyBytes, deadline) == QByteArray("ok");
     ::close(fd);
-    return delivered;
+    return delivered ? Delivery::taken : Delivery::notTaken;
+}
+
+bool CallbackInbox::send(const QString& socketPath, const QUrl& url, std::chrono::milliseconds timeout)
+{
+    return deliver(socketPath, url, timeout) == Delivery::taken;
 }
 
 } // namespace Hub

@@ -55,10 +55,19 @@ public:
 
     const QString& socketPath() const { return m_socketPath; }
 
+    enum class Delivery {
+        taken,
+        // No instance listens there: no socket, or one left by a crash.
+        nobodyListens,
+        // An instance is there but did not take it: another user's
+        // listener, a refused address, or `timeout` passed.
+        notTaken,
+    };
+
     // The second launch's side: hands `url` to the instance listening at
-    // `socketPath`. True once that instance acknowledged it; false when no
-    // instance of this user listens there, it refused the address, or
-    // `timeout` passed. Never throws.
+    // `socketPath`. Taken once that instance acknowledged it. Never throws.
+    static Delivery deliver(const QString& socketPath, const QUrl& url, std::chrono::milliseconds timeout);
+    // Whether `deliver` was taken.
     static bool send(const QString& socketPath, const QUrl& url, std::chrono::milliseconds timeout);
 
 private:

@@ -2,10 +2,10 @@
 
 #include "Catalog/CatalogLoader.h"
 #include "Catalog/Config.h"
+#include "Platform/CallbackInbox.h"
 #include "Shell/StatusReport.h"
 
 #include <QCoreApplication>
-#include <QDir>
 
 #include <cstdio>
 
@@ -14,6 +14,8 @@ using namespace Qt::StringLiterals;
 namespace Hub::Shell {
 
 namespace {
+
+constexpr std::chrono::seconds kHandOverTimeout{10};
 
 void write(std::FILE* stream, const QString& text)
 {
@@ -110,6 +112,29 @@ std::optional<int> answerWithoutWindow(const CommandLine& command, int& argc, ch
     return 2;
 }
 
+std::optional<int> handLinksOver(QList<QUrl> links, const QString& socketPath)
+{
+    if (links.isEmpty())
+        links.append(QUrl(u"hubtarn:"_s));
+    for (qsizetype i = 0; i < links.size(); ++i) {
+        switch (CallbackInbox::deliver(socketPath, links[i], kHandOverTimeout)) {
+        case CallbackInbox::Delivery::taken:
+            continue;
+        case CallbackInbox::Delivery::nobodyListens:
+            // Before the first link: no window yet. After it: the window
+            // ended while taking them.
+            if (i == 0)
+                return std::nullopt;
+            break;
+        case CallbackInbox::Delivery::notTaken:
+            break;
+        }
+        std::fprintf(stderr, "%s\n", kNotTakenSentence);
+        return 1;
+    }
+    return 0;
+}
+
 void setIdentity()
 {
     // The application's name is its bundle identifier: the core recognises
@@ -117,15 +142,6 @@ void setIdentity()
     QCoreApplication::setOrganizationName(u"Tarn Audio"_s);
     QCoreApplication::setApplicationName(Config::bundleID());
     QCoreApplication::setApplicationVersion(Config::hubVersion());
-}
-
-QIcon applicationIcon()
-{
-    QIcon icon;
-    const QDir icons(u":/icons"_s);
-    for (const QString& name : icons.entryList(QDir::Files))
-        icon.addFile(icons.filePath(name)); // each PNG says its own size
-    return icon;
 }
 
 } // namespace Hub::Shell

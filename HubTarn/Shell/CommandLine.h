@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QIcon>
 #include <QList>
 #include <QProcessEnvironment>
 #include <QString>
@@ -35,6 +34,14 @@ QString helpText();
 // "Tarnhub <version>" and a line break.
 QString versionText();
 
+// The one command users run, and the window's program beside it (in the
+// build tree and in the bundle's Contents/MacOS alike): `hubtarn` answers
+// whatever needs no window on QtCore alone and starts `hubtarn-window` only
+// when a window must open.
+inline constexpr char kProgramName[] = "hubtarn";
+inline constexpr char kWindowProgramName[] = "hubtarn-window";
+
+inline constexpr char kNotTakenSentence[] = "hubtarn: the running instance did not take the link";
 inline constexpr char kNoSessionSentence[] = "Tarnhub needs a graphical session; try `hubtarn --status`.";
 
 // Whether the window can be shown: a Wayland or X display is named, or Qt
@@ -46,14 +53,17 @@ bool hasGraphicalSession(const QProcessEnvironment& environment);
 // window.
 std::optional<int> answerWithoutWindow(const CommandLine& command, int& argc, char** argv);
 
+// The second launch's side of the single-instance inbox at `socketPath`:
+// hands `links` (none: a bare "hubtarn:", which just brings the window
+// forward) to the window running for this user. The exit status (after
+// kNotTakenSentence on standard error when the window did not take them);
+// none when no window listens there.
+std::optional<int> handLinksOver(QList<QUrl> links, const QString& socketPath);
+
 // Names the application once, before anything reads a setting, so every
 // QSettings lands in the program's own file
 // (~/.config/Tarn Audio/<bundle id>.conf), never under "Unknown
 // Organization".
 void setIdentity();
-
-// The window's icon, in the sizes drawn from the mark when the program was
-// built.
-QIcon applicationIcon();
 
 } // namespace Hub::Shell

@@ -221,7 +221,9 @@ TEST_F(WebSignInHandOff, StaleSocketFromACrashedInstanceIsReplaced)
 {
     leaveStaleSocket();
     ASSERT_TRUE(isSocket(socketPath()));
-    EXPECT_FALSE(CallbackInbox::send(socketPath(), callback(u"early"_s), kWait));
+    // A second launch starts its own window instead of waiting on the dead one.
+    EXPECT_EQ(CallbackInbox::deliver(socketPath(), callback(u"early"_s), kWait),
+              CallbackInbox::Delivery::nobodyListens);
 
     Received received;
     CallbackInbox inbox(socketPath(), received.handler());
@@ -285,7 +287,8 @@ TEST_F(WebSignInHandOff, InstancesStartingTogetherElectOneOwner)
 TEST_F(WebSignInHandOff, NothingListeningMeansNotDelivered)
 {
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(CallbackInbox::send(socketPath(), callback(u"n1"_s), kWait));
+    EXPECT_EQ(CallbackInbox::deliver(socketPath(), callback(u"n1"_s), kWait),
+              CallbackInbox::Delivery::nobodyListens);
     EXPECT_LT(std::chrono::steady_clock::now() - start, kWait);
 }
 
@@ -330,7 +333,8 @@ TEST_F(WebSignInHandOff, CallbackIsNeverSentToAnotherUsersListener)
     ASSERT_FALSE(watch.eventsFor(QFileInfo(socketPath()).fileName().toStdString(), 120s).empty());
     ASSERT_TRUE(isSocket(socketPath()));
 
-    EXPECT_FALSE(CallbackInbox::send(socketPath(), callback(u"secret"_s), kWait));
+    // Not nobody: a second launch must not start a window of its own either.
+    EXPECT_EQ(CallbackInbox::deliver(socketPath(), callback(u"secret"_s), kWait), CallbackInbox::Delivery::notTaken);
     const Shell::Result result = listener.get();
     EXPECT_EQ(result.status, 0) << "the listener saw no connection; output: " << result.output.toStdString();
     EXPECT_FALSE(result.output.contains(u"secret"_s)) << result.output.toStdString();
@@ -347,7 +351,7 @@ TEST_F(WebSignInHandOff, OversizedAndMalformedAddressesAreNotDelivered)
     const QUrl tooLong(prefix + QString(CallbackInbox::kMaxURLBytes - prefix.size() + 1, u'a'));
     ASSERT_EQ(longest.toEncoded().size(), CallbackInbox::kMaxURLBytes);
     EXPECT_TRUE(CallbackInbox::send(socketPath(), longest, kWait));
-    EXPECT_FALSE(CallbackInbox::send(socketPath(), tooLong, kWait));
+    EXPECT_EQ(CallbackInbox::deliver(socketPath(), tooLong, kWait), CallbackInbox::Delivery::notTaken);
 
     // Lines a sender could write by hand, past the client's own checks.
     const QString overLimit = prefix + QString(CallbackInbox::kMaxURLBytes, u'b');

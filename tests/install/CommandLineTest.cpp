@@ -108,6 +108,19 @@ TEST_F(CommandLine, WithoutADisplayTheProgramSaysSoAndLeavesNoSocket)
     EXPECT_EQ(runProgram({u"--status"_s}, m_environment).status, 0);
 }
 
+// `hubtarn` answers on QtCore alone and starts the window's program only
+// for a window: the dynamic loader's own list of what it maps at start.
+TEST_F(CommandLine, TheCommandLoadsNoGuiLibrary)
+{
+    m_environment.insert(u"LD_TRACE_LOADED_OBJECTS"_s, u"1"_s);
+    const Answer loaded = runProgram({u"--status"_s}, m_environment);
+    ASSERT_EQ(loaded.status, 0) << loaded.err.toStdString();
+    EXPECT_TRUE(loaded.out.contains(u"libQt6Core.so"_s)) << loaded.out.toStdString();
+    // The network and cryptography libraries are the slow half of a start.
+    for (const QString& library : {u"libQt6Gui"_s, u"libQt6Widgets"_s, u"libQt6DBus"_s, u"libcurl"_s, u"libcrypto"_s})
+        EXPECT_FALSE(loaded.out.contains(library)) << library.toStdString() << "\n" << loaded.out.toStdString();
+}
+
 TEST(GraphicalSession, ADisplayOrAPlatformWithoutOneIsASession)
 {
     struct Row {

@@ -54,6 +54,7 @@ Ran install(const QString& destdir, const QStringList& options)
 
 const QString kBundle = QString::fromUtf8(HUB_APPLICATIONS_DIR) + u"/Tarnhub.app"_s;
 const QString kProgram = kBundle + u"/Contents/MacOS/hubtarn"_s;
+const QString kWindowProgram = kBundle + u"/Contents/MacOS/hubtarn-window"_s;
 const QString kHelpers = kBundle + u"/Contents/Helpers"_s;
 
 // One packager's install, `--prefix /usr --strip` under DESTDIR, shared by
@@ -91,6 +92,7 @@ TEST_F(PackagedInstall, TheBundleTheHelpersAndEveryWrittenPathFollowTheInstallTi
     EXPECT_EQ(Hub::PropertyList::text(info, u"CFBundleIdentifier"_s), Hub::Config::bundleID());
     EXPECT_EQ(Hub::PropertyList::text(info, u"CFBundleShortVersionString"_s), Hub::Config::hubVersion());
     EXPECT_TRUE(QFileInfo(staged(kProgram)).isExecutable());
+    EXPECT_TRUE(QFileInfo(staged(kWindowProgram)).isExecutable());
     EXPECT_TRUE(QFileInfo(staged(kHelpers + u"/hubtarn-admin"_s)).isExecutable());
     EXPECT_TRUE(QFileInfo(staged(kHelpers + u"/hubtools"_s)).isExecutable());
     for (const char* applet : {"ditto", "codesign", "auval", "PlistBuddy", "chmod", "killall", "hdiutil", "spctl",
@@ -203,6 +205,29 @@ TEST_F(PackagedInstall, TheInstalledProgramsToolsWorkWithoutTheBuildTree)
                               environment);
     ASSERT_EQ(installed.status, 0) << installed.all();
     EXPECT_TRUE(QFileInfo(root + u"/usr/local/lib/vst3/Echos.vst3/Contents/Info.plist"_s).isFile());
+}
+
+// The installed command starts the window's program beside it, not the
+// build's: a sandboxed run pointed at a missing service profile gets as far
+// as the window's program, which alone reads the profile and refuses it.
+TEST_F(PackagedInstall, TheInstalledCommandStartsTheInstalledWindow)
+{
+    QTemporaryDir scratch;
+    ASSERT_TRUE(scratch.isValid());
+    const QString runtime = scratch.filePath(u"run"_s);
+    ASSERT_TRUE(QDir().mkpath(runtime));
+    ASSERT_TRUE(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString profile = scratch.filePath(u"no-such-profile.json"_s);
+    QProcessEnvironment environment;
+    environment.insert(u"HOME"_s, scratch.filePath(u"home"_s));
+    environment.insert(u"PATH"_s, u"/usr/bin:/bin"_s);
+    environment.insert(u"XDG_RUNTIME_DIR"_s, runtime);
+    environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    environment.insert(u"HUBTARN_SANDBOX"_s, u"1"_s);
+    environment.insert(u"HUBTARN_SERVICE_PROFILE"_s, profile);
+    const Ran started = run(staged(kProgram), {}, environment);
+    EXPECT_EQ(started.status, 2) << started.all();
+    EXPECT_TRUE(started.err.startsWith(u"hubtarn: The service profile "_s + profile)) << started.all();
 }
 
 // Installed for a user's own prefix (no DESTDIR), the desktop database is

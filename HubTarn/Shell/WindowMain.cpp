@@ -1,0 +1,124 @@
+#include "Catalog/Config.h"
+#include "Kit/Theme.h"
+#include "Model/HubModel.h"
+#include "Platform/CallbackInbox.h"
+#include "Platform/SchemeHandler.h"
+#include "Shell/AppServices.h"
+#include "Shell/Application.h"
+#include "Shell/CommandLine.h"
+#include "Shell/MainWindow.h"
+#include "Shell/ServiceProfile.h"
+#include "Shell/TestDriver.h"
+#include "Views/Frame/MainView.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QIcon>
+#include <QProcessEnvironment>
+#include <QStringList>
+#include <QThreadPool>
+#include <QUrl>
+
+#include <cstdio>
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The window's icon, in the sizes drawn from the mark when the program was
+// built.
+QIcon applicationIcon()
+{
+    QIcon icon;
+    const QDir icons(u":/icons"_s);
+    for (const QString& name : icons.entryList(QDir::Files))
+        icon.addFile(icons.filePath(name)); // each PNG says its own size
+    return icon;
+}
+
+} // namespace
+
+// `hubtarn-window`: the window, started by `hubtarn` (main.cpp) when one
+// must open. Run on its own it answers like `hubtarn`.
+int main(int argc, char* argv[])
+{
+    // Run on its own: the answers that need no window come first, before any GUI exists.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const Hub::Shell::CommandLine command = Hub::Shell::parseCommandLine(arguments);
+    if (const std::optional<int> status = Hub::Shell::answerWithoutWindow(command, argc, argv))
+        return *status;
+    QList<QUrl> links = command.links;
+
+    std::optional<Hub::Shell::Sandbox> sandbox;
+    try {
+        sandbox = Hub::Shell::sandboxFromEnvironment();
+    } catch (const Hub::Shell::ServiceProfileError& error) {
+        std::fprintf(stderr, "hubtarn: %s\n", error.what());
+        return 2;
+    }
+
+    // One instance per user: `hubtarn` found none listening, but another
+    // may have started since; the lock decides, and the loser hands over.
+    auto relay = std::make_unique<Hub::Shell::LinkRelay>();
+    auto inbox = std::make_unique<Hub::CallbackInbox>(Hub::callbackSocketPath(Hub::Config::bundleID()),
+                                                      [relay = relay.get()](const QUrl& url) { relay->post(url); });
+    switch (inbox->listen()) {
+    case Hub::CallbackInbox::Listen::otherInstance: {
+        if (const std::optional<int> status = Hub::Shell::handLinksOver(links, inbox->socketPath()))
+            return *status;
+        std::fprintf(stderr, "%s\n", Hub::Shell::kNotTakenSentence); // it has not started listening yet
+        return 1;
+    }
+    case Hub::CallbackInbox::Listen::failed:
+        inbox.reset(); // runs without the hand-off; the reason is logged
+        break;
+    case Hub::CallbackInbox::Listen::listening:
+        break;
+    }
+    // The first instance needs a display; Qt would abort without one.
+    if (!Hub::Shell::hasGraphicalSession(QProcessEnvironment::systemEnvironment())) {
+        inbox.reset();
+        std::fprintf(stderr, "%s\n", Hub::Shell::kNoSessionSentence);
+        return 1;
+    }
+
+    QApplication app(argc, argv);
+    Hub::Shell::setIdentity();
+    QApplication::setWindowIcon(applicationIcon());
+    // The desktop matches the window to the launcher entry, and its icon.
+    QGuiApplication::setDesktopFileName(Hub::Config::bundleID());
+    // Ending is the shell's decision: the last-window rule and the quit guard.
+    QApplication::setQuitOnLastWindowClosed(false);
+    Hub::Kit::Theme::install(app);
+
+    // Links start `hubtarn`, which hands them to this window or starts it.
+    // xdg-mime can take a while; the window does not wait for it.
+    const QString program = QDir(QCoreApplication::applicationDirPath()).filePath(QLatin1StringView(Hub::Shell::kProgramName));
+    QThreadPool::globalInstance()->start([program] {
+        Hub::SchemeHandler::claimLinks(program, Hub::SchemeHandler::systemDesktop(Hub::Config::homeFolder()));
+    });
+
+    Hub::Shell::AppServices services = Hub::Shell::makeAppServices(sandbox);
+    Hub::HubModel model(std::move(services.model));
+
+    Hub::Shell::Application::Hooks hooks;
+    hooks.releaseInbox = [&inbox] { inbox.reset(); };
+    Hub::Shell::Application shell(
+        &model, services.web, [&model](QWidget* parent) { return new Hub::Views::MainView(&model, parent); },
+        std::move(hooks));
+    QObject::connect(relay.get(), &Hub::Shell::LinkRelay::arrived, &shell, &Hub::Shell::Application::route);
+    for (const QUrl& url : links)
+        shell.route(url);
+    relay->drain();
+
+    if (!Hub::Shell::attachTestDriver(sandbox, shell.window(), &model))
+        return 2;
+    shell.window()->show();
+    const int status = QApplication::exec();
+    QThreadPool::globalInstance()->waitForDone();
+    return status;
+}
