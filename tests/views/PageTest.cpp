@@ -5,6 +5,7 @@
 #include "FrameTestSupport.h"
 
 #include "Catalog/Config.h"
+#include "Kit/ElidedLabel.h"
 #include "Kit/Pill.h"
 #include "Kit/PlainMenu.h"
 #include "Kit/Tag.h"
@@ -185,6 +186,31 @@ TEST_F(PageTest, StatusWordAndActionsFollowEachStateOnlineAndOffline)
     EXPECT_GT(tagline->heightForWidth(tagline->width()), QFontMetrics(tagline->font()).height());
     EXPECT_LE(child(page, u"pageColumn"_s)->geometry().right(), page->width());
     saveScreenshot(window.get(), u"page-beta-smallest-window"_s);
+}
+
+// A name without spaces wider than the column is shortened in the status
+// line, its status word still there, and never widens the column.
+TEST_F(PageTest, ALongNameIsShortenedInTheStatusLineNotClipped)
+{
+    Product longName = plugin(u"long"_s, u"1.0"_s);
+    longName.displayName = QString(90, u'W');
+    catalog.products.push_back(longName);
+    ASSERT_NO_FATAL_FAILURE(open());
+    Views::ProductPage* page = openPage(u"long"_s);
+    ASSERT_NE(page, nullptr);
+    settle();
+    auto* name = child<Kit::ElidedLabel>(page, u"statusName"_s);
+    EXPECT_EQ(name->text(), longName.displayName);
+    EXPECT_TRUE(name->shownText().endsWith(u'\u2026')) << name->shownText().toStdString();
+    QWidget* word = child(page, u"statusWord"_s);
+    EXPECT_FALSE(word->isHidden());
+    EXPECT_LE(word->mapTo(page, QPoint(word->width(), 0)).x(), child(page, u"pageColumn"_s)->geometry().right() + 1);
+    EXPECT_LE(child(page, u"pageColumn"_s)->geometry().right(), page->width());
+    // The title is drawn whole inside the column, smaller than its counted size.
+    QWidget* title = child(page, u"pageTitle"_s);
+    EXPECT_LE(title->mapTo(page, QPoint(title->width(), 0)).x(), child(page, u"pageColumn"_s)->geometry().right() + 1);
+    EXPECT_LT(title->width(), title->sizeHint().width());
+    saveScreenshot(page, u"page-long-name"_s);
 }
 
 TEST_F(PageTest, ActionPressesOpenSheetsLinksAndTheAppThroughTheModel)
