@@ -91,7 +91,7 @@ struct Release {
     bool installableHere() const;
     std::optional<std::vector<Artifact>> artifactsHere() const;
     std::optional<std::vector<Artifact>> artifactsOn(const QString& cpu) const;
-    // "Apple Silicon · macOS 12.0 or later".
+    // "an Arm computer · system version 12.0 or later".
     QString systemText() const;
     Release forFreshInstall() const;
 

@@ -109,9 +109,9 @@ QString Release::systemText() const
         intel = processorsOr(archs).contains("x86_64"_L1);
     }
     // Everything built for Intel is offered to Apple Silicon too.
-    QString text = intel ? u"Intel and Apple Silicon"_s : u"Apple Silicon"_s;
+    QString text = intel ? u"an Intel or Arm computer"_s : u"an Arm computer"_s;
     if (minMacOS)
-        text += u" \u00B7 macOS "_s + *minMacOS + u" or later"_s;
+        text += u" \u00B7 system version "_s + *minMacOS + u" or later"_s;
     return text;
 }
 

@@ -11,9 +11,6 @@
 #include <QAccessibleWidget>
 #include <QLabel>
 
-#include <algorithm>
-#include <cmath>
-
 namespace Hub::Kit {
 
 namespace {
@@ -108,8 +105,7 @@ public:
 
     QVariant currentValue() const override
     {
-        const qreal v = static_cast<ProgressLine*>(widget())->value();
-        return std::isfinite(v) ? int(std::lround(std::clamp(v, 0.0, 1.0) * 100)) : 0;
+        return static_cast<ProgressLine*>(widget())->percent();
     }
     void setCurrentValue(const QVariant&) override {}
     QVariant maximumValue() const override { return 100; }

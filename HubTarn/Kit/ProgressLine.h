@@ -15,6 +15,8 @@ public:
     explicit ProgressLine(QWidget* parent = nullptr);
 
     qreal value() const { return m_value; }
+    // The whole percents reached, 0 to 100 (0 for a value that is no number).
+    int percent() const;
     void setValue(qreal value);
     QColor color() const { return m_color; }
     void setColor(const QColor& color);

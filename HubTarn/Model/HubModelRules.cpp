@@ -307,11 +307,13 @@ QString HubModel::fitText(const Release::Fit& fit)
     case Release::FitKind::fine:
         return {};
     case Release::FitKind::needsAppleSilicon:
-        return u"needs Apple Silicon"_s;
+        return u"needs an Arm computer"_s;
     case Release::FitKind::needsIntel:
         return u"needs an Intel computer"_s;
     case Release::FitKind::needsMacOS:
-        return u"needs macOS "_s + fit.minimum;
+        // The requirement is a version of the system releases are checked
+        // against (the configured platform version), not a system to name.
+        return u"needs system version "_s + fit.minimum;
     }
     return {};
 }

@@ -251,17 +251,17 @@ TEST(ReleaseSystemText, ProcessorsAndMinimum)
         Release release;
         QString text;
     };
-    const QString apple = u"Apple Silicon"_s;
-    const QString both = u"Intel and Apple Silicon"_s;
+    const QString apple = u"an Arm computer"_s;
+    const QString both = u"an Intel or Arm computer"_s;
     for (const Case& c : {
              Case{"nothing listed", release(), apple},
              Case{"release lists Intel", release(kIntel), both},
              Case{"artifacts decide over release", withArtifacts({kArm, std::nullopt}, {}, kIntel), apple},
              Case{"one artifact lists Intel", withArtifacts({kArm, kBoth}), both},
              Case{"empty artifact list falls back", withArtifacts({}, {}, kBoth), both},
-             Case{"minimum", release(std::nullopt, std::nullopt, u"12.0"_s), u"Apple Silicon \u00B7 macOS 12.0 or later"_s},
+             Case{"minimum", release(std::nullopt, std::nullopt, u"12.0"_s), u"an Arm computer \u00B7 system version 12.0 or later"_s},
              Case{"minimum with Intel", withArtifacts({kIntel}, u"10.15"_s),
-                  u"Intel and Apple Silicon \u00B7 macOS 10.15 or later"_s},
+                  u"an Intel or Arm computer \u00B7 system version 10.15 or later"_s},
          }) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(c.release.systemText(), c.text);

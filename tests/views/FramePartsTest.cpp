@@ -41,24 +41,25 @@ TEST(JobLineLook, ShowsEachJobAsItsStepOrItsOutcome)
         qreal progress;    // < 0: no progress line
         QString mark;      // empty: no outcome
         QColor markColor;
+        QString said;      // what a screen reader hears of the progress line's value or of the mark
     };
     const qreal none = -1;
     const Row rows[] = {
-        {"download start", Job::downloading(0), u"Downloading 0%"_s, false, 0, {}, {}},
-        {"download", Job::downloading(0.426), u"Downloading 42%"_s, false, 0.426, {}, {}},
-        {"download nearly", Job::downloading(0.999), u"Downloading 99%"_s, false, 0.999, {}, {}},
-        {"download whole", Job::downloading(1.0), u"Downloading 100%"_s, false, 1.0, {}, {}},
+        {"download start", Job::downloading(0), u"Downloading 0%"_s, false, 0, {}, {}, u"0%"_s},
+        {"download", Job::downloading(0.426), u"Downloading 42%"_s, false, 0.426, {}, {}, u"42%"_s},
+        {"download nearly", Job::downloading(0.999), u"Downloading 99%"_s, false, 0.999, {}, {}, u"99%"_s},
+        {"download whole", Job::downloading(1.0), u"Downloading 100%"_s, false, 1.0, {}, {}, u"100%"_s},
         {"download not a number", Job{Job::Kind::downloading, std::numeric_limits<double>::quiet_NaN(), {}},
-         u"Downloading"_s, false, 0, {}, {}},
-        {"download beyond", Job{Job::Kind::downloading, 7.5, {}}, u"Downloading 100%"_s, false, 1.0, {}, {}},
-        {"verifying", Job::verifying(), u"Checking it was signed by Tarnaudio"_s, false, 1.0, {}, {}},
-        {"installing", Job::installing(), u"Installing"_s, false, 1.0, {}, {}},
-        {"registering", Job::registering(), u"Waiting for your system to list the AU"_s, false, 1.0, {}, {}},
-        {"removing", Job::removing(), u"Moving to the Trash"_s, true, none, {}, {}},
-        {"restart", Job::waitingForRestart(), u"Installed. Waiting to restart Tarnhub"_s, true, none, {}, {}},
-        {"done", Job::done(u"Installed echo 2.0."_s), {}, false, none, u"✓"_s, accent},
-        {"warning", Job::warning(u"The AU is not listed yet."_s), {}, false, none, u"!"_s, Kit::Theme::warn()},
-        {"failed", Job::failed(u"The download was cut off."_s), {}, false, none, u"✕"_s, Kit::Theme::bad()},
+         u"Downloading"_s, false, 0, {}, {}, u"0%"_s},
+        {"download beyond", Job{Job::Kind::downloading, 7.5, {}}, u"Downloading 100%"_s, false, 1.0, {}, {}, u"100%"_s},
+        {"verifying", Job::verifying(), u"Checking it was signed by Tarnaudio"_s, false, 1.0, {}, {}, u"100%"_s},
+        {"installing", Job::installing(), u"Installing"_s, false, 1.0, {}, {}, u"100%"_s},
+        {"registering", Job::registering(), u"Waiting for your system to list the AU"_s, false, 1.0, {}, {}, u"100%"_s},
+        {"removing", Job::removing(), u"Moving to the Trash"_s, true, none, {}, {}, {}},
+        {"restart", Job::waitingForRestart(), u"Installed. Waiting to restart Tarnhub"_s, true, none, {}, {}, {}},
+        {"done", Job::done(u"Installed echo 2.0."_s), {}, false, none, u"✓"_s, accent, u"Done"_s},
+        {"warning", Job::warning(u"The AU is not listed yet."_s), {}, false, none, u"!"_s, Kit::Theme::warn(), u"Warning"_s},
+        {"failed", Job::failed(u"The download was cut off."_s), {}, false, none, u"✕"_s, Kit::Theme::bad(), u"Failed"_s},
     };
     QWidget host;
     auto* layout = new QVBoxLayout(&host);
@@ -82,18 +83,39 @@ TEST(JobLineLook, ShowsEachJobAsItsStepOrItsOutcome)
             EXPECT_LE(progress->width(), 360);
             // 8 under the text, however much room the caller gives the line.
             EXPECT_EQ(progress->geometry().top() - step->geometry().bottom() - 1, 8);
+            QAccessibleInterface* a = spoken(progress);
+            EXPECT_EQ(a->role(), QAccessible::ProgressBar);
+            EXPECT_EQ(a->text(QAccessible::Value), row.said);
         }
         auto* mark = child<QLabel>(line, u"jobMark"_s);
         EXPECT_EQ(mark->isVisible() ? mark->text() : QString(), row.mark);
         if (!row.mark.isEmpty()) {
             EXPECT_EQ(mark->palette().color(QPalette::WindowText), row.markColor);
             EXPECT_EQ(child<QLabel>(line, u"jobMessage"_s)->text(), row.job.message);
+            // The word, never the bare symbol.
+            EXPECT_EQ(spoken(mark)->text(QAccessible::Name), row.said);
         }
         saveScreenshot(&host, u"jobline-"_s + QString::fromLatin1(row.name).replace(u' ', u'-'));
     }
     // Idle draws nothing and gives the line no room.
     line->setJob(Job::idle(), accent);
     EXPECT_TRUE(line->isHidden());
+}
+
+// A screen reader hears the download move in whole percents, not each tick.
+TEST(JobLineLook, TheProgressIsHeardEachWholePercent)
+{
+    JobLine line;
+    line.setJob(Job::downloading(0.10), Kit::Theme::ink());
+    auto* progress = child<Kit::ProgressLine>(&line, u"jobProgress"_s);
+    AccessEvents events;
+    line.setJob(Job::downloading(0.104), Kit::Theme::ink());
+    EXPECT_EQ(events.count(QAccessible::ValueChanged, progress), 0);
+    line.setJob(Job::downloading(0.11), Kit::Theme::ink());
+    line.setJob(Job::downloading(0.25), Kit::Theme::ink());
+    EXPECT_EQ(events.count(QAccessible::ValueChanged, progress), 2);
+    EXPECT_EQ(spoken(progress)->text(QAccessible::Name), u"Downloading"_s);
+    EXPECT_EQ(spoken(progress)->text(QAccessible::Value), u"25%"_s);
 }
 
 TEST(JobLineLook, ALongFailureWrapsInsteadOfBeingCut)

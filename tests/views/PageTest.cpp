@@ -5,6 +5,7 @@
 #include "FrameTestSupport.h"
 
 #include "Catalog/Config.h"
+#include "Kit/ElidedLabel.h"
 #include "Kit/Pill.h"
 #include "Kit/PlainMenu.h"
 #include "Kit/Tag.h"
@@ -16,6 +17,7 @@
 #include <QAccessible>
 #include <QAction>
 
+#include <algorithm>
 #include <atomic>
 
 using namespace Qt::StringLiterals;
@@ -130,7 +132,7 @@ TEST_F(PageTest, StatusWordAndActionsFollowEachStateOnlineAndOffline)
         {u"current"_s, u"installed 1.0"_s, {{Look::tag, u"up to date"_s, true, Does::nothing}}, {}},
         {u"withapp"_s, u"installed 1.0"_s, {{Look::accent, u"Open"_s, true, Does::open}}, {}},
         // Installed, but the release now wants a newer system: only the note.
-        {u"misfit"_s, u"needs macOS 15.0"_s, {{Look::tag, u"needs macOS 15.0"_s, true, Does::nothing}}, {}},
+        {u"misfit"_s, u"needs system version 15.0"_s, {{Look::tag, u"needs system version 15.0"_s, true, Does::nothing}}, {}},
         {u"soon"_s, u"coming soon"_s, {{Look::outline, u"Learn more"_s, true, Does::page}}, {}},
         {u"getonly"_s, u"available now"_s, {{Look::accent, u"Get getonly"_s, true, Does::page}}, {}},
         // A name's "&" is a letter, never a keyboard shortcut.
@@ -168,7 +170,11 @@ TEST_F(PageTest, StatusWordAndActionsFollowEachStateOnlineAndOffline)
             auto* tagline = child<QLabel>(page, u"tagline"_s);
             EXPECT_EQ(tagline->textFormat(), Qt::PlainText);
             EXPECT_EQ(tagline->text(), product.tagline);
-            EXPECT_TRUE(child(page, u"more"_s)->isEnabled());
+            // Greyed out only where its menu would hold nothing but the divider.
+            const std::vector<More::Item> offered = More::items(*model, product);
+            EXPECT_EQ(child(page, u"more"_s)->isEnabled(),
+                      std::any_of(offered.begin(), offered.end(),
+                                  [](const More::Item& item) { return item.does != More::Item::Does::divider; }));
             settle();
             saveScreenshot(window.get(), u"page-"_s + row.id + (offline ? u"-offline"_s : u"-online"_s));
         }
@@ -185,6 +191,31 @@ TEST_F(PageTest, StatusWordAndActionsFollowEachStateOnlineAndOffline)
     EXPECT_GT(tagline->heightForWidth(tagline->width()), QFontMetrics(tagline->font()).height());
     EXPECT_LE(child(page, u"pageColumn"_s)->geometry().right(), page->width());
     saveScreenshot(window.get(), u"page-beta-smallest-window"_s);
+}
+
+// A name without spaces wider than the column is shortened in the status
+// line, its status word still there, and never widens the column.
+TEST_F(PageTest, ALongNameIsShortenedInTheStatusLineNotClipped)
+{
+    Product longName = plugin(u"long"_s, u"1.0"_s);
+    longName.displayName = QString(90, u'W');
+    catalog.products.push_back(longName);
+    ASSERT_NO_FATAL_FAILURE(open());
+    Views::ProductPage* page = openPage(u"long"_s);
+    ASSERT_NE(page, nullptr);
+    settle();
+    auto* name = child<Kit::ElidedLabel>(page, u"statusName"_s);
+    EXPECT_EQ(name->text(), longName.displayName);
+    EXPECT_TRUE(name->shownText().endsWith(u'\u2026')) << name->shownText().toStdString();
+    QWidget* word = child(page, u"statusWord"_s);
+    EXPECT_FALSE(word->isHidden());
+    EXPECT_LE(word->mapTo(page, QPoint(word->width(), 0)).x(), child(page, u"pageColumn"_s)->geometry().right() + 1);
+    EXPECT_LE(child(page, u"pageColumn"_s)->geometry().right(), page->width());
+    // The title is drawn whole inside the column, smaller than its counted size.
+    QWidget* title = child(page, u"pageTitle"_s);
+    EXPECT_LE(title->mapTo(page, QPoint(title->width(), 0)).x(), child(page, u"pageColumn"_s)->geometry().right() + 1);
+    EXPECT_LT(title->width(), title->sizeHint().width());
+    saveScreenshot(page, u"page-long-name"_s);
 }
 
 TEST_F(PageTest, ActionPressesOpenSheetsLinksAndTheAppThroughTheModel)
@@ -311,7 +342,8 @@ TEST_F(PageTest, MoreMenuOffersWhatAppliesAndEachItemDoesItsPart)
             items.append(action->isSeparator() ? QString() : action->text());
         EXPECT_EQ(items, row.items);
         EXPECT_EQ(more.toolTip(), u"More"_s);
-        EXPECT_TRUE(more.isEnabled());
+        // With nothing to offer the button is greyed out, never an empty menu.
+        EXPECT_EQ(more.isEnabled(), items != QStringList{QString()});
         for (const Press& press : row.presses) {
             SCOPED_TRACE(press.item.toStdString());
             workspace->opened.clear();
@@ -327,7 +359,7 @@ TEST_F(PageTest, MoreMenuOffersWhatAppliesAndEachItemDoesItsPart)
             }
             model->setSheet(std::nullopt);
         }
-        if (!row.offline && (row.id == u"current"_s || row.id == u"reverb"_s)) {
+        if (!row.offline && row.id == u"current"_s) {
             more.show();
             menu->popup(more.mapToGlobal(QPoint(0, more.height() + 4)));
             ASSERT_TRUE(eventually([&] { return menu->isVisible(); }));

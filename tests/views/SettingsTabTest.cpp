@@ -11,6 +11,7 @@
 
 #include "Catalog/Config.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QSettings>
 
@@ -57,16 +58,23 @@ TEST_F(SettingsTabTest, EachSwitchStoresItsSettingAndARestartKeepsIt)
         QString key;
         bool (HubModel::*read)() const;
         bool before;
+        QString detail; // the line under the title: the switch's description
     } table[] = {
-        {u"installAUSwitch"_qs, u"InstallAU"_qs, &HubModel::installAU, true},
-        {u"checkAtOpenSwitch"_qs, u"CheckAtOpen"_qs, &HubModel::checkAtOpen, true},
-        {u"autoUpdateSwitch"_qs, u"AutoUpdate"_qs, &HubModel::autoUpdate, false},
-        {u"sendReportsSwitch"_qs, u"SendReports"_qs, &HubModel::sendReports, false},
+        {u"installAUSwitch"_qs, u"InstallAU"_qs, &HubModel::installAU, true,
+         u"Logic Pro, GarageBand, Live, FL Studio, Reaper, Studio One"_qs},
+        {u"checkAtOpenSwitch"_qs, u"CheckAtOpen"_qs, &HubModel::checkAtOpen, true,
+         u"You can also press Ctrl+R any time."_qs},
+        {u"autoUpdateSwitch"_qs, u"AutoUpdate"_qs, &HubModel::autoUpdate, false,
+         u"Only updates that need no password, and never while a DAW is open."_qs},
+        {u"sendReportsSwitch"_qs, u"SendReports"_qs, &HubModel::sendReports, false,
+         u"Helps fix bugs. No file names, no personal data."_qs},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.name.toStdString());
         auto* toggle = child<Kit::RowSwitch>(ground.get(), row.name);
         EXPECT_EQ(toggle->isChecked(), row.before);
+        EXPECT_EQ(spoken(toggle)->text(QAccessible::Description), row.detail);
+        EXPECT_EQ(spoken(toggle)->childCount(), 0) << "the detail is read twice";
         // A click on the row's text flips it as well as one on the knob.
         QTest::mouseClick(toggle, Qt::LeftButton, {}, QPoint(40, toggle->height() / 2));
         EXPECT_EQ((model.get()->*row.read)(), !row.before);
@@ -115,6 +123,9 @@ TEST_F(SettingsTabTest, ScopeChoosesTheFolderShownAndShowOpensItsNearestFolder)
     startModel();
     auto* tab = show<SettingsTab>();
     auto* scope = child<Kit::Segmented>(ground.get(), u"scopeControl"_qs);
+    // Named by its setting's title, one group of choices.
+    EXPECT_EQ(spoken(scope)->text(QAccessible::Name), u"Install for"_qs);
+    EXPECT_EQ(spoken(scope)->role(), QAccessible::Grouping);
     auto* folder = child<Views::SettingRow>(ground.get(), u"folderRow"_qs);
     const auto shown = [&] { return static_cast<Kit::ElidedLabel*>(folder->text()->detailLabel())->text(); };
 

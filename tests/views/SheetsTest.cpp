@@ -6,6 +6,7 @@
 #include "TestFiles.h"
 #include "TestHttpsServer.h"
 
+#include "Kit/Control.h"
 #include "Kit/Pill.h"
 #include "Kit/Segmented.h"
 #include "Kit/Switches.h"
@@ -16,6 +17,7 @@
 #include "Views/Sheets/SheetKit.h"
 #include "Views/Sheets/UninstallSheet.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -135,6 +137,9 @@ TEST_F(SheetsTest, UninstallShowsEachCopyAndOffersOnlyASettingsFolderTheInstalle
         EXPECT_EQ(settings->isVisible(), !row.caption.isEmpty());
         if (settings->isVisible()) {
             EXPECT_EQ(labelText(host, u"settingsCaption"_qs), row.caption);
+            // The caption is the switch's description, read once with it.
+            EXPECT_EQ(spoken(settings)->text(QAccessible::Name), u"Also remove settings and presets"_qs);
+            EXPECT_EQ(spoken(settings)->text(QAccessible::Description), row.caption);
             if (row.switchOff)
                 clickCentre(settings);
         }
@@ -489,6 +494,44 @@ TEST_F(SheetsTest, EscapeCancelReturnAndSpaceCloseOrPressThroughRealKeys)
         else
             EXPECT_TRUE(logged(row.request)) << log->calls().join(u'\n').toStdString();
     }
+}
+
+// The rule of every painted dialog: the button the keyboard moved to keeps
+// Return after a click elsewhere in the sheet hides its ring, as Space does.
+TEST_F(SheetsTest, ReturnPressesTheFocusedButtonAfterAClickHidesItsRing)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    const qsizetype calls = log->calls().size();
+    Views::SheetHost* host = present(Sheet::install(u"reverb"_qs));
+    ASSERT_NE(host, nullptr);
+    auto* cancel = child<Kit::Pill>(host, u"cancelButton"_qs);
+    int presses = 0;
+    do
+        QTest::keyClick(host, Qt::Key_Tab);
+    while (++presses < 12 && !cancel->hasFocus());
+    ASSERT_TRUE(Kit::keyboardFocus(cancel));
+    clickCentre(titleOf(host));
+    EXPECT_FALSE(Kit::keyboardFocus(cancel));
+    ASSERT_TRUE(cancel->hasFocus());
+    QTest::keyClick(host, Qt::Key_Return);
+    EXPECT_TRUE(dismissed());
+    EXPECT_EQ(log->calls().size(), calls) << "Return installed instead of cancelling";
+}
+
+// The kinds of feedback are one named group of choices, not loose buttons.
+TEST_F(SheetsTest, TheFeedbackKindsAreANamedGroup)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    Views::SheetHost* host = present(Sheet::feedback(u"echo"_qs));
+    ASSERT_NE(host, nullptr);
+    QAccessibleInterface* kinds = spoken(child<Kit::Segmented>(host, u"feedbackKind"_qs));
+    EXPECT_EQ(kinds->role(), QAccessible::Grouping);
+    EXPECT_EQ(kinds->text(QAccessible::Name), u"Kind of feedback"_qs);
+    ASSERT_EQ(kinds->childCount(), 4);
+    EXPECT_EQ(kinds->child(0)->text(QAccessible::Name), u"idea"_qs);
+    EXPECT_TRUE(kinds->child(0)->state().checked);
+    QTest::keyClick(host, Qt::Key_Escape);
+    EXPECT_TRUE(dismissed());
 }
 
 TEST_F(SheetsTest, AProductLeavingTheCatalogTurnsTheSheetIntoNotFoundAndLongTitlesShrinkOnOneLine)

@@ -1,5 +1,6 @@
 #include "TabTestSupport.h"
 
+#include "Kit/ElidedLabel.h"
 #include "Kit/ExternalLink.h"
 #include "Kit/Pill.h"
 #include "Views/Common/RowList.h"
@@ -214,7 +215,7 @@ TEST_F(UpdatesTabTest, RowShowsNameVersionsAndOneNoteOfTwoLinesAtMost)
     for (const auto& r : table) {
         SCOPED_TRACE(r.id.toStdString());
         QWidget* line = row(r.id);
-        auto* name = child<QLabel>(line, u"updateName"_qs);
+        auto* name = child<Kit::ElidedLabel>(line, u"updateName"_qs);
         EXPECT_EQ(name->text(), r.name);
         EXPECT_EQ(name->textFormat(), Qt::PlainText);
         EXPECT_EQ(child<QLabel>(line, u"updateVersions"_qs)->text(), r.versions);
@@ -233,13 +234,20 @@ TEST_F(UpdatesTabTest, RowShowsNameVersionsAndOneNoteOfTwoLinesAtMost)
     // picture Tab skips, and Return on the row opens the page it opens.
     ground->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(ground.get(), kPatience));
+    const QImage plain = row(u"notes"_qs)->grab().toImage();
+    QImage ringed;
     row(u"echo"_qs)->setFocus(Qt::TabFocusReason);
     const QList<QWidget*> order{pillOf(u"echo"_qs), row(u"notes"_qs), pillOf(u"notes"_qs),
                                 child(ground.get(), u"changelogLink"_qs)};
     for (QWidget* next : order) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
+        if (next == row(u"notes"_qs)) {
+            ringed = next->grab().toImage();
+            saveScreenshot(next, u"updates-row-focused"_qs);
+        }
     }
+    EXPECT_NE(ringed, plain) << "the row Tab reached shows no focus ring";
     row(u"notes"_qs)->setFocus(Qt::TabFocusReason);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_EQ(model->page(), std::optional<QString>(u"notes"_qs));
@@ -247,6 +255,8 @@ TEST_F(UpdatesTabTest, RowShowsNameVersionsAndOneNoteOfTwoLinesAtMost)
 
     clickCentre(child(row(u"echo"_qs), u"updateMark"_qs));
     EXPECT_EQ(model->page(), std::optional<QString>(u"echo"_qs));
+    // The click leaves the focused row without its ring.
+    EXPECT_EQ(row(u"notes"_qs)->grab().toImage(), plain);
 }
 
 TEST_F(UpdatesTabTest, OldCopiesForAllUsersShowTheirJobUnlessTheRowDoes)

@@ -156,9 +156,7 @@ std::optional<QString> LegacyNotice::sentence(const HubModel& model, const QStri
         if (!folders.contains(folder))
             folders.append(folder);
     }
-    QString where = folders.takeLast();
-    if (!folders.isEmpty())
-        where = folders.join(QStringLiteral(", ")) + QStringLiteral(" and ") + where;
+    const QString where = Kit::joinedList(folders);
     return (named ? product->shown() + QStringLiteral(": an") : QStringLiteral("An"))
            + QStringLiteral(" older copy for all users is still in ") + where + QStringLiteral(" (")
            + formats.join(QStringLiteral(", ")) + QStringLiteral("). Your DAW may load it instead.");

@@ -116,25 +116,26 @@ void JobLine::setJob(const Job& job, const QColor& color)
     case Job::Kind::idle:
         break;
     case Job::Kind::downloading:
-        step(std::isfinite(job.fraction) ? std::clamp(job.fraction, 0.0, 1.0) : 0.0, *text);
+        step(std::isfinite(job.fraction) ? std::clamp(job.fraction, 0.0, 1.0) : 0.0, *text,
+             QStringLiteral("Downloading"));
         break;
     case Job::Kind::verifying:
     case Job::Kind::installing:
     case Job::Kind::registering:
-        step(1.0, *text);
+        step(1.0, *text, *text);
         break;
     case Job::Kind::removing:
     case Job::Kind::waitingForRestart:
-        step(std::nullopt, *text);
+        step(std::nullopt, *text, *text);
         break;
     case Job::Kind::done:
-        message(QStringLiteral("✓"), color, job.message);
+        message(QStringLiteral("✓"), QStringLiteral("Done"), color, job.message);
         break;
     case Job::Kind::warning:
-        message(QStringLiteral("!"), Kit::Theme::warn(), job.message);
+        message(QStringLiteral("!"), QStringLiteral("Warning"), Kit::Theme::warn(), job.message);
         break;
     case Job::Kind::failed:
-        message(QStringLiteral("✕"), Kit::Theme::bad(), job.message);
+        message(QStringLiteral("✕"), QStringLiteral("Failed"), Kit::Theme::bad(), job.message);
         break;
     }
     m_step->setVisible(text.has_value());
@@ -143,9 +144,12 @@ void JobLine::setJob(const Job& job, const QColor& color)
     setVisible(job.kind != Job::Kind::idle);
 }
 
-void JobLine::step(std::optional<qreal> value, const QString& text)
+void JobLine::step(std::optional<qreal> value, const QString& text, const QString& spoken)
 {
     m_stepText->setText(text);
+    // The line speaks its value itself; its name stays put while the
+    // percentage moves, so a screen reader is not told a new name per tick.
+    m_progress->setAccessibleName(spoken);
     m_spinner->setVisible(!value);
     m_progress->setVisible(value.has_value());
     if (value) {
@@ -154,9 +158,11 @@ void JobLine::step(std::optional<qreal> value, const QString& text)
     }
 }
 
-void JobLine::message(const QString& mark, const QColor& markColor, const QString& text)
+void JobLine::message(const QString& mark, const QString& spoken, const QColor& markColor, const QString& text)
 {
     m_mark->setText(mark);
+    // Read as the word, not as a bare symbol.
+    m_mark->setAccessibleName(spoken);
     Kit::setTextColor(m_mark, markColor);
     m_message->setText(text);
 }

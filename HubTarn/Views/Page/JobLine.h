@@ -34,8 +34,8 @@ public:
     static std::optional<QString> stepText(const Job& job);
 
 private:
-    void step(std::optional<qreal> value, const QString& text);
-    void message(const QString& mark, const QColor& markColor, const QString& text);
+    void step(std::optional<qreal> value, const QString& text, const QString& spoken);
+    void message(const QString& mark, const QString& spoken, const QColor& markColor, const QString& text);
 
     Job m_job;
     QColor m_color;

@@ -13,6 +13,8 @@
 
 #include <QPainter>
 
+#include <algorithm>
+
 namespace Hub::Views {
 
 namespace {
@@ -101,8 +103,12 @@ void More::run(HubModel& model, const Product& product, Item::Does does)
 void More::sync()
 {
     const Product* product = m_model->product(m_productID);
-    setEnabled(product && !m_model->state(*product).job.isWorking());
     std::vector<Item> fresh = product ? items(*m_model, *product) : std::vector<Item>{};
+    // A menu of nothing but its divider would open as an empty speck: the
+    // button is greyed out instead, as while the product's job works.
+    const bool offers =
+        std::any_of(fresh.begin(), fresh.end(), [](const Item& item) { return item.does != Item::Does::divider; });
+    setEnabled(product && offers && !m_model->state(*product).job.isWorking());
     if (fresh == m_shown)
         return;
     m_shown = std::move(fresh);

@@ -9,6 +9,7 @@
 #include "Views/Page/WhatsNew.h"
 
 #include "Kit/Color.h"
+#include "Kit/ElidedLabel.h"
 #include "Kit/Pill.h"
 #include "Kit/TextStyle.h"
 #include "Kit/Theme.h"
@@ -53,9 +54,9 @@ QColor withOpacity(QColor color, qreal opacity)
 }
 
 // A label for one run of the status line: one line, upper case.
-QLabel* statusRun(const QString& name, QWidget* parent)
+template<typename Label>
+Label* statusRun(Label* label, const QString& name)
 {
-    QLabel* label = Kit::plainLabel(QString(), parent);
     label->setObjectName(name);
     label->setFont(Kit::Theme::mono(11, QFont::Medium, 0.55, true));
     label->setWordWrap(false);
@@ -77,8 +78,10 @@ QWidget* padded(QWidget* content, const QMargins& margins, QWidget* parent)
 
 // The product's name, very large, in its accent: tightened by the size's
 // tracking and closed by a thin space that is not, so the last letter
-// keeps its room. It never wraps or cuts: the size already fits it. A
-// label, so assistive technology reads it as the page's heading.
+// keeps its room. It never wraps or cuts: the size counted from its letters
+// fits most names, and one of wide letters that still runs past the column
+// is drawn smaller until it fits, whole. A label, so assistive technology
+// reads it as the page's heading.
 class PageTitle : public QLabel {
 public:
     explicit PageTitle(QWidget* parent)
@@ -87,7 +90,7 @@ public:
         setObjectName(QStringLiteral("pageTitle"));
         setTextFormat(Qt::PlainText);
         setTextInteractionFlags(Qt::NoTextInteraction);
-        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+        setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
         markHeading(this);
     }
 
@@ -111,13 +114,16 @@ public:
         const qreal width = tracked.horizontalAdvance(m_title) + QFontMetricsF(m_closing).horizontalAdvance(kThinSpace);
         return QSizeF(width, tracked.height()).toSize() + QSize(1, 1);
     }
-    QSize minimumSizeHint() const override { return sizeHint(); }
+    QSize minimumSizeHint() const override { return {1, sizeHint().height()}; }
 
 protected:
     void paintEvent(QPaintEvent*) override
     {
         QPainter p(this);
         p.setRenderHint(QPainter::TextAntialiasing);
+        const qreal natural = sizeHint().width();
+        if (natural > width())
+            p.scale(width() / natural, width() / natural);
         p.setPen(m_color);
         p.setFont(m_font);
         p.drawText(QPointF(0, QFontMetricsF(m_font).ascent()), m_title);
@@ -252,10 +258,13 @@ ProductPage::ProductPage(HubModel* model, const QString& productID, QWidget* par
     auto* statusRow = new QHBoxLayout(status);
     statusRow->setContentsMargins(0, 0, 0, 16);
     statusRow->setSpacing(0);
-    m_statusName = statusRun(QStringLiteral("statusName"), status);
-    m_statusSeparator = statusRun(QStringLiteral("statusSeparator"), status);
+    // The name gives way to the status word: a long name is shortened with
+    // an ellipsis, never clipped or pushed past the column.
+    m_statusName = statusRun(new Kit::ElidedLabel(QString(), Qt::ElideRight, status), QStringLiteral("statusName"));
+    m_statusName->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    m_statusSeparator = statusRun(Kit::plainLabel(QString(), status), QStringLiteral("statusSeparator"));
     m_statusSeparator->setText(QStringLiteral(" _ "));
-    m_statusWord = statusRun(QStringLiteral("statusWord"), status);
+    m_statusWord = statusRun(Kit::plainLabel(QString(), status), QStringLiteral("statusWord"));
     Kit::setTextColor(m_statusName, Kit::Theme::ink());
     Kit::setTextColor(m_statusWord, Kit::Theme::ink());
     statusRow->addWidget(m_statusName);

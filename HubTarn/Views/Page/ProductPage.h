@@ -14,6 +14,7 @@ struct Product;
 } // namespace Hub
 
 namespace Hub::Kit {
+class ElidedLabel;
 class Pill;
 }
 
@@ -57,7 +58,7 @@ private:
     Kit::Pill* m_back;
     PageTitle* m_title;
     QWidget* m_status;
-    QLabel* m_statusName;
+    Kit::ElidedLabel* m_statusName;
     QLabel* m_statusSeparator;
     QLabel* m_statusWord;
     QLabel* m_tagline;

@@ -4,6 +4,7 @@
 
 #include "Catalog/Config.h"
 #include "Installer/InstallLocations.h"
+#include "Kit/ElidedLabel.h"
 #include "Kit/ExternalLink.h"
 #include "Kit/Hairline.h"
 #include "Kit/Pill.h"
@@ -124,7 +125,6 @@ Kit::RowSwitch* SettingsTab::settingSwitch(const QString& name, const QString& t
 {
     auto* row = new Kit::RowSwitch(title, new RowText(title, detail));
     row->setObjectName(name);
-    row->setAccessibleDescription(detail);
     row->setChecked((model()->*read)());
     // Only the user's click writes: reading the setting back must not store it again.
     connect(row, &QAbstractButton::clicked, this, [this, write](bool on) { (model()->*write)(on); });
@@ -302,8 +302,10 @@ void SettingsTab::fillProblems(QVBoxLayout* layout)
         auto* items = new QHBoxLayout(line);
         items->setContentsMargins(0, 0, 0, 0);
         items->setSpacing(8);
-        QLabel* name = Kit::plainLabel(model()->name(report.product), line);
+        auto* name = new Kit::ElidedLabel(model()->name(report.product), Qt::ElideRight, line);
         name->setObjectName(u"problemName"_s);
+        // Its whole width while there is room; shortened only when there is not.
+        name->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
         name->setFont(Kit::Theme::bold(13));
         Kit::setTextColor(name, Kit::Theme::ink());
         items->addWidget(name);

@@ -116,6 +116,9 @@ FeedbackSheet::FeedbackSheet(HubModel* model, const QString& slug, QWidget* pare
         kinds.append({QVariant(int(kind)), rawValue(kind)});
     m_kinds = new Kit::Segmented(kinds, m_form);
     m_kinds->setObjectName(QStringLiteral("feedbackKind"));
+    // The segments show no title of their own; the group is named for
+    // what it chooses.
+    m_kinds->setAccessibleName(QStringLiteral("Kind of feedback"));
     m_kinds->setValue(QVariant(int(m_kind)));
     connect(m_kinds, &Kit::Segmented::valueChanged, this,
             [this](const QVariant& value) { m_kind = FeedbackKind(value.toInt()); });

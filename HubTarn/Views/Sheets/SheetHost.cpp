@@ -4,7 +4,7 @@
 #include "Views/Sheets/InstallSheet.h"
 #include "Views/Sheets/UninstallSheet.h"
 
-#include "Kit/Control.h"
+#include "Kit/Keyboard.h"
 #include "Kit/Pill.h"
 #include "Kit/TextStyle.h"
 #include "Kit/Theme.h"
@@ -143,20 +143,10 @@ void SheetHost::showEvent(QShowEvent* event)
 
 void SheetHost::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        // Return presses the button the keyboard moved to, else the sheet's
-        // default one. The focus the window hands its first button when it
-        // opens does not count: Return then still means the default.
-        QAbstractButton* target = qobject_cast<QAbstractButton*>(focusWidget());
-        if (target && !Kit::keyboardFocus(target))
-            target = nullptr;
-        if (!target && m_body)
-            target = m_body->defaultButton();
-        if (target && target->isEnabled() && target->isVisible())
-            target->click();
-        event->accept();
+    // The rule of every painted dialog: the sheet opens with nothing
+    // focused (above), so Return means the default until Tab moves on.
+    if (Kit::pressForReturn(this, event, m_body ? m_body->defaultButton() : nullptr))
         return;
-    }
     QDialog::keyPressEvent(event);
 }
 

@@ -3,7 +3,10 @@
 #include "Views/Page/JobLine.h"
 
 #include "Kit/Color.h"
+#include "Kit/Control.h"
+#include "Kit/ElidedLabel.h"
 #include "Kit/Hairline.h"
+#include "Kit/Paint.h"
 #include "Kit/Pill.h"
 #include "Kit/ProductMark.h"
 #include "Kit/TextStyle.h"
@@ -115,7 +118,8 @@ void ClampedText::changeEvent(QEvent* event)
 
 UpdateRow::UpdateRow(HubModel* model, const QString& productID, QWidget* parent)
     : ListRow(model, productID, parent)
-    , m_name(Kit::plainLabel(QString(), this))
+    // A long name is shortened with an ellipsis, never clipped mid-letter.
+    , m_name(new Kit::ElidedLabel(QString(), Qt::ElideRight, this))
     , m_versions(Kit::plainLabel(QString(), this))
     , m_note(new ClampedText(kNoteLines, this))
     , m_job(new JobLine(this))
@@ -131,6 +135,8 @@ UpdateRow::UpdateRow(HubModel* model, const QString& productID, QWidget* parent)
     connect(this, &ListRow::activated, this, openPage);
 
     m_name->setObjectName(u"updateName"_s);
+    // Its whole width while there is room; shortened only when there is not.
+    m_name->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     m_name->setFont(Kit::Theme::bold(20, -0.8));
     Kit::setTextColor(m_name, Kit::Theme::ink());
     m_versions->setObjectName(u"updateVersions"_s);
@@ -194,6 +200,16 @@ UpdateRow::UpdateRow(HubModel* model, const QString& productID, QWidget* parent)
     column->addSpacing(kPadding - int(Kit::Theme::hairline));
     column->addWidget(new Kit::Hairline(this));
     sync();
+}
+
+void UpdateRow::paintEvent(QPaintEvent*)
+{
+    if (!Kit::keyboardFocus(this))
+        return;
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    Kit::Paint::focusRing(p, Kit::Paint::continuousRect(QRectF(rect()).adjusted(2, 2, -2, -2), Kit::Theme::rowRadius),
+                          Kit::Theme::ink());
 }
 
 void UpdateRow::sync()

@@ -5,6 +5,7 @@
 class QLabel;
 
 namespace Hub::Kit {
+class ElidedLabel;
 class Pill;
 class ProductMark;
 } // namespace Hub::Kit
@@ -53,9 +54,14 @@ public:
 
     Kit::Pill* updatePill() const { return m_update; }
 
+protected:
+    // The row takes Tab's focus, so it shows the ring a keyboard user
+    // follows; a click leaves none.
+    void paintEvent(QPaintEvent* event) override;
+
 private:
     Kit::ProductMark* m_mark = nullptr;
-    QLabel* m_name;
+    Kit::ElidedLabel* m_name;
     QLabel* m_versions;
     ClampedText* m_note;
     Kit::Pill* m_update;
