@@ -66,6 +66,8 @@ AppServices makeAppServices(const std::optional<Sandbox>& sandbox)
     // copy with its own address resolver and a session its stop cancels.
     auto installer = std::make_shared<PluginInstaller>(std::make_shared<SystemAURegistry>(), false, 5.0);
     installer->anchors = anchors;
+    if (profile)
+        installer->downloadIdleTimeout = profile->downloadIdleTimeout;
     services.installerFor = [installer, caBundle](PluginInstaller::URLResolver resolve, std::stop_token stop) {
         auto one = std::make_shared<PluginInstaller>(*installer);
         one->resolveURL = std::move(resolve);
@@ -81,7 +83,12 @@ AppServices makeAppServices(const std::optional<Sandbox>& sandbox)
 
     services.network = makeSystemNetworkMonitor();
     services.clock = makeSystemClock();
-    services.workspace = std::make_shared<SystemWorkspace>();
+    // A test driver walking the sandboxed window checks what would have
+    // opened; nothing may start a browser or file manager on the machine.
+    if (sandbox && qEnvironmentVariableIsSet("HUBTARN_TEST_DRIVER"))
+        services.workspace = std::make_shared<RecordingWorkspace>(sandbox->home + QStringLiteral("/.local/state/hubtarn/opened.log"));
+    else
+        services.workspace = std::make_shared<SystemWorkspace>();
     services.runningDAWs = [] { return DAWs::running(); };
 
     services.catalog = CatalogLoader::defaultLocations();

@@ -136,6 +136,11 @@ TEST_F(ServiceProfileTest, ASandboxedRunTakesEveryAddressAndTrustFromItsProfile)
     EXPECT_EQ(wired.installCaBundle, path(u"tls.pem"_s));
     EXPECT_EQ(wired.anchors, m_pki.anchorPem());
     EXPECT_EQ(wired.home, Config::homeFolder());
+    EXPECT_FALSE(sandbox->profile->downloadIdleTimeout);
+    QJsonObject shortened = profileObject();
+    shortened.insert(u"download_idle_timeout"_s, 8);
+    EXPECT_EQ(Shell::sandboxFor(true, write(QJsonDocument(shortened).toJson()), path(u"home"_s))->profile->downloadIdleTimeout,
+              8.0);
 
     // Sandboxed without a profile: the build's addresses, under the isolated home.
     qunsetenv("HUBTARN_SERVICE_PROFILE");
@@ -175,6 +180,10 @@ TEST_F(ServiceProfileTest, AProfileThatCannotBeUsedIsRefusedWithItsReason)
          u"\"signing_anchor\" names "_s + path(u"nowhere.pem"_s) + u", which can't be read."_s},
         {json(with(u"signing_anchor"_s, path(u"not-a-certificate.pem"_s))),
          u"\"signing_anchor\" names "_s + path(u"not-a-certificate.pem"_s) + u", which holds no certificate."_s},
+        {json(with(u"download_idle_timeout"_s, u"8"_s)),
+         u"\"download_idle_timeout\" must be a number of seconds from 1 to 3600."_s},
+        {json(with(u"download_idle_timeout"_s, 0)),
+         u"\"download_idle_timeout\" must be a number of seconds from 1 to 3600."_s},
     };
     for (const Row& row : rows) {
         const QString profile = path(u"profile.json"_s);

@@ -9,6 +9,7 @@
 #include "Catalog/Config.h"
 #include "Catalog/Versions.h"
 #include "Installer/Shell.h"
+#include "Reports/ReportSpool.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -19,6 +20,7 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <stdexcept>
 
 using namespace Qt::StringLiterals;
@@ -352,12 +354,21 @@ void LocalService::buildCatalog()
         products.append(product);
     }
 
-    // An older copy of the product with an update, as the user's own.
+    // Older copies of the products with updates, as the user's own.
     for (const ProductSpec& spec : productSpecs()) {
-        if (spec.id != QLatin1StringView(kUpdateProduct))
+        const QByteArray id = spec.id.toLatin1();
+        if (id != kUpdateProduct && std::find(kMoreUpdates.begin(), kMoreUpdates.end(), id) == kMoreUpdates.end())
             continue;
         bundle(spec, u"vst3"_s, spec.history.first(), path(u"home-seed/.vst3"_s));
     }
+    // A problem an earlier run left, so the settings tab has a report to send.
+    Report earlier;
+    earlier.product = u"glasswing"_s;
+    earlier.code = u"hub.install.downloading"_s;
+    earlier.version = u"1.4.2"_s;
+    earlier.message = u"The download of Glasswing stopped: the connection was lost."_s;
+    if (!ReportSpool(path(u"home-seed"_s)).record(earlier).recorded())
+        fail(u"cannot write the earlier problem report"_s);
 
     // A newer Tarnhub, as the update package its own update installs.
     const QList<qint64> current = Versions::parts(Config::hubVersion());
@@ -501,7 +512,7 @@ void LocalService::writeProfile()
     const QByteArray key = "pk_test_" + QByteArray("127.0.0.1$").toBase64(QByteArray::Base64UrlEncoding
                                                                           | QByteArray::OmitTrailingEquals);
     // Written last, in one step: a profile that exists is a service that answers.
-    const QJsonObject profile{
+    QJsonObject profile{
         {u"api_base"_s, m_hub->base().toString()},
         {u"catalog"_s, m_server->url(u"/catalog.json"_s).toString()},
         {u"sign_in"_s, m_clerk->base().toString()},
@@ -509,6 +520,9 @@ void LocalService::writeProfile()
         {u"tls_root"_s, path(u"tls-root.pem"_s)},
         {u"signing_anchor"_s, path(u"signing-anchor.pem"_s)},
     };
+    // A stalled download is given up after seconds, not the program's minute.
+    if (m_fault == Fault::stall)
+        profile.insert(u"download_idle_timeout"_s, 6);
     writeBytes(profilePath(), QJsonDocument(profile).toJson());
 }
 
