@@ -20,6 +20,7 @@
 #include "Catalog/Config.h"
 #include "Model/HubModel.h"
 
+#include <QAbstractAnimation>
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -557,8 +558,9 @@ private:
         QWidget* row = require(u"row-"_s + id);
         ensureShown(row);
         QTest::mouseClick(row, Qt::LeftButton, {}, QPoint(row->width() / 4, row->height() / 2));
+        // Shown, and faded in all the way: the tab body under it is gone.
         waitFor(u"the page of "_s + id, [this, id] {
-            return m_model->page() == id && widget(u"productPage"_s) && widget(u"actions"_s);
+            return m_model->page() == id && widget(u"productPage"_s) && widget(u"actions"_s) && !widget(u"tabBody"_s);
         });
         shoot(u"page-"_s + id);
     }
@@ -566,7 +568,7 @@ private:
     void back()
     {
         click(u"backPill"_s);
-        waitFor(u"the page to close"_s, [this] { return !m_model->page() && !widget(u"productPage"_s); });
+        waitFor(u"the page to close"_s, [this] { return !m_model->page() && !widget(u"productPage"_s) && widget(u"tabBody"_s); });
     }
 
     // Opens the page's More menu and clicks the item (More::Item::Does).
@@ -708,7 +710,16 @@ private:
     // The window as the person sees it: with the sheet or menu open over it.
     void shoot(const QString& name)
     {
-        QCoreApplication::processEvents();
+        // What a click started (a switch's knob, a fade) has come to rest,
+        // as it has by the time a person looks; endless ones (spinners) run on.
+        waitFor(u"the window to settle"_s, [] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                for (const QAbstractAnimation* running : top->findChildren<QAbstractAnimation*>())
+                    if (running->state() == QAbstractAnimation::Running && running->loopCount() >= 0
+                        && running->totalDuration() >= 0)
+                        return false;
+            return true;
+        });
         QPixmap picture = m_window->grab();
         QPainter painter(&picture);
         const QPoint origin = m_window->mapToGlobal(QPoint(0, 0));
