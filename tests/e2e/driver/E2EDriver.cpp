@@ -710,8 +710,12 @@ private:
     // The window as the person sees it: with the sheet or menu open over it.
     void shoot(const QString& name)
     {
-        // What a click started (a switch's knob, a fade) has come to rest,
+        // What the model posted (a row gone, a layout to redo) is drawn;
+        // what a click started (a switch's knob, a fade) has come to rest,
         // as it has by the time a person looks; endless ones (spinners) run on.
+        // A layout redone posts its parent's, one level a round.
+        for (int round = 0; round < 8; ++round)
+            QCoreApplication::processEvents();
         waitFor(u"the window to settle"_s, [] {
             for (QWidget* top : QApplication::topLevelWidgets())
                 for (const QAbstractAnimation* running : top->findChildren<QAbstractAnimation*>())
