@@ -3,6 +3,7 @@
 // cannot be used is refused with a sentence, never half taken.
 #include "Shell/AppServices.h"
 #include "Shell/ServiceProfile.h"
+#include "Shell/SystemWorkspace.h"
 
 #include "Account/ClerkFAPI.h"
 #include "Account/ClerkIdentity.h"
@@ -38,6 +39,7 @@ protected:
     {
         qunsetenv("HUBTARN_SANDBOX");
         qunsetenv("HUBTARN_SERVICE_PROFILE");
+        qunsetenv("HUBTARN_TEST_DRIVER");
     }
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -70,6 +72,8 @@ protected:
         QString installCaBundle;
         QByteArray anchors;
         std::optional<QString> home;
+        std::optional<double> downloadIdleTimeout;
+        bool recordsOpened = false; // addresses go to a log, not the desktop
     };
 
     static Wiring wiring(const std::optional<Shell::Sandbox>& sandbox)
@@ -88,6 +92,8 @@ protected:
         out.installCaBundle = installer->configuration().caBundle;
         out.anchors = installer->anchors.pem();
         out.home = services.home;
+        out.downloadIdleTimeout = installer->downloadIdleTimeout;
+        out.recordsOpened = std::dynamic_pointer_cast<Shell::RecordingWorkspace>(services.workspace) != nullptr;
         return out;
     }
 
@@ -99,7 +105,11 @@ protected:
 // profile variable is not even read, be the file good or bad.
 TEST_F(ServiceProfileTest, OutsideTheSandboxNoProfileChangesConnectionsOrTrust)
 {
-    const QString good = write(profileObject());
+    QJsonObject shortened = profileObject();
+    shortened.insert(u"download_idle_timeout"_s, 8);
+    const QString good = write(shortened);
+    // Nor does the test driver's variable: the desktop still opens addresses.
+    qputenv("HUBTARN_TEST_DRIVER", QFile::encodeName(path(u"driver.so"_s)));
     for (const QString& profile : {good, write("not json", u"bad.json"_s), path(u"missing.json"_s)}) {
         qunsetenv("HUBTARN_SANDBOX");
         qputenv("HUBTARN_SERVICE_PROFILE", QFile::encodeName(profile));
@@ -115,6 +125,8 @@ TEST_F(ServiceProfileTest, OutsideTheSandboxNoProfileChangesConnectionsOrTrust)
         EXPECT_EQ(wired.installCaBundle, QString());
         EXPECT_EQ(wired.anchors, TrustAnchors::pinned().pem());
         EXPECT_EQ(wired.home, std::nullopt);
+        EXPECT_EQ(wired.downloadIdleTimeout, std::nullopt);
+        EXPECT_FALSE(wired.recordsOpened);
         EXPECT_EQ(wired.signIn, ClerkIdentity::frontendAPI(Config::clerkPublishableKey()));
     }
 }
@@ -136,11 +148,19 @@ TEST_F(ServiceProfileTest, ASandboxedRunTakesEveryAddressAndTrustFromItsProfile)
     EXPECT_EQ(wired.installCaBundle, path(u"tls.pem"_s));
     EXPECT_EQ(wired.anchors, m_pki.anchorPem());
     EXPECT_EQ(wired.home, Config::homeFolder());
-    EXPECT_FALSE(sandbox->profile->downloadIdleTimeout);
+    EXPECT_EQ(wired.downloadIdleTimeout, std::nullopt) << "the downloader's own minute";
+    EXPECT_FALSE(wired.recordsOpened);
+
+    // A stand-in service may shorten the wait for a stalled download, and
+    // a driver walking the window gets a workspace that opens nothing.
     QJsonObject shortened = profileObject();
     shortened.insert(u"download_idle_timeout"_s, 8);
-    EXPECT_EQ(Shell::sandboxFor(true, write(QJsonDocument(shortened).toJson()), path(u"home"_s))->profile->downloadIdleTimeout,
-              8.0);
+    qputenv("HUBTARN_SERVICE_PROFILE", QFile::encodeName(write(shortened)));
+    qputenv("HUBTARN_TEST_DRIVER", QFile::encodeName(path(u"driver.so"_s)));
+    const Wiring driven = wiring(Shell::sandboxFromEnvironment());
+    EXPECT_EQ(driven.downloadIdleTimeout, 8.0);
+    EXPECT_TRUE(driven.recordsOpened);
+    qunsetenv("HUBTARN_TEST_DRIVER");
 
     // Sandboxed without a profile: the build's addresses, under the isolated home.
     qunsetenv("HUBTARN_SERVICE_PROFILE");
