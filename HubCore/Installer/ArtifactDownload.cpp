@@ -156,7 +156,7 @@ PluginInstaller::Downloaded ArtifactDownloader::run(const QUrl& url, const Http:
     request.method = "GET";
     request.url = url;
     request.headers.append({"User-Agent", QString(u"tarnaudio-hub/"_s + Config::hubVersion()).toUtf8()});
-    request.timeout = kIdleTimeout;
+    request.timeout = m_idleTimeout;
     request.timeoutMode = Http::TimeoutMode::idle;
     if (m_expectedSize && *m_expectedSize > 0)
         request.maxBodyBytes = *m_expectedSize;
@@ -228,6 +228,8 @@ PluginInstaller::Downloaded PluginInstaller::download(const QUrl& url, const Art
     ArtifactDownloader downloader(archive, label(artifact.format), artifact.size, progress);
     // The archive lives in the work folder only until it is unpacked.
     downloader.setDurable(false);
+    if (downloadIdleTimeout)
+        downloader.setIdleTimeout(*downloadIdleTimeout);
     return downloader.run(url, configuration ? configuration() : Http::Session{});
 }
 

@@ -31,6 +31,9 @@ public:
     // the same operation, in a folder that a crash abandons, skips the flush.
     void setDurable(bool durable) { m_durable = durable; }
 
+    // Seconds without a byte before the download fails (kIdleTimeout).
+    void setIdleTimeout(double seconds) { m_idleTimeout = seconds; }
+
     // Blocks until the file is at the target. Throws HubError: cancelled
     // when the session's stop token fires, else a sentence for the user.
     PluginInstaller::Downloaded run(const QUrl& url, const Http::Session& session) const;
@@ -46,6 +49,7 @@ private:
     std::optional<qint64> m_expectedSize;
     std::function<void(double)> m_progress;
     bool m_durable = true;
+    double m_idleTimeout = kIdleTimeout;
 };
 
 } // namespace Hub

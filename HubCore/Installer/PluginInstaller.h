@@ -73,6 +73,9 @@ public:
     std::shared_ptr<AURegistry> registry;
     bool allowUnsigned = false;
     double registrationTimeout = 5.0; // seconds, per registry wait
+    // Seconds without a byte before a download fails; empty: the
+    // downloader's own minute. Only a stand-in service shortens it.
+    std::optional<double> downloadIdleTimeout;
     URLResolver resolveURL;           // empty: the artifact's catalog url
     TrashHook trash;
     PrivilegedHook privileged;

@@ -69,6 +69,8 @@ AppServices makeAppServices(const std::optional<Sandbox>& sandbox)
     installer->anchors = anchors;
     if (sandbox)
         installer->privileged = PrivilegedRunner::runAsCurrentUser;
+    if (profile)
+        installer->downloadIdleTimeout = profile->downloadIdleTimeout;
     services.installerFor = [installer, caBundle](PluginInstaller::URLResolver resolve, std::stop_token stop) {
         auto one = std::make_shared<PluginInstaller>(*installer);
         one->resolveURL = std::move(resolve);
@@ -89,7 +91,12 @@ AppServices makeAppServices(const std::optional<Sandbox>& sandbox)
 
     services.network = makeSystemNetworkMonitor();
     services.clock = makeSystemClock();
-    services.workspace = std::make_shared<SystemWorkspace>();
+    // A test driver walking the sandboxed window checks what would have
+    // opened; nothing may start a browser or file manager on the machine.
+    if (sandbox && qEnvironmentVariableIsSet("HUBTARN_TEST_DRIVER"))
+        services.workspace = std::make_shared<RecordingWorkspace>(sandbox->home + QStringLiteral("/.local/state/hubtarn/opened.log"));
+    else
+        services.workspace = std::make_shared<SystemWorkspace>();
     services.runningDAWs = [] { return DAWs::running(); };
 
     services.catalog = CatalogLoader::defaultLocations();

@@ -75,6 +75,12 @@ ServiceProfile ServiceProfile::read(const QString& path)
     certificates(object, u"tls_root"_s, path);
     profile.signingAnchorPem = certificates(object, u"signing_anchor"_s, path);
     profile.signingAnchorFile = text(object, u"signing_anchor"_s, path);
+    if (object.contains(u"download_idle_timeout"_s)) {
+        const double seconds = object.value(u"download_idle_timeout"_s).toDouble(-1);
+        if (!(seconds >= 1 && seconds <= 3600))
+            refuse(path, u"\"download_idle_timeout\" must be a number of seconds from 1 to 3600."_s);
+        profile.downloadIdleTimeout = seconds;
+    }
     return profile;
 }
 

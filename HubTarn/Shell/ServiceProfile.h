@@ -18,7 +18,9 @@ namespace Hub::Shell {
 //    "sign_in": "https://127.0.0.1:<port>",            the sign-in service
 //    "publishable_key": "pk_test_...",
 //    "tls_root": "/path/tls-root.pem",                 the only TLS root trusted
-//    "signing_anchor": "/path/signing-anchor.pem"}     the only code-signing anchor
+//    "signing_anchor": "/path/signing-anchor.pem",     the only code-signing anchor
+//    "download_idle_timeout": 8}                        optional: seconds without a byte
+//                                                       before a download fails
 struct ServiceProfile {
     QUrl apiBase;
     QUrl catalogURL;
@@ -27,6 +29,7 @@ struct ServiceProfile {
     QString caBundle;
     QByteArray signingAnchorPem;
     QString signingAnchorFile; // the same, for the tools that read it themselves
+    std::optional<double> downloadIdleTimeout;
 
     // Reads and checks the file; every value must be there and usable.
     // Throws ServiceProfileError with the sentence to show.

@@ -9,6 +9,7 @@
 #include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QUrl>
@@ -19,6 +20,12 @@ namespace Hub::Shell {
 
 namespace {
 
+bool opensOnTheDesktop(const QUrl& url)
+{
+    const QString scheme = url.scheme().toLower();
+    return scheme == "http"_L1 || scheme == "https"_L1 || scheme == "mailto"_L1;
+}
+
 void openFolderOf(const QString& path)
 {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
@@ -28,8 +35,7 @@ void openFolderOf(const QString& path)
 
 void SystemWorkspace::openURL(const QUrl& url)
 {
-    const QString scheme = url.scheme().toLower();
-    if (scheme != "http"_L1 && scheme != "https"_L1 && scheme != "mailto"_L1) {
+    if (!opensOnTheDesktop(url)) {
         qWarning().noquote() << "workspace: not opening" << url.toDisplayString();
         return;
     }
@@ -88,5 +94,39 @@ void SystemWorkspace::openFolder(const QString& path)
     if (!QFileInfo(path).isDir() || !QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
         qWarning().noquote() << "workspace: cannot open the folder" << path;
 }
+
+// ---- RecordingWorkspace -------------------------------------------------------
+
+RecordingWorkspace::RecordingWorkspace(QString log)
+    : m_log(std::move(log))
+{
+}
+
+void RecordingWorkspace::record(const QString& line) const
+{
+    QDir().mkpath(QFileInfo(m_log).path());
+    QFile file(m_log);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(line.toUtf8() + '\n') < 0)
+        qWarning().noquote() << "workspace: cannot record in" << m_log;
+}
+
+void RecordingWorkspace::openURL(const QUrl& url)
+{
+    if (!opensOnTheDesktop(url)) {
+        qWarning().noquote() << "workspace: not opening" << url.toDisplayString();
+        return;
+    }
+    record(u"open "_s + url.toString(QUrl::FullyEncoded));
+}
+
+void RecordingWorkspace::openApplication(const QString& bundlePath) { record(u"application "_s + bundlePath); }
+
+void RecordingWorkspace::reveal(const QStringList& paths)
+{
+    if (!paths.isEmpty())
+        record(u"reveal "_s + paths.join(u' '));
+}
+
+void RecordingWorkspace::openFolder(const QString& path) { record(u"folder "_s + path); }
 
 } // namespace Hub::Shell

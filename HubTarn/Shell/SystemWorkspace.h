@@ -30,4 +30,24 @@ public:
     static QString executableOf(const QString& bundlePath);
 };
 
+// The workspace of a sandboxed run that a test driver walks: nothing
+// leaves the sandbox (no browser, no file manager); each request is one
+// line appended to `log` ("open <address>", "application <path>",
+// "reveal <path>...", "folder <path>") for the driver to check. The same
+// rule as the desktop's decides which addresses would be opened.
+class RecordingWorkspace : public Workspace {
+public:
+    explicit RecordingWorkspace(QString log);
+
+    void openURL(const QUrl& url) override;
+    void openApplication(const QString& bundlePath) override;
+    void reveal(const QStringList& paths) override;
+    void openFolder(const QString& path) override;
+
+private:
+    void record(const QString& line) const;
+
+    QString m_log;
+};
+
 } // namespace Hub::Shell

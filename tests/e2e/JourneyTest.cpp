@@ -2,11 +2,13 @@
 // hubtarn, sandboxed, under a virtual X server against the local maker's
 // service, and its driver walks the window. These tests then look at what
 // the journey left on disk and at the service.
+#include "Catalog/Config.h"
 #include "Installer/Shell.h"
 
 #include "TestFiles.h"
 
 #include <QDirIterator>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -80,20 +82,44 @@ protected:
     QString m_output;
 };
 
-TEST_F(Journey, SignsInInstallsUpdatesRemovesAndSendsFeedbackThroughTheRealWindow)
+TEST_F(Journey, InstallsUpdatesRemovesReportsAndSendsFeedbackThroughTheRealWindow)
 {
     walk();
-    const QStringList steps = journey();
     QStringList names;
-    for (const QString& line : steps)
+    for (const QString& line : journey())
         names << line.section(u'\t', 1, 1);
-    EXPECT_EQ(names, (QStringList{u"sign-in screen"_s, u"sign in"_s, u"refresh"_s, u"plug-ins tab"_s, u"install"_s,
-                                  u"update"_s, u"uninstall"_s, u"feedback"_s, u"quit"_s}));
-    EXPECT_TRUE(m_output.contains(u"Installed Echo 1.2.0, VST3 at ~/.vst3/Echo.vst3."_s)) << m_output.toStdString();
+    EXPECT_EQ(names, (QStringList{u"sign-in screen"_s, u"sign in"_s, u"refresh"_s, u"plug-ins tab"_s,
+                                  u"install from a row"_s, u"install from a page"_s, u"update from a row"_s,
+                                  u"update all"_s, u"change a setting"_s, u"send problem reports"_s, u"uninstall"_s,
+                                  u"web page"_s, u"release notes"_s, u"feedback"_s, u"quit"_s,
+                                  // The second launch over the same home.
+                                  u"sign-in screen"_s, u"sign in"_s, u"setting kept"_s, u"quit"_s}));
+    EXPECT_TRUE(m_output.contains(u"Installed Echo 1.2.0 from its row: VST3 at ~/.vst3/Echo.vst3"_s))
+        << m_output.toStdString();
 
-    // The update is the maker's bundle, byte for byte, where the old one was.
-    EXPECT_EQ(treeListing(home(u".vst3/Drift.vst3"_s)),
-              treeListing(work(u"service/bundles/drift/2.1.0/vst3/Drift.vst3"_s)));
+    // Installed from the page with AU left out: the VST3 alone, the maker's
+    // bundle byte for byte.
+    EXPECT_EQ(treeListing(home(u".vst3/Moraine.vst3"_s)),
+              treeListing(work(u"service/bundles/moraine/0.4.0/vst3/Moraine.vst3"_s)));
+    QStringList moraine;
+    for (QDirIterator it(home(QString()), {u"Moraine*"_s}, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories);
+         it.hasNext();) {
+        const QString found = it.next();
+        if (!found.contains(u"/Moraine.vst3/"_s))
+            moraine << found;
+    }
+    EXPECT_EQ(moraine, QStringList{home(u".vst3/Moraine.vst3"_s)});
+
+    // The updates, from a row and with Update all, are the maker's bundles
+    // where the old ones were.
+    for (const auto& [name, version] : {std::pair{u"Drift"_s, u"2.1.0"_s}, std::pair{u"Sedge"_s, u"1.2.0"_s},
+                                        std::pair{u"Scree"_s, u"2.0.1"_s}}) {
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_EQ(treeListing(home(u".vst3/"_s + name + u".vst3"_s)),
+                  treeListing(work(u"service/bundles/"_s + name.toLower() + u'/' + version + u"/vst3/"_s + name
+                                   + u".vst3"_s)));
+    }
     // The removed bundle is whole in the Trash, with what the file manager
     // needs to put it back.
     EXPECT_FALSE(QFileInfo::exists(home(u".vst3/Echo.vst3"_s)));
@@ -102,16 +128,34 @@ TEST_F(Journey, SignsInInstallsUpdatesRemovesAndSendsFeedbackThroughTheRealWindo
     EXPECT_TRUE(readAll(home(u".local/share/Trash/info/Echo.vst3.trashinfo"_s))
                     .contains(QByteArray("Path=" + QUrl::toPercentEncoding(home(u".vst3/Echo.vst3"_s), "/"))));
 
+    // The More menu's addresses reached the sandbox's workspace, not a browser.
+    EXPECT_EQ(QString::fromUtf8(readAll(home(u".local/state/hubtarn/opened.log"_s))),
+              u"open https://tarnaudio.example/plugins/echo\nopen "_s
+                  + Config::changelog(u"echo"_s).toString(QUrl::FullyEncoded) + u'\n');
+
+    // The problem report the earlier run left reached the service.
+    const std::vector<QJsonObject> reports = calls(u"report"_s);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports.front().value("status"_L1).toInt(), 200);
+    const QJsonArray sent = reports.front().value("body"_L1).toObject().value("reports"_L1).toArray();
+    ASSERT_EQ(sent.size(), 1);
+    EXPECT_EQ(sent.at(0).toObject().value("product"_L1).toString(), u"glasswing"_s);
+    EXPECT_EQ(sent.at(0).toObject().value("code"_L1).toString(), u"hub.install.downloading"_s);
+
     const std::vector<QJsonObject> feedback = calls(u"hub/feedback"_s);
     ASSERT_EQ(feedback.size(), 1u);
     const QJsonObject body = feedback.front().value("body"_L1).toObject();
-    EXPECT_EQ(body.value("product"_L1).toString(), u"drift"_s);
-    EXPECT_EQ(body.value("version"_L1).toString(), u"2.1.0"_s);
+    EXPECT_EQ(body.value("product"_L1).toString(), u"lumen"_s);
+    EXPECT_EQ(body.value("version"_L1).toString(), u"0.9.2"_s);
     EXPECT_EQ(body.value("kind"_L1).toString(), u"love"_s);
+    EXPECT_EQ(body.value("message"_L1).toString(),
+              u"Tried the beta of Lumen end to end; the shimmer tail is lovely."_s);
     EXPECT_EQ(feedback.front().value("status"_L1).toInt(), 200);
-    EXPECT_EQ(calls(u"hub/device"_s).size(), 1u);
+    // Once per launch: a sandboxed run keeps its secrets in memory only.
+    EXPECT_EQ(calls(u"hub/device"_s).size(), 2u);
 
-    EXPECT_GE(pictures(u"journey"_s).size(), 8);
+    EXPECT_GE(pictures(u"journey"_s).size(), 20);
+    EXPECT_GE(pictures(u"again"_s).size(), 4);
 }
 
 // A download the service spoils: the update fails with its sentence, the
@@ -140,8 +184,8 @@ TEST_P(SpoiltDownload, FailsOnItsJobLineKeepsThePreviousCopyAndWritesAReport)
     EXPECT_GE(pictures(fault).size(), fault == "stall"_L1 ? 6 : 5);
 }
 
-// The stalled download ends only after the installer's minute without a
-// byte, so that journey takes a little over a minute.
+// The stalled download ends after the seconds without a byte that the
+// stall mode's profile gives, not the program's own minute.
 INSTANTIATE_TEST_SUITE_P(Faults, SpoiltDownload, ::testing::Values("checksum", "stall"));
 
 TEST_F(Journey, AnAccountTheServiceRefusesSendsTheUserBackToSignIn)

@@ -3,6 +3,7 @@
 // cannot be used is refused with a sentence, never half taken.
 #include "Shell/AppServices.h"
 #include "Shell/ServiceProfile.h"
+#include "Shell/SystemWorkspace.h"
 
 #include "Account/ClerkFAPI.h"
 #include "Account/ClerkIdentity.h"
@@ -39,6 +40,7 @@ protected:
     {
         qunsetenv("HUBTARN_SANDBOX");
         qunsetenv("HUBTARN_SERVICE_PROFILE");
+        qunsetenv("HUBTARN_TEST_DRIVER");
     }
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -78,6 +80,8 @@ protected:
         QByteArray packageAnchors;
         QString packageTarget;
         bool packageAsAdministrator = true;
+        std::optional<double> downloadIdleTimeout;
+        bool recordsOpened = false; // addresses go to a log, not the desktop
     };
 
     static Wiring wiring(const std::optional<Shell::Sandbox>& sandbox)
@@ -102,6 +106,8 @@ protected:
         out.packageAnchors = packages.anchors.pem();
         out.packageTarget = packages.scriptTools.target;
         out.packageAsAdministrator = !packages.execute;
+        out.downloadIdleTimeout = installer->downloadIdleTimeout;
+        out.recordsOpened = std::dynamic_pointer_cast<Shell::RecordingWorkspace>(services.workspace) != nullptr;
         return out;
     }
 
@@ -113,7 +119,11 @@ protected:
 // profile variable is not even read, be the file good or bad.
 TEST_F(ServiceProfileTest, OutsideTheSandboxNoProfileChangesConnectionsOrTrust)
 {
-    const QString good = write(profileObject());
+    QJsonObject shortened = profileObject();
+    shortened.insert(u"download_idle_timeout"_s, 8);
+    const QString good = write(shortened);
+    // Nor does the test driver's variable: the desktop still opens addresses.
+    qputenv("HUBTARN_TEST_DRIVER", QFile::encodeName(path(u"driver.so"_s)));
     for (const QString& profile : {good, write("not json", u"bad.json"_s), path(u"missing.json"_s)}) {
         qunsetenv("HUBTARN_SANDBOX");
         qputenv("HUBTARN_SERVICE_PROFILE", QFile::encodeName(profile));
@@ -133,6 +143,8 @@ TEST_F(ServiceProfileTest, OutsideTheSandboxNoProfileChangesConnectionsOrTrust)
         EXPECT_EQ(wired.packageAnchors, TrustAnchors::pinned().pem());
         EXPECT_EQ(wired.packageTarget, u"/"_s);
         EXPECT_TRUE(wired.packageAsAdministrator);
+        EXPECT_EQ(wired.downloadIdleTimeout, std::nullopt);
+        EXPECT_FALSE(wired.recordsOpened);
         EXPECT_EQ(wired.signIn, ClerkIdentity::frontendAPI(Config::clerkPublishableKey()));
     }
 }
@@ -158,6 +170,19 @@ TEST_F(ServiceProfileTest, ASandboxedRunTakesEveryAddressAndTrustFromItsProfile)
     EXPECT_EQ(wired.packageAnchors, m_pki.anchorPem());
     EXPECT_EQ(wired.packageTarget, Config::homeFolder());
     EXPECT_FALSE(wired.packageAsAdministrator);
+    EXPECT_EQ(wired.downloadIdleTimeout, std::nullopt) << "the downloader's own minute";
+    EXPECT_FALSE(wired.recordsOpened);
+
+    // A stand-in service may shorten the wait for a stalled download, and
+    // a driver walking the window gets a workspace that opens nothing.
+    QJsonObject shortened = profileObject();
+    shortened.insert(u"download_idle_timeout"_s, 8);
+    qputenv("HUBTARN_SERVICE_PROFILE", QFile::encodeName(write(shortened)));
+    qputenv("HUBTARN_TEST_DRIVER", QFile::encodeName(path(u"driver.so"_s)));
+    const Wiring driven = wiring(Shell::sandboxFromEnvironment());
+    EXPECT_EQ(driven.downloadIdleTimeout, 8.0);
+    EXPECT_TRUE(driven.recordsOpened);
+    qunsetenv("HUBTARN_TEST_DRIVER");
 
     // Sandboxed without a profile: the build's addresses, under the isolated home.
     qunsetenv("HUBTARN_SERVICE_PROFILE");
@@ -200,6 +225,10 @@ TEST_F(ServiceProfileTest, AProfileThatCannotBeUsedIsRefusedWithItsReason)
          u"\"signing_anchor\" names "_s + path(u"nowhere.pem"_s) + u", which can't be read."_s},
         {json(with(u"signing_anchor"_s, path(u"not-a-certificate.pem"_s))),
          u"\"signing_anchor\" names "_s + path(u"not-a-certificate.pem"_s) + u", which holds no certificate."_s},
+        {json(with(u"download_idle_timeout"_s, u"8"_s)),
+         u"\"download_idle_timeout\" must be a number of seconds from 1 to 3600."_s},
+        {json(with(u"download_idle_timeout"_s, 0)),
+         u"\"download_idle_timeout\" must be a number of seconds from 1 to 3600."_s},
     };
     for (const Row& row : rows) {
         const QString profile = path(u"profile.json"_s);

@@ -7,8 +7,10 @@
 
 #include "Catalog/CatalogLoader.h"
 #include "Catalog/Config.h"
+#include "Catalog/SharedTypes.h"
 #include "Catalog/Versions.h"
 #include "Installer/Shell.h"
+#include "Reports/ReportSpool.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -19,6 +21,7 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <stdexcept>
 
 using namespace Qt::StringLiterals;
@@ -70,6 +73,8 @@ struct ProductSpec {
     QStringList formats{u"vst3"_s, u"au"_s};
     QString status = u"paid"_s; // paid, free, coming_soon, invite
     QString price = u"$39"_s;
+    // The tint is the window's colour behind the product's page: a dark
+    // one, as the window's own, since the page's text is light.
     QString accent, accentText, tint, tile, tileText;
     QString version;             // empty: no release (coming soon)
     QString minMacOS = u"11.0"_s;
@@ -88,40 +93,40 @@ QList<ProductSpec> productSpecs()
     QList<ProductSpec> specs;
     const auto add = [&specs](ProductSpec spec) { specs.append(std::move(spec)); };
     add({u"echo"_s, u"Echo"_s, u"A tape echo whose wobble stays in time with the song."_s, u"plugin"_s,
-         {u"vst3"_s, u"au"_s}, u"free"_s, QString(), u"#E8A33D"_s, u"#2B1A00"_s, u"#FBF1E1"_s, u"#3A2A12"_s,
+         {u"vst3"_s, u"au"_s}, u"free"_s, QString(), u"#E8A33D"_s, u"#2B1A00"_s, u"#17120A"_s, u"#3A2A12"_s,
          u"#F6E3C4"_s, u"1.2.0"_s, u"11.0"_s, {u"1.1.0"_s, u"1.0.0"_s}, false, false, QString(),
          u"Tarn Audio/Echo"_s});
     add({u"drift"_s, u"Drift"_s, u"Slow chorus and pitch drift for pads that breathe."_s, u"plugin"_s,
-         {u"vst3"_s, u"au"_s}, u"paid"_s, u"$39"_s, u"#6FA8DC"_s, u"#0B1E2A"_s, u"#EAF2FA"_s, u"#1D3448"_s,
+         {u"vst3"_s, u"au"_s}, u"paid"_s, u"$39"_s, u"#6FA8DC"_s, u"#0B1E2A"_s, u"#0C131A"_s, u"#1D3448"_s,
          u"#D8E8F6"_s, u"2.1.0"_s, u"11.0"_s, {u"2.0.0"_s, u"1.4.0"_s}});
     add({u"lumen"_s, u"Lumen"_s, u"A shimmer reverb in open beta for invited testers."_s, u"plugin"_s,
-         {u"vst3"_s, u"au"_s}, u"paid"_s, u"$59"_s, u"#B48EDB"_s, u"#21103A"_s, u"#F3ECFA"_s, u"#2E1F44"_s,
+         {u"vst3"_s, u"au"_s}, u"paid"_s, u"$59"_s, u"#B48EDB"_s, u"#21103A"_s, u"#140F1A"_s, u"#2E1F44"_s,
          u"#E6D9F5"_s, u"0.9.2"_s, u"11.0"_s, {u"0.9.0"_s}});
     add({u"halo"_s, u"Halo"_s, u"A vocal doubler, coming this spring."_s, u"plugin"_s, {u"vst3"_s, u"au"_s},
-         u"coming_soon"_s, QString(), u"#F2C94C"_s, u"#2E2400"_s, u"#FDF7E3"_s, u"#40361A"_s, u"#F8EBC0"_s});
+         u"coming_soon"_s, QString(), u"#F2C94C"_s, u"#2E2400"_s, u"#16140A"_s, u"#40361A"_s, u"#F8EBC0"_s});
     add({u"fieldnote"_s, u"Fieldnote"_s, u"A sketchbook recorder that files takes by song."_s, u"app"_s,
-         {u"app"_s}, u"paid"_s, u"$29"_s, u"#58B09C"_s, u"#08231D"_s, u"#E7F5F1"_s, u"#163A31"_s, u"#D2EEE6"_s,
+         {u"app"_s}, u"paid"_s, u"$29"_s, u"#58B09C"_s, u"#08231D"_s, u"#0B1613"_s, u"#163A31"_s, u"#D2EEE6"_s,
          u"1.0.4"_s, u"11.0"_s, {u"1.0.0"_s}});
     add({u"loom"_s, u"Loom"_s, u"A standalone sample librarian, installed with its own installer."_s, u"app"_s,
-         {u"app"_s}, u"paid"_s, u"$19"_s, u"#D9825B"_s, u"#2A1206"_s, u"#FBEDE6"_s, u"#472416"_s, u"#F4D9CC"_s,
+         {u"app"_s}, u"paid"_s, u"$19"_s, u"#D9825B"_s, u"#2A1206"_s, u"#1A100B"_s, u"#472416"_s, u"#F4D9CC"_s,
          u"3.0.1"_s, u"11.0"_s, {u"3.0.0"_s}, true});
     add({u"basalt"_s, u"Basalt"_s, u"A heavy compressor that needs a newer system than this one."_s, u"plugin"_s,
-         {u"vst3"_s, u"au"_s}, u"paid"_s, u"$49"_s, u"#5D6D7E"_s, u"#FFFFFF"_s, u"#ECEFF2"_s, u"#2C3540"_s,
+         {u"vst3"_s, u"au"_s}, u"paid"_s, u"$49"_s, u"#5D6D7E"_s, u"#FFFFFF"_s, u"#111417"_s, u"#2C3540"_s,
          u"#DCE2E8"_s, u"1.0.0"_s, u"99.0"_s});
     add({u"moraine"_s, u"Moraine"_s, u"A granular freezer shared with your account only."_s, u"plugin"_s,
-         {u"vst3"_s, u"au"_s}, u"invite"_s, QString(), u"#8FB573"_s, u"#142208"_s, u"#EFF6E9"_s, u"#26381A"_s,
+         {u"vst3"_s, u"au"_s}, u"invite"_s, QString(), u"#8FB573"_s, u"#142208"_s, u"#101609"_s, u"#26381A"_s,
          u"#DCEBD0"_s, u"0.4.0"_s, u"11.0"_s});
     add({u"glasswing"_s, u"Glasswing"_s, u"A bright plate reverb that stays out of the vocal's way."_s,
-         u"plugin"_s, {u"vst3"_s, u"au"_s}, u"paid"_s, u"$49"_s, u"#7FB8D6"_s, u"#0B1E2A"_s, u"#EAF4F9"_s,
+         u"plugin"_s, {u"vst3"_s, u"au"_s}, u"paid"_s, u"$49"_s, u"#7FB8D6"_s, u"#0B1E2A"_s, u"#0B1519"_s,
          u"#1C3442"_s, u"#DDEEF6"_s, u"1.5.0"_s, u"11.0"_s, {u"1.4.2"_s}, false, true});
     add({u"sedge"_s, u"Sedge"_s, u"A free tilt equaliser with one knob that matters."_s, u"plugin"_s,
-         {u"vst3"_s}, u"free"_s, QString(), u"#9CCC65"_s, u"#1B2A0A"_s, u"#F1F8E9"_s, u"#2F4418"_s, u"#DFF0CB"_s,
+         {u"vst3"_s}, u"free"_s, QString(), u"#9CCC65"_s, u"#1B2A0A"_s, u"#10160A"_s, u"#2F4418"_s, u"#DFF0CB"_s,
          u"1.2.0"_s, u"11.0"_s, {u"1.1.3"_s}});
     add({u"tallow"_s, u"Tallow"_s, u"A warm tube saturator, as an Audio Unit only."_s, u"plugin"_s, {u"au"_s},
-         u"paid"_s, u"$25"_s, u"#E57373"_s, u"#2C0B0B"_s, u"#FCEBEB"_s, u"#4A1E1E"_s, u"#F5D4D4"_s, u"2.3.0"_s,
+         u"paid"_s, u"$25"_s, u"#E57373"_s, u"#2C0B0B"_s, u"#1A0E0E"_s, u"#4A1E1E"_s, u"#F5D4D4"_s, u"2.3.0"_s,
          u"11.0"_s, {u"2.2.0"_s}});
     add({u"scree"_s, u"Scree"_s, u"Über-dense distortion for drums: crunch, clank and rattle."_s, u"plugin"_s,
-         {u"vst3"_s, u"au"_s}, u"paid"_s, u"$35"_s, u"#A1887F"_s, u"#21140F"_s, u"#F4EFED"_s, u"#3B2C26"_s,
+         {u"vst3"_s, u"au"_s}, u"paid"_s, u"$35"_s, u"#A1887F"_s, u"#21140F"_s, u"#16110F"_s, u"#3B2C26"_s,
          u"#E9DFDB"_s, u"2.0.1"_s, u"11.0"_s, {u"2.0.0"_s, u"1.9.0"_s}, false, false, u"Scree Drum Crusher"_s});
     return specs;
 }
@@ -133,6 +138,15 @@ QStringList notesFor(const ProductSpec& spec, const QString& version)
         return {u"Fixes a click when automating the mix quickly."_s,
                 u"Presets now remember the output level."_s};
     return {u"Lower CPU use at high sample rates."_s, u"New preset browser with favourites."_s};
+}
+
+// The product's formats as the catalog words them for people ("VST3").
+QStringList formatWords(const QStringList& formats)
+{
+    QStringList words;
+    for (const QString& format : formats)
+        words << label(*pluginFormatFromRaw(format));
+    return words;
 }
 
 QString extensionOf(const QString& format)
@@ -257,7 +271,7 @@ void LocalService::buildCatalog()
     for (const ProductSpec& spec : productSpecs()) {
         QJsonObject product{
             {u"id"_s, spec.id},           {u"name"_s, spec.name},     {u"tagline"_s, spec.tagline},
-            {u"kind"_s, spec.kind},       {u"formats"_s, strings(spec.formats)}, {u"status"_s, spec.status},
+            {u"kind"_s, spec.kind},       {u"formats"_s, strings(formatWords(spec.formats))}, {u"status"_s, spec.status},
             {u"accent"_s, spec.accent},   {u"accent_text"_s, spec.accentText}, {u"tint"_s, spec.tint},
             {u"tile"_s, spec.tile},       {u"tile_text"_s, spec.tileText},
             {u"page_url"_s, QString(u"https://tarnaudio.example/plugins/"_s + spec.id)},
@@ -359,12 +373,21 @@ void LocalService::buildCatalog()
         products.append(product);
     }
 
-    // An older copy of the product with an update, as the user's own.
+    // Older copies of the products with updates, as the user's own.
     for (const ProductSpec& spec : productSpecs()) {
-        if (spec.id != QLatin1StringView(kUpdateProduct))
+        const QByteArray id = spec.id.toLatin1();
+        if (id != kUpdateProduct && std::find(kMoreUpdates.begin(), kMoreUpdates.end(), id) == kMoreUpdates.end())
             continue;
         bundle(spec, u"vst3"_s, spec.history.first(), path(u"home-seed/.vst3"_s));
     }
+    // A problem an earlier run left, so the settings tab has a report to send.
+    Report earlier;
+    earlier.product = u"glasswing"_s;
+    earlier.code = u"hub.install.downloading"_s;
+    earlier.version = u"1.4.2"_s;
+    earlier.message = u"The download of Glasswing stopped: the connection was lost."_s;
+    if (!ReportSpool(path(u"home-seed"_s)).record(earlier).recorded())
+        fail(u"cannot write the earlier problem report"_s);
 
     // A newer Tarnhub, as the update package its own update installs.
     const QList<qint64> current = Versions::parts(Config::hubVersion());
@@ -508,7 +531,7 @@ void LocalService::writeProfile()
     const QByteArray key = "pk_test_" + QByteArray("127.0.0.1$").toBase64(QByteArray::Base64UrlEncoding
                                                                           | QByteArray::OmitTrailingEquals);
     // Written last, in one step: a profile that exists is a service that answers.
-    const QJsonObject profile{
+    QJsonObject profile{
         {u"api_base"_s, m_hub->base().toString()},
         {u"catalog"_s, m_server->url(u"/catalog.json"_s).toString()},
         {u"sign_in"_s, m_clerk->base().toString()},
@@ -516,6 +539,9 @@ void LocalService::writeProfile()
         {u"tls_root"_s, path(u"tls-root.pem"_s)},
         {u"signing_anchor"_s, path(u"signing-anchor.pem"_s)},
     };
+    // A stalled download is given up after seconds, not the program's minute.
+    if (m_fault == Fault::stall)
+        profile.insert(u"download_idle_timeout"_s, 6);
     writeBytes(profilePath(), QJsonDocument(profile).toJson());
 }
 

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <array>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -41,8 +42,9 @@ struct Account {
 //   accounts.json       the accounts and passwords to sign in with
 //   tls-root.pem        the TLS certificate to trust
 //   signing-anchor.pem  the code-signing anchor of the downloads
-//   home-seed/          an older copy of the product with an update, laid
-//                       out as in a home folder (copy it into the home)
+//   home-seed/          older copies of the products with updates and a
+//                       problem report an earlier run left, laid out as in
+//                       a home folder (copy it into the home)
 //   service.log         one JSON line per call of the maker's service
 //
 // Serves from construction to destruction. Throws std::runtime_error.
@@ -61,6 +63,9 @@ public:
     // The products the journey of scripts/try and the e2e tests acts on.
     static constexpr char kInstallProduct[] = "echo";
     static constexpr char kUpdateProduct[] = "drift";
+    // Two more older copies, so that "Update all" is left something to do
+    // after a row's update.
+    static constexpr std::array<const char*, 2> kMoreUpdates{"sedge", "scree"};
 
 private:
     struct Served {

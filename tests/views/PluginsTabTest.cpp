@@ -128,7 +128,12 @@ TEST_F(PluginsTabTest, UpdateAllShowsForTwoPendingAndWaitsForTheNetworkAndRunnin
     installer->gates[u"notes"_qs] = notes;
     press(row(u"echo"_qs)->actionButton());
     press(row(u"notes"_qs)->actionButton());
-    ASSERT_TRUE(eventually([&] { return echo->reached() == 1 && notes->reached() == 1; }));
+    // The installs report their step from their own threads: the rows
+    // show it once the window has taken it.
+    ASSERT_TRUE(eventually([&] {
+        return echo->reached() == 1 && notes->reached() == 1 && row(u"echo"_qs)->progress()
+            && row(u"echo"_qs)->progress()->value() == 0.37;
+    }));
     EXPECT_TRUE(tab()->holding());
     EXPECT_FALSE(updateAll->isEnabled());
     // The gate is reached on the installer's thread; the tick it sent before

@@ -32,6 +32,9 @@ PageLayer::PageLayer(HubModel* model, QWidget* parent)
         if (v <= 0 && !m_wanted)
             clear();
     };
+    // See-through from the start, as after a fade out: the first page
+    // fades in like every other rather than showing whole for a frame.
+    m_fade->onValue(m_fade->value());
     hide();
 }
 

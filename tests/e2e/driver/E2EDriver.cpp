@@ -1,24 +1,32 @@
 // The end-to-end driver: a test-only library that a sandboxed hubtarn loads
 // (HUBTARN_TEST_DRIVER) to walk a journey through its real window, inside
-// the real program. Widgets are found by object name and clicked with
-// QTest; every step waits for what the user would see (the model's state,
-// a widget), never for a fixed time, and saves a picture of the window.
+// the real program. Widgets are found by object name and clicked or typed
+// into with QTest, as a person would; the model is only read, to know when
+// what the person waits for has happened. Every step waits for what the
+// user would see, never for a fixed time, and saves a picture of the
+// window with its open sheet or menu.
 //
-// HUB_E2E_JOURNEY  which journey: "journey" (the default), "checksum",
-//                  "stall", "unauthorized" (the local service's fault modes)
-// HUB_E2E_SERVICE  the local service's folder (accounts.json)
+// HUB_E2E_JOURNEY  which journey: "journey" (the default), "again" (a second
+//                  launch over the same home), "checksum", "stall",
+//                  "unauthorized" (the local service's fault modes)
+// HUB_E2E_SERVICE  the local service's folder (accounts.json, bundles/)
 // HUB_E2E_OUT      where the pictures (e2e-*.png) and journey.log go
 //
-// Each step prints what it did in plain words and writes one line
+// Each step prints what it did in plain words and appends one line
 // "ok|failed<TAB>step<TAB>words" to journey.log; the program then quits
 // with status 0, or 1 after the first failed step.
 //
-// To grow the journey, add a named step to a table in journeys() below.
+// To grow the journey, add a named step to a table in run() below.
+#include "Catalog/Config.h"
 #include "Model/HubModel.h"
 
+#include <QAbstractAnimation>
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -26,7 +34,13 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QMap>
 #include <QPointer>
+#include <QScrollArea>
+#include <QSet>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
@@ -59,48 +73,77 @@ struct Account {
     QString code;
 };
 
-class Driver {
+QString quoted(const QString& text) { return u"\u201c"_s + text + u"\u201d"_s; }
+
+// Every file under `root` with its bytes' digest, by relative path: two
+// bundles are the same when these are.
+QMap<QString, QByteArray> treeDigest(const QString& root)
+{
+    QMap<QString, QByteArray> files;
+    for (QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        const QString path = it.next();
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly))
+            files.insert(QDir(root).relativeFilePath(path),
+                         QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256));
+    }
+    return files;
+}
+
+class Driver : public QObject {
 public:
     Driver(QWidget* window, Hub::HubModel* model)
         : m_window(window)
         , m_model(model)
         , m_out(qEnvironmentVariable("HUB_E2E_OUT"))
+        , m_service(qEnvironmentVariable("HUB_E2E_SERVICE"))
         , m_journey(qEnvironmentVariableIsEmpty("HUB_E2E_JOURNEY") ? u"journey"_s
                                                                     : qEnvironmentVariable("HUB_E2E_JOURNEY"))
     {
         QDir().mkpath(m_out);
-        QFile::remove(QDir(m_out).filePath(u"journey.log"_s));
-        readAccounts(QDir(qEnvironmentVariable("HUB_E2E_SERVICE")).filePath(u"accounts.json"_s));
+        readAccounts(QDir(m_service).filePath(u"accounts.json"_s));
+        // Which products' jobs have been seen working: a job that ends
+        // between two looks still counts as started.
+        const auto note = [this](const QString& id) {
+            if (working(id))
+                m_worked.insert(id);
+        };
+        connect(m_model, &Hub::HubModel::productStateChanged, this, note);
+        connect(m_model, &Hub::HubModel::statesChanged, this, [this, note] {
+            for (const auto& [id, state] : m_model->states())
+                note(id);
+        });
     }
 
     void run()
     {
         using Step = std::pair<QString, std::function<QString()>>;
-        std::vector<Step> steps;
-        const auto signIn = [this] { return signInWithCode(); };
+        std::vector<Step> steps{{u"sign-in screen"_s, [this] { return signInScreen(); }},
+                                {u"sign in"_s, [this] { return signInWithCode(); }}};
+        const auto add = [&steps](std::vector<Step> more) { steps.insert(steps.end(), more.begin(), more.end()); };
         if (m_journey == "journey"_L1) {
-            steps = {{u"sign-in screen"_s, [this] { return signInScreen(); }},
-                     {u"sign in"_s, signIn},
-                     {u"refresh"_s, [this] { return refresh(); }},
-                     {u"plug-ins tab"_s, [this] { return pluginsTab(); }},
-                     {u"install"_s, [this] { return install(u"echo"_s); }},
-                     {u"update"_s, [this] { return update(u"drift"_s); }},
-                     {u"uninstall"_s, [this] { return uninstall(u"echo"_s); }},
-                     {u"feedback"_s, [this] { return feedback(u"drift"_s); }}};
+            add({{u"refresh"_s, [this] { return refresh(); }},
+                 {u"plug-ins tab"_s, [this] { return pluginsTab(); }},
+                 {u"install from a row"_s, [this] { return installFromRow(u"echo"_s); }},
+                 {u"install from a page"_s, [this] { return installFromPage(u"moraine"_s, u"au"_s); }},
+                 {u"update from a row"_s, [this] { return updateFromRow(u"drift"_s); }},
+                 {u"update all"_s, [this] { return updateAll(); }},
+                 {u"change a setting"_s, [this] { return switchOffAU(); }},
+                 {u"send problem reports"_s, [this] { return sendProblems(); }},
+                 {u"uninstall"_s, [this] { return uninstallFromMore(u"echo"_s); }},
+                 {u"web page"_s, [this] { return openFromMore(u"echo"_s, 4, u"web page"_s); }},
+                 {u"release notes"_s, [this] { return openFromMore(u"echo"_s, 5, u"release notes"_s); }},
+                 {u"feedback"_s, [this] { return feedback(u"lumen"_s); }}});
+        } else if (m_journey == "again"_L1) {
+            add({{u"setting kept"_s, [this] { return settingKept(); }}});
         } else if (m_journey == "checksum"_L1) {
-            steps = {{u"sign-in screen"_s, [this] { return signInScreen(); }},
-                     {u"sign in"_s, signIn},
-                     {u"damaged update"_s, [this] {
-                          return failedUpdate(u"drift"_s, u"download is damaged (checksum mismatch)"_s, false);
-                      }}};
+            add({{u"damaged update"_s, [this] {
+                      return failedUpdate(u"drift"_s, u"download is damaged (checksum mismatch)"_s, false);
+                  }}});
         } else if (m_journey == "stall"_L1) {
-            steps = {{u"sign-in screen"_s, [this] { return signInScreen(); }},
-                     {u"sign in"_s, signIn},
-                     {u"stalled update"_s, [this] { return failedUpdate(u"drift"_s, QString(), true); }}};
+            add({{u"stalled update"_s, [this] { return failedUpdate(u"drift"_s, QString(), true); }}});
         } else if (m_journey == "unauthorized"_L1) {
-            steps = {{u"sign-in screen"_s, [this] { return signInScreen(); }},
-                     {u"sign in"_s, signIn},
-                     {u"refused account"_s, [this] { return refusedAccount(); }}};
+            add({{u"refused account"_s, [this] { return refusedAccount(); }}});
         } else {
             finish(u"journey"_s, false, u"no journey named "_s + m_journey);
             return;
@@ -189,78 +232,234 @@ private:
 
     QString pluginsTab()
     {
-        click(u"pluginsTab"_s);
-        waitFor(u"the plug-ins tab"_s, [this] { return m_model->tab() == Hub::Tab::plugins; });
+        showTab(u"plugins"_s, Hub::Tab::plugins);
         shoot(u"plugins-tab"_s);
         return u"Opened the plug-ins tab."_s;
     }
 
-    // The plug-ins tab's rows and the product page will start installs,
-    // updates and removals; until they exist these steps call the model's
-    // operations the rows will call.
-    QString install(const QString& id)
+    // The row's Install opens the install sheet; its Install starts the
+    // install with the formats the settings chose, and the row follows it.
+    QString installFromRow(const QString& id)
     {
+        showTab(u"plugins"_s, Hub::Tab::plugins);
         const Hub::Product& product = shown(id);
-        m_model->requestInstall(product, {Hub::PluginFormat::vst3}, Hub::InstallScope::user);
+        QWidget* row = require(u"row-"_s + id);
+        QWidget* action = require(u"rowAction"_s, row);
+        if (qobject_cast<QAbstractButton*>(action)->text() != u"Install"_s)
+            throw StepFailed(u"the row of "_s + product.name + u" offers "_s
+                             + quoted(qobject_cast<QAbstractButton*>(action)->text()));
+        click(action);
+        waitFor(u"the install sheet"_s, [this] { return widget(u"installButton"_s) != nullptr; });
+        shoot(u"install-sheet"_s);
+        startJob(id, [this] { click(u"installButton"_s); });
         const Hub::ProductState state = settle(id);
         if (state.job.kind != Hub::Job::Kind::done || state.installed.isEmpty())
             throw StepFailed(product.name + u" was not installed: "_s + state.job.message);
-        const Hub::InstalledFormat& copy = state.installed.first();
-        if (!QFileInfo(copy.path).isDir())
-            throw StepFailed(copy.path + u" is not on disk"_s);
-        shoot(u"installed"_s);
-        return u"Installed "_s + product.name + u' ' + copy.version + u", VST3 at "_s + m_model->abbreviated(copy.path)
-            + u'.';
+        const QString version = product.release->version;
+        waitFor(u"the row to say it is installed"_s, [this, row, version] {
+            return row->accessibleName().contains(u"installed "_s + version, Qt::CaseInsensitive);
+        });
+        if (!row->findChild<QWidget*>(u"rowAction"_s)->isHidden())
+            throw StepFailed(u"the row still offers an action"_s);
+        shoot(u"installed-from-row"_s);
+        checkBundles(product, state.installed);
+        return u"Installed "_s + product.name + u' ' + version + u" from its row: "_s + where(state.installed)
+            + u"; the row says "_s + quoted(row->accessibleName()) + u'.';
     }
 
-    QString update(const QString& id)
+    // The page's Install opens the same sheet; one format is left out.
+    QString installFromPage(const QString& id, const QString& leftOut)
     {
+        showTab(u"plugins"_s, Hub::Tab::plugins);
+        const Hub::Product& product = shown(id);
+        openPage(id);
+        click(u"actionInstall"_s);
+        waitFor(u"the install sheet"_s, [this] { return widget(u"installButton"_s) != nullptr; });
+        auto* box = qobject_cast<QAbstractButton*>(require(u"formatBox-"_s + leftOut));
+        if (!box || !box->isChecked())
+            throw StepFailed(leftOut + u" is not offered or not ticked"_s);
+        click(box);
+        if (box->isChecked())
+            throw StepFailed(u"the "_s + leftOut + u" box did not untick"_s);
+        shoot(u"install-sheet-one-format"_s);
+        startJob(id, [this] { click(u"installButton"_s); });
+        const Hub::ProductState state = settle(id);
+        if (state.job.kind != Hub::Job::Kind::done || state.installed.isEmpty())
+            throw StepFailed(product.name + u" was not installed: "_s + state.job.message);
+        for (const Hub::InstalledFormat& copy : state.installed)
+            if (Hub::rawValue(copy.format) == leftOut)
+                throw StepFailed(u"the format left out was installed too"_s);
+        auto* line = qobject_cast<QLabel*>(require(u"jobMessage"_s, require(u"pageJobLine"_s)));
+        const QString said = line ? line->text() : QString();
+        shoot(u"installed-from-page"_s);
+        checkBundles(product, state.installed);
+        back();
+        return u"Installed "_s + product.name + u' ' + product.release->version + u" from its page without "_s
+            + Hub::label(*Hub::pluginFormatFromRaw(leftOut)) + u": "_s + where(state.installed)
+            + u", the same bytes as the maker's; the page says "_s + quoted(said) + u'.';
+    }
+
+    QString updateFromRow(const QString& id)
+    {
+        showTab(u"updates"_s, Hub::Tab::updates);
         const Hub::Product& product = shown(id);
         if (!m_model->hasUpdate(product))
             throw StepFailed(product.name + u" has no update to install"_s);
         const QString from = m_model->updateFromVersion(product).value_or(QString());
-        m_model->requestInstall(product, m_model->updateFormats(product), Hub::InstallScope::user);
+        QWidget* row = require(u"updateRow-"_s + id);
+        shoot(u"updates-tab"_s);
+        startJob(id, [this, row] { click(require(u"updatePill"_s, row)); });
         const Hub::ProductState state = settle(id);
         const QString now = m_model->installedVersion(shown(id)).value_or(QString());
         if (state.job.kind != Hub::Job::Kind::done || now != product.release->version)
             throw StepFailed(product.name + u" was not updated: "_s + state.job.message);
-        shoot(u"updated"_s);
-        return u"Updated "_s + product.name + u" from "_s + from + u" to "_s + now + u'.';
+        shoot(u"updated-from-row"_s);
+        checkBundles(product, state.installed);
+        return u"Updated "_s + product.name + u" from "_s + from + u" to "_s + now + u" with its row's Update."_s;
     }
 
-    QString uninstall(const QString& id)
+    QString updateAll()
     {
-        const Hub::Product& product = shown(id);
-        const QString path = m_model->states().at(id).installed.first().path;
-        Hub::UninstallOptions options;
-        options.formats = {Hub::PluginFormat::vst3};
-        options.scopes = {Hub::InstallScope::user};
-        m_model->requestUninstall(product, options, false);
-        const Hub::ProductState state = settle(id);
-        if (!state.installed.isEmpty() || QFileInfo::exists(path))
-            throw StepFailed(product.name + u" is still installed: "_s + state.job.message);
-        const QString trashed = m_model->roots().userHome + u"/.local/share/Trash/files/"_s + QFileInfo(path).fileName();
-        if (!QFileInfo(trashed).isDir())
-            throw StepFailed(u"nothing at "_s + trashed);
-        shoot(u"uninstalled"_s);
-        return u"Removed "_s + product.name + u": its VST3 is in the Trash at "_s + m_model->abbreviated(trashed)
-            + u'.';
+        showTab(u"updates"_s, Hub::Tab::updates);
+        QStringList ids;
+        QStringList from;
+        for (const Hub::Product& product : m_model->updates()) {
+            ids << product.id;
+            from << product.name + u' ' + m_model->updateFromVersion(product).value_or(QString());
+        }
+        if (ids.size() < 2)
+            throw StepFailed(u"fewer than two updates are left"_s);
+        startJobs(ids, [this] { click(u"updateAll"_s); });
+        QStringList done;
+        for (const QString& id : ids) {
+            const Hub::ProductState state = settle(id);
+            const Hub::Product& product = shown(id);
+            if (state.job.kind != Hub::Job::Kind::done
+                || m_model->installedVersion(product) != product.release->version)
+                throw StepFailed(product.name + u" was not updated: "_s + state.job.message);
+            checkBundles(product, state.installed);
+            done << product.name + u' ' + product.release->version;
+        }
+        waitFor(u"the updates tab to empty"_s, [this] { return m_model->updates().empty(); });
+        shoot(u"updated-all"_s);
+        return u"Pressed Update all: "_s + from.join(u", "_s) + u" are now "_s + done.join(u", "_s) + u'.';
     }
 
+    QString switchOffAU()
+    {
+        showTab(u"settings"_s, Hub::Tab::settings);
+        if (!m_model->installAU())
+            throw StepFailed(u"AU is already off"_s);
+        QWidget* toggle = require(u"installAUSwitch"_s);
+        ensureShown(toggle);
+        QTest::mouseClick(toggle, Qt::LeftButton, {}, QPoint(40, toggle->height() / 2));
+        if (m_model->installAU() || qobject_cast<QAbstractButton*>(toggle)->isChecked())
+            throw StepFailed(u"the AU switch did not turn off"_s);
+        shoot(u"settings-au-off"_s);
+        return u"Turned off installing Audio Units on the settings tab."_s;
+    }
+
+    QString settingKept()
+    {
+        showTab(u"settings"_s, Hub::Tab::settings);
+        auto* toggle = qobject_cast<QAbstractButton*>(require(u"installAUSwitch"_s));
+        shoot(u"settings-kept"_s);
+        if (m_model->installAU() || toggle->isChecked())
+            throw StepFailed(u"AU is on again after the restart"_s);
+        return u"Started Tarnhub again: the settings tab still has Audio Units off."_s;
+    }
+
+    QString sendProblems()
+    {
+        showTab(u"settings"_s, Hub::Tab::settings);
+        const std::size_t count = m_model->problems().size();
+        if (count == 0)
+            throw StepFailed(u"there is no problem report to send"_s);
+        QStringList names;
+        for (const Hub::ReportFile& file : m_model->problems())
+            names << m_model->name(file.report.product) + u" ("_s + file.report.code + u')';
+        shoot(u"problems"_s);
+        click(u"sendProblems"_s);
+        waitFor(u"the reports to be sent"_s,
+                [this] { return !m_model->sendingReports() && m_model->problems().empty(); });
+        shoot(u"problems-sent"_s);
+        return u"Sent "_s + QString::number(count) + u" problem report"_s + (count == 1 ? u""_s : u"s"_s)
+            + u" from the settings tab: "_s + names.join(u", "_s) + u'.';
+    }
+
+    QString uninstallFromMore(const QString& id)
+    {
+        showTab(u"plugins"_s, Hub::Tab::plugins);
+        const Hub::Product& product = shown(id);
+        const QList<Hub::InstalledFormat> copies = m_model->states().at(id).installed;
+        openPage(id);
+        chooseFromMore(2, u"Uninstall\u2026"_s);
+        waitFor(u"the uninstall sheet"_s, [this] { return widget(u"uninstallButton"_s) != nullptr; });
+        shoot(u"uninstall-sheet"_s);
+        startJob(id, [this] { click(u"uninstallButton"_s); });
+        const Hub::ProductState state = settle(id);
+        if (!state.installed.isEmpty())
+            throw StepFailed(product.name + u" is still installed: "_s + state.job.message);
+        QStringList trashed;
+        for (const Hub::InstalledFormat& copy : copies) {
+            const QString inTrash =
+                m_model->roots().userHome + u"/.local/share/Trash/files/"_s + QFileInfo(copy.path).fileName();
+            if (QFileInfo::exists(copy.path) || !QFileInfo(inTrash).isDir())
+                throw StepFailed(copy.path + u" did not go to the Trash"_s);
+            trashed << Hub::label(copy.format) + u" at "_s + m_model->abbreviated(inTrash);
+        }
+        shoot(u"uninstalled"_s);
+        return u"Uninstalled "_s + product.name + u" from its page's More menu: "_s + trashed.join(u", "_s)
+            + u" in the Trash."_s;
+    }
+
+    // A More menu item that opens an address: the sandbox records it.
+    QString openFromMore(const QString& id, int item, const QString& what)
+    {
+        if (!m_model->page() || *m_model->page() != id)
+            openPage(id);
+        const QString log = m_model->roots().userHome + u"/.local/state/hubtarn/opened.log"_s;
+        const qsizetype before = opened(log).size();
+        chooseFromMore(item, QString());
+        waitFor(u"the address to be opened"_s, [&] { return opened(log).size() > before; });
+        const QString line = opened(log).last();
+        if (!line.startsWith(u"open https://"_s))
+            throw StepFailed(u"the program opened "_s + quoted(line));
+        return u"Opened the "_s + what + u" from the More menu: "_s + line.mid(5) + u'.';
+    }
+
+    // The page of a beta the account tests offers feedback.
     QString feedback(const QString& id)
     {
+        if (m_model->page())
+            back();
+        showTab(u"plugins"_s, Hub::Tab::plugins);
         const Hub::Product& product = shown(id);
-        const QString message = u"Tried "_s + product.name + u" end to end; the update went in without a sound."_s;
-        bool answered = false;
-        std::optional<Hub::HubError> failure;
-        m_model->sendFeedback(product, Hub::FeedbackKind::love, message, [&](std::optional<Hub::HubError> error) {
-            answered = true;
-            failure = std::move(error);
-        });
-        waitFor(u"the service to take the feedback"_s, [&answered] { return answered; });
-        if (failure)
-            throw StepFailed(u"the feedback was refused: "_s + failure->errorDescription());
-        return u"Sent feedback about "_s + product.name + u": \u201c"_s + message + u"\u201d"_s;
+        openPage(id);
+        click(u"actionFeedback"_s);
+        waitFor(u"the feedback sheet"_s, [this] { return widget(u"sendButton"_s) != nullptr; });
+        QAbstractButton* love = nullptr;
+        for (auto* segment : require(u"feedbackKind"_s)->findChildren<QAbstractButton*>())
+            if (segment->text().compare(u"love"_s, Qt::CaseInsensitive) == 0)
+                love = segment;
+        if (!love)
+            throw StepFailed(u"the feedback sheet has no kind \u201clove\u201d"_s);
+        click(love);
+        const QString message = u"Tried the beta of "_s + product.name + u" end to end; the shimmer tail is lovely."_s;
+        auto* editor = qobject_cast<QPlainTextEdit*>(require(u"feedbackEditor"_s));
+        editor->setFocus();
+        QTest::keyClicks(editor, message);
+        if (editor->toPlainText() != message)
+            throw StepFailed(u"the message reads "_s + quoted(editor->toPlainText()));
+        shoot(u"feedback-sheet"_s);
+        click(u"sendButton"_s);
+        waitFor(u"the thanks"_s, [this] { return widget(u"thanksTitle"_s) || widget(u"feedbackError"_s); });
+        if (auto* error = qobject_cast<QLabel*>(widget(u"feedbackError"_s)))
+            throw StepFailed(u"the feedback was refused: "_s + error->text());
+        shoot(u"feedback-sent"_s);
+        QTest::keyClick(require(u"closeButton"_s), Qt::Key_Return);
+        waitFor(u"the sheet to close"_s, [this] { return !m_model->sheet(); });
+        return u"Sent feedback about "_s + product.name + u" from its page: "_s + quoted(message);
     }
 
     // An update the service spoils: it must fail with a sentence that says
@@ -269,10 +468,12 @@ private:
     // meanwhile; a small one that fails at once may never show it.
     QString failedUpdate(const QString& id, const QString& expected, bool stalls)
     {
+        showTab(u"updates"_s, Hub::Tab::updates);
         const Hub::Product& product = shown(id);
         const QString before = m_model->installedVersion(product).value_or(QString());
         const std::size_t problems = m_model->problems().size();
-        m_model->requestInstall(product, m_model->updateFormats(product), Hub::InstallScope::user);
+        QWidget* row = require(u"updateRow-"_s + id);
+        startJob(id, [this, row] { click(require(u"updatePill"_s, row)); });
         if (stalls) {
             waitFor(u"the download to stall partway"_s, [this, id] {
                 const auto found = m_model->states().find(id);
@@ -285,12 +486,12 @@ private:
         if (state.job.kind != Hub::Job::Kind::failed)
             throw StepFailed(u"the spoilt update did not fail"_s);
         if (state.job.message.isEmpty() || !state.job.message.contains(expected))
-            throw StepFailed(u"the job says \u201c"_s + state.job.message + u"\u201d"_s);
+            throw StepFailed(u"the job says "_s + quoted(state.job.message));
         if (m_model->installedVersion(shown(id)) != before)
             throw StepFailed(u"the copy in place changed"_s);
         waitFor(u"the problem report"_s, [this, problems] { return m_model->problems().size() > problems; });
         shoot(u"failed-update"_s);
-        return u"The update of "_s + product.name + u" failed: \u201c"_s + state.job.message + u"\u201d "_s
+        return u"The update of "_s + product.name + u" failed: "_s + quoted(state.job.message) + u' '
             + product.name + u' ' + before + u" stays installed, and a problem report was written."_s;
     }
 
@@ -299,16 +500,15 @@ private:
         waitFor(u"the service's refusal"_s, [this] {
             return m_model->signInAgain() && !m_model->session() && !m_model->account();
         });
-        // The sign-in-again notice of the plug-ins tab will carry this; until
-        // it exists the step does what its button does.
-        m_model->setLoginNote(u"Sign in again so Tarnhub can check for updates."_s);
-        m_model->setScreen(Hub::Screen::login);
+        click(u"signInAgainButton"_s);
         waitFor(u"the sign-in screen"_s, [this] { return widget(u"signInButton"_s) != nullptr; });
         auto* note = qobject_cast<QLabel*>(widget(u"loginNote"_s));
-        if (!note || note->text() != u"Sign in again so Tarnhub can check for updates."_s)
+        if (!note || note->text().isEmpty())
             throw StepFailed(u"the sign-in screen does not say why"_s);
         shoot(u"sign-in-again"_s);
-        return u"The service refused the account: signed out on this computer and back on the sign-in screen."_s;
+        return u"The service refused the account: signed out on this computer; \u201cSign in\u201d on the notice"
+               u" leads back to the sign-in screen, which says "_s
+            + quoted(note->text());
     }
 
     // ---- Helpers ----------------------------------------------------------------
@@ -337,59 +537,168 @@ private:
     {
         const Hub::Product* product = m_model->product(id);
         if (!product)
-            throw StepFailed(u"no product \u201c"_s + id + u"\u201d is shown"_s);
+            throw StepFailed(u"no product "_s + quoted(id) + u" is shown"_s);
         return *product;
     }
 
-    // Waits until the product's job has started and ended.
+    void showTab(const QString& name, Hub::Tab tab)
+    {
+        if (m_model->page())
+            back();
+        if (m_model->tab() != tab)
+            click(name + u"Tab"_s);
+        waitFor(u"the "_s + name + u" tab"_s, [this, tab, name] {
+            return m_model->tab() == tab && widget(name + u"Body"_s);
+        });
+    }
+
+    // A click on the row's name opens its page.
+    void openPage(const QString& id)
+    {
+        QWidget* row = require(u"row-"_s + id);
+        ensureShown(row);
+        QTest::mouseClick(row, Qt::LeftButton, {}, QPoint(row->width() / 4, row->height() / 2));
+        // Shown, and faded in all the way: the tab body under it is gone.
+        waitFor(u"the page of "_s + id, [this, id] {
+            return m_model->page() == id && widget(u"productPage"_s) && widget(u"actions"_s) && !widget(u"tabBody"_s);
+        });
+        shoot(u"page-"_s + id);
+    }
+
+    void back()
+    {
+        click(u"backPill"_s);
+        waitFor(u"the page to close"_s, [this] { return !m_model->page() && !widget(u"productPage"_s) && widget(u"tabBody"_s); });
+    }
+
+    // Opens the page's More menu and clicks the item (More::Item::Does).
+    void chooseFromMore(int item, const QString& text)
+    {
+        click(u"more"_s);
+        QMenu* menu = nullptr;
+        waitFor(u"the More menu"_s, [this, &menu] {
+            menu = qobject_cast<QMenu*>(widget(u"moreMenu"_s));
+            return menu != nullptr;
+        });
+        auto* action = menu->findChild<QAction*>(u"more-"_s + QString::number(item));
+        if (!action || !action->isVisible() || !action->isEnabled())
+            throw StepFailed(u"the More menu has no item "_s + QString::number(item));
+        if (!text.isEmpty() && !action->text().contains(text))
+            throw StepFailed(u"the More menu's item reads "_s + quoted(action->text()));
+        shoot(u"more-menu"_s);
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+        waitFor(u"the More menu to close"_s, [menu] { return !menu->isVisible(); });
+    }
+
+    // Runs `act` (a click that starts the products' jobs) and notes that
+    // none of them has been seen working since.
+    void startJobs(const QStringList& ids, const std::function<void()>& act)
+    {
+        for (const QString& id : ids)
+            m_worked.remove(id);
+        act();
+    }
+    void startJob(const QString& id, const std::function<void()>& act) { startJobs({id}, act); }
+
+    // Waits until the product's job, started since startJob, has ended.
     Hub::ProductState settle(const QString& id)
     {
         waitFor(u"the job of "_s + id + u" to end"_s, [this, id] {
             const auto found = m_model->states().find(id);
-            if (found == m_model->states().end())
-                return false;
-            const Hub::Job::Kind kind = found->second.job.kind;
-            return kind == Hub::Job::Kind::done || kind == Hub::Job::Kind::failed || kind == Hub::Job::Kind::warning;
+            return m_worked.contains(id) && found != m_model->states().end() && !working(id);
         });
         return m_model->states().at(id);
     }
 
-    // The visible widget of that name, or null.
-    QWidget* widget(const QString& name) const
+    bool working(const QString& id) const
     {
-        for (QWidget* found : m_window->findChildren<QWidget*>(name))
-            if (found->isVisible())
-                return found;
+        const auto found = m_model->states().find(id);
+        return found != m_model->states().end() && found->second.job.isWorking();
+    }
+
+    // Each installed copy holds, file for file, the maker's bundle.
+    void checkBundles(const Hub::Product& product, const QList<Hub::InstalledFormat>& copies) const
+    {
+        for (const Hub::InstalledFormat& copy : copies) {
+            const QString maker = m_service + u"/bundles/"_s + product.id + u'/' + copy.version + u'/'
+                + Hub::rawValue(copy.format) + u'/' + QFileInfo(copy.path).fileName();
+            const QMap<QString, QByteArray> made = treeDigest(maker);
+            if (made.isEmpty() || treeDigest(copy.path) != made)
+                throw StepFailed(copy.path + u" is not the maker's "_s + maker);
+        }
+    }
+
+    QString where(const QList<Hub::InstalledFormat>& copies) const
+    {
+        QStringList places;
+        for (const Hub::InstalledFormat& copy : copies)
+            places << Hub::label(copy.format) + u" at "_s + m_model->abbreviated(copy.path);
+        return places.join(u", "_s);
+    }
+
+    static QStringList opened(const QString& log)
+    {
+        QFile file(log);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    // The visible widget of that name under `root` (any of the program's
+    // windows when none), or null.
+    QWidget* widget(const QString& name, QWidget* root = nullptr) const
+    {
+        const QWidgetList roots = root ? QWidgetList{root} : QApplication::topLevelWidgets();
+        for (QWidget* top : roots) {
+            if (top->objectName() == name && top->isVisible())
+                return top;
+            for (QWidget* found : top->findChildren<QWidget*>(name))
+                if (found->isVisible())
+                    return found;
+        }
         return nullptr;
     }
 
-    QWidget* require(const QString& name) const
+    QWidget* require(const QString& name, QWidget* root = nullptr) const
     {
-        QWidget* found = widget(name);
+        QWidget* found = widget(name, root);
         if (!found)
-            throw StepFailed(u"no visible \u201c"_s + name + u"\u201d"_s);
+            throw StepFailed(u"no visible "_s + quoted(name));
         if (!found->isEnabled())
-            throw StepFailed(u"\u201c"_s + name + u"\u201d is disabled"_s);
+            throw StepFailed(quoted(name) + u" is disabled"_s);
         return found;
+    }
+
+    // Scrolls what holds the widget until it shows, as a person would.
+    static void ensureShown(QWidget* target)
+    {
+        for (QWidget* up = target->parentWidget(); up; up = up->parentWidget())
+            if (auto* scroll = qobject_cast<QScrollArea*>(up)) {
+                scroll->ensureWidgetVisible(target, 0, 24);
+                QCoreApplication::processEvents();
+            }
     }
 
     void type(const QString& name, const QString& text)
     {
         auto* field = qobject_cast<QLineEdit*>(require(name));
         if (!field)
-            throw StepFailed(u"\u201c"_s + name + u"\u201d is not a text field"_s);
+            throw StepFailed(quoted(name) + u" is not a text field"_s);
         field->setFocus();
         field->clear();
         QTest::keyClicks(field, text);
         if (field->text() != text)
-            throw StepFailed(u"\u201c"_s + name + u"\u201d took \u201c"_s + field->text() + u"\u201d"_s);
+            throw StepFailed(quoted(name) + u" took "_s + quoted(field->text()));
     }
 
-    void click(const QString& name)
+    void click(QWidget* target)
     {
-        QWidget* target = require(name);
+        if (!target->isVisible() || !target->isEnabled())
+            throw StepFailed(quoted(target->objectName()) + u" can't be clicked"_s);
+        ensureShown(target);
         QTest::mouseClick(target, Qt::LeftButton, {}, target->rect().center());
     }
+    void click(const QString& name) { click(require(name)); }
 
     template<typename Predicate>
     void waitFor(const QString& what, Predicate done)
@@ -398,11 +707,33 @@ private:
             throw StepFailed(u"gave up waiting for "_s + what);
     }
 
+    // The window as the person sees it: with the sheet or menu open over it.
     void shoot(const QString& name)
     {
+        // What the model posted (a row gone, a layout to redo) is drawn;
+        // what a click started (a switch's knob, a fade) has come to rest,
+        // as it has by the time a person looks; endless ones (spinners) run on.
+        // A layout redone posts its parent's, one level a round.
+        for (int round = 0; round < 8; ++round)
+            QCoreApplication::processEvents();
+        waitFor(u"the window to settle"_s, [] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                for (const QAbstractAnimation* running : top->findChildren<QAbstractAnimation*>())
+                    if (running->state() == QAbstractAnimation::Running && running->loopCount() >= 0
+                        && running->totalDuration() >= 0)
+                        return false;
+            return true;
+        });
+        QPixmap picture = m_window->grab();
+        QPainter painter(&picture);
+        const QPoint origin = m_window->mapToGlobal(QPoint(0, 0));
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top != m_window && top->isVisible() && top->isWindow())
+                painter.drawPixmap(top->mapToGlobal(QPoint(0, 0)) - origin, top->grab());
+        painter.end();
         const QString file = QDir(m_out).filePath(u"e2e-"_s + m_journey + u'-' + QString::number(++m_shots).rightJustified(2, u'0')
                                                   + u'-' + QString(name).replace(u' ', u'-') + u".png"_s);
-        m_window->grab().save(file);
+        picture.save(file);
     }
 
     void finish(const QString& step, bool ok, const QString& words)
@@ -421,8 +752,10 @@ private:
     QPointer<QWidget> m_window;
     Hub::HubModel* m_model;
     QString m_out;
+    QString m_service;
     QString m_journey;
     std::vector<Account> m_accounts;
+    QSet<QString> m_worked;
     int m_shots = 0;
 };
 
@@ -431,7 +764,7 @@ private:
 extern "C" Q_DECL_EXPORT void hubtarnAttachTestDriver(QWidget* window, Hub::HubModel* model)
 {
     // Runs once the event loop does; the driver lives as long as the window.
-    auto driver = std::make_shared<Driver>(window, model);
-    QObject::connect(window, &QObject::destroyed, window, [driver] {});
-    QTimer::singleShot(0, window, [driver] { driver->run(); });
+    auto* driver = new Driver(window, model);
+    driver->setParent(window);
+    QTimer::singleShot(0, driver, [driver] { driver->run(); });
 }
