@@ -2,12 +2,14 @@
 
 #include "KitAccessible.h"
 
+#include <QAbstractScrollArea>
 #include <QAccessible>
 #include <QApplication>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStyleFactory>
 #include <QToolTip>
 
@@ -129,6 +131,17 @@ void install(QApplication& app)
     QToolTip::setPalette(palette());
     app.setFont(prose(13));
     installKitAccessibility();
+}
+
+void quietScrollBar(QAbstractScrollArea* area)
+{
+    area->verticalScrollBar()->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { background: transparent; width: 10px; margin: 2px 2px 2px 0; }"
+                       "QScrollBar::handle:vertical { background: %1; border-radius: 4px; min-height: 32px; }"
+                       "QScrollBar::handle:vertical:hover { background: %2; }"
+                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; border: none; }"
+                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }")
+            .arg(line().name(QColor::HexArgb), dim().name(QColor::HexArgb)));
 }
 
 } // namespace Hub::Kit::Theme

@@ -6,11 +6,13 @@
 #include <QPalette>
 #include <QString>
 
+class QAbstractScrollArea;
 class QApplication;
 
 // The one place the window's look is written down: colours, strokes, radii,
 // durations and fonts. Controls read it at paint time; nothing else in a
 // paintEvent names a colour or a font family.
+
 namespace Hub::Kit::Theme {
 
 QColor bg();
@@ -78,5 +80,10 @@ QPalette palette();
 // Fusion style, the palette, the default prose font and the switches'
 // accessibility; call once after the QApplication exists.
 void install(QApplication& app);
+
+// The scroll bar of a scrolling column: a thin rounded handle on no track,
+// without arrows. Fusion's grey bar with arrows is the one native part that
+// would show in the window, so it gets the one style sheet the kit allows.
+void quietScrollBar(QAbstractScrollArea* area);
 
 } // namespace Hub::Kit::Theme

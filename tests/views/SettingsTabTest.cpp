@@ -135,8 +135,8 @@ TEST_F(SettingsTabTest, ScopeChoosesTheFolderShownAndShowOpensItsNearestFolder)
         QString shown;
         QString opened; // the nearest folder that exists
     } table[] = {
-        {1, InstallScope::allUsers, u"~/usr/local/lib"_qs, home + u"/usr/local"_qs},
-        {0, InstallScope::user, u"~"_qs, home},
+        {1, InstallScope::allUsers, u"~/usr/local/lib/vst3 and ~/usr/local/lib/components"_qs, home + u"/usr/local"_qs},
+        {0, InstallScope::user, u"~/.vst3 and ~/.components"_qs, home},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(rawValue(row.scope).toStdString());
@@ -152,7 +152,7 @@ TEST_F(SettingsTabTest, ScopeChoosesTheFolderShownAndShowOpensItsNearestFolder)
     // A change made elsewhere (the install sheet) shows here too, and lasts.
     model->setScope(InstallScope::allUsers);
     EXPECT_EQ(scope->value().toString(), u"allUsers"_qs);
-    EXPECT_EQ(shown(), u"~/usr/local/lib"_qs);
+    EXPECT_EQ(shown(), u"~/usr/local/lib/vst3 and ~/usr/local/lib/components"_qs);
     ASSERT_NO_FATAL_FAILURE(restart());
     tab = show<SettingsTab>();
     EXPECT_EQ(child<Kit::Segmented>(ground.get(), u"scopeControl"_qs)->value().toString(), u"allUsers"_qs);

@@ -23,6 +23,7 @@ TabBody::TabBody(HubModel* model, QWidget* parent)
     setWidgetResizable(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    Kit::Theme::quietScrollBar(this);
     QPalette p = viewport()->palette();
     p.setColor(QPalette::Window, Kit::Theme::bg());
     viewport()->setPalette(p);

@@ -218,6 +218,7 @@ ProductPage::ProductPage(HubModel* model, const QString& productID, QWidget* par
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Kit::Theme::quietScrollBar(scroll);
     // The page paints its tint; the scrolled content lies on it.
     scroll->viewport()->setAutoFillBackground(false);
     auto* outer = new QVBoxLayout(this);

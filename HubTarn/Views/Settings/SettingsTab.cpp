@@ -14,7 +14,6 @@
 #include "Kit/Theme.h"
 #include "Model/HubModel.h"
 
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QSignalBlocker>
@@ -190,9 +189,12 @@ QWidget* SettingsTab::installForCard()
     return card;
 }
 
+// The two formats' folders lie side by side only on the other platform; here
+// their common parent is the home folder (or /usr/local/lib), which tells a
+// musician nothing. So the row names both folders and Show opens the VST3 one.
 QString SettingsTab::pluginFolder() const
 {
-    return QFileInfo(InstallLocations::folder(model()->roots(), PluginFormat::vst3, model()->scope())).path();
+    return InstallLocations::folder(model()->roots(), PluginFormat::vst3, model()->scope());
 }
 
 QString SettingsTab::shownPath(const QString& path) const { return model()->abbreviated(path); }
@@ -203,7 +205,8 @@ void SettingsTab::syncFolder()
         const QSignalBlocker quiet(m_scope);
         m_scope->setValue(rawValue(model()->scope()));
     }
-    m_folder->text()->setDetail(shownPath(pluginFolder()));
+    const QString au = InstallLocations::folder(model()->roots(), PluginFormat::au, model()->scope());
+    m_folder->text()->setDetail(Kit::joinedList({shownPath(pluginFolder()), shownPath(au)}));
 }
 
 QWidget* SettingsTab::updatesCard()
