@@ -4,15 +4,18 @@
 // check, unzip and mv per artifact. The pipeline runs twice per round, once
 // checking with sha256sum and once with `openssl dgst -sha256`, which uses
 // the processor's SHA instructions where sha256sum may not: that one is the
-// honest anchor. An update (the same release installed over an installed
-// copy, so with backups) is measured beside the fresh install.
+// honest anchor. The bare download (curl of the same bytes to /dev/null) is
+// the second anchor: the floor no install can go below. An update (the same
+// release installed over an installed copy, so with backups) is measured
+// beside the fresh install.
 //
-// Each round runs the four in turn, and every other round in reverse order,
+// Each round runs the five in turn, and every other round in reverse order,
 // so that a machine whose speed drifts favours neither; the ratios are taken
 // pair by pair within a round, and their minimum and median are printed.
 //
-// Goals: fresh install at most 0.7x the openssl pipeline; update within
-// 1.5x of the fresh install. Memory: this process's peak after the 30 MB and
+// Goals, judged on the median of the pairs: fresh install at most 0.7x the
+// openssl pipeline and at most 2.5x the bare download; update within 1.5x of
+// the fresh install. Memory: this process's peak after the 30 MB and
 // the 300 MB installs (streaming keeps it level), and apart from it the peak
 // of the pipeline's process tree and of the fixture maker.
 //
@@ -149,11 +152,15 @@ void serveFolder(Hub::Test::TestHttpsServer& server, const QString& folder)
 }
 
 // What a user would write: per artifact download, check, unpack, move. The
-// first argument chooses the checker.
+// first argument chooses the checker, or "download" for the download alone.
 const char kPipeline[] = R"sh(set -e
 hash="$1"; ca="$2"; dest="$3"; work="$4"; shift 4
 while [ $# -gt 0 ]; do
     url="$1"; sum="$2"; bundle="$3"; shift 3
+    if [ "$hash" = download ]; then
+        curl -sS --fail --cacert "$ca" -o /dev/null "$url"
+        continue
+    fi
     curl -sS --fail --cacert "$ca" -o "$work/a.zip" "$url"
     if [ "$hash" = openssl ]; then
         got="$(openssl dgst -sha256 -r "$work/a.zip")"
@@ -274,6 +281,7 @@ int main(int argc, char** argv)
     std::vector<long> installerPeaks;
     double updateRatioAtLargest = 0;
     double freshRatioAtLargest = 0;
+    double floorRatioAtLargest = 0;
     for (const qint64 total : totals) {
         Case c;
         c.mb = QString::number(total >> 20);
@@ -298,8 +306,8 @@ int main(int argc, char** argv)
 
         // The update home keeps an installed copy from one round to the next.
         const QString updateHome = scratch.filePath(u"update-"_s + c.mb);
-        std::vector<double> freshVsOpenssl, freshVsSha256sum, updateVsFresh;
-        std::vector<double> fresh, update, viaOpenssl, viaSha256sum, freshPlacing, updatePlacing;
+        std::vector<double> freshVsOpenssl, freshVsSha256sum, freshVsDownload, updateVsFresh;
+        std::vector<double> fresh, update, viaOpenssl, viaSha256sum, download, freshPlacing, updatePlacing;
         try {
             install(c, updateHome);
             for (int round = 0; round < rounds; ++round) {
@@ -313,6 +321,7 @@ int main(int argc, char** argv)
                     },
                     [&] { viaOpenssl.push_back(pipeline(c, "openssl", scratch.filePath(u"shell"_s))); },
                     [&] { viaSha256sum.push_back(pipeline(c, "sha256sum", scratch.filePath(u"shell"_s))); },
+                    [&] { download.push_back(pipeline(c, "download", scratch.filePath(u"shell"_s))); },
                     [&] {
                         const auto [seconds, placing] = install(c, updateHome);
                         update.push_back(seconds);
@@ -325,6 +334,7 @@ int main(int argc, char** argv)
                     step();
                 freshVsOpenssl.push_back(fresh.back() / viaOpenssl.back());
                 freshVsSha256sum.push_back(fresh.back() / viaSha256sum.back());
+                freshVsDownload.push_back(fresh.back() / download.back());
                 updateVsFresh.push_back(update.back() / fresh.back());
             }
         } catch (const std::exception& error) {
@@ -341,7 +351,7 @@ int main(int argc, char** argv)
         const auto ratio = [&](const char* what, const std::vector<double>& ratios) {
             const Stats s = stats(ratios);
             std::printf("  %-26s min %6.2fx median %6.2fx\n", what, s.min, s.median);
-            return s.min;
+            return s.median;
         };
         std::printf("%s MB, %d rounds:\n", qPrintable(c.mb), rounds);
         line("fresh install", fresh);
@@ -350,11 +360,14 @@ int main(int argc, char** argv)
         line("  its placement step", updatePlacing);
         line("pipeline, openssl dgst", viaOpenssl);
         line("pipeline, sha256sum", viaSha256sum);
+        line("bare download", download);
         const double freshRatio = ratio("fresh / openssl pipeline", freshVsOpenssl);
         ratio("fresh / sha256sum pipeline", freshVsSha256sum);
+        const double floorRatio = ratio("fresh / bare download", freshVsDownload);
         const double updateRatio = ratio("update / fresh", updateVsFresh);
         if (total == totals.back()) {
             freshRatioAtLargest = freshRatio;
+            floorRatioAtLargest = floorRatio;
             updateRatioAtLargest = updateRatio;
         }
         std::fflush(stdout);
@@ -364,9 +377,11 @@ int main(int argc, char** argv)
                 "pipeline's process tree %ld KiB; fixture maker %ld KiB\n",
                 installerPeaks[0], installerPeaks[1], installerPeaks[1] - installerPeaks[0], pipelinePeakKiB,
                 fixturePeakKiB);
-    std::printf("goal: fresh install at most 0.70x the openssl pipeline (min of pairs at 300 MB): %.2fx, %s\n",
+    std::printf("goal: fresh install at most 0.70x the openssl pipeline (median of pairs at 300 MB): %.2fx, %s\n",
                 freshRatioAtLargest, freshRatioAtLargest <= 0.7 ? "met" : "missed");
-    std::printf("goal: update within 1.50x of the fresh install (min of pairs at 300 MB): %.2fx, %s\n",
+    std::printf("goal: fresh install at most 2.50x the bare download (median of pairs at 300 MB): %.2fx, %s\n",
+                floorRatioAtLargest, floorRatioAtLargest <= 2.5 ? "met" : "missed");
+    std::printf("goal: update within 1.50x of the fresh install (median of pairs at 300 MB): %.2fx, %s\n",
                 updateRatioAtLargest, updateRatioAtLargest <= 1.5 ? "met" : "missed");
     return 0;
 }

@@ -10,7 +10,7 @@
 // ratio is taken pair by pair and its minimum and median printed. The page
 // cache is warm for both: the files were just written and read once.
 //
-// Goal: verification within 1.1x of openssl.
+// Goal: verification within 1.1x of openssl, judged on the median of the pairs.
 //
 // Run by hand: build/bench/signature_bench [folder for the 200 MB bundle] [rounds, default 7]
 #include "BundleSigner.h"
@@ -172,7 +172,7 @@ int main(int argc, char** argv)
     std::printf("  verify (one thread)        min %6.3f s  median %6.3f s  %7.1f MB/s\n", v.min, v.median, mb / v.median);
     std::printf("  openssl dgst -sha256       min %6.3f s  median %6.3f s  %7.1f MB/s\n", h.min, h.median, mb / h.median);
     std::printf("  verify / openssl           min %6.2fx median %6.2fx\n", r.min, r.median);
-    std::printf("goal: verify within 1.10x of openssl dgst (min of pairs): %.2fx, %s\n", r.min,
-                r.min <= 1.1 ? "met" : "missed");
+    std::printf("goal: verify within 1.10x of openssl dgst (median of pairs): %.2fx, %s\n", r.median,
+                r.median <= 1.1 ? "met" : "missed");
     return 0;
 }

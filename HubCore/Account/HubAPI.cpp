@@ -16,7 +16,6 @@ namespace {
 
 constexpr double kTimeout = 20.0;
 constexpr double kSignOutTimeout = 8.0;
-constexpr qsizetype kMaxFeedbackCharacters = 2000;
 
 HubError unreadableAnswer()
 {
@@ -37,16 +36,17 @@ QString writtenScheme(const QString& text, const QUrl& parsed)
     return text.left(text.indexOf(u':'));
 }
 
-qsizetype userPerceivedLength(const QString& text)
+} // namespace
+
+qsizetype feedbackLength(const QString& message)
 {
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    const QString trimmed = message.trimmed();
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, trimmed);
     qsizetype count = 0;
     while (finder.toNextBoundary() != -1)
         ++count;
     return count;
 }
-
-} // namespace
 
 HubAPI::HubAPI(QUrl base, Http::Session session, QString hubVersion, QUrl site)
     : m_base(std::move(base))
@@ -137,7 +137,7 @@ void HubAPI::feedback(const DeviceSession& device, const QString& product, const
     const QString trimmed = message.trimmed();
     if (trimmed.isEmpty())
         throw HubError::message(u"Write something first."_s);
-    if (userPerceivedLength(trimmed) > kMaxFeedbackCharacters)
+    if (feedbackLength(trimmed) > kMaxFeedbackCharacters)
         throw HubError::message(u"Keep it under 2,000 characters."_s);
     const QJsonObject body{
         {u"product"_s, product},

@@ -17,6 +17,12 @@ struct AccountReply {
     friend bool operator==(const AccountReply&, const AccountReply&) = default;
 };
 
+// The most characters a feedback message may have, and its length as the
+// service counts it: the characters a person sees (an accented letter or an
+// emoji is one), once white space and line breaks are trimmed from both ends.
+inline constexpr qsizetype kMaxFeedbackCharacters = 2000;
+qsizetype feedbackLength(const QString& message);
+
 // The maker's service as the app model sees it. Every call blocks for one
 // HTTP exchange; all but signOut throw HubError.
 class HubService {

@@ -84,7 +84,7 @@ QList<InstalledFormat> PluginInstaller::installForAllUsers(const QList<StagedBun
                 archive = backup(target, pair.artifact.format, product.id, roots);
 
             if (pair.artifact.format == PluginFormat::app && isWritable(folder)) {
-                users.append(prepareReplacement(pair.bundle, pair.artifact, folder, spares));
+                users.append(prepareReplacement(pair.bundle, pair.artifact, folder, spares, pair.measured));
                 results[i] = users.last().result;
             } else {
                 admin.append({i, pair.artifact, pair.bundle, target, archive});

@@ -253,7 +253,8 @@ void PluginInstaller::checkDownload(const QString& archive, const Artifact& arti
 }
 
 void PluginInstaller::verifyStaged(const QString& staged, const Artifact& artifact, const QString& version,
-                                   bool allowUnsigned, const TrustAnchors& anchors)
+                                   bool allowUnsigned, const TrustAnchors& anchors,
+                                   const CodeSignature::MeasuredFiles& measured)
 {
     const QString& bundle = artifact.bundle;
     struct stat status {};
@@ -273,7 +274,7 @@ void PluginInstaller::verifyStaged(const QString& staged, const Artifact& artifa
         throw HubError::message(bundle + u" is version "_s + shortVersion.value_or(u"?"_s) + u", not "_s + version
                                 + u". Try again later."_s);
 
-    CodeSignature::verify(staged, artifact.bundleID ? artifact.bundleID : actual, allowUnsigned, anchors);
+    CodeSignature::verify(staged, artifact.bundleID ? artifact.bundleID : actual, allowUnsigned, anchors, measured);
 }
 
 std::optional<QString> PluginInstaller::bundleID(const QString& bundle)

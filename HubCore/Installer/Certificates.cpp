@@ -9,8 +9,13 @@ namespace Hub::Certificates {
 
 OpenSsl::Store anchorStore(const TrustAnchors& anchors)
 {
+    return anchorStore(anchors.pem());
+}
+
+OpenSsl::Store anchorStore(const QByteArray& pemText)
+{
     OpenSsl::Store store(X509_STORE_new());
-    const OpenSsl::Bio pem(BIO_new_mem_buf(anchors.pem().constData(), int(anchors.pem().size())));
+    const OpenSsl::Bio pem(BIO_new_mem_buf(pemText.constData(), int(pemText.size())));
     if (!store || !pem)
         return {};
     int count = 0;

@@ -15,6 +15,7 @@ namespace Hub::Certificates {
 // A store holding every certificate of the anchors' PEM; null when the PEM
 // holds none, so that nothing can verify against an empty trust set.
 OpenSsl::Store anchorStore(const TrustAnchors& anchors);
+OpenSsl::Store anchorStore(const QByteArray& pem);
 
 // The subject's single entry for `nid` as text; none when it is absent or
 // appears more than once (two OUs must not let a signer pick one).

@@ -16,6 +16,7 @@
 #include <openssl/cms.h>
 #include <openssl/objects.h>
 #include <openssl/pem.h>
+#include <openssl/ts.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
@@ -37,7 +38,7 @@ namespace Hub {
 
 TrustAnchors TrustAnchors::pinned()
 {
-    return TrustAnchors(QByteArray(BuildConfig::kSigningAnchorPem));
+    return TrustAnchors(QByteArray(BuildConfig::kSigningAnchorPem), QByteArray(BuildConfig::kTimeStampAnchorPem));
 }
 
 namespace CodeSignature {
@@ -100,30 +101,81 @@ struct Signature {
     CodeResources resources;
     X509Ptr signer;
     X509Stack certificates; // every certificate the signature carries
-    std::optional<time_t> signingTime;
+    QByteArray signatureValue; // the signer's signature bytes, which a time stamp covers
+    QByteArray timeStampToken; // DER; empty when the signature carries none
 };
 
-enum class SigningTimeRead { absent, read, malformed };
-
-// The signed signing-time attribute: one value, a UTC or generalized time.
-SigningTimeRead readSigningTime(CMS_SignerInfo* info, time_t* when)
+// Whether the signed signing-time attribute, when present, is one UTC or
+// generalized time. Its value is never trusted (see timeStamped()), but a
+// malformed one marks a signature no signing tool made.
+bool signingTimeWellFormed(CMS_SignerInfo* info)
 {
     const int index = CMS_signed_get_attr_by_NID(info, NID_pkcs9_signingTime, -1);
     if (index < 0)
-        return SigningTimeRead::absent;
+        return true;
     if (CMS_signed_get_attr_by_NID(info, NID_pkcs9_signingTime, index) >= 0)
-        return SigningTimeRead::malformed;
+        return false;
     X509_ATTRIBUTE* attribute = CMS_signed_get_attr(info, index);
     if (!attribute || X509_ATTRIBUTE_count(attribute) != 1)
-        return SigningTimeRead::malformed;
+        return false;
     const ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
     if (!value || (value->type != V_ASN1_UTCTIME && value->type != V_ASN1_GENERALIZEDTIME))
-        return SigningTimeRead::malformed;
+        return false;
     std::tm parts{};
-    if (ASN1_TIME_to_tm(value->value.utctime, &parts) != 1)
-        return SigningTimeRead::malformed;
-    *when = ::timegm(&parts);
-    return SigningTimeRead::read;
+    return ASN1_TIME_to_tm(value->value.utctime, &parts) == 1;
+}
+
+// The unsigned time-stamp token attribute: none, or exactly one value, a
+// SEQUENCE (the token's ContentInfo), given back as its DER.
+std::optional<QByteArray> timeStampTokenOf(CMS_SignerInfo* info)
+{
+    const int index = CMS_unsigned_get_attr_by_NID(info, NID_id_smime_aa_timeStampToken, -1);
+    if (index < 0)
+        return QByteArray();
+    if (CMS_unsigned_get_attr_by_NID(info, NID_id_smime_aa_timeStampToken, index) >= 0)
+        return std::nullopt;
+    X509_ATTRIBUTE* attribute = CMS_unsigned_get_attr(info, index);
+    if (!attribute || X509_ATTRIBUTE_count(attribute) != 1)
+        return std::nullopt;
+    const ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
+    if (!value || value->type != V_ASN1_SEQUENCE || !value->value.sequence)
+        return std::nullopt;
+    return QByteArray(reinterpret_cast<const char*>(ASN1_STRING_get0_data(value->value.sequence)),
+                      ASN1_STRING_length(value->value.sequence));
+}
+
+using Pkcs7 = std::unique_ptr<PKCS7, OpenSsl::Detail::Deleter<PKCS7_free>>;
+using TstInfo = std::unique_ptr<TS_TST_INFO, OpenSsl::Detail::Deleter<TS_TST_INFO_free>>;
+using TsVerifyContext = std::unique_ptr<TS_VERIFY_CTX, OpenSsl::Detail::Deleter<TS_VERIFY_CTX_free>>;
+
+// The time the signature's time stamp states, when the token verifies: its
+// authority's chain ends in a pinned time-stamping anchor, its signature
+// holds, and its message imprint is the digest of this signature's bytes.
+std::optional<time_t> timeStamped(const Signature& signature, const TrustAnchors& anchors)
+{
+    if (signature.timeStampToken.isEmpty())
+        return std::nullopt;
+    const auto* at = reinterpret_cast<const unsigned char*>(signature.timeStampToken.constData());
+    const Pkcs7 token(d2i_PKCS7(nullptr, &at, long(signature.timeStampToken.size())));
+    if (!token || at != reinterpret_cast<const unsigned char*>(signature.timeStampToken.constEnd()))
+        return std::nullopt;
+    OpenSsl::Store store = Certificates::anchorStore(anchors.timeStampingPem());
+    const TsVerifyContext context(TS_VERIFY_CTX_new());
+    OpenSsl::Bio covered(BIO_new_mem_buf(signature.signatureValue.constData(), int(signature.signatureValue.size())));
+    if (!store || !context || !covered)
+        return std::nullopt;
+    // The context owns the store and the data from here.
+    TS_VERIFY_CTX_set_store(context.get(), store.release());
+    TS_VERIFY_CTX_set_data(context.get(), covered.release());
+    TS_VERIFY_CTX_set_flags(context.get(), TS_VFY_VERSION | TS_VFY_SIGNATURE | TS_VFY_DATA);
+    if (TS_RESP_verify_token(context.get(), token.get()) != 1)
+        return std::nullopt;
+    const TstInfo info(PKCS7_to_TS_TST_INFO(token.get()));
+    const ASN1_GENERALIZEDTIME* when = info ? TS_TST_INFO_get_time(info.get()) : nullptr;
+    std::tm parts{};
+    if (!when || ASN1_TIME_to_tm(when, &parts) != 1)
+        return std::nullopt;
+    return ::timegm(&parts);
 }
 
 // Reads and checks the signature files. On failure returns the reason.
@@ -164,11 +216,12 @@ std::variant<Signature, Validity> readSignature(const QString& bundle)
         return failure(kStatusSignatureFailed, u"the signature can't be decoded"_s);
     if (sk_CMS_SignerInfo_num(CMS_get0_SignerInfos(cms.get())) != 1)
         return failure(kStatusSignatureFailed, u"the signature must have exactly one signer"_s);
-    time_t signedAt = 0;
-    const SigningTimeRead signingTime =
-        readSigningTime(sk_CMS_SignerInfo_value(CMS_get0_SignerInfos(cms.get()), 0), &signedAt);
-    if (signingTime == SigningTimeRead::malformed)
+    CMS_SignerInfo* signerInfo = sk_CMS_SignerInfo_value(CMS_get0_SignerInfos(cms.get()), 0);
+    if (!signingTimeWellFormed(signerInfo))
         return failure(kStatusSignatureFailed, u"the signing time can't be read"_s);
+    const std::optional<QByteArray> timeStampToken = timeStampTokenOf(signerInfo);
+    if (!timeStampToken)
+        return failure(kStatusSignatureFailed, u"the time stamp can't be read"_s);
 
     // The chain is judged by the requirement; here only the signature itself.
     const OpenSsl::Bio content(BIO_new_mem_buf(manifest.constData(), int(manifest.size())));
@@ -177,8 +230,10 @@ std::variant<Signature, Validity> readSignature(const QString& bundle)
         return failure(kStatusSignatureFailed, u"invalid signature (code or signature have been modified)"_s);
 
     Signature signature;
-    if (signingTime == SigningTimeRead::read)
-        signature.signingTime = signedAt;
+    signature.timeStampToken = *timeStampToken;
+    if (const ASN1_OCTET_STRING* value = CMS_SignerInfo_get0_signature(signerInfo))
+        signature.signatureValue = QByteArray(reinterpret_cast<const char*>(ASN1_STRING_get0_data(value)),
+                                              ASN1_STRING_length(value));
     {
         const OpenSsl::X509StackView signers(CMS_get0_signers(cms.get()));
         if (!signers || sk_X509_num(signers.get()) != 1)
@@ -228,11 +283,12 @@ Chain chainOf(const Signature& signature, const TrustAnchors& anchors)
 {
     Chain chain;
     const OpenSsl::Store store = Certificates::anchorStore(anchors);
-    // A bundle signed while its certificate was valid stays the signer's
-    // after the certificate expires, as timestamped signatures do. A signing
-    // time still to come can't be true, so the chain must then hold today too.
-    chain.certificates = verifiedChain(signature, store.get(), signature.signingTime);
-    if (!chain.certificates.empty() && signature.signingTime && *signature.signingTime > std::time(nullptr)
+    // A bundle time-stamped while its certificate was valid stays the
+    // signer's after the certificate expires. A time still to come can't be
+    // true, so the chain must then hold today too.
+    const std::optional<time_t> signedAt = timeStamped(signature, anchors);
+    chain.certificates = verifiedChain(signature, store.get(), signedAt);
+    if (!chain.certificates.empty() && signedAt && *signedAt > std::time(nullptr)
         && verifiedChain(signature, store.get(), std::nullopt).empty())
         chain.certificates.clear();
     if (!chain.certificates.empty()) {
@@ -329,7 +385,7 @@ bool staysInside(const QString& bundle, const QString& linkPath, const QString& 
 // bundle. A nested bundle's files were read moments earlier for the outer
 // seal; the nested seal compares its own list with those same bytes' digests
 // instead of reading them again.
-using Measured = std::map<QString, CodeResources::Digest>;
+using Measured = MeasuredFiles;
 
 Validity checkSeal(const QString& bundle, const Signature& signature, const QString& prefix, Measured& measured)
 {
@@ -484,7 +540,8 @@ void verify(const QString& bundle, const std::optional<QString>& bundleID, bool 
     verify(bundle, bundleID, allowUnsigned, TrustAnchors::pinned());
 }
 
-void verify(const QString& bundle, const std::optional<QString>& bundleID, bool allowUnsigned, const TrustAnchors& anchors)
+void verify(const QString& bundle, const std::optional<QString>& bundleID, bool allowUnsigned, const TrustAnchors& anchors,
+            const MeasuredFiles& measuredFiles)
 {
     // A trailing slash would make the system follow a link in the last step.
     const QString path = QDir::cleanPath(bundle);
@@ -500,7 +557,8 @@ void verify(const QString& bundle, const std::optional<QString>& bundleID, bool 
         if (!compiled)
             throw HubError::message(u"Bad signature requirement ("_s + QString::number(kStatusRequirementInvalid) + u")."_s);
     }
-    const Validity validity = checkValidity(path, compiled, anchors);
+    Measured measured = measuredFiles;
+    const Validity validity = check(path, compiled, anchors, 0, QString(), measured);
     if (validity.isValid())
         return;
     if (validity.status == kStatusRequirementFailed)

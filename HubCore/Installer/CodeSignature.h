@@ -1,30 +1,43 @@
 #pragma once
 
+#include "Installer/CodeResources.h"
 #include "Installer/Requirement.h"
 
 #include <QByteArray>
 #include <QString>
 
+#include <map>
 #include <optional>
 
 namespace Hub {
 
 // The root certificates a signature's chain may end in, as PEM text (one or
-// more certificates). The production set is the one this build pins; tests
-// pass their own.
+// more certificates), and those a time-stamping authority's chain may end in.
+// The production sets are the ones this build pins; tests pass their own.
 class TrustAnchors {
 public:
-    // The anchor compiled in from the HUB_SIGNING_ANCHOR file. A build made
-    // without one pins nothing, so no signature satisfies "anchor apple
-    // generic" and every install is refused: the safe default.
+    // The anchors compiled in from the HUB_SIGNING_ANCHOR and
+    // HUB_TIMESTAMP_ANCHOR files. A build made without a signing anchor pins
+    // nothing, so no signature satisfies "anchor apple generic" and every
+    // install is refused: the safe default. Without a time-stamping anchor
+    // no time stamp is trusted, so every chain must hold today.
     static TrustAnchors pinned();
-    static TrustAnchors fromPem(QByteArray pem) { return TrustAnchors(std::move(pem)); }
+    static TrustAnchors fromPem(QByteArray pem, QByteArray timeStampingPem = {})
+    {
+        return TrustAnchors(std::move(pem), std::move(timeStampingPem));
+    }
 
     const QByteArray& pem() const { return m_pem; }
+    const QByteArray& timeStampingPem() const { return m_timeStampingPem; }
 
 private:
-    explicit TrustAnchors(QByteArray pem) : m_pem(std::move(pem)) {}
+    TrustAnchors(QByteArray pem, QByteArray timeStampingPem)
+        : m_pem(std::move(pem))
+        , m_timeStampingPem(std::move(timeStampingPem))
+    {
+    }
     QByteArray m_pem;
+    QByteArray m_timeStampingPem;
 };
 
 // Code signatures of bundles on disk. A bundle is signed when
@@ -34,6 +47,13 @@ private:
 // certificate and the bundle matches the list exactly; nested bundles
 // (folders ending .app, .component, .vst3, .framework or .bundle below
 // Contents) must be intact too. Who signed is the requirement's business.
+//
+// The signer's chain is judged at the time an RFC 3161 time stamp over the
+// signature states, when the signature carries one (the unsigned attribute
+// id-smime-aa-timeStampToken) whose authority chains to a pinned
+// time-stamping anchor; otherwise today. The signing time a signature states
+// itself is the signer's word, and whoever holds an expired or revoked key
+// could write any.
 //
 // All functions are pure functions of their arguments and the files; they may
 // run on any thread.
@@ -83,9 +103,15 @@ Validity checkValidity(const QString& bundle, const std::optional<Requirement>& 
 // Accepts the bundle only when its signature is intact and, unless
 // allowUnsigned, satisfies requirement(bundleID, Config::teamID()). Throws
 // HubError::message with the sentence for the user otherwise.
+//
+// `measured` holds digests of the bundle's files taken as they were written
+// into a folder only this process can write (extraction into the private
+// staging folder), by path inside the bundle: a file found there is not read
+// again. The listing, sizes, modes and links are still read from disk.
+using MeasuredFiles = std::map<QString, CodeResources::Digest>;
 void verify(const QString& bundle, const std::optional<QString>& bundleID, bool allowUnsigned);
 void verify(const QString& bundle, const std::optional<QString>& bundleID, bool allowUnsigned,
-            const TrustAnchors& anchors);
+            const TrustAnchors& anchors, const MeasuredFiles& measured = {});
 
 // The signer's team identifier (the leaf certificate's subject OU). None when
 // the bundle is unsigned, its signature does not verify, or its chain does

@@ -5,6 +5,7 @@
 #include "Installer/InstallLocations.h"
 #include "Installer/Shell.h"
 #include "Platform/FileMoves.h"
+#include "Platform/SecureExtract.h"
 
 #include <QFile>
 #include <QUuid>
@@ -25,9 +26,20 @@ namespace {
 
 constexpr auto kStagingKeep = std::chrono::seconds(86'400);        // one day
 constexpr auto kRecoveryKeep = std::chrono::seconds(2'592'000);    // 30 days
-constexpr double kUnpackTimeout = 300.0;
 
 fs::path native(const QString& path) { return fs::path(QFile::encodeName(path).toStdString()); }
+
+// The files extraction wrote below `bundle`, by path inside it.
+CodeSignature::MeasuredFiles measuredInside(const SecureExtract::WrittenFiles& written, const QString& bundle)
+{
+    CodeSignature::MeasuredFiles measured;
+    const QString prefix = bundle + u'/';
+    for (const auto& [path, file] : written.files) {
+        if (path.startsWith(prefix))
+            measured.emplace(path.mid(prefix.size()), CodeResources::Digest{file.sha256, file.size, {}});
+    }
+    return measured;
+}
 
 // When an entry came into being: its birth time where the file system
 // keeps one, else its last modification. None when it cannot be read.
@@ -232,15 +244,22 @@ QList<InstalledFormat> PluginInstaller::install(const Product& product, const Re
         const Artifact& artifact = artifacts[index];
         const QString unpacked = work.file(rawValue(artifact.format));
         InstallLocations::makePrivateFolder(unpacked);
-        const Shell::Result result =
-            Shell::run(tools.ditto, {u"-x"_s, u"-k"_s, archives[qsizetype(index)], unpacked}, kUnpackTimeout);
-        if (result.status != 0)
+        // Unpacked here rather than by a tool, so that each file's digest is
+        // taken as it is written: the folder is this process's alone, so the
+        // signature check need not read the bytes back.
+        SecureExtract::WrittenFiles written;
+        try {
+            SecureExtract::extract(SecureExtract::check(archives[qsizetype(index)], SecureExtract::Formats::zip),
+                                   unpacked, &written);
+        } catch (const SecureExtract::Error&) {
             throw HubError::message(u"Couldn't unpack the "_s + label(artifact.format) + u" download. Try again."_s);
+        }
         QFile::remove(archives[qsizetype(index)]);
 
         const QString bundle = unpacked + u'/' + artifact.bundle;
-        verifyStaged(bundle, artifact, release.version, allowUnsigned, anchors);
-        staged.append({artifact, bundle});
+        CodeSignature::MeasuredFiles measured = measuredInside(written, artifact.bundle);
+        verifyStaged(bundle, artifact, release.version, allowUnsigned, anchors, measured);
+        staged.append({artifact, bundle, std::move(measured)});
     }
 
     report(InstallStep::installing());

@@ -44,8 +44,16 @@ public:
 
 // One verified bundle in the staging folder, ready to be placed.
 struct StagedBundle {
+    StagedBundle(Artifact artifact, QString bundle, CodeSignature::MeasuredFiles measured = {})
+        : artifact(std::move(artifact))
+        , bundle(std::move(bundle))
+        , measured(std::move(measured))
+    {
+    }
+
     Artifact artifact;
     QString bundle; // path of the staged bundle
+    CodeSignature::MeasuredFiles measured; // its files' digests, taken as it was unpacked
 };
 
 // The installer: the collaborators that install, scan and uninstall share,
@@ -138,8 +146,10 @@ public:
 
     // The unpacked bundle: a real folder, the expected identifier and
     // version, and an intact signature by the maker.
+    // `measured`: digests taken as the bundle was unpacked (see CodeSignature::verify).
     static void verifyStaged(const QString& staged, const Artifact& artifact, const QString& version,
-                             bool allowUnsigned, const TrustAnchors& anchors = TrustAnchors::pinned());
+                             bool allowUnsigned, const TrustAnchors& anchors = TrustAnchors::pinned(),
+                             const CodeSignature::MeasuredFiles& measured = {});
 
     // Readers of Contents/Info.plist; a missing or odd list reads as empty.
     static std::optional<QString> bundleID(const QString& bundle);
@@ -161,8 +171,11 @@ public:
     // in input order. Undoes its own partial work before it throws.
     QList<InstalledFormat> installForUser(const QList<StagedBundle>& bundles, const Product& product,
                                           const InstallRoots& roots, const std::optional<QString>& spares) const;
+    // `measured` stands in for reading the placed files when the bundle is
+    // the staged folder itself, renamed, not a copy.
     UserReplacement prepareReplacement(const QString& staged, const Artifact& artifact, const QString& into,
-                                       const std::optional<QString>& spares) const;
+                                       const std::optional<QString>& spares,
+                                       const CodeSignature::MeasuredFiles& measured = {}) const;
     // Exchanges the two paths atomically. Throws HubError::message.
     static void swap(const QString& a, const QString& b);
     // The spare paths that could not be put right, last replacement first.

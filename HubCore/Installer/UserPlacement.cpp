@@ -16,6 +16,7 @@
 #include <string>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -96,7 +97,7 @@ QList<InstalledFormat> PluginInstaller::installForUser(const QList<StagedBundle>
             const QString target = QDir(folder).filePath(pair.artifact.bundle);
             if (FileMoves::existsNoFollow(target))
                 backup(target, pair.artifact.format, product.id, roots);
-            done.append(prepareReplacement(pair.bundle, pair.artifact, folder, spares));
+            done.append(prepareReplacement(pair.bundle, pair.artifact, folder, spares, pair.measured));
         }
     } catch (...) {
         const std::exception_ptr first = std::current_exception();
@@ -119,8 +120,11 @@ QList<InstalledFormat> PluginInstaller::installForUser(const QList<StagedBundle>
 
 PluginInstaller::UserReplacement PluginInstaller::prepareReplacement(const QString& staged, const Artifact& artifact,
                                                                      const QString& into,
-                                                                     const std::optional<QString>& spares) const
+                                                                     const std::optional<QString>& spares,
+                                                                     const CodeSignature::MeasuredFiles& measured) const
 {
+    struct stat stagedFolder {};
+    const bool stagedKnown = ::lstat(native(staged).c_str(), &stagedFolder) == 0;
     createFolder(into);
     const QDir folder(into);
     const QString target = folder.filePath(artifact.bundle);
@@ -163,9 +167,15 @@ PluginInstaller::UserReplacement PluginInstaller::prepareReplacement(const QStri
     replacement.spare = spare;
     replacement.existed = existed;
 
+    // Renamed, the placed folder is the staged one, with the very files whose
+    // digests were taken as they were unpacked; a copy across file systems
+    // is new files, read again.
+    struct stat placedFolder {};
+    const bool renamed = stagedKnown && ::lstat(native(target).c_str(), &placedFolder) == 0
+                         && placedFolder.st_dev == stagedFolder.st_dev && placedFolder.st_ino == stagedFolder.st_ino;
     try {
         CodeSignature::verify(target, artifact.bundleID ? artifact.bundleID : bundleID(target), allowUnsigned,
-                              anchors);
+                              anchors, renamed ? measured : CodeSignature::MeasuredFiles{});
     } catch (...) {
         const std::exception_ptr failure = std::current_exception();
         if (!rollbackUsers({replacement}).isEmpty())

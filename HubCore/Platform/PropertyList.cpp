@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QHash>
 #include <QVariantList>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -24,9 +25,15 @@ namespace {
 // bounds keep a hostile one from exhausting the stack or the memory.
 constexpr int kMaxDepth = 256;
 constexpr qsizetype kMaxBytes = 8 * 1024 * 1024;
-// A binary list may refer to one object from many places; decoding it once
-// per reference could otherwise grow without bound.
+// A binary list may refer to one object from many places, so a few hundred
+// bytes can stand for gigabytes once every reference is a copy. Each object is
+// decoded once and shared, and the weight of the whole decoded tree, with a
+// shared object counted at every place it appears, is capped: whoever walks
+// or writes the result out meets no more than this.
 constexpr qsizetype kMaxValues = 1 << 20;
+constexpr quint64 kMaxDecodedBytes = 32 * 1024 * 1024;
+// What one value costs beyond its text or bytes, roughly a QVariant and its node.
+constexpr quint64 kValueWeight = 32;
 
 // ---- XML ------------------------------------------------------------------------
 
@@ -191,10 +198,32 @@ private:
         return at <= m_table && count <= quint64(m_table - at) / size;
     }
 
+    // Adds `bytes` to the decoded weight; false once past the cap.
+    bool weigh(quint64 bytes)
+    {
+        m_weight += bytes;
+        return m_weight <= kMaxDecodedBytes;
+    }
+
     std::optional<QVariant> object(quint64 index, int depth)
     {
-        if (index >= m_count || ++depth > kMaxDepth || ++m_values > kMaxValues)
+        if (index >= m_count || ++depth > kMaxDepth)
             return std::nullopt;
+        if (const auto it = m_decoded.constFind(index); it != m_decoded.constEnd()) {
+            if (!weigh(it->weight))
+                return std::nullopt;
+            return it->value;
+        }
+        const quint64 before = m_weight;
+        auto value = decode(index, depth);
+        if (!value || !weigh(kValueWeight))
+            return std::nullopt;
+        m_decoded.insert(index, Decoded{*value, m_weight - before});
+        return value;
+    }
+
+    std::optional<QVariant> decode(quint64 index, int depth)
+    {
         const auto offset = unsignedAt(m_table + qsizetype(index) * m_offsetSize, m_offsetSize);
         if (!offset || *offset < 8 || *offset >= quint64(m_table))
             return std::nullopt;
@@ -242,7 +271,7 @@ private:
         case 0x6: {
             const auto count = length(marker, at);
             const quint64 unit = marker >> 4 == 0x6 ? 2 : 1;
-            if (!count || !fits(at, *count, unit))
+            if (!count || !fits(at, *count, unit) || !weigh(*count * 2))
                 return std::nullopt;
             if (marker >> 4 == 0x4)
                 return QVariant(m_bytes.mid(at, qsizetype(*count)));
@@ -295,7 +324,12 @@ private:
     int m_refSize = 0;
     quint64 m_count = 0;
     qsizetype m_table = 0; // where the offsets begin and the objects end
-    qsizetype m_values = 0;
+    struct Decoded {
+        QVariant value;
+        quint64 weight; // with everything it holds
+    };
+    QHash<quint64, Decoded> m_decoded;
+    quint64 m_weight = 0;
 };
 
 // ---- Files ----------------------------------------------------------------------

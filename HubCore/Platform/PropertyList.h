@@ -10,7 +10,9 @@
 // This reads XML and binary lists and writes XML, of the types bundles use:
 // dict, array, string, integer, real, true/false, date (as a UTC
 // QDateTime, never text) and data (as bytes). A list nested deeper than
-// 256 levels or larger than 8 MiB is refused.
+// 256 levels, larger than 8 MiB, or whose decoded values would weigh more
+// than 32 MiB (an object a binary list refers to from many places counted at
+// each) is refused.
 namespace Hub::PropertyList {
 
 // The top-level dictionary; none when the bytes are not a property list

@@ -1,5 +1,7 @@
 #include "Platform/SecureExtract.h"
 
+#include "Platform/OpenSslHandles.h"
+
 #include <QFile>
 
 #include <archive.h>
@@ -235,7 +237,46 @@ private:
 
 } // namespace
 
-void extract(const Checked& checked, const QString& folder)
+namespace {
+
+// The SHA-256 of one entry's data as it is written, block by block.
+class WrittenDigest {
+public:
+    WrittenDigest()
+        : m_context(EVP_MD_CTX_new())
+    {
+        m_inOrder = m_context && EVP_DigestInit_ex(m_context.get(), EVP_sha256(), nullptr) == 1;
+    }
+
+    void add(const void* block, size_t size, la_int64_t offset)
+    {
+        // A hole or a block out of order: the bytes on disk are no longer
+        // the ones hashed in sequence, so this file goes without a digest.
+        if (!m_inOrder || offset != m_size || EVP_DigestUpdate(m_context.get(), block, size) != 1) {
+            m_inOrder = false;
+            return;
+        }
+        m_size += la_int64_t(size);
+    }
+
+    std::optional<WrittenFiles::File> finish(la_int64_t size)
+    {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        if (!m_inOrder || m_size != size || EVP_DigestFinal_ex(m_context.get(), digest, &length) != 1)
+            return std::nullopt;
+        return WrittenFiles::File{qint64(size), QByteArray(reinterpret_cast<const char*>(digest), int(length)).toHex()};
+    }
+
+private:
+    OpenSsl::MdContext m_context;
+    la_int64_t m_size = 0;
+    bool m_inOrder = false;
+};
+
+} // namespace
+
+void extract(const Checked& checked, const QString& folder, WrittenFiles* written)
 {
     const QString& archivePath = checked.m_archive;
     char resolved[PATH_MAX];
@@ -251,7 +292,7 @@ void extract(const Checked& checked, const QString& folder)
     archive_write_disk_set_options(disk.get(), ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_SYMLINKS
                                                    | ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME);
     archive_entry* entry = nullptr;
-    qsizetype written = 0;
+    qsizetype read = 0;
     for (;;) {
         // After a damaged entry libarchive may end the archive early, so the
         // entries read are held against the ones checked.
@@ -261,9 +302,9 @@ void extract(const Checked& checked, const QString& folder)
         if (r < ARCHIVE_WARN)
             refuse(archivePath, archiveError(reader.get()));
         const QString relative = checkedPath(archive_entry_pathname(entry)).value_or(QString());
-        if (written >= checked.m_listed.size() || checked.m_listed[written] != relative)
+        if (read >= checked.m_listed.size() || checked.m_listed[read] != relative)
             refuse(archivePath, u"the archive changed while it was read"_s);
-        ++written;
+        ++read;
         archive_entry_set_pathname(entry, native(root + u'/' + relative).c_str());
         if (const char* hard = archive_entry_hardlink(entry))
             archive_entry_set_hardlink(entry, native(root + u'/' + checkedPath(hard).value_or(QString())).c_str());
@@ -272,11 +313,13 @@ void extract(const Checked& checked, const QString& folder)
         archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
         if (archive_write_header(disk.get(), entry) < ARCHIVE_WARN)
             refuse(relative, archiveError(disk.get()));
+        const bool regular = !archive_entry_hardlink(entry) && archive_entry_filetype(entry) == AE_IFREG;
+        WrittenDigest digest;
+        la_int64_t end = 0;
         if (archive_entry_size(entry) > 0) {
             const void* block = nullptr;
             size_t size = 0;
             la_int64_t offset = 0;
-            la_int64_t end = 0;
             int empty = 0;
             for (;;) {
                 const int d = archive_read_data_block(reader.get(), &block, &size, &offset);
@@ -291,6 +334,8 @@ void extract(const Checked& checked, const QString& folder)
                     refuse(relative, u"the archive can't be read"_s);
                 if (archive_write_data_block(disk.get(), block, size, offset) < ARCHIVE_WARN)
                     refuse(relative, archiveError(disk.get()));
+                if (written && regular)
+                    digest.add(block, size, offset);
                 end = std::max(end, offset + la_int64_t(size));
             }
             if (archive_entry_size_is_set(entry) && end != archive_entry_size(entry))
@@ -298,8 +343,12 @@ void extract(const Checked& checked, const QString& folder)
         }
         if (archive_write_finish_entry(disk.get()) < ARCHIVE_WARN)
             refuse(relative, archiveError(disk.get()));
+        if (written && regular) {
+            if (const auto file = digest.finish(end))
+                written->files.insert_or_assign(relative, *file);
+        }
     }
-    if (written != checked.m_listed.size())
+    if (read != checked.m_listed.size())
         refuse(archivePath, u"the archive is damaged (entries are missing)"_s);
     if (archive_write_close(disk.get()) != ARCHIVE_OK)
         refuse(folder, archiveError(disk.get()));

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
+#include <map>
 #include <stdexcept>
 
 // Extraction of an archive that comes from elsewhere (a download, a backup,
@@ -49,6 +51,19 @@ private:
     QString m_reason;
 };
 
+// What extraction wrote into each regular file, by relative path: its size
+// and the SHA-256 (lower-case hex) of the bytes as they were written, so that
+// a caller extracting into a folder only it can write need not read them
+// back to check them. A file whose data came in pieces out of order (a
+// sparse entry) is left out.
+struct WrittenFiles {
+    struct File {
+        qint64 size = 0;
+        QByteArray sha256;
+    };
+    std::map<QString, File> files;
+};
+
 // An archive every entry of which passed the checks; extract() takes only
 // this, so nothing is written from an archive that was not checked first.
 class Checked {
@@ -59,7 +74,7 @@ public:
 
 private:
     friend Checked check(const QString& archive, Formats formats);
-    friend void extract(const Checked& archive, const QString& folder);
+    friend void extract(const Checked& archive, const QString& folder, WrittenFiles* written);
 
     Checked(const QString& archive, Formats formats, const QStringList& made, const QStringList& listed)
         : m_archive(archive)
@@ -84,7 +99,7 @@ Checked check(const QString& archive, Formats formats);
 // the entries written differ from those checked, or when writing fails; a
 // failure removes whatever this call made, so `folder` keeps only what it
 // held before (a file of the archive that replaced one of the same name
-// is gone too).
-void extract(const Checked& archive, const QString& folder);
+// is gone too). With `written`, fills it in as above.
+void extract(const Checked& archive, const QString& folder, WrittenFiles* written = nullptr);
 
 } // namespace Hub::SecureExtract

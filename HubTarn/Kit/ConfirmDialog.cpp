@@ -1,10 +1,14 @@
 #include "ConfirmDialog.h"
 
+#include "Control.h"
+#include "Keyboard.h"
 #include "Pill.h"
 #include "TextStyle.h"
 #include "Theme.h"
+#include "WrapLabel.h"
 
 #include <QHBoxLayout>
+#include <QEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -14,12 +18,15 @@ namespace Hub::Kit {
 ConfirmDialog::ConfirmDialog(QWidget* parent, const QString& title, const QString& confirm, const QString& message,
                              std::function<void()> action, std::function<void()> cancel)
     : QDialog(parent)
-    , m_confirm(new Pill(confirm, PillStyle{Theme::ink(), Theme::bg(), true, false}, this))
+    // Made in reading order, which is also the order assistive technology
+    // reads them and Tab visits the buttons: title, message, Cancel, confirm.
+    , m_title(new WrapLabel(QString(), this))
+    , m_message(plainLabel(QString(), this))
     , m_cancel(new Pill(QStringLiteral("Cancel"), PillStyle{std::nullopt, Theme::bg(), true, false}, this))
+    , m_confirm(new Pill(QString(), PillStyle{Theme::ink(), Theme::bg(), true, false}, this))
     , m_action(std::move(action))
     , m_cancelAction(std::move(cancel))
 {
-    setWindowTitle(title);
     setObjectName(QStringLiteral("confirmDialog"));
     m_confirm->setObjectName(QStringLiteral("confirmButton"));
     m_cancel->setObjectName(QStringLiteral("cancelButton"));
@@ -28,12 +35,11 @@ ConfirmDialog::ConfirmDialog(QWidget* parent, const QString& title, const QStrin
     p.setColor(QPalette::Window, Theme::panel());
     setPalette(p);
 
-    QLabel* heading = plainLabel(title, this);
-    heading->setObjectName(QStringLiteral("confirmTitle"));
-    setProseStyle(heading, Theme::bold(17, -0.4), Theme::ink());
-    QLabel* body = plainLabel(message, this);
-    body->setObjectName(QStringLiteral("confirmMessage"));
-    setFootStyle(body, 13);
+    m_title->setObjectName(QStringLiteral("confirmTitle"));
+    setProseStyle(m_title, Theme::bold(17, -0.4), Theme::ink());
+    m_message->setObjectName(QStringLiteral("confirmMessage"));
+    setFootStyle(m_message, 13);
+    setTexts(title, confirm, message);
 
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(8);
@@ -44,14 +50,37 @@ ConfirmDialog::ConfirmDialog(QWidget* parent, const QString& title, const QStrin
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(22, 22, 22, 22);
     layout->setSpacing(10);
-    layout->addWidget(heading);
-    layout->addWidget(body);
+    layout->addWidget(m_title);
+    layout->addWidget(m_message);
     layout->addSpacing(8);
     layout->addLayout(buttons);
     setFixedWidth(400);
 
     connect(m_confirm, &QAbstractButton::clicked, this, &QDialog::accept);
     connect(m_cancel, &QAbstractButton::clicked, this, &QDialog::reject);
+}
+
+bool ConfirmDialog::event(QEvent* event)
+{
+    const bool handled = QDialog::event(event);
+    if (event->type() == QEvent::WindowActivate && !m_focusPlaced) {
+        m_focusPlaced = true;
+        // Nothing focused: the dialog itself holds the focus, so a screen
+        // reader starts with its title and message, and the risky button
+        // is not one stray key away. Tab goes on to "Cancel".
+        setFocus(Qt::ActiveWindowFocusReason);
+    }
+    return handled;
+}
+
+void ConfirmDialog::setTexts(const QString& title, const QString& confirm, const QString& message)
+{
+    setWindowTitle(title);
+    setAccessibleName(title);
+    setAccessibleDescription(message);
+    m_title->setText(title);
+    m_message->setText(message);
+    setLiteralText(m_confirm, confirm);
 }
 
 void ConfirmDialog::done(int result)
@@ -71,10 +100,8 @@ void ConfirmDialog::done(int result)
 
 void ConfirmDialog::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        m_confirm->click();
+    if (pressForReturn(this, event, m_confirm))
         return;
-    }
     QDialog::keyPressEvent(event);
 }
 
@@ -84,6 +111,8 @@ ConfirmDialog* confirmCompat(QWidget* parent, const QString& title, const QStrin
     auto* dialog = new ConfirmDialog(parent, title, confirm, message, std::move(action), std::move(cancel));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
+    // The question takes the keyboard: keys must not reach the window under it.
+    dialog->activateWindow();
     return dialog;
 }
 

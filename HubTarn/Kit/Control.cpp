@@ -3,13 +3,52 @@
 #include "Theme.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QEvent>
 #include <QKeySequence>
+#include <QPointer>
 
 namespace Hub::Kit {
 
 bool keyboardFocus(const QWidget* widget)
 {
     return widget->hasFocus() && widget->window()->testAttribute(Qt::WA_KeyboardFocusChange);
+}
+
+namespace {
+
+class FocusRingRule : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::MouseButtonPress || !watched->isWidgetType())
+            return false;
+        QWidget* window = static_cast<QWidget*>(watched)->window();
+        if (!window->testAttribute(Qt::WA_KeyboardFocusChange))
+            return false;
+        window->setAttribute(Qt::WA_KeyboardFocusChange, false);
+        // The focus stays where it is; only its ring goes.
+        if (QWidget* focused = window->focusWidget()) {
+            focused->update();
+            if (QWidget* parent = focused->parentWidget())
+                parent->update();
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+void installFocusRingRule()
+{
+    static QPointer<FocusRingRule> rule;
+    if (rule || !qApp)
+        return;
+    rule = new FocusRingRule(qApp);
+    qApp->installEventFilter(rule);
 }
 
 qreal stateOpacity(const QAbstractButton* button)
@@ -23,6 +62,7 @@ qreal stateOpacity(const QAbstractButton* button)
 
 void setupButton(QAbstractButton* button)
 {
+    installFocusRingRule();
     button->setFocusPolicy(Qt::TabFocus);
     button->setCursor(Qt::PointingHandCursor);
     button->setAttribute(Qt::WA_Hover);

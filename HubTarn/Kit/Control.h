@@ -10,14 +10,20 @@ class QWidget;
 namespace Hub::Kit {
 
 // True while the widget has focus that the keyboard gave it: a click does
-// not draw a focus ring, Tab does.
+// not draw a focus ring, Tab does. As on the desktop, a ring shows after
+// keyboard navigation only: a mouse press in a window clears the ring of
+// whatever holds the focus there until the keyboard moves the focus again.
 bool keyboardFocus(const QWidget* widget);
+
+// Makes a mouse press clear the focus ring (above); setupButton() does it
+// for every kit button, once per process.
+void installFocusRingRule();
 
 // Opacity of a control in its state: 0.35 disabled, 0.7 pressed, else 1.
 qreal stateOpacity(const QAbstractButton* button);
 
-// Kit buttons take focus from Tab, not from a click, like the platform's
-// plain buttons, and show a pointing hand.
+// Kit buttons take focus from Tab, not from a click, and show a pointing
+// hand; their focus ring follows the rule of keyboardFocus().
 void setupButton(QAbstractButton* button);
 
 // Sets a button's text as the characters it is: QAbstractButton reads "&" as

@@ -2,8 +2,13 @@
 
 #include "Kit/TextStyle.h"
 
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QEvent>
 #include <QFontMetrics>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
 
 namespace Hub::Kit {
 
@@ -45,6 +50,45 @@ void ElidedLabel::changeEvent(QEvent* event)
     QLabel::changeEvent(event);
     if (event->type() == QEvent::FontChange)
         elide();
+}
+
+QString ElidedLabel::copiedText() const
+{
+    const QString selected = selectedText();
+    if (shownText() != m_full && selected.contains(QChar(0x2026)))
+        return m_full;
+    return selected;
+}
+
+void ElidedLabel::copy() const
+{
+    const QString text = copiedText();
+    if (!text.isEmpty())
+        QGuiApplication::clipboard()->setText(text);
+}
+
+void ElidedLabel::keyPressEvent(QKeyEvent* event)
+{
+    if (event == QKeySequence::Copy && hasSelectedText()) {
+        copy();
+        event->accept();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+void ElidedLabel::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (!(textInteractionFlags() & Qt::TextSelectableByMouse)) {
+        QLabel::contextMenuEvent(event);
+        return;
+    }
+    // QLabel's own menu would copy the shortened text.
+    QMenu menu(this);
+    QAction* copyAction = menu.addAction(QStringLiteral("Copy"), this, [this] { copy(); });
+    copyAction->setEnabled(hasSelectedText());
+    menu.addAction(QStringLiteral("Select All"), this, [this] { setSelection(0, int(shownText().size())); });
+    menu.exec(event->globalPos());
 }
 
 void ElidedLabel::elide()

@@ -13,7 +13,6 @@ Logo::Logo(qreal size, QWidget* parent)
     , m_size(size)
 {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    setAccessibleName(QStringLiteral("Tarnhub"));
 }
 
 QSize Logo::sizeHint() const

@@ -17,6 +17,8 @@ ProductMark::ProductMark(const Product& product, bool filled, qreal size, QWidge
     , m_size(size)
 {
     setupButton(this);
+    // A picture of the product: nothing happens on it from the keyboard.
+    setFocusPolicy(Qt::NoFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setProduct(product);
 }

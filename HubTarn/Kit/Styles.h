@@ -24,6 +24,9 @@ struct PillStyle {
     qreal padding() const { return small ? 14 : 20; }
     qreal fontSize() const { return small ? 11 : 12.5; }
     qreal tracking() const { return small ? 0.6 : 0.75; }
+
+    // The small ink pill of notices, bars and tab headings.
+    static PillStyle smallInk() { return {Theme::ink(), Theme::bg(), true, false}; }
 };
 
 struct TagStyle {

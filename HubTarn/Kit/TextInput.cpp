@@ -15,9 +15,9 @@ constexpr qreal kRadius = 12;
 TextInput::TextInput(Kind kind, const QString& placeholder, QWidget* parent)
     : QLineEdit(parent)
     , m_kind(kind)
+    , m_placeholder(placeholder)
 {
     setFrame(false);
-    setPlaceholderText(placeholder);
     setAccessibleName(placeholder);
     setTextMargins(12, 0, 12, 0);
     setAttribute(Qt::WA_MacShowFocusRect, false);
@@ -81,6 +81,20 @@ void TextInput::paintEvent(QPaintEvent* event)
         p.drawPath(Paint::continuousRect(QRectF(rect()).adjusted(half, half, -half, -half), kRadius));
     }
     QLineEdit::paintEvent(event);
+    if (!text().isEmpty() || m_placeholder.isEmpty())
+        return;
+    // Where QLineEdit draws its own placeholder: inside the text margins and
+    // its 2-pixel inner margin, centred vertically.
+    QPainter p(this);
+    const QRect inner = contentsRect().marginsRemoved(textMargins()).adjusted(2, 0, -2, 0);
+    const QFontMetrics metrics(font());
+    const QRect line(inner.x(), inner.y() + (inner.height() - metrics.height() + 1) / 2, inner.width(), metrics.height());
+    p.setFont(font());
+    p.setPen(palette().color(QPalette::PlaceholderText));
+    if (!isEnabled())
+        p.setOpacity(Theme::disabledOpacity);
+    p.drawText(line, int(alignment() & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter,
+               metrics.elidedText(m_placeholder, Qt::ElideRight, line.width()));
 }
 
 } // namespace Hub::Kit

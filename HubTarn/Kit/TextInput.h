@@ -9,7 +9,10 @@ namespace Hub::Kit {
 // while the field has focus and Theme::bad (at 0.7) while it shows an
 // error; text in the prose font at 15, placeholder in Theme::dim. The code
 // kind takes the monospaced font with wide tracking, so a six-digit code
-// reads like a code.
+// reads like a code. The placeholder is its accessible name; it is painted
+// here rather than given to QLineEdit, which would read it out a second
+// time as the description. The description is the owner's: a failure's
+// sentence while the field shows that failure.
 class TextInput : public QLineEdit {
     Q_OBJECT
 
@@ -21,6 +24,7 @@ public:
     Kind kind() const { return m_kind; }
     bool hasError() const { return m_error; }
     void setError(bool error);
+    QString placeholder() const { return m_placeholder; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -31,6 +35,7 @@ protected:
 private:
     Kind m_kind;
     bool m_error = false;
+    QString m_placeholder;
 };
 
 } // namespace Hub::Kit

@@ -39,6 +39,13 @@ QString plainToolTip(const QString& text)
     return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal) : text;
 }
 
+QString joinedList(const QStringList& names)
+{
+    if (names.size() <= 2)
+        return names.join(QStringLiteral(" and "));
+    return names.first(names.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(", and ") + names.last();
+}
+
 void setTextColor(QWidget* widget, const QColor& color)
 {
     QPalette p = widget->palette();

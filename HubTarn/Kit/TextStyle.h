@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QFont>
 #include <QString>
+#include <QStringList>
 
 class QLabel;
 class QWidget;
@@ -30,6 +31,12 @@ QLabel* plainLabel(const QString& text, QWidget* parent = nullptr);
 // `text` as a help text that shows literally: tooltips guess rich text
 // from the text itself, so data that looks like markup is escaped.
 QString plainToolTip(const QString& text);
+
+// Names joined the way the window's English sentences need them, whatever
+// the locale the program runs under (QLocale's own lists drop the last
+// comma under C.UTF-8): "A", "A and B", "A, B, and C". Every list of names
+// in a sentence goes through here.
+QString joinedList(const QStringList& names);
 
 // Label style on an existing label: font, colour, one line.
 void setLabelStyle(QLabel* label, qreal size, QFont::Weight weight, const QColor& color);

@@ -1,6 +1,6 @@
 #include "Theme.h"
 
-#include "SwitchAccessible.h"
+#include "KitAccessible.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -128,7 +128,7 @@ void install(QApplication& app)
     app.setPalette(palette());
     QToolTip::setPalette(palette());
     app.setFont(prose(13));
-    installSwitchAccessibility();
+    installKitAccessibility();
 }
 
 } // namespace Hub::Kit::Theme

@@ -54,16 +54,4 @@ void WindowDragArea::mouseReleaseEvent(QMouseEvent* event)
     event->accept();
 }
 
-void WindowDragArea::mouseDoubleClickEvent(QMouseEvent* event)
-{
-    if (event->button() != Qt::LeftButton)
-        return;
-    QWidget* w = window();
-    if (w->isMaximized())
-        w->showNormal();
-    else
-        w->showMaximized();
-    event->accept();
-}
-
 } // namespace Hub::Kit

@@ -5,10 +5,10 @@
 
 namespace Hub::Kit {
 
-// An empty area that moves its window when dragged and toggles the
-// window's maximised state on a double click. The move is handed to the
-// window manager once the pointer has travelled the drag distance, so a
-// double click still arrives as one.
+// An empty area that moves its window when dragged. The move is handed to
+// the window manager once the pointer has travelled the drag distance. A
+// double click does nothing here: the window keeps the desktop's own title
+// bar, and what a double click does is the window manager's to decide there.
 class WindowDragArea : public QWidget {
     Q_OBJECT
 
@@ -19,7 +19,6 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     bool m_pressed = false;

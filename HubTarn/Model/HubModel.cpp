@@ -277,6 +277,8 @@ void HubModel::pause(double seconds, QObject* context, std::function<void()> res
     m_services.clock->sleep(seconds, context, std::move(resume));
 }
 
+QDateTime HubModel::now() const { return m_services.clock->now(); }
+
 void HubModel::scheduleRefresh()
 {
     m_services.clock->sleep(kRefreshInterval, this, [this] {
@@ -459,6 +461,7 @@ void HubModel::sendProblems()
     if (m_problems.empty() || m_sendingReports)
         return;
     m_sendingReports = true;
+    Q_EMIT sendingReportsChanged();
     submit(
         Keep::always,
         [files = m_problems, spool = *m_spool, client = m_services.reports] {
@@ -476,6 +479,7 @@ void HubModel::sendProblems()
             }
             assign(m_reportNote, std::optional(note), &HubModel::reportNoteChanged);
             reloadProblems();
+            Q_EMIT sendingReportsChanged();
         });
 }
 

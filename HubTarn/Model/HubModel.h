@@ -64,6 +64,7 @@ struct HubModelServices {
     QString machineID;
     QString computerName;
     bool sandboxed = false;           // skips the start-up clean of old downloads
+    bool signInAvailable = true;      // false: the build has no sign-in key
 };
 
 // The one view model: the state every view draws and the operations the
@@ -132,6 +133,8 @@ public:
     const Job& hubJob() const { return m_hubJob; }
     const std::vector<ReportFile>& problems() const { return m_problems; }
     const std::optional<QString>& reportNote() const { return m_reportNote; }
+    // True while spooled reports are being sent, by hand or automatically.
+    bool sendingReports() const { return m_sendingReports; }
     const std::optional<QString>& loginNote() const { return m_loginNote; }
     void setLoginNote(const std::optional<QString>& note);
     bool signInAgain() const { return m_signInAgain; }
@@ -155,6 +158,8 @@ public:
     const OAuthProviders& signInProviders() const { return m_providers; }
     bool codeNeeded() const { return m_codeNeeded; }
     bool signingIn() const { return m_signingIn; }
+    // False when this build cannot sign anyone in (it has no sign-in key).
+    bool signInAvailable() const { return m_services.signInAvailable; }
 
     // ---- Fixed values -------------------------------------------------------
 
@@ -202,6 +207,9 @@ public:
     QString statusWord(const Product& product) const;
     std::optional<RowAction> rowAction(const Product& product) const;
     RowContext rowContext(const Product& product) const;
+    // What the current release brings, in one line: the first note of its
+    // version in the history, else the release's own note; none without.
+    static std::optional<QString> updateNote(const Product& product);
     Caption caption(const Product& product) const;
     QString spoken(const Product& product) const;
     QString name(const QString& productID) const;
@@ -230,6 +238,9 @@ public:
     void sendFeedback(const Product& product, FeedbackKind kind, const QString& message,
                       std::function<void(std::optional<HubError>)> done);
     void reveal(const Product& product);
+    // Opens `path` in the file manager, or its nearest folder that exists
+    // when it does not exist yet (a plug-in folder before the first install).
+    void openFolder(const QString& path);
     // Opens an address from the catalog or the views: only https and http,
     // and mailto to the support address; anything else is refused silently.
     void openLink(const QUrl& url);
@@ -249,6 +260,8 @@ public:
     // clock (a negative number counts as 0): the views' timing, so tests
     // move a fake clock instead of waiting.
     void pause(double seconds, QObject* context, std::function<void()> resume);
+    // The model's clock now: what the views measure ages against.
+    QDateTime now() const;
 
     // Cancels running work and waits for it a few seconds at most.
     void shutdown();
@@ -295,6 +308,7 @@ Q_SIGNALS:
     void hubJobChanged();
     void problemsChanged();
     void reportNoteChanged();
+    void sendingReportsChanged();
     void loginNoteChanged();
     void signInAgainChanged();
     void installAUChanged();

@@ -6,6 +6,9 @@
 #include "Installer/InstallErrors.h"
 #include "Installer/InstallLocations.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <mutex>
 
 using namespace Qt::StringLiterals;
@@ -411,6 +414,14 @@ void HubModel::reveal(const Product& product)
         paths.append(copy.path);
     if (!paths.isEmpty())
         m_services.workspace->reveal(paths);
+}
+
+void HubModel::openFolder(const QString& path)
+{
+    QString folder = QDir::cleanPath(path);
+    while (!QFileInfo::exists(folder) && folder.split(u'/', Qt::SkipEmptyParts).size() >= 2)
+        folder = QFileInfo(folder).path();
+    m_services.workspace->openFolder(folder);
 }
 
 void HubModel::openAccountPage()

@@ -373,21 +373,24 @@ RowContext HubModel::rowContext(const Product& product) const
         return spokenAs(u"Warning: "_s + job.message, RowContextKind::warning);
     if (f.unfit())
         return spokenAs(fitText(f.fit), RowContextKind::warning);
-    if (f.update) {
-        std::optional<QString> note;
-        for (const ReleaseNote& entry : product.history())
-            if (entry.version == product.release->version && !entry.notes.isEmpty()) {
-                note = entry.notes.first();
-                break;
-            }
-        if (!note && product.release->notes && !product.release->notes->isEmpty())
-            note = product.release->notes;
-        if (note)
+    if (f.update)
+        if (const std::optional<QString> note = updateNote(product))
             return spokenAs(*note, RowContextKind::updateNote);
-    }
     if (job.kind == Job::Kind::done)
         return spokenAs(job.message, RowContextKind::done);
     return {product.tagline, RowContextKind::plain, std::nullopt};
+}
+
+std::optional<QString> HubModel::updateNote(const Product& product)
+{
+    if (!product.release)
+        return std::nullopt;
+    for (const ReleaseNote& entry : product.history())
+        if (entry.version == product.release->version && !entry.notes.isEmpty())
+            return entry.notes.first();
+    if (product.release->notes && !product.release->notes->isEmpty())
+        return product.release->notes;
+    return std::nullopt;
 }
 
 Caption HubModel::caption(const Product& product) const

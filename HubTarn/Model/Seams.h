@@ -52,6 +52,8 @@ public:
     virtual void openApplication(const QString& bundlePath) = 0;
     // Shows the files selected in the file manager.
     virtual void reveal(const QStringList& paths) = 0;
+    // Opens the folder itself in the file manager.
+    virtual void openFolder(const QString& path) = 0;
 };
 
 // The package path: products that ship as an installer package, and the

@@ -1,8 +1,10 @@
 #include "Shell/AppServices.h"
 
+#include "Account/ClerkFAPI.h"
 #include "Account/ClerkIdentity.h"
 #include "Account/DeviceStore.h"
 #include "Account/HubAPI.h"
+#include "Account/KeychainClerkTokenStore.h"
 #include "Account/SystemWebAuthenticator.h"
 #include "Catalog/Config.h"
 #include "Catalog/Machine.h"
@@ -10,36 +12,71 @@
 #include "Installer/SystemAURegistry.h"
 #include "Model/SystemSeams.h"
 #include "Platform/LibsecretStore.h"
+#include "Platform/MemorySecretStore.h"
 #include "Shell/SystemWorkspace.h"
 
 namespace Hub::Shell {
 
-AppServices makeAppServices()
+namespace {
+
+// The sign-in of a sandboxed run: its own client (never the process's
+// shared one), its device token in `secrets`.
+ClerkIdentity sandboxedIdentity(const Sandbox& sandbox, const std::shared_ptr<SecretStore>& secrets,
+                                std::shared_ptr<WebAuthenticating> web)
+{
+    const ServiceProfile* profile = sandbox.profile ? &*sandbox.profile : nullptr;
+    const QString key = profile ? profile->publishableKey : Config::clerkPublishableKey();
+    const std::optional<QUrl> base = profile ? std::optional(profile->signInBase) : ClerkIdentity::frontendAPI(key);
+    if (key.isEmpty() || !base)
+        return ClerkIdentity(key, nullptr);
+    ClerkFAPI::Dependencies dependencies;
+    dependencies.tokens = std::make_shared<KeychainClerkTokenStore>(secrets);
+    dependencies.web = std::move(web);
+    return ClerkIdentity(
+        key, std::make_shared<ClerkFAPI>(*base, Http::Session{profile ? profile->caBundle : QString(), {}},
+                                         std::move(dependencies)));
+}
+
+} // namespace
+
+AppServices makeAppServices(const std::optional<Sandbox>& sandbox)
 {
     AppServices built;
     HubModelServices& services = built.model;
+    const ServiceProfile* profile = sandbox && sandbox->profile ? &*sandbox->profile : nullptr;
+    // Empty: the system's roots.
+    const QString caBundle = profile ? profile->caBundle : QString();
+    const TrustAnchors anchors = profile ? TrustAnchors::fromPem(profile->signingAnchorPem) : TrustAnchors::pinned();
 
-    services.service = std::make_shared<HubAPI>();
+    services.service = profile ? std::make_shared<HubAPI>(profile->apiBase, Http::Session{caBundle, {}})
+                               : std::make_shared<HubAPI>();
 
     built.web = std::make_shared<SystemWebAuthenticator>();
-    auto identity = std::make_shared<ClerkIdentity>(makeIdentityProvider(built.web));
+    const std::shared_ptr<SecretStore> secrets = sandbox ? std::shared_ptr<SecretStore>(std::make_shared<MemorySecretStore>())
+                                                         : std::make_shared<LibsecretStore>();
+    auto identity = std::make_shared<ClerkIdentity>(sandbox ? sandboxedIdentity(*sandbox, secrets, built.web)
+                                                            : makeIdentityProvider(built.web));
     services.identity = identity;
     services.codes = identity;
-    services.devices =
-        std::make_shared<DeviceStore>(std::make_shared<LibsecretStore>(), DeviceStore::accountFor(std::nullopt));
+    services.signInAvailable = identity->fapi() != nullptr;
+    services.devices = std::make_shared<DeviceStore>(
+        secrets, DeviceStore::accountFor(sandbox ? std::optional(sandbox->home) : std::nullopt));
 
     // One installer holds what every install shares; each install gets a
     // copy with its own address resolver and a session its stop cancels.
     auto installer = std::make_shared<PluginInstaller>(std::make_shared<SystemAURegistry>(), false, 5.0);
-    services.installerFor = [installer](PluginInstaller::URLResolver resolve, std::stop_token stop) {
+    installer->anchors = anchors;
+    services.installerFor = [installer, caBundle](PluginInstaller::URLResolver resolve, std::stop_token stop) {
         auto one = std::make_shared<PluginInstaller>(*installer);
         one->resolveURL = std::move(resolve);
-        one->configuration = [stop] { return Http::Session{QString(), stop}; };
+        one->configuration = [caBundle, stop] { return Http::Session{caBundle, stop}; };
         return std::shared_ptr<const PluginInstalling>(std::move(one));
     };
     services.uninstaller = installer;
     CorePackageInstaller::Setup packages;
-    packages.home = Config::homeFolder();
+    packages.home = sandbox ? sandbox->home : Config::homeFolder();
+    packages.anchors = anchors;
+    packages.caBundle = caBundle;
     services.packages = std::make_shared<CorePackageInstaller>(std::move(packages));
 
     services.network = makeSystemNetworkMonitor();
@@ -48,11 +85,19 @@ AppServices makeAppServices()
     services.runningDAWs = [] { return DAWs::running(); };
 
     services.catalog = CatalogLoader::defaultLocations();
+    services.caBundle = caBundle;
+    services.reports.session.caBundle = caBundle;
+    if (profile) {
+        services.catalog.catalogURL = profile->catalogURL;
+        services.reports.base = profile->apiBase;
+    }
     services.cpu = Machine::cpu();
     services.macOSVersion = Machine::platformVersion();
     services.machineID = Config::hubMachineID().value_or(QString());
     services.computerName = Machine::name();
-    services.sandboxed = qEnvironmentVariableIsSet("HUBTARN_SANDBOX");
+    if (sandbox)
+        services.home = sandbox->home;
+    services.sandboxed = sandbox.has_value();
     return built;
 }
 

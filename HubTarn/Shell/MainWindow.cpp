@@ -54,8 +54,9 @@ void MainWindow::showEvent(QShowEvent* event)
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (m_model->busy()) {
+    if (m_model->busy() && !m_model->restarting()) {
         event->ignore();
+        Q_EMIT quitRequested();
         return;
     }
     event->accept();

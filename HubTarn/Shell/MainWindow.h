@@ -31,13 +31,14 @@ Q_SIGNALS:
     void firstShown();
     // The window closed: the application ends with it.
     void closed();
-    // Quit was chosen.
+    // Quit was chosen, or the window was closed while a job works.
     void quitRequested();
 
 protected:
     void showEvent(QShowEvent* event) override;
-    // The window refuses to close while a job works, so the install stays
-    // in sight; otherwise closing it ends the application.
+    // Closing the window ends the application. While a job works the
+    // window stays and the quit question is asked instead, so the close
+    // button and Ctrl+W never silently do nothing.
     void closeEvent(QCloseEvent* event) override;
 
 private:

@@ -92,6 +92,13 @@ SignInView::SignInView(HubModel* model, QWidget* parent)
     m_note->setAlignment(Qt::AlignHCenter);
     Kit::setSelectable(m_note);
     stack->addWidget(m_note);
+    // Not a failure of anything the user did: muted, not a warning.
+    m_unavailable = Kit::plainLabel(u"Sign-in isn't set up yet in this version of Tarnhub."_s, column);
+    m_unavailable->setObjectName(u"signInUnavailable"_s);
+    Kit::setProseStyle(m_unavailable, Kit::Theme::prose(13), Kit::Theme::muted());
+    m_unavailable->setAlignment(Qt::AlignHCenter);
+    m_unavailable->setVisible(!m_model->signInAvailable());
+    stack->addWidget(m_unavailable);
     stack->addSpacing(14);
 
     m_steps = new QStackedLayout;
@@ -236,6 +243,8 @@ void SignInView::refresh()
     m_email->setError(failed && !code);
     m_password->setError(failed && !code);
     m_code->setError(failed && code);
+    for (Kit::TextInput* field : {m_email, m_password, m_code})
+        field->setAccessibleDescription(field->hasError() ? m_note->text() : QString());
 
     const auto& offered = m_model->signInProviders();
     const auto offers = [&](OAuthProvider p) { return std::find(offered.begin(), offered.end(), p) != offered.end(); };
@@ -245,13 +254,18 @@ void SignInView::refresh()
 
     for (QWidget* control : std::initializer_list<QWidget*>{m_email, m_password, m_signIn, m_google, m_apple, m_code,
                                                             m_verify})
-        control->setEnabled(!busy);
+        control->setEnabled(!busy && m_model->signInAvailable());
     m_busy->setVisible(busy);
     m_busyText->setText(m_browser ? u"Finish in your browser"_s : u"Signing in…"_s);
     m_cancel->setVisible(busy && m_browser);
 
     if (code && !busy && isVisible() && !m_code->hasFocus())
         m_code->setFocus();
+    // A new failure is announced where the user is: the focus goes to the
+    // first outlined field, which reads the failure as its description.
+    if (failed && !m_failureShown && isVisible())
+        (code ? m_code : m_email)->setFocus(Qt::OtherFocusReason);
+    m_failureShown = failed;
 }
 
 void SignInView::showEvent(QShowEvent* event)

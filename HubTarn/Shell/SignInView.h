@@ -27,6 +27,8 @@ namespace Hub::Shell {
 // text inputs 10 pt apart and a wide ink-filled pill; below a hairline the
 // browser sign-ins as wide outlined pills. The code step swaps the form
 // for the code input, a wide "Verify" pill and a small outlined "Back".
+// A build without sign-in says so under the title before anyone types, in
+// muted prose, with every field and button disabled.
 // While a call runs every control dims to 0.35 and a monospaced muted
 // label says what is happening, with a small outlined "Cancel" beside it
 // while the browser has the sign-in.
@@ -50,6 +52,7 @@ private:
     HubModel* m_model;
     QLabel* m_title;
     QLabel* m_note;
+    QLabel* m_unavailable;
     QStackedLayout* m_steps;
     QWidget* m_credentials;
     QWidget* m_codeStep;
@@ -69,6 +72,8 @@ private:
     // The user typed what the current step sent.
     bool m_typed = false;
     bool m_providersAsked = false;
+    // The fields are outlined for a failure the user has been taken to.
+    bool m_failureShown = false;
 };
 
 } // namespace Hub::Shell

@@ -83,4 +83,10 @@ void SystemWorkspace::reveal(const QStringList& paths)
                      });
 }
 
+void SystemWorkspace::openFolder(const QString& path)
+{
+    if (!QFileInfo(path).isDir() || !QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        qWarning().noquote() << "workspace: cannot open the folder" << path;
+}
+
 } // namespace Hub::Shell

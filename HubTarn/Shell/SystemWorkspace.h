@@ -21,6 +21,8 @@ public:
     // Asks the file manager over D-Bus to select the files; when no file
     // manager answers, opens the first file's folder instead.
     void reveal(const QStringList& paths) override;
+    // The file manager's default handler for a local folder.
+    void openFolder(const QString& path) override;
 
     // The executable inside a bundle: Contents/MacOS/<CFBundleExecutable>,
     // or the bundle's own name without ".app" when the list names none.

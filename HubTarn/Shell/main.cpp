@@ -7,6 +7,8 @@
 #include "Shell/Application.h"
 #include "Shell/CommandLine.h"
 #include "Shell/MainWindow.h"
+#include "Shell/ServiceProfile.h"
+#include "Shell/TestDriver.h"
 #include "Views/Frame/MainView.h"
 
 #include <QApplication>
@@ -37,6 +39,14 @@ int main(int argc, char* argv[])
     if (const std::optional<int> status = Hub::Shell::answerWithoutWindow(command, argc, argv))
         return *status;
     QList<QUrl> links = command.links;
+
+    std::optional<Hub::Shell::Sandbox> sandbox;
+    try {
+        sandbox = Hub::Shell::sandboxFromEnvironment();
+    } catch (const Hub::Shell::ServiceProfileError& error) {
+        std::fprintf(stderr, "hubtarn: %s\n", error.what());
+        return 2;
+    }
 
     // One instance per user: a second launch hands its links (or a bare
     // "hubtarn:", which just brings the window forward) to the first.
@@ -81,7 +91,7 @@ int main(int argc, char* argv[])
         Hub::SchemeHandler::claimLinks(program, Hub::SchemeHandler::systemDesktop(Hub::Config::homeFolder()));
     });
 
-    Hub::Shell::AppServices services = Hub::Shell::makeAppServices();
+    Hub::Shell::AppServices services = Hub::Shell::makeAppServices(sandbox);
     Hub::HubModel model(std::move(services.model));
 
     Hub::Shell::Application::Hooks hooks;
@@ -94,6 +104,8 @@ int main(int argc, char* argv[])
         shell.route(url);
     relay->drain();
 
+    if (!Hub::Shell::attachTestDriver(sandbox, shell.window(), &model))
+        return 2;
     shell.window()->show();
     const int status = QApplication::exec();
     QThreadPool::globalInstance()->waitForDone();

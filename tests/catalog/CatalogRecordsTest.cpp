@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <optional>
 #include <ostream>
 
 using namespace Hub;
@@ -374,6 +375,62 @@ TEST(StrictJsonText, RefusesWhatALenientParserTakes)
             EXPECT_TRUE(error.reason().startsWith(QString::fromUtf8(c.reason))) << error.what();
         }
     }
+}
+
+// Numbers and strings at the edges of what a reader of doubles and of UTF-8
+// gets wrong: a number is an integer exactly when its text is one, however
+// long its text or large its exponent, and U+FEFF inside a string is a
+// character like any other.
+TEST(StrictJsonText, ReadsEdgeNumbersAndMarksByTheirText)
+{
+    const QByteArray longOne = "1" + QByteArray(1'000'001, '0') + "e-1000001";
+    struct Case {
+        const char* name;
+        QByteArray number;
+        std::optional<qint64> whole; // none: not an integer
+    };
+    for (const Case& c : {
+             Case{"a megabyte-long one", longOne, 1},
+             Case{"the same, a tenth of it", "1" + QByteArray(1'000'001, '0') + "e-1000002", std::nullopt},
+             Case{"a fraction just past 2^52", "-8446744073709550.04", std::nullopt},
+             Case{"a fraction past 2^62", "4611686018427387904.5", std::nullopt},
+             Case{"a fraction just under 2^52", "4503599627370495.5", std::nullopt},
+             Case{"2^62 spelt with a fraction and an exponent", "46116860184273879.04e2", qint64(1) << 62},
+             Case{"an exponent past a long run of digits", "1e18", qint64(1'000'000'000'000'000'000)},
+         }) {
+        SCOPED_TRACE(c.name);
+        const QJsonObject object = Json::parseObject("{\"n\":" + c.number + "}");
+        EXPECT_EQ(Json::wholeNumber(object.value("n"_L1)), c.whole);
+        if (!c.whole) {
+            EXPECT_THROW(Json::decodeInt64(object.value("n"_L1), u"n"_s), Json::DecodingError);
+        }
+    }
+
+    const QByteArray bom = "\xEF\xBB\xBF";
+    const QJsonObject marks = Json::parseObject(bom + "{\"" + bom + "key\":\"" + bom + bom + "a\\n" + bom + "\"}");
+    ASSERT_EQ(marks.keys(), QStringList{u"\uFEFFkey"_s});
+    EXPECT_EQ(marks.value(u"\uFEFFkey"_s).toString(), u"\uFEFF\uFEFFa\n\uFEFF"_s);
+}
+
+// Qt's reader builds the tree when it would hold the same values; a U+FEFF
+// in any string makes the reader build it itself. Both trees must agree.
+TEST(StrictJsonText, BothTreeBuildersReadADocumentAlike)
+{
+    const QByteArray body =
+        R"("n":[25E+1,1.5,-0,-0.0,1e-5,123456789012345678,0.1,-9223372036854775808,1.0e15,9007199254740992.0],)"
+        R"("s":["a\t\u00e9\ud83c\udfb5","\u0000",")" "\xEF\xBF\xBE" R"(",""],"o":{"z":1,"a":{"d":[null,true,false]},"z":2},)"
+        R"("wide":{"k3":3,"k1":1,"k2":2})";
+    const QJsonObject byQt = Json::parseObject("{" + body + "}");
+    QJsonObject ourOwn = Json::parseObject("{" + body + ",\"mark\":\"\xEF\xBB\xBF\"}");
+    ASSERT_EQ(ourOwn.take(u"mark"_s).toString(), u"\uFEFF"_s);
+    EXPECT_EQ(ourOwn, byQt);
+    const QJsonArray numbers = byQt.value("n"_L1).toArray();
+    ASSERT_EQ(numbers.size(), 10);
+    for (const int integer : {0, 2, 3, 5, 7, 8, 9})
+        EXPECT_TRUE(Json::wholeNumber(numbers.at(integer))) << integer;
+    for (const int fraction : {1, 4, 6})
+        EXPECT_FALSE(Json::wholeNumber(numbers.at(fraction))) << fraction;
+    EXPECT_EQ(byQt.value("o"_L1).toObject().value("z"_L1).toInteger(), 2);
 }
 
 TEST(StrictJsonText, KeepsWhatIsValid)

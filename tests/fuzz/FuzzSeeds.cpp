@@ -63,6 +63,16 @@ void catalogSeeds()
     const QByteArray builtIn = readFile(QStringLiteral(HUB_SOURCE_DIR "/HubTarn/Resources/catalog.json"));
     seed(u"catalog"_s, u"built-in.json"_s, builtIn);
     seed(u"catalog"_s, u"built-in-compact.json"_s, CatalogLoader::decode(builtIn).toJson());
+    // Numbers and marks a reader of doubles and of UTF-8 gets wrong.
+    const auto withSize = [](const QByteArray& size) -> QByteArray {
+        return R"({"schema":1,"products":[{"id":"a","name":"A","tagline":"t","kind":"plugin","status":"free",)"
+               R"("release":{"version":"1","size":)" + size + "}}]}";
+    };
+    seed(u"catalog"_s, u"long-one.json"_s, withSize("1" + QByteArray(1'000'001, '0') + "e-1000001"));
+    seed(u"catalog"_s, u"fraction-past-2-52.json"_s, withSize("-8446744073709550.04"));
+    seed(u"catalog"_s, u"fraction-past-2-62.json"_s, withSize("4611686018427387904.5"));
+    seed(u"catalog"_s, u"byte-order-marks.json"_s,
+         "{\"schema\":1,\"\xEF\xBB\xBFproducts\":[],\"products\":[{\"id\":\"\xEF\xBB\xBF" "a\\n\xEF\xBB\xBF\"}]}");
 }
 
 void propertyListSeeds()

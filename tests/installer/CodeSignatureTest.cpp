@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -217,25 +218,37 @@ TEST_F(CodeSignatureTest, SignersOtherThanTheMakerAreNotTarnaudio)
     }
 }
 
-// The chain is judged when the bundle was signed, so the maker's older
-// bundles stay the maker's after a certificate expires.
-TEST_F(CodeSignatureTest, TheChainMustHoldAtTheSigningTime)
+// The chain is judged when a trusted time stamp says the bundle was signed,
+// so the maker's older bundles stay the maker's after a certificate expires;
+// without one, today. The signing time a signature states itself is the
+// signer's word: an expired key could backdate a signature forever.
+TEST_F(CodeSignatureTest, TheChainMustHoldWhenATrustedTimeStampSaysItWasSigned)
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const Hub::Test::SigningIdentity& expired = pki().expired(); // valid from 30 days ago until yesterday
+    const Hub::Test::TimeStamper& stamper = pki().timeStamper();
+    const Hub::Test::SigningIdentity backdated = expired.signedAt(now.addDays(-15));
     const struct {
         const char* label;
         Hub::Test::SigningIdentity signer;
         bool makers;
     } cases[] = {
-        {"expired leaf, signed while valid", expired.signedAt(now.addDays(-15)), true},
-        {"expired leaf, signed after it expired", expired.signedAt(now.addSecs(-3600)), false},
-        {"expired leaf, signed before it was valid", expired.signedAt(now.addDays(-31)), false},
+        {"expired leaf, backdated by its own signing time", backdated, false},
+        {"expired leaf, time-stamped while valid", backdated.timeStampedBy(stamper.at(now.addDays(-15))), true},
+        {"expired leaf, stamped while valid by an authority not pinned",
+         backdated.timeStampedBy(pki().foreignTimeStamper().at(now.addDays(-15))), false},
+        {"expired leaf, stamped while valid over other bytes",
+         backdated.timeStampedBy(stamper.at(now.addDays(-15)).overOther()), false},
+        {"expired leaf, time-stamped after it expired", expired.timeStampedBy(stamper.at(now.addSecs(-3600))), false},
+        {"expired leaf, time-stamped before it was valid", expired.timeStampedBy(stamper.at(now.addDays(-31))), false},
         {"expired leaf, no signing time", expired.signedWithoutTime(), false},
         {"valid leaf, no signing time", pki().maker().signedWithoutTime(), true},
-        {"valid leaf, signed before it was valid", pki().maker().signedAt(now.addDays(-1)), false},
-        {"valid leaf, signed after it expires", pki().maker().signedAt(now.addDays(60)), false},
-        {"leaf valid from tomorrow, signed then", pki().notYetValid().signedAt(now.addDays(2)), false},
+        {"valid leaf, its own signing time before it was valid", pki().maker().signedAt(now.addDays(-1)), true},
+        {"valid leaf, time-stamped before it was valid", pki().maker().timeStampedBy(stamper.at(now.addDays(-1))), false},
+        {"valid leaf, time-stamped after it expires", pki().maker().timeStampedBy(stamper.at(now.addDays(60))), false},
+        {"valid leaf, stamped by an authority not pinned", pki().maker().timeStampedBy(pki().foreignTimeStamper()), true},
+        {"leaf valid from tomorrow, time-stamped then", pki().notYetValid().timeStampedBy(stamper.at(now.addDays(2))),
+         false},
     };
     int index = 0;
     for (const auto& c : cases) {
@@ -245,6 +258,9 @@ TEST_F(CodeSignatureTest, TheChainMustHoldAtTheSigningTime)
         const std::optional<QString> team = c.makers ? std::optional(Config::teamID()) : std::nullopt;
         EXPECT_EQ(CodeSignature::teamID(bundle, pki().anchors()), team) << c.label;
     }
+    // A build that pins no time-stamping anchor trusts no time stamp.
+    const QString stamped = signedBundle(backdated.timeStampedBy(stamper.at(now.addDays(-15))), u"Unpinned.vst3"_s);
+    EXPECT_EQ(CodeSignature::teamID(stamped, TrustAnchors::fromPem(pki().anchorPem())), std::nullopt);
 }
 
 TEST_F(CodeSignatureTest, SignedUnderAnotherIdentifierIsNotTheCatalogsBundle)
@@ -296,6 +312,29 @@ TEST_F(CodeSignatureTest, AllowUnsignedDropsOnlyTheRequirement)
 }
 
 // --- The seal: nothing changed, added or removed ----------------------------
+
+// Digests taken while unpacking stand in for reading the files; they are
+// held against the seal like digests read from disk, in nested code too.
+TEST_F(CodeSignatureTest, DigestsMeasuredWhileUnpackingAreHeldAgainstTheSeal)
+{
+    const QString bundle = signedBundle(pki().maker());
+    const auto verifyWith = [&](const CodeSignature::MeasuredFiles& measured) -> QString {
+        try {
+            CodeSignature::verify(bundle, kID, false, pki().anchors(), measured);
+            return u"accepted"_s;
+        } catch (const HubError& error) {
+            return error.errorDescription();
+        }
+    };
+    const QByteArray warm = QCryptographicHash::hash("warm", QCryptographicHash::Sha256).toHex();
+    const QByteArray other = QCryptographicHash::hash("WARM", QCryptographicHash::Sha256).toHex();
+    const QString engine = u"Contents/Frameworks/Engine.framework/Contents/MacOS/Engine"_s;
+    EXPECT_EQ(verifyWith({{u"Contents/Resources/Presets/Warm.preset"_s, {warm, 4, {}}}}), u"accepted"_s);
+    EXPECT_EQ(verifyWith({{u"Contents/Resources/Presets/Warm.preset"_s, {other, 4, {}}}}),
+              brokenPrefix(u"Fixture.vst3"_s) + u"a sealed resource was modified: Contents/Resources/Presets/Warm.preset)"_s);
+    EXPECT_EQ(verifyWith({{engine, {other, 11, {}}}}),
+              brokenPrefix(u"Fixture.vst3"_s) + u"a sealed resource was modified: "_s + engine + u')');
+}
 
 TEST_F(CodeSignatureTest, ChangedContentsBreakTheSignature)
 {

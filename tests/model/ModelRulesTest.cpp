@@ -325,4 +325,24 @@ TEST(ModelValues, HoldingKeepsEarlierPlacesDropsTheGoneAndAppendsNewcomers)
     }
 }
 
+TEST_F(ModelRulesTest, OpenFolderOpensTheNearestFolderThatExists)
+{
+    const QString home = m_home.path();
+    ASSERT_TRUE(QDir(home).mkpath(u"usr/local"_s));
+    const struct {
+        QString path;
+        QString opened;
+    } table[] = {
+        {home + u"/usr/local/lib/vst3"_s, home + u"/usr/local"_s},
+        {home + u"/usr/local/"_s, home + u"/usr/local"_s},
+        {home, home},
+        {u"/nowhere-at-all/deeper"_s, u"/nowhere-at-all"_s},
+    };
+    for (const auto& row : table) {
+        model->openFolder(row.path);
+        EXPECT_EQ(workspace->opened.value(workspace->opened.size() - 1), u"folder "_s + row.opened)
+            << row.path.toStdString();
+    }
+}
+
 } // namespace

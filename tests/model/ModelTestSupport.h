@@ -118,6 +118,8 @@ struct FakeService : HubService {
                   const QString& message) const override
     {
         log->add(u"feedback "_qs + product + u' ' + version + u' ' + rawValue(kind) + u' ' + message);
+        if (feedbackGate)
+            feedbackGate->pass();
         const std::lock_guard lock(mutex);
         if (feedbackError)
             throw *feedbackError;
@@ -143,6 +145,7 @@ struct FakeService : HubService {
     std::optional<HubError> feedbackError;
     std::shared_ptr<Gate> accountGate;
     std::shared_ptr<Gate> siteGate;
+    std::shared_ptr<Gate> feedbackGate; // holds a feedback call before it answers
     QUrl downloadBase = QUrl(u"https://127.0.0.1/files/"_qs);
 };
 
@@ -382,6 +385,7 @@ struct FakeWorkspace : Workspace {
     void openURL(const QUrl& url) override { opened.append(url.toString()); }
     void openApplication(const QString& path) override { opened.append(u"app "_qs + path); }
     void reveal(const QStringList& paths) override { opened.append(u"reveal "_qs + paths.join(u',')); }
+    void openFolder(const QString& path) override { opened.append(u"folder "_qs + path); }
 
     QStringList opened;
 };
@@ -396,8 +400,8 @@ protected:
         // A test that failed while holding a worker must not hang the run.
         for (const auto& [id, gate] : installer->gates)
             gate->open();
-        for (const std::shared_ptr<Gate>& gate :
-             {service->accountGate, service->siteGate, identity->gate, devices->loadGate, installer->scanGate})
+        for (const std::shared_ptr<Gate>& gate : {service->accountGate, service->siteGate, service->feedbackGate, identity->gate,
+                                                  devices->loadGate, installer->scanGate, reportGate})
             if (gate)
                 gate->open();
         if (model)
@@ -471,9 +475,14 @@ protected:
         services.clock = clock;
         services.workspace = workspace;
         services.runningDAWs = [this] { return daws; };
-        services.catalog = {QString(), QUrl(u"https://127.0.0.1:1/catalog.json"_qs), bundled};
+        services.catalog = {QString(), catalogURL, bundled};
+        services.caBundle = caBundle;
         services.reports.transport = [this](const QJsonObject&, const QString&) {
             log->add(u"report upload"_qs);
+            if (reportGate)
+                reportGate->pass();
+            if (reportError)
+                throw *reportError;
             return QJsonObject{{u"ok"_qs, true}};
         };
         services.home = m_home.path();
@@ -482,6 +491,7 @@ protected:
         services.machineID = u"machine-1"_qs;
         services.computerName = u"studio"_qs;
         services.sandboxed = true;
+        services.signInAvailable = signInAvailable;
         model = std::make_unique<HubModel>(std::move(services));
     }
 
@@ -520,8 +530,13 @@ protected:
     std::shared_ptr<PluginInstaller> realInstaller;
     std::shared_ptr<const PackageInstalling> realPackages;
     QString caBundle;
+    // The live catalog; nothing answers here unless a test serves it.
+    QUrl catalogURL = QUrl(u"https://127.0.0.1:1/catalog.json"_qs);
     QString cpu = u"x86_64"_qs;
+    bool signInAvailable = true; // false: a build without a sign-in key
     QStringList daws;
+    std::shared_ptr<Gate> reportGate;       // holds each report upload
+    std::optional<HubError> reportError;    // thrown by each report upload
     std::unique_ptr<HubModel> model;
 };
 

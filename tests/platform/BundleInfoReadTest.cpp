@@ -31,6 +31,22 @@ using Hub::Shell::Result;
 using Hub::Test::BundleSpec;
 namespace BundleFactory = Hub::Test::BundleFactory;
 
+// A binary list of encoded objects, the first one on top: one-byte
+// references, two-byte offsets.
+QByteArray binaryListOf(const QList<QByteArray>& objects)
+{
+    QByteArray out = "bplist00";
+    QByteArray offsets;
+    for (const QByteArray& object : objects) {
+        offsets += char(out.size() >> 8) + QByteArray(1, char(out.size()));
+        out += object;
+    }
+    const qsizetype table = out.size();
+    out += offsets + QByteArray(6, '\0') + char(2) + char(1) + QByteArray(7, '\0') + char(objects.size())
+           + QByteArray(8, '\0') + QByteArray(6, '\0') + char(table >> 8) + char(table);
+    return out;
+}
+
 // A binary list of `top` (dictionaries, lists, texts and integers): every
 // object once, one-byte references, two-byte offsets.
 QByteArray binaryList(const QVariantMap& top)
@@ -66,16 +82,25 @@ QByteArray binaryList(const QVariantMap& top)
         return char(index);
     };
     add(top);
-    QByteArray out = "bplist00";
-    QByteArray offsets;
-    for (const QByteArray& object : objects) {
-        offsets += char(out.size() >> 8) + QByteArray(1, char(out.size()));
-        out += object;
-    }
-    const qsizetype table = out.size();
-    out += offsets + QByteArray(6, '\0') + char(2) + char(1) + QByteArray(7, '\0') + char(objects.size())
-           + QByteArray(8, '\0') + QByteArray(6, '\0') + char(table >> 8) + char(table);
-    return out;
+    return binaryListOf(objects);
+}
+
+// A binary list whose version reads "2.1.0" and whose "Padding" refers to
+// one 64-character text through four levels of lists, each naming the next
+// `fanOut` times. At 31, 700 bytes stand for 923,521 copies, about 150 MB
+// once decoded copy by copy.
+QByteArray amplifyingList(int fanOut)
+{
+    QList<QByteArray> objects{
+        QByteArray("\xD2\x01\x03\x02\x04", 5),
+        "\x5F\x10\x1A" "CFBundleShortVersionString",
+        "\x55" "2.1.0",
+        "\x57" "Padding",
+    };
+    for (int level = 0; level < 4; ++level)
+        objects.append(QByteArray(1, '\xAF') + '\x10' + char(fanOut) + QByteArray(fanOut, char(objects.size() + 1)));
+    objects.append("\x5F\x10\x40" + QByteArray(64, 'x'));
+    return binaryListOf(objects);
 }
 
 // One way an information list can lie in a bundle, and what every reader
@@ -127,6 +152,9 @@ const QList<InfoCase>& infoCases()
              QFile::remove(path);
              ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
          },
+         std::nullopt, false, std::nullopt},
+        {"a binary list whose shared references multiply it past the cap",
+         [](const QString& path, const BundleSpec&) { Hub::Test::writeFile(path, amplifyingList(31)); },
          std::nullopt, false, std::nullopt},
         {"a list past the size cap",
          [](const QString& path, const BundleSpec& recipe) {
@@ -203,6 +231,21 @@ TEST(BundleInfoRead, EveryReaderSurvivesHostileListsAndReadsBinaryOnes)
             EXPECT_TRUE(buddy.output.startsWith(u"Error Reading File: "_s)) << buddy.output.toStdString();
         }
     }
+}
+
+TEST(BundleInfoRead, SharedReferencesInABinaryListDecodeAsCopiesWithinTheCap)
+{
+    const auto dictionary = Hub::PropertyList::parse(amplifyingList(3));
+    ASSERT_TRUE(dictionary);
+    EXPECT_EQ(Hub::PropertyList::text(*dictionary, u"CFBundleShortVersionString"_s), u"2.1.0"_s);
+    QVariant level = dictionary->value(u"Padding"_s);
+    for (int depth = 0; depth < 4; ++depth) {
+        const QVariantList items = level.toList();
+        ASSERT_EQ(items.size(), 3) << depth;
+        EXPECT_EQ(items.first(), items.last());
+        level = items.at(1);
+    }
+    EXPECT_EQ(level, QVariant(QString(64, u'x')));
 }
 
 } // namespace

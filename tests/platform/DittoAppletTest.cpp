@@ -6,6 +6,7 @@
 #include "TestFiles.h"
 #include "ToolsPaths.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -51,6 +52,26 @@ QStringList tree(const QString& root)
         paths.push_back(QDir(root).relativeFilePath(it.next()));
     paths.sort();
     return paths;
+}
+
+// Random bytes stand for sampled audio; text and code shrink.
+QByteArray noiseOf(quint32 seed)
+{
+    QByteArray noise(300 * 1024, Qt::Uninitialized);
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    return noise;
+}
+
+// A bundle with files that zip stores, deflates, and barely or never fills.
+BundleSpec mixedBundle(const QByteArray& noise)
+{
+    BundleSpec recipe;
+    recipe.name = u"Echos.vst3"_s;
+    recipe.withFile(u"Contents/Resources/noise.bin"_s, noise)
+        .withFile(u"Contents/Resources/text.txt"_s, QByteArray("delay feedback ").repeated(10000))
+        .withFile(u"Contents/Resources/tiny.txt"_s, "x")
+        .withFile(u"Contents/Resources/empty.txt"_s, QByteArray());
+    return recipe;
 }
 
 // One entry of a zip that the test writes itself, hostile ones included.
@@ -175,15 +196,8 @@ TEST_F(Ditto, ABundleSurvivesTheRoundTripWithItsModesAndInternalLinks)
 
 TEST_F(Ditto, IncompressibleFilesAreStoredAndEveryByteComesBack)
 {
-    // Random bytes stand for sampled audio; text and code shrink.
-    QByteArray noise(300 * 1024, Qt::Uninitialized);
-    QRandomGenerator(11).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
-    BundleSpec recipe;
-    recipe.name = u"Echos.vst3"_s;
-    recipe.withFile(u"Contents/Resources/noise.bin"_s, noise)
-        .withFile(u"Contents/Resources/text.txt"_s, QByteArray("delay feedback ").repeated(10000))
-        .withFile(u"Contents/Resources/tiny.txt"_s, "x")
-        .withFile(u"Contents/Resources/empty.txt"_s, QByteArray());
+    const QByteArray noise = noiseOf(11);
+    const BundleSpec recipe = mixedBundle(noise);
     const QString bundle = BundleFactory::create(m_dir.filePath(u"src"_s), recipe);
     const QString zip = m_dir.filePath(u"Echos.zip"_s);
     ASSERT_EQ(ditto({u"-c"_s, u"-k"_s, u"--keepParent"_s, bundle, zip}).status, 0);
@@ -200,6 +214,39 @@ TEST_F(Ditto, IncompressibleFilesAreStoredAndEveryByteComesBack)
         EXPECT_EQ(readFile(out + path), readFile(m_dir.filePath(u"src"_s) + path)) << file;
     }
     EXPECT_EQ(tree(out + u"/Echos.vst3"_s), tree(bundle));
+}
+
+// The digests extraction reports are those of the bytes it left on disk,
+// stored and deflated entries, one-byte and empty files alike; links and
+// folders have none.
+TEST_F(Ditto, ExtractionReportsTheDigestOfEveryFileItWrote)
+{
+    BundleSpec recipe = mixedBundle(noiseOf(7));
+    recipe.withSymlink(u"Contents/Resources/link.txt"_s, u"tiny.txt"_s);
+    const QString bundle = BundleFactory::create(m_dir.filePath(u"src"_s), recipe);
+    const QString zip = m_dir.filePath(u"Echos.zip"_s);
+    ASSERT_EQ(ditto({u"-c"_s, u"-k"_s, u"--keepParent"_s, bundle, zip}).status, 0);
+
+    const QString out = m_dir.filePath(u"unpacked"_s);
+    ASSERT_TRUE(QDir().mkpath(out));
+    Hub::SecureExtract::WrittenFiles written;
+    Hub::SecureExtract::extract(Hub::SecureExtract::check(zip, Hub::SecureExtract::Formats::zip), out, &written);
+
+    QStringList files;
+    for (const QString& path : tree(out)) {
+        const QFileInfo info(out + u'/' + path);
+        if (info.isFile() && !info.isSymLink())
+            files.append(path);
+    }
+    QStringList reported;
+    for (const auto& [path, file] : written.files) {
+        reported.append(path);
+        const QByteArray bytes = readFile(out + u'/' + path);
+        EXPECT_EQ(file.size, bytes.size()) << path.toStdString();
+        EXPECT_EQ(file.sha256, QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()) << path.toStdString();
+    }
+    EXPECT_EQ(reported, files);
+    EXPECT_TRUE(files.contains(u"Echos.vst3/Contents/Resources/empty.txt"_s));
 }
 
 TEST_F(Ditto, WithoutKeepParentTheArchiveHoldsTheContents)

@@ -165,6 +165,22 @@ std::string FakeClerkService::lastIssuedToken() const
     return m_issuedToken;
 }
 
+std::optional<std::string> FakeClerkService::accountOf(const std::string& sessionToken) const
+{
+    std::string session = sessionToken;
+    for (const std::string prefix : {"jwt_", "last_"}) {
+        if (session.rfind(prefix, 0) == 0) {
+            session.erase(0, prefix.size());
+            break;
+        }
+    }
+    const std::lock_guard lock(m_mutex);
+    const auto found = m_sessionAccounts.find(session);
+    if (found == m_sessionAccounts.end())
+        return std::nullopt;
+    return found->second;
+}
+
 std::string FakeClerkService::errorBody(const std::string& code, const std::string& message,
                                         const std::optional<std::string>& longMessage)
 {
@@ -238,6 +254,8 @@ FakeClerkService::Reply FakeClerkService::answer(Endpoint endpoint, const Call& 
     };
     const auto complete = [&](const std::string& id) {
         const std::string session = newSession();
+        if (const auto signIn = m_signIns.find(id); signIn != m_signIns.end() && !signIn->second.account.empty())
+            m_sessionAccounts[session] = signIn->second.account;
         return withClient(200, signInJson(id, "complete", {{u"created_session_id"_s, q(session)}}));
     };
 

@@ -98,6 +98,10 @@ public:
     std::vector<Call> calls(Endpoint endpoint) const;
     // The device token the latest default reply handed out.
     std::string lastIssuedToken() const;
+    // The e-mail of the account whose sign-in made the session that a
+    // session token ("jwt_<session>", "last_<session>") names; nothing for
+    // an OAuth sign-in or a token this service never issued.
+    std::optional<std::string> accountOf(const std::string& sessionToken) const;
 
     // An error reply body: {"errors":[{"code":..., "message":..., "long_message":...}]}.
     static std::string errorBody(const std::string& code, const std::string& message = {},
@@ -120,6 +124,7 @@ private:
     mutable std::mutex m_mutex;
     std::map<std::string, Account> m_accounts;
     std::map<std::string, SignIn> m_signIns;
+    std::map<std::string, std::string> m_sessionAccounts; // session -> e-mail
     std::map<Endpoint, std::deque<Reply>> m_queued;
     std::vector<Call> m_calls;
     std::string m_providerClientID = "provider-client-1";

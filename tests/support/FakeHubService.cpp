@@ -133,6 +133,24 @@ void FakeHubService::setUser(User user)
     m_user = std::move(user);
 }
 
+void FakeHubService::setUserLookup(std::function<std::optional<User>(const std::string& signInToken)> lookup)
+{
+    const std::lock_guard lock(m_mutex);
+    m_userLookup = std::move(lookup);
+}
+
+void FakeHubService::setAccountFields(QJsonObject fields)
+{
+    const std::lock_guard lock(m_mutex);
+    m_accountFields = std::move(fields);
+}
+
+void FakeHubService::setObserver(std::function<void(const Call& call, const Reply& reply)> observer)
+{
+    const std::lock_guard lock(m_mutex);
+    m_observer = std::move(observer);
+}
+
 void FakeHubService::setSiteLink(std::string url)
 {
     const std::lock_guard lock(m_mutex);
@@ -158,13 +176,17 @@ void FakeHubService::handle(const std::string& endpoint, const httplib::Request&
         call.json = document.object();
 
     Reply reply;
+    std::function<void(const Call&, const Reply&)> observer;
     {
         const std::lock_guard lock(m_mutex);
         m_calls.push_back(call);
         reply = answer(endpoint, call);
+        observer = m_observer;
     }
     response.status = reply.status;
     response.set_content(reply.body, reply.contentType);
+    if (observer)
+        observer(call, reply);
 }
 
 std::optional<std::string> FakeHubService::deviceTokenOf(const Call& call) const
@@ -213,12 +235,15 @@ FakeHubService::Reply FakeHubService::answer(const std::string& endpoint, const 
         ++m_issued;
         const std::string token = "device-token-" + std::to_string(m_issued);
         m_tokens.insert(token);
+        User user = m_user;
+        if (m_userLookup)
+            user = m_userLookup(authorization.substr(7)).value_or(m_user);
         return json(200, {
             {u"device_token"_s, QString::fromStdString(token)},
             {u"device_id"_s, QString::fromStdString("device-" + std::to_string(m_issued))},
-            {u"user"_s, QJsonObject{{u"id"_s, QString::fromStdString(m_user.id)},
-                                    {u"email"_s, QString::fromStdString(m_user.email)},
-                                    {u"name"_s, QString::fromStdString(m_user.name)}}},
+            {u"user"_s, QJsonObject{{u"id"_s, QString::fromStdString(user.id)},
+                                    {u"email"_s, QString::fromStdString(user.email)},
+                                    {u"name"_s, QString::fromStdString(user.name)}}},
         });
     }
 
@@ -235,6 +260,11 @@ FakeHubService::Reply FakeHubService::answer(const std::string& endpoint, const 
         return json(200, {{u"url"_s, QString::fromStdString(m_siteLink)}});
     if (endpoint == "hub/signout")
         m_tokens.erase(*token);
+    if (endpoint == "hub/account") {
+        QJsonObject reply = m_accountFields;
+        reply.insert(u"ok"_s, true);
+        return json(200, reply);
+    }
     return json(200, {{u"ok"_s, true}});
 }
 

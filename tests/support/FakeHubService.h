@@ -6,6 +6,7 @@
 #include <QUrl>
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -73,6 +74,14 @@ public:
     void resetReply(const std::string& endpoint);
 
     void setUser(User user);
+    // Who a registration's sign-in token belongs to; when it answers
+    // nothing, the user set with setUser.
+    void setUserLookup(std::function<std::optional<User>(const std::string& signInToken)> lookup);
+    // Fields added to the default answer of "hub/account" (betas, products).
+    void setAccountFields(QJsonObject fields);
+    // Called with every request after it was recorded and answered, on the
+    // server's thread, outside the service's lock.
+    void setObserver(std::function<void(const Call& call, const Reply& reply)> observer);
     // What "hub/site-link" answers by default.
     void setSiteLink(std::string url);
 
@@ -93,6 +102,9 @@ private:
     std::map<std::string, std::deque<Reply>> m_queued;
     std::vector<Call> m_calls;
     User m_user;
+    std::function<std::optional<User>(const std::string&)> m_userLookup;
+    QJsonObject m_accountFields;
+    std::function<void(const Call&, const Reply&)> m_observer;
     std::string m_siteLink = "https://tarnaudio.example/account";
     int m_issued = 0;
 };

@@ -10,6 +10,8 @@
 #include <openssl/objects.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
+#include <openssl/sha.h>
+#include <openssl/ts.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
@@ -77,6 +79,7 @@ struct CertificateSpec {
     const char* marker = nullptr;
     long notBefore = -3600;
     long notAfter = 30L * 24 * 3600;
+    const char* extendedKeyUsage = "codeSigning";
 };
 
 std::shared_ptr<X509> makeCertificate(const CertificateSpec& recipe, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey)
@@ -112,7 +115,7 @@ std::shared_ptr<X509> makeCertificate(const CertificateSpec& recipe, EVP_PKEY* k
     } else {
         addExtension(cert, signer, NID_basic_constraints, "critical,CA:FALSE");
         addExtension(cert, signer, NID_key_usage, "critical,digitalSignature");
-        addExtension(cert, signer, NID_ext_key_usage, "codeSigning");
+        addExtension(cert, signer, NID_ext_key_usage, recipe.extendedKeyUsage);
     }
     addExtension(cert, signer, NID_subject_key_identifier, "hash");
     if (issuer)
@@ -132,6 +135,69 @@ SigningIdentity leaf(const CertificateSpec& recipe, const std::shared_ptr<X509>&
     identity.certificate = makeCertificate(recipe, identity.key.get(), intermediate.get(), intermediateKey.get());
     identity.chain = {intermediate};
     return identity;
+}
+
+// A time-stamping authority under a root of its own, valid for a year either side of now.
+TimeStamper timeStampingAuthority(const std::string& name, std::shared_ptr<X509>* root)
+{
+    constexpr long kYear = 365L * 24 * 3600;
+    const auto rootKey = newKey();
+    *root = makeCertificate({name + " Root", {}, true, nullptr, -kYear, kYear}, rootKey.get(), nullptr, nullptr);
+    TimeStamper stamper;
+    stamper.key = newKey();
+    stamper.certificate = makeCertificate({name, {}, false, nullptr, -kYear, kYear, "critical,timeStamping"},
+                                          stamper.key.get(), root->get(), rootKey.get());
+    stamper.time = QDateTime::currentDateTimeUtc();
+    return stamper;
+}
+
+int stampedTime(TS_RESP_CTX*, void* data, long* seconds, long* microseconds)
+{
+    *seconds = long(static_cast<const QDateTime*>(data)->toSecsSinceEpoch());
+    *microseconds = 0;
+    return 1;
+}
+
+// The DER token `stamper` gives for the SHA-256 digest of `covered`, as an
+// authority answers a request that asks for its certificate.
+QByteArray timeStampToken(const QByteArray& covered, const TimeStamper& stamper)
+{
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char*>(covered.constData()), size_t(covered.size()), digest);
+    const std::unique_ptr<TS_REQ, OpenSsl::Detail::Deleter<TS_REQ_free>> request(TS_REQ_new());
+    const std::unique_ptr<TS_MSG_IMPRINT, OpenSsl::Detail::Deleter<TS_MSG_IMPRINT_free>> imprint(TS_MSG_IMPRINT_new());
+    const std::unique_ptr<X509_ALGOR, OpenSsl::Detail::Deleter<X509_ALGOR_free>> algorithm(X509_ALGOR_new());
+    if (!request || !imprint || !algorithm
+        || X509_ALGOR_set0(algorithm.get(), OBJ_nid2obj(NID_sha256), V_ASN1_NULL, nullptr) != 1
+        || TS_MSG_IMPRINT_set_algo(imprint.get(), algorithm.get()) != 1
+        || TS_MSG_IMPRINT_set_msg(imprint.get(), digest, sizeof digest) != 1 || TS_REQ_set_version(request.get(), 1) != 1
+        || TS_REQ_set_msg_imprint(request.get(), imprint.get()) != 1 || TS_REQ_set_cert_req(request.get(), 1) != 1)
+        fail("cannot make a time-stamp request");
+    const OpenSsl::Bio requestBytes(BIO_new(BIO_s_mem()));
+    if (!requestBytes || i2d_TS_REQ_bio(requestBytes.get(), request.get()) != 1)
+        fail("cannot encode the time-stamp request");
+
+    const std::unique_ptr<TS_RESP_CTX, OpenSsl::Detail::Deleter<TS_RESP_CTX_free>> responder(TS_RESP_CTX_new());
+    const OpenSsl::Asn1Object policy(OBJ_txt2obj("1.3.6.1.4.1.4146.2.3", 1));
+    if (!responder || !policy || TS_RESP_CTX_set_signer_cert(responder.get(), stamper.certificate.get()) != 1
+        || TS_RESP_CTX_set_signer_key(responder.get(), stamper.key.get()) != 1
+        || TS_RESP_CTX_set_signer_digest(responder.get(), EVP_sha256()) != 1
+        || TS_RESP_CTX_set_def_policy(responder.get(), policy.get()) != 1
+        || TS_RESP_CTX_add_md(responder.get(), EVP_sha256()) != 1)
+        fail("cannot set up the time-stamping authority");
+    TS_RESP_CTX_set_time_cb(responder.get(), stampedTime, const_cast<QDateTime*>(&stamper.time));
+    const std::unique_ptr<TS_RESP, OpenSsl::Detail::Deleter<TS_RESP_free>> response(
+        TS_RESP_create_response(responder.get(), requestBytes.get()));
+    PKCS7* token = response ? TS_RESP_get_token(response.get()) : nullptr;
+    if (!token || ASN1_INTEGER_get(TS_STATUS_INFO_get0_status(TS_RESP_get_status_info(response.get()))) != 0)
+        fail("the time-stamping authority refused");
+    unsigned char* der = nullptr;
+    const int length = i2d_PKCS7(token, &der);
+    if (length <= 0)
+        fail("cannot encode the time-stamp token");
+    const QByteArray bytes(reinterpret_cast<const char*>(der), length);
+    OPENSSL_free(der);
+    return bytes;
 }
 
 } // namespace
@@ -173,6 +239,10 @@ TestPKI::TestPKI()
                                                      foreignRootKey.get());
     m_foreign = leaf({"Developer ID Application: Tarnaudio (" + team + ")", team, false, kApplicationMarker},
                      foreignIntermediate, foreignIntermediateKey);
+
+    m_timeStamper = timeStampingAuthority("Hub Test Time-Stamping Authority", &m_timeStampAnchor);
+    std::shared_ptr<X509> foreignTimeStampRoot;
+    m_foreignTimeStamper = timeStampingAuthority("Foreign Time-Stamping Authority", &foreignTimeStampRoot);
 }
 
 QByteArray TestPKI::toPem(X509* certificate)
@@ -190,6 +260,11 @@ QByteArray TestPKI::anchorPem() const
     return toPem(m_anchor.get());
 }
 
+QByteArray TestPKI::timeStampAnchorPem() const
+{
+    return toPem(m_timeStampAnchor.get());
+}
+
 QByteArray TestPKI::foreignAnchorPem() const
 {
     return toPem(m_foreignAnchor.get());
@@ -199,6 +274,27 @@ SigningIdentity SigningIdentity::signedAt(const QDateTime& when) const
 {
     SigningIdentity copy = *this;
     copy.signingTime = when;
+    return copy;
+}
+
+SigningIdentity SigningIdentity::timeStampedBy(const TimeStamper& stamper) const
+{
+    SigningIdentity copy = *this;
+    copy.timeStamper = stamper;
+    return copy;
+}
+
+TimeStamper TimeStamper::at(const QDateTime& when) const
+{
+    TimeStamper copy = *this;
+    copy.time = when;
+    return copy;
+}
+
+TimeStamper TimeStamper::overOther() const
+{
+    TimeStamper copy = *this;
+    copy.overOtherBytes = true;
     return copy;
 }
 
@@ -233,6 +329,16 @@ QByteArray signDetached(const QByteArray& content, const SigningIdentity& signer
     }
     if (CMS_final(cms.get(), in.get(), nullptr, flags) != 1)
         fail("CMS_final failed");
+    if (signer.timeStamper) {
+        const ASN1_OCTET_STRING* value = CMS_SignerInfo_get0_signature(info);
+        const QByteArray signature(reinterpret_cast<const char*>(ASN1_STRING_get0_data(value)), ASN1_STRING_length(value));
+        const QByteArray token =
+            timeStampToken(signer.timeStamper->overOtherBytes ? "other bytes" + signature : signature, *signer.timeStamper);
+        if (CMS_unsigned_add1_attr_by_NID(info, NID_id_smime_aa_timeStampToken, V_ASN1_SEQUENCE, token.constData(),
+                                          int(token.size()))
+            != 1)
+            fail("cannot add the time-stamp token");
+    }
     const OpenSsl::Bio out(BIO_new(BIO_s_mem()));
     if (i2d_CMS_bio(out.get(), cms.get()) != 1)
         fail("cannot encode the signature");

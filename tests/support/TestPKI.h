@@ -14,18 +14,35 @@
 
 namespace Hub::Test {
 
+// A time-stamping authority (its certificate and key) and the answer it gives:
+// an RFC 3161 token stating `time`, over the signature it is asked about or,
+// when `overOtherBytes` is set, over other bytes.
+struct TimeStamper {
+    std::shared_ptr<X509> certificate;
+    std::shared_ptr<EVP_PKEY> key;
+    QDateTime time;
+    bool overOtherBytes = false;
+
+    TimeStamper at(const QDateTime& when) const;
+    TimeStamper overOther() const;
+};
+
 // A certificate with its key, and the intermediate certificates a signature
 // made with it carries. Its signatures state the signing time given, else
 // now as signing tools do; none at all when `withoutSigningTime` is set.
+// With a time stamper, the signature carries its token as an unsigned
+// attribute.
 struct SigningIdentity {
     std::shared_ptr<X509> certificate;
     std::shared_ptr<EVP_PKEY> key;
     std::vector<std::shared_ptr<X509>> chain;
     std::optional<QDateTime> signingTime;
     bool withoutSigningTime = false;
+    std::optional<TimeStamper> timeStamper;
 
     SigningIdentity signedAt(const QDateTime& when) const;
     SigningIdentity signedWithoutTime() const;
+    SigningIdentity timeStampedBy(const TimeStamper& stamper) const;
 };
 
 // A detached DER CMS signature of `content` by `signer`, carrying its chain,
@@ -46,6 +63,11 @@ QByteArray signDetached(const QByteArray& content, const SigningIdentity& signer
 // common name "Developer ID Installer: <Name> (<TEAM>)"), under the same intermediate:
 //   makerInstaller (OU = Config::teamID()), otherTeamInstaller (OU = "OTHERTEAM1")
 //
+// Time-stamping authorities (extended key usage timeStamping, critical), each
+// under its own root, their tokens stating now unless told otherwise:
+//   time-stamping anchor ── timeStamper
+//   foreign time-stamping root ── foreignTimeStamper
+//
 // Nothing is written to disk unless asked.
 class TestPKI {
 public:
@@ -59,10 +81,13 @@ public:
     const SigningIdentity& foreign() const { return m_foreign; }
     const SigningIdentity& makerInstaller() const { return m_makerInstaller; }
     const SigningIdentity& otherTeamInstaller() const { return m_otherTeamInstaller; }
+    const TimeStamper& timeStamper() const { return m_timeStamper; }
+    const TimeStamper& foreignTimeStamper() const { return m_foreignTimeStamper; }
 
-    // The anchor certificate as PEM, and as the trust set verification takes.
+    // The anchor certificates as PEM, and as the trust set verification takes.
     QByteArray anchorPem() const;
-    TrustAnchors anchors() const { return TrustAnchors::fromPem(anchorPem()); }
+    QByteArray timeStampAnchorPem() const;
+    TrustAnchors anchors() const { return TrustAnchors::fromPem(anchorPem(), timeStampAnchorPem()); }
     QByteArray foreignAnchorPem() const;
 
     static QByteArray toPem(X509* certificate);
@@ -81,6 +106,9 @@ private:
     SigningIdentity m_foreign;
     SigningIdentity m_makerInstaller;
     SigningIdentity m_otherTeamInstaller;
+    std::shared_ptr<X509> m_timeStampAnchor;
+    TimeStamper m_timeStamper;
+    TimeStamper m_foreignTimeStamper;
 };
 
 } // namespace Hub::Test

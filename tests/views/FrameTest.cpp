@@ -162,9 +162,15 @@ TEST_F(MainWindowTest, TabsWordmarkAndSelectionFollowTheModel)
         auto* refresh = body->findChild<Views::RefreshButton*>();
         EXPECT_EQ(refresh != nullptr, tab == Tab::plugins);
         if (refresh) {
+            // The refresh button ends the heading's trailing row (after
+            // "Update all"), which stands on the title's baseline.
+            auto* head = body->findChild<QWidget*>(u"sectionHead"_s);
+            const QRect button(refresh->mapTo(head, QPoint(0, 0)), refresh->size());
+            const QRect trailing = refresh->parentWidget()->geometry();
             const int baseline = title->y() + title->fontMetrics().ascent();
-            EXPECT_EQ(refresh->geometry().bottom() + 1, baseline);
-            EXPECT_EQ(refresh->geometry().right(), body->findChild<QWidget*>(u"sectionHead"_s)->width() - 1);
+            EXPECT_EQ(trailing.bottom() + 1, baseline);
+            EXPECT_TRUE(trailing.contains(button));
+            EXPECT_EQ(button.right(), head->width() - 1);
             saveScreenshot(window.get(), u"frame-plugins-heading"_s);
         }
     }

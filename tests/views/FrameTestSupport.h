@@ -3,6 +3,7 @@
 #include "ModelTestSupport.h"
 #include "ViewTestSupport.h"
 
+#include "Kit/Theme.h"
 #include "Views/Frame/MainView.h"
 
 #include <QLabel>
@@ -88,5 +89,26 @@ protected:
     std::unique_ptr<QWidget> window;
     Views::MainView* view = nullptr;
 };
+
+// Shows `view` alone on the window's ground, as a tab or the page would,
+// and saves it; `view` is handed back to the caller afterwards.
+inline void picture(QWidget* view, const QString& name, int width = 560)
+{
+    QWidget ground;
+    QPalette p = ground.palette();
+    p.setColor(QPalette::Window, Kit::Theme::bg());
+    ground.setPalette(p);
+    ground.setAutoFillBackground(true);
+    auto* layout = new QVBoxLayout(&ground);
+    layout->setContentsMargins(30, 10, 30, 20);
+    QWidget* parent = view->parentWidget();
+    view->setParent(&ground);
+    layout->addWidget(view);
+    layout->addStretch(1);
+    ground.resize(width, ground.sizeHint().height() + 10);
+    ground.show();
+    saveScreenshot(&ground, name);
+    view->setParent(parent);
+}
 
 } // namespace Hub::Test

@@ -26,25 +26,6 @@ QStringList texts(QWidget* root, const QString& name)
     return found;
 }
 
-// Shows `view` alone on the window's ground, as the page would, and saves it.
-void picture(QWidget* view, const QString& name, int width = 560)
-{
-    QWidget ground;
-    QPalette p = ground.palette();
-    p.setColor(QPalette::Window, Kit::Theme::bg());
-    ground.setPalette(p);
-    ground.setAutoFillBackground(true);
-    auto* layout = new QVBoxLayout(&ground);
-    layout->setContentsMargins(30, 10, 30, 20);
-    view->setParent(&ground);
-    layout->addWidget(view);
-    layout->addStretch(1);
-    ground.resize(width, ground.sizeHint().height() + 10);
-    ground.show();
-    saveScreenshot(&ground, name);
-    view->setParent(nullptr);
-}
-
 class PageNotesTest : public FrameFixture {};
 
 TEST_F(PageNotesTest, SpecsNameFormatsSystemAndWhereForEachKindOfProduct)

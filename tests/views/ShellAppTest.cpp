@@ -207,21 +207,49 @@ TEST_F(ShellApp, QuitAsksWhileAJobWorksAndTheAnswerDecides)
     }
 }
 
-// Closing the last window ends the program, unless a job works: then the
-// window stays.
-TEST_F(ShellApp, ClosingTheWindowEndsTheProgramUnlessAJobWorks)
+// Closing the last window ends the program; while a job works, the close
+// button and Ctrl+W ask the quit question, and the answer decides.
+TEST_F(ShellApp, ClosingTheWindowWhileAJobWorksAsksTheQuitQuestion)
 {
-    for (const bool busy : {false, true}) {
-        SCOPED_TRACE(busy ? "busy" : "idle");
+    struct Row {
+        const char* name;
+        bool busy;
+        bool closeButton;   // the window manager's close, else Ctrl+W
+        const char* answer; // the button pressed in the question
+        bool ends;
+    };
+    const Row rows[] = {
+        {"idle, Ctrl+W", false, false, nullptr, true},
+        {"busy, Ctrl+W, cancel", true, false, "cancelButton", false},
+        {"busy, close button, cancel", true, true, "cancelButton", false},
+        {"busy, close button, quit anyway", true, true, "confirmButton", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         renew();
         events.clear();
         toMain();
-        if (busy)
+        if (row.busy)
             holdAnInstall();
-        press(QKeySequence(u"Ctrl+W"_s));
-        EXPECT_EQ(window()->isVisible(), busy);
-        EXPECT_EQ(events, busy ? QStringList{} : QStringList{u"exit"_s});
-        EXPECT_EQ(question(), nullptr) << "closing never asks";
+        if (row.closeButton)
+            window()->close();
+        else
+            press(QKeySequence(u"Ctrl+W"_s));
+        if (!row.answer) {
+            EXPECT_EQ(question(), nullptr);
+            EXPECT_EQ(events, QStringList{u"exit"_s});
+            continue;
+        }
+        EXPECT_TRUE(window()->isVisible()) << "the window stays while asked";
+        Kit::ConfirmDialog* asked = question();
+        ASSERT_NE(asked, nullptr) << "closing while a job works must ask";
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(asked, kPatience));
+        EXPECT_EQ(child<QLabel>(asked, u"confirmTitle"_s)->text(), u"An install is still running"_s);
+        EXPECT_EQ(asked->confirmButton()->text(), u"Quit Anyway"_s);
+        EXPECT_TRUE(events.isEmpty());
+        QTest::mouseClick(child<Kit::Pill>(asked, QString::fromUtf8(row.answer)), Qt::LeftButton);
+        EXPECT_EQ(events, row.ends ? QStringList{u"exit"_s} : QStringList{});
+        EXPECT_TRUE(window()->isVisible());
     }
 }
 

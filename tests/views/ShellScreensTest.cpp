@@ -7,6 +7,7 @@
 #include "Kit/TextInput.h"
 #include "Shell/RootView.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QTest>
 
@@ -153,6 +154,29 @@ TEST_F(ShellScreens, APasswordSignInRegistersTheDeviceAndOpensTheMainScreen)
     EXPECT_TRUE(calls.contains(u"register jwt-password machine-1 studio"_s)) << calls.join(u"; "_s).toStdString();
 }
 
+// A build without a sign-in key says so before anyone types, as a plain
+// sentence rather than a failure, and offers nothing that could not work.
+TEST_F(ShellScreens, ABuildWithoutSignInSaysSoBeforeAnyoneTypes)
+{
+    signInAvailable = false;
+    toSignIn();
+    ASSERT_TRUE(visible(u"signInUnavailable"_s));
+    EXPECT_EQ(find<QLabel>(u"signInUnavailable"_s)->text(), u"Sign-in isn't set up yet in this version of Tarnhub."_s);
+    EXPECT_EQ(note(), QString()) << "nothing has failed";
+    for (const QString& control : {u"email"_s, u"password"_s, u"signInButton"_s, u"googleButton"_s, u"appleButton"_s})
+        EXPECT_FALSE(find(control)->isEnabled()) << control.toStdString();
+    EXPECT_FALSE(find<Kit::TextInput>(u"email"_s)->hasError());
+    saveScreenshot(m_root.get(), u"shell-sign-in-unavailable"_s);
+
+    // A build with a key shows no such sentence.
+    renew();
+    m_root.reset();
+    signInAvailable = true;
+    toSignIn();
+    EXPECT_FALSE(visible(u"signInUnavailable"_s));
+    EXPECT_TRUE(find(u"signInButton"_s)->isEnabled());
+}
+
 TEST_F(ShellScreens, ACodeStepShowsItsSentenceTakesTheCodeAndHasAWayBack)
 {
     const QString asked = u"Enter the code we sent to a…@example.com."_s;
@@ -260,6 +284,43 @@ TEST_F(ShellScreens, AFailureSentenceIsShownAsPlainText)
     EXPECT_TRUE(find<Kit::TextInput>(u"password"_s)->hasError());
     EXPECT_EQ(find<Kit::TextInput>(u"email"_s)->text(), u"ada@example.com"_s) << "the typed address is kept";
     saveScreenshot(m_root.get(), u"shell-sign-in-failure"_s);
+}
+
+// By keyboard alone, in reading order; a failure takes the focus to the
+// first outlined field, which a screen reader then reads with the failure.
+TEST_F(ShellScreens, TheSignInScreenWorksByKeyboardAndAnnouncesAFailure)
+{
+    const QString sentence = u"Wrong password. Try again."_s;
+    identity->errors = {HubError::api(u"wrong_password"_s, sentence)};
+    toSignIn();
+    m_root->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_root.get(), kPatience));
+    auto* email = find<Kit::TextInput>(u"email"_s);
+    email->setFocus(Qt::OtherFocusReason);
+    QStringList order{email->objectName()};
+    for (int i = 0; i < 4; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        order.append(QApplication::focusWidget()->objectName());
+    }
+    EXPECT_EQ(order, (QStringList{u"email"_s, u"password"_s, u"signInButton"_s, u"googleButton"_s, u"appleButton"_s}));
+    QAccessibleInterface* field = spoken(email);
+    EXPECT_EQ(field->text(QAccessible::Name), u"E-mail"_s);
+    EXPECT_EQ(field->text(QAccessible::Description), QString()) << "the placeholder is read twice";
+
+    AccessEvents events;
+    email->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(email, u"ada@example.com"_s);
+    QTest::keyClick(email, Qt::Key_Return);
+    ASSERT_EQ(QApplication::focusWidget(), find(u"password"_s));
+    QTest::keyClicks(QApplication::focusWidget(), u"nope"_s);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    ASSERT_TRUE(eventually([this] { return !model->signingIn() && !note().isEmpty(); }));
+    EXPECT_EQ(QApplication::focusWidget(), email) << "the failure left the focus where it was";
+    EXPECT_TRUE(email->hasError());
+    EXPECT_EQ(field->text(QAccessible::Description), sentence);
+    EXPECT_EQ(spoken(find(u"password"_s))->text(QAccessible::Description), sentence);
+    EXPECT_GE(events.count(QAccessible::Focus, email), 1) << "no focus event for a screen reader to follow";
+    saveScreenshot(m_root.get(), u"shell-sign-in-failure-focused"_s);
 }
 
 // While a sign-in runs nothing else can start; only the browser's has a

@@ -4,6 +4,11 @@
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
+#include <QTest>
+#include <QVBoxLayout>
+#include <QtGui/private/qguiapplication_p.h>
+#include <QtGui/qpa/qplatformaccessibility.h>
+#include <QtGui/qpa/qplatformintegration.h>
 
 #include <algorithm>
 
@@ -44,6 +49,71 @@ int brightest(const QImage& image)
         for (int x = 0; x < image.width(); ++x)
             best = std::max(best, qGray(image.pixel(x, y)));
     return best;
+}
+
+std::unique_ptr<QWidget> activeWindow(QWidget* content, int width)
+{
+    auto window = std::make_unique<QWidget>();
+    auto* layout = new QVBoxLayout(window.get());
+    layout->setContentsMargins(20, 20, 20, 20);
+    layout->addWidget(content);
+    if (width > 0)
+        window->setFixedWidth(width);
+    window->show();
+    window->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window.get(), kPatience));
+    return window;
+}
+
+namespace {
+
+QList<AccessEvents::Event>& recorded()
+{
+    static QList<AccessEvents::Event> events;
+    return events;
+}
+
+void record(QAccessibleEvent* event) { recorded().append({event->type(), event->object()}); }
+
+} // namespace
+
+void setAccessibilityActive(bool active)
+{
+    QPlatformAccessibility* platform = QGuiApplicationPrivate::platformIntegration()->accessibility();
+    EXPECT_NE(platform, nullptr) << "the platform has no accessibility";
+    if (platform)
+        platform->setActive(active);
+}
+
+AccessEvents::AccessEvents()
+{
+    recorded().clear();
+    QAccessible::installUpdateHandler(record);
+    setAccessibilityActive(true);
+}
+
+AccessEvents::~AccessEvents()
+{
+    setAccessibilityActive(false);
+    QAccessible::installUpdateHandler(nullptr);
+    recorded().clear();
+}
+
+const QList<AccessEvents::Event>& AccessEvents::events() const { return recorded(); }
+
+int AccessEvents::count(QAccessible::Event type, const QObject* object) const
+{
+    return int(std::count_if(recorded().begin(), recorded().end(),
+                             [&](const Event& e) { return e.type == type && e.object == object; }));
+}
+
+void AccessEvents::clear() { recorded().clear(); }
+
+QAccessibleInterface* spoken(QObject* object)
+{
+    QAccessibleInterface* found = QAccessible::queryAccessibleInterface(object);
+    EXPECT_NE(found, nullptr) << "nothing for assistive technology";
+    return found;
 }
 
 } // namespace Hub::Test

@@ -1,5 +1,6 @@
 #include "Views/Common/Accessibility.h"
 
+#include "Views/Frame/AccountMenu.h"
 #include "Views/Frame/TopBar.h"
 
 #include <QAccessible>
@@ -38,6 +39,67 @@ public:
     }
 };
 
+// A container read by a fixed name in its role.
+class NamedAccessible : public QAccessibleWidget {
+public:
+    NamedAccessible(QWidget* widget, QAccessible::Role role, QString name)
+        : QAccessibleWidget(widget, role)
+        , m_name(std::move(name))
+    {
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return m_name;
+        return QAccessibleWidget::text(t);
+    }
+
+private:
+    QString m_name;
+};
+
+class AccountButtonAccessible : public QAccessibleWidget {
+public:
+    explicit AccountButtonAccessible(AccountButton* button)
+        : QAccessibleWidget(button, QAccessible::Button)
+    {
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.hasPopup = true;
+        s.expandable = true;
+        s.expanded = static_cast<AccountButton*>(widget())->open();
+        return s;
+    }
+
+    QStringList actionNames() const override { return {pressAction(), showMenuAction()}; }
+
+    void doAction(const QString& action) override
+    {
+        if ((action == pressAction() || action == showMenuAction()) && widget()->isEnabled())
+            static_cast<AccountButton*>(widget())->click();
+    }
+};
+
+class MenuRowAccessible : public QAccessibleWidget {
+public:
+    explicit MenuRowAccessible(MenuRow* row)
+        : QAccessibleWidget(row, QAccessible::MenuItem)
+    {
+    }
+
+    QStringList actionNames() const override { return {pressAction()}; }
+
+    void doAction(const QString& action) override
+    {
+        if (action == pressAction() && widget()->isEnabled())
+            static_cast<MenuRow*>(widget())->click();
+    }
+};
+
 class HeadingAccessible : public QAccessibleWidget {
 public:
     explicit HeadingAccessible(QLabel* label)
@@ -58,6 +120,14 @@ QAccessibleInterface* factory(const QString&, QObject* object)
 {
     if (auto* tab = qobject_cast<TabButton*>(object))
         return new TabAccessible(tab);
+    if (auto* tabs = qobject_cast<Tabs*>(object))
+        return new NamedAccessible(tabs, QAccessible::PageTabList, QStringLiteral("Tabs"));
+    if (auto* button = qobject_cast<AccountButton*>(object))
+        return new AccountButtonAccessible(button);
+    if (auto* menu = qobject_cast<AccountMenu*>(object))
+        return new NamedAccessible(menu, QAccessible::PopupMenu, QStringLiteral("Account"));
+    if (auto* row = qobject_cast<MenuRow*>(object))
+        return new MenuRowAccessible(row);
     if (auto* label = qobject_cast<QLabel*>(object); label && label->property(kHeading).toBool())
         return new HeadingAccessible(label);
     return nullptr;
@@ -74,13 +144,11 @@ void installViewAccessibility()
     Q_UNUSED(installed);
 }
 
-void notifySelection(QWidget* tab)
+void notifySelection(QWidget* tab, bool selected)
 {
     if (!QAccessible::isActive())
         return;
-    QAccessible::State changed;
-    changed.selected = true;
-    QAccessibleStateChangeEvent event(tab, changed);
+    QAccessibleEvent event(tab, selected ? QAccessible::SelectionAdd : QAccessible::SelectionRemove);
     QAccessible::updateAccessibility(&event);
 }
 

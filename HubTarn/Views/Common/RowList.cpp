@@ -61,6 +61,13 @@ RowList::RowList(HubModel* model, MakeRow make, std::function<QWidget*()> betwee
     layout->setSpacing(0);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     connect(model, &HubModel::productStateChanged, this, &RowList::productChanged);
+    // A new catalog or account can change every product's texts while the
+    // identifiers stay: every row reads its product again.
+    for (auto changed : {&HubModel::catalogChanged, &HubModel::accountChanged})
+        connect(model, changed, this, [this] {
+            for (ListRow* row : m_rows)
+                row->sync();
+        });
 }
 
 void RowList::setIDs(const QStringList& ids)
@@ -100,6 +107,14 @@ void RowList::setIDs(const QStringList& ids)
     auto* layout = static_cast<QVBoxLayout*>(this->layout());
     while (layout->count() > 0)
         delete layout->takeAt(0);
+    // Tab goes through each row and then its own controls (its action
+    // button) before the next row.
+    QWidget* previous = nullptr;
+    const auto chain = [&previous](QWidget* next) {
+        if (previous)
+            QWidget::setTabOrder(previous, next);
+        previous = next;
+    };
     for (std::size_t i = 0; i < m_rows.size(); ++i) {
         if (i > 0 && i - 1 < m_separators.size()) {
             layout->addWidget(m_separators[i - 1]);
@@ -107,8 +122,10 @@ void RowList::setIDs(const QStringList& ids)
         }
         layout->addWidget(m_rows[i]);
         m_rows[i]->show();
-        if (i > 0)
-            QWidget::setTabOrder(m_rows[i - 1], m_rows[i]);
+        chain(m_rows[i]);
+        for (QWidget* control : m_rows[i]->findChildren<QWidget*>())
+            if (control->focusPolicy() & Qt::TabFocus)
+                chain(control);
     }
 }
 

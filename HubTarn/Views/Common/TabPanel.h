@@ -25,11 +25,20 @@ protected:
     // The tab's own rows go here, under the heading, top to bottom; the
     // column ends with a stretch, so its rows keep their heights.
     void addSection(QWidget* section);
+    // Notices and bars go here, above the heading, top to bottom.
+    void addAbove(QWidget* notice);
     HubModel* model() const { return m_model; }
+    // `root` and the widgets under it that Tab reaches, in the order they
+    // were made (a part made anew would otherwise go to the chain's end).
+    static QWidgetList tabStops(QWidget* root);
+    // Tab goes through `stops` in this order. Set link by link: Qt 6.4 moves
+    // a widget's own children away from it when only the widgets are linked.
+    static void chainTabOrder(const QWidgetList& stops);
 
 private:
     HubModel* m_model;
     QVBoxLayout* m_column;
+    int m_above = 0;
 };
 
 } // namespace Hub::Views

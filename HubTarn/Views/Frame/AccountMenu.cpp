@@ -1,5 +1,7 @@
 #include "Views/Frame/AccountMenu.h"
 
+#include "Views/Common/Accessibility.h"
+
 #include "Kit/ElidedLabel.h"
 #include "Kit/Hairline.h"
 
@@ -8,10 +10,12 @@
 #include "Kit/Paint.h"
 #include "Kit/TextStyle.h"
 #include "Kit/Theme.h"
+#include "Kit/WrapLabel.h"
 #include "Model/HubModel.h"
 
 #include <QFontMetricsF>
 #include <QGraphicsDropShadowEffect>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPointer>
@@ -78,6 +82,7 @@ QString AccountMenu::accountRowTitle()
 AccountMenu::AccountMenu(HubModel* model, QWidget* parent)
     : QWidget(parent)
 {
+    installViewAccessibility();
     setObjectName(QStringLiteral("accountMenu"));
     setFixedWidth(kWidth);
 
@@ -86,7 +91,9 @@ AccountMenu::AccountMenu(HubModel* model, QWidget* parent)
     header->setSpacing(3);
     if (const std::optional<AccountInfo>& account = model->account()) {
         if (!account->user.name.isEmpty()) {
-            QLabel* name = Kit::plainLabel(account->user.name, this);
+            // Wraps inside a word too: a long name without spaces is never
+            // clipped mid-letter at the panel's edge.
+            auto* name = new Kit::WrapLabel(account->user.name, this);
             name->setObjectName(QStringLiteral("accountName"));
             Kit::setProseStyle(name, Kit::Theme::bold(14), Kit::Theme::ink());
             header->addWidget(name);
@@ -107,6 +114,8 @@ AccountMenu::AccountMenu(HubModel* model, QWidget* parent)
 
     auto* accountRow = new MenuRow(accountRowTitle(), [model] { model->openAccountPage(); }, this);
     accountRow->setObjectName(QStringLiteral("accountPageRow"));
+    // The arrow is a picture of "opens elsewhere", not a word to read out.
+    accountRow->setAccessibleName(accountRowTitle().chopped(2));
     QPointer<HubModel> guarded(model);
     auto* signOutRow = new MenuRow(QStringLiteral("Sign out"), [guarded] {
         // Queued, so the row's own click finishes before the sign-out takes
@@ -117,6 +126,7 @@ AccountMenu::AccountMenu(HubModel* model, QWidget* parent)
         });
     }, this);
     signOutRow->setObjectName(QStringLiteral("signOutRow"));
+    m_rows = {accountRow, signOutRow};
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
@@ -131,6 +141,30 @@ AccountMenu::AccountMenu(HubModel* model, QWidget* parent)
     shadow->setBlurRadius(30);
     shadow->setOffset(0, 16);
     setGraphicsEffect(shadow);
+}
+
+bool AccountMenu::focusNextPrevChild(bool next)
+{
+    const qsizetype count = m_rows.size();
+    const qsizetype at = m_rows.indexOf(static_cast<MenuRow*>(focusWidget()));
+    const qsizetype to = at < 0 ? (next ? 0 : count - 1) : (at + (next ? 1 : count - 1)) % count;
+    m_rows[to]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+}
+
+void AccountMenu::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Down || event->key() == Qt::Key_Up) {
+        focusNextPrevChild(event->key() == Qt::Key_Down);
+        return;
+    }
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto* row = qobject_cast<MenuRow*>(focusWidget()); row && m_rows.contains(row)) {
+            row->click();
+            return;
+        }
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void AccountMenu::paintEvent(QPaintEvent*)

@@ -2,6 +2,7 @@
 
 #include "Kit/HoverButton.h"
 
+#include <QList>
 #include <QWidget>
 
 #include <functional>
@@ -30,6 +31,7 @@ protected:
 // The panel under the account button: who is signed in, a row to the
 // account page on the web site, and Sign out. Both rows close the menu
 // through the model's operations. Built anew each time the menu opens.
+// Tab and the arrow keys go round its two rows and never leave it.
 class AccountMenu : public QWidget {
     Q_OBJECT
 
@@ -40,8 +42,15 @@ public:
     // "Account on <the web site's domain> ↗".
     static QString accountRowTitle();
 
+    QList<MenuRow*> rows() const { return m_rows; }
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
+
+private:
+    QList<MenuRow*> m_rows;
 };
 
 } // namespace Hub::Views

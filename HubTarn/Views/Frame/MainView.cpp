@@ -1,5 +1,6 @@
 #include "Views/Frame/MainView.h"
 
+#include "Views/Frame/AccountMenu.h"
 #include "Views/Frame/MenuLayer.h"
 #include "Views/Frame/PageLayer.h"
 #include "Views/Frame/TabBody.h"
@@ -12,12 +13,13 @@
 #include "Kit/Control.h"
 #include "Kit/EscapeKey.h"
 #include "Kit/Pill.h"
+#include "Kit/TextStyle.h"
 #include "Kit/Theme.h"
 #include "Model/HubModel.h"
 
+#include <QApplication>
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
-#include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStackedLayout>
@@ -72,13 +74,22 @@ MainView::MainView(HubModel* model, QWidget* parent)
         updateEscape();
         update();
     };
+    // A tab body wholly under the page is out of the Tab order: hidden.
+    connect(m_page, &PageLayer::coveringChanged, m_tabBody, [this](bool covering) { m_tabBody->setVisible(!covering); });
     connect(model, &HubModel::pageChanged, this, syncPage);
     // The account can share further products, or stop sharing one.
     connect(model, &HubModel::catalogChanged, this, syncPage);
     connect(model, &HubModel::accountChanged, this, syncPage);
     connect(model, &HubModel::accountMenuChanged, this, [this] {
+        const bool focusInMenu = m_menu->isAncestorOf(QApplication::focusWidget());
         m_menu->sync();
         updateEscape();
+        // Keys go where the eyes go: into the menu as it opens, back to
+        // the account button as it closes, never to a tab left under it.
+        if (m_model->accountMenu() && m_menu->menu() && !m_menu->menu()->rows().isEmpty())
+            m_menu->menu()->rows().front()->setFocus(Qt::OtherFocusReason);
+        else if (!m_model->accountMenu() && (focusInMenu || !QApplication::focusWidget()))
+            m_topBar->accountButton()->setFocus(Qt::OtherFocusReason);
     });
     // The menu's header shows the account's details as they are now.
     connect(model, &HubModel::accountChanged, this, [this] { m_menu->sync(true); });
@@ -105,7 +116,7 @@ QColor MainView::windowColor() const { return PageLayer::windowColor(*m_model); 
 
 QString MainView::dawTitle(const QStringList& daws)
 {
-    return QLocale().createSeparatedList(daws) + (daws.size() == 1 ? QStringLiteral(" is open") : QStringLiteral(" are open"));
+    return Kit::joinedList(daws) + (daws.size() == 1 ? QStringLiteral(" is open") : QStringLiteral(" are open"));
 }
 
 QString MainView::dawTitle() const
@@ -181,12 +192,8 @@ void MainView::showDAWConfirmation()
             return;
         }
         // A newer warning while the question is up: ask that one instead.
-        m_confirm->setWindowTitle(dawTitle());
-        if (auto* title = m_confirm->findChild<QLabel*>(QStringLiteral("confirmTitle")))
-            title->setText(dawTitle());
-        if (auto* message = m_confirm->findChild<QLabel*>(QStringLiteral("confirmMessage")))
-            message->setText(warning->message);
-        Kit::setLiteralText(m_confirm->confirmButton(), warning->confirm);
+        m_confirm->setTexts(dawTitle(), warning->confirm.isEmpty() ? kFallbackConfirm : warning->confirm,
+                            warning->message.isEmpty() ? kFallbackMessage : warning->message);
         return;
     }
     // Only once no sheet is up: the question belongs to the window.

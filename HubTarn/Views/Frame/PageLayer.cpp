@@ -28,6 +28,7 @@ PageLayer::PageLayer(HubModel* model, QWidget* parent)
         m_effect->setOpacity(v);
         // Whole, the layer paints directly rather than through the effect.
         m_effect->setEnabled(v < 1);
+        setCovering(v >= 1 && m_wanted);
         if (v <= 0 && !m_wanted)
             clear();
     };
@@ -59,6 +60,7 @@ void PageLayer::sync()
         }
         m_fade->animateTo(1, Kit::Theme::pageMs);
     } else if (!isHidden()) {
+        setCovering(false);
         m_fade->animateTo(0, Kit::Theme::pageMs);
         if (m_fade->value() <= 0)
             clear();
@@ -70,6 +72,14 @@ void PageLayer::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.fillRect(rect(), windowColor(*m_model));
+}
+
+void PageLayer::setCovering(bool covering)
+{
+    if (covering == m_covering)
+        return;
+    m_covering = covering;
+    Q_EMIT coveringChanged(covering);
 }
 
 void PageLayer::clear()

@@ -30,10 +30,16 @@ public:
     // The open page's product tint, else the theme's background.
     static QColor windowColor(const HubModel& model);
 
+Q_SIGNALS:
+    // The page hides the tab body wholly (faded in), or is about to stop
+    // doing so: controls under it must not take keys meanwhile.
+    void coveringChanged(bool covering);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void setCovering(bool covering);
     void clear();
     // The page of the product with that identifier; the page reads the
     // product from the model by its identifier whenever it draws.
@@ -46,6 +52,7 @@ private:
     QWidget* m_page = nullptr;
     QString m_shownID;
     bool m_wanted = false;
+    bool m_covering = false;
 };
 
 } // namespace Hub::Views

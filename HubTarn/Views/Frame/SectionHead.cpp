@@ -3,6 +3,7 @@
 #include "Kit/TextStyle.h"
 #include "Kit/Theme.h"
 
+#include <QEvent>
 #include <QFontMetrics>
 #include <QLabel>
 
@@ -30,13 +31,24 @@ SectionHead::SectionHead(const QString& title, QWidget* trailing, QWidget* paren
     p.setColor(QPalette::WindowText, Kit::Theme::ink());
     m_title->setPalette(p);
     m_title->setAccessibleName(title);
-    if (m_trailing)
+    if (m_trailing) {
         m_trailing->setParent(this);
+        m_trailing->installEventFilter(this);
+    }
     const int trailingWidth = m_trailing ? m_trailing->sizeHint().width() : 0;
     setMinimumWidth(m_title->sizeHint().width() + (m_trailing ? 2 * kSpacing + kMinimumGap + trailingWidth : 0));
     setFixedHeight(rowHeight() + kBelow);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     place();
+}
+
+bool SectionHead::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_trailing && event->type() == QEvent::LayoutRequest) {
+        setFixedHeight(rowHeight() + kBelow);
+        place();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void SectionHead::resizeEvent(QResizeEvent* event)

@@ -18,6 +18,9 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // A trailing view whose own layout changed (a pill shown or hidden) is
+    // placed again at its new size.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     int baseline() const;

@@ -17,6 +17,9 @@ TabBody::TabBody(HubModel* model, QWidget* parent)
 {
     setObjectName(QStringLiteral("tabBody"));
     setFrameShape(QFrame::NoFrame);
+    // Tab goes straight to the tab's first control: the scroll area itself
+    // is no stop, and it scrolls a control Tab reaches into view anyway.
+    setFocusPolicy(Qt::NoFocus);
     setWidgetResizable(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);

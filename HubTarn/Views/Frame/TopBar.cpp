@@ -11,11 +11,13 @@
 #include "Kit/WindowDragArea.h"
 #include "Model/HubModel.h"
 
+#include <QAccessible>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 
+#include <algorithm>
 #include <cmath>
 
 namespace Hub::Views {
@@ -30,6 +32,9 @@ QFont initialsFont() { return Kit::Theme::mono(11, QFont::Bold); }
 constexpr Kit::CapsuleItemStyle kTabStyle{13, 3};
 
 QFont tabFont() { return Kit::Paint::capsuleItemFont(); }
+
+// The least room between the wordmark and the tab strip.
+constexpr int kTabsGap = 12;
 
 QString capitalised(const QString& raw) { return raw.left(1).toUpper() + raw.mid(1); }
 
@@ -83,7 +88,16 @@ AccountButton::AccountButton(HubModel* model, QWidget* parent)
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     connect(this, &QAbstractButton::clicked, model, [model] { model->setAccountMenu(!model->accountMenu()); });
     connect(model, &HubModel::accountChanged, this, &AccountButton::refresh);
-    connect(model, &HubModel::accountMenuChanged, this, qOverload<>(&QWidget::update));
+    connect(model, &HubModel::accountMenuChanged, this, [this] {
+        update();
+        if (QAccessible::isActive()) {
+            QAccessible::State changed;
+            changed.expanded = true;
+            QAccessibleStateChangeEvent event(this, changed);
+            QAccessible::updateAccessibility(&event);
+        }
+    });
+    installViewAccessibility();
     refresh();
 }
 
@@ -180,6 +194,7 @@ TabButton::TabButton(Tab tab, QWidget* parent)
 
 void TabButton::set(bool selected, int count)
 {
+    const bool changed = selected != m_selected;
     m_selected = selected;
     const bool counted = m_badge && count >= 1;
     if (m_badge) {
@@ -190,7 +205,8 @@ void TabButton::set(bool selected, int count)
         layout()->invalidate();
     }
     setAccessibleName(counted ? QStringLiteral("Updates, %1 available").arg(count) : capitalised(rawValue(m_tab)));
-    notifySelection(this);
+    if (changed)
+        notifySelection(this, selected);
     update();
 }
 
@@ -214,6 +230,7 @@ Tabs::Tabs(HubModel* model, QWidget* parent)
     : QWidget(parent)
     , m_model(model)
 {
+    installViewAccessibility();
     setObjectName(QStringLiteral("tabs"));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     auto* layout = new QHBoxLayout(this);
@@ -264,6 +281,8 @@ TopBar::TopBar(HubModel* model, QWidget* parent)
     , m_drag(new Kit::WindowDragArea(this))
     , m_offline(new Kit::Tag(QStringLiteral("offline"), Kit::TagStyle{Kit::Theme::muted(), false}, this))
     , m_tabs(new Tabs(model, this))
+    , m_wordmark(new Wordmark(model, this))
+    , m_account(new AccountButton(model, this))
 {
     setObjectName(QStringLiteral("topBar"));
     setFixedHeight(kHeight);
@@ -272,13 +291,22 @@ TopBar::TopBar(HubModel* model, QWidget* parent)
     m_offline->setObjectName(QStringLiteral("offlineTag"));
 
     auto* row = new QHBoxLayout(this);
-    // The wordmark keeps 80 of room before it, inside the bar's own 14.
-    row->setContentsMargins(14 + 80, 0, 14, 0);
+    // The desktop draws the window's buttons in its own title bar, so no
+    // room is kept for them before the wordmark.
+    row->setContentsMargins(14, 0, 14, 0);
     row->setSpacing(8);
-    row->addWidget(new Wordmark(model, this), 0, Qt::AlignVCenter);
+    row->addWidget(m_wordmark, 0, Qt::AlignVCenter);
     row->addSpacerItem(new QSpacerItem(12, 0, QSizePolicy::Expanding, QSizePolicy::Minimum));
     row->addWidget(m_offline, 0, Qt::AlignVCenter);
-    row->addWidget(new AccountButton(model, this), 0, Qt::AlignVCenter);
+    row->addWidget(m_account, 0, Qt::AlignVCenter);
+
+    // Reading order, whatever order the widgets were made in.
+    QWidget* previous = m_wordmark;
+    for (Tab tab : kAllTabs) {
+        setTabOrder(previous, m_tabs->button(tab));
+        previous = m_tabs->button(tab);
+    }
+    setTabOrder(previous, m_account);
 
     m_offline->setVisible(model->offline());
     connect(model, &HubModel::offlineChanged, this, [this] { m_offline->setVisible(m_model->offline()); });
@@ -296,10 +324,17 @@ void TopBar::resizeEvent(QResizeEvent* event)
 void TopBar::placeTabs()
 {
     // Centred in the bar itself, not in the room between its side items,
-    // so the strip stays put when the "offline" tag comes and goes.
+    // so the strip stays put when the "offline" tag comes and goes. In a
+    // window narrower than its minimum (tiling window managers ignore it)
+    // the strip moves aside rather than cover the wordmark.
     const QSize size = m_tabs->sizeHint();
-    m_tabs->setGeometry(QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size));
+    const int clear = m_wordmark->geometry().right() + 1 + kTabsGap;
+    const int x = std::max((width() - size.width()) / 2, clear);
+    m_tabs->setGeometry(QRect(QPoint(x, (height() - size.height()) / 2), size));
     m_tabs->raise();
+    // Narrower still, the account button and the tag stay on top and whole.
+    m_offline->raise();
+    m_account->raise();
 }
 
 void TopBar::paintEvent(QPaintEvent*)

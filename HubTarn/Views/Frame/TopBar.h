@@ -108,9 +108,10 @@ private:
     QList<TabButton*> m_buttons;
 };
 
-// The window's title strip: wordmark, the "offline" tag, the account
-// button, the tab strip centred whatever the widths at the sides, and a
-// hairline along the bottom. Its empty parts move the window.
+// The strip under the desktop's own title bar: wordmark, the "offline" tag,
+// the account button, the tab strip centred whatever the widths at the
+// sides, and a hairline along the bottom. Its empty parts move the window.
+// Tab visits the wordmark, the tabs, then the account button.
 class TopBar : public QWidget {
     Q_OBJECT
 
@@ -118,6 +119,8 @@ public:
     explicit TopBar(HubModel* model, QWidget* parent = nullptr);
 
     Tabs* tabs() const { return m_tabs; }
+    Wordmark* wordmark() const { return m_wordmark; }
+    AccountButton* accountButton() const { return m_account; }
 
     static constexpr int kHeight = 52;
 
@@ -132,6 +135,8 @@ private:
     Kit::WindowDragArea* m_drag;
     Kit::Tag* m_offline;
     Tabs* m_tabs;
+    Wordmark* m_wordmark;
+    AccountButton* m_account;
 };
 
 } // namespace Hub::Views

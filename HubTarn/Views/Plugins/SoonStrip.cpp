@@ -27,9 +27,10 @@ namespace {
 constexpr qreal kMarkSize = 40;
 }
 
-SoonCell::SoonCell(HubModel* model, const Product& product, QWidget* parent)
+SoonCell::SoonCell(HubModel* model, const QString& productID, QWidget* parent)
     : Kit::HoverButton(parent)
     , m_model(model)
+    , m_productID(productID)
     // One line each, cut with an ellipsis at the end when the column is
     // narrower than the name.
     , m_name(new Kit::ElidedLabel(QString(), Qt::ElideRight, this))
@@ -57,19 +58,24 @@ SoonCell::SoonCell(HubModel* model, const Product& product, QWidget* parent)
     layout->setContentsMargins(16 + int(kMarkSize) + 12, 0, 16, 0);
     layout->addLayout(text);
 
-    connect(this, &QAbstractButton::clicked, this, [this] { m_model->setPage(m_product.id); });
-    setProduct(product);
+    setObjectName(QStringLiteral("soon-") + productID);
+    connect(this, &QAbstractButton::clicked, this, [this] { m_model->setPage(m_productID); });
+    sync();
 }
+
+const Product* SoonCell::product() const { return m_model->product(m_productID); }
 
 QString SoonCell::formatsText(const Product& product, const QString& separator)
 {
     return product.formats ? product.formats->join(separator) : QString();
 }
 
-void SoonCell::setProduct(const Product& product)
+void SoonCell::sync()
 {
-    m_product = product;
-    setObjectName(QStringLiteral("soon-") + product.id);
+    const Product* shown = product();
+    if (!shown)
+        return;
+    const Product& product = *shown;
     m_name->setText(product.shown());
     m_formats->setText(formatsText(product, QStringLiteral(" · ")));
     setToolTip(Kit::plainToolTip(product.tagline));
@@ -96,7 +102,8 @@ void SoonCell::paintEvent(QPaintEvent*)
         p.fillRect(rect(), Kit::Theme::raised());
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF tile(16, (height() - kMarkSize) / 2, kMarkSize, kMarkSize);
-    Kit::Paint::productMark(p, tile, m_product, false);
+    if (const Product* shown = product())
+        Kit::Paint::productMark(p, tile, *shown, false);
     p.setRenderHint(QPainter::Antialiasing, false);
     if (m_leading)
         p.fillRect(QRect(0, 0, 1, height()), Kit::Theme::line());
@@ -118,22 +125,26 @@ SoonStrip::SoonStrip(HubModel* model, QWidget* parent)
     m_grid->setSpacing(0);
 }
 
-void SoonStrip::setProducts(const std::vector<Product>& products)
+void SoonStrip::setProducts(const QStringList& ids)
 {
-    const int n = std::min(std::max(int(products.size()), 1), 5);
+    QStringList shown;
+    for (const QString& id : ids)
+        if (m_model->product(id) && !shown.contains(id))
+            shown.append(id);
+    const int n = std::min(std::max(int(shown.size()), 1), 5);
     QList<SoonCell*> cells;
-    for (const Product& product : products) {
+    for (const QString& id : shown) {
         SoonCell* cell = nullptr;
         for (SoonCell* old : m_cells)
-            if (old->product().id == product.id) {
+            if (old->productID() == id) {
                 cell = old;
                 break;
             }
         if (cell) {
             m_cells.removeOne(cell);
-            cell->setProduct(product);
+            cell->sync();
         } else {
-            cell = new SoonCell(m_model, product, this);
+            cell = new SoonCell(m_model, id, this);
         }
         cells.append(cell);
     }

@@ -4,6 +4,7 @@
 
 #include "Catalog/CatalogRecords.h"
 
+#include <QStringList>
 #include <QAbstractButton>
 #include <QList>
 #include <QWidget>
@@ -23,15 +24,19 @@ class ElidedLabel;
 namespace Hub::Views {
 
 // One announced product: its outlined tile, its name and formats. A press
-// opens the product's page.
+// opens the product's page. It keeps the product's identifier and reads the
+// product from the model when it draws.
 class SoonCell : public Kit::HoverButton {
     Q_OBJECT
 
 public:
-    SoonCell(HubModel* model, const Product& product, QWidget* parent = nullptr);
+    SoonCell(HubModel* model, const QString& productID, QWidget* parent = nullptr);
 
-    void setProduct(const Product& product);
-    const Product& product() const { return m_product; }
+    const QString& productID() const { return m_productID; }
+    // The product now; null once it is no longer shown.
+    const Product* product() const;
+    // Reads the product's name, formats and tagline again.
+    void sync();
     // Hairlines between cells: along the leading edge, along the top.
     void setLines(bool leading, bool top);
     bool leadingLine() const { return m_leading; }
@@ -47,7 +52,7 @@ protected:
 
 private:
     HubModel* m_model;
-    Product m_product;
+    QString m_productID;
     Kit::ElidedLabel* m_name;
     Kit::ElidedLabel* m_formats;
     bool m_leading = false;
@@ -62,7 +67,8 @@ class SoonStrip : public QWidget {
 public:
     explicit SoonStrip(HubModel* model, QWidget* parent = nullptr);
 
-    void setProducts(const std::vector<Product>& products);
+    // The products by identifier, in order; identifiers not shown are skipped.
+    void setProducts(const QStringList& ids);
     int columns() const { return m_columns; }
     QList<SoonCell*> cells() const { return m_cells; }
 

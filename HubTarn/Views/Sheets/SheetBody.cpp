@@ -2,6 +2,8 @@
 
 #include "Model/HubModel.h"
 
+#include <QDialog>
+
 namespace Hub::Views {
 
 SheetBody::SheetBody(HubModel* model, const QString& slug, const QString& name, QWidget* parent)
@@ -10,9 +12,20 @@ SheetBody::SheetBody(HubModel* model, const QString& slug, const QString& name, 
     , m_slug(slug)
 {
     setObjectName(name);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 }
 
 const Product* SheetBody::product() const { return m_model->product(m_slug); }
+
+void SheetBody::dismiss()
+{
+    // The host window reports its closing to the main view, which clears
+    // the model's sheet; a body shown on its own clears it here.
+    if (auto* host = qobject_cast<QDialog*>(window())) {
+        host->reject();
+        return;
+    }
+    m_model->setSheet(std::nullopt);
+}
 
 } // namespace Hub::Views

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QWidget>
 
+class QAbstractButton;
+
 namespace Hub {
 class HubModel;
 struct Product;
@@ -20,6 +22,16 @@ public:
     const QString& slug() const { return m_slug; }
     // The product now; null once it is no longer shown.
     const Product* product() const;
+
+    // The button Return presses when no button has the keyboard's focus;
+    // none by default.
+    virtual QAbstractButton* defaultButton() const { return nullptr; }
+
+public Q_SLOTS:
+    // The one way every sheet's "Cancel" and "Close" (and its own actions,
+    // once done) close the sheet: the window closes and the model's sheet
+    // goes with it.
+    void dismiss();
 
 protected:
     // `name` is the object name tests and tools find the sheet by.

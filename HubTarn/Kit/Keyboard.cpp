@@ -1,0 +1,24 @@
+#include "Keyboard.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QKeyEvent>
+
+namespace Hub::Kit {
+
+bool pressForReturn(QWidget* dialog, QKeyEvent* event, QAbstractButton* defaultButton)
+{
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)
+        return false;
+    if (event->modifiers() & ~Qt::KeypadModifier)
+        return false;
+    auto* focused = qobject_cast<QAbstractButton*>(QApplication::focusWidget());
+    QAbstractButton* target = focused && dialog->isAncestorOf(focused) ? focused : defaultButton;
+    if (target && target->isEnabled() && target->isVisible())
+        target->click();
+    // Used even when nothing was pressed: Return must not fall through to
+    // the dialog's own default handling.
+    return true;
+}
+
+} // namespace Hub::Kit

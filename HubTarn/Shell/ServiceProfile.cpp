@@ -1,0 +1,98 @@
+#include "Shell/ServiceProfile.h"
+
+#include "Catalog/Config.h"
+#include "Installer/Certificates.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+
+using namespace Qt::StringLiterals;
+
+namespace Hub::Shell {
+
+namespace {
+
+[[noreturn]] void refuse(const QString& path, const QString& why)
+{
+    throw ServiceProfileError(u"The service profile "_s + path + u" can't be used: "_s + why);
+}
+
+QString text(const QJsonObject& object, const QString& key, const QString& path)
+{
+    const QJsonValue value = object.value(key);
+    if (!value.isString() || value.toString().trimmed().isEmpty())
+        refuse(path, u"\""_s + key + u"\" must be a non-empty text."_s);
+    return value.toString().trimmed();
+}
+
+QUrl https(const QJsonObject& object, const QString& key, const QString& path)
+{
+    const QUrl url(text(object, key, path), QUrl::StrictMode);
+    if (!url.isValid() || url.scheme() != "https"_L1 || url.host().isEmpty())
+        refuse(path, u"\""_s + key + u"\" must be an https address."_s);
+    return url;
+}
+
+// The PEM file's bytes, which must hold at least one certificate.
+QByteArray certificates(const QJsonObject& object, const QString& key, const QString& path)
+{
+    const QString file = text(object, key, path);
+    if (QFileInfo(file).isRelative())
+        refuse(path, u"\""_s + key + u"\" must be an absolute path."_s);
+    QFile pem(file);
+    if (!pem.open(QIODevice::ReadOnly))
+        refuse(path, u"\""_s + key + u"\" names "_s + file + u", which can't be read."_s);
+    const QByteArray bytes = pem.readAll();
+    if (!Certificates::anchorStore(TrustAnchors::fromPem(bytes)))
+        refuse(path, u"\""_s + key + u"\" names "_s + file + u", which holds no certificate."_s);
+    return bytes;
+}
+
+} // namespace
+
+ServiceProfile ServiceProfile::read(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        refuse(path, u"it can't be read."_s);
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        refuse(path, u"it is not a JSON object."_s);
+    const QJsonObject object = document.object();
+
+    ServiceProfile profile;
+    profile.apiBase = https(object, u"api_base"_s, path);
+    if (!profile.apiBase.path().endsWith(u'/'))
+        profile.apiBase.setPath(profile.apiBase.path() + u'/');
+    profile.catalogURL = https(object, u"catalog"_s, path);
+    profile.signInBase = https(object, u"sign_in"_s, path);
+    profile.publishableKey = text(object, u"publishable_key"_s, path);
+    profile.caBundle = text(object, u"tls_root"_s, path);
+    certificates(object, u"tls_root"_s, path);
+    profile.signingAnchorPem = certificates(object, u"signing_anchor"_s, path);
+    return profile;
+}
+
+std::optional<Sandbox> sandboxFor(bool sandboxed, const std::optional<QString>& profilePath, const QString& home)
+{
+    if (!sandboxed)
+        return std::nullopt;
+    Sandbox sandbox{home, std::nullopt};
+    if (profilePath)
+        sandbox.profile = ServiceProfile::read(*profilePath);
+    return sandbox;
+}
+
+std::optional<Sandbox> sandboxFromEnvironment()
+{
+    std::optional<QString> profile;
+    if (qEnvironmentVariableIsSet("HUBTARN_SERVICE_PROFILE"))
+        profile = qEnvironmentVariable("HUBTARN_SERVICE_PROFILE");
+    return sandboxFor(qEnvironmentVariableIsSet("HUBTARN_SANDBOX"), profile, Config::homeFolder());
+}
+
+} // namespace Hub::Shell

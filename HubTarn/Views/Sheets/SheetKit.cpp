@@ -1,0 +1,214 @@
+#include "Views/Sheets/SheetKit.h"
+
+#include "Kit/Control.h"
+#include "Kit/Paint.h"
+#include "Kit/TextStyle.h"
+#include "Kit/Theme.h"
+
+#include <QFontMetricsF>
+#include <QLabel>
+#include <QPainter>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace Hub::Views {
+
+namespace {
+
+struct TitleStyle {
+    qreal size = 28;
+    qreal tracking = -1.4;
+    // The smallest the title shrinks to before it is cut.
+    qreal minimumScale = 0.6;
+    int spacing = 8;
+    qreal detailSize = 11;
+};
+
+struct FormatBoxStyle {
+    QMargins padding{14, 12, 14, 12};
+    int spacing = 3;
+    qreal nameSize = 12;
+    qreal nameTracking = 0.6;
+    qreal detailSize = 13;
+    // The keyboard's ring inside the tile's edge.
+    qreal focusInset = 4;
+};
+
+} // namespace
+
+// The title drawn whole at its size when it fits, else smaller down to the
+// least scale, and only then cut with an ellipsis.
+class SheetTitle::Title : public QWidget {
+public:
+    explicit Title(QWidget* parent)
+        : QWidget(parent)
+    {
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+    void setText(const QString& text)
+    {
+        m_text = text;
+        setAccessibleName(text);
+        updateGeometry();
+        update();
+    }
+    const QString& text() const { return m_text; }
+
+    qreal scale() const
+    {
+        const qreal natural = QFontMetricsF(font(1)).horizontalAdvance(m_text);
+        if (natural <= width() || natural <= 0)
+            return 1;
+        return std::max(m_style.minimumScale, qreal(width()) / natural);
+    }
+    qreal shownSize() const { return m_style.size * scale(); }
+
+    QSize sizeHint() const override
+    {
+        const QFontMetricsF metrics(font(1));
+        return QSize(int(metrics.horizontalAdvance(m_text)) + 1, int(std::ceil(metrics.height())));
+    }
+    QSize minimumSizeHint() const override { return QSize(0, sizeHint().height()); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::TextAntialiasing);
+        const QFont f = font(scale());
+        p.setFont(f);
+        p.setPen(Kit::Theme::ink());
+        const QFontMetricsF metrics(f);
+        const QString shown = metrics.elidedText(m_text, Qt::ElideRight, width());
+        p.drawText(QRectF(rect()), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
+    }
+
+private:
+    QFont font(qreal scale) const { return Kit::Theme::bold(m_style.size * scale, m_style.tracking * scale); }
+
+    TitleStyle m_style;
+    QString m_text;
+};
+
+SheetTitle::SheetTitle(const QString& title, const QString& detail, QWidget* parent)
+    : QWidget(parent)
+    , m_title(new Title(this))
+    , m_detail(Kit::plainLabel(detail, this))
+{
+    const TitleStyle style;
+    m_title->setObjectName(QStringLiteral("sheetTitle"));
+    m_detail->setObjectName(QStringLiteral("sheetDetail"));
+    Kit::setLabelStyle(m_detail, style.detailSize, QFont::Medium, Kit::Theme::muted());
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(style.spacing);
+    layout->addWidget(m_title);
+    layout->addWidget(m_detail);
+    setTexts(title, detail);
+}
+
+void SheetTitle::setTexts(const QString& title, const QString& detail)
+{
+    m_title->setText(title);
+    m_detail->setText(detail);
+}
+
+QString SheetTitle::title() const { return m_title->text(); }
+
+QString SheetTitle::detail() const { return m_detail->text(); }
+
+qreal SheetTitle::titleSize() const { return m_title->shownSize(); }
+
+FormatBox::FormatBox(PluginFormat format, const QString& detail, std::function<void()> action, QWidget* parent)
+    : QAbstractButton(parent)
+    , m_format(format)
+    , m_name(Kit::plainLabel(label(format), this))
+    , m_detail(Kit::plainLabel(detail, this))
+{
+    const FormatBoxStyle style;
+    Kit::setupButton(this);
+    setCheckable(true);
+    setObjectName(QStringLiteral("formatBox-") + rawValue(format));
+    setText(label(format));
+    setAccessibleName(label(format));
+    setAccessibleDescription(detail);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    m_name->setObjectName(QStringLiteral("formatName"));
+    m_name->setFont(Kit::Theme::mono(style.nameSize, QFont::DemiBold, style.nameTracking, true));
+    m_detail->setObjectName(QStringLiteral("formatDetail"));
+    m_detail->setFont(Kit::Theme::prose(style.detailSize));
+    m_detail->setWordWrap(true);
+    for (QLabel* l : {m_name, m_detail}) {
+        l->setAttribute(Qt::WA_TransparentForMouseEvents);
+        l->setFocusPolicy(Qt::NoFocus);
+    }
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(style.padding);
+    layout->setSpacing(style.spacing);
+    layout->addWidget(m_name);
+    layout->addWidget(m_detail);
+    if (action)
+        connect(this, &QAbstractButton::clicked, this, std::move(action));
+    restyle();
+}
+
+void FormatBox::setOn(bool on)
+{
+    if (on == isChecked())
+        return;
+    setChecked(on);
+    restyle();
+}
+
+QString FormatBox::detail() const { return m_detail->text(); }
+
+void FormatBox::setDetail(const QString& detail)
+{
+    m_detail->setText(detail);
+    setAccessibleDescription(detail);
+}
+
+void FormatBox::setFixed()
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+    setCursor(Qt::ArrowCursor);
+}
+
+void FormatBox::restyle()
+{
+    Kit::setTextColor(m_name, isChecked() ? Kit::Theme::bg() : Kit::Theme::ink());
+    Kit::setTextColor(m_detail, isChecked() ? Kit::Theme::dim() : Kit::Theme::muted());
+    update();
+}
+
+void FormatBox::paintEvent(QPaintEvent*)
+{
+    const FormatBoxStyle style;
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal half = Kit::Theme::stroke / 2;
+    const QPainterPath shape =
+        Kit::Paint::continuousRect(QRectF(rect()).adjusted(half, half, -half, -half), Kit::Theme::cardRadius);
+    const QColor edge = isChecked() ? Kit::Theme::ink() : Kit::Theme::strong();
+    p.setPen(QPen(edge, Kit::Theme::stroke));
+    p.setBrush(isChecked() ? Kit::Theme::ink() : QColor(Qt::transparent));
+    p.drawPath(shape);
+    if (Kit::keyboardFocus(this))
+    {
+        const qreal in = style.focusInset;
+        Kit::Paint::focusRing(p, Kit::Paint::continuousRect(QRectF(rect()).adjusted(in, in, -in, -in), Kit::Theme::cardRadius - in),
+                              isChecked() ? Kit::Theme::bg() : Kit::Theme::ink());
+    }
+}
+
+bool FormatBox::hitButton(const QPoint& pos) const
+{
+    return Kit::Paint::continuousRect(QRectF(rect()), Kit::Theme::cardRadius).contains(QPointF(pos) + QPointF(0.5, 0.5));
+}
+
+} // namespace Hub::Views

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "Catalog/SharedTypes.h"
+
+#include <QAbstractButton>
+#include <QWidget>
+
+#include <functional>
+
+class QLabel;
+
+namespace Hub::Views {
+
+// The title block at the top of every sheet: the title in the bold face at
+// 28 on one line (it shrinks to 60 % before it is cut, never wraps), the
+// detail under it in the muted label style.
+class SheetTitle : public QWidget {
+    Q_OBJECT
+
+public:
+    SheetTitle(const QString& title, const QString& detail, QWidget* parent = nullptr);
+
+    void setTexts(const QString& title, const QString& detail);
+    QString title() const;
+    QString detail() const;
+    // The size the title is drawn at in the width it has now.
+    qreal titleSize() const;
+
+private:
+    class Title;
+    Title* m_title;
+    QLabel* m_detail;
+};
+
+// One plug-in format's tile, chosen or not. It keeps no state: the sheet
+// that owns it holds the chosen set, runs the action on a click anywhere in
+// the rounded outline (or Return and Space) and passes `on` back in. On, a
+// solid ink tile with dark text; off, an outlined tile with light text.
+class FormatBox : public QAbstractButton {
+    Q_OBJECT
+
+public:
+    FormatBox(PluginFormat format, const QString& detail, std::function<void()> action, QWidget* parent = nullptr);
+
+    PluginFormat format() const { return m_format; }
+    bool isOn() const { return isChecked(); }
+    void setOn(bool on);
+    QString detail() const;
+    void setDetail(const QString& detail);
+    // A tile that shows a fixed choice: no clicks, no keyboard focus.
+    void setFixed();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool hitButton(const QPoint& pos) const override;
+    // The tile never flips itself; its owner says whether it is on.
+    void nextCheckState() override {}
+
+private:
+    void restyle();
+
+    PluginFormat m_format;
+    QLabel* m_name;
+    QLabel* m_detail;
+};
+
+} // namespace Hub::Views

@@ -1,0 +1,195 @@
+// Where the program connects and whom it trusts: the build's own values
+// unless it runs sandboxed with a service profile, and a profile that
+// cannot be used is refused with a sentence, never half taken.
+#include "Shell/AppServices.h"
+#include "Shell/ServiceProfile.h"
+
+#include "Account/ClerkFAPI.h"
+#include "Account/ClerkIdentity.h"
+#include "Account/HubAPI.h"
+#include "Catalog/Config.h"
+#include "Installer/PluginInstaller.h"
+
+#include "TestFiles.h"
+#include "TestPKI.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace Hub::Test {
+namespace {
+
+class ServiceProfileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        writeAll(path(u"tls.pem"_s), m_pki.foreignAnchorPem());
+        writeAll(path(u"anchor.pem"_s), m_pki.anchorPem());
+        writeAll(path(u"not-a-certificate.pem"_s), "-----BEGIN NOTHING-----\n");
+    }
+
+    void TearDown() override
+    {
+        qunsetenv("HUBTARN_SANDBOX");
+        qunsetenv("HUBTARN_SERVICE_PROFILE");
+    }
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    QJsonObject profileObject() const
+    {
+        return {{u"api_base"_s, u"https://127.0.0.1:4443/api/v1/"_s},
+                {u"catalog"_s, u"https://127.0.0.1:4443/catalog.json"_s},
+                {u"sign_in"_s, u"https://127.0.0.1:4443"_s},
+                {u"publishable_key"_s, u"pk_test_local"_s},
+                {u"tls_root"_s, path(u"tls.pem"_s)},
+                {u"signing_anchor"_s, path(u"anchor.pem"_s)}};
+    }
+
+    QString write(const QByteArray& bytes, const QString& name = u"profile.json"_s) const
+    {
+        writeAll(path(name), bytes);
+        return path(name);
+    }
+
+    QString write(const QJsonObject& object) const { return write(QJsonDocument(object).toJson()); }
+
+    // What the services built for `sandbox` connect to and trust.
+    struct Wiring {
+        QUrl api;
+        QUrl catalog;
+        QUrl reports;
+        std::optional<QUrl> signIn;
+        QString caBundle;
+        QString installCaBundle;
+        QByteArray anchors;
+        std::optional<QString> home;
+    };
+
+    static Wiring wiring(const std::optional<Shell::Sandbox>& sandbox)
+    {
+        Shell::AppServices built = Shell::makeAppServices(sandbox);
+        const HubModelServices& services = built.model;
+        Wiring out;
+        out.api = std::dynamic_pointer_cast<const HubAPI>(services.service)->base();
+        out.catalog = services.catalog.catalogURL;
+        out.reports = services.reports.base;
+        if (const auto& fapi = std::dynamic_pointer_cast<const ClerkIdentity>(services.identity)->fapi())
+            out.signIn = fapi->base();
+        out.caBundle = services.caBundle;
+        const auto installer =
+            std::dynamic_pointer_cast<const PluginInstaller>(services.installerFor({}, std::stop_token()));
+        out.installCaBundle = installer->configuration().caBundle;
+        out.anchors = installer->anchors.pem();
+        out.home = services.home;
+        return out;
+    }
+
+    QTemporaryDir m_dir;
+    TestPKI m_pki;
+};
+
+// Nothing outside the build changes a run that is not sandboxed: the
+// profile variable is not even read, be the file good or bad.
+TEST_F(ServiceProfileTest, OutsideTheSandboxNoProfileChangesConnectionsOrTrust)
+{
+    const QString good = write(profileObject());
+    for (const QString& profile : {good, write("not json", u"bad.json"_s), path(u"missing.json"_s)}) {
+        qunsetenv("HUBTARN_SANDBOX");
+        qputenv("HUBTARN_SERVICE_PROFILE", QFile::encodeName(profile));
+        std::optional<Shell::Sandbox> sandbox;
+        EXPECT_NO_THROW(sandbox = Shell::sandboxFromEnvironment()) << profile.toStdString();
+        EXPECT_FALSE(sandbox.has_value());
+
+        const Wiring wired = wiring(sandbox);
+        EXPECT_EQ(wired.api, Config::apiBase());
+        EXPECT_EQ(wired.catalog, Config::catalogURL());
+        EXPECT_EQ(wired.reports, Config::apiBase());
+        EXPECT_EQ(wired.caBundle, QString()) << "the system's roots";
+        EXPECT_EQ(wired.installCaBundle, QString());
+        EXPECT_EQ(wired.anchors, TrustAnchors::pinned().pem());
+        EXPECT_EQ(wired.home, std::nullopt);
+        EXPECT_EQ(wired.signIn, ClerkIdentity::frontendAPI(Config::clerkPublishableKey()));
+    }
+}
+
+TEST_F(ServiceProfileTest, ASandboxedRunTakesEveryAddressAndTrustFromItsProfile)
+{
+    qputenv("HUBTARN_SANDBOX", "1");
+    qputenv("HUBTARN_SERVICE_PROFILE", QFile::encodeName(write(profileObject())));
+    const std::optional<Shell::Sandbox> sandbox = Shell::sandboxFromEnvironment();
+    ASSERT_TRUE(sandbox && sandbox->profile);
+    EXPECT_EQ(sandbox->home, Config::homeFolder());
+
+    const Wiring wired = wiring(sandbox);
+    EXPECT_EQ(wired.api, QUrl(u"https://127.0.0.1:4443/api/v1/"_s));
+    EXPECT_EQ(wired.catalog, QUrl(u"https://127.0.0.1:4443/catalog.json"_s));
+    EXPECT_EQ(wired.reports, QUrl(u"https://127.0.0.1:4443/api/v1/"_s));
+    EXPECT_EQ(wired.signIn, QUrl(u"https://127.0.0.1:4443"_s));
+    EXPECT_EQ(wired.caBundle, path(u"tls.pem"_s));
+    EXPECT_EQ(wired.installCaBundle, path(u"tls.pem"_s));
+    EXPECT_EQ(wired.anchors, m_pki.anchorPem());
+    EXPECT_EQ(wired.home, Config::homeFolder());
+
+    // Sandboxed without a profile: the build's addresses, under the isolated home.
+    qunsetenv("HUBTARN_SERVICE_PROFILE");
+    const Wiring plain = wiring(Shell::sandboxFromEnvironment());
+    EXPECT_EQ(plain.api, Config::apiBase());
+    EXPECT_EQ(plain.anchors, TrustAnchors::pinned().pem());
+    EXPECT_EQ(plain.home, Config::homeFolder());
+}
+
+TEST_F(ServiceProfileTest, AProfileThatCannotBeUsedIsRefusedWithItsReason)
+{
+    const auto without = [this](const QString& key) {
+        QJsonObject object = profileObject();
+        object.remove(key);
+        return object;
+    };
+    const auto with = [this](const QString& key, const QJsonValue& value) {
+        QJsonObject object = profileObject();
+        object.insert(key, value);
+        return object;
+    };
+    const auto json = [](const QJsonObject& object) { return QJsonDocument(object).toJson(); };
+    struct Row {
+        std::optional<QByteArray> content; // none: no file at all
+        QString reason;
+    };
+    const std::vector<Row> rows = {
+        {std::nullopt, u"it can't be read."_s},
+        {"{\"api_base\": ", u"it is not a JSON object."_s},
+        {"[]", u"it is not a JSON object."_s},
+        {json(without(u"catalog"_s)), u"\"catalog\" must be a non-empty text."_s},
+        {json(with(u"api_base"_s, u"http://127.0.0.1:4443/api/v1/"_s)), u"\"api_base\" must be an https address."_s},
+        {json(with(u"sign_in"_s, 443)), u"\"sign_in\" must be a non-empty text."_s},
+        {json(with(u"publishable_key"_s, u"  "_s)), u"\"publishable_key\" must be a non-empty text."_s},
+        {json(with(u"tls_root"_s, u"tls.pem"_s)), u"\"tls_root\" must be an absolute path."_s},
+        {json(with(u"signing_anchor"_s, path(u"nowhere.pem"_s))),
+         u"\"signing_anchor\" names "_s + path(u"nowhere.pem"_s) + u", which can't be read."_s},
+        {json(with(u"signing_anchor"_s, path(u"not-a-certificate.pem"_s))),
+         u"\"signing_anchor\" names "_s + path(u"not-a-certificate.pem"_s) + u", which holds no certificate."_s},
+    };
+    for (const Row& row : rows) {
+        const QString profile = path(u"profile.json"_s);
+        QFile::remove(profile);
+        if (row.content)
+            write(*row.content);
+        QString sentence;
+        try {
+            Shell::sandboxFor(true, profile, path(u"home"_s));
+        } catch (const Shell::ServiceProfileError& error) {
+            sentence = QString::fromStdString(error.what());
+        }
+        EXPECT_EQ(sentence, u"The service profile "_s + profile + u" can't be used: "_s + row.reason);
+    }
+}
+
+} // namespace
+} // namespace Hub::Test

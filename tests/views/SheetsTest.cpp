@@ -1,0 +1,520 @@
+// The sheets: what each shows and the one request it hands the model, the
+// password sentence as an ordinary user meets it, and the keyboard.
+#include "FrameTestSupport.h"
+
+#include "AsOtherUser.h"
+#include "TestFiles.h"
+#include "TestHttpsServer.h"
+
+#include "Kit/Pill.h"
+#include "Kit/Segmented.h"
+#include "Kit/Switches.h"
+#include "Kit/Theme.h"
+#include "Views/Sheets/FeedbackSheet.h"
+#include "Views/Sheets/InstallSheet.h"
+#include "Views/Sheets/SheetHost.h"
+#include "Views/Sheets/SheetKit.h"
+#include "Views/Sheets/UninstallSheet.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPlainTextEdit>
+
+#include <mutex>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Hub::Test {
+namespace {
+
+using Views::FormatBox;
+
+constexpr char kSubjectVariable[] = "HUB_SHEET_SUBJECT";
+const QString kPasswordFooter =
+    u"Everything goes to the Trash. Your system asks for your password once for the copies installed for all users."_qs;
+const QString kPlainFooter = u"Everything goes to the Trash."_qs;
+
+class SheetsTest : public FrameFixture {
+protected:
+    // Opens the sheet through the model, as every view does.
+    Views::SheetHost* present(const Sheet& sheet)
+    {
+        model->setSheet(sheet);
+        Views::SheetHost* host = view->sheetHost();
+        EXPECT_NE(host, nullptr);
+        if (host) {
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(host, kPatience));
+        }
+        return host;
+    }
+
+    // Saves the sheet once its window has followed its content's height.
+    static void picture(Views::SheetHost* host, const QString& name)
+    {
+        // Layouts settle in posted events; a person sees them settled.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return host->height() == host->contentHeight(); }, kPatience))
+            << "the window keeps a height its content does not have";
+        saveScreenshot(host, name);
+    }
+
+    bool dismissed() { return eventually([this] { return !model->sheet() && !view->sheetHost(); }); }
+
+    QString labelText(QWidget* root, const QString& name) { return child<QLabel>(root, name)->text(); }
+
+    QStringList tiles(QWidget* root)
+    {
+        QStringList found;
+        for (const FormatBox* box : root->findChildren<FormatBox*>())
+            if (box->isVisible())
+                found.append(label(box->format()) + (box->isOn() ? u" on: "_qs : u" off: "_qs) + box->detail());
+        return found;
+    }
+
+    static Views::SheetTitle* titleOf(QWidget* host)
+    {
+        auto* title = host->findChild<Views::SheetTitle*>();
+        EXPECT_NE(title, nullptr);
+        return title;
+    }
+
+    bool logged(const QString& call)
+    {
+        return eventually([&] { return log->calls().contains(call); });
+    }
+};
+
+// ---- Uninstall ----------------------------------------------------------------
+
+TEST_F(SheetsTest, UninstallShowsEachCopyAndOffersOnlyASettingsFolderTheInstallerWouldMove)
+{
+    const struct Row {
+        const char* id;
+        std::optional<QString> folder;
+        QString caption; // empty: no switch
+        bool switchOff;
+        std::set<PluginFormat> untick;
+        QString request;
+    } table[] = {
+        {"valid", u"Tarn Audio/Valid"_qs, u"~/.local/share/Tarn Audio/Valid goes to the Trash."_qs, false, {},
+         u"uninstall valid vst3 au app user allUsers settings"_qs},
+        {"switched-off", u"Tarn Audio/Off"_qs, u"~/.local/share/Tarn Audio/Off goes to the Trash."_qs, true,
+         {PluginFormat::au}, u"uninstall switched-off vst3 app user allUsers kept"_qs},
+        {"no-folder", std::nullopt, {}, false, {}, u"uninstall no-folder vst3 au app user allUsers kept"_qs},
+        {"reports", u"Tarn Audio/Reports"_qs, {}, false, {}, u"uninstall reports vst3 au app user allUsers kept"_qs},
+        {"outside", u"Other Maker/Outside"_qs, {}, false, {}, u"uninstall outside vst3 au app user allUsers kept"_qs},
+        {"dot-dot", u"Tarn Audio/.."_qs, {}, false, {}, u"uninstall dot-dot vst3 au app user allUsers kept"_qs},
+    };
+    for (const Row& row : table) {
+        Product product = plugin(QString::fromLatin1(row.id), u"1.5.0"_qs);
+        product.settingsFolder = row.folder;
+        catalog.products.push_back(product);
+        installer->copies[product.id] = {copy(PluginFormat::vst3, u"1.4.2"_qs),
+                                         copy(PluginFormat::au, u"1.4.2"_qs),
+                                         copy(PluginFormat::vst3, u"1.3.0"_qs, InstallScope::allUsers),
+                                         copy(PluginFormat::app, u"1.4.2"_qs)};
+    }
+    ASSERT_NO_FATAL_FAILURE(open());
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.id);
+        const QString id = QString::fromLatin1(row.id);
+        Views::SheetHost* host = present(Sheet::uninstall(id));
+        ASSERT_NE(host, nullptr);
+        EXPECT_EQ(titleOf(host)->title(), u"uninstall "_qs + id);
+        EXPECT_EQ(titleOf(host)->detail(), u"Installed 1.4.2"_qs);
+        // One tile per format, in the formats' order, each copy in stored order.
+        EXPECT_EQ(tiles(host), (QStringList{u"VST3 on: 1.4.2 just for you · 1.3.0 for all users"_qs,
+                                            u"AU on: 1.4.2 just for you"_qs, u"App on: 1.4.2 in ~/Applications"_qs}));
+        // These copies live only in the fake installer: a write check that
+        // fails for any reason, a missing copy too, names the password.
+        EXPECT_EQ(labelText(host, u"uninstallFooter"_qs), kPasswordFooter);
+        auto* settings = child<Kit::InkSwitch>(host, u"removeSettings"_qs);
+        EXPECT_EQ(settings->isVisible(), !row.caption.isEmpty());
+        if (settings->isVisible()) {
+            EXPECT_EQ(labelText(host, u"settingsCaption"_qs), row.caption);
+            if (row.switchOff)
+                clickCentre(settings);
+        }
+        for (PluginFormat format : row.untick)
+            clickCentre(child<FormatBox>(host, u"formatBox-"_qs + rawValue(format)));
+        picture(host, u"sheet-uninstall-"_qs + id);
+        clickCentre(child<Kit::Pill>(host, u"uninstallButton"_qs));
+        EXPECT_TRUE(dismissed());
+        EXPECT_TRUE(logged(row.request));
+    }
+}
+
+TEST_F(SheetsTest, UninstallIsDisabledWithNothingChosenEvenWithTheSettingsSwitchOn)
+{
+    Product product = plugin(u"quiet"_qs, u"1.0"_qs);
+    product.settingsFolder = u"Tarn Audio/Quiet"_qs;
+    catalog.products.push_back(product);
+    installer->copies[u"quiet"_qs] = {copy(PluginFormat::au, u"1.0"_qs)};
+    ASSERT_NO_FATAL_FAILURE(open());
+    Views::SheetHost* host = present(Sheet::uninstall(u"quiet"_qs));
+    ASSERT_NE(host, nullptr);
+    auto* uninstall = child<Kit::Pill>(host, u"uninstallButton"_qs);
+    auto* au = child<FormatBox>(host, u"formatBox-au"_qs);
+    // A click in the tile's empty corner area still toggles it.
+    QTest::mouseClick(au, Qt::LeftButton, {}, QPoint(au->width() - 20, au->height() / 2));
+    EXPECT_FALSE(au->isOn());
+    EXPECT_TRUE(child<Kit::InkSwitch>(host, u"removeSettings"_qs)->isChecked());
+    EXPECT_FALSE(uninstall->isEnabled());
+    picture(host, u"sheet-uninstall-nothing-chosen"_qs);
+    clickCentre(au);
+    EXPECT_TRUE(uninstall->isEnabled());
+}
+
+// ---- The password sentence as an ordinary user --------------------------------
+
+// The subject: this executable again as another user, drawing the uninstall
+// sheet over a model whose all-users VST3 folder belongs to root. It writes
+// the footer with every copy chosen, with VST3 unticked and ticked again,
+// and a picture of the first.
+struct PasswordSubject : SheetsTest {
+    void TestBody() override {}
+
+    int run(const QString& jobPath)
+    {
+        const QMap<QString, QString> job = readJob(jobPath);
+        SetUp();
+        const QString home = m_home.path();
+        // The all-users folder is root's, reached through a link from the
+        // isolated home.
+        QDir().mkpath(home + u"/usr/local/lib"_qs);
+        if (!QFile::link(job[u"system"_qs], home + u"/usr/local/lib/vst3"_qs))
+            return 2;
+        catalog.products = {plugin(u"echo"_qs, u"2.0"_qs)};
+        installer->copies.clear();
+        const InstalledFormat mine = copy(PluginFormat::vst3, u"1.4.2"_qs, InstallScope::user, u"Echo"_qs);
+        const InstalledFormat mineAU = copy(PluginFormat::au, u"1.4.2"_qs, InstallScope::user, u"Echo"_qs);
+        QDir().mkpath(mine.path);
+        QDir().mkpath(mineAU.path);
+        installer->copies[u"echo"_qs] = {mine,
+                                         copy(PluginFormat::vst3, u"1.3.0"_qs, InstallScope::allUsers, u"Echo"_qs),
+                                         mineAU};
+        startModel();
+        Views::SheetHost host(model.get(), Sheet::uninstall(u"echo"_qs), nullptr);
+        host.show();
+        if (!QTest::qWaitForWindowExposed(&host, kPatience))
+            return 4;
+        auto* footer = host.findChild<QLabel*>(u"uninstallFooter"_qs);
+        auto* vst3 = host.findChild<FormatBox*>(u"formatBox-vst3"_qs);
+        if (!footer || !vst3)
+            return 3;
+        QStringList seen{footer->text(), vst3->detail()};
+        host.grab().save(job[u"picture"_qs]);
+        clickCentre(vst3);
+        seen.append(footer->text());
+        clickCentre(vst3);
+        seen.append(footer->text());
+        writeAll(job[u"result"_qs], seen.join(u'\n').toUtf8());
+        TearDown();
+        return 0;
+    }
+};
+
+[[maybe_unused]] ::testing::Environment* const kSubject =
+    addSubjectEnvironment(kSubjectVariable, [](const QString& job) { return PasswordSubject().run(job); });
+
+TEST(SheetsAsAnotherUser, ThePasswordSentenceFollowsTheChosenCopiesTheUserMayNotWrite)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "running the sheet as another user needs root";
+    // Outside the checkout, where the other user can reach it.
+    QTemporaryDir dir(QDir::tempPath() + u"/hub-sheet-XXXXXX"_qs);
+    ASSERT_TRUE(dir.isValid());
+    const QString base = dir.path();
+    ASSERT_EQ(::chmod(QFile::encodeName(base).constData(), 0755), 0);
+    ASSERT_TRUE(QDir().mkpath(base + u"/system/Echo.vst3"_qs));
+    ASSERT_TRUE(QDir().mkpath(base + u"/out"_qs));
+    chownTree(base + u"/out"_qs, kNobody);
+    writeJob(base + u"/job.txt"_qs, {{u"system"_qs, base + u"/system"_qs},
+                                    {u"result"_qs, base + u"/out/result.txt"_qs},
+                                    {u"picture"_qs, base + u"/out/picture.png"_qs}});
+    ASSERT_EQ(runSelfAsNobody(kSubjectVariable, base + u"/job.txt"_qs), 0);
+    const QStringList seen = QString::fromUtf8(readAll(base + u"/out/result.txt"_qs)).split(u'\n');
+    EXPECT_EQ(seen, (QStringList{kPasswordFooter, u"1.4.2 just for you · 1.3.0 for all users"_qs, kPlainFooter,
+                                 kPasswordFooter}));
+    QImage picture(base + u"/out/picture.png"_qs);
+    ASSERT_FALSE(picture.isNull());
+    saveScreenshot(picture, u"sheet-uninstall-password"_qs);
+}
+
+// ---- Install -------------------------------------------------------------------
+
+// A live catalog the test changes between refreshes.
+class InstallSheetTest : public SheetsTest {
+protected:
+    void serve(const Catalog& live)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_live = live.toJson();
+        }
+    }
+
+    void SetUp() override
+    {
+        SheetsTest::SetUp();
+        m_server.get("/catalog.json", [this](const httplib::Request&, httplib::Response& response) {
+            const std::lock_guard lock(m_mutex);
+            response.set_content(m_live.toStdString(), "application/json");
+        });
+        caBundle = m_server.caBundle();
+        catalogURL = m_server.url(u"/catalog.json"_qs);
+    }
+
+    void refreshTo(const Catalog& live)
+    {
+        serve(live);
+        model->refresh(true);
+        ASSERT_TRUE(eventually([this] { return !model->loading(); }));
+    }
+
+    TestHttpsServer m_server;
+    std::mutex m_mutex;
+    QByteArray m_live;
+};
+
+TEST_F(InstallSheetTest, TheReleaseArrivingFillsTheDefaultsAndInstallSendsOnlyFormatsStillOffered)
+{
+    Product late = plugin(u"late"_qs, u"2.1.0"_qs);
+    Product bare = late;
+    bare.release.reset();
+    bare.formats = QStringList{u"vst3"_qs, u"Au"_qs, u"Midi"_qs};
+    catalog.products.push_back(bare);
+    serve(catalog);
+    ASSERT_NO_FATAL_FAILURE(open());
+    Views::SheetHost* host = present(Sheet::install(u"late"_qs));
+    ASSERT_NE(host, nullptr);
+    auto* install = child<Kit::Pill>(host, u"installButton"_qs);
+    // No release yet: the package form, AU first, fixed on.
+    EXPECT_EQ(tiles(host), (QStringList{u"AU on: Logic Pro, GarageBand, Live, FL Studio, Reaper, Studio One"_qs,
+                                        u"VST3 on: Live, Cubase, Bitwig, FL Studio, Reaper, Studio One"_qs}));
+    EXPECT_TRUE(install->isEnabled());
+    picture(host, u"sheet-install-package"_qs);
+
+    // The release arrives: the offered form with the defaults ticked.
+    Catalog live = catalog;
+    live.products.back() = late;
+    ASSERT_NO_FATAL_FAILURE(refreshTo(live));
+    EXPECT_EQ(titleOf(host)->detail(),
+              u"Intel · 2.1.0"_qs);
+    EXPECT_EQ(tiles(host), (QStringList{u"VST3 on: Live, Cubase, Bitwig, FL Studio, Reaper, Studio One"_qs,
+                                        u"AU on: Logic Pro, GarageBand, Live, FL Studio, Reaper, Studio One"_qs}));
+    EXPECT_EQ(labelText(host, u"installNote"_qs),
+              u"Installs just for you, no password needed. Close your DAW first so it loads the new version."_qs);
+    picture(host, u"sheet-install-offered"_qs);
+
+    // A refresh takes AU away while the sheet is up: only VST3 goes.
+    live.products.back().release->artifacts->pop_back();
+    ASSERT_NO_FATAL_FAILURE(refreshTo(live));
+    EXPECT_EQ(qobject_cast<Views::InstallSheet*>(host->body())->chosen(), (std::set{PluginFormat::vst3, PluginFormat::au}));
+    clickCentre(install);
+    EXPECT_TRUE(dismissed());
+    EXPECT_TRUE(logged(u"install late vst3 user"_qs));
+}
+
+TEST_F(InstallSheetTest, InstallIsDisabledOnceNoChosenFormatIsOfferedAnyMore)
+{
+    Product echo = plugin(u"solo"_qs, u"1.0"_qs);
+    catalog.products.push_back(echo);
+    serve(catalog);
+    ASSERT_NO_FATAL_FAILURE(open());
+    Views::SheetHost* host = present(Sheet::install(u"solo"_qs));
+    ASSERT_NE(host, nullptr);
+    // The user keeps only AU; the next release brings VST3 alone.
+    clickCentre(child<FormatBox>(host, u"formatBox-vst3"_qs));
+    Catalog live = catalog;
+    live.products.back().release->artifacts->pop_back();
+    ASSERT_NO_FATAL_FAILURE(refreshTo(live));
+    EXPECT_EQ(tiles(host), QStringList{u"VST3 off: Live, Cubase, Bitwig, FL Studio, Reaper, Studio One"_qs});
+    EXPECT_FALSE(child<Kit::Pill>(host, u"installButton"_qs)->isEnabled());
+    EXPECT_EQ(labelText(host, u"installNote"_qs), u"Installs just for you, no password needed."_qs);
+    picture(host, u"sheet-install-nothing-offered"_qs);
+    // Return presses nothing that is disabled.
+    QTest::keyClick(host, Qt::Key_Return);
+    EXPECT_NE(view->sheetHost(), nullptr);
+    EXPECT_FALSE(log->calls().join(u'\n').contains(u"install solo"_qs));
+}
+
+// ---- Feedback ------------------------------------------------------------------
+
+TEST_F(SheetsTest, FeedbackShowsTheServiceAnswerInTheSheetAndCountsWhatTheServiceCounts)
+{
+    const QString full(kMaxFeedbackCharacters, u'a');
+    const struct Row {
+        const char* name;
+        QString message;
+        bool signOutFirst;
+        std::optional<HubError> answer;
+        QString counter;
+        bool sendable;
+        QString error; // after Send; empty: sent
+    } table[] = {
+        {"blank", u"  \n \n"_qs, false, {}, u"0 / 2000"_qs, false, {}},
+        {"too-long", full + u'b', false, {}, u"2001 / 2000"_qs, false, {}},
+        {"at-limit-with-blanks", u"\n  "_qs + full + u"  \n"_qs, false, {}, u"2000 / 2000"_qs, true, {}},
+        {"emoji", u"é🎛️"_qs, false, {}, u"2 / 2000"_qs, true, {}},
+        {"service", u"Hello"_qs, false, HubError::message(u"Keep it under 2,000 characters."_qs), u"5 / 2000"_qs,
+         true, u"Keep it under 2,000 characters."_qs},
+        // Signs the user out here, so the last row meets no session at all.
+        {"unauthorized", u"Hello"_qs, false, HubError::api(u"unauthorized"_qs, u"Sign in again to continue."_qs),
+         u"5 / 2000"_qs, true, u"Sign in again to continue."_qs},
+        {"signed-out", u"Hello"_qs, true, {}, u"5 / 2000"_qs, true, u"Sign in to send feedback."_qs},
+    };
+    catalog.products[0].pageURL = u"https://tarnaudio.example/echo/beta"_qs;
+    ASSERT_NO_FATAL_FAILURE(open());
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.name);
+        {
+            const std::lock_guard lock(service->mutex);
+            service->feedbackError = row.answer;
+        }
+        Views::SheetHost* host = present(Sheet::feedback(u"echo"_qs));
+        ASSERT_NE(host, nullptr);
+        auto* sheet = qobject_cast<Views::FeedbackSheet*>(host->body());
+        ASSERT_NE(sheet, nullptr);
+        EXPECT_EQ(titleOf(host)->detail(),
+                  u"Goes to Tarnaudio with your name and version 1.0"_qs);
+        if (&row == &table[0]) {
+            picture(host, u"sheet-feedback-empty"_qs);
+            clickCentre(child(host, u"betaPageButton"_qs));
+            EXPECT_EQ(workspace->opened, QStringList{u"https://tarnaudio.example/echo/beta"_qs});
+        }
+        child<Kit::Segmented>(host, u"feedbackKind"_qs)->segment(1)->click();
+        child<QPlainTextEdit>(host, u"feedbackEditor"_qs)->setPlainText(row.message);
+        auto* counter = child<QLabel>(host, u"feedbackCounter"_qs);
+        EXPECT_EQ(counter->text(), row.counter);
+        EXPECT_EQ(counter->palette().color(QPalette::WindowText),
+                  row.counter.startsWith(u"2001"_qs) ? Kit::Theme::bad() : Kit::Theme::dim());
+        auto* send = child<Kit::Pill>(host, u"sendButton"_qs);
+        EXPECT_EQ(send->isEnabled(), row.sendable);
+        if (row.signOutFirst)
+            model->signOut();
+        if (row.sendable) {
+            clickCentre(send);
+            ASSERT_TRUE(eventually([&] { return !sheet->isSending(); }));
+            if (row.error.isEmpty()) {
+                EXPECT_TRUE(sheet->isSent());
+                EXPECT_TRUE(child<QLabel>(host, u"thanksTitle"_qs)->isVisible());
+            } else {
+                EXPECT_EQ(labelText(host, u"feedbackError"_qs), row.error);
+                EXPECT_TRUE(child<QLabel>(host, u"feedbackError"_qs)->isVisible());
+                EXPECT_EQ(sheet->message(), row.message) << "the message stays for another try";
+                EXPECT_TRUE(send->isEnabled());
+            }
+        }
+        picture(host, u"sheet-feedback-"_qs + QString::fromLatin1(row.name));
+        if (row.answer && row.answer->isUnauthorized()) {
+            EXPECT_FALSE(model->session().has_value()) << "an unauthorized answer signs out here";
+        }
+        // Return closes the thank-you; Escape the form.
+        QTest::keyClick(host, sheet->isSent() ? Qt::Key_Return : Qt::Key_Escape);
+        EXPECT_TRUE(dismissed());
+    }
+    // The model hands the message over as typed; the service trims it.
+    EXPECT_TRUE(log->calls().contains(u"feedback echo 1.0 bug \n  "_qs + full + u"  \n"_qs));
+    EXPECT_TRUE(log->calls().contains(u"feedback echo 1.0 bug é🎛️"_qs));
+}
+
+TEST_F(SheetsTest, WhileASendRunsSendWaitsAndCancelStillClosesWithoutStoppingIt)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    auto held = std::make_shared<Gate>();
+    service->feedbackGate = held;
+    Views::SheetHost* host = present(Sheet::feedback(u"notes"_qs));
+    ASSERT_NE(host, nullptr);
+    QTest::keyClicks(child<QPlainTextEdit>(host, u"feedbackEditor"_qs), u"Clicks at bypass"_qs);
+    auto* send = child<Kit::Pill>(host, u"sendButton"_qs);
+    clickCentre(send);
+    ASSERT_TRUE(eventually([&] { return held->reached() == 1; }));
+    EXPECT_TRUE(child(host, u"feedbackSpinner"_qs)->isVisible());
+    EXPECT_FALSE(send->isEnabled());
+    picture(host, u"sheet-feedback-sending"_qs);
+    clickCentre(child(host, u"cancelButton"_qs));
+    EXPECT_TRUE(dismissed());
+    held->open();
+    EXPECT_TRUE(logged(u"feedback notes 1.0 idea Clicks at bypass"_qs));
+}
+
+// ---- Keyboard and the host ---------------------------------------------------
+
+TEST_F(SheetsTest, EscapeCancelReturnAndSpaceCloseOrPressThroughRealKeys)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    const struct Row {
+        const char* name;
+        Sheet sheet;
+        const char* focus; // the button given the keyboard's focus; none: nothing focused
+        Qt::Key key;
+        QString request; // logged by the press; empty: nothing
+    } table[] = {
+        {"escape-install", Sheet::install(u"reverb"_qs), nullptr, Qt::Key_Escape, {}},
+        {"escape-uninstall", Sheet::uninstall(u"echo"_qs), nullptr, Qt::Key_Escape, {}},
+        {"escape-feedback", Sheet::feedback(u"echo"_qs), nullptr, Qt::Key_Escape, {}},
+        {"space-cancel", Sheet::uninstall(u"echo"_qs), "cancelButton", Qt::Key_Space, {}},
+        {"return-cancel", Sheet::install(u"reverb"_qs), "cancelButton", Qt::Key_Return, {}},
+        {"return-default", Sheet::install(u"reverb"_qs), nullptr, Qt::Key_Return, u"install reverb vst3 au user"_qs},
+        {"space-uninstall", Sheet::uninstall(u"notes"_qs), "uninstallButton", Qt::Key_Space,
+         u"uninstall notes vst3 user allUsers kept"_qs},
+        {"not-found", Sheet::feedback(u"gone"_qs), "closeButton", Qt::Key_Return, {}},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.name);
+        const qsizetype calls = log->calls().size();
+        Views::SheetHost* host = present(row.sheet);
+        ASSERT_NE(host, nullptr);
+        // It opens with no button focused: Space and Return mean nothing
+        // but the default until Tab moves on.
+        EXPECT_EQ(qobject_cast<QAbstractButton*>(QApplication::focusWidget()), nullptr);
+        QWidget* target = host;
+        if (row.focus) {
+            // Tab moves the keyboard's focus, as a person would.
+            target = child(host, QString::fromLatin1(row.focus));
+            int presses = 0;
+            do
+                QTest::keyClick(host, Qt::Key_Tab);
+            while (++presses < 12 && !target->hasFocus());
+            ASSERT_TRUE(target->hasFocus());
+        }
+        QTest::keyClick(target, row.key);
+        EXPECT_TRUE(dismissed());
+        if (row.request.isEmpty())
+            EXPECT_EQ(log->calls().size(), calls);
+        else
+            EXPECT_TRUE(logged(row.request)) << log->calls().join(u'\n').toStdString();
+    }
+}
+
+TEST_F(SheetsTest, AProductLeavingTheCatalogTurnsTheSheetIntoNotFoundAndLongTitlesShrinkOnOneLine)
+{
+    Product longName = plugin(u"long"_qs, u"1.0"_qs);
+    longName.displayName = u"The Extraordinarily Long Name of a Reverb & Co <b>"_qs;
+    catalog.products.push_back(longName);
+    ASSERT_NO_FATAL_FAILURE(open());
+    Views::SheetHost* host = present(Sheet::install(u"long"_qs));
+    ASSERT_NE(host, nullptr);
+    EXPECT_EQ(host->width(), Views::SheetHost::kWidth);
+    Views::SheetTitle* title = titleOf(host);
+    EXPECT_EQ(title->title(), u"install The Extraordinarily Long Name of a Reverb & Co <b>"_qs);
+    EXPECT_NEAR(title->titleSize(), 28 * 0.6, 0.01);
+    picture(host, u"sheet-install-long-title"_qs);
+    host->reject();
+    ASSERT_TRUE(dismissed());
+
+    host = present(Sheet::uninstall(u"missing"_qs));
+    ASSERT_NE(host, nullptr);
+    EXPECT_EQ(labelText(host, u"notFoundTitle"_qs), u"not found"_qs);
+    EXPECT_EQ(labelText(host, u"notFoundText"_qs), u"This product isn't in the catalog any more."_qs);
+    picture(host, u"sheet-not-found"_qs);
+    clickCentre(child(host, u"closeButton"_qs));
+    EXPECT_TRUE(dismissed());
+}
+
+} // namespace
+} // namespace Hub::Test
