@@ -7,14 +7,14 @@
 #include "BenchCatalog.h"
 #include "ModelTestSupport.h"
 
-#include "Catalog/Machine.h"
+#include "Base/Machine.h"
 #include "Installer/PluginInstaller.h"
 #include "Installer/SystemAURegistry.h"
 #include "Kit/Theme.h"
 #include "Model/SystemSeams.h"
 #include "Shell/Application.h"
-#include "Views/Frame/MainView.h"
 #include "Shell/MainWindow.h"
+#include "Views/Frame/MainView.h"
 
 #include <QApplication>
 #include <QDir>

@@ -3,8 +3,8 @@
 #include "Account/ClerkFAPIParts.h"
 #include "Account/ClerkIdentity.h"
 #include "Account/KeychainClerkTokenStore.h"
-#include "Catalog/Config.h"
-#include "Catalog/HubError.h"
+#include "Base/Config.h"
+#include "Base/HubError.h"
 #include "Platform/LibsecretStore.h"
 
 #include <algorithm>

@@ -5,7 +5,7 @@
 // (ClerkDeviceToken.cpp) and the sign-in flows (ClerkFAPI.cpp).
 
 #include "Account/ClerkFAPI.h"
-#include "Catalog/HubError.h"
+#include "Base/HubError.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

@@ -1,8 +1,8 @@
 #include "Account/ClerkFAPI.h"
 
 #include "Account/ClerkFAPIParts.h"
-#include "Catalog/Config.h"
-#include "Catalog/Machine.h"
+#include "Base/Config.h"
+#include "Base/Machine.h"
 
 #include <QLocale>
 #include <QVersionNumber>

@@ -1,9 +1,9 @@
 #include "Installer/PluginInstaller.h"
 
-#include "Catalog/HubError.h"
-#include "Catalog/Machine.h"
+#include "Base/HubError.h"
+#include "Base/Machine.h"
+#include "Base/Process.h"
 #include "Installer/InstallLocations.h"
-#include "Installer/Shell.h"
 #include "Platform/FileMoves.h"
 #include "Platform/SecureExtract.h"
 

@@ -1,7 +1,7 @@
 #include "Model/SystemSeams.h"
 
-#include "Catalog/HubError.h"
-#include "Catalog/Places.h"
+#include "Base/HubError.h"
+#include "Base/Places.h"
 
 #include <QDir>
 #include <QNetworkInformation>

@@ -2,7 +2,7 @@
 // hubtarn, sandboxed, under a virtual X server against the local maker's
 // service, and its driver walks the window. These tests then look at what
 // the journey left on disk and at the service.
-#include "Installer/Shell.h"
+#include "Base/Process.h"
 
 #include "TestFiles.h"
 
