@@ -100,6 +100,61 @@ std::optional<QByteArray> readMember(const QString& expanded, QLatin1StringView 
     return bytes;
 }
 
+// Refuses a member that is not one of the four, a repeated one, or one that
+// is not a plain file.
+void checkMember(const QString& package, const QString& name, archive_entry* entry, std::set<QString>& seen)
+{
+    if (name != kPackageInfo && name != kPayload && name != kSignature && name != kTicket)
+        throw PackageError(package + u": unexpected member \""_s + name + u'"');
+    if (!seen.insert(name).second)
+        throw PackageError(package + u": member \""_s + name + u"\" appears twice"_s);
+    if (archive_entry_filetype(entry) != AE_IFREG || archive_entry_hardlink(entry))
+        throw PackageError(package + u": member \""_s + name + u"\" is not a file"_s);
+}
+
+// Copies the data of the member `reader` stands at into `fd`; what went
+// wrong, none when the member was copied whole.
+std::optional<QString> copyMemberData(archive* reader, int fd, const QString& name)
+{
+    const std::optional<qint64> limit = memberLimit(name);
+    qint64 total = 0;
+    // Blocks, not archive_read_data: the latter pads a xar member with
+    // zeros after one that was read to its end (libarchive 3.6).
+    for (;;) {
+        const void* block = nullptr;
+        size_t count = 0;
+        la_int64_t offset = 0;
+        const int d = archive_read_data_block(reader, &block, &count, &offset);
+        if (d == ARCHIVE_EOF)
+            return std::nullopt;
+        if (d < ARCHIVE_WARN)
+            return archiveError(reader);
+        // A block without bytes that is not the end: libarchive 3.6 repeats
+        // one forever for a xar with two members of one name.
+        if (count == 0 || offset != total)
+            return u"member \""_s + name + u"\" has a hole"_s;
+        total += qint64(count);
+        if (limit && total > *limit)
+            return u"member \""_s + name + u"\" is too large"_s;
+        if (!writeAll(fd, static_cast<const char*>(block), count))
+            return QString::fromLocal8Bit(std::strerror(errno));
+    }
+}
+
+// Writes the member `reader` stands at to a new file in `folder`.
+void writeMember(archive* reader, const QString& package, const QString& folder, const QString& name)
+{
+    const std::string path = native(folder + u'/' + name);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw PackageError(folder + u'/' + name + u": "_s + QString::fromLocal8Bit(std::strerror(errno)));
+    std::optional<QString> problem = copyMemberData(reader, fd, name);
+    if (::close(fd) != 0 && !problem)
+        problem = QString::fromLocal8Bit(std::strerror(errno));
+    if (problem)
+        throw PackageError(package + u": "_s + *problem);
+}
+
 } // namespace
 
 // ---- Packages ------------------------------------------------------------------
@@ -134,60 +189,8 @@ void expand(const QString& package, const QString& folder)
         if (r < ARCHIVE_WARN)
             throw PackageError(package + u": "_s + archiveError(reader.get()));
         const QString name = fromNative(archive_entry_pathname(entry));
-        if (name != kPackageInfo && name != kPayload && name != kSignature && name != kTicket)
-            throw PackageError(package + u": unexpected member \""_s + name + u'"');
-        if (!seen.insert(name).second)
-            throw PackageError(package + u": member \""_s + name + u"\" appears twice"_s);
-        if (archive_entry_filetype(entry) != AE_IFREG || archive_entry_hardlink(entry))
-            throw PackageError(package + u": member \""_s + name + u"\" is not a file"_s);
-
-        const std::string path = native(folder + u'/' + name);
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0)
-            throw PackageError(folder + u'/' + name + u": "_s + QString::fromLocal8Bit(std::strerror(errno)));
-        const std::optional<qint64> limit = memberLimit(name);
-        qint64 total = 0;
-        bool ok = true;
-        QString problem;
-        // Blocks, not archive_read_data: the latter pads a xar member with
-        // zeros after one that was read to its end (libarchive 3.6).
-        for (;;) {
-            const void* block = nullptr;
-            size_t count = 0;
-            la_int64_t offset = 0;
-            const int d = archive_read_data_block(reader.get(), &block, &count, &offset);
-            if (d == ARCHIVE_EOF)
-                break;
-            if (d < ARCHIVE_WARN) {
-                ok = false;
-                problem = archiveError(reader.get());
-                break;
-            }
-            // A block without bytes that is not the end: libarchive 3.6 repeats
-            // one forever for a xar with two members of one name.
-            if (count == 0 || offset != total) {
-                ok = false;
-                problem = u"member \""_s + name + u"\" has a hole"_s;
-                break;
-            }
-            total += qint64(count);
-            if (limit && total > *limit) {
-                ok = false;
-                problem = u"member \""_s + name + u"\" is too large"_s;
-                break;
-            }
-            if (!writeAll(fd, static_cast<const char*>(block), count)) {
-                ok = false;
-                problem = QString::fromLocal8Bit(std::strerror(errno));
-                break;
-            }
-        }
-        if (::close(fd) != 0 && ok) {
-            ok = false;
-            problem = QString::fromLocal8Bit(std::strerror(errno));
-        }
-        if (!ok)
-            throw PackageError(package + u": "_s + problem);
+        checkMember(package, name, entry, seen);
+        writeMember(reader.get(), package, folder, name);
     }
     if (!seen.count(kPackageInfo) || !seen.count(kPayload))
         throw PackageError(package + u": not an installer package (PackageInfo or Payload is missing)"_s);

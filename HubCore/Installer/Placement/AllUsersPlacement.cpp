@@ -45,115 +45,163 @@ AllUsersScript::Tools PluginInstaller::allUsersScriptTools() const
     return scriptTools ? *scriptTools : AllUsersScript::Tools::withApplets(tools);
 }
 
-QList<InstalledFormat> PluginInstaller::installForAllUsers(const QList<StagedBundle>& bundles, const Product& product,
-                                                           const InstallRoots& roots,
-                                                           const std::optional<QString>& spares) const
+namespace {
+
+// What a failed run of the all-users script means to the user.
+std::exception_ptr scriptFailure(const Shell::Result& run)
 {
-    QList<UserReplacement> users;
-    QList<AdminItem> admin;
-    QList<InstalledFormat> results(bundles.size());
+    if (run.output.contains(QStringView(PrivilegedRunner::kCancelledMarker)))
+        return std::make_exception_ptr(HubError::cancelled());
+    if (run.output.contains(u"originals preserved at"_s))
+        return std::make_exception_ptr(InstallRecoveryError(run.output));
+    return std::make_exception_ptr(HubError::message(u"The install failed.\n"_s + outputTail(run.output)));
+}
+
+// One all-users install: the bundles split between per-user replacements
+// (applications in a writable folder) and the script's items, and how each
+// stage is undone when a later one fails.
+class AllUsersInstall {
+public:
+    AllUsersInstall(const PluginInstaller& installer, const Product& product, const InstallRoots& roots,
+                    qsizetype count)
+        : m_installer(installer), m_product(product), m_roots(roots), m_results(count)
+    {
+    }
+
+    QList<InstalledFormat> run(const QList<StagedBundle>& bundles, const std::optional<QString>& spares)
+    {
+        QStringList arguments;
+        try {
+            arguments = sortOut(bundles, spares);
+        } catch (...) {
+            failBeforePlacing(std::current_exception());
+        }
+        if (m_admin.isEmpty()) {
+            try {
+                verifyUsers();
+            } catch (...) {
+                failBeforePlacing(std::current_exception());
+            }
+        } else {
+            runScript(arguments);
+            verifyPlaced();
+        }
+        m_installer.finishUsers(m_users);
+        return m_results;
+    }
+
+private:
+    // Backs up what each target holds and prepares the per-user
+    // replacements; the script's arguments for the rest.
+    QStringList sortOut(const QList<StagedBundle>& bundles, const std::optional<QString>& spares)
+    {
+        for (qsizetype i = 0; i < bundles.size(); ++i) {
+            const StagedBundle& pair = bundles[i];
+            const QString folder = InstallLocations::folder(m_roots, pair.artifact.format, InstallScope::allUsers);
+            const QString target = QDir(folder).filePath(pair.artifact.bundle);
+            std::optional<QString> archive;
+            if (FileMoves::existsNoFollow(target))
+                archive = m_installer.backup(target, pair.artifact.format, m_product.id, m_roots);
+
+            if (pair.artifact.format == PluginFormat::app && isWritable(folder)) {
+                m_users.append(
+                    m_installer.prepareReplacement(pair.bundle, pair.artifact, folder, spares, pair.measured));
+                m_results[i] = m_users.last().result;
+            } else {
+                m_admin.append({i, pair.artifact, pair.bundle, target, archive});
+            }
+        }
+
+        QStringList arguments;
+        for (const PluginInstaller::AdminItem& item : std::as_const(m_admin)) {
+            const std::optional<QString> id =
+                item.artifact.bundleID ? item.artifact.bundleID : PluginInstaller::bundleID(item.staged);
+            arguments << item.staged << item.target << requirementFor(id, m_installer.allowUnsigned)
+                      << PluginInstaller::shortVersion(item.staged);
+        }
+        return arguments;
+    }
 
     // Nothing has gone through the script, or the script undid its own work:
     // only the per-user replacements need undoing.
-    const auto failBeforePlacing = [&](const std::exception_ptr& first) {
-        const QStringList remaining = rollbackUsers(users);
+    [[noreturn]] void failBeforePlacing(const std::exception_ptr& first)
+    {
+        const QStringList remaining = m_installer.rollbackUsers(m_users);
         if (remaining.isEmpty())
             std::rethrow_exception(first);
         // The first failure may itself name a kept work folder; both
         // sentences stay, so the user learns every place a copy lies.
         throw InstallRecoveryError::after(errorSentence(first), u"Installation could not be fully restored. "_s
                                                                     + remaining.join(u", "_s));
-    };
+    }
 
-    const auto verifyUsers = [&] {
-        for (const UserReplacement& replacement : std::as_const(users))
+    void verifyUsers()
+    {
+        for (const PluginInstaller::UserReplacement& replacement : std::as_const(m_users))
             CodeSignature::verify(replacement.target,
                                   replacement.artifact.bundleID ? replacement.artifact.bundleID
-                                                                : bundleID(replacement.target),
-                                  allowUnsigned, anchors);
-    };
-
-    QStringList arguments;
-    try {
-        for (qsizetype i = 0; i < bundles.size(); ++i) {
-            const StagedBundle& pair = bundles[i];
-            const QString folder = InstallLocations::folder(roots, pair.artifact.format, InstallScope::allUsers);
-            const QString target = QDir(folder).filePath(pair.artifact.bundle);
-            std::optional<QString> archive;
-            if (FileMoves::existsNoFollow(target))
-                archive = backup(target, pair.artifact.format, product.id, roots);
-
-            if (pair.artifact.format == PluginFormat::app && isWritable(folder)) {
-                users.append(prepareReplacement(pair.bundle, pair.artifact, folder, spares, pair.measured));
-                results[i] = users.last().result;
-            } else {
-                admin.append({i, pair.artifact, pair.bundle, target, archive});
-            }
-        }
-
-        for (const AdminItem& item : std::as_const(admin)) {
-            const std::optional<QString> id = item.artifact.bundleID ? item.artifact.bundleID : bundleID(item.staged);
-            arguments << item.staged << item.target << requirementFor(id, allowUnsigned) << shortVersion(item.staged);
-        }
-    } catch (...) {
-        failBeforePlacing(std::current_exception());
+                                                                : PluginInstaller::bundleID(replacement.target),
+                                  m_installer.allowUnsigned, m_installer.anchors);
     }
 
-    if (admin.isEmpty()) {
+    // One run of the script, behind one administrator prompt.
+    void runScript(const QStringList& arguments)
+    {
+        const QString prompt = u"Tarnhub wants to install "_s + m_product.shown() + u" for all users."_s;
+        Shell::Result run;
         try {
-            verifyUsers();
+            run = m_installer.privileged(prompt, AllUsersScript::text(m_installer.allUsersScriptTools()), arguments);
         } catch (...) {
+            // The hook promises not to throw; if one does, the per-user
+            // replacements are still undone.
             failBeforePlacing(std::current_exception());
         }
-        finishUsers(users);
-        return results;
+        if (run.status != 0)
+            failBeforePlacing(scriptFailure(run));
     }
 
-    const QString prompt = u"Tarnhub wants to install "_s + product.shown() + u" for all users."_s;
-    Shell::Result run;
-    try {
-        run = privileged(prompt, AllUsersScript::text(allUsersScriptTools()), arguments);
-    } catch (...) {
-        // The hook promises not to throw; if one does, the per-user
-        // replacements are still undone.
-        failBeforePlacing(std::current_exception());
-    }
-    if (run.status != 0) {
-        std::exception_ptr error;
-        if (run.output.contains(QStringView(PrivilegedRunner::kCancelledMarker)))
-            error = std::make_exception_ptr(HubError::cancelled());
-        else if (run.output.contains(u"originals preserved at"_s))
-            error = std::make_exception_ptr(InstallRecoveryError(run.output));
-        else
-            error = std::make_exception_ptr(
-                HubError::message(u"The install failed.\n"_s + outputTail(run.output)));
-        failBeforePlacing(error);
-    }
-
-    try {
-        for (const AdminItem& item : std::as_const(admin)) {
-            CodeSignature::verify(item.target, item.artifact.bundleID ? item.artifact.bundleID : bundleID(item.target),
-                                  allowUnsigned, anchors);
-            if (shortVersion(item.target) != shortVersion(item.staged))
-                throw HubError::message(u"The installed version changed during verification."_s);
-            results[item.index] = {item.artifact.format, standardized(item.target),
-                                   bundleVersion(item.target).value_or(QString())};
+    // Checks every placed bundle; when one no longer checks out, the
+    // previous versions go back from their archives.
+    void verifyPlaced()
+    {
+        try {
+            for (const PluginInstaller::AdminItem& item : std::as_const(m_admin)) {
+                CodeSignature::verify(item.target,
+                                      item.artifact.bundleID ? item.artifact.bundleID
+                                                             : PluginInstaller::bundleID(item.target),
+                                      m_installer.allowUnsigned, m_installer.anchors);
+                if (PluginInstaller::shortVersion(item.target) != PluginInstaller::shortVersion(item.staged))
+                    throw HubError::message(u"The installed version changed during verification."_s);
+                m_results[item.index] = {item.artifact.format, standardized(item.target),
+                                         PluginInstaller::bundleVersion(item.target).value_or(QString())};
+            }
+            verifyUsers();
+        } catch (...) {
+            const std::exception_ptr first = std::current_exception();
+            const bool restored = m_installer.restore(m_admin, m_product, m_roots);
+            const QStringList remaining = m_installer.rollbackUsers(m_users);
+            if (restored && remaining.isEmpty())
+                throw;
+            throw InstallRecoveryError::after(errorSentence(first), u"Installation could not be fully restored. "_s
+                                                                        + remaining.join(u", "_s));
         }
-        verifyUsers();
-    } catch (...) {
-        // Everything was placed but something no longer checks out: the
-        // previous versions go back from their archives.
-        const std::exception_ptr first = std::current_exception();
-        const bool restored = restore(admin, product, roots);
-        const QStringList remaining = rollbackUsers(users);
-        if (restored && remaining.isEmpty())
-            throw;
-        throw InstallRecoveryError::after(errorSentence(first), u"Installation could not be fully restored. "_s
-                                                                    + remaining.join(u", "_s));
     }
 
-    finishUsers(users);
-    return results;
+    const PluginInstaller& m_installer;
+    const Product& m_product;
+    const InstallRoots& m_roots;
+    QList<InstalledFormat> m_results;
+    QList<PluginInstaller::UserReplacement> m_users;
+    QList<PluginInstaller::AdminItem> m_admin;
+};
+
+} // namespace
+
+QList<InstalledFormat> PluginInstaller::installForAllUsers(const QList<StagedBundle>& bundles, const Product& product,
+                                                           const InstallRoots& roots,
+                                                           const std::optional<QString>& spares) const
+{
+    return AllUsersInstall(*this, product, roots, bundles.size()).run(bundles, spares);
 }
 
 bool PluginInstaller::restore(const QList<AdminItem>& items, const Product& product, const InstallRoots& roots) const

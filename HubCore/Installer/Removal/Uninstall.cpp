@@ -100,26 +100,34 @@ std::optional<SettingsFolderRecord> SettingsFolderRecord::of(const Product& prod
     return SettingsFolderRecord{product.shown(), *product.settingsFolder};
 }
 
-QList<InstalledFormat> PluginInstaller::uninstall(const Product& product, const UninstallOptions& options,
-                                                  const InstallRoots& roots) const
-{
-    QStringList notes;
+namespace {
 
+// The installed copies the options choose that the product owns; a note
+// for each one it does not.
+std::vector<Target> chosenTargets(const PluginInstaller& installer, const Product& product,
+                                  const UninstallOptions& options, const InstallRoots& roots, QStringList& notes)
+{
     std::vector<Target> targets;
-    for (const InstalledFormat& entry : installed(product, roots)) {
+    for (const InstalledFormat& entry : installer.installed(product, roots)) {
         if (!options.formats.contains(entry.format))
             continue;
         const std::optional<InstallScope> scope = InstallLocations::scope(entry.path, entry.format, roots);
         if (!scope || !options.scopes.contains(*scope))
             continue;
-        if (const std::optional<QString> problem = ownershipProblem(entry.path, entry.format, product, anchors)) {
+        if (const std::optional<QString> problem =
+                PluginInstaller::ownershipProblem(entry.path, entry.format, product, installer.anchors)) {
             notes.append(*problem);
             continue;
         }
         targets.push_back({entry.format, entry.path});
     }
+    return targets;
+}
 
-    // Read before anything moves: a component in the Trash has no codes to read.
+// The registry codes of the Audio Units among `targets`, each once: the
+// catalog's, else the component's own.
+std::vector<AUDescriptor> audioUnitsOf(const std::vector<Target>& targets, const Product& product)
+{
     std::vector<AUDescriptor> descriptors;
     for (const Target& target : targets) {
         if (target.format != PluginFormat::au)
@@ -138,7 +146,15 @@ QList<InstalledFormat> PluginInstaller::uninstall(const Product& product, const 
         if (descriptor && std::find(descriptors.begin(), descriptors.end(), *descriptor) == descriptors.end())
             descriptors.push_back(*descriptor);
     }
+    return descriptors;
+}
 
+// Moves the targets to the Trash: those the user cannot move first, with
+// one prompt; then the rest, retrying those refused for permission with
+// another prompt. A dismissed or failed first prompt throws.
+void trashTargets(const PluginInstaller& installer, const std::vector<Target>& targets, const Product& product,
+                  const InstallRoots& roots, QStringList& notes)
+{
     QStringList privileged;
     std::vector<const Target*> ordinary;
     for (const Target& target : targets) {
@@ -150,16 +166,16 @@ QList<InstalledFormat> PluginInstaller::uninstall(const Product& product, const 
     // A dismissed prompt or a failed script ends the uninstall before any
     // other copy moves, so the user sees one outcome for the whole product.
     if (!privileged.isEmpty())
-        trashAsAdministrator(privileged, product, roots);
+        installer.trashAsAdministrator(privileged, product, roots);
 
     QStringList retry;
     for (const Target* target : ordinary) {
         try {
-            trash(target->path);
+            installer.trash(target->path);
         } catch (const std::exception& error) {
             if (!FileMoves::existsNoFollow(target->path))
                 continue;
-            if (isPermissionError(error))
+            if (PluginInstaller::isPermissionError(error))
                 retry.append(target->path);
             else
                 notes.append(u"Couldn't move "_s + fileName(target->path) + u" to the Trash ("_s + describe(error)
@@ -168,11 +184,23 @@ QList<InstalledFormat> PluginInstaller::uninstall(const Product& product, const 
     }
     if (!retry.isEmpty()) {
         try {
-            trashAsAdministrator(retry, product, roots);
+            installer.trashAsAdministrator(retry, product, roots);
         } catch (const std::exception& error) {
             notes.append(describe(error));
         }
     }
+}
+
+} // namespace
+
+QList<InstalledFormat> PluginInstaller::uninstall(const Product& product, const UninstallOptions& options,
+                                                  const InstallRoots& roots) const
+{
+    QStringList notes;
+    const std::vector<Target> targets = chosenTargets(*this, product, options, roots, notes);
+    // Read before anything moves: a component in the Trash has no codes to read.
+    const std::vector<AUDescriptor> descriptors = audioUnitsOf(targets, product);
+    trashTargets(*this, targets, product, roots, notes);
 
     const QList<InstalledFormat> remaining = installed(product, roots);
     std::set<PluginFormat> remainingFormats;
