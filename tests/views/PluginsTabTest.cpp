@@ -266,7 +266,7 @@ TEST_F(PluginsTabTest, RowActionCaptionAndContextPerProductState)
     EXPECT_EQ(spoken->text(QAccessible::Help), u"Opens its page"_qs);
 
     // Help texts: the context column's, shown literally; the badge's.
-    const auto tipAt = [this](QWidget* widget, QPoint at) {
+    const auto tipAt = [](QWidget* widget, QPoint at) {
         QHelpEvent help(QEvent::ToolTip, at, widget->mapToGlobal(at));
         QApplication::sendEvent(widget, &help);
         return QToolTip::text();

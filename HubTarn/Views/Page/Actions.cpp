@@ -174,7 +174,7 @@ void Actions::sync()
         return;
     m_accent = accent;
     for (const auto& [does, widget] : m_slots) {
-        const auto item = std::find_if(fresh.begin(), fresh.end(), [does](const Item& i) { return i.does == does; });
+        const auto item = std::find_if(fresh.begin(), fresh.end(), [kind = does](const Item& i) { return i.does == kind; });
         widget->setVisible(item != fresh.end());
         if (item == fresh.end())
             continue;
