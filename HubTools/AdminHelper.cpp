@@ -1,4 +1,4 @@
-#include "Installer/PrivilegedRunner.h"
+#include "Installer/Placement/PrivilegedRunner.h"
 
 #include <QFile>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "Applets.h"
 
-#include "Catalog/Places.h"
+#include "Base/Places.h"
 #include "Platform/PropertyList.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "Applets.h"
 
-#include "Installer/CodeSignature.h"
-#include "Installer/Requirement.h"
+#include "Installer/Signing/CodeSignature.h"
+#include "Installer/Signing/Requirement.h"
 
 #include <QFile>
 #include <QString>

@@ -1,7 +1,7 @@
 #include "Applets.h"
 
-#include "Catalog/Places.h"
-#include "Installer/PackageArchive.h"
+#include "Base/Places.h"
+#include "Installer/Packages/PackageArchive.h"
 #include "Platform/FileMoves.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "Applets.h"
 
-#include "Installer/PackageArchive.h"
+#include "Installer/Packages/PackageArchive.h"
 
 #include <QString>
 

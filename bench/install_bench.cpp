@@ -27,11 +27,11 @@
 #include "TestPKI.h"
 #include "ToolsPaths.h"
 
+#include "Base/Machine.h"
+#include "Base/Process.h"
 #include "Catalog/CatalogRecords.h"
-#include "Catalog/Machine.h"
 #include "Installer/InstallLocations.h"
 #include "Installer/PluginInstaller.h"
-#include "Installer/Shell.h"
 
 #include <QDir>
 #include <QFile>

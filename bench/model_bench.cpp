@@ -8,8 +8,8 @@
 // lists for the scan.
 #include "BenchCatalog.h"
 
+#include "Base/Machine.h"
 #include "Catalog/CatalogLoader.h"
-#include "Catalog/Machine.h"
 #include "Installer/InstallLocations.h"
 #include "Installer/PluginInstaller.h"
 #include "Model/HubModel.h"

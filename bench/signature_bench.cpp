@@ -17,8 +17,8 @@
 #include "PairStats.h"
 #include "TestPKI.h"
 
-#include "Catalog/HubError.h"
-#include "Installer/CodeSignature.h"
+#include "Base/HubError.h"
+#include "Installer/Signing/CodeSignature.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -15,7 +15,7 @@
 #include "ModelTestSupport.h"
 #include "PairStats.h"
 
-#include "Catalog/Machine.h"
+#include "Base/Machine.h"
 #include "Installer/PluginInstaller.h"
 #include "Installer/SystemAURegistry.h"
 #include "Kit/Theme.h"

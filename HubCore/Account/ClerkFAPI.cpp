@@ -1,42 +1,27 @@
 #include "Account/ClerkFAPI.h"
 
+#include "Account/ClerkFAPIParts.h"
 #include "Account/ClerkIdentity.h"
 #include "Account/KeychainClerkTokenStore.h"
-#include "Catalog/Config.h"
-#include "Catalog/HubError.h"
-#include "Catalog/Machine.h"
+#include "Base/Config.h"
+#include "Base/HubError.h"
 #include "Platform/LibsecretStore.h"
 
-#include <QLocale>
-#include <QVersionNumber>
-
 #include <algorithm>
-#include <charconv>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
 
 using namespace Qt::StringLiterals;
 
 namespace Hub {
 
+using ClerkParts::signInFailed;
+
 namespace {
 
 constexpr double kTimeout = 20.0;
 constexpr double kSignOutTimeout = 8.0;
 constexpr double kProvidersTimeout = 10.0;
-constexpr double kDefaultRetryDelay = 0.5;
-constexpr double kTransportRetryDelay = 0.5;
-constexpr double kMinRetryDelay = 0.1;
-constexpr double kMaxRetryDelay = 5.0;
-// Far above any sign-in reply; a longer one is not read into memory.
-constexpr qint64 kMaxReplyBytes = 1024 * 1024;
-
-// The service's version of the native protocol these requests follow.
-constexpr auto kApiVersion = "2026-08-20";
-constexpr auto kSdkVersion = "1.6.1";
-
-HubError signInFailed() { return HubError::message(u"Sign-in failed. Try again."_s); }
 
 QString siteHost() { return Config::site().host(); }
 
@@ -68,35 +53,6 @@ QString displayName(OAuthProvider provider)
     return rawValue(provider);
 }
 
-QByteArray trimBlanks(QByteArrayView text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && (text[begin] == ' ' || text[begin] == '\t'))
-        ++begin;
-    while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t'))
-        --end;
-    return text.sliced(begin, end - begin).toByteArray();
-}
-
-// A decimal number written in full ("2", "+1.5", "-3", "1e2"); no blanks,
-// no hexadecimal. "nan" and "inf" are refused: a wait must be finite.
-std::optional<double> parseDecimal(QByteArrayView text)
-{
-    const bool plus = text.startsWith('+');
-    if (plus)
-        text = text.sliced(1);
-    if (text.isEmpty() || text.startsWith('+') || (plus && text.startsWith('-')))
-        return std::nullopt;
-    double value = 0;
-    const char* const first = text.data();
-    const char* const last = first + text.size();
-    const auto [end, error] = std::from_chars(first, last, value, std::chars_format::general);
-    if (error != std::errc() || end != last || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
 struct QueryItem {
     QString name;
     std::optional<QString> value; // nothing: the item has no "="
@@ -126,13 +82,6 @@ QString writtenScheme(const QString& text)
 {
     const qsizetype colon = text.indexOf(u':');
     return colon < 0 ? QString() : text.left(colon);
-}
-
-QString osVersion()
-{
-    const QVersionNumber version = QVersionNumber::fromString(Machine::platformVersion());
-    return QString::number(version.majorVersion()) + u'.' + QString::number(version.minorVersion()) + u'.'
-        + QString::number(version.microVersion());
 }
 
 FAPIError fapiError(int status, const std::optional<ErrorDTO>& error = std::nullopt)
@@ -203,41 +152,6 @@ std::map<QString, std::shared_ptr<ClerkFAPI>>& instances()
 
 } // namespace
 
-// The stop token of one call: the caller's and the session's together.
-class ClerkFAPI::Call {
-public:
-    Call(const Http::Session& session, std::stop_token stop)
-        : m_session(session)
-    {
-        if (!stop.stop_possible())
-            return;
-        if (!session.stop.stop_possible()) {
-            m_session.stop = std::move(stop);
-            return;
-        }
-        m_fromSession.emplace(session.stop, RequestStop{&m_source});
-        m_fromCaller.emplace(std::move(stop), RequestStop{&m_source});
-        m_session.stop = m_source.get_token();
-    }
-
-    Call(const Call&) = delete;
-    Call& operator=(const Call&) = delete;
-
-    const Http::Session& session() const { return m_session; }
-    std::stop_token stop() const { return m_session.stop; }
-
-private:
-    struct RequestStop {
-        std::stop_source* source;
-        void operator()() const { source->request_stop(); }
-    };
-
-    std::stop_source m_source;
-    Http::Session m_session;
-    std::optional<std::stop_callback<RequestStop>> m_fromSession;
-    std::optional<std::stop_callback<RequestStop>> m_fromCaller;
-};
-
 ClerkFAPI::ClerkFAPI(QUrl base, Http::Session session, Dependencies dependencies)
     : m_base(std::move(base))
     , m_session(std::move(session))
@@ -274,263 +188,6 @@ ClerkFAPI::Factory ClerkFAPI::applicationFactory(std::shared_ptr<WebAuthenticati
         dependencies.web = web;
         return std::make_shared<ClerkFAPI>(base, Http::Session{}, std::move(dependencies));
     };
-}
-
-QString ClerkFAPI::formEncode(const Form& form)
-{
-    const auto encode = [](const QString& text) {
-        if (!text.isValidUtf16())
-            return QString();
-        return QString::fromLatin1(text.toUtf8().toPercentEncoding());
-    };
-    QString out;
-    for (const auto& [key, value] : form) { // std::map: already sorted by key
-        if (!value)
-            continue;
-        if (!out.isEmpty())
-            out += u'&';
-        out += encode(key) + u'=' + encode(*value);
-    }
-    return out;
-}
-
-std::optional<QDateTime> ClerkFAPI::httpDate(const QString& text)
-{
-    const QDateTime date = QLocale::c().toDateTime(text, u"ddd, dd MMM yyyy HH:mm:ss t"_s);
-    if (!date.isValid())
-        return std::nullopt;
-    return date;
-}
-
-double ClerkFAPI::retryDelay(const Http::Response& response, const QDateTime& now)
-{
-    double delay = kDefaultRetryDelay;
-    if (const auto retryAfter = response.header("Retry-After")) {
-        if (const auto seconds = parseDecimal(trimBlanks(*retryAfter)))
-            delay = *seconds;
-        else if (const auto date = httpDate(QString::fromLatin1(*retryAfter)))
-            delay = static_cast<double>(now.msecsTo(*date)) / 1000.0;
-    } else if (const auto reset = response.header("X-RateLimit-Reset")) {
-        if (const auto unixTime = parseDecimal(*reset))
-            delay = *unixTime - static_cast<double>(now.toMSecsSinceEpoch()) / 1000.0;
-    }
-    return std::clamp(delay, kMinRetryDelay, kMaxRetryDelay);
-}
-
-QString ClerkFAPI::preferredLanguage()
-{
-    return preferredLanguage(QLocale::system().uiLanguages());
-}
-
-QString ClerkFAPI::preferredLanguage(const QStringList& uiLanguages)
-{
-    // The "C" and "POSIX" locales of an unconfigured system name no language.
-    for (const QString& language : uiLanguages) {
-        if (!language.isEmpty() && language != "C"_L1 && language != "POSIX"_L1)
-            return language;
-    }
-    return u"en"_s;
-}
-
-Http::Request ClerkFAPI::makeRequest(const QByteArray& method, const QString& path, const Form& form,
-                                     const Query& query, double timeout) const
-{
-    QUrl url;
-    url.setScheme(m_base.scheme());
-    url.setHost(m_base.host());
-    url.setPort(m_base.port());
-    url.setPath(path, QUrl::StrictMode);
-    Form fullQuery{{u"_is_native"_s, u"true"_s}};
-    for (const auto& [key, value] : query)
-        fullQuery.insert_or_assign(key, value);
-    url.setQuery(formEncode(fullQuery), QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty())
-        throw signInFailed();
-
-    Http::Request request;
-    request.method = method;
-    request.url = url;
-    request.timeout = timeout;
-    request.timeoutMode = Http::TimeoutMode::total;
-    request.maxBodyBytes = kMaxReplyBytes;
-    request.headers = {
-        {"Content-Type", "application/x-www-form-urlencoded"},
-        {"clerk-api-version", kApiVersion},
-        {"x-ios-sdk-version", kSdkVersion},
-        {"x-mobile", "0"},
-        {"x-device-type", "unspecified"},
-        {"x-device-model", ""},
-        {"x-os-version", osVersion().toUtf8()},
-        {"x-app-version", m_appVersion.toUtf8()},
-        {"x-bundle-id", Config::bundleID().toUtf8()},
-        {"x-is-sandbox", "false"},
-    };
-    {
-        const std::lock_guard lock(m_mutex);
-        if (m_deviceToken)
-            request.headers.append({"Authorization", m_deviceToken->toUtf8()});
-        if (m_clientID)
-            request.headers.append({"x-clerk-client-id", m_clientID->toUtf8()});
-    }
-    if (method == "POST")
-        request.body = formEncode(form).toUtf8();
-    return request;
-}
-
-Http::Response ClerkFAPI::send(const Http::Request& request, bool retry, std::stop_token stop)
-{
-    const Call call(m_session, std::move(stop));
-    return send(request, retry, call);
-}
-
-Http::Response ClerkFAPI::send(const Http::Request& request, bool retry, const Call& call)
-{
-    const bool isGet = request.method == "GET";
-    bool first = true;
-    for (;;) {
-        Http::Response response;
-        try {
-            response = Http::perform(call.session(), request);
-        } catch (const Http::TransportError& error) {
-            using Code = Http::TransportCode;
-            const Code code = error.code();
-            const bool retriable = code == Code::cannotFindHost || code == Code::cannotConnectToHost
-                || code == Code::dnsLookupFailed || code == Code::notConnectedToInternet
-                || (isGet && (code == Code::timedOut || code == Code::networkConnectionLost));
-            if (!retry || !first || !retriable)
-                throw;
-            first = false;
-            sleep(kTransportRetryDelay, call);
-            continue;
-        }
-        const int status = response.status;
-        const bool retriable = status == 408 || status == 425 || status == 429
-            || (isGet && (status == 500 || status == 502 || status == 503 || status == 504));
-        if (retry && first && retriable) {
-            first = false;
-            sleep(retryDelay(response, m_now()), call);
-            continue;
-        }
-        return response;
-    }
-}
-
-void ClerkFAPI::sleep(double seconds, const Call& call)
-{
-    m_sleep(seconds, call.stop());
-    if (call.stop().stop_requested())
-        throw HubError::cancelled();
-}
-
-void ClerkFAPI::adopt(const Http::Response& response)
-{
-    std::optional<ClientDTO> client;
-    try {
-        client = decodeReply<ClientCarrier>(response.body).carriedClient();
-    } catch (const Json::DecodingError&) {
-        // A body that carries no readable client says nothing about it.
-    }
-
-    std::optional<std::pair<quint64, std::optional<QString>>> write;
-    {
-        const std::lock_guard lock(m_mutex);
-        if (const auto header = response.header("Authorization")) {
-            const QString value = QString::fromUtf8(trimBlanks(*header));
-            if (!value.isEmpty() && value.compare("Bearer"_L1, Qt::CaseInsensitive) != 0) {
-                if (m_deviceToken != value) {
-                    m_deviceToken = value;
-                    write.emplace(++m_tokenGeneration, value);
-                }
-            } else {
-                m_deviceToken.reset();
-                m_clientID.reset();
-                write.emplace(++m_tokenGeneration, std::nullopt);
-            }
-        }
-        if (client) {
-            m_lastClient = client;
-            if (client->id)
-                m_clientID = client->id;
-        }
-    }
-    if (write)
-        persistToken(write->first, write->second);
-}
-
-void ClerkFAPI::persistToken(quint64 generation, const std::optional<QString>& token)
-{
-    const std::lock_guard lock(m_storeMutex);
-    if (generation <= m_storedGeneration)
-        return;
-    m_storedGeneration = generation;
-    if (token)
-        m_tokens->save(*token); // a failed save leaves the token in memory for this run
-    else
-        m_tokens->clear();
-}
-
-void ClerkFAPI::forgetDevice()
-{
-    quint64 generation = 0;
-    {
-        const std::lock_guard lock(m_mutex);
-        m_deviceToken.reset();
-        m_clientID.reset();
-        generation = ++m_tokenGeneration;
-    }
-    persistToken(generation, std::nullopt);
-}
-
-void ClerkFAPI::loadToken()
-{
-    {
-        const std::lock_guard lock(m_mutex);
-        if (m_tokenLoaded)
-            return;
-    }
-    // A second mutex, so that a slow keyring holds up only the callers that
-    // need the token, never readers of the rest of the state.
-    const std::lock_guard loading(m_loadMutex);
-    {
-        const std::lock_guard lock(m_mutex);
-        if (m_tokenLoaded)
-            return;
-    }
-    const ClerkTokenLoad stored = m_tokens->load();
-    const std::lock_guard lock(m_mutex);
-    m_tokenLoaded = true;
-    if (stored.kind == ClerkTokenLoad::Kind::found && stored.token && m_tokenGeneration == 0)
-        m_deviceToken = stored.token;
-}
-
-void ClerkFAPI::setPending(std::optional<PendingSignIn> pending)
-{
-    const std::lock_guard lock(m_mutex);
-    m_pending = std::move(pending);
-}
-
-std::optional<QString> ClerkFAPI::deviceToken() const
-{
-    const std::lock_guard lock(m_mutex);
-    return m_deviceToken;
-}
-
-std::optional<QString> ClerkFAPI::clientID() const
-{
-    const std::lock_guard lock(m_mutex);
-    return m_clientID;
-}
-
-std::optional<ClientDTO> ClerkFAPI::lastClient() const
-{
-    const std::lock_guard lock(m_mutex);
-    return m_lastClient;
-}
-
-std::optional<ClerkFAPI::PendingSignIn> ClerkFAPI::pending() const
-{
-    const std::lock_guard lock(m_mutex);
-    return m_pending;
 }
 
 std::optional<EnvironmentDTO> ClerkFAPI::loadEnvironment(double timeout, std::stop_token stop)

@@ -1,7 +1,7 @@
 #include "Account/ClerkIdentity.h"
 
 #include "Account/ClerkFAPI.h"
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 #include "Platform/Http.h"
 
 #include <QStringDecoder>

@@ -2,7 +2,7 @@
 
 #include "Account/IdentityCodeVerifying.h"
 #include "Account/IdentityProvider.h"
-#include "Catalog/HubError.h"
+#include "Base/HubError.h"
 
 #include <QString>
 #include <QUrl>

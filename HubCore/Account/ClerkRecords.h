@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Catalog/Json.h"
+#include "Base/Json.h"
 
 #include <QByteArray>
 #include <QJsonValue>

@@ -1,9 +1,9 @@
 #include "Account/DeviceStore.h"
 
-#include "Catalog/Config.h"
-#include "Catalog/Digest.h"
-#include "Catalog/Json.h"
-#include "Catalog/Machine.h"
+#include "Base/Config.h"
+#include "Base/Digest.h"
+#include "Base/Json.h"
+#include "Base/Machine.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,8 +1,8 @@
 #include "Account/HubAPI.h"
 
 #include "Account/HubHTTP.h"
-#include "Catalog/Config.h"
-#include "Catalog/HubError.h"
+#include "Base/Config.h"
+#include "Base/HubError.h"
 
 #include <QJsonArray>
 #include <QRegularExpression>

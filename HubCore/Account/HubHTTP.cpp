@@ -1,6 +1,6 @@
 #include "Account/HubHTTP.h"
 
-#include "Catalog/HubError.h"
+#include "Base/HubError.h"
 
 #include <QJsonDocument>
 #include <QJsonParseError>

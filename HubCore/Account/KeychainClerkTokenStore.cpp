@@ -1,6 +1,6 @@
 #include "Account/KeychainClerkTokenStore.h"
 
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 
 #include <QStringDecoder>
 

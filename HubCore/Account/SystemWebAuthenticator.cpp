@@ -1,7 +1,7 @@
 #include "Account/SystemWebAuthenticator.h"
 
 #include "Account/WebSessionBox.h"
-#include "Catalog/HubError.h"
+#include "Base/HubError.h"
 
 #include <QProcess>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Catalog/HubError.h"
+#include "Base/HubError.h"
 
 #include <QString>
 #include <QUrl>

@@ -1,8 +1,8 @@
 #include "Catalog/CatalogLoader.h"
 
-#include "Catalog/Config.h"
-#include "Catalog/HubError.h"
-#include "Catalog/Json.h"
+#include "Base/Config.h"
+#include "Base/HubError.h"
+#include "Base/Json.h"
 
 #include <QDir>
 #include <QFile>

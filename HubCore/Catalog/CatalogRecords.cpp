@@ -1,7 +1,7 @@
 #include "Catalog/CatalogRecords.h"
 
-#include "Catalog/Config.h"
-#include "Catalog/Json.h"
+#include "Base/Config.h"
+#include "Base/Json.h"
 
 #include <QJsonValue>
 

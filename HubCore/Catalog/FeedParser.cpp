@@ -2,7 +2,7 @@
 // announces its current release per channel.
 #include "Catalog/CatalogLoader.h"
 
-#include "Catalog/Json.h"
+#include "Base/Json.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

@@ -1,7 +1,7 @@
 // Which releases and artifacts run on this machine, and what to download.
 #include "Catalog/CatalogRecords.h"
-#include "Catalog/Machine.h"
-#include "Catalog/Versions.h"
+#include "Base/Machine.h"
+#include "Base/Versions.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,6 +1,6 @@
 #include "Catalog/SharedTypes.h"
 
-#include "Catalog/Json.h"
+#include "Base/Json.h"
 
 #include <QJsonValue>
 

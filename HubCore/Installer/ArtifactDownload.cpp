@@ -1,8 +1,8 @@
 #include "Installer/ArtifactDownload.h"
 
-#include "Catalog/Config.h"
-#include "Catalog/HubError.h"
-#include "Catalog/Versions.h"
+#include "Base/Config.h"
+#include "Base/HubError.h"
+#include "Base/Versions.h"
 #include "Installer/InstallLocations.h"
 #include "Platform/FileMoves.h"
 #include "Platform/OpenSslHandles.h"

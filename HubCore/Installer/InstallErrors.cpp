@@ -1,6 +1,6 @@
 #include "Installer/InstallErrors.h"
 
-#include "Catalog/HubError.h"
+#include "Base/HubError.h"
 #include "Platform/FileMoves.h"
 
 #include <QTextBoundaryFinder>

@@ -1,8 +1,8 @@
 #include "Installer/InstallLocations.h"
 
+#include "Base/Config.h"
+#include "Base/Places.h"
 #include "Catalog/CatalogRecords.h"
-#include "Catalog/Config.h"
-#include "Catalog/Places.h"
 #include "Platform/FileMoves.h"
 #include "Platform/PropertyList.h"
 

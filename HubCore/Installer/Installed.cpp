@@ -1,8 +1,8 @@
 #include "Installer/Installed.h"
 
+#include "Base/Config.h"
+#include "Base/Versions.h"
 #include "Catalog/CatalogRecords.h"
-#include "Catalog/Config.h"
-#include "Catalog/Versions.h"
 #include "Installer/InstallLocations.h"
 
 using namespace Qt::StringLiterals;

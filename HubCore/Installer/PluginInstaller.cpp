@@ -1,9 +1,9 @@
 #include "Installer/PluginInstaller.h"
 
-#include "Catalog/HubError.h"
-#include "Catalog/Machine.h"
+#include "Base/HubError.h"
+#include "Base/Machine.h"
+#include "Base/Process.h"
 #include "Installer/InstallLocations.h"
-#include "Installer/Shell.h"
 #include "Platform/FileMoves.h"
 #include "Platform/SecureExtract.h"
 
@@ -176,30 +176,14 @@ void PluginInstaller::cleanStaging(const InstallRoots& roots, const TrashHook& t
     cleanStrays(roots, trash);
 }
 
-QList<InstalledFormat> PluginInstaller::install(const Product& product, const Release& release,
-                                                const std::set<PluginFormat>& formats, InstallScope scope,
-                                                const InstallRoots& roots, const InstallProgress& progress) const
+namespace {
+
+using Report = std::function<void(const InstallStep&)>;
+
+// Each artifact's share of the progress bar: by catalog size when every
+// size is known, else equal shares.
+std::vector<double> downloadShares(const std::vector<Artifact>& artifacts)
 {
-    const auto report = [&progress](const InstallStep& step) {
-        if (progress)
-            progress(step);
-    };
-
-    if (!InstallLocations::isPlainComponent(product.id))
-        throw HubError::message(u"Invalid product identifier."_s);
-    const std::vector<Artifact> artifacts = choose(product, release, formats);
-    cleanStaging(roots, trash);
-
-    const QString root = stagingRoot(roots);
-    InstallLocations::makePrivateFolder(root);
-    const QString workPath = root + u'/' + newUUID();
-    InstallLocations::makePrivateFolder(workPath);
-    WorkFolder work(workPath);
-
-    report(InstallStep::downloading(0.0));
-
-    // Each artifact's share of the progress bar: by catalog size when every
-    // size is known, else equal shares.
     std::vector<double> weights;
     double sum = 0.0;
     bool allSized = true;
@@ -211,34 +195,53 @@ QList<InstalledFormat> PluginInstaller::install(const Product& product, const Re
     }
     for (double& weight : weights)
         weight = allSized && sum > 0.0 ? weight / sum : 1.0 / double(artifacts.size());
+    return weights;
+}
 
+QUrl downloadAddress(const PluginInstaller& installer, const Product& product, const Artifact& artifact,
+                     const QString& version)
+{
+    QUrl url;
+    if (installer.resolveURL) {
+        url = installer.resolveURL(product.id, artifact, version);
+    } else {
+        url = QUrl(artifact.url, QUrl::StrictMode);
+        if (artifact.url.isEmpty() || !url.isValid())
+            throw HubError::message(u"The download address of "_s + artifact.bundle + u" is invalid."_s);
+    }
+    PluginInstaller::checkScheme(url);
+    return url;
+}
+
+// Downloads and checks every artifact into the work folder; the archives,
+// in the artifacts' order.
+QStringList downloadAll(const PluginInstaller& installer, const Product& product, const Release& release,
+                        const std::vector<Artifact>& artifacts, const WorkFolder& work, const Report& report)
+{
+    const std::vector<double> weights = downloadShares(artifacts);
     QStringList archives;
     double base = 0.0;
     for (std::size_t index = 0; index < artifacts.size(); ++index) {
         const Artifact& artifact = artifacts[index];
-        QUrl url;
-        if (resolveURL) {
-            url = resolveURL(product.id, artifact, release.version);
-        } else {
-            url = QUrl(artifact.url, QUrl::StrictMode);
-            if (artifact.url.isEmpty() || !url.isValid())
-                throw HubError::message(u"The download address of "_s + artifact.bundle + u" is invalid."_s);
-        }
-        checkScheme(url);
-
+        const QUrl url = downloadAddress(installer, product, artifact, release.version);
         const QString archive = work.file(rawValue(artifact.format) + u".zip"_s);
         const double weight = weights[index];
-        const Downloaded downloaded = download(url, artifact, archive, [&report, base, weight](double fraction) {
-            report(InstallStep::downloading(std::min(base + fraction * weight, 1.0)));
-        });
-        checkDownload(archive, artifact, allowUnsigned, downloaded.sha256);
+        const PluginInstaller::Downloaded downloaded =
+            installer.download(url, artifact, archive, [&report, base, weight](double fraction) {
+                report(InstallStep::downloading(std::min(base + fraction * weight, 1.0)));
+            });
+        PluginInstaller::checkDownload(archive, artifact, installer.allowUnsigned, downloaded.sha256);
         archives.append(archive);
         base += weight;
     }
+    return archives;
+}
 
-    report(InstallStep::downloading(1.0));
-    report(InstallStep::verifying());
-
+// Unpacks each archive beside it and verifies the bundle it holds.
+QList<StagedBundle> unpackAll(const PluginInstaller& installer, const Release& release,
+                              const std::vector<Artifact>& artifacts, const QStringList& archives,
+                              const WorkFolder& work)
+{
     QList<StagedBundle> staged;
     for (std::size_t index = 0; index < artifacts.size(); ++index) {
         const Artifact& artifact = artifacts[index];
@@ -258,30 +261,43 @@ QList<InstalledFormat> PluginInstaller::install(const Product& product, const Re
 
         const QString bundle = unpacked + u'/' + artifact.bundle;
         CodeSignature::MeasuredFiles measured = measuredInside(written, artifact.bundle);
-        verifyStaged(bundle, artifact, release.version, allowUnsigned, anchors, measured);
+        PluginInstaller::verifyStaged(bundle, artifact, release.version, installer.allowUnsigned, installer.anchors,
+                                      measured);
         staged.append({artifact, bundle, std::move(measured)});
     }
+    return staged;
+}
 
-    report(InstallStep::installing());
-
-    const QString backups = backupsFolder(roots, product.id);
-    const bool backupsExisted = snapshotBackups(backups, work.path());
-    const QString spares = work.file(kSparesList);
+// Places the staged bundles in `scope`; after a failed placement the
+// backups folder is put back and the error thrown (see restoreBackups).
+QList<InstalledFormat> place(const PluginInstaller& installer, const QList<StagedBundle>& staged,
+                             const Product& product, InstallScope scope, const InstallRoots& roots,
+                             WorkFolder& work)
+{
+    const QString backups = PluginInstaller::backupsFolder(roots, product.id);
+    const bool backupsExisted = PluginInstaller::snapshotBackups(backups, work.path());
+    const QString spares = work.file(PluginInstaller::kSparesList);
 
     QList<InstalledFormat> results;
     try {
         switch (scope) {
         case InstallScope::user:
-            results = installForUser(staged, product, roots, spares);
+            results = installer.installForUser(staged, product, roots, spares);
             break;
         case InstallScope::allUsers:
-            results = installForAllUsers(staged, product, roots, spares);
+            results = installer.installForAllUsers(staged, product, roots, spares);
             break;
         }
     } catch (...) {
-        restoreBackups(std::current_exception(), backups, work.path(), backupsExisted, work.keep);
+        PluginInstaller::restoreBackups(std::current_exception(), backups, work.path(), backupsExisted, work.keep);
     }
+    return results;
+}
 
+// The bundles of the Audio Units the registry did not list in time.
+QStringList unlistedAudioUnits(const PluginInstaller& installer, const QList<StagedBundle>& staged,
+                               const QList<InstalledFormat>& results, const Report& report)
+{
     QStringList notListed;
     for (qsizetype index = 0; index < staged.size(); ++index) {
         const Artifact& artifact = staged[index].artifact;
@@ -291,10 +307,43 @@ QList<InstalledFormat> PluginInstaller::install(const Product& product, const Re
         const std::optional<AUDescriptor> descriptor =
             artifact.au ? artifact.au : auDescriptorOfComponent(results[index].path);
         // Without a registry there is no one to confirm the listing.
-        if (!descriptor || !registry || !registry->refreshAndWait(*descriptor, registrationTimeout))
+        if (!descriptor || !installer.registry
+            || !installer.registry->refreshAndWait(*descriptor, installer.registrationTimeout))
             notListed.append(artifact.bundle);
     }
+    return notListed;
+}
 
+} // namespace
+
+QList<InstalledFormat> PluginInstaller::install(const Product& product, const Release& release,
+                                                const std::set<PluginFormat>& formats, InstallScope scope,
+                                                const InstallRoots& roots, const InstallProgress& progress) const
+{
+    const Report report = [&progress](const InstallStep& step) {
+        if (progress)
+            progress(step);
+    };
+
+    if (!InstallLocations::isPlainComponent(product.id))
+        throw HubError::message(u"Invalid product identifier."_s);
+    const std::vector<Artifact> artifacts = choose(product, release, formats);
+    cleanStaging(roots, trash);
+
+    const QString root = stagingRoot(roots);
+    InstallLocations::makePrivateFolder(root);
+    const QString workPath = root + u'/' + newUUID();
+    InstallLocations::makePrivateFolder(workPath);
+    WorkFolder work(workPath);
+
+    report(InstallStep::downloading(0.0));
+    const QStringList archives = downloadAll(*this, product, release, artifacts, work, report);
+    report(InstallStep::downloading(1.0));
+    report(InstallStep::verifying());
+    const QList<StagedBundle> staged = unpackAll(*this, release, artifacts, archives, work);
+    report(InstallStep::installing());
+    const QList<InstalledFormat> results = place(*this, staged, product, scope, roots, work);
+    const QStringList notListed = unlistedAudioUnits(*this, staged, results, report);
     report(InstallStep::done());
     if (!notListed.isEmpty())
         throw AUNotListedYet(notListed, results);

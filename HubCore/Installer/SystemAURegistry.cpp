@@ -1,6 +1,6 @@
 #include "Installer/SystemAURegistry.h"
 
-#include "Installer/Shell.h"
+#include "Base/Process.h"
 
 #include <algorithm>
 #include <chrono>

@@ -225,19 +225,37 @@ CallbackInbox::Listen CallbackInbox::listen()
         qWarning().noquote() << "callback inbox: socket path too long:" << m_socketPath;
         return Listen::failed;
     }
+    if (!makePrivateFolder())
+        return Listen::failed;
+    if (const std::optional<Listen> refused = takeLock(path))
+        return *refused;
+    if (const std::optional<Listen> refused = clearLeftSocket(path, *address))
+        return *refused;
+    if (!publishSocket(path))
+        return Listen::failed;
+    m_bound = true;
+    m_thread = std::jthread([this](std::stop_token stop) { serve(stop); });
+    return Listen::listening;
+}
 
+bool CallbackInbox::makePrivateFolder()
+{
     // The folder must be this user's alone, or someone else could swap the
     // socket for their own and read the sign-in callbacks.
     const QByteArray folder = QFile::encodeName(QFileInfo(m_socketPath).absolutePath());
     if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST) {
         logFailure("creating the folder of"_L1, m_socketPath, errno);
-        return Listen::failed;
+        return false;
     }
     if (!folderOfMine(folder)) {
         qWarning().noquote() << "callback inbox: folder is not private to this user:" << QFile::decodeName(folder);
-        return Listen::failed;
+        return false;
     }
+    return true;
+}
 
+std::optional<CallbackInbox::Listen> CallbackInbox::takeLock(const QByteArray& path)
+{
     // The lock decides which of two instances started at the same moment
     // owns the socket; the kernel drops it when its owner dies.
     const QByteArray lockPath = path + ".lock";
@@ -254,28 +272,37 @@ CallbackInbox::Listen CallbackInbox::listen()
         logFailure("locking"_L1, m_socketPath, error);
         return Listen::failed;
     }
+    return std::nullopt;
+}
 
+std::optional<CallbackInbox::Listen> CallbackInbox::clearLeftSocket(const QByteArray& path,
+                                                                    const sockaddr_un& address)
+{
     struct stat st {};
-    if (::lstat(path.constData(), &st) == 0) {
-        if (!S_ISSOCK(st.st_mode)) {
-            qWarning().noquote() << "callback inbox: not a socket, left alone:" << m_socketPath;
-            closeAll();
-            return Listen::failed;
-        }
-        // A live listener without the lock would be an instance that does
-        // not lock; leave it be. Otherwise the file is left by a crash.
-        if (const int probe = connectTo(*address, kAnswerTimeout); probe >= 0) {
-            ::close(probe);
-            closeAll();
-            return Listen::otherInstance;
-        }
-        if (::unlink(path.constData()) != 0 && errno != ENOENT) {
-            logFailure("removing the stale socket"_L1, m_socketPath, errno);
-            closeAll();
-            return Listen::failed;
-        }
+    if (::lstat(path.constData(), &st) != 0)
+        return std::nullopt;
+    if (!S_ISSOCK(st.st_mode)) {
+        qWarning().noquote() << "callback inbox: not a socket, left alone:" << m_socketPath;
+        closeAll();
+        return Listen::failed;
     }
+    // A live listener without the lock would be an instance that does
+    // not lock; leave it be. Otherwise the file is left by a crash.
+    if (const int probe = connectTo(address, kAnswerTimeout); probe >= 0) {
+        ::close(probe);
+        closeAll();
+        return Listen::otherInstance;
+    }
+    if (::unlink(path.constData()) != 0 && errno != ENOENT) {
+        logFailure("removing the stale socket"_L1, m_socketPath, errno);
+        closeAll();
+        return Listen::failed;
+    }
+    return std::nullopt;
+}
 
+bool CallbackInbox::publishSocket(const QByteArray& path)
+{
     // The socket is made ready under another name and renamed into place, so
     // the name never stands for a socket that refuses connections: a second
     // launch connecting between bind() and listen() would lose its link.
@@ -285,19 +312,19 @@ CallbackInbox::Listen CallbackInbox::listen()
     if (!readyAddress) {
         qWarning().noquote() << "callback inbox: socket path too long:" << m_socketPath;
         closeAll();
-        return Listen::failed;
+        return false;
     }
     ::unlink(readyPath.constData());
     m_listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_listenFd < 0) {
         logFailure("socket"_L1, m_socketPath, errno);
         closeAll();
-        return Listen::failed;
+        return false;
     }
     if (::bind(m_listenFd, reinterpret_cast<const sockaddr*>(&*readyAddress), sizeof(*readyAddress)) != 0) {
         logFailure("binding"_L1, m_socketPath, errno);
         closeAll();
-        return Listen::failed;
+        return false;
     }
     int wake[2] = {-1, -1};
     if (::chmod(readyPath.constData(), 0600) != 0 || ::listen(m_listenFd, kBacklog) != 0
@@ -305,7 +332,7 @@ CallbackInbox::Listen CallbackInbox::listen()
         logFailure("listening on"_L1, m_socketPath, errno);
         ::unlink(readyPath.constData());
         closeAll();
-        return Listen::failed;
+        return false;
     }
     m_wakeRead = wake[0];
     m_wakeWrite = wake[1];
@@ -313,11 +340,9 @@ CallbackInbox::Listen CallbackInbox::listen()
         logFailure("publishing"_L1, m_socketPath, errno);
         ::unlink(readyPath.constData());
         closeAll();
-        return Listen::failed;
+        return false;
     }
-    m_bound = true;
-    m_thread = std::jthread([this](std::stop_token stop) { serve(stop); });
-    return Listen::listening;
+    return true;
 }
 
 void CallbackInbox::serve(std::stop_token stop)

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QUrl>
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <thread>
+
+struct sockaddr_un;
 
 namespace Hub {
 
@@ -71,6 +75,12 @@ public:
     static bool send(const QString& socketPath, const QUrl& url, std::chrono::milliseconds timeout);
 
 private:
+    // The steps of listen(); each closes what it opened when it fails, and
+    // a step that returns a Listen ends listen() with it.
+    bool makePrivateFolder();
+    std::optional<Listen> takeLock(const QByteArray& path);
+    std::optional<Listen> clearLeftSocket(const QByteArray& path, const sockaddr_un& address);
+    bool publishSocket(const QByteArray& path);
     void serve(std::stop_token stop);
     void answer(int connection);
     void closeAll();

@@ -1,6 +1,6 @@
 #include "Platform/Http.h"
 
-#include <curl/curl.h>
+#include "Platform/HttpTransfer.h"
 
 #include <QLatin1String>
 
@@ -16,24 +16,11 @@
 
 namespace Hub::Http {
 
+using namespace Internal;
+
 namespace {
 
-constexpr long kMaxRedirects = 10;
 constexpr int kPollIntervalMs = 100;
-constexpr long kLowSpeedMarginSeconds = 5;
-
-struct EasyDeleter {
-    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
-};
-struct MultiDeleter {
-    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
-};
-struct SlistDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
-using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
-using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
 
 void initialiseCurlOnce()
 {
@@ -44,77 +31,15 @@ void initialiseCurlOnce()
     });
 }
 
-// Why our own callbacks stopped a transfer; curl only says "aborted" or
-// "write error", which does not tell a cancel from a refused body.
-enum class Abort {
-    none,
-    cancelled,
-    idleTimeout,
-    tooLarge,
-    sinkRefused,
-    callbackThrew,
-    errorBodyCut, // not a failure: the reply is complete enough to report
-};
-
-using Clock = std::chrono::steady_clock;
-
-// Everything the callbacks of one transfer share, and what curl points into.
-// Callbacks run on the calling thread (inside curl_multi_perform), so only
-// the stop flag, shared by every transfer of a batch, is atomic.
-struct Transfer {
-    const Request* request = nullptr;
-    const std::atomic<bool>* stopRequested = nullptr;
-    CURL* easy = nullptr;
-    Response response;
-
-    char errorBuffer[CURL_ERROR_SIZE] = {};
-    QByteArray urlBytes;
-    QByteArray caBundle;
-    HeaderList headerList;
-    EasyHandle easyHandle;
-    bool attached = false;
-    std::optional<CURLcode> result;
-    std::int64_t lastUploaded = -1;
-
-    Abort abort = Abort::none;
-    std::exception_ptr callbackException;
-
-    std::int64_t received = 0;
-    std::int64_t lastReported = -1;
-    bool checkedLength = false;
-    bool sawRedirect = false; // a complete 3xx reply with a Location arrived
-
-    Clock::time_point lastActivity = Clock::now();
-    bool idleClockStarted = false;
-
-    int currentStatus() const
-    {
-        long status = 0;
-        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-        return static_cast<int>(status);
-    }
-
-    std::int64_t expectedLength() const
-    {
-        curl_off_t length = -1;
-        if (curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK)
-            return -1;
-        return length >= 0 ? static_cast<std::int64_t>(length) : -1;
-    }
-
-    void reportProgress()
-    {
-        if (!request->progress || received == lastReported)
-            return;
-        lastReported = received;
-        request->progress(received, expectedLength());
-    }
-};
 
 QByteArray trimmed(const char* data, std::size_t size)
 {
     return QByteArray(data, static_cast<qsizetype>(size)).trimmed();
 }
+
+} // namespace
+
+namespace Internal {
 
 std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* userData)
 {
@@ -226,6 +151,10 @@ int onTransferInfo(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_
     return 0;
 }
 
+} // namespace Internal
+
+namespace {
+
 bool isSslError(CURLcode code)
 {
     switch (code) {
@@ -306,63 +235,6 @@ TransportCode mapCurlCode(CURLcode code, const Transfer& transfer)
     throw TransportError(TransportCode::other, detail);
 }
 
-bool isAllowedScheme(const QString& scheme)
-{
-    return scheme.compare(QLatin1String("https"), Qt::CaseInsensitive) == 0
-        || scheme.compare(QLatin1String("http"), Qt::CaseInsensitive) == 0;
-}
-
-void setOption(CURL* easy, CURLoption option, auto value)
-{
-    const CURLcode code = curl_easy_setopt(easy, option, value);
-    if (code != CURLE_OK) {
-        throw TransportError(TransportCode::other,
-                             QStringLiteral("curl option %1: %2")
-                                 .arg(static_cast<int>(option))
-                                 .arg(QString::fromUtf8(curl_easy_strerror(code))));
-    }
-}
-
-// A zero would mean "no limit" to curl, and every call has one; the upper
-// bound keeps the conversions in range.
-long timeoutMillis(const Request& request)
-{
-    const double seconds = std::isnan(request.timeout) ? 60.0 : std::clamp(request.timeout, 0.001, 7 * 86400.0);
-    return std::max(1L, std::lround(seconds * 1000.0));
-}
-
-HeaderList buildHeaderList(const Request& request)
-{
-    HeaderList list;
-    auto append = [&list](const QByteArray& line) {
-        curl_slist* extended = curl_slist_append(list.get(), line.constData());
-        if (!extended)
-            throw TransportError(TransportCode::other, QStringLiteral("out of memory for headers"));
-        static_cast<void>(list.release());
-        list.reset(extended);
-    };
-    bool callerSetExpect = false;
-    for (const Header& header : request.headers) {
-        if (header.first.compare("Expect", Qt::CaseInsensitive) == 0)
-            callerSetExpect = true;
-        // curl drops "Name:" as "remove this header"; "Name;" sends it empty.
-        if (header.second.isEmpty())
-            append(header.first + ';');
-        else
-            append(header.first + ": " + header.second);
-    }
-    // curl otherwise waits up to a second for "100 Continue" before sending
-    // a large body, which a plain server never answers.
-    if (!callerSetExpect)
-        append(QByteArrayLiteral("Expect:"));
-    return list;
-}
-
-bool methodIs(const QByteArray& method, const char* name)
-{
-    return method.compare(name, Qt::CaseInsensitive) == 0;
-}
-
 } // namespace
 
 QString transportCodeName(TransportCode code)
@@ -418,102 +290,6 @@ std::optional<QByteArray> Response::header(QByteArrayView name) const
 
 namespace {
 
-// Readies one transfer for the multi handle; throws TransportError for an
-// address or option the request cannot go out with.
-void prepare(Transfer& transfer, const Session& session, const Request& request)
-{
-    transfer.request = &request;
-    if (session.stop.stop_requested())
-        throw TransportError(TransportCode::cancelled, QStringLiteral("the request was cancelled"));
-
-    const QUrl& url = request.url;
-    if (!url.isValid() || url.host().isEmpty() || !isAllowedScheme(url.scheme())) {
-        throw TransportError(TransportCode::unsupportedURL,
-                             QStringLiteral("not an http(s) address: ") % url.toDisplayString());
-    }
-
-    // Header values come from replies (tokens, identifiers); a line break
-    // would let one smuggle a header or a second request into ours.
-    for (const Header& header : request.headers) {
-        for (const QByteArray* part : {&header.first, &header.second}) {
-            if (part->contains('\r') || part->contains('\n') || part->contains('\0')) {
-                throw TransportError(TransportCode::other,
-                                     QStringLiteral("the header %1 holds a line break or a NUL byte")
-                                         .arg(QString::fromLatin1(header.first.left(64).toPercentEncoding())));
-            }
-        }
-    }
-
-    transfer.urlBytes = url.toEncoded();
-    transfer.caBundle = session.caBundle.toLocal8Bit();
-    transfer.headerList = buildHeaderList(request);
-    transfer.easyHandle.reset(curl_easy_init());
-    if (!transfer.easyHandle)
-        throw TransportError(TransportCode::other, QStringLiteral("could not create a curl handle"));
-    CURL* easy = transfer.easyHandle.get();
-    transfer.easy = easy;
-
-    setOption(easy, CURLOPT_PRIVATE, static_cast<void*>(&transfer));
-    setOption(easy, CURLOPT_NOSIGNAL, 1L);
-    setOption(easy, CURLOPT_ERRORBUFFER, transfer.errorBuffer);
-    setOption(easy, CURLOPT_URL, transfer.urlBytes.constData());
-    setOption(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    setOption(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    setOption(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
-    setOption(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-    setOption(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-    setOption(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!transfer.caBundle.isEmpty()) {
-        setOption(easy, CURLOPT_CAINFO, transfer.caBundle.constData());
-        // Only the given roots: the system directory must not widen them.
-        setOption(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
-    }
-    setOption(easy, CURLOPT_HTTPHEADER, transfer.headerList.get());
-
-    // Any method other than GET and POST goes out by name. HEAD must use
-    // NOBODY, or curl would wait for a body that never comes.
-    const QByteArray& method = request.method;
-    const bool isHead = methodIs(method, "HEAD");
-    const bool isPost = methodIs(method, "POST");
-    if (isHead)
-        setOption(easy, CURLOPT_NOBODY, 1L);
-    else if (!methodIs(method, "GET") && !isPost)
-        setOption(easy, CURLOPT_CUSTOMREQUEST, method.constData());
-    // Methods that carry a body send "Content-Length: 0" when it is empty,
-    // which servers that require a length expect.
-    const bool sendsBody = !request.body.isEmpty() || isPost || methodIs(method, "PUT")
-        || methodIs(method, "PATCH");
-    if (sendsBody) {
-        setOption(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
-        setOption(easy, CURLOPT_POSTFIELDS, request.body.constData());
-        if (methodIs(method, "GET"))
-            setOption(easy, CURLOPT_CUSTOMREQUEST, "GET");
-    }
-
-    const long timeoutMs = timeoutMillis(request);
-    setOption(easy, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
-    if (request.timeoutMode == TimeoutMode::total) {
-        setOption(easy, CURLOPT_TIMEOUT_MS, timeoutMs);
-    } else {
-        // The idle limit itself is the clock kept in the loop below. curl's
-        // low-speed check only backs it up, with a margin: curl refreshes its
-        // speed once per wall-clock second and averages it over up to five,
-        // so with no margin it fails steady slow replies now and then, and
-        // it notices a stall late anyway.
-        setOption(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        setOption(easy, CURLOPT_LOW_SPEED_TIME,
-                  static_cast<long>(std::ceil(timeoutMs / 1000.0)) + kLowSpeedMarginSeconds);
-    }
-
-    setOption(easy, CURLOPT_HEADERFUNCTION, onHeader);
-    setOption(easy, CURLOPT_HEADERDATA, &transfer);
-    setOption(easy, CURLOPT_WRITEFUNCTION, onBody);
-    setOption(easy, CURLOPT_WRITEDATA, &transfer);
-    setOption(easy, CURLOPT_NOPROGRESS, 0L);
-    setOption(easy, CURLOPT_XFERINFOFUNCTION, onTransferInfo);
-    setOption(easy, CURLOPT_XFERINFODATA, &transfer);
-}
-
 // The reply of a transfer curl is done with, or the error it ended in.
 Response conclude(Transfer& transfer)
 {
@@ -567,118 +343,175 @@ bool idleTooLong(Transfer& transfer, Clock::time_point now)
     return now - transfer.lastActivity > std::chrono::milliseconds(timeoutMillis(*transfer.request));
 }
 
-std::vector<Outcome> performEach(const Session& session, const std::vector<const Request*>& requests)
-{
-    std::vector<Outcome> outcomes(requests.size());
-    const auto failAll = [&outcomes](std::exception_ptr error) {
-        for (Outcome& outcome : outcomes)
+// One performEach(): its transfers on one multi handle, driven until each
+// has ended, with one outcome per request.
+class Batch {
+public:
+    explicit Batch(std::size_t size) : m_outcomes(size) {}
+
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+    ~Batch()
+    {
+        // The stop callback goes first, so none runs on another thread while
+        // the handles are detached; every easy handle is detached before the
+        // multi handle is cleaned up.
+        m_onStop.reset();
+        for (auto& transfer : m_transfers)
+            if (transfer->attached)
+                curl_multi_remove_handle(m_multi.get(), transfer->easy);
+    }
+
+    std::vector<Outcome> run(const Session& session, const std::vector<const Request*>& requests)
+    {
+        if (!start())
+            return std::move(m_outcomes);
+        attach(session, requests);
+        m_onStop.emplace(session.stop, StopAll{&m_stopRequested, m_multi.get()});
+        drive();
+        return std::move(m_outcomes);
+    }
+
+private:
+    struct StopAll {
+        std::atomic<bool>* stopRequested;
+        CURLM* multi;
+        void operator()() const
+        {
+            stopRequested->store(true);
+            curl_multi_wakeup(multi);
+        }
+    };
+
+    // curl and the multi handle; false, with every outcome failed, without them.
+    bool start()
+    {
+        try {
+            initialiseCurlOnce();
+        } catch (...) {
+            failAll(std::current_exception());
+            return false;
+        }
+        m_multi.reset(curl_multi_init());
+        if (!m_multi) {
+            failAll(std::make_exception_ptr(
+                TransportError(TransportCode::other, QStringLiteral("could not create a curl handle"))));
+            return false;
+        }
+        return true;
+    }
+
+    // Readies and attaches one transfer per request; one that cannot start
+    // gets its error as its outcome.
+    void attach(const Session& session, const std::vector<const Request*>& requests)
+    {
+        m_transfers.reserve(requests.size());
+        for (std::size_t i = 0; i < requests.size(); ++i) {
+            auto& transfer = m_transfers.emplace_back(std::make_unique<Transfer>());
+            transfer->stopRequested = &m_stopRequested;
+            try {
+                prepare(*transfer, session, *requests[i]);
+                if (curl_multi_add_handle(m_multi.get(), transfer->easy) != CURLM_OK)
+                    throw TransportError(TransportCode::other, QStringLiteral("could not start the transfer"));
+                transfer->attached = true;
+                ++m_pending;
+            } catch (...) {
+                m_outcomes[i].error = std::current_exception();
+            }
+        }
+    }
+
+    // Runs the multi handle until every attached transfer has ended.
+    void drive()
+    {
+        CURLM* multi = m_multi.get();
+        while (m_pending > 0) {
+            int running = 0;
+            CURLMcode multiCode = curl_multi_perform(multi, &running);
+            if (multiCode == CURLM_OK) {
+                collectResults();
+                endFinished();
+                if (m_pending == 0)
+                    break;
+                multiCode = curl_multi_poll(multi, nullptr, 0, kPollIntervalMs, nullptr);
+            }
+            if (multiCode != CURLM_OK) {
+                failAll(std::make_exception_ptr(
+                    TransportError(TransportCode::other, QString::fromUtf8(curl_multi_strerror(multiCode)))));
+                break;
+            }
+        }
+    }
+
+    // Notes the result of each transfer curl is done with.
+    void collectResults()
+    {
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(m_multi.get(), &queued)) {
+            if (message->msg != CURLMSG_DONE)
+                continue;
+            void* owner = nullptr;
+            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &owner);
+            static_cast<Transfer*>(owner)->result = message->data.result;
+        }
+    }
+
+    // Ends the transfers that are done, stopped or idle too long.
+    void endFinished()
+    {
+        const bool stopping = m_stopRequested.load();
+        const auto now = Clock::now();
+        for (std::size_t i = 0; i < m_transfers.size(); ++i) {
+            Transfer& transfer = *m_transfers[i];
+            if (!transfer.attached)
+                continue;
+            // An abort by a callback ends the transfer at once; curl would
+            // only report it on a later round anyway.
+            if (!transfer.result && transfer.abort == Abort::none) {
+                if (stopping)
+                    transfer.abort = Abort::cancelled;
+                else if (idleTooLong(transfer, now))
+                    transfer.abort = Abort::idleTimeout;
+            }
+            if (transfer.result || transfer.abort != Abort::none)
+                finish(i);
+        }
+    }
+
+    void finish(std::size_t i)
+    {
+        Transfer& transfer = *m_transfers[i];
+        curl_multi_remove_handle(m_multi.get(), transfer.easy);
+        transfer.attached = false;
+        --m_pending;
+        try {
+            m_outcomes[i].response = conclude(transfer);
+        } catch (...) {
+            m_outcomes[i].error = std::current_exception();
+        }
+    }
+
+    void failAll(std::exception_ptr error)
+    {
+        for (Outcome& outcome : m_outcomes)
             if (!outcome.response && !outcome.error)
                 outcome.error = error;
-    };
-    try {
-        initialiseCurlOnce();
-    } catch (...) {
-        failAll(std::current_exception());
-        return outcomes;
     }
 
-    // Declared before the multi handle: every easy handle is detached (by
-    // `detach` below) and the multi handle cleaned up before they go.
-    std::vector<std::unique_ptr<Transfer>> transfers;
-    std::atomic<bool> stopRequested{false};
-    MultiHandle multiHandle(curl_multi_init());
-    if (!multiHandle) {
-        failAll(std::make_exception_ptr(
-            TransportError(TransportCode::other, QStringLiteral("could not create a curl handle"))));
-        return outcomes;
-    }
-    CURLM* multi = multiHandle.get();
-    struct Detach {
-        CURLM* multi;
-        std::vector<std::unique_ptr<Transfer>>& transfers;
-        ~Detach()
-        {
-            for (auto& transfer : transfers)
-                if (transfer->attached)
-                    curl_multi_remove_handle(multi, transfer->easy);
-        }
-    } detach{multi, transfers};
+    // Destroyed in reverse: the stop callback before the multi handle, the
+    // multi handle before the transfers whose easy handles it held.
+    std::vector<Outcome> m_outcomes;
+    std::vector<std::unique_ptr<Transfer>> m_transfers;
+    std::atomic<bool> m_stopRequested{false};
+    MultiHandle m_multi;
+    std::optional<std::stop_callback<StopAll>> m_onStop;
+    std::size_t m_pending = 0;
+};
 
-    std::size_t pending = 0;
-    transfers.reserve(requests.size());
-    for (std::size_t i = 0; i < requests.size(); ++i) {
-        auto& transfer = transfers.emplace_back(std::make_unique<Transfer>());
-        transfer->stopRequested = &stopRequested;
-        try {
-            prepare(*transfer, session, *requests[i]);
-            if (curl_multi_add_handle(multi, transfer->easy) != CURLM_OK)
-                throw TransportError(TransportCode::other, QStringLiteral("could not start the transfer"));
-            transfer->attached = true;
-            ++pending;
-        } catch (...) {
-            outcomes[i].error = std::current_exception();
-        }
-    }
-
-    const auto finish = [&](std::size_t i) {
-        Transfer& transfer = *transfers[i];
-        curl_multi_remove_handle(multi, transfer.easy);
-        transfer.attached = false;
-        --pending;
-        try {
-            outcomes[i].response = conclude(transfer);
-        } catch (...) {
-            outcomes[i].error = std::current_exception();
-        }
-    };
-
-    // Declared after the handles, so it is gone (and any callback running on
-    // another thread has finished) before the multi handle is cleaned up.
-    std::stop_callback onStop(session.stop, [&stopRequested, multi] {
-        stopRequested.store(true);
-        curl_multi_wakeup(multi);
-    });
-
-    while (pending > 0) {
-        int running = 0;
-        CURLMcode multiCode = curl_multi_perform(multi, &running);
-        if (multiCode == CURLM_OK) {
-            int queued = 0;
-            while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
-                if (message->msg != CURLMSG_DONE)
-                    continue;
-                void* owner = nullptr;
-                curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &owner);
-                static_cast<Transfer*>(owner)->result = message->data.result;
-            }
-            const bool stopping = stopRequested.load();
-            const auto now = Clock::now();
-            for (std::size_t i = 0; i < transfers.size(); ++i) {
-                Transfer& transfer = *transfers[i];
-                if (!transfer.attached)
-                    continue;
-                // An abort by a callback ends the transfer at once; curl would
-                // only report it on a later round anyway.
-                if (!transfer.result && transfer.abort == Abort::none) {
-                    if (stopping)
-                        transfer.abort = Abort::cancelled;
-                    else if (idleTooLong(transfer, now))
-                        transfer.abort = Abort::idleTimeout;
-                }
-                if (transfer.result || transfer.abort != Abort::none)
-                    finish(i);
-            }
-            if (pending == 0)
-                break;
-            multiCode = curl_multi_poll(multi, nullptr, 0, kPollIntervalMs, nullptr);
-        }
-        if (multiCode != CURLM_OK) {
-            failAll(std::make_exception_ptr(
-                TransportError(TransportCode::other, QString::fromUtf8(curl_multi_strerror(multiCode)))));
-            break;
-        }
-    }
-    return outcomes;
+std::vector<Outcome> performEach(const Session& session, const std::vector<const Request*>& requests)
+{
+    return Batch(requests.size()).run(session, requests);
 }
 
 } // namespace

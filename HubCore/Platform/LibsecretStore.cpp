@@ -1,6 +1,6 @@
 #include "Platform/LibsecretStore.h"
 
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 
 // GLib's headers come after Qt's so that QT_NO_KEYWORDS stays effective
 // and GLib's own "signals" members are left alone.

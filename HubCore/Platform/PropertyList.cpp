@@ -234,89 +234,106 @@ private:
             if (marker == 0x08 || marker == 0x09)
                 return QVariant(marker == 0x09);
             return std::nullopt;
-        case 0x1: {
-            // 1, 2 and 4 bytes are unsigned, 8 bytes signed (the cast
-            // below); 16 bytes are beyond what a bundle's list holds.
-            const int size = 1 << (marker & 0x0F);
-            if (size > 8 || !fits(at, 1, quint64(size)))
-                return std::nullopt;
-            const quint64 value = *unsignedAt(at, size);
-            return QVariant(qlonglong(value));
-        }
+        case 0x1:
+            return integer(marker, at);
         case 0x2:
-        case 0x3: {
-            const int size = marker == 0x33 ? 8 : 1 << (marker & 0x0F);
-            if ((marker >> 4 == 0x3 && marker != 0x33) || (size != 4 && size != 8) || !fits(at, 1, quint64(size)))
-                return std::nullopt;
-            const quint64 raw = *unsignedAt(at, size);
-            double value = 0;
-            if (size == 4) {
-                float single = 0;
-                const quint32 bits = quint32(raw);
-                std::memcpy(&single, &bits, sizeof single);
-                value = single;
-            } else {
-                std::memcpy(&value, &raw, sizeof value);
-            }
-            if (marker != 0x33)
-                return QVariant(value);
-            // Seconds since the first instant of 2001, UTC.
-            if (!(value > -1e11 && value < 1e11))
-                return std::nullopt;
-            static const QDateTime epoch(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
-            return QVariant(epoch.addMSecs(qint64(value * 1000)));
-        }
+        case 0x3:
+            return realOrDate(marker, at);
         case 0x4:
         case 0x5:
-        case 0x6: {
-            const auto count = length(marker, at);
-            const quint64 unit = marker >> 4 == 0x6 ? 2 : 1;
-            if (!count || !fits(at, *count, unit) || !weigh(*count * 2))
-                return std::nullopt;
-            if (marker >> 4 == 0x4)
-                return QVariant(m_bytes.mid(at, qsizetype(*count)));
-            if (marker >> 4 == 0x5) {
-                const QByteArray ascii = m_bytes.mid(at, qsizetype(*count));
-                for (char c : ascii)
-                    if (quint8(c) > 0x7F)
-                        return std::nullopt;
-                return QVariant(QString::fromLatin1(ascii));
-            }
-            QString text(qsizetype(*count), Qt::Uninitialized);
-            for (qsizetype i = 0; i < text.size(); ++i)
-                text[i] = QChar(char16_t(*unsignedAt(at + 2 * i, 2)));
-            return QVariant(text);
-        }
+        case 0x6:
+            return dataOrText(marker, at);
         case 0xA:
-        case 0xD: {
-            const bool dict = marker >> 4 == 0xD;
-            const auto count = length(marker, at);
-            if (!count || !fits(at, *count * (dict ? 2 : 1), quint64(m_refSize)) || *count > quint64(kMaxValues))
-                return std::nullopt;
-            const auto ref = [&](quint64 i) { return *unsignedAt(at + qsizetype(i) * m_refSize, m_refSize); };
-            if (!dict) {
-                QVariantList list;
-                for (quint64 i = 0; i < *count; ++i) {
-                    auto value = object(ref(i), depth);
-                    if (!value)
-                        return std::nullopt;
-                    list.push_back(*value);
-                }
-                return QVariant(list);
-            }
-            QVariantMap map;
-            for (quint64 i = 0; i < *count; ++i) {
-                auto key = object(ref(i), depth);
-                auto value = key ? object(ref(*count + i), depth) : std::nullopt;
-                if (!key || key->typeId() != QMetaType::QString || !value)
-                    return std::nullopt;
-                map.insert(key->toString(), *value);
-            }
-            return QVariant(map);
-        }
+        case 0xD:
+            return container(marker, at, depth);
         default:
             return std::nullopt;
         }
+    }
+
+    // The objects by kind; `at` is just past the marker.
+    std::optional<QVariant> integer(int marker, qsizetype at) const
+    {
+        // 1, 2 and 4 bytes are unsigned, 8 bytes signed (the cast
+        // below); 16 bytes are beyond what a bundle's list holds.
+        const int size = 1 << (marker & 0x0F);
+        if (size > 8 || !fits(at, 1, quint64(size)))
+            return std::nullopt;
+        const quint64 value = *unsignedAt(at, size);
+        return QVariant(qlonglong(value));
+    }
+
+    std::optional<QVariant> realOrDate(int marker, qsizetype at) const
+    {
+        const int size = marker == 0x33 ? 8 : 1 << (marker & 0x0F);
+        if ((marker >> 4 == 0x3 && marker != 0x33) || (size != 4 && size != 8) || !fits(at, 1, quint64(size)))
+            return std::nullopt;
+        const quint64 raw = *unsignedAt(at, size);
+        double value = 0;
+        if (size == 4) {
+            float single = 0;
+            const quint32 bits = quint32(raw);
+            std::memcpy(&single, &bits, sizeof single);
+            value = single;
+        } else {
+            std::memcpy(&value, &raw, sizeof value);
+        }
+        if (marker != 0x33)
+            return QVariant(value);
+        // Seconds since the first instant of 2001, UTC.
+        if (!(value > -1e11 && value < 1e11))
+            return std::nullopt;
+        static const QDateTime epoch(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
+        return QVariant(epoch.addMSecs(qint64(value * 1000)));
+    }
+
+    std::optional<QVariant> dataOrText(int marker, qsizetype at)
+    {
+        const auto count = length(marker, at);
+        const quint64 unit = marker >> 4 == 0x6 ? 2 : 1;
+        if (!count || !fits(at, *count, unit) || !weigh(*count * 2))
+            return std::nullopt;
+        if (marker >> 4 == 0x4)
+            return QVariant(m_bytes.mid(at, qsizetype(*count)));
+        if (marker >> 4 == 0x5) {
+            const QByteArray ascii = m_bytes.mid(at, qsizetype(*count));
+            for (char c : ascii)
+                if (quint8(c) > 0x7F)
+                    return std::nullopt;
+            return QVariant(QString::fromLatin1(ascii));
+        }
+        QString text(qsizetype(*count), Qt::Uninitialized);
+        for (qsizetype i = 0; i < text.size(); ++i)
+            text[i] = QChar(char16_t(*unsignedAt(at + 2 * i, 2)));
+        return QVariant(text);
+    }
+
+    std::optional<QVariant> container(int marker, qsizetype at, int depth)
+    {
+        const bool dict = marker >> 4 == 0xD;
+        const auto count = length(marker, at);
+        if (!count || !fits(at, *count * (dict ? 2 : 1), quint64(m_refSize)) || *count > quint64(kMaxValues))
+            return std::nullopt;
+        const auto ref = [&](quint64 i) { return *unsignedAt(at + qsizetype(i) * m_refSize, m_refSize); };
+        if (!dict) {
+            QVariantList list;
+            for (quint64 i = 0; i < *count; ++i) {
+                auto value = object(ref(i), depth);
+                if (!value)
+                    return std::nullopt;
+                list.push_back(*value);
+            }
+            return QVariant(list);
+        }
+        QVariantMap map;
+        for (quint64 i = 0; i < *count; ++i) {
+            auto key = object(ref(i), depth);
+            auto value = key ? object(ref(*count + i), depth) : std::nullopt;
+            if (!key || key->typeId() != QMetaType::QString || !value)
+                return std::nullopt;
+            map.insert(key->toString(), *value);
+        }
+        return QVariant(map);
     }
 
     const QByteArray& m_bytes;

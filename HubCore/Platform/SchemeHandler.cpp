@@ -1,8 +1,8 @@
 #include "Platform/SchemeHandler.h"
 
-#include "Catalog/Config.h"
-#include "Catalog/Places.h"
-#include "Installer/Shell.h"
+#include "Base/Config.h"
+#include "Base/Places.h"
+#include "Base/Process.h"
 
 #include <QDebug>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "Platform/Trash.h"
 
-#include "Catalog/Places.h"
+#include "Base/Places.h"
 #include "Platform/FileMoves.h"
 
 #include <QDir>

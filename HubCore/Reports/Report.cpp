@@ -1,6 +1,6 @@
 #include "Reports/Report.h"
 
-#include "Catalog/Json.h"
+#include "Base/Json.h"
 
 #include <QJsonDocument>
 #include <QJsonValue>

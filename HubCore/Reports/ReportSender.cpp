@@ -1,7 +1,7 @@
 #include "Reports/ReportSender.h"
 
 #include "Account/HubHTTP.h"
-#include "Catalog/HubError.h"
+#include "Base/HubError.h"
 #include "Reports/ReportSpool.h"
 #include "Reports/Scrub.h"
 

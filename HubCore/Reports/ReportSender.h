@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 #include "Platform/Http.h"
 #include "Reports/ReportFile.h"
 

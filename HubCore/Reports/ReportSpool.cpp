@@ -1,7 +1,7 @@
 #include "Reports/ReportSpool.h"
 
-#include "Catalog/Json.h"
-#include "Catalog/Places.h"
+#include "Base/Json.h"
+#include "Base/Places.h"
 #include "Reports/Scrub.h"
 #include "Reports/SpoolLock.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Catalog/Config.h"
-#include "Catalog/HubError.h"
+#include "Base/Config.h"
+#include "Base/HubError.h"
 #include "Reports/Report.h"
 #include "Reports/ReportFile.h"
 

@@ -1,7 +1,7 @@
 #include "Reports/SpoolLock.h"
 
-#include "Catalog/Config.h"
-#include "Catalog/Places.h"
+#include "Base/Config.h"
+#include "Base/Places.h"
 
 #include <QDir>
 #include <QFile>

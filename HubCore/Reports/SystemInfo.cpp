@@ -1,6 +1,6 @@
 #include "Reports/SystemInfo.h"
 
-#include "Catalog/Machine.h"
+#include "Base/Machine.h"
 
 #include <QFile>
 #include <QRegularExpression>

@@ -1,9 +1,9 @@
 #include "Model/HubModel.h"
 
-#include "Catalog/Config.h"
-#include "Installer/InstallLocations.h"
+#include "Base/Config.h"
 #include "Installer/InstallErrors.h"
-#include "Installer/Installer.h"
+#include "Installer/InstallLocations.h"
+#include "Installer/Packages/Installer.h"
 #include "Reports/SystemInfo.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 // Installs, updates, removals and the other work on products.
 #include "Model/HubModel.h"
 
-#include "Catalog/Config.h"
-#include "Catalog/Versions.h"
+#include "Base/Config.h"
+#include "Base/Versions.h"
 #include "Installer/InstallErrors.h"
 #include "Installer/InstallLocations.h"
 

@@ -2,8 +2,8 @@
 // on every redraw, so none copies the catalog or walks it more than once.
 #include "Model/HubModel.h"
 
-#include "Catalog/Config.h"
-#include "Catalog/Versions.h"
+#include "Base/Config.h"
+#include "Base/Versions.h"
 #include "Installer/InstallLocations.h"
 
 #include <QDir>

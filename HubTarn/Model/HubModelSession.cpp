@@ -1,7 +1,7 @@
 // Signing in and out, and the application's own update.
 #include "Model/HubModel.h"
 
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 #include "Installer/InstallErrors.h"
 
 #include <QDir>

@@ -1,9 +1,9 @@
 #include "Model/SystemSeams.h"
 
-#include "Catalog/Config.h"
-#include "Catalog/HubError.h"
-#include "Catalog/Places.h"
-#include "Installer/PrivilegedRunner.h"
+#include "Base/Config.h"
+#include "Base/HubError.h"
+#include "Base/Places.h"
+#include "Installer/Placement/PrivilegedRunner.h"
 
 #include <QDir>
 #include <QNetworkInformation>

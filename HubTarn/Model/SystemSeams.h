@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Installer/Installer.h"
+#include "Installer/Packages/Installer.h"
 #include "Model/Seams.h"
 
 #include <memory>

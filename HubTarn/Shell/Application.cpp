@@ -1,7 +1,7 @@
 #include "Shell/Application.h"
 
 #include "Account/SystemWebAuthenticator.h"
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 #include "Kit/ConfirmDialog.h"
 #include "Model/HubModel.h"
 #include "Shell/MainWindow.h"

@@ -1,7 +1,7 @@
 #include "Shell/CommandLine.h"
 
+#include "Base/Config.h"
 #include "Catalog/CatalogLoader.h"
-#include "Catalog/Config.h"
 #include "Platform/CallbackInbox.h"
 #include "Shell/StatusReport.h"
 

@@ -1,7 +1,7 @@
 #include "Shell/ServiceProfile.h"
 
-#include "Catalog/Config.h"
-#include "Installer/Certificates.h"
+#include "Base/Config.h"
+#include "Installer/Signing/Certificates.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #include "StatusReport.h"
 
+#include "Base/Config.h"
+#include "Base/Machine.h"
 #include "Catalog/CatalogLoader.h"
-#include "Catalog/Config.h"
-#include "Catalog/Machine.h"
 #include "Installer/InstallLocations.h"
 #include "Platform/ToolPaths.h"
 

@@ -1,4 +1,4 @@
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 #include "Kit/Theme.h"
 #include "Model/HubModel.h"
 #include "Platform/CallbackInbox.h"

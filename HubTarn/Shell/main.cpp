@@ -3,7 +3,7 @@
 // the running window and the sentence for a session without a display. The
 // window's program, with its GUI libraries, starts only when a window must
 // open: this process becomes it, with the same arguments and environment.
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 #include "Platform/CallbackInbox.h"
 #include "Shell/CommandLine.h"
 

@@ -1,6 +1,6 @@
 #include "Account/ClerkFAPI.h"
-#include "Catalog/Config.h"
-#include "Catalog/HubError.h"
+#include "Base/Config.h"
+#include "Base/HubError.h"
 #include "FakeClerkService.h"
 
 #include <gmock/gmock.h>

@@ -1,8 +1,8 @@
 #include "Account/ClerkFAPI.h"
 #include "Account/ClerkIdentity.h"
-#include "Catalog/Config.h"
-#include "Catalog/HubError.h"
-#include "Catalog/Machine.h"
+#include "Base/Config.h"
+#include "Base/HubError.h"
+#include "Base/Machine.h"
 #include "FakeClerkService.h"
 
 #include <QVersionNumber>

@@ -1,5 +1,5 @@
 #include "Account/HubAPI.h"
-#include "Catalog/HubError.h"
+#include "Base/HubError.h"
 #include "FakeHubService.h"
 #include "TestHttpsServer.h"
 

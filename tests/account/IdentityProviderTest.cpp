@@ -1,7 +1,7 @@
 #include "Account/ClerkFAPI.h"
 #include "Account/ClerkIdentity.h"
-#include "Catalog/Config.h"
-#include "Catalog/HubError.h"
+#include "Base/Config.h"
+#include "Base/HubError.h"
 #include "FakeClerkService.h"
 
 #include <gmock/gmock.h>

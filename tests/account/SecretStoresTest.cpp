@@ -1,6 +1,6 @@
 #include "Account/DeviceStore.h"
 #include "Account/KeychainClerkTokenStore.h"
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 #include "Platform/MemorySecretStore.h"
 
 #include <gtest/gtest.h>

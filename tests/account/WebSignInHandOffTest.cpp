@@ -1,6 +1,6 @@
 #include "Account/SystemWebAuthenticator.h"
-#include "Catalog/Config.h"
-#include "Installer/Shell.h"
+#include "Base/Config.h"
+#include "Base/Process.h"
 #include "Platform/CallbackInbox.h"
 #include "Platform/SchemeHandler.h"
 

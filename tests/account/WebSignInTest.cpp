@@ -1,6 +1,6 @@
 #include "Account/SystemWebAuthenticator.h"
 #include "Account/WebSessionBox.h"
-#include "Catalog/HubError.h"
+#include "Base/HubError.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "Catalog/CatalogRecords.h"
-#include "Catalog/Json.h"
+#include "Base/Json.h"
 
 #include "QStringPrinter.h"
 

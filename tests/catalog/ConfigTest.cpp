@@ -1,7 +1,7 @@
-#include "Catalog/Config.h"
-#include "Catalog/Digest.h"
-#include "Catalog/Machine.h"
-#include "Catalog/Places.h"
+#include "Base/Config.h"
+#include "Base/Digest.h"
+#include "Base/Machine.h"
+#include "Base/Places.h"
 
 #include "TestFiles.h"
 

@@ -1,5 +1,5 @@
-#include "Catalog/HubError.h"
-#include "Catalog/Json.h"
+#include "Base/HubError.h"
+#include "Base/Json.h"
 #include "Catalog/SharedTypes.h"
 
 #include "QStringPrinter.h"

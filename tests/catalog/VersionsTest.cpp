@@ -1,5 +1,5 @@
 #include "Catalog/CatalogRecords.h"
-#include "Catalog/Versions.h"
+#include "Base/Versions.h"
 
 #include "QStringPrinter.h"
 

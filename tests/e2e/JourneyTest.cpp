@@ -2,8 +2,8 @@
 // hubtarn, sandboxed, under a virtual X server against the local maker's
 // service, and its driver walks the window. These tests then look at what
 // the journey left on disk and at the service.
-#include "Catalog/Config.h"
-#include "Installer/Shell.h"
+#include "Base/Config.h"
+#include "Base/Process.h"
 
 #include "TestFiles.h"
 

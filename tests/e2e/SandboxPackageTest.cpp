@@ -9,8 +9,8 @@
 #include "Shell/AppServices.h"
 #include "Shell/ServiceProfile.h"
 
-#include "Catalog/Config.h"
-#include "Catalog/Places.h"
+#include "Base/Config.h"
+#include "Base/Places.h"
 #include "Installer/PluginInstaller.h"
 #include "Model/HubModel.h"
 

@@ -8,7 +8,7 @@
 #include "Account/ClerkFAPI.h"
 #include "Account/ClerkIdentity.h"
 #include "Account/HubAPI.h"
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 #include "Installer/PluginInstaller.h"
 #include "Model/SystemSeams.h"
 

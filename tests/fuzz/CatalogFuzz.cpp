@@ -1,8 +1,8 @@
 // The live catalog comes from the network and its cached copy from disk:
 // any bytes must decode or throw one of the decoder's two errors.
 #include "Catalog/CatalogLoader.h"
-#include "Catalog/HubError.h"
-#include "Catalog/Json.h"
+#include "Base/HubError.h"
+#include "Base/Json.h"
 
 #include "FuzzSupport.h"
 

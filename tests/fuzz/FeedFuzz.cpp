@@ -2,7 +2,7 @@
 // cached in feeds.json: reading must never fail on any bytes, and a cached
 // release must read back as it was.
 #include "Catalog/CatalogLoader.h"
-#include "Catalog/Json.h"
+#include "Base/Json.h"
 
 #include "FuzzSupport.h"
 

@@ -2,7 +2,7 @@
 // information and signature and unpacking its payload must refuse any
 // malformed or hostile bytes with a PackageError, and never write outside
 // the folders they were given.
-#include "Installer/PackageArchive.h"
+#include "Installer/Packages/PackageArchive.h"
 
 #include "FuzzSupport.h"
 

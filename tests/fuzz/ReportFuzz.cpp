@@ -1,7 +1,7 @@
 // Report files in the spool are written by plug-ins too: any bytes must
 // decode or be refused, and a report the spool merges and writes back must
 // read back as it was.
-#include "Catalog/Json.h"
+#include "Base/Json.h"
 #include "Reports/Report.h"
 
 #include "FuzzSupport.h"

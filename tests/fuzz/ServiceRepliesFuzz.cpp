@@ -3,7 +3,7 @@
 // never as success with a failed status or a named error in it.
 #include "Account/HubAPI.h"
 #include "Account/HubHTTP.h"
-#include "Catalog/HubError.h"
+#include "Base/HubError.h"
 
 #include "FuzzSupport.h"
 

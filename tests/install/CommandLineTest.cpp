@@ -1,7 +1,7 @@
 #include "QStringPrinter.h"
 #include "TestFiles.h"
 
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 #include "Shell/CommandLine.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include "QStringPrinter.h"
 #include "TestFiles.h"
 
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 #include "Platform/PropertyList.h"
 
 #include <gtest/gtest.h>

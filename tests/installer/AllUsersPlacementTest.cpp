@@ -6,15 +6,15 @@
 #include "TestPKI.h"
 #include "ToolsPaths.h"
 
+#include "Base/Config.h"
+#include "Base/HubError.h"
+#include "Base/Process.h"
 #include "Catalog/CatalogRecords.h"
-#include "Catalog/Config.h"
-#include "Catalog/HubError.h"
-#include "Installer/AllUsersScript.h"
 #include "Installer/InstallErrors.h"
 #include "Installer/InstallLocations.h"
+#include "Installer/Placement/AllUsersScript.h"
+#include "Installer/Placement/PrivilegedRunner.h"
 #include "Installer/PluginInstaller.h"
-#include "Installer/PrivilegedRunner.h"
-#include "Installer/Shell.h"
 #include "Platform/FileMoves.h"
 
 #include <gtest/gtest.h>

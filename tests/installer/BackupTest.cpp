@@ -4,10 +4,10 @@
 #include "QStringPrinter.h"
 #include "ToolsPaths.h"
 
-#include "Catalog/HubError.h"
+#include "Base/HubError.h"
+#include "Base/Process.h"
 #include "Installer/InstallErrors.h"
 #include "Installer/PluginInstaller.h"
-#include "Installer/Shell.h"
 #include "Platform/FileMoves.h"
 
 #include <gtest/gtest.h>

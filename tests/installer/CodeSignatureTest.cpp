@@ -4,11 +4,11 @@
 #include "TestPKI.h"
 #include "ToolsPaths.h"
 
-#include "Catalog/Config.h"
-#include "Catalog/HubError.h"
-#include "Installer/CodeResources.h"
-#include "Installer/CodeSignature.h"
-#include "Installer/Requirement.h"
+#include "Base/Config.h"
+#include "Base/HubError.h"
+#include "Installer/Signing/CodeResources.h"
+#include "Installer/Signing/CodeSignature.h"
+#include "Installer/Signing/Requirement.h"
 
 #include <gtest/gtest.h>
 

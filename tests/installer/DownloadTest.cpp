@@ -5,8 +5,8 @@
 #include "TestHttpsServer.h"
 #include "TestPKI.h"
 
-#include "Catalog/Config.h"
-#include "Catalog/HubError.h"
+#include "Base/Config.h"
+#include "Base/HubError.h"
 #include "Installer/ArtifactDownload.h"
 #include "Installer/PluginInstaller.h"
 #include "Platform/FileMoves.h"

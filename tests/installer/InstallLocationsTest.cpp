@@ -1,5 +1,5 @@
 #include "Catalog/CatalogRecords.h"
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 #include "Installer/InstallLocations.h"
 #include "Installer/Installed.h"
 #include "Platform/FileMoves.h"

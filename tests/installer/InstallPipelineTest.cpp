@@ -6,14 +6,14 @@
 #include "TestPKI.h"
 #include "ToolsPaths.h"
 
+#include "Base/Config.h"
+#include "Base/HubError.h"
+#include "Base/Machine.h"
+#include "Base/Process.h"
 #include "Catalog/CatalogRecords.h"
-#include "Catalog/Config.h"
-#include "Catalog/HubError.h"
-#include "Catalog/Machine.h"
 #include "Installer/InstallErrors.h"
 #include "Installer/InstallLocations.h"
 #include "Installer/PluginInstaller.h"
-#include "Installer/Shell.h"
 #include "Platform/FileMoves.h"
 
 #include <gtest/gtest.h>

@@ -7,8 +7,8 @@
 #include "TestPKI.h"
 #include "ToolsPaths.h"
 
+#include "Base/HubError.h"
 #include "Catalog/CatalogRecords.h"
-#include "Catalog/HubError.h"
 #include "Installer/InstallErrors.h"
 #include "Installer/InstallLocations.h"
 #include "Installer/PluginInstaller.h"

@@ -1,4 +1,4 @@
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 #include "Installer/InstallLocations.h"
 #include "Installer/PluginInstaller.h"
 #include "Platform/Trash.h"

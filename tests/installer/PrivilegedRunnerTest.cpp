@@ -1,6 +1,6 @@
-#include "Catalog/HubError.h"
-#include "Installer/Installer.h"
-#include "Installer/PrivilegedRunner.h"
+#include "Base/HubError.h"
+#include "Installer/Packages/Installer.h"
+#include "Installer/Placement/PrivilegedRunner.h"
 #include "Platform/FileMoves.h"
 
 #include "QStringPrinter.h"

@@ -2,7 +2,7 @@
 
 #include "AsOtherUser.h"
 
-#include "Installer/PackageArchive.h"
+#include "Installer/Packages/PackageArchive.h"
 #include "Installer/PluginInstaller.h"
 
 #include <QFileInfo>

@@ -8,11 +8,11 @@
 #include "TestPKI.h"
 #include "ToolsPaths.h"
 
-#include "Catalog/Config.h"
-#include "Catalog/HubError.h"
-#include "Installer/Installer.h"
-#include "Installer/Shell.h"
-#include "Installer/PrivilegedRunner.h"
+#include "Base/Config.h"
+#include "Base/HubError.h"
+#include "Base/Process.h"
+#include "Installer/Packages/Installer.h"
+#include "Installer/Placement/PrivilegedRunner.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "Installer/Shell.h"
+#include "Base/Process.h"
 
 #include <QDir>
 #include <QFile>

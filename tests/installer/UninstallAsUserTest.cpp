@@ -3,9 +3,9 @@
 #include "AsOtherUser.h"
 #include "QStringPrinter.h"
 
-#include "Catalog/HubError.h"
+#include "Base/HubError.h"
+#include "Installer/Placement/PrivilegedRunner.h"
 #include "Installer/PluginInstaller.h"
-#include "Installer/PrivilegedRunner.h"
 #include "Platform/FileMoves.h"
 
 #include <gtest/gtest.h>

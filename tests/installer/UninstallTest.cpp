@@ -4,10 +4,10 @@
 #include "QStringPrinter.h"
 #include "TestPKI.h"
 
-#include "Catalog/HubError.h"
-#include "Catalog/Places.h"
+#include "Base/HubError.h"
+#include "Base/Places.h"
 #include "Installer/PluginInstaller.h"
-#include "Installer/TrashScript.h"
+#include "Installer/Removal/TrashScript.h"
 #include "Platform/FileMoves.h"
 
 #include <gtest/gtest.h>

@@ -3,10 +3,10 @@
 #include "AsOtherUser.h"
 #include "QStringPrinter.h"
 
-#include "Catalog/HubError.h"
+#include "Base/HubError.h"
+#include "Installer/Placement/PrivilegedRunner.h"
 #include "Installer/PluginInstaller.h"
-#include "Installer/PrivilegedRunner.h"
-#include "Installer/TrashScript.h"
+#include "Installer/Removal/TrashScript.h"
 #include "Platform/FileMoves.h"
 
 #include <gtest/gtest.h>

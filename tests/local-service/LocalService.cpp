@@ -5,11 +5,11 @@
 #include "PackageBuilder.h"
 #include "ToolsPaths.h"
 
+#include "Base/Config.h"
+#include "Base/Process.h"
+#include "Base/Versions.h"
 #include "Catalog/CatalogLoader.h"
-#include "Catalog/Config.h"
 #include "Catalog/SharedTypes.h"
-#include "Catalog/Versions.h"
-#include "Installer/Shell.h"
 #include "Reports/ReportSpool.h"
 
 #include <QCryptographicHash>

@@ -15,9 +15,9 @@
 #include "TestPKI.h"
 #include "ToolsPaths.h"
 
-#include "Catalog/Machine.h"
-#include "Installer/PrivilegedRunner.h"
-#include "Installer/Shell.h"
+#include "Base/Machine.h"
+#include "Base/Process.h"
+#include "Installer/Placement/PrivilegedRunner.h"
 
 #include <QCryptographicHash>
 

@@ -2,8 +2,8 @@
 
 #include "QStringPrinter.h"
 
+#include "Base/HubError.h"
 #include "Catalog/CatalogRecords.h"
-#include "Catalog/HubError.h"
 #include "Installer/InstallLocations.h"
 #include "Model/HubModel.h"
 

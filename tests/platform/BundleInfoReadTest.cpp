@@ -1,8 +1,8 @@
-#include "Catalog/HubError.h"
-#include "Installer/CodeSignature.h"
+#include "Base/HubError.h"
+#include "Base/Process.h"
 #include "Installer/InstallLocations.h"
 #include "Installer/PluginInstaller.h"
-#include "Installer/Shell.h"
+#include "Installer/Signing/CodeSignature.h"
 #include "Platform/PropertyList.h"
 
 #include "BundleFactory.h"

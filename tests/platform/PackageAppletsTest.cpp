@@ -4,9 +4,9 @@
 
 #include "BundleFactory.h"
 
+#include "Base/Process.h"
 #include "Catalog/CatalogRecords.h"
 #include "Installer/InstallLocations.h"
-#include "Installer/Shell.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "Reports/ReportSender.h"
 
-#include "Catalog/HubError.h"
+#include "Base/HubError.h"
 #include "Reports/ReportSpool.h"
 #include "ReportsTestSupport.h"
 #include "TestHttpsServer.h"

@@ -1,6 +1,6 @@
 #include "BundleSigner.h"
 
-#include "Installer/CodeResources.h"
+#include "Installer/Signing/CodeResources.h"
 #include "Platform/OpenSslHandles.h"
 #include "Platform/PropertyList.h"
 

@@ -1,6 +1,6 @@
 #include "FakeClerkService.h"
 
-#include "Catalog/HubError.h"
+#include "Base/HubError.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,6 +1,6 @@
 #include "PackageBuilder.h"
 
-#include "Installer/PackageArchive.h"
+#include "Installer/Packages/PackageArchive.h"
 #include "Platform/OpenSslHandles.h"
 
 #include <QDir>

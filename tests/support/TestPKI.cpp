@@ -1,6 +1,6 @@
 #include "TestPKI.h"
 
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 #include "Platform/OpenSslHandles.h"
 
 #include <openssl/asn1.h>

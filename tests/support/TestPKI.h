@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Installer/CodeSignature.h"
+#include "Installer/Signing/CodeSignature.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -7,7 +7,7 @@
 #include "Views/Page/Specs.h"
 #include "Views/Page/WhatsNew.h"
 
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 
 #include <QLabel>
 #include <QVBoxLayout>

@@ -4,7 +4,7 @@
 // in the page's job line.
 #include "FrameTestSupport.h"
 
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 #include "Kit/ElidedLabel.h"
 #include "Kit/Pill.h"
 #include "Kit/PlainMenu.h"

@@ -9,7 +9,7 @@
 #include "Views/Settings/SettingsCard.h"
 #include "Views/Settings/SettingsTab.h"
 
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -6,7 +6,7 @@
 #include "ViewTestSupport.h"
 
 #include "Account/SystemWebAuthenticator.h"
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 #include "Kit/ConfirmDialog.h"
 #include "Kit/Pill.h"
 #include "Platform/CallbackInbox.h"

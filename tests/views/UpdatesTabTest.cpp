@@ -9,7 +9,7 @@
 #include "Views/Updates/UpdateRow.h"
 #include "Views/Updates/UpdatesTab.h"
 
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 
 #include <QApplication>
 

@@ -1,6 +1,6 @@
 #include "Views/Common/NotesList.h"
 
-#include "Catalog/Versions.h"
+#include "Base/Versions.h"
 #include "Kit/Tag.h"
 #include "Kit/TextStyle.h"
 #include "Kit/Theme.h"

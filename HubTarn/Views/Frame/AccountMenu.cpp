@@ -5,7 +5,7 @@
 #include "Kit/ElidedLabel.h"
 #include "Kit/Hairline.h"
 
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 #include "Kit/Control.h"
 #include "Kit/Paint.h"
 #include "Kit/TextStyle.h"

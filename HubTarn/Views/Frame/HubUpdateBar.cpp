@@ -10,7 +10,7 @@
 #include "Kit/Theme.h"
 #include "Model/HubModel.h"
 
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -3,8 +3,8 @@
 #include "Views/Page/Actions.h"
 #include "Views/Page/FollowProduct.h"
 
-#include "Catalog/Config.h"
-#include "Catalog/Versions.h"
+#include "Base/Config.h"
+#include "Base/Versions.h"
 #include "Kit/Control.h"
 #include "Kit/Paint.h"
 #include "Kit/PlainMenu.h"

@@ -1,7 +1,7 @@
 #include "Views/Page/WhatsNew.h"
 
+#include "Base/Config.h"
 #include "Catalog/CatalogRecords.h"
-#include "Catalog/Config.h"
 #include "Kit/Paint.h"
 #include "Kit/TextStyle.h"
 #include "Kit/Theme.h"

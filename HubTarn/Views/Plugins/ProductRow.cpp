@@ -14,7 +14,7 @@
 #include "Kit/Theme.h"
 #include "Model/HubModel.h"
 
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>

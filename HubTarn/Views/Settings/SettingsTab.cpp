@@ -2,7 +2,7 @@
 
 #include "Views/Settings/SettingsCard.h"
 
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 #include "Installer/InstallLocations.h"
 #include "Kit/ElidedLabel.h"
 #include "Kit/ExternalLink.h"

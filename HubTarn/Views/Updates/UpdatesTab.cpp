@@ -6,7 +6,7 @@
 #include "Views/Page/JobLine.h"
 #include "Views/Updates/UpdateRow.h"
 
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 #include "Kit/Color.h"
 #include "Kit/Control.h"
 #include "Kit/ExternalLink.h"

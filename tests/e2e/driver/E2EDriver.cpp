@@ -17,7 +17,7 @@
 // with status 0, or 1 after the first failed step.
 //
 // To grow the journey, add a named step to a table in run() below.
-#include "Catalog/Config.h"
+#include "Base/Config.h"
 #include "Model/HubModel.h"
 
 #include <QAbstractAnimation>

@@ -1,0 +1,449 @@
+#include "Base/Json.h"
+
+// The strict reader behind parseObject(): simdjson checks the text, and Qt's
+// tree is built with numbers read by our own rule.
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <simdjson.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <string>
+#include <string_view>
+
+using namespace Qt::StringLiterals;
+
+namespace Hub::Json {
+
+namespace {
+
+// Deeper nesting than any document of ours needs, shallow enough for the stack.
+constexpr int kMaxDepth = 512;
+
+[[noreturn]] void notJson(const QString& reason)
+{
+    throw DecodingError({}, u"not valid JSON ("_s + reason + u")"_s);
+}
+
+// A number's text, read by our own rule: it is an integer only when its text
+// is exactly one within 64 bits, whatever its spelling (25E+1 is 250, 1.0 is
+// 1); every other number is a double, which wholeNumber() refuses.
+class NumberText {
+public:
+    // `text` is the token as simdjson found it, with any blanks after it.
+    // *qtReadsAlike becomes false when Qt's own reader would hold another
+    // value for it (see StrictParser).
+    static QJsonValue read(std::string_view text, bool* qtReadsAlike)
+    {
+        while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\n' || text.back() == '\r'))
+            text.remove_suffix(1);
+        NumberText number(text);
+        return number.value(qtReadsAlike);
+    }
+
+private:
+    explicit NumberText(std::string_view text)
+        : m_begin(text.data())
+        , m_end(text.data() + text.size())
+    {
+    }
+
+    [[noreturn]] static void illegal() { notJson(QStringLiteral("illegal number")); }
+
+    static bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+    const char* digits(const char* at) const
+    {
+        while (at != m_end && isDigit(*at))
+            ++at;
+        return at;
+    }
+
+    QJsonValue value(bool* qtReadsAlike) const
+    {
+        if (m_begin == m_end)
+            illegal();
+        const bool negative = *m_begin == '-';
+        const char* intBegin = m_begin + (negative ? 1 : 0);
+        const char* intEnd = digits(intBegin);
+        if (intEnd == intBegin || (*intBegin == '0' && intEnd - intBegin > 1))
+            illegal();
+        const char* fracBegin = intEnd;
+        const char* fracEnd = intEnd;
+        if (fracBegin != m_end && *fracBegin == '.') {
+            ++fracBegin;
+            fracEnd = digits(fracBegin);
+            if (fracEnd == fracBegin)
+                illegal();
+        }
+        const char* end = fracEnd;
+        long long exponent = 0;
+        if (end != m_end && (*end == 'e' || *end == 'E')) {
+            ++end;
+            bool negativeExponent = false;
+            if (end != m_end && (*end == '+' || *end == '-'))
+                negativeExponent = *end++ == '-';
+            const char* expEnd = digits(end);
+            if (expEnd == end)
+                illegal();
+            // Saturates far beyond the length of any document, so a long
+            // run of digits before it still counts in full.
+            for (const char* d = end; d != expEnd; ++d)
+                exponent = std::min(exponent * 10 + (*d - '0'), kExponentCap);
+            if (negativeExponent)
+                exponent = -exponent;
+            end = expEnd;
+        }
+        if (end != m_end)
+            illegal();
+
+        std::string mantissa(intBegin, intEnd);
+        mantissa.append(fracBegin, fracEnd);
+        // Qt reads an integer's plain text exactly, and any other text as the
+        // nearest double, held as an integer when whole.
+        const bool plain = fracEnd == intEnd && end == fracEnd;
+        if (const auto whole = exactInteger(std::move(mantissa), exponent - (fracEnd - fracBegin), negative)) {
+            if (!plain && (*whole > (qint64(1) << 53) || *whole < -(qint64(1) << 53)))
+                *qtReadsAlike = false;
+            return QJsonValue(*whole);
+        }
+
+        double d = 0;
+        const auto parsed = std::from_chars(m_begin, end, d);
+        if (parsed.ec == std::errc::result_out_of_range) {
+            if (exponent >= 0)
+                notJson(QStringLiteral("number out of range"));
+            d = negative ? -0.0 : 0.0; // too small for a double
+            *qtReadsAlike = false;
+        } else if (parsed.ec != std::errc() || parsed.ptr != end) {
+            illegal();
+        }
+        if (plain || d == std::trunc(d))
+            *qtReadsAlike = false;
+        return QJsonValue(notWhole(d, negative));
+    }
+
+    // Qt's tree holds a whole double up to 2^53 as an integer, so the double
+    // standing for text that is not a whole number must not be one there:
+    // below 2^52 its neighbour is not whole (one unit in the last place
+    // off); from 2^52 to 2^53 every double is whole, so it becomes the first
+    // double past 2^53 that Qt keeps a double. Numbers like these carry no
+    // fraction a double could hold anyway; the point is that none of them
+    // ever passes as an integer.
+    static double notWhole(double d, bool negative)
+    {
+        if (!std::isfinite(d) || d != std::trunc(d) || std::fabs(d) > 0x1p53)
+            return d;
+        if (std::fabs(d) < 0x1p52)
+            return std::nextafter(d, negative ? -HUGE_VAL : HUGE_VAL);
+        return negative ? -(0x1p53 + 2) : 0x1p53 + 2;
+    }
+
+    // The integer `digits` x 10^scale, when it is one within 64 bits.
+    static std::optional<qint64> exactInteger(std::string digits, long long scale, bool negative)
+    {
+        const auto firstNonZero = digits.find_first_not_of('0');
+        if (firstNonZero == std::string::npos)
+            return 0;
+        digits.erase(0, firstNonZero);
+        if (scale < 0) {
+            const auto lastNonZero = digits.find_last_not_of('0');
+            const auto trailingZeros = static_cast<long long>(digits.size() - 1 - lastNonZero);
+            if (trailingZeros < -scale)
+                return std::nullopt; // a fraction
+            digits.resize(digits.size() - static_cast<std::size_t>(-scale));
+        } else if (scale > 0) {
+            if (static_cast<long long>(digits.size()) + scale > 19)
+                return std::nullopt;
+            digits.append(static_cast<std::size_t>(scale), '0');
+        }
+        if (digits.size() > 19)
+            return std::nullopt;
+        std::uint64_t magnitude = 0;
+        const auto parsed = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
+        if (parsed.ec != std::errc())
+            return std::nullopt;
+        constexpr std::uint64_t kLimit = std::uint64_t(1) << 63;
+        if (negative)
+            return magnitude <= kLimit ? std::optional<qint64>(static_cast<qint64>(0 - magnitude)) : std::nullopt;
+        return magnitude < kLimit ? std::optional<qint64>(static_cast<qint64>(magnitude)) : std::nullopt;
+    }
+
+    static constexpr long long kExponentCap = 1'000'000'000'000'000LL;
+
+    const char* m_begin;
+    const char* m_end;
+};
+
+// Reads a document with simdjson, which refuses raw control characters in
+// strings, invalid UTF-8 and every malformed token, and builds Qt's tree from
+// it with numbers read by NumberText.
+class StrictParser {
+public:
+    explicit StrictParser(const QByteArray& data)
+        : m_data(data)
+    {
+    }
+
+    QJsonObject document()
+    {
+        std::string_view text(m_data.constData(), std::size_t(m_data.size()));
+        // Qt accepts a leading byte-order mark; documents saved by editors may carry one.
+        if (text.starts_with("\xEF\xBB\xBF"))
+            text.remove_prefix(3);
+        if (text.find_first_not_of(" \t\n\r") == std::string_view::npos)
+            notJson(QStringLiteral("empty document"));
+        const simdjson::padded_string padded(text);
+        simdjson::ondemand::parser parser;
+        // The whole text is checked first, every rule of ours included.
+        walk(parser, padded);
+        // Qt builds its own tree fastest, and holds the same values as long as
+        // no number is one it reads otherwise and no string holds U+FEFF,
+        // which it drops; else the tree is built here, from simdjson's reading.
+        if (m_qtReadsAlike && text.find("\xEF\xBB\xBF") == std::string_view::npos) {
+            QJsonParseError error;
+            const QJsonDocument built = QJsonDocument::fromJson(m_data, &error);
+            if (error.error == QJsonParseError::NoError && built.isObject())
+                return built.object();
+        }
+        m_build = true;
+        return walk(parser, padded);
+    }
+
+private:
+    // Reads the document; builds its tree only when m_build is set.
+    QJsonObject walk(simdjson::ondemand::parser& parser, const simdjson::padded_string& padded)
+    {
+        simdjson::ondemand::document doc;
+        check(parser.iterate(padded).get(doc), nullptr);
+        m_text = padded.data();
+        simdjson::ondemand::json_type type;
+        check(doc.type().get(type), &doc);
+        if (type != simdjson::ondemand::json_type::object) {
+            if (type == simdjson::ondemand::json_type::array) {
+                simdjson::ondemand::value top;
+                check(doc.get_value().get(top), &doc);
+                value(top, 0, &doc);
+                atEnd(doc);
+            }
+            throw DecodingError({}, QStringLiteral("the top level is not an object"));
+        }
+        simdjson::ondemand::object top;
+        check(doc.get_object().get(top), &doc);
+        QJsonObject out = object(top, 0, &doc);
+        atEnd(doc);
+        return out;
+    }
+
+    void atEnd(simdjson::ondemand::document& doc)
+    {
+        // Past the last token, the document has no place left to name.
+        const char* at = nullptr;
+        if (doc.current_location().get(at) == simdjson::SUCCESS)
+            fail(QStringLiteral("garbage at the end of the document"), &doc);
+    }
+
+    // Names simdjson's error the way this reader always has, with where the
+    // reading stood when the document can say.
+    // `structure` names a misplaced or missing brace, bracket, comma or colon
+    // by what was expected where the reading stood.
+    void check(simdjson::error_code error, simdjson::ondemand::document* doc,
+               QLatin1StringView structure = "misplaced punctuation"_L1)
+    {
+        switch (error) {
+        case simdjson::SUCCESS:
+            return;
+        case simdjson::UNESCAPED_CHARS:
+            fail(QStringLiteral("control character in a string"), doc, firstRawControl());
+        case simdjson::UTF8_ERROR:
+            fail(QStringLiteral("illegal UTF-8 sequence"), doc);
+        case simdjson::DEPTH_ERROR:
+            fail(QStringLiteral("too deeply nested"), doc);
+        case simdjson::NUMBER_ERROR:
+        case simdjson::NUMBER_OUT_OF_RANGE:
+            fail(QStringLiteral("illegal number"), doc);
+        case simdjson::STRING_ERROR:
+            fail(QStringLiteral("illegal escape sequence"), doc);
+        case simdjson::UNCLOSED_STRING:
+            fail(QStringLiteral("unterminated string"), doc);
+        case simdjson::T_ATOM_ERROR:
+        case simdjson::F_ATOM_ERROR:
+        case simdjson::N_ATOM_ERROR:
+            fail(QStringLiteral("illegal value"), doc);
+        case simdjson::TAPE_ERROR:
+        case simdjson::INCOMPLETE_ARRAY_OR_OBJECT:
+            fail(structure, doc);
+        case simdjson::TRAILING_CONTENT:
+            fail(QStringLiteral("garbage at the end of the document"), doc);
+        default:
+            fail(QLatin1StringView(simdjson::error_message(error)), doc);
+        }
+    }
+
+    // `offset` counts from the start of the bytes, byte-order mark included.
+    [[noreturn]] void fail(const QString& reason, simdjson::ondemand::document* doc,
+                           std::optional<qsizetype> offset = std::nullopt) const
+    {
+        const char* at = nullptr;
+        if (!offset && doc && m_text && doc->current_location().get(at) == simdjson::SUCCESS)
+            offset = (at - m_text) + skipped();
+        if (!offset)
+            notJson(reason);
+        notJson(reason + u" at offset "_s + QString::number(*offset));
+    }
+
+    // The leading byte-order mark is not part of the text simdjson reads.
+    qsizetype skipped() const { return m_data.startsWith("\xEF\xBB\xBF") ? 3 : 0; }
+
+    // simdjson tells that a string holds a raw control character, not where.
+    std::optional<qsizetype> firstRawControl() const
+    {
+        bool inString = false;
+        for (qsizetype i = skipped(); i < m_data.size(); ++i) {
+            const auto c = static_cast<unsigned char>(m_data[i]);
+            if (inString && c < 0x20)
+                return i;
+            if (c == '"')
+                inString = !inString;
+            else if (inString && c == '\\')
+                ++i;
+        }
+        return std::nullopt;
+    }
+
+    static bool isAscii(std::string_view utf8)
+    {
+        return std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    }
+
+    static QString text(std::string_view utf8)
+    {
+        // QString::fromUtf8 drops a byte-order mark at the start, but inside
+        // a JSON string U+FEFF is a character like any other.
+        qsizetype marks = 0;
+        while (utf8.starts_with("\xEF\xBB\xBF")) {
+            utf8.remove_prefix(3);
+            ++marks;
+        }
+        const QString rest = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+        return marks == 0 ? rest : QString(marks, QChar(0xFEFF)) + rest;
+    }
+
+    // Most strings are ASCII, which Qt's tree stores as it is, without a
+    // QString on the way.
+    static QJsonValue textValue(std::string_view utf8)
+    {
+        if (isAscii(utf8))
+            return QJsonValue(QLatin1StringView(utf8.data(), qsizetype(utf8.size())));
+        return text(utf8);
+    }
+
+    QJsonValue value(simdjson::ondemand::value& v, int depth, simdjson::ondemand::document* doc)
+    {
+        simdjson::ondemand::json_type type;
+        check(v.type().get(type), doc);
+        switch (type) {
+        case simdjson::ondemand::json_type::object: {
+            simdjson::ondemand::object o;
+            check(v.get_object().get(o), doc);
+            return object(o, depth + 1, doc);
+        }
+        case simdjson::ondemand::json_type::array: {
+            simdjson::ondemand::array a;
+            check(v.get_array().get(a), doc);
+            return array(a, depth + 1, doc);
+        }
+        case simdjson::ondemand::json_type::string: {
+            std::string_view s;
+            check(v.get_string().get(s), doc);
+            return m_build ? textValue(s) : QJsonValue();
+        }
+        case simdjson::ondemand::json_type::number: {
+            // raw_json_token() only finds the token's end; the grammar is ours to check.
+            return NumberText::read(v.raw_json_token(), &m_qtReadsAlike);
+        }
+        case simdjson::ondemand::json_type::boolean: {
+            bool b = false;
+            check(v.get_bool().get(b), doc);
+            return b;
+        }
+        case simdjson::ondemand::json_type::null: {
+            bool isNull = false;
+            check(v.is_null().get(isNull), doc);
+            if (!isNull)
+                fail(QStringLiteral("illegal value"), doc);
+            return QJsonValue(QJsonValue::Null);
+        }
+        }
+        fail(QStringLiteral("illegal value"), doc);
+    }
+
+    void enter(int depth, simdjson::ondemand::document* doc)
+    {
+        if (depth >= kMaxDepth)
+            fail(QStringLiteral("too deeply nested"), doc);
+    }
+
+    QJsonObject object(simdjson::ondemand::object& o, int depth, simdjson::ondemand::document* doc)
+    {
+        enter(depth, doc);
+        // QJsonObject keeps its keys sorted and inserts by moving every later
+        // one, so keys taken in document order cost the square of their
+        // number; inserted in sorted order, each one lands at the end.
+        // Keys stay in simdjson's string buffer, which lasts the whole read.
+        std::vector<std::pair<std::string_view, QJsonValue>> members;
+        for (auto field : o) {
+            std::string_view key;
+            check(field.unescaped_key().get(key), doc, "expected a key"_L1);
+            simdjson::ondemand::value v;
+            check(field.value().get(v), doc);
+            QJsonValue read = value(v, depth, doc);
+            if (m_build)
+                members.emplace_back(key, std::move(read));
+        }
+        // Bytes sort UTF-8 text as code points; a stable sort keeps a
+        // repeated key's last value last, as insert() keeps it.
+        std::stable_sort(members.begin(), members.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        QJsonObject out;
+        for (auto& [key, v] : members) {
+            if (isAscii(key))
+                out.insert(QLatin1StringView(key.data(), qsizetype(key.size())), v);
+            else
+                out.insert(text(key), v);
+        }
+        return out;
+    }
+
+    QJsonArray array(simdjson::ondemand::array& a, int depth, simdjson::ondemand::document* doc)
+    {
+        enter(depth, doc);
+        QJsonArray out;
+        for (auto element : a) {
+            simdjson::ondemand::value v;
+            check(element.get(v), doc);
+            QJsonValue read = value(v, depth, doc);
+            if (m_build)
+                out.append(read);
+        }
+        return out;
+    }
+
+    const QByteArray& m_data;
+    const char* m_text = nullptr;
+    bool m_build = false;
+    bool m_qtReadsAlike = true;
+};
+
+} // namespace
+
+QJsonObject parseObject(const QByteArray& data)
+{
+    StrictParser parser(data);
+    return parser.document();
+}
+
+} // namespace Hub::Json
