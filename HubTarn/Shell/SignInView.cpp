@@ -75,6 +75,31 @@ SignInView::SignInView(HubModel* model, QWidget* parent)
     auto* stack = new QVBoxLayout(column);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
+    addHeading(stack, column);
+
+    m_steps = new QStackedLayout;
+    stack->addLayout(m_steps);
+    m_steps->addWidget(credentialsStep(column));
+    m_steps->addWidget(codeStep(column));
+    stack->addWidget(busyRow(column));
+
+    // No alignment flags around the column: an aligned item gets only its
+    // size hint, too short once the note wraps onto more lines.
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(column);
+    row->addStretch(1);
+    auto* outer = new QVBoxLayout(this);
+    outer->addStretch(1);
+    outer->addLayout(row);
+    outer->addStretch(1);
+
+    connectControls();
+    refresh();
+}
+
+void SignInView::addHeading(QVBoxLayout* stack, QWidget* column)
+{
     stack->addWidget(new Kit::Logo(56, column), 0, Qt::AlignHCenter);
     stack->addSpacing(20);
     m_title = Kit::plainLabel(QString(), column);
@@ -100,11 +125,11 @@ SignInView::SignInView(HubModel* model, QWidget* parent)
     m_unavailable->setVisible(!m_model->signInAvailable());
     stack->addWidget(m_unavailable);
     stack->addSpacing(14);
+}
 
-    m_steps = new QStackedLayout;
-    stack->addLayout(m_steps);
-
-    // E-mail and password, and the browser sign-ins.
+// E-mail and password, and the browser sign-ins.
+QWidget* SignInView::credentialsStep(QWidget* column)
+{
     m_credentials = new QWidget(column);
     QVBoxLayout* form = stepColumn(m_credentials);
     m_email = input(Kit::TextInput::Kind::Email, u"E-mail"_s, u"email"_s, m_credentials);
@@ -122,9 +147,12 @@ SignInView::SignInView(HubModel* model, QWidget* parent)
     m_apple = pill(u"Continue with Apple"_s, outlined(false), u"appleButton"_s, m_credentials);
     form->addWidget(m_google);
     form->addWidget(m_apple);
-    m_steps->addWidget(m_credentials);
+    return m_credentials;
+}
 
-    // The second step.
+// The second step.
+QWidget* SignInView::codeStep(QWidget* column)
+{
     m_codeStep = new QWidget(column);
     QVBoxLayout* code = stepColumn(m_codeStep);
     m_code = input(Kit::TextInput::Kind::Code, u"Code"_s, u"code"_s, m_codeStep);
@@ -137,9 +165,12 @@ SignInView::SignInView(HubModel* model, QWidget* parent)
     code->addSpacing(6);
     code->addWidget(m_back, 0, Qt::AlignHCenter);
     code->addStretch(1);
-    m_steps->addWidget(m_codeStep);
+    return m_codeStep;
+}
 
-    // What runs now.
+// What runs now.
+QWidget* SignInView::busyRow(QWidget* column)
+{
     m_busy = new QWidget(column);
     m_busy->setObjectName(u"busy"_s);
     auto* busy = new QHBoxLayout(m_busy);
@@ -153,23 +184,15 @@ SignInView::SignInView(HubModel* model, QWidget* parent)
     busy->addWidget(m_busyText);
     busy->addWidget(m_cancel);
     busy->addStretch(1);
-    stack->addWidget(m_busy);
     // Its room is kept while hidden, so the form does not jump when a call starts.
     QSizePolicy keep = m_busy->sizePolicy();
     keep.setRetainSizeWhenHidden(true);
     m_busy->setSizePolicy(keep);
+    return m_busy;
+}
 
-    // No alignment flags around the column: an aligned item gets only its
-    // size hint, too short once the note wraps onto more lines.
-    auto* row = new QHBoxLayout;
-    row->addStretch(1);
-    row->addWidget(column);
-    row->addStretch(1);
-    auto* outer = new QVBoxLayout(this);
-    outer->addStretch(1);
-    outer->addLayout(row);
-    outer->addStretch(1);
-
+void SignInView::connectControls()
+{
     connect(m_signIn, &QAbstractButton::clicked, this, &SignInView::signInWithPassword);
     connect(m_password, &QLineEdit::returnPressed, this, &SignInView::signInWithPassword);
     connect(m_email, &QLineEdit::returnPressed, this, [this] { m_password->setFocus(); });
@@ -183,7 +206,6 @@ SignInView::SignInView(HubModel* model, QWidget* parent)
     for (auto changed : {&HubModel::signingInChanged, &HubModel::codeNeededChanged,
                          &HubModel::signInProvidersChanged, &HubModel::loginNoteChanged})
         connect(m_model, changed, this, &SignInView::refresh);
-    refresh();
 }
 
 void SignInView::signInWithPassword()

@@ -4,6 +4,7 @@
 
 class QLabel;
 class QStackedLayout;
+class QVBoxLayout;
 class QWidget;
 
 namespace Hub {
@@ -43,6 +44,11 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void addHeading(QVBoxLayout* stack, QWidget* column);
+    QWidget* credentialsStep(QWidget* column);
+    QWidget* codeStep(QWidget* column);
+    QWidget* busyRow(QWidget* column);
+    void connectControls();
     void refresh();
     void signInWithPassword();
     void signInWithBrowser(int provider);
