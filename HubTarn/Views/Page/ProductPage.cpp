@@ -212,35 +212,7 @@ ProductPage::ProductPage(HubModel* model, const QString& productID, QWidget* par
     setObjectName(QStringLiteral("productPage"));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     installViewAccessibility();
-
-    auto* scroll = new QScrollArea(this);
-    scroll->setObjectName(QStringLiteral("pageScroll"));
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    Kit::Theme::quietScrollBar(scroll);
-    // The page paints its tint; the scrolled content lies on it.
-    scroll->viewport()->setAutoFillBackground(false);
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(scroll);
-
-    // A column of at most the page's width, centred on a wide window.
-    auto* holder = new QWidget;
-    auto* centre = new QHBoxLayout(holder);
-    centre->setContentsMargins(Kit::Theme::pageMargins);
-    centre->setSpacing(0);
-    auto* columnWidget = new QWidget(holder);
-    columnWidget->setObjectName(QStringLiteral("pageColumn"));
-    columnWidget->setMaximumWidth(Kit::Theme::pageColumnWidth);
-    columnWidget->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    centre->addSpacerItem(new QSpacerItem(0, 0, QSizePolicy::Preferred, QSizePolicy::Minimum));
-    centre->addWidget(columnWidget);
-    centre->addSpacerItem(new QSpacerItem(0, 0, QSizePolicy::Preferred, QSizePolicy::Minimum));
-    scroll->setWidget(holder);
-    // The scroll area fills what it holds with the theme's ground; the
-    // product's tint must show through.
-    holder->setAutoFillBackground(false);
+    QWidget* columnWidget = scrolledColumn();
 
     m_column = new QVBoxLayout(columnWidget);
     m_column->setContentsMargins(0, 0, 0, 0);
@@ -254,25 +226,7 @@ ProductPage::ProductPage(HubModel* model, const QString& productID, QWidget* par
     m_title = new PageTitle(columnWidget);
     m_column->addWidget(padded(m_title, {0, 26, 0, 10}, columnWidget), 0, Qt::AlignLeft);
 
-    auto* status = m_status = new QWidget(columnWidget);
-    status->setObjectName(QStringLiteral("statusLine"));
-    auto* statusRow = new QHBoxLayout(status);
-    statusRow->setContentsMargins(0, 0, 0, 16);
-    statusRow->setSpacing(0);
-    // The name gives way to the status word: a long name is shortened with
-    // an ellipsis, never clipped or pushed past the column.
-    m_statusName = statusRun(new Kit::ElidedLabel(QString(), Qt::ElideRight, status), QStringLiteral("statusName"));
-    m_statusName->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    m_statusSeparator = statusRun(Kit::plainLabel(QString(), status), QStringLiteral("statusSeparator"));
-    m_statusSeparator->setText(QStringLiteral(" _ "));
-    m_statusWord = statusRun(Kit::plainLabel(QString(), status), QStringLiteral("statusWord"));
-    Kit::setTextColor(m_statusName, Kit::Theme::ink());
-    Kit::setTextColor(m_statusWord, Kit::Theme::ink());
-    statusRow->addWidget(m_statusName);
-    statusRow->addWidget(m_statusSeparator);
-    statusRow->addWidget(m_statusWord);
-    statusRow->addStretch(1);
-    m_column->addWidget(status);
+    m_column->addWidget(statusLine(columnWidget));
 
     m_tagline = new Tagline(columnWidget);
     m_tagline->setFont(Kit::Theme::prose(15));
@@ -301,6 +255,64 @@ ProductPage::ProductPage(HubModel* model, const QString& productID, QWidget* par
 
     followProduct(model, this, productID, [this] { sync(); });
     sync();
+}
+
+// A column of at most the page's width, centred on a wide window and
+// scrolled when the window is short.
+QWidget* ProductPage::scrolledColumn()
+{
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("pageScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Kit::Theme::quietScrollBar(scroll);
+    // The page paints its tint; the scrolled content lies on it.
+    scroll->viewport()->setAutoFillBackground(false);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
+
+    auto* holder = new QWidget;
+    auto* centre = new QHBoxLayout(holder);
+    centre->setContentsMargins(Kit::Theme::pageMargins);
+    centre->setSpacing(0);
+    auto* columnWidget = new QWidget(holder);
+    columnWidget->setObjectName(QStringLiteral("pageColumn"));
+    columnWidget->setMaximumWidth(Kit::Theme::pageColumnWidth);
+    columnWidget->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    centre->addSpacerItem(new QSpacerItem(0, 0, QSizePolicy::Preferred, QSizePolicy::Minimum));
+    centre->addWidget(columnWidget);
+    centre->addSpacerItem(new QSpacerItem(0, 0, QSizePolicy::Preferred, QSizePolicy::Minimum));
+    scroll->setWidget(holder);
+    // The scroll area fills what it holds with the theme's ground; the
+    // product's tint must show through.
+    holder->setAutoFillBackground(false);
+
+    return columnWidget;
+}
+
+QWidget* ProductPage::statusLine(QWidget* columnWidget)
+{
+    auto* status = m_status = new QWidget(columnWidget);
+    status->setObjectName(QStringLiteral("statusLine"));
+    auto* statusRow = new QHBoxLayout(status);
+    statusRow->setContentsMargins(0, 0, 0, 16);
+    statusRow->setSpacing(0);
+    // The name gives way to the status word: a long name is shortened with
+    // an ellipsis, never clipped or pushed past the column.
+    m_statusName = statusRun(new Kit::ElidedLabel(QString(), Qt::ElideRight, status), QStringLiteral("statusName"));
+    m_statusName->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    m_statusSeparator = statusRun(Kit::plainLabel(QString(), status), QStringLiteral("statusSeparator"));
+    m_statusSeparator->setText(QStringLiteral(" _ "));
+    m_statusWord = statusRun(Kit::plainLabel(QString(), status), QStringLiteral("statusWord"));
+    Kit::setTextColor(m_statusName, Kit::Theme::ink());
+    Kit::setTextColor(m_statusWord, Kit::Theme::ink());
+    statusRow->addWidget(m_statusName);
+    statusRow->addWidget(m_statusSeparator);
+    statusRow->addWidget(m_statusWord);
+    statusRow->addStretch(1);
+    return status;
 }
 
 qreal ProductPage::titleSize(const QString& title)

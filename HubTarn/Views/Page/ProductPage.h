@@ -51,6 +51,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    QWidget* scrolledColumn();
+    QWidget* statusLine(QWidget* columnWidget);
     void sync();
 
     HubModel* m_model;
