@@ -437,6 +437,8 @@ private:
     void setJob(const QString& productID, const Job& job);
     bool isWorking(const QString& productID) const;
     bool warnAboutDAWs(const QString& message, const QString& confirm, std::function<void()> run);
+    bool refusesInstall(const InstallRequest& request);
+    PluginInstaller::URLResolver downloadResolver() const;
     void startInstall(const InstallRequest& request, std::function<void()> finished = {});
     void startUninstall(const Product& product, const UninstallOptions& options);
     void runUpdates(std::vector<InstallRequest> queue);

@@ -263,27 +263,48 @@ void HubModel::runUpdates(std::vector<InstallRequest> queue)
 
 // ---- Install --------------------------------------------------------------------
 
-void HubModel::startInstall(const InstallRequest& request, std::function<void()> finished)
+// One job per product: a second request while one runs (update all during
+// an update, a quiet update, a late confirmation) is skipped. A newer copy
+// on the computer is refused, and the product's job line says so.
+bool HubModel::refusesInstall(const InstallRequest& request)
 {
     const Product& product = request.product;
-    // One job per product: a second request while one runs (update all
-    // during an update, a quiet update, a late confirmation) is skipped.
-    if (isWorking(product.id) || m_shutDown || m_restarting || !product.release) {
-        if (finished)
-            finished();
-        return;
-    }
-    const Release release = *product.release;
+    if (isWorking(product.id) || m_shutDown || m_restarting || !product.release)
+        return true;
+    const Release& release = *product.release;
     // Only a copy this install replaces can be newer than the release: a
     // newer copy of a format left alone is no reason to refuse the rest.
     if (const std::optional<QString> installed = installedVersion(product, request.formats);
         installed && Versions::compare(*installed, release.version) > 0) {
         setJob(product.id, Job::failed(u"This computer has "_s + product.shown() + u" "_s + *installed
                                        + u", newer than "_s + release.version + u", so the hub left it there."_s));
+        return true;
+    }
+    return false;
+}
+
+// Signed in, each artifact's address comes from the service for this
+// session; signed out, the catalog's own address is used.
+PluginInstaller::URLResolver HubModel::downloadResolver() const
+{
+    PluginInstaller::URLResolver resolve;
+    if (m_session)
+        resolve = [service = m_services.service, session = *m_session](
+                      const QString& productID, const Artifact& artifact, const QString& version) {
+            return service->downloadURL(session, productID, artifact.format, version);
+        };
+    return resolve;
+}
+
+void HubModel::startInstall(const InstallRequest& request, std::function<void()> finished)
+{
+    if (refusesInstall(request)) {
         if (finished)
             finished();
         return;
     }
+    const Product& product = request.product;
+    const Release release = *product.release;
     setJob(product.id, Job::downloading(0.0));
 
     const quint64 generation = m_generation;
@@ -305,13 +326,7 @@ void HubModel::startInstall(const InstallRequest& request, std::function<void()>
             return result;
         };
     } else {
-        PluginInstaller::URLResolver resolve;
-        if (m_session)
-            resolve = [service = m_services.service, session = *m_session](
-                          const QString& productID, const Artifact& artifact, const QString& version) {
-                return service->downloadURL(session, productID, artifact.format, version);
-            };
-        const std::shared_ptr<const PluginInstalling> installer = m_services.installerFor(resolve, stop);
+        const std::shared_ptr<const PluginInstalling> installer = m_services.installerFor(downloadResolver(), stop);
         work = [installer, product, release, request, progress, scanner, roots = m_roots] {
             JobResult result;
             try {
