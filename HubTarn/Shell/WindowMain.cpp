@@ -22,6 +22,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -36,6 +37,48 @@ QIcon applicationIcon()
     for (const QString& name : icons.entryList(QDir::Files))
         icon.addFile(icons.filePath(name)); // each PNG says its own size
     return icon;
+}
+
+// Whether this process goes on as the one instance: a status to end with
+// when another instance took the inbox first. Without an inbox at all it
+// runs without the hand-off.
+std::optional<int> takeInbox(std::unique_ptr<Hub::CallbackInbox>& inbox, const QList<QUrl>& links)
+{
+    switch (inbox->listen()) {
+    case Hub::CallbackInbox::Listen::otherInstance: {
+        if (const std::optional<int> status = Hub::Shell::handLinksOver(links, inbox->socketPath()))
+            return *status;
+        std::fprintf(stderr, "%s\n", Hub::Shell::kNotTakenSentence); // it has not started listening yet
+        return 1;
+    }
+    case Hub::CallbackInbox::Listen::failed:
+        inbox.reset(); // the reason is logged
+        break;
+    case Hub::CallbackInbox::Listen::listening:
+        break;
+    }
+    return std::nullopt;
+}
+
+void setUpApplication(QApplication& app)
+{
+    Hub::Shell::setIdentity();
+    QApplication::setWindowIcon(applicationIcon());
+    // The desktop matches the window to the launcher entry, and its icon.
+    QGuiApplication::setDesktopFileName(Hub::Config::bundleID());
+    // Ending is the shell's decision: the last-window rule and the quit guard.
+    QApplication::setQuitOnLastWindowClosed(false);
+    Hub::Kit::Theme::install(app);
+}
+
+// Links start `hubtarn`, which hands them to this window or starts it.
+// xdg-mime can take a while; the window does not wait for it.
+void claimLinksMeanwhile()
+{
+    const QString program = QDir(QCoreApplication::applicationDirPath()).filePath(QLatin1StringView(Hub::Shell::kProgramName));
+    QThreadPool::globalInstance()->start([program] {
+        Hub::SchemeHandler::claimLinks(program, Hub::SchemeHandler::systemDesktop(Hub::Config::homeFolder()));
+    });
 }
 
 } // namespace
@@ -66,19 +109,8 @@ int main(int argc, char* argv[])
     auto relay = std::make_unique<Hub::Shell::LinkRelay>();
     auto inbox = std::make_unique<Hub::CallbackInbox>(Hub::callbackSocketPath(Hub::Config::bundleID()),
                                                       [relay = relay.get()](const QUrl& url) { relay->post(url); });
-    switch (inbox->listen()) {
-    case Hub::CallbackInbox::Listen::otherInstance: {
-        if (const std::optional<int> status = Hub::Shell::handLinksOver(links, inbox->socketPath()))
-            return *status;
-        std::fprintf(stderr, "%s\n", Hub::Shell::kNotTakenSentence); // it has not started listening yet
-        return 1;
-    }
-    case Hub::CallbackInbox::Listen::failed:
-        inbox.reset(); // runs without the hand-off; the reason is logged
-        break;
-    case Hub::CallbackInbox::Listen::listening:
-        break;
-    }
+    if (const std::optional<int> status = takeInbox(inbox, links))
+        return *status;
     // The first instance needs a display; Qt would abort without one.
     if (!Hub::Shell::hasGraphicalSession(QProcessEnvironment::systemEnvironment())) {
         inbox.reset();
@@ -87,20 +119,8 @@ int main(int argc, char* argv[])
     }
 
     QApplication app(argc, argv);
-    Hub::Shell::setIdentity();
-    QApplication::setWindowIcon(applicationIcon());
-    // The desktop matches the window to the launcher entry, and its icon.
-    QGuiApplication::setDesktopFileName(Hub::Config::bundleID());
-    // Ending is the shell's decision: the last-window rule and the quit guard.
-    QApplication::setQuitOnLastWindowClosed(false);
-    Hub::Kit::Theme::install(app);
-
-    // Links start `hubtarn`, which hands them to this window or starts it.
-    // xdg-mime can take a while; the window does not wait for it.
-    const QString program = QDir(QCoreApplication::applicationDirPath()).filePath(QLatin1StringView(Hub::Shell::kProgramName));
-    QThreadPool::globalInstance()->start([program] {
-        Hub::SchemeHandler::claimLinks(program, Hub::SchemeHandler::systemDesktop(Hub::Config::homeFolder()));
-    });
+    setUpApplication(app);
+    claimLinksMeanwhile();
 
     Hub::Shell::AppServices services = Hub::Shell::makeAppServices(sandbox);
     Hub::HubModel model(std::move(services.model));
