@@ -1,4 +1,5 @@
 #include "Model/HubModel.h"
+#include "Model/HubModelPrivate.h"
 
 #include "Base/Config.h"
 #include "Installer/InstallErrors.h"

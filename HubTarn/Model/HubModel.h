@@ -18,7 +18,6 @@
 #include <QDateTime>
 #include <QHash>
 #include <QObject>
-#include <QPointer>
 #include <QSettings>
 #include <QThreadPool>
 #include <QUrl>
@@ -29,8 +28,6 @@
 #include <optional>
 #include <set>
 #include <stop_token>
-#include <type_traits>
-#include <variant>
 #include <vector>
 
 namespace Hub {
@@ -331,43 +328,13 @@ private:
     enum class Keep { always, sameSession };
 
     template<typename T>
-    struct Outcome {
-        std::optional<T> value;
-        std::exception_ptr error;
-    };
+    struct Outcome;
 
     // Runs `work` on the model's pool and hands its outcome to `done` on the
     // main thread; with Keep::sameSession the outcome is dropped when the
     // session changed meanwhile.
     template<typename Work, typename Done>
-    void submit(Keep keep, Work work, Done done)
-    {
-        using Raw = std::invoke_result_t<Work>;
-        using T = std::conditional_t<std::is_void_v<Raw>, std::monostate, Raw>;
-        const quint64 generation = m_generation;
-        QPointer<HubModel> self(this);
-        m_pool.start([self, keep, generation, work = std::move(work), done = std::move(done)]() mutable {
-            auto outcome = std::make_shared<Outcome<T>>();
-            try {
-                if constexpr (std::is_void_v<Raw>) {
-                    work();
-                    outcome->value = std::monostate{};
-                } else {
-                    outcome->value = work();
-                }
-            } catch (...) {
-                outcome->error = std::current_exception();
-            }
-            QMetaObject::invokeMethod(
-                self.data(),
-                [self, keep, generation, outcome, done = std::move(done)]() mutable {
-                    if (!self || (keep == Keep::sameSession && self->m_generation != generation))
-                        return;
-                    done(std::move(*outcome));
-                },
-                Qt::QueuedConnection);
-        });
-    }
+    void submit(Keep keep, Work work, Done done);
 
     struct RefreshResult;
 
@@ -415,18 +382,7 @@ private:
     const Product* catalogProduct(const QString& id) const;
     // Calls `visit` with each shown product, in the order of products().
     template<typename Visit>
-    void forEachShown(Visit visit) const
-    {
-        if (!m_catalog)
-            return;
-        for (const Product& product : m_catalog->products)
-            if (!product.isInvite())
-                visit(product);
-        if (m_account)
-            for (const QString& id : m_account->products)
-                if (const Product* shared = catalogProduct(id); shared && shared->isInvite())
-                    visit(*shared);
-    }
+    void forEachShown(Visit visit) const;
     void rescan(const Product& product, const QList<InstalledFormat>& installed);
     // "hub.install", or "hub.install.<step>" after the installer reported a step.
     static QString installCode(const QString& lastStep);
@@ -465,13 +421,7 @@ private:
     void replayLink(bool lastChance);
 
     template<typename T>
-    void assign(T& member, const T& value, void (HubModel::*changed)())
-    {
-        if (member == value)
-            return;
-        member = value;
-        Q_EMIT (this->*changed)();
-    }
+    void assign(T& member, const T& value, void (HubModel::*changed)());
 
     HubModelServices m_services;
     InstallRoots m_roots;

@@ -1,5 +1,6 @@
 // Installs, updates, removals and the other work on products.
 #include "Model/HubModel.h"
+#include "Model/HubModelPrivate.h"
 
 #include "Base/Config.h"
 #include "Base/Versions.h"

@@ -1,6 +1,7 @@
 // The values the views derive from the model's state. Each is recomputed
 // on every redraw, so none copies the catalog or walks it more than once.
 #include "Model/HubModel.h"
+#include "Model/HubModelPrivate.h"
 
 #include "Base/Config.h"
 #include "Base/Versions.h"

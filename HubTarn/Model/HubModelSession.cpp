@@ -1,5 +1,6 @@
 // Signing in and out, and the application's own update.
 #include "Model/HubModel.h"
+#include "Model/HubModelPrivate.h"
 
 #include "Base/Config.h"
 #include "Installer/InstallErrors.h"
