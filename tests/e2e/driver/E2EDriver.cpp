@@ -256,7 +256,7 @@ private:
         if (state.job.kind != Hub::Job::Kind::done || state.installed.isEmpty())
             throw StepFailed(product.name + u" was not installed: "_s + state.job.message);
         const QString version = product.release->version;
-        waitFor(u"the row to say it is installed"_s, [this, row, version] {
+        waitFor(u"the row to say it is installed"_s, [row, version] {
             return row->accessibleName().contains(u"installed "_s + version, Qt::CaseInsensitive);
         });
         if (!row->findChild<QWidget*>(u"rowAction"_s)->isHidden())
