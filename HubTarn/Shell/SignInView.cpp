@@ -206,6 +206,15 @@ void SignInView::connectControls()
     for (auto changed : {&HubModel::signingInChanged, &HubModel::codeNeededChanged,
                          &HubModel::signInProvidersChanged, &HubModel::loginNoteChanged})
         connect(m_model, changed, this, &SignInView::refresh);
+    // The screen lives on while the main one shows: a password or code left
+    // in its fields would greet whoever is sent back here (a sign-out, an
+    // account the service refused) and lie in memory meanwhile.
+    connect(m_model, &HubModel::screenChanged, this, [this] {
+        if (m_model->screen() != Screen::login) {
+            m_password->clear();
+            m_code->clear();
+        }
+    });
 }
 
 void SignInView::signInWithPassword()

@@ -152,6 +152,12 @@ TEST_F(ShellScreens, APasswordSignInRegistersTheDeviceAndOpensTheMainScreen)
     const QStringList calls = log->calls();
     EXPECT_TRUE(calls.contains(u"signIn ada@example.com"_s)) << calls.join(u"; "_s).toStdString();
     EXPECT_TRUE(calls.contains(u"register jwt-password machine-1 studio"_s)) << calls.join(u"; "_s).toStdString();
+
+    // Sent back to sign in, the e-mail stays but no password waits there.
+    model->signOut();
+    ASSERT_TRUE(eventually([this] { return shown() == u"signIn"_s; }));
+    EXPECT_EQ(find<Kit::TextInput>(u"email"_s)->text(), u"ada@example.com"_s);
+    EXPECT_EQ(find<Kit::TextInput>(u"password"_s)->text(), QString());
 }
 
 // A build without a sign-in key says so before anyone types, as a plain
