@@ -179,9 +179,9 @@ TEST_F(PackagedInstall, TheInstalledProgramsToolsWorkWithoutTheBuildTree)
     const QString root = scratch.filePath(u"root"_s);
     ASSERT_TRUE(QDir().mkpath(home) && QDir().mkpath(root));
     const Hub::Test::TestPKI pki;
-    Hub::Test::BundleSpec spec;
-    spec.name = u"Echos.vst3"_s;
-    const QString bundle = Hub::Test::BundleFactory::create(scratch.filePath(u"source"_s), spec);
+    Hub::Test::BundleSpec bundleSpec;
+    bundleSpec.name = u"Echos.vst3"_s;
+    const QString bundle = Hub::Test::BundleFactory::create(scratch.filePath(u"source"_s), bundleSpec);
     Hub::Test::PackageSpec recipe;
     recipe.installLocation = u"/Library/Audio/Plug-Ins/VST3"_s;
     const QString package = scratch.filePath(u"echos.pkg"_s);

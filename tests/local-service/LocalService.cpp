@@ -65,7 +65,7 @@ const QStringList kArchs{u"arm64"_s, u"x86_64"_s};
 
 // One product of the catalog. Everything a tab, a row or the page shows
 // somewhere is covered by at least one of them.
-struct ProductSpec {
+struct ProductPlan {
     QString id;
     QString name;
     QString tagline;
@@ -88,10 +88,10 @@ struct ProductSpec {
 // The table leaves out the fields a product does not use.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-QList<ProductSpec> productSpecs()
+QList<ProductPlan> productPlans()
 {
-    QList<ProductSpec> specs;
-    const auto add = [&specs](ProductSpec spec) { specs.append(std::move(spec)); };
+    QList<ProductPlan> plans;
+    const auto add = [&plans](ProductPlan plan) { plans.append(std::move(plan)); };
     add({u"echo"_s, u"Echo"_s, u"A tape echo whose wobble stays in time with the song."_s, u"plugin"_s,
          {u"vst3"_s, u"au"_s}, u"free"_s, QString(), u"#E8A33D"_s, u"#2B1A00"_s, u"#17120A"_s, u"#3A2A12"_s,
          u"#F6E3C4"_s, u"1.2.0"_s, u"11.0"_s, {u"1.1.0"_s, u"1.0.0"_s}, false, false, QString(),
@@ -128,13 +128,13 @@ QList<ProductSpec> productSpecs()
     add({u"scree"_s, u"Scree"_s, u"Über-dense distortion for drums: crunch, clank and rattle."_s, u"plugin"_s,
          {u"vst3"_s, u"au"_s}, u"paid"_s, u"$35"_s, u"#A1887F"_s, u"#21140F"_s, u"#16110F"_s, u"#3B2C26"_s,
          u"#E9DFDB"_s, u"2.0.1"_s, u"11.0"_s, {u"2.0.0"_s, u"1.9.0"_s}, false, false, u"Scree Drum Crusher"_s});
-    return specs;
+    return plans;
 }
 #pragma GCC diagnostic pop
 
-QStringList notesFor(const ProductSpec& spec, const QString& version)
+QStringList notesFor(const ProductPlan& plan, const QString& version)
 {
-    if (version == spec.version)
+    if (version == plan.version)
         return {u"Fixes a click when automating the mix quickly."_s,
                 u"Presets now remember the output level."_s};
     return {u"Lower CPU use at high sample rates."_s, u"New preset browser with favourites."_s};
@@ -230,17 +230,17 @@ void LocalService::buildCatalog()
     const ToolPaths tools = Test::buildTreeTools();
 
     // A signed bundle of one format and version, zipped as the maker ships it.
-    const auto bundle = [&](const ProductSpec& spec, const QString& format, const QString& version,
+    const auto bundle = [&](const ProductPlan& plan, const QString& format, const QString& version,
                             const QString& into) {
         Test::BundleSpec recipe;
-        recipe.name = spec.name + extensionOf(format);
-        recipe.bundleID = u"com.tarnaudio."_s + spec.id + u'.' + format;
+        recipe.name = plan.name + extensionOf(format);
+        recipe.bundleID = u"com.tarnaudio."_s + plan.id + u'.' + format;
         recipe.shortVersion = version;
         recipe.bundleVersion = version;
         if (format == "au"_L1)
-            recipe.withComponent(u"aufx"_s, subtypeOf(spec.id), u"Trna"_s, u"Tarn Audio: "_s + spec.name);
+            recipe.withComponent(u"aufx"_s, subtypeOf(plan.id), u"Trna"_s, u"Tarn Audio: "_s + plan.name);
         recipe.withFile(u"Contents/Resources/about.txt"_s,
-                        (spec.name + u' ' + version + u" (" + format + u")\n" + spec.tagline + u'\n').toUtf8());
+                        (plan.name + u' ' + version + u" (" + format + u")\n" + plan.tagline + u'\n').toUtf8());
         const QString made = Test::BundleFactory::create(into, recipe);
         Test::signBundle(made, m_pki.maker());
         return made;
@@ -254,13 +254,13 @@ void LocalService::buildCatalog()
     };
 
     // An installer package of one format's bundle, as the maker signs it.
-    const auto package = [&](const ProductSpec& spec, const QString& format, const QString& location,
+    const auto package = [&](const ProductPlan& plan, const QString& format, const QString& location,
                              const QString& file) {
-        const QString made = bundle(spec, format, spec.version,
-                                    path(u"bundles/"_s + spec.id + u'/' + spec.version + u"/package"_s));
+        const QString made = bundle(plan, format, plan.version,
+                                    path(u"bundles/"_s + plan.id + u'/' + plan.version + u"/package"_s));
         Test::PackageSpec recipe;
-        recipe.identifier = u"com.tarnaudio."_s + spec.id + u".pkg"_s;
-        recipe.version = spec.version;
+        recipe.identifier = u"com.tarnaudio."_s + plan.id + u".pkg"_s;
+        recipe.version = plan.version;
         recipe.installLocation = location;
         QDir().mkpath(QFileInfo(file).absolutePath());
         Test::PackageBuilder::build(file, {made}, recipe, m_pki);
@@ -268,69 +268,69 @@ void LocalService::buildCatalog()
     };
 
     QJsonArray products;
-    for (const ProductSpec& spec : productSpecs()) {
+    for (const ProductPlan& plan : productPlans()) {
         QJsonObject product{
-            {u"id"_s, spec.id},           {u"name"_s, spec.name},     {u"tagline"_s, spec.tagline},
-            {u"kind"_s, spec.kind},       {u"formats"_s, strings(formatWords(spec.formats))}, {u"status"_s, spec.status},
-            {u"accent"_s, spec.accent},   {u"accent_text"_s, spec.accentText}, {u"tint"_s, spec.tint},
-            {u"tile"_s, spec.tile},       {u"tile_text"_s, spec.tileText},
-            {u"page_url"_s, QString(u"https://tarnaudio.example/plugins/"_s + spec.id)},
-            {u"icon"_s, QString(u"img/icons/"_s + spec.id + u".png"_s)},
+            {u"id"_s, plan.id},           {u"name"_s, plan.name},     {u"tagline"_s, plan.tagline},
+            {u"kind"_s, plan.kind},       {u"formats"_s, strings(formatWords(plan.formats))}, {u"status"_s, plan.status},
+            {u"accent"_s, plan.accent},   {u"accent_text"_s, plan.accentText}, {u"tint"_s, plan.tint},
+            {u"tile"_s, plan.tile},       {u"tile_text"_s, plan.tileText},
+            {u"page_url"_s, QString(u"https://tarnaudio.example/plugins/"_s + plan.id)},
+            {u"icon"_s, QString(u"img/icons/"_s + plan.id + u".png"_s)},
         };
-        if (!spec.price.isEmpty()) {
-            product.insert(u"price"_s, spec.price);
-            product.insert(u"buy_url"_s, QString(u"https://tarnaudio.example/buy/"_s + spec.id));
+        if (!plan.price.isEmpty()) {
+            product.insert(u"price"_s, plan.price);
+            product.insert(u"buy_url"_s, QString(u"https://tarnaudio.example/buy/"_s + plan.id));
         }
-        if (!spec.displayName.isEmpty())
-            product.insert(u"display_name"_s, spec.displayName);
-        if (!spec.settingsFolder.isEmpty())
-            product.insert(u"settings_folder"_s, spec.settingsFolder);
+        if (!plan.displayName.isEmpty())
+            product.insert(u"display_name"_s, plan.displayName);
+        if (!plan.settingsFolder.isEmpty())
+            product.insert(u"settings_folder"_s, plan.settingsFolder);
 
-        if (!spec.version.isEmpty()) {
+        if (!plan.version.isEmpty()) {
             QJsonArray history;
-            for (const QString& version : QStringList{spec.version} + spec.history)
+            for (const QString& version : QStringList{plan.version} + plan.history)
                 history.append(QJsonObject{{u"version"_s, version},
                                            {u"date"_s, QString(u"2026-11-0"_s + QString::number(1 + history.size()))},
-                                           {u"notes"_s, strings(notesFor(spec, version))}});
+                                           {u"notes"_s, strings(notesFor(plan, version))}});
             product.insert(u"releases"_s, history);
 
-            QJsonObject release{{u"version"_s, spec.version},
-                                {u"min_macos"_s, spec.minMacOS},
-                                {u"notes"_s, notesFor(spec, spec.version).first()},
+            QJsonObject release{{u"version"_s, plan.version},
+                                {u"min_macos"_s, plan.minMacOS},
+                                {u"notes"_s, notesFor(plan, plan.version).first()},
                                 {u"archs"_s, strings(kArchs)}};
-            const QString base = u"/downloads/"_s + spec.id + u'/' + spec.version + u'/';
-            if (spec.package) {
+            const QString base = u"/downloads/"_s + plan.id + u'/' + plan.version + u'/';
+            if (plan.package) {
                 const QByteArray bytes =
-                    package(spec, u"app"_s, u"/Applications"_s,
-                            path(u"downloads/"_s + spec.id + u'-' + spec.version + u".pkg"_s));
+                    package(plan, u"app"_s, u"/Applications"_s,
+                            path(u"downloads/"_s + plan.id + u'-' + plan.version + u".pkg"_s));
                 // Where its installer puts it, so a scan finds the copy.
                 product.insert(u"install"_s,
-                               QJsonObject{{u"bundles"_s, QJsonArray{QString(u"/Applications/"_s + spec.name + u".app"_s)}}});
+                               QJsonObject{{u"bundles"_s, QJsonArray{QString(u"/Applications/"_s + plan.name + u".app"_s)}}});
                 release.insert(u"pkg_url"_s, m_server->url(base + u"package"_s).toString());
                 release.insert(u"sha256"_s, sha256(bytes));
                 release.insert(u"size"_s, bytes.size());
                 serve(QString(base + u"package"_s).toStdString(), {bytes, "application/octet-stream"});
             } else {
                 QJsonArray artifacts;
-                for (const QString& format : spec.formats) {
-                    const QString folder = path(u"bundles/"_s + spec.id + u'/' + spec.version + u'/' + format);
-                    const QString made = bundle(spec, format, spec.version, folder);
+                for (const QString& format : plan.formats) {
+                    const QString folder = path(u"bundles/"_s + plan.id + u'/' + plan.version + u'/' + format);
+                    const QString made = bundle(plan, format, plan.version, folder);
                     const QByteArray bytes =
-                        zip(made, path(u"downloads/"_s + spec.id + u'/' + spec.version + u'/' + format + u".zip"_s));
+                        zip(made, path(u"downloads/"_s + plan.id + u'/' + plan.version + u'/' + format + u".zip"_s));
                     QJsonObject artifact{{u"format"_s, format},
                                          {u"url"_s, m_server->url(base + format).toString()},
                                          {u"sha256"_s, sha256(bytes)},
                                          {u"size"_s, bytes.size()},
                                          {u"bundle"_s, QFileInfo(made).fileName()},
-                                         {u"bundle_id"_s, QString(u"com.tarnaudio."_s + spec.id + u'.' + format)},
+                                         {u"bundle_id"_s, QString(u"com.tarnaudio."_s + plan.id + u'.' + format)},
                                          {u"archs"_s, strings(kArchs)}};
                     if (format == "au"_L1)
                         artifact.insert(u"au"_s, QJsonObject{{u"type"_s, u"aufx"_s},
-                                                             {u"subtype"_s, subtypeOf(spec.id)},
+                                                             {u"subtype"_s, subtypeOf(plan.id)},
                                                              {u"manufacturer"_s, u"Trna"_s}});
                     artifacts.append(artifact);
                     Served served{bytes, "application/zip"};
-                    if (spec.id == QLatin1StringView(kUpdateProduct)) {
+                    if (plan.id == QLatin1StringView(kUpdateProduct)) {
                         served.corrupt = m_fault == Fault::checksum;
                         served.stall = m_fault == Fault::stall;
                     }
@@ -341,31 +341,31 @@ void LocalService::buildCatalog()
             product.insert(u"release"_s, release);
         }
 
-        if (spec.feed) {
+        if (plan.feed) {
             // The feed announces a disk image holding the installer package.
-            const QByteArray pkg = package(spec, u"vst3"_s, u"/Library/Audio/Plug-Ins/VST3"_s,
-                                           path(u"downloads/"_s + spec.id + u'-' + spec.version + u".pkg"_s));
-            const QString imageName = spec.name + u'-' + spec.version + u".dmg"_s;
+            const QByteArray pkg = package(plan, u"vst3"_s, u"/Library/Audio/Plug-Ins/VST3"_s,
+                                           path(u"downloads/"_s + plan.id + u'-' + plan.version + u".pkg"_s));
+            const QString imageName = plan.name + u'-' + plan.version + u".dmg"_s;
             const QString image = path(u"downloads/"_s + imageName);
-            Test::PackageBuilder::diskImage(image, {{spec.name + u".pkg"_s, pkg}});
+            Test::PackageBuilder::diskImage(image, {{plan.name + u".pkg"_s, pkg}});
             const QByteArray bytes = readBytes(image);
             const QString imagePath = u"/images/"_s + imageName;
             serve(imagePath.toStdString(), {bytes, "application/octet-stream"});
             const QJsonObject feed{
                 {u"releases"_s,
                  QJsonObject{{u"standard"_s,
-                              QJsonObject{{u"version"_s, spec.version},
+                              QJsonObject{{u"version"_s, plan.version},
                                           {u"download_url"_s, m_server->url(imagePath).toString()},
                                           {u"sha256"_s, QJsonObject{{imageName, sha256(bytes)}}},
-                                          {u"notes"_s, notesFor(spec, spec.version).first()},
+                                          {u"notes"_s, notesFor(plan, plan.version).first()},
                                           {u"archs"_s, strings(kArchs)},
-                                          {u"min_macos"_s, spec.minMacOS}}}}}};
-            const QString feedPath = u"/feeds/"_s + spec.id + u".json"_s;
+                                          {u"min_macos"_s, plan.minMacOS}}}}}};
+            const QString feedPath = u"/feeds/"_s + plan.id + u".json"_s;
             serve(feedPath.toStdString(), {QJsonDocument(feed).toJson(), "application/json"});
             // The image's package puts the VST3 in the all-users place; the
             // feed's release names no artifacts, so this is how a scan finds it.
             product.insert(u"install"_s, QJsonObject{{u"bundles"_s, QJsonArray{QString(
-                                                          u"/usr/local/lib/vst3/"_s + spec.name + u".vst3"_s)}}});
+                                                          u"/usr/local/lib/vst3/"_s + plan.name + u".vst3"_s)}}});
             product.insert(u"feed"_s, QJsonObject{{u"url"_s, m_server->url(feedPath).toString()},
                                                   {u"format"_s, u"a2m"_s},
                                                   {u"channel"_s, u"standard"_s}});
@@ -374,11 +374,11 @@ void LocalService::buildCatalog()
     }
 
     // Older copies of the products with updates, as the user's own.
-    for (const ProductSpec& spec : productSpecs()) {
-        const QByteArray id = spec.id.toLatin1();
+    for (const ProductPlan& plan : productPlans()) {
+        const QByteArray id = plan.id.toLatin1();
         if (id != kUpdateProduct && std::find(kMoreUpdates.begin(), kMoreUpdates.end(), id) == kMoreUpdates.end())
             continue;
-        bundle(spec, u"vst3"_s, spec.history.first(), path(u"home-seed/.vst3"_s));
+        bundle(plan, u"vst3"_s, plan.history.first(), path(u"home-seed/.vst3"_s));
     }
     // A problem an earlier run left, so the settings tab has a report to send.
     Report earlier;

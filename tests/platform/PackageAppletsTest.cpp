@@ -192,10 +192,10 @@ TEST_F(PackageAppletsTest, InstallerPutsEachKindWhereTheScanFindsIt)
         const QString root = dir.filePath(u"root"_s);
         const QString home = dir.filePath(u"home"_s);
         ASSERT_TRUE(QDir().mkpath(root) && QDir().mkpath(home));
-        Hub::Test::BundleSpec spec;
-        spec.name = row.bundle;
-        spec.shortVersion = u"2.0.0"_s;
-        const QString bundle = Hub::Test::BundleFactory::create(dir.filePath(u"source"_s), spec);
+        Hub::Test::BundleSpec bundleSpec;
+        bundleSpec.name = row.bundle;
+        bundleSpec.shortVersion = u"2.0.0"_s;
+        const QString bundle = Hub::Test::BundleFactory::create(dir.filePath(u"source"_s), bundleSpec);
         Hub::Test::PackageSpec recipe;
         recipe.installLocation = QString::fromUtf8(row.location);
         const QString package = dir.filePath(u"echos.pkg"_s);
