@@ -88,6 +88,14 @@ bool hasGraphicalSession(const QProcessEnvironment& environment)
     return !platform.isEmpty() && platform != "xcb"_L1 && !platform.startsWith("wayland"_L1);
 }
 
+CommandLine parseCommandLine(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return parseCommandLine(arguments);
+}
+
 std::optional<int> answerWithoutWindow(const CommandLine& command, int& argc, char** argv)
 {
     switch (command.action) {

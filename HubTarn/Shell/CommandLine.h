@@ -29,6 +29,8 @@ struct CommandLine {
 
 // `arguments` without the program's own name.
 CommandLine parseCommandLine(const QStringList& arguments);
+// The same over main()'s arguments, the program's name left out.
+CommandLine parseCommandLine(int argc, char** argv);
 
 QString helpText();
 // "Tarnhub <version>" and a line break.

@@ -88,10 +88,7 @@ void claimLinksMeanwhile()
 int main(int argc, char* argv[])
 {
     // Run on its own: the answers that need no window come first, before any GUI exists.
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
-    const Hub::Shell::CommandLine command = Hub::Shell::parseCommandLine(arguments);
+    const Hub::Shell::CommandLine command = Hub::Shell::parseCommandLine(argc, argv);
     if (const std::optional<int> status = Hub::Shell::answerWithoutWindow(command, argc, argv))
         return *status;
     QList<QUrl> links = command.links;

@@ -32,10 +32,7 @@ std::filesystem::path windowProgram()
 
 int main(int argc, char* argv[])
 {
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
-    const Hub::Shell::CommandLine command = Hub::Shell::parseCommandLine(arguments);
+    const Hub::Shell::CommandLine command = Hub::Shell::parseCommandLine(argc, argv);
     if (const std::optional<int> status = Hub::Shell::answerWithoutWindow(command, argc, argv))
         return *status;
 
