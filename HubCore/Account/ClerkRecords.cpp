@@ -9,12 +9,12 @@ namespace Hub {
 namespace {
 
 template <typename Element>
-auto listOf(Element (*decode)(const QJsonValue&, const QString&))
+auto listOf(Element (*decode)(const Json::Value&, const Json::Path&))
 {
-    return [decode](const QJsonValue& value, const QString& path) { return Json::decodeList(value, path, decode); };
+    return [decode](const Json::Value& value, const Json::Path& path) { return Json::decodeList(value, path, decode); };
 }
 
-EnvironmentDTO::Social socialFromJson(const QJsonValue& value, const QString& path)
+EnvironmentDTO::Social socialFromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader reader(value, path);
     return {reader.optionalString("strategy"_L1), reader.optionalBool("enabled"_L1),
@@ -22,60 +22,59 @@ EnvironmentDTO::Social socialFromJson(const QJsonValue& value, const QString& pa
 }
 
 // The map's keys are strategy names, taken exactly as written.
-std::map<QString, EnvironmentDTO::Social> socialMapFromJson(const QJsonValue& value, const QString& path)
+std::map<QString, EnvironmentDTO::Social> socialMapFromJson(const Json::Value& value, const Json::Path& path)
 {
     if (!value.isObject())
-        throw Json::DecodingError(path, u"expected an object"_s);
+        throw Json::DecodingError(path.toString(), u"expected an object"_s);
     std::map<QString, EnvironmentDTO::Social> out;
-    const QJsonObject object = value.toObject();
-    for (auto it = object.begin(); it != object.end(); ++it)
-        out.emplace(it.key(), socialFromJson(it.value(), Json::joinPath(path, it.key())));
+    for (const auto& [key, member] : value.members())
+        out.insert_or_assign(key, socialFromJson(member, Json::Path(path, key)));
     return out;
 }
 
 } // namespace
 
-TokenDTO TokenDTO::fromJson(const QJsonValue& value, const QString& path)
+TokenDTO TokenDTO::fromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader reader(value, path);
     return {reader.optionalString("jwt"_L1)};
 }
 
-SessionDTO SessionDTO::fromJson(const QJsonValue& value, const QString& path)
+SessionDTO SessionDTO::fromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader reader(value, path);
     return {reader.optionalString("id"_L1), reader.optional("last_active_token"_L1, &TokenDTO::fromJson),
             reader.optionalString("last_active_organization_id"_L1)};
 }
 
-ClientDTO ClientDTO::fromJson(const QJsonValue& value, const QString& path)
+ClientDTO ClientDTO::fromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader reader(value, path);
     return {reader.optionalString("id"_L1), reader.optional("sessions"_L1, listOf(&SessionDTO::fromJson)),
             reader.optionalString("last_active_session_id"_L1)};
 }
 
-ErrorDTO ErrorDTO::fromJson(const QJsonValue& value, const QString& path)
+ErrorDTO ErrorDTO::fromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader reader(value, path);
     return {reader.optionalString("code"_L1), reader.optionalString("message"_L1),
             reader.optionalString("long_message"_L1)};
 }
 
-ErrorBody ErrorBody::fromJson(const QJsonValue& value, const QString& path)
+ErrorBody ErrorBody::fromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader reader(value, path);
     return {reader.optional("errors"_L1, listOf(&ErrorDTO::fromJson))};
 }
 
-FactorDTO FactorDTO::fromJson(const QJsonValue& value, const QString& path)
+FactorDTO FactorDTO::fromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader reader(value, path);
     return {reader.optionalString("strategy"_L1), reader.optionalString("email_address_id"_L1),
             reader.optionalString("phone_number_id"_L1)};
 }
 
-VerificationDTO VerificationDTO::fromJson(const QJsonValue& value, const QString& path)
+VerificationDTO VerificationDTO::fromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader reader(value, path);
     return {reader.optionalString("status"_L1), reader.optionalString("strategy"_L1),
@@ -83,7 +82,7 @@ VerificationDTO VerificationDTO::fromJson(const QJsonValue& value, const QString
             reader.optional("error"_L1, &ErrorDTO::fromJson)};
 }
 
-SignInDTO SignInDTO::fromJson(const QJsonValue& value, const QString& path)
+SignInDTO SignInDTO::fromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader reader(value, path);
     return {reader.optionalString("id"_L1),
@@ -94,10 +93,10 @@ SignInDTO SignInDTO::fromJson(const QJsonValue& value, const QString& path)
             reader.optional("second_factor_verification"_L1, &VerificationDTO::fromJson)};
 }
 
-SignUpDTO SignUpDTO::fromJson(const QJsonValue& value, const QString& path)
+SignUpDTO SignUpDTO::fromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader reader(value, path);
-    const auto verifications = [](const QJsonValue& v, const QString& p) {
+    const auto verifications = [](const Json::Value& v, const Json::Path& p) {
         const Json::ObjectReader inner(v, p);
         return Verifications{inner.optional("external_account"_L1, &VerificationDTO::fromJson)};
     };
@@ -105,10 +104,10 @@ SignUpDTO SignUpDTO::fromJson(const QJsonValue& value, const QString& path)
             reader.optionalString("created_session_id"_L1), reader.optional("verifications"_L1, verifications)};
 }
 
-ClientCarrier ClientCarrier::fromJson(const QJsonValue& value, const QString& path)
+ClientCarrier ClientCarrier::fromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader reader(value, path);
-    const auto meta = [](const QJsonValue& v, const QString& p) {
+    const auto meta = [](const Json::Value& v, const Json::Path& p) {
         const Json::ObjectReader inner(v, p);
         return Meta{inner.optional("client"_L1, &ClientDTO::fromJson)};
     };
@@ -124,14 +123,14 @@ std::optional<ClientDTO> ClientCarrier::carriedClient() const
     return std::nullopt;
 }
 
-EnvironmentDTO EnvironmentDTO::fromJson(const QJsonValue& value, const QString& path)
+EnvironmentDTO EnvironmentDTO::fromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader reader(value, path);
-    const auto authConfig = [](const QJsonValue& v, const QString& p) {
+    const auto authConfig = [](const Json::Value& v, const Json::Path& p) {
         const Json::ObjectReader inner(v, p);
         return AuthConfig{inner.optionalBool("session_minter"_L1)};
     };
-    const auto userSettings = [](const QJsonValue& v, const QString& p) {
+    const auto userSettings = [](const Json::Value& v, const Json::Path& p) {
         const Json::ObjectReader inner(v, p);
         return UserSettings{inner.optional("social"_L1, socialMapFromJson)};
     };

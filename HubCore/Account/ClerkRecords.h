@@ -19,7 +19,7 @@ namespace Hub {
 struct TokenDTO {
     std::optional<QString> jwt;
 
-    static TokenDTO fromJson(const QJsonValue& value, const QString& path);
+    static TokenDTO fromJson(const Json::Value& value, const Json::Path& path);
     friend bool operator==(const TokenDTO&, const TokenDTO&) = default;
 };
 
@@ -28,7 +28,7 @@ struct SessionDTO {
     std::optional<TokenDTO> lastActiveToken;
     std::optional<QString> lastActiveOrganizationId;
 
-    static SessionDTO fromJson(const QJsonValue& value, const QString& path);
+    static SessionDTO fromJson(const Json::Value& value, const Json::Path& path);
     friend bool operator==(const SessionDTO&, const SessionDTO&) = default;
 };
 
@@ -37,7 +37,7 @@ struct ClientDTO {
     std::optional<std::vector<SessionDTO>> sessions;
     std::optional<QString> lastActiveSessionId;
 
-    static ClientDTO fromJson(const QJsonValue& value, const QString& path);
+    static ClientDTO fromJson(const Json::Value& value, const Json::Path& path);
     friend bool operator==(const ClientDTO&, const ClientDTO&) = default;
 };
 
@@ -46,14 +46,14 @@ struct ErrorDTO {
     std::optional<QString> message;
     std::optional<QString> longMessage;
 
-    static ErrorDTO fromJson(const QJsonValue& value, const QString& path);
+    static ErrorDTO fromJson(const Json::Value& value, const Json::Path& path);
     friend bool operator==(const ErrorDTO&, const ErrorDTO&) = default;
 };
 
 struct ErrorBody {
     std::optional<std::vector<ErrorDTO>> errors;
 
-    static ErrorBody fromJson(const QJsonValue& value, const QString& path);
+    static ErrorBody fromJson(const Json::Value& value, const Json::Path& path);
 };
 
 struct FactorDTO {
@@ -61,7 +61,7 @@ struct FactorDTO {
     std::optional<QString> emailAddressId;
     std::optional<QString> phoneNumberId;
 
-    static FactorDTO fromJson(const QJsonValue& value, const QString& path);
+    static FactorDTO fromJson(const Json::Value& value, const Json::Path& path);
     friend bool operator==(const FactorDTO&, const FactorDTO&) = default;
 };
 
@@ -71,7 +71,7 @@ struct VerificationDTO {
     std::optional<QString> externalVerificationRedirectUrl;
     std::optional<ErrorDTO> error;
 
-    static VerificationDTO fromJson(const QJsonValue& value, const QString& path);
+    static VerificationDTO fromJson(const Json::Value& value, const Json::Path& path);
 };
 
 struct SignInDTO {
@@ -82,7 +82,7 @@ struct SignInDTO {
     std::optional<VerificationDTO> firstFactorVerification;
     std::optional<VerificationDTO> secondFactorVerification;
 
-    static SignInDTO fromJson(const QJsonValue& value, const QString& path);
+    static SignInDTO fromJson(const Json::Value& value, const Json::Path& path);
 };
 
 struct SignUpDTO {
@@ -95,7 +95,7 @@ struct SignUpDTO {
     std::optional<QString> createdSessionId;
     std::optional<Verifications> verifications;
 
-    static SignUpDTO fromJson(const QJsonValue& value, const QString& path);
+    static SignUpDTO fromJson(const Json::Value& value, const Json::Path& path);
 };
 
 // The sign-in and sign-up replies: the object itself and the client beside it.
@@ -104,7 +104,7 @@ struct Envelope {
     std::optional<Response> response;
     std::optional<ClientDTO> client;
 
-    static Envelope fromJson(const QJsonValue& value, const QString& path)
+    static Envelope fromJson(const Json::Value& value, const Json::Path& path)
     {
         const Json::ObjectReader reader(value, path);
         return {reader.optional(QLatin1StringView("response"), &Response::fromJson),
@@ -121,7 +121,7 @@ struct ClientCarrier {
     std::optional<ClientDTO> client;
     std::optional<Meta> meta;
 
-    static ClientCarrier fromJson(const QJsonValue& value, const QString& path);
+    static ClientCarrier fromJson(const Json::Value& value, const Json::Path& path);
     // The top-level client, else the one under "meta".
     std::optional<ClientDTO> carriedClient() const;
 };
@@ -144,7 +144,7 @@ struct EnvironmentDTO {
     std::optional<AuthConfig> authConfig;
     std::optional<UserSettings> userSettings;
 
-    static EnvironmentDTO fromJson(const QJsonValue& value, const QString& path);
+    static EnvironmentDTO fromJson(const Json::Value& value, const Json::Path& path);
 };
 
 // Reads a whole reply body as `Record`; throws Json::DecodingError for
@@ -152,7 +152,7 @@ struct EnvironmentDTO {
 template <typename Record>
 Record decodeReply(const QByteArray& body)
 {
-    return Record::fromJson(Json::parseObject(body), QString());
+    return Record::fromJson(Json::parse(body), QString());
 }
 
 } // namespace Hub

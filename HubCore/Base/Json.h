@@ -9,7 +9,9 @@
 #include <QStringList>
 
 #include <exception>
+#include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 // Strict JSON decoding and key-ordered encoding for the core's records.
@@ -36,28 +38,123 @@ private:
     QByteArray m_what;
 };
 
-// Parses bytes as strict JSON whose top level must be an object: no raw
+// Where a value sits in a document ("products[2].tagline"), put together
+// only when an error names it. A path refers to its parent, so it lives no
+// longer than the call that made it.
+class Path {
+public:
+    Path() = default;
+    // A record's own path, as the caller names it.
+    Path(const QString& root) // NOLINT(google-explicit-constructor)
+        : m_root(root)
+    {
+    }
+    Path(const Path& parent, QAnyStringView key)
+        : m_parent(&parent)
+        , m_key(key)
+    {
+    }
+    Path(const Path& parent, qsizetype index)
+        : m_parent(&parent)
+        , m_index(index)
+    {
+    }
+
+    QString toString() const;
+
+private:
+    const Path* m_parent = nullptr;
+    QString m_root;
+    QAnyStringView m_key;
+    qsizetype m_index = -1;
+};
+
+class Document;
+
+// One value of a strictly read document. A value read from another (a
+// member, an element) is valid while the document lives: the value parse()
+// returns, or one made from Qt's values, keeps it alive.
+class Value {
+public:
+    enum class Type : quint8 { undefined, null, boolean, number, string, array, object };
+
+    Value() = default;
+    // Qt's values, for records that hold them already; numbers keep Qt's
+    // reading (an integer when Qt holds one).
+    Value(const QJsonValue& value); // NOLINT(google-explicit-constructor)
+    Value(const QJsonObject& object); // NOLINT(google-explicit-constructor)
+    Value(const QJsonArray& array); // NOLINT(google-explicit-constructor)
+
+    Type type() const;
+    bool isUndefined() const { return type() == Type::undefined; }
+    bool isNull() const { return type() == Type::null; }
+    bool isBool() const { return type() == Type::boolean; }
+    bool isNumber() const { return type() == Type::number; }
+    bool isString() const { return type() == Type::string; }
+    bool isArray() const { return type() == Type::array; }
+    bool isObject() const { return type() == Type::object; }
+
+    // Each gives an empty value for a value of another type.
+    QString toString() const;
+    bool toBool() const;
+    double toDouble() const;
+    // The number as a 64-bit integer, when its text is one.
+    std::optional<qint64> wholeNumber() const;
+
+    // An object's member by its ASCII key; the last one when a key repeats;
+    // undefined when missing or when this is not an object.
+    Value member(QLatin1StringView key) const;
+    // Elements of a list, or members of an object.
+    qsizetype size() const;
+    // A list's first element and the one after `element`; undefined past the end.
+    Value firstElement() const;
+    Value elementAfter(const Value& element) const;
+    // An object's members in the order the document gives them.
+    std::vector<std::pair<QString, Value>> members() const;
+
+    QJsonValue toQt() const;
+
+private:
+    friend class Document;
+    Value(const Document* document, quint32 index)
+        : m_document(document)
+        , m_index(index)
+    {
+    }
+    explicit Value(std::shared_ptr<const Document> owned);
+
+    std::shared_ptr<const Document> m_owner;
+    const Document* m_document = nullptr;
+    quint32 m_index = 0;
+};
+
+// Reads bytes as strict JSON whose top level must be an object: no raw
 // control characters inside strings, valid UTF-8, at most 512 levels deep.
-// A number is an integer only when its text is a whole number within 64 bits
-// (so wholeNumber() never rounds); any other number is a double.
+// A number is whole only when its text is a whole number within 64 bits (so
+// wholeNumber() never rounds), whatever its spelling (25E+1 is 250).
+Value parse(const QByteArray& data);
+// The same reading, as Qt's values; a number that is not whole is held as a
+// double Qt never takes for an integer.
 QJsonObject parseObject(const QByteArray& data);
 
 QString joinPath(const QString& path, const QString& key);
 QString joinPath(const QString& path, qsizetype index);
 
 // Element decoders, each naming `path` in its error.
-QString decodeString(const QJsonValue& value, const QString& path);
-qint64 decodeInt64(const QJsonValue& value, const QString& path);
-bool decodeBool(const QJsonValue& value, const QString& path);
+QString decodeString(const Value& value, const Path& path);
+qint64 decodeInt64(const Value& value, const Path& path);
+bool decodeBool(const Value& value, const Path& path);
 // The value as a 64-bit integer; none for anything but a whole number within range.
 std::optional<qint64> wholeNumber(const QJsonValue& value);
-QStringList decodeStringList(const QJsonValue& value, const QString& path);
+QStringList decodeStringList(const Value& value, const Path& path);
+// "is null", or "expected <expected>, found <what value is>".
+[[noreturn]] void mismatch(const Value& value, const Path& path, const QString& expected);
 
 // Reads the keys of one JSON object. Optional keys that are missing or null
 // give nothing; required ones throw.
 class ObjectReader {
 public:
-    ObjectReader(const QJsonValue& value, QString path);
+    ObjectReader(const Value& value, const Path& path);
 
     QString string(QLatin1StringView key) const;
     std::optional<QString> optionalString(QLatin1StringView key) const;
@@ -68,40 +165,40 @@ public:
     template <typename Decode>
     auto required(QLatin1StringView key, Decode decode) const
     {
-        return decode(present(key), joinPath(m_path, key));
+        return decode(present(key), Path(m_path, key));
     }
 
     template <typename Decode>
     auto optional(QLatin1StringView key, Decode decode) const
-        -> std::optional<decltype(decode(QJsonValue(), QString()))>
+        -> std::optional<decltype(decode(Value(), Path()))>
     {
-        const QJsonValue v = m_object.value(key);
+        const Value v = m_object.member(key);
         if (v.isUndefined() || v.isNull())
             return std::nullopt;
-        return decode(v, joinPath(m_path, key));
+        return decode(v, Path(m_path, key));
     }
 
-    const QString& path() const { return m_path; }
+    const Path& path() const { return m_path; }
 
 private:
-    QJsonValue present(QLatin1StringView key) const;
+    Value present(QLatin1StringView key) const;
 
-    QJsonObject m_object;
-    QString m_path;
+    Value m_object;
+    Path m_path;
 };
 
 // Decodes a JSON array element by element.
 template <typename Decode>
-auto decodeList(const QJsonValue& value, const QString& path, Decode decode)
+auto decodeList(const Value& value, const Path& path, Decode decode)
 {
-    using Element = decltype(decode(QJsonValue(), QString()));
+    using Element = decltype(decode(Value(), Path()));
     if (!value.isArray())
-        throw DecodingError(path, QStringLiteral("expected a list"));
+        throw DecodingError(path.toString(), QStringLiteral("expected a list"));
     std::vector<Element> out;
-    const auto array = value.toArray();
-    out.reserve(array.size());
-    for (qsizetype i = 0; i < array.size(); ++i)
-        out.push_back(decode(array.at(i), joinPath(path, i)));
+    out.reserve(std::size_t(value.size()));
+    qsizetype i = 0;
+    for (Value element = value.firstElement(); !element.isUndefined(); element = value.elementAfter(element))
+        out.push_back(decode(element, Path(path, i++)));
     return out;
 }
 

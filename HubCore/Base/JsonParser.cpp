@@ -1,10 +1,9 @@
 #include "Base/Json.h"
 
-// The strict reader behind parseObject(): simdjson checks the text, and Qt's
-// tree is built with numbers read by our own rule.
+// The strict reader behind parse(): simdjson checks the text as it is read
+// into the reader's own document, with numbers read by our own rule.
 
-#include <QJsonArray>
-#include <QJsonDocument>
+#include "Base/JsonDocument.h"
 
 #include <simdjson.h>
 
@@ -33,15 +32,19 @@ constexpr int kMaxDepth = 512;
 // 1); every other number is a double, which wholeNumber() refuses.
 class NumberText {
 public:
+    struct Number {
+        bool whole = false;
+        qint64 integer = 0;
+        double real = 0;
+    };
+
     // `text` is the token as simdjson found it, with any blanks after it.
-    // *qtReadsAlike becomes false when Qt's own reader would hold another
-    // value for it (see StrictParser).
-    static QJsonValue read(std::string_view text, bool* qtReadsAlike)
+    static Number read(std::string_view text)
     {
         while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\n' || text.back() == '\r'))
             text.remove_suffix(1);
         NumberText number(text);
-        return number.value(qtReadsAlike);
+        return number.value();
     }
 
 private:
@@ -62,7 +65,7 @@ private:
         return at;
     }
 
-    QJsonValue value(bool* qtReadsAlike) const
+    Number value() const
     {
         if (m_begin == m_end)
             illegal();
@@ -100,16 +103,11 @@ private:
         if (end != m_end)
             illegal();
 
+        // Short numbers fit std::string's own room: no allocation.
         std::string mantissa(intBegin, intEnd);
         mantissa.append(fracBegin, fracEnd);
-        // Qt reads an integer's plain text exactly, and any other text as the
-        // nearest double, held as an integer when whole.
-        const bool plain = fracEnd == intEnd && end == fracEnd;
-        if (const auto whole = exactInteger(std::move(mantissa), exponent - (fracEnd - fracBegin), negative)) {
-            if (!plain && (*whole > (qint64(1) << 53) || *whole < -(qint64(1) << 53)))
-                *qtReadsAlike = false;
-            return QJsonValue(*whole);
-        }
+        if (const auto whole = exactInteger(std::move(mantissa), exponent - (fracEnd - fracBegin), negative))
+            return {true, *whole, double(*whole)};
 
         double d = 0;
         const auto parsed = std::from_chars(m_begin, end, d);
@@ -117,13 +115,10 @@ private:
             if (exponent >= 0)
                 notJson(QStringLiteral("number out of range"));
             d = negative ? -0.0 : 0.0; // too small for a double
-            *qtReadsAlike = false;
         } else if (parsed.ec != std::errc() || parsed.ptr != end) {
             illegal();
         }
-        if (plain || d == std::trunc(d))
-            *qtReadsAlike = false;
-        return QJsonValue(notWhole(d, negative));
+        return {false, 0, notWhole(d, negative)};
     }
 
     // Qt's tree holds a whole double up to 2^53 as an integer, so the double
@@ -179,8 +174,8 @@ private:
 };
 
 // Reads a document with simdjson, which refuses raw control characters in
-// strings, invalid UTF-8 and every malformed token, and builds Qt's tree from
-// it with numbers read by NumberText.
+// strings, invalid UTF-8 and every malformed token, into the reader's own
+// document, with numbers read by NumberText.
 class StrictParser {
 public:
     explicit StrictParser(const QByteArray& data)
@@ -188,7 +183,7 @@ public:
     {
     }
 
-    QJsonObject document()
+    std::shared_ptr<const Document> document()
     {
         std::string_view text(m_data.constData(), std::size_t(m_data.size()));
         // Qt accepts a leading byte-order mark; documents saved by editors may carry one.
@@ -198,24 +193,17 @@ public:
             notJson(QStringLiteral("empty document"));
         const simdjson::padded_string padded(text);
         simdjson::ondemand::parser parser;
-        // The whole text is checked first, every rule of ours included.
+        auto out = std::make_shared<Document>();
+        // Catalogs take about twelve bytes of text a value, and strings never
+        // more bytes than the text; pages reserved and never written cost nothing.
+        out->reserve(text.size() / 8, text.size());
+        m_out = out.get();
         walk(parser, padded);
-        // Qt builds its own tree fastest, and holds the same values as long as
-        // no number is one it reads otherwise and no string holds U+FEFF,
-        // which it drops; else the tree is built here, from simdjson's reading.
-        if (m_qtReadsAlike && text.find("\xEF\xBB\xBF") == std::string_view::npos) {
-            QJsonParseError error;
-            const QJsonDocument built = QJsonDocument::fromJson(m_data, &error);
-            if (error.error == QJsonParseError::NoError && built.isObject())
-                return built.object();
-        }
-        m_build = true;
-        return walk(parser, padded);
+        return out;
     }
 
 private:
-    // Reads the document; builds its tree only when m_build is set.
-    QJsonObject walk(simdjson::ondemand::parser& parser, const simdjson::padded_string& padded)
+    void walk(simdjson::ondemand::parser& parser, const simdjson::padded_string& padded)
     {
         simdjson::ondemand::document doc;
         check(parser.iterate(padded).get(doc), nullptr);
@@ -233,9 +221,8 @@ private:
         }
         simdjson::ondemand::object top;
         check(doc.get_object().get(top), &doc);
-        QJsonObject out = object(top, 0, &doc);
+        object(top, 0, &doc);
         atEnd(doc);
-        return out;
     }
 
     void atEnd(simdjson::ondemand::document& doc)
@@ -314,34 +301,7 @@ private:
         return std::nullopt;
     }
 
-    static bool isAscii(std::string_view utf8)
-    {
-        return std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    }
-
-    static QString text(std::string_view utf8)
-    {
-        // QString::fromUtf8 drops a byte-order mark at the start, but inside
-        // a JSON string U+FEFF is a character like any other.
-        qsizetype marks = 0;
-        while (utf8.starts_with("\xEF\xBB\xBF")) {
-            utf8.remove_prefix(3);
-            ++marks;
-        }
-        const QString rest = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
-        return marks == 0 ? rest : QString(marks, QChar(0xFEFF)) + rest;
-    }
-
-    // Most strings are ASCII, which Qt's tree stores as it is, without a
-    // QString on the way.
-    static QJsonValue textValue(std::string_view utf8)
-    {
-        if (isAscii(utf8))
-            return QJsonValue(QLatin1StringView(utf8.data(), qsizetype(utf8.size())));
-        return text(utf8);
-    }
-
-    QJsonValue value(simdjson::ondemand::value& v, int depth, simdjson::ondemand::document* doc)
+    void value(simdjson::ondemand::value& v, int depth, simdjson::ondemand::document* doc)
     {
         simdjson::ondemand::json_type type;
         check(v.type().get(type), doc);
@@ -349,33 +309,40 @@ private:
         case simdjson::ondemand::json_type::object: {
             simdjson::ondemand::object o;
             check(v.get_object().get(o), doc);
-            return object(o, depth + 1, doc);
+            object(o, depth + 1, doc);
+            return;
         }
         case simdjson::ondemand::json_type::array: {
             simdjson::ondemand::array a;
             check(v.get_array().get(a), doc);
-            return array(a, depth + 1, doc);
+            array(a, depth + 1, doc);
+            return;
         }
         case simdjson::ondemand::json_type::string: {
             std::string_view s;
             check(v.get_string().get(s), doc);
-            return m_build ? textValue(s) : QJsonValue();
+            m_out->addString(s);
+            return;
         }
         case simdjson::ondemand::json_type::number: {
             // raw_json_token() only finds the token's end; the grammar is ours to check.
-            return NumberText::read(v.raw_json_token(), &m_qtReadsAlike);
+            const NumberText::Number number = NumberText::read(v.raw_json_token());
+            m_out->addNumber(number.whole, number.integer, number.real);
+            return;
         }
         case simdjson::ondemand::json_type::boolean: {
             bool b = false;
             check(v.get_bool().get(b), doc);
-            return b;
+            m_out->addBool(b);
+            return;
         }
         case simdjson::ondemand::json_type::null: {
             bool isNull = false;
             check(v.is_null().get(isNull), doc);
             if (!isNull)
                 fail(QStringLiteral("illegal value"), doc);
-            return QJsonValue(QJsonValue::Null);
+            m_out->addNull();
+            return;
         }
         }
         fail(QStringLiteral("illegal value"), doc);
@@ -387,63 +354,48 @@ private:
             fail(QStringLiteral("too deeply nested"), doc);
     }
 
-    QJsonObject object(simdjson::ondemand::object& o, int depth, simdjson::ondemand::document* doc)
+    void object(simdjson::ondemand::object& o, int depth, simdjson::ondemand::document* doc)
     {
         enter(depth, doc);
-        // QJsonObject keeps its keys sorted and inserts by moving every later
-        // one, so keys taken in document order cost the square of their
-        // number; inserted in sorted order, each one lands at the end.
-        // Keys stay in simdjson's string buffer, which lasts the whole read.
-        std::vector<std::pair<std::string_view, QJsonValue>> members;
+        const quint32 at = m_out->open(Value::Type::object);
+        quint32 count = 0;
         for (auto field : o) {
             std::string_view key;
             check(field.unescaped_key().get(key), doc, "expected a key"_L1);
+            m_out->addString(key);
             simdjson::ondemand::value v;
             check(field.value().get(v), doc);
-            QJsonValue read = value(v, depth, doc);
-            if (m_build)
-                members.emplace_back(key, std::move(read));
+            value(v, depth, doc);
+            ++count;
         }
-        // Bytes sort UTF-8 text as code points; a stable sort keeps a
-        // repeated key's last value last, as insert() keeps it.
-        std::stable_sort(members.begin(), members.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-        QJsonObject out;
-        for (auto& [key, v] : members) {
-            if (isAscii(key))
-                out.insert(QLatin1StringView(key.data(), qsizetype(key.size())), v);
-            else
-                out.insert(text(key), v);
-        }
-        return out;
+        m_out->close(at, count);
     }
 
-    QJsonArray array(simdjson::ondemand::array& a, int depth, simdjson::ondemand::document* doc)
+    void array(simdjson::ondemand::array& a, int depth, simdjson::ondemand::document* doc)
     {
         enter(depth, doc);
-        QJsonArray out;
+        const quint32 at = m_out->open(Value::Type::array);
+        quint32 count = 0;
         for (auto element : a) {
             simdjson::ondemand::value v;
             check(element.get(v), doc);
-            QJsonValue read = value(v, depth, doc);
-            if (m_build)
-                out.append(read);
+            value(v, depth, doc);
+            ++count;
         }
-        return out;
+        m_out->close(at, count);
     }
 
     const QByteArray& m_data;
     const char* m_text = nullptr;
-    bool m_build = false;
-    bool m_qtReadsAlike = true;
+    Document* m_out = nullptr;
 };
 
 } // namespace
 
-QJsonObject parseObject(const QByteArray& data)
+Value parse(const QByteArray& data)
 {
     StrictParser parser(data);
-    return parser.document();
+    return Document::root(parser.document());
 }
 
 } // namespace Hub::Json

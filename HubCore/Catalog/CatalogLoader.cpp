@@ -72,7 +72,7 @@ QString CatalogLoader::feedCacheFile() const
 
 Catalog CatalogLoader::decode(const QByteArray& data)
 {
-    Catalog catalog = Catalog::fromJson(Json::parseObject(data));
+    Catalog catalog = Catalog::fromJson(Json::parse(data));
     if (catalog.schema != 1)
         throw HubError::message(u"This catalog needs a newer Tarnhub."_s);
     return catalog;
@@ -85,9 +85,9 @@ std::map<QString, Release> CatalogLoader::readFeedCache() const
     if (!bytes)
         return out;
     try {
-        const QJsonObject object = Json::parseObject(*bytes);
-        for (auto it = object.begin(); it != object.end(); ++it)
-            out.emplace(it.key(), Release::fromJson(it.value(), it.key()));
+        const Json::Value object = Json::parse(*bytes);
+        for (const auto& [id, release] : object.members())
+            out.insert_or_assign(id, Release::fromJson(release, id));
     } catch (const Json::DecodingError&) {
         // A damaged cache counts as empty; the next live load rewrites it whole.
         return {};

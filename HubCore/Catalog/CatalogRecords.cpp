@@ -38,14 +38,14 @@ void addList(Json::ObjectWriter& w, QAnyStringView key, const std::optional<std:
 template <typename Decode>
 auto listOf(Decode decode)
 {
-    return [decode](const QJsonValue& v, const QString& path) { return Json::decodeList(v, path, decode); };
+    return [decode](const Json::Value& v, const Json::Path& path) { return Json::decodeList(v, path, decode); };
 }
 
 } // namespace
 
 // ReleaseNote
 
-ReleaseNote ReleaseNote::fromJson(const QJsonValue& value, const QString& path)
+ReleaseNote ReleaseNote::fromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader r(value, path);
     ReleaseNote n;
@@ -64,7 +64,7 @@ QByteArray ReleaseNote::toJson() const
 
 // Artifact
 
-Artifact Artifact::fromJson(const QJsonValue& value, const QString& path)
+Artifact Artifact::fromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader r(value, path);
     Artifact a;
@@ -91,7 +91,7 @@ QByteArray Artifact::toJson() const
 
 // Release
 
-Release Release::fromJson(const QJsonValue& value, const QString& path)
+Release Release::fromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader r(value, path);
     Release rel;
@@ -112,7 +112,7 @@ Release Release::fromJson(const QJsonValue& value, const QString& path)
 
 Release Release::decode(const QByteArray& data)
 {
-    return fromJson(Json::parseObject(data), {});
+    return fromJson(Json::parse(data), {});
 }
 
 QByteArray Release::toJson() const
@@ -132,7 +132,7 @@ QByteArray Release::toJson() const
 
 // Feed
 
-Feed Feed::fromJson(const QJsonValue& value, const QString& path)
+Feed Feed::fromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader r(value, path);
     Feed f;
@@ -159,7 +159,7 @@ QByteArray Feed::toJson() const
 
 // Install
 
-Install Install::fromJson(const QJsonValue& value, const QString& path)
+Install Install::fromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader r(value, path);
     return Install{r.required("bundles"_L1, Json::decodeStringList)};
@@ -172,7 +172,7 @@ QByteArray Install::toJson() const
 
 // Product
 
-Product Product::fromJson(const QJsonValue& value, const QString& path)
+Product Product::fromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader r(value, path);
     Product p;
@@ -266,7 +266,7 @@ std::vector<ReleaseNote> Product::history() const
 
 // Catalog
 
-Catalog Catalog::fromJson(const QJsonValue& value, const QString& path)
+Catalog Catalog::fromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader r(value, path);
     Catalog c;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Base/Json.h"
 #include "Catalog/SharedTypes.h"
 
 #include <QByteArray>
@@ -10,7 +11,6 @@
 #include <optional>
 #include <vector>
 
-class QJsonValue;
 
 // The catalog document's records. Decoding is strict (see Json.h): one bad
 // value fails the whole document, unknown keys are ignored. Encoding writes
@@ -22,7 +22,7 @@ struct ReleaseNote {
     std::optional<QString> date;
     QStringList notes;
 
-    static ReleaseNote fromJson(const QJsonValue& value, const QString& path);
+    static ReleaseNote fromJson(const Json::Value& value, const Json::Path& path);
     QByteArray toJson() const;
     friend bool operator==(const ReleaseNote&, const ReleaseNote&) = default;
 };
@@ -41,7 +41,7 @@ struct Artifact {
     bool runsHere() const;
     bool runsOn(const QString& cpu) const;
 
-    static Artifact fromJson(const QJsonValue& value, const QString& path);
+    static Artifact fromJson(const Json::Value& value, const Json::Path& path);
     QByteArray toJson() const;
     friend bool operator==(const Artifact&, const Artifact&) = default;
 };
@@ -95,7 +95,7 @@ struct Release {
     QString systemText() const;
     Release forFreshInstall() const;
 
-    static Release fromJson(const QJsonValue& value, const QString& path);
+    static Release fromJson(const Json::Value& value, const Json::Path& path);
     // Throws Json::DecodingError.
     static Release decode(const QByteArray& data);
     QByteArray toJson() const;
@@ -110,7 +110,7 @@ struct Feed {
     std::optional<QStringList> archs;
     std::optional<QString> minMacOS;
 
-    static Feed fromJson(const QJsonValue& value, const QString& path);
+    static Feed fromJson(const Json::Value& value, const Json::Path& path);
     QByteArray toJson() const;
     friend bool operator==(const Feed&, const Feed&) = default;
 };
@@ -119,7 +119,7 @@ struct Feed {
 struct Install {
     QStringList bundles;
 
-    static Install fromJson(const QJsonValue& value, const QString& path);
+    static Install fromJson(const Json::Value& value, const Json::Path& path);
     QByteArray toJson() const;
     friend bool operator==(const Install&, const Install&) = default;
 };
@@ -161,7 +161,7 @@ struct Product {
     // releases, with the current release's notes in front when no entry has its version.
     std::vector<ReleaseNote> history() const;
 
-    static Product fromJson(const QJsonValue& value, const QString& path);
+    static Product fromJson(const Json::Value& value, const Json::Path& path);
     QByteArray toJson() const;
     friend bool operator==(const Product&, const Product&) = default;
 };
@@ -175,7 +175,7 @@ struct Catalog {
 
     const Product* product(const QString& id) const;
 
-    static Catalog fromJson(const QJsonValue& value, const QString& path = {});
+    static Catalog fromJson(const Json::Value& value, const Json::Path& path = {});
     QByteArray toJson() const;
     friend bool operator==(const Catalog&, const Catalog&) = default;
 };

@@ -46,7 +46,7 @@ std::optional<E> valueOf(const Table<E, N>& table, QStringView text)
 }
 
 template <typename E, std::size_t N>
-E decodeWord(const Table<E, N>& table, const QJsonValue& value, const QString& path)
+E decodeWord(const Table<E, N>& table, const Json::Value& value, const Json::Path& path)
 {
     const QString text = Json::decodeString(value, path);
     if (auto e = valueOf(table, text))
@@ -54,14 +54,14 @@ E decodeWord(const Table<E, N>& table, const QJsonValue& value, const QString& p
     QStringList words;
     for (const auto& [e, t] : table)
         words.push_back(t.toString());
-    throw Json::DecodingError(path, u'"' + text + u"\" is not one of "_s + words.join(u", "_s));
+    throw Json::DecodingError(path.toString(), u'"' + text + u"\" is not one of "_s + words.join(u", "_s));
 }
 
 } // namespace
 
 QString rawValue(PluginFormat format) { return textOf(kFormats, format); }
 std::optional<PluginFormat> pluginFormatFromRaw(QStringView text) { return valueOf(kFormats, text); }
-PluginFormat decodePluginFormat(const QJsonValue& value, const QString& path)
+PluginFormat decodePluginFormat(const Json::Value& value, const Json::Path& path)
 {
     return decodeWord(kFormats, value, path);
 }
@@ -106,7 +106,7 @@ std::optional<PluginFormat> pluginFormatFromBundleName(QStringView bundleName)
 
 QString rawValue(InstallScope scope) { return textOf(kScopes, scope); }
 std::optional<InstallScope> installScopeFromRaw(QStringView text) { return valueOf(kScopes, text); }
-InstallScope decodeInstallScope(const QJsonValue& value, const QString& path)
+InstallScope decodeInstallScope(const Json::Value& value, const Json::Path& path)
 {
     return decodeWord(kScopes, value, path);
 }
@@ -116,7 +116,7 @@ std::optional<OAuthProvider> oauthProviderFromRaw(QStringView text) { return val
 
 QString rawValue(FeedbackKind kind) { return textOf(kFeedbackKinds, kind); }
 std::optional<FeedbackKind> feedbackKindFromRaw(QStringView text) { return valueOf(kFeedbackKinds, text); }
-FeedbackKind decodeFeedbackKind(const QJsonValue& value, const QString& path)
+FeedbackKind decodeFeedbackKind(const Json::Value& value, const Json::Path& path)
 {
     return decodeWord(kFeedbackKinds, value, path);
 }
@@ -124,7 +124,7 @@ FeedbackKind decodeFeedbackKind(const QJsonValue& value, const QString& path)
 QString rawValue(CatalogSource source) { return textOf(kSources, source); }
 std::optional<CatalogSource> catalogSourceFromRaw(QStringView text) { return valueOf(kSources, text); }
 
-AUDescriptor AUDescriptor::fromJson(const QJsonValue& value, const QString& path)
+AUDescriptor AUDescriptor::fromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader r(value, path);
     AUDescriptor d;
@@ -143,7 +143,7 @@ QByteArray AUDescriptor::toJson() const
         .finish();
 }
 
-HubUser HubUser::fromJson(const QJsonValue& value, const QString& path)
+HubUser HubUser::fromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader r(value, path);
     HubUser u;
@@ -158,7 +158,7 @@ QByteArray HubUser::toJson() const
     return Json::ObjectWriter().add("id"_L1, id).add("email"_L1, email).add("name"_L1, name).finish();
 }
 
-DeviceSession DeviceSession::fromJson(const QJsonValue& value, const QString& path)
+DeviceSession DeviceSession::fromJson(const Json::Value& value, const Json::Path& path)
 {
     const Json::ObjectReader r(value, path);
     DeviceSession s;
@@ -170,7 +170,7 @@ DeviceSession DeviceSession::fromJson(const QJsonValue& value, const QString& pa
 
 DeviceSession DeviceSession::decode(const QByteArray& data)
 {
-    return fromJson(Json::parseObject(data), {});
+    return fromJson(Json::parse(data), {});
 }
 
 QByteArray DeviceSession::toJson() const

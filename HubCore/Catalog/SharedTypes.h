@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Base/Json.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringView>
@@ -8,7 +10,6 @@
 #include <optional>
 #include <set>
 
-class QJsonValue;
 
 // Small values that cross the borders between catalog, installer, account
 // and the app model. Each enumeration converts to its wire text and back;
@@ -26,12 +27,12 @@ QString label(PluginFormat format);
 QString bundleExtension(PluginFormat format);
 // The format a bundle's file name stands for, by its extension in any case.
 std::optional<PluginFormat> pluginFormatFromBundleName(QStringView bundleName);
-PluginFormat decodePluginFormat(const QJsonValue& value, const QString& path);
+PluginFormat decodePluginFormat(const Json::Value& value, const Json::Path& path);
 
 enum class InstallScope { user, allUsers };
 QString rawValue(InstallScope scope);
 std::optional<InstallScope> installScopeFromRaw(QStringView text);
-InstallScope decodeInstallScope(const QJsonValue& value, const QString& path);
+InstallScope decodeInstallScope(const Json::Value& value, const Json::Path& path);
 
 enum class OAuthProvider { google, apple };
 inline constexpr std::array<OAuthProvider, 2> kAllOAuthProviders{OAuthProvider::google, OAuthProvider::apple};
@@ -43,7 +44,7 @@ inline constexpr std::array<FeedbackKind, 4> kAllFeedbackKinds{FeedbackKind::ide
                                                                FeedbackKind::love, FeedbackKind::question};
 QString rawValue(FeedbackKind kind);
 std::optional<FeedbackKind> feedbackKindFromRaw(QStringView text);
-FeedbackKind decodeFeedbackKind(const QJsonValue& value, const QString& path);
+FeedbackKind decodeFeedbackKind(const Json::Value& value, const Json::Path& path);
 
 // Where the catalog in use came from.
 enum class CatalogSource { live, cached, bundled };
@@ -84,7 +85,7 @@ struct AUDescriptor {
     QString subtype;
     QString manufacturer;
 
-    static AUDescriptor fromJson(const QJsonValue& value, const QString& path);
+    static AUDescriptor fromJson(const Json::Value& value, const Json::Path& path);
     QByteArray toJson() const;
     friend bool operator==(const AUDescriptor&, const AUDescriptor&) = default;
 };
@@ -113,7 +114,7 @@ struct HubUser {
     QString email;
     QString name;
 
-    static HubUser fromJson(const QJsonValue& value, const QString& path);
+    static HubUser fromJson(const Json::Value& value, const Json::Path& path);
     QByteArray toJson() const;
     friend bool operator==(const HubUser&, const HubUser&) = default;
 };
@@ -124,7 +125,7 @@ struct DeviceSession {
     QString deviceID;
     HubUser user;
 
-    static DeviceSession fromJson(const QJsonValue& value, const QString& path = {});
+    static DeviceSession fromJson(const Json::Value& value, const Json::Path& path = {});
     // Throws Json::DecodingError.
     static DeviceSession decode(const QByteArray& data);
     QByteArray toJson() const;

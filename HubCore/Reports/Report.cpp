@@ -13,25 +13,24 @@ namespace Hub {
 
 namespace {
 
-ContextValue decodeContextValue(const QJsonValue& value, const QString& path)
+ContextValue decodeContextValue(const Json::Value& value, const Json::Path& path)
 {
     if (value.isBool())
         return value.toBool();
-    if (value.isDouble())
+    if (value.isNumber())
         return value.toDouble();
     if (value.isString())
         return value.toString();
-    throw Json::DecodingError(path, u"expected a boolean, a number or text"_s);
+    throw Json::DecodingError(path.toString(), u"expected a boolean, a number or text"_s);
 }
 
-ReportContext decodeContext(const QJsonValue& value, const QString& path)
+ReportContext decodeContext(const Json::Value& value, const Json::Path& path)
 {
     if (!value.isObject())
-        throw Json::DecodingError(path, u"expected an object"_s);
+        throw Json::DecodingError(path.toString(), u"expected an object"_s);
     ReportContext out;
-    const QJsonObject object = value.toObject();
-    for (auto it = object.begin(); it != object.end(); ++it)
-        out.emplace(it.key(), decodeContextValue(it.value(), Json::joinPath(path, it.key())));
+    for (const auto& [key, member] : value.members())
+        out.insert_or_assign(key, decodeContextValue(member, Json::Path(path, key)));
     return out;
 }
 
