@@ -43,7 +43,7 @@ bool HubModel::isShown(const Product& product) const
         return false;
     if (!product.isInvite())
         return true;
-    return m_account && m_account->products.contains(product.id);
+    return d->account && d->account->products.contains(product.id);
 }
 
 HubModel::ProductList HubModel::products() const
@@ -63,8 +63,8 @@ const Product* HubModel::product(const std::optional<QString>& id) const
 
 ProductState HubModel::state(const Product& product) const
 {
-    const auto found = m_states.find(product.id);
-    return found == m_states.end() ? ProductState{} : found->second;
+    const auto found = d->states.find(product.id);
+    return found == d->states.end() ? ProductState{} : found->second;
 }
 
 bool HubModel::isSoon(const Product& product) const
@@ -74,7 +74,7 @@ bool HubModel::isSoon(const Product& product) const
 
 bool HubModel::isBeta(const Product& product) const
 {
-    return m_account && m_account->betas.contains(product.id);
+    return d->account && d->account->betas.contains(product.id);
 }
 
 HubModel::ProductList HubModel::updates() const
@@ -89,9 +89,9 @@ HubModel::ProductList HubModel::updates() const
 
 std::optional<Release> HubModel::hubUpdate() const
 {
-    if (!m_catalog || !m_catalog->hub || !Versions::isNewer(m_catalog->hub->version, Config::hubVersion()))
+    if (!d->catalog || !d->catalog->hub || !Versions::isNewer(d->catalog->hub->version, Config::hubVersion()))
         return std::nullopt;
-    return m_catalog->hub;
+    return d->catalog->hub;
 }
 
 // ---- Versions and formats ---------------------------------------------------
@@ -99,12 +99,12 @@ std::optional<Release> HubModel::hubUpdate() const
 const HubModel::Facts& HubModel::facts(const Product& product) const
 {
     // Only the catalog's own products are cached: a copy may be stale.
-    const std::vector<Product>* products = m_catalog ? &m_catalog->products : nullptr;
+    const std::vector<Product>* products = d->catalog ? &d->catalog->products : nullptr;
     if (!products || products->empty() || &product < products->data() || &product >= products->data() + products->size()) {
-        m_uncachedFacts = computeFacts(product);
-        return m_uncachedFacts;
+        d->uncachedFacts = computeFacts(product);
+        return d->uncachedFacts;
     }
-    std::optional<Facts>& cached = m_facts[std::size_t(&product - products->data())];
+    std::optional<Facts>& cached = d->facts[std::size_t(&product - products->data())];
     if (!cached)
         cached = computeFacts(product);
     return *cached;
@@ -112,18 +112,18 @@ const HubModel::Facts& HubModel::facts(const Product& product) const
 
 void HubModel::forgetFacts(const QString& productID)
 {
-    if (!m_catalog)
+    if (!d->catalog)
         return;
     // Every entry of that identifier: a catalog may list one twice.
-    for (std::size_t i = 0; i < m_facts.size(); ++i)
-        if (m_catalog->products[i].id == productID)
-            m_facts[i].reset();
+    for (std::size_t i = 0; i < d->facts.size(); ++i)
+        if (d->catalog->products[i].id == productID)
+            d->facts[i].reset();
 }
 
 HubModel::Facts HubModel::computeFacts(const Product& product) const
 {
     Facts f;
-    if (const auto found = m_states.find(product.id); found != m_states.end()) {
+    if (const auto found = d->states.find(product.id); found != d->states.end()) {
         f.state = &found->second;
         f.installed = !found->second.installed.isEmpty();
     }
@@ -177,8 +177,8 @@ HubModel::Facts HubModel::withTexts(const Product& product, Facts f) const
 
 std::optional<QString> HubModel::installedVersion(const Product& product, const std::set<PluginFormat>& formats) const
 {
-    const auto found = m_states.find(product.id);
-    if (found == m_states.end())
+    const auto found = d->states.find(product.id);
+    if (found == d->states.end())
         return std::nullopt;
     std::optional<QString> newest;
     for (const InstalledFormat& copy : found->second.installed)
@@ -222,8 +222,8 @@ std::set<PluginFormat> HubModel::defaultFormats(const Product& product) const
     std::set<PluginFormat> chosen;
     const std::vector<PluginFormat> offered = formatsOffered(product);
     for (PluginFormat format : offered)
-        if (format == PluginFormat::app || (format == PluginFormat::au && m_installAU)
-            || (format == PluginFormat::vst3 && m_installVST3))
+        if (format == PluginFormat::app || (format == PluginFormat::au && d->installAU)
+            || (format == PluginFormat::vst3 && d->installVST3))
             chosen.insert(format);
     if (chosen.empty())
         chosen.insert(offered.begin(), offered.end());
@@ -257,9 +257,9 @@ QList<InstalledFormat> HubModel::allUsersCopies(const Product& product) const
 {
     QList<InstalledFormat> copies;
     for (const InstalledFormat& copy : state(product).installed)
-        if (isWithin(QDir::cleanPath(copy.path), InstallLocations::folder(m_roots, copy.format, InstallScope::allUsers))
+        if (isWithin(QDir::cleanPath(copy.path), InstallLocations::folder(d->roots, copy.format, InstallScope::allUsers))
             && QDir::cleanPath(copy.path)
-                   != QDir::cleanPath(InstallLocations::folder(m_roots, copy.format, InstallScope::allUsers)))
+                   != QDir::cleanPath(InstallLocations::folder(d->roots, copy.format, InstallScope::allUsers)))
             copies.append(copy);
     return copies;
 }
@@ -273,7 +273,7 @@ QList<InstalledFormat> HubModel::legacyCopies(const Product& product) const
     const auto hasOwnCopy = [&](PluginFormat format) {
         return std::any_of(installed.begin(), installed.end(), [&](const InstalledFormat& copy) {
             return copy.format == format && !forAll.contains(copy)
-                   && isWithin(QDir::cleanPath(copy.path), InstallLocations::folder(m_roots, format, InstallScope::user));
+                   && isWithin(QDir::cleanPath(copy.path), InstallLocations::folder(d->roots, format, InstallScope::user));
         });
     };
     QList<InstalledFormat> legacy;
@@ -285,16 +285,16 @@ QList<InstalledFormat> HubModel::legacyCopies(const Product& product) const
 
 QString HubModel::abbreviated(const QString& path) const
 {
-    return abbreviatingHome(path, m_roots.userHome);
+    return abbreviatingHome(path, d->roots.userHome);
 }
 
 QString HubModel::placeName(const InstalledFormat& copy) const
 {
     const QString path = QDir::cleanPath(copy.path);
     if (copy.format != PluginFormat::app) {
-        if (isWithin(path, InstallLocations::folder(m_roots, copy.format, InstallScope::user)))
+        if (isWithin(path, InstallLocations::folder(d->roots, copy.format, InstallScope::user)))
             return u"just for you"_s;
-        if (isWithin(path, InstallLocations::folder(m_roots, copy.format, InstallScope::allUsers)))
+        if (isWithin(path, InstallLocations::folder(d->roots, copy.format, InstallScope::allUsers)))
             return u"for all users"_s;
     }
     return abbreviated(QFileInfo(path).path());
@@ -437,13 +437,13 @@ QString HubModel::name(const QString& productID) const
 PluginSections HubModel::pluginSections() const
 {
     PluginSections sections;
-    if (!m_catalog)
+    if (!d->catalog)
         return sections;
     QStringList withUpdate;
     QStringList without;
     const auto place = [&](const Product& product) {
-        const auto found = m_states.find(product.id);
-        if (found == m_states.end() || found->second.installed.isEmpty())
+        const auto found = d->states.find(product.id);
+        if (found == d->states.end() || found->second.installed.isEmpty())
             sections.add.append(product.id);
         else if (facts(product).update)
             withUpdate.append(product.id);
@@ -457,9 +457,9 @@ PluginSections HubModel::pluginSections() const
 
 bool HubModel::busy() const
 {
-    if (m_hubJob.isWorking())
+    if (d->hubJob.isWorking())
         return true;
-    return std::any_of(m_states.begin(), m_states.end(), [](const auto& entry) { return entry.second.job.isWorking(); });
+    return std::any_of(d->states.begin(), d->states.end(), [](const auto& entry) { return entry.second.job.isWorking(); });
 }
 
 } // namespace Hub

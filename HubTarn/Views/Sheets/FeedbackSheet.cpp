@@ -3,6 +3,7 @@
 #include "Views/Sheets/SheetKit.h"
 
 #include "Account/HubService.h"
+#include "Base/HubError.h"
 #include "Kit/Paint.h"
 #include "Kit/Pill.h"
 #include "Kit/Segmented.h"
