@@ -308,8 +308,10 @@ private:
     // Cached for the catalog's own products until their copies or the
     // catalog change, so a redraw of 2,000 rows stays within a frame.
     const Facts& facts(const Product& product) const;
-    Facts computeFacts(const Product& product) const;
-    Facts withTexts(const Product& product, Facts facts) const;
+    // Fills a fresh `facts`: the versions first, then the texts from them.
+    void computeFacts(const Product& product, Facts& facts) const;
+    void weighVersions(const Product& product, Facts& facts) const;
+    void addTexts(const Product& product, Facts& facts) const;
     Caption captionOf(const Product& product, const Facts& facts) const;
     void forgetFacts(const QString& productID);
 

@@ -23,14 +23,32 @@ bool hasArtifacts(const Release& release)
     return release.artifacts && !release.artifacts->empty();
 }
 
-// The highest version among copies of `format`; none without a copy.
-std::optional<QString> newestOf(const QList<InstalledFormat>& installed, PluginFormat format)
+// The highest version among the copies `counts` accepts; none without one.
+template<typename Counts>
+std::optional<QString> newestOf(const QList<InstalledFormat>& installed, Counts counts)
 {
     std::optional<QString> newest;
     for (const InstalledFormat& copy : installed)
-        if (copy.format == format && (!newest || Versions::compare(copy.version, *newest) > 0))
+        if (counts(copy) && (!newest || Versions::compare(copy.version, *newest) > 0))
             newest = copy.version;
     return newest;
+}
+
+std::optional<QString> newestOf(const QList<InstalledFormat>& installed, PluginFormat format)
+{
+    return newestOf(installed, [format](const InstalledFormat& copy) { return copy.format == format; });
+}
+
+// `text` with each " · " read as ", ", appended to `out`.
+void appendSpoken(QString& out, QStringView text)
+{
+    bool first = true;
+    for (QStringView piece : text.tokenize(u" · ")) {
+        if (!first)
+            out += u", ";
+        out += piece;
+        first = false;
+    }
 }
 
 } // namespace
@@ -39,7 +57,11 @@ std::optional<QString> newestOf(const QList<InstalledFormat>& installed, PluginF
 
 bool HubModel::isShown(const Product& product) const
 {
-    if (!catalogProduct(product.id))
+    // One of the catalog's own products is in it by definition: the row
+    // rules ask this for every row, and need no lookup for it.
+    const bool own = d->catalog && !d->catalog->products.empty() && &product >= d->catalog->products.data()
+                     && &product < d->catalog->products.data() + d->catalog->products.size();
+    if (!own && !catalogProduct(product.id))
         return false;
     if (!product.isInvite())
         return true;
@@ -101,12 +123,14 @@ const HubModel::Facts& HubModel::facts(const Product& product) const
     // Only the catalog's own products are cached: a copy may be stale.
     const std::vector<Product>* products = d->catalog ? &d->catalog->products : nullptr;
     if (!products || products->empty() || &product < products->data() || &product >= products->data() + products->size()) {
-        d->uncachedFacts = computeFacts(product);
+        d->uncachedFacts = Facts();
+        computeFacts(product, d->uncachedFacts);
         return d->uncachedFacts;
     }
+    // Worked out in place: a new catalog's first redraw fills every entry.
     std::optional<Facts>& cached = d->facts[std::size_t(&product - products->data())];
     if (!cached)
-        cached = computeFacts(product);
+        computeFacts(product, cached.emplace());
     return *cached;
 }
 
@@ -120,22 +144,27 @@ void HubModel::forgetFacts(const QString& productID)
             d->facts[i].reset();
 }
 
-HubModel::Facts HubModel::computeFacts(const Product& product) const
+void HubModel::computeFacts(const Product& product, Facts& f) const
 {
-    Facts f;
+    weighVersions(product, f);
+    addTexts(product, f);
+}
+
+void HubModel::weighVersions(const Product& product, Facts& f) const
+{
     if (const auto found = d->states.find(product.id); found != d->states.end()) {
         f.state = &found->second;
         f.installed = !found->second.installed.isEmpty();
     }
     if (f.installed)
-        f.installedVersion = installedVersion(product);
+        f.installedVersion = newestOf(f.state->installed, [](const InstalledFormat&) { return true; });
     if (!product.release)
-        return withTexts(product, std::move(f));
+        return;
     const Release& release = *product.release;
     f.installable = release.installable();
     f.fit = release.fit(cpu(), macOSVersion());
     if (!f.installed)
-        return withTexts(product, std::move(f));
+        return;
     const QList<InstalledFormat>& installed = f.state->installed;
     for (PluginFormat format : formatsOffered(product))
         if (const std::optional<QString> version = newestOf(installed, format))
@@ -146,7 +175,7 @@ HubModel::Facts HubModel::computeFacts(const Product& product) const
             }
     if (isSoon(product) || !f.installable || f.fit.kind != Release::FitKind::fine) {
         f.from.reset();
-        return withTexts(product, std::move(f));
+        return;
     }
     if (hasArtifacts(release)) {
         f.update = !f.stale.empty();
@@ -156,10 +185,9 @@ HubModel::Facts HubModel::computeFacts(const Product& product) const
     }
     if (!f.update)
         f.from.reset();
-    return withTexts(product, std::move(f));
 }
 
-HubModel::Facts HubModel::withTexts(const Product& product, Facts f) const
+void HubModel::addTexts(const Product& product, Facts& f) const
 {
     f.shown = product.shown();
     f.caption = captionOf(product, f);
@@ -167,12 +195,17 @@ HubModel::Facts HubModel::withTexts(const Product& product, Facts f) const
         f.spokenAtRest = f.shown + u", update available, "_s + f.from.value_or(QString()) + u" to "_s
                          + product.release->version;
     } else {
-        f.spokenAtRest = f.shown + u", "_s;
-        if (f.caption.tag)
-            f.spokenAtRest += *f.caption.tag + u", "_s;
-        f.spokenAtRest += QString(f.caption.text).replace(u" · "_s, u", "_s);
+        // Made for every row of a new catalog: one allocation, not four.
+        f.spokenAtRest.reserve(f.shown.size() + 2 + (f.caption.tag ? f.caption.tag->size() + 2 : 0)
+                               + f.caption.text.size());
+        f.spokenAtRest += f.shown;
+        f.spokenAtRest += u", ";
+        if (f.caption.tag) {
+            f.spokenAtRest += *f.caption.tag;
+            f.spokenAtRest += u", ";
+        }
+        appendSpoken(f.spokenAtRest, f.caption.text);
     }
-    return f;
 }
 
 std::optional<QString> HubModel::installedVersion(const Product& product, const std::set<PluginFormat>& formats) const
@@ -180,12 +213,9 @@ std::optional<QString> HubModel::installedVersion(const Product& product, const 
     const auto found = d->states.find(product.id);
     if (found == d->states.end())
         return std::nullopt;
-    std::optional<QString> newest;
-    for (const InstalledFormat& copy : found->second.installed)
-        if ((formats.empty() || formats.contains(copy.format))
-            && (!newest || Versions::compare(copy.version, *newest) > 0))
-            newest = copy.version;
-    return newest;
+    return newestOf(found->second.installed, [&formats](const InstalledFormat& copy) {
+        return formats.empty() || formats.contains(copy.format);
+    });
 }
 
 std::vector<PluginFormat> HubModel::formatsOffered(const Product& product) const
@@ -388,9 +418,13 @@ std::optional<QString> HubModel::updateNote(const Product& product)
 {
     if (!product.release)
         return std::nullopt;
-    for (const ReleaseNote& entry : product.history())
-        if (entry.version == product.release->version && !entry.notes.isEmpty())
-            return entry.notes.first();
+    // The catalog's own entries, without the copy history() makes: the
+    // entry history() adds for the release holds the release's note, which
+    // is the answer below anyway.
+    if (product.releases)
+        for (const ReleaseNote& entry : *product.releases)
+            if (entry.version == product.release->version && !entry.notes.isEmpty())
+                return entry.notes.first();
     if (product.release->notes && !product.release->notes->isEmpty())
         return product.release->notes;
     return std::nullopt;
@@ -411,7 +445,7 @@ Caption HubModel::captionOf(const Product& product, const Facts& f) const
         return {std::nullopt, u"installed "_s + *f.installedVersion, false};
     if (isSoon(product))
         return {std::nullopt, u"coming soon"_s, false};
-    const QString formats = product.formats.value_or(QStringList()).join(u" · "_s);
+    const QString formats = product.formats ? product.formats->join(u" · "_s) : QString();
     if (product.isFree())
         return {u"free"_s, formats, false};
     return {std::nullopt, formats, false};
@@ -439,19 +473,24 @@ PluginSections HubModel::pluginSections() const
     PluginSections sections;
     if (!d->catalog)
         return sections;
+    const qsizetype most = qsizetype(d->catalog->products.size());
     QStringList withUpdate;
     QStringList without;
+    sections.add.reserve(most);
+    withUpdate.reserve(most);
+    without.reserve(most);
     const auto place = [&](const Product& product) {
-        const auto found = d->states.find(product.id);
-        if (found == d->states.end() || found->second.installed.isEmpty())
+        const Facts& f = facts(product);
+        if (!f.installed)
             sections.add.append(product.id);
-        else if (facts(product).update)
+        else if (f.update)
             withUpdate.append(product.id);
         else
             without.append(product.id);
     };
     forEachShown(place);
-    sections.onMac = withUpdate + without;
+    sections.onMac = std::move(withUpdate);
+    sections.onMac += without;
     return sections;
 }
 
