@@ -13,6 +13,7 @@
 #include "Installer/InstallLocations.h"
 #include "Installer/PluginInstaller.h"
 #include "Model/HubModel.h"
+#include "Model/HubModelServices.h"
 #include "Platform/PropertyList.h"
 
 #include <QCoreApplication>

@@ -42,35 +42,35 @@ InstallRoots HubModel::isolatedRoots(const QString& home)
 
 HubModel::HubModel(HubModelServices services, QObject* parent)
     : QObject(parent)
-    , m_services(std::move(services))
+    , d(std::make_unique<Private>(std::move(services)))
 {
     // The work here waits on the network, the disk and child processes, not
     // on the processor: sized by cores, two long installs on a two-core
     // machine would hold back a refresh or a sign-in until one ended.
-    m_pool.setMaxThreadCount(std::max(16, QThread::idealThreadCount()));
-    const QString home = m_services.home.value_or(Config::homeFolder());
-    m_roots = m_services.home ? isolatedRoots(home) : InstallLocations::real();
-    m_settings = m_services.home
+    d->pool.setMaxThreadCount(std::max(16, QThread::idealThreadCount()));
+    const QString home = d->services.home.value_or(Config::homeFolder());
+    d->roots = d->services.home ? isolatedRoots(home) : InstallLocations::real();
+    d->settings = d->services.home
                      ? std::make_unique<QSettings>(home + u"/.config/"_s + Config::bundleID() + u".conf"_s,
                                                    QSettings::IniFormat)
                      : std::make_unique<QSettings>();
     loadSettings();
 
-    CatalogLoader::Locations locations = m_services.catalog;
-    locations.supportFolder = m_roots.support;
-    m_loader = std::make_unique<CatalogLoader>(locations);
-    m_spool = std::make_unique<ReportSpool>(home);
-    m_services.reports.session.stop = m_stop.get_token();
-    m_launched = m_services.clock->now();
+    CatalogLoader::Locations locations = d->services.catalog;
+    locations.supportFolder = d->roots.support;
+    d->loader = std::make_unique<CatalogLoader>(locations);
+    d->spool = std::make_unique<ReportSpool>(home);
+    d->services.reports.session.stop = d->stop.get_token();
+    d->launched = d->services.clock->now();
 
-    if (std::optional<LoadedCatalog> local = m_loader->loadLocal()) {
+    if (std::optional<LoadedCatalog> local = d->loader->loadLocal()) {
         setCatalog(std::move(local->catalog));
-        m_catalogSource = local->source;
-        const std::shared_ptr<const PluginInstalling> scanner = m_services.installerFor({}, m_stop.get_token());
-        for (const Product& product : m_catalog->products) {
-            QList<InstalledFormat> installed = scanner->installed(product, m_roots);
+        d->catalogSource = local->source;
+        const std::shared_ptr<const PluginInstalling> scanner = d->services.installerFor({}, d->stop.get_token());
+        for (const Product& product : d->catalog->products) {
+            QList<InstalledFormat> installed = scanner->installed(product, d->roots);
             if (!installed.isEmpty())
-                m_states[product.id].installed = std::move(installed);
+                d->states[product.id].installed = std::move(installed);
         }
     }
 }
@@ -80,75 +80,110 @@ HubModel::~HubModel()
     shutdown();
 }
 
+Screen HubModel::screen() const { return d->screen; }
+Tab HubModel::tab() const { return d->tab; }
+const std::optional<QString>& HubModel::page() const { return d->page; }
+const std::optional<Sheet>& HubModel::sheet() const { return d->sheet; }
+bool HubModel::accountMenu() const { return d->accountMenu; }
+const std::optional<DAWWarning>& HubModel::dawWarning() const { return d->dawWarning; }
+const std::optional<Catalog>& HubModel::catalog() const { return d->catalog; }
+std::optional<CatalogSource> HubModel::catalogSource() const { return d->catalogSource; }
+const std::optional<AccountInfo>& HubModel::account() const { return d->account; }
+const ProductStates& HubModel::states() const { return d->states; }
+bool HubModel::loading() const { return d->loading; }
+bool HubModel::offline() const { return d->offline; }
+const std::optional<QDateTime>& HubModel::lastChecked() const { return d->lastChecked; }
+const Job& HubModel::hubJob() const { return d->hubJob; }
+const std::vector<ReportFile>& HubModel::problems() const { return d->problems; }
+const std::optional<QString>& HubModel::reportNote() const { return d->reportNote; }
+bool HubModel::sendingReports() const { return d->sendingReports; }
+const std::optional<QString>& HubModel::loginNote() const { return d->loginNote; }
+bool HubModel::signInAgain() const { return d->signInAgain; }
+bool HubModel::installAU() const { return d->installAU; }
+bool HubModel::installVST3() const { return d->installVST3; }
+InstallScope HubModel::scope() const { return d->scope; }
+bool HubModel::checkAtOpen() const { return d->checkAtOpen; }
+bool HubModel::autoUpdate() const { return d->autoUpdate; }
+bool HubModel::sendReports() const { return d->sendReports; }
+const HubModel::OAuthProviders& HubModel::signInProviders() const { return d->providers; }
+bool HubModel::codeNeeded() const { return d->codeNeeded; }
+bool HubModel::signingIn() const { return d->signingIn; }
+bool HubModel::signInAvailable() const { return d->services.signInAvailable; }
+const std::optional<DeviceSession>& HubModel::session() const { return d->session; }
+const InstallRoots& HubModel::roots() const { return d->roots; }
+const QString& HubModel::cpu() const { return d->services.cpu; }
+const QString& HubModel::macOSVersion() const { return d->services.macOSVersion; }
+bool HubModel::restarting() const { return d->restarting; }
+
 void HubModel::shutdown()
 {
-    if (m_shutDown)
+    if (d->shutDown)
         return;
-    m_shutDown = true;
-    m_stop.request_stop();
-    if (m_signInStop)
-        m_signInStop->request_stop();
-    m_pool.waitForDone(kShutdownWaitMs);
+    d->shutDown = true;
+    d->stop.request_stop();
+    if (d->signInStop)
+        d->signInStop->request_stop();
+    d->pool.waitForDone(kShutdownWaitMs);
 }
 
 // ---- Settings -------------------------------------------------------------
 
 void HubModel::loadSettings()
 {
-    m_installAU = m_settings->value(kInstallAU, true).toBool();
-    m_installVST3 = m_settings->value(kInstallVST3, true).toBool();
-    if (!m_installAU && !m_installVST3) {
+    d->installAU = d->settings->value(kInstallAU, true).toBool();
+    d->installVST3 = d->settings->value(kInstallVST3, true).toBool();
+    if (!d->installAU && !d->installVST3) {
         // Both off would make every install sheet start empty.
-        m_installAU = true;
-        m_installVST3 = true;
+        d->installAU = true;
+        d->installVST3 = true;
     }
-    m_scope = installScopeFromRaw(m_settings->value(kInstallScope).toString()).value_or(InstallScope::user);
-    m_checkAtOpen = m_settings->value(kCheckAtOpen, true).toBool();
-    m_autoUpdate = m_settings->value(kAutoUpdate, false).toBool();
-    m_sendReports = ReportSender::optedIn(*m_settings);
+    d->scope = installScopeFromRaw(d->settings->value(kInstallScope).toString()).value_or(InstallScope::user);
+    d->checkAtOpen = d->settings->value(kCheckAtOpen, true).toBool();
+    d->autoUpdate = d->settings->value(kAutoUpdate, false).toBool();
+    d->sendReports = ReportSender::optedIn(*d->settings);
 }
 
 void HubModel::store(const QString& key, const QVariant& value)
 {
-    m_settings->setValue(key, value);
-    m_settings->sync();
+    d->settings->setValue(key, value);
+    d->settings->sync();
 }
 
 void HubModel::setInstallAU(bool on)
 {
     store(kInstallAU, on);
-    assign(m_installAU, on, &HubModel::installAUChanged);
+    assign(d->installAU, on, &HubModel::installAUChanged);
 }
 
 void HubModel::setInstallVST3(bool on)
 {
     store(kInstallVST3, on);
-    assign(m_installVST3, on, &HubModel::installVST3Changed);
+    assign(d->installVST3, on, &HubModel::installVST3Changed);
 }
 
 void HubModel::setScope(InstallScope scope)
 {
     store(kInstallScope, rawValue(scope));
-    assign(m_scope, scope, &HubModel::scopeChanged);
+    assign(d->scope, scope, &HubModel::scopeChanged);
 }
 
 void HubModel::setCheckAtOpen(bool on)
 {
     store(kCheckAtOpen, on);
-    assign(m_checkAtOpen, on, &HubModel::checkAtOpenChanged);
+    assign(d->checkAtOpen, on, &HubModel::checkAtOpenChanged);
 }
 
 void HubModel::setAutoUpdate(bool on)
 {
     store(kAutoUpdate, on);
-    assign(m_autoUpdate, on, &HubModel::autoUpdateChanged);
+    assign(d->autoUpdate, on, &HubModel::autoUpdateChanged);
 }
 
 void HubModel::setSendReports(bool on)
 {
-    ReportSender::setOptedIn(*m_settings, on);
-    const bool switchedOn = on && !m_sendReports;
-    assign(m_sendReports, on, &HubModel::sendReportsChanged);
+    ReportSender::setOptedIn(*d->settings, on);
+    const bool switchedOn = on && !d->sendReports;
+    assign(d->sendReports, on, &HubModel::sendReportsChanged);
     if (switchedOn)
         sendProblems();
 }
@@ -157,22 +192,22 @@ void HubModel::setSendReports(bool on)
 
 void HubModel::setScreen(Screen screen)
 {
-    assign(m_screen, screen, &HubModel::screenChanged);
+    assign(d->screen, screen, &HubModel::screenChanged);
     if (screen == Screen::main)
-        replayLink(!m_loading);
+        replayLink(!d->loading);
 }
 
-void HubModel::setTab(Tab tab) { assign(m_tab, tab, &HubModel::tabChanged); }
-void HubModel::setPage(const std::optional<QString>& page) { assign(m_page, page, &HubModel::pageChanged); }
-void HubModel::setSheet(const std::optional<Sheet>& sheet) { assign(m_sheet, sheet, &HubModel::sheetChanged); }
-void HubModel::setAccountMenu(bool open) { assign(m_accountMenu, open, &HubModel::accountMenuChanged); }
-void HubModel::setLoginNote(const std::optional<QString>& note) { assign(m_loginNote, note, &HubModel::loginNoteChanged); }
+void HubModel::setTab(Tab tab) { assign(d->tab, tab, &HubModel::tabChanged); }
+void HubModel::setPage(const std::optional<QString>& page) { assign(d->page, page, &HubModel::pageChanged); }
+void HubModel::setSheet(const std::optional<Sheet>& sheet) { assign(d->sheet, sheet, &HubModel::sheetChanged); }
+void HubModel::setAccountMenu(bool open) { assign(d->accountMenu, open, &HubModel::accountMenuChanged); }
+void HubModel::setLoginNote(const std::optional<QString>& note) { assign(d->loginNote, note, &HubModel::loginNoteChanged); }
 
 void HubModel::clearDAWWarning()
 {
-    if (!m_dawWarning)
+    if (!d->dawWarning)
         return;
-    m_dawWarning.reset();
+    d->dawWarning.reset();
     Q_EMIT dawWarningChanged();
 }
 
@@ -188,20 +223,20 @@ void HubModel::open(const QUrl& url)
     const QString id = path.section(u'/', 0, 0);
     if (id.isEmpty())
         return;
-    m_waitingLink = id;
-    if (m_screen == Screen::main)
-        replayLink(!m_loading);
+    d->waitingLink = id;
+    if (d->screen == Screen::main)
+        replayLink(!d->loading);
 }
 
 void HubModel::replayLink(bool lastChance)
 {
-    if (!m_waitingLink)
+    if (!d->waitingLink)
         return;
     // The running refresh may still bring the product: a live catalog that
     // has it, or the account that shares it.
-    if (!lastChance && !product(*m_waitingLink))
+    if (!lastChance && !product(*d->waitingLink))
         return;
-    const QString id = *std::exchange(m_waitingLink, std::nullopt);
+    const QString id = *std::exchange(d->waitingLink, std::nullopt);
     if (product(id))
         setPage(id);
 }
@@ -210,44 +245,44 @@ void HubModel::replayLink(bool lastChance)
 
 void HubModel::start()
 {
-    if (m_started)
+    if (d->started)
         return;
-    m_started = true;
-    m_services.network->watch(this, [this](bool online) {
-        const bool cameBack = online && !m_networkOnline;
-        m_networkOnline = online;
+    d->started = true;
+    d->services.network->watch(this, [this](bool online) {
+        const bool cameBack = online && !d->networkOnline;
+        d->networkOnline = online;
         if (!online) {
-            assign(m_offline, true, &HubModel::offlineChanged);
-        } else if (cameBack && m_screen != Screen::splash) {
+            assign(d->offline, true, &HubModel::offlineChanged);
+        } else if (cameBack && d->screen != Screen::splash) {
             // A refresh that is running began without the network and will
             // end offline, so one more follows it.
-            if (m_loading)
-                m_refreshAgain = true;
+            if (d->loading)
+                d->refreshAgain = true;
             else
                 refresh(true);
         }
     });
     // Read after watching starts, so no change falls between the two; the
     // main screen must not offer network actions while the first refresh runs.
-    m_networkOnline = m_services.network->online();
-    assign(m_offline, !m_networkOnline, &HubModel::offlineChanged);
+    d->networkOnline = d->services.network->online();
+    assign(d->offline, !d->networkOnline, &HubModel::offlineChanged);
     // The spool is a folder plug-ins write too: whatever lies there is read
     // on the pool, never while the window waits to appear.
-    const quint64 problemsBefore = m_problemLoads;
-    submit(Keep::always, [spool = *m_spool] { return spool.load(); },
+    const quint64 problemsBefore = d->problemLoads;
+    submit(Keep::always, [spool = *d->spool] { return spool.load(); },
            [this, problemsBefore](Outcome<std::vector<ReportFile>> outcome) {
-               if (outcome.value && m_problemLoads == problemsBefore)
+               if (outcome.value && d->problemLoads == problemsBefore)
                    publishProblems(std::move(*outcome.value));
            });
-    if (!m_services.sandboxed) {
-        const QString home = m_services.home.value_or(Config::homeFolder());
+    if (!d->services.sandboxed) {
+        const QString home = d->services.home.value_or(Config::homeFolder());
         submit(Keep::always, [home] { Installer::cleanDownloads(home); }, [](Outcome<std::monostate>) {});
     }
-    submit(Keep::always, [devices = m_services.devices] { return devices->loadResult(); },
+    submit(Keep::always, [devices = d->services.devices] { return devices->loadResult(); },
            [this](Outcome<DeviceLoad> outcome) { sessionLoaded(outcome.value.value_or(DeviceLoad::unreadable())); });
-    const double shown = double(m_launched.msecsTo(m_services.clock->now())) / 1000.0;
-    m_services.clock->sleep(kSplashSeconds - shown, this, [this] {
-        m_splashOver = true;
+    const double shown = double(d->launched.msecsTo(d->services.clock->now())) / 1000.0;
+    d->services.clock->sleep(kSplashSeconds - shown, this, [this] {
+        d->splashOver = true;
         showFirstScreen();
     });
 }
@@ -255,35 +290,35 @@ void HubModel::start()
 void HubModel::sessionLoaded(const DeviceLoad& load)
 {
     if (load.kind == DeviceLoad::Kind::found)
-        m_session = load.session;
+        d->session = load.session;
     else if (load.kind == DeviceLoad::Kind::unreadable)
         record(u"hub"_s, u"hub.keychain.read"_s, u"The saved sign-in couldn't be read."_s);
-    m_sessionRead = true;
+    d->sessionRead = true;
     showFirstScreen();
 }
 
 void HubModel::showFirstScreen()
 {
-    if (!m_sessionRead || !m_splashOver || m_screen != Screen::splash)
+    if (!d->sessionRead || !d->splashOver || d->screen != Screen::splash)
         return;
     // The refresh starts first, so a waiting link can wait for what it brings.
-    if (!m_signInAgain)
-        refresh(m_checkAtOpen);
-    setScreen(m_session ? Screen::main : Screen::login);
+    if (!d->signInAgain)
+        refresh(d->checkAtOpen);
+    setScreen(d->session ? Screen::main : Screen::login);
     scheduleRefresh();
 }
 
 void HubModel::pause(double seconds, QObject* context, std::function<void()> resume)
 {
-    m_services.clock->sleep(seconds, context, std::move(resume));
+    d->services.clock->sleep(seconds, context, std::move(resume));
 }
 
-QDateTime HubModel::now() const { return m_services.clock->now(); }
+QDateTime HubModel::now() const { return d->services.clock->now(); }
 
 void HubModel::scheduleRefresh()
 {
-    m_services.clock->sleep(kRefreshInterval, this, [this] {
-        if (!m_signInAgain)
+    d->services.clock->sleep(kRefreshInterval, this, [this] {
+        if (!d->signInAgain)
             refresh(true);
         scheduleRefresh();
     });
@@ -291,19 +326,19 @@ void HubModel::scheduleRefresh()
 
 void HubModel::refresh(bool catalog)
 {
-    if (m_loading || m_shutDown)
+    if (d->loading || d->shutDown)
         return;
-    assign(m_loading, true, &HubModel::loadingChanged);
-    const quint64 generation = m_generation;
-    const quint64 rescansBefore = m_rescans;
-    std::optional<Catalog> known = m_catalog;
-    const std::shared_ptr<const PluginInstalling> scanner = m_services.installerFor({}, m_stop.get_token());
+    assign(d->loading, true, &HubModel::loadingChanged);
+    const quint64 generation = d->generation;
+    const quint64 rescansBefore = d->rescans;
+    std::optional<Catalog> known = d->catalog;
+    const std::shared_ptr<const PluginInstalling> scanner = d->services.installerFor({}, d->stop.get_token());
     submit(
         Keep::always,
-        [catalog, known = std::move(known), loader = *m_loader, http = Http::Session{m_services.caBundle,
-                                                                                       m_stop.get_token()},
-         service = m_services.service, session = m_session, machineID = m_services.machineID, scanner,
-         roots = m_roots, spool = *m_spool]() {
+        [catalog, known = std::move(known), loader = *d->loader, http = Http::Session{d->services.caBundle,
+                                                                                       d->stop.get_token()},
+         service = d->services.service, session = d->session, machineID = d->services.machineID, scanner,
+         roots = d->roots, spool = *d->spool]() {
             RefreshResult result;
             if (catalog) {
                 result.loaded = loader.load(http);
@@ -331,8 +366,8 @@ void HubModel::refresh(bool catalog)
 void HubModel::applyRefresh(RefreshResult result, quint64 generation, quint64 rescansBefore)
 {
     if (result.loaded) {
-        m_catalogSource = result.loaded->source;
-        if (m_catalog != result.loaded->catalog) {
+        d->catalogSource = result.loaded->source;
+        if (d->catalog != result.loaded->catalog) {
             setCatalog(std::move(result.loaded->catalog));
             Q_EMIT catalogChanged();
         }
@@ -343,14 +378,14 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation, quint64 re
     for (auto& [id, installed] : result.installed) {
         // A job's own scan is newer than this one, and copies seen while a
         // job works may be half placed.
-        if (isWorking(id) || m_rescanned.value(id) > rescansBefore)
+        if (isWorking(id) || d->rescanned.value(id) > rescansBefore)
             continue;
-        const auto found = m_states.find(id);
-        if (found == m_states.end() && installed.isEmpty())
+        const auto found = d->states.find(id);
+        if (found == d->states.end() && installed.isEmpty())
             continue;
-        if (found != m_states.end() && found->second.installed == installed)
+        if (found != d->states.end() && found->second.installed == installed)
             continue;
-        m_states[id].installed = std::move(installed);
+        d->states[id].installed = std::move(installed);
         forgetFacts(id);
         rescanned.append(id);
     }
@@ -366,15 +401,15 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation, quint64 re
     const bool answered = result.catalogLive || accountAnswered;
     const bool attempted = result.loaded.has_value() || result.account || result.accountError;
     if (answered)
-        assign(m_lastChecked, std::optional(m_services.clock->now()), &HubModel::lastCheckedChanged);
-    assign(m_offline, !m_networkOnline || (attempted && !answered), &HubModel::offlineChanged);
+        assign(d->lastChecked, std::optional(d->services.clock->now()), &HubModel::lastCheckedChanged);
+    assign(d->offline, !d->networkOnline || (attempted && !answered), &HubModel::offlineChanged);
 
-    const bool sameSession = generation == m_generation;
-    if (sameSession && m_session) {
+    const bool sameSession = generation == d->generation;
+    if (sameSession && d->session) {
         if (result.account) {
-            assign(m_account,
-                   std::optional(AccountInfo{m_session->user, result.account->betas, result.account->products,
-                                             m_services.clock->now()}),
+            assign(d->account,
+                   std::optional(AccountInfo{d->session->user, result.account->betas, result.account->products,
+                                             d->services.clock->now()}),
                    &HubModel::accountChanged);
         } else if (result.accountError && result.accountError->isUnauthorized()) {
             signOutHere(true);
@@ -383,52 +418,52 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation, quint64 re
             record(u"hub"_s, u"hub.account"_s, result.accountError->errorDescription());
         }
     }
-    assign(m_loading, false, &HubModel::loadingChanged);
-    if (std::exchange(m_refreshAgain, false) && !m_shutDown) {
+    assign(d->loading, false, &HubModel::loadingChanged);
+    if (std::exchange(d->refreshAgain, false) && !d->shutDown) {
         refresh(true);
         return;
     }
-    if (m_screen == Screen::main)
+    if (d->screen == Screen::main)
         replayLink(true);
-    if (!sameSession || m_shutDown)
+    if (!sameSession || d->shutDown)
         return;
 
-    if (m_autoUpdate && answered && m_services.runningDAWs().isEmpty()) {
+    if (d->autoUpdate && answered && d->services.runningDAWs().isEmpty()) {
         std::vector<InstallRequest> queue;
         for (const Product& product : updates())
             queue.push_back(updateRequest(product));
         runUpdates(std::move(queue));
     }
-    if (m_sendReports)
+    if (d->sendReports)
         sendProblems();
 }
 
 void HubModel::setCatalog(Catalog catalog)
 {
-    m_catalog = std::move(catalog);
-    m_facts.assign(m_catalog->products.size(), std::nullopt);
-    m_productIndex.clear();
-    for (qsizetype i = qsizetype(m_catalog->products.size()) - 1; i >= 0; --i)
-        m_productIndex.insert(m_catalog->products[std::size_t(i)].id, i); // the first of equal identifiers wins
+    d->catalog = std::move(catalog);
+    d->facts.assign(d->catalog->products.size(), std::nullopt);
+    d->productIndex.clear();
+    for (qsizetype i = qsizetype(d->catalog->products.size()) - 1; i >= 0; --i)
+        d->productIndex.insert(d->catalog->products[std::size_t(i)].id, i); // the first of equal identifiers wins
 }
 
 const Product* HubModel::catalogProduct(const QString& id) const
 {
-    const auto found = m_productIndex.constFind(id);
-    return found == m_productIndex.constEnd() ? nullptr : &m_catalog->products[std::size_t(*found)];
+    const auto found = d->productIndex.constFind(id);
+    return found == d->productIndex.constEnd() ? nullptr : &d->catalog->products[std::size_t(*found)];
 }
 
 void HubModel::reloadProblems()
 {
-    publishProblems(m_spool->load());
+    publishProblems(d->spool->load());
 }
 
 void HubModel::publishProblems(std::vector<ReportFile> problems)
 {
-    ++m_problemLoads;
-    if (problems == m_problems)
+    ++d->problemLoads;
+    if (problems == d->problems)
         return;
-    m_problems = std::move(problems);
+    d->problems = std::move(problems);
     Q_EMIT problemsChanged();
 }
 
@@ -441,16 +476,16 @@ void HubModel::record(const QString& product, const QString& code, const QString
     report.host = u"Tarnhub "_s + Config::hubVersion();
     report.reporter = u"hub"_s;
     report.os = SystemInfo::os();
-    report.arch = m_services.cpu;
-    if (!m_services.machineID.isEmpty())
-        report.machineID = m_services.machineID;
+    report.arch = d->services.cpu;
+    if (!d->services.machineID.isEmpty())
+        report.machineID = d->services.machineID;
     if (product == "hub"_L1) {
         report.version = Config::hubVersion();
     } else if (const Product* known = this->product(product)) {
         report.version = installedVersion(*known);
     }
     report.message = message;
-    m_spool->record(report);
+    d->spool->record(report);
     reloadProblems();
 }
 
@@ -459,17 +494,17 @@ void HubModel::record(const QString& product, const QString& code, const QString
 void HubModel::sendProblems()
 {
     reloadProblems();
-    if (m_problems.empty() || m_sendingReports)
+    if (d->problems.empty() || d->sendingReports)
         return;
-    m_sendingReports = true;
+    d->sendingReports = true;
     Q_EMIT sendingReportsChanged();
     submit(
         Keep::always,
-        [files = m_problems, spool = *m_spool, client = m_services.reports] {
+        [files = d->problems, spool = *d->spool, client = d->services.reports] {
             return ReportSender::send(files, spool, client);
         },
         [this](Outcome<qsizetype> outcome) {
-            m_sendingReports = false;
+            d->sendingReports = false;
             QString note;
             if (outcome.value) {
                 const qsizetype sent = *outcome.value;
@@ -478,7 +513,7 @@ void HubModel::sendProblems()
             } else {
                 note = u"Couldn't send the reports now: "_s + errorSentence(outcome.error);
             }
-            assign(m_reportNote, std::optional(note), &HubModel::reportNoteChanged);
+            assign(d->reportNote, std::optional(note), &HubModel::reportNoteChanged);
             reloadProblems();
             Q_EMIT sendingReportsChanged();
         });
@@ -486,9 +521,9 @@ void HubModel::sendProblems()
 
 void HubModel::clearProblems()
 {
-    m_spool->deleteFiles(m_problems);
+    d->spool->deleteFiles(d->problems);
     reloadProblems();
-    assign(m_reportNote, std::optional<QString>(), &HubModel::reportNoteChanged);
+    assign(d->reportNote, std::optional<QString>(), &HubModel::reportNoteChanged);
 }
 
 } // namespace Hub

@@ -1,68 +1,28 @@
 #pragma once
 
-#include "Account/DeviceStoring.h"
-#include "Account/HubService.h"
-#include "Account/IdentityCodeVerifying.h"
-#include "Account/IdentityProvider.h"
-#include "Base/HubError.h"
-#include "Catalog/CatalogLoader.h"
 #include "Catalog/CatalogRecords.h"
-#include "Installer/PluginInstaller.h"
-#include "Installer/PluginUninstalling.h"
 #include "Model/ModelTypes.h"
-#include "Model/Seams.h"
 #include "Reports/ReportFile.h"
-#include "Reports/ReportSender.h"
-#include "Reports/ReportSpool.h"
 
 #include <QDateTime>
-#include <QHash>
 #include <QObject>
-#include <QSettings>
-#include <QThreadPool>
-#include <QUrl>
+#include <QString>
 
-#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <set>
-#include <stop_token>
 #include <vector>
+
+class QUrl;
+class QVariant;
 
 namespace Hub {
 
-// Everything the model is built over. The shell fills it with the core's
-// service objects; tests with fakes.
-struct HubModelServices {
-    std::shared_ptr<const HubService> service;
-    std::shared_ptr<const IdentityProvider> identity;
-    std::shared_ptr<const IdentityCodeVerifying> codes;
-    std::shared_ptr<DeviceStoring> devices;
-    // The installer for one install, with its download addresses resolved
-    // through `resolve` and its downloads cancelled through `stop`.
-    std::function<std::shared_ptr<const PluginInstalling>(PluginInstaller::URLResolver resolve, std::stop_token stop)>
-        installerFor;
-    std::shared_ptr<const PluginUninstalling> uninstaller;
-    std::shared_ptr<const PackageInstalling> packages;
-    std::shared_ptr<NetworkMonitor> network;
-    std::shared_ptr<Clock> clock;
-    std::shared_ptr<Workspace> workspace;
-    RunningDAWs runningDAWs;
-
-    // Where the catalog comes from; the support folder is replaced by the
-    // model's own.
-    CatalogLoader::Locations catalog;
-    QString caBundle;                 // trusted roots for catalog fetches; empty: the system's
-    ReportSender::Client reports;     // where reports go; its stop token is the model's
-    std::optional<QString> home;      // an isolated home folder
-    QString cpu;                      // "arm64" or "x86_64"
-    QString macOSVersion;             // the platform version releases are checked against
-    QString machineID;
-    QString computerName;
-    bool sandboxed = false;           // skips the start-up clean of old downloads
-    bool signInAvailable = true;      // false: the build has no sign-in key
-};
+class HubError;
+// What the model is built over: Model/HubModelServices.h, for whoever
+// builds a model.
+struct HubModelServices;
 
 // The one view model: the state every view draws and the operations the
 // views call. Lives on the main thread; long work runs on the model's own
@@ -106,64 +66,64 @@ public:
 
     // ---- Published state ----------------------------------------------------
 
-    Screen screen() const { return m_screen; }
+    Screen screen() const;
     // Becoming main replays a deep link that waited for it.
     void setScreen(Screen screen);
-    Tab tab() const { return m_tab; }
+    Tab tab() const;
     void setTab(Tab tab);
-    const std::optional<QString>& page() const { return m_page; }
+    const std::optional<QString>& page() const;
     void setPage(const std::optional<QString>& page);
-    const std::optional<Sheet>& sheet() const { return m_sheet; }
+    const std::optional<Sheet>& sheet() const;
     void setSheet(const std::optional<Sheet>& sheet);
-    bool accountMenu() const { return m_accountMenu; }
+    bool accountMenu() const;
     void setAccountMenu(bool open);
-    const std::optional<DAWWarning>& dawWarning() const { return m_dawWarning; }
+    const std::optional<DAWWarning>& dawWarning() const;
     // The views only clear it.
     void clearDAWWarning();
-    const std::optional<Catalog>& catalog() const { return m_catalog; }
-    std::optional<CatalogSource> catalogSource() const { return m_catalogSource; }
-    const std::optional<AccountInfo>& account() const { return m_account; }
-    const ProductStates& states() const { return m_states; }
-    bool loading() const { return m_loading; }
-    bool offline() const { return m_offline; }
-    const std::optional<QDateTime>& lastChecked() const { return m_lastChecked; }
-    const Job& hubJob() const { return m_hubJob; }
-    const std::vector<ReportFile>& problems() const { return m_problems; }
-    const std::optional<QString>& reportNote() const { return m_reportNote; }
+    const std::optional<Catalog>& catalog() const;
+    std::optional<CatalogSource> catalogSource() const;
+    const std::optional<AccountInfo>& account() const;
+    const ProductStates& states() const;
+    bool loading() const;
+    bool offline() const;
+    const std::optional<QDateTime>& lastChecked() const;
+    const Job& hubJob() const;
+    const std::vector<ReportFile>& problems() const;
+    const std::optional<QString>& reportNote() const;
     // True while spooled reports are being sent, by hand or automatically.
-    bool sendingReports() const { return m_sendingReports; }
-    const std::optional<QString>& loginNote() const { return m_loginNote; }
+    bool sendingReports() const;
+    const std::optional<QString>& loginNote() const;
     void setLoginNote(const std::optional<QString>& note);
-    bool signInAgain() const { return m_signInAgain; }
+    bool signInAgain() const;
 
-    bool installAU() const { return m_installAU; }
+    bool installAU() const;
     void setInstallAU(bool on);
-    bool installVST3() const { return m_installVST3; }
+    bool installVST3() const;
     void setInstallVST3(bool on);
-    InstallScope scope() const { return m_scope; }
+    InstallScope scope() const;
     void setScope(InstallScope scope);
-    bool checkAtOpen() const { return m_checkAtOpen; }
+    bool checkAtOpen() const;
     void setCheckAtOpen(bool on);
-    bool autoUpdate() const { return m_autoUpdate; }
+    bool autoUpdate() const;
     void setAutoUpdate(bool on);
-    bool sendReports() const { return m_sendReports; }
+    bool sendReports() const;
     // Switching it on sends the spooled reports at once.
     void setSendReports(bool on);
 
     // The sign-in screen: providers to offer, whether a code is asked for,
     // whether a sign-in runs.
-    const OAuthProviders& signInProviders() const { return m_providers; }
-    bool codeNeeded() const { return m_codeNeeded; }
-    bool signingIn() const { return m_signingIn; }
+    const OAuthProviders& signInProviders() const;
+    bool codeNeeded() const;
+    bool signingIn() const;
     // False when this build cannot sign anyone in (it has no sign-in key).
-    bool signInAvailable() const { return m_services.signInAvailable; }
+    bool signInAvailable() const;
 
     // ---- Fixed values -------------------------------------------------------
 
-    const std::optional<DeviceSession>& session() const { return m_session; }
-    const InstallRoots& roots() const { return m_roots; }
-    const QString& cpu() const { return m_services.cpu; }
-    const QString& macOSVersion() const { return m_services.macOSVersion; }
+    const std::optional<DeviceSession>& session() const;
+    const InstallRoots& roots() const;
+    const QString& cpu() const;
+    const QString& macOSVersion() const;
 
     // The install roots of an isolated home folder.
     static InstallRoots isolatedRoots(const QString& home);
@@ -214,7 +174,7 @@ public:
     // True while any product's job or the application's own update works:
     // quitting then needs the user's confirmation, unless restarting.
     bool busy() const;
-    bool restarting() const { return m_restarting; }
+    bool restarting() const;
 
     // ---- Operations ---------------------------------------------------------
 
@@ -322,6 +282,10 @@ Q_SIGNALS:
     void restartRequested(const QString& program);
 
 private:
+    // The model's state and machinery: Model/HubModelPrivate.h.
+    struct Private;
+    std::unique_ptr<Private> d;
+
     // ---- The one way long work runs ----------------------------------------
 
     // Whether a result still matters after the signed-in session changed.
@@ -339,34 +303,20 @@ private:
     struct RefreshResult;
 
     // What the row rules need to know of one product, worked out once per
-    // query: versions are compared here and nowhere else.
-    struct Facts {
-        const ProductState* state = nullptr; // null: no entry
-        bool installed = false;
-        bool installable = false;
-        Release::Fit fit;
-        std::optional<QString> installedVersion;
-        std::set<PluginFormat> stale; // installed formats the release brings newer
-        bool update = false;
-        std::optional<QString> from; // the version an update replaces
-        // The texts that depend on nothing else, made once.
-        QString shown;
-        Caption caption;
-        QString spokenAtRest; // the row's label while no job works
-        bool unfit() const { return installable && fit.kind != Release::FitKind::fine; }
-    };
+    // query.
+    struct Facts;
     // Cached for the catalog's own products until their copies or the
     // catalog change, so a redraw of 2,000 rows stays within a frame.
     const Facts& facts(const Product& product) const;
-    Facts computeFacts(const Product& product) const;
-    Facts withTexts(const Product& product, Facts facts) const;
+    // Fills a fresh `facts`: the versions first, then the texts from them.
+    void computeFacts(const Product& product, Facts& facts) const;
+    void weighVersions(const Product& product, Facts& facts) const;
+    void addTexts(const Product& product, Facts& facts) const;
     Caption captionOf(const Product& product, const Facts& facts) const;
+    void forgetFacts(const QString& productID);
 
-    struct InstallRequest {
-        Product product;
-        std::set<PluginFormat> formats;
-        InstallScope scope = InstallScope::user;
-    };
+    struct InstallRequest;
+    struct SignInCall;
 
     // Settings.
     void loadSettings();
@@ -394,26 +344,19 @@ private:
     bool isWorking(const QString& productID) const;
     bool warnAboutDAWs(const QString& message, const QString& confirm, std::function<void()> run);
     bool refusesInstall(const InstallRequest& request);
-    PluginInstaller::URLResolver downloadResolver() const;
     void startInstall(const InstallRequest& request, std::function<void()> finished = {});
     void startUninstall(const Product& product, const UninstallOptions& options);
     void runUpdates(std::vector<InstallRequest> queue);
-    InstallProgress progressFor(const QString& productID, std::shared_ptr<QString> lastStep);
     InstallRequest updateRequest(const Product& product) const;
 
     // Session.
     void signOutHere(bool signInAgain);
     void signedIn(const DeviceSession& session);
-    void runSignIn(std::optional<OAuthProvider> provider, std::function<QString(std::stop_token)> signIn);
+    void runSignIn(std::optional<OAuthProvider> provider, SignInCall signIn);
     void record(const QString& product, const QString& code, const QString& message);
 
     // Self-update: restarts once no product's job works.
     void maybeRestart();
-
-    // The HubError inside `error`; none for any other exception.
-    static std::optional<HubError> hubError(const std::exception_ptr& error);
-    static bool isCancelled(const std::exception_ptr& error);
-    static bool isUnauthorized(const std::exception_ptr& error);
 
     // Deep links.
     // Opens the waiting link's page; a product not shown yet is dropped
@@ -422,67 +365,6 @@ private:
 
     template<typename T>
     void assign(T& member, const T& value, void (HubModel::*changed)());
-
-    HubModelServices m_services;
-    InstallRoots m_roots;
-    std::unique_ptr<QSettings> m_settings;
-    std::unique_ptr<CatalogLoader> m_loader;
-    std::unique_ptr<ReportSpool> m_spool;
-    QThreadPool m_pool;
-    std::stop_source m_stop;
-    QDateTime m_launched;
-
-    Screen m_screen = Screen::splash;
-    Tab m_tab = Tab::plugins;
-    std::optional<QString> m_page;
-    std::optional<Sheet> m_sheet;
-    bool m_accountMenu = false;
-    std::optional<DAWWarning> m_dawWarning;
-    std::optional<Catalog> m_catalog;
-    QHash<QString, qsizetype> m_productIndex; // the catalog's products by identifier
-    mutable std::vector<std::optional<Facts>> m_facts; // by catalog position
-    void forgetFacts(const QString& productID);
-    mutable Facts m_uncachedFacts;
-    std::optional<CatalogSource> m_catalogSource;
-    std::optional<AccountInfo> m_account;
-    ProductStates m_states;
-    // When a job last rescanned each product, so an older refresh scan
-    // never overwrites it.
-    quint64 m_rescans = 0;
-    QHash<QString, quint64> m_rescanned;
-    bool m_loading = false;
-    bool m_offline = false;
-    std::optional<QDateTime> m_lastChecked;
-    Job m_hubJob;
-    std::vector<ReportFile> m_problems;
-    quint64 m_problemLoads = 0; // lists published: an older load arriving later is dropped
-    std::optional<QString> m_reportNote;
-    std::optional<QString> m_loginNote;
-    bool m_signInAgain = false;
-    bool m_installAU = true;
-    bool m_installVST3 = true;
-    InstallScope m_scope = InstallScope::user;
-    bool m_checkAtOpen = true;
-    bool m_autoUpdate = false;
-    bool m_sendReports = false;
-    OAuthProviders m_providers = {OAuthProvider::google, OAuthProvider::apple};
-    bool m_codeNeeded = false;
-    bool m_signingIn = false;
-
-    std::optional<DeviceSession> m_session;
-    quint64 m_generation = 0;
-    bool m_started = false;
-    bool m_sessionRead = false;
-    bool m_splashOver = false;
-    bool m_networkOnline = true;
-    bool m_sendingReports = false;
-    bool m_refreshAgain = false;
-    std::optional<QString> m_waitingLink;
-    std::shared_ptr<std::stop_source> m_signInStop;
-    QString m_restartProgram;
-    bool m_restartPending = false;
-    bool m_restarting = false;
-    bool m_shutDown = false;
 };
 
 } // namespace Hub

@@ -32,7 +32,7 @@ struct JobResult {
 
 } // namespace
 
-std::optional<HubError> HubModel::hubError(const std::exception_ptr& error)
+std::optional<HubError> HubModel::Private::hubError(const std::exception_ptr& error)
 {
     if (!error)
         return std::nullopt;
@@ -45,13 +45,13 @@ std::optional<HubError> HubModel::hubError(const std::exception_ptr& error)
     }
 }
 
-bool HubModel::isCancelled(const std::exception_ptr& error)
+bool HubModel::Private::isCancelled(const std::exception_ptr& error)
 {
     const std::optional<HubError> known = hubError(error);
     return known && known->kind() == HubError::Kind::cancelled;
 }
 
-bool HubModel::isUnauthorized(const std::exception_ptr& error)
+bool HubModel::Private::isUnauthorized(const std::exception_ptr& error)
 {
     const std::optional<HubError> known = hubError(error);
     return known && known->isUnauthorized();
@@ -95,15 +95,15 @@ QString HubModel::installCode(const QString& lastStep)
 
 bool HubModel::isWorking(const QString& productID) const
 {
-    const auto found = m_states.find(productID);
-    return found != m_states.end() && found->second.job.isWorking();
+    const auto found = d->states.find(productID);
+    return found != d->states.end() && found->second.job.isWorking();
 }
 
 void HubModel::setJob(const QString& productID, const Job& job)
 {
-    if (!m_states.contains(productID))
+    if (!d->states.contains(productID))
         forgetFacts(productID); // it knew no state
-    ProductState& current = m_states[productID];
+    ProductState& current = d->states[productID];
     if (current.job == job)
         return;
     const bool ended = current.job.isWorking() && !job.isWorking();
@@ -119,8 +119,8 @@ void HubModel::setJob(const QString& productID, const Job& job)
 
 void HubModel::rescan(const Product& product, const QList<InstalledFormat>& installed)
 {
-    m_rescanned.insert(product.id, ++m_rescans);
-    ProductState& current = m_states[product.id];
+    d->rescanned.insert(product.id, ++d->rescans);
+    ProductState& current = d->states[product.id];
     if (current.installed == installed)
         return;
     current.installed = installed;
@@ -129,10 +129,10 @@ void HubModel::rescan(const Product& product, const QList<InstalledFormat>& inst
     Q_EMIT statesChanged();
 }
 
-InstallProgress HubModel::progressFor(const QString& productID, std::shared_ptr<QString> lastStep)
+InstallProgress HubModel::Private::progressFor(HubModel* model, const QString& productID, std::shared_ptr<QString> lastStep)
 {
     auto slot = std::make_shared<ProgressSlot>();
-    QPointer<HubModel> self(this);
+    QPointer<HubModel> self(model);
     return [self, slot, productID, lastStep](const InstallStep& step) {
         if (step.kind == InstallStep::Kind::done)
             return; // the outcome arrives with the result
@@ -155,15 +155,15 @@ InstallProgress HubModel::progressFor(const QString& productID, std::shared_ptr<
                     return;
                 *lastStep = stepWord(latest.kind);
                 const Job job = Job::from(latest);
-                const auto found = self->m_states.find(productID);
-                const Job current = productID.isEmpty() ? self->m_hubJob
-                                    : found == self->m_states.end() ? Job::idle()
+                const auto found = self->d->states.find(productID);
+                const Job current = productID.isEmpty() ? self->d->hubJob
+                                    : found == self->d->states.end() ? Job::idle()
                                                                     : found->second.job;
                 // Only a new whole percent or a new step is news to the views.
                 if (current.kind == job.kind && current.percent() == job.percent())
                     return;
                 if (productID.isEmpty())
-                    self->assign(self->m_hubJob, job, &HubModel::hubJobChanged);
+                    self->assign(self->d->hubJob, job, &HubModel::hubJobChanged);
                 else
                     self->setJob(productID, job);
             },
@@ -175,7 +175,7 @@ InstallProgress HubModel::progressFor(const QString& productID, std::shared_ptr<
 
 bool HubModel::warnAboutDAWs(const QString& message, const QString& confirm, std::function<void()> run)
 {
-    const QStringList daws = m_services.runningDAWs();
+    const QStringList daws = d->services.runningDAWs();
     if (daws.isEmpty()) {
         run();
         return false;
@@ -183,7 +183,7 @@ bool HubModel::warnAboutDAWs(const QString& message, const QString& confirm, std
     // A confirmation handled twice (a double click, a replayed event) must
     // still start the work once.
     auto fired = std::make_shared<bool>(false);
-    m_dawWarning = DAWWarning{daws, message, confirm, [fired, run = std::move(run)] {
+    d->dawWarning = DAWWarning{daws, message, confirm, [fired, run = std::move(run)] {
                                   if (!std::exchange(*fired, true))
                                       run();
                               }};
@@ -270,7 +270,7 @@ void HubModel::runUpdates(std::vector<InstallRequest> queue)
 bool HubModel::refusesInstall(const InstallRequest& request)
 {
     const Product& product = request.product;
-    if (isWorking(product.id) || m_shutDown || m_restarting || !product.release)
+    if (isWorking(product.id) || d->shutDown || d->restarting || !product.release)
         return true;
     const Release& release = *product.release;
     // Only a copy this install replaces can be newer than the release: a
@@ -284,13 +284,11 @@ bool HubModel::refusesInstall(const InstallRequest& request)
     return false;
 }
 
-// Signed in, each artifact's address comes from the service for this
-// session; signed out, the catalog's own address is used.
-PluginInstaller::URLResolver HubModel::downloadResolver() const
+PluginInstaller::URLResolver HubModel::Private::downloadResolver() const
 {
     PluginInstaller::URLResolver resolve;
-    if (m_session)
-        resolve = [service = m_services.service, session = *m_session](
+    if (session)
+        resolve = [service = services.service, session = *this->session](
                       const QString& productID, const Artifact& artifact, const QString& version) {
             return service->downloadURL(session, productID, artifact.format, version);
         };
@@ -308,15 +306,15 @@ void HubModel::startInstall(const InstallRequest& request, std::function<void()>
     const Release release = *product.release;
     setJob(product.id, Job::downloading(0.0));
 
-    const quint64 generation = m_generation;
+    const quint64 generation = d->generation;
     auto lastStep = std::make_shared<QString>();
-    const InstallProgress progress = progressFor(product.id, lastStep);
-    const std::stop_token stop = m_stop.get_token();
-    const std::shared_ptr<const PluginInstalling> scanner = m_services.installerFor({}, stop);
+    const InstallProgress progress = Private::progressFor(this, product.id, lastStep);
+    const std::stop_token stop = d->stop.get_token();
+    const std::shared_ptr<const PluginInstalling> scanner = d->services.installerFor({}, stop);
     const bool package = formatsOffered(product).empty() && release.download().has_value();
     std::function<JobResult()> work;
     if (package) {
-        work = [packages = m_services.packages, product, release, progress, stop, scanner, roots = m_roots] {
+        work = [packages = d->services.packages, product, release, progress, stop, scanner, roots = d->roots] {
             JobResult result;
             try {
                 packages->install(product.shown(), release, false, progress, stop);
@@ -327,8 +325,8 @@ void HubModel::startInstall(const InstallRequest& request, std::function<void()>
             return result;
         };
     } else {
-        const std::shared_ptr<const PluginInstalling> installer = m_services.installerFor(downloadResolver(), stop);
-        work = [installer, product, release, request, progress, scanner, roots = m_roots] {
+        const std::shared_ptr<const PluginInstalling> installer = d->services.installerFor(d->downloadResolver(), stop);
+        work = [installer, product, release, request, progress, scanner, roots = d->roots] {
             JobResult result;
             try {
                 installer->install(product, release, request.formats, request.scope, roots, progress);
@@ -350,7 +348,7 @@ void HubModel::startInstall(const InstallRequest& request, std::function<void()>
             setJob(product.id, Job::warning(*result.warning));
         } else if (!result.error) {
             setJob(product.id, Job::done(product.shown() + u" "_s + product.release->version + u" is installed."_s));
-        } else if (isCancelled(result.error)) {
+        } else if (Private::isCancelled(result.error)) {
             setJob(product.id, Job::idle());
         } else {
             const QString sentence = errorSentence(result.error);
@@ -358,7 +356,7 @@ void HubModel::startInstall(const InstallRequest& request, std::function<void()>
             setJob(product.id, Job::failed(sentence));
             // A refusal of the session that was signed out meanwhile says
             // nothing about the one signed in now.
-            if (isUnauthorized(result.error) && generation == m_generation)
+            if (Private::isUnauthorized(result.error) && generation == d->generation)
                 signOutHere(true);
         }
         if (finished)
@@ -370,14 +368,14 @@ void HubModel::startInstall(const InstallRequest& request, std::function<void()>
 
 void HubModel::startUninstall(const Product& product, const UninstallOptions& options)
 {
-    if (isWorking(product.id) || m_shutDown || m_restarting)
+    if (isWorking(product.id) || d->shutDown || d->restarting)
         return;
     const Job before = state(product).job;
     setJob(product.id, Job::removing());
-    const std::shared_ptr<const PluginInstalling> scanner = m_services.installerFor({}, m_stop.get_token());
+    const std::shared_ptr<const PluginInstalling> scanner = d->services.installerFor({}, d->stop.get_token());
     submit(
         Keep::always,
-        [uninstaller = m_services.uninstaller, scanner, product, options, roots = m_roots] {
+        [uninstaller = d->services.uninstaller, scanner, product, options, roots = d->roots] {
             JobResult result;
             try {
                 uninstaller->uninstall(product, options, roots);
@@ -393,7 +391,7 @@ void HubModel::startUninstall(const Product& product, const UninstallOptions& op
                 rescan(product, result.installed);
             if (!result.error) {
                 setJob(product.id, Job::done(product.shown() + u" is in the Trash."_s));
-            } else if (isCancelled(result.error)) {
+            } else if (Private::isCancelled(result.error)) {
                 setJob(product.id, before.isWorking() ? Job::idle() : before);
             } else {
                 const QString sentence = errorSentence(result.error);
@@ -414,13 +412,13 @@ void HubModel::openLink(const QUrl& url)
     const bool support = scheme == "mailto"_L1 && url.path() == Config::supportEmail() && !url.hasQuery()
                          && !url.hasFragment();
     if (web || support)
-        m_services.workspace->openURL(url);
+        d->services.workspace->openURL(url);
 }
 
 void HubModel::openApp(const Product& product)
 {
     if (const std::optional<QString> path = appPath(product))
-        m_services.workspace->openApplication(*path);
+        d->services.workspace->openApplication(*path);
 }
 
 void HubModel::reveal(const Product& product)
@@ -429,7 +427,7 @@ void HubModel::reveal(const Product& product)
     for (const InstalledFormat& copy : state(product).installed)
         paths.append(copy.path);
     if (!paths.isEmpty())
-        m_services.workspace->reveal(paths);
+        d->services.workspace->reveal(paths);
 }
 
 void HubModel::openFolder(const QString& path)
@@ -437,32 +435,32 @@ void HubModel::openFolder(const QString& path)
     QString folder = QDir::cleanPath(path);
     while (!QFileInfo::exists(folder) && folder.split(u'/', Qt::SkipEmptyParts).size() >= 2)
         folder = QFileInfo(folder).path();
-    m_services.workspace->openFolder(folder);
+    d->services.workspace->openFolder(folder);
 }
 
 void HubModel::openAccountPage()
 {
     setAccountMenu(false);
-    if (!m_session || m_offline) {
+    if (!d->session || d->offline) {
         openLink(Config::accountPage());
         return;
     }
-    submit(Keep::sameSession, [service = m_services.service, session = *m_session] { return service->siteLink(session); },
+    submit(Keep::sameSession, [service = d->services.service, session = *d->session] { return service->siteLink(session); },
            [this](Outcome<QUrl> outcome) { openLink(outcome.value.value_or(Config::accountPage())); });
 }
 
 void HubModel::sendFeedback(const Product& product, FeedbackKind kind, const QString& message,
                             std::function<void(std::optional<HubError>)> done)
 {
-    if (!m_session) {
+    if (!d->session) {
         done(HubError::message(u"Sign in to send feedback."_s));
         return;
     }
     QString version = installedVersion(product).value_or(product.release ? product.release->version : QString());
-    const quint64 generation = m_generation;
+    const quint64 generation = d->generation;
     submit(
         Keep::always,
-        [service = m_services.service, session = *m_session, id = product.id, version, kind, message] {
+        [service = d->services.service, session = *d->session, id = product.id, version, kind, message] {
             service->feedback(session, id, version, kind, message);
         },
         [this, generation, done](Outcome<std::monostate> outcome) {
@@ -470,8 +468,8 @@ void HubModel::sendFeedback(const Product& product, FeedbackKind kind, const QSt
                 done(std::nullopt);
                 return;
             }
-            const HubError error = hubError(outcome.error).value_or(HubError::message(errorSentence(outcome.error)));
-            if (error.isUnauthorized() && generation == m_generation)
+            const HubError error = Private::hubError(outcome.error).value_or(HubError::message(errorSentence(outcome.error)));
+            if (error.isUnauthorized() && generation == d->generation)
                 signOutHere(true);
             done(error);
         });

@@ -3,18 +3,137 @@
 // The model's own machinery, for the model's .cpp files alone: a view sees
 // HubModel.h, and nothing here.
 #include "Model/HubModel.h"
+#include "Model/HubModelServices.h"
 
+#include "Base/HubError.h"
+#include "Catalog/CatalogLoader.h"
+#include "Installer/PluginInstaller.h"
+#include "Reports/ReportSpool.h"
+
+#include <QHash>
 #include <QMetaObject>
 #include <QPointer>
+#include <QSettings>
+#include <QThreadPool>
 
 #include <exception>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <type_traits>
 #include <utility>
 #include <variant>
 
 namespace Hub {
+
+// What the row rules need to know of one product, worked out once per
+// query: versions are compared here and nowhere else.
+struct HubModel::Facts {
+    const ProductState* state = nullptr; // null: no entry
+    bool installed = false;
+    bool installable = false;
+    Release::Fit fit;
+    std::optional<QString> installedVersion;
+    std::set<PluginFormat> stale; // installed formats the release brings newer
+    bool update = false;
+    std::optional<QString> from; // the version an update replaces
+    // The texts that depend on nothing else, made once.
+    QString shown;
+    Caption caption;
+    QString spokenAtRest; // the row's label while no job works
+    bool unfit() const { return installable && fit.kind != Release::FitKind::fine; }
+};
+
+struct HubModel::InstallRequest {
+    Product product;
+    std::set<PluginFormat> formats;
+    InstallScope scope = InstallScope::user;
+};
+
+// The account's half of a sign-in: gets a token, and gives up when `stop`
+// is requested.
+struct HubModel::SignInCall {
+    std::function<QString(std::stop_token stop)> run;
+};
+
+struct HubModel::Private {
+    explicit Private(HubModelServices services)
+        : services(std::move(services))
+    {
+    }
+
+    // Signed in, each artifact's address comes from the service for this
+    // session; signed out, the catalog's own address is used.
+    PluginInstaller::URLResolver downloadResolver() const;
+    // Hands `model` each step an installer reports, on the main thread and
+    // at most one waiting at a time; `lastStep` keeps the last step's word.
+    static InstallProgress progressFor(HubModel* model, const QString& productID, std::shared_ptr<QString> lastStep);
+
+    // The HubError inside `error`; none for any other exception.
+    static std::optional<HubError> hubError(const std::exception_ptr& error);
+    static bool isCancelled(const std::exception_ptr& error);
+    static bool isUnauthorized(const std::exception_ptr& error);
+
+    HubModelServices services;
+    InstallRoots roots;
+    std::unique_ptr<QSettings> settings;
+    std::unique_ptr<CatalogLoader> loader;
+    std::unique_ptr<ReportSpool> spool;
+    QThreadPool pool;
+    std::stop_source stop;
+    QDateTime launched;
+
+    Screen screen = Screen::splash;
+    Tab tab = Tab::plugins;
+    std::optional<QString> page;
+    std::optional<Sheet> sheet;
+    bool accountMenu = false;
+    std::optional<DAWWarning> dawWarning;
+    std::optional<Catalog> catalog;
+    QHash<QString, qsizetype> productIndex; // the catalog's products by identifier
+    std::vector<std::optional<Facts>> facts; // by catalog position
+    Facts uncachedFacts;
+    std::optional<CatalogSource> catalogSource;
+    std::optional<AccountInfo> account;
+    ProductStates states;
+    // When a job last rescanned each product, so an older refresh scan
+    // never overwrites it.
+    quint64 rescans = 0;
+    QHash<QString, quint64> rescanned;
+    bool loading = false;
+    bool offline = false;
+    std::optional<QDateTime> lastChecked;
+    Job hubJob;
+    std::vector<ReportFile> problems;
+    quint64 problemLoads = 0; // lists published: an older load arriving later is dropped
+    std::optional<QString> reportNote;
+    std::optional<QString> loginNote;
+    bool signInAgain = false;
+    bool installAU = true;
+    bool installVST3 = true;
+    InstallScope scope = InstallScope::user;
+    bool checkAtOpen = true;
+    bool autoUpdate = false;
+    bool sendReports = false;
+    OAuthProviders providers = {OAuthProvider::google, OAuthProvider::apple};
+    bool codeNeeded = false;
+    bool signingIn = false;
+
+    std::optional<DeviceSession> session;
+    quint64 generation = 0;
+    bool started = false;
+    bool sessionRead = false;
+    bool splashOver = false;
+    bool networkOnline = true;
+    bool sendingReports = false;
+    bool refreshAgain = false;
+    std::optional<QString> waitingLink;
+    std::shared_ptr<std::stop_source> signInStop;
+    QString restartProgram;
+    bool restartPending = false;
+    bool restarting = false;
+    bool shutDown = false;
+};
 
 template<typename T>
 struct HubModel::Outcome {
@@ -27,9 +146,9 @@ void HubModel::submit(Keep keep, Work work, Done done)
 {
     using Raw = std::invoke_result_t<Work>;
     using T = std::conditional_t<std::is_void_v<Raw>, std::monostate, Raw>;
-    const quint64 generation = m_generation;
+    const quint64 generation = d->generation;
     QPointer<HubModel> self(this);
-    m_pool.start([self, keep, generation, work = std::move(work), done = std::move(done)]() mutable {
+    d->pool.start([self, keep, generation, work = std::move(work), done = std::move(done)]() mutable {
         auto outcome = std::make_shared<Outcome<T>>();
         try {
             if constexpr (std::is_void_v<Raw>) {
@@ -44,7 +163,7 @@ void HubModel::submit(Keep keep, Work work, Done done)
         QMetaObject::invokeMethod(
             self.data(),
             [self, keep, generation, outcome, done = std::move(done)]() mutable {
-                if (!self || (keep == Keep::sameSession && self->m_generation != generation))
+                if (!self || (keep == Keep::sameSession && self->d->generation != generation))
                     return;
                 done(std::move(*outcome));
             },
@@ -55,13 +174,13 @@ void HubModel::submit(Keep keep, Work work, Done done)
 template<typename Visit>
 void HubModel::forEachShown(Visit visit) const
 {
-    if (!m_catalog)
+    if (!d->catalog)
         return;
-    for (const Product& product : m_catalog->products)
+    for (const Product& product : d->catalog->products)
         if (!product.isInvite())
             visit(product);
-    if (m_account)
-        for (const QString& id : m_account->products)
+    if (d->account)
+        for (const QString& id : d->account->products)
             if (const Product* shared = catalogProduct(id); shared && shared->isInvite())
                 visit(*shared);
 }

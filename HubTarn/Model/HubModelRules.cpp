@@ -23,14 +23,32 @@ bool hasArtifacts(const Release& release)
     return release.artifacts && !release.artifacts->empty();
 }
 
-// The highest version among copies of `format`; none without a copy.
-std::optional<QString> newestOf(const QList<InstalledFormat>& installed, PluginFormat format)
+// The highest version among the copies `counts` accepts; none without one.
+template<typename Counts>
+std::optional<QString> newestOf(const QList<InstalledFormat>& installed, Counts counts)
 {
     std::optional<QString> newest;
     for (const InstalledFormat& copy : installed)
-        if (copy.format == format && (!newest || Versions::compare(copy.version, *newest) > 0))
+        if (counts(copy) && (!newest || Versions::compare(copy.version, *newest) > 0))
             newest = copy.version;
     return newest;
+}
+
+std::optional<QString> newestOf(const QList<InstalledFormat>& installed, PluginFormat format)
+{
+    return newestOf(installed, [format](const InstalledFormat& copy) { return copy.format == format; });
+}
+
+// `text` with each " · " read as ", ", appended to `out`.
+void appendSpoken(QString& out, QStringView text)
+{
+    bool first = true;
+    for (QStringView piece : text.tokenize(u" · ")) {
+        if (!first)
+            out += u", ";
+        out += piece;
+        first = false;
+    }
 }
 
 } // namespace
@@ -39,11 +57,15 @@ std::optional<QString> newestOf(const QList<InstalledFormat>& installed, PluginF
 
 bool HubModel::isShown(const Product& product) const
 {
-    if (!catalogProduct(product.id))
+    // One of the catalog's own products is in it by definition: the row
+    // rules ask this for every row, and need no lookup for it.
+    const bool own = d->catalog && !d->catalog->products.empty() && &product >= d->catalog->products.data()
+                     && &product < d->catalog->products.data() + d->catalog->products.size();
+    if (!own && !catalogProduct(product.id))
         return false;
     if (!product.isInvite())
         return true;
-    return m_account && m_account->products.contains(product.id);
+    return d->account && d->account->products.contains(product.id);
 }
 
 HubModel::ProductList HubModel::products() const
@@ -63,8 +85,8 @@ const Product* HubModel::product(const std::optional<QString>& id) const
 
 ProductState HubModel::state(const Product& product) const
 {
-    const auto found = m_states.find(product.id);
-    return found == m_states.end() ? ProductState{} : found->second;
+    const auto found = d->states.find(product.id);
+    return found == d->states.end() ? ProductState{} : found->second;
 }
 
 bool HubModel::isSoon(const Product& product) const
@@ -74,7 +96,7 @@ bool HubModel::isSoon(const Product& product) const
 
 bool HubModel::isBeta(const Product& product) const
 {
-    return m_account && m_account->betas.contains(product.id);
+    return d->account && d->account->betas.contains(product.id);
 }
 
 HubModel::ProductList HubModel::updates() const
@@ -89,9 +111,9 @@ HubModel::ProductList HubModel::updates() const
 
 std::optional<Release> HubModel::hubUpdate() const
 {
-    if (!m_catalog || !m_catalog->hub || !Versions::isNewer(m_catalog->hub->version, Config::hubVersion()))
+    if (!d->catalog || !d->catalog->hub || !Versions::isNewer(d->catalog->hub->version, Config::hubVersion()))
         return std::nullopt;
-    return m_catalog->hub;
+    return d->catalog->hub;
 }
 
 // ---- Versions and formats ---------------------------------------------------
@@ -99,43 +121,50 @@ std::optional<Release> HubModel::hubUpdate() const
 const HubModel::Facts& HubModel::facts(const Product& product) const
 {
     // Only the catalog's own products are cached: a copy may be stale.
-    const std::vector<Product>* products = m_catalog ? &m_catalog->products : nullptr;
+    const std::vector<Product>* products = d->catalog ? &d->catalog->products : nullptr;
     if (!products || products->empty() || &product < products->data() || &product >= products->data() + products->size()) {
-        m_uncachedFacts = computeFacts(product);
-        return m_uncachedFacts;
+        d->uncachedFacts = Facts();
+        computeFacts(product, d->uncachedFacts);
+        return d->uncachedFacts;
     }
-    std::optional<Facts>& cached = m_facts[std::size_t(&product - products->data())];
+    // Worked out in place: a new catalog's first redraw fills every entry.
+    std::optional<Facts>& cached = d->facts[std::size_t(&product - products->data())];
     if (!cached)
-        cached = computeFacts(product);
+        computeFacts(product, cached.emplace());
     return *cached;
 }
 
 void HubModel::forgetFacts(const QString& productID)
 {
-    if (!m_catalog)
+    if (!d->catalog)
         return;
     // Every entry of that identifier: a catalog may list one twice.
-    for (std::size_t i = 0; i < m_facts.size(); ++i)
-        if (m_catalog->products[i].id == productID)
-            m_facts[i].reset();
+    for (std::size_t i = 0; i < d->facts.size(); ++i)
+        if (d->catalog->products[i].id == productID)
+            d->facts[i].reset();
 }
 
-HubModel::Facts HubModel::computeFacts(const Product& product) const
+void HubModel::computeFacts(const Product& product, Facts& f) const
 {
-    Facts f;
-    if (const auto found = m_states.find(product.id); found != m_states.end()) {
+    weighVersions(product, f);
+    addTexts(product, f);
+}
+
+void HubModel::weighVersions(const Product& product, Facts& f) const
+{
+    if (const auto found = d->states.find(product.id); found != d->states.end()) {
         f.state = &found->second;
         f.installed = !found->second.installed.isEmpty();
     }
     if (f.installed)
-        f.installedVersion = installedVersion(product);
+        f.installedVersion = newestOf(f.state->installed, [](const InstalledFormat&) { return true; });
     if (!product.release)
-        return withTexts(product, std::move(f));
+        return;
     const Release& release = *product.release;
     f.installable = release.installable();
     f.fit = release.fit(cpu(), macOSVersion());
     if (!f.installed)
-        return withTexts(product, std::move(f));
+        return;
     const QList<InstalledFormat>& installed = f.state->installed;
     for (PluginFormat format : formatsOffered(product))
         if (const std::optional<QString> version = newestOf(installed, format))
@@ -146,7 +175,7 @@ HubModel::Facts HubModel::computeFacts(const Product& product) const
             }
     if (isSoon(product) || !f.installable || f.fit.kind != Release::FitKind::fine) {
         f.from.reset();
-        return withTexts(product, std::move(f));
+        return;
     }
     if (hasArtifacts(release)) {
         f.update = !f.stale.empty();
@@ -156,10 +185,9 @@ HubModel::Facts HubModel::computeFacts(const Product& product) const
     }
     if (!f.update)
         f.from.reset();
-    return withTexts(product, std::move(f));
 }
 
-HubModel::Facts HubModel::withTexts(const Product& product, Facts f) const
+void HubModel::addTexts(const Product& product, Facts& f) const
 {
     f.shown = product.shown();
     f.caption = captionOf(product, f);
@@ -167,25 +195,27 @@ HubModel::Facts HubModel::withTexts(const Product& product, Facts f) const
         f.spokenAtRest = f.shown + u", update available, "_s + f.from.value_or(QString()) + u" to "_s
                          + product.release->version;
     } else {
-        f.spokenAtRest = f.shown + u", "_s;
-        if (f.caption.tag)
-            f.spokenAtRest += *f.caption.tag + u", "_s;
-        f.spokenAtRest += QString(f.caption.text).replace(u" · "_s, u", "_s);
+        // Made for every row of a new catalog: one allocation, not four.
+        f.spokenAtRest.reserve(f.shown.size() + 2 + (f.caption.tag ? f.caption.tag->size() + 2 : 0)
+                               + f.caption.text.size());
+        f.spokenAtRest += f.shown;
+        f.spokenAtRest += u", ";
+        if (f.caption.tag) {
+            f.spokenAtRest += *f.caption.tag;
+            f.spokenAtRest += u", ";
+        }
+        appendSpoken(f.spokenAtRest, f.caption.text);
     }
-    return f;
 }
 
 std::optional<QString> HubModel::installedVersion(const Product& product, const std::set<PluginFormat>& formats) const
 {
-    const auto found = m_states.find(product.id);
-    if (found == m_states.end())
+    const auto found = d->states.find(product.id);
+    if (found == d->states.end())
         return std::nullopt;
-    std::optional<QString> newest;
-    for (const InstalledFormat& copy : found->second.installed)
-        if ((formats.empty() || formats.contains(copy.format))
-            && (!newest || Versions::compare(copy.version, *newest) > 0))
-            newest = copy.version;
-    return newest;
+    return newestOf(found->second.installed, [&formats](const InstalledFormat& copy) {
+        return formats.empty() || formats.contains(copy.format);
+    });
 }
 
 std::vector<PluginFormat> HubModel::formatsOffered(const Product& product) const
@@ -222,8 +252,8 @@ std::set<PluginFormat> HubModel::defaultFormats(const Product& product) const
     std::set<PluginFormat> chosen;
     const std::vector<PluginFormat> offered = formatsOffered(product);
     for (PluginFormat format : offered)
-        if (format == PluginFormat::app || (format == PluginFormat::au && m_installAU)
-            || (format == PluginFormat::vst3 && m_installVST3))
+        if (format == PluginFormat::app || (format == PluginFormat::au && d->installAU)
+            || (format == PluginFormat::vst3 && d->installVST3))
             chosen.insert(format);
     if (chosen.empty())
         chosen.insert(offered.begin(), offered.end());
@@ -257,9 +287,9 @@ QList<InstalledFormat> HubModel::allUsersCopies(const Product& product) const
 {
     QList<InstalledFormat> copies;
     for (const InstalledFormat& copy : state(product).installed)
-        if (isWithin(QDir::cleanPath(copy.path), InstallLocations::folder(m_roots, copy.format, InstallScope::allUsers))
+        if (isWithin(QDir::cleanPath(copy.path), InstallLocations::folder(d->roots, copy.format, InstallScope::allUsers))
             && QDir::cleanPath(copy.path)
-                   != QDir::cleanPath(InstallLocations::folder(m_roots, copy.format, InstallScope::allUsers)))
+                   != QDir::cleanPath(InstallLocations::folder(d->roots, copy.format, InstallScope::allUsers)))
             copies.append(copy);
     return copies;
 }
@@ -273,7 +303,7 @@ QList<InstalledFormat> HubModel::legacyCopies(const Product& product) const
     const auto hasOwnCopy = [&](PluginFormat format) {
         return std::any_of(installed.begin(), installed.end(), [&](const InstalledFormat& copy) {
             return copy.format == format && !forAll.contains(copy)
-                   && isWithin(QDir::cleanPath(copy.path), InstallLocations::folder(m_roots, format, InstallScope::user));
+                   && isWithin(QDir::cleanPath(copy.path), InstallLocations::folder(d->roots, format, InstallScope::user));
         });
     };
     QList<InstalledFormat> legacy;
@@ -285,16 +315,16 @@ QList<InstalledFormat> HubModel::legacyCopies(const Product& product) const
 
 QString HubModel::abbreviated(const QString& path) const
 {
-    return abbreviatingHome(path, m_roots.userHome);
+    return abbreviatingHome(path, d->roots.userHome);
 }
 
 QString HubModel::placeName(const InstalledFormat& copy) const
 {
     const QString path = QDir::cleanPath(copy.path);
     if (copy.format != PluginFormat::app) {
-        if (isWithin(path, InstallLocations::folder(m_roots, copy.format, InstallScope::user)))
+        if (isWithin(path, InstallLocations::folder(d->roots, copy.format, InstallScope::user)))
             return u"just for you"_s;
-        if (isWithin(path, InstallLocations::folder(m_roots, copy.format, InstallScope::allUsers)))
+        if (isWithin(path, InstallLocations::folder(d->roots, copy.format, InstallScope::allUsers)))
             return u"for all users"_s;
     }
     return abbreviated(QFileInfo(path).path());
@@ -388,9 +418,13 @@ std::optional<QString> HubModel::updateNote(const Product& product)
 {
     if (!product.release)
         return std::nullopt;
-    for (const ReleaseNote& entry : product.history())
-        if (entry.version == product.release->version && !entry.notes.isEmpty())
-            return entry.notes.first();
+    // The catalog's own entries, without the copy history() makes: the
+    // entry history() adds for the release holds the release's note, which
+    // is the answer below anyway.
+    if (product.releases)
+        for (const ReleaseNote& entry : *product.releases)
+            if (entry.version == product.release->version && !entry.notes.isEmpty())
+                return entry.notes.first();
     if (product.release->notes && !product.release->notes->isEmpty())
         return product.release->notes;
     return std::nullopt;
@@ -411,7 +445,7 @@ Caption HubModel::captionOf(const Product& product, const Facts& f) const
         return {std::nullopt, u"installed "_s + *f.installedVersion, false};
     if (isSoon(product))
         return {std::nullopt, u"coming soon"_s, false};
-    const QString formats = product.formats.value_or(QStringList()).join(u" · "_s);
+    const QString formats = product.formats ? product.formats->join(u" · "_s) : QString();
     if (product.isFree())
         return {u"free"_s, formats, false};
     return {std::nullopt, formats, false};
@@ -437,29 +471,34 @@ QString HubModel::name(const QString& productID) const
 PluginSections HubModel::pluginSections() const
 {
     PluginSections sections;
-    if (!m_catalog)
+    if (!d->catalog)
         return sections;
+    const qsizetype most = qsizetype(d->catalog->products.size());
     QStringList withUpdate;
     QStringList without;
+    sections.add.reserve(most);
+    withUpdate.reserve(most);
+    without.reserve(most);
     const auto place = [&](const Product& product) {
-        const auto found = m_states.find(product.id);
-        if (found == m_states.end() || found->second.installed.isEmpty())
+        const Facts& f = facts(product);
+        if (!f.installed)
             sections.add.append(product.id);
-        else if (facts(product).update)
+        else if (f.update)
             withUpdate.append(product.id);
         else
             without.append(product.id);
     };
     forEachShown(place);
-    sections.onMac = withUpdate + without;
+    sections.onMac = std::move(withUpdate);
+    sections.onMac += without;
     return sections;
 }
 
 bool HubModel::busy() const
 {
-    if (m_hubJob.isWorking())
+    if (d->hubJob.isWorking())
         return true;
-    return std::any_of(m_states.begin(), m_states.end(), [](const auto& entry) { return entry.second.job.isWorking(); });
+    return std::any_of(d->states.begin(), d->states.end(), [](const auto& entry) { return entry.second.job.isWorking(); });
 }
 
 } // namespace Hub

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Model/HubModel.h"
+#include "Model/HubModelServices.h"
 #include "Shell/ServiceProfile.h"
 
 #include <memory>

@@ -2,6 +2,8 @@
 // jobs, sign-in and sign-out, the application's own update.
 #include "ModelTestSupport.h"
 
+#include "Reports/ReportSpool.h"
+
 #include <QSettings>
 #include <QSignalSpy>
 

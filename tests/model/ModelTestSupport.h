@@ -6,6 +6,7 @@
 #include "Catalog/CatalogRecords.h"
 #include "Installer/InstallLocations.h"
 #include "Model/HubModel.h"
+#include "Model/HubModelServices.h"
 
 #include <gtest/gtest.h>
 

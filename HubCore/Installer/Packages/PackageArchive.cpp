@@ -281,85 +281,109 @@ std::optional<Info> readInfo(const QString& expanded)
     return info;
 }
 
-Assessment assess(const QString& expanded, const TrustAnchors& anchors)
+namespace {
+
+// The package's signature, decoded and checked against the manifest of its
+// members, which it leaves in `manifestText`; null, with `detail` saying
+// why, when it cannot be read or the members changed after signing.
+OpenSsl::Cms intactSignature(const QString& expanded, QByteArray& manifestText, QString& detail)
 {
-    Assessment result;
-    const QString signaturePath = expanded + u'/' + kSignature;
-    if (!FileMoves::existsNoFollow(signaturePath)) {
-        result.detail = u"the package is not signed"_s;
-        return result;
-    }
-    result.signature = Assessment::Signature::broken;
     const std::optional<QByteArray> signature = readMember(expanded, kSignature, kMaxSignatureBytes);
-    QByteArray text;
     try {
-        text = manifest(expanded);
+        manifestText = manifest(expanded);
     } catch (const PackageError& error) {
-        result.detail = error.detail();
-        return result;
+        detail = error.detail();
+        return nullptr;
     }
     if (!signature) {
-        result.detail = u"the signature can't be read"_s;
-        return result;
+        detail = u"the signature can't be read"_s;
+        return nullptr;
     }
-
     const OpenSsl::Bio signatureBio(BIO_new_mem_buf(signature->constData(), int(signature->size())));
-    const OpenSsl::Cms cms(signatureBio ? d2i_CMS_bio(signatureBio.get(), nullptr)
-                                                                        : nullptr);
+    OpenSsl::Cms cms(signatureBio ? d2i_CMS_bio(signatureBio.get(), nullptr) : nullptr);
     if (!cms || OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed || CMS_is_detached(cms.get()) != 1
         || sk_CMS_SignerInfo_num(CMS_get0_SignerInfos(cms.get())) != 1) {
-        result.detail = u"the signature can't be decoded"_s;
-        return result;
+        detail = u"the signature can't be decoded"_s;
+        return nullptr;
     }
-    const OpenSsl::Bio content(BIO_new_mem_buf(text.constData(), int(text.size())));
+    const OpenSsl::Bio content(BIO_new_mem_buf(manifestText.constData(), int(manifestText.size())));
     if (!content
         || CMS_verify(cms.get(), nullptr, nullptr, content.get(), nullptr, CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY)
                != 1) {
-        result.detail = u"the package was modified after it was signed"_s;
-        return result;
+        detail = u"the package was modified after it was signed"_s;
+        return nullptr;
     }
+    return cms;
+}
 
-    const OpenSsl::X509StackView signers(CMS_get0_signers(cms.get()));
+// Whether `leaf`, certified by `issuer`, is a developer's installer
+// certificate whose name shows the team it certifies; fills in the
+// assessment's signer either way.
+bool namesDevelopersInstaller(X509* leaf, X509* issuer, Assessment& result)
+{
+    result.signature = Assessment::Signature::notInstaller;
+    const std::optional<QString> commonName = Certificates::subjectField(leaf, NID_commonName);
+    const std::optional<QString> team = Certificates::subjectField(leaf, NID_organizationalUnitName);
+    if (!Certificates::hasExtension(issuer, kDeveloperMarker) || !Certificates::hasExtension(leaf, kInstallerMarker)) {
+        result.detail = u"the signing certificate is not a developer's installer certificate"_s;
+        return false;
+    }
+    // The team shown in the certificate's name must be the one it certifies.
+    if (!commonName || !team || team->isEmpty() || !commonName->startsWith(u"Developer ID Installer: "_s)
+        || !commonName->endsWith(u" ("_s + *team + u')')) {
+        result.detail = u"the signing certificate's name and team disagree"_s;
+        return false;
+    }
+    result.signature = Assessment::Signature::developerID;
+    result.origin = *commonName;
+    result.team = *team;
+    return true;
+}
+
+// Whether the signature's one signer chains, through the certificates it
+// carries, to one of `anchors` and is a developer's installer certificate.
+bool trustedInstallerSigner(CMS_ContentInfo* cms, const TrustAnchors& anchors, Assessment& result)
+{
+    const OpenSsl::X509StackView signers(CMS_get0_signers(cms));
     if (!signers || sk_X509_num(signers.get()) != 1) {
         result.detail = u"the signature names no signer certificate"_s;
-        return result;
+        return false;
     }
     X509* leaf = sk_X509_value(signers.get(), 0);
-    const OpenSsl::X509Stack carried(CMS_get1_certs(cms.get()));
+    const OpenSsl::X509Stack carried(CMS_get1_certs(cms));
 
     result.signature = Assessment::Signature::untrusted;
     const OpenSsl::Store store = Certificates::anchorStore(anchors);
     const OpenSsl::StoreContext context(X509_STORE_CTX_new());
     if (!store || !context || X509_STORE_CTX_init(context.get(), store.get(), leaf, carried.get()) != 1) {
         result.detail = u"no trusted anchor"_s;
-        return result;
+        return false;
     }
     // Installer certificates need not carry a TLS or mail purpose.
     X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_ANY);
     if (X509_verify_cert(context.get()) != 1) {
         result.detail = QString::fromUtf8(X509_verify_cert_error_string(X509_STORE_CTX_get_error(context.get())));
-        return result;
+        return false;
     }
     STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(context.get());
+    return namesDevelopersInstaller(leaf, sk_X509_num(chain) > 1 ? sk_X509_value(chain, 1) : nullptr, result);
+}
 
-    result.signature = Assessment::Signature::notInstaller;
-    X509* issuer = sk_X509_num(chain) > 1 ? sk_X509_value(chain, 1) : nullptr;
-    const std::optional<QString> commonName = Certificates::subjectField(leaf, NID_commonName);
-    const std::optional<QString> team = Certificates::subjectField(leaf, NID_organizationalUnitName);
-    if (!Certificates::hasExtension(issuer, kDeveloperMarker) || !Certificates::hasExtension(leaf, kInstallerMarker)) {
-        result.detail = u"the signing certificate is not a developer's installer certificate"_s;
+} // namespace
+
+Assessment assess(const QString& expanded, const TrustAnchors& anchors)
+{
+    Assessment result;
+    if (!FileMoves::existsNoFollow(expanded + u'/' + kSignature)) {
+        result.detail = u"the package is not signed"_s;
         return result;
     }
-    // The team shown in the certificate's name must be the one it certifies.
-    if (!commonName || !team || team->isEmpty() || !commonName->startsWith(u"Developer ID Installer: "_s)
-        || !commonName->endsWith(u" ("_s + *team + u')')) {
-        result.detail = u"the signing certificate's name and team disagree"_s;
+    result.signature = Assessment::Signature::broken;
+    QByteArray manifestText;
+    const OpenSsl::Cms cms = intactSignature(expanded, manifestText, result.detail);
+    if (!cms || !trustedInstallerSigner(cms.get(), anchors, result))
         return result;
-    }
-    result.signature = Assessment::Signature::developerID;
-    result.origin = *commonName;
-    result.team = *team;
-    result.notarized = readMember(expanded, kTicket, kMaxTicketBytes) == ticketText(text);
+    result.notarized = readMember(expanded, kTicket, kMaxTicketBytes) == ticketText(manifestText);
     return result;
 }
 

@@ -3,6 +3,7 @@
 #include "Views/Sheets/SheetKit.h"
 
 #include "Account/HubService.h"
+#include "Base/HubError.h"
 #include "Kit/Paint.h"
 #include "Kit/Pill.h"
 #include "Kit/Segmented.h"
@@ -111,6 +112,20 @@ FeedbackSheet::FeedbackSheet(HubModel* model, const QString& slug, QWidget* pare
     , m_thanks(new QWidget(this))
     , m_close(new Kit::Pill(QStringLiteral("Close"), filled(), m_thanks))
 {
+    makeKindChoice();
+    nameParts();
+    layOutForm();
+    layOutThanks();
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_form);
+    layout->addWidget(m_thanks);
+    connectActions();
+    sync();
+}
+
+void FeedbackSheet::makeKindChoice()
+{
     QList<Kit::Segmented::Option> kinds;
     for (FeedbackKind kind : kAllFeedbackKinds)
         kinds.append({QVariant(int(kind)), rawValue(kind)});
@@ -122,7 +137,10 @@ FeedbackSheet::FeedbackSheet(HubModel* model, const QString& slug, QWidget* pare
     m_kinds->setValue(QVariant(int(m_kind)));
     connect(m_kinds, &Kit::Segmented::valueChanged, this,
             [this](const QVariant& value) { m_kind = FeedbackKind(value.toInt()); });
+}
 
+void FeedbackSheet::nameParts()
+{
     m_errorLine->setObjectName(QStringLiteral("feedbackError"));
     Kit::setProseStyle(m_errorLine, Kit::Theme::prose(13), Kit::Theme::bad());
     m_counter->setObjectName(QStringLiteral("feedbackCounter"));
@@ -131,7 +149,10 @@ FeedbackSheet::FeedbackSheet(HubModel* model, const QString& slug, QWidget* pare
     m_cancel->setObjectName(QStringLiteral("cancelButton"));
     m_send->setObjectName(QStringLiteral("sendButton"));
     m_close->setObjectName(QStringLiteral("closeButton"));
+}
 
+void FeedbackSheet::layOutForm()
+{
     auto* errorRow = new QHBoxLayout;
     errorRow->addWidget(m_errorLine, 1);
     errorRow->addStretch(0);
@@ -151,7 +172,10 @@ FeedbackSheet::FeedbackSheet(HubModel* model, const QString& slug, QWidget* pare
     form->addWidget(m_box);
     form->addLayout(errorRow);
     form->addLayout(buttons);
+}
 
+void FeedbackSheet::layOutThanks()
+{
     QLabel* thanks = Kit::plainLabel(QStringLiteral("thank you"), m_thanks);
     thanks->setObjectName(QStringLiteral("thanksTitle"));
     Kit::setProseStyle(thanks, Kit::Theme::bold(28, -1.4), Kit::Theme::ink());
@@ -167,12 +191,10 @@ FeedbackSheet::FeedbackSheet(HubModel* model, const QString& slug, QWidget* pare
     thanksLayout->addWidget(thanks);
     thanksLayout->addWidget(reaches);
     thanksLayout->addLayout(closeRow);
+}
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_form);
-    layout->addWidget(m_thanks);
-
+void FeedbackSheet::connectActions()
+{
     connect(m_editor, &QPlainTextEdit::textChanged, this, &FeedbackSheet::sync);
     connect(m_send, &QAbstractButton::clicked, this, &FeedbackSheet::send);
     connect(m_cancel, &QAbstractButton::clicked, this, &SheetBody::dismiss);
@@ -181,11 +203,10 @@ FeedbackSheet::FeedbackSheet(HubModel* model, const QString& slug, QWidget* pare
         if (const Product* p = product(); p && p->pageURL)
             this->model()->openLink(QUrl(*p->pageURL));
     });
-    connect(model, &HubModel::offlineChanged, this, &FeedbackSheet::sync);
-    connect(model, &HubModel::statesChanged, this, &FeedbackSheet::sync);
-    connect(model, &HubModel::catalogChanged, this, &FeedbackSheet::sync);
-    connect(model, &HubModel::accountChanged, this, &FeedbackSheet::sync);
-    sync();
+    connect(model(), &HubModel::offlineChanged, this, &FeedbackSheet::sync);
+    connect(model(), &HubModel::statesChanged, this, &FeedbackSheet::sync);
+    connect(model(), &HubModel::catalogChanged, this, &FeedbackSheet::sync);
+    connect(model(), &HubModel::accountChanged, this, &FeedbackSheet::sync);
 }
 
 QString FeedbackSheet::message() const { return m_editor->toPlainText(); }

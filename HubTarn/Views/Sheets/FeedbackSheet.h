@@ -44,6 +44,13 @@ public Q_SLOTS:
 private:
     class EditorBox;
 
+    // The constructor's steps, in order.
+    void makeKindChoice();
+    void nameParts();
+    void layOutForm();
+    void layOutThanks();
+    void connectActions();
+
     void sync();
 
     FeedbackKind m_kind = FeedbackKind::idea;

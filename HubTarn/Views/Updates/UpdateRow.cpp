@@ -125,6 +125,15 @@ UpdateRow::UpdateRow(HubModel* model, const QString& productID, QWidget* parent)
     , m_job(new JobLine(this))
 {
     setObjectName(u"updateRow-"_s + productID);
+    makeMark();
+    styleTexts();
+    makeUpdatePill();
+    layOut();
+    sync();
+}
+
+void UpdateRow::makeMark()
+{
     const Product* shown = product();
     m_mark = new Kit::ProductMark(shown ? *shown : Product{}, true, kMarkSize, this);
     m_mark->setObjectName(u"updateMark"_s);
@@ -133,7 +142,10 @@ UpdateRow::UpdateRow(HubModel* model, const QString& productID, QWidget* parent)
     const auto openPage = [this] { this->model()->setPage(this->productID()); };
     connect(m_mark, &QAbstractButton::clicked, this, openPage);
     connect(this, &ListRow::activated, this, openPage);
+}
 
+void UpdateRow::styleTexts()
+{
     m_name->setObjectName(u"updateName"_s);
     // Its whole width while there is room; shortened only when there is not.
     m_name->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
@@ -149,7 +161,11 @@ UpdateRow::UpdateRow(HubModel* model, const QString& productID, QWidget* parent)
     m_note->setObjectName(u"updateNote"_s);
     m_note->setFont(Kit::Theme::prose(13.5));
     Kit::setTextColor(m_note, Kit::Theme::muted());
+    m_job->setObjectName(u"updateJob"_s);
+}
 
+void UpdateRow::makeUpdatePill()
+{
     Kit::PillStyle style;
     style.small = true;
     m_update = new Kit::Pill(QString(), style, this);
@@ -158,7 +174,12 @@ UpdateRow::UpdateRow(HubModel* model, const QString& productID, QWidget* parent)
         if (const Product* p = product())
             this->model()->requestInstall(*p, this->model()->updateFormats(*p), this->model()->scope());
     });
+}
 
+// The mark beside the name, versions and note, the pill at the end; the job
+// line under the texts; a hairline along the bottom edge.
+void UpdateRow::layOut()
+{
     auto* names = new QHBoxLayout;
     names->setContentsMargins(0, 0, 0, 0);
     names->setSpacing(10);
@@ -182,7 +203,6 @@ UpdateRow::UpdateRow(HubModel* model, const QString& productID, QWidget* parent)
     top->addSpacing(8);
     top->addWidget(m_update, 0, Qt::AlignVCenter);
 
-    m_job->setObjectName(u"updateJob"_s);
     auto* job = new QHBoxLayout;
     job->setContentsMargins(kMarkSize + 16, 0, 0, 0);
     job->addWidget(m_job);
@@ -199,7 +219,6 @@ UpdateRow::UpdateRow(HubModel* model, const QString& productID, QWidget* parent)
     column->addLayout(content);
     column->addSpacing(kPadding - int(Kit::Theme::hairline));
     column->addWidget(new Kit::Hairline(this));
-    sync();
 }
 
 void UpdateRow::paintEvent(QPaintEvent*)

@@ -60,11 +60,17 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The constructor's steps, in order.
+    void makeMark();
+    void styleTexts();
+    void makeUpdatePill();
+    void layOut();
+
     Kit::ProductMark* m_mark = nullptr;
     Kit::ElidedLabel* m_name;
     QLabel* m_versions;
     ClampedText* m_note;
-    Kit::Pill* m_update;
+    Kit::Pill* m_update = nullptr;
     JobLine* m_job;
 };
 
