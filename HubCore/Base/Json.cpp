@@ -159,6 +159,22 @@ void Document::reserve(std::size_t nodes, std::size_t textBytes)
     m_text.reserve(textBytes);
 }
 
+QString Document::string(const Node& node) const
+{
+    const std::string_view utf8 = text(node);
+    if (utf8.empty() || utf8.size() > 7)
+        return textOf(utf8);
+    quint64 key = quint64(utf8.size()) << 56;
+    for (std::size_t i = 0; i < utf8.size(); ++i)
+        key |= quint64(static_cast<unsigned char>(utf8[i])) << (8 * i);
+    auto& [word, shared] = m_words[(key * 0x9E3779B97F4A7C15ULL) >> 58];
+    if (word != key) {
+        word = key;
+        shared = textOf(utf8);
+    }
+    return shared;
+}
+
 QString textOf(std::string_view utf8)
 {
     // QString::fromUtf8 drops a byte-order mark at the start.
@@ -203,7 +219,7 @@ QString Value::toString() const
 {
     if (!isString())
         return {};
-    return textOf(m_document->text(m_document->node(m_index)));
+    return m_document->string(m_document->node(m_index));
 }
 
 bool Value::toBool() const

@@ -2,6 +2,7 @@
 
 #include "Base/Json.h"
 
+#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +45,9 @@ public:
     const Node& node(quint32 index) const { return m_nodes[index]; }
     std::string_view text(const Node& node) const { return {m_text.data() + node.string.offset, node.string.size}; }
     void reserve(std::size_t nodes, std::size_t textBytes);
+    // A string's text. Words of a few bytes ("plugin", "arm64", "1.0.0")
+    // repeat in every record, so equal ones share one QString.
+    QString string(const Node& node) const;
 
     // The first value, owning this document.
     static Value root(std::shared_ptr<const Document> document) { return Value(std::move(document)); }
@@ -53,6 +57,9 @@ private:
 
     std::vector<Node> m_nodes;
     std::string m_text;
+    // The last few short words read, by their bytes and length packed in a
+    // word of their own; a document is read by one thread at a time.
+    mutable std::array<std::pair<quint64, QString>, 64> m_words;
 };
 
 // A document's text unescaped as UTF-8, as Qt text. Unlike QString::fromUtf8

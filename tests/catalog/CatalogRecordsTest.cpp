@@ -425,6 +425,19 @@ TEST(StrictJsonText, ReadsADocumentAsQtDoesWhereQtIsExact)
     ASSERT_FALSE(byQt.isEmpty());
     EXPECT_EQ(Json::parseObject(document), byQt);
 
+    // Short words share their text; near-equal ones (a NUL more, one byte
+    // else, one byte longer) never stand for each other, however many.
+    QByteArray words = "{\"w\":[";
+    QStringList expected;
+    for (int i = 0; i < 400; ++i) {
+        QString word;
+        for (int k = 0; k <= i % 7; ++k)
+            word += u"ab\u00e9\u0000"_s.at((i >> (2 * k)) % 4);
+        words += (i ? "," : "") + QJsonDocument(QJsonArray{word}).toJson(QJsonDocument::Compact).mid(1).chopped(1);
+        expected.append(word);
+    }
+    EXPECT_EQ(Json::decodeStringList(Json::parse(words + "]}").member("w"_L1), u"w"_s), expected);
+
     const Json::Value ours = Json::parse(document);
     EXPECT_EQ(ours.member("o"_L1).member("z"_L1).wholeNumber(), 2);
     EXPECT_EQ(Product::fromJson(ours.member("p"_L1), u"p"_s).name, u"last"_s);
