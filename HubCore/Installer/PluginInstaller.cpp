@@ -11,7 +11,10 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <exception>
 #include <filesystem>
+#include <optional>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -237,35 +240,60 @@ QStringList downloadAll(const PluginInstaller& installer, const Product& product
     return archives;
 }
 
-// Unpacks each archive beside it and verifies the bundle it holds.
+// Unpacks one archive beside it and verifies the bundle it holds.
+StagedBundle unpackOne(const PluginInstaller& installer, const Release& release, const Artifact& artifact,
+                       const QString& archive, const WorkFolder& work)
+{
+    const QString unpacked = work.file(rawValue(artifact.format));
+    InstallLocations::makePrivateFolder(unpacked);
+    // Unpacked here rather than by a tool, so that each file's digest is
+    // taken as it is written: the folder is this process's alone, so the
+    // signature check need not read the bytes back.
+    SecureExtract::WrittenFiles written;
+    try {
+        SecureExtract::extract(SecureExtract::check(archive, SecureExtract::Formats::zip), unpacked, &written);
+    } catch (const SecureExtract::Error&) {
+        throw HubError::message(u"Couldn't unpack the "_s + label(artifact.format) + u" download. Try again."_s);
+    }
+    QFile::remove(archive);
+
+    const QString bundle = unpacked + u'/' + artifact.bundle;
+    CodeSignature::MeasuredFiles measured = measuredInside(written, artifact.bundle);
+    PluginInstaller::verifyStaged(bundle, artifact, release.version, installer.allowUnsigned, installer.anchors,
+                                  measured);
+    return {artifact, bundle, std::move(measured)};
+}
+
+// Unpacks and verifies every archive, each on a thread of its own: the work
+// is hashing and writing, and the archives share nothing. When several
+// fail, the first artifact's fault is the one reported.
 QList<StagedBundle> unpackAll(const PluginInstaller& installer, const Release& release,
                               const std::vector<Artifact>& artifacts, const QStringList& archives,
                               const WorkFolder& work)
 {
-    QList<StagedBundle> staged;
-    for (std::size_t index = 0; index < artifacts.size(); ++index) {
-        const Artifact& artifact = artifacts[index];
-        const QString unpacked = work.file(rawValue(artifact.format));
-        InstallLocations::makePrivateFolder(unpacked);
-        // Unpacked here rather than by a tool, so that each file's digest is
-        // taken as it is written: the folder is this process's alone, so the
-        // signature check need not read the bytes back.
-        SecureExtract::WrittenFiles written;
+    std::vector<std::optional<StagedBundle>> staged(artifacts.size());
+    std::vector<std::exception_ptr> faults(artifacts.size());
+    const auto unpack = [&](std::size_t index) {
         try {
-            SecureExtract::extract(SecureExtract::check(archives[qsizetype(index)], SecureExtract::Formats::zip),
-                                   unpacked, &written);
-        } catch (const SecureExtract::Error&) {
-            throw HubError::message(u"Couldn't unpack the "_s + label(artifact.format) + u" download. Try again."_s);
+            staged[index] = unpackOne(installer, release, artifacts[index], archives[qsizetype(index)], work);
+        } catch (...) {
+            faults[index] = std::current_exception();
         }
-        QFile::remove(archives[qsizetype(index)]);
-
-        const QString bundle = unpacked + u'/' + artifact.bundle;
-        CodeSignature::MeasuredFiles measured = measuredInside(written, artifact.bundle);
-        PluginInstaller::verifyStaged(bundle, artifact, release.version, installer.allowUnsigned, installer.anchors,
-                                      measured);
-        staged.append({artifact, bundle, std::move(measured)});
+    };
+    {
+        std::vector<std::jthread> others;
+        for (std::size_t index = 1; index < artifacts.size(); ++index)
+            others.emplace_back(unpack, index);
+        if (!artifacts.empty())
+            unpack(0);
     }
-    return staged;
+    QList<StagedBundle> out;
+    for (std::size_t index = 0; index < artifacts.size(); ++index) {
+        if (faults[index])
+            std::rethrow_exception(faults[index]);
+        out.append(std::move(*staged[index]));
+    }
+    return out;
 }
 
 // Places the staged bundles in `scope`; after a failed placement the

@@ -611,6 +611,21 @@ TEST_P(InstallRefusalTest, IsRefusedWithItsSentenceAndChangesNothing)
 INSTANTIATE_TEST_SUITE_P(Downloads, InstallRefusalTest, ::testing::ValuesIn(kRefusals),
                          [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
+// The bundles are unpacked and checked side by side; when both are refused,
+// the sentence is the first artifact's, as when they were checked in turn.
+TEST_F(InstallPipelineTest, WhenEveryBundleIsRefusedTheFirstOnesSentenceIsShown)
+{
+    installOlderVersion();
+    const Artifact vst3 = artifact(recipe(PluginFormat::vst3, u"2.0.8"_s));
+    const Artifact au = artifact(recipe(PluginFormat::au, u"2.0.9"_s));
+    const QMap<QString, QString> before = outsideStaging();
+
+    EXPECT_EQ(outcome({vst3, au}, {PluginFormat::vst3, PluginFormat::au}),
+              u"Echo.vst3 is version 2.0.8, not 2.1.0. Try again later."_s);
+    EXPECT_EQ(outsideStaging(), before);
+    EXPECT_TRUE(stagingEntries().isEmpty()) << stagingEntries().join(u", "_s).toStdString();
+}
+
 // ---- A failed placement puts everything back ----
 
 TEST_F(InstallPipelineTest, APlacementFailureAfterOneSwapLeavesPluginsAndBackupsAsBefore)
