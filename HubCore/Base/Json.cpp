@@ -36,6 +36,14 @@ QString typeName(const Value& value)
     return QStringLiteral("nothing");
 }
 
+// "is null", or "expected <expected>, found <what value is>".
+[[noreturn]] void mismatch(const Value& value, const Path& path, const QString& expected)
+{
+    if (value.isNull())
+        throw DecodingError(path.toString(), QStringLiteral("is null"));
+    throw DecodingError(path.toString(), u"expected "_s + expected + u", found "_s + typeName(value));
+}
+
 // Qt's values as a document, numbers as Qt holds them.
 void addQt(Document& document, const QJsonValue& value)
 {
@@ -377,13 +385,6 @@ QString joinPath(const QString& path, const QString& key)
 QString joinPath(const QString& path, qsizetype index)
 {
     return path + u'[' + QString::number(index) + u']';
-}
-
-void mismatch(const Value& value, const Path& path, const QString& expected)
-{
-    if (value.isNull())
-        throw DecodingError(path.toString(), QStringLiteral("is null"));
-    throw DecodingError(path.toString(), u"expected "_s + expected + u", found "_s + typeName(value));
 }
 
 QString decodeString(const Value& value, const Path& path)

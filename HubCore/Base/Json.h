@@ -147,8 +147,6 @@ bool decodeBool(const Value& value, const Path& path);
 // The value as a 64-bit integer; none for anything but a whole number within range.
 std::optional<qint64> wholeNumber(const QJsonValue& value);
 QStringList decodeStringList(const Value& value, const Path& path);
-// "is null", or "expected <expected>, found <what value is>".
-[[noreturn]] void mismatch(const Value& value, const Path& path, const QString& expected);
 
 // Reads the keys of one JSON object. Optional keys that are missing or null
 // give nothing; required ones throw.
