@@ -1,7 +1,5 @@
 #include "Account/ClerkRecords.h"
 
-#include <QJsonObject>
-
 using namespace Qt::StringLiterals;
 
 namespace Hub {

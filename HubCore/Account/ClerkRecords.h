@@ -3,7 +3,6 @@
 #include "Base/Json.h"
 
 #include <QByteArray>
-#include <QJsonValue>
 #include <QString>
 
 #include <map>

@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QJsonObject>
 
 using namespace Qt::StringLiterals;
 

@@ -3,8 +3,6 @@
 #include "Base/Config.h"
 #include "Base/Json.h"
 
-#include <QJsonValue>
-
 using namespace Qt::StringLiterals;
 
 namespace Hub {

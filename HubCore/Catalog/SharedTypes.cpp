@@ -2,8 +2,6 @@
 
 #include "Base/Json.h"
 
-#include <QJsonValue>
-
 using namespace Qt::StringLiterals;
 
 namespace Hub {
