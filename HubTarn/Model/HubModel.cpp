@@ -32,7 +32,6 @@ struct HubModel::RefreshResult {
     std::optional<AccountReply> account;
     std::optional<HubError> accountError;
     std::map<QString, QList<InstalledFormat>> installed;
-    std::vector<ReportFile> problems;
 };
 
 InstallRoots HubModel::isolatedRoots(const QString& home)
@@ -48,6 +47,7 @@ HubModel::HubModel(HubModelServices services, QObject* parent)
     // on the processor: sized by cores, two long installs on a two-core
     // machine would hold back a refresh or a sign-in until one ended.
     d->pool.setMaxThreadCount(std::max(16, QThread::idealThreadCount()));
+    d->spoolQueue.setMaxThreadCount(1);
     const QString home = d->services.home.value_or(Config::homeFolder());
     d->roots = d->services.home ? isolatedRoots(home) : InstallLocations::real();
     d->settings = d->services.home
@@ -124,6 +124,7 @@ void HubModel::shutdown()
     if (d->signInStop)
         d->signInStop->request_stop();
     d->pool.waitForDone(kShutdownWaitMs);
+    d->spoolQueue.waitForDone(kShutdownWaitMs);
 }
 
 // ---- Settings -------------------------------------------------------------
@@ -267,13 +268,8 @@ void HubModel::start()
     d->networkOnline = d->services.network->online();
     assign(d->offline, !d->networkOnline, &HubModel::offlineChanged);
     // The spool is a folder plug-ins write too: whatever lies there is read
-    // on the pool, never while the window waits to appear.
-    const quint64 problemsBefore = d->problemLoads;
-    submit(Keep::always, [spool = *d->spool] { return spool.load(); },
-           [this, problemsBefore](Outcome<std::vector<ReportFile>> outcome) {
-               if (outcome.value && d->problemLoads == problemsBefore)
-                   publishProblems(std::move(*outcome.value));
-           });
+    // on the spool's queue, never while the window waits to appear.
+    reloadProblems();
     if (!d->services.sandboxed) {
         const QString home = d->services.home.value_or(Config::homeFolder());
         submit(Keep::always, [home] { Installer::cleanDownloads(home); }, [](Outcome<std::monostate>) {});
@@ -338,7 +334,7 @@ void HubModel::refresh(bool catalog)
         [catalog, known = std::move(known), loader = *d->loader, http = Http::Session{d->services.caBundle,
                                                                                        d->stop.get_token()},
          service = d->services.service, session = d->session, machineID = d->services.machineID, scanner,
-         roots = d->roots, spool = *d->spool]() {
+         roots = d->roots]() {
             RefreshResult result;
             if (catalog) {
                 result.loaded = loader.load(http);
@@ -355,7 +351,6 @@ void HubModel::refresh(bool catalog)
             if (scanned)
                 for (const Product& product : scanned->products)
                     result.installed[product.id] = scanner->installed(product, roots);
-            result.problems = spool.load();
             return result;
         },
         [this, generation, rescansBefore](Outcome<RefreshResult> outcome) {
@@ -393,7 +388,7 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation, quint64 re
         Q_EMIT productStateChanged(id);
     if (!rescanned.isEmpty())
         Q_EMIT statesChanged();
-    publishProblems(std::move(result.problems));
+    reloadProblems();
 
     const bool accountAnswered =
         result.account || (result.accountError && !result.accountError->isOffline()
@@ -455,12 +450,26 @@ const Product* HubModel::catalogProduct(const QString& id) const
 
 void HubModel::reloadProblems()
 {
-    publishProblems(d->spool->load());
+    changeSpool({});
+}
+
+void HubModel::changeSpool(std::function<void(const ReportSpool&)> change)
+{
+    submitTo(
+        d->spoolQueue, Keep::always,
+        [spool = *d->spool, change = std::move(change)] {
+            if (change)
+                change(spool);
+            return spool.load();
+        },
+        [this](Outcome<std::vector<ReportFile>> outcome) {
+            if (outcome.value)
+                publishProblems(std::move(*outcome.value));
+        });
 }
 
 void HubModel::publishProblems(std::vector<ReportFile> problems)
 {
-    ++d->problemLoads;
     if (problems == d->problems)
         return;
     d->problems = std::move(problems);
@@ -485,44 +494,52 @@ void HubModel::record(const QString& product, const QString& code, const QString
         report.version = installedVersion(*known);
     }
     report.message = message;
-    d->spool->record(report);
-    reloadProblems();
+    changeSpool([report](const ReportSpool& spool) { spool.record(report); });
 }
 
 // ---- Reports --------------------------------------------------------------
 
 void HubModel::sendProblems()
 {
-    reloadProblems();
-    if (d->problems.empty() || d->sendingReports)
+    if (d->sendingReports)
         return;
     d->sendingReports = true;
     Q_EMIT sendingReportsChanged();
-    submit(
-        Keep::always,
-        [files = d->problems, spool = *d->spool, client = d->services.reports] {
-            return ReportSender::send(files, spool, client);
+    // On the spool's queue: what is sent is read then (the list shown may
+    // not hold what plug-ins wrote since), and what stays is read right
+    // after, with no report recorded in between.
+    submitTo(
+        d->spoolQueue, Keep::always,
+        [spool = *d->spool, client = d->services.reports] {
+            const std::vector<ReportFile> files = spool.load();
+            const std::optional<qsizetype> sent =
+                files.empty() ? std::nullopt : std::optional(ReportSender::send(files, spool, client));
+            return std::pair(sent, spool.load());
         },
-        [this](Outcome<qsizetype> outcome) {
+        [this](Outcome<std::pair<std::optional<qsizetype>, std::vector<ReportFile>>> outcome) {
             d->sendingReports = false;
-            QString note;
-            if (outcome.value) {
-                const qsizetype sent = *outcome.value;
-                note = u"Sent "_s + QString::number(sent) + u" report"_s + (sent == 1 ? u""_s : u"s"_s)
-                       + u". Thank you."_s;
-            } else {
+            std::optional<QString> note;
+            if (!outcome.value) {
                 note = u"Couldn't send the reports now: "_s + errorSentence(outcome.error);
+                reloadProblems();
+            } else {
+                if (const std::optional<qsizetype> sent = outcome.value->first)
+                    note = u"Sent "_s + QString::number(*sent) + u" report"_s + (*sent == 1 ? u""_s : u"s"_s)
+                           + u". Thank you."_s;
+                publishProblems(std::move(outcome.value->second));
             }
-            assign(d->reportNote, std::optional(note), &HubModel::reportNoteChanged);
-            reloadProblems();
+            if (note)
+                assign(d->reportNote, note, &HubModel::reportNoteChanged);
             Q_EMIT sendingReportsChanged();
         });
 }
 
 void HubModel::clearProblems()
 {
-    d->spool->deleteFiles(d->problems);
-    reloadProblems();
+    // The list goes at once; the files it showed go on the spool's queue.
+    const std::vector<ReportFile> shown = d->problems;
+    publishProblems({});
+    changeSpool([shown](const ReportSpool& spool) { spool.deleteFiles(shown); });
     assign(d->reportNote, std::optional<QString>(), &HubModel::reportNoteChanged);
 }
 

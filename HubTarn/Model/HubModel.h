@@ -14,12 +14,14 @@
 #include <set>
 #include <vector>
 
+class QThreadPool;
 class QUrl;
 class QVariant;
 
 namespace Hub {
 
 class HubError;
+class ReportSpool;
 // What the model is built over: Model/HubModelServices.h, for whoever
 // builds a model.
 struct HubModelServices;
@@ -299,6 +301,9 @@ private:
     // session changed meanwhile.
     template<typename Work, typename Done>
     void submit(Keep keep, Work work, Done done);
+    // The same, on `pool`.
+    template<typename Work, typename Done>
+    void submitTo(QThreadPool& pool, Keep keep, Work work, Done done);
 
     struct RefreshResult;
 
@@ -336,7 +341,11 @@ private:
     void rescan(const Product& product, const QList<InstalledFormat>& installed);
     // "hub.install", or "hub.install.<step>" after the installer reported a step.
     static QString installCode(const QString& lastStep);
+    // Reads the spool and publishes what it holds, after `change` when one
+    // is given: on the spool's own queue, one call at a time in the order
+    // asked, so a later list never lacks what an earlier call wrote.
     void reloadProblems();
+    void changeSpool(std::function<void(const ReportSpool&)> change);
     void publishProblems(std::vector<ReportFile> problems);
 
     // Jobs.

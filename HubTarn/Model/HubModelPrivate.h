@@ -80,6 +80,8 @@ struct HubModel::Private {
     std::unique_ptr<CatalogLoader> loader;
     std::unique_ptr<ReportSpool> spool;
     QThreadPool pool;
+    // The report spool's reads and changes, one at a time in order.
+    QThreadPool spoolQueue;
     std::stop_source stop;
     QDateTime launched;
 
@@ -105,7 +107,6 @@ struct HubModel::Private {
     std::optional<QDateTime> lastChecked;
     Job hubJob;
     std::vector<ReportFile> problems;
-    quint64 problemLoads = 0; // lists published: an older load arriving later is dropped
     std::optional<QString> reportNote;
     std::optional<QString> loginNote;
     bool signInAgain = false;
@@ -144,11 +145,17 @@ struct HubModel::Outcome {
 template<typename Work, typename Done>
 void HubModel::submit(Keep keep, Work work, Done done)
 {
+    submitTo(d->pool, keep, std::move(work), std::move(done));
+}
+
+template<typename Work, typename Done>
+void HubModel::submitTo(QThreadPool& pool, Keep keep, Work work, Done done)
+{
     using Raw = std::invoke_result_t<Work>;
     using T = std::conditional_t<std::is_void_v<Raw>, std::monostate, Raw>;
     const quint64 generation = d->generation;
     QPointer<HubModel> self(this);
-    d->pool.start([self, keep, generation, work = std::move(work), done = std::move(done)]() mutable {
+    pool.start([self, keep, generation, work = std::move(work), done = std::move(done)]() mutable {
         auto outcome = std::make_shared<Outcome<T>>();
         try {
             if constexpr (std::is_void_v<Raw>) {

@@ -150,7 +150,7 @@ TEST_F(ModelSequenceTest, RefreshesSetOfflineAndTheAccountFromTheirOutcome)
     const qsizetype before = log->calls().count(u"account tok-1"_s);
     clock->advance(HubModel::kRefreshInterval);
     ASSERT_TRUE(eventually([&] { return log->calls().count(u"account tok-1"_s) == before + 1 && !model->loading(); }));
-    ASSERT_EQ(reports(u"hub.account"_s).size(), 1u);
+    ASSERT_TRUE(eventually([this] { return reports(u"hub.account"_s).size() == 1u; }));
     EXPECT_EQ(reports(u"hub.account"_s)[0].report.message, u"Tarnaudio is unavailable right now."_s);
 
     // The network comes back while a refresh that began without it still
@@ -294,6 +294,7 @@ TEST_F(ModelSequenceTest, AFailedInstallIsReportedWithItsStepAndSentence)
     ASSERT_TRUE(eventually([this] { return stateOf(u"reverb"_s).job.kind == Job::Kind::failed; }));
     EXPECT_EQ(stateOf(u"reverb"_s).job, Job::failed(sentence));
     EXPECT_EQ(model->rowContext(product(u"reverb"_s)).text, u"Failed: "_s + sentence);
+    ASSERT_TRUE(eventually([this] { return !reports(u"hub.install.downloading"_s).empty(); }));
     const std::vector<ReportFile> found = reports(u"hub.install.downloading"_s);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].report.product, u"reverb"_s);
@@ -306,7 +307,7 @@ TEST_F(ModelSequenceTest, AFailedInstallIsReportedWithItsStepAndSentence)
     model->requestInstall(product(u"reverb"_s), {PluginFormat::vst3}, InstallScope::user);
     ASSERT_TRUE(eventually([this] { return !model->session().has_value(); }));
     EXPECT_TRUE(model->signInAgain());
-    EXPECT_EQ(reports(u"hub.install"_s).size(), 1u);
+    EXPECT_TRUE(eventually([this] { return reports(u"hub.install"_s).size() == 1u; }));
 }
 
 TEST_F(ModelSequenceTest, UnauthorizedDuringARefreshSignsOutHereAndStaysOnMain)
@@ -523,6 +524,7 @@ TEST_F(ModelSequenceTest, AFailedOwnUpdateLeavesItsSentence)
     EXPECT_EQ(restart.count(), 0);
     EXPECT_FALSE(model->busy());
     // Recorded like any install, with the step it failed in.
+    ASSERT_TRUE(eventually([this] { return !reports(u"hub.install.installing"_s).empty(); }));
     const std::vector<ReportFile> found = reports(u"hub.install.installing"_s);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].report.product, u"hub"_s);
@@ -548,7 +550,8 @@ TEST_F(ModelSequenceTest, SignInRegistersSavesLoadsTheAccountAndOpensAWaitingLin
     ASSERT_TRUE(eventually([this] { return model->screen() == Screen::main; }));
     EXPECT_TRUE(log->calls().contains(u"register jwt-code machine-1 studio"_s));
     EXPECT_EQ(model->session()->token, u"device-jwt-code"_s);
-    EXPECT_EQ(reports(u"hub.keychain.save"_s).size(), 1u) << "signed in for this run all the same";
+    EXPECT_TRUE(eventually([this] { return reports(u"hub.keychain.save"_s).size() == 1u; }))
+        << "signed in for this run all the same";
     EXPECT_EQ(model->page(), u"echo"_s);
     ASSERT_TRUE(eventually([this] { return model->account().has_value(); }));
     EXPECT_FALSE(model->loginNote().has_value());
@@ -650,7 +653,7 @@ TEST_F(ModelSequenceTest, RemovingOldCopiesForAllUsersReportsItsOutcome)
     model->requestUninstall(product(u"notes"_s), UninstallOptions{{PluginFormat::vst3}, true, {InstallScope::user}}, false);
     ASSERT_TRUE(eventually([this] { return stateOf(u"notes"_s).job.kind == Job::Kind::failed; }));
     EXPECT_EQ(stateOf(u"notes"_s).job.message, sentence);
-    ASSERT_EQ(reports(u"hub.uninstall"_s).size(), 1u);
+    ASSERT_TRUE(eventually([this] { return reports(u"hub.uninstall"_s).size() == 1u; }));
     EXPECT_EQ(reports(u"hub.uninstall"_s)[0].report.message, sentence);
 }
 
