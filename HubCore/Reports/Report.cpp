@@ -93,7 +93,7 @@ std::optional<QByteArray> Report::encode() const
     return QJsonDocument(*object).toJson(QJsonDocument::Compact);
 }
 
-Report Report::fromJson(const QJsonObject& object)
+Report Report::fromJson(const Json::Value& object)
 {
     const Json::ObjectReader reader(object, QString());
     Report report;
@@ -117,7 +117,7 @@ Report Report::fromJson(const QJsonObject& object)
 
 Report Report::decode(const QByteArray& data)
 {
-    return fromJson(Json::parseObject(data));
+    return fromJson(Json::parse(data));
 }
 
 } // namespace Hub

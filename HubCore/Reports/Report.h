@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Base/Json.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QString>
@@ -43,7 +45,7 @@ struct Report {
     // "v", "product" and "code" must be there with their types; any other
     // known key may be missing or null but must have its type when present;
     // unknown keys are ignored. Throws Json::DecodingError naming the key.
-    static Report fromJson(const QJsonObject& object);
+    static Report fromJson(const Json::Value& object);
     static Report decode(const QByteArray& data);
 
     friend bool operator==(const Report&, const Report&) = default;
