@@ -18,6 +18,8 @@
 #include <QProcessEnvironment>
 #include <QStringList>
 #include <QThreadPool>
+#include <QTimer>
+#include <QWindow>
 #include <QUrl>
 
 #include <cstdio>
@@ -72,13 +74,48 @@ void setUpApplication(QApplication& app)
 }
 
 // Links start `hubtarn`, which hands them to this window or starts it.
-// xdg-mime can take a while; the window does not wait for it.
-void claimLinksMeanwhile()
+// Claiming them reads a few files and, rarely, runs xdg-mime, which can
+// take a while: the window never waits for it.
+void claimLinks()
 {
     const QString program = QDir(QCoreApplication::applicationDirPath()).filePath(QLatin1StringView(Hub::Shell::kProgramName));
     QThreadPool::globalInstance()->start([program] {
         Hub::SchemeHandler::claimLinks(program, Hub::SchemeHandler::systemDesktop(Hub::Config::homeFolder()));
     });
+}
+
+// Runs claimLinks() once the window has first been drawn: the window draws
+// itself while it handles its first exposure, and the timer runs after.
+class AfterFirstExposure : public QObject {
+public:
+    explicit AfterFirstExposure(QWindow* window)
+        : QObject(window)
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Expose && static_cast<QWindow*>(watched)->isExposed()) {
+            watched->removeEventFilter(this);
+            QTimer::singleShot(0, this, [this] {
+                claimLinks();
+                deleteLater();
+            });
+        }
+        return false;
+    }
+};
+
+// Called once the window is shown.
+void claimLinksAfterFirstPaint(QWidget* window)
+{
+    QWindow* handle = window->windowHandle();
+    if (handle && !handle->isExposed())
+        new AfterFirstExposure(handle);
+    else
+        QTimer::singleShot(0, qApp, [] { claimLinks(); });
 }
 
 } // namespace
@@ -117,7 +154,6 @@ int main(int argc, char* argv[])
 
     QApplication app(argc, argv);
     setUpApplication(app);
-    claimLinksMeanwhile();
 
     Hub::Shell::AppServices services = Hub::Shell::makeAppServices(sandbox);
     Hub::HubModel model(std::move(services.model));
@@ -135,6 +171,7 @@ int main(int argc, char* argv[])
     if (!Hub::Shell::attachTestDriver(sandbox, shell.window(), &model))
         return 2;
     shell.window()->show();
+    claimLinksAfterFirstPaint(shell.window());
     const int status = QApplication::exec();
     QThreadPool::globalInstance()->waitForDone();
     return status;
