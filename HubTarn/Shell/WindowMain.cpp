@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QIcon>
 #include <QProcessEnvironment>
 #include <QStringList>
@@ -23,8 +24,11 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <optional>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -71,6 +75,32 @@ void setUpApplication(QApplication& app)
     // Ending is the shell's decision: the last-window rule and the quit guard.
     QApplication::setQuitOnLastWindowClosed(false);
     Hub::Kit::Theme::install(app);
+}
+
+// How long ago the user launched the program: `hubtarn` became this
+// program in place, so the process's start is the launch. Empty when the
+// system does not say.
+std::optional<qint64> msecsSinceLaunch()
+{
+    QFile stat(u"/proc/self/stat"_s);
+    if (!stat.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    // The fields after the program's name, which may itself hold spaces and
+    // parentheses; the start time is the 22nd field, the 20th of these.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    bool ok = false;
+    const qint64 startTicks = fields.value(19).toLongLong(&ok);
+    const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+    timespec now{};
+    if (!ok || ticksPerSecond <= 0 || ::clock_gettime(CLOCK_BOOTTIME, &now) != 0)
+        return std::nullopt;
+    // The start is known to a tick; the latest moment within it keeps the
+    // splash's minimum a minimum.
+    const qint64 elapsed = qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000 - (startTicks + 1) * 1000 / ticksPerSecond;
+    if (elapsed < 0 || elapsed > 60 * 1000)
+        return std::nullopt;
+    return elapsed;
 }
 
 // Links start `hubtarn`, which hands them to this window or starts it.
@@ -156,6 +186,11 @@ int main(int argc, char* argv[])
     setUpApplication(app);
 
     Hub::Shell::AppServices services = Hub::Shell::makeAppServices(sandbox);
+    // The splash's minimum counts from the launch, so the work before the
+    // model exists (loading the libraries, connecting to the display) is
+    // done while the splash would be showing anyway.
+    if (const std::optional<qint64> elapsed = msecsSinceLaunch())
+        services.model.launched = services.model.clock->now().addMSecs(-*elapsed);
     Hub::HubModel model(std::move(services.model));
 
     Hub::Shell::Application::Hooks hooks;
