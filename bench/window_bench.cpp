@@ -19,6 +19,7 @@
 // Needs a display: run by hand under a virtual one,
 //   xvfb-run -a -s "-screen 0 1280x800x24" build/bench/window_bench [pairs]
 #include "PairStats.h"
+#include "ProcessFigures.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -34,7 +35,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -51,12 +51,7 @@ namespace {
 constexpr int kDefaultPairs = 11;
 constexpr double kSplashMs = 800; // the splash's minimum, from the launch
 
-long long monotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
+using Bench::monotonicNs;
 
 std::vector<char*> pointers(std::vector<std::string>& strings)
 {

@@ -3,6 +3,8 @@
 // first paint pass and its resident memory once the event loop is idle
 // after it, to the file WINDOW_BENCH_OUT names, as window_bench's probe
 // does in the real program.
+#include "ProcessFigures.h"
+
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QFile>
@@ -10,28 +12,11 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <ctime>
 
 namespace {
 
-long long monotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-long long residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
+using Bench::monotonicNs;
+using Bench::residentKiB;
 
 // The end of the window's first paint pass; then, once idle, the report.
 class FirstPaint : public QObject {

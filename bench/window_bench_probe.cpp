@@ -15,6 +15,7 @@
 //
 // WINDOW_BENCH_EMAIL, WINDOW_BENCH_PASSWORD  an account without a code step
 #include "Model/HubModel.h"
+#include "ProcessFigures.h"
 
 #include <QAbstractButton>
 #include <QAbstractEventDispatcher>
@@ -25,31 +26,13 @@
 #include <QWidget>
 
 #include <cstdio>
-#include <ctime>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-long long monotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-// The resident set in KiB, as the kernel counts it.
-long long residentKiB()
-{
-    QFile status(u"/proc/self/status"_s);
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
+using Bench::monotonicNs;
+using Bench::residentKiB;
 
 class Probe : public QObject {
 public:
