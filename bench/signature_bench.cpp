@@ -7,18 +7,19 @@
 // The process pins itself to one processor, so the check hashes on one
 // thread and openssl (a child, which inherits the pinning) competes on equal
 // terms. Each round runs both, every other round in reverse order; the
-// ratio is taken pair by pair and its minimum and median printed. The page
-// cache is warm for both: the files were just written and read once.
+// ratio is taken pair by pair and its minimum and median printed. Both sides
+// are whole processes, timed from start to exit: the check runs in a fresh
+// signature_bench_verify each time, as the installer meets a bundle, and as
+// openssl runs. The page cache is warm for both: the files were just
+// written and read once.
 //
-// Goal: verification within 1.1x of openssl, judged on the median of the pairs.
+// Goal: verification within 1.0x of openssl, judged on the median of the pairs.
 //
 // Run by hand: build/bench/signature_bench [folder for the 200 MB bundle] [rounds, default 7]
 #include "BundleSigner.h"
 #include "PairStats.h"
 #include "TestPKI.h"
 
-#include "Base/HubError.h"
-#include "Installer/Signing/CodeSignature.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -32,6 +33,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include <sched.h>
@@ -125,27 +127,33 @@ int main(int argc, char** argv)
     Hub::Test::signBundle(bundle, pki.maker(), u"com.tarnaudio.bench"_s);
     const QStringList files = regularFiles(bundle);
 
+    const QString anchor = scratch.filePath(u"anchor.pem"_s);
+    const QString timeStampAnchor = scratch.filePath(u"timestamp-anchor.pem"_s);
+    for (const auto& [path, pem] : {std::pair{anchor, pki.anchorPem()}, std::pair{timeStampAnchor, pki.timeStampAnchorPem()}}) {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(pem) != pem.size())
+            qFatal("cannot write %s", qPrintable(path));
+    }
+    const QString verifier = QFileInfo(QFileInfo(u"/proc/self/exe"_s).symLinkTarget()).dir().filePath(
+        u"signature_bench_verify"_s);
+
     if (!pinToOneProcessor())
         qFatal("cannot pin this process to one processor");
 
-    const auto verify = [&] {
-        const auto start = Clock::now();
-        try {
-            Hub::CodeSignature::verify(bundle, u"com.tarnaudio.bench"_s, false, pki.anchors());
-        } catch (const Hub::HubError& error) {
-            qFatal("verification failed: %s", error.what());
-        }
-        return secondsSince(start);
-    };
-    const auto openssl = [&] {
+    // Each side a whole process, started and reaped the same way.
+    const auto timed = [](const QString& program, const QStringList& arguments) {
         QProcess process;
         process.setStandardOutputFile(QProcess::nullDevice());
         const auto start = Clock::now();
-        process.start(u"openssl"_s, QStringList{u"dgst"_s, u"-sha256"_s} + files);
+        process.start(program, arguments);
         if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-            qFatal("openssl dgst failed");
+            qFatal("%s failed: %s", qPrintable(program), process.readAllStandardError().constData());
         return secondsSince(start);
     };
+    const auto verify = [&] {
+        return timed(verifier, {bundle, u"com.tarnaudio.bench"_s, anchor, timeStampAnchor});
+    };
+    const auto openssl = [&] { return timed(u"openssl"_s, QStringList{u"dgst"_s, u"-sha256"_s} + files); };
 
     verify(); // warms the page cache and checks the fixture
     std::vector<double> verifying, hashing, ratios;
@@ -169,10 +177,10 @@ int main(int argc, char** argv)
     const Stats h = stats(hashing);
     const Stats r = stats(ratios);
     std::printf("%d rounds on one processor, %zu files:\n", rounds, size_t(files.size()));
-    std::printf("  verify (one thread)        min %6.3f s  median %6.3f s  %7.1f MB/s\n", v.min, v.median, mb / v.median);
+    std::printf("  verify (a fresh process)   min %6.3f s  median %6.3f s  %7.1f MB/s\n", v.min, v.median, mb / v.median);
     std::printf("  openssl dgst -sha256       min %6.3f s  median %6.3f s  %7.1f MB/s\n", h.min, h.median, mb / h.median);
     std::printf("  verify / openssl           min %6.2fx median %6.2fx\n", r.min, r.median);
-    std::printf("goal: verify within 1.10x of openssl dgst (median of pairs): %.2fx, %s\n", r.median,
-                r.median <= 1.1 ? "met" : "missed");
+    std::printf("goal: verify within 1.00x of openssl dgst (median of pairs): %.2fx, %s\n", r.median,
+                r.median <= 1.0 ? "met" : "missed");
     return 0;
 }

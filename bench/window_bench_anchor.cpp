@@ -1,33 +1,24 @@
 // window_bench's anchor: an empty QMainWindow program of the main window's
-// size, on Qt Widgets alone. Prints the monotonic clock at the end of its
-// first paint and its median full repaint in milliseconds, as
-// window_bench's own child does.
+// size, on Qt Widgets alone. Writes the monotonic clock at the end of its
+// first paint pass and its resident memory once the event loop is idle
+// after it, to the file WINDOW_BENCH_OUT names, as window_bench's probe
+// does in the real program.
+#include "ProcessFigures.h"
+
+#include <QAbstractEventDispatcher>
 #include <QApplication>
-#include <QElapsedTimer>
+#include <QFile>
 #include <QMainWindow>
 #include <QTimer>
 
-#include <algorithm>
 #include <cstdio>
-#include <ctime>
-#include <vector>
 
 namespace {
 
-double medianRepaint(QWidget* window)
-{
-    std::vector<double> times;
-    for (int i = 0; i < 50; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        window->repaint();
-        times.push_back(double(timer.nsecsElapsed()) / 1e6);
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
+using Bench::monotonicNs;
+using Bench::residentKiB;
 
-// The end of the window's first paint pass; then its repaints, and the end.
+// The end of the window's first paint pass; then, once idle, the report.
 class FirstPaint : public QObject {
 public:
     explicit FirstPaint(QWidget* window)
@@ -35,30 +26,41 @@ public:
     {
         qApp->installEventFilter(this);
     }
-    long long at() const { return m_at; }
-    double repaint() const { return m_repaint; }
 
 protected:
     bool eventFilter(QObject* object, QEvent* event) override
     {
         if (event->type() != QEvent::Paint || !object->isWidgetType()
-            || static_cast<QWidget*>(object)->window() != m_window)
+            || static_cast<QWidget*>(object)->window() != m_window || m_done)
             return false;
         if (m_at == 0)
-            QTimer::singleShot(0, qApp, [this] {
-                m_repaint = medianRepaint(m_window);
-                QCoreApplication::quit();
+            QTimer::singleShot(0, this, [this] {
+                m_done = true;
+                connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+                        [this] { report(); });
             });
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        m_at = static_cast<long long>(now.tv_sec) * 1000000000 + now.tv_nsec;
+        m_at = monotonicNs();
         return false;
     }
 
 private:
+    void report()
+    {
+        if (m_reported)
+            return;
+        m_reported = true;
+        QFile out(qEnvironmentVariable("WINDOW_BENCH_OUT"));
+        if (!out.open(QIODevice::WriteOnly))
+            qFatal("window_bench_anchor: can't write WINDOW_BENCH_OUT");
+        char line[64];
+        out.write(line, std::snprintf(line, sizeof line, "%lld %lld\n", m_at, residentKiB()));
+        QCoreApplication::exit(0);
+    }
+
     QWidget* m_window;
     long long m_at = 0;
-    double m_repaint = 0;
+    bool m_done = false;
+    bool m_reported = false;
 };
 
 } // namespace
@@ -70,7 +72,5 @@ int main(int argc, char** argv)
     window.resize(1040, 720);
     FirstPaint paint(&window);
     window.show();
-    QApplication::exec();
-    std::printf("%lld %.4f\n", paint.at(), paint.repaint());
-    return 0;
+    return QApplication::exec();
 }

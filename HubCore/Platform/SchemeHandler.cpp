@@ -10,6 +10,9 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <algorithm>
+#include <vector>
+
 using namespace Qt::StringLiterals;
 
 namespace Hub::SchemeHandler {
@@ -89,15 +92,126 @@ QString findEntry(const QString& fileName, const Desktop& desktop)
     return {};
 }
 
-QString queryWithXdgMime(const QString& mimeType)
+// The three groups of a mimeapps.list (and the one of a mimeinfo.cache) that
+// name a type's handlers, each handler list in its file's order.
+struct Associations {
+    QStringList defaults;
+    QStringList added;
+    QStringList removed;
+};
+
+// Reads `mimeType`'s lists from one association file; nothing from a
+// missing or unreadable file. Keys are compared exactly, as the desktop's
+// own readers do; "#" starts a comment line.
+Associations readAssociations(const QString& path, const QString& mimeType)
 {
-    const QString xdgMime = QStandardPaths::findExecutable(u"xdg-mime"_s);
-    if (xdgMime.isEmpty())
-        return {};
-    const Shell::Result result = Shell::run(xdgMime, {u"query"_s, u"default"_s, mimeType}, kXdgMimeTimeout);
-    return result.status == 0 ? result.output.trimmed() : QString();
+    Associations found;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return found;
+    QStringList* group = nullptr;
+    for (const QByteArray& raw : file.readAll().split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        if (line.startsWith('[')) {
+            group = line == "[Default Applications]" ? &found.defaults
+                : line == "[Added Associations]" || line == "[MIME Cache]" ? &found.added
+                : line == "[Removed Associations]" ? &found.removed
+                                                     : nullptr;
+            continue;
+        }
+        const qsizetype equals = line.indexOf('=');
+        if (!group || equals < 0 || QString::fromUtf8(line.left(equals).trimmed()) != mimeType)
+            continue;
+        for (const QByteArray& id : line.mid(equals + 1).split(';')) {
+            if (!id.trimmed().isEmpty())
+                group->append(QString::fromUtf8(id.trimmed()));
+        }
+    }
+    return found;
 }
 
+} // namespace
+
+MimeAppsFolders mimeAppsFolders(const QString& home)
+{
+    const auto list = [](const char* variable, const QStringList& fallback) {
+        QStringList folders;
+        for (const QString& folder : qEnvironmentVariable(variable).split(u':', Qt::SkipEmptyParts)) {
+            if (QDir::isAbsolutePath(folder)) // a relative entry is invalid and ignored
+                folders.append(QDir::cleanPath(folder));
+        }
+        return folders.isEmpty() ? fallback : folders;
+    };
+    MimeAppsFolders folders;
+    const QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
+    // The variables describe the process's own home; another home is read as it lies.
+    const bool ownHome = QDir::cleanPath(home) == QDir::cleanPath(QDir::homePath());
+    folders.configHome = ownHome && QDir::isAbsolutePath(configHome) ? QDir::cleanPath(configHome)
+                                                                     : QDir(home).filePath(u".config"_s);
+    folders.configDirs = list("XDG_CONFIG_DIRS", {u"/etc/xdg"_s});
+    folders.dataHome = QFileInfo(Places::path(Places::Place::desktopEntries, home)).path();
+    folders.dataDirs = list("XDG_DATA_DIRS", {u"/usr/local/share"_s, u"/usr/share"_s});
+    for (const QString& desktop : qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':', Qt::SkipEmptyParts))
+        folders.desktops.append(desktop.toLower());
+    return folders;
+}
+
+QString defaultHandler(const QString& mimeType, const MimeAppsFolders& folders)
+{
+    QStringList applications{QDir(folders.dataHome).filePath(u"applications"_s)};
+    for (const QString& data : folders.dataDirs)
+        applications.append(QDir(data).filePath(u"applications"_s));
+    const auto installed = [&applications](const QString& id) {
+        return std::any_of(applications.begin(), applications.end(),
+                           [&id](const QString& folder) { return QFileInfo(QDir(folder).filePath(id)).isFile(); });
+    };
+
+    // The association files from the most to the least important: the
+    // configuration folders before the (older) data folders, the user's
+    // before the system's, and in each the current desktops' own lists first.
+    QStringList listFolders{folders.configHome};
+    listFolders += folders.configDirs;
+    listFolders += applications;
+    QStringList names;
+    for (const QString& desktop : folders.desktops)
+        names.append(desktop + u"-mimeapps.list"_s);
+    names.append(u"mimeapps.list"_s);
+    std::vector<Associations> lists;
+    for (const QString& folder : listFolders) {
+        for (const QString& name : names)
+            lists.push_back(readAssociations(QDir(folder).filePath(name), mimeType));
+    }
+
+    // The first default that is installed, by the files' order.
+    for (const Associations& list : lists) {
+        for (const QString& id : list.defaults) {
+            if (installed(id))
+                return id;
+        }
+    }
+    // Without one: the first association a file adds and no file of the
+    // same or higher rank removes, then the programs that declare the type
+    // (the folders' caches), by the folders' order.
+    QStringList removed;
+    for (const Associations& list : lists) {
+        removed += list.removed;
+        for (const QString& id : list.added) {
+            if (!removed.contains(id) && installed(id))
+                return id;
+        }
+    }
+    for (const QString& folder : applications) {
+        for (const QString& id : readAssociations(QDir(folder).filePath(u"mimeinfo.cache"_s), mimeType).added) {
+            if (!removed.contains(id) && installed(id))
+                return id;
+        }
+    }
+    return {};
+}
+
+namespace {
 } // namespace
 
 QString desktopFileName(const QString& bundleID)
@@ -112,10 +226,9 @@ QString buildTreeFileName(const QString& bundleID)
 
 Desktop systemDesktop(const QString& home)
 {
-    QStringList data = qEnvironmentVariable("XDG_DATA_DIRS").split(u':', Qt::SkipEmptyParts);
-    if (data.isEmpty())
-        data = {u"/usr/local/share"_s, u"/usr/share"_s};
-    return {home, data, &queryWithXdgMime, &registerWithXdgMime};
+    const MimeAppsFolders folders = mimeAppsFolders(home);
+    return {home, folders.dataDirs, [folders](const QString& mimeType) { return defaultHandler(mimeType, folders); },
+            &registerWithXdgMime};
 }
 
 bool claimLinks(const QString& executable, const Desktop& desktop)

@@ -40,6 +40,27 @@ void registerWithXdgMime(const QString& desktopFileName, const QString& mimeType
 bool installSchemeHandler(const QString& home, const QString& executable);
 bool installSchemeHandler(const QString& home, const QString& executable, const Registrar& registrar);
 
+// Where the desktop keeps which program handles a type: the association
+// files (mimeapps.list) in the configuration and data folders, and the
+// desktop entries' caches (mimeinfo.cache) in the data folders.
+struct MimeAppsFolders {
+    QString configHome;      // $XDG_CONFIG_HOME, else <home>/.config
+    QStringList configDirs;  // $XDG_CONFIG_DIRS, else /etc/xdg
+    QString dataHome;        // $XDG_DATA_HOME, else <home>/.local/share
+    QStringList dataDirs;    // $XDG_DATA_DIRS, else /usr/local/share:/usr/share
+    QStringList desktops;    // $XDG_CURRENT_DESKTOP, lower case, in order
+};
+// The folders of `home` from the environment (whose XDG_*_HOME values count
+// only when `home` is the process's own home).
+MimeAppsFolders mimeAppsFolders(const QString& home);
+
+// The desktop file name that handles `mimeType`, read from the files where
+// the desktop keeps it, in the order the desktop reads them; empty for none.
+// Reads files only, so asking costs no process. The first installed default
+// of the most important list wins; without one, the first association added
+// and not removed, then the first entry that declares the type.
+QString defaultHandler(const QString& mimeType, const MimeAppsFolders& folders);
+
 // The desktop as the link rules see it.
 struct Desktop {
     QString home;
@@ -48,12 +69,14 @@ struct Desktop {
     std::function<QString(const QString& mimeType)> query;
     Registrar registrar;
 };
-// The real desktop of `home`: xdg-mime, and $XDG_DATA_DIRS (default
+// The real desktop of `home`: its association files (defaultHandler) to
+// ask, xdg-mime to change them, and $XDG_DATA_DIRS (default
 // /usr/local/share:/usr/share).
 Desktop systemDesktop(const QString& home);
 
 // Run at every start of the window, so the sign-in's return link reaches a
-// program that still exists, an installed one before a build tree:
+// program that still exists, an installed one before a build tree; it only
+// reads unless the registration must change:
 // - a program run from the build tree (not from a bundle's Contents/MacOS)
 //   registers itself only when no handler is registered or the registered
 //   one is gone (its entry or its program no longer exists), never over

@@ -61,7 +61,7 @@ HubModel::HubModel(HubModelServices services, QObject* parent)
     d->loader = std::make_unique<CatalogLoader>(locations);
     d->spool = std::make_unique<ReportSpool>(home);
     d->services.reports.session.stop = d->stop.get_token();
-    d->launched = d->services.clock->now();
+    d->launched = d->services.launched.value_or(d->services.clock->now());
 
     if (std::optional<LoadedCatalog> local = d->loader->loadLocal()) {
         setCatalog(std::move(local->catalog));

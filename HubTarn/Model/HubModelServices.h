@@ -10,6 +10,7 @@
 #include "Model/Seams.h"
 #include "Reports/ReportSender.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <functional>
@@ -49,6 +50,9 @@ struct HubModelServices {
     QString computerName;
     bool sandboxed = false;           // skips the start-up clean of old downloads
     bool signInAvailable = true;      // false: the build has no sign-in key
+    // When the user launched the program, on `clock`: the splash's minimum
+    // counts from there. Unset: from the model's making.
+    std::optional<QDateTime> launched;
 };
 
 } // namespace Hub

@@ -14,15 +14,21 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QIcon>
 #include <QProcessEnvironment>
 #include <QStringList>
 #include <QThreadPool>
+#include <QTimer>
+#include <QWindow>
 #include <QUrl>
 
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <optional>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -71,14 +77,75 @@ void setUpApplication(QApplication& app)
     Hub::Kit::Theme::install(app);
 }
 
+// How long ago the user launched the program: `hubtarn` became this
+// program in place, so the process's start is the launch. Empty when the
+// system does not say.
+std::optional<qint64> msecsSinceLaunch()
+{
+    QFile stat(u"/proc/self/stat"_s);
+    if (!stat.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    // The fields after the program's name, which may itself hold spaces and
+    // parentheses; the start time is the 22nd field, the 20th of these.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    bool ok = false;
+    const qint64 startTicks = fields.value(19).toLongLong(&ok);
+    const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+    timespec now{};
+    if (!ok || ticksPerSecond <= 0 || ::clock_gettime(CLOCK_BOOTTIME, &now) != 0)
+        return std::nullopt;
+    // The start is known to a tick; the latest moment within it keeps the
+    // splash's minimum a minimum.
+    const qint64 elapsed = qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000 - (startTicks + 1) * 1000 / ticksPerSecond;
+    if (elapsed < 0 || elapsed > 60 * 1000)
+        return std::nullopt;
+    return elapsed;
+}
+
 // Links start `hubtarn`, which hands them to this window or starts it.
-// xdg-mime can take a while; the window does not wait for it.
-void claimLinksMeanwhile()
+// Claiming them reads a few files and, rarely, runs xdg-mime, which can
+// take a while: the window never waits for it.
+void claimLinks()
 {
     const QString program = QDir(QCoreApplication::applicationDirPath()).filePath(QLatin1StringView(Hub::Shell::kProgramName));
     QThreadPool::globalInstance()->start([program] {
         Hub::SchemeHandler::claimLinks(program, Hub::SchemeHandler::systemDesktop(Hub::Config::homeFolder()));
     });
+}
+
+// Runs claimLinks() once the window has first been drawn: the window draws
+// itself while it handles its first exposure, and the timer runs after.
+class AfterFirstExposure : public QObject {
+public:
+    explicit AfterFirstExposure(QWindow* window)
+        : QObject(window)
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Expose && static_cast<QWindow*>(watched)->isExposed()) {
+            watched->removeEventFilter(this);
+            QTimer::singleShot(0, this, [this] {
+                claimLinks();
+                deleteLater();
+            });
+        }
+        return false;
+    }
+};
+
+// Called once the window is shown.
+void claimLinksAfterFirstPaint(QWidget* window)
+{
+    QWindow* handle = window->windowHandle();
+    if (handle && !handle->isExposed())
+        new AfterFirstExposure(handle);
+    else
+        QTimer::singleShot(0, qApp, [] { claimLinks(); });
 }
 
 } // namespace
@@ -117,9 +184,13 @@ int main(int argc, char* argv[])
 
     QApplication app(argc, argv);
     setUpApplication(app);
-    claimLinksMeanwhile();
 
     Hub::Shell::AppServices services = Hub::Shell::makeAppServices(sandbox);
+    // The splash's minimum counts from the launch, so the work before the
+    // model exists (loading the libraries, connecting to the display) is
+    // done while the splash would be showing anyway.
+    if (const std::optional<qint64> elapsed = msecsSinceLaunch())
+        services.model.launched = services.model.clock->now().addMSecs(-*elapsed);
     Hub::HubModel model(std::move(services.model));
 
     Hub::Shell::Application::Hooks hooks;
@@ -135,6 +206,7 @@ int main(int argc, char* argv[])
     if (!Hub::Shell::attachTestDriver(sandbox, shell.window(), &model))
         return 2;
     shell.window()->show();
+    claimLinksAfterFirstPaint(shell.window());
     const int status = QApplication::exec();
     QThreadPool::globalInstance()->waitForDone();
     return status;

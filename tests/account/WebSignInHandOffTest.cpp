@@ -5,6 +5,7 @@
 #include "Platform/SchemeHandler.h"
 
 #include "AsOtherUser.h"
+#include "QStringPrinter.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <memory>
 #include <thread>
+#include <tuple>
 #include <vector>
 #include <condition_variable>
 #include <cstdint>
@@ -506,6 +508,161 @@ TEST(WebSignInSchemeHandler, ABuildTreeNeverTakesTheLinkFromAProgramThatExists)
             EXPECT_EQ(QFileInfo::exists(userEntry) ? readFile(userEntry) : QByteArray(), before)
                 << "nothing of the user's entries changed";
         }
+    }
+}
+
+// Where the desktop keeps a link's handler, read as the desktop reads it:
+// the association files in rank order, then the entries' caches.
+TEST(WebSignInSchemeHandler, ReadsTheHandlerWhereTheDesktopKeepsIt)
+{
+    const QString mime = u"x-scheme-handler/"_s + Config::bundleID();
+    struct File {
+        const char* path; // under the scratch folder
+        QByteArray text;
+    };
+    struct Row {
+        const char* name;
+        std::vector<File> files;
+        QString handler;
+    };
+    const QByteArray type = mime.toUtf8();
+    const auto defaults = [&](const QByteArray& ids) -> QByteArray { return "[Default Applications]\n" + type + '=' + ids + '\n'; };
+    const Row rows[] = {
+        {"nothing names it", {}, QString()},
+        {"the user's list before the system's",
+         {{"config/mimeapps.list", defaults("ours.desktop")}, {"etc/xdg/mimeapps.list", defaults("theirs.desktop")}},
+         u"ours.desktop"_s},
+        {"the current desktop's list before the plain one",
+         {{"config/mimeapps.list", defaults("theirs.desktop")}, {"config/tarn-mimeapps.list", defaults("ours.desktop")}},
+         u"ours.desktop"_s},
+        {"configuration before the data folders' older lists",
+         {{"data/applications/mimeapps.list", defaults("theirs.desktop")},
+          {"usr/share/applications/mimeapps.list", defaults("theirs.desktop")},
+          {"etc/xdg/mimeapps.list", defaults("ours.desktop")}},
+         u"ours.desktop"_s},
+        {"a default that is not installed gives way, in its list and to the next",
+         {{"config/mimeapps.list", defaults("gone.desktop")},
+          {"etc/xdg/mimeapps.list", defaults("gone.desktop;ours.desktop")}},
+         u"ours.desktop"_s},
+        {"other types, groups and comments are not read",
+         {{"config/mimeapps.list", "# " + type + "=theirs.desktop\n[Added Associations]\n" + type
+                                     + "x=theirs.desktop\n[Default Applications]\ntext/plain=theirs.desktop\n "
+                                     + type + " = ours.desktop ;\n"}},
+         u"ours.desktop"_s},
+        {"without a default, the entries that declare it",
+         {{"usr/share/applications/mimeinfo.cache", "[MIME Cache]\n" + type + "=theirs.desktop;\n"}},
+         u"theirs.desktop"_s},
+        {"an added association before the caches",
+         {{"config/mimeapps.list", "[Added Associations]\n" + type + "=ours.desktop;\n"},
+          {"usr/share/applications/mimeinfo.cache", "[MIME Cache]\n" + type + "=theirs.desktop;\n"}},
+         u"ours.desktop"_s},
+        {"a removed association is passed over",
+         {{"config/mimeapps.list", "[Removed Associations]\n" + type + "=theirs.desktop;\n"},
+          {"usr/share/applications/mimeinfo.cache", "[MIME Cache]\n" + type + "=theirs.desktop;\n"}},
+         QString()},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        writeFile(dir.filePath(u"data/applications/ours.desktop"_s), "[Desktop Entry]\n");
+        writeFile(dir.filePath(u"usr/share/applications/theirs.desktop"_s), "[Desktop Entry]\n");
+        for (const File& file : row.files)
+            writeFile(dir.filePath(QString::fromUtf8(file.path)), file.text);
+        const SchemeHandler::MimeAppsFolders folders{dir.filePath(u"config"_s),
+                                                     {dir.filePath(u"etc/xdg"_s)},
+                                                     dir.filePath(u"data"_s),
+                                                     {dir.filePath(u"usr/local/share"_s), dir.filePath(u"usr/share"_s)},
+                                                     {u"tarn"_s}};
+        EXPECT_EQ(SchemeHandler::defaultHandler(mime, folders), row.handler);
+    }
+}
+
+// Sets environment variables for one scope and puts the old values back.
+class ScopedEnvironment {
+public:
+    void set(const char* name, const QString& value)
+    {
+        m_saved.emplace_back(name, qgetenv(name), qEnvironmentVariableIsSet(name));
+        qputenv(name, QFile::encodeName(value));
+    }
+    ~ScopedEnvironment()
+    {
+        for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it) {
+            if (std::get<2>(*it))
+                qputenv(std::get<0>(*it), std::get<1>(*it));
+            else
+                qunsetenv(std::get<0>(*it));
+        }
+    }
+
+private:
+    std::vector<std::tuple<const char*, QByteArray, bool>> m_saved;
+};
+
+// At every start the link's registration is read; xdg-mime (and the
+// processes it runs) only runs when the registration must change.
+TEST(WebSignInSchemeHandler, NoToolRunsWhenTheLinkIsAlreadyOurs)
+{
+    const QString bundleID = Config::bundleID();
+    const QString mime = u"x-scheme-handler/"_s + bundleID;
+    const QString installedEntry = bundleID + u".url-handler.desktop"_s;
+    const QString buildEntry = bundleID + u".build-tree.desktop"_s;
+    enum class Holder { nobody, thisBuildTree, installedByDefault, installedByCache };
+    struct Row {
+        const char* name;
+        bool runInstalled;
+        Holder holder;
+        QStringList toolRuns;
+    };
+    const Row rows[] = {
+        {"this build tree has it", false, Holder::thisBuildTree, {}},
+        {"the installed program has it", true, Holder::installedByDefault, {}},
+        {"the installed program declares it", true, Holder::installedByCache, {}},
+        {"a build tree finds it not yet taken", false, Holder::nobody, {u"default "_s + buildEntry + u' ' + mime}},
+        {"the installed program takes it back", true, Holder::thisBuildTree,
+         {u"default "_s + installedEntry + u' ' + mime}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const QString home = dir.filePath(u"home"_s);
+        const QString system = dir.filePath(u"usr/share"_s);
+        const QString runs = dir.filePath(u"xdg-mime.runs"_s);
+        // Every run of the tool is written down; it answers nothing.
+        writeFile(dir.filePath(u"bin/xdg-mime"_s), "#!/bin/sh\necho \"$*\" >> '" + runs.toUtf8() + "'\n", true);
+        const QString installed = dir.filePath(u"opt/Tarnhub.app/Contents/MacOS/hubtarn"_s);
+        const QString building = dir.filePath(u"clone/build/HubTarn/Shell/hubtarn"_s);
+        writeFile(installed, "#!/bin/sh\n", true);
+        writeFile(building, "#!/bin/sh\n", true);
+        writeFile(system + u"/applications/"_s + installedEntry, SchemeHandler::desktopEntry(bundleID, installed));
+        writeFile(home + u"/.local/share/applications/"_s + buildEntry, SchemeHandler::desktopEntry(bundleID, building));
+        const QByteArray line = mime.toUtf8() + '=';
+        switch (row.holder) {
+        case Holder::nobody:
+            break;
+        case Holder::thisBuildTree:
+            writeFile(home + u"/.config/mimeapps.list"_s, "[Default Applications]\n" + line + buildEntry.toUtf8() + '\n');
+            break;
+        case Holder::installedByDefault:
+            writeFile(home + u"/.config/mimeapps.list"_s,
+                      "[Default Applications]\n" + line + installedEntry.toUtf8() + '\n');
+            break;
+        case Holder::installedByCache:
+            writeFile(system + u"/applications/mimeinfo.cache"_s,
+                      "[MIME Cache]\n" + line + installedEntry.toUtf8() + ";\n");
+            break;
+        }
+
+        ScopedEnvironment environment;
+        environment.set("PATH", dir.filePath(u"bin"_s) + u':' + qEnvironmentVariable("PATH"));
+        environment.set("XDG_DATA_DIRS", system);
+        environment.set("XDG_CONFIG_DIRS", dir.filePath(u"etc/xdg"_s));
+        environment.set("XDG_CURRENT_DESKTOP", u"Tarn"_s);
+        SchemeHandler::claimLinks(row.runInstalled ? installed : building, SchemeHandler::systemDesktop(home));
+        const QByteArray ran = QFileInfo::exists(runs) ? readFile(runs) : QByteArray();
+        EXPECT_EQ(QString::fromUtf8(ran).split(u'\n', Qt::SkipEmptyParts), row.toolRuns);
     }
 }
 

@@ -493,6 +493,7 @@ protected:
         services.computerName = u"studio"_qs;
         services.sandboxed = true;
         services.signInAvailable = signInAvailable;
+        services.launched = launched;
         model = std::make_unique<HubModel>(std::move(services));
     }
 
@@ -535,6 +536,7 @@ protected:
     QUrl catalogURL = QUrl(u"https://127.0.0.1:1/catalog.json"_qs);
     QString cpu = u"x86_64"_qs;
     bool signInAvailable = true; // false: a build without a sign-in key
+    std::optional<QDateTime> launched; // when the program was launched; unset: at build()
     QStringList daws;
     std::shared_ptr<Gate> reportGate;       // holds each report upload
     std::optional<HubError> reportError;    // thrown by each report upload

@@ -113,6 +113,10 @@ TestHttpsServer::TestHttpsServer(TestServerOptions options)
     // Short keep-alive so that shutting down never waits long for an idle
     // connection.
     m_server->set_keep_alive_timeout(1);
+    // A reply goes out in several writes (headers, then body); with Nagle's
+    // rule the body waits for the client's delayed acknowledgement, 40 ms a
+    // reply that no real service makes its clients wait.
+    m_server->set_tcp_nodelay(true);
 
     const Handler dispatcher = [this](const httplib::Request& request, httplib::Response& response) {
         dispatch(request, response);
