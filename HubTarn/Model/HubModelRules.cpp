@@ -340,7 +340,7 @@ QString HubModel::fitText(const Release::Fit& fit)
     case Release::FitKind::needsAppleSilicon:
         return u"needs an Arm computer"_s;
     case Release::FitKind::needsIntel:
-        return u"needs an Intel computer"_s;
+        return u"needs an x86-64 computer"_s;
     case Release::FitKind::needsMacOS:
         // The requirement is a version of the system releases are checked
         // against (the configured platform version), not a system to name.

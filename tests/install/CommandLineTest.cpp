@@ -66,14 +66,19 @@ TEST_F(CommandLine, OptionsAnswerOnTheirStreamWithTheirStatus)
     };
     const QString version = u"Tarnhub "_s + Hub::Config::hubVersion() + u'\n';
     const QString tryHelp = u"\nTry 'hubtarn --help' for more information.\n"_s;
+    const QString otherScheme = u"hubtarn: 'https://example.com/x' is not a Tarnhub link; links start with hubtarn: or "_s
+                                + Hub::Config::bundleID() + u':';
     const Row rows[] = {
-        {{u"--help"_s}, 0, u"Usage: hubtarn [LINK...]\n"_s, {}},
-        {{u"-h"_s}, 0, u"Usage: hubtarn [LINK...]\n"_s, {}},
+        {{u"--help"_s}, 0, u"Usage: hubtarn [--] [LINK...]\n"_s, {}},
+        {{u"-h"_s}, 0, u"Usage: hubtarn [--] [LINK...]\n"_s, {}},
         {{u"--version"_s}, 0, version, {}},
         {{u"--frobnicate"_s}, 2, {}, u"hubtarn: unknown option '--frobnicate'"_s + tryHelp},
         {{u"hubtarn:echo"_s, u"-x"_s}, 2, {}, u"hubtarn: unknown option '-x'"_s + tryHelp},
         {{u"--version"_s, u"hubtarn:echo"_s}, 2, {}, u"hubtarn: --version takes no other arguments"_s + tryHelp},
         {{u"not a link"_s}, 2, {}, u"hubtarn: not a link: 'not a link'"_s + tryHelp},
+        {{u"hubtarn:echo"_s, u"https://example.com/x"_s}, 2, {}, otherScheme + tryHelp},
+        {{u"--"_s, u"--status"_s}, 2, {}, u"hubtarn: not a link: '--status'"_s + tryHelp},
+        {{u"--"_s, u"-x"_s}, 2, {}, u"hubtarn: not a link: '-x'"_s + tryHelp},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.arguments.join(u' ').toStdString());
@@ -96,7 +101,9 @@ TEST_F(CommandLine, OptionsAnswerOnTheirStreamWithTheirStatus)
 // answers.
 TEST_F(CommandLine, WithoutADisplayTheProgramSaysSoAndLeavesNoSocket)
 {
-    for (const QStringList& arguments : {QStringList(), QStringList{u"hubtarn:echo"_s}}) {
+    // "--" ends the options, so the link after it is taken like any other.
+    for (const QStringList& arguments :
+         {QStringList(), QStringList{u"hubtarn:echo"_s}, QStringList{u"--"_s, u"hubtarn:echo"_s}}) {
         SCOPED_TRACE(arguments.join(u' ').toStdString());
         const Answer answer = runProgram(arguments, m_environment);
         EXPECT_EQ(answer.status, 1);

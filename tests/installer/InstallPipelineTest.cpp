@@ -759,7 +759,7 @@ TEST(ChooseArtifacts, RefusesWithTheSentenceOfTheFirstFailingFormat)
     release.artifacts = std::vector<Artifact>{catalogArtifact(PluginFormat::vst3, u"Echo.vst3"_s, std::nullopt),
                                               catalogArtifact(PluginFormat::au, u"Echo.vst3"_s, std::nullopt)};
     EXPECT_EQ(chooseSentence(release, {}, u"arm64"_s), u"Choose at least one format to install."_s);
-    // No processor list means Apple Silicon only.
+    // No processor list means Arm only.
     EXPECT_EQ(chooseSentence(release, {PluginFormat::vst3}, u"arm64"_s), u"chosen"_s);
     EXPECT_EQ(chooseSentence(release, {PluginFormat::vst3}, u"x86_64"_s),
               u"echo 2.1.0 has no VST3 download for this computer."_s);
