@@ -111,7 +111,7 @@ HubModel::ProductList HubModel::updates() const
 
 std::optional<Release> HubModel::hubUpdate() const
 {
-    if (!d->catalog || !d->catalog->hub || !Versions::isNewer(d->catalog->hub->version, Config::hubVersion()))
+    if (!d->services.selfUpdates || !d->catalog || !d->catalog->hub || !Versions::isNewer(d->catalog->hub->version, Config::hubVersion()))
         return std::nullopt;
     return d->catalog->hub;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Account/DeviceStoring.h"
+#include "Base/Config.h"
 #include "Account/HubService.h"
 #include "Account/IdentityCodeVerifying.h"
 #include "Account/IdentityProvider.h"
@@ -49,6 +50,7 @@ struct HubModelServices {
     QString computerName;
     bool sandboxed = false;           // skips the start-up clean of old downloads
     bool signInAvailable = true;      // false: the build has no sign-in key
+    bool selfUpdates = Config::selfUpdates(); // false: the system's packages update the program
 };
 
 } // namespace Hub

@@ -118,7 +118,7 @@ std::optional<int> answerWithoutWindow(const CommandLine& command, int& argc, ch
     case CommandLine::Action::status: {
         QCoreApplication app(argc, argv);
         setIdentity();
-        write(stdout, statusReport(CatalogLoader()));
+        write(stdout, statusReport(CatalogLoader(), Config::selfUpdates()));
         return 0;
     }
     case CommandLine::Action::help:

@@ -2,7 +2,9 @@
 #include "TestFiles.h"
 
 #include "Base/Config.h"
+#include "Catalog/CatalogLoader.h"
 #include "Shell/CommandLine.h"
+#include "Shell/StatusReport.h"
 
 #include <gtest/gtest.h>
 
@@ -159,6 +161,32 @@ TEST(ProgramIdentity, EverySettingLandsInTheProgramsOwnFile)
     EXPECT_EQ(file, QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u"/Tarn Audio/"_s
                         + Hub::Config::bundleID() + u".conf"_s);
     EXPECT_FALSE(file.contains(u"Unknown Organization"_s));
+}
+
+// A distribution's package says where its updates come from and names no
+// release of its own to update to; a program that updates itself names it.
+TEST(StatusReport, APackagedProgramSaysItsUpdatesComeFromThePackages)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    Hub::Catalog catalog;
+    catalog.hub = Hub::Release{};
+    catalog.hub->version = u"999.0"_s;
+    const QString bundled = dir.filePath(u"catalog.json"_s);
+    Hub::Test::writeFile(bundled, catalog.toJson());
+    const Hub::CatalogLoader loader({dir.filePath(u"support"_s), QUrl(), bundled});
+    const QString packages = QString::fromUtf8(Hub::Config::kUpdatesFromPackages) + u'\n';
+    struct Row {
+        bool selfUpdates;
+        bool saysPackages;
+        bool namesLatest;
+    };
+    for (const Row& row : {Row{true, false, true}, Row{false, true, false}}) {
+        SCOPED_TRACE(row.selfUpdates);
+        const QString report = Hub::statusReport(loader, row.selfUpdates);
+        EXPECT_EQ(report.contains(packages), row.saysPackages) << report.toStdString();
+        EXPECT_EQ(report.contains(u"Latest Tarnhub: 999.0\n"_s), row.namesLatest) << report.toStdString();
+    }
 }
 
 } // namespace

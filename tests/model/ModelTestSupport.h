@@ -493,6 +493,7 @@ protected:
         services.computerName = u"studio"_qs;
         services.sandboxed = true;
         services.signInAvailable = signInAvailable;
+        services.selfUpdates = selfUpdates;
         model = std::make_unique<HubModel>(std::move(services));
     }
 
@@ -535,6 +536,7 @@ protected:
     QUrl catalogURL = QUrl(u"https://127.0.0.1:1/catalog.json"_qs);
     QString cpu = u"x86_64"_qs;
     bool signInAvailable = true; // false: a build without a sign-in key
+    bool selfUpdates = true;     // false: a distribution's package
     QStringList daws;
     std::shared_ptr<Gate> reportGate;       // holds each report upload
     std::optional<HubError> reportError;    // thrown by each report upload

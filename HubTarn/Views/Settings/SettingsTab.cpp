@@ -399,7 +399,12 @@ QWidget* SettingsTab::about()
     auto* row = new QHBoxLayout;
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(16);
-    QLabel* version = Kit::plainLabel(u"Tarnhub "_s + Config::hubVersion(), line);
+    // A packaged program says where its updates come from, beside the
+    // version they change.
+    QString versionLine = u"Tarnhub "_s + Config::hubVersion();
+    if (!model()->selfUpdates())
+        versionLine += u" \u00B7 "_s + QString::fromUtf8(Config::kUpdatesFromPackages);
+    QLabel* version = Kit::plainLabel(versionLine, line);
     version->setObjectName(u"hubVersion"_s);
     Kit::setFootStyle(version, 12.5);
     row->addWidget(version);
