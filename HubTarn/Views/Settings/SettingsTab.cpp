@@ -407,6 +407,8 @@ QWidget* SettingsTab::about()
     QLabel* version = Kit::plainLabel(versionLine, line);
     version->setObjectName(u"hubVersion"_s);
     Kit::setFootStyle(version, 12.5);
+    // One line beside the links: the window is wide enough for it.
+    version->setWordWrap(false);
     row->addWidget(version);
     row->addStretch(1);
     const auto open = [model = model()](const QUrl& url) { model->openLink(url); };
