@@ -53,7 +53,12 @@ Ran install(const QString& destdir, const QStringList& options)
                environment);
 }
 
-const QString kBundle = QString::fromUtf8(HUB_APPLICATIONS_DIR) + u"/Tarnhub.app"_s;
+// The applications folder of an install with the prefix /usr: a relative
+// one is under the prefix.
+const QString kApplications = QDir::isAbsolutePath(QString::fromUtf8(HUB_APPLICATIONS_DIR))
+                                  ? QString::fromUtf8(HUB_APPLICATIONS_DIR)
+                                  : u"/usr/"_s + QString::fromUtf8(HUB_APPLICATIONS_DIR);
+const QString kBundle = kApplications + u"/Tarnhub.app"_s;
 const QString kProgram = kBundle + u"/Contents/MacOS/hubtarn"_s;
 const QString kWindowProgram = kBundle + u"/Contents/MacOS/hubtarn-window"_s;
 const QString kHelpers = kBundle + u"/Contents/Helpers"_s;
@@ -275,7 +280,7 @@ TEST(RemovingAnInstall, LeavesNothingOfOursAndKeepsWhatOthersPutBeside)
         bool anotherEntry;       // another program's desktop entry is there before
         QStringList left;        // relative to the scratch folder
     };
-    const QString applications = QString::fromUtf8(HUB_APPLICATIONS_DIR).mid(1);
+    const QString applications = kApplications.mid(1);
     const Row rows[] = {
         {"a package's staging", true, {}, "install_manifest.txt", false,
          {applications, u"usr"_s, u"usr/bin"_s, u"usr/share"_s}},
