@@ -10,6 +10,12 @@ set(HUB_SUPPORT_EMAIL "support@tarnaudio.example" CACHE STRING "The support addr
 set(HUB_CLERK_PUBLISHABLE_KEY "" CACHE STRING "The sign-in service's publishable key")
 set(HUB_PLATFORM_VERSION "14.0.0" CACHE STRING "The platform version that release requirements are checked against")
 set(HUB_VERSION "${PROJECT_VERSION}" CACHE STRING "The application's version")
+option(HUB_SELF_UPDATE "The program offers, downloads and installs its own update; off for a distribution's package, whose package manager owns the program's files" ON)
+if(HUB_SELF_UPDATE)
+    set(HUB_SELF_UPDATE_VALUE true)
+else()
+    set(HUB_SELF_UPDATE_VALUE false)
+endif()
 
 string(TOLOWER "${HUB_BUNDLE_ID}" _hub_bundle_lower)
 if(NOT HUB_BUNDLE_ID STREQUAL _hub_bundle_lower)

@@ -17,21 +17,24 @@ set(HUB_PROGRAM "${_bundle}/Contents/MacOS/hubtarn")
 set(HUB_ADMIN_HELPER "${_bundle}/Contents/Helpers/hubtarn-admin")
 set(_destdir "$ENV{DESTDIR}")
 
-# A link made here, listed in the manifest like every installed file.
+# A link made here (at `link` under DESTDIR), listed in the manifest like
+# every installed file: as CMake lists its own, without DESTDIR.
 function(_hub_link target link)
-    get_filename_component(_folder "${link}" DIRECTORY)
+    set(_staged "${_destdir}${link}")
+    get_filename_component(_folder "${_staged}" DIRECTORY)
     file(MAKE_DIRECTORY "${_folder}")
-    file(REMOVE "${link}")
-    file(CREATE_LINK "${target}" "${link}" SYMBOLIC)
-    message(STATUS "Linking: ${link} -> ${target}")
+    file(REMOVE "${_staged}")
+    file(CREATE_LINK "${target}" "${_staged}" SYMBOLIC)
+    message(STATUS "Linking: ${_staged} -> ${target}")
     list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${link}")
     set(CMAKE_INSTALL_MANIFEST_FILES "${CMAKE_INSTALL_MANIFEST_FILES}" PARENT_SCOPE)
 endfunction()
 
-# A resource with this install's paths filled in.
+# A resource with this install's paths filled in, at `destination` under
+# DESTDIR.
 function(_hub_configure template destination)
-    configure_file("${HUB_RESOURCES}/${template}" "${destination}" @ONLY)
-    message(STATUS "Installing: ${destination}")
+    configure_file("${HUB_RESOURCES}/${template}" "${_destdir}${destination}" @ONLY)
+    message(STATUS "Installing: ${_destdir}${destination}")
     list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${destination}")
     set(CMAKE_INSTALL_MANIFEST_FILES "${CMAKE_INSTALL_MANIFEST_FILES}" PARENT_SCOPE)
 endfunction()
@@ -39,11 +42,11 @@ endfunction()
 if(HUB_PART STREQUAL "program")
     # The applets are links to the one executable beside them.
     foreach(_applet IN LISTS HUB_APPLETS)
-        _hub_link(hubtools "${_destdir}${_bundle}/Contents/Helpers/${_applet}")
+        _hub_link(hubtools "${_bundle}/Contents/Helpers/${_applet}")
     endforeach()
-    _hub_link("${HUB_PROGRAM}" "${_destdir}${CMAKE_INSTALL_PREFIX}/${HUB_BINDIR}/hubtarn")
+    _hub_link("${HUB_PROGRAM}" "${CMAKE_INSTALL_PREFIX}/${HUB_BINDIR}/hubtarn")
 elseif(HUB_PART STREQUAL "desktop")
-    set(_data "${_destdir}${CMAKE_INSTALL_PREFIX}/${HUB_DATADIR}")
+    set(_data "${CMAKE_INSTALL_PREFIX}/${HUB_DATADIR}")
     _hub_configure(launcher.desktop.in "${_data}/applications/${HUB_BUNDLE_ID}.desktop")
     _hub_configure(url-handler.desktop.in "${_data}/applications/${HUB_BUNDLE_ID}.url-handler.desktop")
     # polkit reads /usr/share/polkit-1/actions only: a package for /usr

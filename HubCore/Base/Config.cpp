@@ -78,6 +78,8 @@ QString hubVersion()
     return v.isEmpty() ? u"0.0.0"_s : v;
 }
 
+bool selfUpdates() { return BuildConfig::kSelfUpdate; }
+
 std::optional<QString> hubMachineID()
 {
     return Machine::id(u"tarnaudio-hub|"_s, Machine::platformUUID());

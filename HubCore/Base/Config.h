@@ -22,6 +22,11 @@ QUrl apiOrigin();
 QUrl catalogURL();
 QString clerkPublishableKey();
 QString hubVersion();
+// Whether the program updates itself; false in a distribution's package,
+// whose package manager owns the program's files.
+bool selfUpdates();
+// What the program says about its updates when it does not update itself.
+inline constexpr char kUpdatesFromPackages[] = "Updates come from your system's packages.";
 // This machine's identifier for the maker's service; none without a platform UUID.
 std::optional<QString> hubMachineID();
 

@@ -108,8 +108,8 @@ QString Release::systemText() const
     } else {
         intel = processorsOr(archs).contains("x86_64"_L1);
     }
-    // Everything built for Intel is offered to Apple Silicon too.
-    QString text = intel ? u"an Intel or Arm computer"_s : u"an Arm computer"_s;
+    // Everything built for x86-64 is offered to Arm computers too.
+    QString text = intel ? u"an x86-64 or Arm computer"_s : u"an Arm computer"_s;
     if (minMacOS)
         text += u" \u00B7 system version "_s + *minMacOS + u" or later"_s;
     return text;

@@ -3,6 +3,7 @@
 #include "Base/HubError.h"
 #include "Base/Machine.h"
 #include "Base/Process.h"
+#include "Installer/ApplicationEntries.h"
 #include "Installer/InstallLocations.h"
 #include "Platform/FileMoves.h"
 #include "Platform/SecureExtract.h"
@@ -371,6 +372,13 @@ QList<InstalledFormat> PluginInstaller::install(const Product& product, const Re
     const QList<StagedBundle> staged = unpackAll(*this, release, artifacts, archives, work);
     report(InstallStep::installing());
     const QList<InstalledFormat> results = place(*this, staged, product, scope, roots, work);
+    // An application's entry follows the place it went to: one meant for
+    // all users lands in the user's own folder when that is all that could
+    // be written.
+    for (const InstalledFormat& copy : results)
+        if (copy.format == PluginFormat::app)
+            ApplicationEntries::add(product, copy.path, roots,
+                                    InstallLocations::scope(copy.path, PluginFormat::app, roots).value_or(scope));
     const QStringList notListed = unlistedAudioUnits(*this, staged, results, report);
     report(InstallStep::done());
     if (!notListed.isEmpty())

@@ -113,8 +113,11 @@ ServicePtr connect(GCancellable* cancellable)
     GError* raw = nullptr;
     ServicePtr service(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, cancellable, &raw));
     const ErrorPtr error(raw);
+    // Every sign-in step asks the keyring again; without one the user needs
+    // to hear it once, in words that say what it means for them.
+    static std::once_flag told;
     if (!service)
-        logFailure("connect", error.get());
+        std::call_once(told, [] { qWarning().noquote() << LibsecretStore::kNoServiceSentence; });
     return service;
 }
 

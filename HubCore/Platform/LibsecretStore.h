@@ -23,6 +23,10 @@ public:
                const std::optional<QString>& label) override;
     Status remove(const QString& service, const QString& account) override;
 
+    // Said once per process when no Secret Service answers.
+    static constexpr char kNoServiceSentence[] =
+        "Tarnhub: no keyring service is running, so your sign-in will not be kept after you quit.";
+
 private:
     std::chrono::milliseconds m_timeout;
 };

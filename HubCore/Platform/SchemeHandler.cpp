@@ -21,32 +21,6 @@ namespace {
 
 constexpr double kXdgMimeTimeout = 10.0;
 
-// An Exec argument: quoted when it holds a reserved character, with the
-// quoting escapes applied first and the string escapes of the file format
-// after (so a backslash ends up as four). "%" is always doubled: a lone one
-// would be taken for a field code.
-QString execArgument(const QString& argument)
-{
-    static const QString reserved = u" \t\"'\\><~|&;$*?#()`"_s;
-    bool needsQuotes = false;
-    for (const QChar c : argument)
-        needsQuotes = needsQuotes || reserved.contains(c);
-
-    QString text;
-    if (needsQuotes) {
-        QString quoted;
-        for (const QChar c : argument) {
-            if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
-                quoted += u'\\';
-            quoted += c;
-        }
-        text = u'"' + quoted.replace(u"\\"_s, u"\\\\"_s) + u'"';
-    } else {
-        text = argument;
-    }
-    return text.replace(u"%"_s, u"%%"_s);
-}
-
 // The program an entry runs: the Exec key's first word, unquoted; empty
 // when there is none.
 QString programOf(const QString& entryFile)
@@ -211,8 +185,27 @@ QString defaultHandler(const QString& mimeType, const MimeAppsFolders& folders)
     return {};
 }
 
-namespace {
-} // namespace
+QString execArgument(const QString& argument)
+{
+    static const QString reserved = u" \t\"'\\><~|&;$*?#()`"_s;
+    bool needsQuotes = false;
+    for (const QChar c : argument)
+        needsQuotes = needsQuotes || reserved.contains(c);
+
+    QString text;
+    if (needsQuotes) {
+        QString quoted;
+        for (const QChar c : argument) {
+            if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
+                quoted += u'\\';
+            quoted += c;
+        }
+        text = u'"' + quoted.replace(u"\\"_s, u"\\\\"_s) + u'"';
+    } else {
+        text = argument;
+    }
+    return text.replace(u"%"_s, u"%%"_s);
+}
 
 QString desktopFileName(const QString& bundleID)
 {

@@ -11,6 +11,12 @@
 // callback address (which CallbackInbox then hands to the running instance).
 namespace Hub::SchemeHandler {
 
+// An Exec argument: quoted when it holds a reserved character, with the
+// quoting escapes applied first and the string escapes of the file format
+// after (so a backslash ends up as four). "%" is always doubled: a lone one
+// would be taken for a field code.
+QString execArgument(const QString& argument);
+
 // The installed handler entry's name: "<bundleID>.url-handler.desktop".
 // Separate from the launcher entry, so hiding it from menus hides nothing
 // else.

@@ -109,6 +109,7 @@ const HubModel::OAuthProviders& HubModel::signInProviders() const { return d->pr
 bool HubModel::codeNeeded() const { return d->codeNeeded; }
 bool HubModel::signingIn() const { return d->signingIn; }
 bool HubModel::signInAvailable() const { return d->services.signInAvailable; }
+bool HubModel::selfUpdates() const { return d->services.selfUpdates; }
 const std::optional<DeviceSession>& HubModel::session() const { return d->session; }
 const InstallRoots& HubModel::roots() const { return d->roots; }
 const QString& HubModel::cpu() const { return d->services.cpu; }

@@ -119,6 +119,9 @@ public:
     bool signingIn() const;
     // False when this build cannot sign anyone in (it has no sign-in key).
     bool signInAvailable() const;
+    // False when the system's packages update the program: then no update
+    // of its own is offered, downloaded or installed.
+    bool selfUpdates() const;
 
     // ---- Fixed values -------------------------------------------------------
 

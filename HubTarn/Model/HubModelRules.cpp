@@ -111,7 +111,7 @@ HubModel::ProductList HubModel::updates() const
 
 std::optional<Release> HubModel::hubUpdate() const
 {
-    if (!d->catalog || !d->catalog->hub || !Versions::isNewer(d->catalog->hub->version, Config::hubVersion()))
+    if (!d->services.selfUpdates || !d->catalog || !d->catalog->hub || !Versions::isNewer(d->catalog->hub->version, Config::hubVersion()))
         return std::nullopt;
     return d->catalog->hub;
 }
@@ -340,7 +340,7 @@ QString HubModel::fitText(const Release::Fit& fit)
     case Release::FitKind::needsAppleSilicon:
         return u"needs an Arm computer"_s;
     case Release::FitKind::needsIntel:
-        return u"needs an Intel computer"_s;
+        return u"needs an x86-64 computer"_s;
     case Release::FitKind::needsMacOS:
         // The requirement is a version of the system releases are checked
         // against (the configured platform version), not a system to name.

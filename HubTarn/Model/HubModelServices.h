@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Account/DeviceStoring.h"
+#include "Base/Config.h"
 #include "Account/HubService.h"
 #include "Account/IdentityCodeVerifying.h"
 #include "Account/IdentityProvider.h"
@@ -53,6 +54,7 @@ struct HubModelServices {
     // When the user launched the program, on `clock`: the splash's minimum
     // counts from there. Unset: from the model's making.
     std::optional<QDateTime> launched;
+    bool selfUpdates = Config::selfUpdates(); // false: the system's packages update the program
 };
 
 } // namespace Hub

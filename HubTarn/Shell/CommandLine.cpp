@@ -42,8 +42,15 @@ CommandLine parseCommandLine(const QStringList& arguments)
         {u"--version"_s, CommandLine::Action::version},
     };
     CommandLine command;
+    bool options = true;
     for (const QString& argument : arguments) {
-        if (argument.startsWith(u'-')) {
+        // "--" ends the options: what follows is links, even when it starts
+        // with a dash.
+        if (options && argument == "--"_L1) {
+            options = false;
+            continue;
+        }
+        if (options && argument.startsWith(u'-')) {
             const auto option = std::find_if(kOptions.begin(), kOptions.end(),
                                              [&](const auto& entry) { return entry.first == argument; });
             if (option == kOptions.end())
@@ -56,6 +63,12 @@ CommandLine parseCommandLine(const QStringList& arguments)
         const QUrl url(argument, QUrl::StrictMode);
         if (!url.isValid() || url.scheme().isEmpty())
             return refused(u"not a link: '"_s + argument + u'\'');
+        // Only the program's own links reach the window; anything else
+        // would be dropped there without a word.
+        const QString scheme = url.scheme().toLower();
+        if (scheme != "hubtarn"_L1 && scheme != Config::bundleID())
+            return refused(u"'"_s + argument + u"' is not a Tarnhub link; links start with hubtarn: or "_s
+                           + Config::bundleID() + u':');
         command.links.append(url);
     }
     return command;
@@ -63,12 +76,13 @@ CommandLine parseCommandLine(const QStringList& arguments)
 
 QString helpText()
 {
-    return u"Usage: hubtarn [LINK...]\n"
+    return u"Usage: hubtarn [--] [LINK...]\n"
            u"       hubtarn --status | --version | --help\n"
            u"Installs, updates and removes Tarn Audio's plug-ins.\n"
            u"\n"
            u"Without an option, opens the window, or brings the running one forward,\n"
-           u"and hands it each LINK (hubtarn:<product>, or a sign-in's return link).\n"
+           u"and hands it each LINK (hubtarn:<product>, or a sign-in's return link);\n"
+           u"-- ends the options.\n"
            u"\n"
            u"Options:\n"
            u"  --status    print where things go, the catalog in use and every product's\n"
@@ -104,7 +118,7 @@ std::optional<int> answerWithoutWindow(const CommandLine& command, int& argc, ch
     case CommandLine::Action::status: {
         QCoreApplication app(argc, argv);
         setIdentity();
-        write(stdout, statusReport(CatalogLoader()));
+        write(stdout, statusReport(CatalogLoader(), Config::selfUpdates()));
         return 0;
     }
     case CommandLine::Action::help:

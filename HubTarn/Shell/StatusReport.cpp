@@ -42,12 +42,14 @@ QString versionOf(const Product& product)
 
 } // namespace
 
-QString statusReport(const CatalogLoader& loader)
+QString statusReport(const CatalogLoader& loader, bool selfUpdates)
 {
     QString text;
     QTextStream out(&text);
 
     out << "Tarnhub " << Config::hubVersion() << " (" << Config::bundleID() << ")\n";
+    if (!selfUpdates)
+        out << Config::kUpdatesFromPackages << "\n";
     out << "Machine: " << Machine::name() << ", " << Machine::cpu() << ", platform version "
         << Machine::platformVersion() << "\n";
     out << "Machine identifier: " << Config::hubMachineID().value_or(u"none (no machine-id)"_s) << "\n";
@@ -78,7 +80,7 @@ QString statusReport(const CatalogLoader& loader)
     const Catalog& catalog = loaded->catalog;
     out << "Catalog: " << rawValue(loaded->source) << ", updated "
         << catalog.updated.value_or(u"(no date)"_s) << ", " << catalog.products.size() << " products\n";
-    if (catalog.hub)
+    if (catalog.hub && selfUpdates)
         out << "Latest Tarnhub: " << catalog.hub->version << "\n";
 
     qsizetype idWidth = 0;

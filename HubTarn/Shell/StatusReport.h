@@ -10,6 +10,8 @@ class CatalogLoader;
 // each product with its current version and its installed copies (format,
 // where, version). Reads local files
 // only, so it works offline and without a display.
-QString statusReport(const CatalogLoader& loader);
+// `selfUpdates` false: the system's packages update the program, and the
+// report says so instead of naming the latest release.
+QString statusReport(const CatalogLoader& loader, bool selfUpdates);
 
 } // namespace Hub

@@ -1,6 +1,6 @@
 #include "Shell/SystemWorkspace.h"
 
-#include "Platform/PropertyList.h"
+#include "Installer/ApplicationEntries.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -44,17 +44,7 @@ void SystemWorkspace::openURL(const QUrl& url)
 
 QString SystemWorkspace::executableOf(const QString& bundlePath)
 {
-    const QDir bundle(bundlePath);
-    const QVariantMap info = PropertyList::readDictionary(bundle.filePath(u"Contents/Info.plist"_s));
-    QString name = PropertyList::text(info, u"CFBundleExecutable"_s).value_or(QString());
-    if (name.isEmpty()) {
-        name = QFileInfo(bundlePath).fileName();
-        if (name.endsWith(".app"_L1))
-            name.chop(4);
-    }
-    if (name.isEmpty() || name.contains(u'/') || name == "."_L1 || name == ".."_L1)
-        return {};
-    return bundle.filePath(u"Contents/MacOS/"_s + name);
+    return ApplicationEntries::executableOf(bundlePath);
 }
 
 void SystemWorkspace::openApplication(const QString& bundlePath)

@@ -1,11 +1,13 @@
 #include "Account/DeviceStore.h"
 #include "Account/KeychainClerkTokenStore.h"
 #include "Base/Config.h"
+#include "Platform/LibsecretStore.h"
 #include "Platform/MemorySecretStore.h"
 
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
+#include <QTemporaryDir>
 #include <QRegularExpression>
 
 #include <memory>
@@ -235,6 +237,31 @@ TEST_F(SecretStoresTest, MachineIDIsThePrefixedDigestOrNothing)
     const QByteArray digest =
         QCryptographicHash::hash(QByteArray("tarnaudio-hub|").append(uuid.toUtf8()), QCryptographicHash::Sha256).toHex();
     EXPECT_EQ(DeviceStore::machineID(uuid), QString::fromLatin1(digest.left(32)));
+}
+
+// With no keyring service on the session bus (a machine without a
+// desktop session), every call fails, and the user hears why once, in the
+// program's words, not once per call in a library's.
+QStringList g_warnings;
+
+TEST(NoKeyringService, EveryCallFailsAndTheUserHearsWhyOnce)
+{
+    const QTemporaryDir scratch;
+    ASSERT_TRUE(scratch.isValid());
+    // Each test runs in a process of its own: no bus was reached before.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + scratch.filePath(u"no-bus"_s).toUtf8());
+    g_warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& message) { g_warnings.append(message); });
+    Hub::LibsecretStore store(std::chrono::seconds(20));
+    const Hub::SecretStore::ReadResult read = store.read(kClerkService, u"clerkDeviceToken"_s);
+    const Status added = store.add(kClerkService, u"clerkDeviceToken"_s, "tok", std::nullopt);
+    const Status removed = store.remove(kClerkService, u"clerkDeviceToken"_s);
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(read.status, Status::failed);
+    EXPECT_EQ(added, Status::failed);
+    EXPECT_EQ(removed, Status::failed);
+    EXPECT_EQ(g_warnings, QStringList{QString::fromUtf8(Hub::LibsecretStore::kNoServiceSentence)});
 }
 
 } // namespace

@@ -176,11 +176,11 @@ INSTANTIATE_TEST_SUITE_P(MacOSFirst, ReleaseFit, testing::Values(
 
 INSTANTIATE_TEST_SUITE_P(Artifacts, ReleaseFit, testing::Values(
     FitCase{"DefaultIsArm", withArtifacts({std::nullopt}), "arm64", "14", Release::Fit::fine()},
-    FitCase{"DefaultOnIntel", withArtifacts({std::nullopt}), "x86_64", "14", Release::Fit::needsAppleSilicon()},
-    FitCase{"IntelOnlyOnArm", withArtifacts({kIntel}), "arm64", "14", Release::Fit::needsIntel()},
+    FitCase{"DefaultOnX86", withArtifacts({std::nullopt}), "x86_64", "14", Release::Fit::needsAppleSilicon()},
+    FitCase{"X86OnlyOnArm", withArtifacts({kIntel}), "arm64", "14", Release::Fit::needsIntel()},
     FitCase{"AnyArtifactFits", withArtifacts({kArm, kIntel}), "x86_64", "14", Release::Fit::fine()},
     FitCase{"EmptyListSupportsNothing", withArtifacts({kNone}), "arm64", "14", Release::Fit::needsIntel()},
-    FitCase{"EmptyListAndIntel", withArtifacts({kNone, kIntel}), "arm64", "14", Release::Fit::needsIntel()},
+    FitCase{"EmptyListAndX86", withArtifacts({kNone, kIntel}), "arm64", "14", Release::Fit::needsIntel()},
     FitCase{"ArtifactsOverruleRelease", withArtifacts({kIntel}, {}, kArm), "arm64", "14", Release::Fit::needsIntel()},
     FitCase{"UnknownProcessor", withArtifacts({kBoth}), "ppc", "14", Release::Fit::needsAppleSilicon()}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -190,10 +190,10 @@ INSTANTIATE_TEST_SUITE_P(WholeRelease, ReleaseFit, testing::Values(
     FitCase{"UnparsableDownloadIsFine", release(kIntel, kBadAddress), "arm64", "14", Release::Fit::fine()},
     FitCase{"EmptyArtifactListUsesRelease", withArtifacts({}, {}, kIntel), "arm64", "14", Release::Fit::needsIntel()},
     FitCase{"DefaultIsArm", release(std::nullopt, kPkg), "arm64", "14", Release::Fit::fine()},
-    FitCase{"DefaultOnIntel", release(std::nullopt, kPkg), "x86_64", "14", Release::Fit::needsAppleSilicon()},
-    FitCase{"IntelOnlyOnArm", release(kIntel, kPkg), "arm64", "14", Release::Fit::needsIntel()},
+    FitCase{"DefaultOnX86", release(std::nullopt, kPkg), "x86_64", "14", Release::Fit::needsAppleSilicon()},
+    FitCase{"X86OnlyOnArm", release(kIntel, kPkg), "arm64", "14", Release::Fit::needsIntel()},
     FitCase{"EmptyListSupportsNothing", release(kNone, kPkg), "arm64", "14", Release::Fit::needsIntel()},
-    FitCase{"BothOnIntel", release(kBoth, kPkg), "x86_64", "14", Release::Fit::fine()}),
+    FitCase{"BothOnX86", release(kBoth, kPkg), "x86_64", "14", Release::Fit::fine()}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ReleaseDownload, PackageThenDiskImage)
@@ -252,16 +252,16 @@ TEST(ReleaseSystemText, ProcessorsAndMinimum)
         QString text;
     };
     const QString apple = u"an Arm computer"_s;
-    const QString both = u"an Intel or Arm computer"_s;
+    const QString both = u"an x86-64 or Arm computer"_s;
     for (const Case& c : {
              Case{"nothing listed", release(), apple},
-             Case{"release lists Intel", release(kIntel), both},
+             Case{"release lists x86-64", release(kIntel), both},
              Case{"artifacts decide over release", withArtifacts({kArm, std::nullopt}, {}, kIntel), apple},
-             Case{"one artifact lists Intel", withArtifacts({kArm, kBoth}), both},
+             Case{"one artifact lists x86-64", withArtifacts({kArm, kBoth}), both},
              Case{"empty artifact list falls back", withArtifacts({}, {}, kBoth), both},
              Case{"minimum", release(std::nullopt, std::nullopt, u"12.0"_s), u"an Arm computer \u00B7 system version 12.0 or later"_s},
              Case{"minimum with Intel", withArtifacts({kIntel}, u"10.15"_s),
-                  u"an Intel or Arm computer \u00B7 system version 10.15 or later"_s},
+                  u"an x86-64 or Arm computer \u00B7 system version 10.15 or later"_s},
          }) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(c.release.systemText(), c.text);

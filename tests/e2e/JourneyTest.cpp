@@ -110,6 +110,14 @@ TEST_F(Journey, InstallsUpdatesRemovesReportsAndSendsFeedbackThroughTheRealWindo
             moraine << found;
     }
     EXPECT_EQ(moraine, QStringList{home(u".vst3/Moraine.vst3"_s)});
+    // The try names the home it ran in, and where the copies the window
+    // calls "~/..." really are: Moraine, not the removed Echo.
+    EXPECT_TRUE(m_output.contains(u"Tarnhub's home folder for this try: "_s + work(u"home"_s) + u" (kept).\n"_s))
+        << m_output.toStdString();
+    const QString ended = m_output.section(u"Installed when the journey ended:\n"_s, 1);
+    EXPECT_TRUE(ended.contains(u"  ~/.vst3/Moraine.vst3 is "_s + home(u".vst3/Moraine.vst3"_s) + u'\n'))
+        << m_output.toStdString();
+    EXPECT_FALSE(ended.contains(u"Echo.vst3"_s)) << m_output.toStdString();
 
     // The updates, from a row and with Update all, are the maker's bundles
     // where the old ones were.

@@ -2,7 +2,9 @@
 #include "TestFiles.h"
 
 #include "Base/Config.h"
+#include "Catalog/CatalogLoader.h"
 #include "Shell/CommandLine.h"
+#include "Shell/StatusReport.h"
 
 #include <gtest/gtest.h>
 
@@ -66,14 +68,19 @@ TEST_F(CommandLine, OptionsAnswerOnTheirStreamWithTheirStatus)
     };
     const QString version = u"Tarnhub "_s + Hub::Config::hubVersion() + u'\n';
     const QString tryHelp = u"\nTry 'hubtarn --help' for more information.\n"_s;
+    const QString otherScheme = u"hubtarn: 'https://example.com/x' is not a Tarnhub link; links start with hubtarn: or "_s
+                                + Hub::Config::bundleID() + u':';
     const Row rows[] = {
-        {{u"--help"_s}, 0, u"Usage: hubtarn [LINK...]\n"_s, {}},
-        {{u"-h"_s}, 0, u"Usage: hubtarn [LINK...]\n"_s, {}},
+        {{u"--help"_s}, 0, u"Usage: hubtarn [--] [LINK...]\n"_s, {}},
+        {{u"-h"_s}, 0, u"Usage: hubtarn [--] [LINK...]\n"_s, {}},
         {{u"--version"_s}, 0, version, {}},
         {{u"--frobnicate"_s}, 2, {}, u"hubtarn: unknown option '--frobnicate'"_s + tryHelp},
         {{u"hubtarn:echo"_s, u"-x"_s}, 2, {}, u"hubtarn: unknown option '-x'"_s + tryHelp},
         {{u"--version"_s, u"hubtarn:echo"_s}, 2, {}, u"hubtarn: --version takes no other arguments"_s + tryHelp},
         {{u"not a link"_s}, 2, {}, u"hubtarn: not a link: 'not a link'"_s + tryHelp},
+        {{u"hubtarn:echo"_s, u"https://example.com/x"_s}, 2, {}, otherScheme + tryHelp},
+        {{u"--"_s, u"--status"_s}, 2, {}, u"hubtarn: not a link: '--status'"_s + tryHelp},
+        {{u"--"_s, u"-x"_s}, 2, {}, u"hubtarn: not a link: '-x'"_s + tryHelp},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.arguments.join(u' ').toStdString());
@@ -96,7 +103,9 @@ TEST_F(CommandLine, OptionsAnswerOnTheirStreamWithTheirStatus)
 // answers.
 TEST_F(CommandLine, WithoutADisplayTheProgramSaysSoAndLeavesNoSocket)
 {
-    for (const QStringList& arguments : {QStringList(), QStringList{u"hubtarn:echo"_s}}) {
+    // "--" ends the options, so the link after it is taken like any other.
+    for (const QStringList& arguments :
+         {QStringList(), QStringList{u"hubtarn:echo"_s}, QStringList{u"--"_s, u"hubtarn:echo"_s}}) {
         SCOPED_TRACE(arguments.join(u' ').toStdString());
         const Answer answer = runProgram(arguments, m_environment);
         EXPECT_EQ(answer.status, 1);
@@ -152,6 +161,32 @@ TEST(ProgramIdentity, EverySettingLandsInTheProgramsOwnFile)
     EXPECT_EQ(file, QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u"/Tarn Audio/"_s
                         + Hub::Config::bundleID() + u".conf"_s);
     EXPECT_FALSE(file.contains(u"Unknown Organization"_s));
+}
+
+// A distribution's package says where its updates come from and names no
+// release of its own to update to; a program that updates itself names it.
+TEST(StatusReport, APackagedProgramSaysItsUpdatesComeFromThePackages)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    Hub::Catalog catalog;
+    catalog.hub = Hub::Release{};
+    catalog.hub->version = u"999.0"_s;
+    const QString bundled = dir.filePath(u"catalog.json"_s);
+    Hub::Test::writeFile(bundled, catalog.toJson());
+    const Hub::CatalogLoader loader({dir.filePath(u"support"_s), QUrl(), bundled});
+    const QString packages = QString::fromUtf8(Hub::Config::kUpdatesFromPackages) + u'\n';
+    struct Row {
+        bool selfUpdates;
+        bool saysPackages;
+        bool namesLatest;
+    };
+    for (const Row& row : {Row{true, false, true}, Row{false, true, false}}) {
+        SCOPED_TRACE(row.selfUpdates);
+        const QString report = Hub::statusReport(loader, row.selfUpdates);
+        EXPECT_EQ(report.contains(packages), row.saysPackages) << report.toStdString();
+        EXPECT_EQ(report.contains(u"Latest Tarnhub: 999.0\n"_s), row.namesLatest) << report.toStdString();
+    }
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
@@ -52,7 +53,12 @@ Ran install(const QString& destdir, const QStringList& options)
                environment);
 }
 
-const QString kBundle = QString::fromUtf8(HUB_APPLICATIONS_DIR) + u"/Tarnhub.app"_s;
+// The applications folder of an install with the prefix /usr: a relative
+// one is under the prefix.
+const QString kApplications = QDir::isAbsolutePath(QString::fromUtf8(HUB_APPLICATIONS_DIR))
+                                  ? QString::fromUtf8(HUB_APPLICATIONS_DIR)
+                                  : u"/usr/"_s + QString::fromUtf8(HUB_APPLICATIONS_DIR);
+const QString kBundle = kApplications + u"/Tarnhub.app"_s;
 const QString kProgram = kBundle + u"/Contents/MacOS/hubtarn"_s;
 const QString kWindowProgram = kBundle + u"/Contents/MacOS/hubtarn-window"_s;
 const QString kHelpers = kBundle + u"/Contents/Helpers"_s;
@@ -245,6 +251,104 @@ TEST(DesktopInstall, InstallingRefreshesTheDesktopDatabase)
     EXPECT_TRUE(cache.contains(u"x-scheme-handler/"_s + Hub::Config::bundleID() + u'=' + Hub::Config::bundleID()
                                + u".url-handler.desktop;"_s))
         << cache.join(u'\n').toStdString();
+}
+
+// Every path of ours below `root`, relative to it, sorted.
+QStringList pathsBelow(const QString& root)
+{
+    QStringList paths;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        paths.append(QDir(root).relativeFilePath(it.next()));
+    paths.sort();
+    return paths;
+}
+
+// The way back: the uninstall target's script over an install's manifest,
+// under the DESTDIR the install had, takes away every file and folder of
+// ours, keeps another program's entry beside ours, and leaves no desktop
+// database naming the removed entries. The manifest lists each path once,
+// as installed, whatever the staging.
+TEST(RemovingAnInstall, LeavesNothingOfOursAndKeepsWhatOthersPutBeside)
+{
+    struct Row {
+        const char* name;
+        bool staged;             // through DESTDIR, with --prefix /usr; else into the scratch prefix
+        QStringList options;     // after the prefix
+        const char* manifest;    // the one the install writes
+        bool anotherEntry;       // another program's desktop entry is there before
+        QStringList left;        // relative to the scratch folder
+    };
+    const QString applications = kApplications.mid(1);
+    const Row rows[] = {
+        {"a package's staging", true, {}, "install_manifest.txt", false,
+         {applications, u"usr"_s, u"usr/bin"_s, u"usr/share"_s}},
+        {"a user's prefix", false, {u"--component"_s, u"desktop"_s}, "install_manifest_desktop.txt", false,
+         {u"share"_s}},
+        {"a user's prefix with another program's entry", false, {u"--component"_s, u"desktop"_s},
+         "install_manifest_desktop.txt", true,
+         {u"share"_s, u"share/applications"_s, u"share/applications/mimeinfo.cache"_s,
+          u"share/applications/other.desktop"_s}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir scratch;
+        ASSERT_TRUE(scratch.isValid());
+        const QString other = scratch.filePath(u"share/applications/other.desktop"_s);
+        if (row.anotherEntry) {
+            ASSERT_TRUE(QDir().mkpath(QFileInfo(other).path()));
+            Hub::Test::writeFile(other, "[Desktop Entry]\nType=Application\nName=Other\nExec=other %u\n"
+                                        "MimeType=x-scheme-handler/other;\n");
+        }
+        const QString prefix = row.staged ? u"/usr"_s : scratch.path();
+        const Ran installed =
+            install(row.staged ? scratch.path() : QString(), QStringList{u"--prefix"_s, prefix} + row.options);
+        ASSERT_EQ(installed.status, 0) << installed.all();
+
+        const QString manifest = QString::fromUtf8(HUB_BUILD_DIR) + u'/' + QString::fromUtf8(row.manifest);
+        const QStringList listed = QString::fromUtf8(readFile(manifest)).split(u'\n', Qt::SkipEmptyParts);
+        ASSERT_GT(listed.size(), 4);
+        for (const QString& path : listed) {
+            const QString placed = (row.staged ? scratch.path() : QString()) + path;
+            EXPECT_TRUE(QFileInfo::exists(placed) || QFileInfo(placed).isSymLink()) << path.toStdString();
+        }
+
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(u"DESTDIR"_s);
+        if (row.staged)
+            environment.insert(u"DESTDIR"_s, scratch.path());
+        const Ran removed = run(QString::fromUtf8(HUB_CMAKE),
+                                {u"-D"_s, u"HUB_MANIFEST="_s + manifest, u"-D"_s, u"HUB_BINDIR=bin"_s, u"-D"_s,
+                                 u"HUB_DATADIR=share"_s, u"-P"_s, QString::fromUtf8(HUB_UNINSTALL_SCRIPT)},
+                                environment);
+        ASSERT_EQ(removed.status, 0) << removed.all();
+        EXPECT_EQ(pathsBelow(scratch.path()), row.left);
+        if (row.anotherEntry) {
+            const QString cache = QString::fromUtf8(readFile(scratch.filePath(u"share/applications/mimeinfo.cache"_s)));
+            EXPECT_TRUE(cache.contains(u"x-scheme-handler/other=other.desktop;"_s)) << cache.toStdString();
+            EXPECT_FALSE(cache.contains(Hub::Config::bundleID())) << cache.toStdString();
+        }
+    }
+}
+
+// A relative applications folder is a folder under the prefix the install
+// is given, not one under the folder cmake was run in.
+TEST(RelativeApplicationsFolder, IsTakenUnderTheInstallPrefix)
+{
+    QTemporaryDir scratch;
+    ASSERT_TRUE(scratch.isValid());
+    QProcess configure;
+    configure.setWorkingDirectory(scratch.path());
+    configure.start(QString::fromUtf8(HUB_CMAKE),
+                    {u"-S"_s, QString::fromUtf8(HUB_SOURCE_DIR), u"-B"_s, scratch.filePath(u"build"_s), u"-G"_s,
+                     u"Ninja"_s, u"-DHUB_APPLICATIONS_DIR=lib/tarnhub"_s});
+    ASSERT_TRUE(configure.waitForFinished(kPatience));
+    ASSERT_EQ(configure.exitCode(), 0) << configure.readAllStandardError().toStdString();
+    const QString rules = QString::fromUtf8(readFile(scratch.filePath(u"build/HubTarn/Shell/cmake_install.cmake"_s)));
+    EXPECT_TRUE(rules.contains(u"\"${CMAKE_INSTALL_PREFIX}/lib/tarnhub/Tarnhub.app/Contents/MacOS\""_s));
+    EXPECT_TRUE(rules.contains(u"set(HUB_APPLICATIONS_DIR \"lib/tarnhub\")"_s));
+    EXPECT_FALSE(rules.contains(scratch.filePath(u"lib/tarnhub"_s))) << "nothing under the folder cmake ran in";
 }
 
 } // namespace

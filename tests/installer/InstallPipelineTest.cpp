@@ -11,6 +11,7 @@
 #include "Base/Machine.h"
 #include "Base/Process.h"
 #include "Catalog/CatalogRecords.h"
+#include "Installer/ApplicationEntries.h"
 #include "Installer/InstallErrors.h"
 #include "Installer/InstallLocations.h"
 #include "Installer/PluginInstaller.h"
@@ -24,6 +25,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUuid>
 
@@ -437,6 +440,68 @@ TEST_F(InstallPipelineTest, AVST3ForTheUserLiesWhereLinuxHostsLookAndIsFoundForT
     EXPECT_EQ(InstallLocations::scope(expected, PluginFormat::vst3, m_roots), InstallScope::user);
 }
 
+// An application is installed on Linux when the desktop's menu shows it:
+// an entry with its name, its own icon when it has one a menu can show,
+// and its executable, in the applications folder of the install's scope,
+// which the desktop's own check accepts; it goes with the copy.
+TEST_F(InstallPipelineTest, AnInstalledApplicationIsInTheMenuUntilItGoesToTheTrash)
+{
+    m_product.name = u"Echo"_s;
+    const InstallRoots userPlace = m_roots;
+    // The applications place for all users exists and may be written, so
+    // applications go there (without the administrator's script).
+    const InstallRoots allUsersPlace = InstallLocations::rootsFor(
+        m_roots.userHome, m_roots.system, m_roots.system + u"/Applications"_s, m_roots.support);
+    struct Row {
+        const char* name;
+        InstallScope scope;
+        InstallRoots roots;
+        QString iconFile;          // CFBundleIconFile, with a file of that name in Contents/Resources
+        QString iconShown;         // in the entry, relative to the bundle; empty: no Icon line
+    };
+    const Row rows[] = {
+        {"for you, with a PNG icon", InstallScope::user, userPlace, u"Echo.png"_s, u"Contents/Resources/Echo.png"_s},
+        {"for all users, with the other platform's icon", InstallScope::allUsers, allUsersPlace, u"Echo.icns"_s,
+         QString()},
+    };
+    const QString validator = QStandardPaths::findExecutable(u"desktop-file-validate"_s);
+    ASSERT_FALSE(validator.isEmpty()) << "desktop-file-validate (Debian desktop-file-utils) is needed";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        m_roots = row.roots;
+        BundleSpec app;
+        app.name = u"Echo.app"_s;
+        app.bundleID = kID;
+        app.shortVersion = u"2.1.0"_s;
+        app.iconFile = row.iconFile;
+        app.withFile(u"Contents/Resources/"_s + row.iconFile, "icon");
+        const QList<InstalledFormat> installed = install({artifact(app)}, {PluginFormat::app}, row.scope);
+        ASSERT_EQ(installed.size(), 1);
+        const QString bundle = installed[0].path;
+        EXPECT_EQ(InstallLocations::scope(bundle, PluginFormat::app, m_roots), row.scope);
+
+        const QString entry = ApplicationEntries::folder(m_roots, row.scope) + u'/' + Config::bundleID()
+                              + u".echo.desktop"_s;
+        const QStringList lines = QString::fromUtf8(readAll(entry)).split(u'\n');
+        EXPECT_TRUE(lines.contains(u"Name=Echo"_s)) << lines.join(u'\n').toStdString();
+        EXPECT_TRUE(lines.contains(u"Exec="_s + bundle + u"/Contents/MacOS/Echo"_s)) << lines.join(u'\n').toStdString();
+        EXPECT_EQ(lines.filter(QRegularExpression(u"^Icon="_s)),
+                  row.iconShown.isEmpty() ? QStringList() : QStringList{u"Icon="_s + bundle + u'/' + row.iconShown});
+        const Shell::Result validated = Shell::run(validator, {entry}, 60);
+        EXPECT_EQ(validated.status, 0) << validated.output.toStdString();
+        EXPECT_EQ(validated.output, QString()) << "no warnings either";
+
+        UninstallOptions options;
+        options.formats = {PluginFormat::app};
+        options.scopes = {row.scope};
+        Product catalogued = m_product;
+        catalogued.release = m_release;
+        EXPECT_EQ(m_installer->uninstall(catalogued, options, m_roots), QList<InstalledFormat>());
+        EXPECT_FALSE(QFileInfo::exists(bundle));
+        EXPECT_FALSE(QFileInfo::exists(entry));
+    }
+}
+
 TEST_F(InstallPipelineTest, AnUnlistedAudioUnitIsReportedAfterDoneAndStaysInstalled)
 {
     m_registry->listed = false;
@@ -759,7 +824,7 @@ TEST(ChooseArtifacts, RefusesWithTheSentenceOfTheFirstFailingFormat)
     release.artifacts = std::vector<Artifact>{catalogArtifact(PluginFormat::vst3, u"Echo.vst3"_s, std::nullopt),
                                               catalogArtifact(PluginFormat::au, u"Echo.vst3"_s, std::nullopt)};
     EXPECT_EQ(chooseSentence(release, {}, u"arm64"_s), u"Choose at least one format to install."_s);
-    // No processor list means Apple Silicon only.
+    // No processor list means Arm only.
     EXPECT_EQ(chooseSentence(release, {PluginFormat::vst3}, u"arm64"_s), u"chosen"_s);
     EXPECT_EQ(chooseSentence(release, {PluginFormat::vst3}, u"x86_64"_s),
               u"echo 2.1.0 has no VST3 download for this computer."_s);

@@ -296,7 +296,7 @@ TEST(ModelValues, JobWordsClampTheFractionOnce)
         EXPECT_EQ(row.job.shortText(), row.word);
         EXPECT_EQ(row.job.isWorking(), row.working) << row.word.toStdString();
     }
-    EXPECT_EQ(HubModel::fitText(Release::Fit::needsIntel()), u"needs an Intel computer"_s);
+    EXPECT_EQ(HubModel::fitText(Release::Fit::needsIntel()), u"needs an x86-64 computer"_s);
     EXPECT_EQ(HubModel::fitText(Release::Fit::fine()), u""_s);
 }
 

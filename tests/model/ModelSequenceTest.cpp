@@ -529,6 +529,22 @@ TEST_F(ModelSequenceTest, TheOwnUpdateWaitsForARunningInstallThenRestarts)
     EXPECT_TRUE(log->calls().filter(u"install notes"_s).isEmpty());
 }
 
+// A distribution's package: its package manager owns the program's files,
+// so a newer release in the catalog is neither offered nor fetched.
+TEST_F(ModelSequenceTest, APackagedProgramNeverOffersNorInstallsItsOwnUpdate)
+{
+    selfUpdates = false;
+    build(m_catalog);
+    startToFirstScreen();
+    ASSERT_TRUE(model->catalog() && model->catalog()->hub);
+    EXPECT_FALSE(model->selfUpdates());
+    EXPECT_EQ(model->hubUpdate(), std::nullopt);
+    model->updateHub();
+    EXPECT_EQ(model->hubJob(), Job::idle());
+    EXPECT_FALSE(model->busy());
+    EXPECT_TRUE(log->calls().filter(u"package Tarnhub"_s).isEmpty()) << log->calls().join(u'\n').toStdString();
+}
+
 TEST_F(ModelSequenceTest, AFailedOwnUpdateLeavesItsSentence)
 {
     build(m_catalog);

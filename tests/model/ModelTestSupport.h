@@ -494,6 +494,7 @@ protected:
         services.sandboxed = true;
         services.signInAvailable = signInAvailable;
         services.launched = launched;
+        services.selfUpdates = selfUpdates;
         model = std::make_unique<HubModel>(std::move(services));
     }
 
@@ -537,6 +538,7 @@ protected:
     QString cpu = u"x86_64"_qs;
     bool signInAvailable = true; // false: a build without a sign-in key
     std::optional<QDateTime> launched; // when the program was launched; unset: at build()
+    bool selfUpdates = true;     // false: a distribution's package
     QStringList daws;
     std::shared_ptr<Gate> reportGate;       // holds each report upload
     std::optional<HubError> reportError;    // thrown by each report upload

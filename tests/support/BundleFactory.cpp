@@ -73,6 +73,8 @@ QByteArray infoPlist(const BundleSpec& recipe)
         info.insert(u"CFBundleShortVersionString"_s, *recipe.shortVersion);
     if (recipe.bundleVersion)
         info.insert(u"CFBundleVersion"_s, *recipe.bundleVersion);
+    if (recipe.iconFile)
+        info.insert(u"CFBundleIconFile"_s, *recipe.iconFile);
     if (!recipe.audioComponents.isEmpty()) {
         QVariantList components;
         for (const AudioComponentSpec& component : recipe.audioComponents) {

@@ -24,6 +24,7 @@ struct BundleSpec {
     QString bundleID = QStringLiteral("com.tarnaudio.fixture");
     std::optional<QString> shortVersion = QStringLiteral("1.0.0");
     std::optional<QString> bundleVersion;
+    std::optional<QString> iconFile; // CFBundleIconFile
     QList<AudioComponentSpec> audioComponents;
     QByteArray executable = QByteArrayLiteral("\x7f" "ELF fixture binary\n");
     QList<std::pair<QString, QByteArray>> extraFiles;

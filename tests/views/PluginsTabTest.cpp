@@ -247,7 +247,7 @@ TEST_F(PluginsTabTest, RowActionCaptionAndContextPerProductState)
         {u"free"_qs, u"Install"_qs, u"Install free"_qs, {}, u"free VST3 · AU"_qs, u"The free tagline"_qs},
         {u"page"_qs, u"Get ↗"_qs, u"Get page on tarnaudio.example"_qs, {}, u"VST3 · AU"_qs, u"The page tagline"_qs},
         {u"bare"_qs, {}, {}, {}, u"VST3 · AU"_qs, u"The bare tagline"_qs},
-        {u"intel"_qs, {}, {}, {}, u"needs an Intel computer"_qs, u"needs an Intel computer"_qs},
+        {u"intel"_qs, {}, {}, {}, u"needs an x86-64 computer"_qs, u"needs an x86-64 computer"_qs},
         // Cut to two lines in the picture; whole in the help text.
         {u"longer"_qs, u"Install"_qs, u"Install Tarn Grand Hall Reverb Extended Edition"_qs, {}, u"VST3 · AU"_qs,
          longer.tagline},

@@ -308,7 +308,7 @@ TEST_F(InstallSheetTest, TheReleaseArrivingFillsTheDefaultsAndInstallSendsOnlyFo
     live.products.back() = late;
     ASSERT_NO_FATAL_FAILURE(refreshTo(live));
     EXPECT_EQ(titleOf(host)->detail(),
-              u"Intel · 2.1.0"_qs);
+              u"x86-64 · 2.1.0"_qs);
     EXPECT_EQ(tiles(host), (QStringList{u"VST3 on: Live, Cubase, Bitwig, FL Studio, Reaper, Studio One"_qs,
                                         u"AU on: Logic Pro, GarageBand, Live, FL Studio, Reaper, Studio One"_qs}));
     EXPECT_EQ(labelText(host, u"installNote"_qs),

@@ -7,6 +7,7 @@
 #include "Views/Frame/Notices.h"
 #include "Views/Page/JobLine.h"
 #include "Views/Updates/UpdateRow.h"
+#include "Views/Settings/SettingsTab.h"
 #include "Views/Updates/UpdatesTab.h"
 
 #include "Base/Config.h"
@@ -116,20 +117,24 @@ TEST_F(UpdatesTabTest, EmptyTextsAndThePillNeedTwoUpdates)
     const struct {
         QString name;
         QStringList installed;
-        bool hubUpdate;
+        bool hubUpdate; // shown; the catalog has one unless the row is "nothing"
         QString empty;
         bool pill;
+        bool selfUpdates = true;
     } table[] = {
         {u"one-update"_qs, {u"echo"_qs}, true, u"(list)"_qs, false},
         {u"app-update-only"_qs, {}, true, u"All plugins are up to date."_qs, false},
+        // A distribution's package is updated by the system.
+        {u"packaged"_qs, {}, false, u"Everything is up to date."_qs, false, false},
         {u"nothing"_qs, {}, false, u"Everything is up to date."_qs, false},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.name.toStdString());
+        selfUpdates = row.selfUpdates;
         installer->copies.clear();
         for (const QString& id : row.installed)
             installer->copies[id] = {copy(PluginFormat::vst3, u"1.0"_qs)};
-        if (!row.hubUpdate)
+        if (row.name == u"nothing"_qs)
             catalog.hub->version = Config::hubVersion();
         if (model)
             ASSERT_NO_FATAL_FAILURE(restart());
@@ -141,6 +146,13 @@ TEST_F(UpdatesTabTest, EmptyTextsAndThePillNeedTwoUpdates)
         // The application's own bar shows exactly when it has an update.
         EXPECT_EQ(shown(u"hubUpdateBar"_qs, false) != nullptr, row.hubUpdate);
         picture(u"updates-"_qs + row.name);
+        // The settings' version line says where updates come from instead.
+        show<Views::SettingsTab>();
+        EXPECT_EQ(texts(ground.get(), u"hubVersion"_qs),
+                  QStringList{u"Tarnhub "_qs + Config::hubVersion()
+                              + (row.selfUpdates ? QString() : u" · Updates come from your system's packages."_qs)});
+        if (!row.selfUpdates)
+            picture(u"settings-packaged"_qs);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "Base/Config.h"
 #include "Base/HubError.h"
 #include "Base/Places.h"
+#include "Installer/ApplicationEntries.h"
 #include "Installer/InstallLocations.h"
 #include "Platform/FileMoves.h"
 #include "Platform/Trash.h"
@@ -201,6 +202,9 @@ QList<InstalledFormat> PluginInstaller::uninstall(const Product& product, const 
     // Read before anything moves: a component in the Trash has no codes to read.
     const std::vector<AUDescriptor> descriptors = audioUnitsOf(targets, product);
     trashTargets(*this, targets, product, roots, notes);
+    for (const Target& target : targets)
+        if (target.format == PluginFormat::app && !FileMoves::existsNoFollow(target.path))
+            ApplicationEntries::remove(product.id, target.path, roots);
 
     const QList<InstalledFormat> remaining = installed(product, roots);
     std::set<PluginFormat> remainingFormats;

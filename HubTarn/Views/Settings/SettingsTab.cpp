@@ -399,9 +399,16 @@ QWidget* SettingsTab::about()
     auto* row = new QHBoxLayout;
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(16);
-    QLabel* version = Kit::plainLabel(u"Tarnhub "_s + Config::hubVersion(), line);
+    // A packaged program says where its updates come from, beside the
+    // version they change.
+    QString versionLine = u"Tarnhub "_s + Config::hubVersion();
+    if (!model()->selfUpdates())
+        versionLine += u" \u00B7 "_s + QString::fromUtf8(Config::kUpdatesFromPackages);
+    QLabel* version = Kit::plainLabel(versionLine, line);
     version->setObjectName(u"hubVersion"_s);
     Kit::setFootStyle(version, 12.5);
+    // One line beside the links: the window is wide enough for it.
+    version->setWordWrap(false);
     row->addWidget(version);
     row->addStretch(1);
     const auto open = [model = model()](const QUrl& url) { model->openLink(url); };

@@ -169,8 +169,8 @@ void InstallSheet::sync()
     const Product* p = product();
     if (!p)
         return;
-    const QString processor = model()->cpu() == QStringLiteral("arm64") ? QStringLiteral("an Arm computer")
-                                                                        : QStringLiteral("Intel");
+    const QString processor = model()->cpu() == QStringLiteral("arm64") ? QStringLiteral("Arm")
+                                                                        : QStringLiteral("x86-64");
     m_title->setTexts(QStringLiteral("install ") + p->shown(),
                       processor + QStringLiteral(" · ") + (p->release ? p->release->version : QString()));
     const std::vector<PluginFormat> offered = model()->formatsOffered(*p);

@@ -1,0 +1,150 @@
+#include "Installer/ApplicationEntries.h"
+
+#include "Base/Config.h"
+#include "Base/Places.h"
+#include "Platform/PropertyList.h"
+#include "Platform/SchemeHandler.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace Hub::ApplicationEntries {
+
+namespace {
+
+// The key that ties an entry to the copy it starts, so removing one copy
+// never takes the entry of another.
+constexpr auto kBundleKey = "X-Tarnhub-Bundle="_L1;
+
+// A value of the desktop entry format: its string escapes applied.
+QString entryValue(QString text)
+{
+    return text.replace(u"\\"_s, u"\\\\"_s)
+        .replace(u"\n"_s, u"\\n"_s)
+        .replace(u"\t"_s, u"\\t"_s)
+        .replace(u"\r"_s, u"\\r"_s);
+}
+
+bool hasControlCharacter(const QString& text)
+{
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
+// The bundle's icon a Linux menu can show: CFBundleIconFile in
+// Contents/Resources, as named or with ".png" or ".svg" added. None for
+// other kinds (the other platform's .icns) or a name leading out.
+QString iconOf(const QString& bundle, const QVariantMap& info)
+{
+    const QString named = PropertyList::text(info, u"CFBundleIconFile"_s).value_or(QString());
+    if (named.isEmpty() || named.contains(u'/') || named == "."_L1 || named == ".."_L1)
+        return {};
+    const QDir resources(QDir(bundle).filePath(u"Contents/Resources"_s));
+    for (const QString& candidate : QStringList{named, named + u".png"_s, named + u".svg"_s}) {
+        const QString suffix = QFileInfo(candidate).suffix().toLower();
+        const QFileInfo file(resources.filePath(candidate));
+        if ((suffix == "png"_L1 || suffix == "svg"_L1) && file.isFile() && !file.isSymLink())
+            return file.filePath();
+    }
+    return {};
+}
+
+bool write(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly)
+           && file.write(bytes) == bytes.size() && file.commit();
+}
+
+// The copy an entry of ours starts; empty for an entry without the key.
+QString bundleNamedIn(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QString text = QString::fromUtf8(line);
+        if (text.startsWith(kBundleKey))
+            return text.mid(kBundleKey.size()).replace(u"\\\\"_s, u"\\"_s);
+    }
+    return {};
+}
+
+} // namespace
+
+QString folder(const InstallRoots& roots, InstallScope scope)
+{
+    if (scope == InstallScope::allUsers)
+        return QDir(roots.system).filePath(u"usr/local/share/applications"_s);
+    return Places::path(Places::Place::desktopEntries, Places::of(roots.userHome, roots.system));
+}
+
+QString fileName(const QString& productID) { return Config::bundleID() + u'.' + productID + u".desktop"_s; }
+
+QString executableOf(const QString& bundle)
+{
+    const QDir folder(bundle);
+    const QVariantMap info = PropertyList::readDictionary(folder.filePath(u"Contents/Info.plist"_s));
+    QString name = PropertyList::text(info, u"CFBundleExecutable"_s).value_or(QString());
+    if (name.isEmpty()) {
+        name = QFileInfo(bundle).fileName();
+        if (name.endsWith(".app"_L1))
+            name.chop(4);
+    }
+    if (name.isEmpty() || name.contains(u'/') || name == "."_L1 || name == ".."_L1)
+        return {};
+    return folder.filePath(u"Contents/MacOS/"_s + name);
+}
+
+QByteArray entry(const QString& name, const QString& bundle)
+{
+    const QString program = executableOf(bundle);
+    if (program.isEmpty() || !QDir::isAbsolutePath(program) || hasControlCharacter(program) || hasControlCharacter(name))
+        return {};
+    const QString icon = iconOf(bundle, PropertyList::readDictionary(QDir(bundle).filePath(u"Contents/Info.plist"_s)));
+    QString text = u"[Desktop Entry]\n"
+                   u"Type=Application\n"
+                   u"Name="_s
+                   + entryValue(name) + u"\nExec="_s + SchemeHandler::execArgument(program) + u"\nTryExec="_s
+                   + entryValue(program) + u'\n';
+    if (!icon.isEmpty())
+        text += u"Icon="_s + entryValue(icon) + u'\n';
+    text += u"Terminal=false\n"
+            u"Categories=AudioVideo;Audio;\n"_s
+            + kBundleKey + entryValue(bundle) + u'\n';
+    return text.toUtf8();
+}
+
+void add(const Product& product, const QString& bundle, const InstallRoots& roots, InstallScope scope)
+{
+    const QByteArray text = entry(product.name.isEmpty() ? product.id : product.name, bundle);
+    if (text.isEmpty()) {
+        qWarning().noquote() << "menu entry: cannot name" << bundle << "in a desktop entry";
+        return;
+    }
+    const QString own = QDir(folder(roots, scope)).filePath(fileName(product.id));
+    if (write(own, text))
+        return;
+    const QString user = QDir(folder(roots, InstallScope::user)).filePath(fileName(product.id));
+    if (scope == InstallScope::allUsers && write(user, text))
+        return;
+    qWarning().noquote() << "menu entry: cannot write" << own;
+}
+
+void remove(const QString& productID, const QString& bundle, const InstallRoots& roots)
+{
+    const QString removed = QDir::cleanPath(bundle);
+    for (const InstallScope scope : {InstallScope::user, InstallScope::allUsers}) {
+        const QString path = QDir(folder(roots, scope)).filePath(fileName(productID));
+        if (QDir::cleanPath(bundleNamedIn(path)) == removed && !QFile::remove(path))
+            qWarning().noquote() << "menu entry: cannot remove" << path;
+    }
+}
+
+} // namespace Hub::ApplicationEntries
