@@ -86,9 +86,10 @@ bool isInRootPlace(const QString& path, const QString& folder)
 {
     if (!isClean(path) || parentOf(path) != folder || !InstallLocations::isPlainName(QFileInfo(path).fileName()))
         return false;
-    // The place need not exist yet; what exists of it must be root's.
+    // The place need not exist yet; what exists of it (a link counts, and
+    // is refused) must be root's.
     QString existing = folder;
-    while (!QFileInfo::exists(existing) && existing != u"/"_s)
+    while (!statNoFollow(existing) && existing != u"/"_s)
         existing = parentOf(existing);
     return isReachedWithoutLinks(existing) && isRootGuarded(existing);
 }

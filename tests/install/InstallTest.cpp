@@ -305,6 +305,72 @@ TEST_F(PackagedInstall, AnInstalledCopyRunsToolsFromItsOwnBundleOnly)
     EXPECT_FALSE(QFileInfo::exists(marker));
 }
 
+// The installed helper, run as pkexec runs it for root's own request, in a
+// private mount namespace whose plug-in folders and home are fresh tmpfs
+// (no other test sees them): it moves an all-users bundle to the caller's
+// Trash; it takes a staged bundle through its own script, with its own
+// tools, as far as the signature check, which a bundle without the maker's
+// signature fails with nothing placed; and a copy whose helpers folder
+// others may write refuses to run anything.
+TEST_F(PackagedInstall, TheInstalledHelperRunsItsOwnStepsWithItsOwnToolsOnly)
+{
+    QTemporaryDir scratch;
+    ASSERT_TRUE(scratch.isValid());
+    const Hub::Test::TestPKI pki;
+    Hub::Test::BundleSpec bundleSpec;
+    bundleSpec.name = u"Echos.vst3"_s;
+    const QString bundle = Hub::Test::BundleFactory::create(scratch.filePath(u"source"_s), bundleSpec);
+    const QString loose = scratch.filePath(u"Loose.app"_s);
+    ASSERT_EQ(run(u"cp"_s, {u"-a"_s, staged(kBundle), loose}, QProcessEnvironment::systemEnvironment()).status, 0);
+    ASSERT_TRUE(QFile::setPermissions(loose + u"/Contents/Helpers"_s, QFileDevice::Permissions(0x7777)));
+
+    // sh -c SCRIPT HELPER BUNDLE LOOSE-HELPER
+    const QString script = uR"(set -u
+mount -t tmpfs hubtest /usr/local/lib && mount -t tmpfs hubtest /root || exit 90
+trash=/root/.local/share/Trash
+staging="/root/.local/share/Tarn Hub/Staging/install-1"
+mkdir -p /usr/local/lib/vst3/Old.vst3/Contents "$trash/files" "$trash/info" "$staging" || exit 91
+cp -a "$1" "$staging/Echos.vst3" || exit 92
+export PKEXEC_UID=0
+"$0" move-to-trash "$trash" 0 0 /usr/local/lib/vst3/Old.vst3 2>&1; echo "trash $?"
+test -d "$trash/files/Old.vst3" && test -f "$trash/info/Old.vst3.trashinfo" && echo "in the Trash"
+test -e /usr/local/lib/vst3/Old.vst3 || echo "gone from the place"
+"$0" place-for-all-users "$staging/Echos.vst3" /usr/local/lib/vst3/Echos.vst3 "" "" 2>&1; echo "place $?"
+test -e /usr/local/lib/vst3/Echos.vst3 || echo "nothing placed"
+test -d "$staging/Echos.vst3" && echo "staged copy kept"
+mkdir /usr/local/lib/vst3/New.vst3
+"$2" move-to-trash "$trash" 0 0 /usr/local/lib/vst3/New.vst3 2>&1; echo "loose $?"
+test -d /usr/local/lib/vst3/New.vst3 && echo "left alone"
+)"_s;
+    QProcessEnvironment environment;
+    environment.insert(u"PATH"_s, u"/usr/bin:/bin"_s);
+    const Ran ran = run(u"unshare"_s, {u"--mount"_s, u"sh"_s, u"-c"_s, script, staged(kHelpers + u"/hubtarn-admin"_s),
+                                        bundle, loose + u"/Contents/Helpers/hubtarn-admin"_s},
+                        environment);
+    ASSERT_EQ(ran.status, 0) << ran.all();
+    // The bundle's own codesign speaks of the copy in the script's root-only
+    // work folder.
+    const QString out = QString(ran.out).replace(QRegularExpression(u"^/var/tmp/hubtarn\\.\\w+/1/"_s,
+                                                                    QRegularExpression::MultilineOption),
+                                                 u"<work>/"_s);
+    EXPECT_EQ(out.split(u'\n'), (QStringList{
+                                        u"trash 0"_s,
+                                        u"in the Trash"_s,
+                                        u"gone from the place"_s,
+                                        u"<work>/Echos.vst3: code object is not signed at all"_s,
+                                        u"Tarnhub: Echos.vst3 has a broken signature"_s,
+                                        u"place 1"_s,
+                                        u"nothing placed"_s,
+                                        u"staged copy kept"_s,
+                                        u"hubtarn-admin: it runs only from an installed bundle's helpers folder "
+                                        "that only root may change."_s,
+                                        u"loose 2"_s,
+                                        u"left alone"_s,
+                                        QString(),
+                                    }))
+        << ran.all();
+}
+
 // Installed for a user's own prefix (no DESTDIR), the desktop database is
 // refreshed, so both link schemes resolve to the installed program at once.
 TEST(DesktopInstall, InstallingRefreshesTheDesktopDatabase)
