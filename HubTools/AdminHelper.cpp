@@ -66,8 +66,7 @@ int main(int argc, char** argv)
     const std::optional<PrivilegedSteps::Step> step = PrivilegedSteps::named(stepName);
     if (!step) {
         QStringList names;
-        for (const auto each : {PrivilegedSteps::Step::placeForAllUsers, PrivilegedSteps::Step::moveToTrash,
-                                PrivilegedSteps::Step::installPackage})
+        for (const PrivilegedSteps::Step each : PrivilegedSteps::kSteps)
             names.append(PrivilegedSteps::name(each));
         return refuse(u"it runs only the hub's own steps ("_s + names.join(u", "_s) + u"), never a script."_s);
     }

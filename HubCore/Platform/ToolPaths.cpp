@@ -43,12 +43,13 @@ std::optional<QString> ToolPaths::helpersFolder()
 std::optional<QString> ToolPaths::buildTreeFolder(const QString& executable)
 {
     // Every program of a build tree lies somewhere below the tree's top,
-    // which CMake marks with its cache.
+    // which CMake marks with its cache; the applet links sit in bin/ beside
+    // the program they name.
     QDir dir = QFileInfo(executable).absoluteDir();
     do {
-        const QString tools = dir.filePath(u"HubTools/bin"_s);
-        if (QFileInfo(dir.filePath(u"CMakeCache.txt"_s)).isFile() && QFileInfo(tools + u"/hubtools"_s).isExecutable())
-            return tools;
+        if (QFileInfo(dir.filePath(u"CMakeCache.txt"_s)).isFile()
+            && QFileInfo(dir.filePath(u"HubTools/hubtools"_s)).isExecutable())
+            return dir.filePath(u"HubTools/bin"_s);
     } while (dir.cdUp());
     return std::nullopt;
 }

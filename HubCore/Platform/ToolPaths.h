@@ -40,8 +40,9 @@ struct ToolPaths {
     static std::optional<QString> helpersFolder(const QString& executable);
     // The same for the running process (/proc/self/exe).
     static std::optional<QString> helpersFolder();
-    // The applet folder of the build tree `executable` lies in: the first
-    // folder above it that holds CMake's cache and HubTools/bin/hubtools.
+    // The applet folder of the build tree `executable` lies in
+    // (HubTools/bin): below the first folder above it that holds CMake's
+    // cache and HubTools/hubtools.
     static std::optional<QString> buildTreeFolder(const QString& executable);
 
     friend bool operator==(const ToolPaths&, const ToolPaths&) = default;

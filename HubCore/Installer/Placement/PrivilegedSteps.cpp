@@ -9,12 +9,6 @@ using namespace Qt::StringLiterals;
 
 namespace Hub::PrivilegedSteps {
 
-namespace {
-
-constexpr Step kSteps[] = {Step::placeForAllUsers, Step::moveToTrash, Step::installPackage};
-
-} // namespace
-
 QString name(Step step)
 {
     switch (step) {

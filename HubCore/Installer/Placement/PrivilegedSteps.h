@@ -14,6 +14,7 @@
 namespace Hub::PrivilegedSteps {
 
 enum class Step { placeForAllUsers, moveToTrash, installPackage };
+inline constexpr Step kSteps[] = {Step::placeForAllUsers, Step::moveToTrash, Step::installPackage};
 
 // "place-for-all-users", "move-to-trash", "install-package".
 QString name(Step step);
