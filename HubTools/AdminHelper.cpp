@@ -86,7 +86,7 @@ int main(int argc, char** argv)
     const PrivilegedSteps::Script script = PrivilegedSteps::script(*step, *helpers);
     for (const QString& program : script.programs)
         if (!AdminChecks::isRootGuarded(program))
-            return refuse(program + u" may be changed by someone other than root, so it isn't run."_s);
+            return refuse(program + u" is missing or may be changed by someone other than root, so nothing is run."_s);
 
     std::vector<QByteArray> encoded{QByteArrayLiteral("/bin/sh")};
     for (const QString& argument : PrivilegedRunner::shellArguments(script.text, arguments))
