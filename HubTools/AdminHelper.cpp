@@ -1,38 +1,95 @@
-#include "Installer/Placement/PrivilegedRunner.h"
+#include "AdminChecks.h"
 
+#include "Base/Config.h"
+#include "Installer/Placement/PrivilegedRunner.h"
+#include "Installer/Placement/PrivilegedSteps.h"
+
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
 #include <QStringList>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include <unistd.h>
 
-// hubtarn-admin SCRIPT [ARGUMENT...]
+using namespace Qt::StringLiterals;
+
+// hubtarn-admin STEP [ARGUMENT...]
 //
 // The one program an installed Tarnhub runs as the administrator, through
-// pkexec under its own polkit policy, so the password dialog says what the
-// password is for. It runs SCRIPT under /bin/sh with the arguments as $1,
-// $2, ... through the same status wrapper as the build tree's fallback: the
+// pkexec under its own polkit policy, whose dialog promises to change
+// plug-ins for all users; so it does nothing else. STEP names one of the
+// hub's own steps (see PrivilegedSteps), whose script is built here, never
+// taken from the command line. Before anything runs, every path is checked
+// against the places that step may touch (see AdminChecks), and every
+// program the script runs must be root's alone: the applets beside this
+// helper in an installed bundle's Contents/Helpers and the system's tools.
+// A refusal is one sentence on standard error and status 2, with nothing
+// changed. The script runs under /bin/sh with the arguments as $1, $2, ...
+// through the same status wrapper as the build tree's fallback: the
 // script's own 126 and 127 become 125, leaving those two to pkexec (a
-// dismissed dialog, a refusal). The script carries its own tool paths, so
-// nothing here reads the environment.
+// dismissed dialog, a refusal).
+namespace {
+
+constexpr int kRefused = 2;
+
+int refuse(const QString& sentence)
+{
+    std::fprintf(stderr, "hubtarn-admin: %s\n", qPrintable(sentence));
+    return kRefused;
+}
+
+// "<bundle>/Contents/Helpers" when this program lies there.
+std::optional<QString> ownHelpersFolder()
+{
+    const QString self = QFileInfo(u"/proc/self/exe"_s).symLinkTarget();
+    const QDir helpers = QFileInfo(self).absoluteDir();
+    if (helpers.dirName() != "Helpers"_L1 || QFileInfo(helpers.absolutePath()).dir().dirName() != "Contents"_L1)
+        return std::nullopt;
+    return helpers.absolutePath();
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
-    if (argc < 2) {
-        std::fputs("usage: hubtarn-admin SCRIPT [ARGUMENT...]\n", stderr);
-        return 2;
+    using namespace Hub;
+    if (argc < 2)
+        return refuse(u"usage: hubtarn-admin STEP [ARGUMENT...]"_s);
+    const QString stepName = QString::fromLocal8Bit(argv[1]);
+    const std::optional<PrivilegedSteps::Step> step = PrivilegedSteps::named(stepName);
+    if (!step) {
+        QStringList names;
+        for (const PrivilegedSteps::Step each : PrivilegedSteps::kSteps)
+            names.append(PrivilegedSteps::name(each));
+        return refuse(u"it runs only the hub's own steps ("_s + names.join(u", "_s) + u"), never a script."_s);
     }
     QStringList arguments;
     for (int i = 2; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
-    const QStringList shell = Hub::PrivilegedRunner::shellArguments(QString::fromLocal8Bit(argv[1]), arguments);
+
+    const std::optional<AdminChecks::Caller> caller = AdminChecks::callerOf(qgetenv("PKEXEC_UID"));
+    if (!caller)
+        return refuse(u"it runs only through pkexec, which names the user who asked."_s);
+    if (const std::optional<QString> problem = AdminChecks::refusal(*step, arguments, *caller))
+        return refuse(*problem);
+
+    const std::optional<QString> helpers = ownHelpersFolder();
+    if (!helpers || !AdminChecks::isRootGuarded(*helpers))
+        return refuse(u"it runs only from an installed bundle's helpers folder that only root may change."_s);
+    const PrivilegedSteps::Script script = PrivilegedSteps::script(*step, *helpers);
+    for (const QString& program : script.programs)
+        if (!AdminChecks::isRootGuarded(program))
+            return refuse(program + u" is missing or may be changed by someone other than root, so nothing is run."_s);
 
     std::vector<QByteArray> encoded{QByteArrayLiteral("/bin/sh")};
-    for (const QString& argument : shell)
+    for (const QString& argument : PrivilegedRunner::shellArguments(script.text, arguments))
         encoded.push_back(argument.toLocal8Bit());
     std::vector<char*> pointers;
     for (QByteArray& argument : encoded)

@@ -110,7 +110,7 @@ void moveOldCaches(const QString& home, const QString& running)
 {
     if (running.isEmpty() || running != bundleID())
         return;
-    if (qEnvironmentVariableIsSet("HUBTARN_SANDBOX"))
+    if (testSwitch("HUBTARN_SANDBOX"))
         return;
     const Places::Bases bases = Places::of(home);
     const QDir oldDir(Places::path(Places::Place::oldSupport, bases));
@@ -126,6 +126,28 @@ void moveOldCaches(const QString& home, const QString& running)
         // the caches are rebuilt by the next live load.
         QFile::rename(from, to);
     }
+}
+
+std::optional<QString> bundleOf(const QString& executable)
+{
+    const QDir macOS = QFileInfo(executable).absoluteDir();
+    const QDir contents(macOS.absolutePath() + u"/.."_s);
+    if (macOS.dirName() != "MacOS"_L1 || QDir::cleanPath(contents.absolutePath()).section(u'/', -1) != "Contents"_L1)
+        return std::nullopt;
+    return QDir::cleanPath(contents.absoluteFilePath(u".."_s));
+}
+
+std::optional<QString> runningBundle()
+{
+    static const std::optional<QString> bundle = bundleOf(QFileInfo(u"/proc/self/exe"_s).symLinkTarget());
+    return bundle;
+}
+
+std::optional<QString> testSwitch(const char* name)
+{
+    if (runningBundle() || !qEnvironmentVariableIsSet(name))
+        return std::nullopt;
+    return qEnvironmentVariable(name);
 }
 
 } // namespace Hub::Config

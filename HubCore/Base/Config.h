@@ -48,7 +48,23 @@ QString runningBundleID();
 // Moves "catalog.json" and "feeds.json" once from the folder of the
 // application's former name, beside the support folder in the user's data
 // folder, into supportFolder(home), never overwriting.
-// Skipped when `runningBundleID` is not bundleID() or HUBTARN_SANDBOX is set.
+// Skipped when `runningBundleID` is not bundleID() or the HUBTARN_SANDBOX
+// test switch is set.
 void moveOldCaches(const QString& home, const QString& runningBundleID);
+
+// The bundle `executable` runs from: "<bundle>" when it is
+// "<bundle>/Contents/MacOS/<name>", as every installed program is; none
+// for a program of the build tree.
+std::optional<QString> bundleOf(const QString& executable);
+// The same for the running process (/proc/self/exe, links resolved).
+std::optional<QString> runningBundle();
+
+// A test switch (HUBTARN_SANDBOX, HUBTARN_SERVICE_PROFILE,
+// HUBTARN_TEST_DRIVER): its value when it is set and this program honours
+// test switches, none otherwise. Only a program outside a bundle (the build
+// tree's programs, its tests, scripts/try) honours them: an installed copy
+// changes nothing of where it connects, what it trusts or what it loads for
+// whoever sets its environment.
+std::optional<QString> testSwitch(const char* name);
 
 } // namespace Hub::Config

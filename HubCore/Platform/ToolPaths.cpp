@@ -1,5 +1,7 @@
 #include "Platform/ToolPaths.h"
 
+#include "Base/Config.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -7,27 +9,49 @@ using namespace Qt::StringLiterals;
 
 namespace Hub {
 
+namespace {
+
+QString runningExecutable() { return QFileInfo(u"/proc/self/exe"_s).symLinkTarget(); }
+
+} // namespace
+
 ToolPaths ToolPaths::installed()
 {
-    return inFolder(helpersFolder().value_or(QString::fromUtf8(HUB_BUILD_TOOLS_DIR)));
+    static const QString folder = [] {
+        const QString executable = runningExecutable();
+        if (const std::optional<QString> helpers = helpersFolder(executable))
+            return *helpers;
+        return buildTreeFolder(executable).value_or(QFileInfo(executable).absolutePath());
+    }();
+    return inFolder(folder);
 }
 
 std::optional<QString> ToolPaths::helpersFolder(const QString& executable)
 {
-    const QFileInfo program(executable);
-    const QDir macOS = program.absoluteDir();
-    if (macOS.dirName() != "MacOS"_L1 || QFileInfo(macOS.absolutePath()).dir().dirName() != "Contents"_L1)
+    const std::optional<QString> bundle = Config::bundleOf(executable);
+    if (!bundle)
         return std::nullopt;
-    const QString helpers = QDir::cleanPath(macOS.absoluteFilePath(u"../Helpers"_s));
-    if (!QFileInfo(QDir(helpers).filePath(u"hubtools"_s)).isExecutable())
-        return std::nullopt;
-    return helpers;
+    return QDir(*bundle).filePath(u"Contents/Helpers"_s);
 }
 
 std::optional<QString> ToolPaths::helpersFolder()
 {
-    static const std::optional<QString> folder = helpersFolder(QFileInfo(u"/proc/self/exe"_s).symLinkTarget());
+    static const std::optional<QString> folder = helpersFolder(runningExecutable());
     return folder;
+}
+
+std::optional<QString> ToolPaths::buildTreeFolder(const QString& executable)
+{
+    // Every program of a build tree lies somewhere below the tree's top,
+    // which CMake marks with its cache; the applet links sit in bin/ beside
+    // the program they name.
+    QDir dir = QFileInfo(executable).absoluteDir();
+    do {
+        if (QFileInfo(dir.filePath(u"CMakeCache.txt"_s)).isFile()
+            && QFileInfo(dir.filePath(u"HubTools/hubtools"_s)).isExecutable())
+            return dir.filePath(u"HubTools/bin"_s);
+    } while (dir.cdUp());
+    return std::nullopt;
 }
 
 ToolPaths ToolPaths::inFolder(const QString& folder)

@@ -93,7 +93,7 @@ AppServices makeAppServices(const std::optional<Sandbox>& sandbox)
     services.clock = makeSystemClock();
     // A test driver walking the sandboxed window checks what would have
     // opened; nothing may start a browser or file manager on the machine.
-    if (sandbox && qEnvironmentVariableIsSet("HUBTARN_TEST_DRIVER"))
+    if (sandbox && Config::testSwitch("HUBTARN_TEST_DRIVER"))
         services.workspace = std::make_shared<RecordingWorkspace>(sandbox->home + QStringLiteral("/.local/state/hubtarn/opened.log"));
     else
         services.workspace = std::make_shared<SystemWorkspace>();

@@ -96,10 +96,8 @@ std::optional<Sandbox> sandboxFor(bool sandboxed, const std::optional<QString>& 
 
 std::optional<Sandbox> sandboxFromEnvironment()
 {
-    std::optional<QString> profile;
-    if (qEnvironmentVariableIsSet("HUBTARN_SERVICE_PROFILE"))
-        profile = qEnvironmentVariable("HUBTARN_SERVICE_PROFILE");
-    return sandboxFor(qEnvironmentVariableIsSet("HUBTARN_SANDBOX"), profile, Config::homeFolder());
+    return sandboxFor(Config::testSwitch("HUBTARN_SANDBOX").has_value(), Config::testSwitch("HUBTARN_SERVICE_PROFILE"),
+                      Config::homeFolder());
 }
 
 } // namespace Hub::Shell

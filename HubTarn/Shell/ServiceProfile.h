@@ -58,7 +58,8 @@ struct Sandbox {
 // Throws ServiceProfileError for a profile that cannot be used.
 std::optional<Sandbox> sandboxFor(bool sandboxed, const std::optional<QString>& profilePath, const QString& home);
 
-// The same from this process's environment and home folder.
+// The same from this process's test switches (see Config::testSwitch: an
+// installed copy has none, so it is never sandboxed) and home folder.
 std::optional<Sandbox> sandboxFromEnvironment();
 
 } // namespace Hub::Shell

@@ -1,5 +1,7 @@
 #include "Shell/TestDriver.h"
 
+#include "Base/Config.h"
+
 #include <QLibrary>
 #include <QWidget>
 
@@ -9,12 +11,13 @@ namespace Hub::Shell {
 
 bool attachTestDriver(const std::optional<Sandbox>& sandbox, QWidget* window, HubModel* model)
 {
-    if (!sandbox || !qEnvironmentVariableIsSet("HUBTARN_TEST_DRIVER"))
+    const std::optional<QString> driver = Config::testSwitch("HUBTARN_TEST_DRIVER");
+    if (!sandbox || !driver)
         return true;
     // Kept loaded for the rest of the run (a QLibrary never unloads on its
     // own): the driver's objects live in it.
     static QLibrary library;
-    library.setFileName(qEnvironmentVariable("HUBTARN_TEST_DRIVER"));
+    library.setFileName(*driver);
     library.setLoadHints(QLibrary::ResolveAllSymbolsHint);
     using Attach = void (*)(QWidget*, HubModel*);
     const auto attach = reinterpret_cast<Attach>(library.resolve("hubtarnAttachTestDriver"));

@@ -16,7 +16,7 @@ namespace Hub::Shell {
 // sandboxed run asked to (HUBTARN_TEST_DRIVER names a shared library) loads
 // that library and hands it the window and the model through its
 // `hubtarnAttachTestDriver(QWidget*, Hub::HubModel*)`. Nothing happens
-// outside the sandbox or without the variable. False, after saying why on
+// outside the sandbox, without the variable or in an installed copy. False, after saying why on
 // standard error, when a driver was asked for and could not be attached.
 bool attachTestDriver(const std::optional<Sandbox>& sandbox, QWidget* window, HubModel* model);
 

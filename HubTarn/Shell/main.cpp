@@ -39,7 +39,7 @@ int main(int argc, char* argv[])
     // A sandboxed run (scripts/try, the end-to-end tests) belongs to the
     // window's program from the start: it reads the run's service profile,
     // with its certificates, before anything else.
-    if (!qEnvironmentVariableIsSet("HUBTARN_SANDBOX")) {
+    if (!Hub::Config::testSwitch("HUBTARN_SANDBOX")) {
         // One window per user: a running one takes the links, and no second
         // window starts.
         const QString inbox = Hub::callbackSocketPath(Hub::Config::bundleID());

@@ -2,6 +2,7 @@
 #include "PackageBuilder.h"
 #include "QStringPrinter.h"
 #include "TestFiles.h"
+#include "TestPKI.h"
 
 #include "Base/Config.h"
 #include "Platform/PropertyList.h"
@@ -11,9 +12,15 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using Hub::Test::readFile;
@@ -213,17 +220,37 @@ TEST_F(PackagedInstall, TheInstalledProgramsToolsWorkWithoutTheBuildTree)
     EXPECT_TRUE(QFileInfo(root + u"/usr/local/lib/vst3/Echos.vst3/Contents/Info.plist"_s).isFile());
 }
 
-// The installed command starts the window's program beside it, not the
-// build's: a sandboxed run pointed at a missing service profile gets as far
-// as the window's program, which alone reads the profile and refuses it.
-TEST_F(PackagedInstall, TheInstalledCommandStartsTheInstalledWindow)
+// The installed command starts the window's program beside it, and neither
+// honours a test switch: with all three set, a service profile that names a
+// foreign anchor (and would be refused for its time-out) and a driver that
+// would leave a mark, each runs as an ordinary copy. An instance that holds
+// the inbox's lock but takes no link (as one starting up does) lets only
+// the window's program get as far as saying so.
+TEST_F(PackagedInstall, TheInstalledCopyIgnoresEveryTestSwitch)
 {
     QTemporaryDir scratch;
     ASSERT_TRUE(scratch.isValid());
     const QString runtime = scratch.filePath(u"run"_s);
     ASSERT_TRUE(QDir().mkpath(runtime));
     ASSERT_TRUE(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    const QString profile = scratch.filePath(u"no-such-profile.json"_s);
+    const QString lockPath = runtime + u'/' + Hub::Config::bundleID() + u".sock.lock"_s;
+    const int lock = ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+
+    const Hub::Test::TestPKI pki;
+    const QString anchor = scratch.filePath(u"foreign.pem"_s);
+    Hub::Test::writeFile(anchor, pki.foreignAnchorPem());
+    const QString profile = scratch.filePath(u"profile.json"_s);
+    Hub::Test::writeFile(profile, QJsonDocument(QJsonObject{{u"api_base"_s, u"https://127.0.0.1:9/api/v1/"_s},
+                                                           {u"catalog"_s, u"https://127.0.0.1:9/catalog.json"_s},
+                                                           {u"sign_in"_s, u"https://127.0.0.1:9"_s},
+                                                           {u"publishable_key"_s, u"pk_test_foreign"_s},
+                                                           {u"tls_root"_s, anchor},
+                                                           {u"signing_anchor"_s, anchor},
+                                                           {u"download_idle_timeout"_s, 0}})
+                                      .toJson());
+    const QString marker = scratch.filePath(u"driver-loaded"_s);
     QProcessEnvironment environment;
     environment.insert(u"HOME"_s, scratch.filePath(u"home"_s));
     environment.insert(u"PATH"_s, u"/usr/bin:/bin"_s);
@@ -231,9 +258,122 @@ TEST_F(PackagedInstall, TheInstalledCommandStartsTheInstalledWindow)
     environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
     environment.insert(u"HUBTARN_SANDBOX"_s, u"1"_s);
     environment.insert(u"HUBTARN_SERVICE_PROFILE"_s, profile);
-    const Ran started = run(staged(kProgram), {}, environment);
-    EXPECT_EQ(started.status, 2) << started.all();
-    EXPECT_TRUE(started.err.startsWith(u"hubtarn: The service profile "_s + profile)) << started.all();
+    environment.insert(u"HUBTARN_TEST_DRIVER"_s, QString::fromUtf8(HUB_MARKER_DRIVER));
+    environment.insert(u"HUB_DRIVER_MARKER"_s, marker);
+    for (const QString& program : {kProgram, kWindowProgram}) {
+        SCOPED_TRACE(program.toStdString());
+        const Ran started = run(staged(program), {}, environment);
+        EXPECT_EQ(started.status, 1) << started.all();
+        EXPECT_EQ(started.err, u"hubtarn: the running instance did not take the link\n"_s) << started.all();
+        EXPECT_FALSE(QFileInfo::exists(marker));
+    }
+    ::close(lock);
+}
+
+// No path of the build is written into an installed file, so two builds
+// from two folders install the same files, and a program whose bundle lost
+// its tools runs none from a look-alike planted where it was built (a
+// private mount over the build's tools folder, which no other test sees).
+TEST_F(PackagedInstall, AnInstalledCopyRunsToolsFromItsOwnBundleOnly)
+{
+    QStringList files;
+    for (QDirIterator it(s_root->path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
+        files.append(it.next());
+    ASSERT_GT(files.size(), 10);
+    for (const QString& file : files) {
+        const QByteArray bytes = readFile(file);
+        EXPECT_FALSE(bytes.contains(HUB_BUILD_DIR)) << file.toStdString();
+        EXPECT_FALSE(bytes.contains(HUB_SOURCE_DIR)) << file.toStdString();
+    }
+
+    QTemporaryDir scratch;
+    ASSERT_TRUE(scratch.isValid());
+    const QString bundle = scratch.filePath(u"Tarnhub.app"_s);
+    ASSERT_EQ(run(u"cp"_s, {u"-a"_s, staged(kBundle), bundle}, QProcessEnvironment::systemEnvironment()).status, 0);
+    ASSERT_TRUE(QFile::remove(bundle + u"/Contents/Helpers/hubtools"_s));
+    const QString marker = scratch.filePath(u"look-alike-ran"_s);
+    // sh -c: a look-alike tools folder at the build's, then the program.
+    const QString lookAlike =
+        u"mount -t tmpfs hubtest \"$0\" && mkdir \"$0/bin\" && printf '#!/bin/sh\\ntouch %s\\n' \"$1\" >\"$0/bin/hubtools\""
+        " && chmod 755 \"$0/bin/hubtools\" && for a in ditto codesign auval PlistBuddy chmod killall hdiutil spctl"
+        " pkgutil installer; do ln -s hubtools \"$0/bin/$a\"; done && shift && exec \"$@\""_s;
+    QProcessEnvironment environment;
+    environment.insert(u"HOME"_s, scratch.filePath(u"home"_s));
+    environment.insert(u"PATH"_s, u"/usr/bin:/bin"_s);
+    const Ran status = run(u"unshare"_s, {u"--mount"_s, u"sh"_s, u"-c"_s, lookAlike,
+                                           QString::fromUtf8(HUB_BUILD_DIR) + u"/HubTools"_s, marker,
+                                           bundle + u"/Contents/MacOS/hubtarn"_s, u"--status"_s},
+                           environment);
+    ASSERT_EQ(status.status, 0) << status.all();
+    EXPECT_TRUE(status.out.split(u'\n').contains(u"Helper tools: "_s + bundle + u"/Contents/Helpers"_s))
+        << status.out.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(marker));
+}
+
+// The installed helper, run as pkexec runs it for root's own request, in a
+// private mount namespace whose plug-in folders and home are fresh tmpfs
+// (no other test sees them): it moves an all-users bundle to the caller's
+// Trash; it takes a staged bundle through its own script, with its own
+// tools, as far as the signature check, which a bundle without the maker's
+// signature fails with nothing placed; and a copy whose helpers folder
+// others may write refuses to run anything.
+TEST_F(PackagedInstall, TheInstalledHelperRunsItsOwnStepsWithItsOwnToolsOnly)
+{
+    QTemporaryDir scratch;
+    ASSERT_TRUE(scratch.isValid());
+    const Hub::Test::TestPKI pki;
+    Hub::Test::BundleSpec bundleSpec;
+    bundleSpec.name = u"Echos.vst3"_s;
+    const QString bundle = Hub::Test::BundleFactory::create(scratch.filePath(u"source"_s), bundleSpec);
+    const QString loose = scratch.filePath(u"Loose.app"_s);
+    ASSERT_EQ(run(u"cp"_s, {u"-a"_s, staged(kBundle), loose}, QProcessEnvironment::systemEnvironment()).status, 0);
+    ASSERT_TRUE(QFile::setPermissions(loose + u"/Contents/Helpers"_s, QFileDevice::Permissions(0x7777)));
+
+    // sh -c SCRIPT HELPER BUNDLE LOOSE-HELPER
+    const QString script = uR"(set -u
+mount -t tmpfs hubtest /usr/local/lib && mount -t tmpfs hubtest /root || exit 90
+trash=/root/.local/share/Trash
+staging="/root/.local/share/Tarn Hub/Staging/install-1"
+mkdir -p /usr/local/lib/vst3/Old.vst3/Contents "$trash/files" "$trash/info" "$staging" || exit 91
+cp -a "$1" "$staging/Echos.vst3" || exit 92
+export PKEXEC_UID=0
+"$0" move-to-trash "$trash" 0 0 /usr/local/lib/vst3/Old.vst3 2>&1; echo "trash $?"
+test -d "$trash/files/Old.vst3" && test -f "$trash/info/Old.vst3.trashinfo" && echo "in the Trash"
+test -e /usr/local/lib/vst3/Old.vst3 || echo "gone from the place"
+"$0" place-for-all-users "$staging/Echos.vst3" /usr/local/lib/vst3/Echos.vst3 "" "" 2>&1; echo "place $?"
+test -e /usr/local/lib/vst3/Echos.vst3 || echo "nothing placed"
+test -d "$staging/Echos.vst3" && echo "staged copy kept"
+mkdir /usr/local/lib/vst3/New.vst3
+"$2" move-to-trash "$trash" 0 0 /usr/local/lib/vst3/New.vst3 2>&1; echo "loose $?"
+test -d /usr/local/lib/vst3/New.vst3 && echo "left alone"
+)"_s;
+    QProcessEnvironment environment;
+    environment.insert(u"PATH"_s, u"/usr/bin:/bin"_s);
+    const Ran ran = run(u"unshare"_s, {u"--mount"_s, u"sh"_s, u"-c"_s, script, staged(kHelpers + u"/hubtarn-admin"_s),
+                                        bundle, loose + u"/Contents/Helpers/hubtarn-admin"_s},
+                        environment);
+    ASSERT_EQ(ran.status, 0) << ran.all();
+    // The bundle's own codesign speaks of the copy in the script's root-only
+    // work folder.
+    const QString out = QString(ran.out).replace(QRegularExpression(u"^/var/tmp/hubtarn\\.\\w+/1/"_s,
+                                                                    QRegularExpression::MultilineOption),
+                                                 u"<work>/"_s);
+    EXPECT_EQ(out.split(u'\n'), (QStringList{
+                                        u"trash 0"_s,
+                                        u"in the Trash"_s,
+                                        u"gone from the place"_s,
+                                        u"<work>/Echos.vst3: code object is not signed at all"_s,
+                                        u"Tarnhub: Echos.vst3 has a broken signature"_s,
+                                        u"place 1"_s,
+                                        u"nothing placed"_s,
+                                        u"staged copy kept"_s,
+                                        u"hubtarn-admin: it runs only from an installed bundle's helpers folder "
+                                        "that only root may change."_s,
+                                        u"loose 2"_s,
+                                        u"left alone"_s,
+                                        QString(),
+                                    }))
+        << ran.all();
 }
 
 // Installed for a user's own prefix (no DESTDIR), the desktop database is

@@ -7,6 +7,7 @@
 
 #include "QStringPrinter.h"
 #include "TestFiles.h"
+#include "ToolsPaths.h"
 
 #include <QDir>
 #include <QProcess>
@@ -166,7 +167,8 @@ TEST_F(RealHome, OldCachesMoveBetweenTheXdgFolders)
 }
 
 // The real program, as a new user would first run it: it names the Linux
-// places and creates nothing in the home folder.
+// places and the build tree's tools it runs from, and creates nothing in the
+// home folder.
 TEST_F(RealHome, TheStatusReportNamesThePlacesAndCreatesNothing)
 {
     QProcess status;
@@ -181,7 +183,8 @@ TEST_F(RealHome, TheStatusReportNamesThePlacesAndCreatesNothing)
              u"Plug-ins for you: "_s + home + u"/.vst3 (VST3), "_s + home + u"/.components (Audio Units)\n"_s,
           u"Plug-ins for all users: /usr/local/lib/vst3 (VST3), /usr/local/lib/components (Audio Units)\n"_s,
           u"Support folder: "_s + home + u"/.local/share/Tarn Hub\n"_s,
-          u"Downloads: "_s + home + u"/.cache/Tarn Hub/Downloads\n"_s})
+          u"Downloads: "_s + home + u"/.cache/Tarn Hub/Downloads\n"_s,
+          u"Helper tools: "_s + Hub::Test::toolsFolder() + u'\n'})
         EXPECT_TRUE(out.contains(line)) << line.toStdString() << "\nin:\n" << out.toStdString();
     EXPECT_EQ(entries(home), QStringList());
 }

@@ -1,6 +1,9 @@
+#include "Base/Config.h"
 #include "Base/HubError.h"
 #include "Installer/Packages/Installer.h"
 #include "Installer/Placement/PrivilegedRunner.h"
+#include "Installer/Placement/PrivilegedSteps.h"
+#include "Installer/Removal/TrashScript.h"
 #include "Platform/FileMoves.h"
 
 #include "QStringPrinter.h"
@@ -9,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -78,24 +82,32 @@ TEST_F(PkexecRunner, PassesShMinusCScriptHubAndTheArguments)
 }
 
 // An installed copy runs its one helper, which the polkit policy names, with
-// the script and the arguments as they are.
-TEST_F(PkexecRunner, WithTheInstalledHelperPassesTheHelperScriptAndTheArguments)
+// the name of the script's step and the arguments as they are; the text
+// stays behind. A script that is no step never reaches pkexec.
+TEST_F(PkexecRunner, WithTheInstalledHelperPassesTheStepsNameAndTheArgumentsOnly)
 {
-    const QString pkexec = fakePkexec("exec \"$@\"\n");
+    const QString pkexec = fakePkexec("echo done\n");
     const QString helper = QString::fromUtf8(HUB_ADMIN_HELPER);
-    const auto result =
-        Runner::runWithPkexec(pkexec, helper, u"echo \"$0:$1:$2\""_s, {u"x y"_s, u"z"_s}, 10.0);
-    EXPECT_EQ(recordedArguments(), "<" + helper.toUtf8() + "><echo \"$0:$1:$2\"><x y><z>");
+    const QString script = Hub::TrashScript::text(Hub::TrashScript::Tools::installed());
+    const auto result = Runner::runWithPkexec(pkexec, helper, script, {u"x y"_s, u"z"_s}, 10.0);
+    EXPECT_EQ(recordedArguments(), "<" + helper.toUtf8() + "><move-to-trash><x y><z>");
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.output, u"hub:x y:z\n"_s);
+    EXPECT_EQ(result.output, u"done\n"_s);
+
+    QFile::remove(m_dir.filePath(u"args"_s));
+    const auto foreign = Runner::runWithPkexec(pkexec, helper, u"echo \"$0:$1:$2\""_s, {u"x y"_s}, 10.0);
+    EXPECT_EQ(foreign.status, 2);
+    EXPECT_TRUE(foreign.output.startsWith(u"Tarnhub: "_s)) << foreign.output.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(m_dir.filePath(u"args"_s))) << "pkexec ran";
 }
 
 TEST_F(PkexecRunner, ADismissedDialogReadsAsACancelledPrompt)
 {
     const QString pkexec = fakePkexec("echo 'Error executing command as another user: Request dismissed' >&2\nexit 126\n");
+    const QString step = Hub::PrivilegedSteps::marker(Hub::PrivilegedSteps::Step::moveToTrash) + u"true"_s;
     for (const QString& helper : {QString(), QString::fromUtf8(HUB_ADMIN_HELPER)}) {
         SCOPED_TRACE(helper.isEmpty() ? "/bin/sh" : "the helper");
-        const auto result = Runner::runWithPkexec(pkexec, helper, u"true"_s, {}, 10.0);
+        const auto result = Runner::runWithPkexec(pkexec, helper, step, {}, 10.0);
         EXPECT_EQ(result.status, 126);
         EXPECT_TRUE(result.output.startsWith(u"Error executing command as another user: Request dismissed\n"_s));
         EXPECT_TRUE(result.output.contains(u"(-128)"_s));
@@ -121,7 +133,9 @@ TEST_F(PkexecRunner, AScriptFailureComesBackUnchanged)
 TEST_F(PkexecRunner, AScriptsOwnStatus126Or127NeverReadsAsTheDialog)
 {
     // A tool that cannot execute (126) or is missing (127) inside the script,
-    // through every runner; the self-update's install is the caller.
+    // through every runner that takes a script; the installed helper runs
+    // its own steps through the same wrapper (shellArguments). The
+    // self-update's install is the caller.
     struct Case {
         const char* name;
         QString script;
@@ -138,9 +152,6 @@ TEST_F(PkexecRunner, AScriptsOwnStatus126Or127NeverReadsAsTheDialog)
         {"isolated home", Runner::runAsCurrentUser},
         {"pkexec", [&](const QString&, const QString& script, const QStringList& arguments) {
              return Runner::runWithPkexec(pkexec, script, arguments, 60.0);
-         }},
-        {"pkexec and the installed helper", [&](const QString&, const QString& script, const QStringList& arguments) {
-             return Runner::runWithPkexec(pkexec, QString::fromUtf8(HUB_ADMIN_HELPER), script, arguments, 60.0);
          }}};
     for (const auto& named : runners) {
         const Hub::PrivilegedHook& runner = named.second;
@@ -161,6 +172,93 @@ TEST_F(PkexecRunner, AScriptsOwnStatus126Or127NeverReadsAsTheDialog)
             }
             EXPECT_EQ(sentence, u"The installer failed.\n"_s + row.output);
         }
+    }
+}
+
+// --- The helper does nothing but the hub's own steps -----------------------
+
+// The helper run directly, as pkexec would run it for this test's own user,
+// with requests no program of the hub makes: each is refused with one
+// sentence and status 2 before anything runs, and nothing changes.
+TEST(AdministratorsHelper, RefusesScriptsAndPathsOutsideItsPlaces)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString data = dir.filePath(u"data"_s);
+    const QString staging = data + u"/Tarn Hub/Staging"_s;
+    const QString staged = staging + u"/install-1/Echos.vst3"_s;
+    writeFile(staged + u"/Contents/Info.plist"_s, "plist");
+    const QString downloads = dir.filePath(u"cache/Tarn Hub/Downloads"_s);
+    writeFile(downloads + u"/echos.pkg"_s, "pkg");
+    const QString linked = dir.filePath(u"linked"_s);
+    ASSERT_EQ(::symlink(QFile::encodeName(data).constData(), QFile::encodeName(linked).constData()), 0);
+    const QString trash = dir.filePath(u"Trash"_s);
+    QDir().mkpath(trash + u"/files"_s);
+    QDir().mkpath(trash + u"/info"_s);
+    const QString victim = dir.filePath(u"victim"_s);
+    writeFile(victim, "keep");
+    const QString canary = dir.filePath(u"canary"_s);
+    const QString outside = dir.filePath(u"outside/Echos.vst3"_s);
+    const QString uid = QString::number(::getuid());
+    const QString gid = QString::number(::getgid());
+    const QString sum(64, u'a');
+    const QString team = Hub::Config::teamID();
+
+    struct Row {
+        const char* what;
+        const char* why; // words of the sentence
+        QStringList arguments;
+    };
+    const Row rows[] = {
+        {"a script", "never a script", {u"touch '"_s + canary + u"'"_s}},
+        {"a script behind a step's marker", "never a script",
+         {Hub::PrivilegedSteps::marker(Hub::PrivilegedSteps::Step::moveToTrash) + u"touch '"_s + canary + u"'"_s}},
+        {"a destination outside the places", "isn't a bundle in the place for all users", {u"place-for-all-users"_s, staged, outside, QString(), QString()}},
+        {"a destination climbing out with ..", "isn't a bundle in the place for all users",
+         {u"place-for-all-users"_s, staged, u"/usr/local/lib/vst3/../../../.."_s + outside, QString(), QString()}},
+        {"a source climbing out with ..", "isn't a plain absolute path",
+         {u"place-for-all-users"_s, staging + u"/../../../victim"_s, u"/usr/local/lib/vst3/Echos.vst3"_s, QString(),
+          QString()}},
+        {"a source outside the staging folder", "isn't in your staging folder",
+         {u"place-for-all-users"_s, victim, u"/usr/local/lib/vst3/Echos.vst3"_s, QString(), QString()}},
+        {"a staging folder reached through a link", "a symbolic link leads there",
+         {u"place-for-all-users"_s, linked + u"/Tarn Hub/Staging/install-1/Echos.vst3"_s,
+          u"/usr/local/lib/vst3/Echos.vst3"_s, QString(), QString()}},
+        {"a bundle put in another kind's place", "isn't a bundle in the place for all users",
+         {u"place-for-all-users"_s, staged, u"/usr/local/lib/components/Echos.vst3"_s, QString(), QString()}},
+        {"an item to trash outside the places", "isn't a bundle in a plug-in or applications place", {u"move-to-trash"_s, trash, uid, gid, victim}},
+        {"a Trash that isn't one", "isn't your Trash", {u"move-to-trash"_s, dir.filePath(u"outside"_s), uid, gid, outside}},
+        {"someone else's ids", "aren't yours", {u"move-to-trash"_s, trash, u"12345"_s, gid, u"/usr/local/lib/vst3/Echos.vst3"_s}},
+        {"a package outside the downloads folder", "isn't in your downloads folder",
+         {u"install-package"_s, victim, sum, u"pkg"_s, QString(), QString(), team, u"0"_s}},
+        {"a package asked to skip its signature", "signed by the hub's own maker",
+         {u"install-package"_s, downloads + u"/echos.pkg"_s, sum, u"pkg"_s, QString(), QString(), team, u"1"_s}},
+        {"a package of another team", "signed by the hub's own maker",
+         {u"install-package"_s, downloads + u"/echos.pkg"_s, sum, u"pkg"_s, QString(), QString(), u"OTHER"_s, u"0"_s}},
+        // Every path fine: the build tree's helper has no bundle, so no
+        // tools that only root may change.
+        {"a helper outside an installed bundle", "installed bundle's helpers folder",
+         {u"move-to-trash"_s, trash, uid, gid, u"/usr/local/lib/vst3/Echos.vst3"_s}},
+    };
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"PKEXEC_UID"_s, uid);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QProcess helper;
+        helper.setProcessEnvironment(environment);
+        helper.start(QString::fromUtf8(HUB_ADMIN_HELPER), row.arguments);
+        ASSERT_TRUE(helper.waitForFinished(60000));
+        const QString error = QString::fromUtf8(helper.readAllStandardError());
+        EXPECT_EQ(helper.exitCode(), 2) << error.toStdString();
+        EXPECT_TRUE(error.startsWith(u"hubtarn-admin: "_s) && error.endsWith(u".\n"_s) && error.count(u'\n') == 1)
+            << error.toStdString();
+        EXPECT_TRUE(error.contains(QString::fromUtf8(row.why))) << error.toStdString();
+        EXPECT_TRUE(helper.readAllStandardOutput().isEmpty());
+        EXPECT_FALSE(QFileInfo::exists(canary));
+        EXPECT_FALSE(QFileInfo::exists(outside));
+        EXPECT_EQ(readFile(victim), "keep");
+        EXPECT_EQ(readFile(staged + u"/Contents/Info.plist"_s), "plist");
+        EXPECT_TRUE(QDir(trash + u"/files"_s).isEmpty());
     }
 }
 

@@ -1,6 +1,7 @@
 #include "Installer/Packages/PackageScript.h"
 
 #include "Base/Process.h"
+#include "Installer/Placement/PrivilegedSteps.h"
 
 using namespace Qt::StringLiterals;
 
@@ -126,6 +127,14 @@ QString header(const Tools& tools)
     });
 }
 
-QString script(const Tools& tools) { return header(tools) + QString::fromUtf8(kBody); }
+QStringList Tools::programs() const
+{
+    return {hdiutil, spctl, pkgutil, installer, mktemp, sha256, xmllint, chown, chmod, cp, mv, rm, mkdir, grep, head};
+}
+
+QString script(const Tools& tools)
+{
+    return PrivilegedSteps::marker(PrivilegedSteps::Step::installPackage) + header(tools) + QString::fromUtf8(kBody);
+}
 
 } // namespace Hub::PackageScript

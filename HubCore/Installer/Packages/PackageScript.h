@@ -3,6 +3,7 @@
 #include "Platform/ToolPaths.h"
 
 #include <QString>
+#include <QStringList>
 
 // The script that installs an installer package with administrator rights.
 // It runs as root under /bin/sh with seven arguments: source file, expected
@@ -46,12 +47,15 @@ struct Tools {
     static Tools installed();
     // The applets of `paths` and the system's own tools.
     static Tools with(const ToolPaths& paths);
+    // Every program the script runs.
+    QStringList programs() const;
 };
 
 // "NAME='value'" lines, one per tool, each value quoted for the shell.
 QString header(const Tools& tools);
 
-// The header followed by the script's fixed text.
+// The step's marker line (see PrivilegedSteps), the header, then the
+// script's fixed text.
 QString script(const Tools& tools);
 
 } // namespace Hub::PackageScript

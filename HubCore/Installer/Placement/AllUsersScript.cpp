@@ -1,6 +1,7 @@
 #include "Installer/Placement/AllUsersScript.h"
 
 #include "Base/Process.h"
+#include "Installer/Placement/PrivilegedSteps.h"
 
 using namespace Qt::StringLiterals;
 
@@ -187,6 +188,11 @@ QString header(const Tools& tools)
     });
 }
 
-QString text(const Tools& tools) { return header(tools) + QStringView(kBody); }
+QStringList Tools::programs() const { return {ditto, codesign, plistBuddy, chmod, chown, mktemp, mkdir, mv, rm}; }
+
+QString text(const Tools& tools)
+{
+    return PrivilegedSteps::marker(PrivilegedSteps::Step::placeForAllUsers) + header(tools) + QStringView(kBody);
+}
 
 } // namespace Hub::AllUsersScript

@@ -3,6 +3,7 @@
 #include "Platform/ToolPaths.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace Hub {
 
@@ -39,6 +40,8 @@ struct Tools {
     static Tools installed();
     // The given applets and the system's tools.
     static Tools withApplets(const ToolPaths& applets);
+    // Every program the script runs.
+    QStringList programs() const;
 
     friend bool operator==(const Tools&, const Tools&) = default;
 };
@@ -47,7 +50,8 @@ struct Tools {
 // quotes.
 QString header(const Tools& tools);
 
-// The whole script: the header, then the body.
+// The whole script: the step's marker line (see PrivilegedSteps), the
+// header, then the body.
 QString text(const Tools& tools);
 
 } // namespace AllUsersScript

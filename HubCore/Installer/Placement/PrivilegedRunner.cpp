@@ -1,6 +1,7 @@
 #include "Installer/Placement/PrivilegedRunner.h"
 
 #include "Base/Config.h"
+#include "Installer/Placement/PrivilegedSteps.h"
 #include "Platform/FileMoves.h"
 #include "Platform/ToolPaths.h"
 #include "Platform/Trash.h"
@@ -21,6 +22,8 @@ namespace {
 constexpr double kAdministratorTimeout = 900.0;
 // pkexec's status when the user dismissed the authentication dialog.
 constexpr int kPkexecDismissed = 126;
+// The helper's status for a refused request.
+constexpr int kNotAStep = 2;
 
 // The script's own status, except that 126 and 127 become 125: pkexec
 // answers 126 for a dismissed dialog and 127 for a refusal, and a script
@@ -64,8 +67,14 @@ Shell::Result runWithPkexec(const QString& pkexec, const QString& script, const 
 Shell::Result runWithPkexec(const QString& pkexec, const QString& helper, const QString& script,
                             const QStringList& arguments, double timeout)
 {
-    const QStringList command = helper.isEmpty() ? QStringList{u"/bin/sh"_s} + shellArguments(script, arguments)
-                                                 : QStringList{helper, script} + arguments;
+    QStringList command;
+    if (helper.isEmpty()) {
+        command = QStringList{u"/bin/sh"_s} + shellArguments(script, arguments);
+    } else if (const std::optional<PrivilegedSteps::Step> step = PrivilegedSteps::of(script)) {
+        command = QStringList{helper, PrivilegedSteps::name(*step)} + arguments;
+    } else {
+        return {kNotAStep, u"Tarnhub: the administrator's helper runs only the hub's own steps.\n"_s};
+    }
     Shell::Result result = Shell::run(pkexec, command, timeout);
     if (result.status == kPkexecDismissed) {
         if (!result.output.isEmpty() && !result.output.endsWith(u'\n'))
@@ -78,10 +87,11 @@ Shell::Result runWithPkexec(const QString& pkexec, const QString& helper, const 
 
 Shell::Result runAsAdministrator(const QString& /*prompt*/, const QString& script, const QStringList& arguments)
 {
+    // An installed copy never falls back to handing pkexec a shell: a
+    // missing helper fails like a refused one.
     const std::optional<QString> helpers = ToolPaths::helpersFolder();
     const QString helper = helpers ? QDir(*helpers).filePath(QString::fromLatin1(kHelperName)) : QString();
-    return runWithPkexec(u"/usr/bin/pkexec"_s, QFileInfo(helper).isExecutable() ? helper : QString(), script,
-                         arguments, kAdministratorTimeout);
+    return runWithPkexec(u"/usr/bin/pkexec"_s, helper, script, arguments, kAdministratorTimeout);
 }
 
 Shell::Result runAsCurrentUser(const QString& /*prompt*/, const QString& script, const QStringList& arguments)

@@ -32,9 +32,11 @@ namespace PrivilegedRunner {
 inline constexpr char16_t kCancelledMarker[] = u"(-128)";
 
 // The name of the one program an installed copy runs as the administrator,
-// in its helpers folder (see ToolPaths): it runs its first argument as a
-// /bin/sh script with the rest as $1, $2, ..., turning the script's own 126
-// and 127 into 125. The installed polkit policy names it, so the password
+// in its helpers folder (see ToolPaths): "hubtarn-admin STEP ARGUMENT...",
+// STEP one of PrivilegedSteps' names. It builds that step's script itself
+// and runs it with the arguments as $1, $2, ..., after checking every path
+// against the places the step may touch, turning the script's own 126 and
+// 127 into 125. The installed polkit policy names it, so the password
 // dialog says what the password is for.
 inline constexpr char kHelperName[] = "hubtarn-admin";
 
@@ -42,17 +44,19 @@ inline constexpr char kHelperName[] = "hubtarn-admin";
 // the wrapper turning the script's own 126 and 127 into 125.
 QStringList shellArguments(const QString& script, const QStringList& arguments);
 
-// The default privileged hook: pkexec runs the installed helper with the
-// script and its arguments (the dialog then shows the policy's sentence),
-// or, for a program run from the build tree, which has no installed helper,
-// /bin/sh with shellArguments; a time-out of 900 seconds either way. The
-// prompt is not passed on: polkit shows the policy's own message. A
-// dismissed dialog (pkexec's status 126) gets a line with "(-128)" appended,
-// which callers read as a cancellation.
+// The default privileged hook: an installed copy has pkexec run its bundle's
+// helper with the name of the script's step (see PrivilegedSteps::of) and
+// the arguments, the dialog then showing the policy's sentence; a program
+// run from the build tree, which has no bundle, has pkexec run /bin/sh with
+// shellArguments. A time-out of 900 seconds either way. The prompt is not
+// passed on: polkit shows the policy's own message. A dismissed dialog
+// (pkexec's status 126) gets a line with "(-128)" appended, which callers
+// read as a cancellation.
 Shell::Result runAsAdministrator(const QString& prompt, const QString& script, const QStringList& arguments);
 
 // The same with the pkexec program and the helper given (empty: /bin/sh),
-// for tests that put stand-ins there.
+// for tests that put stand-ins there. A script that is none of the steps
+// never reaches the helper: status 2 and a "Tarnhub: " line.
 Shell::Result runWithPkexec(const QString& pkexec, const QString& helper, const QString& script,
                             const QStringList& arguments, double timeout);
 Shell::Result runWithPkexec(const QString& pkexec, const QString& script, const QStringList& arguments,

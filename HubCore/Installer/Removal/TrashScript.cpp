@@ -1,6 +1,7 @@
 #include "Installer/Removal/TrashScript.h"
 
 #include "Base/Process.h"
+#include "Installer/Placement/PrivilegedSteps.h"
 
 #include <QStringList>
 
@@ -218,6 +219,12 @@ QString header(const Tools& tools)
     });
 }
 
-QString text(const Tools& tools) { return header(tools) + u'\n' + QString::fromUtf8(kBody); }
+QStringList Tools::programs() const { return {mktemp, mv, chown, find, stat, mkdir, rmdir, rm, od, tr, date, dd, sort}; }
+
+QString text(const Tools& tools)
+{
+    return PrivilegedSteps::marker(PrivilegedSteps::Step::moveToTrash) + header(tools) + u'\n'
+           + QString::fromUtf8(kBody);
+}
 
 } // namespace Hub::TrashScript

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The script that moves items the user may not move to the user's Trash,
 // run with administrator rights: "$1" the Trash folder (the desktop's
@@ -35,6 +36,8 @@ struct Tools {
     QString workBase = QStringLiteral("/var/tmp");
 
     static Tools installed() { return {}; }
+    // Every program the script runs.
+    QStringList programs() const;
 
     friend bool operator==(const Tools&, const Tools&) = default;
 };
@@ -42,7 +45,8 @@ struct Tools {
 // The tool header: one shell assignment per tool, each value single-quoted.
 QString header(const Tools& tools);
 
-// The whole script: the header, then the fixed body.
+// The whole script: the step's marker line (see PrivilegedSteps), the
+// header, then the fixed body.
 QString text(const Tools& tools);
 
 } // namespace Hub::TrashScript

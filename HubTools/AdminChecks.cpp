@@ -1,0 +1,233 @@
+#include "AdminChecks.h"
+
+#include "Base/Config.h"
+#include "Base/Places.h"
+#include "Catalog/SharedTypes.h"
+#include "Installer/InstallLocations.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <climits>
+#include <cstdlib>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+
+namespace Hub::AdminChecks {
+
+namespace {
+
+using Places::Place;
+using PrivilegedSteps::Step;
+
+std::optional<struct stat> statNoFollow(const QString& path)
+{
+    struct stat status {};
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
+        return std::nullopt;
+    return status;
+}
+
+std::optional<QString> realPath(const QString& path)
+{
+    char resolved[PATH_MAX];
+    if (!::realpath(QFile::encodeName(path).constData(), resolved))
+        return std::nullopt;
+    return QFile::decodeName(resolved);
+}
+
+QString parentOf(const QString& path) { return QFileInfo(path).path(); }
+
+// Absolute, no "..", "." or empty component, no trailing slash.
+bool isClean(const QString& path) { return path.startsWith(u'/') && path.size() > 1 && QDir::cleanPath(path) == path; }
+
+// Every folder from "/" down to `path` is what it is named: none is a link.
+bool isReachedWithoutLinks(const QString& folder) { return realPath(folder) == folder; }
+
+QString refused(const QString& path, const QString& why) { return path + u" was refused: "_s + why; }
+
+// `path` lies strictly inside the caller's "Tarn Hub/<leaf>" folder, every
+// folder from "Tarn Hub" down and the item itself the caller's, and no link
+// on the way.
+std::optional<QString> callersOwn(const QString& path, const QString& leaf, const Caller& caller)
+{
+    if (!isClean(path))
+        return refused(path, u"it isn't a plain absolute path."_s);
+    const QString marker = u"/Tarn Hub/"_s + leaf + u'/';
+    const qsizetype at = path.indexOf(marker);
+    if (at < 0)
+        return refused(path, u"it isn't in your "_s + leaf.toLower() + u" folder."_s);
+    if (!isReachedWithoutLinks(parentOf(path)))
+        return refused(path, u"a symbolic link leads there."_s);
+    QString folder = path.left(at) + u"/Tarn Hub"_s;
+    // "Tarn Hub", then each name below it down to the item itself.
+    const QStringList below = path.mid(at + marker.size() - leaf.size() - 1).split(u'/');
+    for (qsizetype i = 0; i <= below.size(); ++i) {
+        const std::optional<struct stat> status = statNoFollow(folder);
+        if (!status || status->st_uid != caller.uid)
+            return refused(path, u"it isn't yours."_s);
+        const bool isItem = i == below.size();
+        if (isItem ? S_ISLNK(status->st_mode) : !S_ISDIR(status->st_mode))
+            return refused(path, u"a symbolic link leads there."_s);
+        if (!isItem)
+            folder += u'/' + below[i];
+    }
+    return std::nullopt;
+}
+
+QString allUsers(Place place) { return Places::path(place, Places::isolated(u"/"_s, u"/"_s)); }
+
+// A bundle name directly inside `folder`, which lies where only root writes.
+bool isInRootPlace(const QString& path, const QString& folder)
+{
+    if (!isClean(path) || parentOf(path) != folder || !InstallLocations::isPlainName(QFileInfo(path).fileName()))
+        return false;
+    // The place need not exist yet; what exists of it (a link counts, and
+    // is refused) must be root's.
+    QString existing = folder;
+    while (!statNoFollow(existing) && existing != u"/"_s)
+        existing = parentOf(existing);
+    return isReachedWithoutLinks(existing) && isRootGuarded(existing);
+}
+
+// The all-users place a bundle of that name belongs in.
+QString allUsersPlaceFor(const QString& name)
+{
+    switch (pluginFormatFromBundleName(name).value_or(PluginFormat::app)) {
+    case PluginFormat::vst3:
+        return allUsers(Place::vst3AllUsers);
+    case PluginFormat::au:
+        return allUsers(Place::componentsAllUsers);
+    case PluginFormat::app:
+        break;
+    }
+    return allUsers(Place::applicationsAllUsers);
+}
+
+bool isInCallersPlace(const QString& path, const Caller& caller)
+{
+    if (!isClean(path) || !InstallLocations::isPlainName(QFileInfo(path).fileName()))
+        return false;
+    const Places::Bases bases = Places::isolated(caller.home, u"/"_s);
+    const QString folder = parentOf(path);
+    for (const Place place : {Place::vst3User, Place::componentsUser, Place::applicationsUser})
+        if (folder == Places::path(place, bases))
+            return isReachedWithoutLinks(folder);
+    return false;
+}
+
+std::optional<QString> placing(const QStringList& arguments, const Caller& caller)
+{
+    if (arguments.isEmpty() || arguments.size() % 4 != 0)
+        return u"Placing for all users takes four arguments per bundle."_s;
+    for (qsizetype i = 0; i < arguments.size(); i += 4) {
+        if (const std::optional<QString> problem = callersOwn(arguments[i], u"Staging"_s, caller))
+            return problem;
+        const QString& destination = arguments[i + 1];
+        if (!isInRootPlace(destination, allUsersPlaceFor(QFileInfo(destination).fileName())))
+            return refused(destination, u"it isn't a bundle in the place for all users that its kind belongs in."_s);
+    }
+    return std::nullopt;
+}
+
+bool isCallersGroup(const QString& text, const Caller& caller)
+{
+    bool ok = false;
+    const gid_t gid = text.toUInt(&ok);
+    return ok && (gid == caller.gid || std::find(caller.groups.begin(), caller.groups.end(), gid) != caller.groups.end());
+}
+
+std::optional<QString> trashing(const QStringList& arguments, const Caller& caller)
+{
+    if (arguments.size() < 4)
+        return u"Moving to the Trash takes the Trash, your ids and at least one item."_s;
+    const QString& trash = arguments[0];
+    const std::optional<struct stat> status = statNoFollow(trash);
+    if (!isClean(trash) || QFileInfo(trash).fileName() != "Trash"_L1 || !isReachedWithoutLinks(trash) || !status
+        || !S_ISDIR(status->st_mode) || status->st_uid != caller.uid)
+        return refused(trash, u"it isn't your Trash."_s);
+    bool ok = false;
+    if (arguments[1].toUInt(&ok) != caller.uid || !ok || !isCallersGroup(arguments[2], caller))
+        return u"The ids given aren't yours."_s;
+    for (qsizetype i = 3; i < arguments.size(); ++i) {
+        const QString& item = arguments[i];
+        const bool allUsersItem = isInRootPlace(item, allUsersPlaceFor(QFileInfo(item).fileName()));
+        if (!allUsersItem && !isInCallersPlace(item, caller))
+            return refused(item, u"it isn't a bundle in a plug-in or applications place."_s);
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> packaging(const QStringList& arguments, const Caller& caller)
+{
+    if (arguments.size() != 7)
+        return u"Installing a package takes seven arguments."_s;
+    if (const std::optional<QString> problem = callersOwn(arguments[0], u"Downloads"_s, caller))
+        return problem;
+    if (arguments[5] != Config::teamID() || arguments[6] != "0"_L1)
+        return u"Only a package signed by the hub's own maker is installed."_s;
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<Caller> callerOf(const QByteArray& pkexecUid)
+{
+    bool ok = false;
+    const uint uid = pkexecUid.toUInt(&ok);
+    if (!ok)
+        return std::nullopt;
+    const struct passwd* user = ::getpwuid(uid);
+    if (!user || !user->pw_dir || user->pw_dir[0] != '/')
+        return std::nullopt;
+    Caller caller;
+    caller.uid = user->pw_uid;
+    caller.gid = user->pw_gid;
+    caller.home = QDir::cleanPath(QFile::decodeName(user->pw_dir));
+    int count = 64;
+    caller.groups.resize(size_t(count));
+    if (::getgrouplist(user->pw_name, user->pw_gid, caller.groups.data(), &count) < 0) {
+        caller.groups.resize(size_t(count));
+        ::getgrouplist(user->pw_name, user->pw_gid, caller.groups.data(), &count);
+    }
+    caller.groups.resize(size_t(std::max(count, 0)));
+    return caller;
+}
+
+std::optional<QString> refusal(Step step, const QStringList& arguments, const Caller& caller)
+{
+    switch (step) {
+    case Step::placeForAllUsers:
+        return placing(arguments, caller);
+    case Step::moveToTrash:
+        return trashing(arguments, caller);
+    case Step::installPackage:
+        return packaging(arguments, caller);
+    }
+    return u"Unknown step."_s;
+}
+
+bool isRootGuarded(const QString& path)
+{
+    const auto guardedChain = [](const QString& start) {
+        for (QString at = start;; at = parentOf(at)) {
+            const std::optional<struct stat> status = statNoFollow(at);
+            if (!status || status->st_uid != 0)
+                return false;
+            const bool othersWrite = (status->st_mode & (S_IWGRP | S_IWOTH)) != 0;
+            if (othersWrite && !(S_ISDIR(status->st_mode) && (status->st_mode & S_ISVTX)))
+                return false;
+            if (at == u"/"_s)
+                return true;
+        }
+    };
+    const std::optional<QString> real = realPath(path);
+    const std::optional<QString> folder = realPath(parentOf(path));
+    return real && folder && guardedChain(*real) && guardedChain(*folder);
+}
+
+} // namespace Hub::AdminChecks

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "Installer/Placement/PrivilegedSteps.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+#include <sys/types.h>
+
+// What hubtarn-admin checks before it does anything as root. Each check
+// answers none when the request may go on, else the one sentence that says
+// why it may not; nothing here changes a file.
+namespace Hub::AdminChecks {
+
+// The user whose program asked, as pkexec names them (PKEXEC_UID).
+struct Caller {
+    uid_t uid = 0;
+    gid_t gid = 0;                // the user's primary group
+    std::vector<gid_t> groups;    // every group the user is in
+    QString home;
+};
+
+// The caller pkexec names in `pkexecUid`; none when that is not a user of
+// this system.
+std::optional<Caller> callerOf(const QByteArray& pkexecUid);
+
+// Every path the step is given lies where the step may touch it:
+// - placing: sources (1st of each four) inside the caller's staging folder
+//   ("Tarn Hub/Staging" in the caller's data folder), destinations (2nd)
+//   directly inside the all-users VST3, Audio Unit or applications place
+//   that the bundle's kind belongs in;
+// - the Trash: the caller's own Trash folder and ids, items directly inside
+//   a plug-in or applications place of all users or of the caller;
+// - a package: a file inside the caller's downloads folder ("Tarn Hub/
+//   Downloads" in the caller's cache folder), the hub's own team, signed.
+// A path must be absolute and clean (no "..", no "." or empty component)
+// and reached without a symbolic link; a folder of the caller's must be the
+// caller's, each one on the way down from "Tarn Hub".
+std::optional<QString> refusal(PrivilegedSteps::Step step, const QStringList& arguments, const Caller& caller);
+
+// `path`, each folder above it and, for a link, what it leads to belong to
+// root and no one else may write to them (a sticky folder such as /tmp
+// only lets others add names of their own).
+bool isRootGuarded(const QString& path);
+
+} // namespace Hub::AdminChecks
