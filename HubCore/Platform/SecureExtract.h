@@ -24,7 +24,7 @@ namespace Hub::SecureExtract {
 // The most the regular files of one archive may declare in all: no plug-in
 // or installer payload comes near it, and a small download that claims more
 // is a bomb.
-inline constexpr qint64 kMaxDeclaredBytes = qint64(8) << 30;
+inline constexpr qint64 kMaxDeclaredBytes = 8'000'000'000;
 
 enum class Formats {
     zip,      // zip only
