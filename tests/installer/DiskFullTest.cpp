@@ -35,17 +35,9 @@ using namespace Qt::StringLiterals;
 using namespace Hub;
 namespace SmallDisk = Hub::Test::SmallDisk;
 
-namespace {
+using Hub::Test::noise;
 
-QByteArray noise(qsizetype size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char& byte : bytes) {
-        seed = seed * 1664525u + 1013904223u;
-        byte = char(seed >> 24);
-    }
-    return bytes;
-}
+namespace {
 
 // A stored zip of `bundle` (its folder name kept) whose executable comes
 // first or last, so a disk that fills up meets it at a known point.

@@ -51,19 +51,11 @@ static void PrintTo(const InstallStep& step, std::ostream* out)
 }
 } // namespace Hub
 
+using Hub::Test::noise;
+
 namespace {
 
 const QString kID = u"com.tarnaudio.echo"_s;
-
-QByteArray noise(qsizetype size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char& byte : bytes) {
-        seed = seed * 1664525u + 1013904223u;
-        byte = char(seed >> 24);
-    }
-    return bytes;
-}
 
 void writeAll(const QString& path, const QByteArray& bytes)
 {

@@ -32,17 +32,6 @@ using Kind = SecureExtract::Error::Kind;
 
 namespace {
 
-QByteArray noise(qsizetype size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    quint32 seed = 7;
-    for (char& byte : bytes) {
-        seed = seed * 1664525u + 1013904223u;
-        byte = char(seed >> 24);
-    }
-    return bytes;
-}
-
 // A tar of regular files, in order, ending in its two empty blocks.
 QByteArray tarOf(const QList<std::pair<QByteArray, QByteArray>>& files)
 {
@@ -198,7 +187,7 @@ class ExtractOntoAFillingDisk : public ExtractDiskTest, public ::testing::WithPa
 // row names.
 TEST_P(ExtractOntoAFillingDisk, FailsAsDiskFullAndLeavesNoPaddedFile)
 {
-    const QByteArray last = noise(64 * 1024);
+    const QByteArray last = Hub::Test::noise(64 * 1024, 7);
     const QByteArray tar = tarOf({{"Echo.vst3/Contents/Info.plist", "<plist/>\n"}, {"Echo.vst3/Contents/MacOS/Echo", last}});
     // The last entry's data begins where its padded data and the two end
     // blocks, counted back from the end, begin.
