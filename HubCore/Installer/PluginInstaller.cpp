@@ -184,20 +184,19 @@ namespace {
 
 using Report = std::function<void(const InstallStep&)>;
 
-// The folder a write ran out of room in, when `error` is such a failure.
-std::optional<QString> fullDiskPath(const std::exception_ptr& error)
+// A write that ran out of room.
+bool isDiskFull(const std::exception_ptr& error)
 {
+    if (!error)
+        return false;
     try {
         std::rethrow_exception(error);
     } catch (const FileError& failure) {
-        if (failure.isDiskFull())
-            return failure.path();
+        return failure.isDiskFull();
     } catch (...) {
+        return false;
     }
-    return std::nullopt;
 }
-
-bool isDiskFull(const std::exception_ptr& error) { return error && fullDiskPath(error).has_value(); }
 
 // What an install that ran out of room says: which disk, and that what was
 // installed before is still there as it was.
@@ -298,7 +297,8 @@ StagedBundle unpackOne(const PluginInstaller& installer, const Release& release,
                                     + QString::number(SecureExtract::kMaxDeclaredBytes / 1'000'000'000)
                                     + u" GB, so the hub won't install it."_s);
         case SecureExtract::Error::Kind::moreThanDeclared:
-            throw HubError::message(download + u" is damaged (a file holds more than its stated size), so the hub won't install it."_s);
+            throw HubError::message(download
+                                    + u" is damaged (a file holds more than its stated size), so the hub won't install it."_s);
         default:
             throw HubError::message(u"Couldn't unpack the "_s + label(artifact.format) + u" download. Try again."_s);
         }

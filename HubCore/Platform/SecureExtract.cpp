@@ -220,7 +220,7 @@ Checked check(const QString& archivePath, Formats formats, qint64 maxBytes)
             made.append(info.path);
         listed.append(info.path);
     }
-    return Checked(archivePath, formats, made, listed, declared);
+    return Checked(archivePath, formats, made, listed, declared, maxBytes);
 }
 
 namespace {
@@ -402,9 +402,9 @@ void extract(const Checked& checked, const QString& folder, WrittenFiles* writte
                     refuse(relative, u"refusing an entry whose data is larger than it declares"_s,
                            Kind::moreThanDeclared);
                 total += qint64(std::max<la_int64_t>(blockEnd - end, 0));
-                if (total > kMaxDeclaredBytes)
+                if (total > checked.m_maxBytes)
                     refuse(archivePath, u"refusing an archive that unpacks to more than "_s
-                                            + megabytes(kMaxDeclaredBytes),
+                                            + megabytes(checked.m_maxBytes),
                            Kind::tooLarge);
                 // libarchive calls a failed or short write a warning and
                 // later pads the file to its declared size with zeros; here

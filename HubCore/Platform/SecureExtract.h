@@ -90,12 +90,13 @@ private:
     friend void extract(const Checked& archive, const QString& folder, WrittenFiles* written);
 
     Checked(const QString& archive, Formats formats, const QStringList& made, const QStringList& listed,
-            qint64 declared)
+            qint64 declared, qint64 maxBytes)
         : m_archive(archive)
         , m_formats(formats)
         , m_made(made)
         , m_listed(listed)
         , m_declared(declared)
+        , m_maxBytes(maxBytes)
     {
     }
 
@@ -104,6 +105,7 @@ private:
     QStringList m_made;
     QStringList m_listed; // the entries as the archive lists them, in order
     qint64 m_declared = 0;
+    qint64 m_maxBytes = 0; // what extraction may write, sizes declared or not
 };
 
 // Reads every entry of `archive` without writing anything. Throws Error,

@@ -188,7 +188,8 @@ class ExtractOntoAFillingDisk : public ExtractDiskTest, public ::testing::WithPa
 TEST_P(ExtractOntoAFillingDisk, FailsAsDiskFullAndLeavesNoPaddedFile)
 {
     const QByteArray last = Hub::Test::noise(64 * 1024, 7);
-    const QByteArray tar = tarOf({{"Echo.vst3/Contents/Info.plist", "<plist/>\n"}, {"Echo.vst3/Contents/MacOS/Echo", last}});
+    const QByteArray tar =
+        tarOf({{"Echo.vst3/Contents/Info.plist", "<plist/>\n"}, {"Echo.vst3/Contents/MacOS/Echo", last}});
     // The last entry's data begins where its padded data and the two end
     // blocks, counted back from the end, begin.
     const qsizetype lastData = tar.size() - 1024 - (last.size() + 511) / 512 * 512;
