@@ -1,3 +1,4 @@
+#include "CraftedArchives.h"
 #include "QStringPrinter.h"
 #include "SmallDisk.h"
 #include "TestFiles.h"
@@ -11,7 +12,6 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <zlib.h>
 
 #include <atomic>
 #include <chrono>
@@ -29,6 +29,8 @@ using namespace Qt::StringLiterals;
 using namespace Hub;
 namespace SmallDisk = Hub::Test::SmallDisk;
 using Kind = SecureExtract::Error::Kind;
+using Hub::Test::CraftedEntry;
+using Hub::Test::craftedZip;
 
 namespace {
 
@@ -52,93 +54,6 @@ QByteArray tarOf(const QList<std::pair<QByteArray, QByteArray>>& files)
     }
     EXPECT_EQ(archive_write_close(tar.get()), ARCHIVE_OK);
     return QByteArray(buffer.data(), qsizetype(used));
-}
-
-void put16(QByteArray& out, quint32 value)
-{
-    out.append(char(value & 0xff)).append(char((value >> 8) & 0xff));
-}
-void put32(QByteArray& out, quint32 value)
-{
-    put16(out, value & 0xffff);
-    put16(out, value >> 16);
-}
-
-// A zip of one deflated entry whose headers state `declared` bytes while
-// its data inflates to all of `data`: a bomb that lies about its size.
-QByteArray lyingZip(const QByteArray& name, const QByteArray& data, quint32 declared)
-{
-    z_stream stream {};
-    EXPECT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY), Z_OK);
-    QByteArray packed(qsizetype(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
-    stream.avail_in = uInt(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(packed.data());
-    stream.avail_out = uInt(packed.size());
-    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-    packed.resize(qsizetype(stream.total_out));
-    deflateEnd(&stream);
-    const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef*>(data.constData()), uInt(data.size())));
-
-    QByteArray zip;
-    const auto common = [&](QByteArray& out) {
-        put16(out, 20);         // version needed
-        put16(out, 0);          // flags
-        put16(out, 8);          // deflate
-        put32(out, 0x00210000); // time and date
-        put32(out, crc);
-        put32(out, quint32(packed.size()));
-        put32(out, declared);
-        put16(out, quint32(name.size()));
-        put16(out, 0);
-    };
-    put32(zip, 0x04034b50);
-    common(zip);
-    zip += name + packed;
-    const qsizetype directory = zip.size();
-    put32(zip, 0x02014b50);
-    put16(zip, 0x0314); // made on Unix
-    common(zip);
-    put16(zip, 0);                // comment
-    put16(zip, 0);                // disk
-    put16(zip, 0);                // internal attributes
-    put32(zip, 0100644u << 16);   // mode
-    put32(zip, 0);                // local header offset
-    zip += name;
-    const qsizetype directorySize = zip.size() - directory;
-    put32(zip, 0x06054b50);
-    put16(zip, 0);
-    put16(zip, 0);
-    put16(zip, 1);
-    put16(zip, 1);
-    put32(zip, quint32(directorySize));
-    put32(zip, quint32(directory));
-    put16(zip, 0);
-    return zip;
-}
-
-// A GNU tar header for one file that claims `size` bytes (in base 256, as
-// GNU tar writes sizes past 8 GiB), followed by a little data.
-QByteArray claimingTar(quint64 size)
-{
-    QByteArray header(512, '\0');
-    std::memcpy(header.data(), "big.bin", 7);
-    std::memcpy(header.data() + 100, "0000644", 7);
-    std::memcpy(header.data() + 108, "0000000", 7);
-    std::memcpy(header.data() + 116, "0000000", 7);
-    header[124] = char(0x80);
-    for (int i = 0; i < 8; ++i)
-        header[135 - i] = char((size >> (8 * i)) & 0xff);
-    std::memcpy(header.data() + 136, "00000000000", 11);
-    header[156] = '0';
-    std::memcpy(header.data() + 257, "ustar  ", 8);
-    std::memset(header.data() + 148, ' ', 8);
-    unsigned sum = 0;
-    for (const char byte : std::as_const(header))
-        sum += unsigned(static_cast<unsigned char>(byte));
-    std::snprintf(header.data() + 148, 8, "%06o", sum);
-    header[155] = ' ';
-    return header + QByteArray(4096, 'x');
 }
 
 std::optional<SecureExtract::Error> extractionError(const QString& archive, SecureExtract::Formats formats,
@@ -310,15 +225,15 @@ INSTANTIATE_TEST_SUITE_P(
         // 64 MB of zeros in a 64 kB zip, for a 2 MiB disk: refused by its
         // declared size against the free space, not by the disk filling up.
         RefusalRow{"BombLargerThanTheFreeSpace",
-                   [] { return lyingZip("zeros.bin", QByteArray(64 << 20, '\0'), 64u << 20); },
+                   [] { return craftedZip({CraftedEntry{"zeros.bin", QByteArray(64 << 20, '\0'), 64u << 20}}); },
                    SecureExtract::Formats::zip, Kind::diskFull, RefusalRow::theFolder},
         // More than any one product may unpack to, refused from its header.
-        RefusalRow{"ClaimPastTheCap", [] { return claimingTar(9'000'000'000ull); },
+        RefusalRow{"ClaimPastTheCap", [] { return Hub::Test::claimingTar(9'000'000'000ull); },
                    SecureExtract::Formats::zipOrTar, Kind::tooLarge, RefusalRow::theArchive},
         // States a kilobyte, inflates to 16 MB: stopped at the first block
         // past what it declared.
         RefusalRow{"DataLargerThanDeclared",
-                   [] { return lyingZip("small.bin", QByteArray(16 << 20, '\0'), 1024); },
+                   [] { return craftedZip({CraftedEntry{"small.bin", QByteArray(16 << 20, '\0'), 1024}}); },
                    SecureExtract::Formats::zip, Kind::moreThanDeclared, RefusalRow::theEntry}),
     [](const ::testing::TestParamInfo<RefusalRow>& info) { return std::string(info.param.name); });
 
