@@ -63,9 +63,10 @@ private:
 };
 
 // What extraction wrote into each regular file, by relative path: its size
-// and the SHA-256 (lower-case hex) of the bytes as they were written, so that
-// a caller extracting into a folder only it can write need not read them
-// back to check them. A file whose data came in pieces out of order (a
+// and the SHA-256 (lower-case hex) of the bytes as they were written, each
+// write having landed whole and the file's size on disk having been checked,
+// so that a caller extracting into a folder only it can write need not read
+// them back to check them. A file whose data came in pieces out of order (a
 // sparse entry) is left out.
 struct WrittenFiles {
     struct File {
@@ -116,7 +117,10 @@ Checked check(const QString& archive, Formats formats, qint64 maxBytes = kMaxDec
 // when any entry is damaged (a bad checksum, data of the wrong size), when
 // the entries written differ from those checked, or when writing fails (of
 // kind diskFull when the declared sizes, with a block per entry and a margin,
-// exceed the folder's free space, or a write ran out of room); a
+// exceed the folder's free space, or a write ran out of room; of kind
+// moreThanDeclared at the first block past an entry's declared size, and
+// tooLarge once the bytes written pass the cap the archive was checked
+// against); a
 // failure removes whatever this call made, so `folder` keeps only what it
 // held before (a file of the archive that replaced one of the same name
 // is gone too). With `written`, fills it in as above.
