@@ -1,6 +1,7 @@
 #include "Applets.h"
 
 #include "Platform/SecureExtract.h"
+#include "Platform/ToolPaths.h"
 
 #include <QFile>
 
@@ -38,6 +39,13 @@ int fail(const std::string& message)
 {
     std::fprintf(stderr, "ditto: %s\n", message.c_str());
     return 1;
+}
+
+// The same, with the status that tells a full disk from other failures.
+int fail(const std::string& message, int error)
+{
+    const int status = fail(message);
+    return error == ENOSPC || error == EDQUOT ? Hub::kToolExitDiskFull : status;
 }
 
 int usage()
@@ -112,12 +120,14 @@ int createZip(const std::string& source, const std::string& destination, bool ke
     if (archive_write_set_format_option(zip.get(), "zip", "compression-level", "1") != ARCHIVE_OK)
         return fail(std::string("compression: ") + archive_error_string(zip.get()));
     if (archive_write_open_filename(zip.get(), destination.c_str()) != ARCHIVE_OK)
-        return fail(destination + ": " + archive_error_string(zip.get()));
+        return fail(destination + ": " + archive_error_string(zip.get()), archive_errno(zip.get()));
 
+    // The writer's errno decides the status, taken before the writer goes.
     auto abandon = [&](const std::string& message) {
+        const int error = archive_errno(zip.get());
         zip.reset();
         ::unlink(destination.c_str());
-        return fail(message);
+        return fail(message, error);
     };
 
     const std::string parentName = fs::path(source).lexically_normal().filename().string();
@@ -158,9 +168,11 @@ int createZip(const std::string& source, const std::string& destination, bool ke
         if (archive_write_header(zip.get(), entry.get()) < ARCHIVE_WARN)
             return abandon(relative + ": " + archive_error_string(zip.get()));
         if (archive_entry_filetype(entry.get()) == AE_IFREG && archive_entry_size(entry.get()) > 0
-            && copyData(disk.get(), zip.get()) != ARCHIVE_OK)
-            return abandon(relative + ": " + (archive_error_string(disk.get()) ? archive_error_string(disk.get())
-                                                                                 : "write failed"));
+            && copyData(disk.get(), zip.get()) != ARCHIVE_OK) {
+            const char* why = archive_error_string(zip.get()) ? archive_error_string(zip.get())
+                                                              : archive_error_string(disk.get());
+            return abandon(relative + ": " + (why ? why : "write failed"));
+        }
     }
     if (archive_write_close(zip.get()) != ARCHIVE_OK)
         return abandon(destination + ": " + archive_error_string(zip.get()));
@@ -184,7 +196,7 @@ int extractZip(const std::string& archivePath, const std::string& folder)
         std::error_code ec;
         fs::create_directories(folder, ec);
         if (ec)
-            return fail(folder + ": " + ec.message());
+            return fail(folder + ": " + ec.message(), ec.value());
         try {
             Hub::SecureExtract::extract(checked, QFile::decodeName(folder.c_str()));
         } catch (const Hub::SecureExtract::Error&) {
@@ -193,7 +205,8 @@ int extractZip(const std::string& archivePath, const std::string& folder)
             throw;
         }
     } catch (const Hub::SecureExtract::Error& error) {
-        return fail(error.message().toLocal8Bit().toStdString());
+        return fail(error.message().toLocal8Bit().toStdString(),
+                    error.kind() == Hub::SecureExtract::Error::Kind::diskFull ? ENOSPC : 0);
     }
     return 0;
 }
@@ -217,7 +230,7 @@ int copyTree(const std::string& source, const std::string& destination)
              fs::copy_options::recursive | fs::copy_options::copy_symlinks | fs::copy_options::overwrite_existing,
              ec);
     if (ec)
-        return fail(destination + ": " + ec.message());
+        return fail(destination + ": " + ec.message(), ec.value());
     if (fs::is_directory(status)) {
         fs::permissions(destination, status.permissions(), fs::perm_options::replace, ec);
         if (ec)

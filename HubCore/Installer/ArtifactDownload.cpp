@@ -61,6 +61,15 @@ QString finishHex(EVP_MD_CTX* context)
 
 std::string native(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
+// A write that failed for want of room is the disk's fault, not the
+// download's: it says so, with the file, rather than "try again".
+[[noreturn]] void failWrite(int error, const QString& path)
+{
+    if (error == ENOSPC || error == EDQUOT)
+        throw FileError(error, path);
+    throw HubError::message(kNotAccepted);
+}
+
 // Owns the descriptor of a file being written and removes the file unless
 // it was handed on, so no failure path leaves a partial download behind.
 class PartialFile {
@@ -72,7 +81,7 @@ public:
         ::unlink(name.c_str()); // a leftover of an interrupted run
         m_fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (m_fd < 0)
-            throw HubError::message(kNotAccepted);
+            failWrite(errno, m_path);
     }
     ~PartialFile()
     {
@@ -99,14 +108,15 @@ public:
         return true;
     }
 
-    // Flushes to the disk when `durable`, and closes; false when the bytes
-    // may not all be there.
-    bool finish(bool durable)
+    // Flushes to the disk when `durable`, and closes; the errno value when
+    // the bytes may not all be there, else 0.
+    int finish(bool durable)
     {
-        const bool synced = !durable || ::fsync(m_fd) == 0;
-        const bool closed = ::close(m_fd) == 0;
+        int error = durable && ::fsync(m_fd) != 0 ? errno : 0;
+        if (::close(m_fd) != 0 && !error)
+            error = errno;
         m_fd = -1;
-        return synced && closed;
+        return error;
     }
 
     void handedOn() { m_handedOn = true; }
@@ -151,6 +161,7 @@ PluginInstaller::Downloaded ArtifactDownloader::run(const QUrl& url, const Http:
     PartialFile partial(partialPath());
     Digest digest = newSHA256();
     qint64 written = 0;
+    int writeError = 0;
 
     Http::Request request;
     request.method = "GET";
@@ -170,8 +181,10 @@ PluginInstaller::Downloaded ArtifactDownloader::run(const QUrl& url, const Http:
         // never stored: only a 200 may become the archive.
         if (status != 200)
             return true;
-        if (!partial.write(data, size))
+        if (!partial.write(data, size)) {
+            writeError = errno;
             return false;
+        }
         EVP_DigestUpdate(digest.get(), data, size);
         written += qint64(size);
         return true;
@@ -191,7 +204,7 @@ PluginInstaller::Downloaded ArtifactDownloader::run(const QUrl& url, const Http:
         case Http::TransportCode::dataLengthExceedsMaximum:
             throw HubError::message(wrongSize(m_label));
         case Http::TransportCode::writeFailed:
-            throw HubError::message(kNotAccepted);
+            failWrite(writeError, partialPath());
         default:
             throw HubError::message(kTransportFailed);
         }
@@ -199,8 +212,8 @@ PluginInstaller::Downloaded ArtifactDownloader::run(const QUrl& url, const Http:
 
     if (response.status != 200)
         throw HubError::message(u"Download failed ("_s + QString::number(response.status) + u"). Try again later."_s);
-    if (!partial.finish(m_durable))
-        throw HubError::message(kNotAccepted);
+    if (const int error = partial.finish(m_durable))
+        failWrite(error, partialPath());
 
     std::error_code ignored;
     fs::remove_all(fs::path(native(m_target)), ignored);

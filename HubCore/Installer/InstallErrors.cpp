@@ -48,6 +48,8 @@ QString errorSentence(const std::exception_ptr& error)
     } catch (const AUNotListedYet& e) {
         return e.description();
     } catch (const FileError& e) {
+        if (e.isDiskFull())
+            return u"The disk at "_s + FileMoves::diskOf(e.path()) + u" is full. Free up some space and try again."_s;
         return u"Couldn't change "_s + e.path() + u" ("_s + e.description() + u")."_s;
     } catch (...) {
         return u"The install failed."_s;

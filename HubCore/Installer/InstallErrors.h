@@ -57,7 +57,8 @@ private:
 
 // The sentence to show for an error the installer lets through: a HubError's
 // description, the message of the two errors above, a file error as
-// "Couldn't change <path> (<reason>).", anything else "The install failed.".
+// "Couldn't change <path> (<reason>)." (one for want of room as "The disk at
+// <mount point> is full. ..."), anything else "The install failed.".
 QString errorSentence(const std::exception_ptr& error);
 
 // The end of a tool's output that a failure sentence quotes: its last 300

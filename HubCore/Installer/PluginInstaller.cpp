@@ -12,6 +12,7 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <filesystem>
 #include <optional>
@@ -184,6 +185,40 @@ namespace {
 
 using Report = std::function<void(const InstallStep&)>;
 
+// A write that ran out of room.
+bool isDiskFull(const std::exception_ptr& error)
+{
+    if (!error)
+        return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const FileError& failure) {
+        return failure.isDiskFull();
+    } catch (...) {
+        return false;
+    }
+}
+
+// What an install that ran out of room says: which disk, and that what was
+// installed before is still there as it was.
+QString diskFullSentence(const QString& path, const Product& product, const Release& release,
+                         const QList<InstalledFormat>& kept)
+{
+    const QString shown = product.shown();
+    QString sentence = u"The disk at "_s + FileMoves::diskOf(path) + u" is full, so "_s + shown + u' '
+                       + release.version + u" wasn't installed"_s;
+    if (kept.isEmpty()) {
+        sentence += u" and nothing was changed."_s;
+    } else {
+        const bool oneVersion = std::all_of(kept.begin(), kept.end(), [&](const InstalledFormat& format) {
+            return format.version == kept.first().version && !format.version.isEmpty();
+        });
+        sentence += u"; "_s + shown + (oneVersion ? u' ' + kept.first().version : QString())
+                    + u" is still installed as it was."_s;
+    }
+    return sentence + u" Free up some space and try again."_s;
+}
+
 // Each artifact's share of the progress bar: by catalog size when every
 // size is known, else equal shares.
 std::vector<double> downloadShares(const std::vector<Artifact>& artifacts)
@@ -253,8 +288,21 @@ StagedBundle unpackOne(const PluginInstaller& installer, const Release& release,
     SecureExtract::WrittenFiles written;
     try {
         SecureExtract::extract(SecureExtract::check(archive, SecureExtract::Formats::zip), unpacked, &written);
-    } catch (const SecureExtract::Error&) {
-        throw HubError::message(u"Couldn't unpack the "_s + label(artifact.format) + u" download. Try again."_s);
+    } catch (const SecureExtract::Error& error) {
+        const QString download = u"The "_s + label(artifact.format) + u" download"_s;
+        switch (error.kind()) {
+        case SecureExtract::Error::Kind::diskFull:
+            throw FileError(ENOSPC, unpacked);
+        case SecureExtract::Error::Kind::tooLarge:
+            throw HubError::message(download + u" unpacks to more than "_s
+                                    + QString::number(SecureExtract::kMaxDeclaredBytes / 1'000'000'000)
+                                    + u" GB, so the hub won't install it."_s);
+        case SecureExtract::Error::Kind::moreThanDeclared:
+            throw HubError::message(download
+                                    + u" is damaged (a file holds more than its stated size), so the hub won't install it."_s);
+        default:
+            throw HubError::message(u"Couldn't unpack the "_s + label(artifact.format) + u" download. Try again."_s);
+        }
     }
     QFile::remove(archive);
 
@@ -288,6 +336,11 @@ QList<StagedBundle> unpackAll(const PluginInstaller& installer, const Release& r
         if (!artifacts.empty())
             unpack(0);
     }
+    // A full disk fails every unpack at once, some perhaps in ways that do
+    // not say so; the disk is what the user must hear about.
+    for (const std::exception_ptr& fault : faults)
+        if (isDiskFull(fault))
+            std::rethrow_exception(fault);
     QList<StagedBundle> out;
     for (std::size_t index = 0; index < artifacts.size(); ++index) {
         if (faults[index])
@@ -359,19 +412,33 @@ QList<InstalledFormat> PluginInstaller::install(const Product& product, const Re
     const std::vector<Artifact> artifacts = choose(product, release, formats);
     cleanStaging(roots, trash);
 
-    const QString root = stagingRoot(roots);
-    InstallLocations::makePrivateFolder(root);
-    const QString workPath = root + u'/' + newUUID();
-    InstallLocations::makePrivateFolder(workPath);
-    WorkFolder work(workPath);
+    QList<StagedBundle> staged;
+    QList<InstalledFormat> results;
+    try {
+        const QString root = stagingRoot(roots);
+        InstallLocations::makePrivateFolder(root);
+        const QString workPath = root + u'/' + newUUID();
+        InstallLocations::makePrivateFolder(workPath);
+        WorkFolder work(workPath);
 
-    report(InstallStep::downloading(0.0));
-    const QStringList archives = downloadAll(*this, product, release, artifacts, work, report);
-    report(InstallStep::downloading(1.0));
-    report(InstallStep::verifying());
-    const QList<StagedBundle> staged = unpackAll(*this, release, artifacts, archives, work);
-    report(InstallStep::installing());
-    const QList<InstalledFormat> results = place(*this, staged, product, scope, roots, work);
+        report(InstallStep::downloading(0.0));
+        const QStringList archives = downloadAll(*this, product, release, artifacts, work, report);
+        report(InstallStep::downloading(1.0));
+        report(InstallStep::verifying());
+        staged = unpackAll(*this, release, artifacts, archives, work);
+        report(InstallStep::installing());
+        results = place(*this, staged, product, scope, roots, work);
+    } catch (const FileError& error) {
+        // Whatever ran out of room, the placement has put everything back
+        // by now (a recovery that could not finish throws its own error), and
+        // the work folder is gone with what it held.
+        if (!error.isDiskFull())
+            throw;
+        // Found by the bundles this release would have replaced.
+        Product scanned = product;
+        scanned.release = release;
+        throw HubError::message(diskFullSentence(error.path(), product, release, installed(scanned, roots)));
+    }
     // An application's entry follows the place it went to: one meant for
     // all users lands in the user's own folder when that is all that could
     // be written.

@@ -37,6 +37,8 @@ bool FileError::isPermissionError() const
     return code() == std::errc::permission_denied || code() == std::errc::operation_not_permitted;
 }
 
+bool FileError::isDiskFull() const { return code().value() == ENOSPC || code().value() == EDQUOT; }
+
 namespace FileMoves {
 
 namespace {
@@ -210,6 +212,26 @@ void exchange(const QString& a, const QString& b)
 {
     if (const int error = renameFlags(a, b, RENAME_EXCHANGE))
         throw FileError(error, a);
+}
+
+QString diskOf(const QString& path)
+{
+    QString at = QDir::cleanPath(QDir(path).absolutePath());
+    struct stat status {};
+    while (::stat(native(at).c_str(), &status) != 0) {
+        if (at == u"/"_s)
+            return at;
+        at = QFileInfo(at).path();
+    }
+    // Up the tree until the parent lies on another device.
+    while (at != u"/"_s) {
+        const QString parent = QFileInfo(at).path();
+        struct stat above {};
+        if (::stat(native(parent).c_str(), &above) != 0 || above.st_dev != status.st_dev)
+            break;
+        at = parent;
+    }
+    return at;
 }
 
 } // namespace FileMoves

@@ -19,6 +19,8 @@ public:
     const QString& path() const { return m_path; }
     const QString& description() const { return m_description; }
     bool isPermissionError() const;
+    // ENOSPC or EDQUOT: the file system had no room for what was written.
+    bool isDiskFull() const;
 
 private:
     QString m_path;
@@ -43,6 +45,10 @@ void exchange(const QString& a, const QString& b);
 
 // True when something lies at `path`, without following a final symbolic link.
 bool existsNoFollow(const QString& path);
+
+// The mount point of the file system that holds `path` (or its nearest
+// existing parent), for naming a disk to the user; "/" when none is found.
+QString diskOf(const QString& path);
 
 } // namespace FileMoves
 } // namespace Hub

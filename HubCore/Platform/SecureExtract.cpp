@@ -8,6 +8,7 @@
 #include <archive_entry.h>
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -32,6 +33,11 @@ namespace {
 
 constexpr int kMaxLinkHops = 40;
 constexpr int kMaxEmptyBlocks = 16;
+// What a file system may spend beyond an entry's bytes: a partly used block
+// for each entry, and a sixty-fourth of the data for indirect blocks and
+// the like.
+constexpr qint64 kBlockPerEntry = 4096;
+constexpr qint64 kOverheadShare = 64;
 
 using ReadPtr = std::unique_ptr<archive, decltype(&archive_read_free)>;
 using WritePtr = std::unique_ptr<archive, decltype(&archive_write_free)>;
@@ -52,6 +58,16 @@ QString archiveError(archive* handle)
 {
     throw Error(kind, subject, reason);
 }
+
+bool isNoSpace(int error) { return error == ENOSPC || error == EDQUOT; }
+
+// A write to the disk that failed: out of room, or anything else.
+[[noreturn]] void refuseWrite(const QString& subject, archive* disk)
+{
+    refuse(subject, archiveError(disk), isNoSpace(archive_errno(disk)) ? Kind::diskFull : Kind::other);
+}
+
+QString megabytes(qint64 bytes) { return QString::number(double(bytes) / 1e6, 'f', 1) + u" MB"_s; }
 
 QStringList pieces(const QString& path) { return path.split(u'/', Qt::SkipEmptyParts); }
 
@@ -132,12 +148,13 @@ struct Surveyed {
 
 } // namespace
 
-Checked check(const QString& archivePath, Formats formats)
+Checked check(const QString& archivePath, Formats formats, qint64 maxBytes)
 {
     ReadPtr reader = openArchive(archivePath, formats);
     std::vector<Surveyed> entries;
     std::map<QString, QString> links;
     std::map<QString, unsigned> types;
+    qint64 declared = 0;
     archive_entry* entry = nullptr;
     for (;;) {
         const int r = archive_read_next_header(reader.get(), &entry);
@@ -167,6 +184,15 @@ Checked check(const QString& archivePath, Formats formats)
         const auto [previous, fresh] = types.emplace(*path, archive_entry_hardlink(entry) ? AE_IFREG : type);
         if (!fresh && !(previous->second == AE_IFDIR && type == AE_IFDIR))
             refuse(*path, u"refusing an entry that appears twice"_s);
+        // Summed as each header comes, so a bomb is refused before the
+        // reader even skips its data.
+        if (type == AE_IFREG && !archive_entry_hardlink(entry) && archive_entry_size_is_set(entry)) {
+            const la_int64_t size = archive_entry_size(entry);
+            if (size < 0 || size > maxBytes - declared)
+                refuse(archivePath, u"refusing an archive that unpacks to more than "_s + megabytes(maxBytes),
+                       Kind::tooLarge);
+            declared += size;
+        }
         entries.push_back({*path, type});
         if (archive_read_data_skip(reader.get()) < ARCHIVE_WARN)
             refuse(archivePath, archiveError(reader.get()));
@@ -194,7 +220,7 @@ Checked check(const QString& archivePath, Formats formats)
             made.append(info.path);
         listed.append(info.path);
     }
-    return Checked(archivePath, formats, made, listed);
+    return Checked(archivePath, formats, made, listed, declared, maxBytes);
 }
 
 namespace {
@@ -276,6 +302,37 @@ private:
 
 } // namespace
 
+namespace {
+
+// Refuses, before anything is written, an archive whose declared sizes do
+// not fit the folder's free space with room to spare.
+void checkRoom(const Checked& checked, const QString& root, qsizetype entries)
+{
+    struct statvfs disk {};
+    if (::statvfs(native(root).c_str(), &disk) != 0)
+        refuse(root, QString::fromLocal8Bit(std::strerror(errno)));
+    const qint64 free = qint64(disk.f_bavail) * qint64(disk.f_frsize);
+    const qint64 needed = checked.declaredBytes() + checked.declaredBytes() / kOverheadShare
+                          + qint64(entries) * kBlockPerEntry;
+    if (needed > free)
+        refuse(root, u"the archive needs "_s + megabytes(needed) + u" and the disk has "_s + megabytes(free)
+                         + u" free"_s,
+               Kind::diskFull);
+}
+
+// Whether the file just written holds exactly `size` bytes: a write that
+// failed unseen, or a file padded to its declared size, shows here.
+void checkLanded(const QString& relative, const QString& path, la_int64_t size)
+{
+    struct stat status {};
+    if (::lstat(native(path).c_str(), &status) != 0)
+        refuse(relative, QString::fromLocal8Bit(std::strerror(errno)), isNoSpace(errno) ? Kind::diskFull : Kind::other);
+    if (!S_ISREG(status.st_mode) || la_int64_t(status.st_size) != size)
+        refuse(relative, u"the file on disk is not what was written"_s);
+}
+
+} // namespace
+
 void extract(const Checked& checked, const QString& folder, WrittenFiles* written)
 {
     const QString& archivePath = checked.m_archive;
@@ -285,6 +342,7 @@ void extract(const Checked& checked, const QString& folder, WrittenFiles* writte
     // The destination has no link in its path, so the secure flags below
     // guard exactly the links the archive itself makes.
     const QString root = fromNative(resolved);
+    checkRoom(checked, root, checked.m_listed.size());
     Undo undo(root, checked.m_made);
 
     ReadPtr reader = openArchive(archivePath, checked.m_formats);
@@ -293,6 +351,7 @@ void extract(const Checked& checked, const QString& folder, WrittenFiles* writte
                                                    | ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME);
     archive_entry* entry = nullptr;
     qsizetype read = 0;
+    qint64 total = 0;
     for (;;) {
         // After a damaged entry libarchive may end the archive early, so the
         // entries read are held against the ones checked.
@@ -305,15 +364,19 @@ void extract(const Checked& checked, const QString& folder, WrittenFiles* writte
         if (read >= checked.m_listed.size() || checked.m_listed[read] != relative)
             refuse(archivePath, u"the archive changed while it was read"_s);
         ++read;
-        archive_entry_set_pathname(entry, native(root + u'/' + relative).c_str());
+        const QString target = root + u'/' + relative;
+        archive_entry_set_pathname(entry, native(target).c_str());
         if (const char* hard = archive_entry_hardlink(entry))
             archive_entry_set_hardlink(entry, native(root + u'/' + checkedPath(hard).value_or(QString())).c_str());
         // A plug-in never needs set-user-ID, set-group-ID or sticky bits, and
         // an extraction as root would otherwise keep them.
         archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
         if (archive_write_header(disk.get(), entry) < ARCHIVE_WARN)
-            refuse(relative, archiveError(disk.get()));
+            refuseWrite(relative, disk.get());
         const bool regular = !archive_entry_hardlink(entry) && archive_entry_filetype(entry) == AE_IFREG;
+        // Negative when the archive does not say (a zip streamed with the
+        // sizes after the data).
+        const la_int64_t declared = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
         WrittenDigest digest;
         la_int64_t end = 0;
         if (archive_entry_size(entry) > 0) {
@@ -332,26 +395,44 @@ void extract(const Checked& checked, const QString& folder, WrittenFiles* writte
                 // Never spin on a reader that returns nothing and no end.
                 if (size == 0 && ++empty > kMaxEmptyBlocks)
                     refuse(relative, u"the archive can't be read"_s);
-                if (archive_write_data_block(disk.get(), block, size, offset) < ARCHIVE_WARN)
-                    refuse(relative, archiveError(disk.get()));
+                // Stopped at the first block past the declared size: a bomb
+                // that lies about its sizes writes no more than it declared.
+                const la_int64_t blockEnd = offset + la_int64_t(size);
+                if (offset < 0 || (declared >= 0 && blockEnd > declared))
+                    refuse(relative, u"refusing an entry whose data is larger than it declares"_s,
+                           Kind::moreThanDeclared);
+                total += qint64(std::max<la_int64_t>(blockEnd - end, 0));
+                if (total > checked.m_maxBytes)
+                    refuse(archivePath, u"refusing an archive that unpacks to more than "_s
+                                            + megabytes(checked.m_maxBytes),
+                           Kind::tooLarge);
+                // libarchive calls a failed or short write a warning and
+                // later pads the file to its declared size with zeros; here
+                // anything but the whole block written fails the extraction.
+                if (archive_write_data_block(disk.get(), block, size, offset) != ARCHIVE_OK)
+                    refuseWrite(relative, disk.get());
+                // Only bytes that reached the file count towards its digest.
                 if (written && regular)
                     digest.add(block, size, offset);
-                end = std::max(end, offset + la_int64_t(size));
+                end = std::max(end, blockEnd);
             }
-            if (archive_entry_size_is_set(entry) && end != archive_entry_size(entry))
+            if (declared >= 0 && end != declared)
                 refuse(relative, u"the archive is damaged (the data has the wrong size)"_s);
         }
-        if (archive_write_finish_entry(disk.get()) < ARCHIVE_WARN)
-            refuse(relative, archiveError(disk.get()));
-        if (written && regular) {
-            if (const auto file = digest.finish(end))
-                written->files.insert_or_assign(relative, *file);
+        if (archive_write_finish_entry(disk.get()) != ARCHIVE_OK)
+            refuseWrite(relative, disk.get());
+        if (regular) {
+            checkLanded(relative, target, end);
+            if (written) {
+                if (const auto file = digest.finish(end))
+                    written->files.insert_or_assign(relative, *file);
+            }
         }
     }
     if (read != checked.m_listed.size())
         refuse(archivePath, u"the archive is damaged (entries are missing)"_s);
     if (archive_write_close(disk.get()) != ARCHIVE_OK)
-        refuse(folder, archiveError(disk.get()));
+        refuseWrite(folder, disk.get());
     undo.keep();
 }
 

@@ -15,8 +15,16 @@
 // (folders excepted), a symbolic link that leaves the folder or a path
 // through one of the archive's own links or files refuses the whole archive.
 // Entries are written without set-id or sticky bits and without their
-// recorded owners.
+// recorded owners. Nothing is written from an archive whose declared sizes
+// exceed a cap or the folder's free space, an entry whose data outgrows its
+// declared size stops the extraction at once, and every write must land in
+// full: a failed extraction never leaves a file padded where its data failed.
 namespace Hub::SecureExtract {
+
+// The most the regular files of one archive may declare in all: no plug-in
+// or installer payload comes near it, and a small download that claims more
+// is a bomb.
+inline constexpr qint64 kMaxDeclaredBytes = 8'000'000'000;
 
 enum class Formats {
     zip,      // zip only
@@ -31,6 +39,9 @@ public:
     enum class Kind {
         other,
         hardLinkOutside, // a hard link whose target names a path outside the folder
+        diskFull,        // the folder's file system has no room (ENOSPC, EDQUOT, or too little free space)
+        tooLarge,        // the declared sizes exceed the cap
+        moreThanDeclared, // an entry's data outgrew the size it declared
     };
 
     Error(Kind kind, const QString& subject, const QString& reason)
@@ -52,9 +63,10 @@ private:
 };
 
 // What extraction wrote into each regular file, by relative path: its size
-// and the SHA-256 (lower-case hex) of the bytes as they were written, so that
-// a caller extracting into a folder only it can write need not read them
-// back to check them. A file whose data came in pieces out of order (a
+// and the SHA-256 (lower-case hex) of the bytes as they were written, each
+// write having landed whole and the file's size on disk having been checked,
+// so that a caller extracting into a folder only it can write need not read
+// them back to check them. A file whose data came in pieces out of order (a
 // sparse entry) is left out.
 struct WrittenFiles {
     struct File {
@@ -71,16 +83,21 @@ public:
     // The relative paths extraction makes, with the parent folders the
     // archive leaves implicit, parents before children.
     const QStringList& made() const { return m_made; }
+    // What the regular files declare, summed.
+    qint64 declaredBytes() const { return m_declared; }
 
 private:
-    friend Checked check(const QString& archive, Formats formats);
+    friend Checked check(const QString& archive, Formats formats, qint64 maxBytes);
     friend void extract(const Checked& archive, const QString& folder, WrittenFiles* written);
 
-    Checked(const QString& archive, Formats formats, const QStringList& made, const QStringList& listed)
+    Checked(const QString& archive, Formats formats, const QStringList& made, const QStringList& listed,
+            qint64 declared, qint64 maxBytes)
         : m_archive(archive)
         , m_formats(formats)
         , m_made(made)
         , m_listed(listed)
+        , m_declared(declared)
+        , m_maxBytes(maxBytes)
     {
     }
 
@@ -88,15 +105,22 @@ private:
     Formats m_formats;
     QStringList m_made;
     QStringList m_listed; // the entries as the archive lists them, in order
-
+    qint64 m_declared = 0;
+    qint64 m_maxBytes = 0; // what extraction may write, sizes declared or not
 };
 
-// Reads every entry of `archive` without writing anything. Throws Error.
-Checked check(const QString& archive, Formats formats);
+// Reads every entry of `archive` without writing anything. Throws Error,
+// of kind tooLarge as soon as the declared sizes pass `maxBytes`.
+Checked check(const QString& archive, Formats formats, qint64 maxBytes = kMaxDeclaredBytes);
 
 // Writes a checked archive into `folder`, which must exist. Throws Error
 // when any entry is damaged (a bad checksum, data of the wrong size), when
-// the entries written differ from those checked, or when writing fails; a
+// the entries written differ from those checked, or when writing fails (of
+// kind diskFull when the declared sizes, with a block per entry and a margin,
+// exceed the folder's free space, or a write ran out of room; of kind
+// moreThanDeclared at the first block past an entry's declared size, and
+// tooLarge once the bytes written pass the cap the archive was checked
+// against); a
 // failure removes whatever this call made, so `folder` keeps only what it
 // held before (a file of the archive that replaced one of the same name
 // is gone too). With `written`, fills it in as above.

@@ -13,6 +13,11 @@
 // whatever lies where it was built.
 namespace Hub {
 
+// The status an applet ends with when the disk had no room for what it
+// wrote (ENOSPC, EDQUOT), so that its caller can say so rather than report
+// a failure it cannot explain. 28 is ENOSPC's own number.
+inline constexpr int kToolExitDiskFull = 28;
+
 struct ToolPaths {
     QString ditto;
     QString codesign;

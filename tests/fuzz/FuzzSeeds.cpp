@@ -6,6 +6,7 @@
 #include "Reports/Report.h"
 
 #include "BundleFactory.h"
+#include "CraftedArchives.h"
 #include "FakeClerkService.h"
 #include "PackageBuilder.h"
 #include "TestFiles.h"
@@ -128,6 +129,13 @@ void archiveSeeds(const QString& work)
     seed(u"archive"_s, u"disk-image.zip"_s, selected(0, work + u"/image.zip"_s));
     seed(u"archive"_s, u"disk-image-any.zip"_s, selected(1, work + u"/image.zip"_s));
     seed(u"archive"_s, u"bundle.tar.gz"_s, selected(1, work + u"/payload.tar.gz"_s));
+    // Sizes that lie: a file that inflates past what it states, files that
+    // claim more than any product unpacks to.
+    seed(u"archive"_s, u"lying-size.zip"_s,
+         QByteArray(1, 0) + craftedZip({{"Echos.component/Contents/Info.plist", QByteArray(64 * 1024, ' '), 512}}));
+    seed(u"archive"_s, u"claims-too-much.zip"_s,
+         QByteArray(1, 0) + craftedZip({{"a.bin", "a", 0xfffffffeu}, {"b.bin", "b", 0xfffffffeu}}));
+    seed(u"archive"_s, u"claims-too-much.tar"_s, QByteArray(1, 1) + claimingTar(9'000'000'000ull));
 }
 
 void packageSeeds(const QString& work)

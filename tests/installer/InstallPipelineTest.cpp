@@ -1,5 +1,6 @@
 #include "BundleFactory.h"
 #include "BundleSigner.h"
+#include "CraftedArchives.h"
 #include "QStringPrinter.h"
 #include "TestFiles.h"
 #include "TestHttpsServer.h"
@@ -54,19 +55,11 @@ static void PrintTo(const InstallStep& step, std::ostream* out)
 }
 } // namespace Hub
 
+using Hub::Test::noise;
+
 namespace {
 
 const QString kID = u"com.tarnaudio.echo"_s;
-
-QByteArray noise(qsizetype size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char& byte : bytes) {
-        seed = seed * 1664525u + 1013904223u;
-        byte = char(seed >> 24);
-    }
-    return bytes;
-}
 
 void writeAll(const QString& path, const QByteArray& bytes)
 {
@@ -652,6 +645,22 @@ const Refusal kRefusals[] = {
          au = t.serveBytes(u"Echo.component"_s, hostileZip());
      },
      u"Couldn't unpack the AU download. Try again."_s},
+    // Two files that claim 4.3 GB each: refused from the headers, nothing
+    // unpacked.
+    {"ClaimsMoreThanAnyProductUnpacksTo",
+     [](InstallRefusalTest& t, Artifact& au) {
+         au = t.serveBytes(u"Echo.component"_s,
+                           Hub::Test::craftedZip({{"Echo.component/Contents/a.bin", "a", 0xfffffffeu},
+                                                  {"Echo.component/Contents/b.bin", "b", 0xfffffffeu}}));
+     },
+     u"The AU download unpacks to more than 8 GB, so the hub won't install it."_s},
+    // States a kilobyte and inflates to 8 MB.
+    {"AFileHoldsMoreThanItStates",
+     [](InstallRefusalTest& t, Artifact& au) {
+         au = t.serveBytes(u"Echo.component"_s, Hub::Test::craftedZip({{"Echo.component/Contents/Info.plist",
+                                                                        QByteArray(8 << 20, ' '), 1024}}));
+     },
+     u"The AU download is damaged (a file holds more than its stated size), so the hub won't install it."_s},
 };
 
 TEST_P(InstallRefusalTest, IsRefusedWithItsSentenceAndChangesNothing)

@@ -102,6 +102,17 @@ inline void writeFile(const QString& path, const QByteArray& content, bool execu
         file.setPermissions(file.permissions() | QFile::ExeOwner);
 }
 
+// `size` bytes that do not compress, the same for the same seed.
+inline QByteArray noise(qsizetype size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char& byte : bytes) {
+        seed = seed * 1664525u + 1013904223u;
+        byte = char(seed >> 24);
+    }
+    return bytes;
+}
+
 // A folder's entries by name, hidden ones included.
 inline QStringList entriesOf(const QString& folder)
 {

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -182,6 +183,8 @@ QString PluginInstaller::backup(const QString& bundle, PluginFormat format, cons
         Shell::run(tools.ditto, {u"-c"_s, u"-k"_s, u"--keepParent"_s, bundle, partial}, kDittoTimeout);
     if (result.status != 0) {
         removeQuietly(partial);
+        if (result.status == kToolExitDiskFull)
+            throw FileError(ENOSPC, folder);
         throw HubError::message(failed);
     }
 
