@@ -91,7 +91,8 @@ CorePackageInstaller::CorePackageInstaller(Setup setup)
 }
 
 CorePackageInstaller::Setup CorePackageInstaller::isolated(const QString& home, const TrustAnchors& anchors,
-                                                           const QString& anchorsFile, const QString& caBundle)
+                                                           const QString& anchorsFile, const QString& caBundle,
+                                                           const Http::Limits& limits)
 {
     Setup setup;
     setup.home = home;
@@ -104,6 +105,7 @@ CorePackageInstaller::Setup CorePackageInstaller::isolated(const QString& home, 
         return PrivilegedRunner::runAsCurrentUser(QString(), script, arguments);
     };
     setup.caBundle = caBundle;
+    setup.limits = limits;
     return setup;
 }
 
@@ -122,7 +124,7 @@ QString CorePackageInstaller::install(const QString& productName, const Release&
     const std::optional<Release::Download> source = release.download();
     if (!source)
         throw HubError::message(u"This release has no installer to download."_s);
-    const Http::Session session{m_setup.caBundle, stop};
+    const Http::Session session{m_setup.caBundle, stop, m_setup.limits};
     const QString file = Installer::download(
         source->url, source->sha256, productName,
         [&progress](double fraction) { progress(InstallStep::downloading(fraction)); }, release.size, session,
