@@ -275,7 +275,7 @@ struct FakeInstaller : PluginInstalling, PluginUninstalling {
         return placed;
     }
     QList<InstalledFormat> uninstall(const Product& product, const UninstallOptions& options,
-                                     const InstallRoots&) const override
+                                     const InstallRoots& roots) const override
     {
         QString what;
         for (PluginFormat format : options.formats)
@@ -286,7 +286,12 @@ struct FakeInstaller : PluginInstalling, PluginUninstalling {
         const std::lock_guard lock(mutex);
         if (failure)
             std::rethrow_exception(failure);
-        copies.erase(product.id);
+        // Only the asked formats in the asked places go, as on disk.
+        QList<InstalledFormat>& left = copies[product.id];
+        left.removeIf([&](const InstalledFormat& copy) {
+            const std::optional<InstallScope> scope = InstallLocations::scope(copy.path, copy.format, roots);
+            return options.formats.contains(copy.format) && scope && options.scopes.contains(*scope);
+        });
         return {};
     }
 
