@@ -31,6 +31,26 @@ struct JobResult {
     std::exception_ptr error;
 };
 
+// A package's installer places what it holds, whatever the feed named: an
+// application found afterwards in another version than the release means
+// the release was not installed, however the installer ended.
+std::exception_ptr placedVersionMismatch(const QList<InstalledFormat>& placed, const Release& release)
+{
+    const InstalledFormat* found = nullptr;
+    for (const InstalledFormat& copy : placed) {
+        if (copy.format != PluginFormat::app)
+            continue;
+        if (Versions::compare(copy.version, release.version) == std::strong_ordering::equal)
+            return nullptr;
+        found = found ? found : &copy;
+    }
+    if (!found)
+        return nullptr;
+    return std::make_exception_ptr(HubError::message(QFileInfo(found->path).fileName() + u" is version "_s
+                                                     + (found->version.isEmpty() ? u"?"_s : found->version)
+                                                     + u", not "_s + release.version + u". Try again later."_s));
+}
+
 // What a removal took away: the whole product when no copy is left, else
 // the formats whose copies went ("echo's AU is in the Trash."), so that a
 // VST3 left installed is never said to be gone.
@@ -345,6 +365,8 @@ void HubModel::startInstall(const InstallRequest& request, std::function<void()>
                 result.error = std::current_exception();
             }
             result.installed = scanner->installed(product, roots);
+            if (!result.error)
+                result.error = placedVersionMismatch(result.installed, release);
             return result;
         };
     } else {

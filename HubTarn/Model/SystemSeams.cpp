@@ -136,9 +136,9 @@ QString CorePackageInstaller::install(const QString& productName, const Release&
         throw HubError::cancelled();
     progress(InstallStep::installing());
     // The application's package is checked against its own identity; a
-    // product's package only against the catalog's checksum.
+    // product's package against the catalog's checksum and its version.
     const std::optional<QString> packageID = hub ? std::optional<QString>(Config::bundleID()) : std::nullopt;
-    const std::optional<QString> version = hub ? std::optional<QString>(release.version) : std::nullopt;
+    const std::optional<QString> version = release.version;
     Installer::install(file, productName, source->sha256.value_or(QString()), packageID, version, m_setup.execute,
                        m_setup.scriptTools);
     if (!hub)
