@@ -240,4 +240,26 @@ TEST_F(ModelInstallTest, APackageThatDoesNotHoldTheReleaseFailsWithTheVersionSen
     EXPECT_EQ(reported(), (QStringList{rows[1].sentence, rows[0].sentence}));
 }
 
+// A catalog that drips a byte now and then keeps no idle limit busy; the
+// refresh ends at the fetch deadline with the copy it has, and the account
+// is still checked after it (the account button's dot goes).
+TEST_F(ModelInstallTest, ACatalogThatDripsEndsTheRefreshAtItsDeadlineAndTheAccountIsChecked)
+{
+    Catalog catalog;
+    catalog.products = {plugin(u"echo"_s, u"1.0"_s)};
+    Catalog newer = catalog;
+    newer.products[0].release->version = u"2.0"_s;
+    m_server.drip("/catalog.json", newer.toJson().toStdString(), std::chrono::milliseconds(200));
+    catalogURL = m_server.url(u"/catalog.json"_s);
+    caBundle = m_server.caBundle();
+    httpLimits.fetchDeadline = 1.0;
+    signInStored();
+    build(catalog);
+    startToFirstScreen();
+    EXPECT_EQ(model->catalogSource(), CatalogSource::bundled);
+    EXPECT_EQ(model->product(u"echo"_s)->release->version, u"1.0"_s);
+    EXPECT_TRUE(log->calls().contains(u"account tok-1"_s));
+    EXPECT_EQ(m_server.count("/catalog.json"), 1);
+}
+
 } // namespace

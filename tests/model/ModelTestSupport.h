@@ -483,6 +483,7 @@ protected:
         services.runningDAWs = [this] { return daws; };
         services.catalog = {QString(), catalogURL, bundled};
         services.caBundle = caBundle;
+        services.httpLimits = httpLimits;
         services.reports.transport = [this](const QJsonObject&, const QString&) {
             log->add(u"report upload"_qs);
             if (reportGate)
@@ -536,6 +537,7 @@ protected:
     std::shared_ptr<PluginInstaller> realInstaller;
     std::shared_ptr<const PackageInstalling> realPackages;
     QString caBundle;
+    Http::Limits httpLimits;
     // The live catalog; nothing answers here unless a test serves it.
     QUrl catalogURL = QUrl(u"https://127.0.0.1:1/catalog.json"_qs);
     QString cpu = u"x86_64"_qs;
