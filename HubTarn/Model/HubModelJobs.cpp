@@ -31,15 +31,13 @@ struct JobResult {
     std::exception_ptr error;
 };
 
-// A package's installer places what it holds, whatever the feed named: an
-// application found afterwards in another version than the release means
-// the release was not installed, however the installer ended.
+// A package's installer places what it holds, whatever the feed named:
+// copies found afterwards, none of them in the release's version, mean the
+// release was not installed, however the installer ended.
 std::exception_ptr placedVersionMismatch(const QList<InstalledFormat>& placed, const Release& release)
 {
     const InstalledFormat* found = nullptr;
     for (const InstalledFormat& copy : placed) {
-        if (copy.format != PluginFormat::app)
-            continue;
         if (Versions::compare(copy.version, release.version) == std::strong_ordering::equal)
             return nullptr;
         found = found ? found : &copy;
