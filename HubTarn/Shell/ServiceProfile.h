@@ -1,10 +1,10 @@
 #pragma once
 
+#include "Platform/Http.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QUrl>
-
-#include "Platform/Http.h"
 
 #include <optional>
 #include <stdexcept>
