@@ -30,12 +30,16 @@ bool writeAtomically(const QString& path, const QByteArray& bytes)
     return file.commit();
 }
 
-Http::Request getRequest(const QUrl& url, double timeout, qint64 maxBytes)
+// Idle for `timeout` at most, and done within the session's deadline: a
+// catalog that drips a byte a second would otherwise hold the refresh, and
+// the account check behind it, for ever.
+Http::Request getRequest(const QUrl& url, double timeout, qint64 maxBytes, const Http::Session& session)
 {
     Http::Request request;
     request.url = url;
     request.timeout = timeout;
     request.timeoutMode = Http::TimeoutMode::idle;
+    request.deadline = session.limits.fetchDeadline;
     request.maxBodyBytes = maxBytes;
     request.headers.push_back({"User-Agent", "tarnaudio-hub/" + Config::hubVersion().toUtf8()});
     return request;
@@ -58,7 +62,7 @@ std::vector<std::optional<QByteArray>> fetchBodies(const std::vector<Target>& ta
         for (std::size_t i = 0; i < targets.size(); ++i) {
             if (!Http::isAllowedDownloadURL(targets[i].url))
                 continue;
-            requests.push_back(getRequest(targets[i].url, timeout, targets[i].maxBytes));
+            requests.push_back(getRequest(targets[i].url, timeout, targets[i].maxBytes, session));
             sent.push_back(i);
         }
         std::vector<Http::Outcome> outcomes = Http::performAll(session, requests);
@@ -111,7 +115,7 @@ QByteArray CatalogLoader::fetch(const QUrl& url, const Http::Session& session, d
     if (!Http::isAllowedDownloadURL(url))
         throw HubError::message(u"The hub only downloads over https."_s);
 
-    const Http::Response response = Http::perform(session, getRequest(url, timeout, maxBytes));
+    const Http::Response response = Http::perform(session, getRequest(url, timeout, maxBytes, session));
     if (response.status != 200)
         throw HubError::message(u"HTTP error"_s);
     return response.body;

@@ -69,13 +69,15 @@ public:
     // says how each copy fared.
     std::optional<LoadedCatalog> loadLocal(LocalCopies* copies = nullptr) const;
 
-    // One GET with the application's User-Agent. Throws Http::TransportError,
+    // One GET with the application's User-Agent, idle for at most `timeout`
+    // and done within the session's fetchDeadline. Throws Http::TransportError,
     // or HubError for a refused address or any status but 200.
     static QByteArray fetch(const QUrl& url, const Http::Session& session, double timeout,
                             qint64 maxBytes = kMaxCatalogBytes);
 
     // Fetches every feed at once on the calling thread and parses them;
-    // failures are left out. `timeout` is each fetch's idle limit.
+    // failures are left out. `timeout` is each fetch's idle limit, the
+    // session's fetchDeadline its whole limit.
     static std::map<QString, Release> fetchFeeds(const std::vector<std::pair<QString, Feed>>& feeds,
                                                  const Http::Session& session, double timeout = kTimeout);
 

@@ -169,6 +169,9 @@ PluginInstaller::Downloaded ArtifactDownloader::run(const QUrl& url, const Http:
     request.headers.append({"User-Agent", QString(u"tarnaudio-hub/"_s + Config::hubVersion()).toUtf8()});
     request.timeout = m_idleTimeout;
     request.timeoutMode = Http::TimeoutMode::idle;
+    // Never a total limit, which a large download on a slow line would
+    // break; but a drip that only keeps the idle clock happy must end.
+    request.minimumRate = session.limits.downloadRate;
     if (m_expectedSize && *m_expectedSize > 0)
         request.maxBodyBytes = *m_expectedSize;
     request.progress = [this](std::int64_t received, std::int64_t total) {

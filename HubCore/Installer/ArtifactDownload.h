@@ -35,7 +35,9 @@ public:
     void setIdleTimeout(double seconds) { m_idleTimeout = seconds; }
 
     // Blocks until the file is at the target. Throws HubError: cancelled
-    // when the session's stop token fires, else a sentence for the user.
+    // when the session's stop token fires, else a sentence for the user; a
+    // download slower than the session's downloadRate fails as a lost
+    // connection does.
     PluginInstaller::Downloaded run(const QUrl& url, const Http::Session& session) const;
 
     // "<folder>/.<name>.partial"

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -343,6 +344,51 @@ bool idleTooLong(Transfer& transfer, Clock::time_point now)
     return now - transfer.lastActivity > std::chrono::milliseconds(timeoutMillis(*transfer.request));
 }
 
+// A failure that says the host, not the request, is the trouble: no name,
+// no connection, no secure channel, or not a byte of reply in time. Every
+// other request to that host would meet it too.
+bool failsTheHost(const Outcome& outcome, const Transfer& transfer)
+{
+    if (!outcome.error || transfer.currentStatus() != 0)
+        return false;
+    try {
+        std::rethrow_exception(outcome.error);
+    } catch (const TransportError& error) {
+        switch (error.code()) {
+        case TransportCode::cannotFindHost:
+        case TransportCode::dnsLookupFailed:
+        case TransportCode::cannotConnectToHost:
+        case TransportCode::notConnectedToInternet:
+        case TransportCode::secureConnectionFailed:
+        case TransportCode::timedOut:
+            return true;
+        default:
+            return false;
+        }
+    } catch (...) {
+        return false;
+    }
+}
+
+// Where a transfer is going now (after any redirect), as "host:port".
+QString hostOf(const Transfer& transfer)
+{
+    const char* effective = nullptr;
+    curl_easy_getinfo(transfer.easy, CURLINFO_EFFECTIVE_URL, &effective);
+    const QUrl url = effective ? QUrl::fromEncoded(QByteArray(effective)) : transfer.request->url;
+    const int defaultPort = url.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0 ? 80 : 443;
+    return url.host().toLower() + u':' + QString::number(url.port(defaultPort));
+}
+
+// Whether a transfer's request has not gone out yet: it waits for a
+// connection, a name or a handshake.
+bool notSent(const Transfer& transfer)
+{
+    curl_off_t ready = 0;
+    curl_easy_getinfo(transfer.easy, CURLINFO_PRETRANSFER_TIME_T, &ready);
+    return ready == 0 && transfer.currentStatus() == 0;
+}
+
 // One performEach(): its transfers on one multi handle, driven until each
 // has ended, with one outcome per request.
 class Batch {
@@ -399,6 +445,10 @@ private:
                 TransportError(TransportCode::other, QStringLiteral("could not create a curl handle"))));
             return false;
         }
+        // A hundred feeds on one host would otherwise look its name up a
+        // hundred times at once and open as many connections; past the
+        // limit, transfers wait for a connection to come free and reuse it.
+        curl_multi_setopt(m_multi.get(), CURLMOPT_MAX_HOST_CONNECTIONS, kConnectionsPerHost);
         return true;
     }
 
@@ -457,7 +507,8 @@ private:
         }
     }
 
-    // Ends the transfers that are done, stopped or idle too long.
+    // Ends the transfers that are done, stopped or idle too long, then those
+    // that wait for a host that has just failed.
     void endFinished()
     {
         const bool stopping = m_stopRequested.load();
@@ -477,6 +528,20 @@ private:
             if (transfer.result || transfer.abort != Abort::none)
                 finish(i);
         }
+        if (m_failedHosts.empty())
+            return;
+        for (std::size_t i = 0; i < m_transfers.size(); ++i) {
+            Transfer& transfer = *m_transfers[i];
+            if (!transfer.attached || !notSent(transfer))
+                continue;
+            const auto failed = m_failedHosts.find(hostOf(transfer));
+            if (failed == m_failedHosts.end())
+                continue;
+            curl_multi_remove_handle(m_multi.get(), transfer.easy);
+            transfer.attached = false;
+            --m_pending;
+            m_outcomes[i].error = failed->second;
+        }
     }
 
     void finish(std::size_t i)
@@ -490,6 +555,8 @@ private:
         } catch (...) {
             m_outcomes[i].error = std::current_exception();
         }
+        if (failsTheHost(m_outcomes[i], transfer))
+            m_failedHosts.try_emplace(hostOf(transfer), m_outcomes[i].error);
     }
 
     void failAll(std::exception_ptr error)
@@ -507,6 +574,7 @@ private:
     MultiHandle m_multi;
     std::optional<std::stop_callback<StopAll>> m_onStop;
     std::size_t m_pending = 0;
+    std::map<QString, std::exception_ptr> m_failedHosts; // host:port -> how its first request failed
 };
 
 std::vector<Outcome> performEach(const Session& session, const std::vector<const Request*>& requests)

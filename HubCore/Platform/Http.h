@@ -53,11 +53,29 @@ private:
     QByteArray m_what;
 };
 
+// The rate a long transfer must keep up: fewer than `bytesPerSecond` on
+// average over `window` seconds (whole seconds, at least one) fails it with
+// timedOut. A reply that drips a byte now and then keeps an idle limit
+// happy for ever; this ends it.
+struct MinimumRate {
+    std::int64_t bytesPerSecond = 1024;
+    double window = 30.0;
+};
+
+// When the hub's long transfers give up, whatever their idle limits say.
+// The defaults are the production values; a sandboxed run's service
+// profile may shorten them so that its tests drip for seconds, not minutes.
+struct Limits {
+    double fetchDeadline = 60.0; // seconds for the catalog or one release feed, request to last byte
+    MinimumRate downloadRate;    // an artifact or installer download slower than this fails
+};
+
 // How requests of one caller are sent: whom to trust and when to give up.
 // The tests point caBundle at the certificate of their local server.
 struct Session {
     QString caBundle;      // PEM file of trusted roots; empty: the system's store
     std::stop_token stop;  // a stop request cancels every transfer in flight
+    Limits limits = {};    // read by the callers that build long requests
 };
 
 using Header = QPair<QByteArray, QByteArray>;
@@ -74,6 +92,11 @@ struct Request {
     QByteArray body;                 // sent for any method when not empty
     double timeout = 60.0;           // seconds; never "no limit": 0 or less fails at once
     TimeoutMode timeoutMode = TimeoutMode::total;
+    // Idle mode only: the whole exchange must still end within this many
+    // seconds, however steadily the bytes come.
+    std::optional<double> deadline;
+    // Idle mode only: a reply slower than this fails with timedOut.
+    std::optional<MinimumRate> minimumRate;
     // A successful (2xx) reply with a longer body fails with
     // dataLengthExceedsMaximum; any other reply is returned with its status
     // and at most this much of its body.
@@ -112,9 +135,15 @@ struct Outcome {
 
 // Performs every request at once on the calling thread, all on one curl
 // multi handle (no thread per request), so N stalled servers cost one
-// time-out, not N. One outcome per request, in order; never throws but for
-// memory exhaustion.
+// time-out, not N. The requests share their name lookups and at most
+// kConnectionsPerHost connections per host, which later requests reuse.
+// A host that cannot be found, reached or that leaves a request without
+// any reply fails its requests that have not gone out yet at once, with
+// the same code, rather than each of them waiting its turn to fail. One
+// outcome per request, in order; never throws but for memory exhaustion.
 std::vector<Outcome> performAll(const Session& session, const std::vector<Request>& requests);
+
+inline constexpr long kConnectionsPerHost = 4;
 
 // The address rule for everything the hub downloads: https, or plain http
 // only to this machine ("localhost" or "127.0.0.1"), for local testing.

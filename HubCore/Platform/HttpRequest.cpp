@@ -133,22 +133,37 @@ void setMethodAndBody(CURL* easy, const Request& request)
     }
 }
 
+long millis(double seconds)
+{
+    return std::max(1L, std::lround(std::clamp(seconds, 0.001, 7 * 86400.0) * 1000.0));
+}
+
 void setTimeouts(CURL* easy, const Request& request)
 {
     const long timeoutMs = timeoutMillis(request);
     setOption(easy, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
     if (request.timeoutMode == TimeoutMode::total) {
         setOption(easy, CURLOPT_TIMEOUT_MS, timeoutMs);
-    } else {
-        // The idle limit itself is the clock kept in the transfer loop. curl's
-        // low-speed check only backs it up, with a margin: curl refreshes its
-        // speed once per wall-clock second and averages it over up to five,
-        // so with no margin it fails steady slow replies now and then, and
-        // it notices a stall late anyway.
-        setOption(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        setOption(easy, CURLOPT_LOW_SPEED_TIME,
-                  static_cast<long>(std::ceil(timeoutMs / 1000.0)) + kLowSpeedMarginSeconds);
+        return;
     }
+    if (request.deadline && !std::isnan(*request.deadline))
+        setOption(easy, CURLOPT_TIMEOUT_MS, millis(*request.deadline));
+    if (request.minimumRate) {
+        const MinimumRate& rate = *request.minimumRate;
+        setOption(easy, CURLOPT_LOW_SPEED_LIMIT,
+                  static_cast<long>(std::clamp<std::int64_t>(rate.bytesPerSecond, 1, 1L << 30)));
+        setOption(easy, CURLOPT_LOW_SPEED_TIME,
+                  std::isnan(rate.window) ? 30L : static_cast<long>(std::ceil(std::clamp(rate.window, 1.0, 86400.0))));
+        return;
+    }
+    // The idle limit itself is the clock kept in the transfer loop. curl's
+    // low-speed check only backs it up, with a margin: curl refreshes its
+    // speed once per wall-clock second and averages it over up to five,
+    // so with no margin it fails steady slow replies now and then, and
+    // it notices a stall late anyway.
+    setOption(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    setOption(easy, CURLOPT_LOW_SPEED_TIME,
+              static_cast<long>(std::ceil(timeoutMs / 1000.0)) + kLowSpeedMarginSeconds);
 }
 
 void setCallbacks(Transfer& transfer)
@@ -169,8 +184,7 @@ void setCallbacks(Transfer& transfer)
 // bound keeps the conversions in range.
 long timeoutMillis(const Request& request)
 {
-    const double seconds = std::isnan(request.timeout) ? 60.0 : std::clamp(request.timeout, 0.001, 7 * 86400.0);
-    return std::max(1L, std::lround(seconds * 1000.0));
+    return millis(std::isnan(request.timeout) ? 60.0 : request.timeout);
 }
 
 void prepare(Transfer& transfer, const Session& session, const Request& request)

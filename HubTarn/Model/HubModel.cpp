@@ -333,7 +333,8 @@ void HubModel::refresh(bool catalog)
     submit(
         Keep::always,
         [catalog, known = std::move(known), loader = *d->loader, http = Http::Session{d->services.caBundle,
-                                                                                       d->stop.get_token()},
+                                                                                       d->stop.get_token(),
+                                                                                       d->services.httpLimits},
          service = d->services.service, session = d->session, machineID = d->services.machineID, scanner,
          roots = d->roots]() {
             RefreshResult result;

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <mutex>
 
 using namespace Qt::StringLiterals;
@@ -29,6 +30,46 @@ struct JobResult {
     std::optional<QString> warning;
     std::exception_ptr error;
 };
+
+// A package's installer places what it holds, whatever the feed named:
+// copies found afterwards, none of them in the release's version, mean the
+// release was not installed, however the installer ended.
+std::exception_ptr placedVersionMismatch(const QList<InstalledFormat>& placed, const Release& release)
+{
+    const InstalledFormat* found = nullptr;
+    for (const InstalledFormat& copy : placed) {
+        if (Versions::compare(copy.version, release.version) == std::strong_ordering::equal)
+            return nullptr;
+        found = found ? found : &copy;
+    }
+    if (!found)
+        return nullptr;
+    return std::make_exception_ptr(HubError::message(QFileInfo(found->path).fileName() + u" is version "_s
+                                                     + (found->version.isEmpty() ? u"?"_s : found->version)
+                                                     + u", not "_s + release.version + u". Try again later."_s));
+}
+
+// What a removal took away: the whole product when no copy is left, else
+// the formats whose copies went ("echo's AU is in the Trash."), so that a
+// VST3 left installed is never said to be gone.
+QString trashSentence(const Product& product, const QList<InstalledFormat>& before,
+                      const QList<InstalledFormat>& after)
+{
+    QStringList went;
+    for (PluginFormat format : kAllPluginFormats) {
+        const bool gone = std::any_of(before.begin(), before.end(), [&](const InstalledFormat& copy) {
+            return copy.format == format && std::none_of(after.begin(), after.end(), [&](const InstalledFormat& left) {
+                       return left.path == copy.path;
+                   });
+        });
+        if (gone)
+            went.append(label(format));
+    }
+    if (after.isEmpty() || went.isEmpty())
+        return product.shown() + u" is in the Trash."_s;
+    return product.shown() + u"'s "_s + went.join(u" and "_s) + (went.size() == 1 ? u" is"_s : u" are"_s)
+           + u" in the Trash."_s;
+}
 
 } // namespace
 
@@ -322,6 +363,8 @@ void HubModel::startInstall(const InstallRequest& request, std::function<void()>
                 result.error = std::current_exception();
             }
             result.installed = scanner->installed(product, roots);
+            if (!result.error)
+                result.error = placedVersionMismatch(result.installed, release);
             return result;
         };
     } else {
@@ -371,6 +414,7 @@ void HubModel::startUninstall(const Product& product, const UninstallOptions& op
     if (isWorking(product.id) || d->shutDown || d->restarting)
         return;
     const Job before = state(product).job;
+    const QList<InstalledFormat> copiesBefore = state(product).installed;
     setJob(product.id, Job::removing());
     const std::shared_ptr<const PluginInstalling> scanner = d->services.installerFor({}, d->stop.get_token());
     submit(
@@ -385,12 +429,12 @@ void HubModel::startUninstall(const Product& product, const UninstallOptions& op
             result.installed = scanner->installed(product, roots);
             return result;
         },
-        [this, product, before](Outcome<JobResult> outcome) {
+        [this, product, before, copiesBefore](Outcome<JobResult> outcome) {
             JobResult result = outcome.value ? std::move(*outcome.value) : JobResult{{}, {}, outcome.error};
             if (outcome.value)
                 rescan(product, result.installed);
             if (!result.error) {
-                setJob(product.id, Job::done(product.shown() + u" is in the Trash."_s));
+                setJob(product.id, Job::done(trashSentence(product, copiesBefore, result.installed)));
             } else if (Private::isCancelled(result.error)) {
                 setJob(product.id, before.isWorking() ? Job::idle() : before);
             } else {

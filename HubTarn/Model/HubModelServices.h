@@ -43,6 +43,7 @@ struct HubModelServices {
     // model's own.
     CatalogLoader::Locations catalog;
     QString caBundle;                 // trusted roots for catalog fetches; empty: the system's
+    Http::Limits httpLimits = {};     // when catalog fetches give up
     ReportSender::Client reports;     // where reports go; its stop token is the model's
     std::optional<QString> home;      // an isolated home folder
     QString cpu;                      // "arm64" or "x86_64"

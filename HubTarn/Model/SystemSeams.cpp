@@ -91,7 +91,8 @@ CorePackageInstaller::CorePackageInstaller(Setup setup)
 }
 
 CorePackageInstaller::Setup CorePackageInstaller::isolated(const QString& home, const TrustAnchors& anchors,
-                                                           const QString& anchorsFile, const QString& caBundle)
+                                                           const QString& anchorsFile, const QString& caBundle,
+                                                           const Http::Limits& limits)
 {
     Setup setup;
     setup.home = home;
@@ -104,6 +105,7 @@ CorePackageInstaller::Setup CorePackageInstaller::isolated(const QString& home, 
         return PrivilegedRunner::runAsCurrentUser(QString(), script, arguments);
     };
     setup.caBundle = caBundle;
+    setup.limits = limits;
     return setup;
 }
 
@@ -122,7 +124,7 @@ QString CorePackageInstaller::install(const QString& productName, const Release&
     const std::optional<Release::Download> source = release.download();
     if (!source)
         throw HubError::message(u"This release has no installer to download."_s);
-    const Http::Session session{m_setup.caBundle, stop};
+    const Http::Session session{m_setup.caBundle, stop, m_setup.limits};
     const QString file = Installer::download(
         source->url, source->sha256, productName,
         [&progress](double fraction) { progress(InstallStep::downloading(fraction)); }, release.size, session,
@@ -134,9 +136,9 @@ QString CorePackageInstaller::install(const QString& productName, const Release&
         throw HubError::cancelled();
     progress(InstallStep::installing());
     // The application's package is checked against its own identity; a
-    // product's package only against the catalog's checksum.
+    // product's package against the catalog's checksum and its version.
     const std::optional<QString> packageID = hub ? std::optional<QString>(Config::bundleID()) : std::nullopt;
-    const std::optional<QString> version = hub ? std::optional<QString>(release.version) : std::nullopt;
+    const std::optional<QString> version = release.version;
     Installer::install(file, productName, source->sha256.value_or(QString()), packageID, version, m_setup.execute,
                        m_setup.scriptTools);
     if (!hub)

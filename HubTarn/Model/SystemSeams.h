@@ -27,6 +27,7 @@ public:
         TrustAnchors anchors = TrustAnchors::pinned();
         Installer::Execute execute;     // empty: the administrator runner
         QString caBundle;               // empty: the system's roots
+        Http::Limits limits = {};       // when the download gives up
     };
 
     explicit CorePackageInstaller(Setup setup);
@@ -40,7 +41,7 @@ public:
     // anchor the assessment trusts, before and inside the script, and
     // `anchors` the one the installed application is checked against.
     static Setup isolated(const QString& home, const TrustAnchors& anchors, const QString& anchorsFile,
-                          const QString& caBundle);
+                          const QString& caBundle, const Http::Limits& limits = {});
 
     const Setup& setup() const { return m_setup; }
 

@@ -71,22 +71,24 @@ AppServices makeAppServices(const std::optional<Sandbox>& sandbox)
         installer->privileged = PrivilegedRunner::runAsCurrentUser;
     if (profile)
         installer->downloadIdleTimeout = profile->downloadIdleTimeout;
-    services.installerFor = [installer, caBundle](PluginInstaller::URLResolver resolve, std::stop_token stop) {
+    const Http::Limits limits = profile ? profile->limits : Http::Limits{};
+    services.installerFor = [installer, caBundle, limits](PluginInstaller::URLResolver resolve, std::stop_token stop) {
         auto one = std::make_shared<PluginInstaller>(*installer);
         one->resolveURL = std::move(resolve);
-        one->configuration = [caBundle, stop] { return Http::Session{caBundle, stop}; };
+        one->configuration = [caBundle, stop, limits] { return Http::Session{caBundle, stop, limits}; };
         return std::shared_ptr<const PluginInstalling>(std::move(one));
     };
     services.uninstaller = installer;
     CorePackageInstaller::Setup packages;
     packages.home = Config::homeFolder();
     packages.caBundle = caBundle;
+    packages.limits = limits;
     // A sandboxed run installs packages as the user into its home, never
     // through the administrator prompt; only there may a profile's anchor
     // reach the package tools.
     if (sandbox)
         packages = CorePackageInstaller::isolated(sandbox->home, anchors,
-                                                  profile ? profile->signingAnchorFile : QString(), caBundle);
+                                                  profile ? profile->signingAnchorFile : QString(), caBundle, limits);
     services.packages = std::make_shared<CorePackageInstaller>(std::move(packages));
 
     services.network = makeSystemNetworkMonitor();
@@ -101,6 +103,7 @@ AppServices makeAppServices(const std::optional<Sandbox>& sandbox)
 
     services.catalog = CatalogLoader::defaultLocations();
     services.caBundle = caBundle;
+    services.httpLimits = limits;
     services.reports.session.caBundle = caBundle;
     if (profile) {
         services.catalog.catalogURL = profile->catalogURL;

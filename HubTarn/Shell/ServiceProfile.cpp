@@ -81,6 +81,20 @@ ServiceProfile ServiceProfile::read(const QString& path)
             refuse(path, u"\"download_idle_timeout\" must be a number of seconds from 1 to 3600."_s);
         profile.downloadIdleTimeout = seconds;
     }
+    const auto number = [&](const QString& key, double low, double high, double& out, const QString& what) {
+        if (!object.contains(key))
+            return;
+        const double value = object.value(key).toDouble(-1);
+        if (!(value >= low && value <= high))
+            refuse(path, u"\""_s + key + u"\" must be "_s + what + u'.');
+        out = value;
+    };
+    number(u"fetch_deadline"_s, 1, 3600, profile.limits.fetchDeadline, u"a number of seconds from 1 to 3600"_s);
+    double rate = double(profile.limits.downloadRate.bytesPerSecond);
+    number(u"download_minimum_rate"_s, 1, 1 << 30, rate, u"a number of bytes per second from 1 to 2^30"_s);
+    profile.limits.downloadRate.bytesPerSecond = std::int64_t(rate);
+    number(u"download_rate_window"_s, 1, 3600, profile.limits.downloadRate.window,
+           u"a number of seconds from 1 to 3600"_s);
     return profile;
 }
 

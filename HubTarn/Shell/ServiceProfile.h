@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Http.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QUrl>
@@ -19,8 +21,11 @@ namespace Hub::Shell {
 //    "publishable_key": "pk_test_...",
 //    "tls_root": "/path/tls-root.pem",                 the only TLS root trusted
 //    "signing_anchor": "/path/signing-anchor.pem",     the only code-signing anchor
-//    "download_idle_timeout": 8}                        optional: seconds without a byte
+//    "download_idle_timeout": 8,                        optional: seconds without a byte
 //                                                       before a download fails
+//    "fetch_deadline": 5,                               optional: seconds for the catalog or a feed
+//    "download_minimum_rate": 1024,                     optional: bytes per second a download
+//    "download_rate_window": 30}                        must average over this many seconds
 struct ServiceProfile {
     QUrl apiBase;
     QUrl catalogURL;
@@ -30,6 +35,7 @@ struct ServiceProfile {
     QByteArray signingAnchorPem;
     QString signingAnchorFile; // the same, for the tools that read it themselves
     std::optional<double> downloadIdleTimeout;
+    Http::Limits limits; // the production values unless the profile names others
 
     // Reads and checks the file; every value must be there and usable.
     // Throws ServiceProfileError with the sentence to show.

@@ -345,6 +345,49 @@ TEST_F(CatalogLoaderTest, StalledFeedsCostOneTimeOutTogether)
 
     EXPECT_TRUE(fetched.empty());
     EXPECT_LT(elapsed.count(), kTimeout * kFeeds / 8 / 4);
+    // A host that left its first requests unanswered is not asked the rest.
+    EXPECT_LE(server.requests().size(), std::size_t(Http::kConnectionsPerHost));
+}
+
+// A catalog or feed that sends a byte now and then never trips the idle
+// limit; the session's deadline ends it, and the refresh goes on with the
+// copy it has. Both documents are whole and valid, so without the deadline
+// they would arrive, after many seconds, and be used.
+TEST_F(CatalogLoaderTest, ADripThatNeverStallsEndsAtTheFetchDeadline)
+{
+    constexpr std::chrono::milliseconds kInterval(150);
+    writeFile(loader().locations().bundledCatalog, catalogDocument("1", {product("a", "1.0", feedURL("a.json"))}));
+    server.drip("/catalog.json", catalogDocument("2", {product("a", "2.0", feedURL("a.json"))}).toStdString(),
+                kInterval);
+    server.drip("/feeds/a.json", feedDocument("2.1").toStdString(), kInterval);
+    session.limits.fetchDeadline = 1.0;
+
+    const auto loaded = loader().load(session);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->source, CatalogSource::bundled);
+    EXPECT_EQ(versionOf(loaded->catalog, "a"), u"1.0"_s);
+    EXPECT_FALSE(QDir(loader().locations().supportFolder).exists());
+
+    const Feed feed{QString::fromUtf8(feedURL("a.json")), u"a2m"_s, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
+    EXPECT_TRUE(CatalogLoader::fetchFeeds({{u"a"_s, feed}}, session).empty());
+}
+
+// The first check fetches every feed at once; on one host they share a few
+// connections (and so a few name lookups) instead of opening one each.
+TEST(CatalogFeedConnections, FeedsOfOneHostShareAFewConnections)
+{
+    TestHttpsServer server({.requestsPerConnection = 1000});
+    server.get("/feeds/.*", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(feedDocument("2.0").toStdString(), "application/json");
+    });
+    std::vector<std::pair<QString, Feed>> feeds;
+    for (int i = 0; i < 100; ++i)
+        feeds.emplace_back(QString::number(i), Feed{server.url(u"/feeds/"_s + QString::number(i)).toString(), u"a2m"_s,
+                                                    std::nullopt, std::nullopt, std::nullopt, std::nullopt});
+    const auto fetched = CatalogLoader::fetchFeeds(feeds, Http::Session{server.caBundle(), {}});
+    EXPECT_EQ(fetched.size(), feeds.size());
+    EXPECT_EQ(server.requests().size(), feeds.size());
+    EXPECT_LE(server.connections(), Http::kConnectionsPerHost);
 }
 
 TEST_F(CatalogLoaderTest, NothingIsWrittenWhenTheServerCannotBeReached)

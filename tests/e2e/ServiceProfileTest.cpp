@@ -81,6 +81,9 @@ protected:
         QString packageTarget;
         bool packageAsAdministrator = true;
         std::optional<double> downloadIdleTimeout;
+        // "deadline/rate/window" of the catalog's, the installer's and the
+        // package path's sessions.
+        QStringList limits;
         bool recordsOpened = false; // addresses go to a log, not the desktop
     };
 
@@ -107,6 +110,10 @@ protected:
         out.packageTarget = packages.scriptTools.target;
         out.packageAsAdministrator = !packages.execute;
         out.downloadIdleTimeout = installer->downloadIdleTimeout;
+        for (const Http::Limits& limits : {services.httpLimits, installer->configuration().limits, packages.limits})
+            out.limits.append(QString::number(limits.fetchDeadline) + u'/'
+                              + QString::number(limits.downloadRate.bytesPerSecond) + u'/'
+                              + QString::number(limits.downloadRate.window));
         out.recordsOpened = std::dynamic_pointer_cast<Shell::RecordingWorkspace>(services.workspace) != nullptr;
         return out;
     }
@@ -144,6 +151,7 @@ TEST_F(ServiceProfileTest, OutsideTheSandboxNoProfileChangesConnectionsOrTrust)
         EXPECT_EQ(wired.packageTarget, u"/"_s);
         EXPECT_TRUE(wired.packageAsAdministrator);
         EXPECT_EQ(wired.downloadIdleTimeout, std::nullopt);
+        EXPECT_EQ(wired.limits, QStringList(3, u"60/1024/30"_s));
         EXPECT_FALSE(wired.recordsOpened);
         EXPECT_EQ(wired.signIn, ClerkIdentity::frontendAPI(Config::clerkPublishableKey()));
     }
@@ -177,10 +185,14 @@ TEST_F(ServiceProfileTest, ASandboxedRunTakesEveryAddressAndTrustFromItsProfile)
     // a driver walking the window gets a workspace that opens nothing.
     QJsonObject shortened = profileObject();
     shortened.insert(u"download_idle_timeout"_s, 8);
+    shortened.insert(u"fetch_deadline"_s, 5);
+    shortened.insert(u"download_minimum_rate"_s, 2048);
+    shortened.insert(u"download_rate_window"_s, 4);
     qputenv("HUBTARN_SERVICE_PROFILE", QFile::encodeName(write(shortened)));
     qputenv("HUBTARN_TEST_DRIVER", QFile::encodeName(path(u"driver.so"_s)));
     const Wiring driven = wiring(Shell::sandboxFromEnvironment());
     EXPECT_EQ(driven.downloadIdleTimeout, 8.0);
+    EXPECT_EQ(driven.limits, QStringList(3, u"5/2048/4"_s)) << "catalog, installer, package path";
     EXPECT_TRUE(driven.recordsOpened);
     qunsetenv("HUBTARN_TEST_DRIVER");
 
@@ -229,6 +241,11 @@ TEST_F(ServiceProfileTest, AProfileThatCannotBeUsedIsRefusedWithItsReason)
          u"\"download_idle_timeout\" must be a number of seconds from 1 to 3600."_s},
         {json(with(u"download_idle_timeout"_s, 0)),
          u"\"download_idle_timeout\" must be a number of seconds from 1 to 3600."_s},
+        {json(with(u"fetch_deadline"_s, 0)), u"\"fetch_deadline\" must be a number of seconds from 1 to 3600."_s},
+        {json(with(u"download_minimum_rate"_s, u"fast"_s)),
+         u"\"download_minimum_rate\" must be a number of bytes per second from 1 to 2^30."_s},
+        {json(with(u"download_rate_window"_s, 7200)),
+         u"\"download_rate_window\" must be a number of seconds from 1 to 3600."_s},
     };
     for (const Row& row : rows) {
         const QString profile = path(u"profile.json"_s);

@@ -197,6 +197,20 @@ TEST_F(DownloaderTest, AConnectionCutShortIsATransportFailure)
     EXPECT_TRUE(leftovers().isEmpty());
 }
 
+// A byte every few dozen milliseconds never trips the idle limit; below the
+// session's minimum rate the download fails like a lost connection, with
+// nothing left behind, long before the drip would have finished.
+TEST_F(DownloaderTest, ADownloadBelowTheMinimumRateFailsAsALostConnection)
+{
+    const QByteArray body = pattern(300);
+    m_server.drip("/a.zip", body.toStdString(), std::chrono::milliseconds(40));
+    Http::Session session = trusting(m_server);
+    session.limits.downloadRate = {1000, 1.0};
+    const ArtifactDownloader downloader(m_target, u"VST3"_s, body.size(), {});
+    EXPECT_EQ(sentenceOf([&] { m_result = downloader.run(m_server.url(u"/a.zip"_s), session); }), kTransport);
+    EXPECT_TRUE(leftovers().isEmpty());
+}
+
 TEST_F(DownloaderTest, MoreBytesThanTheCatalogSizeStopTheDownload)
 {
     // An endless reply without a length: the download must stop at the

@@ -159,4 +159,107 @@ TEST_F(ModelInstallTest, TheOwnUpdateInstallsTheVerifiedPackageThenAsksToStartTh
     EXPECT_EQ(m_server.count("/Tarnhub.pkg"), 1);
 }
 
+// A package installs what it holds, whatever the feed named. Whether the
+// package says so itself or only the application it placed does, a release
+// the package does not hold ends in the version sentence and a report,
+// never "installed" (and the update offered for ever after).
+TEST_F(ModelInstallTest, APackageThatDoesNotHoldTheReleaseFailsWithTheVersionSentence)
+{
+    PackageBed bed;
+    const struct {
+        QString id;
+        QString packageVersion; // what the package's own information claims
+        QString sentence;
+        qsizetype placed;
+    } rows[] = {
+        {u"glasswing"_s, u"1.5.0"_s, u"glasswing is version 1.5.0, not 9.9.9. Try again later."_s, 0},
+        {u"loom"_s, u"9.9.9"_s, u"Loom.app is version 1.5.0, not 9.9.9. Try again later."_s, 1},
+    };
+    Catalog catalog;
+    for (const auto& row : rows) {
+        const QString name = row.id.at(0).toUpper() + row.id.mid(1) + u".app"_s;
+        BundleSpec app;
+        app.name = name;
+        app.bundleID = u"com.tarnaudio."_s + row.id;
+        app.shortVersion = u"1.5.0"_s;
+        const QString bundle = BundleFactory::create(m_home.filePath(u"fixtures/"_s + row.id), app);
+        signBundle(bundle, bed.pki().maker());
+        PackageSpec recipe;
+        recipe.identifier = app.bundleID + u".pkg"_s;
+        recipe.version = row.packageVersion;
+        const QString file = m_home.filePath(u"fixtures/"_s + row.id + u".pkg"_s);
+        PackageBuilder::build(file, {bundle}, recipe, bed.pki());
+        const QByteArray bytes = readAll(file);
+        m_server.get("/" + row.id.toStdString() + ".pkg", [bytes](const httplib::Request&, httplib::Response& response) {
+            response.set_content(bytes.toStdString(), "application/octet-stream");
+        });
+
+        Product product;
+        product.id = row.id;
+        product.name = row.id;
+        product.tagline = u"A standalone app"_s;
+        product.kind = u"app"_s;
+        product.formats = QStringList{u"App"_s};
+        product.status = u"available"_s;
+        product.release = Release{};
+        product.release->version = u"9.9.9"_s;
+        product.release->pkgURL = m_server.url(u"/"_s + row.id + u".pkg"_s).toString();
+        product.release->sha256 = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+        product.release->size = bytes.size();
+        product.release->archs = QStringList{u"arm64"_s, u"x86_64"_s};
+        product.install = Install{{u"/Applications/"_s + name}};
+        catalog.products.push_back(product);
+    }
+    PackageScript::Tools script = bed.scriptTools();
+    script.target = m_home.path();
+    realPackages = std::make_shared<CorePackageInstaller>(CorePackageInstaller::Setup{
+        m_home.path(), bed.tools(), script, bed.pki().anchors(), bed.runner(), m_server.caBundle()});
+    realInstaller = std::make_shared<PluginInstaller>(std::make_shared<NoWaitRegistry>(), false, 5.0);
+    build(catalog);
+    startToFirstScreen();
+
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.id.toStdString());
+        const Product* product = model->product(row.id);
+        ASSERT_NE(product, nullptr);
+        model->requestInstall(*product, {}, InstallScope::user);
+        ASSERT_TRUE(eventually([&] { return stateOf(row.id).job.kind == Job::Kind::failed || stateOf(row.id).job.kind == Job::Kind::done; }));
+        EXPECT_EQ(stateOf(row.id).job, Job::failed(row.sentence));
+        EXPECT_EQ(stateOf(row.id).installed.size(), row.placed);
+    }
+    // Each failure leaves its report with the sentence.
+    const auto reported = [this] {
+        QStringList messages;
+        for (const ReportFile& file : model->problems())
+            if (file.report.code == u"hub.install.installing"_s)
+                messages.append(file.report.message.value_or(QString()));
+        messages.sort();
+        return messages;
+    };
+    EXPECT_TRUE(eventually([&] { return reported().size() == 2; }));
+    EXPECT_EQ(reported(), (QStringList{rows[1].sentence, rows[0].sentence}));
+}
+
+// A catalog that drips a byte now and then keeps no idle limit busy; the
+// refresh ends at the fetch deadline with the copy it has, and the account
+// is still checked after it (the account button's dot goes).
+TEST_F(ModelInstallTest, ACatalogThatDripsEndsTheRefreshAtItsDeadlineAndTheAccountIsChecked)
+{
+    Catalog catalog;
+    catalog.products = {plugin(u"echo"_s, u"1.0"_s)};
+    Catalog newer = catalog;
+    newer.products[0].release->version = u"2.0"_s;
+    m_server.drip("/catalog.json", newer.toJson().toStdString(), std::chrono::milliseconds(200));
+    catalogURL = m_server.url(u"/catalog.json"_s);
+    caBundle = m_server.caBundle();
+    httpLimits.fetchDeadline = 1.0;
+    signInStored();
+    build(catalog);
+    startToFirstScreen();
+    EXPECT_EQ(model->catalogSource(), CatalogSource::bundled);
+    EXPECT_EQ(model->product(u"echo"_s)->release->version, u"1.0"_s);
+    EXPECT_TRUE(log->calls().contains(u"account tok-1"_s));
+    EXPECT_EQ(m_server.count("/catalog.json"), 1);
+}
+
 } // namespace

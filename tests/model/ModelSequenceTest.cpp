@@ -674,8 +674,9 @@ TEST_F(ModelSequenceTest, RemovingOldCopiesForAllUsersReportsItsOutcome)
     model->requestRemoveLegacy(product(u"echo"_s));
     ASSERT_TRUE(eventually([this] { return stateOf(u"echo"_s).job.kind == Job::Kind::done; }));
     EXPECT_TRUE(log->calls().contains(u"uninstall echo vst3 allUsers kept"_s));
-    EXPECT_EQ(stateOf(u"echo"_s).job, Job::done(u"echo is in the Trash."_s));
-    EXPECT_TRUE(stateOf(u"echo"_s).installed.isEmpty());
+    // The old AU stays: only the old VST3 is said to be gone.
+    EXPECT_EQ(stateOf(u"echo"_s).job, Job::done(u"echo's VST3 is in the Trash."_s));
+    EXPECT_EQ(stateOf(u"echo"_s).installed.size(), 2);
 
     // Nothing old left: nothing to do.
     model->requestRemoveLegacy(product(u"echo"_s));
@@ -688,6 +689,32 @@ TEST_F(ModelSequenceTest, RemovingOldCopiesForAllUsersReportsItsOutcome)
     EXPECT_EQ(stateOf(u"notes"_s).job.message, sentence);
     ASSERT_TRUE(eventually([this] { return reports(u"hub.uninstall"_s).size() == 1u; }));
     EXPECT_EQ(reports(u"hub.uninstall"_s)[0].report.message, sentence);
+}
+
+// The job's sentence names what went; the whole name only when nothing is left.
+TEST_F(ModelSequenceTest, ARemovalSaysWhichFormatsWentToTheTrash)
+{
+    build(m_catalog);
+    startToFirstScreen();
+    const struct {
+        std::set<PluginFormat> formats;
+        QString sentence;
+        qsizetype left;
+    } rows[] = {
+        {{PluginFormat::au}, u"echo's AU is in the Trash."_s, 1},
+        {{PluginFormat::vst3, PluginFormat::au}, u"echo is in the Trash."_s, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.sentence.toStdString());
+        installer->copies[u"echo"_s] = {copy(PluginFormat::vst3, u"1.0"_s), copy(PluginFormat::au, u"1.0"_s)};
+        model->refresh(false);
+        ASSERT_TRUE(eventually([this] { return !model->loading() && stateOf(u"echo"_s).installed.size() == 2; }));
+        model->requestUninstall(product(u"echo"_s), UninstallOptions{row.formats, false, {InstallScope::user}}, false);
+        ASSERT_TRUE(eventually([&] {
+            return stateOf(u"echo"_s).job.kind == Job::Kind::done && stateOf(u"echo"_s).installed.size() == row.left;
+        }));
+        EXPECT_EQ(stateOf(u"echo"_s).job.message, row.sentence);
+    }
 }
 
 TEST_F(ModelSequenceTest, FeedbackNeedsASessionAndUnauthorizedSignsOut)

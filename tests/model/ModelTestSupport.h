@@ -275,7 +275,7 @@ struct FakeInstaller : PluginInstalling, PluginUninstalling {
         return placed;
     }
     QList<InstalledFormat> uninstall(const Product& product, const UninstallOptions& options,
-                                     const InstallRoots&) const override
+                                     const InstallRoots& roots) const override
     {
         QString what;
         for (PluginFormat format : options.formats)
@@ -286,7 +286,12 @@ struct FakeInstaller : PluginInstalling, PluginUninstalling {
         const std::lock_guard lock(mutex);
         if (failure)
             std::rethrow_exception(failure);
-        copies.erase(product.id);
+        // Only the asked formats in the asked places go, as on disk.
+        QList<InstalledFormat>& left = copies[product.id];
+        left.removeIf([&](const InstalledFormat& copy) {
+            const std::optional<InstallScope> scope = InstallLocations::scope(copy.path, copy.format, roots);
+            return options.formats.contains(copy.format) && scope && options.scopes.contains(*scope);
+        });
         return {};
     }
 
@@ -478,6 +483,7 @@ protected:
         services.runningDAWs = [this] { return daws; };
         services.catalog = {QString(), catalogURL, bundled};
         services.caBundle = caBundle;
+        services.httpLimits = httpLimits;
         services.reports.transport = [this](const QJsonObject&, const QString&) {
             log->add(u"report upload"_qs);
             if (reportGate)
@@ -533,6 +539,7 @@ protected:
     std::shared_ptr<PluginInstaller> realInstaller;
     std::shared_ptr<const PackageInstalling> realPackages;
     QString caBundle;
+    Http::Limits httpLimits;
     // The live catalog; nothing answers here unless a test serves it.
     QUrl catalogURL = QUrl(u"https://127.0.0.1:1/catalog.json"_qs);
     QString cpu = u"x86_64"_qs;

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <set>
 #include <stdexcept>
 
 namespace Hub::Test {
@@ -117,6 +118,7 @@ TestHttpsServer::TestHttpsServer(TestServerOptions options)
     // rule the body waits for the client's delayed acknowledgement, 40 ms a
     // reply that no real service makes its clients wait.
     m_server->set_tcp_nodelay(true);
+    m_server->set_keep_alive_max_count(options.requestsPerConnection);
 
     const Handler dispatcher = [this](const httplib::Request& request, httplib::Response& response) {
         dispatch(request, response);
@@ -188,6 +190,27 @@ int TestHttpsServer::count(const std::string& path) const
                                           [&path](const Recorded& r) { return r.path == path; }));
 }
 
+int TestHttpsServer::connections() const
+{
+    const std::lock_guard lock(m_mutex);
+    std::set<int> ports;
+    for (const Recorded& r : m_requests)
+        ports.insert(r.remotePort);
+    return static_cast<int>(ports.size());
+}
+
+void TestHttpsServer::drip(const std::string& pattern, std::string body, std::chrono::milliseconds interval)
+{
+    get(pattern, [this, body = std::move(body), interval](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(body.size(), "application/octet-stream",
+                                      [this, body, interval](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                          if (!pause(interval))
+                                              return false;
+                                          return sink.write(body.data() + offset, 1);
+                                      });
+    });
+}
+
 bool TestHttpsServer::pause(std::chrono::milliseconds duration) const
 {
     std::unique_lock lock(m_mutex);
@@ -201,7 +224,7 @@ void TestHttpsServer::dispatch(const httplib::Request& request, httplib::Respons
     Handler handler;
     {
         const std::lock_guard lock(m_mutex);
-        m_requests.push_back(Recorded{request.method, request.path, request.body, request.headers});
+        m_requests.push_back(Recorded{request.method, request.path, request.body, request.headers, request.remote_port});
         for (auto route = m_routes.rbegin(); route != m_routes.rend(); ++route) {
             if (route->method == routeMethod
                 && std::regex_match(matched.path, matched.matches, route->pattern)) {

@@ -25,6 +25,9 @@ struct TestServerOptions {
     // Leaving 127.0.0.1 out of the certificate (it still names localhost)
     // lets a test show that the host name is checked, not only the chain.
     bool certificateNamesLoopbackIp = true;
+    // Requests one kept-alive connection may carry before the server closes
+    // it; a test that counts the client's connections raises it.
+    std::size_t requestsPerConnection = 5;
 };
 
 // A real server on 127.0.0.1 with a random free port, running from
@@ -46,6 +49,7 @@ public:
         std::string path;
         std::string body;
         httplib::Headers headers;
+        int remotePort = -1; // tells one connection of the client's from another
     };
 
     explicit TestHttpsServer(TestServerOptions options = {});
@@ -69,6 +73,12 @@ public:
     // before its handler ran.
     std::vector<Recorded> requests() const;
     int count(const std::string& path) const;
+    // How many connections the recorded requests came over.
+    int connections() const;
+
+    // Serves `body` with its length, one byte every `interval`, under GET
+    // `pattern`: a reply that never stalls and takes for ever.
+    void drip(const std::string& pattern, std::string body, std::chrono::milliseconds interval);
 
     // Waits in a handler or content provider without holding up the
     // server's shutdown. Returns false, early, once the server is stopping;

@@ -207,6 +207,8 @@ TEST_F(UpdatesTabTest, RowShowsNameVersionsAndOneNoteOfTwoLinesAtMost)
     echo.release->notes = u"The release's own note"_qs;
     echo.releases = std::vector<ReleaseNote>{{u"2.0"_qs, std::nullopt, {}}};
     Product& notes = catalog.products[1];
+    // An update cut short between formats: the VST3 is already the release.
+    installer->copies[u"notes"_qs] = {copy(PluginFormat::vst3, u"1.1"_qs), copy(PluginFormat::au, u"1.0"_qs)};
     notes.releases = std::vector<ReleaseNote>{
         {u"1.1"_qs, std::nullopt,
          {u"A first line long enough to need more than two lines in the row, since it keeps going and going "

@@ -73,6 +73,21 @@ QString trimmedSpacesAndTabs(const QString& line)
     return line.mid(begin, end - begin);
 }
 
+// The version the script found in a package it refused for not being
+// `wanted`; none for any other outcome.
+std::optional<QString> refusedVersion(const QString& output, const QString& wanted)
+{
+    const QString suffix = u", not "_s + wanted;
+    for (const QString& line : output.split(u'\n')) {
+        static const QString prefix = u"Tarnhub: package is version "_s;
+        if (line.startsWith(prefix) && line.endsWith(suffix)) {
+            const QString actual = line.mid(prefix.size(), line.size() - prefix.size() - suffix.size());
+            return actual.isEmpty() ? u"?"_s : actual.left(64);
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 // ---- Download ------------------------------------------------------------------
@@ -252,6 +267,10 @@ void install(const QString& file, const QString& productName, const QString& sha
     // prompt; a bare "-128" can be any number in a tool's message.
     if (result.output.contains(QStringView(PrivilegedRunner::kCancelledMarker)))
         throw HubError::cancelled();
+    if (version && !version->isEmpty())
+        if (const std::optional<QString> actual = refusedVersion(result.output, *version))
+            throw HubError::message(productName + u" is version "_s + *actual + u", not "_s + *version
+                                    + u". Try again later."_s);
     throw HubError::message(u"The installer failed.\n"_s + outputTail(result.output));
 }
 

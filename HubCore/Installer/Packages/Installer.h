@@ -66,7 +66,9 @@ bool isTrusted(const QString& output, const QString& teamID);
 // Runs the package script on the downloaded file with administrator rights
 // (through `execute` when given, else the administrator runner), which
 // repeats every check on its own copy and installs into `tools.target`.
-// Throws HubError::cancelled() when the password prompt was dismissed.
+// Throws HubError::cancelled() when the password prompt was dismissed, and
+// "<productName> is version <found>, not <version>. Try again later." when
+// the package is not `version` (given without a package identifier).
 void install(const QString& file, const QString& productName, const QString& sha256,
              const std::optional<QString>& packageID, const std::optional<QString>& version,
              const Execute& execute = {}, const PackageScript::Tools& tools = PackageScript::Tools::installed());

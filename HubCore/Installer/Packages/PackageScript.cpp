@@ -85,15 +85,22 @@ if [ "$unsigned" != 1 ]; then
         || fail "package is not signed by Tarnaudio"
 fi
 
-if [ -n "$package_id" ]; then
+# A product's package names no identifier the hub knows, but its version
+# must still be the release's: a feed that names a newer version than the
+# package holds would otherwise be installed, called done and offered again.
+if [ -n "$package_id" ] || [ -n "$version" ]; then
     "$PKGUTIL" --expand "$package" "$work/expanded" >/dev/null 2>&1 || fail "couldn't inspect package identity"
     [ -f "$work/expanded/PackageInfo" ] || fail "package has no component identity"
     actual_id=$("$XMLLINT" --nonet --xpath 'string(/pkg-info/@identifier)' "$work/expanded/PackageInfo" 2>/dev/null) \
         || fail "invalid package identity"
     actual_version=$("$XMLLINT" --nonet --xpath 'string(/pkg-info/@version)' "$work/expanded/PackageInfo" 2>/dev/null) \
         || fail "invalid package version"
-    [ "$actual_id" = "$package_id" ] && [ "$actual_version" = "$version" ] \
-        || fail "package product or version does not match the release"
+    if [ -n "$package_id" ]; then
+        [ "$actual_id" = "$package_id" ] && [ "$actual_version" = "$version" ] \
+            || fail "package product or version does not match the release"
+    else
+        [ "$actual_version" = "$version" ] || fail "package is version $actual_version, not $version"
+    fi
 fi
 
 "$INSTALLER" -pkg "$package" -target "$TARGET"

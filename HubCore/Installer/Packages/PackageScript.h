@@ -9,9 +9,11 @@
 // It runs as root under /bin/sh with seven arguments: source file, expected
 // SHA-256 (lower case), kind ("dmg" or "pkg"), package identifier (may be
 // empty), version (may be empty), team identifier, unsigned flag ("0" or
-// "1"). It repeats every check on a private root-owned copy before it calls
-// the installer, because the user-owned download can change between the
-// hub's checks and the privileged step. A refusal is one line
+// "1"). The package's own identifier and version are compared with the
+// identifier and version when an identifier is given, with the version
+// alone when only that is. It repeats every check on a private root-owned
+// copy before it calls the installer, because the user-owned download can
+// change between the hub's checks and the privileged step. A refusal is one line
 // "Tarnhub: <reason>" on standard error and status 1.
 namespace Hub::PackageScript {
 

@@ -241,7 +241,9 @@ void UpdateRow::sync()
     m_mark->setProduct(*shown);
     m_mark->setAccessibleName(shown->shown());
     m_name->setText(shown->shown());
-    m_versions->setText(m->installedVersion(*shown).value_or(QString()) + u" → "_s
+    // The oldest copy the update replaces: after an update cut short between
+    // formats the newest copy is already the release's version.
+    m_versions->setText(m->updateFromVersion(*shown).value_or(m->installedVersion(*shown).value_or(QString())) + u" → "_s
                         + (shown->release ? shown->release->version : QString()));
     const std::optional<QString> note = HubModel::updateNote(*shown);
     m_note->setText(note.value_or(QString()));
