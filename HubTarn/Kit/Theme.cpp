@@ -40,6 +40,13 @@ QColor strong()
     return c;
 }
 
+QColor scrim()
+{
+    QColor c = bg();
+    c.setAlphaF(0.6f);
+    return c;
+}
+
 namespace {
 
 // Looked up once: a family name that is not installed would otherwise make

@@ -27,6 +27,9 @@ QColor bad();
 QColor line();
 // ink at opacity 0.9: the outline of an unfilled pill or a round button.
 QColor strong();
+// bg at opacity 0.6: the shade over the window while a sheet or a question
+// is up, drawn by the window itself so it shows with no window manager.
+QColor scrim();
 
 inline constexpr qreal stroke = 1.5;
 inline constexpr qreal hairline = 1.0;

@@ -391,8 +391,8 @@ TEST_F(DAWConfirmationTest, AskedOnlyAfterTheSheetClosedAndRunsTheWorkOnceOnConf
         const qsizetype before = log->calls().filter(u"install reverb"_s).size();
 
         model->setSheet(Sheet::install(u"reverb"_s));
-        ASSERT_NE(view->sheetHost(), nullptr);
-        EXPECT_TRUE(view->sheetHost()->isVisible());
+        ASSERT_NE(view->sheetView(), nullptr);
+        EXPECT_TRUE(view->sheetView()->isVisible());
         model->requestInstall(reverb, {PluginFormat::vst3}, InstallScope::user);
         ASSERT_TRUE(model->dawWarning().has_value());
         EXPECT_EQ(view->dawConfirmation(), nullptr) << "asked while the sheet is up";
@@ -400,9 +400,9 @@ TEST_F(DAWConfirmationTest, AskedOnlyAfterTheSheetClosedAndRunsTheWorkOnceOnConf
         if (row.closeByModel)
             model->setSheet(std::nullopt);
         else
-            view->sheetHost()->reject();
+            view->sheetView()->reject();
         EXPECT_EQ(model->sheet(), std::nullopt);
-        EXPECT_EQ(view->sheetHost(), nullptr);
+        EXPECT_EQ(view->sheetView(), nullptr);
         Kit::ConfirmDialog* dialog = view->dawConfirmation();
         ASSERT_NE(dialog, nullptr);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog, kPatience));

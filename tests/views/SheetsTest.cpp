@@ -13,7 +13,7 @@
 #include "Kit/Theme.h"
 #include "Views/Sheets/FeedbackSheet.h"
 #include "Views/Sheets/InstallSheet.h"
-#include "Views/Sheets/SheetHost.h"
+#include "Views/Sheets/SheetView.h"
 #include "Views/Sheets/SheetKit.h"
 #include "Views/Sheets/UninstallSheet.h"
 
@@ -42,10 +42,10 @@ const QString kPlainFooter = u"Everything goes to the Trash."_qs;
 class SheetsTest : public FrameFixture {
 protected:
     // Opens the sheet through the model, as every view does.
-    Views::SheetHost* present(const Sheet& sheet)
+    Views::SheetView* present(const Sheet& sheet)
     {
         model->setSheet(sheet);
-        Views::SheetHost* host = view->sheetHost();
+        Views::SheetView* host = view->sheetView();
         EXPECT_NE(host, nullptr);
         if (host) {
             EXPECT_TRUE(QTest::qWaitForWindowExposed(host, kPatience));
@@ -54,7 +54,7 @@ protected:
     }
 
     // Saves the sheet once its window has followed its content's height.
-    static void picture(Views::SheetHost* host, const QString& name)
+    static void picture(Views::SheetView* host, const QString& name)
     {
         // Layouts settle in posted events; a person sees them settled.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
@@ -63,7 +63,7 @@ protected:
         saveScreenshot(host, name);
     }
 
-    bool dismissed() { return eventually([this] { return !model->sheet() && !view->sheetHost(); }); }
+    bool dismissed() { return eventually([this] { return !model->sheet() && !view->sheetView(); }); }
 
     QString labelText(QWidget* root, const QString& name) { return child<QLabel>(root, name)->text(); }
 
@@ -123,7 +123,7 @@ TEST_F(SheetsTest, UninstallShowsEachCopyAndOffersOnlyASettingsFolderTheInstalle
     for (const Row& row : table) {
         SCOPED_TRACE(row.id);
         const QString id = QString::fromLatin1(row.id);
-        Views::SheetHost* host = present(Sheet::uninstall(id));
+        Views::SheetView* host = present(Sheet::uninstall(id));
         ASSERT_NE(host, nullptr);
         EXPECT_EQ(titleOf(host)->title(), u"uninstall "_qs + id);
         EXPECT_EQ(titleOf(host)->detail(), u"Installed 1.4.2"_qs);
@@ -159,7 +159,7 @@ TEST_F(SheetsTest, UninstallIsDisabledWithNothingChosenEvenWithTheSettingsSwitch
     catalog.products.push_back(product);
     installer->copies[u"quiet"_qs] = {copy(PluginFormat::au, u"1.0"_qs)};
     ASSERT_NO_FATAL_FAILURE(open());
-    Views::SheetHost* host = present(Sheet::uninstall(u"quiet"_qs));
+    Views::SheetView* host = present(Sheet::uninstall(u"quiet"_qs));
     ASSERT_NE(host, nullptr);
     auto* uninstall = child<Kit::Pill>(host, u"uninstallButton"_qs);
     auto* au = child<FormatBox>(host, u"formatBox-au"_qs);
@@ -202,7 +202,7 @@ struct PasswordSubject : SheetsTest {
                                          copy(PluginFormat::vst3, u"1.3.0"_qs, InstallScope::allUsers, u"Echo"_qs),
                                          mineAU};
         startModel();
-        Views::SheetHost host(model.get(), Sheet::uninstall(u"echo"_qs), nullptr);
+        Views::SheetView host(model.get(), Sheet::uninstall(u"echo"_qs), nullptr);
         host.show();
         if (!QTest::qWaitForWindowExposed(&host, kPatience))
             return 4;
@@ -294,7 +294,7 @@ TEST_F(InstallSheetTest, TheReleaseArrivingFillsTheDefaultsAndInstallSendsOnlyFo
     catalog.products.push_back(bare);
     serve(catalog);
     ASSERT_NO_FATAL_FAILURE(open());
-    Views::SheetHost* host = present(Sheet::install(u"late"_qs));
+    Views::SheetView* host = present(Sheet::install(u"late"_qs));
     ASSERT_NE(host, nullptr);
     auto* install = child<Kit::Pill>(host, u"installButton"_qs);
     // No release yet: the package form, AU first, fixed on.
@@ -330,7 +330,7 @@ TEST_F(InstallSheetTest, InstallIsDisabledOnceNoChosenFormatIsOfferedAnyMore)
     catalog.products.push_back(echo);
     serve(catalog);
     ASSERT_NO_FATAL_FAILURE(open());
-    Views::SheetHost* host = present(Sheet::install(u"solo"_qs));
+    Views::SheetView* host = present(Sheet::install(u"solo"_qs));
     ASSERT_NE(host, nullptr);
     // The user keeps only AU; the next release brings VST3 alone.
     clickCentre(child<FormatBox>(host, u"formatBox-vst3"_qs));
@@ -343,7 +343,7 @@ TEST_F(InstallSheetTest, InstallIsDisabledOnceNoChosenFormatIsOfferedAnyMore)
     picture(host, u"sheet-install-nothing-offered"_qs);
     // Return presses nothing that is disabled.
     QTest::keyClick(host, Qt::Key_Return);
-    EXPECT_NE(view->sheetHost(), nullptr);
+    EXPECT_NE(view->sheetView(), nullptr);
     EXPECT_FALSE(log->calls().join(u'\n').contains(u"install solo"_qs));
 }
 
@@ -380,7 +380,7 @@ TEST_F(SheetsTest, FeedbackShowsTheServiceAnswerInTheSheetAndCountsWhatTheServic
             const std::lock_guard lock(service->mutex);
             service->feedbackError = row.answer;
         }
-        Views::SheetHost* host = present(Sheet::feedback(u"echo"_qs));
+        Views::SheetView* host = present(Sheet::feedback(u"echo"_qs));
         ASSERT_NE(host, nullptr);
         auto* sheet = qobject_cast<Views::FeedbackSheet*>(host->body());
         ASSERT_NE(sheet, nullptr);
@@ -432,7 +432,7 @@ TEST_F(SheetsTest, WhileASendRunsSendWaitsAndCancelStillClosesWithoutStoppingIt)
     ASSERT_NO_FATAL_FAILURE(open());
     auto held = std::make_shared<Gate>();
     service->feedbackGate = held;
-    Views::SheetHost* host = present(Sheet::feedback(u"notes"_qs));
+    Views::SheetView* host = present(Sheet::feedback(u"notes"_qs));
     ASSERT_NE(host, nullptr);
     QTest::keyClicks(child<QPlainTextEdit>(host, u"feedbackEditor"_qs), u"Clicks at bypass"_qs);
     auto* send = child<Kit::Pill>(host, u"sendButton"_qs);
@@ -472,7 +472,7 @@ TEST_F(SheetsTest, EscapeCancelReturnAndSpaceCloseOrPressThroughRealKeys)
     for (const Row& row : table) {
         SCOPED_TRACE(row.name);
         const qsizetype calls = log->calls().size();
-        Views::SheetHost* host = present(row.sheet);
+        Views::SheetView* host = present(row.sheet);
         ASSERT_NE(host, nullptr);
         // It opens with no button focused: Space and Return mean nothing
         // but the default until Tab moves on.
@@ -502,7 +502,7 @@ TEST_F(SheetsTest, ReturnPressesTheFocusedButtonAfterAClickHidesItsRing)
 {
     ASSERT_NO_FATAL_FAILURE(open());
     const qsizetype calls = log->calls().size();
-    Views::SheetHost* host = present(Sheet::install(u"reverb"_qs));
+    Views::SheetView* host = present(Sheet::install(u"reverb"_qs));
     ASSERT_NE(host, nullptr);
     auto* cancel = child<Kit::Pill>(host, u"cancelButton"_qs);
     int presses = 0;
@@ -522,7 +522,7 @@ TEST_F(SheetsTest, ReturnPressesTheFocusedButtonAfterAClickHidesItsRing)
 TEST_F(SheetsTest, TheFeedbackKindsAreANamedGroup)
 {
     ASSERT_NO_FATAL_FAILURE(open());
-    Views::SheetHost* host = present(Sheet::feedback(u"echo"_qs));
+    Views::SheetView* host = present(Sheet::feedback(u"echo"_qs));
     ASSERT_NE(host, nullptr);
     QAccessibleInterface* kinds = spoken(child<Kit::Segmented>(host, u"feedbackKind"_qs));
     EXPECT_EQ(kinds->role(), QAccessible::Grouping);
@@ -540,9 +540,9 @@ TEST_F(SheetsTest, AProductLeavingTheCatalogTurnsTheSheetIntoNotFoundAndLongTitl
     longName.displayName = u"The Extraordinarily Long Name of a Reverb & Co <b>"_qs;
     catalog.products.push_back(longName);
     ASSERT_NO_FATAL_FAILURE(open());
-    Views::SheetHost* host = present(Sheet::install(u"long"_qs));
+    Views::SheetView* host = present(Sheet::install(u"long"_qs));
     ASSERT_NE(host, nullptr);
-    EXPECT_EQ(host->width(), Views::SheetHost::kWidth);
+    EXPECT_EQ(host->width(), Views::SheetView::kWidth);
     Views::SheetTitle* title = titleOf(host);
     EXPECT_EQ(title->title(), u"install The Extraordinarily Long Name of a Reverb & Co <b>"_qs);
     EXPECT_NEAR(title->titleSize(), 28 * 0.6, 0.01);

@@ -3,6 +3,7 @@
 #include "Views/Sheets/SheetKit.h"
 
 #include "Kit/Color.h"
+#include "Kit/Keyboard.h"
 #include "Kit/Pill.h"
 #include "Kit/TextStyle.h"
 #include "Kit/Theme.h"
@@ -162,6 +163,9 @@ void InstallSheet::rebuildBoxes(const std::vector<PluginFormat>& shown, bool pac
         box->show();
         m_boxes.push_back(box);
     }
+    // Reading order, buttons last: the tiles are made after the buttons.
+    QWidgetList order(m_boxes.begin(), m_boxes.end());
+    Kit::chainTabOrder(order << m_cancel << m_install);
 }
 
 void InstallSheet::sync()

@@ -26,6 +26,9 @@ public:
     // The button Return presses when no button has the keyboard's focus;
     // none by default.
     virtual QAbstractButton* defaultButton() const { return nullptr; }
+    // What has the keyboard's focus as the sheet opens; none by default, so
+    // Space closes nothing by surprise and Return means the default.
+    virtual QWidget* firstFocus() const { return nullptr; }
 
 public Q_SLOTS:
     // The one way every sheet's "Cancel" and "Close" (and its own actions,
