@@ -42,9 +42,7 @@ QColor strong()
 
 QColor scrim()
 {
-    QColor c = bg();
-    c.setAlphaF(0.6f);
-    return c;
+    return QColor(0, 0, 0, 128);
 }
 
 namespace {

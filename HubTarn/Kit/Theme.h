@@ -27,7 +27,7 @@ QColor bad();
 QColor line();
 // ink at opacity 0.9: the outline of an unfilled pill or a round button.
 QColor strong();
-// bg at opacity 0.6: the shade over the window while a sheet or a question
+// black at opacity 0.5: the shade over the window while a sheet or a question
 // is up, drawn by the window itself so it shows with no window manager.
 QColor scrim();
 

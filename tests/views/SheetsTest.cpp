@@ -63,7 +63,25 @@ protected:
         saveScreenshot(host, name);
     }
 
-    bool dismissed() { return eventually([this] { return !model->sheet() && !view->sheetView(); }); }
+    // A key or a click closes a sheet at once; a few seconds is the limit,
+    // so a dead Escape fails here rather than at the suite's time-out.
+    bool dismissed()
+    {
+        return QTest::qWaitFor([this] { return !model->sheet() && !view->sheetView(); }, kCloseLimit);
+    }
+    static constexpr int kCloseLimit = 5000;
+
+    // What has the keyboard's focus, by object name or, for a segment, its title.
+    static QString focusName()
+    {
+        QWidget* focused = QApplication::focusWidget();
+        if (!focused)
+            return u"<none>"_qs;
+        if (!focused->objectName().isEmpty())
+            return focused->objectName();
+        auto* button = qobject_cast<QAbstractButton*>(focused);
+        return button ? button->text() : u"<unnamed>"_qs;
+    }
 
     QString labelText(QWidget* root, const QString& name) { return child<QLabel>(root, name)->text(); }
 
@@ -493,6 +511,119 @@ TEST_F(SheetsTest, EscapeCancelReturnAndSpaceCloseOrPressThroughRealKeys)
             EXPECT_EQ(log->calls().size(), calls);
         else
             EXPECT_TRUE(logged(row.request)) << log->calls().join(u'\n').toStdString();
+    }
+}
+
+// Tab follows reading order in every sheet, the buttons last, so the first
+// Tab and a Space choose, never cancel; the feedback sheet opens typing.
+TEST_F(SheetsTest, TabGoesInReadingOrderAndFeedbackOpensInItsEditor)
+{
+    catalog.products[0].pageURL = u"https://tarnaudio.example/echo/beta"_qs;
+    Product both = plugin(u"both"_qs, u"1.0"_qs);
+    both.settingsFolder = u"Tarn Audio/Both"_qs;
+    catalog.products.push_back(both);
+    installer->copies[u"both"_qs] = {copy(PluginFormat::vst3, u"1.0"_qs), copy(PluginFormat::au, u"1.0"_qs)};
+    ASSERT_NO_FATAL_FAILURE(open());
+    const struct Row {
+        const char* name;
+        Sheet sheet;
+        QString opened; // what has the focus as the sheet opens
+        QStringList tabs;
+    } table[] = {
+        {"install", Sheet::install(u"reverb"_qs), u"sheetView"_qs,
+         {u"formatBox-vst3"_qs, u"formatBox-au"_qs, u"cancelButton"_qs, u"installButton"_qs}},
+        {"uninstall", Sheet::uninstall(u"both"_qs), u"sheetView"_qs,
+         {u"formatBox-vst3"_qs, u"formatBox-au"_qs, u"removeSettings"_qs, u"cancelButton"_qs, u"uninstallButton"_qs}},
+        // Send is disabled until something is typed, so typed first; only
+        // the chosen kind is a stop (arrows move within the kinds).
+        {"feedback", Sheet::feedback(u"echo"_qs), u"feedbackEditor"_qs,
+         {u"betaPageButton"_qs, u"cancelButton"_qs, u"sendButton"_qs, u"idea"_qs, u"feedbackEditor"_qs}},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.name);
+        Views::SheetView* host = present(row.sheet);
+        ASSERT_NE(host, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(host, kPatience));
+        EXPECT_EQ(focusName(), row.opened);
+        if (row.sheet.kind == Sheet::Kind::feedback) {
+            // Real keys reach the editor with no click first.
+            QTest::keyClicks(QApplication::focusWidget(), u"Hi"_qs);
+            EXPECT_EQ(qobject_cast<Views::FeedbackSheet*>(host->body())->message(), u"Hi"_qs);
+        }
+        QStringList walked;
+        for (qsizetype i = 0; i < row.tabs.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            walked.append(focusName());
+        }
+        EXPECT_EQ(walked, row.tabs);
+        if (row.sheet.kind == Sheet::Kind::install) {
+            // Back to the first tile: Space there unticks it, the sheet stays.
+            for (int i = 0; i < 5 && focusName() != u"formatBox-vst3"_qs; ++i)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+            EXPECT_EQ(view->sheetView(), host);
+            EXPECT_EQ(qobject_cast<Views::InstallSheet*>(host->body())->chosen(), std::set{PluginFormat::au});
+        }
+        picture(host, u"sheet-keys-"_qs + QString::fromLatin1(row.name));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        ASSERT_TRUE(dismissed());
+    }
+}
+
+// Each sheet is a dialog of the main window: titled with what it does,
+// with only a close button, centred over the window, which is shaded under
+// it whether or not a window manager draws anything; centred still after
+// the feedback form gives way to the shorter thank-you.
+TEST_F(SheetsTest, SheetsAreTitledDialogsCentredOverTheShadedWindow)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    window->move(40, 30);
+    const QPoint middle = window->frameGeometry().center();
+    const auto centred = [&](QWidget* host) {
+        const QPoint at = host->frameGeometry().center();
+        return std::abs(at.x() - middle.x()) <= 1 && std::abs(at.y() - middle.y()) <= 1;
+    };
+    // A point of the tab body well away from the sheet, as the window shows it.
+    const auto shadeAt = [&] {
+        return window->grab().toImage().pixelColor(window->width() - 8, window->height() - 8);
+    };
+    const QColor open = shadeAt();
+    const struct Row {
+        Sheet sheet;
+        QString title;
+    } table[] = {
+        {Sheet::install(u"reverb"_qs), u"Install reverb"_qs},
+        {Sheet::uninstall(u"echo"_qs), u"Uninstall echo"_qs},
+        {Sheet::feedback(u"notes"_qs), u"Feedback on notes"_qs},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.title.toStdString());
+        Views::SheetView* host = present(row.sheet);
+        ASSERT_NE(host, nullptr);
+        EXPECT_EQ(host->windowTitle(), row.title);
+        EXPECT_EQ(host->windowModality(), Qt::WindowModal);
+        EXPECT_EQ(host->parentWidget()->window(), window.get());
+        const Qt::WindowFlags flags = host->windowFlags();
+        EXPECT_TRUE(flags.testFlags(Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint));
+        EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+        EXPECT_TRUE(centred(host)) << host->frameGeometry().center().x() << "," << host->frameGeometry().center().y();
+        const QColor shaded = shadeAt();
+        EXPECT_LT(shaded.lightness(), open.lightness()) << "the window is not shaded under the sheet";
+        if (row.sheet.kind == Sheet::Kind::feedback) {
+            QTest::keyClicks(QApplication::focusWidget(), u"Lovely"_qs);
+            const int formHeight = host->height();
+            clickCentre(child(host, u"sendButton"_qs));
+            auto* sheet = qobject_cast<Views::FeedbackSheet*>(host->body());
+            ASSERT_TRUE(eventually([&] { return sheet->isSent(); }));
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return host->height() == host->contentHeight(); }, kPatience));
+            EXPECT_LT(host->height(), formHeight);
+            EXPECT_TRUE(centred(host)) << "the thank-you hangs from the form's top edge";
+        }
+        saveScreenshot(window.get(), u"sheet-over-window-"_qs + row.title.section(u' ', 0, 0).toLower());
+        QTest::keyClick(host, row.sheet.kind == Sheet::Kind::feedback ? Qt::Key_Return : Qt::Key_Escape);
+        ASSERT_TRUE(dismissed());
+        EXPECT_EQ(shadeAt(), open) << "the shade outlives the sheet";
     }
 }
 

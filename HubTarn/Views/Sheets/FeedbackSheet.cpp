@@ -123,7 +123,7 @@ FeedbackSheet::FeedbackSheet(HubModel* model, const QString& slug, QWidget* pare
     layout->addWidget(m_thanks);
     connectActions();
     // Reading order, buttons last: the kinds are made after the buttons.
-    Kit::chainTabOrder(Kit::tabStops(m_kinds) << m_editor << m_betaPage << m_cancel << m_send);
+    setReadingOrder(Kit::tabStops(m_kinds) << m_editor << m_betaPage << m_cancel << m_send);
     sync();
 }
 

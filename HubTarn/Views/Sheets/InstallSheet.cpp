@@ -3,7 +3,6 @@
 #include "Views/Sheets/SheetKit.h"
 
 #include "Kit/Color.h"
-#include "Kit/Keyboard.h"
 #include "Kit/Pill.h"
 #include "Kit/TextStyle.h"
 #include "Kit/Theme.h"
@@ -165,7 +164,7 @@ void InstallSheet::rebuildBoxes(const std::vector<PluginFormat>& shown, bool pac
     }
     // Reading order, buttons last: the tiles are made after the buttons.
     QWidgetList order(m_boxes.begin(), m_boxes.end());
-    Kit::chainTabOrder(order << m_cancel << m_install);
+    setReadingOrder(order << m_cancel << m_install);
 }
 
 void InstallSheet::sync()

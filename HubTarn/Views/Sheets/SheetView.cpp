@@ -178,6 +178,17 @@ void SheetView::showEvent(QShowEvent* event)
         setFocus(Qt::OtherFocusReason);
 }
 
+bool SheetView::focusNextPrevChild(bool next)
+{
+    // Nothing focused yet: Tab starts the sheet's reading order.
+    if (focusWidget() == this || !focusWidget())
+        if (QWidget* entry = m_body ? m_body->entryStop(next) : nullptr) {
+            entry->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    return QDialog::focusNextPrevChild(next);
+}
+
 void SheetView::keyPressEvent(QKeyEvent* event)
 {
     // The rule of every painted dialog: the sheet opens with nothing

@@ -43,6 +43,7 @@ protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     // The one place a sheet's class is chosen.

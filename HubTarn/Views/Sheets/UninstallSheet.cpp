@@ -3,7 +3,6 @@
 #include "Views/Sheets/SheetKit.h"
 
 #include "Installer/PluginInstaller.h"
-#include "Kit/Keyboard.h"
 #include "Kit/Pill.h"
 #include "Kit/Switches.h"
 #include "Kit/TextStyle.h"
@@ -183,7 +182,7 @@ void UninstallSheet::sync()
     }
     // Reading order, buttons last: a tile made by a rescan would otherwise
     // come after them.
-    Kit::chainTabOrder(order << m_settings << m_cancel << m_uninstall);
+    setReadingOrder(order << m_settings << m_cancel << m_uninstall);
 
     const std::optional<QString> folder = settingsFolder();
     m_settings->setVisible(folder.has_value());
