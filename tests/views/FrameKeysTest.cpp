@@ -76,6 +76,32 @@ TEST_F(FrameKeys, TabFollowsTheScreensReadingOrder)
     EXPECT_TRUE(view->tabBody()->isVisible());
 }
 
+// The "↗" that shows a web page or mail is for the eyes: screen readers
+// hear the title without it, in every tab.
+TEST_F(FrameKeys, LinksAreSpokenWithoutTheirArrow)
+{
+    open();
+    const struct Row {
+        Tab tab;
+        QString name;
+        QString shown;
+        QString spoken;
+    } table[] = {
+        {Tab::settings, u"manageAccount"_s, u"Manage ↗"_s, u"Manage"_s},
+        {Tab::settings, u"releaseNotesLink"_s, u"Release notes ↗"_s, u"Release notes"_s},
+        {Tab::settings, u"supportLink"_s, u"Email support ↗"_s, u"Email support"_s},
+        {Tab::updates, u"changelogLink"_s, u"tarnaudio.example/changelog ↗"_s, u"tarnaudio.example/changelog"_s},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.name.toStdString());
+        model->setTab(row.tab);
+        auto* link = view->tabBody()->content()->findChild<QAbstractButton*>(row.name);
+        ASSERT_NE(link, nullptr);
+        EXPECT_EQ(link->text(), row.shown);
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(link)->text(QAccessible::Name), row.spoken);
+    }
+}
+
 // Opening the menu moves the focus into it; Tab and the arrows go round its
 // rows; Escape closes it and gives the focus back to the account button;
 // keys never reach the tab under the menu.
