@@ -140,10 +140,18 @@ void install(QApplication& app)
 
 void quietScrollBar(QAbstractScrollArea* area)
 {
-    area->verticalScrollBar()->setStyleSheet(
+    // Always there, so its width is always kept: a centred column does not
+    // move sideways as the bar comes and goes. With nothing to scroll it
+    // is disabled, and a disabled bar draws nothing.
+    QScrollBar* bar = area->verticalScrollBar();
+    area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    bar->setEnabled(bar->maximum() > bar->minimum());
+    QObject::connect(bar, &QScrollBar::rangeChanged, bar, [bar](int min, int max) { bar->setEnabled(max > min); });
+    bar->setStyleSheet(
         QStringLiteral("QScrollBar:vertical { background: transparent; width: 10px; margin: 2px 2px 2px 0; }"
                        "QScrollBar::handle:vertical { background: %1; border-radius: 4px; min-height: 32px; }"
                        "QScrollBar::handle:vertical:hover { background: %2; }"
+                       "QScrollBar::handle:vertical:disabled { background: transparent; }"
                        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; border: none; }"
                        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }")
             .arg(line().name(QColor::HexArgb), dim().name(QColor::HexArgb)));

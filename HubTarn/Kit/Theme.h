@@ -85,7 +85,7 @@ QPalette palette();
 void install(QApplication& app);
 
 // The scroll bar of a scrolling column: a thin rounded handle on no track,
-// without arrows. Fusion's grey bar with arrows is the one native part that
+// without arrows, its room kept whether or not there is anything to scroll. Fusion's grey bar with arrows is the one native part that
 // would show in the window, so it gets the one style sheet the kit allows.
 void quietScrollBar(QAbstractScrollArea* area);
 

@@ -16,6 +16,8 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QScrollArea>
+#include <QScrollBar>
 
 #include <algorithm>
 #include <atomic>
@@ -248,6 +250,30 @@ TEST_F(PageTest, ActionPressesOpenSheetsLinksAndTheAppThroughTheModel)
             saveScreenshot(window.get(), u"page-press-"_s + row.button);
         }
         model->setSheet(std::nullopt);
+    }
+}
+
+// The page's column keeps its place when the window gets short enough to
+// scroll: the scroll bar's room is kept, never taken from the column.
+TEST_F(PageTest, TheColumnStaysPutAsTheScrollBarComesAndGoes)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    window->resize(1000, 1400);
+    Views::ProductPage* page = openPage(u"beta"_s);
+    ASSERT_NE(page, nullptr);
+    auto* column = child(page, u"pageColumn"_s);
+    auto* scroll = child<QScrollArea>(page, u"pageScroll"_s);
+    std::optional<int> left;
+    for (int height : {1400, 420, 1400}) {
+        SCOPED_TRACE(height);
+        window->resize(1000, height);
+        settle();
+        const bool scrolls = scroll->verticalScrollBar()->maximum() > 0;
+        EXPECT_EQ(scrolls, height == 420);
+        const int x = column->mapTo(window.get(), QPoint(0, 0)).x();
+        EXPECT_EQ(x, left.value_or(x)) << "the column moves sideways";
+        left = x;
+        saveScreenshot(window.get(), u"page-column-"_s + QString::number(height));
     }
 }
 
