@@ -16,6 +16,7 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QFileInfo>
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -393,6 +394,33 @@ TEST_F(PageTest, MoreMenuOffersWhatAppliesAndEachItemDoesItsPart)
             menu->hide();
         }
     }
+}
+
+// "Show in Files" on a desktop where nothing shows files says so on the
+// page, naming the folder, instead of doing nothing.
+TEST_F(PageTest, ShowInFilesWithNoFileManagerSaysWhichFolderDidNotOpen)
+{
+    workspace->noFileManager = true;
+    ASSERT_NO_FATAL_FAILURE(open());
+    Views::ProductPage* page = openPage(u"current"_s);
+    ASSERT_NE(page, nullptr);
+    auto* jobLine = child<Views::JobLine>(page, u"pageJobLine"_s);
+    auto* more = child<More>(page, u"more"_s);
+    clickCentre(more);
+    Kit::PlainMenu* menu = more->menu();
+    ASSERT_TRUE(eventually([&] { return menu->isVisible(); }));
+    QAction* reveal = nullptr;
+    for (QAction* action : menu->actions())
+        if (action->text() == u"Show in Files"_s)
+            reveal = action;
+    ASSERT_NE(reveal, nullptr);
+    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(reveal).center());
+    ASSERT_TRUE(eventually([&] { return jobLine->isVisibleTo(page); }));
+    EXPECT_EQ(child<QLabel>(jobLine, u"jobMessage"_s)->text(),
+              u"Couldn't open the folder "_s + model->abbreviated(QFileInfo(copy(PluginFormat::vst3, u"1.0"_s).path).path())
+                  + u": no file manager answered."_s);
+    settle();
+    saveScreenshot(window.get(), u"page-show-in-files-failed"_s);
 }
 
 TEST_F(PageTest, AnInstallStartedFromThePageEndsInItsJobLine)
