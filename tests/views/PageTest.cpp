@@ -423,6 +423,38 @@ TEST_F(PageTest, ShowInFilesWithNoFileManagerSaysWhichFolderDidNotOpen)
     saveScreenshot(window.get(), u"page-show-in-files-failed"_s);
 }
 
+// The page's "Update to …" waits while its own product's update runs, at
+// any step, and only then: another product's update leaves it pressable.
+TEST_F(PageTest, UpdateToWaitsOnlyForItsOwnProductsUpdate)
+{
+    installer->steps = {InstallStep::verifying()};
+    ASSERT_NO_FATAL_FAILURE(open());
+    Views::ProductPage* page = openPage(u"echo"_s);
+    ASSERT_NE(page, nullptr);
+    auto* update = child<Kit::Pill>(page, u"actionUpdate"_s);
+    EXPECT_EQ(update->text(), u"Update to 2.0"_s);
+    const struct Row {
+        QString running;
+        bool enabled;
+    } table[] = {{u"notes"_s, true}, {u"echo"_s, false}};
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.running.toStdString());
+        auto held = std::make_shared<Gate>();
+        installer->gates[row.running] = held;
+        if (row.running == u"echo"_s)
+            clickCentre(update);
+        else
+            model->requestInstall(*model->product(row.running), {PluginFormat::vst3}, InstallScope::user);
+        ASSERT_TRUE(eventually([&] { return held->reached() == 1 && stateOf(row.running).job.isWorking(); }));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(update->isEnabled(), row.enabled);
+        settle();
+        saveScreenshot(window.get(), u"page-update-while-"_s + row.running + u"-updates"_s);
+        held->open();
+        ASSERT_TRUE(eventually([&] { return !stateOf(row.running).job.isWorking(); }));
+    }
+}
+
 TEST_F(PageTest, AnInstallStartedFromThePageEndsInItsJobLine)
 {
     auto held = std::make_shared<Gate>();
