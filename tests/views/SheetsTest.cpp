@@ -342,6 +342,36 @@ TEST_F(InstallSheetTest, TheReleaseArrivingFillsTheDefaultsAndInstallSendsOnlyFo
     EXPECT_TRUE(logged(u"install late vst3 user"_qs));
 }
 
+// What the user unticks stays off the computer: the request names only
+// the ticked formats, whichever one is left out.
+TEST_F(SheetsTest, AnUntickedFormatIsNotInstalled)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    const struct Row {
+        PluginFormat untick;
+        QString request;
+    } table[] = {
+        {PluginFormat::au, u"install reverb vst3 user"_qs},
+        {PluginFormat::vst3, u"install reverb au user"_qs},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(rawValue(row.untick).toStdString());
+        const qsizetype calls = log->calls().size();
+        Views::SheetView* host = present(Sheet::install(u"reverb"_qs));
+        ASSERT_NE(host, nullptr);
+        clickCentre(child<FormatBox>(host, u"formatBox-"_qs + rawValue(row.untick)));
+        clickCentre(child<Kit::Pill>(host, u"installButton"_qs));
+        EXPECT_TRUE(dismissed());
+        ASSERT_TRUE(eventually([&] { return log->calls().size() > calls; }));
+        EXPECT_EQ(log->calls().mid(calls).first(), row.request);
+        ASSERT_TRUE(eventually([&] { return !stateOf(u"reverb"_qs).job.isWorking(); }));
+        // Back to not installed for the next row.
+        installer->copies.erase(u"reverb"_qs);
+        model->refresh(false);
+        ASSERT_TRUE(eventually([&] { return !model->loading() && stateOf(u"reverb"_qs).installed.isEmpty(); }));
+    }
+}
+
 TEST_F(InstallSheetTest, InstallIsDisabledOnceNoChosenFormatIsOfferedAnyMore)
 {
     Product echo = plugin(u"solo"_qs, u"1.0"_qs);
