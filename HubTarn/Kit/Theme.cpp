@@ -128,12 +128,33 @@ QPalette palette()
     return p;
 }
 
+namespace {
+
+// Qt hands every tooltip the desktop theme's own tooltip palette whenever
+// the desktop's theme changes (light, on most desktops), over the one
+// install() set: each tooltip takes the window's theme again as it shows.
+class ToolTipTheme : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if ((event->type() == QEvent::Show || event->type() == QEvent::Polish) && watched->inherits("QTipLabel"))
+            static_cast<QWidget*>(watched)->setPalette(palette());
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+
 void install(QApplication& app)
 {
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
         QApplication::setStyle(fusion);
     app.setPalette(palette());
     QToolTip::setPalette(palette());
+    app.installEventFilter(new ToolTipTheme(&app));
     app.setFont(prose(13));
     installKitAccessibility();
 }
