@@ -97,7 +97,7 @@ struct Online : NetworkMonitor {
 struct Nowhere : Workspace {
     void openURL(const QUrl&) override {}
     void openApplication(const QString&) override {}
-    void reveal(const QStringList&) override {}
+    void reveal(const QStringList&, std::function<void(const QString&)>) override {}
     void openFolder(const QString&) override {}
 };
 

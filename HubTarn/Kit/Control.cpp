@@ -68,14 +68,21 @@ void setupButton(QAbstractButton* button)
     button->setAttribute(Qt::WA_Hover);
 }
 
+QString spokenTitle(const QString& title)
+{
+    static const QString kArrow = QStringLiteral(" \u2197");
+    return title.endsWith(kArrow) ? title.chopped(kArrow.size()) : title;
+}
+
 void setLiteralText(QAbstractButton* button, const QString& text)
 {
-    const bool namedByText = button->accessibleName().isEmpty() || button->accessibleName() == button->text();
+    const bool namedByText =
+        button->accessibleName().isEmpty() || button->accessibleName() == spokenTitle(button->text());
     button->setText(text);
     // setText made the mnemonic the button's shortcut; kit buttons have none.
     button->setShortcut(QKeySequence());
     if (namedByText)
-        button->setAccessibleName(text);
+        button->setAccessibleName(spokenTitle(text));
 }
 
 } // namespace Hub::Kit

@@ -26,10 +26,14 @@ qreal stateOpacity(const QAbstractButton* button);
 // hand; their focus ring follows the rule of keyboardFocus().
 void setupButton(QAbstractButton* button);
 
+// A title as a screen reader should say it: without the trailing " ↗" that
+// shows a sighted user the button leaves for a web page or mail.
+QString spokenTitle(const QString& title);
+
 // Sets a button's text as the characters it is: QAbstractButton reads "&" as
 // a mnemonic and makes Alt and the next character press the button, which
 // a name from data ("Echo &Delay") must never do. A button named by its text
-// keeps the "&" in the name read aloud too.
+// keeps the "&" in the name read aloud too, and loses the "↗".
 void setLiteralText(QAbstractButton* button, const QString& text);
 
 } // namespace Hub::Kit

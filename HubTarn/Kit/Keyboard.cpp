@@ -21,4 +21,19 @@ bool pressForReturn(QWidget* dialog, QKeyEvent* event, QAbstractButton* defaultB
     return true;
 }
 
+QWidgetList tabStops(QWidget* root)
+{
+    QWidgetList stops;
+    for (QWidget* widget : QWidgetList{root} + root->findChildren<QWidget*>())
+        if (widget->focusPolicy() & Qt::TabFocus)
+            stops.append(widget);
+    return stops;
+}
+
+void chainTabOrder(const QWidgetList& stops)
+{
+    for (qsizetype i = 1; i < stops.size(); ++i)
+        QWidget::setTabOrder(stops[i - 1], stops[i]);
+}
+
 } // namespace Hub::Kit

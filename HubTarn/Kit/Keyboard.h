@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QWidgetList>
+
 class QAbstractButton;
 class QKeyEvent;
 class QWidget;
@@ -15,5 +17,12 @@ namespace Hub::Kit {
 // class, which turns Escape into reject(). Space needs nothing: a focused
 // kit button presses itself.
 bool pressForReturn(QWidget* dialog, QKeyEvent* event, QAbstractButton* defaultButton);
+
+// `root` and the widgets under it that Tab reaches, in the order they were
+// made (a part made anew would otherwise go to the chain's end).
+QWidgetList tabStops(QWidget* root);
+// Tab goes through `stops` in this order. Set link by link: Qt 6.4 moves a
+// widget's own children away from it when only the widgets are linked.
+void chainTabOrder(const QWidgetList& stops);
 
 } // namespace Hub::Kit

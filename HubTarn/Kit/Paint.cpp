@@ -83,6 +83,13 @@ QSizeF pillSize(const QString& text, const PillStyle& style)
     return {std::ceil(textWidth + 2 * style.padding()), style.height()};
 }
 
+qreal pillBaseline(qreal height, const PillStyle& style)
+{
+    // As drawCentredText places a single line: centred by its whole height.
+    const QFontMetricsF metrics(pillFont(style));
+    return (height - metrics.height()) / 2 + metrics.ascent();
+}
+
 void pill(QPainter& p, const QRectF& rect, const QString& text, const PillStyle& style, qreal opacity)
 {
     p.save();

@@ -30,6 +30,8 @@ QColor mix(const QColor& a, const QColor& b, qreal t);
 // Pill: `opacity` is the caller's state (1, pressed 0.7, disabled 0.35).
 QSizeF pillSize(const QString& text, const PillStyle& style);
 void pill(QPainter& p, const QRectF& rect, const QString& text, const PillStyle& style, qreal opacity = 1);
+// Where the label's baseline lies, from the top of a pill `height` high.
+qreal pillBaseline(qreal height, const PillStyle& style);
 
 QSizeF tagSize(const QString& text);
 void tag(QPainter& p, const QRectF& rect, const QString& text, const TagStyle& style);

@@ -29,6 +29,8 @@ QSize Pill::sizeHint() const { return Paint::pillSize(text(), m_style).toSize();
 
 QSize Pill::minimumSizeHint() const { return QSize(int(std::ceil(m_style.height())), int(m_style.height())); }
 
+qreal Pill::firstBaseline() const { return Paint::pillBaseline(height(), m_style); }
+
 void Pill::paintEvent(QPaintEvent*)
 {
     QPainter p(this);

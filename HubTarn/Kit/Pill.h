@@ -19,6 +19,8 @@ public:
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
+    // The label's baseline from the top, at the pill's height now.
+    qreal firstBaseline() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -40,6 +40,11 @@ QColor strong()
     return c;
 }
 
+QColor scrim()
+{
+    return QColor(0, 0, 0, 128);
+}
+
 namespace {
 
 // Looked up once: a family name that is not installed would otherwise make
@@ -123,22 +128,51 @@ QPalette palette()
     return p;
 }
 
+namespace {
+
+// Qt hands every tooltip the desktop theme's own tooltip palette whenever
+// the desktop's theme changes (light, on most desktops), over the one
+// install() set: each tooltip takes the window's theme again as it shows.
+class ToolTipTheme : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if ((event->type() == QEvent::Show || event->type() == QEvent::Polish) && watched->inherits("QTipLabel"))
+            static_cast<QWidget*>(watched)->setPalette(palette());
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+
 void install(QApplication& app)
 {
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
         QApplication::setStyle(fusion);
     app.setPalette(palette());
     QToolTip::setPalette(palette());
+    app.installEventFilter(new ToolTipTheme(&app));
     app.setFont(prose(13));
     installKitAccessibility();
 }
 
 void quietScrollBar(QAbstractScrollArea* area)
 {
-    area->verticalScrollBar()->setStyleSheet(
+    // Always there, so its width is always kept: a centred column does not
+    // move sideways as the bar comes and goes. With nothing to scroll it
+    // is disabled, and a disabled bar draws nothing.
+    QScrollBar* bar = area->verticalScrollBar();
+    area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    bar->setEnabled(bar->maximum() > bar->minimum());
+    QObject::connect(bar, &QScrollBar::rangeChanged, bar, [bar](int min, int max) { bar->setEnabled(max > min); });
+    bar->setStyleSheet(
         QStringLiteral("QScrollBar:vertical { background: transparent; width: 10px; margin: 2px 2px 2px 0; }"
                        "QScrollBar::handle:vertical { background: %1; border-radius: 4px; min-height: 32px; }"
                        "QScrollBar::handle:vertical:hover { background: %2; }"
+                       "QScrollBar::handle:vertical:disabled { background: transparent; }"
                        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; border: none; }"
                        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }")
             .arg(line().name(QColor::HexArgb), dim().name(QColor::HexArgb)));

@@ -27,6 +27,9 @@ QColor bad();
 QColor line();
 // ink at opacity 0.9: the outline of an unfilled pill or a round button.
 QColor strong();
+// black at opacity 0.5: the shade over the window while a sheet or a question
+// is up, drawn by the window itself so it shows with no window manager.
+QColor scrim();
 
 inline constexpr qreal stroke = 1.5;
 inline constexpr qreal hairline = 1.0;
@@ -82,7 +85,7 @@ QPalette palette();
 void install(QApplication& app);
 
 // The scroll bar of a scrolling column: a thin rounded handle on no track,
-// without arrows. Fusion's grey bar with arrows is the one native part that
+// without arrows, its room kept whether or not there is anything to scroll. Fusion's grey bar with arrows is the one native part that
 // would show in the window, so it gets the one style sheet the kit allows.
 void quietScrollBar(QAbstractScrollArea* area);
 

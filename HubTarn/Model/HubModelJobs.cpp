@@ -470,8 +470,16 @@ void HubModel::reveal(const Product& product)
     QStringList paths;
     for (const InstalledFormat& copy : state(product).installed)
         paths.append(copy.path);
-    if (!paths.isEmpty())
-        d->services.workspace->reveal(paths);
+    if (paths.isEmpty())
+        return;
+    // Nothing else would tell: the page's job line says what did not open.
+    d->services.workspace->reveal(paths, [self = QPointer(this), id = product.id](const QString& folder) {
+        const Product* shown = self ? self->product(id) : nullptr;
+        if (!shown || self->state(*shown).job.isWorking())
+            return;
+        self->setJob(id, Job::warning(u"Couldn't open the folder "_s + self->abbreviated(folder)
+                                      + u": no file manager answered."_s));
+    });
 }
 
 void HubModel::openFolder(const QString& path)

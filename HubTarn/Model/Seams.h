@@ -50,8 +50,10 @@ public:
 
     virtual void openURL(const QUrl& url) = 0;
     virtual void openApplication(const QString& bundlePath) = 0;
-    // Shows the files selected in the file manager.
-    virtual void reveal(const QStringList& paths) = 0;
+    // Shows the files selected in the file manager. When nothing could show
+    // them, calls `failed` (on the calling thread, maybe later) with the
+    // folder it could not open.
+    virtual void reveal(const QStringList& paths, std::function<void(const QString& folder)> failed) = 0;
     // Opens the folder itself in the file manager.
     virtual void openFolder(const QString& path) = 0;
 };

@@ -8,6 +8,7 @@
 #include "Kit/Theme.h"
 #include "Model/HubModel.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -115,6 +116,13 @@ void SignInView::addHeading(QVBoxLayout* stack, QWidget* column)
     m_note->setObjectName(u"loginNote"_s);
     Kit::setProseStyle(m_note, Kit::Theme::prose(13), Kit::Theme::warn());
     m_note->setAlignment(Qt::AlignHCenter);
+    // Room for two lines whether a note shows or not: the column is centred
+    // on the screen, so a note that grows, goes while a sign-in runs, or
+    // comes back as a failure would move everything under it.
+    m_note->setMinimumHeight(2 * QFontMetrics(m_note->font()).lineSpacing());
+    QSizePolicy kept = m_note->sizePolicy();
+    kept.setRetainSizeWhenHidden(true);
+    m_note->setSizePolicy(kept);
     Kit::setSelectable(m_note);
     stack->addWidget(m_note);
     // Not a failure of anything the user did: muted, not a warning.
@@ -274,6 +282,8 @@ void SignInView::refresh()
     m_email->setError(failed && !code);
     m_password->setError(failed && !code);
     m_code->setError(failed && code);
+    // The code step's instruction is guidance, not a warning.
+    Kit::setTextColor(m_note, code && !failed ? Kit::Theme::muted() : Kit::Theme::warn());
     for (Kit::TextInput* field : {m_email, m_password, m_code})
         field->setAccessibleDescription(field->hasError() ? m_note->text() : QString());
 

@@ -26,9 +26,12 @@ bool opensOnTheDesktop(const QUrl& url)
     return scheme == "http"_L1 || scheme == "https"_L1 || scheme == "mailto"_L1;
 }
 
-void openFolderOf(const QString& path)
+// True when the desktop took the folder of `path`; else `failed` hears of it.
+void openFolderOf(const QString& path, const std::function<void(const QString&)>& failed)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)) && failed)
+        failed(folder);
 }
 
 } // namespace
@@ -54,7 +57,7 @@ void SystemWorkspace::openApplication(const QString& bundlePath)
         qWarning().noquote() << "workspace: cannot start" << bundlePath;
 }
 
-void SystemWorkspace::reveal(const QStringList& paths)
+void SystemWorkspace::reveal(const QStringList& paths, std::function<void(const QString&)> failed)
 {
     if (paths.isEmpty())
         return;
@@ -63,7 +66,7 @@ void SystemWorkspace::reveal(const QStringList& paths)
         uris.append(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        openFolderOf(paths.first());
+        openFolderOf(paths.first(), failed);
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(u"org.freedesktop.FileManager1"_s, u"/org/freedesktop/FileManager1"_s,
@@ -72,9 +75,9 @@ void SystemWorkspace::reveal(const QStringList& paths)
     // Asynchronous: a file manager that is slow to start must not freeze the window.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), nullptr);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-                     [first = paths.first()](QDBusPendingCallWatcher* finished) {
+                     [first = paths.first(), failed](QDBusPendingCallWatcher* finished) {
                          if (QDBusPendingReply<> reply = *finished; reply.isError())
-                             openFolderOf(first);
+                             openFolderOf(first, failed);
                          finished->deleteLater();
                      });
 }
@@ -111,7 +114,7 @@ void RecordingWorkspace::openURL(const QUrl& url)
 
 void RecordingWorkspace::openApplication(const QString& bundlePath) { record(u"application "_s + bundlePath); }
 
-void RecordingWorkspace::reveal(const QStringList& paths)
+void RecordingWorkspace::reveal(const QStringList& paths, std::function<void(const QString&)>)
 {
     if (!paths.isEmpty())
         record(u"reveal "_s + paths.join(u' '));

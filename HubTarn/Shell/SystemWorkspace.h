@@ -19,8 +19,9 @@ public:
     // Starts the bundle's executable detached, in the bundle's folder.
     void openApplication(const QString& bundlePath) override;
     // Asks the file manager over D-Bus to select the files; when no file
-    // manager answers, opens the first file's folder instead.
-    void reveal(const QStringList& paths) override;
+    // manager answers, opens the first file's folder instead, and when
+    // nothing opens that either, says so through `failed`.
+    void reveal(const QStringList& paths, std::function<void(const QString& folder)> failed) override;
     // The file manager's default handler for a local folder.
     void openFolder(const QString& path) override;
 
@@ -41,7 +42,7 @@ public:
 
     void openURL(const QUrl& url) override;
     void openApplication(const QString& bundlePath) override;
-    void reveal(const QStringList& paths) override;
+    void reveal(const QStringList& paths, std::function<void(const QString& folder)> failed) override;
     void openFolder(const QString& path) override;
 
 private:

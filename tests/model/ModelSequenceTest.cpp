@@ -4,6 +4,7 @@
 
 #include "Reports/ReportSpool.h"
 
+#include <QFileInfo>
 #include <QSettings>
 #include <QSignalSpy>
 
@@ -827,6 +828,13 @@ TEST_F(ModelSequenceTest, OnlyWebAddressesAndTheSupportMailLeaveTheProgram)
     model->reveal(product(u"reverb"_s));
     model->reveal(product(u"echo"_s));
     EXPECT_EQ(workspace->opened, QStringList{u"reveal "_s + copy(PluginFormat::vst3, u"1.0"_s).path});
+    // With nothing to show them, the product's job line names the folder.
+    workspace->noFileManager = true;
+    model->reveal(product(u"echo"_s));
+    EXPECT_EQ(model->state(product(u"echo"_s)).job,
+              Job::warning(u"Couldn't open the folder "_s
+                           + model->abbreviated(QFileInfo(copy(PluginFormat::vst3, u"1.0"_s).path).path())
+                           + u": no file manager answered."_s));
 }
 
 } // namespace

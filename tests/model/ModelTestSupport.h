@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -390,10 +391,17 @@ struct FakeClock : Clock {
 struct FakeWorkspace : Workspace {
     void openURL(const QUrl& url) override { opened.append(url.toString()); }
     void openApplication(const QString& path) override { opened.append(u"app "_qs + path); }
-    void reveal(const QStringList& paths) override { opened.append(u"reveal "_qs + paths.join(u',')); }
+    void reveal(const QStringList& paths, std::function<void(const QString&)> failed) override
+    {
+        opened.append(u"reveal "_qs + paths.join(u','));
+        // Like a desktop with no file manager: nothing opens the folder.
+        if (noFileManager)
+            failed(QFileInfo(paths.first()).path());
+    }
     void openFolder(const QString& path) override { opened.append(u"folder "_qs + path); }
 
     QStringList opened;
+    bool noFileManager = false;
 };
 
 // A model in an isolated home over the fakes, with the catalog the test

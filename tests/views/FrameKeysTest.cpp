@@ -49,11 +49,21 @@ protected:
 // body itself, never what lies under an open page.
 TEST_F(FrameKeys, TabFollowsTheScreensReadingOrder)
 {
+    catalog.hubReleases = std::vector<ReleaseNote>{{u"9.0"_s, std::nullopt, {u"Faster start"_s}}};
     open();
     view->topBar()->wordmark()->setFocus(Qt::OtherFocusReason);
     EXPECT_EQ(walk(4), (QStringList{u"pluginsTab"_s, u"updatesTab"_s, u"settingsTab"_s, u"accountButton"_s}));
     EXPECT_EQ(walk(4, true), (QStringList{u"settingsTab"_s, u"updatesTab"_s, u"pluginsTab"_s, u"wordmark"_s}));
     saveScreenshot(window.get(), u"frame-keys-wordmark-focused"_s);
+
+    // On into the plug-ins tab: the update bar above the heading first,
+    // then the heading's own controls, then the first row.
+    ASSERT_NE(model->hubUpdate(), std::nullopt);
+    ASSERT_GE(model->updates().size(), 2);
+    view->topBar()->accountButton()->setFocus(Qt::OtherFocusReason);
+    EXPECT_EQ(walk(5), (QStringList{u"hubWhatsNew"_s, u"hubUpdateButton"_s, u"updateAll"_s, u"refreshButton"_s,
+                                    u"row-echo"_s}));
+    EXPECT_EQ(walk(4, true), (QStringList{u"refreshButton"_s, u"updateAll"_s, u"hubUpdateButton"_s, u"hubWhatsNew"_s}));
 
     // With a page open, Tab leaves the top bar for the page, not for the
     // tab under it.
@@ -64,6 +74,32 @@ TEST_F(FrameKeys, TabFollowsTheScreensReadingOrder)
         EXPECT_FALSE(view->tabBody()->isAncestorOf(view->findChild<QWidget*>(name))) << name.toStdString();
     model->setPage(std::nullopt);
     EXPECT_TRUE(view->tabBody()->isVisible());
+}
+
+// The "↗" that shows a web page or mail is for the eyes: screen readers
+// hear the title without it, in every tab.
+TEST_F(FrameKeys, LinksAreSpokenWithoutTheirArrow)
+{
+    open();
+    const struct Row {
+        Tab tab;
+        QString name;
+        QString shown;
+        QString spoken;
+    } table[] = {
+        {Tab::settings, u"manageAccount"_s, u"Manage ↗"_s, u"Manage"_s},
+        {Tab::settings, u"releaseNotesLink"_s, u"Release notes ↗"_s, u"Release notes"_s},
+        {Tab::settings, u"supportLink"_s, u"Email support ↗"_s, u"Email support"_s},
+        {Tab::updates, u"changelogLink"_s, u"tarnaudio.example/changelog ↗"_s, u"tarnaudio.example/changelog"_s},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.name.toStdString());
+        model->setTab(row.tab);
+        auto* link = view->tabBody()->content()->findChild<QAbstractButton*>(row.name);
+        ASSERT_NE(link, nullptr);
+        EXPECT_EQ(link->text(), row.shown);
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(link)->text(QAccessible::Name), row.spoken);
+    }
 }
 
 // Opening the menu moves the focus into it; Tab and the arrows go round its

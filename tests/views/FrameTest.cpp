@@ -148,8 +148,11 @@ TEST_F(MainWindowTest, TabsWordmarkAndSelectionFollowTheModel)
         return on;
     };
     EXPECT_EQ(selected(), QList<Tab>{Tab::plugins});
-    // Each tab opens with its own heading; only the plug-ins tab's carries
-    // the refresh button, standing on the title's baseline at the far right.
+    // Each tab opens with its own heading, a heading to a screen reader,
+    // its title at the same place in every tab; only the plug-ins tab's
+    // carries the refresh button, at the far right; a trailing "Update
+    // all" shares the title's first text baseline.
+    std::optional<QPoint> titleAt;
     for (Tab tab : kAllTabs) {
         SCOPED_TRACE(rawValue(tab).toStdString());
         model->setTab(tab);
@@ -159,20 +162,26 @@ TEST_F(MainWindowTest, TabsWordmarkAndSelectionFollowTheModel)
         ASSERT_NE(title, nullptr);
         EXPECT_EQ(title->text(), rawValue(tab));
         EXPECT_EQ(title->textFormat(), Qt::PlainText);
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(title)->role(), QAccessible::Heading);
+        // Within its heading: the bars above a tab's heading differ.
+        const QPoint at = title->pos();
+        EXPECT_EQ(at, titleAt.value_or(at)) << "the title moves between tabs";
+        titleAt = at;
+        auto* head = body->findChild<QWidget*>(u"sectionHead"_s);
+        const int baseline = title->y() + title->fontMetrics().ascent();
+        auto* updateAll = body->findChild<Kit::Pill*>(u"updateAll"_s);
+        EXPECT_EQ(updateAll && !updateAll->isHidden(), tab != Tab::settings);
+        if (updateAll && !updateAll->isHidden()) {
+            EXPECT_NEAR(updateAll->mapTo(head, QPoint(0, 0)).y() + updateAll->firstBaseline(), baseline, 1);
+        }
         auto* refresh = body->findChild<Views::RefreshButton*>();
         EXPECT_EQ(refresh != nullptr, tab == Tab::plugins);
         if (refresh) {
-            // The refresh button ends the heading's trailing row (after
-            // "Update all"), which stands on the title's baseline.
-            auto* head = body->findChild<QWidget*>(u"sectionHead"_s);
             const QRect button(refresh->mapTo(head, QPoint(0, 0)), refresh->size());
-            const QRect trailing = refresh->parentWidget()->geometry();
-            const int baseline = title->y() + title->fontMetrics().ascent();
-            EXPECT_EQ(trailing.bottom() + 1, baseline);
-            EXPECT_TRUE(trailing.contains(button));
             EXPECT_EQ(button.right(), head->width() - 1);
-            saveScreenshot(window.get(), u"frame-plugins-heading"_s);
+            EXPECT_TRUE(head->rect().contains(button));
         }
+        saveScreenshot(window.get(), u"frame-heading-"_s + rawValue(tab));
     }
     model->setTab(Tab::plugins);
     clickCentre(find(u"settingsTab"_s));
@@ -391,8 +400,8 @@ TEST_F(DAWConfirmationTest, AskedOnlyAfterTheSheetClosedAndRunsTheWorkOnceOnConf
         const qsizetype before = log->calls().filter(u"install reverb"_s).size();
 
         model->setSheet(Sheet::install(u"reverb"_s));
-        ASSERT_NE(view->sheetHost(), nullptr);
-        EXPECT_TRUE(view->sheetHost()->isVisible());
+        ASSERT_NE(view->sheetView(), nullptr);
+        EXPECT_TRUE(view->sheetView()->isVisible());
         model->requestInstall(reverb, {PluginFormat::vst3}, InstallScope::user);
         ASSERT_TRUE(model->dawWarning().has_value());
         EXPECT_EQ(view->dawConfirmation(), nullptr) << "asked while the sheet is up";
@@ -400,9 +409,9 @@ TEST_F(DAWConfirmationTest, AskedOnlyAfterTheSheetClosedAndRunsTheWorkOnceOnConf
         if (row.closeByModel)
             model->setSheet(std::nullopt);
         else
-            view->sheetHost()->reject();
+            view->sheetView()->reject();
         EXPECT_EQ(model->sheet(), std::nullopt);
-        EXPECT_EQ(view->sheetHost(), nullptr);
+        EXPECT_EQ(view->sheetView(), nullptr);
         Kit::ConfirmDialog* dialog = view->dawConfirmation();
         ASSERT_NE(dialog, nullptr);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog, kPatience));

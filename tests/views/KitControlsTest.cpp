@@ -16,6 +16,9 @@
 #include "QStringPrinter.h"
 
 #include <QAccessible>
+#include <QApplication>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QLabel>
 #include <QPointer>
 #include <QSignalSpy>
@@ -365,4 +368,39 @@ TEST(WindowDragAreaClicks, doubleClickLeavesTheWindowToTheWindowManager)
 }
 
 } // namespace
+
+// A help text shows dark on the dark window, as the theme says, even after
+// the desktop's theme handed Qt a light tooltip palette of its own (Qt
+// applies it to every tooltip when the desktop's theme changes).
+TEST(KitControls, TooltipsFollowTheThemeAfterTheDesktopChangesItsOwn)
+{
+    QPalette desktop;
+    desktop.setColor(QPalette::ToolTipBase, Qt::white);
+    desktop.setColor(QPalette::ToolTipText, Qt::black);
+    desktop.setColor(QPalette::WindowText, Qt::black);
+    const QPalette before = QToolTip::palette();
+    QToolTip::setPalette(desktop);
+    QWidget window;
+    auto* pill = new Hub::Kit::Pill(QStringLiteral("Update all"), {}, &window);
+    pill->setToolTip(QStringLiteral("Needs internet"));
+    window.resize(200, 80);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, Hub::Test::kPatience));
+    QHelpEvent help(QEvent::ToolTip, QPoint(4, 4), pill->mapToGlobal(QPoint(4, 4)));
+    QApplication::sendEvent(pill, &help);
+    QWidget* tip = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        for (QWidget* shown : QApplication::topLevelWidgets())
+            if (shown->inherits("QTipLabel") && shown->isVisible())
+                tip = shown;
+        return tip != nullptr;
+    }, Hub::Test::kPatience));
+    const QImage drawn = tip->grab().toImage();
+    Hub::Test::saveScreenshot(drawn, QStringLiteral("kit-tooltip"));
+    EXPECT_EQ(drawn.pixelColor(3, drawn.height() / 2), Hub::Kit::Theme::raised());
+    EXPECT_EQ(tip->palette().color(QPalette::ToolTipText), Hub::Kit::Theme::ink());
+    QToolTip::hideText();
+    QToolTip::setPalette(before);
+}
+
 } // namespace Hub::Kit

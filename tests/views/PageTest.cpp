@@ -16,6 +16,9 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QFileInfo>
+#include <QScrollArea>
+#include <QScrollBar>
 
 #include <algorithm>
 #include <atomic>
@@ -251,6 +254,30 @@ TEST_F(PageTest, ActionPressesOpenSheetsLinksAndTheAppThroughTheModel)
     }
 }
 
+// The page's column keeps its place when the window gets short enough to
+// scroll: the scroll bar's room is kept, never taken from the column.
+TEST_F(PageTest, TheColumnStaysPutAsTheScrollBarComesAndGoes)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    window->resize(1000, 1400);
+    Views::ProductPage* page = openPage(u"beta"_s);
+    ASSERT_NE(page, nullptr);
+    auto* column = child(page, u"pageColumn"_s);
+    auto* scroll = child<QScrollArea>(page, u"pageScroll"_s);
+    std::optional<int> left;
+    for (int height : {1400, 420, 1400}) {
+        SCOPED_TRACE(height);
+        window->resize(1000, height);
+        settle();
+        const bool scrolls = scroll->verticalScrollBar()->maximum() > 0;
+        EXPECT_EQ(scrolls, height == 420);
+        const int x = column->mapTo(window.get(), QPoint(0, 0)).x();
+        EXPECT_EQ(x, left.value_or(x)) << "the column moves sideways";
+        left = x;
+        saveScreenshot(window.get(), u"page-column-"_s + QString::number(height));
+    }
+}
+
 TEST_F(PageTest, EscapeAndTheBackPillCloseThePage)
 {
     ASSERT_NO_FATAL_FAILURE(open());
@@ -366,6 +393,65 @@ TEST_F(PageTest, MoreMenuOffersWhatAppliesAndEachItemDoesItsPart)
             saveScreenshot(menu, u"page-more-menu-"_s + row.id);
             menu->hide();
         }
+    }
+}
+
+// "Show in Files" on a desktop where nothing shows files says so on the
+// page, naming the folder, instead of doing nothing.
+TEST_F(PageTest, ShowInFilesWithNoFileManagerSaysWhichFolderDidNotOpen)
+{
+    workspace->noFileManager = true;
+    ASSERT_NO_FATAL_FAILURE(open());
+    Views::ProductPage* page = openPage(u"current"_s);
+    ASSERT_NE(page, nullptr);
+    auto* jobLine = child<Views::JobLine>(page, u"pageJobLine"_s);
+    auto* more = child<More>(page, u"more"_s);
+    clickCentre(more);
+    Kit::PlainMenu* menu = more->menu();
+    ASSERT_TRUE(eventually([&] { return menu->isVisible(); }));
+    QAction* reveal = nullptr;
+    for (QAction* action : menu->actions())
+        if (action->text() == u"Show in Files"_s)
+            reveal = action;
+    ASSERT_NE(reveal, nullptr);
+    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(reveal).center());
+    ASSERT_TRUE(eventually([&] { return jobLine->isVisibleTo(page); }));
+    EXPECT_EQ(child<QLabel>(jobLine, u"jobMessage"_s)->text(),
+              u"Couldn't open the folder "_s + model->abbreviated(QFileInfo(copy(PluginFormat::vst3, u"1.0"_s).path).path())
+                  + u": no file manager answered."_s);
+    settle();
+    saveScreenshot(window.get(), u"page-show-in-files-failed"_s);
+}
+
+// The page's "Update to …" waits while its own product's update runs, at
+// any step, and only then: another product's update leaves it pressable.
+TEST_F(PageTest, UpdateToWaitsOnlyForItsOwnProductsUpdate)
+{
+    installer->steps = {InstallStep::verifying()};
+    ASSERT_NO_FATAL_FAILURE(open());
+    Views::ProductPage* page = openPage(u"echo"_s);
+    ASSERT_NE(page, nullptr);
+    auto* update = child<Kit::Pill>(page, u"actionUpdate"_s);
+    EXPECT_EQ(update->text(), u"Update to 2.0"_s);
+    const struct Row {
+        QString running;
+        bool enabled;
+    } table[] = {{u"notes"_s, true}, {u"echo"_s, false}};
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.running.toStdString());
+        auto held = std::make_shared<Gate>();
+        installer->gates[row.running] = held;
+        if (row.running == u"echo"_s)
+            clickCentre(update);
+        else
+            model->requestInstall(*model->product(row.running), {PluginFormat::vst3}, InstallScope::user);
+        ASSERT_TRUE(eventually([&] { return held->reached() == 1 && stateOf(row.running).job.isWorking(); }));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(update->isEnabled(), row.enabled);
+        settle();
+        saveScreenshot(window.get(), u"page-update-while-"_s + row.running + u"-updates"_s);
+        held->open();
+        ASSERT_TRUE(eventually([&] { return !stateOf(row.running).job.isWorking(); }));
     }
 }
 

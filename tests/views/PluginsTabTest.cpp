@@ -10,6 +10,8 @@
 #include "Views/Settings/SettingsCard.h"
 
 #include <QAccessible>
+
+#include <gmock/gmock.h>
 #include <QLabel>
 #include <QTextDocument>
 #include <QToolTip>
@@ -153,6 +155,9 @@ TEST_F(PluginsTabTest, UpdateAllShowsForTwoPendingAndWaitsForTheNetworkAndRunnin
     EXPECT_TRUE(updateAll->isEnabled());
     EXPECT_FALSE(row(u"notes"_qs)->jobLine()->isHidden());
     EXPECT_EQ(row(u"notes"_qs)->contextText(), u"Failed: "_qs + stateOf(u"notes"_qs).job.message);
+    // A screen reader hears how it ended, not only that it is pending.
+    EXPECT_THAT(QAccessible::queryAccessibleInterface(row(u"notes"_qs))->text(QAccessible::Description).toStdString(),
+                ::testing::HasSubstr("The disk is full."));
     echo->open();
     ASSERT_TRUE(eventually([this] { return !stateOf(u"echo"_qs).job.isWorking(); }));
     clock->advance(1.0);
@@ -270,7 +275,8 @@ TEST_F(PluginsTabTest, RowActionCaptionAndContextPerProductState)
     EXPECT_EQ(row(u"echo"_qs)->accessibleName(), u"echo, update available, 1.0 to 2.0"_qs);
     QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(row(u"echo"_qs));
     ASSERT_NE(spoken, nullptr);
-    EXPECT_EQ(spoken->text(QAccessible::Value), u"Faster start"_qs);
+    // The context goes where AT-SPI reads it: a button's value it does not.
+    EXPECT_EQ(spoken->text(QAccessible::Description), u"Faster start"_qs);
     EXPECT_EQ(spoken->text(QAccessible::Help), u"Opens its page"_qs);
 
     // Help texts: the context column's, shown literally; the badge's.

@@ -13,7 +13,7 @@
 #include "Kit/Theme.h"
 #include "Views/Sheets/FeedbackSheet.h"
 #include "Views/Sheets/InstallSheet.h"
-#include "Views/Sheets/SheetHost.h"
+#include "Views/Sheets/SheetView.h"
 #include "Views/Sheets/SheetKit.h"
 #include "Views/Sheets/UninstallSheet.h"
 
@@ -42,10 +42,10 @@ const QString kPlainFooter = u"Everything goes to the Trash."_qs;
 class SheetsTest : public FrameFixture {
 protected:
     // Opens the sheet through the model, as every view does.
-    Views::SheetHost* present(const Sheet& sheet)
+    Views::SheetView* present(const Sheet& sheet)
     {
         model->setSheet(sheet);
-        Views::SheetHost* host = view->sheetHost();
+        Views::SheetView* host = view->sheetView();
         EXPECT_NE(host, nullptr);
         if (host) {
             EXPECT_TRUE(QTest::qWaitForWindowExposed(host, kPatience));
@@ -54,7 +54,7 @@ protected:
     }
 
     // Saves the sheet once its window has followed its content's height.
-    static void picture(Views::SheetHost* host, const QString& name)
+    static void picture(Views::SheetView* host, const QString& name)
     {
         // Layouts settle in posted events; a person sees them settled.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
@@ -63,7 +63,25 @@ protected:
         saveScreenshot(host, name);
     }
 
-    bool dismissed() { return eventually([this] { return !model->sheet() && !view->sheetHost(); }); }
+    // A key or a click closes a sheet at once; a few seconds is the limit,
+    // so a dead Escape fails here rather than at the suite's time-out.
+    bool dismissed()
+    {
+        return QTest::qWaitFor([this] { return !model->sheet() && !view->sheetView(); }, kCloseLimit);
+    }
+    static constexpr int kCloseLimit = 5000;
+
+    // What has the keyboard's focus, by object name or, for a segment, its title.
+    static QString focusName()
+    {
+        QWidget* focused = QApplication::focusWidget();
+        if (!focused)
+            return u"<none>"_qs;
+        if (!focused->objectName().isEmpty())
+            return focused->objectName();
+        auto* button = qobject_cast<QAbstractButton*>(focused);
+        return button ? button->text() : u"<unnamed>"_qs;
+    }
 
     QString labelText(QWidget* root, const QString& name) { return child<QLabel>(root, name)->text(); }
 
@@ -123,7 +141,7 @@ TEST_F(SheetsTest, UninstallShowsEachCopyAndOffersOnlyASettingsFolderTheInstalle
     for (const Row& row : table) {
         SCOPED_TRACE(row.id);
         const QString id = QString::fromLatin1(row.id);
-        Views::SheetHost* host = present(Sheet::uninstall(id));
+        Views::SheetView* host = present(Sheet::uninstall(id));
         ASSERT_NE(host, nullptr);
         EXPECT_EQ(titleOf(host)->title(), u"uninstall "_qs + id);
         EXPECT_EQ(titleOf(host)->detail(), u"Installed 1.4.2"_qs);
@@ -159,7 +177,7 @@ TEST_F(SheetsTest, UninstallIsDisabledWithNothingChosenEvenWithTheSettingsSwitch
     catalog.products.push_back(product);
     installer->copies[u"quiet"_qs] = {copy(PluginFormat::au, u"1.0"_qs)};
     ASSERT_NO_FATAL_FAILURE(open());
-    Views::SheetHost* host = present(Sheet::uninstall(u"quiet"_qs));
+    Views::SheetView* host = present(Sheet::uninstall(u"quiet"_qs));
     ASSERT_NE(host, nullptr);
     auto* uninstall = child<Kit::Pill>(host, u"uninstallButton"_qs);
     auto* au = child<FormatBox>(host, u"formatBox-au"_qs);
@@ -202,7 +220,7 @@ struct PasswordSubject : SheetsTest {
                                          copy(PluginFormat::vst3, u"1.3.0"_qs, InstallScope::allUsers, u"Echo"_qs),
                                          mineAU};
         startModel();
-        Views::SheetHost host(model.get(), Sheet::uninstall(u"echo"_qs), nullptr);
+        Views::SheetView host(model.get(), Sheet::uninstall(u"echo"_qs), nullptr);
         host.show();
         if (!QTest::qWaitForWindowExposed(&host, kPatience))
             return 4;
@@ -294,7 +312,7 @@ TEST_F(InstallSheetTest, TheReleaseArrivingFillsTheDefaultsAndInstallSendsOnlyFo
     catalog.products.push_back(bare);
     serve(catalog);
     ASSERT_NO_FATAL_FAILURE(open());
-    Views::SheetHost* host = present(Sheet::install(u"late"_qs));
+    Views::SheetView* host = present(Sheet::install(u"late"_qs));
     ASSERT_NE(host, nullptr);
     auto* install = child<Kit::Pill>(host, u"installButton"_qs);
     // No release yet: the package form, AU first, fixed on.
@@ -324,13 +342,43 @@ TEST_F(InstallSheetTest, TheReleaseArrivingFillsTheDefaultsAndInstallSendsOnlyFo
     EXPECT_TRUE(logged(u"install late vst3 user"_qs));
 }
 
+// What the user unticks stays off the computer: the request names only
+// the ticked formats, whichever one is left out.
+TEST_F(SheetsTest, AnUntickedFormatIsNotInstalled)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    const struct Row {
+        PluginFormat untick;
+        QString request;
+    } table[] = {
+        {PluginFormat::au, u"install reverb vst3 user"_qs},
+        {PluginFormat::vst3, u"install reverb au user"_qs},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(rawValue(row.untick).toStdString());
+        const qsizetype calls = log->calls().size();
+        Views::SheetView* host = present(Sheet::install(u"reverb"_qs));
+        ASSERT_NE(host, nullptr);
+        clickCentre(child<FormatBox>(host, u"formatBox-"_qs + rawValue(row.untick)));
+        clickCentre(child<Kit::Pill>(host, u"installButton"_qs));
+        EXPECT_TRUE(dismissed());
+        ASSERT_TRUE(eventually([&] { return log->calls().size() > calls; }));
+        EXPECT_EQ(log->calls().mid(calls).first(), row.request);
+        ASSERT_TRUE(eventually([&] { return !stateOf(u"reverb"_qs).job.isWorking(); }));
+        // Back to not installed for the next row.
+        installer->copies.erase(u"reverb"_qs);
+        model->refresh(false);
+        ASSERT_TRUE(eventually([&] { return !model->loading() && stateOf(u"reverb"_qs).installed.isEmpty(); }));
+    }
+}
+
 TEST_F(InstallSheetTest, InstallIsDisabledOnceNoChosenFormatIsOfferedAnyMore)
 {
     Product echo = plugin(u"solo"_qs, u"1.0"_qs);
     catalog.products.push_back(echo);
     serve(catalog);
     ASSERT_NO_FATAL_FAILURE(open());
-    Views::SheetHost* host = present(Sheet::install(u"solo"_qs));
+    Views::SheetView* host = present(Sheet::install(u"solo"_qs));
     ASSERT_NE(host, nullptr);
     // The user keeps only AU; the next release brings VST3 alone.
     clickCentre(child<FormatBox>(host, u"formatBox-vst3"_qs));
@@ -343,7 +391,7 @@ TEST_F(InstallSheetTest, InstallIsDisabledOnceNoChosenFormatIsOfferedAnyMore)
     picture(host, u"sheet-install-nothing-offered"_qs);
     // Return presses nothing that is disabled.
     QTest::keyClick(host, Qt::Key_Return);
-    EXPECT_NE(view->sheetHost(), nullptr);
+    EXPECT_NE(view->sheetView(), nullptr);
     EXPECT_FALSE(log->calls().join(u'\n').contains(u"install solo"_qs));
 }
 
@@ -380,7 +428,7 @@ TEST_F(SheetsTest, FeedbackShowsTheServiceAnswerInTheSheetAndCountsWhatTheServic
             const std::lock_guard lock(service->mutex);
             service->feedbackError = row.answer;
         }
-        Views::SheetHost* host = present(Sheet::feedback(u"echo"_qs));
+        Views::SheetView* host = present(Sheet::feedback(u"echo"_qs));
         ASSERT_NE(host, nullptr);
         auto* sheet = qobject_cast<Views::FeedbackSheet*>(host->body());
         ASSERT_NE(sheet, nullptr);
@@ -432,7 +480,7 @@ TEST_F(SheetsTest, WhileASendRunsSendWaitsAndCancelStillClosesWithoutStoppingIt)
     ASSERT_NO_FATAL_FAILURE(open());
     auto held = std::make_shared<Gate>();
     service->feedbackGate = held;
-    Views::SheetHost* host = present(Sheet::feedback(u"notes"_qs));
+    Views::SheetView* host = present(Sheet::feedback(u"notes"_qs));
     ASSERT_NE(host, nullptr);
     QTest::keyClicks(child<QPlainTextEdit>(host, u"feedbackEditor"_qs), u"Clicks at bypass"_qs);
     auto* send = child<Kit::Pill>(host, u"sendButton"_qs);
@@ -472,7 +520,7 @@ TEST_F(SheetsTest, EscapeCancelReturnAndSpaceCloseOrPressThroughRealKeys)
     for (const Row& row : table) {
         SCOPED_TRACE(row.name);
         const qsizetype calls = log->calls().size();
-        Views::SheetHost* host = present(row.sheet);
+        Views::SheetView* host = present(row.sheet);
         ASSERT_NE(host, nullptr);
         // It opens with no button focused: Space and Return mean nothing
         // but the default until Tab moves on.
@@ -496,13 +544,126 @@ TEST_F(SheetsTest, EscapeCancelReturnAndSpaceCloseOrPressThroughRealKeys)
     }
 }
 
+// Tab follows reading order in every sheet, the buttons last, so the first
+// Tab and a Space choose, never cancel; the feedback sheet opens typing.
+TEST_F(SheetsTest, TabGoesInReadingOrderAndFeedbackOpensInItsEditor)
+{
+    catalog.products[0].pageURL = u"https://tarnaudio.example/echo/beta"_qs;
+    Product both = plugin(u"both"_qs, u"1.0"_qs);
+    both.settingsFolder = u"Tarn Audio/Both"_qs;
+    catalog.products.push_back(both);
+    installer->copies[u"both"_qs] = {copy(PluginFormat::vst3, u"1.0"_qs), copy(PluginFormat::au, u"1.0"_qs)};
+    ASSERT_NO_FATAL_FAILURE(open());
+    const struct Row {
+        const char* name;
+        Sheet sheet;
+        QString opened; // what has the focus as the sheet opens
+        QStringList tabs;
+    } table[] = {
+        {"install", Sheet::install(u"reverb"_qs), u"sheetView"_qs,
+         {u"formatBox-vst3"_qs, u"formatBox-au"_qs, u"cancelButton"_qs, u"installButton"_qs}},
+        {"uninstall", Sheet::uninstall(u"both"_qs), u"sheetView"_qs,
+         {u"formatBox-vst3"_qs, u"formatBox-au"_qs, u"removeSettings"_qs, u"cancelButton"_qs, u"uninstallButton"_qs}},
+        // Send is disabled until something is typed, so typed first; only
+        // the chosen kind is a stop (arrows move within the kinds).
+        {"feedback", Sheet::feedback(u"echo"_qs), u"feedbackEditor"_qs,
+         {u"betaPageButton"_qs, u"cancelButton"_qs, u"sendButton"_qs, u"idea"_qs, u"feedbackEditor"_qs}},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.name);
+        Views::SheetView* host = present(row.sheet);
+        ASSERT_NE(host, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(host, kPatience));
+        EXPECT_EQ(focusName(), row.opened);
+        if (row.sheet.kind == Sheet::Kind::feedback) {
+            // Real keys reach the editor with no click first.
+            QTest::keyClicks(QApplication::focusWidget(), u"Hi"_qs);
+            EXPECT_EQ(qobject_cast<Views::FeedbackSheet*>(host->body())->message(), u"Hi"_qs);
+        }
+        QStringList walked;
+        for (qsizetype i = 0; i < row.tabs.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            walked.append(focusName());
+        }
+        EXPECT_EQ(walked, row.tabs);
+        if (row.sheet.kind == Sheet::Kind::install) {
+            // Back to the first tile: Space there unticks it, the sheet stays.
+            for (int i = 0; i < 5 && focusName() != u"formatBox-vst3"_qs; ++i)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+            EXPECT_EQ(view->sheetView(), host);
+            EXPECT_EQ(qobject_cast<Views::InstallSheet*>(host->body())->chosen(), std::set{PluginFormat::au});
+        }
+        picture(host, u"sheet-keys-"_qs + QString::fromLatin1(row.name));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        ASSERT_TRUE(dismissed());
+    }
+}
+
+// Each sheet is a dialog of the main window: titled with what it does,
+// with only a close button, centred over the window, which is shaded under
+// it whether or not a window manager draws anything; centred still after
+// the feedback form gives way to the shorter thank-you.
+TEST_F(SheetsTest, SheetsAreTitledDialogsCentredOverTheShadedWindow)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    window->move(40, 30);
+    const QPoint middle = window->frameGeometry().center();
+    const auto centred = [&](QWidget* host) {
+        const QPoint at = host->frameGeometry().center();
+        return std::abs(at.x() - middle.x()) <= 1 && std::abs(at.y() - middle.y()) <= 1;
+    };
+    // A point of the tab body well away from the sheet, as the window shows it.
+    const auto shadeAt = [&] {
+        return window->grab().toImage().pixelColor(window->width() - 8, window->height() - 8);
+    };
+    const QColor open = shadeAt();
+    const struct Row {
+        Sheet sheet;
+        QString title;
+    } table[] = {
+        {Sheet::install(u"reverb"_qs), u"Install reverb"_qs},
+        {Sheet::uninstall(u"echo"_qs), u"Uninstall echo"_qs},
+        {Sheet::feedback(u"notes"_qs), u"Feedback on notes"_qs},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.title.toStdString());
+        Views::SheetView* host = present(row.sheet);
+        ASSERT_NE(host, nullptr);
+        EXPECT_EQ(host->windowTitle(), row.title);
+        EXPECT_EQ(host->windowModality(), Qt::WindowModal);
+        EXPECT_EQ(host->parentWidget()->window(), window.get());
+        const Qt::WindowFlags flags = host->windowFlags();
+        EXPECT_TRUE(flags.testFlags(Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint));
+        EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+        EXPECT_TRUE(centred(host)) << host->frameGeometry().center().x() << "," << host->frameGeometry().center().y();
+        const QColor shaded = shadeAt();
+        EXPECT_LT(shaded.lightness(), open.lightness()) << "the window is not shaded under the sheet";
+        if (row.sheet.kind == Sheet::Kind::feedback) {
+            QTest::keyClicks(QApplication::focusWidget(), u"Lovely"_qs);
+            const int formHeight = host->height();
+            clickCentre(child(host, u"sendButton"_qs));
+            auto* sheet = qobject_cast<Views::FeedbackSheet*>(host->body());
+            ASSERT_TRUE(eventually([&] { return sheet->isSent(); }));
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return host->height() == host->contentHeight(); }, kPatience));
+            EXPECT_LT(host->height(), formHeight);
+            EXPECT_TRUE(centred(host)) << "the thank-you hangs from the form's top edge";
+        }
+        saveScreenshot(window.get(), u"sheet-over-window-"_qs + row.title.section(u' ', 0, 0).toLower());
+        QTest::keyClick(host, row.sheet.kind == Sheet::Kind::feedback ? Qt::Key_Return : Qt::Key_Escape);
+        ASSERT_TRUE(dismissed());
+        EXPECT_EQ(shadeAt(), open) << "the shade outlives the sheet";
+    }
+}
+
 // The rule of every painted dialog: the button the keyboard moved to keeps
 // Return after a click elsewhere in the sheet hides its ring, as Space does.
 TEST_F(SheetsTest, ReturnPressesTheFocusedButtonAfterAClickHidesItsRing)
 {
     ASSERT_NO_FATAL_FAILURE(open());
     const qsizetype calls = log->calls().size();
-    Views::SheetHost* host = present(Sheet::install(u"reverb"_qs));
+    Views::SheetView* host = present(Sheet::install(u"reverb"_qs));
     ASSERT_NE(host, nullptr);
     auto* cancel = child<Kit::Pill>(host, u"cancelButton"_qs);
     int presses = 0;
@@ -522,7 +683,7 @@ TEST_F(SheetsTest, ReturnPressesTheFocusedButtonAfterAClickHidesItsRing)
 TEST_F(SheetsTest, TheFeedbackKindsAreANamedGroup)
 {
     ASSERT_NO_FATAL_FAILURE(open());
-    Views::SheetHost* host = present(Sheet::feedback(u"echo"_qs));
+    Views::SheetView* host = present(Sheet::feedback(u"echo"_qs));
     ASSERT_NE(host, nullptr);
     QAccessibleInterface* kinds = spoken(child<Kit::Segmented>(host, u"feedbackKind"_qs));
     EXPECT_EQ(kinds->role(), QAccessible::Grouping);
@@ -540,9 +701,9 @@ TEST_F(SheetsTest, AProductLeavingTheCatalogTurnsTheSheetIntoNotFoundAndLongTitl
     longName.displayName = u"The Extraordinarily Long Name of a Reverb & Co <b>"_qs;
     catalog.products.push_back(longName);
     ASSERT_NO_FATAL_FAILURE(open());
-    Views::SheetHost* host = present(Sheet::install(u"long"_qs));
+    Views::SheetView* host = present(Sheet::install(u"long"_qs));
     ASSERT_NE(host, nullptr);
-    EXPECT_EQ(host->width(), Views::SheetHost::kWidth);
+    EXPECT_EQ(host->width(), Views::SheetView::kWidth);
     Views::SheetTitle* title = titleOf(host);
     EXPECT_EQ(title->title(), u"install The Extraordinarily Long Name of a Reverb & Co <b>"_qs);
     EXPECT_NEAR(title->titleSize(), 28 * 0.6, 0.01);

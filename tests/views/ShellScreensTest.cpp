@@ -186,7 +186,8 @@ TEST_F(ShellScreens, ABuildWithoutSignInSaysSoBeforeAnyoneTypes)
 TEST_F(ShellScreens, ACodeStepShowsItsSentenceTakesTheCodeAndHasAWayBack)
 {
     const QString asked = u"Enter the code we sent to a…@example.com."_s;
-    const QString wrong = u"That code isn't right. Check it and try again."_s;
+    // Longer than the instruction: it takes a second line.
+    const QString wrong = u"That code isn't right. Check the newest e-mail we sent you and type its six digits again."_s;
     identity->errors = {HubError::api(u"needs_code"_s, asked), HubError::api(u"code_invalid"_s, wrong),
                         HubError::api(u"needs_code"_s, asked)};
     toSignIn();
@@ -199,15 +200,24 @@ TEST_F(ShellScreens, ACodeStepShowsItsSentenceTakesTheCodeAndHasAWayBack)
     EXPECT_EQ(note(), asked);
     EXPECT_TRUE(find(u"code"_s)->hasFocus());
     EXPECT_FALSE(find<Kit::TextInput>(u"code"_s)->hasError()) << "an instruction is not a failure";
+    const auto noteColour = [this] { return find(u"loginNote"_s)->palette().color(QPalette::WindowText); };
+    EXPECT_EQ(noteColour(), Kit::Theme::muted()) << "an instruction is not a warning";
+    const auto fieldAt = [this] { return find(u"code"_s)->mapTo(m_root.get(), QPoint(0, 0)); };
+    const QPoint asking = fieldAt();
     saveScreenshot(m_root.get(), u"shell-sign-in-code"_s);
 
-    // A wrong code keeps the step and says why.
+    // A wrong code keeps the step and says why, in the warning colour,
+    // where the instruction was: nothing below it moves.
     type(u"code"_s, u"111111"_s);
     click(u"verifyButton"_s);
     ASSERT_TRUE(eventually([this] { return !model->signingIn() && !note().isEmpty(); }));
     EXPECT_TRUE(visible(u"code"_s));
     EXPECT_EQ(note(), wrong);
     EXPECT_TRUE(find<Kit::TextInput>(u"code"_s)->hasError());
+    EXPECT_EQ(noteColour(), Kit::Theme::warn());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    EXPECT_EQ(fieldAt(), asking) << "the column moves";
+    saveScreenshot(m_root.get(), u"shell-sign-in-code-wrong"_s);
 
     // Back leads to the e-mail form, without the code step's sentence.
     click(u"backButton"_s);

@@ -6,6 +6,7 @@
 #include "Views/Common/RowList.h"
 #include "Views/Frame/Notices.h"
 #include "Views/Page/JobLine.h"
+#include "Views/Plugins/PluginsTab.h"
 #include "Views/Updates/UpdateRow.h"
 #include "Views/Settings/SettingsTab.h"
 #include "Views/Updates/UpdatesTab.h"
@@ -101,15 +102,83 @@ TEST_F(UpdatesTabTest, UpdateAllFollowsTheNetworkAndTheRowsJobs)
     picture(u"updates-all-done"_qs);
 }
 
-TEST_F(UpdatesTabTest, UpdateAllUpdatesEveryRow)
+// One after another, in the order of the pending list (the catalog's),
+// which here is neither alphabetical nor its reverse.
+TEST_F(UpdatesTabTest, UpdateAllUpdatesEveryRowInTheListsOrder)
 {
+    catalog.products.insert(catalog.products.begin(), plugin(u"zed"_qs, u"3.0"_qs));
+    installer->copies[u"zed"_qs] = {copy(PluginFormat::vst3, u"1.0"_qs)};
     startModel();
     show<UpdatesTab>();
     clickCentre(updateAll());
     ASSERT_TRUE(eventually([&] { return model->updates().empty() && !model->busy(); }));
-    const QStringList calls = log->calls();
-    EXPECT_TRUE(calls.contains(u"install echo vst3 user"_qs) && calls.contains(u"install notes vst3 user"_qs))
-        << calls.join(u'\n').toStdString();
+    QStringList installs;
+    for (const QString& call : log->calls())
+        if (call.startsWith(u"install "_qs))
+            installs.append(call);
+    EXPECT_EQ(installs, (QStringList{u"install zed vst3 user"_qs, u"install echo vst3 user"_qs,
+                                     u"install notes vst3 user"_qs}));
+}
+
+// "Update all" in both tabs: only for two or more pending updates, and
+// pressable while at least one of them is not running, whatever step a
+// running one is at.
+TEST_F(UpdatesTabTest, UpdateAllNeedsTwoPendingAndOneNotRunning)
+{
+    const struct Row {
+        const char* name;
+        InstallStep step;
+    } table[] = {
+        {"downloading", InstallStep::downloading(0.4)},
+        {"verifying", InstallStep::verifying()},
+        {"installing", InstallStep::installing()},
+        {"registering", InstallStep::registering()},
+    };
+    for (bool plugins : {true, false}) {
+        for (const Row& row : table) {
+            const QString name = (plugins ? u"plugins-"_qs : u"updates-"_qs) + QString::fromLatin1(row.name);
+            SCOPED_TRACE(name.toStdString());
+            installer->copies[u"echo"_qs] = {copy(PluginFormat::vst3, u"1.0"_qs)};
+            installer->copies[u"notes"_qs] = {copy(PluginFormat::vst3, u"1.0"_qs)};
+            installer->steps = {row.step};
+            installer->gates[u"echo"_qs] = std::make_shared<Gate>();
+            installer->gates[u"notes"_qs] = std::make_shared<Gate>();
+            if (model)
+                ASSERT_NO_FATAL_FAILURE(restart());
+            else
+                ASSERT_NO_FATAL_FAILURE(startModel());
+            if (plugins)
+                show<Views::PluginsTab>();
+            else
+                show<UpdatesTab>();
+            EXPECT_TRUE(updateAll()->isVisibleTo(ground.get()));
+            EXPECT_TRUE(updateAll()->isEnabled());
+            // One held at the step: the other can still start.
+            for (const QString& id : {u"echo"_qs, u"notes"_qs}) {
+                const Product& product = *model->product(id);
+                model->requestInstall(product, {PluginFormat::vst3}, InstallScope::user);
+                ASSERT_TRUE(eventually([&] {
+                    return installer->gates[id]->reached() == 1 && stateOf(id).job.kind == Job::from(row.step).kind;
+                }));
+                QCoreApplication::processEvents();
+                EXPECT_EQ(updateAll()->isEnabled(), id == u"echo"_qs) << id.toStdString();
+            }
+            picture(u"update-all-held-"_qs + name);
+            installer->gates[u"echo"_qs]->open();
+            installer->gates[u"notes"_qs]->open();
+            ASSERT_TRUE(eventually([&] { return !working(u"echo"_qs) && !working(u"notes"_qs); }));
+        }
+    }
+    // One pending: no "Update all" in either tab.
+    installer->copies[u"echo"_qs] = {copy(PluginFormat::vst3, u"1.0"_qs)};
+    installer->copies[u"notes"_qs] = {copy(PluginFormat::vst3, u"1.1"_qs)};
+    installer->gates.clear();
+    ASSERT_NO_FATAL_FAILURE(restart());
+    ASSERT_EQ(model->updates().size(), 1);
+    show<Views::PluginsTab>();
+    EXPECT_FALSE(updateAll()->isVisibleTo(ground.get()));
+    show<UpdatesTab>();
+    EXPECT_FALSE(updateAll()->isVisibleTo(ground.get()));
 }
 
 TEST_F(UpdatesTabTest, EmptyTextsAndThePillNeedTwoUpdates)

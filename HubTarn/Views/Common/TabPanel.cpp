@@ -2,6 +2,8 @@
 
 #include "Views/Frame/SectionHead.h"
 
+#include "Kit/Keyboard.h"
+
 #include <QVBoxLayout>
 
 namespace Hub::Views {
@@ -21,20 +23,9 @@ TabPanel::TabPanel(HubModel* model, Tab tab, QWidget* trailing, QWidget* parent)
 
 void TabPanel::addAbove(QWidget* notice) { m_column->insertWidget(m_above++, notice); }
 
-QWidgetList TabPanel::tabStops(QWidget* root)
-{
-    QWidgetList stops;
-    for (QWidget* widget : QWidgetList{root} + root->findChildren<QWidget*>())
-        if (widget->focusPolicy() & Qt::TabFocus)
-            stops.append(widget);
-    return stops;
-}
+QWidgetList TabPanel::tabStops(QWidget* root) { return Kit::tabStops(root); }
 
-void TabPanel::chainTabOrder(const QWidgetList& stops)
-{
-    for (qsizetype i = 1; i < stops.size(); ++i)
-        setTabOrder(stops[i - 1], stops[i]);
-}
+void TabPanel::chainTabOrder(const QWidgetList& stops) { Kit::chainTabOrder(stops); }
 
 void TabPanel::addSection(QWidget* section) { m_column->insertWidget(m_column->count() - 1, section); }
 

@@ -28,11 +28,8 @@ protected:
     // Notices and bars go here, above the heading, top to bottom.
     void addAbove(QWidget* notice);
     HubModel* model() const { return m_model; }
-    // `root` and the widgets under it that Tab reaches, in the order they
-    // were made (a part made anew would otherwise go to the chain's end).
+    // Kit::tabStops and Kit::chainTabOrder, for the tabs' own chains.
     static QWidgetList tabStops(QWidget* root);
-    // Tab goes through `stops` in this order. Set link by link: Qt 6.4 moves
-    // a widget's own children away from it when only the widgets are linked.
     static void chainTabOrder(const QWidgetList& stops);
 
 private:

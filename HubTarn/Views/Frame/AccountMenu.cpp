@@ -115,7 +115,7 @@ AccountMenu::AccountMenu(HubModel* model, QWidget* parent)
     auto* accountRow = new MenuRow(accountRowTitle(), [model] { model->openAccountPage(); }, this);
     accountRow->setObjectName(QStringLiteral("accountPageRow"));
     // The arrow is a picture of "opens elsewhere", not a word to read out.
-    accountRow->setAccessibleName(accountRowTitle().chopped(2));
+    accountRow->setAccessibleName(Kit::spokenTitle(accountRowTitle()));
     QPointer<HubModel> guarded(model);
     auto* signOutRow = new MenuRow(QStringLiteral("Sign out"), [guarded] {
         // Queued, so the row's own click finishes before the sign-out takes

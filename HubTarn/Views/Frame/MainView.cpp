@@ -5,7 +5,7 @@
 #include "Views/Frame/PageLayer.h"
 #include "Views/Frame/TabBody.h"
 #include "Views/Frame/TopBar.h"
-#include "Views/Sheets/SheetHost.h"
+#include "Views/Sheets/SheetView.h"
 
 #include "Kit/Animation.h"
 #include "Kit/Color.h"
@@ -38,6 +38,22 @@ const QString kFallbackMessage =
     QStringLiteral("Close it first so it loads the new version. Plug-ins are replaced while it stays open, and it "
                    "may keep using the old one until you restart it.");
 
+// The shade over the window while a dialog of it is up; it takes no clicks
+// of its own (the dialog is modal).
+class Scrim : public QWidget {
+public:
+    explicit Scrim(QWidget* parent)
+        : QWidget(parent)
+    {
+        setObjectName(QStringLiteral("scrim"));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        hide();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), Kit::Theme::scrim()); }
+};
+
 } // namespace
 
 // ---- MainView ---------------------------------------------------------------
@@ -51,6 +67,7 @@ MainView::MainView(HubModel* model, QWidget* parent)
     , m_page(new PageLayer(model, this))
     , m_menu(new MenuLayer(model, this))
     , m_escape(new Kit::EscapeKey(this, [this] { escape(); }))
+    , m_scrim(new Scrim(this))
 {
     setObjectName(QStringLiteral("mainView"));
 
@@ -71,6 +88,7 @@ MainView::MainView(HubModel* model, QWidget* parent)
         // The page raises itself over the tab body; the menu's layer stays
         // above both, so a page opened by a link cannot cover an open menu.
         m_menu->raise();
+        updateScrim();
         updateEscape();
         update();
     };
@@ -106,8 +124,8 @@ MainView::MainView(HubModel* model, QWidget* parent)
 MainView::~MainView()
 {
     // The dialogs are children; they must not report back into a half-gone view.
-    if (m_sheetHost)
-        m_sheetHost->disconnect(this);
+    if (m_sheetView)
+        m_sheetView->disconnect(this);
     if (m_confirm)
         m_confirm->disconnect(this);
 }
@@ -136,6 +154,16 @@ void MainView::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     if (m_menu->isVisible())
         m_menu->setGeometry(rect());
+    m_scrim->setGeometry(rect());
+}
+
+void MainView::updateScrim()
+{
+    const bool shaded = m_sheetView || m_confirm;
+    m_scrim->setGeometry(rect());
+    m_scrim->setVisible(shaded);
+    if (shaded)
+        m_scrim->raise();
 }
 
 void MainView::updateEscape() { m_escape->setEnabled(m_model->accountMenu() || m_model->page().has_value()); }
@@ -152,26 +180,27 @@ void MainView::escape()
 void MainView::showSheet()
 {
     const std::optional<Sheet>& sheet = m_model->sheet();
-    if (m_sheetHost && (!sheet || m_sheetHost->sheet() != *sheet)) {
+    if (m_sheetView && (!sheet || m_sheetView->sheet() != *sheet)) {
         // Another sheet, or none: the one up goes first.
-        SheetHost* old = m_sheetHost;
+        SheetView* old = m_sheetView;
         old->reject();
-        if (m_sheetHost == old)
+        if (m_sheetView == old)
             sheetClosed(old);
     }
-    if (!sheet || m_sheetHost)
+    if (!sheet || m_sheetView)
         return;
-    auto* host = new SheetHost(m_model, *sheet, this);
-    m_sheetHost = host;
+    auto* host = new SheetView(m_model, *sheet, this);
+    m_sheetView = host;
     connect(host, &QDialog::finished, this, [this, host] { sheetClosed(host); });
     host->open();
+    updateScrim();
 }
 
-void MainView::sheetClosed(SheetHost* host)
+void MainView::sheetClosed(SheetView* host)
 {
-    if (host != m_sheetHost)
+    if (host != m_sheetView)
         return;
-    m_sheetHost = nullptr;
+    m_sheetView = nullptr;
     host->disconnect(this);
     host->deleteLater();
     // Closed by the user: the model's sheet goes with it.
@@ -181,6 +210,7 @@ void MainView::sheetClosed(SheetHost* host)
         showSheet();
     // A DAW warning raised while the sheet was up is asked now.
     showDAWConfirmation();
+    updateScrim();
 }
 
 void MainView::showDAWConfirmation()
@@ -197,7 +227,7 @@ void MainView::showDAWConfirmation()
         return;
     }
     // Only once no sheet is up: the question belongs to the window.
-    if (!warning || m_sheetHost)
+    if (!warning || m_sheetView)
         return;
     auto* dialog = Kit::confirmCompat(
         this, dawTitle(), warning->confirm.isEmpty() ? kFallbackConfirm : warning->confirm,
@@ -212,9 +242,11 @@ void MainView::showDAWConfirmation()
         },
         [this] { m_model->clearDAWWarning(); });
     m_confirm = dialog;
+    updateScrim();
     connect(dialog, &QDialog::finished, this, [this, dialog] {
         if (m_confirm == dialog)
             m_confirm = nullptr;
+        updateScrim();
         // A warning that arrived while this one was answered gets its turn.
         QTimer::singleShot(0, this, &MainView::showDAWConfirmation);
     });

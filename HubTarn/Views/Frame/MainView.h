@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Views/Frame/TabBody.h"
-#include "Views/Sheets/SheetHost.h"
+#include "Views/Sheets/SheetView.h"
 
 #include "Kit/ConfirmDialog.h"
 #include "Model/ModelTypes.h"
@@ -44,7 +44,7 @@ public:
 
     TopBar* topBar() const { return m_topBar; }
     TabBody* tabBody() const { return m_tabBody; }
-    SheetHost* sheetHost() const { return m_sheetHost; }
+    SheetView* sheetView() const { return m_sheetView; }
     Kit::ConfirmDialog* dawConfirmation() const { return m_confirm; }
 
 protected:
@@ -55,8 +55,10 @@ private:
     void updateEscape();
     void escape();
     void showSheet();
-    void sheetClosed(SheetHost* host);
+    void sheetClosed(SheetView* host);
     void showDAWConfirmation();
+    // Shades the window while a sheet or the DAW question is up.
+    void updateScrim();
 
     HubModel* m_model;
     TopBar* m_topBar;
@@ -65,7 +67,8 @@ private:
     PageLayer* m_page;
     MenuLayer* m_menu;
     Kit::EscapeKey* m_escape;
-    QPointer<SheetHost> m_sheetHost;
+    QWidget* m_scrim;
+    QPointer<SheetView> m_sheetView;
     QPointer<Kit::ConfirmDialog> m_confirm;
 };
 

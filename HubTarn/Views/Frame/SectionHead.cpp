@@ -1,11 +1,15 @@
 #include "Views/Frame/SectionHead.h"
 
+#include "Views/Common/Accessibility.h"
+
+#include "Kit/Pill.h"
 #include "Kit/TextStyle.h"
 #include "Kit/Theme.h"
 
 #include <QEvent>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QLayout>
 
 #include <algorithm>
 
@@ -21,7 +25,7 @@ constexpr int kBelow = 20;
 
 SectionHead::SectionHead(const QString& title, QWidget* trailing, QWidget* parent)
     : QWidget(parent)
-    , m_title(Kit::plainLabel(title, this))
+    , m_title(Kit::plainLabel(QString(), this))
     , m_trailing(trailing)
 {
     setObjectName(QStringLiteral("sectionHead"));
@@ -30,6 +34,10 @@ SectionHead::SectionHead(const QString& title, QWidget* trailing, QWidget* paren
     QPalette p = m_title->palette();
     p.setColor(QPalette::WindowText, Kit::Theme::ink());
     m_title->setPalette(p);
+    // Heading navigation starts each tab at its own title (marked before
+    // its text is set, which makes its interface).
+    markHeading(m_title);
+    m_title->setText(title);
     m_title->setAccessibleName(title);
     if (m_trailing) {
         m_trailing->setParent(this);
@@ -57,29 +65,46 @@ void SectionHead::resizeEvent(QResizeEvent* event)
     place();
 }
 
-// The title and the trailing view share the title's first baseline; a
-// trailing view without text of its own stands on it with its bottom edge.
-int SectionHead::baseline() const
-{
-    const int ascent = QFontMetrics(m_title->font()).ascent();
-    return std::max(ascent, m_trailing ? m_trailing->sizeHint().height() : 0);
-}
-
 int SectionHead::rowHeight() const
 {
+    const int title = QFontMetrics(m_title->font()).height();
+    if (!m_trailing)
+        return title;
+    return std::max(title, trailingTop() + m_trailing->sizeHint().height());
+}
+
+// The trailing view's first text baseline: that of its first pill that
+// shows. A view without text is centred on the title's lower-case letters.
+int SectionHead::trailingTop() const
+{
     const QFontMetrics metrics(m_title->font());
-    return std::max(baseline() - metrics.ascent() + metrics.height(), baseline());
+    const int baseline = metrics.ascent();
+    // Laid out at its own size first, so its pill's place within it is known.
+    m_trailing->resize(m_trailing->sizeHint());
+    if (QLayout* layout = m_trailing->layout())
+        layout->activate();
+    QList<Kit::Pill*> pills = m_trailing->findChildren<Kit::Pill*>();
+    if (auto* self = qobject_cast<Kit::Pill*>(m_trailing))
+        pills.prepend(self);
+    for (Kit::Pill* pill : pills) {
+        if (pill->isHidden())
+            continue;
+        const int within = pill == m_trailing ? 0 : pill->mapTo(m_trailing, QPoint(0, 0)).y();
+        return std::max(0, baseline - within - qRound(pill->firstBaseline()));
+    }
+    return std::max(0, baseline - metrics.xHeight() / 2 - m_trailing->sizeHint().height() / 2);
 }
 
 void SectionHead::place()
 {
+    // The title stands at the top whatever the trailing view is, so it
+    // stays put from tab to tab.
     const QFontMetrics metrics(m_title->font());
-    m_title->setGeometry(0, baseline() - metrics.ascent(), m_title->sizeHint().width(), metrics.height());
+    m_title->setGeometry(0, 0, m_title->sizeHint().width(), metrics.height());
     if (!m_trailing)
         return;
-    const QSize trailing = m_trailing->sizeHint();
-    m_trailing->setGeometry(width() - trailing.width(), baseline() - trailing.height(), trailing.width(),
-                            trailing.height());
+    const int top = trailingTop();
+    m_trailing->move(width() - m_trailing->width(), top);
 }
 
 } // namespace Hub::Views

@@ -7,8 +7,9 @@ class QLabel;
 
 namespace Hub::Views {
 
-// A tab's heading: its title on the left and, at the far right on the
-// title's first baseline, the tab's own controls (or nothing).
+// A tab's heading: its title on the left, at the same place in every tab,
+// and at the far right, on the title's first text baseline, the tab's own
+// controls (or nothing).
 class SectionHead : public QWidget {
 public:
     // Takes ownership of `trailing`, which may be null.
@@ -23,8 +24,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    int baseline() const;
     int rowHeight() const;
+    int trailingTop() const;
     void place();
 
     QLabel* m_title;

@@ -22,7 +22,6 @@ TabBody::TabBody(HubModel* model, QWidget* parent)
     setFocusPolicy(Qt::NoFocus);
     setWidgetResizable(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     Kit::Theme::quietScrollBar(this);
     QPalette p = viewport()->palette();
     p.setColor(QPalette::Window, Kit::Theme::bg());

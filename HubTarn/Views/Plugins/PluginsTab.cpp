@@ -110,11 +110,17 @@ PluginsTab::PluginsTab(HubModel* model, QWidget* parent)
     , m_addCard(new SettingsCard(QString()))
     , m_soonCard(new SettingsCard(QString()))
 {
-    addAbove(new HubUpdateBar(model));
-    addAbove(new SignInAgainBanner(model));
-    addAbove(new OfflineReminder(model, QStringLiteral("updates")));
+    const QWidgetList above{new HubUpdateBar(model), new SignInAgainBanner(model),
+                            new OfflineReminder(model, QStringLiteral("updates")), m_offline};
     m_offline->setObjectName(QStringLiteral("offlineBanner"));
-    addAbove(m_offline);
+    // Reading order: the bars above the heading before its controls, which
+    // were made first, with the panel; the rows follow as they were.
+    QWidgetList chain;
+    for (QWidget* notice : above) {
+        addAbove(notice);
+        chain += tabStops(notice);
+    }
+    chainTabOrder(chain << m_updateAll << findChild<RefreshButton*>());
 
     addSection(m_empty);
     auto* cards = new QWidget;

@@ -58,7 +58,10 @@ bool drawsJobLine(RowContextKind kind)
 }
 
 // A screen reader hears the row as a button named by the model's sentence,
-// with the context's sentence as its value and where it leads as its help.
+// with the context's sentence (a tagline, an update's note, how a job
+// ended) as its description, which AT-SPI reads and a button's value is
+// not, and where it leads as its help (and its description when it has no
+// context).
 class RowAccessible : public QAccessibleWidget {
 public:
     explicit RowAccessible(ProductRow* row)
@@ -73,10 +76,11 @@ public:
         switch (t) {
         case QAccessible::Name:
             return row->accessibleName();
-        case QAccessible::Value:
-            return row->property("spokenContext").toString();
+        case QAccessible::Description: {
+            const QString context = row->property("spokenContext").toString();
+            return context.isEmpty() ? QStringLiteral("Opens its page") : context;
+        }
         case QAccessible::Help:
-        case QAccessible::Description:
             return QStringLiteral("Opens its page");
         default:
             return QAccessibleWidget::text(t);
@@ -258,7 +262,15 @@ void ProductRow::sync()
     } else if (m_jobLine) {
         m_jobLine->hide();
     }
-    setProperty("spokenContext", context.spoken.value_or(QString()));
+    const QString spokenContext = context.spoken.value_or(QString());
+    if (property("spokenContext").toString() != spokenContext) {
+        setProperty("spokenContext", spokenContext);
+        // A job's outcome is news: the reader hears the new description.
+        if (QAccessible::isActive()) {
+            QAccessibleEvent changed(this, QAccessible::DescriptionChanged);
+            QAccessible::updateAccessibility(&changed);
+        }
+    }
     place();
     setAccessibleName(spokenText());
 

@@ -4,6 +4,7 @@
 
 #include "Account/HubService.h"
 #include "Base/HubError.h"
+#include "Kit/Keyboard.h"
 #include "Kit/Paint.h"
 #include "Kit/Pill.h"
 #include "Kit/Segmented.h"
@@ -121,6 +122,8 @@ FeedbackSheet::FeedbackSheet(HubModel* model, const QString& slug, QWidget* pare
     layout->addWidget(m_form);
     layout->addWidget(m_thanks);
     connectActions();
+    // Reading order, buttons last: the kinds are made after the buttons.
+    setReadingOrder(Kit::tabStops(m_kinds) << m_editor << m_betaPage << m_cancel << m_send);
     sync();
 }
 
@@ -214,6 +217,12 @@ QString FeedbackSheet::message() const { return m_editor->toPlainText(); }
 QString FeedbackSheet::counter() const
 {
     return QString::number(feedbackLength(message())) + QStringLiteral(" / ") + QString::number(kMaxFeedbackCharacters);
+}
+
+QWidget* FeedbackSheet::firstFocus() const
+{
+    // The sheet is for typing: the caret waits in the editor.
+    return m_sent ? nullptr : m_editor;
 }
 
 QAbstractButton* FeedbackSheet::defaultButton() const

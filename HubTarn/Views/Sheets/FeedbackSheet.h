@@ -37,6 +37,7 @@ public:
     QString counter() const;
 
     QAbstractButton* defaultButton() const override;
+    QWidget* firstFocus() const override;
 
 public Q_SLOTS:
     void send();

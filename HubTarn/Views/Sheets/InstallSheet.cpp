@@ -162,6 +162,9 @@ void InstallSheet::rebuildBoxes(const std::vector<PluginFormat>& shown, bool pac
         box->show();
         m_boxes.push_back(box);
     }
+    // Reading order, buttons last: the tiles are made after the buttons.
+    QWidgetList order(m_boxes.begin(), m_boxes.end());
+    setReadingOrder(order << m_cancel << m_install);
 }
 
 void InstallSheet::sync()

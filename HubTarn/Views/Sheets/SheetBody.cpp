@@ -1,5 +1,6 @@
 #include "Views/Sheets/SheetBody.h"
 
+#include "Kit/Keyboard.h"
 #include "Model/HubModel.h"
 
 #include <QDialog>
@@ -13,6 +14,24 @@ SheetBody::SheetBody(HubModel* model, const QString& slug, const QString& name, 
 {
     setObjectName(name);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+}
+
+void SheetBody::setReadingOrder(const QWidgetList& stops)
+{
+    m_stops.clear();
+    for (QWidget* stop : stops)
+        m_stops.append(stop);
+    Kit::chainTabOrder(stops);
+}
+
+QWidget* SheetBody::entryStop(bool forward) const
+{
+    for (qsizetype i = 0; i < m_stops.size(); ++i) {
+        QWidget* stop = m_stops[forward ? i : m_stops.size() - 1 - i];
+        if (stop && stop->isEnabled() && stop->isVisibleTo(window()) && (stop->focusPolicy() & Qt::TabFocus))
+            return stop;
+    }
+    return nullptr;
 }
 
 const Product* SheetBody::product() const { return m_model->product(m_slug); }

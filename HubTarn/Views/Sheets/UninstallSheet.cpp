@@ -165,6 +165,7 @@ void UninstallSheet::sync()
     }
     // One tile per installed format, in the formats' own order.
     int index = 0;
+    QWidgetList order;
     for (PluginFormat format : kAllPluginFormats) {
         if (!installed.contains(format))
             continue;
@@ -176,8 +177,12 @@ void UninstallSheet::sync()
         }
         box->setDetail(where(format));
         box->setOn(m_chosen.contains(format));
+        order.append(box);
         ++index;
     }
+    // Reading order, buttons last: a tile made by a rescan would otherwise
+    // come after them.
+    setReadingOrder(order << m_settings << m_cancel << m_uninstall);
 
     const std::optional<QString> folder = settingsFolder();
     m_settings->setVisible(folder.has_value());

@@ -13,16 +13,17 @@ class HubModel;
 namespace Hub::Views {
 
 
-// The window-modal host of the sheet the model names: 440 wide, 22 of room
+// The window-modal host of the sheet the model names: a dialog of the main
+// window centred over it, titled with what it does, 440 wide, 22 of room
 // on every side, the panel's colour, as high as its sheet needs. Closing it
 // any way (Escape, the window's close button, the sheet's own buttons)
 // clears the model's sheet. A product that is not (or no longer) shown
 // gets the "not found" panel instead of its sheet.
-class SheetHost : public QDialog {
+class SheetView : public QDialog {
     Q_OBJECT
 
 public:
-    SheetHost(HubModel* model, const Sheet& sheet, QWidget* parent);
+    SheetView(HubModel* model, const Sheet& sheet, QWidget* parent);
 
     const Sheet& sheet() const { return m_sheet; }
     HubModel* model() const { return m_model; }
@@ -32,6 +33,9 @@ public:
     // whenever the content changes.
     int contentHeight() const;
 
+    // The window's title: what the sheet does, and to which product.
+    static QString title(const Sheet& sheet, const QString& name);
+
     static constexpr int kWidth = 440;
     static constexpr int kPadding = 22;
 
@@ -39,6 +43,7 @@ protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     // The one place a sheet's class is chosen.
@@ -47,6 +52,8 @@ private:
     // Swaps the sheet for the "not found" panel once its product is gone.
     void checkProduct();
     void fit();
+    // Over the middle of the main window.
+    void centre();
 
     HubModel* m_model;
     Sheet m_sheet;

@@ -1,4 +1,4 @@
-#include "Views/Sheets/SheetHost.h"
+#include "Views/Sheets/SheetView.h"
 
 #include "Views/Sheets/FeedbackSheet.h"
 #include "Views/Sheets/InstallSheet.h"
@@ -50,30 +50,46 @@ public:
 
 } // namespace
 
-SheetHost::SheetHost(HubModel* model, const Sheet& sheet, QWidget* parent)
+SheetView::SheetView(HubModel* model, const Sheet& sheet, QWidget* parent)
     : QDialog(parent)
     , m_model(model)
     , m_sheet(sheet)
 {
-    setObjectName(QStringLiteral("sheetHost"));
+    setObjectName(QStringLiteral("sheetView"));
+    // A dialog of the main window: a title, a close button and nothing a
+    // sheet cannot do (it has one size; it is never put away on its own).
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setWindowModality(Qt::WindowModal);
     setAutoFillBackground(true);
     QPalette p = palette();
     p.setColor(QPalette::Window, Kit::Theme::panel());
     setPalette(p);
     Kit::setTextColor(this, Kit::Theme::ink());
-    setWindowTitle(model->name(sheet.slug));
+    setWindowTitle(title(sheet, model->name(sheet.slug)));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
     layout->setSpacing(0);
     setFixedWidth(kWidth);
     setBody(model->product(sheet.slug) ? makeBody(sheet) : new NotFoundPanel(model, sheet.slug, this));
 
-    connect(model, &HubModel::catalogChanged, this, &SheetHost::checkProduct);
-    connect(model, &HubModel::accountChanged, this, &SheetHost::checkProduct);
+    connect(model, &HubModel::catalogChanged, this, &SheetView::checkProduct);
+    connect(model, &HubModel::accountChanged, this, &SheetView::checkProduct);
 }
 
-SheetBody* SheetHost::makeBody(const Sheet& sheet)
+QString SheetView::title(const Sheet& sheet, const QString& name)
+{
+    switch (sheet.kind) {
+    case Sheet::Kind::install:
+        return QStringLiteral("Install ") + name;
+    case Sheet::Kind::feedback:
+        return QStringLiteral("Feedback on ") + name;
+    case Sheet::Kind::uninstall:
+        return QStringLiteral("Uninstall ") + name;
+    }
+    return name;
+}
+
+SheetBody* SheetView::makeBody(const Sheet& sheet)
 {
     switch (sheet.kind) {
     case Sheet::Kind::install:
@@ -86,7 +102,7 @@ SheetBody* SheetHost::makeBody(const Sheet& sheet)
     return nullptr;
 }
 
-void SheetHost::setBody(SheetBody* body)
+void SheetView::setBody(SheetBody* body)
 {
     if (m_body) {
         layout()->removeWidget(m_body);
@@ -99,30 +115,48 @@ void SheetHost::setBody(SheetBody* body)
     fit();
 }
 
-void SheetHost::checkProduct()
+void SheetView::checkProduct()
 {
     if (m_model->product(m_sheet.slug) || m_body->objectName() == QStringLiteral("sheetNotFound"))
         return;
     setBody(new NotFoundPanel(m_model, m_sheet.slug, this));
 }
 
-int SheetHost::contentHeight() const
+int SheetView::contentHeight() const
 {
     const QLayout* l = layout();
     return l->hasHeightForWidth() ? l->totalHeightForWidth(kWidth) : l->totalSizeHint().height();
 }
 
-void SheetHost::fit()
+void SheetView::fit()
 {
     if (m_fitting)
         return;
     m_fitting = true;
     layout()->activate();
-    setFixedHeight(contentHeight());
+    const int height = contentHeight();
+    if (height != this->height()) {
+        setFixedHeight(height);
+        // Grown or shrunk (a thank-you after the form), it stays centred
+        // on the window instead of hanging from its old top edge.
+        if (isVisible())
+            centre();
+    }
     m_fitting = false;
 }
 
-bool SheetHost::event(QEvent* event)
+void SheetView::centre()
+{
+    const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (!owner)
+        return;
+    // A top-level's position is its frame's, where a window manager adds one.
+    const QRect area = owner->frameGeometry();
+    const QSize size = frameGeometry().size();
+    move(area.x() + (area.width() - size.width()) / 2, area.y() + (area.height() - size.height()) / 2);
+}
+
+bool SheetView::event(QEvent* event)
 {
     const bool handled = QDialog::event(event);
     // A sheet that grows (an error line, a switch) or shrinks takes the
@@ -132,16 +166,30 @@ bool SheetHost::event(QEvent* event)
     return handled;
 }
 
-void SheetHost::showEvent(QShowEvent* event)
+void SheetView::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    // The sheet opens with no button focused, so Space closes nothing by
-    // surprise and Return means the default; Tab reaches the buttons.
-    if (!focusWidget())
+    centre();
+    // Unless the sheet names a first stop, it opens with no button focused:
+    // Space closes nothing by surprise and Return means the default.
+    if (QWidget* first = m_body ? m_body->firstFocus() : nullptr)
+        first->setFocus(Qt::OtherFocusReason);
+    else if (!focusWidget())
         setFocus(Qt::OtherFocusReason);
 }
 
-void SheetHost::keyPressEvent(QKeyEvent* event)
+bool SheetView::focusNextPrevChild(bool next)
+{
+    // Nothing focused yet: Tab starts the sheet's reading order.
+    if (focusWidget() == this || !focusWidget())
+        if (QWidget* entry = m_body ? m_body->entryStop(next) : nullptr) {
+            entry->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    return QDialog::focusNextPrevChild(next);
+}
+
+void SheetView::keyPressEvent(QKeyEvent* event)
 {
     // The rule of every painted dialog: the sheet opens with nothing
     // focused (above), so Return means the default until Tab moves on.
