@@ -186,6 +186,11 @@ TEST_F(PluginsTabTest, EmptyTextsAndTheLastCheckedNote)
     model->refresh(false);
     ASSERT_TRUE(eventually([this] { return !find(u"onMacCard"_qs)->isHidden(); }));
     EXPECT_EQ(child<QLabel>(find(u"onMacCard"_qs), u"cardNote"_qs)->text(), u"All up to date. Checked at 3:04 AM."_qs);
+    // Under C.UTF-8 too, an hour and a minute (its short style has seconds).
+    QLocale::setDefault(QLocale::c());
+    const std::optional<QString> note = PluginsTab::upToDate(*model);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(note, u"All up to date. Checked at 03:04."_qs);
     EXPECT_TRUE(empty->isHidden());
     snapshot(u"plugins-tab-up-to-date"_qs);
 }

@@ -18,7 +18,6 @@
 #include <QHBoxLayout>
 #include <QHideEvent>
 #include <QLabel>
-#include <QLocale>
 #include <QPainter>
 #include <QVBoxLayout>
 
@@ -163,7 +162,7 @@ std::optional<QString> PluginsTab::upToDate(const HubModel& model)
     if (!model.updates().empty() || model.hubUpdate() || !model.lastChecked())
         return std::nullopt;
     return QStringLiteral("All up to date. Checked at ")
-           + QLocale().toString(model.lastChecked()->toLocalTime().time(), QLocale::ShortFormat) + u'.';
+           + Kit::clockTime(*model.lastChecked()) + u'.';
 }
 
 std::optional<QString> PluginsTab::emptyText(const HubModel& model, const PluginSections& fresh)

@@ -21,7 +21,6 @@
 #include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLocale>
 #include <QPainter>
 #include <QVBoxLayout>
 
@@ -185,7 +184,7 @@ QString UpdatesTab::checkTitle(bool loading, const std::optional<QDateTime>& las
     if (loading)
         return u"checking"_s;
     if (lastChecked)
-        return u"checked "_s + QLocale().toString(lastChecked->toLocalTime().time(), QLocale::ShortFormat)
+        return u"checked "_s + Kit::clockTime(*lastChecked)
                + u" · check now"_s;
     if (offline)
         return u"offline · check now"_s;
