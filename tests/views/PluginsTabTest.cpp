@@ -10,6 +10,7 @@
 #include "Views/Settings/SettingsCard.h"
 
 #include <QAccessible>
+#include <QWindow>
 #include <QLabel>
 #include <QTextDocument>
 #include <QToolTip>
@@ -367,6 +368,39 @@ TEST_F(PluginsTabTest, TheKeyboardReachesEachRowThenItsAction)
     // A tab that leaves the window drops its hold at once.
     tab()->hide();
     EXPECT_FALSE(tab()->holding());
+}
+
+// A double click on a row's Install, as the window system delivers it,
+// with the sheet opening under the pointer: the first click opens the
+// install sheet and the second, landing on its Cancel, must leave it up.
+TEST_F(PluginsTabTest, TheSecondClickOfADoubleClickOnInstallLeavesItsSheetUp)
+{
+    open();
+    Kit::Pill* install = row(u"tinted"_qs)->actionButton();
+    ASSERT_EQ(install->text(), u"Install"_qs);
+    QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, install->mapTo(window.get(), install->rect().center()));
+    // QTest stamps each click half a second after the last, so that no two
+    // make a double click by accident; this one means to.
+    QTest::lastMouseTimestamp -= QTest::mouseDoubleClickInterval;
+    ASSERT_EQ(model->sheet(), Sheet::install(u"tinted"_qs));
+    QPointer<QWidget> sheet = QApplication::activeModalWidget();
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet, kPatience));
+    auto* cancel = child<QAbstractButton>(sheet.data(), u"cancelButton"_qs);
+    ASSERT_NE(cancel, nullptr);
+    const QPoint onCancel = cancel->mapTo(sheet, cancel->rect().center());
+    // The double click's second press and release, a moment later, where
+    // the sheet now lies.
+    QTest::mousePress(sheet->windowHandle(), Qt::LeftButton, {}, onCancel);
+    QTest::mouseRelease(sheet->windowHandle(), Qt::LeftButton, {}, onCancel);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model->sheet(), Sheet::install(u"tinted"_qs)) << "the second click closed the sheet";
+    ASSERT_TRUE(sheet && sheet->isVisible());
+    saveScreenshot(sheet, u"plugins-tab-install-after-double-click"_qs);
+
+    // A click of its own still reaches Cancel.
+    QTest::mouseClick(sheet->windowHandle(), Qt::LeftButton, {}, onCancel);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !model->sheet(); }, kPatience));
 }
 
 } // namespace

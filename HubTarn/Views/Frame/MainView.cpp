@@ -165,6 +165,7 @@ void MainView::showSheet()
     m_sheetHost = host;
     connect(host, &QDialog::finished, this, [this, host] { sheetClosed(host); });
     host->open();
+    Kit::guardSecondClick(host);
 }
 
 void MainView::sheetClosed(SheetHost* host)
