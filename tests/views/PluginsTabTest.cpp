@@ -12,6 +12,7 @@
 #include <QAccessible>
 #include <QWindow>
 #include <QLabel>
+#include <QPointer>
 #include <QTextDocument>
 #include <QToolTip>
 
@@ -91,12 +92,50 @@ TEST_F(PluginsTabTest, AnInstalledProductKeepsItsPlaceUntilTheHoldIsReleased)
     clock->advance(0.01);
     Kit::Animation::setEnabled(false);
     EXPECT_FALSE(tab()->holding());
+    ProductRow* leaving = find(u"addRows"_qs)->findChild<ProductRow*>(u"row-tinted"_qs);
+    ASSERT_NE(leaving, nullptr) << "the row leaves the add card fading, not at once";
+    EXPECT_NE(leaving->graphicsEffect(), nullptr);
     ASSERT_NE(row(u"tinted"_qs)->graphicsEffect(), nullptr) << "the moved row fades in";
     QTRY_VERIFY_WITH_TIMEOUT(row(u"tinted"_qs)->graphicsEffect() == nullptr, kPatience);
     EXPECT_EQ(ids(u"onMacRows"_qs), (QStringList{u"echo"_qs, u"notes"_qs, u"tinted"_qs}));
     EXPECT_EQ(ids(u"addRows"_qs), (QStringList{u"reverb"_qs, u"plate"_qs}));
     EXPECT_EQ(title(u"onMacCard"_qs), u"On this computer · 3"_qs);
     snapshot(u"plugins-tab-released"_qs);
+}
+
+// When the hold ends the rows move to their new places in the cards'
+// short ease-out instead of jumping: an updated product goes from the top
+// of the first card (updates first) to its end, and the other comes up.
+TEST_F(PluginsTabTest, WhenTheHoldEndsAnUpdatedRowMovesToItsPlace)
+{
+    auto gate = std::make_shared<Gate>();
+    installer->gates[u"echo"_qs] = gate;
+    open();
+    ASSERT_EQ(ids(u"onMacRows"_qs), (QStringList{u"echo"_qs, u"notes"_qs}));
+    QPointer<ProductRow> echo = row(u"echo"_qs);
+    QPointer<ProductRow> notes = row(u"notes"_qs);
+    const int first = echo->y();
+    const int second = notes->y();
+    ASSERT_LT(first, second);
+
+    press(echo->actionButton());
+    ASSERT_TRUE(eventually([&] { return gate->reached() == 1; }));
+    clock->advance(1.0);
+    gate->open();
+    ASSERT_TRUE(eventually([this] { return stateOf(u"echo"_qs).job.kind == Job::Kind::done; }));
+    ASSERT_EQ(model->pluginSections().onMac, (QStringList{u"notes"_qs, u"echo"_qs}));
+    clock->advance(0.39);
+    ASSERT_TRUE(tab()->holding());
+
+    AnimationsOn motion;
+    clock->advance(0.01);
+    ASSERT_FALSE(tab()->holding());
+    EXPECT_EQ(ids(u"onMacRows"_qs), (QStringList{u"notes"_qs, u"echo"_qs}));
+    EXPECT_EQ(row(u"echo"_qs), echo.data()) << "the row is moved, not made anew";
+    EXPECT_EQ(echo->y(), first) << "the updated row jumped to its new place";
+    EXPECT_EQ(notes->y(), second);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return echo->y() == second && notes->y() == first; }, kPatience));
+    snapshot(u"plugins-tab-moved"_qs);
 }
 
 TEST_F(PluginsTabTest, UpdateAllShowsForTwoPendingAndWaitsForTheNetworkAndRunningJobs)

@@ -93,6 +93,13 @@ RowList::RowList(HubModel* model, MakeRow make, QWidget* parent)
     , m_motion(new Kit::Tween(this, 1))
 {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // Where the rows join the keyboard's order: a stop Tab never lands on
+    // (it stays hidden), made before any row. Qt will not move a widget
+    // that follows its parent directly in that order, so the rows must
+    // never be the first there.
+    m_anchor = new QWidget(this);
+    m_anchor->setFocusPolicy(Qt::TabFocus);
+    m_anchor->hide();
     m_slice->setSingleShot(true);
     m_slice->setInterval(0);
     connect(m_slice, &QTimer::timeout, this, [this] { work(kSliceMs); });
@@ -217,12 +224,8 @@ ListRow* RowList::make(int index)
     if (std::size_t(index) + 1 < m_tops.size())
         row->setGeometry(0, m_tops[std::size_t(index)], width(), height);
     row->show();
-    if (index == 0) {
-        chainAll();
-    } else {
-        QWidget* previous = lastStop(m_slots[std::size_t(index) - 1]);
-        chainAfter(previous, row);
-    }
+    QWidget* previous = index == 0 ? m_anchor : lastStop(m_slots[std::size_t(index) - 1]);
+    chainAfter(previous, row);
     return row;
 }
 
@@ -358,8 +361,7 @@ void RowList::chainAfter(QWidget*& previous, ListRow* row)
     // Tab goes through each row and then its own controls (its action
     // button) before the next row.
     const auto chain = [&previous](QWidget* next) {
-        if (previous)
-            QWidget::setTabOrder(previous, next);
+        QWidget::setTabOrder(previous, next);
         previous = next;
     };
     chain(row);
@@ -370,7 +372,7 @@ void RowList::chainAfter(QWidget*& previous, ListRow* row)
 
 void RowList::chainAll()
 {
-    QWidget* previous = nullptr;
+    QWidget* previous = m_anchor;
     for (ListRow* made : m_slots)
         if (made)
             chainAfter(previous, made);

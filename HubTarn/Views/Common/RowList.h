@@ -149,6 +149,7 @@ private:
     mutable int m_hfwWidth = -1;
     mutable int m_hfwHeight = 0;
     QTimer* m_slice;
+    QWidget* m_anchor;
 
     Kit::Tween* m_motion;
     std::vector<Move> m_moves;
