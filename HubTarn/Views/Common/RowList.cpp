@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
 
 namespace Hub::Views {
 
@@ -181,6 +182,47 @@ std::vector<ListRow*> RowList::rows() const
 }
 
 ListRow* RowList::row(const QString& productID) const { return m_made.value(productID); }
+
+void RowList::shedRows()
+{
+    m_model->disconnect(this);
+    m_slice->stop();
+    m_slice->disconnect(this);
+    if (m_moving)
+        m_motion->jumpTo(1);
+    m_ids.clear();
+    m_slots.clear();
+    m_stale.clear();
+    m_next = 0;
+    connect(m_slice, &QTimer::timeout, this, [this] {
+        QElapsedTimer clock;
+        clock.start();
+        for (auto it = m_made.begin(); it != m_made.end() && clock.elapsed() < kSliceMs;) {
+            delete it.value();
+            it = m_made.erase(it);
+        }
+        if (m_made.isEmpty())
+            Q_EMIT shed();
+        else
+            m_slice->start();
+    });
+    m_slice->start();
+}
+
+void retire(QWidget* content)
+{
+    const QList<RowList*> lists = content->findChildren<RowList*>();
+    auto left = std::make_shared<qsizetype>(lists.size());
+    for (RowList* list : lists) {
+        QObject::connect(list, &RowList::shed, content, [content, left] {
+            if (--*left == 0)
+                content->deleteLater();
+        });
+        list->shedRows();
+    }
+    if (lists.isEmpty())
+        content->deleteLater();
+}
 
 int RowList::pending() const { return int(m_ids.size()) - m_next + int(m_stale.size()); }
 

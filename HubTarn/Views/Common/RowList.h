@@ -92,6 +92,9 @@ public:
     int pending() const;
     // Rows moving or fading now.
     bool animating() const;
+    // Stops listening to the model and deletes the rows a slice at a time
+    // (deleting thousands at once holds the window up); shed() follows.
+    void shedRows();
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -100,6 +103,7 @@ public:
 
 Q_SIGNALS:
     void settled();
+    void shed();
 
 protected:
     bool event(QEvent* event) override;
@@ -158,5 +162,9 @@ private:
     int m_heightFrom = 0;
     bool m_moving = false;
 };
+
+// Deletes `content`, a part the window no longer shows (a tab left), after
+// the rows of its lists went a slice at a time.
+void retire(QWidget* content);
 
 } // namespace Hub::Views
