@@ -116,7 +116,8 @@ RowList::~RowList() { m_motion->onValue = nullptr; }
 
 void RowList::setIDs(const QStringList& ids)
 {
-    if (ids == m_ids)
+    // A list on its way out keeps nothing its owner still asks of it.
+    if (ids == m_ids || m_shedding)
         return;
     // A change during a change: the last one ends where it was going.
     if (m_moving)
@@ -185,6 +186,7 @@ ListRow* RowList::row(const QString& productID) const { return m_made.value(prod
 
 void RowList::shedRows()
 {
+    m_shedding = true;
     m_model->disconnect(this);
     m_slice->stop();
     m_slice->disconnect(this);
@@ -238,6 +240,8 @@ void RowList::productChanged(const QString& productID)
 
 void RowList::syncAll()
 {
+    if (m_shedding)
+        return;
     const QRect view = inView();
     for (int i = 0; i < m_next; ++i) {
         ListRow* made = m_slots[std::size_t(i)];

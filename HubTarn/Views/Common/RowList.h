@@ -161,6 +161,7 @@ private:
     std::vector<QPointer<ListRow>> m_arriving;
     int m_heightFrom = 0;
     bool m_moving = false;
+    bool m_shedding = false;
 };
 
 // Deletes `content`, a part the window no longer shows (a tab left), after
