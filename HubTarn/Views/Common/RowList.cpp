@@ -132,13 +132,18 @@ void RowList::setIDs(const QStringList& ids)
     for (const QString& id : ids)
         if (ListRow* row = m_made.take(id))
             kept.insert(id, row);
+    int deleted = 0;
     for (ListRow* gone : std::as_const(m_made)) {
         m_stale.remove(gone->productID());
         if (animated && view.intersects(gone->geometry())) {
             gone->lower();
             m_leaving.emplace_back(gone);
-        } else {
+        } else if (++deleted <= kFirstRows) {
             delete gone;
+        } else {
+            // Thousands gone at once (a smaller catalog) go with the slices.
+            gone->hide();
+            m_gone.emplace_back(gone);
         }
     }
     m_made = std::move(kept);
@@ -199,11 +204,15 @@ void RowList::shedRows()
     connect(m_slice, &QTimer::timeout, this, [this] {
         QElapsedTimer clock;
         clock.start();
+        while (!m_gone.empty() && clock.elapsed() < kSliceMs) {
+            delete m_gone.back().data();
+            m_gone.pop_back();
+        }
         for (auto it = m_made.begin(); it != m_made.end() && clock.elapsed() < kSliceMs;) {
             delete it.value();
             it = m_made.erase(it);
         }
-        if (m_made.isEmpty())
+        if (m_made.isEmpty() && m_gone.empty())
             Q_EMIT shed();
         else
             m_slice->start();
@@ -226,7 +235,7 @@ void retire(QWidget* content)
         content->deleteLater();
 }
 
-int RowList::pending() const { return int(m_ids.size()) - m_next + int(m_stale.size()); }
+int RowList::pending() const { return int(m_ids.size()) - m_next + int(m_stale.size()) + int(m_gone.size()); }
 
 bool RowList::animating() const { return m_moving; }
 
@@ -293,6 +302,10 @@ void RowList::work(qint64 budget)
                 first = m_next;
             ++done;
         }
+    while (budget >= 0 && !m_gone.empty() && clock.elapsed() < budget) {
+        delete m_gone.back().data();
+        m_gone.pop_back();
+    }
     // Rows that missed a change of the catalog read it now, those in
     // view first.
     if (budget >= 0 && !m_stale.isEmpty()) {

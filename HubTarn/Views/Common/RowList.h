@@ -159,6 +159,8 @@ private:
     std::vector<Move> m_moves;
     std::vector<QPointer<ListRow>> m_leaving;
     std::vector<QPointer<ListRow>> m_arriving;
+    // Rows no longer listed, hidden, deleted with the slices.
+    std::vector<QPointer<ListRow>> m_gone;
     int m_heightFrom = 0;
     bool m_moving = false;
     bool m_shedding = false;
