@@ -23,6 +23,8 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
@@ -30,8 +32,9 @@ using namespace Hub;
 
 namespace {
 
-constexpr int kProducts = 2000;
-constexpr int kInstalled = 500;
+// `--products N` (default 2,000), a quarter of them installed.
+int g_products = 2000;
+int g_installed = 500;
 constexpr int kPasses = 200;
 
 // Every fourth product has a VST3 copy, one in three of them older than
@@ -40,7 +43,7 @@ QStringList installBundles(const Catalog& catalog, const InstallRoots& roots)
 {
     QStringList infoLists;
     const QString folder = InstallLocations::folder(roots, PluginFormat::vst3, InstallScope::user);
-    for (int i = 0; i < kProducts && infoLists.size() < kInstalled; i += kProducts / kInstalled) {
+    for (int i = 0; i < g_products && infoLists.size() < g_installed; i += g_products / g_installed) {
         const Product& p = catalog.products[std::size_t(i)];
         const QString contents = folder + u'/' + p.name + u".vst3/Contents"_s;
         QDir().mkpath(contents);
@@ -135,9 +138,13 @@ void print(const char* what, double ms, double anchorMs, const char* goal)
 
 int main(int argc, char** argv)
 {
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], "--products") == 0)
+            g_products = std::max(4, std::atoi(argv[i + 1]));
+    g_installed = g_products / 4;
     QCoreApplication app(argc, argv);
     QTemporaryDir home;
-    const Catalog catalog = Bench::generatedCatalog(kProducts);
+    const Catalog catalog = Bench::generatedCatalog(g_products);
     const QString bundled = home.filePath(u"catalog.json"_s);
     {
         QFile file(bundled);
@@ -216,7 +223,7 @@ int main(int argc, char** argv)
         passes.push_back(double(timer.nsecsElapsed()) / 1e6);
     }
 
-    std::printf("model_bench: %d products, %zu installed, %zu with an update (sink %zu)\n", kProducts,
+    std::printf("model_bench: %d products, %zu installed, %zu with an update (sink %zu)\n", g_products,
                 std::size_t(model->pluginSections().onMac.size()), model->updates().size(), sink);
     print("anchor: deep copy of the catalog's products", median(copies), median(copies), "-");
     print("first redraw pass after a new catalog (nothing cached)", median(firstPasses), median(copies), "< 5 ms");

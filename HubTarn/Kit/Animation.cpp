@@ -49,7 +49,9 @@ void Tween::jumpTo(qreal to)
 
 void Tween::animateTo(qreal to, int ms, QEasingCurve::Type curve)
 {
-    if (running() && m_animation->endValue().toReal() == to)
+    // Already on its way there; an endless loop that passes the target is
+    // not, and must give way (a spin settling on the turn it ends at).
+    if (running() && m_animation->loopCount() == 1 && m_animation->endValue().toReal() == to)
         return;
     start(m_value, to, ms, QEasingCurve(curve), 1);
 }

@@ -4,7 +4,11 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEvent>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QStyleHints>
 #include <QKeySequence>
 #include <QPointer>
 
@@ -17,6 +21,19 @@ bool keyboardFocus(const QWidget* widget)
 
 namespace {
 
+// The last mouse press anywhere: when it came (this process's clock) and
+// its time stamp (the window system's clock, which double clicks use).
+struct LastPress {
+    QElapsedTimer since;
+    quint64 stamp = 0;
+};
+
+LastPress& lastPress()
+{
+    static LastPress press;
+    return press;
+}
+
 class FocusRingRule : public QObject {
 public:
     using QObject::QObject;
@@ -26,6 +43,12 @@ protected:
     {
         if (event->type() != QEvent::MouseButtonPress || !watched->isWidgetType())
             return false;
+        // A press travels up the widgets that ignore it: its first one counts.
+        const quint64 stamp = static_cast<QMouseEvent*>(event)->timestamp();
+        if (!lastPress().since.isValid() || lastPress().stamp != stamp) {
+            lastPress().since.start();
+            lastPress().stamp = stamp;
+        }
         QWidget* window = static_cast<QWidget*>(watched)->window();
         if (!window->testAttribute(Qt::WA_KeyboardFocusChange))
             return false;
@@ -49,6 +72,76 @@ void installFocusRingRule()
         return;
     rule = new FocusRingRule(qApp);
     qApp->installEventFilter(rule);
+}
+
+namespace {
+
+class SecondClickGuard : public QObject {
+public:
+    SecondClickGuard(QWidget* window, quint64 openedBy)
+        : QObject(window)
+        , m_window(window)
+        , m_openedBy(openedBy)
+    {
+        setObjectName(QStringLiteral("secondClickGuard"));
+        qApp->installEventFilter(this);
+    }
+
+    bool waiting() const { return !m_dropping && !m_done; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        const QEvent::Type type = event->type();
+        if (m_done
+            || (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick
+                && type != QEvent::MouseButtonRelease)
+            || !watched->isWidgetType() || static_cast<QWidget*>(watched)->window() != m_window)
+            return false;
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (type == QEvent::MouseButtonPress && !m_dropping) {
+            const quint64 interval = quint64(QGuiApplication::styleHints()->mouseDoubleClickInterval());
+            m_dropping = mouse->timestamp() - m_openedBy < interval;
+            if (!m_dropping)
+                finish();
+            return m_dropping;
+        }
+        if (!m_dropping)
+            return false;
+        // The double click and the release that end the dropped press.
+        if (type == QEvent::MouseButtonRelease && mouse->buttons() == Qt::NoButton)
+            finish();
+        return true;
+    }
+
+private:
+    void finish()
+    {
+        m_done = true;
+        m_dropping = false;
+        deleteLater();
+    }
+
+    QWidget* m_window;
+    quint64 m_openedBy;
+    bool m_dropping = false;
+    bool m_done = false;
+};
+
+} // namespace
+
+void guardSecondClick(QWidget* window)
+{
+    const LastPress& press = lastPress();
+    const int interval = QGuiApplication::styleHints()->mouseDoubleClickInterval();
+    if (press.since.isValid() && press.since.elapsed() < interval)
+        new SecondClickGuard(window, press.stamp);
+}
+
+bool guardingSecondClick(const QWidget* window)
+{
+    const auto* guard = window->findChild<SecondClickGuard*>(QStringLiteral("secondClickGuard"), Qt::FindDirectChildrenOnly);
+    return guard && guard->waiting();
 }
 
 qreal stateOpacity(const QAbstractButton* button)

@@ -19,6 +19,17 @@ bool keyboardFocus(const QWidget* widget);
 // for every kit button, once per process.
 void installFocusRingRule();
 
+// A window that a click opens can appear under the pointer, and the second
+// click of a double click then presses whatever lies there (a sheet's
+// Cancel): the window would close as it opens, and nothing would say why.
+// Called as `window` opens, this drops the first press that reaches it
+// (with its double click and release) when it comes within the platform's
+// double-click interval of the press that opened it. A window not opened
+// by a click is left alone, and so is every later press.
+void guardSecondClick(QWidget* window);
+// `window` still waits for the press that guardSecondClick() may drop.
+bool guardingSecondClick(const QWidget* window);
+
 // Opacity of a control in its state: 0.35 disabled, 0.7 pressed, else 1.
 qreal stateOpacity(const QAbstractButton* button);
 

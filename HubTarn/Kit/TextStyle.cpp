@@ -3,6 +3,8 @@
 #include "Theme.h"
 
 #include <QLabel>
+#include <QLocale>
+#include <QRegularExpression>
 #include <QTextDocument>
 #include <QTextBoundaryFinder>
 
@@ -37,6 +39,16 @@ QLabel* plainLabel(const QString& text, QWidget* parent)
 QString plainToolTip(const QString& text)
 {
     return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal) : text;
+}
+
+QString clockTime(const QDateTime& when)
+{
+    const QLocale locale;
+    // The seconds with the separator before them, and any fraction.
+    static const QRegularExpression seconds(QStringLiteral("[:.\\x{a0} ]?ss?(?:[.,]z+)?"));
+    QString format = locale.timeFormat(QLocale::ShortFormat);
+    format.remove(seconds);
+    return locale.toString(when.toLocalTime().time(), format);
 }
 
 QString joinedList(const QStringList& names)

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -37,6 +38,11 @@ QString plainToolTip(const QString& text);
 // comma under C.UTF-8): "A", "A and B", "A, B, and C". Every list of names
 // in a sentence goes through here.
 QString joinedList(const QStringList& names);
+
+// The local hour and minute of `when` in the locale's short time style,
+// never its seconds: under C.UTF-8 that style is "HH:mm:ss", and a time
+// of a check reads "21:19", as "9:19 PM" reads in en_US.
+QString clockTime(const QDateTime& when);
 
 // Label style on an existing label: font, colour, one line.
 void setLabelStyle(QLabel* label, qreal size, QFont::Weight weight, const QColor& color);

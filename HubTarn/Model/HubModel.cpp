@@ -440,8 +440,12 @@ void HubModel::setCatalog(Catalog catalog)
     d->catalog = std::move(catalog);
     d->facts.assign(d->catalog->products.size(), std::nullopt);
     d->productIndex.clear();
-    for (qsizetype i = qsizetype(d->catalog->products.size()) - 1; i >= 0; --i)
-        d->productIndex.insert(d->catalog->products[std::size_t(i)].id, i); // the first of equal identifiers wins
+    d->repeatedIDs = false;
+    for (qsizetype i = qsizetype(d->catalog->products.size()) - 1; i >= 0; --i) {
+        const QString& id = d->catalog->products[std::size_t(i)].id;
+        d->repeatedIDs = d->repeatedIDs || d->productIndex.contains(id);
+        d->productIndex.insert(id, i); // the first of equal identifiers wins
+    }
 }
 
 const Product* HubModel::catalogProduct(const QString& id) const

@@ -93,6 +93,7 @@ struct HubModel::Private {
     std::optional<DAWWarning> dawWarning;
     std::optional<Catalog> catalog;
     QHash<QString, qsizetype> productIndex; // the catalog's products by identifier
+    bool repeatedIDs = false;               // the catalog lists an identifier twice
     std::vector<std::optional<Facts>> facts; // by catalog position
     Facts uncachedFacts;
     std::optional<CatalogSource> catalogSource;

@@ -138,7 +138,14 @@ void HubModel::forgetFacts(const QString& productID)
 {
     if (!d->catalog)
         return;
-    // Every entry of that identifier: a catalog may list one twice.
+    // A scan forgets thousands of products one by one: looked up, unless
+    // the catalog lists an identifier twice and every entry must go.
+    if (!d->repeatedIDs) {
+        const auto found = d->productIndex.constFind(productID);
+        if (found != d->productIndex.constEnd())
+            d->facts[std::size_t(*found)].reset();
+        return;
+    }
     for (std::size_t i = 0; i < d->facts.size(); ++i)
         if (d->catalog->products[i].id == productID)
             d->facts[i].reset();

@@ -273,6 +273,18 @@ TEST_F(MainWindowTest, TheRefreshButtonSpinsForItsOwnRefreshOnly)
     EXPECT_FALSE(refresh->refreshing());
     service->accountGate->open();
     ASSERT_TRUE(eventually([&] { return !model->loading(); }));
+
+    // In motion: the arrow spins while its refresh runs and, once that
+    // ends, turns on to rest and stops.
+    AnimationsOn motion;
+    service->accountGate = std::make_shared<Gate>();
+    clickCentre(refresh);
+    ASSERT_TRUE(eventually([&] { return service->accountGate->reached() == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return refresh->turning() && refresh->angle() > 0; }, kPatience));
+    service->accountGate->open();
+    ASSERT_TRUE(eventually([&] { return !refresh->refreshing(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !refresh->turning(); }, kPatience)) << "the arrow still spins";
+    EXPECT_EQ(refresh->angle(), 0);
 }
 
 TEST_F(MainWindowTest, WithNothingToUpdateTheUpdatesTabHasNoBadge)

@@ -10,11 +10,13 @@
 #include "Views/Settings/SettingsCard.h"
 
 #include <QAccessible>
-
-#include <gmock/gmock.h>
 #include <QLabel>
+#include <QPointer>
 #include <QTextDocument>
 #include <QToolTip>
+#include <QWindow>
+
+#include <gmock/gmock.h>
 
 namespace Hub::Test {
 namespace {
@@ -92,12 +94,50 @@ TEST_F(PluginsTabTest, AnInstalledProductKeepsItsPlaceUntilTheHoldIsReleased)
     clock->advance(0.01);
     Kit::Animation::setEnabled(false);
     EXPECT_FALSE(tab()->holding());
+    ProductRow* leaving = find(u"addRows"_qs)->findChild<ProductRow*>(u"row-tinted"_qs);
+    ASSERT_NE(leaving, nullptr) << "the row leaves the add card fading, not at once";
+    EXPECT_NE(leaving->graphicsEffect(), nullptr);
     ASSERT_NE(row(u"tinted"_qs)->graphicsEffect(), nullptr) << "the moved row fades in";
     QTRY_VERIFY_WITH_TIMEOUT(row(u"tinted"_qs)->graphicsEffect() == nullptr, kPatience);
     EXPECT_EQ(ids(u"onMacRows"_qs), (QStringList{u"echo"_qs, u"notes"_qs, u"tinted"_qs}));
     EXPECT_EQ(ids(u"addRows"_qs), (QStringList{u"reverb"_qs, u"plate"_qs}));
     EXPECT_EQ(title(u"onMacCard"_qs), u"On this computer · 3"_qs);
     snapshot(u"plugins-tab-released"_qs);
+}
+
+// When the hold ends the rows move to their new places in the cards'
+// short ease-out instead of jumping: an updated product goes from the top
+// of the first card (updates first) to its end, and the other comes up.
+TEST_F(PluginsTabTest, WhenTheHoldEndsAnUpdatedRowMovesToItsPlace)
+{
+    auto gate = std::make_shared<Gate>();
+    installer->gates[u"echo"_qs] = gate;
+    open();
+    ASSERT_EQ(ids(u"onMacRows"_qs), (QStringList{u"echo"_qs, u"notes"_qs}));
+    QPointer<ProductRow> echo = row(u"echo"_qs);
+    QPointer<ProductRow> notes = row(u"notes"_qs);
+    const int first = echo->y();
+    const int second = notes->y();
+    ASSERT_LT(first, second);
+
+    press(echo->actionButton());
+    ASSERT_TRUE(eventually([&] { return gate->reached() == 1; }));
+    clock->advance(1.0);
+    gate->open();
+    ASSERT_TRUE(eventually([this] { return stateOf(u"echo"_qs).job.kind == Job::Kind::done; }));
+    ASSERT_EQ(model->pluginSections().onMac, (QStringList{u"notes"_qs, u"echo"_qs}));
+    clock->advance(0.39);
+    ASSERT_TRUE(tab()->holding());
+
+    AnimationsOn motion;
+    clock->advance(0.01);
+    ASSERT_FALSE(tab()->holding());
+    EXPECT_EQ(ids(u"onMacRows"_qs), (QStringList{u"notes"_qs, u"echo"_qs}));
+    EXPECT_EQ(row(u"echo"_qs), echo.data()) << "the row is moved, not made anew";
+    EXPECT_EQ(echo->y(), first) << "the updated row jumped to its new place";
+    EXPECT_EQ(notes->y(), second);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return echo->y() == second && notes->y() == first; }, kPatience));
+    snapshot(u"plugins-tab-moved"_qs);
 }
 
 TEST_F(PluginsTabTest, UpdateAllShowsForTwoPendingAndWaitsForTheNetworkAndRunningJobs)
@@ -191,6 +231,11 @@ TEST_F(PluginsTabTest, EmptyTextsAndTheLastCheckedNote)
     model->refresh(false);
     ASSERT_TRUE(eventually([this] { return !find(u"onMacCard"_qs)->isHidden(); }));
     EXPECT_EQ(child<QLabel>(find(u"onMacCard"_qs), u"cardNote"_qs)->text(), u"All up to date. Checked at 3:04 AM."_qs);
+    // Under C.UTF-8 too, an hour and a minute (its short style has seconds).
+    QLocale::setDefault(QLocale::c());
+    const std::optional<QString> note = PluginsTab::upToDate(*model);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(note, u"All up to date. Checked at 03:04."_qs);
     EXPECT_TRUE(empty->isHidden());
     snapshot(u"plugins-tab-up-to-date"_qs);
 }
@@ -368,6 +413,39 @@ TEST_F(PluginsTabTest, TheKeyboardReachesEachRowThenItsAction)
     // A tab that leaves the window drops its hold at once.
     tab()->hide();
     EXPECT_FALSE(tab()->holding());
+}
+
+// A double click on a row's Install, as the window system delivers it,
+// with the sheet opening under the pointer: the first click opens the
+// install sheet and the second, landing on its Cancel, must leave it up.
+TEST_F(PluginsTabTest, TheSecondClickOfADoubleClickOnInstallLeavesItsSheetUp)
+{
+    open();
+    Kit::Pill* install = row(u"tinted"_qs)->actionButton();
+    ASSERT_EQ(install->text(), u"Install"_qs);
+    QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, install->mapTo(window.get(), install->rect().center()));
+    // QTest stamps each click half a second after the last, so that no two
+    // make a double click by accident; this one means to.
+    QTest::lastMouseTimestamp -= QTest::mouseDoubleClickInterval;
+    ASSERT_EQ(model->sheet(), Sheet::install(u"tinted"_qs));
+    QPointer<QWidget> sheet = QApplication::activeModalWidget();
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet, kPatience));
+    auto* cancel = child<QAbstractButton>(sheet.data(), u"cancelButton"_qs);
+    ASSERT_NE(cancel, nullptr);
+    const QPoint onCancel = cancel->mapTo(sheet, cancel->rect().center());
+    // The double click's second press and release, a moment later, where
+    // the sheet now lies.
+    QTest::mousePress(sheet->windowHandle(), Qt::LeftButton, {}, onCancel);
+    QTest::mouseRelease(sheet->windowHandle(), Qt::LeftButton, {}, onCancel);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model->sheet(), Sheet::install(u"tinted"_qs)) << "the second click closed the sheet";
+    ASSERT_TRUE(sheet && sheet->isVisible());
+    saveScreenshot(sheet, u"plugins-tab-install-after-double-click"_qs);
+
+    // A click of its own still reaches Cancel.
+    QTest::mouseClick(sheet->windowHandle(), Qt::LeftButton, {}, onCancel);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !model->sheet(); }, kPatience));
 }
 
 } // namespace

@@ -86,6 +86,36 @@ TEST_F(RowListTest, RowsAreKeptByIdentifierAndReachedByKeyboardInTheirOrder)
     saveScreenshot(&holder, u"row-list-reordered"_qs);
 }
 
+// A long list is as tall as all its rows at once, makes them between the
+// window's other events, and ends with every row in its place and in the
+// keyboard's order, also when its order changed while it was still making
+// them.
+TEST_F(RowListTest, ALongListMadeInSlicesEndsInOrderForEyeAndKeyboard)
+{
+    startModel();
+    QStringList ids;
+    for (int i = 0; i < 300; ++i)
+        ids.append(u"p"_qs + QString::number(i));
+    showList(ids.mid(0, 10));
+    const int rowHeight = CountingRow(model.get(), u"x"_qs).sizeHint().height();
+    rows->setIDs(ids);
+    EXPECT_EQ(rows->sizeHint().height(), 300 * rowHeight);
+    EXPECT_GT(rows->pending(), 0) << "300 rows made in one go";
+
+    QStringList reversed(ids.rbegin(), ids.rend());
+    rows->setIDs(reversed);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return rows->pending() == 0; }, kPatience));
+    ASSERT_EQ(rows->rows().size(), std::size_t(300));
+    QWidget* stop = rows->row(reversed.front());
+    for (int i = 0; i < 300; ++i) {
+        Views::ListRow* row = rows->row(reversed[i]);
+        ASSERT_NE(row, nullptr);
+        EXPECT_EQ(row->geometry(), QRect(0, i * rowHeight, rows->width(), rowHeight)) << i;
+        EXPECT_EQ(stop, row) << "Tab reaches row " << i << " out of order";
+        stop = row->nextInFocusChain();
+    }
+}
+
 // A download's progress is news for that product's row alone: the model
 // tells that product only, and the list redraws that one row.
 TEST_F(RowListTest, OneProductsDownloadTicksRepaintItsRowOnly)

@@ -241,7 +241,24 @@ TEST_F(UpdatesTabTest, CheckButtonTitleAndItsWaitWhileLoading)
     };
     for (const auto& row : table)
         EXPECT_EQ(UpdatesTab::checkTitle(row.loading, row.checked, row.offline), row.title);
-    EXPECT_TRUE(UpdatesTab::checkTitle(false, at, false).contains(u"2:05"_qs));
+
+    // A bare hour and minute in every locale; C.UTF-8's short style alone
+    // would add the seconds.
+    const QDateTime late(QDate(2030, 1, 2), QTime(21, 19, 34), Qt::UTC);
+    const struct {
+        QLocale locale;
+        QString title;
+    } clocks[] = {
+        {QLocale::c(), u"checked 21:19 · check now"_qs},
+        {QLocale(QLocale::English, QLocale::UnitedStates), u"checked 9:19 PM · check now"_qs},
+    };
+    for (const auto& clock : clocks) {
+        QLocale::setDefault(clock.locale);
+        QString title = UpdatesTab::checkTitle(false, late, false);
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        // Newer locale data puts a narrow space before "PM".
+        EXPECT_EQ(title.replace(QChar(0x202f), u' '), clock.title) << clock.locale.name().toStdString();
+    }
 
     startModel();
     show<UpdatesTab>();

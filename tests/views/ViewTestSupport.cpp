@@ -1,5 +1,7 @@
 #include "ViewTestSupport.h"
 
+#include "Kit/Animation.h"
+
 #include <QDir>
 #include <QImage>
 #include <QPainter>
@@ -115,5 +117,9 @@ QAccessibleInterface* spoken(QObject* object)
     EXPECT_NE(found, nullptr) << "nothing for assistive technology";
     return found;
 }
+
+AnimationsOn::AnimationsOn() { Kit::Animation::setEnabled(true); }
+
+AnimationsOn::~AnimationsOn() { Kit::Animation::setEnabled(false); }
 
 } // namespace Hub::Test

@@ -15,6 +15,16 @@ namespace Hub::Test {
 // machine is slow rather than failing.
 inline constexpr int kPatience = 30000;
 
+// Motion on for one test (the suite runs without it), off again however
+// the test ends.
+class AnimationsOn {
+public:
+    AnimationsOn();
+    ~AnimationsOn();
+    AnimationsOn(const AnimationsOn&) = delete;
+    AnimationsOn& operator=(const AnimationsOn&) = delete;
+};
+
 // Saves what `widget` shows as <build>/screenshots/<name>.png; a failed save
 // fails the test, since a person relies on the picture being there.
 void saveScreenshot(QWidget* widget, const QString& name);

@@ -1,13 +1,48 @@
 #include "Views/Common/RowList.h"
 
+#include "Kit/Animation.h"
+#include "Kit/Theme.h"
 #include "Model/HubModel.h"
 
+#include <QAbstractScrollArea>
+#include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
-#include <QVBoxLayout>
+#include <QResizeEvent>
+#include <QSet>
+#include <QTimer>
 
 #include <algorithm>
+#include <memory>
 
 namespace Hub::Views {
+
+namespace {
+
+// Made at once by setIDs(): more than a tall window shows.
+constexpr int kFirstRows = 32;
+// Each later slice of work stops after this long, well inside a frame.
+constexpr qint64 kSliceMs = 6;
+
+QWidget* lastStop(ListRow* row)
+{
+    QWidget* last = row;
+    for (QWidget* control : row->findChildren<QWidget*>())
+        if (control->focusPolicy() & Qt::TabFocus)
+            last = control;
+    return last;
+}
+
+void fade(QWidget* widget, qreal opacity)
+{
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(widget->graphicsEffect());
+    if (!effect) {
+        effect = new QGraphicsOpacityEffect(widget);
+        widget->setGraphicsEffect(effect);
+    }
+    effect->setOpacity(opacity);
+}
+
+} // namespace
 
 // ---- ListRow ----------------------------------------------------------------
 
@@ -51,103 +86,472 @@ void ListRow::keyPressEvent(QKeyEvent* event)
 
 // ---- RowList ----------------------------------------------------------------
 
-RowList::RowList(HubModel* model, MakeRow make, std::function<QWidget*()> between, QWidget* parent)
+RowList::RowList(HubModel* model, MakeRow make, QWidget* parent)
     : QWidget(parent)
+    , m_model(model)
     , m_make(std::move(make))
-    , m_between(std::move(between))
+    , m_slice(new QTimer(this))
+    , m_motion(new Kit::Tween(this, 1))
 {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // Where the rows join the keyboard's order: a stop Tab never lands on
+    // (it stays hidden), made before any row. Qt will not move a widget
+    // that follows its parent directly in that order, so the rows must
+    // never be the first there.
+    m_anchor = new QWidget(this);
+    m_anchor->setFocusPolicy(Qt::TabFocus);
+    m_anchor->hide();
+    m_slice->setSingleShot(true);
+    m_slice->setInterval(0);
+    connect(m_slice, &QTimer::timeout, this, [this] { work(kSliceMs); });
+    m_motion->onValue = [this](qreal progress) { step(progress); };
     connect(model, &HubModel::productStateChanged, this, &RowList::productChanged);
     // A new catalog or account can change every product's texts while the
     // identifiers stay: every row reads its product again.
     for (auto changed : {&HubModel::catalogChanged, &HubModel::accountChanged})
-        connect(model, changed, this, [this] {
-            for (ListRow* row : m_rows)
-                row->sync();
-        });
+        connect(model, changed, this, &RowList::syncAll);
 }
+
+RowList::~RowList() { m_motion->onValue = nullptr; }
 
 void RowList::setIDs(const QStringList& ids)
 {
-    if (ids == this->ids())
+    // A list on its way out keeps nothing its owner still asks of it.
+    if (ids == m_ids || m_shedding)
         return;
-    std::vector<ListRow*> rows;
-    rows.reserve(std::size_t(ids.size()));
-    for (const QString& id : ids) {
-        const auto kept = std::find_if(m_rows.begin(), m_rows.end(), [&](ListRow* row) { return row && row->productID() == id; });
-        if (kept != m_rows.end()) {
-            rows.push_back(*kept);
-            *kept = nullptr;
+    // A change during a change: the last one ends where it was going.
+    if (m_moving)
+        m_motion->jumpTo(1);
+    const bool animated = Kit::Animation::enabled() && isVisible() && m_height > 0;
+    const int oldHeight = m_height;
+    QHash<QString, int> oldTops;
+    const QRect view = inView();
+
+    QHash<QString, ListRow*> kept;
+    kept.reserve(ids.size());
+    for (const QString& id : ids)
+        if (ListRow* row = m_made.take(id))
+            kept.insert(id, row);
+    int deleted = 0;
+    for (ListRow* gone : std::as_const(m_made)) {
+        m_stale.remove(gone->productID());
+        if (animated && view.intersects(gone->geometry())) {
+            gone->lower();
+            m_leaving.emplace_back(gone);
+        } else if (++deleted <= kFirstRows) {
+            delete gone;
         } else {
-            ListRow* row = m_make(id);
-            row->setParent(this);
-            row->sync();
-            rows.push_back(row);
+            // Thousands gone at once (a smaller catalog) go with the slices.
+            gone->hide();
+            m_gone.emplace_back(gone);
         }
     }
-    for (ListRow* gone : m_rows)
-        delete gone;
-    m_rows = std::move(rows);
+    m_made = std::move(kept);
+    if (animated)
+        for (ListRow* row : std::as_const(m_made))
+            oldTops.insert(row->productID(), row->y());
+    QHash<QString, bool> stale;
+    for (auto it = m_stale.cbegin(); it != m_stale.cend(); ++it)
+        if (m_made.contains(it.key()))
+            stale.insert(it.key(), true);
+    m_stale = std::move(stale);
+    m_ids = ids;
+    m_slots.assign(std::size_t(ids.size()), nullptr);
+    for (qsizetype i = 0; i < ids.size(); ++i)
+        m_slots[std::size_t(i)] = m_made.value(ids[i]);
+    m_tops.clear();
+    m_next = 0;
+    m_hfwWidth = -1;
+    chainAll();
 
-    const std::size_t wanted = m_between && !m_rows.empty() ? m_rows.size() - 1 : 0;
-    while (m_separators.size() > wanted) {
-        delete m_separators.back();
-        m_separators.pop_back();
-    }
-    while (m_separators.size() < wanted) {
-        QWidget* separator = m_between();
-        separator->setParent(this);
-        m_separators.push_back(separator);
-    }
+    const QSet<QString> before(oldTops.keyBegin(), oldTops.keyEnd());
+    work(-1);
+    std::vector<ListRow*> arrived;
+    if (animated)
+        for (int i = 0; i < m_next; ++i)
+            if (!before.contains(m_ids[i]))
+                arrived.push_back(m_slots[std::size_t(i)]);
+    if (animated)
+        animate(oldTops, arrived, oldHeight);
+    if (m_height != oldHeight)
+        updateGeometry();
+}
 
-    // Laid out again in the new order; the widgets themselves stay.
-    auto* layout = static_cast<QVBoxLayout*>(this->layout());
-    while (layout->count() > 0)
-        delete layout->takeAt(0);
-    // Tab goes through each row and then its own controls (its action
-    // button) before the next row.
-    QWidget* previous = nullptr;
-    const auto chain = [&previous](QWidget* next) {
-        if (previous)
-            QWidget::setTabOrder(previous, next);
-        previous = next;
-    };
-    for (std::size_t i = 0; i < m_rows.size(); ++i) {
-        if (i > 0 && i - 1 < m_separators.size()) {
-            layout->addWidget(m_separators[i - 1]);
-            m_separators[i - 1]->show();
+std::vector<ListRow*> RowList::rows() const
+{
+    std::vector<ListRow*> made;
+    made.reserve(std::size_t(m_made.size()));
+    for (ListRow* row : m_slots)
+        if (row)
+            made.push_back(row);
+    return made;
+}
+
+ListRow* RowList::row(const QString& productID) const { return m_made.value(productID); }
+
+void RowList::shedRows()
+{
+    m_shedding = true;
+    m_model->disconnect(this);
+    m_slice->stop();
+    m_slice->disconnect(this);
+    if (m_moving)
+        m_motion->jumpTo(1);
+    m_ids.clear();
+    m_slots.clear();
+    m_stale.clear();
+    m_next = 0;
+    connect(m_slice, &QTimer::timeout, this, [this] {
+        QElapsedTimer clock;
+        clock.start();
+        while (!m_gone.empty() && clock.elapsed() < kSliceMs) {
+            delete m_gone.back().data();
+            m_gone.pop_back();
         }
-        layout->addWidget(m_rows[i]);
-        m_rows[i]->show();
-        chain(m_rows[i]);
-        for (QWidget* control : m_rows[i]->findChildren<QWidget*>())
-            if (control->focusPolicy() & Qt::TabFocus)
-                chain(control);
+        for (auto it = m_made.begin(); it != m_made.end() && clock.elapsed() < kSliceMs;) {
+            delete it.value();
+            it = m_made.erase(it);
+        }
+        if (m_made.isEmpty() && m_gone.empty())
+            Q_EMIT shed();
+        else
+            m_slice->start();
+    });
+    m_slice->start();
+}
+
+void retire(QWidget* content)
+{
+    const QList<RowList*> lists = content->findChildren<RowList*>();
+    auto left = std::make_shared<qsizetype>(lists.size());
+    for (RowList* list : lists) {
+        QObject::connect(list, &RowList::shed, content, [content, left] {
+            if (--*left == 0)
+                content->deleteLater();
+        });
+        list->shedRows();
     }
+    if (lists.isEmpty())
+        content->deleteLater();
 }
 
-QStringList RowList::ids() const
-{
-    QStringList ids;
-    ids.reserve(qsizetype(m_rows.size()));
-    for (const ListRow* row : m_rows)
-        ids.append(row->productID());
-    return ids;
-}
+int RowList::pending() const { return int(m_ids.size()) - m_next + int(m_stale.size()) + int(m_gone.size()); }
 
-ListRow* RowList::row(const QString& productID) const
-{
-    const auto found = std::find_if(m_rows.begin(), m_rows.end(), [&](ListRow* row) { return row->productID() == productID; });
-    return found == m_rows.end() ? nullptr : *found;
-}
+bool RowList::animating() const { return m_moving; }
 
 void RowList::productChanged(const QString& productID)
 {
-    if (ListRow* changed = row(productID))
+    if (ListRow* changed = row(productID)) {
+        m_stale.remove(productID);
         changed->sync();
+    }
+}
+
+void RowList::syncAll()
+{
+    if (m_shedding)
+        return;
+    const QRect view = inView();
+    for (int i = 0; i < m_next; ++i) {
+        ListRow* made = m_slots[std::size_t(i)];
+        if (i < kFirstRows || view.intersects(made->geometry()))
+            made->sync();
+        else
+            m_stale.insert(m_ids[i], true);
+    }
+    schedule();
+}
+
+ListRow* RowList::make(int index)
+{
+    const QString& id = m_ids[index];
+    ListRow* row = m_make(id);
+    row->setParent(this);
+    row->sync();
+    m_made.insert(id, row);
+    m_slots[std::size_t(index)] = row;
+    const int height = rowHeight(row, width());
+    if (m_estimate == 0)
+        m_estimate = height;
+    m_hintWidth = std::max(m_hintWidth, row->sizeHint().width());
+    m_minWidth = std::max(m_minWidth, row->minimumSizeHint().width());
+    // Its place was kept for it at the height of the others.
+    if (std::size_t(index) + 1 < m_tops.size())
+        row->setGeometry(0, m_tops[std::size_t(index)], width(), height);
+    row->show();
+    QWidget* previous = index == 0 ? m_anchor : lastStop(m_slots[std::size_t(index) - 1]);
+    chainAfter(previous, row);
+    return row;
+}
+
+void RowList::work(qint64 budget)
+{
+    QElapsedTimer clock;
+    clock.start();
+    // Synchronous (budget < 0): the first screenful whatever it costs.
+    const auto more = [&](int done) { return budget < 0 ? done < kFirstRows : done == 0 || clock.elapsed() < budget; };
+    int done = 0;
+    int first = -1;
+    bool resized = false;
+    for (; m_next < m_ids.size() && more(done); ++m_next)
+        if (!m_slots[std::size_t(m_next)]) {
+            const ListRow* made = make(m_next);
+            const std::size_t i = std::size_t(m_next);
+            resized = resized || i + 1 >= m_tops.size() || rowHeight(made, width()) != m_tops[i + 1] - m_tops[i];
+            if (first < 0)
+                first = m_next;
+            ++done;
+        }
+    while (budget >= 0 && !m_gone.empty() && clock.elapsed() < budget) {
+        delete m_gone.back().data();
+        m_gone.pop_back();
+    }
+    // Rows that missed a change of the catalog read it now, those in
+    // view first.
+    if (budget >= 0 && !m_stale.isEmpty()) {
+        const QRect view = inView();
+        std::vector<QString> first;
+        for (auto it = m_stale.cbegin(); it != m_stale.cend(); ++it)
+            if (view.intersects(m_made.value(it.key())->geometry()))
+                first.push_back(it.key());
+        for (const QString& id : first) {
+            m_stale.remove(id);
+            m_made.value(id)->sync();
+        }
+        for (auto it = m_stale.begin(); it != m_stale.end() && clock.elapsed() < budget;) {
+            m_made.value(it.key())->sync();
+            it = m_stale.erase(it);
+        }
+    }
+    if (budget < 0) {
+        measure();
+        place();
+    } else if (resized) {
+        const int height = m_height;
+        measure(first);
+        place(first);
+        if (height != m_height)
+            updateGeometry();
+    }
+    schedule();
+}
+
+void RowList::schedule()
+{
+    if (pending() > 0) {
+        if (!m_slice->isActive())
+            m_slice->start();
+    } else {
+        m_slice->stop();
+        Q_EMIT settled();
+    }
+}
+
+int RowList::rowHeight(const ListRow* row, int width) const
+{
+    if (!row)
+        return m_estimate;
+    return row->hasHeightForWidth() ? row->heightForWidth(width) : row->sizeHint().height();
+}
+
+int RowList::totalHeight(int width) const
+{
+    int total = 0;
+    for (const ListRow* row : m_slots)
+        total += rowHeight(row, width);
+    return total;
+}
+
+void RowList::measure(int from)
+{
+    if (m_tops.size() != m_slots.size() + 1)
+        from = 0;
+    m_tops.resize(m_slots.size() + 1);
+    int y = from > 0 ? m_tops[std::size_t(from)] : 0;
+    for (std::size_t i = std::size_t(std::max(from, 0)); i < m_slots.size(); ++i) {
+        m_tops[i] = y;
+        y += rowHeight(m_slots[i], width());
+    }
+    m_tops[m_slots.size()] = y;
+    m_height = y;
+    m_hfwWidth = -1;
+}
+
+void RowList::place(int from)
+{
+    for (std::size_t i = std::size_t(std::max(from, 0)); i < m_slots.size(); ++i) {
+        ListRow* row = m_slots[i];
+        if (!row)
+            continue;
+        const bool moving = m_moving && std::any_of(m_moves.begin(), m_moves.end(), [row](const Move& move) {
+            return move.row == row;
+        });
+        const QRect where(0, m_tops[i], width(), m_tops[i + 1] - m_tops[i]);
+        if (moving)
+            row->resize(where.size());
+        else if (row->geometry() != where)
+            row->setGeometry(where);
+    }
+}
+
+QRect RowList::inView() const
+{
+    if (!isVisible())
+        return {};
+    // Clipped by the window and the scrolling column only: the cards
+    // around the list still have its old height when rows that are about
+    // to grow it ask whether the window shows where they go.
+    constexpr int kFar = 1 << 24;
+    QRect area(0, -kFar, width(), 2 * kFar);
+    QPoint offset;
+    for (const QWidget* w = this; !w->isWindow() && w->parentWidget(); w = w->parentWidget()) {
+        offset += w->pos();
+        area.translate(w->pos());
+        const QWidget* parent = w->parentWidget();
+        const auto* scroll = qobject_cast<const QAbstractScrollArea*>(parent->parentWidget());
+        if (parent->isWindow() || (scroll && scroll->viewport() == parent))
+            area &= parent->rect();
+    }
+    return area.translated(-offset);
+}
+
+void RowList::chainAfter(QWidget*& previous, ListRow* row)
+{
+    // Tab goes through each row and then its own controls (its action
+    // button) before the next row.
+    const auto chain = [&previous](QWidget* next) {
+        QWidget::setTabOrder(previous, next);
+        previous = next;
+    };
+    chain(row);
+    for (QWidget* control : row->findChildren<QWidget*>())
+        if (control->focusPolicy() & Qt::TabFocus)
+            chain(control);
+}
+
+void RowList::chainAll()
+{
+    QWidget* previous = m_anchor;
+    for (ListRow* made : m_slots)
+        if (made)
+            chainAfter(previous, made);
+}
+
+void RowList::animate(const QHash<QString, int>& oldTops, const std::vector<ListRow*>& arrived, int oldHeight)
+{
+    const QRect view = inView();
+    m_moves.clear();
+    for (qsizetype i = 0; i < m_ids.size(); ++i) {
+        const auto old = oldTops.constFind(m_ids[i]);
+        if (old == oldTops.cend())
+            continue;
+        ListRow* row = m_slots[std::size_t(i)];
+        const int to = m_tops[std::size_t(i)];
+        const QRect from(0, *old, width(), row->height());
+        if (*old != to && (view.intersects(from) || view.intersects(from.translated(0, to - *old)))) {
+            m_moves.push_back({row, *old, to});
+            row->move(0, *old);
+        }
+    }
+    for (const QPointer<ListRow>& gone : m_leaving)
+        fade(gone, 1);
+    m_arriving.clear();
+    for (ListRow* row : arrived)
+        if (view.intersects(row->geometry())) {
+            fade(row, 0);
+            m_arriving.emplace_back(row);
+        }
+    m_heightFrom = oldHeight;
+    if (m_moves.empty() && m_leaving.empty() && m_arriving.empty() && oldHeight == m_height)
+        return;
+    m_moving = true;
+    m_motion->jumpTo(0);
+    m_motion->animateTo(1, Kit::Theme::cardsMs);
+}
+
+void RowList::step(qreal progress)
+{
+    if (!m_moving)
+        return;
+    for (const Move& move : m_moves)
+        if (move.row)
+            move.row->move(0, move.from + qRound((move.to - move.from) * progress));
+    for (const QPointer<ListRow>& row : m_arriving)
+        if (row)
+            fade(row, progress);
+    for (const QPointer<ListRow>& row : m_leaving)
+        if (row)
+            fade(row, 1 - progress);
+    if (m_heightFrom != m_height)
+        updateGeometry();
+    if (progress < 1)
+        return;
+
+    m_moving = false;
+    m_moves.clear();
+    for (const QPointer<ListRow>& gone : m_leaving)
+        delete gone.data();
+    m_leaving.clear();
+    for (const QPointer<ListRow>& row : m_arriving)
+        if (row)
+            row->setGraphicsEffect(nullptr);
+    m_arriving.clear();
+    place();
+}
+
+int RowList::shownHeight() const
+{
+    if (!m_moving)
+        return m_height;
+    return m_heightFrom + qRound((m_height - m_heightFrom) * m_motion->value());
+}
+
+QSize RowList::sizeHint() const { return QSize(m_hintWidth, shownHeight()); }
+
+QSize RowList::minimumSizeHint() const { return QSize(m_minWidth, shownHeight()); }
+
+bool RowList::hasHeightForWidth() const
+{
+    const ListRow* first = m_slots.empty() ? nullptr : m_slots.front();
+    return first && first->hasHeightForWidth();
+}
+
+int RowList::heightForWidth(int width) const
+{
+    if (width == this->width() || m_moving)
+        return shownHeight();
+    if (width != m_hfwWidth) {
+        m_hfwWidth = width;
+        m_hfwHeight = totalHeight(width);
+    }
+    return m_hfwHeight;
+}
+
+bool RowList::event(QEvent* event)
+{
+    // A row changed its size or showed: the rows below it move.
+    if (event->type() == QEvent::LayoutRequest) {
+        const int height = m_height;
+        measure();
+        place();
+        if (height != m_height)
+            updateGeometry();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void RowList::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (event->oldSize().width() == width())
+        return;
+    const int height = m_height;
+    measure();
+    place();
+    if (height != m_height)
+        updateGeometry();
 }
 
 } // namespace Hub::Views
+

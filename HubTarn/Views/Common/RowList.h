@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QHash>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -7,10 +10,16 @@
 #include <functional>
 #include <vector>
 
+class QTimer;
+
 namespace Hub {
 class HubModel;
 struct Product;
 } // namespace Hub
+
+namespace Hub::Kit {
+class Tween;
+}
 
 namespace Hub::Views {
 
@@ -47,33 +56,118 @@ private:
 
 // A column of product rows keyed by identifier: the one way the views list
 // products. setIDs() keeps the row of every identifier it already shows,
-// makes rows only for newcomers, deletes those of identifiers gone and puts
-// them in the order given (the keyboard's order too). A product's state
-// change reaches that product's row only, so a download's progress redraws
-// one row; the owner calls setIDs() when its lists change (statesChanged,
-// catalogChanged).
+// deletes those of identifiers gone and puts them in the order given (the
+// keyboard's order too). Rows of newcomers are made in order from the top:
+// the first screenful at once, the rest a few milliseconds at a time
+// between the window's other events, so a catalog of thousands never holds
+// the window up; the list is as tall as all its rows from the start. A
+// product's state change reaches that product's row only, so a download's
+// progress redraws one row; the owner calls setIDs() when its lists change
+// (statesChanged, catalogChanged).
+//
+// While animations are on, a change of order moves the rows in view to
+// their new places, newcomers in view fade in and rows that leave fade out,
+// all in the cards' short ease-out.
 class RowList : public QWidget {
     Q_OBJECT
 
 public:
     using MakeRow = std::function<ListRow*(const QString& productID)>;
-    // `between`, when given, makes the widget that separates two rows (a
-    // card's divider).
-    RowList(HubModel* model, MakeRow make, std::function<QWidget*()> between = {}, QWidget* parent = nullptr);
+    RowList(HubModel* model, MakeRow make, QWidget* parent = nullptr);
+    ~RowList() override;
 
     void setIDs(const QStringList& ids);
-    QStringList ids() const;
+    const QStringList& ids() const { return m_ids; }
+    // The row of that product once it is made; null before and when the
+    // product is not listed.
     ListRow* row(const QString& productID) const;
-    // Every row, in order.
-    const std::vector<ListRow*>& rows() const { return m_rows; }
+    // The rows made so far, in order.
+    std::vector<ListRow*> rows() const;
+    bool isFirst(const ListRow* row) const { return !m_ids.isEmpty() && m_ids.front() == row->productID(); }
+    bool isLast(const ListRow* row) const { return !m_ids.isEmpty() && m_ids.back() == row->productID(); }
+    // Every row reads its product again: those in view at once, the rest
+    // with the rows still to make.
+    void syncAll();
+    // Rows still to be made or read again; settled() says when none are.
+    int pending() const;
+    // Rows moving or fading now.
+    bool animating() const;
+    // Stops listening to the model and deletes the rows a slice at a time
+    // (deleting thousands at once holds the window up); shed() follows.
+    void shedRows();
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override;
+    int heightForWidth(int width) const override;
+
+Q_SIGNALS:
+    void settled();
+    void shed();
+
+protected:
+    bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void productChanged(const QString& productID);
+    struct Move {
+        QPointer<ListRow> row;
+        int from;
+        int to;
+    };
 
+    void productChanged(const QString& productID);
+    ListRow* make(int index);
+    // Makes rows in order and reads stale ones again until `budget` ms pass.
+    void work(qint64 budget);
+    void schedule();
+    // Heights at `width` of the made rows, an estimate for the rest.
+    int rowHeight(const ListRow* row, int width) const;
+    int totalHeight(int width) const;
+    // From the row at `from` down.
+    void measure(int from = 0);
+    void place(int from = 0);
+    // The part of the list the window shows now, in the list's coordinates.
+    QRect inView() const;
+    void chainAfter(QWidget*& previous, ListRow* row);
+    void chainAll();
+    void animate(const QHash<QString, int>& oldTops, const std::vector<ListRow*>& arrived, int oldHeight);
+    void step(qreal progress);
+    // The height drawn now: between the old and the new while rows move.
+    int shownHeight() const;
+
+    HubModel* m_model;
     MakeRow m_make;
-    std::function<QWidget*()> m_between;
-    std::vector<ListRow*> m_rows;
-    std::vector<QWidget*> m_separators;
+    QStringList m_ids;
+    // The row of each identifier, null until made.
+    std::vector<ListRow*> m_slots;
+    QHash<QString, ListRow*> m_made;
+    QHash<QString, bool> m_stale;
+    // Every index below it has its row.
+    int m_next = 0;
+    int m_estimate = 0;
+    int m_hintWidth = 0;
+    int m_minWidth = 0;
+    std::vector<int> m_tops;
+    int m_height = 0;
+    mutable int m_hfwWidth = -1;
+    mutable int m_hfwHeight = 0;
+    QTimer* m_slice;
+    QWidget* m_anchor;
+
+    Kit::Tween* m_motion;
+    std::vector<Move> m_moves;
+    std::vector<QPointer<ListRow>> m_leaving;
+    std::vector<QPointer<ListRow>> m_arriving;
+    // Rows no longer listed, hidden, deleted with the slices.
+    std::vector<QPointer<ListRow>> m_gone;
+    int m_heightFrom = 0;
+    bool m_moving = false;
+    bool m_shedding = false;
 };
+
+// Deletes `content`, a part the window no longer shows (a tab left), after
+// the rows of its lists went a slice at a time.
+void retire(QWidget* content);
 
 } // namespace Hub::Views

@@ -194,6 +194,7 @@ void MainView::showSheet()
     connect(host, &QDialog::finished, this, [this, host] { sheetClosed(host); });
     host->open();
     updateScrim();
+    Kit::guardSecondClick(host);
 }
 
 void MainView::sheetClosed(SheetView* host)

@@ -1,5 +1,6 @@
 #include "Views/Frame/TabBody.h"
 
+#include "Views/Common/RowList.h"
 #include "Views/Plugins/PluginsTab.h"
 #include "Views/Settings/SettingsTab.h"
 #include "Views/Updates/UpdatesTab.h"
@@ -44,7 +45,11 @@ void TabBody::showTab()
     layout->setSpacing(0);
     m_content = makeTab(tab);
     layout->addWidget(m_content);
-    setWidget(holder); // deletes the previous tab's content
+    // The previous tab goes a slice at a time: a long list's rows would
+    // hold the window up if deleted at once.
+    if (QWidget* previous = takeWidget())
+        retire(previous);
+    setWidget(holder);
 }
 
 QWidget* TabBody::makeTab(Tab tab)

@@ -18,7 +18,6 @@
 #include <QHBoxLayout>
 #include <QHideEvent>
 #include <QLabel>
-#include <QLocale>
 #include <QPainter>
 #include <QVBoxLayout>
 
@@ -64,8 +63,8 @@ private:
     bool m_ruled = false;
 };
 
-// A row or a card that comes into the cards after they were first filled
-// fades in, with the cards' short ease-out; the effect goes when it is done.
+// A card that comes into the column after it was first filled fades in,
+// with the cards' short ease-out; the effect goes when it is done.
 void fadeIn(QWidget* widget)
 {
     auto* effect = new QGraphicsOpacityEffect(widget);
@@ -153,8 +152,9 @@ PluginsTab::PluginsTab(HubModel* model, QWidget* parent)
     for (auto changed : {&HubModel::statesChanged, &HubModel::catalogChanged, &HubModel::accountChanged,
                          &HubModel::offlineChanged, &HubModel::lastCheckedChanged, &HubModel::hubJobChanged})
         connect(model, changed, this, &PluginsTab::sync);
-    // The download ticks of a pending product change whether "Update all"
-    // has anything left to start.
+    // A job's step decides whether a held row still works; "Update all"
+    // follows statesChanged (every step), never a download's ticks, which
+    // would ask every product of a long catalog again per tick.
     connect(model, &HubModel::productStateChanged, this, [this](const QString&) { watchWorking(); });
     connect(model, &HubModel::sheetChanged, this, &PluginsTab::watchWorking);
     connect(model, &HubModel::dawWarningChanged, this, &PluginsTab::watchWorking);
@@ -168,7 +168,7 @@ std::optional<QString> PluginsTab::upToDate(const HubModel& model)
     if (!model.updates().empty() || model.hubUpdate() || !model.lastChecked())
         return std::nullopt;
     return QStringLiteral("All up to date. Checked at ")
-           + QLocale().toString(model.lastChecked()->toLocalTime().time(), QLocale::ShortFormat) + u'.';
+           + Kit::clockTime(*model.lastChecked()) + u'.';
 }
 
 std::optional<QString> PluginsTab::emptyText(const HubModel& model, const PluginSections& fresh)
@@ -229,10 +229,15 @@ void PluginsTab::watchWorking()
             if (!working())
                 release();
         });
+}
+
+void PluginsTab::syncUpdateAll()
+{
     const HubModel::ProductList pending = model()->updates();
     const bool startable = std::any_of(pending.begin(), pending.end(), [this](const Product& product) {
         return !model()->state(product).job.isWorking();
     });
+    m_updateAll->setVisible(pending.size() >= 2);
     m_updateAll->setEnabled(!model()->offline() && startable);
 }
 
@@ -260,7 +265,6 @@ void PluginsTab::sync()
     const PluginSections sections = fresh.holding(m_held);
 
     m_offline->setVisible(m.offline());
-    m_updateAll->setVisible(m.updates().size() >= 2);
     m_updateAll->setToolTip(m.offline() ? QStringLiteral("Needs internet") : QString());
 
     const std::optional<QString> empty = emptyText(m, fresh);
@@ -287,14 +291,9 @@ void PluginsTab::sync()
     m_soonCard->setTitle(QStringLiteral("Coming soon · ") + QString::number(soon.size()));
     const bool filled = m_filled;
     m_filled = true;
-    for (auto [list, ids] : {std::pair{m_onMac, onMac}, std::pair{m_add, add}}) {
-        const QStringList before = list->ids();
-        list->setIDs(ids);
-        if (filled)
-            for (const QString& id : ids)
-                if (!before.contains(id))
-                    fadeIn(list->row(id));
-    }
+    // The lists move, fade in and fade out their own rows.
+    m_onMac->setIDs(onMac);
+    m_add->setIDs(add);
     m_soon->setProducts(soon);
     for (auto [card, shows] : {std::pair{m_onMacCard, !onMac.isEmpty()}, std::pair{m_addCard, !add.isEmpty()},
                                std::pair{m_soonCard, !soon.isEmpty()}}) {
@@ -302,6 +301,7 @@ void PluginsTab::sync()
             fadeIn(card);
         card->setVisible(shows);
     }
+    syncUpdateAll();
     watchWorking();
 }
 

@@ -54,6 +54,7 @@ private:
     void release();
     void sync();
     void watchWorking();
+    void syncUpdateAll();
     void updateAll();
 
     std::optional<PluginSections> m_held;

@@ -425,9 +425,9 @@ void ProductRow::paintEvent(QPaintEvent*)
         // The first and the last row of a card follow its rounded corners.
         QRectF ground = rect();
         const qreal beyond = 2 * Kit::Theme::cardRadius;
-        if (!list || list->rows().front() != this)
+        if (!list || !list->isFirst(this))
             ground.setTop(-beyond);
-        if (!list || list->rows().back() != this)
+        if (!list || !list->isLast(this))
             ground.setBottom(height() + beyond);
         p.save();
         p.setRenderHint(QPainter::Antialiasing);
@@ -438,7 +438,7 @@ void ProductRow::paintEvent(QPaintEvent*)
     }
     // The card's divider above every row but the first, drawn by the row
     // itself: a long list keeps half the widgets.
-    if (list && list->rows().front() != this)
+    if (list && !list->isFirst(this))
         p.fillRect(QRectF(Kit::Theme::cardPadding, 0, width() - Kit::Theme::cardPadding, Kit::Theme::hairline),
                    Kit::Theme::line());
     const ProductState state = model()->state(*shown);

@@ -44,6 +44,8 @@ RefreshButton::RefreshButton(HubModel* model, QWidget* parent)
 
 qreal RefreshButton::angle() const { return std::fmod(m_turn->value(), 360.0); }
 
+bool RefreshButton::turning() const { return m_turn->running(); }
+
 QSize RefreshButton::sizeHint() const { return QSize(kRefreshSide, kRefreshSide); }
 
 void RefreshButton::press()

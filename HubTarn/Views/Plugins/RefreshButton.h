@@ -23,6 +23,8 @@ public:
     bool refreshing() const { return m_refreshing; }
     // The arrow's turn in degrees, for the paint and for tests.
     qreal angle() const;
+    // The arrow moves: spinning, or on its way back to rest.
+    bool turning() const;
 
     QSize sizeHint() const override;
 

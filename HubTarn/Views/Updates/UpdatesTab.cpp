@@ -21,7 +21,6 @@
 #include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLocale>
 #include <QPainter>
 #include <QVBoxLayout>
 
@@ -121,6 +120,9 @@ UpdatesTab::UpdatesTab(HubModel* model, QWidget* parent)
     for (auto signal : {&HubModel::loadingChanged, &HubModel::lastCheckedChanged, &HubModel::offlineChanged})
         connect(model, signal, this, &UpdatesTab::syncCheck);
     connect(model, &HubModel::productStateChanged, this, &UpdatesTab::syncLegacyJob);
+    // A change of the network reaches every row's pill, not only the
+    // product whose state changed.
+    connect(model, &HubModel::offlineChanged, m_rows, &RowList::syncAll);
     syncList();
     syncLegacy();
     syncCheck();
@@ -182,7 +184,7 @@ QString UpdatesTab::checkTitle(bool loading, const std::optional<QDateTime>& las
     if (loading)
         return u"checking"_s;
     if (lastChecked)
-        return u"checked "_s + QLocale().toString(lastChecked->toLocalTime().time(), QLocale::ShortFormat)
+        return u"checked "_s + Kit::clockTime(*lastChecked)
                + u" · check now"_s;
     if (offline)
         return u"offline · check now"_s;
@@ -209,10 +211,6 @@ void UpdatesTab::syncList()
         anyFree = anyFree || !m->state(product).job.isWorking();
     }
     m_rows->setIDs(ids);
-    // A change of the network reaches every row's pill, not only the
-    // product whose state changed.
-    for (ListRow* row : m_rows->rows())
-        row->sync();
     m_empty->setText(m->hubUpdate() ? u"All plugins are up to date."_s : u"Everything is up to date."_s);
     m_emptyBox->setVisible(ids.isEmpty());
 
