@@ -280,6 +280,13 @@ TEST_F(PackagedInstall, AnInstalledCopyRunsToolsFromItsOwnBundleOnly)
     for (QDirIterator it(s_root->path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
         files.append(it.next());
     ASSERT_GT(files.size(), 10);
+    // The programs as built, before stripping: their debug information
+    // names sources too.
+    for (const char* program : {"HubTarn/Shell/hubtarn", "HubTarn/Shell/hubtarn-window", "HubTools/hubtools",
+                                "HubTools/hubtarn-admin"}) {
+        files.append(QString::fromUtf8(HUB_BUILD_DIR) + u'/' + QString::fromUtf8(program));
+        ASSERT_GT(QFileInfo(files.last()).size(), 0) << program;
+    }
     for (const QString& file : files) {
         const QByteArray bytes = readFile(file);
         EXPECT_FALSE(bytes.contains(HUB_BUILD_DIR)) << file.toStdString();
