@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -205,20 +206,27 @@ private:
         return m_weight <= kMaxDecodedBytes;
     }
 
+    // The object at `index`, at nesting level `depth` + 1. A shared object
+    // is decoded once, where it first appears, but nests its whole height
+    // wherever it appears again: a list that holds, at its bottom, a list
+    // read before is as deep as both.
     std::optional<QVariant> object(quint64 index, int depth)
     {
         if (index >= m_count || ++depth > kMaxDepth)
             return std::nullopt;
         if (const auto it = m_decoded.constFind(index); it != m_decoded.constEnd()) {
-            if (!weigh(it->weight))
+            if (depth - 1 + it->height > kMaxDepth || !weigh(it->weight))
                 return std::nullopt;
+            m_height = it->height;
             return it->value;
         }
         const quint64 before = m_weight;
+        m_height = 0;
         auto value = decode(index, depth);
         if (!value || !weigh(kValueWeight))
             return std::nullopt;
-        m_decoded.insert(index, Decoded{*value, m_weight - before});
+        m_height += 1; // its own level over its deepest item's
+        m_decoded.insert(index, Decoded{*value, m_weight - before, m_height});
         return value;
     }
 
@@ -315,25 +323,35 @@ private:
         if (!count || !fits(at, *count * (dict ? 2 : 1), quint64(m_refSize)) || *count > quint64(kMaxValues))
             return std::nullopt;
         const auto ref = [&](quint64 i) { return *unsignedAt(at + qsizetype(i) * m_refSize, m_refSize); };
+        int height = 0; // of its highest item
+        const auto item = [&](quint64 i) {
+            auto value = object(ref(i), depth);
+            height = std::max(height, m_height);
+            return value;
+        };
+        std::optional<QVariant> out;
         if (!dict) {
             QVariantList list;
             for (quint64 i = 0; i < *count; ++i) {
-                auto value = object(ref(i), depth);
+                auto value = item(i);
                 if (!value)
                     return std::nullopt;
                 list.push_back(*value);
             }
-            return QVariant(list);
+            out = QVariant(list);
+        } else {
+            QVariantMap map;
+            for (quint64 i = 0; i < *count; ++i) {
+                auto key = item(i);
+                auto value = key ? item(*count + i) : std::nullopt;
+                if (!key || key->typeId() != QMetaType::QString || !value)
+                    return std::nullopt;
+                map.insert(key->toString(), *value);
+            }
+            out = QVariant(map);
         }
-        QVariantMap map;
-        for (quint64 i = 0; i < *count; ++i) {
-            auto key = object(ref(i), depth);
-            auto value = key ? object(ref(*count + i), depth) : std::nullopt;
-            if (!key || key->typeId() != QMetaType::QString || !value)
-                return std::nullopt;
-            map.insert(key->toString(), *value);
-        }
-        return QVariant(map);
+        m_height = height;
+        return out;
     }
 
     const QByteArray& m_bytes;
@@ -344,9 +362,11 @@ private:
     struct Decoded {
         QVariant value;
         quint64 weight; // with everything it holds
+        int height;     // levels, its own included
     };
     QHash<quint64, Decoded> m_decoded;
     quint64 m_weight = 0;
+    int m_height = 0; // of the object last read, its own level included
 };
 
 // ---- Files ----------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include "Platform/PropertyList.h"
 
 #include "BundleFactory.h"
+#include "HostileLists.h"
 #include "QStringPrinter.h"
 #include "TestFiles.h"
 #include "ToolsPaths.h"
@@ -15,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -246,6 +248,44 @@ TEST(BundleInfoRead, SharedReferencesInABinaryListDecodeAsCopiesWithinTheCap)
         level = items.at(1);
     }
     EXPECT_EQ(level, QVariant(QString(64, u'x')));
+}
+
+// Levels of lists and dictionaries in `value`, its own included.
+int levelsOf(const QVariant& value)
+{
+    int inside = 0;
+    if (value.typeId() == QMetaType::QVariantList) {
+        for (const QVariant& item : value.toList())
+            inside = std::max(inside, levelsOf(item));
+        return 1 + inside;
+    }
+    if (value.typeId() == QMetaType::QVariantMap) {
+        for (const QVariant& item : value.toMap())
+            inside = std::max(inside, levelsOf(item));
+        return 1 + inside;
+    }
+    return 0;
+}
+
+// A list a binary list names a second time nests its whole depth there too:
+// sharing lists cannot take a small list past the 256 levels.
+TEST(BundleInfoRead, SharedListsNestNoDeeperThanTheCap)
+{
+    struct Case {
+        int chains;
+        int length;
+        bool read;
+    };
+    for (const Case& c : {Case{1, 255, true}, Case{3, 85, true}, Case{2, 128, false}, Case{3, 86, false},
+                          Case{40, 100, false}, Case{200, 100, false}}) {
+        SCOPED_TRACE(testing::Message() << c.chains << " chains of " << c.length);
+        const std::optional<QVariantMap> dictionary =
+            Hub::PropertyList::parse(Hub::Test::sharedNestingList(c.chains, c.length));
+        EXPECT_EQ(dictionary.has_value(), c.read);
+        if (dictionary) {
+            EXPECT_EQ(levelsOf(*dictionary), 1 + c.chains * c.length);
+        }
+    }
 }
 
 } // namespace
