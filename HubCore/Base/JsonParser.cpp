@@ -257,9 +257,43 @@ private:
             throw DecodingError({}, QStringLiteral("the top level is not an object"));
         }
         simdjson::ondemand::object top;
-        check(doc.get_object().get(top), &doc);
+        const simdjson::error_code opened = doc.get_object().get(top);
+        if (opened == simdjson::INCOMPLETE_ARRAY_OR_OBJECT)
+            textAfter(std::string_view(padded.data(), padded.length()));
+        check(opened, &doc);
         object(top, 0, &doc);
         atEnd(doc);
+    }
+
+    // simdjson refuses an object that is not the last thing in the text at
+    // its start, as if its brace were misplaced. When the object does close
+    // before text that is not blank, the fault is that text, once the object
+    // itself reads well; an object that never closes is left to simdjson.
+    void textAfter(std::string_view text)
+    {
+        int depth = 0;
+        bool inString = false;
+        std::size_t end = 0;
+        for (std::size_t at = 0; at < text.size() && end == 0; ++at) {
+            const char c = text[at];
+            if (inString) {
+                if (c == '\\')
+                    ++at;
+                else if (c == '"')
+                    inString = false;
+            } else if (c == '"') {
+                inString = true;
+            } else if (c == '{' || c == '[') {
+                ++depth;
+            } else if ((c == '}' || c == ']') && --depth == 0) {
+                end = at + 1;
+            }
+        }
+        const std::size_t after = end == 0 ? std::string_view::npos : text.find_first_not_of(" \t\n\r", end);
+        if (after == std::string_view::npos)
+            return;
+        read(text.substr(0, end)); // throws for the first fault inside the object
+        fail(QStringLiteral("garbage at the end of the document"), nullptr, qsizetype(after) + skipped());
     }
 
     void atEnd(simdjson::ondemand::document& doc)

@@ -497,13 +497,17 @@ TEST(StrictJsonText, ReadsHalfSurrogatePairsAndRefusesTextAfterTheObject)
              Case{"half a pair and a bad escape", R"({"s":"\ud83d","t":"\x"})", std::nullopt,
                   "not valid JSON (illegal escape sequence at offset 22)"},
              Case{"half a pair, then text after the object", R"({"s":"\ud83d"} x)", std::nullopt,
-                  "not valid JSON (misplaced punctuation at offset 0)"},
+                  "not valid JSON (garbage at the end of the document at offset 15)"},
              Case{"text after the object", R"({"a":1} x)", std::nullopt,
+                  "not valid JSON (garbage at the end of the document at offset 8)"},
+             Case{"a fault inside, then text after the object", R"({"a":["\x"]} x)", std::nullopt,
+                  "not valid JSON (illegal escape sequence at offset 10)"},
+             Case{"an object that never closes", R"({"a":[1,2])", std::nullopt,
                   "not valid JSON (misplaced punctuation at offset 0)"},
              Case{"a second object", R"({"a":1}{"a":2})", std::nullopt,
                   "not valid JSON (garbage at the end of the document at offset 7)"},
              Case{"a stray bracket", R"({"a":1}])", std::nullopt,
-                  "not valid JSON (misplaced punctuation at offset 0)"},
+                  "not valid JSON (garbage at the end of the document at offset 7)"},
          }) {
         SCOPED_TRACE(c.name);
         try {
