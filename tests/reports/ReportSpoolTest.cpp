@@ -207,6 +207,15 @@ TEST_F(ReportSpoolTest, OldFileWithoutCountOrFirstTimeMergesAsTheRulesSay)
 
 // ---- Another program's file that is not a report ---------------------------
 
+// A table row's name as gtest takes it: letters and digits only.
+std::string rowName(std::string name)
+{
+    for (char& ch : name)
+        if (!std::isalnum(static_cast<unsigned char>(ch)))
+            ch = '_';
+    return name;
+}
+
 // `json` with blanks after it, `size` bytes in all.
 QByteArray padded(const QByteArray& json, qint64 size)
 {
@@ -253,13 +262,7 @@ INSTANTIATE_TEST_SUITE_P(Files, ForeignFileTest,
         ForeignFile{"binary", QByteArray("\x00\xff\xfe\x01", 4)},
         ForeignFile{"a report one byte over the size cap",
                     padded(R"({"v":1,"product":"tarn-verb","code":"hub.install"})", Hub::ReportSpool::kMaxFileBytes + 1)}),
-    [](const auto& info) {
-        std::string name = info.param.what;
-        for (char& ch : name)
-            if (!std::isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        return name;
-    });
+    [](const auto& info) { return rowName(info.param.what); });
 
 TEST_F(ReportSpoolTest, AFolderInPlaceOfTheFileIsNotReplaced)
 {
@@ -375,13 +378,7 @@ INSTANTIATE_TEST_SUITE_P(Things, StrangerTest,
                      makeLink(beside + u"/pipe"_s, path);
                  },
                  S_IFLNK}),
-    [](const auto& info) {
-        std::string name = info.param.what;
-        for (char& ch : name)
-            if (!std::isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        return name;
-    });
+    [](const auto& info) { return rowName(info.param.what); });
 
 // Reports name the machine: on a home other users may list, a spool folder
 // an older hub made 0755 and its 0644 reports are this user's alone after
