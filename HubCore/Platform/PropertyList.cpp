@@ -135,6 +135,24 @@ std::optional<QVariantMap> parseXml(const QByteArray& bytes)
 
 // ---- Binary ("bplist00") --------------------------------------------------------
 
+// Whether XML can hold `text`: a binary list's text may name any UTF-16
+// unit, but a list read here is written back as XML, which has no way to
+// spell most control characters, U+FFFE, U+FFFF or half a surrogate pair. As
+// the XML reader refuses such text, so does the binary one.
+bool xmlCanCarry(const QString& text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        if (!(c == u'\t' || c == u'\n' || c == u'\r' || (c >= 0x20 && c < 0xD800) || (c >= 0xE000 && c <= 0xFFFD)))
+            return false;
+    }
+    return true;
+}
+
 class BinaryReader {
 public:
     explicit BinaryReader(const QByteArray& bytes)
@@ -308,11 +326,16 @@ private:
             for (char c : ascii)
                 if (quint8(c) > 0x7F)
                     return std::nullopt;
-            return QVariant(QString::fromLatin1(ascii));
+            const QString text = QString::fromLatin1(ascii);
+            if (!xmlCanCarry(text))
+                return std::nullopt;
+            return QVariant(text);
         }
         QString text(qsizetype(*count), Qt::Uninitialized);
         for (qsizetype i = 0; i < text.size(); ++i)
             text[i] = QChar(char16_t(*unsignedAt(at + 2 * i, 2)));
+        if (!xmlCanCarry(text))
+            return std::nullopt;
         return QVariant(text);
     }
 
@@ -397,11 +420,26 @@ std::optional<QByteArray> readAtMost(int fd, qsizetype limit)
 
 void writeValue(QXmlStreamWriter& xml, const QVariant& value);
 
+// A text element. A carriage return in text is written as a reference: XML
+// readers take a raw one, alone or before a line feed, for a line feed.
+void writeText(QXmlStreamWriter& xml, const QString& element, const QString& text)
+{
+    xml.writeStartElement(element);
+    const QStringList lines = text.split(u'\r');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (i > 0)
+            xml.writeEntityReference(u"#xD"_s);
+        if (!lines[i].isEmpty())
+            xml.writeCharacters(lines[i]);
+    }
+    xml.writeEndElement();
+}
+
 void writeDict(QXmlStreamWriter& xml, const QVariantMap& map)
 {
     xml.writeStartElement(u"dict"_s);
     for (auto it = map.begin(); it != map.end(); ++it) {
-        xml.writeTextElement(u"key"_s, it.key());
+        writeText(xml, u"key"_s, it.key());
         writeValue(xml, it.value());
     }
     xml.writeEndElement();
@@ -439,7 +477,7 @@ void writeValue(QXmlStreamWriter& xml, const QVariant& value)
         xml.writeTextElement(u"date"_s, value.toDateTime().toUTC().toString(Qt::ISODate));
         break;
     default:
-        xml.writeTextElement(u"string"_s, value.toString());
+        writeText(xml, u"string"_s, value.toString());
         break;
     }
 }
