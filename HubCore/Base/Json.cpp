@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -90,6 +91,22 @@ std::shared_ptr<const Document> documentOf(const QJsonValue& value)
     auto document = std::make_shared<Document>();
     addQt(*document, value);
     return document;
+}
+
+// Qt's values take any whole double up to 2^53 for an integer, and so does
+// wholeNumber() of them. A number whose text is not whole but whose nearest
+// double is (a fraction lost to rounding) must not pass there as one: below
+// 2^52 it becomes its neighbour away from zero, which is not whole; from 2^52
+// to 2^53, where every double is whole, the first double past 2^53, which Qt
+// keeps a double. Only Qt's values carry this shift.
+double offQtIntegers(double d)
+{
+    if (!std::isfinite(d) || d != std::trunc(d) || std::fabs(d) > 0x1p53)
+        return d;
+    const bool negative = std::signbit(d);
+    if (std::fabs(d) < 0x1p52)
+        return std::nextafter(d, negative ? -HUGE_VAL : HUGE_VAL);
+    return negative ? -(0x1p53 + 2) : 0x1p53 + 2;
 }
 
 bool isAscii(std::string_view utf8)
@@ -197,24 +214,24 @@ QString textOf(std::string_view utf8)
 
 // Value
 
-Value::Value(std::shared_ptr<const Document> owned)
-    : m_owner(std::move(owned))
-    , m_document(m_owner.get())
+Value::Value(std::shared_ptr<const Document> document, quint32 index)
+    : m_document(std::move(document))
+    , m_index(index)
 {
 }
 
 Value::Value(const QJsonValue& value)
-    : Value(value.isUndefined() ? nullptr : documentOf(value))
+    : Value(value.isUndefined() ? nullptr : documentOf(value), 0)
 {
 }
 
 Value::Value(const QJsonObject& object)
-    : Value(documentOf(object))
+    : Value(documentOf(object), 0)
 {
 }
 
 Value::Value(const QJsonArray& array)
-    : Value(documentOf(array))
+    : Value(documentOf(array), 0)
 {
 }
 
@@ -262,7 +279,7 @@ Value Value::member(QLatin1StringView key) const
         if (name.string.size == wanted.size() && m_document->text(name) == wanted)
             found = at + 1;
     }
-    return found ? Value(m_document, found) : Value();
+    return found ? valueAt(found) : Value();
 }
 
 qsizetype Value::size() const
@@ -274,13 +291,13 @@ Value Value::firstElement() const
 {
     if (!isArray() || m_document->node(m_index).count == 0)
         return {};
-    return Value(m_document, m_index + 1);
+    return valueAt(m_index + 1);
 }
 
 Value Value::elementAfter(const Value& element) const
 {
     const quint32 next = m_document->node(element.m_index).end;
-    return next < m_document->node(m_index).end ? Value(m_document, next) : Value();
+    return next < m_document->node(m_index).end ? valueAt(next) : Value();
 }
 
 std::vector<std::pair<QString, Value>> Value::members() const
@@ -290,7 +307,7 @@ std::vector<std::pair<QString, Value>> Value::members() const
         return out;
     const quint32 end = m_document->node(m_index).end;
     for (quint32 at = m_index + 1; at < end; at = m_document->node(at + 1).end)
-        out.emplace_back(textOf(m_document->text(m_document->node(at))), Value(m_document, at + 1));
+        out.emplace_back(textOf(m_document->text(m_document->node(at))), valueAt(at + 1));
     return out;
 }
 
@@ -305,7 +322,7 @@ QJsonValue Value::toQt() const
         return toBool();
     case Type::number: {
         const Node& node = m_document->node(m_index);
-        return node.whole ? QJsonValue(node.integer) : QJsonValue(node.real);
+        return node.whole ? QJsonValue(node.integer) : QJsonValue(offQtIntegers(node.real));
     }
     case Type::string: {
         const std::string_view utf8 = m_document->text(m_document->node(m_index));
@@ -329,7 +346,7 @@ QJsonValue Value::toQt() const
         std::vector<std::pair<std::string_view, Value>> sorted;
         const quint32 end = m_document->node(m_index).end;
         for (quint32 at = m_index + 1; at < end; at = m_document->node(at + 1).end)
-            sorted.emplace_back(m_document->text(m_document->node(at)), Value(m_document, at + 1));
+            sorted.emplace_back(m_document->text(m_document->node(at)), valueAt(at + 1));
         std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
         QJsonObject out;
         for (const auto& [key, value] : sorted) {

@@ -71,9 +71,10 @@ private:
 
 class Document;
 
-// One value of a strictly read document. A value read from another (a
-// member, an element) is valid while the document lives: the value parse()
-// returns, or one made from Qt's values, keeps it alive.
+// One value of a strictly read document. Every value, the one parse()
+// returns and each one read from it (a member, an element), shares the
+// document and keeps it alive: a member of a parse() that has ended, or of a
+// value since gone, is as good as any.
 class Value {
 public:
     enum class Type : quint8 { undefined, null, boolean, number, string, array, object };
@@ -116,25 +117,34 @@ public:
 
 private:
     friend class Document;
-    Value(const Document* document, quint32 index)
-        : m_document(document)
-        , m_index(index)
-    {
-    }
-    explicit Value(std::shared_ptr<const Document> owned);
+    Value(std::shared_ptr<const Document> document, quint32 index);
+    // The value at `index` of this value's document.
+    Value valueAt(quint32 index) const { return Value(m_document, index); }
 
-    std::shared_ptr<const Document> m_owner;
-    const Document* m_document = nullptr;
+    std::shared_ptr<const Document> m_document;
     quint32 m_index = 0;
 };
 
-// Reads bytes as strict JSON whose top level must be an object: no raw
-// control characters inside strings, valid UTF-8, at most 512 levels deep.
-// A number is whole only when its text is a whole number within 64 bits (so
-// wholeNumber() never rounds), whatever its spelling (25E+1 is 250).
+// Reads bytes as strict JSON whose top level must be an object with nothing
+// but blanks after it: no raw control characters inside strings, valid UTF-8,
+// at most 512 levels deep. An escape of half a surrogate pair without its
+// other half (a string cut in the middle of an emoji) reads as U+FFFD.
+//
+// Numbers, by their text:
+// - A number is whole when its text is a whole number within 64 bits,
+//   whatever its spelling (25E+1 and 250.0 are 250): wholeNumber() gives it
+//   exactly, toDouble() the double nearest it.
+// - Every other number is the double nearest its text, ties to even, as
+//   other readers take it (4503599627370496.5 is 4503599627370496.0);
+//   wholeNumber() refuses it, however whole that double is.
+// - Text past a double's range fails the document; text too small for a
+//   double reads as zero of its sign.
 Value parse(const QByteArray& data);
-// The same reading, as Qt's values; a number that is not whole is held as a
-// double Qt never takes for an integer.
+// The same reading, as Qt's values. Qt takes any whole double up to 2^53 for
+// an integer, so a number that is not whole but whose nearest double is
+// becomes there the nearest double Qt never takes for one: one step away from
+// zero below 2^52, 2^53 + 2 of its sign from 2^52 to 2^53. Where the value
+// itself matters, read it through parse().
 QJsonObject parseObject(const QByteArray& data);
 
 QString joinPath(const QString& path, const QString& key);

@@ -50,7 +50,7 @@ public:
     QString string(const Node& node) const;
 
     // The first value, owning this document.
-    static Value root(std::shared_ptr<const Document> document) { return Value(std::move(document)); }
+    static Value root(std::shared_ptr<const Document> document) { return Value(std::move(document), 0); }
 
 private:
     quint32 append(const Node& node);

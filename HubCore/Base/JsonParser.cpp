@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <string>
 #include <string_view>
 
@@ -29,7 +28,8 @@ constexpr int kMaxDepth = 512;
 
 // A number's text, read by our own rule: it is an integer only when its text
 // is exactly one within 64 bits, whatever its spelling (25E+1 is 250, 1.0 is
-// 1); every other number is a double, which wholeNumber() refuses.
+// 1); every other number is the double nearest its text, which wholeNumber()
+// refuses however whole that double is.
 class NumberText {
 public:
     struct Number {
@@ -118,23 +118,7 @@ private:
         } else if (parsed.ec != std::errc() || parsed.ptr != end) {
             illegal();
         }
-        return {false, 0, notWhole(d, negative)};
-    }
-
-    // Qt's tree holds a whole double up to 2^53 as an integer, so the double
-    // standing for text that is not a whole number must not be one there:
-    // below 2^52 its neighbour is not whole (one unit in the last place
-    // off); from 2^52 to 2^53 every double is whole, so it becomes the first
-    // double past 2^53 that Qt keeps a double. Numbers like these carry no
-    // fraction a double could hold anyway; the point is that none of them
-    // ever passes as an integer.
-    static double notWhole(double d, bool negative)
-    {
-        if (!std::isfinite(d) || d != std::trunc(d) || std::fabs(d) > 0x1p53)
-            return d;
-        if (std::fabs(d) < 0x1p52)
-            return std::nextafter(d, negative ? -HUGE_VAL : HUGE_VAL);
-        return negative ? -(0x1p53 + 2) : 0x1p53 + 2;
+        return {false, 0, d};
     }
 
     // The integer `digits` x 10^scale, when it is one within 64 bits.
@@ -173,6 +157,42 @@ private:
     const char* m_end;
 };
 
+// Whether `text` holds at `at` an escape \uXXXX of a high (or a low) surrogate.
+bool isSurrogateEscape(std::string_view text, std::size_t at, bool high)
+{
+    if (text.size() < 6 || at > text.size() - 6 || text[at] != '\\' || text[at + 1] != 'u')
+        return false;
+    unsigned unit = 0;
+    const char* end = text.data() + at + 6;
+    const auto parsed = std::from_chars(text.data() + at + 2, end, unit, 16);
+    if (parsed.ec != std::errc() || parsed.ptr != end)
+        return false;
+    return high ? unit >= 0xD800 && unit < 0xDC00 : unit >= 0xDC00 && unit < 0xE000;
+}
+
+// A string cut in the middle of a surrogate pair keeps half of it, which
+// simdjson refuses as an illegal escape. Each escape of a half without its
+// other half is spelt \uFFFD instead, in place: the text keeps its length, so
+// any error still names an offset in the caller's bytes.
+void replaceLoneSurrogates(std::string& text)
+{
+    bool inString = false;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        if (text[at] == '"') {
+            inString = !inString;
+        } else if (inString && text[at] == '\\') {
+            if (isSurrogateEscape(text, at, true) && isSurrogateEscape(text, at + 6, false)) {
+                at += 11; // a whole pair
+            } else if (isSurrogateEscape(text, at, true) || isSurrogateEscape(text, at, false)) {
+                text.replace(at + 2, 4, "FFFD");
+                at += 5;
+            } else {
+                ++at; // whatever is escaped, it ends no string
+            }
+        }
+    }
+}
+
 // Reads a document with simdjson, which refuses raw control characters in
 // strings, invalid UTF-8 and every malformed token, into the reader's own
 // document, with numbers read by NumberText.
@@ -191,6 +211,24 @@ public:
             text.remove_prefix(3);
         if (text.find_first_not_of(" \t\n\r") == std::string_view::npos)
             notJson(QStringLiteral("empty document"));
+        try {
+            return read(text);
+        } catch (const LoneSurrogate&) {
+        }
+        // Rare enough to read the whole text twice. Without a half pair to
+        // mend, the second reading fails on the escape as the first did.
+        std::string mended(text);
+        m_mended = true;
+        replaceLoneSurrogates(mended);
+        return read(mended);
+    }
+
+private:
+    // An escape simdjson refused, which may be half a surrogate pair.
+    struct LoneSurrogate {};
+
+    std::shared_ptr<const Document> read(std::string_view text)
+    {
         const simdjson::padded_string padded(text);
         simdjson::ondemand::parser parser;
         auto out = std::make_shared<Document>();
@@ -202,7 +240,6 @@ public:
         return out;
     }
 
-private:
     void walk(simdjson::ondemand::parser& parser, const simdjson::padded_string& padded)
     {
         simdjson::ondemand::document doc;
@@ -220,9 +257,43 @@ private:
             throw DecodingError({}, QStringLiteral("the top level is not an object"));
         }
         simdjson::ondemand::object top;
-        check(doc.get_object().get(top), &doc);
+        const simdjson::error_code opened = doc.get_object().get(top);
+        if (opened == simdjson::INCOMPLETE_ARRAY_OR_OBJECT)
+            textAfter(std::string_view(padded.data(), padded.length()));
+        check(opened, &doc);
         object(top, 0, &doc);
         atEnd(doc);
+    }
+
+    // simdjson refuses an object that is not the last thing in the text at
+    // its start, as if its brace were misplaced. When the object does close
+    // before text that is not blank, the fault is that text, once the object
+    // itself reads well; an object that never closes is left to simdjson.
+    void textAfter(std::string_view text)
+    {
+        int depth = 0;
+        bool inString = false;
+        std::size_t end = 0;
+        for (std::size_t at = 0; at < text.size() && end == 0; ++at) {
+            const char c = text[at];
+            if (inString) {
+                if (c == '\\')
+                    ++at;
+                else if (c == '"')
+                    inString = false;
+            } else if (c == '"') {
+                inString = true;
+            } else if (c == '{' || c == '[') {
+                ++depth;
+            } else if ((c == '}' || c == ']') && --depth == 0) {
+                end = at + 1;
+            }
+        }
+        const std::size_t after = end == 0 ? std::string_view::npos : text.find_first_not_of(" \t\n\r", end);
+        if (after == std::string_view::npos)
+            return;
+        read(text.substr(0, end)); // throws for the first fault inside the object
+        fail(QStringLiteral("garbage at the end of the document"), nullptr, qsizetype(after) + skipped());
     }
 
     void atEnd(simdjson::ondemand::document& doc)
@@ -253,6 +324,8 @@ private:
         case simdjson::NUMBER_OUT_OF_RANGE:
             fail(QStringLiteral("illegal number"), doc);
         case simdjson::STRING_ERROR:
+            if (!m_mended)
+                throw LoneSurrogate{};
             fail(QStringLiteral("illegal escape sequence"), doc);
         case simdjson::UNCLOSED_STRING:
             fail(QStringLiteral("unterminated string"), doc);
@@ -388,6 +461,7 @@ private:
     const QByteArray& m_data;
     const char* m_text = nullptr;
     Document* m_out = nullptr;
+    bool m_mended = false; // lone surrogates are read as U+FFFD
 };
 
 } // namespace

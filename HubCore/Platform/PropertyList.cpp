@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -134,6 +135,24 @@ std::optional<QVariantMap> parseXml(const QByteArray& bytes)
 
 // ---- Binary ("bplist00") --------------------------------------------------------
 
+// Whether XML can hold `text`: a binary list's text may name any UTF-16
+// unit, but a list read here is written back as XML, which has no way to
+// spell most control characters, U+FFFE, U+FFFF or half a surrogate pair. As
+// the XML reader refuses such text, so does the binary one.
+bool xmlCanCarry(const QString& text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        if (!(c == u'\t' || c == u'\n' || c == u'\r' || (c >= 0x20 && c < 0xD800) || (c >= 0xE000 && c <= 0xFFFD)))
+            return false;
+    }
+    return true;
+}
+
 class BinaryReader {
 public:
     explicit BinaryReader(const QByteArray& bytes)
@@ -205,20 +224,27 @@ private:
         return m_weight <= kMaxDecodedBytes;
     }
 
+    // The object at `index`, at nesting level `depth` + 1. A shared object
+    // is decoded once, where it first appears, but nests its whole height
+    // wherever it appears again: a list that holds, at its bottom, a list
+    // read before is as deep as both.
     std::optional<QVariant> object(quint64 index, int depth)
     {
         if (index >= m_count || ++depth > kMaxDepth)
             return std::nullopt;
         if (const auto it = m_decoded.constFind(index); it != m_decoded.constEnd()) {
-            if (!weigh(it->weight))
+            if (depth - 1 + it->height > kMaxDepth || !weigh(it->weight))
                 return std::nullopt;
+            m_height = it->height;
             return it->value;
         }
         const quint64 before = m_weight;
+        m_height = 0;
         auto value = decode(index, depth);
         if (!value || !weigh(kValueWeight))
             return std::nullopt;
-        m_decoded.insert(index, Decoded{*value, m_weight - before});
+        m_height += 1; // its own level over its deepest item's
+        m_decoded.insert(index, Decoded{*value, m_weight - before, m_height});
         return value;
     }
 
@@ -300,11 +326,16 @@ private:
             for (char c : ascii)
                 if (quint8(c) > 0x7F)
                     return std::nullopt;
-            return QVariant(QString::fromLatin1(ascii));
+            const QString text = QString::fromLatin1(ascii);
+            if (!xmlCanCarry(text))
+                return std::nullopt;
+            return QVariant(text);
         }
         QString text(qsizetype(*count), Qt::Uninitialized);
         for (qsizetype i = 0; i < text.size(); ++i)
             text[i] = QChar(char16_t(*unsignedAt(at + 2 * i, 2)));
+        if (!xmlCanCarry(text))
+            return std::nullopt;
         return QVariant(text);
     }
 
@@ -315,25 +346,35 @@ private:
         if (!count || !fits(at, *count * (dict ? 2 : 1), quint64(m_refSize)) || *count > quint64(kMaxValues))
             return std::nullopt;
         const auto ref = [&](quint64 i) { return *unsignedAt(at + qsizetype(i) * m_refSize, m_refSize); };
+        int height = 0; // of its highest item
+        const auto item = [&](quint64 i) {
+            auto value = object(ref(i), depth);
+            height = std::max(height, m_height);
+            return value;
+        };
+        std::optional<QVariant> out;
         if (!dict) {
             QVariantList list;
             for (quint64 i = 0; i < *count; ++i) {
-                auto value = object(ref(i), depth);
+                auto value = item(i);
                 if (!value)
                     return std::nullopt;
                 list.push_back(*value);
             }
-            return QVariant(list);
+            out = QVariant(list);
+        } else {
+            QVariantMap map;
+            for (quint64 i = 0; i < *count; ++i) {
+                auto key = item(i);
+                auto value = key ? item(*count + i) : std::nullopt;
+                if (!key || key->typeId() != QMetaType::QString || !value)
+                    return std::nullopt;
+                map.insert(key->toString(), *value);
+            }
+            out = QVariant(map);
         }
-        QVariantMap map;
-        for (quint64 i = 0; i < *count; ++i) {
-            auto key = object(ref(i), depth);
-            auto value = key ? object(ref(*count + i), depth) : std::nullopt;
-            if (!key || key->typeId() != QMetaType::QString || !value)
-                return std::nullopt;
-            map.insert(key->toString(), *value);
-        }
-        return QVariant(map);
+        m_height = height;
+        return out;
     }
 
     const QByteArray& m_bytes;
@@ -344,9 +385,11 @@ private:
     struct Decoded {
         QVariant value;
         quint64 weight; // with everything it holds
+        int height;     // levels, its own included
     };
     QHash<quint64, Decoded> m_decoded;
     quint64 m_weight = 0;
+    int m_height = 0; // of the object last read, its own level included
 };
 
 // ---- Files ----------------------------------------------------------------------
@@ -377,11 +420,26 @@ std::optional<QByteArray> readAtMost(int fd, qsizetype limit)
 
 void writeValue(QXmlStreamWriter& xml, const QVariant& value);
 
+// A text element. A carriage return in text is written as a reference: XML
+// readers take a raw one, alone or before a line feed, for a line feed.
+void writeText(QXmlStreamWriter& xml, const QString& element, const QString& text)
+{
+    xml.writeStartElement(element);
+    const QStringList lines = text.split(u'\r');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (i > 0)
+            xml.writeEntityReference(u"#xD"_s);
+        if (!lines[i].isEmpty())
+            xml.writeCharacters(lines[i]);
+    }
+    xml.writeEndElement();
+}
+
 void writeDict(QXmlStreamWriter& xml, const QVariantMap& map)
 {
     xml.writeStartElement(u"dict"_s);
     for (auto it = map.begin(); it != map.end(); ++it) {
-        xml.writeTextElement(u"key"_s, it.key());
+        writeText(xml, u"key"_s, it.key());
         writeValue(xml, it.value());
     }
     xml.writeEndElement();
@@ -419,7 +477,7 @@ void writeValue(QXmlStreamWriter& xml, const QVariant& value)
         xml.writeTextElement(u"date"_s, value.toDateTime().toUTC().toString(Qt::ISODate));
         break;
     default:
-        xml.writeTextElement(u"string"_s, value.toString());
+        writeText(xml, u"string"_s, value.toString());
         break;
     }
 }

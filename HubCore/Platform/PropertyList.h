@@ -11,8 +11,8 @@
 // dict, array, string, integer, real, true/false, date (as a UTC
 // QDateTime, never text) and data (as bytes). A list nested deeper than
 // 256 levels, larger than 8 MiB, or whose decoded values would weigh more
-// than 32 MiB (an object a binary list refers to from many places counted at
-// each) is refused.
+// than 32 MiB is refused; an object a binary list refers to from many places
+// counts at each, with its weight and with its depth.
 namespace Hub::PropertyList {
 
 // The top-level dictionary; none when the bytes are not a property list

@@ -2,6 +2,8 @@
 
 #include "Base/Json.h"
 #include "Base/Places.h"
+#include "Installer/InstallLocations.h"
+#include "Platform/FileMoves.h"
 #include "Reports/Scrub.h"
 #include "Reports/SpoolLock.h"
 
@@ -14,6 +16,12 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -41,6 +49,37 @@ qint64 nextCount(std::optional<qint64> old)
 {
     const qint64 value = old.value_or(1);
     return value == std::numeric_limits<qint64>::max() ? value : value + 1;
+}
+
+// A spool file opened for reading, or why it was not.
+struct OpenedReport {
+    std::unique_ptr<QFile> file; // set when it opened
+    bool missing = false;
+    QString reason;
+};
+
+// Opens what lies at a report's path, if it is a plain file. Another
+// program's named pipe there would hold the open (and the spool's locks) for
+// ever, and a link would lead outside the spool: neither is followed nor
+// waited on, and both are left as they are.
+OpenedReport openReport(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR)
+            return {nullptr, true, {}};
+        return {nullptr, false, error == ELOOP ? u"it is a link"_s : qt_error_string(error)};
+    }
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return {nullptr, false, u"it is not a plain file"_s};
+    }
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return {nullptr, false, file->errorString()};
+    return {std::move(file), false, {}};
 }
 
 // The whole of an open spool file, or none when it is larger than any
@@ -94,13 +133,20 @@ RecordResult ReportSpool::record(Report report) const
 RecordResult ReportSpool::write(const Report& incoming) const
 {
     const QString folder = QDir(m_root).filePath(incoming.product);
-    QDir().mkpath(folder); // a failure shows up when the file is written
+    // Reports name the machine: only this user, and so the plug-ins, which
+    // run as this user, may list or read them. A folder that cannot be made
+    // or tightened shows up when the file is written.
+    try {
+        InstallLocations::makePrivateFolder(m_root);
+        InstallLocations::makePrivateFolder(folder);
+    } catch (const FileError&) {
+    }
     const QString path = QDir(folder).filePath(incoming.code + u".json"_s);
     const qint64 now = m_now();
 
     Report result;
-    const QFileInfo existing(path);
-    if (!existing.exists() && !existing.isSymLink()) {
+    const OpenedReport existing = openReport(path);
+    if (existing.missing) {
         result = incoming;
         result.count = 1;
         result.firstAt = now;
@@ -108,12 +154,11 @@ RecordResult ReportSpool::write(const Report& incoming) const
     } else {
         // The file may be a plug-in's: anything that does not read as a
         // report is kept as it is rather than replaced and lost.
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
+        if (!existing.file)
             return failure(RecordStatus::unreadableFile, path,
-                           u"The report file "_s + path + u" can't be read ("_s + file.errorString()
+                           u"The report file "_s + path + u" can't be read ("_s + existing.reason
                                + u"); it was left as it is and the report was not recorded."_s);
-        const std::optional<QByteArray> data = readReport(file);
+        const std::optional<QByteArray> data = readReport(*existing.file);
         if (!data)
             return failure(RecordStatus::unreadableFile, path,
                            u"The report file "_s + path + u" is larger than any report this hub writes; it was left "_s
@@ -145,7 +190,8 @@ RecordResult ReportSpool::write(const Report& incoming) const
         return failure(RecordStatus::notWritten, path,
                        u"The report "_s + result.code + u" can't be stored: its context holds a number JSON can't express."_s);
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(*bytes) != bytes->size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner)
+        || file.write(*bytes) != bytes->size() || !file.commit())
         return failure(RecordStatus::notWritten, path,
                        u"The report file "_s + path + u" couldn't be written ("_s + file.errorString() + u")."_s);
     return {RecordStatus::recorded, path, std::nullopt};
@@ -163,10 +209,10 @@ std::vector<ReportFile> ReportSpool::load() const
         for (const QFileInfo& entry : entries) {
             if (entry.suffix() != "json"_L1)
                 continue;
-            QFile file(entry.filePath());
-            if (!file.open(QIODevice::ReadOnly))
+            const OpenedReport opened = openReport(entry.filePath());
+            if (!opened.file)
                 continue;
-            const std::optional<QByteArray> data = readReport(file);
+            const std::optional<QByteArray> data = readReport(*opened.file);
             if (!data)
                 continue; // not a report: left on disk for whoever wrote it
             try {
@@ -189,11 +235,10 @@ void ReportSpool::deleteFiles(const std::vector<ReportFile>& files) const
 {
     SpoolLock::with(m_lockFolders, SpoolLock::kTimeout, [&] {
         for (const ReportFile& loaded : files) {
-            QFile file(loaded.url);
-            if (!file.open(QIODevice::ReadOnly))
-                continue;
-            const std::optional<QByteArray> current = readReport(file);
-            file.close();
+            const std::optional<QByteArray> current = [&]() -> std::optional<QByteArray> {
+                const OpenedReport opened = openReport(loaded.url);
+                return opened.file ? readReport(*opened.file) : std::nullopt;
+            }();
             if (current != loaded.data)
                 continue; // a newer occurrence was merged in: keep it for the next upload
             QFile::remove(loaded.url);

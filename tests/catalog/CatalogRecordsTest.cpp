@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 #include <optional>
 #include <ostream>
@@ -469,6 +470,92 @@ TEST(StrictJsonText, KeepsWhatIsValid)
     EXPECT_EQ(product.id, u"a\t\u00e9\U0001F3B5"_s);
     EXPECT_EQ(product.release->size, std::numeric_limits<qint64>::min());
     EXPECT_EQ(product.release->fullSize, 250);
+}
+
+// Whole documents: half a surrogate pair (a string cut in the middle of an
+// emoji) reads as U+FFFD, in a key as in a value, and mends nothing else;
+// anything after the top-level object is refused.
+TEST(StrictJsonText, ReadsHalfSurrogatePairsAndRefusesTextAfterTheObject)
+{
+    struct Case {
+        const char* name;
+        QByteArray document;
+        std::optional<QJsonObject> read; // none: refused
+        const char* reason = "";         // the refusal
+    };
+    const QString replacement = u"\uFFFD"_s;
+    for (const Case& c : {
+             Case{"a high half at the end", R"({"s":"\ud83d"})", QJsonObject{{"s"_L1, replacement}}},
+             Case{"a low half alone", R"({"s":"a\udc00b"})", QJsonObject{{"s"_L1, u"a\uFFFDb"_s}}},
+             Case{"a high half before another escape", R"({"s":"\ud83d\u0041"})", QJsonObject{{"s"_L1, u"\uFFFDA"_s}}},
+             Case{"a high half before a whole pair", R"({"s":"\uD83D\ud83d\ude00"})",
+                  QJsonObject{{"s"_L1, u"\uFFFD\U0001F600"_s}}},
+             Case{"a high half before an escaped backslash", R"({"s":"\ud83d\\ud83d\\"})",
+                  QJsonObject{{"s"_L1, u"\uFFFD\\ud83d\\"_s}}},
+             Case{"half a pair in a key", R"({"\udfff":"\"\ud83d","s":[]})",
+                  QJsonObject{{replacement, u"\"\uFFFD"_s}, {"s"_L1, QJsonArray{}}}},
+             Case{"half a pair and a bad escape", R"({"s":"\ud83d","t":"\x"})", std::nullopt,
+                  "not valid JSON (illegal escape sequence at offset 22)"},
+             Case{"half a pair, then text after the object", R"({"s":"\ud83d"} x)", std::nullopt,
+                  "not valid JSON (garbage at the end of the document at offset 15)"},
+             Case{"text after the object", R"({"a":1} x)", std::nullopt,
+                  "not valid JSON (garbage at the end of the document at offset 8)"},
+             Case{"a fault inside, then text after the object", R"({"a":["\x"]} x)", std::nullopt,
+                  "not valid JSON (illegal escape sequence at offset 10)"},
+             Case{"an object that never closes", R"({"a":[1,2])", std::nullopt,
+                  "not valid JSON (misplaced punctuation at offset 0)"},
+             Case{"a second object", R"({"a":1}{"a":2})", std::nullopt,
+                  "not valid JSON (garbage at the end of the document at offset 7)"},
+             Case{"a stray bracket", R"({"a":1}])", std::nullopt,
+                  "not valid JSON (garbage at the end of the document at offset 7)"},
+         }) {
+        SCOPED_TRACE(c.name);
+        try {
+            EXPECT_EQ(Json::parseObject(c.document), c.read.value_or(QJsonObject{{"refused"_L1, false}}));
+            EXPECT_EQ(Json::parse(c.document).member("s"_L1).toString(), c.read->value("s"_L1).toString());
+        } catch (const Json::DecodingError& error) {
+            EXPECT_FALSE(c.read) << error.what();
+            EXPECT_EQ(error.description().toStdString(), c.reason);
+        }
+    }
+}
+
+// Every number that is not whole is the double nearest its text, near 2^53
+// too; wholeNumber() refuses each, however whole that double is.
+TEST(StrictJsonText, ReadsAFractionAsTheNearestDouble)
+{
+    struct Case {
+        const char* number;
+        double nearest;
+    };
+    for (const Case& c : {
+             Case{"4503599627370496.5", 4503599627370496.0},
+             Case{"-4503599627370497.5", -4503599627370498.0},
+             Case{"-8446744073709550.04", -8446744073709550.0},
+             Case{"9007199254740991.5", 9007199254740992.0},
+             Case{"1.00000000000000001", 1.0},
+             Case{"4503599627370495.5", 4503599627370495.5},
+             Case{"-1e-400", -0.0},
+         }) {
+        SCOPED_TRACE(c.number);
+        const Json::Value document = Json::parse(QByteArray("{\"n\":") + c.number + "}");
+        const Json::Value n = document.member("n"_L1);
+        EXPECT_EQ(n.toDouble(), c.nearest);
+        EXPECT_EQ(std::signbit(n.toDouble()), std::signbit(c.nearest));
+        EXPECT_EQ(n.wholeNumber(), std::nullopt);
+    }
+}
+
+// A value taken from a parse that has ended keeps its document: another
+// document of the same size, read after it, takes the memory a freed one left.
+TEST(StrictJsonText, AValueOutlivesTheParseItCameFrom)
+{
+    const Json::Value text = Json::parse(R"({"s":"the first document","n":[7,8]})").member("s"_L1);
+    const Json::Value number = Json::parse(R"({"s":"the first document","n":[7,8]})").member("n"_L1).firstElement();
+    const Json::Value other = Json::parse(R"({"s":"the other document","n":[1,2]})");
+    EXPECT_EQ(text.toString(), u"the first document"_s);
+    EXPECT_EQ(number.wholeNumber(), 7);
+    EXPECT_EQ(other.member("s"_L1).toString(), u"the other document"_s);
 }
 
 // ---- Product's derived members --------------------------------------------

@@ -8,6 +8,7 @@
 #include "BundleFactory.h"
 #include "CraftedArchives.h"
 #include "FakeClerkService.h"
+#include "HostileLists.h"
 #include "PackageBuilder.h"
 #include "TestFiles.h"
 #include "TestPKI.h"
@@ -74,6 +75,18 @@ void catalogSeeds()
     seed(u"catalog"_s, u"fraction-past-2-62.json"_s, withSize("4611686018427387904.5"));
     seed(u"catalog"_s, u"byte-order-marks.json"_s,
          "{\"schema\":1,\"\xEF\xBB\xBFproducts\":[],\"products\":[{\"id\":\"\xEF\xBB\xBF" "a\\n\xEF\xBB\xBF\"}]}");
+    seed(u"catalog"_s, u"fraction-at-2-52.json"_s, withSize("4503599627370496.5"));
+    // Half a surrogate pair, in a value and in a key, and text after the object.
+    const auto withTagline = [](const QByteArray& tagline) -> QByteArray {
+        return R"({"schema":1,"products":[{"id":"a","name":"A","tagline":")" + tagline
+               + R"(","kind":"plugin","status":"free"}]})";
+    };
+    seed(u"catalog"_s, u"high-half-alone.json"_s, withTagline(R"(cut \ud83d)"));
+    seed(u"catalog"_s, u"low-half-alone.json"_s, withTagline(R"(\udc00 and \ud83d\u0041)"));
+    seed(u"catalog"_s, u"half-in-a-key.json"_s, R"({"\ud83d":1,"schema":1,"products":[]})");
+    seed(u"catalog"_s, u"text-after.json"_s, R"({"schema":1,"products":[]} x)");
+    seed(u"catalog"_s, u"second-object.json"_s, R"({"schema":1,"products":[]}{"schema":1,"products":[]})");
+    seed(u"catalog"_s, u"stray-bracket.json"_s, R"({"schema":1,"products":[]}])");
 }
 
 void propertyListSeeds()
@@ -93,6 +106,9 @@ void propertyListSeeds()
         {u"nested"_s, QVariantMap{{u"inner"_s, QVariantMap{{u"deep"_s, u"value"_s}}}}},
     };
     seed(u"plist"_s, u"every-type.plist"_s, PropertyList::serialize(everyType));
+    // Lists shared by reference, nesting right up to the cap and one past it.
+    seed(u"plist"_s, u"shared-nesting-256.plist"_s, sharedNestingList(3, 85));
+    seed(u"plist"_s, u"shared-nesting-257.plist"_s, sharedNestingList(2, 128));
 }
 
 void reportSeeds()
@@ -117,6 +133,9 @@ void reportSeeds()
     smallest.product = u"hub"_s;
     smallest.code = u"install"_s;
     seed(u"report"_s, u"smallest.json"_s, smallest.encode().value());
+    // A plug-in's file: a message cut mid-emoji, a fraction at 2^52.
+    seed(u"report"_s, u"plugin-written.json"_s,
+         R"({"v":1,"product":"echos","code":"au.x","message":"cut \ud83d","context":{"n":4503599627370496.5}})");
 }
 
 void archiveSeeds(const QString& work)

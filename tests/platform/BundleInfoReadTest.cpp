@@ -6,6 +6,7 @@
 #include "Platform/PropertyList.h"
 
 #include "BundleFactory.h"
+#include "HostileLists.h"
 #include "QStringPrinter.h"
 #include "TestFiles.h"
 #include "ToolsPaths.h"
@@ -15,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -246,6 +248,71 @@ TEST(BundleInfoRead, SharedReferencesInABinaryListDecodeAsCopiesWithinTheCap)
         level = items.at(1);
     }
     EXPECT_EQ(level, QVariant(QString(64, u'x')));
+}
+
+// Levels of lists and dictionaries in `value`, its own included.
+int levelsOf(const QVariant& value)
+{
+    int inside = 0;
+    if (value.typeId() == QMetaType::QVariantList) {
+        for (const QVariant& item : value.toList())
+            inside = std::max(inside, levelsOf(item));
+        return 1 + inside;
+    }
+    if (value.typeId() == QMetaType::QVariantMap) {
+        for (const QVariant& item : value.toMap())
+            inside = std::max(inside, levelsOf(item));
+        return 1 + inside;
+    }
+    return 0;
+}
+
+// A list a binary list names a second time nests its whole depth there too:
+// sharing lists cannot take a small list past the 256 levels.
+TEST(BundleInfoRead, SharedListsNestNoDeeperThanTheCap)
+{
+    struct Case {
+        int chains;
+        int length;
+        bool read;
+    };
+    for (const Case& c : {Case{1, 255, true}, Case{3, 85, true}, Case{2, 128, false}, Case{3, 86, false},
+                          Case{40, 100, false}, Case{200, 100, false}}) {
+        SCOPED_TRACE(testing::Message() << c.chains << " chains of " << c.length);
+        const std::optional<QVariantMap> dictionary =
+            Hub::PropertyList::parse(Hub::Test::sharedNestingList(c.chains, c.length));
+        EXPECT_EQ(dictionary.has_value(), c.read);
+        if (dictionary) {
+            EXPECT_EQ(levelsOf(*dictionary), 1 + c.chains * c.length);
+        }
+    }
+}
+
+// Text in a binary list is read only when the list, written back as XML,
+// reads the same: a carriage return survives the trip; characters XML cannot
+// spell are refused, as the XML reader refuses them.
+TEST(BundleInfoRead, BinaryTextReadsTheSameOnceWrittenBack)
+{
+    struct Case {
+        const char* name;
+        QByteArray text; // the encoded text object
+        std::optional<QString> read;
+    };
+    for (const Case& c : {
+             Case{"line ends of either kind", QByteArray("\x55" "a\r\nb\r", 6), u"a\r\nb\r"_s},
+             Case{"a pair of halves", QByteArray("\x62\xD8\x3D\xDE\x00", 5), u"\U0001F600"_s},
+             Case{"a control character", QByteArray("\x51\x01", 2), std::nullopt},
+             Case{"U+FFFE", QByteArray("\x61\xFF\xFE", 3), std::nullopt},
+             Case{"half a pair", QByteArray("\x62\xD8\x3D\x00\x41", 5), std::nullopt},
+         }) {
+        SCOPED_TRACE(c.name);
+        const auto dictionary = Hub::PropertyList::parse(binaryListOf({"\xD1\x01\x02", "\x51k", c.text}));
+        EXPECT_EQ(dictionary.has_value(), c.read.has_value());
+        if (dictionary && c.read) {
+            EXPECT_EQ(dictionary->value(u"k"_s), QVariant(*c.read));
+            EXPECT_EQ(Hub::PropertyList::parse(Hub::PropertyList::serialize(*dictionary)), dictionary);
+        }
+    }
 }
 
 } // namespace

@@ -6,9 +6,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+#include <future>
 #include <limits>
 #include <thread>
+#include <utility>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -199,6 +207,15 @@ TEST_F(ReportSpoolTest, OldFileWithoutCountOrFirstTimeMergesAsTheRulesSay)
 
 // ---- Another program's file that is not a report ---------------------------
 
+// A table row's name as gtest takes it: letters and digits only.
+std::string rowName(std::string name)
+{
+    for (char& ch : name)
+        if (!std::isalnum(static_cast<unsigned char>(ch)))
+            ch = '_';
+    return name;
+}
+
 // `json` with blanks after it, `size` bytes in all.
 QByteArray padded(const QByteArray& json, qint64 size)
 {
@@ -245,13 +262,7 @@ INSTANTIATE_TEST_SUITE_P(Files, ForeignFileTest,
         ForeignFile{"binary", QByteArray("\x00\xff\xfe\x01", 4)},
         ForeignFile{"a report one byte over the size cap",
                     padded(R"({"v":1,"product":"tarn-verb","code":"hub.install"})", Hub::ReportSpool::kMaxFileBytes + 1)}),
-    [](const auto& info) {
-        std::string name = info.param.what;
-        for (char& ch : name)
-            if (!std::isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        return name;
-    });
+    [](const auto& info) { return rowName(info.param.what); });
 
 TEST_F(ReportSpoolTest, AFolderInPlaceOfTheFileIsNotReplaced)
 {
@@ -270,6 +281,131 @@ TEST_F(ReportSpoolTest, AFileThatCannotBeWrittenIsReportedNotHidden)
     EXPECT_EQ(result.status, RecordStatus::notWritten);
     ASSERT_TRUE(result.error);
     EXPECT_EQ(readBytes(QDir(spool.root()).filePath(u"hub"_s)), "a file");
+}
+
+// ---- What lies in a report's place but is no plain file ---------------------
+
+// Runs `call` on a thread of its own. A call stuck opening a named pipe is
+// freed by opening the pipe's other end, so the test fails rather than hangs.
+template <typename Call>
+auto withinLimit(const QString& pipe, Call&& call)
+{
+    auto result = std::async(std::launch::async, std::forward<Call>(call));
+    if (result.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
+        ADD_FAILURE() << "the spool blocked on " << pipe.toStdString();
+        const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    return result.get();
+}
+
+struct Stranger {
+    const char* what;
+    // Puts it at `path`; anything it points to goes in `beside`.
+    std::function<void(const QString& path, const QString& beside)> make;
+    mode_t type;
+};
+
+[[maybe_unused]] void PrintTo(const Stranger& stranger, std::ostream* os) { *os << stranger.what; }
+
+const QByteArray kElsewhere = R"({"v":1,"product":"p","code":"hub.x","count":1})";
+
+class StrangerTest : public ReportSpoolTest, public ::testing::WithParamInterface<Stranger> {};
+
+// Recording, loading and deleting go on without waiting, leave the thing
+// and whatever it points to as they were, and say why nothing was recorded.
+TEST_P(StrangerTest, IsLeftAloneWithoutWaitingOnIt)
+{
+    const QString beside = home.filePath(u"beside"_s);
+    ASSERT_TRUE(QDir().mkpath(beside));
+    const QString path = reportPath(u"p"_s, u"hub.x"_s);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+    GetParam().make(path, beside);
+
+    const RecordResult result = withinLimit(path, [&] { return spool.record(makeReport(u"p"_s, u"x"_s)); });
+    EXPECT_EQ(result.status, RecordStatus::unreadableFile);
+    ASSERT_TRUE(result.error);
+    EXPECT_TRUE(result.error->errorDescription().startsWith(u"The report file "_s + path + u" can't be read ("_s))
+        << result.error->errorDescription().toStdString();
+    EXPECT_TRUE(result.error->errorDescription().endsWith(u"); it was left as it is and the report was not recorded."_s));
+
+    // A report loaded before the thing took its place is not deleted through it.
+    ASSERT_TRUE(spool.record(makeReport(u"p"_s, u"y"_s)).recorded());
+    const std::vector<ReportFile> loaded = withinLimit(path, [&] { return spool.load(); });
+    ASSERT_EQ(loaded.size(), 1u) << "the thing is not loaded as a report";
+    const QString other = reportPath(u"p"_s, u"hub.y"_s);
+    ASSERT_TRUE(QFile::remove(other));
+    GetParam().make(other, beside + u"/y"_s);
+    withinLimit(other, [&] { spool.deleteFiles(loaded); });
+
+    for (const QString& place : {path, other}) {
+        struct stat info = {};
+        ASSERT_EQ(::lstat(QFile::encodeName(place).constData(), &info), 0) << place.toStdString();
+        EXPECT_EQ(info.st_mode & S_IFMT, GetParam().type) << place.toStdString();
+    }
+    for (const QString& target : QStringList{beside + u"/report.json"_s, beside + u"/y/report.json"_s}) {
+        if (QFileInfo(target).isFile()) {
+            EXPECT_EQ(readBytes(target), kElsewhere) << target.toStdString();
+        }
+    }
+}
+
+void makePipe(const QString& path)
+{
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0) << path.toStdString();
+}
+
+void makeLink(const QString& target, const QString& path)
+{
+    ASSERT_TRUE(QFile::link(target, path)) << path.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Things, StrangerTest,
+    ::testing::Values(
+        Stranger{"a named pipe", [](const QString& path, const QString&) { makePipe(path); }, S_IFIFO},
+        Stranger{"a link to a report outside the spool",
+                 [](const QString& path, const QString& beside) {
+                     QDir().mkpath(beside);
+                     writeBytes(beside + u"/report.json"_s, kElsewhere);
+                     makeLink(beside + u"/report.json"_s, path);
+                 },
+                 S_IFLNK},
+        Stranger{"a link to a named pipe",
+                 [](const QString& path, const QString& beside) {
+                     QDir().mkpath(beside);
+                     makePipe(beside + u"/pipe"_s);
+                     makeLink(beside + u"/pipe"_s, path);
+                 },
+                 S_IFLNK}),
+    [](const auto& info) { return rowName(info.param.what); });
+
+// Reports name the machine: on a home other users may list, a spool folder
+// an older hub made 0755 and its 0644 reports are this user's alone after
+// the next record, whatever the umask; this user still reads and merges them.
+TEST_F(ReportSpoolTest, ReportsAreReadableByTheirOwnerAlone)
+{
+    const QString old = reportPath(u"p"_s, u"hub.old"_s);
+    writeBytes(old, R"({"v":1,"product":"p","code":"hub.old","count":1})");
+    const QString product = QFileInfo(old).path();
+    for (const auto& [place, mode] : {std::pair{spool.root(), 0755}, {product, 0755}, {old, 0644}})
+        ASSERT_EQ(::chmod(QFile::encodeName(place).constData(), mode_t(mode)), 0);
+
+    const mode_t mask = ::umask(022);
+    const bool merged = spool.record(makeReport(u"p"_s, u"old"_s)).recorded();
+    const bool fresh = spool.record(makeReport(u"q"_s, u"new"_s)).recorded();
+    ::umask(mask);
+    ASSERT_TRUE(merged);
+    ASSERT_TRUE(fresh);
+
+    for (const auto& [place, mode] : {std::pair{spool.root(), 0700}, {product, 0700},
+                                      {QFileInfo(reportPath(u"q"_s, u"hub.new"_s)).path(), 0700}, {old, 0600},
+                                      {reportPath(u"q"_s, u"hub.new"_s), 0600}}) {
+        struct stat info = {};
+        ASSERT_EQ(::stat(QFile::encodeName(place).constData(), &info), 0) << place.toStdString();
+        EXPECT_EQ(info.st_mode & 07777, mode_t(mode)) << place.toStdString();
+    }
+    EXPECT_EQ(stored(u"p"_s, u"hub.old"_s).count, 2);
 }
 
 // ---- What the file holds ---------------------------------------------------
