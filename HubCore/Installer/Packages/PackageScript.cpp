@@ -19,6 +19,13 @@ fail() {
     exit 1
 }
 
+# A write that found no room ends with the status the applets use for it,
+# which the hub tells from every refusal.
+full() {
+    printf 'Tarnhub: the disk is full at %s\n' "$1" >&2
+    exit 28
+}
+
 [ "$#" -eq 7 ] || fail "bad package arguments"
 source=$1
 expected=$2
@@ -57,8 +64,10 @@ actual=$("$SHA256" <"$staged") || actual=
 package="$work/package.pkg"
 if [ "$kind" = dmg ]; then
     "$MKDIR" "$work/mount" || fail "couldn't open the verified disk image"
-    "$HDIUTIL" attach -nobrowse -readonly -noautoopen -mountpoint "$work/mount" "$staged" >/dev/null 2>&1 \
-        || fail "couldn't open the verified disk image"
+    status=0
+    "$HDIUTIL" attach -nobrowse -readonly -noautoopen -mountpoint "$work/mount" "$staged" >/dev/null 2>&1 || status=$?
+    [ "$status" -ne 28 ] || full "$work"
+    [ "$status" -eq 0 ] || fail "couldn't open the verified disk image"
     mounted=1
     count=0
     for entry in "$work/mount"/*.pkg; do
@@ -103,8 +112,15 @@ if [ -n "$package_id" ] || [ -n "$version" ]; then
     fi
 fi
 
-"$INSTALLER" -pkg "$package" -target "$TARGET"
+# The installer names the folder it found full itself.
+status=0
+"$INSTALLER" -pkg "$package" -target "$TARGET" || status=$?
+[ "$status" -ne 28 ] || exit 28
+[ "$status" -eq 0 ] || exit 1
 )hubscript";
+
+// The script's own "exit 28" and its tests of the applets' status.
+static_assert(kToolExitDiskFull == 28);
 
 } // namespace
 

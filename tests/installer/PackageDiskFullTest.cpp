@@ -1,0 +1,102 @@
+#include "SelfUpdateTestSupport.h"
+#include "SmallDisk.h"
+
+#include "Installer/PluginInstaller.h"
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using namespace Hub;
+using namespace Hub::Test;
+namespace SmallDisk = Hub::Test::SmallDisk;
+
+namespace {
+
+// Where a product delivered as a package runs out of room: the installer's
+// unpacking of the payload, or, for a disk image, attaching the image.
+struct Row {
+    const char* name;
+    bool diskImage;
+};
+
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+
+// More than the whole small disk, but next to nothing once compressed, so
+// the download and the package copies fit and only unpacking does not.
+constexpr qsizetype kLarge = 3 << 20;
+
+class PackageDiskFullTest : public SelfUpdateFixture, public ::testing::WithParamInterface<Row> {
+protected:
+    void SetUp() override
+    {
+        if (!SmallDisk::available())
+            GTEST_SKIP() << SmallDisk::why().toStdString();
+        SelfUpdateFixture::SetUp();
+        m_disk = std::make_unique<QTemporaryDir>(SmallDisk::root() + u"/package-XXXXXX"_s);
+        ASSERT_TRUE(m_disk->isValid());
+        ASSERT_TRUE(QDir(m_disk->path()).mkpath(u"work"_s));
+        ASSERT_TRUE(QDir(m_disk->path()).mkpath(u"root"_s));
+    }
+
+    QString onDisk(const QString& relative) const { return m_disk->path() + u'/' + relative; }
+
+    PackageScript::Tools smallDiskTools() const
+    {
+        PackageScript::Tools tools = scriptTools();
+        tools.temporaryFolder = onDisk(u"work"_s);
+        tools.target = onDisk(u"root"_s);
+        return tools;
+    }
+
+    // A package of Echo.app in `version` whose one resource is `resource`.
+    QString echoPackage(const QString& version, const QByteArray& resource)
+    {
+        const QString bundle = path("sources/") + version + u"/Echo.app"_s;
+        writeFile(bundle + u"/Contents/Info.plist"_s, "<plist><dict><key>CFBundleShortVersionString</key><string>"
+                                                          + version.toUtf8() + "</string></dict></plist>\n");
+        writeFile(bundle + u"/Contents/Resources/Samples.bin"_s, resource);
+        PackageSpec recipe;
+        recipe.version = version;
+        const QString file = path("downloads/Echo-") + version + u".pkg"_s;
+        PackageBuilder::build(file, {bundle}, recipe, pki());
+        return file;
+    }
+
+    QString installSentence(const QString& file, const QString& version)
+    {
+        return sentenceOf([&] {
+            Installer::install(file, u"Echo"_s, Installer::fileSHA256(file), std::nullopt, version, runner(),
+                               smallDiskTools());
+        });
+    }
+
+    std::unique_ptr<QTemporaryDir> m_disk;
+};
+
+TEST_P(PackageDiskFullTest, FailsNamingTheDiskAndLeavesTheEarlierCopyAsItWas)
+{
+    const Row row = GetParam();
+    ASSERT_EQ(installSentence(echoPackage(u"1.0.0"_s, noise(64 * 1024, 1)), u"1.0.0"_s), u"no error"_s);
+    const QStringList before = treeListing(onDisk(u"root"_s));
+    ASSERT_TRUE(before.join(u'\n').contains(u"opt/Echo.app/Contents/Resources/Samples.bin"_s));
+
+    QString file = echoPackage(u"2.0.0"_s, QByteArray(kLarge, '\0'));
+    if (row.diskImage) {
+        const QString image = path("downloads/Echo-2.0.0.dmg");
+        PackageBuilder::diskImage(image, {{u"Echo.pkg"_s, readAll(file)}, {u"Extras/"_s, {}},
+                                          {u"Extras/Samples.bin"_s, QByteArray(kLarge, '\0')}});
+        file = image;
+    }
+
+    EXPECT_EQ(installSentence(file, u"2.0.0"_s),
+              u"The disk at "_s + SmallDisk::root()
+                  + u" is full, so Echo 2.0.0 wasn't installed and nothing was changed. Free up some space and try again."_s);
+    EXPECT_EQ(treeListing(onDisk(u"root"_s)), before) << "the earlier copy, byte for byte, and nothing beside it";
+    EXPECT_EQ(entriesOf(onDisk(u"work"_s)), QStringList()) << "no staging left on the full disk";
+}
+
+INSTANTIATE_TEST_SUITE_P(Packages, PackageDiskFullTest,
+                         ::testing::Values(Row{"package", false}, Row{"diskImage", true}),
+                         [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+
+} // namespace
