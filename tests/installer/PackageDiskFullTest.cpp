@@ -13,10 +13,14 @@ namespace SmallDisk = Hub::Test::SmallDisk;
 namespace {
 
 // Where a product delivered as a package runs out of room: the installer's
-// unpacking of the payload, or, for a disk image, attaching the image.
+// unpacking of a large payload, attaching a disk image with a large file, or,
+// with the disk filled up to a share of the package's size, the script's
+// copy of the download (25%) or its expansion of the package (150%).
 struct Row {
     const char* name;
     bool diskImage;
+    bool large;
+    int freePercent; // of the package's size left free; 0: no filling
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -80,7 +84,12 @@ TEST_P(PackageDiskFullTest, FailsNamingTheDiskAndLeavesTheEarlierCopyAsItWas)
     const QStringList before = treeListing(onDisk(u"root"_s));
     ASSERT_TRUE(before.join(u'\n').contains(u"opt/Echo.app/Contents/Resources/Samples.bin"_s));
 
-    QString file = echoPackage(u"2.0.0"_s, QByteArray(kLarge, '\0'));
+    QString file = echoPackage(u"2.0.0"_s, row.large ? QByteArray(kLarge, '\0') : noise(256 * 1024, 2));
+    if (row.freePercent > 0) {
+        const long long room = QFileInfo(file).size() * row.freePercent / 100;
+        ASSERT_TRUE(SmallDisk::leaveFree(m_disk->path(), room))
+            << "the small disk has only " << SmallDisk::freeBytes(m_disk->path()) << " bytes free";
+    }
     if (row.diskImage) {
         const QString image = path("downloads/Echo-2.0.0.dmg");
         PackageBuilder::diskImage(image, {{u"Echo.pkg"_s, readAll(file)}, {u"Extras/"_s, {}},
@@ -96,7 +105,9 @@ TEST_P(PackageDiskFullTest, FailsNamingTheDiskAndLeavesTheEarlierCopyAsItWas)
 }
 
 INSTANTIATE_TEST_SUITE_P(Packages, PackageDiskFullTest,
-                         ::testing::Values(Row{"package", false}, Row{"diskImage", true}),
+                         ::testing::Values(Row{"payload", false, true, 0}, Row{"diskImage", true, true, 0},
+                                           Row{"stagingCopy", false, false, 25},
+                                           Row{"packageExpansion", false, false, 150}),
                          [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -26,6 +26,17 @@ full() {
     exit 28
 }
 
+# Copies as cp does; a copy that found no room is a full disk. Its message
+# is read in the C locale, where the system's wording is fixed.
+copy() {
+    copied=$(LC_ALL=C "$CP" -P "$1" "$2" 2>&1) && return 0
+    case "$copied" in
+    *"No space left on device"* | *"Disk quota exceeded"*) full "$work" ;;
+    esac
+    printf '%s\n' "$copied" >&2
+    fail "$3"
+}
+
 [ "$#" -eq 7 ] || fail "bad package arguments"
 source=$1
 expected=$2
@@ -52,7 +63,7 @@ trap 'exit 1' HUP INT TERM
 
 [ -f "$source" ] && [ ! -L "$source" ] || fail "download is not a regular file"
 staged="$work/download.$kind"
-"$CP" -P "$source" "$staged" || fail "couldn't stage the download"
+copy "$source" "$staged" "couldn't stage the download"
 [ -f "$staged" ] && [ ! -L "$staged" ] || fail "staged download is not a regular file"
 "$CHOWN" "$ROOT_OWNER" "$staged" || fail "couldn't stage the download"
 "$CHMOD" 600 "$staged" || fail "couldn't stage the download"
@@ -73,7 +84,7 @@ if [ "$kind" = dmg ]; then
     for entry in "$work/mount"/*.pkg; do
         if [ -f "$entry" ] && [ ! -L "$entry" ]; then
             count=$((count + 1))
-            "$CP" -P "$entry" "$package" || fail "couldn't copy the package"
+            copy "$entry" "$package" "couldn't copy the package"
         fi
     done
     [ "$count" -eq 1 ] || fail "the disk image must contain exactly one flat package"
@@ -98,7 +109,10 @@ fi
 # must still be the release's: a feed that names a newer version than the
 # package holds would otherwise be installed, called done and offered again.
 if [ -n "$package_id" ] || [ -n "$version" ]; then
-    "$PKGUTIL" --expand "$package" "$work/expanded" >/dev/null 2>&1 || fail "couldn't inspect package identity"
+    status=0
+    "$PKGUTIL" --expand "$package" "$work/expanded" >/dev/null 2>&1 || status=$?
+    [ "$status" -ne 28 ] || full "$work"
+    [ "$status" -eq 0 ] || fail "couldn't inspect package identity"
     [ -f "$work/expanded/PackageInfo" ] || fail "package has no component identity"
     actual_id=$("$XMLLINT" --nonet --xpath 'string(/pkg-info/@identifier)' "$work/expanded/PackageInfo" 2>/dev/null) \
         || fail "invalid package identity"
