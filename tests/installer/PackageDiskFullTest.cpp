@@ -1,6 +1,7 @@
 #include "SelfUpdateTestSupport.h"
 #include "SmallDisk.h"
 
+#include "Installer/InstallErrors.h"
 #include "Installer/PluginInstaller.h"
 
 #include <memory>
@@ -102,6 +103,26 @@ TEST_P(PackageDiskFullTest, FailsNamingTheDiskAndLeavesTheEarlierCopyAsItWas)
                   + u" is full, so Echo 2.0.0 wasn't installed and nothing was changed. Free up some space and try again."_s);
     EXPECT_EQ(treeListing(onDisk(u"root"_s)), before) << "the earlier copy, byte for byte, and nothing beside it";
     EXPECT_EQ(entriesOf(onDisk(u"work"_s)), QStringList()) << "no staging left on the full disk";
+}
+
+using PackageFromImageDiskFullTest = PackageDiskFullTest;
+
+TEST_F(PackageFromImageDiskFullTest, APackageThatDoesNotFitBesideTheImageIsAFullDiskNotAMissingPackage)
+{
+    const QByteArray package = readAll(echoPackage(u"2.0.0"_s, noise(256 * 1024, 3)));
+    const QString image = onDisk(u"Echo-2.0.0.dmg"_s);
+    PackageBuilder::diskImage(image, {{u"Echo.pkg"_s, package}});
+    ASSERT_TRUE(SmallDisk::leaveFree(m_disk->path(), package.size() / 4));
+
+    QString sentence = u"no error"_s;
+    try {
+        Installer::packageFrom(image, tools(), path("mounts"));
+    } catch (...) {
+        sentence = errorSentence(std::current_exception());
+    }
+    EXPECT_EQ(sentence, u"The disk at "_s + SmallDisk::root() + u" is full. Free up some space and try again."_s);
+    EXPECT_FALSE(QFile::exists(onDisk(u"Echo-2.0.0.pkg"_s))) << "no partial copy left";
+    EXPECT_EQ(entriesOf(path("mounts")), QStringList());
 }
 
 INSTANTIATE_TEST_SUITE_P(Packages, PackageDiskFullTest,

@@ -17,6 +17,7 @@
 #include <filesystem>
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 using namespace Qt::StringLiterals;
 
@@ -199,8 +200,16 @@ QString packageFrom(const QString& file, const ToolPaths& tools, const QString& 
     // Only a flat package is copied; a folder or a link in its place is
     // "no package", never followed.
     struct stat status {};
-    if (::lstat(native(found).c_str(), &status) != 0 || !S_ISREG(status.st_mode) || !QFile::copy(found, destination)) {
+    if (::lstat(native(found).c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        throw HubError::message(kNoPackage);
+    if (!QFile::copy(found, destination)) {
         removeQuietly(destination);
+        // The copy does not say why it failed; a package larger than the
+        // room left beside the file is a full disk, not a missing package.
+        struct statvfs disk {};
+        if (::statvfs(native(info.path()).c_str(), &disk) == 0
+            && qint64(disk.f_bavail) * qint64(disk.f_frsize) < qint64(status.st_size))
+            throw FileError(ENOSPC, destination);
         throw HubError::message(kNoPackage);
     }
     return destination;

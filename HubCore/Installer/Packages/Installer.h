@@ -49,7 +49,8 @@ QString downloadName(const QString& name, const QUrl& url);
 // image, the first top-level ".pkg" file of the attached image, copied
 // beside the download with the extension "pkg". The image is always
 // detached and its mount point, made in `temporaryFolder`, removed. An
-// image that does not fit there throws a FileError for want of room.
+// image that does not fit there, or a package copy that does not fit
+// beside the file, throws a FileError for want of room.
 QString packageFrom(const QString& file, const ToolPaths& tools = ToolPaths::installed(),
                     const QString& temporaryFolder = QDir::tempPath());
 
