@@ -1,6 +1,7 @@
 #include "Applets.h"
 
 #include "Installer/Packages/PackageArchive.h"
+#include "Platform/ToolPaths.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,7 +30,9 @@ using namespace Qt::StringLiterals;
 // point, write permission removed, and records beside the mount point
 // ("<DIR>.hdiutil-attach") every path it made; detach removes exactly
 // those, so nothing put there by anyone else, and nothing outside, is lost.
-// Exit status 0 on success, 1 on failure, as the platform's tool.
+// Exit status 0 on success, 1 on failure, as the platform's tool; but
+// kToolExitDiskFull when attach found no room to unpack, so that a caller
+// can say the disk is full.
 namespace {
 
 using namespace Hub;
@@ -122,8 +125,11 @@ int attach(const QString& image, const QString& mountPoint)
 
     bool madeMountPoint = false;
     if (::lstat(native(mountPoint).c_str(), &status) != 0) {
-        if (::mkdir(native(mountPoint).c_str(), 0755) != 0)
-            return fail(u"attach"_s, mountPoint + u": "_s + systemError());
+        if (::mkdir(native(mountPoint).c_str(), 0755) != 0) {
+            const bool full = errno == ENOSPC || errno == EDQUOT;
+            const int status = fail(u"attach"_s, mountPoint + u": "_s + systemError());
+            return full ? kToolExitDiskFull : status;
+        }
         madeMountPoint = true;
     } else if (!S_ISDIR(status.st_mode)) {
         return fail(u"attach"_s, mountPoint + u": not a folder"_s);
@@ -146,6 +152,10 @@ int attach(const QString& image, const QString& mountPoint)
         }
         if (madeMountPoint)
             ::rmdir(native(mountPoint).c_str());
+        if (error.isDiskFull()) {
+            fail(u"attach"_s, error.detail());
+            return kToolExitDiskFull;
+        }
         return fail(u"attach"_s, u"image not recognized: "_s + error.detail());
     }
 

@@ -3,9 +3,11 @@
 #include "Base/Places.h"
 #include "Installer/Packages/PackageArchive.h"
 #include "Platform/FileMoves.h"
+#include "Platform/ToolPaths.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -34,7 +36,9 @@ using namespace Qt::StringLiterals;
 // atomic exchange, so an updated application is never a mix of two
 // versions. A package whose signature no longer matches its
 // contents is refused; whether the signer is trusted is the assessment's
-// business (spctl). Exit status 0 on success, 1 on failure.
+// business (spctl). Exit status 0 on success, kToolExitDiskFull when a
+// write found no room (with a line naming the folder), 1 on any other
+// failure.
 namespace {
 
 using namespace Hub;
@@ -44,8 +48,23 @@ namespace fs = std::filesystem;
 std::string native(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 struct Failure {
+    explicit Failure(const QString& why, const QString& full = {})
+        : detail(why)
+        , fullAt(full)
+    {
+    }
     QString detail;
+    QString fullAt; // the folder a write found no room in; empty for other failures
 };
+
+bool isNoSpace(int error) { return error == ENOSPC || error == EDQUOT; }
+
+// A failed system call on `path`, from errno.
+Failure systemFailure(const QString& path, const QString& folder)
+{
+    const int error = errno;
+    return Failure{path + u": "_s + QString::fromLocal8Bit(std::strerror(error)), isNoSpace(error) ? folder : QString()};
+}
 
 void say(const QString& line) { std::printf("installer: %s\n", line.toLocal8Bit().constData()); }
 
@@ -75,7 +94,7 @@ void makeFolders(const QString& root, const QStringList& parts)
         if (::lstat(native(path).c_str(), &status) == 0)
             continue;
         if (::mkdir(native(path).c_str(), 0755) != 0 || ::chmod(native(path).c_str(), 0755) != 0)
-            throw Failure{path + u": "_s + QString::fromLocal8Bit(std::strerror(errno))};
+            throw systemFailure(path, QFileInfo(path).path());
     }
 }
 
@@ -101,7 +120,7 @@ void place(const QString& staged, const QString& destination)
                 fs::remove_all(native(from), ignored); // the replaced item
             }
         } catch (const FileError& error) {
-            throw Failure{to + u": "_s + error.description()};
+            throw Failure{to + u": "_s + error.description(), error.isDiskFull() ? destination : QString()};
         }
     }
 }
@@ -121,7 +140,7 @@ void install(const QString& package, const QString& target, bool intoHome)
             throw Failure{assessment.detail};
         info = PackageArchive::readInfo(expanded);
     } catch (const PackageError& error) {
-        throw Failure{error.detail()};
+        throw Failure{error.detail(), error.isDiskFull() ? scratch.path() : QString()};
     }
     if (!info)
         throw Failure{u"the package has no valid PackageInfo"_s};
@@ -144,7 +163,7 @@ void install(const QString& package, const QString& target, bool intoHome)
     // Unpacked on the destination's file system, so every move is a rename.
     QByteArray pattern = QFile::encodeName(destination + u"/.hubtools-installer.XXXXXX"_s);
     if (!::mkdtemp(pattern.data()))
-        throw Failure{destination + u": "_s + QString::fromLocal8Bit(std::strerror(errno))};
+        throw systemFailure(destination, destination);
     const QString staging = QFile::decodeName(pattern);
     struct Remover {
         QString path;
@@ -157,7 +176,7 @@ void install(const QString& package, const QString& target, bool intoHome)
     try {
         PackageArchive::extract(expanded + u'/' + PackageArchive::kPayload, staging);
     } catch (const PackageError& error) {
-        throw Failure{u"the payload can't be unpacked: "_s + error.detail()};
+        throw Failure{u"the payload can't be unpacked: "_s + error.detail(), error.isDiskFull() ? destination : QString()};
     }
     place(staging, destination);
 }
@@ -190,7 +209,10 @@ int installerMain(int argc, char** argv)
     } catch (const Failure& failure) {
         std::fflush(stdout);
         std::fprintf(stderr, "installer: The install failed. (%s)\n", failure.detail.toLocal8Bit().constData());
-        return 1;
+        if (failure.fullAt.isEmpty())
+            return 1;
+        std::fprintf(stderr, "installer: the disk is full at %s\n", QFile::encodeName(failure.fullAt).constData());
+        return kToolExitDiskFull;
     }
     say(u"The install was successful."_s);
     return 0;

@@ -1,6 +1,7 @@
 #include "Applets.h"
 
 #include "Installer/Packages/PackageArchive.h"
+#include "Platform/ToolPaths.h"
 
 #include <QString>
 
@@ -13,7 +14,8 @@ using namespace Qt::StringLiterals;
 // Writes the package's members (PackageInfo, Payload, and Signature and
 // Ticket when present) into FOLDER, which must not exist yet. A package
 // with any other member, a member twice, or a member that is not a file is
-// refused and FOLDER is not left behind. Exit status 0 or 1.
+// refused and FOLDER is not left behind. Exit status 0, kToolExitDiskFull
+// when FOLDER's disk had no room, else 1.
 int pkgutilMain(int argc, char** argv)
 {
     if (argc != 4 || QString::fromLocal8Bit(argv[1]) != "--expand"_L1) {
@@ -27,7 +29,7 @@ int pkgutilMain(int argc, char** argv)
     } catch (const Hub::PackageError& error) {
         std::fprintf(stderr, "Could not open package for expansion: %s\n%s\n", argv[2],
                      error.detail().toLocal8Bit().constData());
-        return 1;
+        return error.isDiskFull() ? Hub::kToolExitDiskFull : 1;
     }
     return 0;
 }

@@ -56,6 +56,12 @@ QString errorSentence(const std::exception_ptr& error)
     }
 }
 
+QString diskFullSentence(const QString& path, const QString& release, const QString& kept)
+{
+    return u"The disk at "_s + FileMoves::diskOf(path) + u" is full, so "_s + release + u" wasn't installed"_s + kept
+           + u" Free up some space and try again."_s;
+}
+
 QString outputTail(const QString& output)
 {
     constexpr qsizetype kCharacters = 300;

@@ -61,6 +61,12 @@ private:
 // <mount point> is full. ..."), anything else "The install failed.".
 QString errorSentence(const std::exception_ptr& error);
 
+// What an install that ran out of room says: "The disk at <mount point of
+// path> is full, so <release> wasn't installed<kept> Free up some space and
+// try again.", where `kept` says what is still there (" and nothing was
+// changed." or "; <what> is still installed as it was.").
+QString diskFullSentence(const QString& path, const QString& release, const QString& kept);
+
 // The end of a tool's output that a failure sentence quotes: its last 300
 // user-perceived characters, never splitting one (an emoji, a letter with
 // its accent), or the whole output when it is shorter.

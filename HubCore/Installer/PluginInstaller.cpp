@@ -205,18 +205,14 @@ QString diskFullSentence(const QString& path, const Product& product, const Rele
                          const QList<InstalledFormat>& kept)
 {
     const QString shown = product.shown();
-    QString sentence = u"The disk at "_s + FileMoves::diskOf(path) + u" is full, so "_s + shown + u' '
-                       + release.version + u" wasn't installed"_s;
-    if (kept.isEmpty()) {
-        sentence += u" and nothing was changed."_s;
-    } else {
-        const bool oneVersion = std::all_of(kept.begin(), kept.end(), [&](const InstalledFormat& format) {
-            return format.version == kept.first().version && !format.version.isEmpty();
-        });
-        sentence += u"; "_s + shown + (oneVersion ? u' ' + kept.first().version : QString())
-                    + u" is still installed as it was."_s;
-    }
-    return sentence + u" Free up some space and try again."_s;
+    if (kept.isEmpty())
+        return Hub::diskFullSentence(path, shown + u' ' + release.version, u" and nothing was changed."_s);
+    const bool oneVersion = std::all_of(kept.begin(), kept.end(), [&](const InstalledFormat& format) {
+        return format.version == kept.first().version && !format.version.isEmpty();
+    });
+    return Hub::diskFullSentence(path, shown + u' ' + release.version,
+                                 u"; "_s + shown + (oneVersion ? u' ' + kept.first().version : QString())
+                                     + u" is still installed as it was."_s);
 }
 
 // Each artifact's share of the progress bar: by catalog size when every

@@ -17,6 +17,7 @@
 #include <filesystem>
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 using namespace Qt::StringLiterals;
 
@@ -86,6 +87,20 @@ std::optional<QString> refusedVersion(const QString& output, const QString& want
         }
     }
     return std::nullopt;
+}
+
+// The folder the script or the installer found full: the last line that
+// names one.
+QString fullFolder(const QString& output)
+{
+    static const QString marker = u": the disk is full at "_s;
+    const QStringList lines = output.split(u'\n');
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+        const qsizetype at = line->indexOf(marker);
+        if (at >= 0)
+            return line->mid(at + marker.size());
+    }
+    return u"/"_s;
 }
 
 } // namespace
@@ -163,6 +178,8 @@ QString packageFrom(const QString& file, const ToolPaths& tools, const QString& 
                                               {u"attach"_s, u"-nobrowse"_s, u"-readonly"_s, u"-noautoopen"_s,
                                                u"-mountpoint"_s, mountPoint, file},
                                               kAttachTimeout);
+    if (attached.status == kToolExitDiskFull)
+        throw FileError(ENOSPC, mountPoint);
     if (attached.status != 0)
         throw HubError::message(u"Couldn't open the disk image."_s);
 
@@ -183,8 +200,16 @@ QString packageFrom(const QString& file, const ToolPaths& tools, const QString& 
     // Only a flat package is copied; a folder or a link in its place is
     // "no package", never followed.
     struct stat status {};
-    if (::lstat(native(found).c_str(), &status) != 0 || !S_ISREG(status.st_mode) || !QFile::copy(found, destination)) {
+    if (::lstat(native(found).c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        throw HubError::message(kNoPackage);
+    if (!QFile::copy(found, destination)) {
         removeQuietly(destination);
+        // The copy does not say why it failed; a package larger than the
+        // room left beside the file is a full disk, not a missing package.
+        struct statvfs disk {};
+        if (::statvfs(native(info.path()).c_str(), &disk) == 0
+            && qint64(disk.f_bavail) * qint64(disk.f_frsize) < qint64(status.st_size))
+            throw FileError(ENOSPC, destination);
         throw HubError::message(kNoPackage);
     }
     return destination;
@@ -267,6 +292,12 @@ void install(const QString& file, const QString& productName, const QString& sha
     // prompt; a bare "-128" can be any number in a tool's message.
     if (result.output.contains(QStringView(PrivilegedRunner::kCancelledMarker)))
         throw HubError::cancelled();
+    // Only the script's files and the installer's staging were written, and
+    // both are gone: what was installed before is as it was.
+    if (result.status == kToolExitDiskFull) {
+        const QString release = version && !version->isEmpty() ? productName + u' ' + *version : productName;
+        throw HubError::message(diskFullSentence(fullFolder(result.output), release, u" and nothing was changed."_s));
+    }
     if (version && !version->isEmpty())
         if (const std::optional<QString> actual = refusedVersion(result.output, *version))
             throw HubError::message(productName + u" is version "_s + *actual + u", not "_s + *version

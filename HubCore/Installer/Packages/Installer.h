@@ -48,7 +48,9 @@ QString downloadName(const QString& name, const QUrl& url);
 // The file itself unless it is a disk image (".dmg", any case); for an
 // image, the first top-level ".pkg" file of the attached image, copied
 // beside the download with the extension "pkg". The image is always
-// detached and its mount point, made in `temporaryFolder`, removed.
+// detached and its mount point, made in `temporaryFolder`, removed. An
+// image that does not fit there, or a package copy that does not fit
+// beside the file, throws a FileError for want of room.
 QString packageFrom(const QString& file, const ToolPaths& tools = ToolPaths::installed(),
                     const QString& temporaryFolder = QDir::tempPath());
 
@@ -68,7 +70,10 @@ bool isTrusted(const QString& output, const QString& teamID);
 // repeats every check on its own copy and installs into `tools.target`.
 // Throws HubError::cancelled() when the password prompt was dismissed, and
 // "<productName> is version <found>, not <version>. Try again later." when
-// the package is not `version` (given without a package identifier).
+// the package is not `version` (given without a package identifier), and
+// "The disk at <mount point> is full, so <productName> <version> wasn't
+// installed and nothing was changed. ..." when a write of the script's or
+// the installer's found no room.
 void install(const QString& file, const QString& productName, const QString& sha256,
              const std::optional<QString>& packageID, const std::optional<QString>& version,
              const Execute& execute = {}, const PackageScript::Tools& tools = PackageScript::Tools::installed());

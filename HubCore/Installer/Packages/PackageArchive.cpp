@@ -141,18 +141,25 @@ std::optional<QString> copyMemberData(archive* reader, int fd, const QString& na
     }
 }
 
+bool isNoSpace(int error) { return error == ENOSPC || error == EDQUOT; }
+
 // Writes the member `reader` stands at to a new file in `folder`.
 void writeMember(archive* reader, const QString& package, const QString& folder, const QString& name)
 {
     const std::string path = native(folder + u'/' + name);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
-        throw PackageError(folder + u'/' + name + u": "_s + QString::fromLocal8Bit(std::strerror(errno)));
+        throw PackageError(folder + u'/' + name + u": "_s + QString::fromLocal8Bit(std::strerror(errno)),
+                           isNoSpace(errno));
+    errno = 0;
     std::optional<QString> problem = copyMemberData(reader, fd, name);
-    if (::close(fd) != 0 && !problem)
+    bool full = problem && isNoSpace(errno);
+    if (::close(fd) != 0 && !problem) {
         problem = QString::fromLocal8Bit(std::strerror(errno));
+        full = isNoSpace(errno);
+    }
     if (problem)
-        throw PackageError(package + u": "_s + *problem);
+        throw PackageError(package + u": "_s + *problem, full);
 }
 
 } // namespace
@@ -163,7 +170,7 @@ void expand(const QString& package, const QString& folder)
 {
     const std::string folderName = native(folder);
     if (::mkdir(folderName.c_str(), 0700) != 0)
-        throw PackageError(folder + u": "_s + QString::fromLocal8Bit(std::strerror(errno)));
+        throw PackageError(folder + u": "_s + QString::fromLocal8Bit(std::strerror(errno)), isNoSpace(errno));
     struct Remover {
         std::string path;
         bool keep = false;
@@ -400,7 +407,7 @@ QStringList extract(const QString& archivePath, const QString& folder)
         // point at, whether or not its target lies outside the folder.
         if (error.kind() == SecureExtract::Error::Kind::hardLinkOutside)
             throw PackageError(error.subject() + u": refusing a hard link to anything but a file of the archive"_s);
-        throw PackageError(error.message());
+        throw PackageError(error.message(), error.kind() == SecureExtract::Error::Kind::diskFull);
     }
 }
 

@@ -16,15 +16,19 @@ namespace Hub {
 // `detail` is one line for a tool's output.
 class PackageError : public std::runtime_error {
 public:
-    explicit PackageError(const QString& detail)
+    explicit PackageError(const QString& detail, bool diskFull = false)
         : std::runtime_error(detail.toStdString())
         , m_detail(detail)
+        , m_diskFull(diskFull)
     {
     }
     const QString& detail() const { return m_detail; }
+    // Whether a write failed for want of room (ENOSPC, EDQUOT).
+    bool isDiskFull() const { return m_diskFull; }
 
 private:
     QString m_detail;
+    bool m_diskFull = false;
 };
 
 // The flat installer package and disk-image formats of the platform's

@@ -19,6 +19,24 @@ fail() {
     exit 1
 }
 
+# A write that found no room ends with the status the applets use for it,
+# which the hub tells from every refusal.
+full() {
+    printf 'Tarnhub: the disk is full at %s\n' "$1" >&2
+    exit 28
+}
+
+# Copies as cp does; a copy that found no room is a full disk. Its message
+# is read in the C locale, where the system's wording is fixed.
+copy() {
+    copied=$(LC_ALL=C "$CP" -P "$1" "$2" 2>&1) && return 0
+    case "$copied" in
+    *"No space left on device"* | *"Disk quota exceeded"*) full "$work" ;;
+    esac
+    printf '%s\n' "$copied" >&2
+    fail "$3"
+}
+
 [ "$#" -eq 7 ] || fail "bad package arguments"
 source=$1
 expected=$2
@@ -45,7 +63,7 @@ trap 'exit 1' HUP INT TERM
 
 [ -f "$source" ] && [ ! -L "$source" ] || fail "download is not a regular file"
 staged="$work/download.$kind"
-"$CP" -P "$source" "$staged" || fail "couldn't stage the download"
+copy "$source" "$staged" "couldn't stage the download"
 [ -f "$staged" ] && [ ! -L "$staged" ] || fail "staged download is not a regular file"
 "$CHOWN" "$ROOT_OWNER" "$staged" || fail "couldn't stage the download"
 "$CHMOD" 600 "$staged" || fail "couldn't stage the download"
@@ -57,14 +75,16 @@ actual=$("$SHA256" <"$staged") || actual=
 package="$work/package.pkg"
 if [ "$kind" = dmg ]; then
     "$MKDIR" "$work/mount" || fail "couldn't open the verified disk image"
-    "$HDIUTIL" attach -nobrowse -readonly -noautoopen -mountpoint "$work/mount" "$staged" >/dev/null 2>&1 \
-        || fail "couldn't open the verified disk image"
+    status=0
+    "$HDIUTIL" attach -nobrowse -readonly -noautoopen -mountpoint "$work/mount" "$staged" >/dev/null 2>&1 || status=$?
+    [ "$status" -ne 28 ] || full "$work"
+    [ "$status" -eq 0 ] || fail "couldn't open the verified disk image"
     mounted=1
     count=0
     for entry in "$work/mount"/*.pkg; do
         if [ -f "$entry" ] && [ ! -L "$entry" ]; then
             count=$((count + 1))
-            "$CP" -P "$entry" "$package" || fail "couldn't copy the package"
+            copy "$entry" "$package" "couldn't copy the package"
         fi
     done
     [ "$count" -eq 1 ] || fail "the disk image must contain exactly one flat package"
@@ -89,7 +109,10 @@ fi
 # must still be the release's: a feed that names a newer version than the
 # package holds would otherwise be installed, called done and offered again.
 if [ -n "$package_id" ] || [ -n "$version" ]; then
-    "$PKGUTIL" --expand "$package" "$work/expanded" >/dev/null 2>&1 || fail "couldn't inspect package identity"
+    status=0
+    "$PKGUTIL" --expand "$package" "$work/expanded" >/dev/null 2>&1 || status=$?
+    [ "$status" -ne 28 ] || full "$work"
+    [ "$status" -eq 0 ] || fail "couldn't inspect package identity"
     [ -f "$work/expanded/PackageInfo" ] || fail "package has no component identity"
     actual_id=$("$XMLLINT" --nonet --xpath 'string(/pkg-info/@identifier)' "$work/expanded/PackageInfo" 2>/dev/null) \
         || fail "invalid package identity"
@@ -103,8 +126,15 @@ if [ -n "$package_id" ] || [ -n "$version" ]; then
     fi
 fi
 
-"$INSTALLER" -pkg "$package" -target "$TARGET"
+# The installer names the folder it found full itself.
+status=0
+"$INSTALLER" -pkg "$package" -target "$TARGET" || status=$?
+[ "$status" -ne 28 ] || exit 28
+[ "$status" -eq 0 ] || exit 1
 )hubscript";
+
+// The script's own "exit 28" and its tests of the applets' status.
+static_assert(kToolExitDiskFull == 28);
 
 } // namespace
 

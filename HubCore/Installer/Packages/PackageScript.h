@@ -14,7 +14,8 @@
 // alone when only that is. It repeats every check on a private root-owned
 // copy before it calls the installer, because the user-owned download can
 // change between the hub's checks and the privileged step. A refusal is one line
-// "Tarnhub: <reason>" on standard error and status 1.
+// "Tarnhub: <reason>" on standard error and status 1; a write that found no
+// room, status kToolExitDiskFull and a line "... the disk is full at <folder>".
 namespace Hub::PackageScript {
 
 // Everything the script calls or writes to, named in a header of shell
