@@ -3,7 +3,9 @@
 #include "Base/Config.h"
 #include "Base/HubError.h"
 #include "Base/Places.h"
+#include "Installer/InstallErrors.h"
 #include "Installer/Placement/PrivilegedRunner.h"
+#include "Platform/FileMoves.h"
 
 #include <QDir>
 #include <QNetworkInformation>
@@ -125,13 +127,23 @@ QString CorePackageInstaller::install(const QString& productName, const Release&
     if (!source)
         throw HubError::message(u"This release has no installer to download."_s);
     const Http::Session session{m_setup.caBundle, stop, m_setup.limits};
-    const QString file = Installer::download(
-        source->url, source->sha256, productName,
-        [&progress](double fraction) { progress(InstallStep::downloading(fraction)); }, release.size, session,
-        m_setup.home);
-    progress(InstallStep::verifying());
-    const QString package = Installer::packageFrom(file, m_setup.tools);
-    Installer::verify(package, m_setup.tools, m_setup.scriptTools.anchors);
+    QString file;
+    try {
+        file = Installer::download(
+            source->url, source->sha256, productName,
+            [&progress](double fraction) { progress(InstallStep::downloading(fraction)); }, release.size, session,
+            m_setup.home);
+        progress(InstallStep::verifying());
+        const QString package = Installer::packageFrom(file, m_setup.tools);
+        Installer::verify(package, m_setup.tools, m_setup.scriptTools.anchors);
+    } catch (const FileError& error) {
+        // Nothing outside the downloads folder is touched before the
+        // script runs, so whatever ran out of room left the installed copy.
+        if (!error.isDiskFull())
+            throw;
+        const QString shown = release.version.isEmpty() ? productName : productName + u' ' + release.version;
+        throw HubError::message(diskFullSentence(error.path(), shown, u" and nothing was changed."_s));
+    }
     if (stop.stop_requested())
         throw HubError::cancelled();
     progress(InstallStep::installing());

@@ -3,6 +3,10 @@
 
 #include "Installer/InstallErrors.h"
 #include "Installer/PluginInstaller.h"
+#include "Model/SystemSeams.h"
+#include "TestHttpsServer.h"
+
+#include <QCryptographicHash>
 
 #include <memory>
 
@@ -123,6 +127,31 @@ TEST_F(PackageFromImageDiskFullTest, APackageThatDoesNotFitBesideTheImageIsAFull
     EXPECT_EQ(sentence, u"The disk at "_s + SmallDisk::root() + u" is full. Free up some space and try again."_s);
     EXPECT_FALSE(QFile::exists(onDisk(u"Echo-2.0.0.pkg"_s))) << "no partial copy left";
     EXPECT_EQ(entriesOf(path("mounts")), QStringList());
+}
+
+// The program's own path for a product's package: the download itself, on
+// a home with a quarter of the package's room, fails naming the disk and
+// what was kept, not only that the disk is full.
+TEST_F(PackageFromImageDiskFullTest, ADownloadThatDoesNotFitSaysNothingWasChanged)
+{
+    const QByteArray package = readAll(echoPackage(u"2.0.0"_s, noise(256 * 1024, 4)));
+    TestHttpsServer server;
+    server.get("/Echo.pkg", [package](const httplib::Request&, httplib::Response& response) {
+        response.set_content(package.toStdString(), "application/octet-stream");
+    });
+    Release release;
+    release.version = u"2.0.0"_s;
+    release.pkgURL = server.url(u"/Echo.pkg"_s).toString();
+    release.sha256 = QString::fromLatin1(QCryptographicHash::hash(package, QCryptographicHash::Sha256).toHex());
+    release.size = package.size();
+    const CorePackageInstaller installer(
+        {onDisk(u"home"_s), tools(), smallDiskTools(), pki().anchors(), runner(), server.caBundle()});
+    ASSERT_TRUE(SmallDisk::leaveFree(m_disk->path(), package.size() / 4));
+
+    EXPECT_EQ(sentenceOf([&] { installer.install(u"Echo"_s, release, false, [](const InstallStep&) {}, {}); }),
+              u"The disk at "_s + SmallDisk::root()
+                  + u" is full, so Echo 2.0.0 wasn't installed and nothing was changed. Free up some space and try again."_s);
+    EXPECT_EQ(entriesOf(onDisk(u"root"_s)), QStringList()) << "nothing placed";
 }
 
 INSTANTIATE_TEST_SUITE_P(Packages, PackageDiskFullTest,
