@@ -20,6 +20,7 @@
 #include <cstring>
 #include <vector>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,6 +70,8 @@ std::optional<QString> ownHelpersFolder()
 void updateMenuEntries(Hub::PrivilegedSteps::Step step, const QStringList& arguments)
 {
     using namespace Hub;
+    // Every user's menu reads these, whatever mask the caller had.
+    ::umask(022);
     InstallRoots roots;
     roots.system = u"/"_s;
     const QString applications = Places::path(Places::Place::applicationsAllUsers, Places::isolated(u"/"_s, u"/"_s));
