@@ -77,6 +77,15 @@ QString bundleNamedIn(const QString& path)
     return {};
 }
 
+// The bundle's name without ".app".
+QString bareName(const QString& bundle)
+{
+    QString name = QFileInfo(bundle).fileName();
+    if (name.endsWith(".app"_L1))
+        name.chop(4);
+    return name;
+}
+
 // Our entries in `folder` that name `bundle`.
 QStringList entriesNaming(const QString& folder, const QString& bundle)
 {
@@ -107,11 +116,8 @@ QString executableOf(const QString& bundle)
     const QDir folder(bundle);
     const QVariantMap info = PropertyList::readDictionary(folder.filePath(u"Contents/Info.plist"_s));
     QString name = PropertyList::text(info, u"CFBundleExecutable"_s).value_or(QString());
-    if (name.isEmpty()) {
-        name = QFileInfo(bundle).fileName();
-        if (name.endsWith(".app"_L1))
-            name.chop(4);
-    }
+    if (name.isEmpty())
+        name = bareName(bundle);
     if (name.isEmpty() || name.contains(u'/') || name == "."_L1 || name == ".."_L1)
         return {};
     return folder.filePath(u"Contents/MacOS/"_s + name);
@@ -174,11 +180,8 @@ bool addPlaced(const QString& bundle, const InstallRoots& roots)
     if (!plain.match(identifier).hasMatch() || identifier.contains(".."_L1))
         return false;
     QString name = PropertyList::text(info, u"CFBundleName"_s).value_or(QString());
-    if (name.isEmpty()) {
-        name = QFileInfo(bundle).fileName();
-        if (name.endsWith(".app"_L1))
-            name.chop(4);
-    }
+    if (name.isEmpty())
+        name = bareName(bundle);
     const QByteArray text = entry(name, bundle);
     const QString path =
         QDir(folder(roots, InstallScope::allUsers)).filePath(Config::bundleID() + u".app."_s + identifier + u".desktop"_s);
