@@ -84,14 +84,8 @@ QString allUsers(Place place) { return Places::path(place, Places::isolated(u"/"
 // A bundle name directly inside `folder`, which lies where only root writes.
 bool isInRootPlace(const QString& path, const QString& folder)
 {
-    if (!isClean(path) || parentOf(path) != folder || !InstallLocations::isPlainName(QFileInfo(path).fileName()))
-        return false;
-    // The place need not exist yet; what exists of it (a link counts, and
-    // is refused) must be root's.
-    QString existing = folder;
-    while (!statNoFollow(existing) && existing != u"/"_s)
-        existing = parentOf(existing);
-    return isReachedWithoutLinks(existing) && isRootGuarded(existing);
+    return isClean(path) && parentOf(path) == folder && InstallLocations::isPlainName(QFileInfo(path).fileName())
+           && isRootsPlace(folder);
 }
 
 // The all-users place a bundle of that name belongs in.
@@ -174,6 +168,16 @@ std::optional<QString> packaging(const QStringList& arguments, const Caller& cal
 }
 
 } // namespace
+
+bool isRootsPlace(const QString& folder)
+{
+    // The place need not exist yet; what exists of it (a link counts, and
+    // is refused) must be root's.
+    QString existing = folder;
+    while (!statNoFollow(existing) && existing != u"/"_s)
+        existing = parentOf(existing);
+    return isReachedWithoutLinks(existing) && isRootGuarded(existing);
+}
 
 std::optional<Caller> callerOf(const QByteArray& pkexecUid)
 {

@@ -46,4 +46,8 @@ std::optional<QString> refusal(PrivilegedSteps::Step step, const QStringList& ar
 // only lets others add names of their own).
 bool isRootGuarded(const QString& path);
 
+// What exists of `folder` (it need not exist yet) is reached without a
+// link and guarded as isRootGuarded says.
+bool isRootsPlace(const QString& folder);
+
 } // namespace Hub::AdminChecks

@@ -1,6 +1,10 @@
 #include "AdminChecks.h"
 
 #include "Base/Config.h"
+#include "Base/Places.h"
+#include "Catalog/SharedTypes.h"
+#include "Installer/ApplicationEntries.h"
+#include "Installer/InstallLocations.h"
 #include "Installer/Placement/PrivilegedRunner.h"
 #include "Installer/Placement/PrivilegedSteps.h"
 
@@ -16,6 +20,8 @@
 #include <cstring>
 #include <vector>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -34,7 +40,8 @@ using namespace Qt::StringLiterals;
 // changed. The script runs under /bin/sh with the arguments as $1, $2, ...
 // through the same status wrapper as the build tree's fallback: the
 // script's own 126 and 127 become 125, leaving those two to pkexec (a
-// dismissed dialog, a refusal).
+// dismissed dialog, a refusal). After a step that succeeded, the helper
+// brings the system's menu entries in line (see updateMenuEntries).
 namespace {
 
 constexpr int kRefused = 2;
@@ -53,6 +60,40 @@ std::optional<QString> ownHelpersFolder()
     if (helpers.dirName() != "Helpers"_L1 || QFileInfo(helpers.absolutePath()).dir().dirName() != "Contents"_L1)
         return std::nullopt;
     return helpers.absolutePath();
+}
+
+// The system's menu entries follow the applications placed for all users
+// and those moved to the Trash. Written here, from the placed copy that the
+// script checked, since an entry the caller wrote could put any command in
+// every user's menu. Only the entry files in the system's applications
+// folder are written, and only when that folder is root's alone.
+void updateMenuEntries(Hub::PrivilegedSteps::Step step, const QStringList& arguments)
+{
+    using namespace Hub;
+    // Every user's menu reads these, whatever mask the caller had.
+    ::umask(022);
+    InstallRoots roots;
+    roots.system = u"/"_s;
+    const QString applications = Places::path(Places::Place::applicationsAllUsers, Places::isolated(u"/"_s, u"/"_s));
+    if (!AdminChecks::isRootsPlace(ApplicationEntries::folder(roots, InstallScope::allUsers)))
+        return;
+    const auto isApplicationForAllUsers = [&](const QString& path) {
+        return QFileInfo(path).path() == applications && pluginFormatFromBundleName(QFileInfo(path).fileName()) == PluginFormat::app;
+    };
+    switch (step) {
+    case PrivilegedSteps::Step::placeForAllUsers:
+        for (qsizetype i = 1; i < arguments.size(); i += 4)
+            if (isApplicationForAllUsers(arguments[i]) && !ApplicationEntries::addPlaced(arguments[i], roots))
+                std::fprintf(stderr, "hubtarn-admin: no menu entry for %s\n", qPrintable(arguments[i]));
+        break;
+    case PrivilegedSteps::Step::moveToTrash:
+        for (qsizetype i = 3; i < arguments.size(); ++i)
+            if (isApplicationForAllUsers(arguments[i]) && !QFileInfo::exists(arguments[i]))
+                ApplicationEntries::removePlaced(arguments[i], roots);
+        break;
+    case PrivilegedSteps::Step::installPackage:
+        break;
+    }
 }
 
 } // namespace
@@ -95,7 +136,23 @@ int main(int argc, char** argv)
     for (QByteArray& argument : encoded)
         pointers.push_back(argument.data());
     pointers.push_back(nullptr);
-    ::execv("/bin/sh", pointers.data());
-    std::fprintf(stderr, "hubtarn-admin: /bin/sh: %s\n", std::strerror(errno));
-    return 125;
+    const pid_t child = ::fork();
+    if (child < 0) {
+        std::fprintf(stderr, "hubtarn-admin: fork: %s\n", std::strerror(errno));
+        return 125;
+    }
+    if (child == 0) {
+        ::execv("/bin/sh", pointers.data());
+        std::fprintf(stderr, "hubtarn-admin: /bin/sh: %s\n", std::strerror(errno));
+        ::_exit(125);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0)
+        if (errno != EINTR)
+            return 125;
+    if (!WIFEXITED(status))
+        return 125;
+    if (WEXITSTATUS(status) == 0)
+        updateMenuEntries(*step, arguments);
+    return WEXITSTATUS(status);
 }

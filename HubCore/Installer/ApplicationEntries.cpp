@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -76,6 +77,29 @@ QString bundleNamedIn(const QString& path)
     return {};
 }
 
+// The bundle's name without ".app".
+QString bareName(const QString& bundle)
+{
+    QString name = QFileInfo(bundle).fileName();
+    if (name.endsWith(".app"_L1))
+        name.chop(4);
+    return name;
+}
+
+// Our entries in `folder` that name `bundle`.
+QStringList entriesNaming(const QString& folder, const QString& bundle)
+{
+    const QString wanted = QDir::cleanPath(bundle);
+    QStringList paths;
+    const QDir entries(folder);
+    for (const QString& name : entries.entryList({Config::bundleID() + u".*.desktop"_s}, QDir::Files)) {
+        const QString path = entries.filePath(name);
+        if (QDir::cleanPath(bundleNamedIn(path)) == wanted)
+            paths.append(path);
+    }
+    return paths;
+}
+
 } // namespace
 
 QString folder(const InstallRoots& roots, InstallScope scope)
@@ -92,11 +116,8 @@ QString executableOf(const QString& bundle)
     const QDir folder(bundle);
     const QVariantMap info = PropertyList::readDictionary(folder.filePath(u"Contents/Info.plist"_s));
     QString name = PropertyList::text(info, u"CFBundleExecutable"_s).value_or(QString());
-    if (name.isEmpty()) {
-        name = QFileInfo(bundle).fileName();
-        if (name.endsWith(".app"_L1))
-            name.chop(4);
-    }
+    if (name.isEmpty())
+        name = bareName(bundle);
     if (name.isEmpty() || name.contains(u'/') || name == "."_L1 || name == ".."_L1)
         return {};
     return folder.filePath(u"Contents/MacOS/"_s + name);
@@ -128,6 +149,9 @@ void add(const Product& product, const QString& bundle, const InstallRoots& root
         qWarning().noquote() << "menu entry: cannot name" << bundle << "in a desktop entry";
         return;
     }
+    // The administrator's helper has written the one for all users already.
+    if (scope == InstallScope::allUsers && !entriesNaming(folder(roots, scope), bundle).isEmpty())
+        return;
     const QString own = QDir(folder(roots, scope)).filePath(fileName(product.id));
     if (write(own, text))
         return;
@@ -145,6 +169,30 @@ void remove(const QString& productID, const QString& bundle, const InstallRoots&
         if (QDir::cleanPath(bundleNamedIn(path)) == removed && !QFile::remove(path))
             qWarning().noquote() << "menu entry: cannot remove" << path;
     }
+    removePlaced(bundle, roots);
+}
+
+bool addPlaced(const QString& bundle, const InstallRoots& roots)
+{
+    const QVariantMap info = PropertyList::readDictionary(QDir(bundle).filePath(u"Contents/Info.plist"_s));
+    const QString identifier = PropertyList::text(info, u"CFBundleIdentifier"_s).value_or(QString());
+    static const QRegularExpression plain(u"^[A-Za-z0-9_-][A-Za-z0-9._-]*$"_s);
+    if (!plain.match(identifier).hasMatch() || identifier.contains(".."_L1))
+        return false;
+    QString name = PropertyList::text(info, u"CFBundleName"_s).value_or(QString());
+    if (name.isEmpty())
+        name = bareName(bundle);
+    const QByteArray text = entry(name, bundle);
+    const QString path =
+        QDir(folder(roots, InstallScope::allUsers)).filePath(Config::bundleID() + u".app."_s + identifier + u".desktop"_s);
+    return !text.isEmpty() && write(path, text);
+}
+
+void removePlaced(const QString& bundle, const InstallRoots& roots)
+{
+    for (const QString& path : entriesNaming(folder(roots, InstallScope::allUsers), bundle))
+        if (!QFile::remove(path))
+            qWarning().noquote() << "menu entry: cannot remove" << path;
 }
 
 } // namespace Hub::ApplicationEntries

@@ -36,8 +36,21 @@ QByteArray entry(const QString& name, const QString& bundle);
 // thrown: the copy is installed either way.
 void add(const Product& product, const QString& bundle, const InstallRoots& roots, InstallScope scope);
 
-// Removes the product's entries (in both folders) that name `bundle`; an
-// entry naming another copy stays.
+// Removes the product's entries (in both folders) that name `bundle`, and
+// any entry of ours in the system's folder that names it; an entry naming
+// another copy stays.
 void remove(const QString& productID, const QString& bundle, const InstallRoots& roots);
+
+// The administrator's side, after it placed `bundle` for all users: the
+// entry in the system's folder, named "<hub's bundle id>.app.<the bundle's
+// CFBundleIdentifier>.desktop" and built only from the placed copy itself
+// (CFBundleName, else the bundle's name), since no text of the caller's may
+// reach every user's menu. False, with nothing written, when the identifier
+// is not a plain name of letters, digits, '.', '-' and '_' or the entry
+// cannot be written.
+bool addPlaced(const QString& bundle, const InstallRoots& roots);
+// The administrator's side, after `bundle` went to the Trash: every entry
+// of ours in the system's folder that names it.
+void removePlaced(const QString& bundle, const InstallRoots& roots);
 
 } // namespace Hub::ApplicationEntries

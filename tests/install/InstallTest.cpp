@@ -320,7 +320,8 @@ TEST_F(PackagedInstall, AnInstalledCopyRunsToolsFromItsOwnBundleOnly)
 // The installed helper, run as pkexec runs it for root's own request, in a
 // private mount namespace whose plug-in folders and home are fresh tmpfs
 // (no other test sees them): it moves an all-users bundle to the caller's
-// Trash; it takes a staged bundle through its own script, with its own
+// Trash, and an all-users application's menu entry goes with it while
+// another's stays; it takes a staged bundle through its own script, with its own
 // tools, as far as the signature check, which a bundle without the maker's
 // signature fails with nothing placed; and a copy whose helpers folder
 // others may write refuses to run anything.
@@ -336,7 +337,7 @@ TEST_F(PackagedInstall, TheInstalledHelperRunsItsOwnStepsWithItsOwnToolsOnly)
     ASSERT_EQ(run(u"cp"_s, {u"-a"_s, staged(kBundle), loose}, QProcessEnvironment::systemEnvironment()).status, 0);
     ASSERT_TRUE(QFile::setPermissions(loose + u"/Contents/Helpers"_s, QFileDevice::Permissions(0x7777)));
 
-    // sh -c SCRIPT HELPER BUNDLE LOOSE-HELPER
+    // sh -c SCRIPT HELPER BUNDLE LOOSE-HELPER HUB-BUNDLE-ID
     const QString script = uR"(set -u
 mount -t tmpfs hubtest /usr/local/lib && mount -t tmpfs hubtest /root || exit 90
 trash=/root/.local/share/Trash
@@ -347,6 +348,13 @@ export PKEXEC_UID=0
 "$0" move-to-trash "$trash" 0 0 /usr/local/lib/vst3/Old.vst3 2>&1; echo "trash $?"
 test -d "$trash/files/Old.vst3" && test -f "$trash/info/Old.vst3.trashinfo" && echo "in the Trash"
 test -e /usr/local/lib/vst3/Old.vst3 || echo "gone from the place"
+mount -t tmpfs -o mode=755 hubtest /opt && mount -t tmpfs -o mode=755 hubtest /usr/local/share || exit 93
+entries=/usr/local/share/applications
+mkdir -p /opt/Old.app/Contents "$entries" || exit 94
+printf '[Desktop Entry]\nX-Tarnhub-Bundle=/opt/Old.app\n' >"$entries/$3.app.old.desktop"
+printf '[Desktop Entry]\nX-Tarnhub-Bundle=/opt/Kept.app\n' >"$entries/$3.app.kept.desktop"
+"$0" move-to-trash "$trash" 0 0 /opt/Old.app 2>&1; echo "trash app $?"
+ls "$entries"
 "$0" place-for-all-users "$staging/Echos.vst3" /usr/local/lib/vst3/Echos.vst3 "" "" 2>&1; echo "place $?"
 test -e /usr/local/lib/vst3/Echos.vst3 || echo "nothing placed"
 test -d "$staging/Echos.vst3" && echo "staged copy kept"
@@ -357,7 +365,7 @@ test -d /usr/local/lib/vst3/New.vst3 && echo "left alone"
     QProcessEnvironment environment;
     environment.insert(u"PATH"_s, u"/usr/bin:/bin"_s);
     const Ran ran = run(u"unshare"_s, {u"--mount"_s, u"sh"_s, u"-c"_s, script, staged(kHelpers + u"/hubtarn-admin"_s),
-                                        bundle, loose + u"/Contents/Helpers/hubtarn-admin"_s},
+                                        bundle, loose + u"/Contents/Helpers/hubtarn-admin"_s, Hub::Config::bundleID()},
                         environment);
     ASSERT_EQ(ran.status, 0) << ran.all();
     // The bundle's own codesign speaks of the copy in the script's root-only
@@ -369,6 +377,8 @@ test -d /usr/local/lib/vst3/New.vst3 && echo "left alone"
                                         u"trash 0"_s,
                                         u"in the Trash"_s,
                                         u"gone from the place"_s,
+                                        u"trash app 0"_s,
+                                        Hub::Config::bundleID() + u".app.kept.desktop"_s,
                                         u"<work>/Echos.vst3: code object is not signed at all"_s,
                                         u"Tarnhub: Echos.vst3 has a broken signature"_s,
                                         u"place 1"_s,

@@ -495,6 +495,55 @@ TEST_F(InstallPipelineTest, AnInstalledApplicationIsInTheMenuUntilItGoesToTheTra
     }
 }
 
+// An application the administrator's helper placed for all users has the
+// one entry the helper wrote from the placed copy, never a second in the
+// user's folder or under the product's name, and removing the copy takes
+// it; a bundle identifier that would lead out of the folder writes nothing.
+TEST(MenuEntriesForAllUsers, TheHelpersEntryIsTheOnlyOneAndGoesWithTheCopy)
+{
+    QTemporaryDir scratch;
+    ASSERT_TRUE(scratch.isValid());
+    InstallRoots roots;
+    roots.system = scratch.filePath(u"system"_s);
+    roots.userHome = scratch.filePath(u"home"_s);
+    const QString places = scratch.filePath(u"system/opt"_s);
+    const QString system = ApplicationEntries::folder(roots, InstallScope::allUsers);
+    const QString user = ApplicationEntries::folder(roots, InstallScope::user);
+    const auto entriesIn = [](const QString& folder) {
+        return QDir(folder).entryList({u"*.desktop"_s}, QDir::Files);
+    };
+
+    BundleSpec hostile;
+    hostile.name = u"Hostile.app"_s;
+    hostile.bundleID = u"../../../../etc/x"_s;
+    EXPECT_FALSE(ApplicationEntries::addPlaced(Hub::Test::BundleFactory::create(places, hostile), roots));
+    EXPECT_EQ(entriesIn(system), QStringList());
+
+    BundleSpec app;
+    app.name = u"Echo.app"_s;
+    app.bundleID = u"com.tarnaudio.echo"_s;
+    const QString bundle = Hub::Test::BundleFactory::create(places, app);
+    ASSERT_TRUE(ApplicationEntries::addPlaced(bundle, roots));
+    Product product;
+    product.id = u"echo"_s;
+    product.name = u"Echo"_s;
+    ApplicationEntries::add(product, bundle, roots, InstallScope::allUsers);
+    const QString entry = Config::bundleID() + u".app.com.tarnaudio.echo.desktop"_s;
+    EXPECT_EQ(entriesIn(system), QStringList{entry});
+    EXPECT_EQ(entriesIn(user), QStringList());
+    const QStringList lines = QString::fromUtf8(readAll(system + u'/' + entry)).split(u'\n');
+    EXPECT_TRUE(lines.contains(u"Exec="_s + bundle + u"/Contents/MacOS/Echo"_s)) << lines.join(u'\n').toStdString();
+    const QString validator = QStandardPaths::findExecutable(u"desktop-file-validate"_s);
+    ASSERT_FALSE(validator.isEmpty()) << "desktop-file-validate (Debian desktop-file-utils) is needed";
+    const Shell::Result validated = Shell::run(validator, {system + u'/' + entry}, 60);
+    EXPECT_EQ(validated.status, 0) << validated.output.toStdString();
+    EXPECT_EQ(validated.output, QString()) << "no warnings either";
+
+    ASSERT_TRUE(QDir(bundle).removeRecursively());
+    ApplicationEntries::remove(product.id, bundle, roots);
+    EXPECT_EQ(entriesIn(system), QStringList());
+}
+
 TEST_F(InstallPipelineTest, AnUnlistedAudioUnitIsReportedAfterDoneAndStaysInstalled)
 {
     m_registry->listed = false;
