@@ -15,6 +15,7 @@
 #include <QStringList>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +46,17 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr int kRefused = 2;
+
+// The step's script stops cleanly on a hang-up, interrupt or termination
+// (it puts back what it moved): the helper passes each on and waits for
+// the script to finish its undo, rather than dying and leaving it behind.
+volatile sig_atomic_t g_script = 0;
+
+void passOn(int number)
+{
+    if (g_script > 0)
+        ::kill(pid_t(g_script), number);
+}
 
 int refuse(const QString& sentence)
 {
@@ -146,6 +158,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "hubtarn-admin: /bin/sh: %s\n", std::strerror(errno));
         ::_exit(125);
     }
+    g_script = child;
+    struct sigaction forward {};
+    forward.sa_handler = passOn;
+    sigemptyset(&forward.sa_mask);
+    for (const int number : {SIGHUP, SIGINT, SIGTERM})
+        ::sigaction(number, &forward, nullptr);
     int status = 0;
     while (::waitpid(child, &status, 0) < 0)
         if (errno != EINTR)
