@@ -5,9 +5,11 @@
 #include "Model/HubModel.h"
 
 #include <QAbstractScrollArea>
+#include <QApplication>
 #include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
 #include <QResizeEvent>
+#include <QScrollBar>
 #include <QSet>
 #include <QTimer>
 
@@ -110,6 +112,7 @@ RowList::RowList(HubModel* model, MakeRow make, QWidget* parent)
     // identifiers stay: every row reads its product again.
     for (auto changed : {&HubModel::catalogChanged, &HubModel::accountChanged})
         connect(model, changed, this, &RowList::syncAll);
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { focusMoved(now); });
 }
 
 RowList::~RowList() { m_motion->onValue = nullptr; }
@@ -171,8 +174,10 @@ void RowList::setIDs(const QStringList& ids)
         for (int i = 0; i < m_next; ++i)
             if (!before.contains(m_ids[i]))
                 arrived.push_back(m_slots[std::size_t(i)]);
-    if (animated)
+    if (animated) {
         animate(oldTops, arrived, oldHeight);
+        reveal();
+    }
     if (m_height != oldHeight)
         updateGeometry();
 }
@@ -278,7 +283,9 @@ ListRow* RowList::make(int index)
     // Its place was kept for it at the height of the others.
     if (std::size_t(index) + 1 < m_tops.size())
         row->setGeometry(0, m_tops[std::size_t(index)], width(), height);
-    row->show();
+    // Hidden on purpose, not merely not yet shown: the list's own showing
+    // would otherwise show every row. reveal() shows those near the view.
+    row->hide();
     QWidget* previous = index == 0 ? m_anchor : lastStop(m_slots[std::size_t(index) - 1]);
     chainAfter(previous, row);
     return row;
@@ -333,6 +340,7 @@ void RowList::work(qint64 budget)
         if (height != m_height)
             updateGeometry();
     }
+    reveal();
     schedule();
 }
 
@@ -413,6 +421,76 @@ QRect RowList::inView() const
             area &= parent->rect();
     }
     return area.translated(-offset);
+}
+
+void RowList::reveal()
+{
+    if (m_shedding)
+        return;
+    std::vector<ListRow*> wanted;
+    const int count = int(m_slots.size());
+    const auto want = [&](int index) {
+        if (index >= 0 && index < count && m_slots[std::size_t(index)])
+            wanted.push_back(m_slots[std::size_t(index)]);
+    };
+    const QRect view = inView();
+    if (view.isEmpty() || m_tops.size() != m_slots.size() + 1) {
+        // Not on screen: the top, as the list first shows. Rows shown
+        // before stay until the list knows where it is seen again.
+        for (int i = 0; i < kFirstRows; ++i)
+            want(i);
+        for (const QPointer<ListRow>& row : m_shown)
+            if (row && m_made.value(row->productID()) == row)
+                wanted.push_back(row);
+    } else {
+        // A screen's height more on either side: a step of the wheel or of
+        // the keyboard never uncovers a row not yet shown.
+        const int margin = std::max(view.height(), 1);
+        const auto first = std::upper_bound(m_tops.begin(), m_tops.end(), view.top() - margin);
+        const auto last = std::lower_bound(m_tops.begin(), m_tops.end(), view.bottom() + margin);
+        for (int i = std::max(int(first - m_tops.begin()) - 1, 0); i < std::min(int(last - m_tops.begin()), count); ++i)
+            want(i);
+    }
+    // Where Tab enters the list from above and from below.
+    want(0);
+    for (int i = count - 1; i >= 0; --i)
+        if (m_slots[std::size_t(i)]) {
+            want(i);
+            break;
+        }
+    // Tab and Backtab go from the focused row to the ones beside it.
+    if (m_focused) {
+        if (m_focusIndex >= count || m_slots[std::size_t(m_focusIndex)] != m_focused)
+            m_focusIndex = int(m_ids.indexOf(m_focused->productID()));
+        for (int i = m_focusIndex - 1; m_focusIndex >= 0 && i <= m_focusIndex + 1; ++i)
+            want(i);
+    }
+    if (m_moving)
+        for (const Move& move : m_moves)
+            if (move.row)
+                wanted.push_back(move.row);
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    for (const QPointer<ListRow>& row : m_shown)
+        if (row && m_made.value(row->productID()) == row && !std::binary_search(wanted.begin(), wanted.end(), row.data()))
+            row->hide();
+    m_shown.assign(wanted.begin(), wanted.end());
+    for (ListRow* row : wanted)
+        if (row->isHidden())
+            row->show();
+}
+
+void RowList::focusMoved(QWidget* now)
+{
+    QWidget* child = now;
+    while (child && child->parentWidget() != this)
+        child = child->parentWidget();
+    auto* row = qobject_cast<ListRow*>(child);
+    if (row == m_focused)
+        return;
+    m_focused = row;
+    m_focusIndex = -1;
+    reveal();
 }
 
 void RowList::chainAfter(QWidget*& previous, ListRow* row)
@@ -497,6 +575,7 @@ void RowList::step(qreal progress)
             row->setGraphicsEffect(nullptr);
     m_arriving.clear();
     place();
+    reveal();
 }
 
 int RowList::shownHeight() const
@@ -541,16 +620,45 @@ bool RowList::event(QEvent* event)
     return QWidget::event(event);
 }
 
+void RowList::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The page scrolls the list: rows show as they come near.
+    QAbstractScrollArea* scroller = nullptr;
+    for (QWidget* w = parentWidget(); w && !scroller; w = w->parentWidget())
+        scroller = qobject_cast<QAbstractScrollArea*>(w);
+    if (scroller != m_scroller) {
+        if (m_scroller)
+            m_scroller->verticalScrollBar()->disconnect(this);
+        m_scroller = scroller;
+        if (scroller) {
+            connect(scroller->verticalScrollBar(), &QScrollBar::valueChanged, this, &RowList::reveal);
+            // The window grew or shrank: its view with it.
+            connect(scroller->verticalScrollBar(), &QScrollBar::rangeChanged, this, &RowList::reveal);
+        }
+    }
+    reveal();
+}
+
+void RowList::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    reveal();
+}
+
 void RowList::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    if (event->oldSize().width() == width())
+    if (event->oldSize().width() == width()) {
+        reveal();
         return;
+    }
     const int height = m_height;
     measure();
     place();
     if (height != m_height)
         updateGeometry();
+    reveal();
 }
 
 } // namespace Hub::Views
