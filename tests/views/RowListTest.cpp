@@ -170,9 +170,10 @@ TEST_F(RowListTest, OneProductsDownloadTicksRepaintItsRowOnly)
 
 // Rows far from the view are hidden widgets, so leaving the tab and
 // painting a row do not walk thousands; yet Tab (which skips hidden
-// widgets) still enters the list at its first row, goes through every row
-// in order with the page scrolling each into view, and Backtab enters it
-// at its last row.
+// widgets) still enters the list at its first row wherever the page is
+// scrolled, goes through every row in order with the page scrolling each
+// into view, goes on from a focused row scrolled far away, and Backtab
+// enters the list at its last row.
 TEST_F(RowListTest, KeyboardReachesEveryRowOfALongListThoughFewAreShown)
 {
     startModel();
@@ -203,6 +204,8 @@ TEST_F(RowListTest, KeyboardReachesEveryRowOfALongListThoughFewAreShown)
     };
     EXPECT_LT(shown(), 40) << "a screenful of rows shown, not all 200";
 
+    // The page scrolled to the end, far from the list's first row.
+    page.verticalScrollBar()->setValue(page.verticalScrollBar()->maximum());
     before->setFocus(Qt::TabFocusReason);
     for (int i = 0; i < ids.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -221,6 +224,14 @@ TEST_F(RowListTest, KeyboardReachesEveryRowOfALongListThoughFewAreShown)
     EXPECT_EQ(QApplication::focusWidget(), rows->row(ids.back()));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
     EXPECT_EQ(QApplication::focusWidget(), rows->row(ids[ids.size() - 2]));
+
+    // The wheel took the view far from the focused row: Tab goes on from it.
+    page.verticalScrollBar()->setValue(0);
+    rows->row(ids[10])->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(QApplication::focusWidget(), rows->row(ids[10]));
+    page.verticalScrollBar()->setValue(page.verticalScrollBar()->maximum());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), rows->row(ids[11]));
     saveScreenshot(&page, u"row-list-long-by-keyboard"_qs);
 }
 
