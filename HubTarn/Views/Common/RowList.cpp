@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace Hub::Views {
 
@@ -429,19 +430,21 @@ void RowList::reveal()
         return;
     std::vector<ListRow*> wanted;
     const int count = int(m_slots.size());
+    const std::vector<int> before = std::exchange(m_shownAt, {});
     const auto want = [&](int index) {
-        if (index >= 0 && index < count && m_slots[std::size_t(index)])
+        if (index >= 0 && index < count && m_slots[std::size_t(index)]) {
             wanted.push_back(m_slots[std::size_t(index)]);
+            m_shownAt.push_back(index);
+        }
     };
     const QRect view = inView();
     if (view.isEmpty() || m_tops.size() != m_slots.size() + 1) {
-        // Not on screen: the top, as the list first shows. Rows shown
-        // before stay until the list knows where it is seen again.
+        // Not on screen: the top, as the list first shows, and the places
+        // shown before, until the list knows where it is seen again.
         for (int i = 0; i < kFirstRows; ++i)
             want(i);
-        for (const QPointer<ListRow>& row : m_shown)
-            if (row && m_made.value(row->productID()) == row)
-                wanted.push_back(row);
+        for (int i : before)
+            want(i);
     } else {
         // A screen's height more on either side: a step of the wheel or of
         // the keyboard never uncovers a row not yet shown.
@@ -608,13 +611,26 @@ int RowList::heightForWidth(int width) const
 
 bool RowList::event(QEvent* event)
 {
-    // A row changed its size or showed: the rows below it move.
+    // A row changed its size or showed: the rows below it move. Only
+    // shown rows ask (a hidden one does not, nor does the list's own
+    // showing and hiding of rows need more), so only they are measured
+    // again: measuring thousands at each step of a scroll would cost more
+    // than the frame.
     if (event->type() == QEvent::LayoutRequest) {
+        int from = m_tops.size() == m_slots.size() + 1 ? -1 : 0;
+        for (std::size_t i = 0; from != 0 && i < m_shownAt.size(); ++i) {
+            const std::size_t at = std::size_t(m_shownAt[i]);
+            if (at < m_slots.size() && m_slots[at] && rowHeight(m_slots[at], width()) != m_tops[at + 1] - m_tops[at])
+                from = from < 0 ? int(at) : std::min(from, int(at));
+        }
+        if (from < 0)
+            return true;
         const int height = m_height;
-        measure();
-        place();
+        measure(from);
+        place(from);
         if (height != m_height)
             updateGeometry();
+        reveal();
         return true;
     }
     return QWidget::event(event);

@@ -171,6 +171,8 @@ private:
     QWidget* m_anchor;
     // Rows this list made visible, hidden again once out of reach.
     std::vector<QPointer<ListRow>> m_shown;
+    // Their places in the list when shown.
+    std::vector<int> m_shownAt;
     QPointer<ListRow> m_focused;
     int m_focusIndex = -1;
     QPointer<QAbstractScrollArea> m_scroller;
