@@ -101,6 +101,12 @@ RowList::RowList(HubModel* model, MakeRow make, QWidget* parent)
     // (it stays hidden), made before any row. Qt will not move a widget
     // that follows its parent directly in that order, so the rows must
     // never be the first there.
+    // Rows far from the view wait in the store: Qt walks every child of a
+    // widget when it paints one of them or hides them all (leaving a tab),
+    // even hidden ones, so the list keeps only a screenful as its own
+    // children. Made first, it stays out of the rows' part of that order.
+    m_store = new QWidget(this);
+    m_store->hide();
     m_anchor = new QWidget(this);
     m_anchor->setFocusPolicy(Qt::TabFocus);
     m_anchor->hide();
@@ -272,7 +278,7 @@ ListRow* RowList::make(int index)
 {
     const QString& id = m_ids[index];
     ListRow* row = m_make(id);
-    row->setParent(this);
+    row->setParent(m_store);
     row->sync();
     m_made.insert(id, row);
     m_slots[std::size_t(index)] = row;
@@ -284,9 +290,7 @@ ListRow* RowList::make(int index)
     // Its place was kept for it at the height of the others.
     if (std::size_t(index) + 1 < m_tops.size())
         row->setGeometry(0, m_tops[std::size_t(index)], width(), height);
-    // Hidden on purpose, not merely not yet shown: the list's own showing
-    // would otherwise show every row. reveal() shows those near the view.
-    row->hide();
+    // reveal() brings those near the view out of the store.
     QWidget* previous = index == 0 ? m_anchor : lastStop(m_slots[std::size_t(index) - 1]);
     chainAfter(previous, row);
     return row;
@@ -474,13 +478,46 @@ void RowList::reveal()
                 wanted.push_back(move.row);
     std::sort(wanted.begin(), wanted.end());
     wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    // Qt takes a widget that changes parents out of the keyboard's order:
+    // each row moved is put back after the one above it.
+    std::vector<ListRow*> moved;
     for (const QPointer<ListRow>& row : m_shown)
-        if (row && m_made.value(row->productID()) == row && !std::binary_search(wanted.begin(), wanted.end(), row.data()))
-            row->hide();
+        if (row && m_made.value(row->productID()) == row && !std::binary_search(wanted.begin(), wanted.end(), row.data())) {
+            row->setParent(m_store);
+            moved.push_back(row);
+        }
     m_shown.assign(wanted.begin(), wanted.end());
-    for (ListRow* row : wanted)
+    for (ListRow* row : wanted) {
+        if (row->parentWidget() != this) {
+            row->setParent(this);
+            moved.push_back(row);
+        }
         if (row->isHidden())
             row->show();
+    }
+    if (moved.empty())
+        return;
+    std::vector<std::pair<int, ListRow*>> places;
+    for (ListRow* row : moved)
+        places.emplace_back(placeOf(row), row);
+    std::sort(places.begin(), places.end());
+    for (const auto& [index, row] : places) {
+        if (index < 0)
+            continue;
+        int above = index - 1;
+        while (above >= 0 && !m_slots[std::size_t(above)])
+            --above;
+        QWidget* previous = above < 0 ? m_anchor : lastStop(m_slots[std::size_t(above)]);
+        chainAfter(previous, row);
+    }
+}
+
+int RowList::placeOf(const ListRow* row) const
+{
+    for (int index : m_shownAt)
+        if (m_slots[std::size_t(index)] == row)
+            return index;
+    return int(m_ids.indexOf(row->productID()));
 }
 
 void RowList::focusMoved(QWidget* now)

@@ -144,6 +144,8 @@ private:
     // no longer near it.
     void reveal();
     void focusMoved(QWidget* now);
+    // The row's index in the list, -1 when not listed.
+    int placeOf(const ListRow* row) const;
     void chainAfter(QWidget*& previous, ListRow* row);
     void chainAll();
     void animate(const QHash<QString, int>& oldTops, const std::vector<ListRow*>& arrived, int oldHeight);
@@ -169,6 +171,7 @@ private:
     mutable int m_hfwHeight = 0;
     QTimer* m_slice;
     QWidget* m_anchor;
+    QWidget* m_store;
     // Rows this list made visible, hidden again once out of reach.
     std::vector<QPointer<ListRow>> m_shown;
     // Their places in the list when shown.
