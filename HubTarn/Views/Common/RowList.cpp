@@ -432,12 +432,13 @@ void RowList::reveal()
 {
     if (m_shedding)
         return;
-    std::vector<ListRow*> wanted;
+    // Each row with its index, -1 where not known.
+    std::vector<std::pair<ListRow*, int>> wanted;
     const int count = int(m_slots.size());
     const std::vector<int> before = std::exchange(m_shownAt, {});
     const auto want = [&](int index) {
         if (index >= 0 && index < count && m_slots[std::size_t(index)]) {
-            wanted.push_back(m_slots[std::size_t(index)]);
+            wanted.emplace_back(m_slots[std::size_t(index)], index);
             m_shownAt.push_back(index);
         }
     };
@@ -475,31 +476,40 @@ void RowList::reveal()
     if (m_moving)
         for (const Move& move : m_moves)
             if (move.row)
-                wanted.push_back(move.row);
-    std::sort(wanted.begin(), wanted.end());
-    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+                wanted.emplace_back(move.row, -1);
+    // By row, the known index first.
+    std::sort(wanted.begin(), wanted.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second > b.second;
+    });
+    wanted.erase(std::unique(wanted.begin(), wanted.end(), [](const auto& a, const auto& b) { return a.first == b.first; }),
+                 wanted.end());
+    const auto isWanted = [&wanted](const ListRow* row) {
+        const auto at = std::lower_bound(wanted.begin(), wanted.end(), row,
+                                         [](const auto& entry, const ListRow* key) { return entry.first < key; });
+        return at != wanted.end() && at->first == row;
+    };
     // Qt takes a widget that changes parents out of the keyboard's order:
     // each row moved is put back after the one above it.
-    std::vector<ListRow*> moved;
-    for (const QPointer<ListRow>& row : m_shown)
-        if (row && m_made.value(row->productID()) == row && !std::binary_search(wanted.begin(), wanted.end(), row.data())) {
+    std::vector<std::pair<int, ListRow*>> places;
+    const auto placed = [&](ListRow* row, int index) {
+        if (index < 0 || index >= count || m_slots[std::size_t(index)] != row)
+            index = int(m_ids.indexOf(row->productID()));
+        places.emplace_back(index, row);
+    };
+    for (const auto& [row, index] : m_shown)
+        if (row && m_made.value(row->productID()) == row && !isWanted(row)) {
             row->setParent(m_store);
-            moved.push_back(row);
+            placed(row, index);
         }
     m_shown.assign(wanted.begin(), wanted.end());
-    for (ListRow* row : wanted) {
+    for (const auto& [row, index] : wanted) {
         if (row->parentWidget() != this) {
             row->setParent(this);
-            moved.push_back(row);
+            placed(row, index);
         }
         if (row->isHidden())
             row->show();
     }
-    if (moved.empty())
-        return;
-    std::vector<std::pair<int, ListRow*>> places;
-    for (ListRow* row : moved)
-        places.emplace_back(placeOf(row), row);
     std::sort(places.begin(), places.end());
     for (const auto& [index, row] : places) {
         if (index < 0)
@@ -512,13 +522,6 @@ void RowList::reveal()
     }
 }
 
-int RowList::placeOf(const ListRow* row) const
-{
-    for (int index : m_shownAt)
-        if (m_slots[std::size_t(index)] == row)
-            return index;
-    return int(m_ids.indexOf(row->productID()));
-}
 
 void RowList::focusMoved(QWidget* now)
 {

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <utility>
 #include <vector>
 
 class QAbstractScrollArea;
@@ -144,8 +145,6 @@ private:
     // no longer near it.
     void reveal();
     void focusMoved(QWidget* now);
-    // The row's index in the list, -1 when not listed.
-    int placeOf(const ListRow* row) const;
     void chainAfter(QWidget*& previous, ListRow* row);
     void chainAll();
     void animate(const QHash<QString, int>& oldTops, const std::vector<ListRow*>& arrived, int oldHeight);
@@ -173,7 +172,8 @@ private:
     QWidget* m_anchor;
     QWidget* m_store;
     // Rows this list made visible, hidden again once out of reach.
-    std::vector<QPointer<ListRow>> m_shown;
+    // With the index each had then.
+    std::vector<std::pair<QPointer<ListRow>, int>> m_shown;
     // Their places in the list when shown.
     std::vector<int> m_shownAt;
     QPointer<ListRow> m_focused;
