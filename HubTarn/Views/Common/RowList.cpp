@@ -232,9 +232,24 @@ void RowList::shedRows()
     m_slice->start();
 }
 
+namespace {
+
+// Not into the lists: a search of every child would visit all their rows.
+void collectLists(const QObject* parent, QList<RowList*>& lists)
+{
+    for (QObject* child : parent->children())
+        if (auto* list = qobject_cast<RowList*>(child))
+            lists.append(list);
+        else
+            collectLists(child, lists);
+}
+
+} // namespace
+
 void retire(QWidget* content)
 {
-    const QList<RowList*> lists = content->findChildren<RowList*>();
+    QList<RowList*> lists;
+    collectLists(content, lists);
     auto left = std::make_shared<qsizetype>(lists.size());
     for (RowList* list : lists) {
         QObject::connect(list, &RowList::shed, content, [content, left] {
