@@ -8,7 +8,6 @@
 #include "Kit/Theme.h"
 #include "Model/HubModel.h"
 
-#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace Hub::Views {
@@ -29,15 +28,6 @@ TabBody::TabBody(HubModel* model, QWidget* parent)
     p.setColor(QPalette::Window, Kit::Theme::bg());
     viewport()->setPalette(p);
     viewport()->setAutoFillBackground(true);
-    // The column stays for the window's life and the tabs come and go in
-    // it: taking a tab out of the scroll area would reparent it, which
-    // walks every one of its widgets (thousands of rows) at once.
-    m_column = new QWidget;
-    m_column->setAutoFillBackground(false);
-    auto* column = new QVBoxLayout(m_column);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    setWidget(m_column);
     connect(model, &HubModel::tabChanged, this, &TabBody::showTab);
     showTab();
 }
@@ -56,16 +46,10 @@ void TabBody::showTab()
     m_content = makeTab(tab);
     layout->addWidget(m_content);
     // The previous tab goes a slice at a time: a long list's rows would
-    // hold the window up if deleted at once. Hidden meanwhile, it walks
-    // only the rows it showed.
-    if (m_holder) {
-        m_column->layout()->removeWidget(m_holder);
-        m_holder->hide();
-        retire(m_holder);
-    }
-    m_holder = holder;
-    m_column->layout()->addWidget(holder);
-    verticalScrollBar()->setValue(0);
+    // hold the window up if deleted at once.
+    if (QWidget* previous = takeWidget())
+        retire(previous);
+    setWidget(holder);
 }
 
 QWidget* TabBody::makeTab(Tab tab)

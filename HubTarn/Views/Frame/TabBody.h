@@ -2,7 +2,6 @@
 
 #include "Model/ModelTypes.h"
 
-#include <QPointer>
 #include <QScrollArea>
 
 #include <optional>
@@ -30,8 +29,6 @@ private:
 
     HubModel* m_model;
     QWidget* m_content = nullptr;
-    QWidget* m_column = nullptr;
-    QPointer<QWidget> m_holder;
     std::optional<Tab> m_shown;
 };
 
