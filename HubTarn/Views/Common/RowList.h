@@ -68,8 +68,8 @@ private:
 // (statesChanged, catalogChanged).
 //
 // Only the rows in or near the part of the list the window shows are
-// visible widgets; the rest are made and kept but hidden, and show as they
-// scroll near. Leaving a tab then hides a screenful rather than thousands,
+// visible widgets, its own children; the rest are made and kept in a hidden
+// store, and come out as they scroll near. Leaving a tab then hides a screenful rather than thousands,
 // and a row's repaint walks a screenful of siblings. The first and the last
 // row and the neighbours of the row holding the keyboard's focus stay
 // visible too, so Tab (which skips hidden widgets) enters the list at its
@@ -141,7 +141,7 @@ private:
     void place(int from = 0);
     // The part of the list the window shows now, in the list's coordinates.
     QRect inView() const;
-    // Shows the rows near the view and hides those shown before that are
+    // Brings the rows near the view out of the store and puts back those
     // no longer near it.
     void reveal();
     void focusMoved(QWidget* now);
@@ -171,8 +171,8 @@ private:
     QTimer* m_slice;
     QWidget* m_anchor;
     QWidget* m_store;
-    // Rows this list made visible, hidden again once out of reach.
-    // With the index each had then.
+    // The rows out of the store, each with the index it had then; back in
+    // once out of reach.
     std::vector<std::pair<QPointer<ListRow>, int>> m_shown;
     // Their places in the list when shown.
     std::vector<int> m_shownAt;
