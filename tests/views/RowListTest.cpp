@@ -5,6 +5,9 @@
 
 #include <QPainter>
 #include <QPointer>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QVBoxLayout>
 
@@ -163,6 +166,73 @@ TEST_F(RowListTest, OneProductsDownloadTicksRepaintItsRowOnly)
     EXPECT_EQ(row(u"reverb"_qs)->accessibleName(), model->spoken(*model->product(u"reverb"_qs)));
     // Last: the picture paints every row.
     saveScreenshot(&holder, u"row-list-after-download"_qs);
+}
+
+// Rows far from the view are hidden widgets, so leaving the tab and
+// painting a row do not walk thousands; yet Tab (which skips hidden
+// widgets) still enters the list at its first row wherever the page is
+// scrolled, goes through every row in order with the page scrolling each
+// into view, goes on from a focused row scrolled far away, and Backtab
+// enters the list at its last row.
+TEST_F(RowListTest, KeyboardReachesEveryRowOfALongListThoughFewAreShown)
+{
+    startModel();
+    QStringList ids;
+    for (int i = 0; i < 200; ++i)
+        ids.append(u"p"_qs + QString::number(i));
+    QScrollArea page;
+    auto* column = new QWidget;
+    auto* layout = new QVBoxLayout(column);
+    auto* before = new QPushButton(u"before"_qs);
+    auto* after = new QPushButton(u"after"_qs);
+    rows = new Views::RowList(model.get(), [this](const QString& id) { return new CountingRow(model.get(), id); });
+    layout->addWidget(before);
+    layout->addWidget(rows);
+    layout->addWidget(after);
+    page.setWidget(column);
+    page.setWidgetResizable(true);
+    rows->setIDs(ids);
+    page.resize(360, 240);
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page, kPatience));
+    page.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&page, kPatience));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return rows->pending() == 0; }, kPatience));
+    const auto shown = [this] {
+        const std::vector<Views::ListRow*> made = rows->rows();
+        return std::count_if(made.begin(), made.end(), [](const QWidget* row) { return row->isVisible(); });
+    };
+    EXPECT_LT(shown(), 40) << "a screenful of rows shown, not all 200";
+
+    // The page scrolled to the end, far from the list's first row.
+    page.verticalScrollBar()->setValue(page.verticalScrollBar()->maximum());
+    before->setFocus(Qt::TabFocusReason);
+    for (int i = 0; i < ids.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        Views::ListRow* row = rows->row(ids[i]);
+        ASSERT_EQ(QApplication::focusWidget(), row) << "Tab misses row " << i;
+        const QRect seen(row->mapTo(page.viewport(), QPoint(0, 0)), row->size());
+        ASSERT_TRUE(page.viewport()->rect().contains(seen)) << "row " << i << " is not scrolled into view";
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), after);
+    EXPECT_LT(shown(), 40) << "rows scrolled past are hidden again";
+
+    page.verticalScrollBar()->setValue(0);
+    after->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(after, Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), rows->row(ids.back()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), rows->row(ids[ids.size() - 2]));
+
+    // The wheel took the view far from the focused row: Tab goes on from it.
+    page.verticalScrollBar()->setValue(0);
+    rows->row(ids[10])->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(QApplication::focusWidget(), rows->row(ids[10]));
+    page.verticalScrollBar()->setValue(page.verticalScrollBar()->maximum());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), rows->row(ids[11]));
+    saveScreenshot(&page, u"row-list-long-by-keyboard"_qs);
 }
 
 } // namespace

@@ -5,14 +5,17 @@
 #include "Model/HubModel.h"
 
 #include <QAbstractScrollArea>
+#include <QApplication>
 #include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
 #include <QResizeEvent>
+#include <QScrollBar>
 #include <QSet>
 #include <QTimer>
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace Hub::Views {
 
@@ -98,6 +101,12 @@ RowList::RowList(HubModel* model, MakeRow make, QWidget* parent)
     // (it stays hidden), made before any row. Qt will not move a widget
     // that follows its parent directly in that order, so the rows must
     // never be the first there.
+    // Rows far from the view wait in the store: Qt walks every child of a
+    // widget when it paints one of them or hides them all (leaving a tab),
+    // even hidden ones, so the list keeps only a screenful as its own
+    // children. Made first, it stays out of the rows' part of that order.
+    m_store = new QWidget(this);
+    m_store->hide();
     m_anchor = new QWidget(this);
     m_anchor->setFocusPolicy(Qt::TabFocus);
     m_anchor->hide();
@@ -110,6 +119,7 @@ RowList::RowList(HubModel* model, MakeRow make, QWidget* parent)
     // identifiers stay: every row reads its product again.
     for (auto changed : {&HubModel::catalogChanged, &HubModel::accountChanged})
         connect(model, changed, this, &RowList::syncAll);
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { focusMoved(now); });
 }
 
 RowList::~RowList() { m_motion->onValue = nullptr; }
@@ -171,8 +181,10 @@ void RowList::setIDs(const QStringList& ids)
         for (int i = 0; i < m_next; ++i)
             if (!before.contains(m_ids[i]))
                 arrived.push_back(m_slots[std::size_t(i)]);
-    if (animated)
+    if (animated) {
         animate(oldTops, arrived, oldHeight);
+        reveal();
+    }
     if (m_height != oldHeight)
         updateGeometry();
 }
@@ -220,9 +232,24 @@ void RowList::shedRows()
     m_slice->start();
 }
 
+namespace {
+
+// Not into the lists: a search of every child would visit all their rows.
+void collectLists(const QObject* parent, QList<RowList*>& lists)
+{
+    for (QObject* child : parent->children())
+        if (auto* list = qobject_cast<RowList*>(child))
+            lists.append(list);
+        else
+            collectLists(child, lists);
+}
+
+} // namespace
+
 void retire(QWidget* content)
 {
-    const QList<RowList*> lists = content->findChildren<RowList*>();
+    QList<RowList*> lists;
+    collectLists(content, lists);
     auto left = std::make_shared<qsizetype>(lists.size());
     for (RowList* list : lists) {
         QObject::connect(list, &RowList::shed, content, [content, left] {
@@ -266,7 +293,7 @@ ListRow* RowList::make(int index)
 {
     const QString& id = m_ids[index];
     ListRow* row = m_make(id);
-    row->setParent(this);
+    row->setParent(m_store);
     row->sync();
     m_made.insert(id, row);
     m_slots[std::size_t(index)] = row;
@@ -278,7 +305,7 @@ ListRow* RowList::make(int index)
     // Its place was kept for it at the height of the others.
     if (std::size_t(index) + 1 < m_tops.size())
         row->setGeometry(0, m_tops[std::size_t(index)], width(), height);
-    row->show();
+    // reveal() brings those near the view out of the store.
     QWidget* previous = index == 0 ? m_anchor : lastStop(m_slots[std::size_t(index) - 1]);
     chainAfter(previous, row);
     return row;
@@ -333,6 +360,7 @@ void RowList::work(qint64 budget)
         if (height != m_height)
             updateGeometry();
     }
+    reveal();
     schedule();
 }
 
@@ -413,6 +441,114 @@ QRect RowList::inView() const
             area &= parent->rect();
     }
     return area.translated(-offset);
+}
+
+void RowList::reveal()
+{
+    if (m_shedding)
+        return;
+    // Each row with its index, -1 where not known.
+    std::vector<std::pair<ListRow*, int>> wanted;
+    const int count = int(m_slots.size());
+    const std::vector<int> before = std::exchange(m_shownAt, {});
+    const auto want = [&](int index) {
+        if (index >= 0 && index < count && m_slots[std::size_t(index)]) {
+            wanted.emplace_back(m_slots[std::size_t(index)], index);
+            m_shownAt.push_back(index);
+        }
+    };
+    const QRect view = inView();
+    if (view.isEmpty() || m_tops.size() != m_slots.size() + 1) {
+        // Not on screen: the top, as the list first shows, and the places
+        // shown before, until the list knows where it is seen again.
+        for (int i = 0; i < kFirstRows; ++i)
+            want(i);
+        for (int i : before)
+            want(i);
+    } else {
+        // A screen's height more on either side: a step of the wheel or of
+        // the keyboard never uncovers a row not yet shown.
+        const int margin = std::max(view.height(), 1);
+        const auto first = std::upper_bound(m_tops.begin(), m_tops.end(), view.top() - margin);
+        const auto last = std::lower_bound(m_tops.begin(), m_tops.end(), view.bottom() + margin);
+        for (int i = std::max(int(first - m_tops.begin()) - 1, 0); i < std::min(int(last - m_tops.begin()), count); ++i)
+            want(i);
+    }
+    // Where Tab enters the list from above and from below.
+    want(0);
+    for (int i = count - 1; i >= 0; --i)
+        if (m_slots[std::size_t(i)]) {
+            want(i);
+            break;
+        }
+    // Tab and Backtab go from the focused row to the ones beside it.
+    if (m_focused) {
+        if (m_focusIndex >= count || m_slots[std::size_t(m_focusIndex)] != m_focused)
+            m_focusIndex = int(m_ids.indexOf(m_focused->productID()));
+        for (int i = m_focusIndex - 1; m_focusIndex >= 0 && i <= m_focusIndex + 1; ++i)
+            want(i);
+    }
+    if (m_moving)
+        for (const Move& move : m_moves)
+            if (move.row)
+                wanted.emplace_back(move.row, -1);
+    // By row, the known index first.
+    std::sort(wanted.begin(), wanted.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second > b.second;
+    });
+    wanted.erase(std::unique(wanted.begin(), wanted.end(), [](const auto& a, const auto& b) { return a.first == b.first; }),
+                 wanted.end());
+    const auto isWanted = [&wanted](const ListRow* row) {
+        const auto at = std::lower_bound(wanted.begin(), wanted.end(), row,
+                                         [](const auto& entry, const ListRow* key) { return entry.first < key; });
+        return at != wanted.end() && at->first == row;
+    };
+    // Qt takes a widget that changes parents out of the keyboard's order:
+    // each row moved is put back after the one above it.
+    std::vector<std::pair<int, ListRow*>> places;
+    const auto placed = [&](ListRow* row, int index) {
+        if (index < 0 || index >= count || m_slots[std::size_t(index)] != row)
+            index = int(m_ids.indexOf(row->productID()));
+        places.emplace_back(index, row);
+    };
+    for (const auto& [row, index] : m_shown)
+        if (row && m_made.value(row->productID()) == row && !isWanted(row)) {
+            row->setParent(m_store);
+            placed(row, index);
+        }
+    m_shown.assign(wanted.begin(), wanted.end());
+    for (const auto& [row, index] : wanted) {
+        if (row->parentWidget() != this) {
+            row->setParent(this);
+            placed(row, index);
+        }
+        if (row->isHidden())
+            row->show();
+    }
+    std::sort(places.begin(), places.end());
+    for (const auto& [index, row] : places) {
+        if (index < 0)
+            continue;
+        int above = index - 1;
+        while (above >= 0 && !m_slots[std::size_t(above)])
+            --above;
+        QWidget* previous = above < 0 ? m_anchor : lastStop(m_slots[std::size_t(above)]);
+        chainAfter(previous, row);
+    }
+}
+
+
+void RowList::focusMoved(QWidget* now)
+{
+    QWidget* child = now;
+    while (child && child->parentWidget() != this)
+        child = child->parentWidget();
+    auto* row = qobject_cast<ListRow*>(child);
+    if (row == m_focused)
+        return;
+    m_focused = row;
+    m_focusIndex = -1;
+    reveal();
 }
 
 void RowList::chainAfter(QWidget*& previous, ListRow* row)
@@ -497,6 +633,7 @@ void RowList::step(qreal progress)
             row->setGraphicsEffect(nullptr);
     m_arriving.clear();
     place();
+    reveal();
 }
 
 int RowList::shownHeight() const
@@ -529,28 +666,70 @@ int RowList::heightForWidth(int width) const
 
 bool RowList::event(QEvent* event)
 {
-    // A row changed its size or showed: the rows below it move.
+    // A row changed its size or showed: the rows below it move. Only
+    // shown rows ask (a hidden one does not, nor does the list's own
+    // showing and hiding of rows need more), so only they are measured
+    // again: measuring thousands at each step of a scroll would cost more
+    // than the frame.
     if (event->type() == QEvent::LayoutRequest) {
+        int from = m_tops.size() == m_slots.size() + 1 ? -1 : 0;
+        for (std::size_t i = 0; from != 0 && i < m_shownAt.size(); ++i) {
+            const std::size_t at = std::size_t(m_shownAt[i]);
+            if (at < m_slots.size() && m_slots[at] && rowHeight(m_slots[at], width()) != m_tops[at + 1] - m_tops[at])
+                from = from < 0 ? int(at) : std::min(from, int(at));
+        }
+        if (from < 0)
+            return true;
         const int height = m_height;
-        measure();
-        place();
+        measure(from);
+        place(from);
         if (height != m_height)
             updateGeometry();
+        reveal();
         return true;
     }
     return QWidget::event(event);
 }
 
+void RowList::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The page scrolls the list: rows show as they come near.
+    QAbstractScrollArea* scroller = nullptr;
+    for (QWidget* w = parentWidget(); w && !scroller; w = w->parentWidget())
+        scroller = qobject_cast<QAbstractScrollArea*>(w);
+    if (scroller != m_scroller) {
+        if (m_scroller)
+            m_scroller->verticalScrollBar()->disconnect(this);
+        m_scroller = scroller;
+        if (scroller) {
+            connect(scroller->verticalScrollBar(), &QScrollBar::valueChanged, this, &RowList::reveal);
+            // The window grew or shrank: its view with it.
+            connect(scroller->verticalScrollBar(), &QScrollBar::rangeChanged, this, &RowList::reveal);
+        }
+    }
+    reveal();
+}
+
+void RowList::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    reveal();
+}
+
 void RowList::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    if (event->oldSize().width() == width())
+    if (event->oldSize().width() == width()) {
+        reveal();
         return;
+    }
     const int height = m_height;
     measure();
     place();
     if (height != m_height)
         updateGeometry();
+    reveal();
 }
 
 } // namespace Hub::Views

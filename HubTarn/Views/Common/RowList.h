@@ -8,8 +8,10 @@
 #include <QWidget>
 
 #include <functional>
+#include <utility>
 #include <vector>
 
+class QAbstractScrollArea;
 class QTimer;
 
 namespace Hub {
@@ -65,6 +67,14 @@ private:
 // progress redraws one row; the owner calls setIDs() when its lists change
 // (statesChanged, catalogChanged).
 //
+// Only the rows in or near the part of the list the window shows are
+// visible widgets, its own children; the rest are made and kept in a hidden
+// store, and come out as they scroll near. Leaving a tab then hides a screenful rather than thousands,
+// and a row's repaint walks a screenful of siblings. The first and the last
+// row and the neighbours of the row holding the keyboard's focus stay
+// visible too, so Tab (which skips hidden widgets) enters the list at its
+// top or bottom and walks through every row, the page scrolling along.
+//
 // While animations are on, a change of order moves the rows in view to
 // their new places, newcomers in view fade in and rows that leave fade out,
 // all in the cards' short ease-out.
@@ -108,6 +118,8 @@ Q_SIGNALS:
 protected:
     bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     struct Move {
@@ -129,6 +141,10 @@ private:
     void place(int from = 0);
     // The part of the list the window shows now, in the list's coordinates.
     QRect inView() const;
+    // Brings the rows near the view out of the store and puts back those
+    // no longer near it.
+    void reveal();
+    void focusMoved(QWidget* now);
     void chainAfter(QWidget*& previous, ListRow* row);
     void chainAll();
     void animate(const QHash<QString, int>& oldTops, const std::vector<ListRow*>& arrived, int oldHeight);
@@ -154,6 +170,15 @@ private:
     mutable int m_hfwHeight = 0;
     QTimer* m_slice;
     QWidget* m_anchor;
+    QWidget* m_store;
+    // The rows out of the store, each with the index it had then; back in
+    // once out of reach.
+    std::vector<std::pair<QPointer<ListRow>, int>> m_shown;
+    // Their places in the list when shown.
+    std::vector<int> m_shownAt;
+    QPointer<ListRow> m_focused;
+    int m_focusIndex = -1;
+    QPointer<QAbstractScrollArea> m_scroller;
 
     Kit::Tween* m_motion;
     std::vector<Move> m_moves;
