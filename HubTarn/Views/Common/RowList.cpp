@@ -482,9 +482,9 @@ void RowList::reveal()
             break;
         }
     // Tab and Backtab go from the focused row to the ones beside it.
-    if (m_focused) {
-        if (m_focusIndex >= count || m_slots[std::size_t(m_focusIndex)] != m_focused)
-            m_focusIndex = int(m_ids.indexOf(m_focused->productID()));
+    if (ListRow* focused = focusedRow()) {
+        if (m_focusIndex < 0 || m_focusIndex >= count || m_slots[std::size_t(m_focusIndex)] != focused)
+            m_focusIndex = int(m_ids.indexOf(focused->productID()));
         for (int i = m_focusIndex - 1; m_focusIndex >= 0 && i <= m_focusIndex + 1; ++i)
             want(i);
     }
@@ -538,13 +538,20 @@ void RowList::reveal()
 }
 
 
+ListRow* RowList::focusedRow() const
+{
+    // A row being destroyed gives up the focus while it is only a QWidget:
+    // it is no row any more.
+    return qobject_cast<ListRow*>(m_focused.data());
+}
+
 void RowList::focusMoved(QWidget* now)
 {
     QWidget* child = now;
     while (child && child->parentWidget() != this)
         child = child->parentWidget();
     auto* row = qobject_cast<ListRow*>(child);
-    if (row == m_focused)
+    if (row == focusedRow())
         return;
     m_focused = row;
     m_focusIndex = -1;

@@ -145,6 +145,7 @@ private:
     // no longer near it.
     void reveal();
     void focusMoved(QWidget* now);
+    ListRow* focusedRow() const;
     void chainAfter(QWidget*& previous, ListRow* row);
     void chainAll();
     void animate(const QHash<QString, int>& oldTops, const std::vector<ListRow*>& arrived, int oldHeight);
@@ -176,7 +177,7 @@ private:
     std::vector<std::pair<QPointer<ListRow>, int>> m_shown;
     // Their places in the list when shown.
     std::vector<int> m_shownAt;
-    QPointer<ListRow> m_focused;
+    QPointer<QWidget> m_focused; // a row; see focusedRow()
     int m_focusIndex = -1;
     QPointer<QAbstractScrollArea> m_scroller;
 
