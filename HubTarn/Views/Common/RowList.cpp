@@ -354,11 +354,7 @@ void RowList::work(qint64 budget)
         measure();
         place();
     } else if (resized) {
-        const int height = m_height;
-        measure(first);
-        place(first);
-        if (height != m_height)
-            updateGeometry();
+        relayOut(first);
     }
     reveal();
     schedule();
@@ -420,6 +416,16 @@ void RowList::place(int from)
         else if (row->geometry() != where)
             row->setGeometry(where);
     }
+}
+
+void RowList::relayOut(int from)
+{
+    const int height = m_height;
+    measure(from);
+    place(from);
+    // Only a new height concerns whoever lays the list out.
+    if (height != m_height)
+        updateGeometry();
 }
 
 QRect RowList::inView() const
@@ -687,11 +693,7 @@ bool RowList::event(QEvent* event)
         }
         if (from < 0)
             return true;
-        const int height = m_height;
-        measure(from);
-        place(from);
-        if (height != m_height)
-            updateGeometry();
+        relayOut(from);
         reveal();
         return true;
     }

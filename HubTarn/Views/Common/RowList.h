@@ -139,6 +139,8 @@ private:
     // From the row at `from` down.
     void measure(int from = 0);
     void place(int from = 0);
+    // Both, telling the layout when the list's height changed.
+    void relayOut(int from);
     // The part of the list the window shows now, in the list's coordinates.
     QRect inView() const;
     // Brings the rows near the view out of the store and puts back those
