@@ -212,6 +212,10 @@ void MainView::sheetClosed(SheetView* host)
     // A DAW warning raised while the sheet was up is asked now.
     showDAWConfirmation();
     updateScrim();
+    // The keys go back to the window: a window manager hands them back when
+    // a dialog closes, but without one they would go nowhere until a click.
+    if (!m_sheetView && !m_confirm)
+        window()->activateWindow();
 }
 
 void MainView::showDAWConfirmation()
