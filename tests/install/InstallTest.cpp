@@ -29,6 +29,21 @@ namespace {
 
 constexpr int kPatience = 120000; // ms; an install is a second or two
 
+// Address sanitizing names every compiled source by its full path in the
+// program's own tables, for its reports. Such a build is never shipped; the
+// plain build, which is, has its programs checked for paths of the build.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kProgramsNameTheirSources = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kProgramsNameTheirSources = true;
+#else
+constexpr bool kProgramsNameTheirSources = false;
+#endif
+#else
+constexpr bool kProgramsNameTheirSources = false;
+#endif
+
 struct Ran {
     int status = -1;
     QString out;
@@ -289,6 +304,8 @@ TEST_F(PackagedInstall, AnInstalledCopyRunsToolsFromItsOwnBundleOnly)
     }
     for (const QString& file : files) {
         const QByteArray bytes = readFile(file);
+        if (kProgramsNameTheirSources && bytes.startsWith("\x7f" "ELF"))
+            continue;
         EXPECT_FALSE(bytes.contains(HUB_BUILD_DIR)) << file.toStdString();
         EXPECT_FALSE(bytes.contains(HUB_SOURCE_DIR)) << file.toStdString();
     }
