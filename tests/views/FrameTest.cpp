@@ -14,6 +14,8 @@
 #include "Views/Frame/TopBar.h"
 
 #include <QAccessible>
+#include <QPointer>
+#include <QScrollBar>
 
 using namespace Qt::StringLiterals;
 
@@ -202,6 +204,35 @@ TEST_F(MainWindowTest, TabsWordmarkAndSelectionFollowTheModel)
     EXPECT_EQ(model->page(), std::nullopt);
     EXPECT_EQ(find(u"wordmark"_s)->toolTip(), u"Plugins"_s);
     EXPECT_EQ(find(u"wordmark"_s)->accessibleName(), u"Tarnhub"_s);
+}
+
+// Each entry into a tab starts at its top, and the tab left goes: hidden at
+// once, deleted once its rows are shed, and never found in place of the
+// tab that follows it.
+TEST_F(MainWindowTest, EachTabStartsAtItsTopAndTheTabLeftGoes)
+{
+    for (int i = 0; i < 30; ++i) {
+        const QString id = u"extra%1"_s.arg(i);
+        catalog.products.push_back(plugin(id, u"2.0"_s));
+        installer->copies[id] = {copy(PluginFormat::vst3, u"1.0"_s)};
+    }
+    open();
+    QScrollBar* bar = view->tabBody()->verticalScrollBar();
+    auto laidOut = [&] {
+        return QTest::qWaitFor([&] { return bar->maximum() > 0 && view->tabBody()->content()->height() > 2000; },
+                               kPatience);
+    };
+    ASSERT_TRUE(laidOut());
+    QPointer<QWidget> left = view->tabBody()->content();
+    for (Tab tab : {Tab::updates, Tab::plugins}) {
+        SCOPED_TRACE(rawValue(tab).toStdString());
+        bar->setValue(bar->maximum());
+        model->setTab(tab);
+        EXPECT_EQ(find(rawValue(tab) + u"Body"_s), view->tabBody()->content());
+        ASSERT_TRUE(laidOut());
+        EXPECT_EQ(bar->value(), 0);
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return left.isNull(); }, kPatience)) << "the first tab was never deleted";
 }
 
 TEST_F(MainWindowTest, TopBarAndRefreshButtonOnlineAndOffline)

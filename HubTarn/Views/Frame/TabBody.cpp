@@ -8,6 +8,7 @@
 #include "Kit/Theme.h"
 #include "Model/HubModel.h"
 
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace Hub::Views {
@@ -28,6 +29,15 @@ TabBody::TabBody(HubModel* model, QWidget* parent)
     p.setColor(QPalette::Window, Kit::Theme::bg());
     viewport()->setPalette(p);
     viewport()->setAutoFillBackground(true);
+    // One lasting child holds each tab in turn: a long tab taken out of the
+    // scroll area would have every row, shown or not, told of its new
+    // window, which held the window up for tens of milliseconds.
+    auto* stack = new QWidget;
+    stack->setAutoFillBackground(false);
+    m_stack = new QVBoxLayout(stack);
+    m_stack->setContentsMargins(QMargins());
+    m_stack->setSpacing(0);
+    setWidget(stack);
     connect(model, &HubModel::tabChanged, this, &TabBody::showTab);
     showTab();
 }
@@ -38,7 +48,7 @@ void TabBody::showTab()
     if (m_shown == tab)
         return;
     m_shown = tab;
-    auto* holder = new QWidget;
+    auto* holder = new QWidget(widget());
     holder->setAutoFillBackground(false);
     auto* layout = new QVBoxLayout(holder);
     layout->setContentsMargins(Kit::Theme::tabBodyMargins);
@@ -46,10 +56,20 @@ void TabBody::showTab()
     m_content = makeTab(tab);
     layout->addWidget(m_content);
     // The previous tab goes a slice at a time: a long list's rows would
-    // hold the window up if deleted at once.
-    if (QWidget* previous = takeWidget())
-        retire(previous);
-    setWidget(holder);
+    // hold the window up if deleted at once. Until then it stays, hidden,
+    // where it was.
+    if (m_holder) {
+        m_holder->hide();
+        m_stack->removeWidget(m_holder);
+        retire(m_holder);
+    }
+    m_holder = holder;
+    m_stack->addWidget(holder);
+    // First among its siblings, so a search by name meets this tab before
+    // the one still going.
+    holder->lower();
+    holder->show();
+    verticalScrollBar()->setValue(0);
 }
 
 QWidget* TabBody::makeTab(Tab tab)

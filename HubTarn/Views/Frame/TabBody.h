@@ -6,6 +6,8 @@
 
 #include <optional>
 
+class QVBoxLayout;
+
 namespace Hub {
 class HubModel;
 }
@@ -28,6 +30,8 @@ private:
     QWidget* makeTab(Tab tab);
 
     HubModel* m_model;
+    QVBoxLayout* m_stack;
+    QWidget* m_holder = nullptr;
     QWidget* m_content = nullptr;
     std::optional<Tab> m_shown;
 };
