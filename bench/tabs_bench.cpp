@@ -180,8 +180,8 @@ bool settled(QWidget* body)
     static QPointer<QWidget> searched;
     static QList<QPointer<Views::RowList>> lists;
     QWidget* tab = body->findChild<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
-    if (auto* area = qobject_cast<QScrollArea*>(body))
-        tab = area->widget();
+    if (auto* tabs = qobject_cast<Views::TabBody*>(body))
+        tab = tabs->content();
     if (searched != tab) {
         searched = tab;
         lists.clear();
