@@ -4,6 +4,7 @@
 
 #include "Base/Config.h"
 #include "Base/Versions.h"
+#include "Installer/ApplicationEntries.h"
 #include "Installer/InstallErrors.h"
 #include "Installer/InstallLocations.h"
 
@@ -365,6 +366,14 @@ void HubModel::startInstall(const InstallRequest& request, std::function<void()>
             result.installed = scanner->installed(product, roots);
             if (!result.error)
                 result.error = placedVersionMismatch(result.installed, release);
+            // A maker's package places its applications itself; their menu
+            // entries follow where the scan found them.
+            if (!result.error)
+                for (const InstalledFormat& copy : result.installed)
+                    if (copy.format == PluginFormat::app)
+                        ApplicationEntries::add(
+                            product, copy.path, roots,
+                            InstallLocations::scope(copy.path, PluginFormat::app, roots).value_or(InstallScope::allUsers));
             return result;
         };
     } else {

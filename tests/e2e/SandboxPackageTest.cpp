@@ -11,6 +11,7 @@
 
 #include "Base/Config.h"
 #include "Base/Places.h"
+#include "Installer/ApplicationEntries.h"
 #include "Installer/PluginInstaller.h"
 #include "Model/HubModel.h"
 
@@ -88,6 +89,15 @@ TEST_F(SandboxPackageTest, APackageProductInstallsIntoTheHomesPlacesAndTheScanFi
         EXPECT_EQ(state.installed[0].path, placed);
         EXPECT_EQ(state.installed[0].version, now.release->version);
         EXPECT_EQ(PluginInstaller::shortVersion(placed), now.release->version);
+        // An application reaches the desktop's menu, for all users as the
+        // package placed it; a plug-in has no entry.
+        QFile entry(QDir(ApplicationEntries::folder(m_model->roots(), InstallScope::allUsers))
+                        .filePath(ApplicationEntries::fileName(row.id)));
+        EXPECT_EQ(entry.open(QIODevice::ReadOnly), row.format == PluginFormat::app);
+        if (row.format == PluginFormat::app) {
+            const QByteArray names = "\nTryExec=" + QFile::encodeName(ApplicationEntries::executableOf(placed));
+            EXPECT_TRUE(entry.readAll().contains(names)) << entry.fileName().toStdString();
+        }
     }
 }
 
