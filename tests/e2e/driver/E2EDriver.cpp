@@ -459,6 +459,9 @@ private:
         shoot(u"feedback-sent"_s);
         QTest::keyClick(require(u"closeButton"_s), Qt::Key_Return);
         waitFor(u"the sheet to close"_s, [this] { return !m_model->sheet(); });
+        // No window manager runs here to hand the keys back from a closed
+        // dialog: the window must take them itself.
+        waitFor(u"the keys to come back to the window"_s, [this] { return QApplication::activeWindow() == m_window; });
         return u"Sent feedback about "_s + product.name + u" from its page: "_s + quoted(message);
     }
 
