@@ -206,9 +206,8 @@ TEST_F(MainWindowTest, TabsWordmarkAndSelectionFollowTheModel)
     EXPECT_EQ(find(u"wordmark"_s)->accessibleName(), u"Tarnhub"_s);
 }
 
-// Each entry into a tab starts at its top, and the tab left goes: hidden at
-// once, deleted once its rows are shed, and never found in place of the
-// tab that follows it.
+// Each entry into a tab starts at its top, and the tab left goes once its
+// rows are shed, never found in place of the tab that follows it.
 TEST_F(MainWindowTest, EachTabStartsAtItsTopAndTheTabLeftGoes)
 {
     for (int i = 0; i < 30; ++i) {
