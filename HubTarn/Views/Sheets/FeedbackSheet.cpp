@@ -179,21 +179,8 @@ void FeedbackSheet::layOutForm()
 
 void FeedbackSheet::layOutThanks()
 {
-    QLabel* thanks = Kit::plainLabel(QStringLiteral("thank you"), m_thanks);
-    thanks->setObjectName(QStringLiteral("thanksTitle"));
-    Kit::setProseStyle(thanks, Kit::Theme::bold(28, -1.4), Kit::Theme::ink());
-    QLabel* reaches = Kit::plainLabel(QStringLiteral("It reaches Tarnaudio with your name and version."), m_thanks);
-    reaches->setObjectName(QStringLiteral("thanksText"));
-    Kit::setFootStyle(reaches, 13);
-    auto* closeRow = new QHBoxLayout;
-    closeRow->addStretch(1);
-    closeRow->addWidget(m_close);
-    auto* thanksLayout = new QVBoxLayout(m_thanks);
-    thanksLayout->setContentsMargins(0, 0, 0, 0);
-    thanksLayout->setSpacing(12);
-    thanksLayout->addWidget(thanks);
-    thanksLayout->addWidget(reaches);
-    thanksLayout->addLayout(closeRow);
+    layOutMessage(m_thanks, QStringLiteral("thanks"), QStringLiteral("thank you"),
+                  QStringLiteral("It reaches Tarnaudio with your name and version."), m_close);
 }
 
 void FeedbackSheet::connectActions()

@@ -6,6 +6,7 @@
 #include "Kit/Theme.h"
 
 #include <QFontMetricsF>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QVBoxLayout>
@@ -209,6 +210,25 @@ void FormatBox::paintEvent(QPaintEvent*)
 bool FormatBox::hitButton(const QPoint& pos) const
 {
     return Kit::Paint::continuousRect(QRectF(rect()), Kit::Theme::cardRadius).contains(QPointF(pos) + QPointF(0.5, 0.5));
+}
+
+void layOutMessage(QWidget* panel, const QString& name, const QString& title, const QString& text, QWidget* close)
+{
+    QLabel* heading = Kit::plainLabel(title, panel);
+    heading->setObjectName(name + QStringLiteral("Title"));
+    Kit::setProseStyle(heading, Kit::Theme::bold(28, -1.4), Kit::Theme::ink());
+    QLabel* body = Kit::plainLabel(text, panel);
+    body->setObjectName(name + QStringLiteral("Text"));
+    Kit::setFootStyle(body, 13);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(close);
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(12);
+    layout->addWidget(heading);
+    layout->addWidget(body);
+    layout->addLayout(buttons);
 }
 
 } // namespace Hub::Views

@@ -32,6 +32,11 @@ private:
     QLabel* m_detail;
 };
 
+// A sheet's closing message laid out on `panel`: the title in the bold face
+// at 28, the text under it in the foot style, and `close` at the right
+// below. The labels are named `name` + "Title" and `name` + "Text".
+void layOutMessage(QWidget* panel, const QString& name, const QString& title, const QString& text, QWidget* close);
+
 // One plug-in format's tile, chosen or not. It keeps no state: the sheet
 // that owns it holds the chosen set, runs the action on a click anywhere in
 // the rounded outline (or Return and Space) and passes `on` back in. On, a

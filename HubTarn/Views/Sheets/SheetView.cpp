@@ -2,6 +2,7 @@
 
 #include "Views/Sheets/FeedbackSheet.h"
 #include "Views/Sheets/InstallSheet.h"
+#include "Views/Sheets/SheetKit.h"
 #include "Views/Sheets/UninstallSheet.h"
 
 #include "Kit/Keyboard.h"
@@ -10,9 +11,7 @@
 #include "Kit/Theme.h"
 #include "Model/HubModel.h"
 
-#include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QVBoxLayout>
 
 namespace Hub::Views {
@@ -26,25 +25,11 @@ public:
     NotFoundPanel(HubModel* model, const QString& slug, QWidget* parent)
         : SheetBody(model, slug, QStringLiteral("sheetNotFound"), parent)
     {
-        QLabel* title = Kit::plainLabel(QStringLiteral("not found"), this);
-        title->setObjectName(QStringLiteral("notFoundTitle"));
-        Kit::setProseStyle(title, Kit::Theme::bold(28, -1.4), Kit::Theme::ink());
-        QLabel* text = Kit::plainLabel(QStringLiteral("This product isn't in the catalog any more."), this);
-        text->setObjectName(QStringLiteral("notFoundText"));
-        Kit::setFootStyle(text, 13);
         auto* close = new Kit::Pill(QStringLiteral("Close"), Kit::PillStyle{Kit::Theme::ink(), Kit::Theme::bg(), true, false}, this);
         close->setObjectName(QStringLiteral("closeButton"));
         connect(close, &QAbstractButton::clicked, this, &SheetBody::dismiss);
-
-        auto* buttons = new QHBoxLayout;
-        buttons->addStretch(1);
-        buttons->addWidget(close);
-        auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(12);
-        layout->addWidget(title);
-        layout->addWidget(text);
-        layout->addLayout(buttons);
+        layOutMessage(this, QStringLiteral("notFound"), QStringLiteral("not found"),
+                      QStringLiteral("This product isn't in the catalog any more."), close);
     }
 };
 
