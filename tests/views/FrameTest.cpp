@@ -160,6 +160,10 @@ TEST_F(MainWindowTest, TabsWordmarkAndSelectionFollowTheModel)
         model->setTab(tab);
         QWidget* body = view->tabBody()->content();
         ASSERT_EQ(body->objectName(), rawValue(tab) + u"Body"_s);
+        // Sized at once for the first paint: no wrapped line cut off.
+        QWidget* holder = body->parentWidget();
+        EXPECT_EQ(holder->width(), view->tabBody()->viewport()->width());
+        EXPECT_GE(holder->height(), holder->heightForWidth(holder->width()));
         auto* title = body->findChild<QLabel*>(u"sectionTitle"_s);
         ASSERT_NE(title, nullptr);
         EXPECT_EQ(title->text(), rawValue(tab));

@@ -8,6 +8,7 @@
 #include "Kit/Theme.h"
 #include "Model/HubModel.h"
 
+#include <QCoreApplication>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
@@ -69,6 +70,12 @@ void TabBody::showTab()
     // the one still going.
     holder->lower();
     holder->show();
+    // Sized now, as a scroll area sizes a widget it is given: else the
+    // first paint shows the new tab at the old one's height, wrapped lines
+    // cut off.
+    m_stack->activate();
+    QEvent request(QEvent::LayoutRequest);
+    QCoreApplication::sendEvent(this, &request);
     verticalScrollBar()->setValue(0);
 }
 
