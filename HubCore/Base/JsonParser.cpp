@@ -112,13 +112,31 @@ private:
         double d = 0;
         const auto parsed = std::from_chars(m_begin, end, d);
         if (parsed.ec == std::errc::result_out_of_range) {
-            if (exponent >= 0)
+            // Past a double's range one way or the other; which way is the
+            // place of the first significant digit, not the exponent's sign:
+            // 1000e-1 is large and 0.0001e2 small.
+            if (leadingPower(intBegin, intEnd, fracBegin, fracEnd, exponent) >= 0)
                 notJson(QStringLiteral("number out of range"));
             d = negative ? -0.0 : 0.0; // too small for a double
         } else if (parsed.ec != std::errc() || parsed.ptr != end) {
             illegal();
         }
         return {false, 0, d};
+    }
+
+    // The power of ten of the first significant digit (2 for 123.4, -3 for
+    // 0.00123); the mantissa is not all zeros. Cannot overflow: the digits
+    // are a document's length and the exponent saturates at kExponentCap.
+    static long long leadingPower(const char* intBegin, const char* intEnd, const char* fracBegin,
+                                  const char* fracEnd, long long exponent)
+    {
+        for (const char* d = intBegin; d != intEnd; ++d)
+            if (*d != '0')
+                return (intEnd - d - 1) + exponent;
+        for (const char* d = fracBegin; d != fracEnd; ++d)
+            if (*d != '0')
+                return -(d - fracBegin + 1) + exponent;
+        return exponent;
     }
 
     // The integer `digits` x 10^scale, when it is one within 64 bits.

@@ -361,6 +361,10 @@ TEST(StrictJsonText, RefusesWhatALenientParserTakes)
                   "products[0].release.size", "expected a whole number within 64 bits"},
              Case{"invalid UTF-8", "{\"version\":\"1\xC3(\"}", "", "not valid JSON (illegal UTF-8"},
              Case{"leading zero", R"({"version":"1","size":012})", "", "not valid JSON (illegal number"},
+             // About 1e399, though its exponent is negative.
+             Case{"too large, with a negative exponent",
+                  R"({"version":"1","size":1)" + QByteArray(400, '0') + "e-1}", "",
+                  "not valid JSON (number out of range"},
              Case{"trailing comma", R"({"version":"1",})", "", "not valid JSON (expected a key"},
              Case{"deep nesting", R"({"version":"1","x":)" + QByteArray(100000, '[') + "}", "",
                   "not valid JSON (too deeply nested"},
@@ -525,7 +529,7 @@ TEST(StrictJsonText, ReadsHalfSurrogatePairsAndRefusesTextAfterTheObject)
 TEST(StrictJsonText, ReadsAFractionAsTheNearestDouble)
 {
     struct Case {
-        const char* number;
+        QByteArray number;
         double nearest;
     };
     for (const Case& c : {
@@ -536,8 +540,14 @@ TEST(StrictJsonText, ReadsAFractionAsTheNearestDouble)
              Case{"1.00000000000000001", 1.0},
              Case{"4503599627370495.5", 4503599627370495.5},
              Case{"-1e-400", -0.0},
+             // Too small for a double, though no exponent says so.
+             Case{"0." + QByteArray(330, '0') + "1", 0.0},
+             Case{"-0." + QByteArray(330, '0') + "1", -0.0},
+             Case{"0.0001e-320", 0.0},
+             Case{"4.9406564584124654e-324", std::numeric_limits<double>::denorm_min()},
+             Case{"0.000001e-302", 1e-308},
          }) {
-        SCOPED_TRACE(c.number);
+        SCOPED_TRACE(c.number.left(40).toStdString());
         const Json::Value document = Json::parse(QByteArray("{\"n\":") + c.number + "}");
         const Json::Value n = document.member("n"_L1);
         EXPECT_EQ(n.toDouble(), c.nearest);
