@@ -11,6 +11,9 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cctype>
+#include <optional>
+#include <utility>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -66,44 +69,208 @@ QString findEntry(const QString& fileName, const Desktop& desktop)
     return {};
 }
 
-// The three groups of a mimeapps.list (and the one of a mimeinfo.cache) that
-// name a type's handlers, each handler list in its file's order.
-struct Associations {
-    QStringList defaults;
-    QStringList added;
-    QStringList removed;
-};
+// A key file as GLib's reader takes it: groups of keys, a later group or
+// key of the same name merging into (and over) the earlier one. None for a
+// file that reader refuses whole (a line that is neither a comment, a group
+// nor a key, a key before any group), since the desktop then reads nothing
+// of it either.
+using KeyFile = QHash<QString, QHash<QString, QString>>;
 
-// Reads `mimeType`'s lists from one association file; nothing from a
-// missing or unreadable file. Keys are compared exactly, as the desktop's
-// own readers do; "#" starts a comment line.
-Associations readAssociations(const QString& path, const QString& mimeType)
+std::optional<KeyFile> loadKeyFile(const QString& path)
 {
-    Associations found;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return found;
-    QStringList* group = nullptr;
-    for (const QByteArray& raw : file.readAll().split('\n')) {
-        const QByteArray line = raw.trimmed();
+        return std::nullopt;
+    KeyFile groups;
+    QHash<QString, QString>* group = nullptr;
+    for (QByteArray line : file.readAll().split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        qsizetype start = 0;
+        while (start < line.size() && std::isspace(static_cast<unsigned char>(line[start])))
+            ++start;
+        line = line.mid(start);
         if (line.isEmpty() || line.startsWith('#'))
             continue;
         if (line.startsWith('[')) {
-            group = line == "[Default Applications]" ? &found.defaults
-                : line == "[Added Associations]" || line == "[MIME Cache]" ? &found.added
-                : line == "[Removed Associations]" ? &found.removed
-                                                     : nullptr;
-            continue;
+            const qsizetype close = line.indexOf(']');
+            const QByteArray after = line.mid(close + 1);
+            if (close > 0 && std::all_of(after.begin(), after.end(), [](char c) { return c == ' ' || c == '\t'; })) {
+                group = &groups[QString::fromUtf8(line.mid(1, close - 1))];
+                continue;
+            }
         }
         const qsizetype equals = line.indexOf('=');
-        if (!group || equals < 0 || QString::fromUtf8(line.left(equals).trimmed()) != mimeType)
+        if (equals <= 0 || !group)
+            return std::nullopt;
+        QByteArray key = line.left(equals);
+        while (key.endsWith(' ') || key.endsWith('\t'))
+            key.chop(1);
+        // "Name[de]" names a locale's value; any other bracket is no key.
+        const qsizetype open = key.indexOf('[');
+        const bool bracketsFit = open < 0 ? !key.contains(']') : open > 0 && key.indexOf(']') == key.size() - 1;
+        if (key.isEmpty() || key.startsWith(' ') || !bracketsFit)
+            return std::nullopt;
+        qsizetype value = equals + 1;
+        while (value < line.size() && std::isspace(static_cast<unsigned char>(line[value])))
+            ++value;
+        (*group)[QString::fromUtf8(key)] = QString::fromUtf8(line.mid(value));
+    }
+    return groups;
+}
+
+// A value's escapes undone; as a list, split at each unescaped ";", where
+// a final empty item is no item and an empty one between two is. None for
+// an escape the format does not know.
+std::optional<QStringList> unescaped(const QString& value, bool asList)
+{
+    QStringList items;
+    QString item;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value[i];
+        if (asList && c == u';') {
+            items.append(std::exchange(item, {}));
             continue;
-        for (const QByteArray& id : line.mid(equals + 1).split(';')) {
-            if (!id.trimmed().isEmpty())
-                group->append(QString::fromUtf8(id.trimmed()));
+        }
+        if (c != u'\\') {
+            item += c;
+            continue;
+        }
+        if (++i == value.size())
+            return std::nullopt;
+        // Each escape the format knows, and the character it stands for.
+        static const std::pair<QChar, QChar> kEscapes[] = {
+            {u's', u' '}, {u'n', u'\n'}, {u't', u'\t'}, {u'r', u'\r'}, {u'\\', u'\\'}};
+        const QChar escaped = value[i];
+        if (escaped == u';') {
+            item += asList ? u";"_s : u"\\;"_s;
+            continue;
+        }
+        const auto known = std::find_if(std::begin(kEscapes), std::end(kEscapes),
+                                        [escaped](const auto& pair) { return pair.first == escaped; });
+        if (known == std::end(kEscapes))
+            return std::nullopt;
+        item += known->second;
+    }
+    if (!asList || !item.isEmpty())
+        items.append(item);
+    return items;
+}
+
+// Adds `ids` to `list` but those it holds or `except` names, the way GLib
+// grows its lists, quirk included: a list not yet begun takes `ids` whole.
+void extend(std::optional<QStringList>& list, const QStringList& ids, const std::optional<QStringList>& except)
+{
+    if (!list) {
+        list = ids;
+        return;
+    }
+    for (const QString& id : ids)
+        if (!list->contains(id) && !(except && except->contains(id)))
+            list->append(id);
+}
+
+// One folder's lists of a type's handlers, merged from its files in their
+// order, each file's additions before its removals.
+struct Associations {
+    std::optional<QStringList> defaults;
+    std::optional<QStringList> added;
+    std::optional<QStringList> removed;
+};
+
+// Merges one association file into `into`. Only a plain mimeapps.list and
+// a cache may add or remove; a desktop's own list and defaults.list only
+// name defaults, whatever else they hold.
+void readAssociations(const QString& path, const QString& mimeType, const QString& addedGroup, bool mayChange,
+                      Associations& into)
+{
+    const std::optional<KeyFile> file = loadKeyFile(path);
+    if (!file)
+        return;
+    const auto ids = [&](const QString& group) -> std::optional<QStringList> {
+        const auto found = file->constFind(group);
+        if (found == file->cend() || !found->contains(mimeType))
+            return std::nullopt;
+        return unescaped(found->value(mimeType), true);
+    };
+    if (mayChange) {
+        if (const std::optional<QStringList> added = ids(addedGroup))
+            extend(into.added, *added, into.removed);
+        if (const std::optional<QStringList> removed = ids(u"Removed Associations"_s))
+            extend(into.removed, *removed, into.added);
+    }
+    if (const std::optional<QStringList> defaults = ids(u"Default Applications"_s))
+        extend(into.defaults, *defaults, std::nullopt);
+}
+
+// The program a command line starts, by the shell's quoting; empty when
+// the line does not parse.
+QString firstWord(const QString& command)
+{
+    QString word;
+    qsizetype i = 0;
+    while (i < command.size() && command[i].isSpace())
+        ++i;
+    for (; i < command.size() && !command[i].isSpace(); ++i) {
+        const QChar c = command[i];
+        if (c == u'\'') {
+            const qsizetype close = command.indexOf(u'\'', i + 1);
+            if (close < 0)
+                return {};
+            word += command.mid(i + 1, close - i - 1);
+            i = close;
+        } else if (c == u'"') {
+            for (++i;; ++i) {
+                if (i == command.size())
+                    return {};
+                if (command[i] == u'"')
+                    break;
+                if (command[i] == u'\\' && i + 1 < command.size() && u"$`\"\\\n"_s.contains(command[i + 1]))
+                    ++i;
+                word += command[i];
+            }
+        } else if (c == u'\\') {
+            if (++i == command.size())
+                return {};
+            word += command[i];
+        } else {
+            word += c;
         }
     }
-    return found;
+    return word;
+}
+
+// A program as the desktop finds one: a path that is an executable file,
+// or a name found so on $PATH.
+bool isFoundProgram(const QString& program)
+{
+    if (program.isEmpty())
+        return false;
+    if (program.contains(u'/')) {
+        const QFileInfo info(program);
+        return info.isFile() && info.isExecutable();
+    }
+    return !QStandardPaths::findExecutable(program).isEmpty();
+}
+
+// An entry the desktop would start: an application whose TryExec and
+// Exec programs are there.
+bool isRunnableEntry(const QString& path)
+{
+    const std::optional<KeyFile> file = loadKeyFile(path);
+    if (!file)
+        return false;
+    const auto entry = file->constFind(u"Desktop Entry"_s);
+    if (entry == file->cend() || entry->value(u"Type"_s) != "Application"_L1)
+        return false;
+    for (const QString& key : {u"TryExec"_s, u"Exec"_s}) {
+        const std::optional<QStringList> value = unescaped(entry->value(key), false);
+        if (!value)
+            return false;
+        if (!value->first().isEmpty() && !isFoundProgram(key == "Exec"_L1 ? firstWord(value->first()) : value->first()))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -134,54 +301,65 @@ MimeAppsFolders mimeAppsFolders(const QString& home)
 
 QString defaultHandler(const QString& mimeType, const MimeAppsFolders& folders)
 {
-    QStringList applications{QDir(folders.dataHome).filePath(u"applications"_s)};
-    for (const QString& data : folders.dataDirs)
-        applications.append(QDir(data).filePath(u"applications"_s));
-    const auto installed = [&applications](const QString& id) {
-        return std::any_of(applications.begin(), applications.end(),
-                           [&id](const QString& folder) { return QFileInfo(QDir(folder).filePath(id)).isFile(); });
+    // The folders from the most to the least important, as GLib ranks
+    // them: the configuration folders (association lists only) before the
+    // data folders' applications, the user's before the system's.
+    struct Folder {
+        QString path;
+        bool holdsEntries;
+        Associations lists;
     };
+    std::vector<Folder> ranked;
+    ranked.push_back({folders.configHome, false, {}});
+    for (const QString& config : folders.configDirs)
+        ranked.push_back({config, false, {}});
+    ranked.push_back({QDir(folders.dataHome).filePath(u"applications"_s), true, {}});
+    for (const QString& data : folders.dataDirs)
+        ranked.push_back({QDir(data).filePath(u"applications"_s), true, {}});
 
-    // The association files from the most to the least important: the
-    // configuration folders before the (older) data folders, the user's
-    // before the system's, and in each the current desktops' own lists first.
-    QStringList listFolders{folders.configHome};
-    listFolders += folders.configDirs;
-    listFolders += applications;
-    QStringList names;
-    for (const QString& desktop : folders.desktops)
-        names.append(desktop + u"-mimeapps.list"_s);
-    names.append(u"mimeapps.list"_s);
-    std::vector<Associations> lists;
-    for (const QString& folder : listFolders) {
-        for (const QString& name : names)
-            lists.push_back(readAssociations(QDir(folder).filePath(name), mimeType));
-    }
-
-    // The first default that is installed, by the files' order.
-    for (const Associations& list : lists) {
-        for (const QString& id : list.defaults) {
-            if (installed(id))
-                return id;
+    for (Folder& folder : ranked) {
+        const QDir dir(folder.path);
+        for (const QString& desktop : folders.desktops)
+            readAssociations(dir.filePath(desktop + u"-mimeapps.list"_s), mimeType, u"Added Associations"_s, false,
+                             folder.lists);
+        readAssociations(dir.filePath(u"mimeapps.list"_s), mimeType, u"Added Associations"_s, true, folder.lists);
+        if (folder.holdsEntries) {
+            readAssociations(dir.filePath(u"defaults.list"_s), mimeType, u"Added Associations"_s, false,
+                             folder.lists);
+            readAssociations(dir.filePath(u"mimeinfo.cache"_s), mimeType, u"MIME Cache"_s, true, folder.lists);
         }
     }
-    // Without one: the first association a file adds and no file of the
-    // same or higher rank removes, then the programs that declare the type
-    // (the folders' caches), by the folders' order.
+
+    // A folder's additions and removals do not reach an entry that a more
+    // important folder holds: that one hides the entry of the same name.
+    const auto hidden = [&ranked](std::size_t rank, const QString& id) {
+        for (std::size_t i = 0; i < rank; ++i)
+            if (ranked[i].holdsEntries && QFileInfo(QDir(ranked[i].path).filePath(id)).isFile())
+                return true;
+        return false;
+    };
+    // Every folder's defaults first, then what each folder adds and no
+    // more important one removed.
+    QStringList candidates;
+    for (const Folder& folder : ranked)
+        for (const QString& id : folder.lists.defaults.value_or(QStringList()))
+            if (!candidates.contains(id))
+                candidates.append(id);
     QStringList removed;
-    for (const Associations& list : lists) {
-        removed += list.removed;
-        for (const QString& id : list.added) {
-            if (!removed.contains(id) && installed(id))
-                return id;
-        }
+    for (std::size_t rank = 0; rank < ranked.size(); ++rank) {
+        const Associations& lists = ranked[rank].lists;
+        for (const QString& id : lists.added.value_or(QStringList()))
+            if (!hidden(rank, id) && !removed.contains(id) && !candidates.contains(id))
+                candidates.append(id);
+        for (const QString& id : lists.removed.value_or(QStringList()))
+            if (!hidden(rank, id) && !removed.contains(id) && !candidates.contains(id))
+                removed.append(id);
     }
-    for (const QString& folder : applications) {
-        for (const QString& id : readAssociations(QDir(folder).filePath(u"mimeinfo.cache"_s), mimeType).added) {
-            if (!removed.contains(id) && installed(id))
+    // The first that an entry folder holds as an entry the desktop would run.
+    for (const QString& id : candidates)
+        for (const Folder& folder : ranked)
+            if (folder.holdsEntries && isRunnableEntry(QDir(folder.path).filePath(id)))
                 return id;
-        }
-    }
     return {};
 }
 

@@ -61,10 +61,13 @@ struct MimeAppsFolders {
 MimeAppsFolders mimeAppsFolders(const QString& home);
 
 // The desktop file name that handles `mimeType`, read from the files where
-// the desktop keeps it, in the order the desktop reads them; empty for none.
-// Reads files only, so asking costs no process. The first installed default
-// of the most important list wins; without one, the first association added
-// and not removed, then the first entry that declares the type.
+// the desktop keeps it, as GLib (whose reader the desktop's openers use)
+// reads them; empty for none. Reads files only, so asking costs no process.
+// Every folder's defaults come first, then the associations each folder
+// adds and no more important one removed (a folder's own caches among
+// them); a desktop's own list only names defaults, and a folder's list does
+// not reach an entry that a more important folder holds. The first that is
+// an entry the desktop would run wins.
 QString defaultHandler(const QString& mimeType, const MimeAppsFolders& folders);
 
 // The desktop as the link rules see it.

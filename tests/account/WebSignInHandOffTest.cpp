@@ -14,9 +14,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <QDirIterator>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <random>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -511,6 +515,11 @@ TEST(WebSignInSchemeHandler, ABuildTreeNeverTakesTheLinkFromAProgramThatExists)
     }
 }
 
+QByteArray runnableEntry(const QByteArray& program)
+{
+    return "[Desktop Entry]\nType=Application\nName=Some Program\nName[de]=Ein Programm\nExec=" + program + " %u\n";
+}
+
 // Where the desktop keeps a link's handler, read as the desktop reads it:
 // the association files in rank order, then the entries' caches.
 TEST(WebSignInSchemeHandler, ReadsTheHandlerWhereTheDesktopKeepsIt)
@@ -547,8 +556,30 @@ TEST(WebSignInSchemeHandler, ReadsTheHandlerWhereTheDesktopKeepsIt)
         {"other types, groups and comments are not read",
          {{"config/mimeapps.list", "# " + type + "=theirs.desktop\n[Added Associations]\n" + type
                                      + "x=theirs.desktop\n[Default Applications]\ntext/plain=theirs.desktop\n "
-                                     + type + " = ours.desktop ;\n"}},
+                                     + type + " = ours.desktop;\n"}},
          u"ours.desktop"_s},
+        {"a blank after a name belongs to the name",
+         {{"config/mimeapps.list", defaults("ours.desktop ;theirs.desktop")}}, u"theirs.desktop"_s},
+        {"a file with a line that is no key is not read at all",
+         {{"config/mimeapps.list", defaults("ours.desktop") + "stray words\n"},
+          {"etc/xdg/mimeapps.list", defaults("theirs.desktop")}},
+         u"theirs.desktop"_s},
+        {"a key given twice: the later one",
+         {{"config/mimeapps.list", defaults("ours.desktop") + type + "=theirs.desktop\n"}}, u"theirs.desktop"_s},
+        {"a desktop's own list only names defaults",
+         {{"config/tarn-mimeapps.list", "[Added Associations]\n" + type + "=ours.desktop;\n"},
+          {"config/mimeapps.list", "[Removed Associations]\n" + type + "=ours.desktop;\n"},
+          {"usr/share/applications/mimeinfo.cache", "[MIME Cache]\n" + type + "=theirs.desktop;\n"}},
+         u"theirs.desktop"_s},
+        {"a system list adds no entry that the user's folder holds",
+         {{"usr/share/applications/mimeapps.list", "[Added Associations]\n" + type + "=ours.desktop;\n"}},
+         QString()},
+        {"the user's cache before a system list's addition",
+         {{"data/applications/mimeinfo.cache", "[MIME Cache]\n" + type + "=ours.desktop;\n"},
+          {"usr/share/applications/mimeapps.list", "[Added Associations]\n" + type + "=theirs.desktop;\n"}},
+         u"ours.desktop"_s},
+        {"an entry whose program is gone gives way",
+         {{"config/mimeapps.list", defaults("gone-program.desktop;theirs.desktop")}}, u"theirs.desktop"_s},
         {"without a default, the entries that declare it",
          {{"usr/share/applications/mimeinfo.cache", "[MIME Cache]\n" + type + "=theirs.desktop;\n"}},
          u"theirs.desktop"_s},
@@ -565,8 +596,9 @@ TEST(WebSignInSchemeHandler, ReadsTheHandlerWhereTheDesktopKeepsIt)
         SCOPED_TRACE(row.name);
         QTemporaryDir dir;
         ASSERT_TRUE(dir.isValid());
-        writeFile(dir.filePath(u"data/applications/ours.desktop"_s), "[Desktop Entry]\n");
-        writeFile(dir.filePath(u"usr/share/applications/theirs.desktop"_s), "[Desktop Entry]\n");
+        writeFile(dir.filePath(u"data/applications/ours.desktop"_s), runnableEntry("/bin/true"));
+        writeFile(dir.filePath(u"usr/share/applications/theirs.desktop"_s), runnableEntry("/bin/true"));
+        writeFile(dir.filePath(u"usr/share/applications/gone-program.desktop"_s), runnableEntry("/gone/program"));
         for (const File& file : row.files)
             writeFile(dir.filePath(QString::fromUtf8(file.path)), file.text);
         const SchemeHandler::MimeAppsFolders folders{dir.filePath(u"config"_s),
@@ -575,6 +607,86 @@ TEST(WebSignInSchemeHandler, ReadsTheHandlerWhereTheDesktopKeepsIt)
                                                      {dir.filePath(u"usr/local/share"_s), dir.filePath(u"usr/share"_s)},
                                                      {u"tarn"_s}};
         EXPECT_EQ(SchemeHandler::defaultHandler(mime, folders), row.handler);
+    }
+}
+
+// The same answer as GLib's own reader (gio, which the desktop's openers
+// use) over many sets of association files drawn at random, with a fixed
+// seed so that a difference found is found again.
+TEST(WebSignInSchemeHandler, AgreesWithGLibOverRandomAssociationFiles)
+{
+    const QString gio = QStandardPaths::findExecutable(u"gio"_s);
+    if (gio.isEmpty())
+        GTEST_SKIP() << "gio (Debian's libglib2.0-bin) is not installed, so there is no reader to agree with";
+    const QByteArray type = "x-scheme-handler/tarn-differential";
+    const char* const ids[] = {"a.desktop", "b.desktop", "c.desktop", "d.desktop", "gone.desktop"};
+    const char* const entryFolders[] = {"data/applications", "usr/local/share/applications",
+                                        "usr/share/applications"};
+    const char* const listFolders[] = {"config", "etc/xdg", "data/applications", "usr/local/share/applications",
+                                       "usr/share/applications"};
+    const char* const listNames[] = {"mimeapps.list", "tarn-mimeapps.list", "mimeinfo.cache", "defaults.list"};
+    const char* const groups[] = {"[Default Applications]", "[Added Associations]", "[Removed Associations]",
+                                  "[MIME Cache]"};
+    std::mt19937 random(20261208);
+    const auto pick = [&random](std::size_t count) { return std::size_t(random() % count); };
+    int differences = 0;
+    for (int round = 0; round < 150 && differences < 3; ++round) {
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        for (const char* id : ids)
+            for (const char* folder : entryFolders)
+                if (pick(3) == 0)
+                    writeFile(dir.filePath(QString::fromUtf8(folder) + u'/' + QString::fromUtf8(id)),
+                              runnableEntry(QByteArray(id) == "gone.desktop" ? "/gone/program" : "/bin/true"));
+        for (const char* folder : listFolders)
+            for (const char* name : listNames) {
+                if (pick(3) != 0)
+                    continue;
+                QByteArray text;
+                for (std::size_t g = 0, n = 1 + pick(3); g < n; ++g) {
+                    text += QByteArray(groups[pick(4)]) + '\n' + type + '=';
+                    for (std::size_t i = 0, m = pick(4); i < m; ++i)
+                        text += QByteArray(ids[pick(5)]) + ';';
+                    text += '\n';
+                }
+                writeFile(dir.filePath(QString::fromUtf8(folder) + u'/' + QString::fromUtf8(name)), text);
+            }
+        const SchemeHandler::MimeAppsFolders folders{dir.filePath(u"config"_s),
+                                                     {dir.filePath(u"etc/xdg"_s)},
+                                                     dir.filePath(u"data"_s),
+                                                     {dir.filePath(u"usr/local/share"_s), dir.filePath(u"usr/share"_s)},
+                                                     {u"tarn"_s}};
+        QProcess reader;
+        QProcessEnvironment environment;
+        environment.insert(u"PATH"_s, u"/usr/bin:/bin"_s);
+        environment.insert(u"LC_ALL"_s, u"C"_s);
+        environment.insert(u"HOME"_s, dir.path());
+        environment.insert(u"XDG_CONFIG_HOME"_s, folders.configHome);
+        environment.insert(u"XDG_CONFIG_DIRS"_s, folders.configDirs.join(u':'));
+        environment.insert(u"XDG_DATA_HOME"_s, folders.dataHome);
+        environment.insert(u"XDG_DATA_DIRS"_s, folders.dataDirs.join(u':'));
+        environment.insert(u"XDG_CURRENT_DESKTOP"_s, u"Tarn"_s);
+        reader.setProcessEnvironment(environment);
+        reader.setProcessChannelMode(QProcess::SeparateChannels);
+        reader.start(gio, {u"mime"_s, QString::fromUtf8(type)});
+        ASSERT_TRUE(reader.waitForFinished(120'000));
+        QString glib;
+        for (const QByteArray& line : reader.readAllStandardOutput().split('\n'))
+            if (line.startsWith("Default application for "))
+                glib = QString::fromUtf8(line.mid(line.lastIndexOf(": ") + 2)).trimmed();
+        const QString ours = SchemeHandler::defaultHandler(QString::fromUtf8(type), folders);
+        if (ours != glib) {
+            ++differences;
+            QString files;
+            QDirIterator each(dir.path(), QDir::Files, QDirIterator::Subdirectories);
+            while (each.hasNext()) {
+                const QString path = each.next();
+                if (!path.endsWith(u".desktop"_s) || path.endsWith(u"gone.desktop"_s))
+                    files += QDir(dir.path()).relativeFilePath(path) + u":\n"_s + QString::fromUtf8(readFile(path));
+            }
+            ADD_FAILURE() << "round " << round << ": GLib " << glib.toStdString() << ", ours " << ours.toStdString()
+                          << "\n" << files.toStdString();
+        }
     }
 }
 
