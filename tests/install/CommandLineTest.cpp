@@ -81,6 +81,11 @@ TEST_F(CommandLine, OptionsAnswerOnTheirStreamWithTheirStatus)
         {{u"hubtarn:echo"_s, u"https://example.com/x"_s}, 2, {}, otherScheme + tryHelp},
         {{u"--"_s, u"--status"_s}, 2, {}, u"hubtarn: not a link: '--status'"_s + tryHelp},
         {{u"--"_s, u"-x"_s}, 2, {}, u"hubtarn: not a link: '-x'"_s + tryHelp},
+        // "--" ends the options; nothing after it is nothing to refuse.
+        {{u"--status"_s, u"--"_s}, 0, u"Tarnhub "_s + Hub::Config::hubVersion() + u" ("_s, {}},
+        {{u"--version"_s, u"--"_s}, 0, version, {}},
+        {{u"--version"_s, u"--"_s, u"hubtarn:echo"_s}, 2, {}, u"hubtarn: --version takes no other arguments"_s + tryHelp},
+        {{u"hubtarn:echo"_s, u"--version"_s, u"--"_s}, 2, {}, u"hubtarn: --version takes no other arguments"_s + tryHelp},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.arguments.join(u' ').toStdString());
