@@ -2,6 +2,7 @@
 #include "TestFiles.h"
 
 #include "Base/Config.h"
+#include "Base/Machine.h"
 #include "Catalog/CatalogLoader.h"
 #include "Shell/CommandLine.h"
 #include "Shell/StatusReport.h"
@@ -191,6 +192,10 @@ TEST(StatusReport, APackagedProgramSaysItsUpdatesComeFromThePackages)
         const QString report = Hub::statusReport(loader, row.selfUpdates);
         EXPECT_EQ(report.contains(packages), row.saysPackages) << report.toStdString();
         EXPECT_EQ(report.contains(u"Latest Tarnhub: 999.0\n"_s), row.namesLatest) << report.toStdString();
+        // The machine by its name and processor; a release's minimum system
+        // is the other platform's version, which this one has none of.
+        EXPECT_TRUE(report.contains(u"\nMachine: "_s + Hub::Machine::name() + u", "_s + Hub::Machine::cpu() + u'\n'))
+            << report.toStdString();
     }
 }
 

@@ -186,7 +186,7 @@ TEST(KitSheet, showsEveryControlInEachState)
     add("pill wide", wide);
 
     add("tag", row({new Tag(QStringLiteral("offline")), new Tag(QStringLiteral("new"), TagStyle{Theme::muted(), true}),
-                    new Tag(QStringLiteral("up to date")), new Tag(QStringLiteral("needs system version 14.0"), TagStyle{Theme::warn(), false}),
+                    new Tag(QStringLiteral("up to date")), new Tag(QStringLiteral("not for this system"), TagStyle{Theme::warn(), false}),
                     new Tag(QStringLiteral("beta"), TagStyle{Theme::ink(), true})}));
 
     add("progress", row({progress(0, Theme::ink()), progress(0.01, accentColor(reverb)), progress(0.426, accentColor(reverb)),
