@@ -44,7 +44,19 @@ if(HUB_PART STREQUAL "program")
     foreach(_applet IN LISTS HUB_APPLETS)
         _hub_link(hubtools "${_bundle}/Contents/Helpers/${_applet}")
     endforeach()
-    _hub_link("${HUB_PROGRAM}" "${CMAKE_INSTALL_PREFIX}/${HUB_BINDIR}/hubtarn")
+    # A link within one top-level folder is relative, one across them
+    # absolute (Debian's rule, which lintian checks): /usr/bin/hubtarn
+    # reaches a bundle in /usr/lib/tarnhub as ../lib/tarnhub/..., one in
+    # /opt by its whole path.
+    cmake_path(SET _command NORMALIZE "${CMAKE_INSTALL_PREFIX}/${HUB_BINDIR}/hubtarn")
+    cmake_path(SET _program NORMALIZE "${HUB_PROGRAM}")
+    string(REGEX MATCH "^/[^/]+" _command_top "${_command}")
+    string(REGEX MATCH "^/[^/]+" _program_top "${_program}")
+    if(_command_top STREQUAL _program_top)
+        cmake_path(GET _command PARENT_PATH _command_folder)
+        file(RELATIVE_PATH _program "${_command_folder}" "${_program}")
+    endif()
+    _hub_link("${_program}" "${_command}")
 elseif(HUB_PART STREQUAL "desktop")
     set(_data "${CMAKE_INSTALL_PREFIX}/${HUB_DATADIR}")
     _hub_configure(launcher.desktop.in "${_data}/applications/${HUB_BUNDLE_ID}.desktop")

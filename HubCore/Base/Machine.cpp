@@ -13,10 +13,12 @@ using namespace Qt::StringLiterals;
 
 namespace Hub::Machine {
 
-QString name()
+QString name() { return nameForHost(QSysInfo::machineHostName()); }
+
+QString nameForHost(const QString& host)
 {
-    const QString host = QSysInfo::machineHostName();
-    return host.isEmpty() ? u"Mac"_s : host;
+    // The maker's account page lists it beside the user's other devices.
+    return host.isEmpty() ? u"Linux computer"_s : host;
 }
 
 QString cpuForMachine(const QString& unameMachine)

@@ -9,6 +9,9 @@ namespace Hub::Machine {
 
 // The host's name, used as the device name at the maker's service.
 QString name();
+// The device name for a host name: the name itself, or "Linux computer"
+// for a host without one.
+QString nameForHost(const QString& host);
 // "arm64" or "x86_64", decided once per process.
 QString cpu();
 // The processor name for a kernel machine name ("aarch64" and "arm64" are arm64).

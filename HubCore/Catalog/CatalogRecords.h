@@ -91,7 +91,7 @@ struct Release {
     bool installableHere() const;
     std::optional<std::vector<Artifact>> artifactsHere() const;
     std::optional<std::vector<Artifact>> artifactsOn(const QString& cpu) const;
-    // "an Arm computer · system version 12.0 or later".
+    // The processors it runs on: "an Arm computer", "an x86-64 or Arm computer".
     QString systemText() const;
     Release forFreshInstall() const;
 

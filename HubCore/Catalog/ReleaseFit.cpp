@@ -108,11 +108,10 @@ QString Release::systemText() const
     } else {
         intel = processorsOr(archs).contains("x86_64"_L1);
     }
-    // Everything built for x86-64 is offered to Arm computers too.
-    QString text = intel ? u"an x86-64 or Arm computer"_s : u"an Arm computer"_s;
-    if (minMacOS)
-        text += u" \u00B7 system version "_s + *minMacOS + u" or later"_s;
-    return text;
+    // Everything built for x86-64 is offered to Arm computers too. The
+    // minimum system a release names is the other platform's version,
+    // which this system has none of to compare: it is left out.
+    return intel ? u"an x86-64 or Arm computer"_s : u"an Arm computer"_s;
 }
 
 Release Release::forFreshInstall() const

@@ -2,10 +2,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 
 #include <algorithm>
-#include <array>
 #include <utility>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -14,20 +15,70 @@ namespace Hub::DAWs {
 namespace {
 
 struct KnownProgram {
-    QStringView executable; // the base name of /proc/<pid>/exe
-    QStringView bundleID;
-    QStringView name;
+    QRegularExpression name; // the whole name the program runs as
+    QString bundleID;
+    QString displayName;
 };
 
-// The DAWs that ship native programs for this platform, by the executable
-// they run as.
-constexpr std::array<KnownProgram, 5> kKnownPrograms{{
-    {u"reaper", u"com.cockos.reaper", u"REAPER"},
-    {u"BitwigStudio", u"com.bitwig.BitwigStudio", u"Bitwig Studio"},
-    {u"bitwig-studio", u"com.bitwig.BitwigStudio", u"Bitwig Studio"},
-    {u"Studio One", u"com.presonus.studioone", u"Studio One"},
-    {u"studioone", u"com.presonus.studioone", u"Studio One"},
-}};
+KnownProgram known(const char* name, const char* bundleID, const char* displayName)
+{
+    return {QRegularExpression(QRegularExpression::anchoredPattern(QString::fromLatin1(name))),
+            QString::fromLatin1(bundleID), QString::fromLatin1(displayName)};
+}
+
+// The DAWs that ship native programs for this platform, by the name of the
+// program they run as. Names that carry a version (ardour8, and
+// ardour-8.12.0 as Ardour's own bundle and Debian's package run it;
+// renoise-3.4.3; Waveform13) are matched by a pattern, so a new release
+// needs no new row; a DAW's helpers (ardour8-export, ardour-vst3-scanner,
+// carla-bridge-native) are not the DAW.
+const std::vector<KnownProgram>& knownPrograms()
+{
+    static const std::vector<KnownProgram> table{
+        known("reaper", "com.cockos.reaper", "REAPER"),
+        known("BitwigStudio|bitwig-studio", "com.bitwig.BitwigStudio", "Bitwig Studio"),
+        known("Studio One|studioone", "com.presonus.studioone", "Studio One"),
+        known("ardour(\\d+|-\\d.*)", "org.ardour.Ardour", "Ardour"),
+        known("mixbus(\\d+|-\\d.*)", "com.harrisonaudio.Mixbus", "Mixbus"),
+        known("mixbus32c(\\d+|-\\d.*)", "com.harrisonaudio.Mixbus32C", "Mixbus32C"),
+        known("qtractor", "org.rncbc.qtractor", "Qtractor"),
+        // Its own build is one program, Carla; a distribution's runs the
+        // Python scripts carla, carla-rack and carla-patchbay.
+        known("[Cc]arla|carla-rack|carla-patchbay", "studio.kx.carla", "Carla"),
+        known("zrythm", "org.zrythm.Zrythm", "Zrythm"),
+        // Its AppImage runs lmms.real behind a script named lmms.
+        known("lmms|lmms\\.real", "io.lmms.LMMS", "LMMS"),
+        known("renoise(-\\d.*)?", "com.renoise.Renoise", "Renoise"),
+        known("[Ww]aveform\\d+", "com.tracktion.Waveform", "Waveform"),
+    };
+    return table;
+}
+
+// A program run by one of these is known by its script's name.
+const QRegularExpression& interpreter()
+{
+    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(u"python[0-9.]*"_s));
+    return pattern;
+}
+
+QString baseName(const QString& path) { return path.mid(path.lastIndexOf(u'/') + 1); }
+
+// The name the program runs as: the executable's, or for an interpreter
+// the first argument that is not an option (its script).
+QString programName(const QString& executable, const QString& processFolder)
+{
+    const QString base = baseName(executable);
+    if (!interpreter().match(base).hasMatch())
+        return base;
+    QFile cmdline(processFolder + u"/cmdline"_s);
+    if (!cmdline.open(QIODevice::ReadOnly))
+        return base;
+    const QList<QByteArray> arguments = cmdline.readAll().split('\0');
+    for (qsizetype i = 1; i < arguments.size(); ++i)
+        if (!arguments[i].isEmpty() && !arguments[i].startsWith('-'))
+            return baseName(QFile::decodeName(arguments[i]));
+    return base;
+}
 
 // The kernel marks the link of a replaced executable this way.
 constexpr QStringView kDeletedSuffix = u" (deleted)";
@@ -41,6 +92,10 @@ const QStringList& prefixes()
         u"com.image-line.flstudio"_s, u"com.bitwig.BitwigStudio"_s, u"com.steinberg.cubase"_s,
         u"com.steinberg.nuendo"_s,    u"com.cockos.reaper"_s,       u"com.avid.ProTools"_s,
         u"com.presonus.studioone"_s,  u"com.apple.garageband"_s,
+        // This platform's own hosts, by their desktop applications' identifiers.
+        u"org.ardour.Ardour"_s,       u"com.harrisonaudio.Mixbus"_s, u"org.rncbc.qtractor"_s,
+        u"studio.kx.carla"_s,         u"org.zrythm.Zrythm"_s,       u"io.lmms.LMMS"_s,
+        u"com.renoise.Renoise"_s,     u"com.tracktion.Waveform"_s,
     };
     return table;
 }
@@ -62,7 +117,12 @@ QStringList matching(const QList<RunningApp>& apps)
 
 QList<RunningApp> runningApps(const QString& procRoot)
 {
-    QList<std::pair<qulonglong, QString>> processes;
+    struct Process {
+        qulonglong pid;
+        QString folder;
+        QString executable;
+    };
+    QList<Process> processes;
     const QDir proc(procRoot);
     for (const QString& entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System)) {
         bool numeric = false;
@@ -75,19 +135,18 @@ QList<RunningApp> runningApps(const QString& procRoot)
             continue;
         if (target.endsWith(kDeletedSuffix))
             target.chop(kDeletedSuffix.size());
-        processes.push_back({pid, target});
+        processes.push_back({pid, proc.filePath(entry), target});
     }
-    std::sort(processes.begin(), processes.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::sort(processes.begin(), processes.end(), [](const Process& a, const Process& b) { return a.pid < b.pid; });
 
     QList<RunningApp> apps;
-    for (const auto& [pid, executable] : processes) {
-        const QString base = executable.mid(executable.lastIndexOf(u'/') + 1);
+    for (const Process& process : processes) {
+        const QString name = programName(process.executable, process.folder);
         RunningApp app;
-        for (const KnownProgram& known : kKnownPrograms) {
-            if (known.executable == base) {
-                app.bundleID = known.bundleID.toString();
-                app.name = known.name.toString();
+        for (const KnownProgram& program : knownPrograms()) {
+            if (program.name.match(name).hasMatch()) {
+                app.bundleID = program.bundleID;
+                app.name = program.displayName;
                 break;
             }
         }

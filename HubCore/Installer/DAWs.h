@@ -25,8 +25,10 @@ const QStringList& prefixes();
 QStringList matching(const QList<RunningApp>& apps);
 
 // The running programs this user can see, from `<procRoot>/<pid>/exe`, in
-// process-number order; an executable the table of known DAW programs
-// names gets that program's identifier and name.
+// process-number order. A program that the table of known DAW programs
+// names gets that program's identifier and name: by its executable's base
+// name, or, run by a Python interpreter, by its script's (from
+// `<procRoot>/<pid>/cmdline`).
 QList<RunningApp> runningApps(const QString& procRoot);
 
 // matching(runningApps("/proc")).

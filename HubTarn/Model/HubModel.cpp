@@ -132,7 +132,9 @@ void HubModel::shutdown()
 
 void HubModel::loadSettings()
 {
-    d->installAU = d->settings->value(kInstallAU, true).toBool();
+    // No Linux host loads an Audio Unit, so a new user starts without them;
+    // a stored choice stands.
+    d->installAU = d->settings->value(kInstallAU, false).toBool();
     d->installVST3 = d->settings->value(kInstallVST3, true).toBool();
     if (!d->installAU && !d->installVST3) {
         // Both off would make every install sheet start empty.

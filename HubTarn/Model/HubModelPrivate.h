@@ -111,7 +111,7 @@ struct HubModel::Private {
     std::optional<QString> reportNote;
     std::optional<QString> loginNote;
     bool signInAgain = false;
-    bool installAU = true;
+    bool installAU = false; // no Linux host loads an Audio Unit
     bool installVST3 = true;
     InstallScope scope = InstallScope::user;
     bool checkAtOpen = true;

@@ -349,9 +349,9 @@ QString HubModel::fitText(const Release::Fit& fit)
     case Release::FitKind::needsIntel:
         return u"needs an x86-64 computer"_s;
     case Release::FitKind::needsMacOS:
-        // The requirement is a version of the system releases are checked
-        // against (the configured platform version), not a system to name.
-        return u"needs system version "_s + fit.minimum;
+        // The release names a version of the other platform, which this
+        // system has none of: what it needs cannot be named here.
+        return u"not for this system"_s;
     }
     return {};
 }

@@ -43,7 +43,8 @@ CommandLine parseCommandLine(const QStringList& arguments)
     };
     CommandLine command;
     bool options = true;
-    for (const QString& argument : arguments) {
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
         // "--" ends the options: what follows is links, even when it starts
         // with a dash.
         if (options && argument == "--"_L1) {
@@ -55,7 +56,9 @@ CommandLine parseCommandLine(const QStringList& arguments)
                                              [&](const auto& entry) { return entry.first == argument; });
             if (option == kOptions.end())
                 return refused(u"unknown option '"_s + argument + u'\'');
-            if (arguments.size() != 1)
+            // Alone, or followed only by the "--" that ends the options.
+            const bool alone = i == 0 && (arguments.size() == 1 || (arguments.size() == 2 && arguments[1] == "--"_L1));
+            if (!alone)
                 return refused(argument + u" takes no other arguments"_s);
             command.action = option->second;
             return command;

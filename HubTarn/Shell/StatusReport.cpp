@@ -50,8 +50,7 @@ QString statusReport(const CatalogLoader& loader, bool selfUpdates)
     out << "Tarnhub " << Config::hubVersion() << " (" << Config::bundleID() << ")\n";
     if (!selfUpdates)
         out << Config::kUpdatesFromPackages << "\n";
-    out << "Machine: " << Machine::name() << ", " << Machine::cpu() << ", platform version "
-        << Machine::platformVersion() << "\n";
+    out << "Machine: " << Machine::name() << ", " << Machine::cpu() << "\n";
     out << "Machine identifier: " << Config::hubMachineID().value_or(u"none (no machine-id)"_s) << "\n";
 
     // Where installs go and where the hub keeps its files; named only,

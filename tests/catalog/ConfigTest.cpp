@@ -49,6 +49,12 @@ TEST(Machine, IdentifierDerivedFromPlatformUUID)
     EXPECT_NE(*id, *Machine::id(u"other|"_s, u"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0"_s));
 }
 
+TEST(Machine, AHostWithoutANameIsALinuxComputer)
+{
+    EXPECT_EQ(Machine::nameForHost(u"studio"_s), u"studio"_s);
+    EXPECT_EQ(Machine::nameForHost(QString()), u"Linux computer"_s);
+}
+
 TEST(Machine, ProcessorNames)
 {
     EXPECT_EQ(Machine::cpuForMachine(u"aarch64"_s), u"arm64"_s);

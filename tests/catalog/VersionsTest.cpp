@@ -244,7 +244,7 @@ TEST(ReleaseArtifacts, FilteredByProcessorInOrder)
     EXPECT_EQ(r.artifactsOn(u"ppc"_s), std::vector<Artifact>{});
 }
 
-TEST(ReleaseSystemText, ProcessorsAndMinimum)
+TEST(ReleaseSystemText, NamesTheProcessorsAndLeavesOutTheMinimum)
 {
     struct Case {
         const char* name;
@@ -259,9 +259,9 @@ TEST(ReleaseSystemText, ProcessorsAndMinimum)
              Case{"artifacts decide over release", withArtifacts({kArm, std::nullopt}, {}, kIntel), apple},
              Case{"one artifact lists x86-64", withArtifacts({kArm, kBoth}), both},
              Case{"empty artifact list falls back", withArtifacts({}, {}, kBoth), both},
-             Case{"minimum", release(std::nullopt, std::nullopt, u"12.0"_s), u"an Arm computer \u00B7 system version 12.0 or later"_s},
-             Case{"minimum with Intel", withArtifacts({kIntel}, u"10.15"_s),
-                  u"an x86-64 or Arm computer \u00B7 system version 10.15 or later"_s},
+             // The other platform's minimum version is nothing to compare here.
+             Case{"minimum", release(std::nullopt, std::nullopt, u"12.0"_s), apple},
+             Case{"minimum with Intel", withArtifacts({kIntel}, u"10.15"_s), both},
          }) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(c.release.systemText(), c.text);

@@ -5,6 +5,7 @@
 #include "Base/Config.h"
 #include "Base/Process.h"
 
+#include "QStringPrinter.h"
 #include "TestFiles.h"
 
 #include <QDirIterator>
@@ -203,6 +204,20 @@ TEST_F(Journey, AnAccountTheServiceRefusesSendsTheUserBackToSignIn)
     ASSERT_FALSE(account.empty());
     EXPECT_EQ(account.front().value("status"_L1).toInt(), 401);
     EXPECT_GE(pictures(u"unauthorized"_s).size(), 4);
+}
+
+// A fault mode the service does not have is the try's own usage error,
+// before anything starts.
+TEST(TryOptions, AnUnknownFaultModeIsRefusedWithStatusTwoAndItsOwnSentence)
+{
+    const Shell::Result result = Shell::run(
+        u"/usr/bin/env"_s,
+        {u"TARNHUB_BUILD="_s + QString::fromUtf8(HUB_BUILD_DIR), QString::fromUtf8(HUB_SOURCE_DIR) + u"/scripts/try"_s,
+         u"--journey"_s, u"--fault"_s, u"bogus"_s},
+        60);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.output,
+              u"scripts/try: there is no fault mode 'bogus'; the modes are checksum, stall and unauthorized.\n"_s);
 }
 
 // A profile the sandboxed program cannot use ends it at once, before any

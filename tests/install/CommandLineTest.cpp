@@ -2,6 +2,7 @@
 #include "TestFiles.h"
 
 #include "Base/Config.h"
+#include "Base/Machine.h"
 #include "Catalog/CatalogLoader.h"
 #include "Shell/CommandLine.h"
 #include "Shell/StatusReport.h"
@@ -81,6 +82,11 @@ TEST_F(CommandLine, OptionsAnswerOnTheirStreamWithTheirStatus)
         {{u"hubtarn:echo"_s, u"https://example.com/x"_s}, 2, {}, otherScheme + tryHelp},
         {{u"--"_s, u"--status"_s}, 2, {}, u"hubtarn: not a link: '--status'"_s + tryHelp},
         {{u"--"_s, u"-x"_s}, 2, {}, u"hubtarn: not a link: '-x'"_s + tryHelp},
+        // "--" ends the options; nothing after it is nothing to refuse.
+        {{u"--status"_s, u"--"_s}, 0, u"Tarnhub "_s + Hub::Config::hubVersion() + u" ("_s, {}},
+        {{u"--version"_s, u"--"_s}, 0, version, {}},
+        {{u"--version"_s, u"--"_s, u"hubtarn:echo"_s}, 2, {}, u"hubtarn: --version takes no other arguments"_s + tryHelp},
+        {{u"hubtarn:echo"_s, u"--version"_s, u"--"_s}, 2, {}, u"hubtarn: --version takes no other arguments"_s + tryHelp},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.arguments.join(u' ').toStdString());
@@ -186,6 +192,10 @@ TEST(StatusReport, APackagedProgramSaysItsUpdatesComeFromThePackages)
         const QString report = Hub::statusReport(loader, row.selfUpdates);
         EXPECT_EQ(report.contains(packages), row.saysPackages) << report.toStdString();
         EXPECT_EQ(report.contains(u"Latest Tarnhub: 999.0\n"_s), row.namesLatest) << report.toStdString();
+        // The machine by its name and processor; a release's minimum system
+        // is the other platform's version, which this one has none of.
+        EXPECT_TRUE(report.contains(u"\nMachine: "_s + Hub::Machine::name() + u", "_s + Hub::Machine::cpu() + u'\n'))
+            << report.toStdString();
     }
 }
 

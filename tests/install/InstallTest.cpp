@@ -18,6 +18,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <filesystem>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -523,6 +525,45 @@ TEST(RelativeApplicationsFolder, IsTakenUnderTheInstallPrefix)
     EXPECT_TRUE(rules.contains(u"\"${CMAKE_INSTALL_PREFIX}/lib/tarnhub/Tarnhub.app/Contents/MacOS\""_s));
     EXPECT_TRUE(rules.contains(u"set(HUB_APPLICATIONS_DIR \"lib/tarnhub\")"_s));
     EXPECT_FALSE(rules.contains(scratch.filePath(u"lib/tarnhub"_s))) << "nothing under the folder cmake ran in";
+}
+
+// The command in bin/ reaches the bundle by a relative link within one
+// top-level folder and by its whole path across them (Debian's rule), so a
+// distribution's bundle under /usr/lib/tarnhub passes lintian.
+TEST(CommandLink, IsRelativeWithinATopLevelFolderAndAbsoluteAcrossThem)
+{
+    const struct {
+        QString applications;
+        QString prefix;
+        QString target;
+    } table[] = {
+        {u"/opt"_s, u"/usr"_s, u"/opt/Tarnhub.app/Contents/MacOS/hubtarn"_s},
+        {u"/opt"_s, u"/usr/local"_s, u"/opt/Tarnhub.app/Contents/MacOS/hubtarn"_s},
+        {u"lib/tarnhub"_s, u"/usr"_s, u"../lib/tarnhub/Tarnhub.app/Contents/MacOS/hubtarn"_s},
+        {u"/usr/lib/tarnhub"_s, u"/usr/"_s, u"../lib/tarnhub/Tarnhub.app/Contents/MacOS/hubtarn"_s},
+        {u"/usr/lib/tarnhub"_s, u"/usr/local"_s, u"../../lib/tarnhub/Tarnhub.app/Contents/MacOS/hubtarn"_s},
+        {u"Applications"_s, u"/home/me/.local"_s, u"../Applications/Tarnhub.app/Contents/MacOS/hubtarn"_s},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(QString(row.applications + u" under "_s + row.prefix).toStdString());
+        QTemporaryDir stage;
+        ASSERT_TRUE(stage.isValid());
+        QProcess install;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"DESTDIR"_s, stage.path());
+        install.setProcessEnvironment(environment);
+        install.start(QString::fromUtf8(HUB_CMAKE),
+                      {u"-DHUB_PART=program"_s, u"-DHUB_APPLICATIONS_DIR="_s + row.applications,
+                       u"-DCMAKE_INSTALL_PREFIX="_s + row.prefix, u"-DHUB_BINDIR=bin"_s, u"-P"_s,
+                       QString::fromUtf8(HUB_SOURCE_DIR) + u"/cmake/HubInstall.cmake"_s});
+        ASSERT_TRUE(install.waitForFinished(kPatience));
+        ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
+        const QString link = stage.path() + QDir::cleanPath(row.prefix) + u"/bin/hubtarn"_s;
+        std::error_code error;
+        const std::filesystem::path target = std::filesystem::read_symlink(QFile::encodeName(link).toStdString(), error);
+        EXPECT_FALSE(error) << error.message();
+        EXPECT_EQ(QFile::decodeName(target.c_str()), row.target);
+    }
 }
 
 } // namespace

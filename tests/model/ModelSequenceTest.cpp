@@ -746,6 +746,39 @@ TEST_F(ModelSequenceTest, FeedbackNeedsASessionAndUnauthorizedSignsOut)
     EXPECT_TRUE(model->signInAgain());
 }
 
+// No Linux host loads an Audio Unit: a new user's install sheet starts with
+// VST3 alone, and a choice stored before stands.
+TEST_F(ModelSequenceTest, AudioUnitsStartOffForANewUserAndAStoredChoiceStands)
+{
+    const QString file = m_home.filePath(u".config/"_s + Config::bundleID() + u".conf"_s);
+    const struct {
+        const char* name;
+        std::optional<bool> stored;
+        std::set<PluginFormat> formats;
+    } table[] = {
+        {"new user", std::nullopt, {PluginFormat::vst3}},
+        {"stored on", true, {PluginFormat::vst3, PluginFormat::au}},
+        {"stored off", false, {PluginFormat::vst3}},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.name);
+        {
+            QSettings stored(file, QSettings::IniFormat);
+            stored.clear();
+            if (row.stored)
+                stored.setValue(u"InstallAU"_s, *row.stored);
+        }
+        ASSERT_NO_FATAL_FAILURE(build(m_catalog));
+        EXPECT_EQ(model->installAU(), row.stored.value_or(false));
+        EXPECT_TRUE(model->installVST3());
+        EXPECT_EQ(model->defaultFormats(product(u"reverb"_s)), row.formats);
+        model->shutdown();
+        model.reset();
+        EXPECT_EQ(QSettings(file, QSettings::IniFormat).contains(u"InstallAU"_s), row.stored.has_value())
+            << "reading the default stores nothing";
+    }
+}
+
 TEST_F(ModelSequenceTest, SettingsAreStoredAtOnceUnderTheirKeys)
 {
     const QString file = m_home.filePath(u".config/"_s + Config::bundleID() + u".conf"_s);

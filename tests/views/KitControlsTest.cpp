@@ -171,7 +171,7 @@ TEST(Switches, labelsDrawInTheirOwnColoursAndDimWhenDisabled)
         auto* layout = new QVBoxLayout(label);
         QLabel* title = plainLabel(QStringLiteral("AU"));
         setProseStyle(title, Theme::prose(14), Theme::ink());
-        QLabel* detail = plainLabel(QStringLiteral("Logic Pro, GarageBand, Live, FL Studio"));
+        QLabel* detail = plainLabel(QStringLiteral("Ardour, Reaper, Bitwig, Qtractor"));
         setFootStyle(detail, 12.5);
         layout->addWidget(title);
         layout->addWidget(detail);

@@ -167,7 +167,7 @@ TEST(KitSheet, showsEveryControlInEachState)
     title->setFont(Theme::bold(26, -1.17));
     QLabel* caption = plainLabel(QStringLiteral("On this computer · 3"));
     setLabelStyle(caption, 11, QFont::Medium, Theme::muted());
-    QLabel* footnote = plainLabel(QStringLiteral("The install window starts with these. Not sure? Leave both on."));
+    QLabel* footnote = plainLabel(QStringLiteral("The install window starts with these. Linux hosts load VST3."));
     setFootStyle(footnote, 12.5);
     add("type", row({title, caption, footnote}, 20));
 
@@ -186,7 +186,7 @@ TEST(KitSheet, showsEveryControlInEachState)
     add("pill wide", wide);
 
     add("tag", row({new Tag(QStringLiteral("offline")), new Tag(QStringLiteral("new"), TagStyle{Theme::muted(), true}),
-                    new Tag(QStringLiteral("up to date")), new Tag(QStringLiteral("needs system version 14.0"), TagStyle{Theme::warn(), false}),
+                    new Tag(QStringLiteral("up to date")), new Tag(QStringLiteral("not for this system"), TagStyle{Theme::warn(), false}),
                     new Tag(QStringLiteral("beta"), TagStyle{Theme::ink(), true})}));
 
     add("progress", row({progress(0, Theme::ink()), progress(0.01, accentColor(reverb)), progress(0.426, accentColor(reverb)),
@@ -215,10 +215,10 @@ TEST(KitSheet, showsEveryControlInEachState)
     add("segmented", row({scope, kind, disabledKind}, 20));
 
     auto* au = new RowSwitch(QStringLiteral("AU"), detailLabel(QStringLiteral("AU"),
-                                                               QStringLiteral("Logic Pro, GarageBand, Live, FL Studio, Reaper, Studio One")));
+                                                               QStringLiteral("For Macs only: no Linux host loads Audio Units")));
     au->setChecked(true);
     auto* vst = new RowSwitch(QStringLiteral("VST3"), detailLabel(QStringLiteral("VST3"),
-                                                                  QStringLiteral("Live, Cubase, Bitwig, FL Studio, Reaper, Studio One")));
+                                                                  QStringLiteral("Ardour, Reaper, Bitwig, Qtractor, Carla, Waveform")));
     auto* locked = new RowSwitch(QStringLiteral("Check for updates when Tarnhub opens"));
     locked->setChecked(true);
     locked->setEnabled(false);

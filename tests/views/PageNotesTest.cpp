@@ -56,7 +56,7 @@ TEST_F(PageNotesTest, SpecsNameFormatsSystemAndWhereForEachKindOfProduct)
          {{u"Formats"_qs, u"VST3 · AU"_qs, {}}, {u"System"_qs, model->product(u"reverb"_qs)->release->systemText(), {}}}},
         {u"twice"_qs,
          {{u"Formats"_qs, u"VST3 · AU"_qs, u"  · installed: VST3, App"_qs},
-          {u"System"_qs, u"an x86-64 or Arm computer · system version 13.0 or later"_qs, {}},
+          {u"System"_qs, u"an x86-64 or Arm computer"_qs, {}},
           {u"Where"_qs, {}, u"/opt/Tarn/Twice\n~/.vst3/Twice.vst3\n/usr/local/lib/vst3/Twice.vst3"_qs}}},
     };
     for (const auto& row : table) {

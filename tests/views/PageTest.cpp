@@ -135,7 +135,7 @@ TEST_F(PageTest, StatusWordAndActionsFollowEachStateOnlineAndOffline)
         {u"current"_s, u"installed 1.0"_s, {{Look::tag, u"up to date"_s, true, Does::nothing}}, {}},
         {u"withapp"_s, u"installed 1.0"_s, {{Look::accent, u"Open"_s, true, Does::open}}, {}},
         // Installed, but the release now wants a newer system: only the note.
-        {u"misfit"_s, u"needs system version 15.0"_s, {{Look::tag, u"needs system version 15.0"_s, true, Does::nothing}}, {}},
+        {u"misfit"_s, u"not for this system"_s, {{Look::tag, u"not for this system"_s, true, Does::nothing}}, {}},
         {u"soon"_s, u"coming soon"_s, {{Look::outline, u"Learn more"_s, true, Does::page}}, {}},
         {u"getonly"_s, u"available now"_s, {{Look::accent, u"Get getonly"_s, true, Does::page}}, {}},
         // A name's "&" is a letter, never a keyboard shortcut.

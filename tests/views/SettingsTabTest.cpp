@@ -60,8 +60,9 @@ TEST_F(SettingsTabTest, EachSwitchStoresItsSettingAndARestartKeepsIt)
         bool before;
         QString detail; // the line under the title: the switch's description
     } table[] = {
-        {u"installAUSwitch"_qs, u"InstallAU"_qs, &HubModel::installAU, true,
-         u"Logic Pro, GarageBand, Live, FL Studio, Reaper, Studio One"_qs},
+        // No Linux host loads an Audio Unit: a new user starts without them.
+        {u"installAUSwitch"_qs, u"InstallAU"_qs, &HubModel::installAU, false,
+         u"For Macs only: no Linux host loads Audio Units"_qs},
         {u"checkAtOpenSwitch"_qs, u"CheckAtOpen"_qs, &HubModel::checkAtOpen, true,
          u"You can also press Ctrl+R any time."_qs},
         {u"autoUpdateSwitch"_qs, u"AutoUpdate"_qs, &HubModel::autoUpdate, false,
@@ -96,13 +97,13 @@ TEST_F(SettingsTabTest, TheLastFormatOnCannotBeSwitchedOff)
 {
     startModel();
     show<SettingsTab>();
-    const QString both = u"The install window starts with these. Not sure? Leave both on."_qs;
+    const QString both = u"The install window starts with these. Linux hosts load VST3."_qs;
     const QString one = u"At least one format stays on."_qs;
-    EXPECT_EQ(note(u"formatsCard"_qs), both);
-
-    click(u"installAUSwitch"_qs);
     auto* au = child<Kit::RowSwitch>(ground.get(), u"installAUSwitch"_qs);
     auto* vst3 = child<Kit::RowSwitch>(ground.get(), u"installVST3Switch"_qs);
+    EXPECT_EQ(spoken(vst3)->text(QAccessible::Description), u"Ardour, Reaper, Bitwig, Qtractor, Carla, Waveform"_qs);
+    // A new user has VST3 alone, and it stays on.
+    EXPECT_FALSE(au->isChecked());
     EXPECT_TRUE(au->isEnabled());
     EXPECT_FALSE(vst3->isEnabled());
     EXPECT_EQ(note(u"formatsCard"_qs), one);
@@ -114,6 +115,11 @@ TEST_F(SettingsTabTest, TheLastFormatOnCannotBeSwitchedOff)
     click(u"installAUSwitch"_qs);
     EXPECT_TRUE(au->isEnabled() && vst3->isEnabled());
     EXPECT_EQ(note(u"formatsCard"_qs), both);
+    // With VST3 off, AU is the one that stays.
+    click(u"installVST3Switch"_qs);
+    EXPECT_FALSE(au->isEnabled());
+    EXPECT_TRUE(vst3->isEnabled());
+    EXPECT_EQ(note(u"formatsCard"_qs), one);
 }
 
 TEST_F(SettingsTabTest, ScopeChoosesTheFolderShownAndShowOpensItsNearestFolder)

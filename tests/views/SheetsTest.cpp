@@ -316,22 +316,24 @@ TEST_F(InstallSheetTest, TheReleaseArrivingFillsTheDefaultsAndInstallSendsOnlyFo
     ASSERT_NE(host, nullptr);
     auto* install = child<Kit::Pill>(host, u"installButton"_qs);
     // No release yet: the package form, AU first, fixed on.
-    EXPECT_EQ(tiles(host), (QStringList{u"AU on: Logic Pro, GarageBand, Live, FL Studio, Reaper, Studio One"_qs,
-                                        u"VST3 on: Live, Cubase, Bitwig, FL Studio, Reaper, Studio One"_qs}));
+    EXPECT_EQ(tiles(host), (QStringList{u"AU on: For Macs only: no Linux host loads Audio Units"_qs,
+                                        u"VST3 on: Ardour, Reaper, Bitwig, Qtractor, Carla, Waveform"_qs}));
     EXPECT_TRUE(install->isEnabled());
     picture(host, u"sheet-install-package"_qs);
 
-    // The release arrives: the offered form with the defaults ticked.
+    // The release arrives: the offered form with the defaults ticked, VST3
+    // alone for a new user (no Linux host loads an Audio Unit).
     Catalog live = catalog;
     live.products.back() = late;
     ASSERT_NO_FATAL_FAILURE(refreshTo(live));
     EXPECT_EQ(titleOf(host)->detail(),
               u"x86-64 · 2.1.0"_qs);
-    EXPECT_EQ(tiles(host), (QStringList{u"VST3 on: Live, Cubase, Bitwig, FL Studio, Reaper, Studio One"_qs,
-                                        u"AU on: Logic Pro, GarageBand, Live, FL Studio, Reaper, Studio One"_qs}));
+    EXPECT_EQ(tiles(host), (QStringList{u"VST3 on: Ardour, Reaper, Bitwig, Qtractor, Carla, Waveform"_qs,
+                                        u"AU off: For Macs only: no Linux host loads Audio Units"_qs}));
     EXPECT_EQ(labelText(host, u"installNote"_qs),
               u"Installs just for you, no password needed. Close your DAW first so it loads the new version."_qs);
     picture(host, u"sheet-install-offered"_qs);
+    clickCentre(child<FormatBox>(host, u"formatBox-au"_qs));
 
     // A refresh takes AU away while the sheet is up: only VST3 goes.
     live.products.back().release->artifacts->pop_back();
@@ -347,6 +349,7 @@ TEST_F(InstallSheetTest, TheReleaseArrivingFillsTheDefaultsAndInstallSendsOnlyFo
 TEST_F(SheetsTest, AnUntickedFormatIsNotInstalled)
 {
     ASSERT_NO_FATAL_FAILURE(open());
+    model->setInstallAU(true); // both start ticked
     const struct Row {
         PluginFormat untick;
         QString request;
@@ -372,6 +375,23 @@ TEST_F(SheetsTest, AnUntickedFormatIsNotInstalled)
     }
 }
 
+// A standalone application is found in the desktop's applications menu.
+TEST_F(InstallSheetTest, AnApplicationIsFoundInTheApplicationsMenu)
+{
+    Product app = plugin(u"standalone"_qs, u"1.0"_qs);
+    Artifact artifact = app.release->artifacts->front();
+    artifact.format = PluginFormat::app;
+    artifact.bundle = u"Standalone.app"_qs;
+    app.release->artifacts = std::vector<Artifact>{artifact};
+    catalog.products.push_back(app);
+    serve(catalog);
+    ASSERT_NO_FATAL_FAILURE(open());
+    Views::SheetView* host = present(Sheet::install(u"standalone"_qs));
+    ASSERT_NE(host, nullptr);
+    EXPECT_EQ(tiles(host), QStringList{u"App on: Standalone, in your applications menu"_qs});
+    EXPECT_EQ(labelText(host, u"installNote"_qs), u"Shows in your applications menu."_qs);
+}
+
 TEST_F(InstallSheetTest, InstallIsDisabledOnceNoChosenFormatIsOfferedAnyMore)
 {
     Product echo = plugin(u"solo"_qs, u"1.0"_qs);
@@ -381,11 +401,12 @@ TEST_F(InstallSheetTest, InstallIsDisabledOnceNoChosenFormatIsOfferedAnyMore)
     Views::SheetView* host = present(Sheet::install(u"solo"_qs));
     ASSERT_NE(host, nullptr);
     // The user keeps only AU; the next release brings VST3 alone.
+    clickCentre(child<FormatBox>(host, u"formatBox-au"_qs));
     clickCentre(child<FormatBox>(host, u"formatBox-vst3"_qs));
     Catalog live = catalog;
     live.products.back().release->artifacts->pop_back();
     ASSERT_NO_FATAL_FAILURE(refreshTo(live));
-    EXPECT_EQ(tiles(host), QStringList{u"VST3 off: Live, Cubase, Bitwig, FL Studio, Reaper, Studio One"_qs});
+    EXPECT_EQ(tiles(host), QStringList{u"VST3 off: Ardour, Reaper, Bitwig, Qtractor, Carla, Waveform"_qs});
     EXPECT_FALSE(child<Kit::Pill>(host, u"installButton"_qs)->isEnabled());
     EXPECT_EQ(labelText(host, u"installNote"_qs), u"Installs just for you, no password needed."_qs);
     picture(host, u"sheet-install-nothing-offered"_qs);
@@ -512,7 +533,7 @@ TEST_F(SheetsTest, EscapeCancelReturnAndSpaceCloseOrPressThroughRealKeys)
         {"escape-feedback", Sheet::feedback(u"echo"_qs), nullptr, Qt::Key_Escape, {}},
         {"space-cancel", Sheet::uninstall(u"echo"_qs), "cancelButton", Qt::Key_Space, {}},
         {"return-cancel", Sheet::install(u"reverb"_qs), "cancelButton", Qt::Key_Return, {}},
-        {"return-default", Sheet::install(u"reverb"_qs), nullptr, Qt::Key_Return, u"install reverb vst3 au user"_qs},
+        {"return-default", Sheet::install(u"reverb"_qs), nullptr, Qt::Key_Return, u"install reverb vst3 user"_qs},
         {"space-uninstall", Sheet::uninstall(u"notes"_qs), "uninstallButton", Qt::Key_Space,
          u"uninstall notes vst3 user allUsers kept"_qs},
         {"not-found", Sheet::feedback(u"gone"_qs), "closeButton", Qt::Key_Return, {}},
@@ -592,7 +613,7 @@ TEST_F(SheetsTest, TabGoesInReadingOrderAndFeedbackOpensInItsEditor)
                 QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
             EXPECT_EQ(view->sheetView(), host);
-            EXPECT_EQ(qobject_cast<Views::InstallSheet*>(host->body())->chosen(), std::set{PluginFormat::au});
+            EXPECT_EQ(qobject_cast<Views::InstallSheet*>(host->body())->chosen(), std::set<PluginFormat>{});
         }
         picture(host, u"sheet-keys-"_qs + QString::fromLatin1(row.name));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);

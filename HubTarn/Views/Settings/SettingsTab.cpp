@@ -135,9 +135,9 @@ QWidget* SettingsTab::formatsCard()
 {
     m_formats = new SettingsCard(u"Plug-in formats"_s);
     m_formats->setObjectName(u"formatsCard"_s);
-    m_au = settingSwitch(u"installAUSwitch"_s, u"AU"_s, u"Logic Pro, GarageBand, Live, FL Studio, Reaper, Studio One"_s,
+    m_au = settingSwitch(u"installAUSwitch"_s, u"AU"_s, u"For Macs only: no Linux host loads Audio Units"_s,
                          &HubModel::installAU, &HubModel::setInstallAU, &HubModel::installAUChanged);
-    m_vst3 = settingSwitch(u"installVST3Switch"_s, u"VST3"_s, u"Live, Cubase, Bitwig, FL Studio, Reaper, Studio One"_s,
+    m_vst3 = settingSwitch(u"installVST3Switch"_s, u"VST3"_s, u"Ardour, Reaper, Bitwig, Qtractor, Carla, Waveform"_s,
                            &HubModel::installVST3, &HubModel::setInstallVST3, &HubModel::installVST3Changed);
     m_formats->addRow(m_au);
     m_formats->addRow(new CardDivider);
@@ -157,7 +157,7 @@ void SettingsTab::syncFormats()
     m_au->setEnabled(!(one && au));
     m_vst3->setEnabled(!(one && vst3));
     m_formats->setNote(one ? u"At least one format stays on."_s
-                           : u"The install window starts with these. Not sure? Leave both on."_s);
+                           : u"The install window starts with these. Linux hosts load VST3."_s);
 }
 
 QWidget* SettingsTab::installForCard()

@@ -86,11 +86,11 @@ QString InstallSheet::formatDetail(PluginFormat format)
 {
     switch (format) {
     case PluginFormat::vst3:
-        return QStringLiteral("Live, Cubase, Bitwig, FL Studio, Reaper, Studio One");
+        return QStringLiteral("Ardour, Reaper, Bitwig, Qtractor, Carla, Waveform");
     case PluginFormat::au:
-        return QStringLiteral("Logic Pro, GarageBand, Live, FL Studio, Reaper, Studio One");
+        return QStringLiteral("For Macs only: no Linux host loads Audio Units");
     case PluginFormat::app:
-        return QStringLiteral("Standalone, in your Applications folder");
+        return QStringLiteral("Standalone, in your applications menu");
     }
     return {};
 }
@@ -131,7 +131,7 @@ QString InstallSheet::note() const
                             ? QStringLiteral(" Close your DAW first so it loads the new version.")
                             : QString();
     if (formats == std::set<PluginFormat>{PluginFormat::app})
-        return QStringLiteral("Goes to your Applications folder.");
+        return QStringLiteral("Shows in your applications menu.");
     if (model()->scope() == InstallScope::allUsers)
         return QStringLiteral("Installs for everyone on this computer. Your system asks for your password once.") + daw;
     QString text = QStringLiteral("Installs just for you, no password needed.");
