@@ -216,6 +216,9 @@ TEST_F(AllUsersScriptChecks, RefusalInTheCheckPhaseLeavesEveryDestinationUntouch
     const QString goodVST3 = bundle(staging, u"Echo.vst3"_s, u"2.0.0"_s);
     const QString goodAU = bundle(staging + u"/au"_s, u"Echo.component"_s, u"2.0.0"_s);
     const QString otherTeam = bundle(staging + u"/other"_s, u"Echo.component"_s, u"2.0.0"_s, &s_pki->otherTeam());
+    // Intact, naming the maker's team, under a certificate of its own.
+    const QString selfSigned =
+        bundle(staging + u"/self"_s, u"Echo.component"_s, u"2.0.0"_s, &s_pki->selfSigned());
     const QString tampered = bundle(staging + u"/tampered"_s, u"Echo.component"_s, u"2.0.0"_s);
     Hub::Test::writeAll(tampered + u"/Contents/Resources/version.txt"_s, "changed");
     const QString plainFile = staging + u"/file/Echo.component"_s;
@@ -230,6 +233,7 @@ TEST_F(AllUsersScriptChecks, RefusalInTheCheckPhaseLeavesEveryDestinationUntouch
     const QList<Case> cases = {
         {otherTeam, requirement(), u"2.0.0"_s, u"Tarnhub: Echo.component isn't signed by Tarnaudio\n"_s},
         {tampered, QString(), u"2.0.0"_s, u"Tarnhub: Echo.component has a broken signature\n"_s},
+        {selfSigned, QString(), u"2.0.0"_s, u"Tarnhub: Echo.component has a broken signature\n"_s},
         {goodAU, requirement(), u"2.1.0"_s, u"Tarnhub: Echo.component is version 2.0.0, not 2.1.0\n"_s},
         {staging + u"/missing/Echo.component"_s, requirement(), u"2.0.0"_s,
          u"Tarnhub: couldn't copy Echo.component\n"_s},
