@@ -92,7 +92,7 @@ TEST_F(SandboxPackageTest, APackageProductInstallsIntoTheHomesPlacesAndTheScanFi
         // An application reaches the desktop's menu, for all users as the
         // package placed it; a plug-in has no entry.
         QFile entry(QDir(ApplicationEntries::folder(m_model->roots(), InstallScope::allUsers))
-                        .filePath(ApplicationEntries::fileName(row.id)));
+                        .filePath(ApplicationEntries::fileName(placed)));
         EXPECT_EQ(entry.open(QIODevice::ReadOnly), row.format == PluginFormat::app);
         if (row.format == PluginFormat::app) {
             const QByteArray names = "\nTryExec=" + QFile::encodeName(ApplicationEntries::executableOf(placed));

@@ -204,7 +204,7 @@ QList<InstalledFormat> PluginInstaller::uninstall(const Product& product, const 
     trashTargets(*this, targets, product, roots, notes);
     for (const Target& target : targets)
         if (target.format == PluginFormat::app && !FileMoves::existsNoFollow(target.path))
-            ApplicationEntries::remove(product.id, target.path, roots);
+            ApplicationEntries::remove(target.path, roots);
 
     const QList<InstalledFormat> remaining = installed(product, roots);
     std::set<PluginFormat> remainingFormats;
