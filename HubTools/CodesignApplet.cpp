@@ -19,7 +19,9 @@ using namespace Qt::StringLiterals;
 // on a musician's computer. Every check is deep and strict whether or not
 // --deep and --strict are given, so a script can't ask for less by omission.
 // Exit status as the platform's tool: 0 valid, 1 invalid, 2 bad arguments,
-// 3 valid but the -R requirement is not satisfied.
+// 3 valid but the -R requirement is not satisfied. A signer that doesn't
+// chain to the anchor is never valid: 1 without -R, 3 with it, whatever the
+// requirement asks.
 //
 // --anchors=<pem file> replaces the compiled-in anchor for this run. Tests
 // use it (through a wrapper in place of the tool) to trust their own PKI; it

@@ -1,6 +1,7 @@
 #include "Installer/ApplicationEntries.h"
 
 #include "Base/Config.h"
+#include "Base/Digest.h"
 #include "Base/Places.h"
 #include "Platform/PropertyList.h"
 #include "Platform/SchemeHandler.h"
@@ -33,6 +34,7 @@ QString entryValue(QString text)
         .replace(u"\r"_s, u"\\r"_s);
 }
 
+// C0, DEL and C1: none may reach a line of an entry, escaped or not.
 bool hasControlCharacter(const QString& text)
 {
     return std::any_of(text.begin(), text.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
@@ -86,7 +88,9 @@ QString bareName(const QString& bundle)
     return name;
 }
 
-// Our entries in `folder` that name `bundle`.
+// Our entries in `folder` that name `bundle`, whatever their file names:
+// earlier versions named an entry after its product or its bundle's
+// identifier, and those go with their copy too.
 QStringList entriesNaming(const QString& folder, const QString& bundle)
 {
     const QString wanted = QDir::cleanPath(bundle);
@@ -100,6 +104,29 @@ QStringList entriesNaming(const QString& folder, const QString& bundle)
     return paths;
 }
 
+// Writes `text` as the one entry of `bundle` in `folder`: over the entry
+// that already names it (an update keeps the name a menu or a dock may have
+// pinned), else under the copy's own name; any second entry naming it goes.
+// Another copy's entry is never written, whatever its product or identifier.
+bool writeFor(const QString& folder, const QString& bundle, const QByteArray& text)
+{
+    QStringList existing = entriesNaming(folder, bundle);
+    const QString path = existing.isEmpty() ? QDir(folder).filePath(fileName(bundle)) : existing.takeFirst();
+    if (!write(path, text))
+        return false;
+    for (const QString& duplicate : std::as_const(existing))
+        if (!QFile::remove(duplicate))
+            qWarning().noquote() << "menu entry: cannot remove" << duplicate;
+    return true;
+}
+
+void removeIn(const QString& folder, const QString& bundle)
+{
+    for (const QString& path : entriesNaming(folder, bundle))
+        if (!QFile::remove(path))
+            qWarning().noquote() << "menu entry: cannot remove" << path;
+}
+
 } // namespace
 
 QString folder(const InstallRoots& roots, InstallScope scope)
@@ -109,7 +136,10 @@ QString folder(const InstallRoots& roots, InstallScope scope)
     return Places::path(Places::Place::desktopEntries, Places::of(roots.userHome, roots.system));
 }
 
-QString fileName(const QString& productID) { return Config::bundleID() + u'.' + productID + u".desktop"_s; }
+QString fileName(const QString& bundle)
+{
+    return Config::bundleID() + u".app-"_s + sha256Hex(QDir::cleanPath(bundle)).left(16) + u".desktop"_s;
+}
 
 QString executableOf(const QString& bundle)
 {
@@ -126,9 +156,12 @@ QString executableOf(const QString& bundle)
 QByteArray entry(const QString& name, const QString& bundle)
 {
     const QString program = executableOf(bundle);
-    if (program.isEmpty() || !QDir::isAbsolutePath(program) || hasControlCharacter(program) || hasControlCharacter(name))
-        return {};
     const QString icon = iconOf(bundle, PropertyList::readDictionary(QDir(bundle).filePath(u"Contents/Info.plist"_s)));
+    if (program.isEmpty() || !QDir::isAbsolutePath(program))
+        return {};
+    for (const QString& field : {name, program, icon, bundle})
+        if (hasControlCharacter(field))
+            return {};
     QString text = u"[Desktop Entry]\n"
                    u"Type=Application\n"
                    u"Name="_s
@@ -149,26 +182,20 @@ void add(const Product& product, const QString& bundle, const InstallRoots& root
         qWarning().noquote() << "menu entry: cannot name" << bundle << "in a desktop entry";
         return;
     }
+    const QString own = folder(roots, scope);
     // The administrator's helper has written the one for all users already.
-    if (scope == InstallScope::allUsers && !entriesNaming(folder(roots, scope), bundle).isEmpty())
+    if (scope == InstallScope::allUsers && !entriesNaming(own, bundle).isEmpty())
         return;
-    const QString own = QDir(folder(roots, scope)).filePath(fileName(product.id));
-    if (write(own, text))
+    if (writeFor(own, bundle, text))
         return;
-    const QString user = QDir(folder(roots, InstallScope::user)).filePath(fileName(product.id));
-    if (scope == InstallScope::allUsers && write(user, text))
+    if (scope == InstallScope::allUsers && writeFor(folder(roots, InstallScope::user), bundle, text))
         return;
-    qWarning().noquote() << "menu entry: cannot write" << own;
+    qWarning().noquote() << "menu entry: cannot write an entry for" << bundle << "in" << own;
 }
 
-void remove(const QString& productID, const QString& bundle, const InstallRoots& roots)
+void remove(const QString& bundle, const InstallRoots& roots)
 {
-    const QString removed = QDir::cleanPath(bundle);
-    for (const InstallScope scope : {InstallScope::user, InstallScope::allUsers}) {
-        const QString path = QDir(folder(roots, scope)).filePath(fileName(productID));
-        if (QDir::cleanPath(bundleNamedIn(path)) == removed && !QFile::remove(path))
-            qWarning().noquote() << "menu entry: cannot remove" << path;
-    }
+    removeIn(folder(roots, InstallScope::user), bundle);
     removePlaced(bundle, roots);
 }
 
@@ -176,23 +203,20 @@ bool addPlaced(const QString& bundle, const InstallRoots& roots)
 {
     const QVariantMap info = PropertyList::readDictionary(QDir(bundle).filePath(u"Contents/Info.plist"_s));
     const QString identifier = PropertyList::text(info, u"CFBundleIdentifier"_s).value_or(QString());
-    static const QRegularExpression plain(u"^[A-Za-z0-9_-][A-Za-z0-9._-]*$"_s);
+    // Anchored on the whole text: "$" alone would let a final line feed pass.
+    static const QRegularExpression plain(QRegularExpression::anchoredPattern(u"[A-Za-z0-9_-][A-Za-z0-9._-]*"_s));
     if (!plain.match(identifier).hasMatch() || identifier.contains(".."_L1))
         return false;
     QString name = PropertyList::text(info, u"CFBundleName"_s).value_or(QString());
     if (name.isEmpty())
         name = bareName(bundle);
     const QByteArray text = entry(name, bundle);
-    const QString path =
-        QDir(folder(roots, InstallScope::allUsers)).filePath(Config::bundleID() + u".app."_s + identifier + u".desktop"_s);
-    return !text.isEmpty() && write(path, text);
+    return !text.isEmpty() && writeFor(folder(roots, InstallScope::allUsers), bundle, text);
 }
 
 void removePlaced(const QString& bundle, const InstallRoots& roots)
 {
-    for (const QString& path : entriesNaming(folder(roots, InstallScope::allUsers), bundle))
-        if (!QFile::remove(path))
-            qWarning().noquote() << "menu entry: cannot remove" << path;
+    removeIn(folder(roots, InstallScope::allUsers), bundle);
 }
 
 } // namespace Hub::ApplicationEntries

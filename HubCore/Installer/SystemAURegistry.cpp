@@ -20,7 +20,11 @@ QString hexCode(std::uint32_t code) { return QString::number(code, 16).rightJust
 
 } // namespace
 
-SystemAURegistry::SystemAURegistry(ToolPaths tools) : m_tools(std::move(tools)) {}
+SystemAURegistry::SystemAURegistry(ToolPaths tools, QStringList folders)
+    : m_tools(std::move(tools))
+    , m_folders(std::move(folders))
+{
+}
 
 bool SystemAURegistry::refreshAndWait(const AUDescriptor& descriptor, double timeout)
 {
@@ -46,8 +50,11 @@ SystemAURegistry::Listing SystemAURegistry::lookup(const AUDescriptor& descripto
     const auto manufacturer = fourCC(descriptor.manufacturer);
     if (!type || !subtype || !manufacturer)
         return Listing::missing;
-    const Shell::Result result = Shell::run(
-        m_tools.auval, {u"-v"_s, hexCode(*type), hexCode(*subtype), hexCode(*manufacturer)}, timeout);
+    QStringList arguments;
+    for (const QString& folder : m_folders)
+        arguments << u"--folder"_s << folder;
+    arguments << u"-v"_s << hexCode(*type) << hexCode(*subtype) << hexCode(*manufacturer);
+    const Shell::Result result = Shell::run(m_tools.auval, arguments, timeout);
     return listing(result.status, result.output);
 }
 

@@ -4,6 +4,7 @@
 #include "Platform/ToolPaths.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <optional>
@@ -18,7 +19,9 @@ class SystemAURegistry : public AURegistry {
 public:
     enum class Listing { listed, missing, unknown };
 
-    explicit SystemAURegistry(ToolPaths tools = ToolPaths::installed());
+    // `folders`: the Components folders the validator reads instead of the
+    // system's (a sandboxed run's home places); empty: the system's.
+    explicit SystemAURegistry(ToolPaths tools = ToolPaths::installed(), QStringList folders = {});
 
     bool refreshAndWait(const AUDescriptor& descriptor, double timeout) override;
     bool refreshAndWaitGone(const AUDescriptor& descriptor, double timeout) override;
@@ -40,6 +43,7 @@ public:
 
 private:
     ToolPaths m_tools;
+    QStringList m_folders;
 };
 
 } // namespace Hub

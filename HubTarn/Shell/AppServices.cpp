@@ -8,13 +8,23 @@
 #include "Account/SystemWebAuthenticator.h"
 #include "Base/Config.h"
 #include "Base/Machine.h"
+#include "Base/Process.h"
 #include "Installer/DAWs.h"
+#include "Installer/InstallLocations.h"
+#include "Installer/Placement/AllUsersScript.h"
 #include "Installer/Placement/PrivilegedRunner.h"
 #include "Installer/SystemAURegistry.h"
 #include "Model/SystemSeams.h"
 #include "Platform/LibsecretStore.h"
 #include "Platform/MemorySecretStore.h"
 #include "Shell/SystemWorkspace.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+#include <unistd.h>
 
 namespace Hub::Shell {
 
@@ -36,6 +46,35 @@ ClerkIdentity sandboxedIdentity(const Sandbox& sandbox, const std::shared_ptr<Se
     return ClerkIdentity(
         key, std::make_shared<ClerkFAPI>(*base, Http::Session{profile ? profile->caBundle : QString(), {}},
                                          std::move(dependencies)));
+}
+
+// The all-users script of a sandboxed run, which runs it as the current
+// user into the home's all-users places: its work folder is in the home,
+// its signature check trusts the anchor every other check of the run
+// trusts (`anchorsFile`, the profile's; empty: the build's), and unless the
+// user is root the copies stay the user's, as everything in the home is.
+AllUsersScript::Tools sandboxScriptTools(const QString& home, const ToolPaths& applets, const QString& anchorsFile)
+{
+    AllUsersScript::Tools tools = AllUsersScript::Tools::withApplets(applets);
+    tools.workRoot = Config::downloadsFolder(home);
+    QDir().mkpath(tools.workRoot);
+    if (::geteuid() != 0)
+        tools.chown = QStringLiteral("/usr/bin/true");
+    if (anchorsFile.isEmpty())
+        return tools;
+    // The script runs "$CODESIGN" with its own arguments: the anchor goes
+    // in through a wrapper of the run's own, in the home.
+    const QString folder = home + QStringLiteral("/.local/state/hubtarn/tools");
+    const QString wrapper = folder + QStringLiteral("/codesign");
+    const QByteArray text = "#!/bin/sh\nexec " + quoted(applets.codesign).toUtf8() + ' '
+                            + quoted(QStringLiteral("--anchors=") + anchorsFile).toUtf8() + " \"$@\"\n";
+    QSaveFile file(wrapper);
+    if (QDir().mkpath(folder) && file.open(QIODevice::WriteOnly) && file.write(text) == text.size()
+        && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) && file.commit())
+        tools.codesign = wrapper;
+    else
+        qWarning().noquote() << "sandbox: cannot write" << wrapper << "so installs for all users trust the build's anchor";
+    return tools;
 }
 
 } // namespace
@@ -65,10 +104,21 @@ AppServices makeAppServices(const std::optional<Sandbox>& sandbox)
 
     // One installer holds what every install shares; each install gets a
     // copy with its own address resolver and a session its stop cancels.
-    auto installer = std::make_shared<PluginInstaller>(std::make_shared<SystemAURegistry>(), false, 5.0);
+    // A sandboxed run's Audio Units are listed from its home's places.
+    QStringList componentFolders;
+    if (sandbox) {
+        const InstallRoots roots = InstallLocations::isolatedRoots(sandbox->home);
+        for (const InstallScope scope : {InstallScope::user, InstallScope::allUsers})
+            componentFolders << InstallLocations::folder(roots, PluginFormat::au, scope);
+    }
+    auto installer = std::make_shared<PluginInstaller>(
+        std::make_shared<SystemAURegistry>(ToolPaths::installed(), componentFolders), false, 5.0);
     installer->anchors = anchors;
-    if (sandbox)
+    if (sandbox) {
         installer->privileged = PrivilegedRunner::runAsCurrentUser;
+        installer->scriptTools =
+            sandboxScriptTools(sandbox->home, installer->tools, profile ? profile->signingAnchorFile : QString());
+    }
     if (profile)
         installer->downloadIdleTimeout = profile->downloadIdleTimeout;
     const Http::Limits limits = profile ? profile->limits : Http::Limits{};

@@ -92,13 +92,37 @@ TEST_F(SandboxPackageTest, APackageProductInstallsIntoTheHomesPlacesAndTheScanFi
         // An application reaches the desktop's menu, for all users as the
         // package placed it; a plug-in has no entry.
         QFile entry(QDir(ApplicationEntries::folder(m_model->roots(), InstallScope::allUsers))
-                        .filePath(ApplicationEntries::fileName(row.id)));
+                        .filePath(ApplicationEntries::fileName(placed)));
         EXPECT_EQ(entry.open(QIODevice::ReadOnly), row.format == PluginFormat::app);
         if (row.format == PluginFormat::app) {
             const QByteArray names = "\nTryExec=" + QFile::encodeName(ApplicationEntries::executableOf(placed));
             EXPECT_TRUE(entry.readAll().contains(names)) << entry.fileName().toStdString();
         }
     }
+}
+
+// A plug-in for all users goes through the all-users script, run as the
+// current user; its check of the copy trusts the profile's anchor as the
+// rest of the run does, so the maker's signed bundles reach the home's
+// all-users places, where the Audio Unit is then listed.
+TEST_F(SandboxPackageTest, APlugInForAllUsersGoesThroughTheScriptIntoTheHomesPlaces)
+{
+    const Product& product = *m_model->product(u"echo"_s);
+    ASSERT_TRUE(product.release);
+    m_model->requestInstall(product, {PluginFormat::vst3, PluginFormat::au}, InstallScope::allUsers);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_model->state(product).job.isWorking(); }, kWaitMs));
+
+    const ProductState state = m_model->state(*m_model->product(u"echo"_s));
+    EXPECT_EQ(state.job.kind, Job::Kind::done) << state.job.message.toStdString();
+    const Places::Bases bases = Places::isolated(m_home, m_home);
+    QStringList placed;
+    for (const InstalledFormat& copy : state.installed) {
+        EXPECT_EQ(copy.version, product.release->version) << copy.path.toStdString();
+        placed.append(copy.path);
+    }
+    EXPECT_EQ(placed, (QStringList{QDir(Places::path(Places::Place::vst3AllUsers, bases)).filePath(u"Echo.vst3"_s),
+                                   QDir(Places::path(Places::Place::componentsAllUsers, bases))
+                                       .filePath(u"Echo.component"_s)}));
 }
 
 TEST_F(SandboxPackageTest, TheOwnUpdateInstallsIntoTheHomeThenAsksToStartTheNewProgram)

@@ -6,6 +6,7 @@
 
 #include "Base/Config.h"
 #include "Base/HubError.h"
+#include "Installer/PluginInstaller.h"
 #include "Installer/Signing/CodeResources.h"
 #include "Installer/Signing/CodeSignature.h"
 #include "Installer/Signing/Requirement.h"
@@ -301,8 +302,10 @@ TEST_F(CodeSignatureTest, IdentifierThatIsNotPlainIsRefusedBeforeAnyCheck)
 
 TEST_F(CodeSignatureTest, AllowUnsignedDropsOnlyTheRequirement)
 {
-    EXPECT_EQ(outcome(signedBundle(pki().otherTeam(), u"Other.vst3"_s), std::nullopt, true), u"accepted"_s);
-    EXPECT_EQ(outcome(signedBundle(pki().foreign(), u"Foreign.vst3"_s), u"not plain!"_s, true), u"accepted"_s);
+    EXPECT_EQ(outcome(signedBundle(pki().otherTeam(), u"Other.vst3"_s), u"not plain!"_s, true), u"accepted"_s);
+    // Never the anchor: a signer the pinned anchors don't vouch for is nobody's.
+    EXPECT_EQ(outcome(signedBundle(pki().foreign(), u"Foreign.vst3"_s), std::nullopt, true),
+              notOursSentence(u"Foreign.vst3"_s));
 
     EXPECT_EQ(outcome(unsignedBundle(u"Plain.vst3"_s), std::nullopt, true),
               brokenPrefix(u"Plain.vst3"_s) + u"code object is not signed at all)"_s);
@@ -453,7 +456,7 @@ TEST_F(CodeSignatureTest, NestedBundlesMustBeIntactOnTheirOwn)
     Hub::Test::signBundleOnly(foreignInside + u"/Contents/Frameworks/Engine.framework"_s, pki().foreign(), u"x.engine"_s);
     Hub::Test::signBundleOnly(foreignInside, pki().maker(), kID);
     EXPECT_EQ(outcome(foreignInside), notOursSentence(u"Mixed.vst3"_s));
-    EXPECT_EQ(outcome(foreignInside, std::nullopt, true), u"accepted"_s);
+    EXPECT_EQ(outcome(foreignInside, std::nullopt, true), notOursSentence(u"Mixed.vst3"_s));
     const QString otherIdentifier = unsignedBundle(u"Engine.vst3"_s);
     Hub::Test::signBundleOnly(otherIdentifier + u"/Contents/Frameworks/Engine.framework"_s, pki().maker(), u"x.engine"_s);
     Hub::Test::signBundleOnly(otherIdentifier, pki().maker(), kID);
@@ -608,6 +611,56 @@ TEST_F(CodesignAppletTest, ExitStatusesAsTheScriptsReadThem)
         << broken.output.toStdString();
     EXPECT_EQ(codesign(verify + QStringList{plain}).status, 1);
     EXPECT_EQ(codesign(verify + QStringList{requirement, m_dir.filePath(u"Missing.vst3"_s)}).status, 1);
+}
+
+// A seal made a minute ago with a certificate of one's own, naming the
+// maker's team, is intact; every check that takes no requirement (or one
+// that names no anchor) must still refuse it, and take the maker's.
+TEST_F(CodesignAppletTest, ASelfSignedSealIsRefusedByEveryCheckWithoutARequirement)
+{
+    const QString anchorless = u"identifier \""_s + kID + u"\" and certificate leaf[subject.OU] = \""_s
+                               + Config::teamID() + u'"';
+    const QStringList verify{u"--verify"_s, u"--strict"_s, u"--deep"_s};
+    Artifact artifact;
+    artifact.format = PluginFormat::vst3;
+    artifact.bundle = u"Fixture.vst3"_s;
+    struct Row {
+        const char* name;
+        const Hub::Test::SigningIdentity* signer;
+        bool accepted;
+    };
+    for (const Row& row : {Row{"the maker", &pki().maker(), true}, Row{"a self-signed certificate", &pki().selfSigned(), false}}) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir folder;
+        ASSERT_TRUE(folder.isValid());
+        BundleSpec recipe;
+        recipe.name = u"Fixture.vst3"_s;
+        recipe.bundleID = kID;
+        recipe.shortVersion = u"1.0.0"_s;
+        recipe.withFile(u"Contents/Resources/data.bin"_s, "data");
+        const QString bundle = create(folder.path(), recipe);
+        Hub::Test::signBundle(bundle, *row.signer, kID);
+        const QString sentence = row.accepted ? u"accepted"_s : notOursSentence(u"Fixture.vst3"_s);
+
+        EXPECT_EQ(outcome(bundle, std::nullopt, true), sentence);
+        EXPECT_EQ(outcome(bundle, kID, true), sentence);
+        EXPECT_EQ(CodeSignature::checkValidity(bundle, std::nullopt, pki().anchors()).isValid(), row.accepted);
+        const std::optional<Requirement> compiled = Requirement::compile(anchorless);
+        ASSERT_TRUE(compiled);
+        EXPECT_EQ(CodeSignature::checkValidity(bundle, compiled, pki().anchors()).isValid(), row.accepted);
+        // The staged check of an install that allows any signer.
+        try {
+            PluginInstaller::verifyStaged(bundle, artifact, u"1.0.0"_s, true, pki().anchors());
+            EXPECT_TRUE(row.accepted);
+        } catch (const HubError& error) {
+            EXPECT_EQ(error.errorDescription(), sentence);
+        }
+        // The tool the privileged scripts run: 1 (invalid) without a
+        // requirement, 3 (not satisfied) with one that names no anchor.
+        const Run plain = codesign(verify + QStringList{bundle});
+        EXPECT_EQ(plain.status, row.accepted ? 0 : 1) << plain.output.toStdString();
+        EXPECT_EQ(codesign(verify + QStringList{u"-R="_s + anchorless, bundle}).status, row.accepted ? 0 : 3);
+    }
 }
 
 TEST_F(CodesignAppletTest, RequirementFromAFileAndBadCommandLines)

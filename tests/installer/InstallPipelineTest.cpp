@@ -17,6 +17,7 @@
 #include "Installer/InstallLocations.h"
 #include "Installer/PluginInstaller.h"
 #include "Platform/FileMoves.h"
+#include "Platform/PropertyList.h"
 
 #include <gtest/gtest.h>
 
@@ -473,8 +474,7 @@ TEST_F(InstallPipelineTest, AnInstalledApplicationIsInTheMenuUntilItGoesToTheTra
         const QString bundle = installed[0].path;
         EXPECT_EQ(InstallLocations::scope(bundle, PluginFormat::app, m_roots), row.scope);
 
-        const QString entry = ApplicationEntries::folder(m_roots, row.scope) + u'/' + Config::bundleID()
-                              + u".echo.desktop"_s;
+        const QString entry = ApplicationEntries::folder(m_roots, row.scope) + u'/' + ApplicationEntries::fileName(bundle);
         const QStringList lines = QString::fromUtf8(readAll(entry)).split(u'\n');
         EXPECT_TRUE(lines.contains(u"Name=Echo"_s)) << lines.join(u'\n').toStdString();
         EXPECT_TRUE(lines.contains(u"Exec="_s + bundle + u"/Contents/MacOS/Echo"_s)) << lines.join(u'\n').toStdString();
@@ -495,23 +495,33 @@ TEST_F(InstallPipelineTest, AnInstalledApplicationIsInTheMenuUntilItGoesToTheTra
     }
 }
 
+// A system root and a home, each with its folder of menu entries.
+class MenuEntries : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(scratch.isValid());
+        roots.system = scratch.filePath(u"system"_s);
+        roots.userHome = scratch.filePath(u"home"_s);
+        system = ApplicationEntries::folder(roots, InstallScope::allUsers);
+        user = ApplicationEntries::folder(roots, InstallScope::user);
+    }
+
+    static QStringList entriesIn(const QString& folder) { return QDir(folder).entryList({u"*.desktop"_s}, QDir::Files); }
+
+    QTemporaryDir scratch;
+    InstallRoots roots;
+    QString system;
+    QString user;
+};
+
 // An application the administrator's helper placed for all users has the
 // one entry the helper wrote from the placed copy, never a second in the
 // user's folder or under the product's name, and removing the copy takes
 // it; a bundle identifier that would lead out of the folder writes nothing.
-TEST(MenuEntriesForAllUsers, TheHelpersEntryIsTheOnlyOneAndGoesWithTheCopy)
+TEST_F(MenuEntries, TheHelpersEntryIsTheOnlyOneAndGoesWithTheCopy)
 {
-    QTemporaryDir scratch;
-    ASSERT_TRUE(scratch.isValid());
-    InstallRoots roots;
-    roots.system = scratch.filePath(u"system"_s);
-    roots.userHome = scratch.filePath(u"home"_s);
     const QString places = scratch.filePath(u"system/opt"_s);
-    const QString system = ApplicationEntries::folder(roots, InstallScope::allUsers);
-    const QString user = ApplicationEntries::folder(roots, InstallScope::user);
-    const auto entriesIn = [](const QString& folder) {
-        return QDir(folder).entryList({u"*.desktop"_s}, QDir::Files);
-    };
 
     BundleSpec hostile;
     hostile.name = u"Hostile.app"_s;
@@ -528,7 +538,7 @@ TEST(MenuEntriesForAllUsers, TheHelpersEntryIsTheOnlyOneAndGoesWithTheCopy)
     product.id = u"echo"_s;
     product.name = u"Echo"_s;
     ApplicationEntries::add(product, bundle, roots, InstallScope::allUsers);
-    const QString entry = Config::bundleID() + u".app.com.tarnaudio.echo.desktop"_s;
+    const QString entry = ApplicationEntries::fileName(bundle);
     EXPECT_EQ(entriesIn(system), QStringList{entry});
     EXPECT_EQ(entriesIn(user), QStringList());
     const QStringList lines = QString::fromUtf8(readAll(system + u'/' + entry)).split(u'\n');
@@ -540,8 +550,137 @@ TEST(MenuEntriesForAllUsers, TheHelpersEntryIsTheOnlyOneAndGoesWithTheCopy)
     EXPECT_EQ(validated.output, QString()) << "no warnings either";
 
     ASSERT_TRUE(QDir(bundle).removeRecursively());
-    ApplicationEntries::remove(product.id, bundle, roots);
+    ApplicationEntries::remove(bundle, roots);
     EXPECT_EQ(entriesIn(system), QStringList());
+}
+
+// Menu entries are tied to the copies they start: two copies of one product
+// or one bundle identifier in two places each have their own; putting one
+// in place again rewrites its own (under the name an earlier version gave
+// it, too) and no other; removing one leaves the other's, still naming its
+// copy. Both the administrator's side (the system's folder) and the user's
+// (an entry for all users that could only go to the user's folder).
+TEST_F(MenuEntries, EachCopyKeepsItsOwnEntryWhateverTheOtherDoes)
+{
+    // Which copy each entry in `folder` starts, by file name.
+    const auto startedBy = [](const QString& folder) {
+        QMap<QString, QString> copies;
+        for (const QString& name : entriesIn(folder))
+            for (const QString& line : QString::fromUtf8(readAll(folder + u'/' + name)).split(u'\n'))
+                if (line.startsWith(u"X-Tarnhub-Bundle="_s))
+                    copies.insert(name, line.mid(17));
+        return copies;
+    };
+    // An entry file as an earlier version named and wrote it.
+    const auto earlierEntry = [](const QString& folder, const QString& name, const QString& bundle) {
+        ASSERT_TRUE(QDir().mkpath(folder));
+        Hub::Test::writeAll(folder + u'/' + name, ApplicationEntries::entry(u"Echo"_s, bundle));
+    };
+    BundleSpec app;
+    app.name = u"Echo.app"_s;
+    app.bundleID = u"com.tarnaudio.echo"_s;
+    BundleSpec copy = app;
+    copy.name = u"Echo Copy.app"_s;
+
+    {
+        SCOPED_TRACE("the system's folder, written by the administrator's helper");
+        const QString first = Hub::Test::BundleFactory::create(roots.system + u"/opt"_s, app);
+        const QString second = Hub::Test::BundleFactory::create(roots.system + u"/opt"_s, copy);
+        const QString earlier = Config::bundleID() + u".app.com.tarnaudio.echo.desktop"_s;
+        earlierEntry(system, earlier, first);
+
+        ASSERT_TRUE(ApplicationEntries::addPlaced(second, roots));
+        ASSERT_TRUE(ApplicationEntries::addPlaced(first, roots)); // an update of the first
+        const QMap<QString, QString> both{{earlier, first}, {ApplicationEntries::fileName(second), second}};
+        EXPECT_EQ(startedBy(system), both);
+
+        ASSERT_TRUE(QDir(first).removeRecursively());
+        ApplicationEntries::removePlaced(first, roots);
+        EXPECT_EQ(startedBy(system), (QMap<QString, QString>{{ApplicationEntries::fileName(second), second}}));
+        ASSERT_TRUE(QDir(second).removeRecursively());
+        ApplicationEntries::remove(second, roots);
+        EXPECT_EQ(entriesIn(system), QStringList());
+    }
+    {
+        SCOPED_TRACE("the user's folder, with an entry for all users that could go nowhere else");
+        // The system's folder can't be made: a file lies where it would be.
+        ASSERT_TRUE(QDir().mkpath(roots.system + u"/usr/local"_s));
+        ASSERT_TRUE(QDir(roots.system + u"/usr/local/share"_s).removeRecursively());
+        Hub::Test::writeAll(roots.system + u"/usr/local/share"_s, "a file");
+        Product product;
+        product.id = u"echo"_s;
+        product.name = u"Echo"_s;
+        const QString mine = Hub::Test::BundleFactory::create(roots.userHome + u"/Applications"_s, app);
+        const QString everyones = Hub::Test::BundleFactory::create(roots.system + u"/opt"_s, app);
+        const QString earlier = Config::bundleID() + u".echo.desktop"_s;
+        earlierEntry(user, earlier, mine);
+
+        ApplicationEntries::add(product, everyones, roots, InstallScope::allUsers);
+        ApplicationEntries::add(product, mine, roots, InstallScope::user); // an update of the user's copy
+        EXPECT_EQ(startedBy(user),
+                  (QMap<QString, QString>{{earlier, mine}, {ApplicationEntries::fileName(everyones), everyones}}));
+
+        ASSERT_TRUE(QDir(everyones).removeRecursively());
+        ApplicationEntries::remove(everyones, roots);
+        EXPECT_EQ(startedBy(user), (QMap<QString, QString>{{earlier, mine}}));
+        ASSERT_TRUE(QDir(mine).removeRecursively());
+        ApplicationEntries::remove(mine, roots);
+        EXPECT_EQ(entriesIn(user), QStringList());
+    }
+}
+
+// No control character (C0, DEL, C1) reaches an entry, from any field the
+// bundle gives: its name, its CFBundleName, its icon file; nor does an
+// identifier with a final line feed make one.
+TEST_F(MenuEntries, ControlCharactersInAnyFieldWriteNoEntry)
+{
+    struct Row {
+        const char* label;
+        QString bundleName;
+        QString identifier;
+        QString shownName; // CFBundleName; empty: none
+        QString iconFile;  // CFBundleIconFile, a PNG of that name in Contents/Resources; empty: none
+        bool userSide = true; // the user's side reads no identifier
+    };
+    const QString id = u"com.tarnaudio.echo"_s;
+    const Row rows[] = {
+        {"a line feed after the identifier", u"Echo.app"_s, id + u'\n', {}, {}, false},
+        {"a line feed in the shown name", u"Echo.app"_s, id, u"Echo\nExec=/bin/sh"_s, {}},
+        {"a tab in the shown name", u"Echo.app"_s, id, u"Echo\tEcho"_s, {}},
+        {"a C1 control in the shown name", u"Echo.app"_s, id, u"Echo\u0085Exec=/bin/sh"_s, {}},
+        {"DEL in the icon's file name", u"Echo.app"_s, id, {}, u"Echo\x7f.png"_s},
+        {"a C1 control in the icon's file name", u"Echo.app"_s, id, {}, u"Echo\u009b.png"_s},
+        {"DEL in the bundle's name", u"Echo\x7f.app"_s, id, {}, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        QTemporaryDir places;
+        ASSERT_TRUE(places.isValid());
+        BundleSpec spec;
+        spec.name = row.bundleName;
+        spec.bundleID = row.identifier;
+        if (!row.iconFile.isEmpty()) {
+            spec.iconFile = row.iconFile;
+            spec.withFile(u"Contents/Resources/"_s + row.iconFile, "icon");
+        }
+        const QString bundle = Hub::Test::BundleFactory::create(places.path(), spec);
+        if (!row.shownName.isEmpty()) {
+            QVariantMap info = PropertyList::readDictionary(bundle + u"/Contents/Info.plist"_s);
+            info.insert(u"CFBundleName"_s, row.shownName);
+            Hub::Test::writeAll(bundle + u"/Contents/Info.plist"_s, PropertyList::serialize(info));
+            ASSERT_EQ(PropertyList::text(PropertyList::readDictionary(bundle + u"/Contents/Info.plist"_s),
+                                         u"CFBundleName"_s),
+                      row.shownName);
+        }
+        EXPECT_FALSE(ApplicationEntries::addPlaced(bundle, roots));
+        Product product;
+        product.id = u"echo"_s;
+        product.name = row.shownName.isEmpty() ? u"Echo"_s : row.shownName;
+        if (row.userSide)
+            ApplicationEntries::add(product, bundle, roots, InstallScope::user);
+        EXPECT_EQ(QDir(system).entryList(QDir::Files | QDir::Hidden), QStringList());
+        EXPECT_EQ(QDir(user).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
 }
 
 TEST_F(InstallPipelineTest, AnUnlistedAudioUnitIsReportedAfterDoneAndStaysInstalled)

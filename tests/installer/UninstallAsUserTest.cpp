@@ -156,12 +156,9 @@ TEST_F(UninstallAsAnotherUser, AScriptWithoutRightsLeavesTheBundleAndSaysWhich)
 
     const QStringList result = run(u"run"_s);
 
-    ASSERT_EQ(result.size(), 5) << result.join(u'|').toStdString();
-    EXPECT_EQ(result[0], u"message"_s);
-    EXPECT_EQ(result[1], u"Couldn't move Echo.vst3 to the Trash."_s);
-    EXPECT_TRUE(result[2].contains(u"Permission denied"_s)) << result[2].toStdString();
-    EXPECT_EQ(result[3], u"Tarnhub: couldn't move "_s + sharedVST3);
-    EXPECT_EQ(result[4], QString());
+    // The script's words, not mv's "Permission denied" before them.
+    EXPECT_EQ(result, (QStringList{u"message"_s, u"Couldn't move Echo.vst3 to the Trash."_s,
+                                   u"Tarnhub: couldn't move "_s + sharedVST3, QString()}));
     EXPECT_EQ(pluginFolders(), before);
     EXPECT_TRUE(entriesOf(base + u"/out/var-tmp"_s).isEmpty());
 }

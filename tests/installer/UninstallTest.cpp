@@ -297,16 +297,35 @@ TEST_F(Uninstall, ACancelledPromptMovesNothingAndIsACancellation)
     EXPECT_TRUE(entriesOf(trashFiles(roots.userHome)).isEmpty());
 }
 
-TEST_F(Uninstall, AFailedTrashScriptShowsTheEndOfItsOutputWithoutSplittingACharacter)
+// The sentence quotes the Trash script's own words only, their end without
+// splitting a character; a tool's line or a refusal of whatever ran the
+// script (naming the administrator's helper's view of a path) is not shown.
+TEST_F(Uninstall, AFailedTrashScriptShowsTheEndOfItsOwnWordsOnly)
 {
     const QString shared = installEcho(roots, PluginFormat::vst3, InstallScope::allUsers);
-    const QString noise = QString(400, u'x') + u"\U0001F3B9"_s + QString(299, u'y');
-    installer->privileged = [&](const QString&, const QString&, const QStringList&) { return Shell::Result{1, noise}; };
-    try {
-        installer->trashAsAdministrator({shared}, product, roots);
-        ADD_FAILURE() << "returned";
-    } catch (const HubError& error) {
-        EXPECT_EQ(error.errorDescription(), u"Couldn't move Echo.vst3 to the Trash.\n"_s + noise.right(301));
+    const QString reason = u"Tarnhub: "_s + QString(400, u'x') + u"\U0001F3B9"_s + QString(298, u'y') + u'\n';
+    struct Row {
+        const char* label;
+        QString output;
+        QString sentence;
+    };
+    const Row rows[] = {
+        {"a long reason after a tool's line", u"mv: cannot move '/var/tmp/hubtarn.x/1/Echo.vst3'\n"_s + reason,
+         u"Couldn't move Echo.vst3 to the Trash.\n"_s + reason.right(301)},
+        {"the helper's refusal", u"hubtarn-admin: "_s + shared + u" was refused: it isn't yours.\n"_s,
+         u"Couldn't move Echo.vst3 to the Trash."_s},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        installer->privileged = [&](const QString&, const QString&, const QStringList&) {
+            return Shell::Result{1, row.output};
+        };
+        try {
+            installer->trashAsAdministrator({shared}, product, roots);
+            ADD_FAILURE() << "returned";
+        } catch (const HubError& error) {
+            EXPECT_EQ(error.errorDescription(), row.sentence);
+        }
     }
 }
 

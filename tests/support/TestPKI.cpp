@@ -240,6 +240,11 @@ TestPKI::TestPKI()
     m_foreign = leaf({"Developer ID Application: Tarnaudio (" + team + ")", team, false, kApplicationMarker},
                      foreignIntermediate, foreignIntermediateKey);
 
+    m_selfSigned.key = newKey();
+    m_selfSigned.certificate =
+        makeCertificate({"Developer ID Application: Tarnaudio (" + team + ")", team, false, kApplicationMarker},
+                        m_selfSigned.key.get(), nullptr, nullptr);
+
     m_timeStamper = timeStampingAuthority("Hub Test Time-Stamping Authority", &m_timeStampAnchor);
     std::shared_ptr<X509> foreignTimeStampRoot;
     m_foreignTimeStamper = timeStampingAuthority("Foreign Time-Stamping Authority", &foreignTimeStampRoot);

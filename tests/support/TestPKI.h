@@ -58,6 +58,8 @@ QByteArray signDetached(const QByteArray& content, const SigningIdentity& signer
 //              ├── expired      like maker, but valid only from 30 days ago until yesterday
 //              └── notYetValid  like maker, but valid only from tomorrow for 30 days
 //   foreign anchor ── foreign intermediate (marker) ── foreign leaf (OU = the maker's, marker)
+//   selfSigned: a leaf that is its own issuer, with the maker's OU and the
+//               application marker: what anyone with openssl makes in a minute
 //
 // Installer certificates, for packages (installer marker 1.2.840.113635.100.6.1.14,
 // common name "Developer ID Installer: <Name> (<TEAM>)"), under the same intermediate:
@@ -79,6 +81,7 @@ public:
     const SigningIdentity& expired() const { return m_expired; }
     const SigningIdentity& notYetValid() const { return m_notYetValid; }
     const SigningIdentity& foreign() const { return m_foreign; }
+    const SigningIdentity& selfSigned() const { return m_selfSigned; }
     const SigningIdentity& makerInstaller() const { return m_makerInstaller; }
     const SigningIdentity& otherTeamInstaller() const { return m_otherTeamInstaller; }
     const TimeStamper& timeStamper() const { return m_timeStamper; }
@@ -104,6 +107,7 @@ private:
     SigningIdentity m_expired;
     SigningIdentity m_notYetValid;
     SigningIdentity m_foreign;
+    SigningIdentity m_selfSigned;
     SigningIdentity m_makerInstaller;
     SigningIdentity m_otherTeamInstaller;
     std::shared_ptr<X509> m_timeStampAnchor;

@@ -47,14 +47,20 @@ AllUsersScript::Tools PluginInstaller::allUsersScriptTools() const
 
 namespace {
 
-// What a failed run of the all-users script means to the user.
+// What a failed run of the all-users script means to the user, in the
+// hub's own words only: the script's reason, or none. A tool's output
+// (naming a work or staging folder) or a refusal of whatever ran the script
+// is never shown as it is.
 std::exception_ptr scriptFailure(const Shell::Result& run)
 {
     if (run.output.contains(QStringView(PrivilegedRunner::kCancelledMarker)))
         return std::make_exception_ptr(HubError::cancelled());
-    if (run.output.contains(u"originals preserved at"_s))
-        return std::make_exception_ptr(InstallRecoveryError(run.output));
-    return std::make_exception_ptr(HubError::message(u"The install failed.\n"_s + outputTail(run.output)));
+    const QString reasons = PrivilegedRunner::scriptReasons(run.output);
+    if (reasons.contains(u"originals preserved at"_s))
+        return std::make_exception_ptr(InstallRecoveryError(reasons));
+    if (reasons.isEmpty())
+        return std::make_exception_ptr(HubError::message(u"The install failed."_s));
+    return std::make_exception_ptr(HubError::message(u"The install failed.\n"_s + outputTail(reasons)));
 }
 
 // One all-users install: the bundles split between per-user replacements

@@ -53,6 +53,15 @@ bool isLineBreak(char32_t c)
 
 } // namespace
 
+QString scriptReasons(const QString& output)
+{
+    QString reasons;
+    for (const QStringView line : QStringView(output).split(u'\n', Qt::SkipEmptyParts))
+        if (line.startsWith(u"Tarnhub: "))
+            reasons += line + u'\n';
+    return reasons;
+}
+
 QStringList shellArguments(const QString& script, const QStringList& arguments)
 {
     return QStringList{u"-c"_s, QString::fromUtf16(kStatusWrapper), u"hub"_s, script} + arguments;

@@ -31,6 +31,13 @@ namespace PrivilegedRunner {
 // Text that marks a cancelled administrator prompt in a hook's output.
 inline constexpr char16_t kCancelledMarker[] = u"(-128)";
 
+// What the hub's own scripts say in a hook's output: each line that begins
+// "Tarnhub: ", whole and in order, with its line feed; empty when there is
+// none. The lines of the tools a script ran (which name the root-only work
+// folder and the staging folder) and of whatever stood between (pkexec, the
+// administrator's helper) are not the hub's words for the user.
+QString scriptReasons(const QString& output);
+
 // The name of the one program an installed copy runs as the administrator,
 // in its helpers folder (see ToolPaths): "hubtarn-admin STEP ARGUMENT...",
 // STEP one of PrivilegedSteps' names. It builds that step's script itself

@@ -204,7 +204,7 @@ QList<InstalledFormat> PluginInstaller::uninstall(const Product& product, const 
     trashTargets(*this, targets, product, roots, notes);
     for (const Target& target : targets)
         if (target.format == PluginFormat::app && !FileMoves::existsNoFollow(target.path))
-            ApplicationEntries::remove(product.id, target.path, roots);
+            ApplicationEntries::remove(target.path, roots);
 
     const QList<InstalledFormat> remaining = installed(product, roots);
     std::set<PluginFormat> remainingFormats;
@@ -298,14 +298,19 @@ void PluginInstaller::trashAsAdministrator(const QStringList& paths, const Produ
     if (left.isEmpty())
         for (const QString& path : paths)
             left.append(fileName(path));
-    // Only the end of the output is shown, but a line naming a folder where
-    // an item was kept must never be cut off: it is the only pointer to it.
-    const QString tail = outputTail(result.output);
+    const QString sentence = u"Couldn't move "_s + left.join(u", "_s) + u" to the Trash."_s;
+    // Only the script's own words, never a tool's or a refusal of what ran
+    // it; and only their end, but a line naming a folder where an item was
+    // kept must never be cut off: it is the only pointer to it.
+    const QString reasons = PrivilegedRunner::scriptReasons(result.output);
+    if (reasons.isEmpty())
+        throw HubError::message(sentence);
+    const QString tail = outputTail(reasons);
     QString kept;
-    for (const QString& line : result.output.split(u'\n', Qt::SkipEmptyParts))
+    for (const QString& line : reasons.split(u'\n', Qt::SkipEmptyParts))
         if (line.contains(u" is kept in "_s) && !tail.contains(line))
             kept += line + u'\n';
-    throw HubError::message(u"Couldn't move "_s + left.join(u", "_s) + u" to the Trash.\n"_s + kept + tail);
+    throw HubError::message(sentence + u'\n' + kept + tail);
 }
 
 void PluginInstaller::removeBackups(const QString& productID, const std::set<PluginFormat>& keeping,

@@ -323,9 +323,8 @@ X509* certificateAt(const Chain& chain, Requirement::Slot slot)
     return index < chain.certificates.size() ? chain.certificates[index].get() : nullptr;
 }
 
-bool satisfies(const Requirement& requirement, const Signature& signature, const TrustAnchors& anchors)
+bool satisfies(const Requirement& requirement, const Signature& signature, const Chain& chain)
 {
-    const Chain chain = chainOf(signature, anchors);
     if (requirement.anchorApple() && !chain.anchored)
         return false;
     for (const Requirement::FieldExists& field : requirement.fields()) {
@@ -483,7 +482,7 @@ Validity check(const QString& bundle, const std::optional<Requirement>& requirem
         const std::optional<Requirement> nested = requirement ? std::optional(requirement->nested()) : std::nullopt;
         const Validity inner = check(bundle + u'/' + path, nested, anchors, depth + 1, prefix + path + u'/', measured);
         // Intact nested code from someone else makes the whole bundle someone else's.
-        if (inner.status == kStatusRequirementFailed)
+        if (inner.status == kStatusRequirementFailed || inner.status == kStatusSignatureUntrusted)
             return inner;
         if (!inner.isValid()) {
             const QString detail = inner.detail.isEmpty() ? u"OSStatus "_s + QString::number(inner.status) : inner.detail;
@@ -491,8 +490,14 @@ Validity check(const QString& bundle, const std::optional<Requirement>& requirem
         }
     }
 
-    if (requirement && !satisfies(*requirement, signature, anchors))
+    // A seal is only as good as who made it, and anyone can make one with a
+    // certificate of their own: with or without a requirement, and whatever
+    // the requirement asks, the signer must chain to a pinned anchor.
+    const Chain chain = chainOf(signature, anchors);
+    if (requirement && (!chain.anchored || !satisfies(*requirement, signature, chain)))
         return failure(kStatusRequirementFailed, u"code failed to satisfy specified code requirement(s)"_s);
+    if (!chain.anchored)
+        return failure(kStatusSignatureUntrusted, u"the signer's certificate doesn't chain to a trusted anchor"_s);
     return {};
 }
 
@@ -561,7 +566,7 @@ void verify(const QString& bundle, const std::optional<QString>& bundleID, bool 
     const Validity validity = check(path, compiled, anchors, 0, QString(), measured);
     if (validity.isValid())
         return;
-    if (validity.status == kStatusRequirementFailed)
+    if (validity.status == kStatusRequirementFailed || validity.status == kStatusSignatureUntrusted)
         throw HubError::message(name + u" isn't signed by Tarnaudio, so the hub won't install it."_s);
     const QString detail = validity.detail.isEmpty() ? u"OSStatus "_s + QString::number(validity.status) : validity.detail;
     throw HubError::message(name + u" has a broken signature, so the hub won't install it. ("_s + detail + u')');

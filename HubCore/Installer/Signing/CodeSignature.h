@@ -46,7 +46,10 @@ private:
 // signature is intact when the CMS signature verifies with the signer's own
 // certificate and the bundle matches the list exactly; nested bundles
 // (folders ending .app, .component, .vst3, .framework or .bundle below
-// Contents) must be intact too. Who signed is the requirement's business.
+// Contents) must be intact too. Every check, with a requirement or without,
+// also asks that the signer's chain end in one of the anchors given: an
+// intact signature by a certificate anyone can make proves nothing. Which of
+// the trusted signers it must be is the requirement's business.
 //
 // The signer's chain is judged at the time an RFC 3161 time stamp over the
 // signature states, when the signature carries one (the unsigned attribute
@@ -68,6 +71,7 @@ inline constexpr int kStatusResourcesNotFound = -67056; // signature without its
 inline constexpr int kStatusBadResource = -67054;       // a file differs from what was sealed
 inline constexpr int kStatusRequirementInvalid = -67052;
 inline constexpr int kStatusRequirementFailed = -67050;
+inline constexpr int kStatusSignatureUntrusted = -67683; // intact, but its chain ends in no trusted anchor
 inline constexpr int kStatusStaticCodeNotFound = -67068; // the path does not exist
 inline constexpr int kStatusBadBundleFormat = -67028;    // not a bundle folder (a file, a link)
 inline constexpr int kStatusBadNestedCode = -67021;
@@ -96,13 +100,16 @@ bool isPlainBundleID(const std::optional<QString>& bundleID);
 int openStatus(const QString& bundle);
 
 // Checks the bundle's signature, strictly and with nested code, against the
-// requirement (or none). Never throws.
+// requirement (or none), the signer chaining to `anchors` either way
+// (kStatusSignatureUntrusted without a requirement, kStatusRequirementFailed
+// with one). Never throws.
 Validity checkValidity(const QString& bundle, const std::optional<Requirement>& requirement,
                        const TrustAnchors& anchors);
 
-// Accepts the bundle only when its signature is intact and, unless
-// allowUnsigned, satisfies requirement(bundleID, Config::teamID()). Throws
-// HubError::message with the sentence for the user otherwise.
+// Accepts the bundle only when its signature is intact, by a signer that
+// chains to `anchors`, and, unless allowUnsigned, satisfies
+// requirement(bundleID, Config::teamID()). Throws HubError::message with the
+// sentence for the user otherwise.
 //
 // `measured` holds digests of the bundle's files taken as they were written
 // into a folder only this process can write (extraction into the private
