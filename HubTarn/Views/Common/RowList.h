@@ -128,6 +128,10 @@ private:
         int to;
     };
 
+    // Made at once by setIDs(): more than a tall window shows.
+    static constexpr int kFirstRows = 32;
+
+    // The column (RowList.cpp): the rows made, read, measured and moved.
     void productChanged(const QString& productID);
     ListRow* make(int index);
     // Makes rows in order and reads stale ones again until `budget` ms pass.
@@ -141,6 +145,13 @@ private:
     void place(int from = 0);
     // Both, telling the layout when the list's height changed.
     void relayOut(int from);
+    void animate(const QHash<QString, int>& oldTops, const std::vector<ListRow*>& arrived, int oldHeight);
+    void step(qreal progress);
+    // The height drawn now: between the old and the new while rows move.
+    int shownHeight() const;
+
+    // The rows near the view (RowListShown.cpp): out of the store, and in
+    // the keyboard's order.
     // The part of the list the window shows now, in the list's coordinates.
     QRect inView() const;
     // Brings the rows near the view out of the store and puts back those
@@ -150,10 +161,8 @@ private:
     ListRow* focusedRow() const;
     void chainAfter(QWidget*& previous, ListRow* row);
     void chainAll();
-    void animate(const QHash<QString, int>& oldTops, const std::vector<ListRow*>& arrived, int oldHeight);
-    void step(qreal progress);
-    // The height drawn now: between the old and the new while rows move.
-    int shownHeight() const;
+    // The row's last stop of Tab: its own last control, or itself.
+    static QWidget* lastStop(ListRow* row);
 
     HubModel* m_model;
     MakeRow m_make;
