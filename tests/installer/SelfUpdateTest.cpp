@@ -109,13 +109,17 @@ TEST_F(SelfUpdateInstallTest, GoodPackageInstallsIntoTheTargetAndIsTheWantedHub)
     EXPECT_EQ(entriesOf(path("work")), QStringList());
 }
 
-TEST_F(SelfUpdateInstallTest, WithoutAPackageIdentifierTheIdentityIsNotRead)
+TEST_F(SelfUpdateInstallTest, WithoutAPackageIdentifierTheVersionIsStillRead)
 {
     // A catalog product shipped as a package whose identifier the model does
-    // not know: everything else is still checked, and it installs.
+    // not know: its version is still the release's, and it installs. Without
+    // a version to hold it to, no package installs, even the maker's.
     PackageSpec recipe;
     const QString file = package(recipe);
-    EXPECT_EQ(installSentence(file, QString(), QString()), u"no error"_s);
+    const QString unversioned = installSentence(file, QString(), QString());
+    EXPECT_TRUE(unversioned.contains(u"Tarnhub: bad package arguments"_s)) << unversioned.toStdString();
+    EXPECT_EQ(entriesOf(path("root")), QStringList());
+    EXPECT_EQ(installSentence(file, recipe.version, QString()), u"no error"_s);
     EXPECT_TRUE(QFileInfo(installedHub()).isDir());
 }
 
