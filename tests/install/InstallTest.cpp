@@ -363,8 +363,9 @@ TEST_F(PackagedInstall, AnInstalledCopyRunsToolsFromItsOwnBundleOnly)
 // Trash, and an all-users application's menu entry goes with it while
 // another's stays; it takes a staged bundle through its own script, with its own
 // tools, as far as the signature check, which a bundle without the maker's
-// signature fails with nothing placed; and a copy whose helpers folder
-// others may write refuses to run anything.
+// signature fails with nothing placed; and a copy whose helpers folder its
+// group or others may write, or with a tool others may write, refuses to
+// run anything.
 TEST_F(PackagedInstall, TheInstalledHelperRunsItsOwnStepsWithItsOwnToolsOnly)
 {
     QTemporaryDir scratch;
@@ -376,8 +377,18 @@ TEST_F(PackagedInstall, TheInstalledHelperRunsItsOwnStepsWithItsOwnToolsOnly)
     const QString loose = scratch.filePath(u"Loose.app"_s);
     ASSERT_EQ(run(u"cp"_s, {u"-a"_s, staged(kBundle), loose}, QProcessEnvironment::systemEnvironment()).status, 0);
     ASSERT_TRUE(QFile::setPermissions(loose + u"/Contents/Helpers"_s, QFileDevice::Permissions(0x7777)));
+    // Each tool must be root's alone, and so must the folder: a tool every
+    // user may write in a folder that only root may, and a folder its group
+    // may write.
+    const QString openTool = scratch.filePath(u"OpenTool.app"_s);
+    ASSERT_EQ(run(u"cp"_s, {u"-a"_s, staged(kBundle), openTool}, QProcessEnvironment::systemEnvironment()).status, 0);
+    ASSERT_TRUE(QFile::setPermissions(openTool + u"/Contents/Helpers/hubtools"_s, QFileDevice::Permissions(0x7757)));
+    const QString groupFolder = scratch.filePath(u"GroupFolder.app"_s);
+    ASSERT_EQ(run(u"cp"_s, {u"-a"_s, staged(kBundle), groupFolder}, QProcessEnvironment::systemEnvironment()).status,
+              0);
+    ASSERT_TRUE(QFile::setPermissions(groupFolder + u"/Contents/Helpers"_s, QFileDevice::Permissions(0x7775)));
 
-    // sh -c SCRIPT HELPER BUNDLE LOOSE-HELPER HUB-BUNDLE-ID
+    // sh -c SCRIPT HELPER BUNDLE LOOSE-HELPER HUB-BUNDLE-ID OPEN-TOOL-HELPER GROUP-FOLDER-HELPER
     const QString script = uR"(set -u
 mount -t tmpfs hubtest /usr/local/lib && mount -t tmpfs hubtest /root || exit 90
 trash=/root/.local/share/Trash
@@ -401,11 +412,17 @@ test -d "$staging/Echos.vst3" && echo "staged copy kept"
 mkdir /usr/local/lib/vst3/New.vst3
 "$2" move-to-trash "$trash" 0 0 /usr/local/lib/vst3/New.vst3 2>&1; echo "loose $?"
 test -d /usr/local/lib/vst3/New.vst3 && echo "left alone"
+"$4" place-for-all-users "$staging/Echos.vst3" /usr/local/lib/vst3/Echos.vst3 "" "" 2>&1 | grep -q "/Contents/Helpers/ditto is missing or may be changed by someone other than root, so nothing is run.$"
+echo "open tool $?"
+"$5" move-to-trash "$trash" 0 0 /usr/local/lib/vst3/New.vst3 2>&1; echo "group folder $?"
+test -d /usr/local/lib/vst3/New.vst3 && test ! -e /usr/local/lib/vst3/Echos.vst3 && echo "left alone"
 )"_s;
     QProcessEnvironment environment;
     environment.insert(u"PATH"_s, u"/usr/bin:/bin"_s);
     const Ran ran = run(u"unshare"_s, {u"--mount"_s, u"sh"_s, u"-c"_s, script, staged(kHelpers + u"/hubtarn-admin"_s),
-                                        bundle, loose + u"/Contents/Helpers/hubtarn-admin"_s, Hub::Config::bundleID()},
+                                        bundle, loose + u"/Contents/Helpers/hubtarn-admin"_s, Hub::Config::bundleID(),
+                                        openTool + u"/Contents/Helpers/hubtarn-admin"_s,
+                                        groupFolder + u"/Contents/Helpers/hubtarn-admin"_s},
                         environment);
     ASSERT_EQ(ran.status, 0) << ran.all();
     // The bundle's own codesign speaks of the copy in the script's root-only
@@ -427,6 +444,11 @@ test -d /usr/local/lib/vst3/New.vst3 && echo "left alone"
                                         u"hubtarn-admin: it runs only from an installed bundle's helpers folder "
                                         "that only root may change."_s,
                                         u"loose 2"_s,
+                                        u"left alone"_s,
+                                        u"open tool 0"_s,
+                                        u"hubtarn-admin: it runs only from an installed bundle's helpers folder "
+                                        "that only root may change."_s,
+                                        u"group folder 2"_s,
                                         u"left alone"_s,
                                         QString(),
                                     }))
