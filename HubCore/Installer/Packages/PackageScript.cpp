@@ -131,7 +131,7 @@ fi
 status=0
 "$INSTALLER" -pkg "$package" -target "$TARGET" || status=$?
 [ "$status" -ne 28 ] || exit 28
-[ "$status" -eq 0 ] || exit 1
+[ "$status" -eq 0 ] || fail "the installer couldn't install the package"
 )hubscript";
 
 // The script's own "exit 28" and its tests of the applets' status.
