@@ -33,7 +33,6 @@ copy() {
     case "$copied" in
     *"No space left on device"* | *"Disk quota exceeded"*) full "$work" ;;
     esac
-    printf '%s\n' "$copied" >&2
     fail "$3"
 }
 
@@ -127,10 +126,16 @@ else
     [ "$actual_version" = "$version" ] || fail "package is version $actual_version, not $version"
 fi
 
-# The installer names the folder it found full itself.
+# The installer's words name files of the package, whose names may hold
+# anything, a line that reads as one of this script's among them: only the
+# folder it found full is passed on, in the script's own line.
 status=0
-"$INSTALLER" -pkg "$package" -target "$TARGET" || status=$?
-[ "$status" -ne 28 ] || exit 28
+installed=$("$INSTALLER" -pkg "$package" -target "$TARGET" 2>&1) || status=$?
+if [ "$status" -eq 28 ]; then
+    at=$(printf '%s\n' "$installed" | "$GREP" -m 1 -o ': the disk is full at .*') || at=": the disk is full at $TARGET"
+    printf 'Tarnhub%s\n' "$at" >&2
+    exit 28
+fi
 [ "$status" -eq 0 ] || fail "the installer couldn't install the package"
 )hubscript";
 
