@@ -22,6 +22,7 @@
 #include <cstring>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -113,9 +114,11 @@ void updateMenuEntries(Hub::PrivilegedSteps::Step step, const QStringList& argum
     }
 }
 
-// Runs the step's script under /bin/sh with `arguments`: its status, or
-// 125 when it could not run or did not end by itself.
-int runScript(const Hub::PrivilegedSteps::Script& script, const QStringList& arguments)
+// Runs the step's script under /bin/sh with `arguments` and the
+// `inherited` descriptors open: its status, or 125 when it could not run or
+// did not end by itself.
+int runScript(const Hub::PrivilegedSteps::Script& script, const QStringList& arguments,
+              const std::vector<int>& inherited)
 {
     using namespace Hub;
     std::vector<QByteArray> encoded{QByteArrayLiteral("/bin/sh")};
@@ -131,6 +134,8 @@ int runScript(const Hub::PrivilegedSteps::Script& script, const QStringList& arg
         return 125;
     }
     if (child == 0) {
+        for (const int descriptor : inherited)
+            ::fcntl(descriptor, F_SETFD, 0);
         ::execv("/bin/sh", pointers.data());
         std::fprintf(stderr, "hubtarn-admin: /bin/sh: %s\n", std::strerror(errno));
         ::_exit(125);
@@ -199,7 +204,7 @@ int main(int argc, char** argv)
             return refuse(outcome.refusal);
         taken = std::move(outcome.taken);
     }
-    const int status = runScript(script, taken ? taken->arguments : arguments);
+    const int status = runScript(script, taken ? taken->arguments : arguments, taken ? taken->places : std::vector<int>());
     if (taken)
         AdminPlacing::release(*taken);
     if (status == 0)

@@ -192,6 +192,31 @@ std::optional<QString> judge(const QString& copy, const QString& destination, co
     return std::nullopt;
 }
 
+// `folder` opened from "/" one name at a time, never through a link, the
+// missing names made as root's folders; -1 when that fails or what is
+// reached is not root's alone.
+int openPlace(const QString& folder)
+{
+    constexpr int kFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int at = ::open("/", kFlags);
+    for (const QString& name : folder.split(u'/', Qt::SkipEmptyParts)) {
+        if (at < 0)
+            return -1;
+        const QByteArray encoded = QFile::encodeName(name);
+        int next = ::openat(at, encoded.constData(), kFlags);
+        if (next < 0 && errno == ENOENT && ::mkdirat(at, encoded.constData(), 0755) == 0)
+            next = ::openat(at, encoded.constData(), kFlags);
+        ::close(at);
+        at = next;
+    }
+    struct stat status {};
+    if (at >= 0 && (::fstat(at, &status) != 0 || status.st_uid != 0 || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0)) {
+        ::close(at);
+        return -1;
+    }
+    return at;
+}
+
 } // namespace
 
 Outcome take(const QStringList& arguments, const AdminChecks::Caller& caller, const QString& ownBundle)
@@ -203,7 +228,7 @@ Outcome take(const QStringList& arguments, const AdminChecks::Caller& caller, co
     char pattern[] = "/var/tmp/hubtarn-take.XXXXXX";
     if (!::mkdtemp(pattern))
         return {std::nullopt, u"no private folder could be made for the copies."_s};
-    Taken taken{QFile::decodeName(pattern), {}};
+    Taken taken{QFile::decodeName(pattern), {}, {}};
     const auto refuse = [&](const QString& why) {
         release(taken);
         return Outcome{std::nullopt, why};
@@ -232,14 +257,21 @@ Outcome take(const QStringList& arguments, const AdminChecks::Caller& caller, co
         QString version;
         if (const std::optional<QString> problem = judge(copy, destination, ownBundle, identifier, version))
             return refuse(*problem);
+        const int place = openPlace(QFileInfo(destination).path());
+        if (place < 0)
+            return refuse(refused(destination, u"its folder can't be opened as root's own."_s));
+        taken.places.push_back(place);
         // Whatever rule and version the caller named, these are the ones.
-        taken.arguments << copy << destination << CodeSignature::requirement(identifier, Config::teamID()) << version;
+        taken.arguments << copy << u"/proc/self/fd/"_s + QString::number(place) + u'/' + name
+                        << CodeSignature::requirement(identifier, Config::teamID()) << version;
     }
     return {taken, QString()};
 }
 
 void release(const Taken& taken)
 {
+    for (const int place : taken.places)
+        ::close(place);
     std::error_code ignored;
     std::filesystem::remove_all(std::filesystem::path(QFile::encodeName(taken.folder).toStdString()), ignored);
 }

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <vector>
 
 // How hubtarn-admin takes the bundles it places for all users. The caller
 // names a staged bundle and where it goes; everything else is the helper's.
@@ -20,6 +21,11 @@ namespace Hub::AdminPlacing {
 struct Taken {
     QString folder;         // root's own, holding the copies; remove when done
     QStringList arguments;  // the script's: copy, destination, rule, version
+    // Each destination's folder, opened once from "/" without following a
+    // link (O_PATH); the script is given the destination as
+    // "/proc/self/fd/<descriptor>/<name>", so that it acts on that folder
+    // whatever its path comes to name. The script must inherit them.
+    std::vector<int> places;
 };
 
 // Copies each source, checks the copies and returns the placing script's
@@ -32,7 +38,7 @@ struct Outcome {
 };
 Outcome take(const QStringList& arguments, const AdminChecks::Caller& caller, const QString& ownBundle);
 
-// Removes what take() wrote.
+// Removes what take() wrote and closes the folders it opened.
 void release(const Taken& taken);
 
 } // namespace Hub::AdminPlacing
