@@ -1,6 +1,8 @@
 #include "AdminChecks.h"
 
 #include "Base/Config.h"
+#include "Base/Versions.h"
+#include "BuildConfig.h"
 #include "Base/Places.h"
 #include "Catalog/SharedTypes.h"
 #include "Installer/InstallLocations.h"
@@ -50,33 +52,44 @@ bool isReachedWithoutLinks(const QString& folder) { return realPath(folder) == f
 
 QString refused(const QString& path, const QString& why) { return path + u" was refused: "_s + why; }
 
-// `path` lies strictly inside the caller's "Tarn Hub/<leaf>" folder, every
-// folder from "Tarn Hub" down and the item itself the caller's, and no link
-// on the way.
-std::optional<QString> callersOwn(const QString& path, const QString& leaf, const Caller& caller)
+// `path` lies strictly inside `folder`, the caller's own "Tarn Hub/<leaf>"
+// (see callersFolder), every folder from "Tarn Hub" down and the item
+// itself the caller's, and no link on the way.
+std::optional<QString> callersOwn(const QString& path, const QString& folder, const Caller& caller)
 {
     if (!isClean(path))
         return refused(path, u"it isn't a plain absolute path."_s);
-    const QString marker = u"/Tarn Hub/"_s + leaf + u'/';
-    const qsizetype at = path.indexOf(marker);
-    if (at < 0)
+    const QString leaf = QFileInfo(folder).fileName();
+    if (!path.startsWith(folder + u'/'))
         return refused(path, u"it isn't in your "_s + leaf.toLower() + u" folder."_s);
     if (!isReachedWithoutLinks(parentOf(path)))
         return refused(path, u"a symbolic link leads there."_s);
-    QString folder = path.left(at) + u"/Tarn Hub"_s;
+    QString at = parentOf(folder);
     // "Tarn Hub", then each name below it down to the item itself.
-    const QStringList below = path.mid(at + marker.size() - leaf.size() - 1).split(u'/');
+    const QStringList below = path.mid(at.size() + 1).split(u'/');
     for (qsizetype i = 0; i <= below.size(); ++i) {
-        const std::optional<struct stat> status = statNoFollow(folder);
+        const std::optional<struct stat> status = statNoFollow(at);
         if (!status || status->st_uid != caller.uid)
             return refused(path, u"it isn't yours."_s);
         const bool isItem = i == below.size();
         if (isItem ? S_ISLNK(status->st_mode) : !S_ISDIR(status->st_mode))
             return refused(path, u"a symbolic link leads there."_s);
         if (!isItem)
-            folder += u'/' + below[i];
+            at += u'/' + below[i];
     }
     return std::nullopt;
+}
+
+// The caller's own staging or downloads folder, in the data and cache
+// folders of their home: the hub's caller may have named others in its
+// environment, but pkexec leaves that out and a user's word for where their
+// folders lie is not taken for a place root reads from.
+QString callersFolder(Place place, const Caller& caller)
+{
+    const Places::Bases bases = Places::isolated(caller.home, u"/"_s);
+    if (place == Place::support)
+        return Places::path(Place::support, bases) + u"/Staging"_s;
+    return Places::path(place, bases);
 }
 
 QString allUsers(Place place) { return Places::path(place, Places::isolated(u"/"_s, u"/"_s)); }
@@ -119,7 +132,7 @@ std::optional<QString> placing(const QStringList& arguments, const Caller& calle
     if (arguments.isEmpty() || arguments.size() % 4 != 0)
         return u"Placing for all users takes four arguments per bundle."_s;
     for (qsizetype i = 0; i < arguments.size(); i += 4) {
-        if (const std::optional<QString> problem = callersOwn(arguments[i], u"Staging"_s, caller))
+        if (const std::optional<QString> problem = callersOwn(arguments[i], callersFolder(Place::support, caller), caller))
             return problem;
         const QString& destination = arguments[i + 1];
         if (!isInRootPlace(destination, allUsersPlaceFor(QFileInfo(destination).fileName())))
@@ -160,10 +173,22 @@ std::optional<QString> packaging(const QStringList& arguments, const Caller& cal
 {
     if (arguments.size() != 7)
         return u"Installing a package takes seven arguments."_s;
-    if (const std::optional<QString> problem = callersOwn(arguments[0], u"Downloads"_s, caller))
+    if (const std::optional<QString> problem = callersOwn(arguments[0], callersFolder(Place::downloads, caller), caller))
         return problem;
     if (arguments[5] != Config::teamID() || arguments[6] != "0"_L1)
         return u"Only a package signed by the hub's own maker is installed."_s;
+    // The script checks the package is this version; whether that version
+    // may be installed is decided here.
+    const QString& packageID = arguments[3];
+    const QString& version = arguments[4];
+    if (Versions::parts(version).isEmpty())
+        return u"A package is installed only in the version its release names."_s;
+    if (!packageID.isEmpty() && packageID != Config::bundleID())
+        return u"A package names no identifier but the hub's own."_s;
+    if (packageID == Config::bundleID()
+        && Versions::compare(version, QString::fromUtf8(BuildConfig::kVersion)) == std::strong_ordering::less)
+        return u"The hub is never replaced by an older version than the "_s + QString::fromUtf8(BuildConfig::kVersion)
+               + u" installed."_s;
     return std::nullopt;
 }
 

@@ -29,13 +29,17 @@ std::optional<Caller> callerOf(const QByteArray& pkexecUid);
 
 // Every path the step is given lies where the step may touch it:
 // - placing: sources (1st of each four) inside the caller's staging folder
-//   ("Tarn Hub/Staging" in the caller's data folder), destinations (2nd)
-//   directly inside the all-users VST3, Audio Unit or applications place
-//   that the bundle's kind belongs in;
+//   ("Tarn Hub/Staging" in the data folder of the caller's home,
+//   ~/.local/share), destinations (2nd) directly inside the all-users VST3,
+//   Audio Unit or applications place that the bundle's kind belongs in (the
+//   3rd and 4th are the helper's own business: see AdminPlacing);
 // - the Trash: the caller's own Trash folder and ids, items directly inside
 //   a plug-in or applications place of all users or of the caller;
 // - a package: a file inside the caller's downloads folder ("Tarn Hub/
-//   Downloads" in the caller's cache folder), the hub's own team, signed.
+//   Downloads" in the cache folder of the caller's home, ~/.cache), the
+//   hub's own team, signed, the release's version always named, and no
+//   package identifier but the hub's own, which is never older than this
+//   helper's hub.
 // A path must be absolute and clean (no "..", no "." or empty component)
 // and reached without a symbolic link; a folder of the caller's must be the
 // caller's, each one on the way down from "Tarn Hub".

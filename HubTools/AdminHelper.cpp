@@ -1,4 +1,5 @@
 #include "AdminChecks.h"
+#include "AdminPlacing.h"
 
 #include "Base/Config.h"
 #include "Base/Places.h"
@@ -21,6 +22,7 @@
 #include <cstring>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,10 +35,14 @@ using namespace Qt::StringLiterals;
 // pkexec under its own polkit policy, whose dialog promises to change
 // plug-ins for all users; so it does nothing else. STEP names one of the
 // hub's own steps (see PrivilegedSteps), whose script is built here, never
-// taken from the command line. Before anything runs, every path is checked
-// against the places that step may touch (see AdminChecks), and every
-// program the script runs must be root's alone: the applets beside this
-// helper in an installed bundle's Contents/Helpers and the system's tools.
+// taken from the command line, and the arguments are names only: one that
+// is no text in the system's encoding is refused. Before anything runs,
+// every path is checked against the places that step may touch (see
+// AdminChecks), and every program the script runs must be root's alone:
+// the applets beside this helper in an installed bundle's Contents/Helpers
+// and the system's tools. Bundles placed for all users are the helper's own
+// copies, read with the caller's rights and checked under the helper's own
+// rules (see AdminPlacing).
 // A refusal is one sentence on standard error and status 2, with nothing
 // changed. The script runs under /bin/sh with the arguments as $1, $2, ...
 // through the same status wrapper as the build tree's fallback: the
@@ -108,39 +114,13 @@ void updateMenuEntries(Hub::PrivilegedSteps::Step step, const QStringList& argum
     }
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// Runs the step's script under /bin/sh with `arguments` and the
+// `inherited` descriptors open: its status, or 125 when it could not run or
+// did not end by itself.
+int runScript(const Hub::PrivilegedSteps::Script& script, const QStringList& arguments,
+              const std::vector<int>& inherited)
 {
     using namespace Hub;
-    if (argc < 2)
-        return refuse(u"usage: hubtarn-admin STEP [ARGUMENT...]"_s);
-    const QString stepName = QString::fromLocal8Bit(argv[1]);
-    const std::optional<PrivilegedSteps::Step> step = PrivilegedSteps::named(stepName);
-    if (!step) {
-        QStringList names;
-        for (const PrivilegedSteps::Step each : PrivilegedSteps::kSteps)
-            names.append(PrivilegedSteps::name(each));
-        return refuse(u"it runs only the hub's own steps ("_s + names.join(u", "_s) + u"), never a script."_s);
-    }
-    QStringList arguments;
-    for (int i = 2; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
-
-    const std::optional<AdminChecks::Caller> caller = AdminChecks::callerOf(qgetenv("PKEXEC_UID"));
-    if (!caller)
-        return refuse(u"it runs only through pkexec, which names the user who asked."_s);
-    if (const std::optional<QString> problem = AdminChecks::refusal(*step, arguments, *caller))
-        return refuse(*problem);
-
-    const std::optional<QString> helpers = ownHelpersFolder();
-    if (!helpers || !AdminChecks::isRootGuarded(*helpers))
-        return refuse(u"it runs only from an installed bundle's helpers folder that only root may change."_s);
-    const PrivilegedSteps::Script script = PrivilegedSteps::script(*step, *helpers);
-    for (const QString& program : script.programs)
-        if (!AdminChecks::isRootGuarded(program))
-            return refuse(program + u" is missing or may be changed by someone other than root, so nothing is run."_s);
-
     std::vector<QByteArray> encoded{QByteArrayLiteral("/bin/sh")};
     for (const QString& argument : PrivilegedRunner::shellArguments(script.text, arguments))
         encoded.push_back(argument.toLocal8Bit());
@@ -154,6 +134,8 @@ int main(int argc, char** argv)
         return 125;
     }
     if (child == 0) {
+        for (const int descriptor : inherited)
+            ::fcntl(descriptor, F_SETFD, 0);
         ::execv("/bin/sh", pointers.data());
         std::fprintf(stderr, "hubtarn-admin: /bin/sh: %s\n", std::strerror(errno));
         ::_exit(125);
@@ -170,7 +152,62 @@ int main(int argc, char** argv)
             return 125;
     if (!WIFEXITED(status))
         return 125;
-    if (WEXITSTATUS(status) == 0)
-        updateMenuEntries(*step, arguments);
     return WEXITSTATUS(status);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace Hub;
+    if (argc < 2)
+        return refuse(u"usage: hubtarn-admin STEP [ARGUMENT...]"_s);
+    const QString stepName = QString::fromLocal8Bit(argv[1]);
+    const std::optional<PrivilegedSteps::Step> step = PrivilegedSteps::named(stepName);
+    if (!step) {
+        QStringList names;
+        for (const PrivilegedSteps::Step each : PrivilegedSteps::kSteps)
+            names.append(PrivilegedSteps::name(each));
+        return refuse(u"it runs only the hub's own steps ("_s + names.join(u", "_s) + u"), never a script."_s);
+    }
+    QStringList arguments;
+    for (int i = 2; i < argc; ++i) {
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+        // A name this program would read as another (bytes that are no
+        // text in the system's encoding become U+FFFD) is not the one given.
+        if (arguments.last().toLocal8Bit() != QByteArrayView(argv[i]))
+            return refuse(u"argument "_s + QString::number(i - 1) + u" isn't a name in the system's encoding."_s);
+    }
+
+    const std::optional<AdminChecks::Caller> caller = AdminChecks::callerOf(qgetenv("PKEXEC_UID"));
+    if (!caller)
+        return refuse(u"it runs only through pkexec, which names the user who asked."_s);
+    if (const std::optional<QString> problem = AdminChecks::refusal(*step, arguments, *caller))
+        return refuse(*problem);
+
+    const std::optional<QString> helpers = ownHelpersFolder();
+    if (!helpers || !AdminChecks::isRootGuarded(*helpers))
+        return refuse(u"it runs only from an installed bundle's helpers folder that only root may change."_s);
+    const PrivilegedSteps::Script script = PrivilegedSteps::script(*step, *helpers);
+    for (const QString& program : script.programs)
+        if (!AdminChecks::isRootGuarded(program))
+            return refuse(program + u" is missing or may be changed by someone other than root, so nothing is run."_s);
+
+    // What is placed is the helper's own copy of each staged bundle, read
+    // with the caller's rights, under the rule and version the helper read
+    // from that copy.
+    std::optional<AdminPlacing::Taken> taken;
+    if (*step == PrivilegedSteps::Step::placeForAllUsers) {
+        const QString ownBundle = QDir::cleanPath(*helpers + u"/../.."_s);
+        AdminPlacing::Outcome outcome = AdminPlacing::take(arguments, *caller, ownBundle);
+        if (!outcome.taken)
+            return refuse(outcome.refusal);
+        taken = std::move(outcome.taken);
+    }
+    const int status = runScript(script, taken ? taken->arguments : arguments, taken ? taken->places : std::vector<int>());
+    if (taken)
+        AdminPlacing::release(*taken);
+    if (status == 0)
+        updateMenuEntries(*step, arguments);
+    return status;
 }

@@ -13,3 +13,10 @@ int hdiutilMain(int argc, char** argv);
 int spctlMain(int argc, char** argv);
 int pkgutilMain(int argc, char** argv);
 int installerMain(int argc, char** argv);
+
+// Whether this copy takes a test switch (--anchors, which replaces the
+// compiled-in anchors): only one outside an installed bundle, as the build
+// tree's is. A copy in a bundle's Contents/Helpers trusts its own anchors
+// alone, whoever writes its command line, as every installed program
+// ignores the test switches (see Config::testSwitch).
+bool honoursTestSwitches();

@@ -23,9 +23,9 @@ using namespace Qt::StringLiterals;
 // chain to the anchor is never valid: 1 without -R, 3 with it, whatever the
 // requirement asks.
 //
-// --anchors=<pem file> replaces the compiled-in anchor for this run. Tests
-// use it (through a wrapper in place of the tool) to trust their own PKI; it
-// grants nothing, since whoever writes the command line also writes -R.
+// --anchors=<pem file> replaces the compiled-in anchor for this run, in a
+// copy outside an installed bundle only (see honoursTestSwitches). Tests
+// use it (through a wrapper in place of the tool) to trust their own PKI.
 namespace {
 
 using namespace Hub;
@@ -113,6 +113,8 @@ std::optional<QString> parse(int argc, char** argv, Options& options)
             if (!options.requirement)
                 return u"can't read the requirement file "_s + *value;
         } else if (arg.starts_with("--anchors")) {
+            if (!honoursTestSwitches())
+                return u"unsupported option "_s + text + u" (an installed copy trusts its own anchors only)"_s;
             const std::optional<QString> value = valueOf("--anchors");
             if (!value)
                 return u"--anchors needs a file"_s;

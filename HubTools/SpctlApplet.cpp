@@ -26,7 +26,8 @@ using namespace Qt::StringLiterals;
 // that demand notarisation read the source line.
 // Exit status: 0 accepted, 3 rejected, 2 bad arguments.
 //
-// --anchors=<pem file> replaces the compiled-in anchor for this run. Tests
+// --anchors=<pem file> replaces the compiled-in anchor for this run, in a
+// copy outside an installed bundle only (see honoursTestSwitches). Tests
 // use it through a wrapper in place of the tool, as with codesign.
 namespace {
 
@@ -101,6 +102,8 @@ int spctlMain(int argc, char** argv)
                 return usage(u"-t needs a type"_s);
             type = QString::fromLocal8Bit(argv[i]);
         } else if (argument.startsWith("--anchors="_L1)) {
+            if (!honoursTestSwitches())
+                return usage(u"unsupported option "_s + argument + u" (an installed copy trusts its own anchors only)"_s);
             anchorsFile = argument.mid(10);
         } else if (argument.startsWith(u'-')) {
             return usage(u"unsupported option "_s + argument);

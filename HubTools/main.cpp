@@ -1,5 +1,9 @@
 #include "Applets.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QString>
+
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -42,6 +46,13 @@ int usage()
 }
 
 } // namespace
+
+bool honoursTestSwitches()
+{
+    const QDir helpers = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).absoluteDir();
+    return helpers.dirName() != QLatin1String("Helpers")
+           || QFileInfo(helpers.absolutePath()).dir().dirName() != QLatin1String("Contents");
+}
 
 // Called through a link named after a tool, or as "hubtools <tool> ...".
 int main(int argc, char** argv)

@@ -1,4 +1,5 @@
 #include "BundleFactory.h"
+#include "BundleSigner.h"
 #include "PackageBuilder.h"
 #include "QStringPrinter.h"
 #include "TestFiles.h"
@@ -285,6 +286,26 @@ TEST_F(PackagedInstall, TheInstalledCopyIgnoresEveryTestSwitch)
         EXPECT_FALSE(QFileInfo::exists(marker));
     }
     ::close(lock);
+
+    // Its applets trust no anchor a command line names: a bundle sealed
+    // under the test's own anchor is no more valid for naming it.
+    Hub::Test::BundleSpec spec;
+    spec.name = u"Echos.vst3"_s;
+    const QString bundle = Hub::Test::BundleFactory::create(scratch.filePath(u"bundles"_s), spec);
+    Hub::Test::signBundle(bundle, pki.maker());
+    const QString ours = scratch.filePath(u"ours.pem"_s);
+    Hub::Test::writeFile(ours, pki.anchorPem());
+    const Ran built = run(QString::fromUtf8(HUB_BUILD_DIR) + u"/HubTools/bin/codesign"_s,
+                          {u"--verify"_s, u"--anchors="_s + ours, bundle}, environment);
+    ASSERT_EQ(built.status, 0) << built.all();
+    const Ran installed =
+        run(staged(kHelpers + u"/codesign"_s), {u"--verify"_s, u"--anchors="_s + ours, bundle}, environment);
+    EXPECT_EQ(installed.status, 2) << installed.all();
+    EXPECT_TRUE(installed.err.contains(u"unsupported option --anchors="_s)) << installed.all();
+    const Ran assessed = run(staged(kHelpers + u"/spctl"_s),
+                             {u"-a"_s, u"-vv"_s, u"-t"_s, u"install"_s, u"--anchors="_s + ours, bundle}, environment);
+    EXPECT_EQ(assessed.status, 2) << assessed.all();
+    EXPECT_TRUE(assessed.err.contains(u"unsupported option --anchors="_s)) << assessed.all();
 }
 
 // No path of the build is written into an installed file, so two builds
@@ -342,8 +363,9 @@ TEST_F(PackagedInstall, AnInstalledCopyRunsToolsFromItsOwnBundleOnly)
 // Trash, and an all-users application's menu entry goes with it while
 // another's stays; it takes a staged bundle through its own script, with its own
 // tools, as far as the signature check, which a bundle without the maker's
-// signature fails with nothing placed; and a copy whose helpers folder
-// others may write refuses to run anything.
+// signature fails with nothing placed; and a copy whose helpers folder its
+// group or others may write, or with a tool others may write, refuses to
+// run anything.
 TEST_F(PackagedInstall, TheInstalledHelperRunsItsOwnStepsWithItsOwnToolsOnly)
 {
     QTemporaryDir scratch;
@@ -355,8 +377,18 @@ TEST_F(PackagedInstall, TheInstalledHelperRunsItsOwnStepsWithItsOwnToolsOnly)
     const QString loose = scratch.filePath(u"Loose.app"_s);
     ASSERT_EQ(run(u"cp"_s, {u"-a"_s, staged(kBundle), loose}, QProcessEnvironment::systemEnvironment()).status, 0);
     ASSERT_TRUE(QFile::setPermissions(loose + u"/Contents/Helpers"_s, QFileDevice::Permissions(0x7777)));
+    // Each tool must be root's alone, and so must the folder: a tool every
+    // user may write in a folder that only root may, and a folder its group
+    // may write.
+    const QString openTool = scratch.filePath(u"OpenTool.app"_s);
+    ASSERT_EQ(run(u"cp"_s, {u"-a"_s, staged(kBundle), openTool}, QProcessEnvironment::systemEnvironment()).status, 0);
+    ASSERT_TRUE(QFile::setPermissions(openTool + u"/Contents/Helpers/hubtools"_s, QFileDevice::Permissions(0x7757)));
+    const QString groupFolder = scratch.filePath(u"GroupFolder.app"_s);
+    ASSERT_EQ(run(u"cp"_s, {u"-a"_s, staged(kBundle), groupFolder}, QProcessEnvironment::systemEnvironment()).status,
+              0);
+    ASSERT_TRUE(QFile::setPermissions(groupFolder + u"/Contents/Helpers"_s, QFileDevice::Permissions(0x7775)));
 
-    // sh -c SCRIPT HELPER BUNDLE LOOSE-HELPER HUB-BUNDLE-ID
+    // sh -c SCRIPT HELPER BUNDLE LOOSE-HELPER HUB-BUNDLE-ID OPEN-TOOL-HELPER GROUP-FOLDER-HELPER
     const QString script = uR"(set -u
 mount -t tmpfs hubtest /usr/local/lib && mount -t tmpfs hubtest /root || exit 90
 trash=/root/.local/share/Trash
@@ -380,26 +412,26 @@ test -d "$staging/Echos.vst3" && echo "staged copy kept"
 mkdir /usr/local/lib/vst3/New.vst3
 "$2" move-to-trash "$trash" 0 0 /usr/local/lib/vst3/New.vst3 2>&1; echo "loose $?"
 test -d /usr/local/lib/vst3/New.vst3 && echo "left alone"
+"$4" place-for-all-users "$staging/Echos.vst3" /usr/local/lib/vst3/Echos.vst3 "" "" 2>&1 | grep -q "/Contents/Helpers/ditto is missing or may be changed by someone other than root, so nothing is run.$"
+echo "open tool $?"
+"$5" move-to-trash "$trash" 0 0 /usr/local/lib/vst3/New.vst3 2>&1; echo "group folder $?"
+test -d /usr/local/lib/vst3/New.vst3 && test ! -e /usr/local/lib/vst3/Echos.vst3 && echo "left alone"
 )"_s;
     QProcessEnvironment environment;
     environment.insert(u"PATH"_s, u"/usr/bin:/bin"_s);
     const Ran ran = run(u"unshare"_s, {u"--mount"_s, u"sh"_s, u"-c"_s, script, staged(kHelpers + u"/hubtarn-admin"_s),
-                                        bundle, loose + u"/Contents/Helpers/hubtarn-admin"_s, Hub::Config::bundleID()},
+                                        bundle, loose + u"/Contents/Helpers/hubtarn-admin"_s, Hub::Config::bundleID(),
+                                        openTool + u"/Contents/Helpers/hubtarn-admin"_s,
+                                        groupFolder + u"/Contents/Helpers/hubtarn-admin"_s},
                         environment);
     ASSERT_EQ(ran.status, 0) << ran.all();
-    // The bundle's own codesign speaks of the copy in the script's root-only
-    // work folder.
-    const QString out = QString(ran.out).replace(QRegularExpression(u"^/var/tmp/hubtarn\\.\\w+/1/"_s,
-                                                                    QRegularExpression::MultilineOption),
-                                                 u"<work>/"_s);
-    EXPECT_EQ(out.split(u'\n'), (QStringList{
+    EXPECT_EQ(ran.out.split(u'\n'), (QStringList{
                                         u"trash 0"_s,
                                         u"in the Trash"_s,
                                         u"gone from the place"_s,
                                         u"trash app 0"_s,
                                         Hub::Config::bundleID() + u".app.kept.desktop"_s,
-                                        u"<work>/Echos.vst3: code object is not signed at all"_s,
-                                        u"Tarnhub: Echos.vst3 has a broken signature"_s,
+                                        u"Tarnhub: Echos.vst3 isn't signed by Tarnaudio"_s,
                                         u"place 1"_s,
                                         u"nothing placed"_s,
                                         u"staged copy kept"_s,
@@ -407,8 +439,219 @@ test -d /usr/local/lib/vst3/New.vst3 && echo "left alone"
                                         "that only root may change."_s,
                                         u"loose 2"_s,
                                         u"left alone"_s,
+                                        u"open tool 0"_s,
+                                        u"hubtarn-admin: it runs only from an installed bundle's helpers folder "
+                                        "that only root may change."_s,
+                                        u"group folder 2"_s,
+                                        u"left alone"_s,
                                         QString(),
                                     }))
+        << ran.all();
+}
+
+// --- The installed helper places for another user ---------------------------
+
+// The installed helper as pkexec runs it for an ordinary user (uid 65534,
+// whose home lies in the scratch folder: a private mount puts a passwd file
+// naming it over the system's), in a private mount namespace with fresh
+// plug-in and applications folders and the installed bundle in /opt. Its
+// codesign trusts this run's test anchor through a wrapper that calls the
+// build tree's, as the installed one trusts the maker's; nothing else of the
+// bundle is changed.
+class HelperForAnotherUser : public PackagedInstall {
+protected:
+    void SetUp() override
+    {
+        PackagedInstall::SetUp();
+        ASSERT_TRUE(m_scratch.isValid());
+        // The caller's home lies below it.
+        ASSERT_TRUE(QFile::setPermissions(m_scratch.path(), QFileDevice::Permissions(0x7755)));
+        m_anchor = m_scratch.filePath(u"anchor.pem"_s);
+        Hub::Test::writeFile(m_anchor, m_pki.anchorPem());
+        m_passwd = m_scratch.filePath(u"passwd"_s);
+        Hub::Test::writeFile(m_passwd, "root:x:0:0:root:/root:/bin/sh\nhubcaller:x:65534:65534::"
+                                           + QFile::encodeName(home()) + ":/bin/sh\n");
+    }
+
+    QString home() const { return m_scratch.filePath(u"home"_s); }
+
+    // A bundle `name` with that identifier and version, sealed by `signer`.
+    QString bundle(const QString& folder, const QString& name, const QString& id, const QString& version,
+                   const Hub::Test::SigningIdentity& signer)
+    {
+        Hub::Test::BundleSpec spec;
+        spec.name = name;
+        spec.bundleID = id;
+        spec.shortVersion = version;
+        spec.withFile(u"Contents/Resources/made-by"_s, QFile::encodeName(folder));
+        const QString made = Hub::Test::BundleFactory::create(m_scratch.filePath(folder), spec);
+        Hub::Test::signBundle(made, signer);
+        return made;
+    }
+
+    // `body` after the shared set-up, with $helper, $staging (the caller's
+    // staging folder) and the arguments given as $1, $2, ...
+    Ran inNamespace(const QString& body, const QStringList& arguments)
+    {
+        const QString setUp = uR"sh(set -u
+hub=$1 codesign=$2 anchor=$3 passwd=$4 home=$5
+shift 5
+for place in /usr/local/lib /usr/local/share /opt; do
+  mount -t tmpfs -o mode=755 hubtest "$place" || exit 90
+done
+mount --bind "$passwd" /etc/passwd || exit 90
+mkdir -p /usr/local/lib/vst3 /usr/local/share/applications || exit 90
+cp -a "$hub" /opt/Tarnhub.app || exit 91
+wrapper=/opt/Tarnhub.app/Contents/Helpers/codesign
+rm "$wrapper" && printf '#!/bin/sh\nexec "%s" --anchors="%s" "$@"\n' "$codesign" "$anchor" >"$wrapper" && chmod 755 "$wrapper" || exit 92
+helper=/opt/Tarnhub.app/Contents/Helpers/hubtarn-admin
+staging="$home/.local/share/Tarn Hub/Staging"
+mkdir -p "$staging" && chown -R 65534:65534 "$home" || exit 93
+export PKEXEC_UID=65534
+)sh"_s;
+        QProcessEnvironment environment;
+        environment.insert(u"PATH"_s, u"/usr/bin:/bin:/usr/sbin:/sbin"_s);
+        return run(u"unshare"_s,
+                   QStringList{u"--mount"_s, u"sh"_s, u"-c"_s, setUp + body, u"sh"_s, staged(kBundle),
+                               QString::fromUtf8(HUB_BUILD_DIR) + u"/HubTools/bin/codesign"_s, m_anchor, m_passwd,
+                               home()}
+                       + arguments,
+                   environment);
+    }
+
+    QTemporaryDir m_scratch;
+    const Hub::Test::TestPKI m_pki;
+    QString m_anchor;
+    QString m_passwd;
+};
+
+// Whatever rule and version the caller names, the helper places only a
+// bundle the maker sealed, never the hub's own bundle nor over it, and
+// never one older than the copy it replaces; what it places is root's.
+TEST_F(HelperForAnotherUser, PlacesOnlyTheMakersBundlesUnderItsOwnRules)
+{
+    const QString team = Hub::Config::teamID();
+    const QString hubID = Hub::Config::bundleID();
+    const QString makers = Hub::CodeSignature::requirement(u"com.tarnaudio.echos"_s, team);
+    const QString newer = bundle(u"newer"_s, u"Echos.vst3"_s, u"com.tarnaudio.echos"_s, u"2.0"_s, m_pki.maker());
+    const QString older = bundle(u"older"_s, u"Echos.vst3"_s, u"com.tarnaudio.echos"_s, u"1.0"_s, m_pki.maker());
+    const QString otherTeam =
+        bundle(u"other"_s, u"Echos.vst3"_s, u"com.tarnaudio.echos"_s, u"3.0"_s, m_pki.otherTeam());
+    const QString selfSigned =
+        bundle(u"self"_s, u"Echos.vst3"_s, u"com.tarnaudio.echos"_s, u"3.0"_s, m_pki.selfSigned());
+    const QString hubCopy = bundle(u"hub"_s, u"Tarnhub.app"_s, hubID, u"99.0"_s, m_pki.maker());
+    const QString app = bundle(u"app"_s, u"Tarnhub.app"_s, u"com.tarnaudio.echos"_s, u"99.0"_s, m_pki.maker());
+    const QString echos = u"/usr/local/lib/vst3/Echos.vst3"_s;
+
+    struct Row {
+        const char* what;
+        QString staged;
+        QString destination;
+        QString rule;      // the caller's
+        QString previous;  // what lies at the destination before, if anything
+        bool placed;
+        const char* says;  // in the helper's or the script's output
+    };
+    const Row rows[] = {
+        {"the maker's newer bundle", newer, echos, QString(), older, true, ""},
+        {"another team's bundle under a rule written for it", otherTeam, echos,
+         u"anchor apple generic and certificate leaf[subject.OU] = \"OTHERTEAM1\""_s, QString(), false,
+         "Tarnhub: Echos.vst3 isn't signed by Tarnaudio"},
+        {"a bundle sealed with a self-signed certificate", selfSigned, echos, makers, QString(), false,
+         "Tarnhub: Echos.vst3"},
+        {"an older copy of the maker's", older, echos, makers, newer, false, "is older than the 2.0"},
+        {"a maker's application over the hub's bundle", app, u"/opt/Tarnhub.app"_s, QString(), QString(), false,
+         "only replaced by its own update"},
+        {"the hub's own bundle under another name", hubCopy, u"/opt/Other.app"_s, QString(), QString(), false,
+         "only replaced by its own update"},
+    };
+    const QString body = uR"sh(source=$1 name=$2 dest=$3 rule=$4 previous=$5
+if [ -n "$previous" ]; then cp -a "$previous" "$dest" || exit 94; fi
+hub_info=$(md5sum </opt/Tarnhub.app/Contents/Info.plist)
+rm -rf "$staging/install-1" && mkdir "$staging/install-1" && cp -a "$source" "$staging/install-1/$name" || exit 95
+chown -R 65534:65534 "$home" || exit 95
+"$helper" place-for-all-users "$staging/install-1/$name" "$dest" "$rule" "" 2>&1; echo "status $?"
+cmp -s "$source/Contents/Resources/made-by" "$dest/Contents/Resources/made-by" && echo "placed"
+if [ -n "$previous" ] && cmp -s "$previous/Contents/Resources/made-by" "$dest/Contents/Resources/made-by"; then echo "kept"; fi
+[ "$(md5sum </opt/Tarnhub.app/Contents/Info.plist)" = "$hub_info" ] || echo "hub changed"
+find /usr/local/lib /opt ! -user 0 | grep -q . && echo "not root's"
+ls /var/tmp | grep -q '^hubtarn-take' && echo "copies left"
+true
+)sh"_s;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const Ran ran = inNamespace(body, {row.staged, QFileInfo(row.destination).fileName(), row.destination, row.rule,
+                                           row.previous});
+        ASSERT_EQ(ran.status, 0) << ran.all();
+        const QStringList lines = ran.out.split(u'\n', Qt::SkipEmptyParts);
+        EXPECT_EQ(lines.contains(u"status 0"_s), row.placed) << ran.all();
+        EXPECT_EQ(lines.contains(u"placed"_s), row.placed) << ran.all();
+        EXPECT_EQ(lines.contains(u"kept"_s), !row.placed && !row.previous.isEmpty()) << ran.all();
+        EXPECT_TRUE(ran.out.contains(QString::fromUtf8(row.says))) << ran.all();
+        for (const QString& never : {u"hub changed"_s, u"not root's"_s, u"copies left"_s})
+            EXPECT_FALSE(lines.contains(never)) << ran.all();
+    }
+}
+
+// A name that is no text in the system's encoding is read by the helper as
+// another (each stray byte a replacement character): it is refused, and
+// nothing of either name appears.
+TEST_F(HelperForAnotherUser, RefusesANameThatIsNoText)
+{
+    const QString staged = bundle(u"app"_s, u"Echos.app"_s, u"com.tarnaudio.echos"_s, u"2.0"_s, m_pki.maker());
+    const QString body = uR"sh(mkdir -p "$staging/install-1" && cp -a "$1" "$staging/install-1/Echos.app" || exit 95
+chown -R 65534:65534 "$home" || exit 95
+"$helper" place-for-all-users "$staging/install-1/Echos.app" "$(printf '/opt/\377\376.app')" "" "" 2>&1; echo "status $?"
+ls /opt
+)sh"_s;
+    const Ran ran = inNamespace(body, {staged});
+    ASSERT_EQ(ran.status, 0) << ran.all();
+    EXPECT_EQ(ran.out, u"hubtarn-admin: argument 2 isn't a name in the system's encoding.\nstatus 2\nTarnhub.app\n"_s)
+        << ran.all();
+}
+
+// The caller swaps the staged bundle's folder with a link to a folder only
+// root may read, over and over, while asking to place the staged bundle:
+// whatever the helper reads, it reads with the caller's rights, so the
+// private bundle never reaches a place every user reads, nor moves.
+TEST_F(HelperForAnotherUser, AStagedFolderSwappedForALinkNeverLendsRootsReading)
+{
+    const QString mine = bundle(u"mine"_s, u"Echos.vst3"_s, u"com.tarnaudio.echos"_s, u"2.0"_s, m_pki.maker());
+    const QString secret = bundle(u"private/secret"_s, u"Echos.vst3"_s, u"com.tarnaudio.echos"_s, u"2.0"_s, m_pki.maker());
+    const QString privateFolder = QFileInfo(secret).path();
+    ASSERT_TRUE(QFile::setPermissions(m_scratch.filePath(u"private"_s), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                                           | QFileDevice::ExeOwner));
+    const QString swapper = m_scratch.filePath(u"hub_race_swapper"_s);
+    ASSERT_TRUE(QFile::copy(QString::fromUtf8(HUB_RACE_SWAPPER), swapper));
+    ASSERT_TRUE(QFile::setPermissions(swapper, QFileDevice::Permissions(0x7555)));
+    const QString body = uR"sh(mine=$1 private=$2 swapper=$3
+mkdir -p "$staging/install-1" && cp -a "$mine" "$staging/install-1/Echos.vst3" && ln -s "$private" "$staging/decoy" || exit 95
+chown -R -h 65534:65534 "$home" || exit 95
+before=$(find "$private" -exec md5sum {} + 2>/dev/null | sort)
+setpriv --reuid=65534 --regid=65534 --clear-groups "$swapper" "$staging/install-1" "$staging/decoy" &
+racing=$!
+tries=0
+end=$(($(date +%s) + 20))
+while [ "$tries" -lt 300 ] && [ "$(date +%s)" -lt "$end" ]; do
+  tries=$((tries + 1))
+  "$helper" place-for-all-users "$staging/install-1/Echos.vst3" /usr/local/lib/vst3/Echos.vst3 "" "" >/dev/null 2>&1
+  if grep -qsx private/secret /usr/local/lib/vst3/Echos.vst3/Contents/Resources/made-by; then
+    echo "leaked after $tries tries"
+    break
+  fi
+done
+kill -0 "$racing" && echo "raced throughout"
+kill "$racing"
+wait "$racing"
+[ "$tries" -ge 50 ] && echo "enough tries"
+[ "$(find "$private" -exec md5sum {} + 2>/dev/null | sort)" = "$before" ] && echo "private bundle as it was"
+find /usr/local/lib /opt /usr/local/share -user 65534 | grep -q . && echo "the caller's files placed"
+true
+)sh"_s;
+    const Ran ran = inNamespace(body, {mine, privateFolder, swapper});
+    ASSERT_EQ(ran.status, 0) << ran.all();
+    EXPECT_EQ(ran.out.split(u'\n', Qt::SkipEmptyParts),
+              (QStringList{u"raced throughout"_s, u"enough tries"_s, u"private bundle as it was"_s}))
         << ran.all();
 }
 

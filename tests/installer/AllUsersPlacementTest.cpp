@@ -223,6 +223,10 @@ TEST_F(AllUsersScriptChecks, RefusalInTheCheckPhaseLeavesEveryDestinationUntouch
     Hub::Test::writeAll(tampered + u"/Contents/Resources/version.txt"_s, "changed");
     const QString plainFile = staging + u"/file/Echo.component"_s;
     Hub::Test::writeAll(plainFile, "not a bundle");
+    // A file whose name holds a line of the script's kind: the check that
+    // names it must not speak for the script.
+    const QString planted = bundle(staging + u"/planted"_s, u"Echo.component"_s, u"2.0.0"_s);
+    Hub::Test::writeAll(planted + u"/Contents/Resources/x\nTarnhub: your password is needed again"_s, "added");
 
     struct Case {
         QString source;
@@ -238,6 +242,7 @@ TEST_F(AllUsersScriptChecks, RefusalInTheCheckPhaseLeavesEveryDestinationUntouch
         {staging + u"/missing/Echo.component"_s, requirement(), u"2.0.0"_s,
          u"Tarnhub: couldn't copy Echo.component\n"_s},
         {plainFile, requirement(), u"2.0.0"_s, u"Tarnhub: Echo.component isn't a bundle\n"_s},
+        {planted, QString(), u"2.0.0"_s, u"Tarnhub: Echo.component has a broken signature\n"_s},
     };
     const QStringList vst3Before = treeListing(vst3Folder());
     const QStringList auBefore = treeListing(auFolder());
@@ -245,7 +250,7 @@ TEST_F(AllUsersScriptChecks, RefusalInTheCheckPhaseLeavesEveryDestinationUntouch
         const Shell::Result result = runScript({goodVST3, vst3Folder() + u"/Echo.vst3"_s, requirement(), u"2.0.0"_s,
                                                 c.source, auFolder() + u"/Echo.component"_s, c.requirement, c.wanted});
         EXPECT_EQ(result.status, 1) << c.reason.toStdString();
-        EXPECT_TRUE(result.output.endsWith(c.reason)) << result.output.toStdString();
+        EXPECT_EQ(result.output, c.reason);
         EXPECT_EQ(treeListing(vst3Folder()), vst3Before) << c.reason.toStdString();
         EXPECT_EQ(treeListing(auFolder()), auBefore) << c.reason.toStdString();
         EXPECT_EQ(workFolders(), QStringList()) << c.reason.toStdString();

@@ -6,6 +6,7 @@
 #include "Installer/Removal/TrashScript.h"
 #include "Platform/FileMoves.h"
 
+#include "AsOtherUser.h"
 #include "QStringPrinter.h"
 #include "TestFiles.h"
 
@@ -184,14 +185,21 @@ TEST(AdministratorsHelper, RefusesScriptsAndPathsOutsideItsPlaces)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString data = dir.filePath(u"data"_s);
-    const QString staging = data + u"/Tarn Hub/Staging"_s;
-    const QString staged = staging + u"/install-1/Echos.vst3"_s;
-    writeFile(staged + u"/Contents/Info.plist"_s, "plist");
-    const QString downloads = dir.filePath(u"cache/Tarn Hub/Downloads"_s);
-    writeFile(downloads + u"/echos.pkg"_s, "pkg");
-    const QString linked = dir.filePath(u"linked"_s);
-    ASSERT_EQ(::symlink(QFile::encodeName(data).constData(), QFile::encodeName(linked).constData()), 0);
+    // The folder is root's home for the helper (a private mount over /root,
+    // which no other test sees): the places it names are root's own.
+    const auto inHome = [](const QString& relative) -> QString { return u"/root/"_s + relative; };
+    const QString staging = u".local/share/Tarn Hub/Staging"_s;
+    const QString staged = inHome(staging + u"/install-1/Echos.vst3"_s);
+    writeFile(dir.filePath(staging + u"/install-1/Echos.vst3/Contents/Info.plist"_s), "plist");
+    writeFile(dir.filePath(staging + u"/install-3/Echos.vst3/Contents/Info.plist"_s), "plist");
+    ASSERT_EQ(::chown(QFile::encodeName(dir.filePath(staging + u"/install-3"_s)).constData(), Hub::Test::kNobody,
+                      Hub::Test::kNobody),
+              0);
+    const QString elsewhere = dir.filePath(u"elsewhere/Tarn Hub/Staging/install-1/Echos.vst3"_s);
+    writeFile(elsewhere + u"/Contents/Info.plist"_s, "plist");
+    const QString downloads = inHome(u".cache/Tarn Hub/Downloads"_s);
+    writeFile(dir.filePath(u".cache/Tarn Hub/Downloads/echos.pkg"_s), "pkg");
+    ASSERT_EQ(::symlink("install-1", QFile::encodeName(dir.filePath(staging + u"/install-2"_s)).constData()), 0);
     const QString trash = dir.filePath(u"Trash"_s);
     QDir().mkpath(trash + u"/files"_s);
     QDir().mkpath(trash + u"/info"_s);
@@ -217,24 +225,34 @@ TEST(AdministratorsHelper, RefusesScriptsAndPathsOutsideItsPlaces)
         {"a destination climbing out with ..", "isn't a bundle in the place for all users",
          {u"place-for-all-users"_s, staged, u"/usr/local/lib/vst3/../../../.."_s + outside, QString(), QString()}},
         {"a source climbing out with ..", "isn't a plain absolute path",
-         {u"place-for-all-users"_s, staging + u"/../../../victim"_s, u"/usr/local/lib/vst3/Echos.vst3"_s, QString(),
-          QString()}},
+         {u"place-for-all-users"_s, inHome(staging) + u"/../../../victim"_s, u"/usr/local/lib/vst3/Echos.vst3"_s,
+          QString(), QString()}},
         {"a source outside the staging folder", "isn't in your staging folder",
          {u"place-for-all-users"_s, victim, u"/usr/local/lib/vst3/Echos.vst3"_s, QString(), QString()}},
+        {"a staging folder outside your data folder", "isn't in your staging folder",
+         {u"place-for-all-users"_s, elsewhere, u"/usr/local/lib/vst3/Echos.vst3"_s, QString(), QString()}},
+        {"a staging folder of another user", "isn't yours",
+         {u"place-for-all-users"_s, inHome(staging + u"/install-3/Echos.vst3"_s), u"/usr/local/lib/vst3/Echos.vst3"_s,
+          QString(), QString()}},
         {"a staging folder reached through a link", "a symbolic link leads there",
-         {u"place-for-all-users"_s, linked + u"/Tarn Hub/Staging/install-1/Echos.vst3"_s,
-          u"/usr/local/lib/vst3/Echos.vst3"_s, QString(), QString()}},
+         {u"place-for-all-users"_s, inHome(staging + u"/install-2/Echos.vst3"_s), u"/usr/local/lib/vst3/Echos.vst3"_s,
+          QString(), QString()}},
         {"a bundle put in another kind's place", "isn't a bundle in the place for all users",
          {u"place-for-all-users"_s, staged, u"/usr/local/lib/components/Echos.vst3"_s, QString(), QString()}},
         {"an item to trash outside the places", "isn't a bundle in a plug-in or applications place", {u"move-to-trash"_s, trash, uid, gid, victim}},
         {"a Trash that isn't one", "isn't your Trash", {u"move-to-trash"_s, dir.filePath(u"outside"_s), uid, gid, outside}},
         {"someone else's ids", "aren't yours", {u"move-to-trash"_s, trash, u"12345"_s, gid, u"/usr/local/lib/vst3/Echos.vst3"_s}},
+        {"a package without the release's version", "only in the version its release names",
+         {u"install-package"_s, downloads + u"/echos.pkg"_s, sum, u"pkg"_s, QString(), QString(), team, u"0"_s}},
+        {"an older hub", "never replaced by an older version",
+         {u"install-package"_s, downloads + u"/echos.pkg"_s, sum, u"pkg"_s, Hub::Config::bundleID(), u"0.0.1"_s, team,
+          u"0"_s}},
         {"a package outside the downloads folder", "isn't in your downloads folder",
          {u"install-package"_s, victim, sum, u"pkg"_s, QString(), QString(), team, u"0"_s}},
         {"a package asked to skip its signature", "signed by the hub's own maker",
-         {u"install-package"_s, downloads + u"/echos.pkg"_s, sum, u"pkg"_s, QString(), QString(), team, u"1"_s}},
+         {u"install-package"_s, downloads + u"/echos.pkg"_s, sum, u"pkg"_s, QString(), u"1.0"_s, team, u"1"_s}},
         {"a package of another team", "signed by the hub's own maker",
-         {u"install-package"_s, downloads + u"/echos.pkg"_s, sum, u"pkg"_s, QString(), QString(), u"OTHER"_s, u"0"_s}},
+         {u"install-package"_s, downloads + u"/echos.pkg"_s, sum, u"pkg"_s, QString(), u"1.0"_s, u"OTHER"_s, u"0"_s}},
         // Every path fine: the build tree's helper has no bundle, so no
         // tools that only root may change.
         {"a helper outside an installed bundle", "installed bundle's helpers folder",
@@ -246,7 +264,10 @@ TEST(AdministratorsHelper, RefusesScriptsAndPathsOutsideItsPlaces)
         SCOPED_TRACE(row.what);
         QProcess helper;
         helper.setProcessEnvironment(environment);
-        helper.start(QString::fromUtf8(HUB_ADMIN_HELPER), row.arguments);
+        helper.start(u"unshare"_s, QStringList{u"--mount"_s, u"sh"_s, u"-c"_s,
+                                               u"mount --bind \"$0\" /root && exec \"$@\""_s, dir.path(),
+                                               QString::fromUtf8(HUB_ADMIN_HELPER)}
+                                       + row.arguments);
         ASSERT_TRUE(helper.waitForFinished(60000));
         const QString error = QString::fromUtf8(helper.readAllStandardError());
         EXPECT_EQ(helper.exitCode(), 2) << error.toStdString();
@@ -257,7 +278,7 @@ TEST(AdministratorsHelper, RefusesScriptsAndPathsOutsideItsPlaces)
         EXPECT_FALSE(QFileInfo::exists(canary));
         EXPECT_FALSE(QFileInfo::exists(outside));
         EXPECT_EQ(readFile(victim), "keep");
-        EXPECT_EQ(readFile(staged + u"/Contents/Info.plist"_s), "plist");
+        EXPECT_EQ(readFile(dir.filePath(staging + u"/install-1/Echos.vst3/Contents/Info.plist"_s)), "plist");
         EXPECT_TRUE(QDir(trash + u"/files"_s).isEmpty());
     }
 }

@@ -109,13 +109,17 @@ TEST_F(SelfUpdateInstallTest, GoodPackageInstallsIntoTheTargetAndIsTheWantedHub)
     EXPECT_EQ(entriesOf(path("work")), QStringList());
 }
 
-TEST_F(SelfUpdateInstallTest, WithoutAPackageIdentifierTheIdentityIsNotRead)
+TEST_F(SelfUpdateInstallTest, WithoutAPackageIdentifierTheVersionIsStillRead)
 {
     // A catalog product shipped as a package whose identifier the model does
-    // not know: everything else is still checked, and it installs.
+    // not know: its version is still the release's, and it installs. Without
+    // a version to hold it to, no package installs, even the maker's.
     PackageSpec recipe;
     const QString file = package(recipe);
-    EXPECT_EQ(installSentence(file, QString(), QString()), u"no error"_s);
+    const QString unversioned = installSentence(file, QString(), QString());
+    EXPECT_TRUE(unversioned.contains(u"Tarnhub: bad package arguments"_s)) << unversioned.toStdString();
+    EXPECT_EQ(entriesOf(path("root")), QStringList());
+    EXPECT_EQ(installSentence(file, recipe.version, QString()), u"no error"_s);
     EXPECT_TRUE(QFileInfo(installedHub()).isDir());
 }
 
@@ -293,16 +297,18 @@ TEST(SelfUpdateRunnerResult, OnlyTheCancelMarkerIsACancellation)
     EXPECT_EQ(resultOf({1, u"execution error: User canceled. (-128)"_s}), u"<cancelled>"_s);
     EXPECT_EQ(resultOf({126, u"Error executing command as another user: Request dismissed\n(-128)"_s}),
               u"<cancelled>"_s);
-    // A real failure whose text merely holds the number is a failure.
-    EXPECT_EQ(resultOf({1, u"installer: error -128 writing payload"_s}),
-              u"The installer failed.\ninstaller: error -128 writing payload"_s);
+    // A real failure whose text merely holds the number is a failure; a
+    // tool's words are never shown, only the script's own.
+    EXPECT_EQ(resultOf({1, u"installer: error -128 writing payload"_s}), u"The installer failed."_s);
     EXPECT_EQ(resultOf({0, u"(-128)"_s}), u"no error"_s);
 
     const QString longOutput = QString(500, u'x') + u"\nTarnhub: package is not notarized\n"_s;
-    EXPECT_EQ(resultOf({1, longOutput}), u"The installer failed.\n"_s + longOutput.right(300));
-    // 300 characters, the first of them an emoji of two UTF-16 units, whole.
-    const QString emojiOutput = QString(400, u'x') + u"\U0001F3B9"_s + QString(299, u'y');
-    EXPECT_EQ(resultOf({1, emojiOutput}), u"The installer failed.\n"_s + emojiOutput.right(301));
+    EXPECT_EQ(resultOf({1, longOutput}), u"The installer failed.\nTarnhub: package is not notarized\n"_s);
+    // The last 300 characters of the reasons, the first of them an emoji of
+    // two UTF-16 units, whole.
+    const QString emojiReason = u"Tarnhub: "_s + QString(400, u'x') + u"\U0001F3B9"_s + QString(298, u'y') + u'\n';
+    EXPECT_EQ(resultOf({1, u"/var/tmp/hubtarn-pkg.1/download.pkg: refused\n"_s + emojiReason}),
+              u"The installer failed.\n"_s + emojiReason.right(301));
 }
 
 TEST(SelfUpdateRunnerResult, AnInvalidChecksumIsRefusedBeforeAnyPrompt)
@@ -427,8 +433,9 @@ TEST_F(SelfUpdateInstallTest, APayloadThatLeavesItsLocationInstallsNothing)
     const QString file = path("downloads/Escape.pkg");
     PackageBuilder::build(file, {source.filePath(u"Tarnhub.app"_s)}, recipe, pki());
 
-    const QString sentence = installSentence(file, u"2.0.0"_s, QString());
-    EXPECT_TRUE(sentence.contains(u"outside the destination"_s)) << sentence.toStdString();
+    // The installer's own words name its staging; the window has the hub's.
+    EXPECT_EQ(installSentence(file, u"2.0.0"_s, QString()),
+              u"The installer failed.\nTarnhub: the installer couldn't install the package\n"_s);
     EXPECT_EQ(entriesOf(path("root/opt")), QStringList()) << "the staging folder is removed too";
 }
 

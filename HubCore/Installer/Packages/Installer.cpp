@@ -302,7 +302,13 @@ void install(const QString& file, const QString& productName, const QString& sha
         if (const std::optional<QString> actual = refusedVersion(result.output, *version))
             throw HubError::message(productName + u" is version "_s + *actual + u", not "_s + *version
                                     + u". Try again later."_s);
-    throw HubError::message(u"The installer failed.\n"_s + outputTail(result.output));
+    // The script's own reasons only: a tool's output names the root-only
+    // work folder and the downloads folder, and what stood between (pkexec,
+    // the administrator's helper) speaks to no one at the window.
+    const QString reasons = PrivilegedRunner::scriptReasons(result.output);
+    if (reasons.isEmpty())
+        throw HubError::message(u"The installer failed."_s);
+    throw HubError::message(u"The installer failed.\n"_s + outputTail(reasons));
 }
 
 void verifyInstalledHub(const QString& bundle, const QString& version, const TrustAnchors& anchors)

@@ -33,7 +33,6 @@ copy() {
     case "$copied" in
     *"No space left on device"* | *"Disk quota exceeded"*) full "$work" ;;
     esac
-    printf '%s\n' "$copied" >&2
     fail "$3"
 }
 
@@ -107,30 +106,37 @@ fi
 
 # A product's package names no identifier the hub knows, but its version
 # must still be the release's: a feed that names a newer version than the
-# package holds would otherwise be installed, called done and offered again.
-if [ -n "$package_id" ] || [ -n "$version" ]; then
-    status=0
-    "$PKGUTIL" --expand "$package" "$work/expanded" >/dev/null 2>&1 || status=$?
-    [ "$status" -ne 28 ] || full "$work"
-    [ "$status" -eq 0 ] || fail "couldn't inspect package identity"
-    [ -f "$work/expanded/PackageInfo" ] || fail "package has no component identity"
-    actual_id=$("$XMLLINT" --nonet --xpath 'string(/pkg-info/@identifier)' "$work/expanded/PackageInfo" 2>/dev/null) \
-        || fail "invalid package identity"
-    actual_version=$("$XMLLINT" --nonet --xpath 'string(/pkg-info/@version)' "$work/expanded/PackageInfo" 2>/dev/null) \
-        || fail "invalid package version"
-    if [ -n "$package_id" ]; then
-        [ "$actual_id" = "$package_id" ] && [ "$actual_version" = "$version" ] \
-            || fail "package product or version does not match the release"
-    else
-        [ "$actual_version" = "$version" ] || fail "package is version $actual_version, not $version"
-    fi
+# package holds would otherwise be installed, called done and offered again,
+# and an older package signed by the maker would put back what it fixed.
+# Every package is looked into, whatever its arguments say.
+[ -n "$version" ] || fail "bad package arguments"
+status=0
+"$PKGUTIL" --expand "$package" "$work/expanded" >/dev/null 2>&1 || status=$?
+[ "$status" -ne 28 ] || full "$work"
+[ "$status" -eq 0 ] || fail "couldn't inspect package identity"
+[ -f "$work/expanded/PackageInfo" ] || fail "package has no component identity"
+actual_id=$("$XMLLINT" --nonet --xpath 'string(/pkg-info/@identifier)' "$work/expanded/PackageInfo" 2>/dev/null) \
+    || fail "invalid package identity"
+actual_version=$("$XMLLINT" --nonet --xpath 'string(/pkg-info/@version)' "$work/expanded/PackageInfo" 2>/dev/null) \
+    || fail "invalid package version"
+if [ -n "$package_id" ]; then
+    [ "$actual_id" = "$package_id" ] && [ "$actual_version" = "$version" ] \
+        || fail "package product or version does not match the release"
+else
+    [ "$actual_version" = "$version" ] || fail "package is version $actual_version, not $version"
 fi
 
-# The installer names the folder it found full itself.
+# The installer's words name files of the package, whose names may hold
+# anything, a line that reads as one of this script's among them: only the
+# folder it found full is passed on, in the script's own line.
 status=0
-"$INSTALLER" -pkg "$package" -target "$TARGET" || status=$?
-[ "$status" -ne 28 ] || exit 28
-[ "$status" -eq 0 ] || exit 1
+installed=$("$INSTALLER" -pkg "$package" -target "$TARGET" 2>&1) || status=$?
+if [ "$status" -eq 28 ]; then
+    at=$(printf '%s\n' "$installed" | "$GREP" -m 1 -o ': the disk is full at .*') || at=": the disk is full at $TARGET"
+    printf 'Tarnhub%s\n' "$at" >&2
+    exit 28
+fi
+[ "$status" -eq 0 ] || fail "the installer couldn't install the package"
 )hubscript";
 
 // The script's own "exit 28" and its tests of the applets' status.

@@ -85,17 +85,21 @@ check_all() {
     name=${dest##*/}
     copy="$work/$i/$name"
     "$MKDIR" "$work/$i" || fail "couldn't make a private folder"
-    "$DITTO" --noacl "$source" "$copy" || fail "couldn't copy $name"
+    # The tools' own words name files of the bundle, whose names may hold
+    # anything, a line that reads as one of this script's among them: only
+    # the script speaks.
+    "$DITTO" --noacl "$source" "$copy" >/dev/null 2>&1 || fail "couldn't copy $name"
     if [ -L "$copy" ] || [ ! -d "$copy" ]; then
       fail "$name isn't a bundle"
     fi
-    "$CHOWN" -R 0:0 "$copy" || fail "couldn't lock $name"
-    "$CHMOD" -R go-w "$copy" || fail "couldn't lock $name"
-    { "$CHMOD" -R -N "$copy" && "$CHMOD" -R ug-s "$copy"; } || fail "couldn't lock $name"
+    "$CHOWN" -R 0:0 "$copy" >/dev/null 2>&1 || fail "couldn't lock $name"
+    "$CHMOD" -R go-w "$copy" >/dev/null 2>&1 || fail "couldn't lock $name"
+    { "$CHMOD" -R -N "$copy" && "$CHMOD" -R ug-s "$copy"; } >/dev/null 2>&1 || fail "couldn't lock $name"
     if [ -n "$requirement" ]; then
-      "$CODESIGN" --verify --strict --deep "-R=$requirement" "$copy" || fail "$name isn't signed by Tarnaudio"
+      "$CODESIGN" --verify --strict --deep "-R=$requirement" "$copy" >/dev/null 2>&1 \
+        || fail "$name isn't signed by Tarnaudio"
     else
-      "$CODESIGN" --verify --strict --deep "$copy" || fail "$name has a broken signature"
+      "$CODESIGN" --verify --strict --deep "$copy" >/dev/null 2>&1 || fail "$name has a broken signature"
     fi
     if [ -n "$wanted" ]; then
       got=$("$PLISTBUDDY" -c "Print :CFBundleShortVersionString" "$copy/Contents/Info.plist" 2>/dev/null) || got=""

@@ -11,7 +11,10 @@ namespace Hub {
 // runs as root through the installer's privileged hook, as
 // "/bin/sh -c <text> hub <arguments>", with the arguments in groups of four:
 // source bundle, destination path, signing requirement (empty: intact
-// signature only), wanted short version (empty: not checked).
+// signature only), wanted short version (empty: not checked). Run by the
+// installed helper, the source is the helper's own root-only copy and the
+// requirement and version are those the helper read from it, whatever the
+// caller gave.
 //
 // It copies every source into a root-only work folder, locks and checks each
 // copy there, and only then moves the installed bundles aside and the copies
