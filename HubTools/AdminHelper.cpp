@@ -7,6 +7,8 @@
 #include "Installer/InstallLocations.h"
 #include "Installer/Placement/PrivilegedRunner.h"
 #include "Installer/Placement/PrivilegedSteps.h"
+#include "Platform/FileMoves.h"
+#include "Platform/Trash.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,6 +23,7 @@
 #include <cstring>
 #include <vector>
 
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -72,6 +75,53 @@ std::optional<QString> ownHelpersFolder()
     if (helpers.dirName() != "Helpers"_L1 || QFileInfo(helpers.absolutePath()).dir().dirName() != "Contents"_L1)
         return std::nullopt;
     return helpers.absolutePath();
+}
+
+// The exit status of `child`, passing on signals meanwhile; 125 when it
+// didn't exit by itself.
+int statusOf(pid_t child)
+{
+    g_script = child;
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0)
+        if (errno != EINTR)
+            return 125;
+    g_script = 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 125;
+}
+
+// The caller's own items, in the caller's own places, are the caller's to
+// move: a child that has dropped to the caller's user, group and groups
+// moves them into the caller's Trash as the desktop would, with no right
+// the caller lacks, so a link the caller swaps in leads only where the
+// caller could go anyway. Each item it can't move is a "Tarnhub: " line.
+int moveAsCaller(const QStringList& items, const Hub::AdminChecks::Caller& caller)
+{
+    std::fflush(stderr);
+    const pid_t child = ::fork();
+    if (child < 0)
+        return 125;
+    if (child != 0)
+        return statusOf(child);
+    if (::setgroups(caller.groups.size(), caller.groups.data()) != 0
+        || ::setresgid(caller.gid, caller.gid, caller.gid) != 0 || ::setresuid(caller.uid, caller.uid, caller.uid) != 0
+        || (caller.uid != 0 && ::setuid(0) == 0)) {
+        std::fprintf(stderr, "hubtarn-admin: couldn't take on your own rights.\n");
+        ::_exit(125);
+    }
+    int status = 0;
+    for (const QString& item : items) {
+        try {
+            Hub::Trash::moveToTrash(item, caller.home);
+        } catch (const std::exception&) {
+            if (Hub::FileMoves::existsNoFollow(item)) {
+                std::fprintf(stderr, "Tarnhub: couldn't move %s\n", qPrintable(item));
+                status = 1;
+            }
+        }
+    }
+    std::fflush(stderr);
+    ::_exit(status);
 }
 
 // The system's menu entries follow the applications placed for all users
@@ -141,13 +191,40 @@ int main(int argc, char** argv)
         if (!AdminChecks::isRootGuarded(program))
             return refuse(program + u" is missing or may be changed by someone other than root, so nothing is run."_s);
 
+    struct sigaction forward {};
+    forward.sa_handler = passOn;
+    sigemptyset(&forward.sa_mask);
+    for (const int number : {SIGHUP, SIGINT, SIGTERM})
+        ::sigaction(number, &forward, nullptr);
+
+    QStringList scriptArguments = arguments;
+    int callersStatus = 0;
+    if (*step == PrivilegedSteps::Step::moveToTrash) {
+        const QString hub = QDir::cleanPath(*helpers + u"/../.."_s);
+        QStringList callersItems;
+        scriptArguments = arguments.mid(0, 3);
+        for (const QString& item : arguments.mid(3)) {
+            if (item == hub)
+                return refuse(item + u" was refused: it is the hub itself."_s);
+            (AdminChecks::isCallersItem(item, *caller) ? callersItems : scriptArguments).append(item);
+        }
+        if (!callersItems.isEmpty())
+            callersStatus = moveAsCaller(callersItems, *caller);
+        if (scriptArguments.size() == 3) {
+            if (callersStatus == 0)
+                updateMenuEntries(*step, arguments);
+            return callersStatus;
+        }
+    }
+
     std::vector<QByteArray> encoded{QByteArrayLiteral("/bin/sh")};
-    for (const QString& argument : PrivilegedRunner::shellArguments(script.text, arguments))
+    for (const QString& argument : PrivilegedRunner::shellArguments(script.text, scriptArguments))
         encoded.push_back(argument.toLocal8Bit());
     std::vector<char*> pointers;
     for (QByteArray& argument : encoded)
         pointers.push_back(argument.data());
     pointers.push_back(nullptr);
+    std::fflush(stderr);
     const pid_t child = ::fork();
     if (child < 0) {
         std::fprintf(stderr, "hubtarn-admin: fork: %s\n", std::strerror(errno));
@@ -158,19 +235,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "hubtarn-admin: /bin/sh: %s\n", std::strerror(errno));
         ::_exit(125);
     }
-    g_script = child;
-    struct sigaction forward {};
-    forward.sa_handler = passOn;
-    sigemptyset(&forward.sa_mask);
-    for (const int number : {SIGHUP, SIGINT, SIGTERM})
-        ::sigaction(number, &forward, nullptr);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0)
-        if (errno != EINTR)
-            return 125;
-    if (!WIFEXITED(status))
-        return 125;
-    if (WEXITSTATUS(status) == 0)
+    const int status = statusOf(child);
+    if (status == 0 && callersStatus == 0)
         updateMenuEntries(*step, arguments);
-    return WEXITSTATUS(status);
+    return status != 0 ? status : callersStatus;
 }
