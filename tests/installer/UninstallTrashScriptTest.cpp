@@ -1,12 +1,16 @@
 #include "UninstallTestSupport.h"
 
 #include "AsOtherUser.h"
+#include "BundleSigner.h"
 #include "QStringPrinter.h"
+#include "ToolsPaths.h"
 
+#include "Base/Config.h"
 #include "Base/HubError.h"
 #include "Installer/Placement/PrivilegedRunner.h"
 #include "Installer/PluginInstaller.h"
 #include "Installer/Removal/TrashScript.h"
+#include "Installer/Signing/CodeSignature.h"
 #include "Platform/FileMoves.h"
 
 #include <gtest/gtest.h>
@@ -185,6 +189,63 @@ TEST_F(UninstallTrashScript, MissingItemsAreSkippedAndLinksMoveAsLinks)
 
     EXPECT_EQ(QFileInfo(trash + u"/files/Echo.vst3"_s).symLinkTarget(), base + u"/target"_s);
     EXPECT_EQ(readAll(base + u"/target/keep.txt"_s), "keep");
+}
+
+// ---- With the helper's rule: only the maker's bundles, never the hub -------
+
+// The script as the administrator's helper builds it, its codesign trusting
+// the test PKI's anchor in place of the maker's.
+TEST_F(UninstallTrashScript, WithTheHelpersRuleOnlyTheMakersBundlesLeaveAndNeverTheHub)
+{
+    const TestPKI pki;
+    const QString anchors = base + u"/anchors.pem"_s;
+    writeAll(anchors, pki.anchorPem());
+    const TrashScript::Tools helpers = TrashScript::Tools::withApplets(buildTreeTools());
+    tools.codesign = base + u"/codesign"_s;
+    writeAll(tools.codesign, (u"#!/bin/sh\nexec "_s + Shell::quoted(helpers.codesign) + u" --anchors="_s
+                              + Shell::quoted(anchors) + u" \"$@\"\n"_s)
+                                 .toUtf8());
+    ASSERT_EQ(::chmod(QFile::encodeName(tools.codesign).constData(), 0755), 0);
+    tools.plistBuddy = helpers.plistBuddy;
+    tools.requirement = helpers.requirement;
+    tools.hubID = helpers.hubID;
+    ASSERT_EQ(tools.requirement, CodeSignature::requirement(std::nullopt, Config::teamID()));
+    ASSERT_EQ(tools.hubID, Config::bundleID());
+
+    const auto made = [&](const QString& name, const QString& identifier, const SigningIdentity* signer) {
+        BundleSpec recipe;
+        recipe.name = name;
+        recipe.bundleID = identifier;
+        const QString path = BundleFactory::create(base + u"/system/"_s + name, recipe);
+        if (signer)
+            signBundle(path, *signer);
+        return path;
+    };
+    const QString makers = made(u"Echo.vst3"_s, u"com.tarnaudio.echo"_s, &pki.maker());
+    // Another team; the maker's team under an anchor that isn't pinned; no
+    // signature; the hub itself, signed by the maker.
+    const QStringList refused = {
+        made(u"Other.vst3"_s, u"com.other.plugin"_s, &pki.otherTeam()),
+        made(u"Posing.component"_s, u"com.tarnaudio.posing"_s, &pki.foreign()),
+        made(u"Plain.vst3"_s, u"com.tarnaudio.plain"_s, nullptr),
+        made(u"Tarnhub.app"_s, Config::bundleID(), &pki.maker()),
+    };
+    QList<QStringList> trees;
+    for (const QString& item : refused)
+        trees.append(treeListing(item));
+
+    const Shell::Result result = run(userArguments() + QStringList{makers} + refused);
+
+    EXPECT_EQ(result.status, 1);
+    QString said;
+    for (const QString& item : refused)
+        said += u"Tarnhub: "_s + QFileInfo(item).fileName() + u" isn't signed by Tarnaudio, so it stays where it was\n"_s;
+    EXPECT_EQ(result.output, said);
+    for (qsizetype i = 0; i < refused.size(); ++i)
+        EXPECT_EQ(treeListing(refused[i]), trees[i]) << refused[i].toStdString();
+    EXPECT_EQ(entriesOf(trash + u"/files"_s), QStringList{u"Echo.vst3"_s});
+    EXPECT_EQ(entriesOf(trash + u"/info"_s), QStringList{u"Echo.vst3.trashinfo"_s});
+    EXPECT_TRUE(entriesOf(tools.workBase).isEmpty());
 }
 
 // ---- As root, for another user: what the user controls leads nowhere -------
