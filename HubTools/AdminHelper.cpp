@@ -44,8 +44,11 @@ using namespace Qt::StringLiterals;
 // changed. The script runs under /bin/sh with the arguments as $1, $2, ...
 // through the same status wrapper as the build tree's fallback: the
 // script's own 126 and 127 become 125, leaving those two to pkexec (a
-// dismissed dialog, a refusal). After a step that succeeded, the helper
-// brings the system's menu entries in line (see updateMenuEntries).
+// dismissed dialog, a refusal). The Trash step runs its script for the
+// items in all-users places only: the caller's own items are moved with
+// the caller's own rights (see moveAsCaller), and the hub's own bundle is
+// refused. After a step that succeeded, the helper brings the system's menu
+// entries in line (see updateMenuEntries).
 namespace {
 
 constexpr int kRefused = 2;

@@ -126,7 +126,7 @@ signed() {
 # entered once, and the item is taken from it and put back into it from
 # there, whatever its path leads to meanwhile. Only a folder of root's or
 # of whoever runs the script is acted in: the user's own folders are the
-# user's business.
+# user's business, never root's.
 trash_one() {
   item=$1
   hold=$2
@@ -142,7 +142,8 @@ trash_one() {
   cd -P -- "$folder" 2>/dev/null || return 0
   exists "./$name" || return 0
   here=$("$stat" -c %u .) || here=
-  if [ "$here" != 0 ] && [ "$here" != "$runner" ]; then
+  # As root, the folder must be the one named, reached through no link.
+  if { [ "$here" != 0 ] && [ "$here" != "$runner" ]; } || { [ "$runner" = 0 ] && [ "$(pwd -P)" != "$folder" ]; }; then
     printf "Tarnhub: couldn't move %s\n" "$item" >&2
     return 1
   fi
