@@ -310,13 +310,17 @@ TEST_F(UninstallTrashScriptAsRoot, AnInfoFileIsNeverWrittenThroughALinkAtItsName
 
 TEST_F(UninstallTrashScriptAsRoot, TrashFoldersSwappedForLinksAfterTheCheckLeadNowhere)
 {
-    const QString victims = base + u"/root-only"_s;
     tools.date = base + u"/date-shim"_s;
+    // A folder of root's, and one of the user's own outside their Trash.
+    for (const uid_t owner : {uid_t(0), kNobody})
     for (const QString& swapped : {u"info"_s, u"files"_s}) {
-        const QString item = bundle(base + u"/system/"_s + swapped, u"Echo.vst3"_s);
+        SCOPED_TRACE(owner);
+        const QString victims = base + u"/victims-"_s + QString::number(owner);
+        const QString item = bundle(base + u"/system/"_s + QString::number(owner) + u'/' + swapped, u"Echo.vst3"_s);
         const QStringList tree = treeListing(item);
         const QString victim = victims + u'/' + swapped;
         ASSERT_TRUE(QDir().mkpath(victim));
+        chownTree(victims, owner);
         // The date of the info file is read after the checks and before any
         // write: there the user swaps the folder for a link to root's folder.
         const QString swap = u"cd "_s + Shell::quoted(trash) + u" && mv "_s + swapped + u' ' + swapped

@@ -43,11 +43,13 @@ as_user() {
 }
 
 # Runs a command inside a folder of the user's Trash, entered once and only
-# when it is the user's: a link the user puts at the folder's name, before
-# or after, can't lead a root-owned change anywhere else.
+# when it is the user's and, as root, reached through no link: a link the
+# user puts at the folder's name or above it, before or after, can't lead a
+# root-owned change anywhere else.
 in_user_folder() {
   (
     cd -P -- "$1" 2>/dev/null && [ "$("$stat" -c %u .)" = "$uid" ] || exit 1
+    [ "$runner" != 0 ] || [ "$(pwd -P)" = "$1" ] || exit 1
     shift
     "$@"
   )
