@@ -312,38 +312,39 @@ TEST_F(UninstallTrashScriptAsRoot, TrashFoldersSwappedForLinksAfterTheCheckLeadN
 {
     tools.date = base + u"/date-shim"_s;
     // A folder of root's, and one of the user's own outside their Trash.
-    for (const uid_t owner : {uid_t(0), kNobody})
-    for (const QString& swapped : {u"info"_s, u"files"_s}) {
-        SCOPED_TRACE(owner);
-        const QString victims = base + u"/victims-"_s + QString::number(owner);
-        const QString item = bundle(base + u"/system/"_s + QString::number(owner) + u'/' + swapped, u"Echo.vst3"_s);
-        const QStringList tree = treeListing(item);
-        const QString victim = victims + u'/' + swapped;
-        ASSERT_TRUE(QDir().mkpath(victim));
-        chownTree(victims, owner);
-        // The date of the info file is read after the checks and before any
-        // write: there the user swaps the folder for a link to root's folder.
-        const QString swap = u"cd "_s + Shell::quoted(trash) + u" && mv "_s + swapped + u' ' + swapped
-                             + u".was && ln -s "_s + Shell::quoted(victim) + u' ' + swapped;
-        QStringList hostile;
-        for (const QString& word : QStringList{kSetpriv} + asNobody({u"/bin/sh"_s, u"-c"_s, swap}))
-            hostile.append(Shell::quoted(word));
-        writeAll(tools.date,
-                 (u"#!/bin/sh\n"_s + hostile.join(u' ') + u" || exit 1\nexec /usr/bin/date \"$@\"\n"_s).toUtf8());
-        ASSERT_EQ(::chmod(QFile::encodeName(tools.date).constData(), 0755), 0);
+    for (const uid_t owner : {uid_t(0), kNobody}) {
+        for (const QString& swapped : {u"info"_s, u"files"_s}) {
+            SCOPED_TRACE(owner);
+            const QString victims = base + u"/victims-"_s + QString::number(owner);
+            const QString item = bundle(base + u"/system/"_s + QString::number(owner) + u'/' + swapped, u"Echo.vst3"_s);
+            const QStringList tree = treeListing(item);
+            const QString victim = victims + u'/' + swapped;
+            ASSERT_TRUE(QDir().mkpath(victim));
+            chownTree(victims, owner);
+            // The date of the info file is read after the checks and before any
+            // write: there the user swaps the folder for a link to the victim.
+            const QString swap = u"cd "_s + Shell::quoted(trash) + u" && mv "_s + swapped + u' ' + swapped
+                                 + u".was && ln -s "_s + Shell::quoted(victim) + u' ' + swapped;
+            QStringList hostile;
+            for (const QString& word : QStringList{kSetpriv} + asNobody({u"/bin/sh"_s, u"-c"_s, swap}))
+                hostile.append(Shell::quoted(word));
+            writeAll(tools.date,
+                     (u"#!/bin/sh\n"_s + hostile.join(u' ') + u" || exit 1\nexec /usr/bin/date \"$@\"\n"_s).toUtf8());
+            ASSERT_EQ(::chmod(QFile::encodeName(tools.date).constData(), 0755), 0);
 
-        const Shell::Result result = run(nobodyArguments() + QStringList{item});
+            const Shell::Result result = run(nobodyArguments() + QStringList{item});
 
-        ASSERT_TRUE(QFileInfo(trash + u'/' + swapped).isSymLink()) << "the swap did not happen";
-        EXPECT_EQ(result.status, 1) << swapped.toStdString();
-        EXPECT_TRUE(result.output.endsWith(u"Tarnhub: couldn't move Echo.vst3 to the Trash; it stays where it was\n"_s))
-            << result.output.toStdString();
-        EXPECT_TRUE(entriesOf(victim).isEmpty()) << swapped.toStdString();
-        EXPECT_EQ(treeListing(item), tree) << swapped.toStdString();
-        // Back as it was; a claimed info file is given up again.
-        ASSERT_TRUE(QFile::remove(trash + u'/' + swapped));
-        ASSERT_TRUE(QFile::rename(trash + u'/' + swapped + u".was"_s, trash + u'/' + swapped));
-        EXPECT_TRUE(entriesOf(trash + u"/info"_s).isEmpty()) << swapped.toStdString();
+            ASSERT_TRUE(QFileInfo(trash + u'/' + swapped).isSymLink()) << "the swap did not happen";
+            EXPECT_EQ(result.status, 1) << swapped.toStdString();
+            EXPECT_TRUE(result.output.endsWith(u"Tarnhub: couldn't move Echo.vst3 to the Trash; it stays where it was\n"_s))
+                << result.output.toStdString();
+            EXPECT_TRUE(entriesOf(victim).isEmpty()) << swapped.toStdString();
+            EXPECT_EQ(treeListing(item), tree) << swapped.toStdString();
+            // Back as it was; a claimed info file is given up again.
+            ASSERT_TRUE(QFile::remove(trash + u'/' + swapped));
+            ASSERT_TRUE(QFile::rename(trash + u'/' + swapped + u".was"_s, trash + u'/' + swapped));
+            EXPECT_TRUE(entriesOf(trash + u"/info"_s).isEmpty()) << swapped.toStdString();
+        }
     }
 }
 
