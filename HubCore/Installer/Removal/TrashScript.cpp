@@ -2,8 +2,8 @@
 
 #include "Base/Config.h"
 #include "Base/Process.h"
-#include "Installer/Signing/CodeSignature.h"
 #include "Installer/Placement/PrivilegedSteps.h"
+#include "Installer/Signing/CodeSignature.h"
 
 #include <QStringList>
 
@@ -133,7 +133,10 @@ trash_one() {
   item=$1
   hold=$2
   name=${item##*/}
-  folder=${item%/*}
+  case $item in
+    */*) folder=${item%/*} ;;
+    *) folder=. ;;
+  esac
   [ -n "$folder" ] || folder=/
   case $name in
     ''|.|..)
