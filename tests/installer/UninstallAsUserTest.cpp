@@ -89,7 +89,8 @@ QString bundle(const QString& folder, const QString& name)
 
 // The caller's side of a race: exchanges each pair of names ("a|b|c|d")
 // over and over, the way renameat2 swaps two entries at once, until the
-// stop file appears (at most a minute). Says "swapping" once it has begun.
+// stop file appears (at most five minutes, as long as a race may run).
+// Says "swapping" once it has begun.
 int runSwapper(const QString& jobPath)
 {
     const QMap<QString, QString> job = readJob(jobPath);
@@ -98,7 +99,7 @@ int runSwapper(const QString& jobPath)
     std::vector<QByteArray> encoded;
     for (const QString& name : names)
         encoded.push_back(QFile::encodeName(name));
-    const QDeadlineTimer deadline(60'000);
+    const QDeadlineTimer deadline(300'000);
     bool told = false;
     while (!deadline.hasExpired() && ::access(stop.constData(), F_OK) != 0) {
         for (size_t i = 0; i + 1 < encoded.size(); i += 2)
