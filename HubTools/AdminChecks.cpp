@@ -143,22 +143,17 @@ std::optional<QString> placing(const QStringList& arguments, const Caller& calle
 
 bool isCallersGroup(const QString& text, const Caller& caller)
 {
-    bool ok = false;
-    const gid_t gid = text.toUInt(&ok);
-    return ok && (gid == caller.gid || std::find(caller.groups.begin(), caller.groups.end(), gid) != caller.groups.end());
+    const std::optional<uint> gid = plainId(text.toLatin1());
+    return gid && (*gid == caller.gid || std::find(caller.groups.begin(), caller.groups.end(), *gid) != caller.groups.end());
 }
 
 std::optional<QString> trashing(const QStringList& arguments, const Caller& caller)
 {
     if (arguments.size() < 4)
         return u"Moving to the Trash takes the Trash, your ids and at least one item."_s;
-    const QString& trash = arguments[0];
-    const std::optional<struct stat> status = statNoFollow(trash);
-    if (!isClean(trash) || QFileInfo(trash).fileName() != "Trash"_L1 || !isReachedWithoutLinks(trash) || !status
-        || !S_ISDIR(status->st_mode) || status->st_uid != caller.uid)
-        return refused(trash, u"it isn't your Trash."_s);
-    bool ok = false;
-    if (arguments[1].toUInt(&ok) != caller.uid || !ok || !isCallersGroup(arguments[2], caller))
+    // The ids first, then the items, then the Trash: a refusal names the
+    // first thing that is wrong, whatever the rest.
+    if (plainId(arguments[1].toLatin1()) != caller.uid || !isCallersGroup(arguments[2], caller))
         return u"The ids given aren't yours."_s;
     for (qsizetype i = 3; i < arguments.size(); ++i) {
         const QString& item = arguments[i];
@@ -166,6 +161,11 @@ std::optional<QString> trashing(const QStringList& arguments, const Caller& call
         if (!allUsersItem && !isInCallersPlace(item, caller))
             return refused(item, u"it isn't a bundle in a plug-in or applications place."_s);
     }
+    const QString& trash = arguments[0];
+    const std::optional<struct stat> status = statNoFollow(trash);
+    if (trash != callersTrash(caller) || !isReachedWithoutLinks(trash) || !status || !S_ISDIR(status->st_mode)
+        || status->st_uid != caller.uid)
+        return refused(trash, u"it isn't your Trash."_s);
     return std::nullopt;
 }
 
@@ -194,6 +194,8 @@ std::optional<QString> packaging(const QStringList& arguments, const Caller& cal
 
 } // namespace
 
+bool isCallersItem(const QString& path, const Caller& caller) { return isInCallersPlace(path, caller); }
+
 bool isRootsPlace(const QString& folder)
 {
     // The place need not exist yet; what exists of it (a link counts, and
@@ -206,11 +208,10 @@ bool isRootsPlace(const QString& folder)
 
 std::optional<Caller> callerOf(const QByteArray& pkexecUid)
 {
-    bool ok = false;
-    const uint uid = pkexecUid.toUInt(&ok);
-    if (!ok)
+    const std::optional<uint> uid = plainId(pkexecUid);
+    if (!uid)
         return std::nullopt;
-    const struct passwd* user = ::getpwuid(uid);
+    const struct passwd* user = ::getpwuid(*uid);
     if (!user || !user->pw_dir || user->pw_dir[0] != '/')
         return std::nullopt;
     Caller caller;
@@ -225,6 +226,26 @@ std::optional<Caller> callerOf(const QByteArray& pkexecUid)
     }
     caller.groups.resize(size_t(std::max(count, 0)));
     return caller;
+}
+
+std::optional<uint> plainId(const QByteArray& text)
+{
+    // One spelling for each id: no sign, space or leading zero, nothing a
+    // later reader could take for another number.
+    if (text.isEmpty() || text.size() > 10 || (text.size() > 1 && text.startsWith('0')))
+        return std::nullopt;
+    for (const char digit : text)
+        if (digit < '0' || digit > '9')
+            return std::nullopt;
+    const qulonglong value = text.toULongLong();
+    if (value >= qulonglong(uid_t(-1)))
+        return std::nullopt;
+    return uint(value);
+}
+
+QString callersTrash(const Caller& caller)
+{
+    return Places::path(Place::trash, Places::isolated(caller.home, u"/"_s));
 }
 
 std::optional<QString> refusal(Step step, const QStringList& arguments, const Caller& caller)

@@ -27,14 +27,23 @@ struct Caller {
 // this system.
 std::optional<Caller> callerOf(const QByteArray& pkexecUid);
 
+// A user or group id written as plain decimal digits ("0", "65534"), no
+// sign, space or leading zero, below the "no id" value; none for any other
+// text.
+std::optional<uint> plainId(const QByteArray& text);
+
+// The caller's own Trash: "Trash" in the data folder of the caller's home.
+QString callersTrash(const Caller& caller);
+
 // Every path the step is given lies where the step may touch it:
 // - placing: sources (1st of each four) inside the caller's staging folder
 //   ("Tarn Hub/Staging" in the data folder of the caller's home,
 //   ~/.local/share), destinations (2nd) directly inside the all-users VST3,
 //   Audio Unit or applications place that the bundle's kind belongs in (the
 //   3rd and 4th are the helper's own business: see AdminPlacing);
-// - the Trash: the caller's own Trash folder and ids, items directly inside
-//   a plug-in or applications place of all users or of the caller;
+// - the Trash: the caller's own Trash folder (callersTrash) and ids (plain
+//   decimal, see plainId), items directly inside a plug-in or applications
+//   place of all users or of the caller, never the hub's own bundle;
 // - a package: a file inside the caller's downloads folder ("Tarn Hub/
 //   Downloads" in the cache folder of the caller's home, ~/.cache), the
 //   hub's own team, signed, the release's version always named, and no
@@ -44,6 +53,10 @@ std::optional<Caller> callerOf(const QByteArray& pkexecUid);
 // and reached without a symbolic link; a folder of the caller's must be the
 // caller's, each one on the way down from "Tarn Hub".
 std::optional<QString> refusal(PrivilegedSteps::Step step, const QStringList& arguments, const Caller& caller);
+
+// `path` names an item directly inside one of the caller's own plug-in or
+// applications places, reached without a link when checked.
+bool isCallersItem(const QString& path, const Caller& caller);
 
 // `path`, each folder above it and, for a link, what it leads to belong to
 // root and no one else may write to them (a sticky folder such as /tmp

@@ -8,6 +8,8 @@
 #include "Installer/InstallLocations.h"
 #include "Installer/Placement/PrivilegedRunner.h"
 #include "Installer/Placement/PrivilegedSteps.h"
+#include "Platform/FileMoves.h"
+#include "Platform/Trash.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,6 +25,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,8 +50,11 @@ using namespace Qt::StringLiterals;
 // changed. The script runs under /bin/sh with the arguments as $1, $2, ...
 // through the same status wrapper as the build tree's fallback: the
 // script's own 126 and 127 become 125, leaving those two to pkexec (a
-// dismissed dialog, a refusal). After a step that succeeded, the helper
-// brings the system's menu entries in line (see updateMenuEntries).
+// dismissed dialog, a refusal). The Trash step runs its script for the
+// items in all-users places only: the caller's own items are moved with
+// the caller's own rights (see moveAsCaller), and the hub's own bundle is
+// refused. After a step that succeeded, the helper brings the system's menu
+// entries in line (see updateMenuEntries).
 namespace {
 
 constexpr int kRefused = 2;
@@ -78,6 +84,53 @@ std::optional<QString> ownHelpersFolder()
     if (helpers.dirName() != "Helpers"_L1 || QFileInfo(helpers.absolutePath()).dir().dirName() != "Contents"_L1)
         return std::nullopt;
     return helpers.absolutePath();
+}
+
+// The exit status of `child`, passing on signals meanwhile; 125 when it
+// didn't exit by itself.
+int statusOf(pid_t child)
+{
+    g_script = child;
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0)
+        if (errno != EINTR)
+            return 125;
+    g_script = 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 125;
+}
+
+// The caller's own items, in the caller's own places, are the caller's to
+// move: a child that has dropped to the caller's user, group and groups
+// moves them into the caller's Trash as the desktop would, with no right
+// the caller lacks, so a link the caller swaps in leads only where the
+// caller could go anyway. Each item it can't move is a "Tarnhub: " line.
+int moveAsCaller(const QStringList& items, const Hub::AdminChecks::Caller& caller)
+{
+    std::fflush(stderr);
+    const pid_t child = ::fork();
+    if (child < 0)
+        return 125;
+    if (child != 0)
+        return statusOf(child);
+    if (::setgroups(caller.groups.size(), caller.groups.data()) != 0
+        || ::setresgid(caller.gid, caller.gid, caller.gid) != 0 || ::setresuid(caller.uid, caller.uid, caller.uid) != 0
+        || (caller.uid != 0 && ::setuid(0) == 0)) {
+        std::fprintf(stderr, "hubtarn-admin: couldn't take on your own rights.\n");
+        ::_exit(125);
+    }
+    int status = 0;
+    for (const QString& item : items) {
+        try {
+            Hub::Trash::moveToTrash(item, caller.home);
+        } catch (const std::exception&) {
+            if (Hub::FileMoves::existsNoFollow(item)) {
+                std::fprintf(stderr, "Tarnhub: couldn't move %s\n", qPrintable(item));
+                status = 1;
+            }
+        }
+    }
+    std::fflush(stderr);
+    ::_exit(status);
 }
 
 // The system's menu entries follow the applications placed for all users
@@ -140,19 +193,7 @@ int runScript(const Hub::PrivilegedSteps::Script& script, const QStringList& arg
         std::fprintf(stderr, "hubtarn-admin: /bin/sh: %s\n", std::strerror(errno));
         ::_exit(125);
     }
-    g_script = child;
-    struct sigaction forward {};
-    forward.sa_handler = passOn;
-    sigemptyset(&forward.sa_mask);
-    for (const int number : {SIGHUP, SIGINT, SIGTERM})
-        ::sigaction(number, &forward, nullptr);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0)
-        if (errno != EINTR)
-            return 125;
-    if (!WIFEXITED(status))
-        return 125;
-    return WEXITSTATUS(status);
+    return statusOf(child);
 }
 
 } // namespace
@@ -193,21 +234,47 @@ int main(int argc, char** argv)
         if (!AdminChecks::isRootGuarded(program))
             return refuse(program + u" is missing or may be changed by someone other than root, so nothing is run."_s);
 
+    struct sigaction forward {};
+    forward.sa_handler = passOn;
+    sigemptyset(&forward.sa_mask);
+    for (const int number : {SIGHUP, SIGINT, SIGTERM})
+        ::sigaction(number, &forward, nullptr);
+
+    const QString ownBundle = QDir::cleanPath(*helpers + u"/../.."_s);
+    QStringList scriptArguments = arguments;
+    int callersStatus = 0;
+    if (*step == PrivilegedSteps::Step::moveToTrash) {
+        QStringList callersItems;
+        scriptArguments = arguments.mid(0, 3);
+        for (const QString& item : arguments.mid(3)) {
+            if (item == ownBundle)
+                return refuse(item + u" was refused: it is the hub itself."_s);
+            (AdminChecks::isCallersItem(item, *caller) ? callersItems : scriptArguments).append(item);
+        }
+        if (!callersItems.isEmpty())
+            callersStatus = moveAsCaller(callersItems, *caller);
+        if (scriptArguments.size() == 3) {
+            if (callersStatus == 0)
+                updateMenuEntries(*step, arguments);
+            return callersStatus;
+        }
+    }
+
     // What is placed is the helper's own copy of each staged bundle, read
     // with the caller's rights, under the rule and version the helper read
     // from that copy.
     std::optional<AdminPlacing::Taken> taken;
     if (*step == PrivilegedSteps::Step::placeForAllUsers) {
-        const QString ownBundle = QDir::cleanPath(*helpers + u"/../.."_s);
         AdminPlacing::Outcome outcome = AdminPlacing::take(arguments, *caller, ownBundle);
         if (!outcome.taken)
             return refuse(outcome.refusal);
         taken = std::move(outcome.taken);
+        scriptArguments = taken->arguments;
     }
-    const int status = runScript(script, taken ? taken->arguments : arguments, taken ? taken->places : std::vector<int>());
+    const int status = runScript(script, scriptArguments, taken ? taken->places : std::vector<int>());
     if (taken)
         AdminPlacing::release(*taken);
-    if (status == 0)
+    if (status == 0 && callersStatus == 0)
         updateMenuEntries(*step, arguments);
-    return status;
+    return status != 0 ? status : callersStatus;
 }

@@ -359,11 +359,12 @@ TEST_F(PackagedInstall, AnInstalledCopyRunsToolsFromItsOwnBundleOnly)
 
 // The installed helper, run as pkexec runs it for root's own request, in a
 // private mount namespace whose plug-in folders and home are fresh tmpfs
-// (no other test sees them): it moves an all-users bundle to the caller's
-// Trash, and an all-users application's menu entry goes with it while
-// another's stays; it takes a staged bundle through its own script, with its own
-// tools, as far as the signature check, which a bundle without the maker's
-// signature fails with nothing placed; and a copy whose helpers folder its
+// (no other test sees them): it moves no all-users bundle without the
+// maker's signature to the caller's Trash, and the application's menu entry
+// stays with it; it never moves the hub itself; it takes a staged bundle
+// through its own script, with its own tools, as far as the signature
+// check, which a bundle without the maker's signature fails with nothing
+// placed; and a copy whose helpers folder its
 // group or others may write, or with a tool others may write, refuses to
 // run anything.
 TEST_F(PackagedInstall, TheInstalledHelperRunsItsOwnStepsWithItsOwnToolsOnly)
@@ -388,17 +389,17 @@ TEST_F(PackagedInstall, TheInstalledHelperRunsItsOwnStepsWithItsOwnToolsOnly)
               0);
     ASSERT_TRUE(QFile::setPermissions(groupFolder + u"/Contents/Helpers"_s, QFileDevice::Permissions(0x7775)));
 
-    // sh -c SCRIPT HELPER BUNDLE LOOSE-HELPER HUB-BUNDLE-ID OPEN-TOOL-HELPER GROUP-FOLDER-HELPER
+    // sh -c SCRIPT HELPER BUNDLE LOOSE-HELPER HUB-BUNDLE-ID HUB OPEN-TOOL-HELPER GROUP-FOLDER-HELPER
     const QString script = uR"(set -u
 mount -t tmpfs hubtest /usr/local/lib && mount -t tmpfs hubtest /root || exit 90
 trash=/root/.local/share/Trash
 staging="/root/.local/share/Tarn Hub/Staging/install-1"
-mkdir -p /usr/local/lib/vst3/Old.vst3/Contents "$trash/files" "$trash/info" "$staging" || exit 91
-cp -a "$1" "$staging/Echos.vst3" || exit 92
+mkdir -p /usr/local/lib/vst3 "$trash/files" "$trash/info" "$staging" || exit 91
+cp -a "$1" "$staging/Echos.vst3" && cp -a "$1" /usr/local/lib/vst3/Other.vst3 || exit 92
 export PKEXEC_UID=0
-"$0" move-to-trash "$trash" 0 0 /usr/local/lib/vst3/Old.vst3 2>&1; echo "trash $?"
-test -d "$trash/files/Old.vst3" && test -f "$trash/info/Old.vst3.trashinfo" && echo "in the Trash"
-test -e /usr/local/lib/vst3/Old.vst3 || echo "gone from the place"
+"$0" move-to-trash "$trash" 0 0 /usr/local/lib/vst3/Other.vst3 2>&1; echo "trash $?"
+test -f /usr/local/lib/vst3/Other.vst3/Contents/Info.plist && echo "left in the place"
+left=$(ls -A "$trash/files" && ls -A "$trash/info"); [ -z "$left" ] && echo "nothing in the Trash"
 mount -t tmpfs -o mode=755 hubtest /opt && mount -t tmpfs -o mode=755 hubtest /usr/local/share || exit 93
 entries=/usr/local/share/applications
 mkdir -p /opt/Old.app/Contents "$entries" || exit 94
@@ -406,31 +407,40 @@ printf '[Desktop Entry]\nX-Tarnhub-Bundle=/opt/Old.app\n' >"$entries/$3.app.old.
 printf '[Desktop Entry]\nX-Tarnhub-Bundle=/opt/Kept.app\n' >"$entries/$3.app.kept.desktop"
 "$0" move-to-trash "$trash" 0 0 /opt/Old.app 2>&1; echo "trash app $?"
 ls "$entries"
+cp -a "$4" /opt/Tarnhub.app || exit 95
+/opt/Tarnhub.app/Contents/Helpers/hubtarn-admin move-to-trash "$trash" 0 0 /opt/Tarnhub.app 2>&1; echo "hub $?"
+test -x /opt/Tarnhub.app/Contents/MacOS/hubtarn && echo "hub stays"
 "$0" place-for-all-users "$staging/Echos.vst3" /usr/local/lib/vst3/Echos.vst3 "" "" 2>&1; echo "place $?"
 test -e /usr/local/lib/vst3/Echos.vst3 || echo "nothing placed"
 test -d "$staging/Echos.vst3" && echo "staged copy kept"
 mkdir /usr/local/lib/vst3/New.vst3
 "$2" move-to-trash "$trash" 0 0 /usr/local/lib/vst3/New.vst3 2>&1; echo "loose $?"
 test -d /usr/local/lib/vst3/New.vst3 && echo "left alone"
-"$4" place-for-all-users "$staging/Echos.vst3" /usr/local/lib/vst3/Echos.vst3 "" "" 2>&1 | grep -q "/Contents/Helpers/ditto is missing or may be changed by someone other than root, so nothing is run.$"
+"$5" place-for-all-users "$staging/Echos.vst3" /usr/local/lib/vst3/Echos.vst3 "" "" 2>&1 | grep -q "/Contents/Helpers/ditto is missing or may be changed by someone other than root, so nothing is run.$"
 echo "open tool $?"
-"$5" move-to-trash "$trash" 0 0 /usr/local/lib/vst3/New.vst3 2>&1; echo "group folder $?"
+"$6" move-to-trash "$trash" 0 0 /usr/local/lib/vst3/New.vst3 2>&1; echo "group folder $?"
 test -d /usr/local/lib/vst3/New.vst3 && test ! -e /usr/local/lib/vst3/Echos.vst3 && echo "left alone"
 )"_s;
     QProcessEnvironment environment;
     environment.insert(u"PATH"_s, u"/usr/bin:/bin"_s);
     const Ran ran = run(u"unshare"_s, {u"--mount"_s, u"sh"_s, u"-c"_s, script, staged(kHelpers + u"/hubtarn-admin"_s),
                                         bundle, loose + u"/Contents/Helpers/hubtarn-admin"_s, Hub::Config::bundleID(),
-                                        openTool + u"/Contents/Helpers/hubtarn-admin"_s,
+                                        staged(kBundle), openTool + u"/Contents/Helpers/hubtarn-admin"_s,
                                         groupFolder + u"/Contents/Helpers/hubtarn-admin"_s},
                         environment);
     ASSERT_EQ(ran.status, 0) << ran.all();
     EXPECT_EQ(ran.out.split(u'\n'), (QStringList{
-                                        u"trash 0"_s,
-                                        u"in the Trash"_s,
-                                        u"gone from the place"_s,
-                                        u"trash app 0"_s,
+                                        u"Tarnhub: Other.vst3 isn't signed by Tarnaudio, so it stays where it was"_s,
+                                        u"trash 1"_s,
+                                        u"left in the place"_s,
+                                        u"nothing in the Trash"_s,
+                                        u"Tarnhub: Old.app isn't signed by Tarnaudio, so it stays where it was"_s,
+                                        u"trash app 1"_s,
                                         Hub::Config::bundleID() + u".app.kept.desktop"_s,
+                                        Hub::Config::bundleID() + u".app.old.desktop"_s,
+                                        u"hubtarn-admin: /opt/Tarnhub.app was refused: it is the hub itself."_s,
+                                        u"hub 2"_s,
+                                        u"hub stays"_s,
                                         u"Tarnhub: Echos.vst3 isn't signed by Tarnaudio"_s,
                                         u"place 1"_s,
                                         u"nothing placed"_s,

@@ -207,6 +207,7 @@ TEST(AdministratorsHelper, RefusesScriptsAndPathsOutsideItsPlaces)
     writeFile(victim, "keep");
     const QString canary = dir.filePath(u"canary"_s);
     const QString outside = dir.filePath(u"outside/Echos.vst3"_s);
+    const QString shared = u"/usr/local/lib/vst3/Echos.vst3"_s;
     const QString uid = QString::number(::getuid());
     const QString gid = QString::number(::getgid());
     const QString sum(64, u'a');
@@ -216,6 +217,7 @@ TEST(AdministratorsHelper, RefusesScriptsAndPathsOutsideItsPlaces)
         const char* what;
         const char* why; // words of the sentence
         QStringList arguments;
+        QString pkexecUid = {}; // the test's own user when empty
     };
     const Row rows[] = {
         {"a script", "never a script", {u"touch '"_s + canary + u"'"_s}},
@@ -240,8 +242,16 @@ TEST(AdministratorsHelper, RefusesScriptsAndPathsOutsideItsPlaces)
         {"a bundle put in another kind's place", "isn't a bundle in the place for all users",
          {u"place-for-all-users"_s, staged, u"/usr/local/lib/components/Echos.vst3"_s, QString(), QString()}},
         {"an item to trash outside the places", "isn't a bundle in a plug-in or applications place", {u"move-to-trash"_s, trash, uid, gid, victim}},
-        {"a Trash that isn't one", "isn't your Trash", {u"move-to-trash"_s, dir.filePath(u"outside"_s), uid, gid, outside}},
-        {"someone else's ids", "aren't yours", {u"move-to-trash"_s, trash, u"12345"_s, gid, u"/usr/local/lib/vst3/Echos.vst3"_s}},
+        {"a Trash that isn't one", "isn't your Trash", {u"move-to-trash"_s, dir.filePath(u"outside"_s), uid, gid, shared}},
+        {"a folder of yours named Trash that isn't your Trash", "isn't your Trash", {u"move-to-trash"_s, trash, uid, gid, shared}},
+        {"someone else's ids", "aren't yours", {u"move-to-trash"_s, trash, u"12345"_s, gid, shared}},
+        {"your user id with a group you aren't in", "aren't yours", {u"move-to-trash"_s, trash, uid, u"12345"_s, shared}},
+        {"a user id with a sign", "aren't yours", {u"move-to-trash"_s, trash, u'+' + uid, gid, shared}},
+        {"a user id after a space", "aren't yours", {u"move-to-trash"_s, trash, u' ' + uid, gid, shared}},
+        {"a user id with a leading zero", "aren't yours", {u"move-to-trash"_s, trash, u'0' + uid, gid, shared}},
+        {"a group id with a leading zero", "aren't yours", {u"move-to-trash"_s, trash, uid, u'0' + gid, shared}},
+        {"pkexec's user id with a sign", "runs only through pkexec", {u"move-to-trash"_s, trash, uid, gid, shared}, u'+' + uid},
+        {"pkexec's user id with a leading zero", "runs only through pkexec", {u"move-to-trash"_s, trash, uid, gid, shared}, u'0' + uid},
         {"a package without the release's version", "only in the version its release names",
          {u"install-package"_s, downloads + u"/echos.pkg"_s, sum, u"pkg"_s, QString(), QString(), team, u"0"_s}},
         {"an older hub", "never replaced by an older version",
@@ -256,12 +266,12 @@ TEST(AdministratorsHelper, RefusesScriptsAndPathsOutsideItsPlaces)
         // Every path fine: the build tree's helper has no bundle, so no
         // tools that only root may change.
         {"a helper outside an installed bundle", "installed bundle's helpers folder",
-         {u"move-to-trash"_s, trash, uid, gid, u"/usr/local/lib/vst3/Echos.vst3"_s}},
+         {u"install-package"_s, downloads + u"/echos.pkg"_s, sum, u"pkg"_s, QString(), u"1.0.0"_s, team, u"0"_s}},
     };
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(u"PKEXEC_UID"_s, uid);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"PKEXEC_UID"_s, row.pkexecUid.isEmpty() ? uid : row.pkexecUid);
         QProcess helper;
         helper.setProcessEnvironment(environment);
         helper.start(u"unshare"_s, QStringList{u"--mount"_s, u"sh"_s, u"-c"_s,

@@ -1,12 +1,16 @@
 #include "UninstallTestSupport.h"
 
 #include "AsOtherUser.h"
+#include "BundleSigner.h"
 #include "QStringPrinter.h"
+#include "ToolsPaths.h"
 
+#include "Base/Config.h"
 #include "Base/HubError.h"
 #include "Installer/Placement/PrivilegedRunner.h"
 #include "Installer/PluginInstaller.h"
 #include "Installer/Removal/TrashScript.h"
+#include "Installer/Signing/CodeSignature.h"
 #include "Platform/FileMoves.h"
 
 #include <gtest/gtest.h>
@@ -187,6 +191,63 @@ TEST_F(UninstallTrashScript, MissingItemsAreSkippedAndLinksMoveAsLinks)
     EXPECT_EQ(readAll(base + u"/target/keep.txt"_s), "keep");
 }
 
+// ---- With the helper's rule: only the maker's bundles, never the hub -------
+
+// The script as the administrator's helper builds it, its codesign trusting
+// the test PKI's anchor in place of the maker's.
+TEST_F(UninstallTrashScript, WithTheHelpersRuleOnlyTheMakersBundlesLeaveAndNeverTheHub)
+{
+    const TestPKI pki;
+    const QString anchors = base + u"/anchors.pem"_s;
+    writeAll(anchors, pki.anchorPem());
+    const TrashScript::Tools helpers = TrashScript::Tools::withApplets(buildTreeTools());
+    tools.codesign = base + u"/codesign"_s;
+    writeAll(tools.codesign, (u"#!/bin/sh\nexec "_s + Shell::quoted(helpers.codesign) + u" --anchors="_s
+                              + Shell::quoted(anchors) + u" \"$@\"\n"_s)
+                                 .toUtf8());
+    ASSERT_EQ(::chmod(QFile::encodeName(tools.codesign).constData(), 0755), 0);
+    tools.plistBuddy = helpers.plistBuddy;
+    tools.requirement = helpers.requirement;
+    tools.hubID = helpers.hubID;
+    ASSERT_EQ(tools.requirement, CodeSignature::requirement(std::nullopt, Config::teamID()));
+    ASSERT_EQ(tools.hubID, Config::bundleID());
+
+    const auto made = [&](const QString& name, const QString& identifier, const SigningIdentity* signer) {
+        BundleSpec recipe;
+        recipe.name = name;
+        recipe.bundleID = identifier;
+        const QString path = BundleFactory::create(base + u"/system/"_s + name, recipe);
+        if (signer)
+            signBundle(path, *signer);
+        return path;
+    };
+    const QString makers = made(u"Echo.vst3"_s, u"com.tarnaudio.echo"_s, &pki.maker());
+    // Another team; the maker's team under an anchor that isn't pinned; no
+    // signature; the hub itself, signed by the maker.
+    const QStringList refused = {
+        made(u"Other.vst3"_s, u"com.other.plugin"_s, &pki.otherTeam()),
+        made(u"Posing.component"_s, u"com.tarnaudio.posing"_s, &pki.foreign()),
+        made(u"Plain.vst3"_s, u"com.tarnaudio.plain"_s, nullptr),
+        made(u"Tarnhub.app"_s, Config::bundleID(), &pki.maker()),
+    };
+    QList<QStringList> trees;
+    for (const QString& item : refused)
+        trees.append(treeListing(item));
+
+    const Shell::Result result = run(userArguments() + QStringList{makers} + refused);
+
+    EXPECT_EQ(result.status, 1);
+    QString said;
+    for (const QString& item : refused)
+        said += u"Tarnhub: "_s + QFileInfo(item).fileName() + u" isn't signed by Tarnaudio, so it stays where it was\n"_s;
+    EXPECT_EQ(result.output, said);
+    for (qsizetype i = 0; i < refused.size(); ++i)
+        EXPECT_EQ(treeListing(refused[i]), trees[i]) << refused[i].toStdString();
+    EXPECT_EQ(entriesOf(trash + u"/files"_s), QStringList{u"Echo.vst3"_s});
+    EXPECT_EQ(entriesOf(trash + u"/info"_s), QStringList{u"Echo.vst3.trashinfo"_s});
+    EXPECT_TRUE(entriesOf(tools.workBase).isEmpty());
+}
+
 // ---- As root, for another user: what the user controls leads nowhere -------
 
 // The script as root for kNobody, whose Trash it is; the hostile steps run as
@@ -249,36 +310,41 @@ TEST_F(UninstallTrashScriptAsRoot, AnInfoFileIsNeverWrittenThroughALinkAtItsName
 
 TEST_F(UninstallTrashScriptAsRoot, TrashFoldersSwappedForLinksAfterTheCheckLeadNowhere)
 {
-    const QString victims = base + u"/root-only"_s;
     tools.date = base + u"/date-shim"_s;
-    for (const QString& swapped : {u"info"_s, u"files"_s}) {
-        const QString item = bundle(base + u"/system/"_s + swapped, u"Echo.vst3"_s);
-        const QStringList tree = treeListing(item);
-        const QString victim = victims + u'/' + swapped;
-        ASSERT_TRUE(QDir().mkpath(victim));
-        // The date of the info file is read after the checks and before any
-        // write: there the user swaps the folder for a link to root's folder.
-        const QString swap = u"cd "_s + Shell::quoted(trash) + u" && mv "_s + swapped + u' ' + swapped
-                             + u".was && ln -s "_s + Shell::quoted(victim) + u' ' + swapped;
-        QStringList hostile;
-        for (const QString& word : QStringList{kSetpriv} + asNobody({u"/bin/sh"_s, u"-c"_s, swap}))
-            hostile.append(Shell::quoted(word));
-        writeAll(tools.date,
-                 (u"#!/bin/sh\n"_s + hostile.join(u' ') + u" || exit 1\nexec /usr/bin/date \"$@\"\n"_s).toUtf8());
-        ASSERT_EQ(::chmod(QFile::encodeName(tools.date).constData(), 0755), 0);
+    // A folder of root's, and one of the user's own outside their Trash.
+    for (const uid_t owner : {uid_t(0), kNobody}) {
+        for (const QString& swapped : {u"info"_s, u"files"_s}) {
+            SCOPED_TRACE(owner);
+            const QString victims = base + u"/victims-"_s + QString::number(owner);
+            const QString item = bundle(base + u"/system/"_s + QString::number(owner) + u'/' + swapped, u"Echo.vst3"_s);
+            const QStringList tree = treeListing(item);
+            const QString victim = victims + u'/' + swapped;
+            ASSERT_TRUE(QDir().mkpath(victim));
+            chownTree(victims, owner);
+            // The date of the info file is read after the checks and before any
+            // write: there the user swaps the folder for a link to the victim.
+            const QString swap = u"cd "_s + Shell::quoted(trash) + u" && mv "_s + swapped + u' ' + swapped
+                                 + u".was && ln -s "_s + Shell::quoted(victim) + u' ' + swapped;
+            QStringList hostile;
+            for (const QString& word : QStringList{kSetpriv} + asNobody({u"/bin/sh"_s, u"-c"_s, swap}))
+                hostile.append(Shell::quoted(word));
+            writeAll(tools.date,
+                     (u"#!/bin/sh\n"_s + hostile.join(u' ') + u" || exit 1\nexec /usr/bin/date \"$@\"\n"_s).toUtf8());
+            ASSERT_EQ(::chmod(QFile::encodeName(tools.date).constData(), 0755), 0);
 
-        const Shell::Result result = run(nobodyArguments() + QStringList{item});
+            const Shell::Result result = run(nobodyArguments() + QStringList{item});
 
-        ASSERT_TRUE(QFileInfo(trash + u'/' + swapped).isSymLink()) << "the swap did not happen";
-        EXPECT_EQ(result.status, 1) << swapped.toStdString();
-        EXPECT_TRUE(result.output.endsWith(u"Tarnhub: couldn't move Echo.vst3 to the Trash; it stays where it was\n"_s))
-            << result.output.toStdString();
-        EXPECT_TRUE(entriesOf(victim).isEmpty()) << swapped.toStdString();
-        EXPECT_EQ(treeListing(item), tree) << swapped.toStdString();
-        // Back as it was; a claimed info file is given up again.
-        ASSERT_TRUE(QFile::remove(trash + u'/' + swapped));
-        ASSERT_TRUE(QFile::rename(trash + u'/' + swapped + u".was"_s, trash + u'/' + swapped));
-        EXPECT_TRUE(entriesOf(trash + u"/info"_s).isEmpty()) << swapped.toStdString();
+            ASSERT_TRUE(QFileInfo(trash + u'/' + swapped).isSymLink()) << "the swap did not happen";
+            EXPECT_EQ(result.status, 1) << swapped.toStdString();
+            EXPECT_TRUE(result.output.endsWith(u"Tarnhub: couldn't move Echo.vst3 to the Trash; it stays where it was\n"_s))
+                << result.output.toStdString();
+            EXPECT_TRUE(entriesOf(victim).isEmpty()) << swapped.toStdString();
+            EXPECT_EQ(treeListing(item), tree) << swapped.toStdString();
+            // Back as it was; a claimed info file is given up again.
+            ASSERT_TRUE(QFile::remove(trash + u'/' + swapped));
+            ASSERT_TRUE(QFile::rename(trash + u'/' + swapped + u".was"_s, trash + u'/' + swapped));
+            EXPECT_TRUE(entriesOf(trash + u"/info"_s).isEmpty()) << swapped.toStdString();
+        }
     }
 }
 

@@ -49,7 +49,7 @@ Script script(Step step, const QString& appletFolder)
         return {AllUsersScript::text(tools), tools.programs()};
     }
     case Step::moveToTrash: {
-        const TrashScript::Tools tools = TrashScript::Tools::installed();
+        const TrashScript::Tools tools = TrashScript::Tools::withApplets(applets);
         return {TrashScript::text(tools), tools.programs()};
     }
     case Step::installPackage: {

@@ -1,7 +1,9 @@
 #include "Installer/Removal/TrashScript.h"
 
+#include "Base/Config.h"
 #include "Base/Process.h"
 #include "Installer/Placement/PrivilegedSteps.h"
+#include "Installer/Signing/CodeSignature.h"
 
 #include <QStringList>
 
@@ -30,28 +32,40 @@ moved() {
   "$mv" -T -n -- "$1" "$2" && ! exists "$1"
 }
 
+# What the user could do alone is done with the user's own rights: a script
+# run by someone else drops to the user's ids (no supplementary group) for it.
+as_user() {
+  if [ "$runner" = "$uid" ]; then
+    "$@"
+  else
+    "$setpriv" --reuid="$uid" --regid="$gid" --clear-groups -- "$@"
+  fi
+}
+
 # Runs a command inside a folder of the user's Trash, entered once and only
-# when it is the user's: a link the user puts at the folder's name, before
-# or after, can't lead a root-owned change anywhere else.
+# when it is the user's and, as root, reached through no link: a link the
+# user puts at the folder's name or above it, before or after, can't lead a
+# root-owned change anywhere else.
 in_user_folder() {
   (
     cd -P -- "$1" 2>/dev/null && [ "$("$stat" -c %u .)" = "$uid" ] || exit 1
+    [ "$runner" != 0 ] || [ "$(pwd -P)" = "$1" ] || exit 1
     shift
     "$@"
   )
 }
 
 # In the info folder: claims the first free name of <name>, "<base> 2<ext>",
-# ..., one with no item in files/ whose info file it can create as a new
-# file (never through anything at that name). Prints the name and a "/".
+# ..., one with no item in files/ whose info file the user can create as a
+# new file (never through anything at that name). Both are looked at and
+# written as the user. Prints the name and a "/".
 claim() {
   n=1
   candidate=$name
   while [ "$n" -le 10000 ]; do
-    if ! exists "$trash/files/$candidate" \
+    if ! as_user "$stat" -c '' -- "$trash/files/$candidate" >/dev/null 2>&1 \
       && printf '[Trash Info]\nPath=%s\nDeletionDate=%s\n' "$path" "$when" \
-        | "$dd" of="./$candidate.trashinfo" conv=excl status=none 2>/dev/null; then
-      "$chown" -h -- "$uid:$gid" "./$candidate.trashinfo" 2>/dev/null
+        | as_user "$dd" of="./$candidate.trashinfo" conv=excl status=none 2>/dev/null; then
       printf '%s/' "$candidate"
       return 0
     fi
@@ -98,47 +112,50 @@ encoded() {
   done
 }
 
-[ "$#" -ge 4 ] || fail "bad arguments"
-trash=$1
-uid=$2
-gid=$3
-shift 3
+# The maker's signature on the private copy, for the identifier the copy's
+# own Info.plist names, which is never the hub's own.
+signed() {
+  [ ! -L "$1" ] && [ -d "$1" ] || return 1
+  id=$("$plistbuddy" -c 'Print :CFBundleIdentifier' "$1/Contents/Info.plist" 2>/dev/null) || return 1
+  case $id in
+    ''|[!A-Za-z0-9]*|*[!A-Za-z0-9.-]*) return 1 ;;
+  esac
+  [ "$id" != "$hubid" ] || return 1
+  "$codesign" --verify --strict --deep "-R=$requirement and identifier \"$id\"" "$1" >/dev/null 2>&1
+}
 
-case "$uid:$gid" in
-  :*|*:|*[!0-9:]*) fail "bad user" ;;
-esac
-
-for folder in "$trash" "$trash/files" "$trash/info"; do
-  if [ -L "$folder" ] || [ ! -d "$folder" ]; then
-    fail "no Trash folder"
-  fi
-done
-
-work=$("$mktemp" -d "$workbase/hubtarn.XXXXXX") || fail "couldn't make a private folder"
-[ -n "$work" ] && [ -d "$work" ] || fail "couldn't make a private folder"
-status=0
-i=0
-
-for item in "$@"; do
-  i=$((i + 1))
-  exists "$item" || continue
+# trash_one <item> <hold>, in a subshell of its own: the item's folder is
+# entered once, and the item is taken from it and put back into it from
+# there, whatever its path leads to meanwhile. Only a folder of root's or
+# of whoever runs the script is acted in: the user's own folders are the
+# user's business, never root's.
+trash_one() {
+  item=$1
+  hold=$2
   name=${item##*/}
+  case $item in
+    */*) folder=${item%/*} ;;
+    *) folder=. ;;
+  esac
+  [ -n "$folder" ] || folder=/
   case $name in
     ''|.|..)
       printf "Tarnhub: couldn't move %s\n" "$item" >&2
-      status=1
-      continue
+      return 1
       ;;
   esac
-  hold=$work/$i
-  if ! "$mkdir" -- "$hold"; then
-    status=1
-    continue
+  cd -P -- "$folder" 2>/dev/null || return 0
+  exists "./$name" || return 0
+  here=$("$stat" -c %u .) || here=
+  # As root, the folder must be the one named, reached through no link.
+  if { [ "$here" != 0 ] && [ "$here" != "$runner" ]; } || { [ "$runner" = 0 ] && [ "$(pwd -P)" != "$folder" ]; }; then
+    printf "Tarnhub: couldn't move %s\n" "$item" >&2
+    return 1
   fi
+  "$mkdir" -- "$hold" || return 1
   held=$hold/$name
 
-  if ! moved "$item" "$held"; then
-    status=1
+  if ! moved "./$name" "$held"; then
     if exists "$held"; then
       # A move across file systems that copied but could not finish
       # removing the original: the copy may be the only whole one.
@@ -147,7 +164,17 @@ for item in "$@"; do
       printf "Tarnhub: couldn't move %s\n" "$item" >&2
       "$rmdir" -- "$hold" 2>/dev/null
     fi
-    continue
+    return 1
+  fi
+
+  if [ -n "$codesign" ] && ! signed "$held"; then
+    if moved "$held" "./$name"; then
+      "$rmdir" -- "$hold" 2>/dev/null
+      printf "Tarnhub: %s isn't signed by Tarnaudio, so it stays where it was\n" "$name" >&2
+    else
+      printf "Tarnhub: %s isn't signed by Tarnaudio and couldn't go back to %s; it is kept in %s\n" "$name" "$item" "$hold" >&2
+    fi
+    return 1
   fi
 
   # Given to the user only here, inside the private folder, and never when
@@ -184,22 +211,49 @@ for item in "$@"; do
   if [ -n "$dest" ]; then
     if in_user_folder "$trash/files" moved "$held" "./$dest"; then
       "$rmdir" -- "$hold" 2>/dev/null
-      continue
+      return 0
     fi
-    in_user_folder "$trash/info" "$rm" -f -- "./$dest.trashinfo"
+    in_user_folder "$trash/info" as_user "$rm" -f -- "./$dest.trashinfo"
   fi
 
-  status=1
   if [ -n "$owner" ]; then
     "$chown" -R -- "$owner" "$held"
     [ -z "$others" ] || printf '%s\n' "$others" | "$sort" | give_back "$held"
   fi
-  if moved "$held" "$item"; then
+  if moved "$held" "./$name"; then
     "$rmdir" -- "$hold" 2>/dev/null
     printf "Tarnhub: couldn't move %s to the Trash; it stays where it was\n" "$name" >&2
   else
     printf "Tarnhub: couldn't move %s to the Trash or back to %s; it is kept in %s\n" "$name" "$item" "$hold" >&2
   fi
+  return 1
+}
+
+[ "$#" -ge 4 ] || fail "bad arguments"
+trash=$1
+uid=$2
+gid=$3
+shift 3
+
+case "$uid:$gid" in
+  :*|*:|*[!0-9:]*) fail "bad user" ;;
+esac
+
+for folder in "$trash" "$trash/files" "$trash/info"; do
+  if [ -L "$folder" ] || [ ! -d "$folder" ]; then
+    fail "no Trash folder"
+  fi
+done
+
+work=$("$mktemp" -d "$workbase/hubtarn.XXXXXX") || fail "couldn't make a private folder"
+[ -n "$work" ] && [ -d "$work" ] || fail "couldn't make a private folder"
+runner=$("$stat" -c %u -- "$work") || fail "couldn't make a private folder"
+status=0
+i=0
+
+for item in "$@"; do
+  i=$((i + 1))
+  (trash_one "$item" "$work/$i") || status=1
 done
 
 "$rmdir" -- "$work" 2>/dev/null
@@ -215,11 +269,29 @@ QString header(const Tools& tools)
         {"find"_L1, &tools.find},     {"stat"_L1, &tools.stat},   {"mkdir"_L1, &tools.mkdir},
         {"rmdir"_L1, &tools.rmdir},   {"rm"_L1, &tools.rm},       {"od"_L1, &tools.od},
         {"tr"_L1, &tools.tr},         {"date"_L1, &tools.date},   {"dd"_L1, &tools.dd},
-        {"sort"_L1, &tools.sort},     {"workbase"_L1, &tools.workBase},
+        {"sort"_L1, &tools.sort},     {"setpriv"_L1, &tools.setpriv}, {"codesign"_L1, &tools.codesign},
+        {"plistbuddy"_L1, &tools.plistBuddy}, {"requirement"_L1, &tools.requirement}, {"hubid"_L1, &tools.hubID},
+        {"workbase"_L1, &tools.workBase},
     });
 }
 
-QStringList Tools::programs() const { return {mktemp, mv, chown, find, stat, mkdir, rmdir, rm, od, tr, date, dd, sort}; }
+Tools Tools::withApplets(const ToolPaths& applets)
+{
+    Tools tools;
+    tools.codesign = applets.codesign;
+    tools.plistBuddy = applets.plistBuddy;
+    tools.requirement = CodeSignature::requirement(std::nullopt, Config::teamID());
+    tools.hubID = Config::bundleID();
+    return tools;
+}
+
+QStringList Tools::programs() const
+{
+    QStringList programs{mktemp, mv, chown, find, stat, mkdir, rmdir, rm, od, tr, date, dd, sort, setpriv};
+    if (!codesign.isEmpty())
+        programs << codesign << plistBuddy;
+    return programs;
+}
 
 QString text(const Tools& tools)
 {

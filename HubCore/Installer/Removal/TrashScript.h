@@ -1,18 +1,23 @@
 #pragma once
 
+#include "Platform/ToolPaths.h"
+
 #include <QString>
 #include <QStringList>
 
 // The script that moves items the user may not move to the user's Trash,
 // run with administrator rights: "$1" the Trash folder (the desktop's
 // Trash::folder), "$2" and "$3" the user's numeric user and
-// group id, then one path per item. Each item is first moved into a private
-// work folder, given to the user there (never inside the user's own folders,
-// where a swapped symbolic link could redirect a root-owned change), then
-// moved into files/ under a free name with its info/<name>.trashinfo, both
-// written only inside folders that are the user's. An item whose move into
-// the Trash fails goes back where it was, each file with its own owner;
-// when that fails too the work folder is kept and named on stderr.
+// group id, then one path per item. Each item's folder is entered once and
+// must be root's or the runner's; the item is moved from there into a
+// private work folder, checked there (see Tools), given to the user there
+// (never inside the user's own folders, where a swapped symbolic link could
+// redirect a root-owned change), then moved into files/ under a free name
+// with its info/<name>.trashinfo, which the user's own rights claim and
+// write, both only inside folders that are the user's. An item whose move
+// into the Trash fails goes back into the folder it was taken from, each
+// file with its own owner; when that fails too the work folder is kept and
+// named on stderr.
 // Refusals are one line "Tarnhub: <reason>" on stderr and status 1.
 namespace Hub::TrashScript {
 
@@ -33,9 +38,23 @@ struct Tools {
     QString date = QStringLiteral("/usr/bin/date");
     QString dd = QStringLiteral("/usr/bin/dd");
     QString sort = QStringLiteral("/usr/bin/sort");
+    QString setpriv = QStringLiteral("/usr/bin/setpriv");
+    // With a codesign applet, an item is taken only when its copy in the
+    // work folder carries the maker's signature (`requirement`, with the
+    // identifier the copy names), and never when that identifier is the
+    // hub's own (`hubID`); without one, nothing is checked.
+    QString codesign;
+    QString plistBuddy;
+    QString requirement;
+    QString hubID;
     QString workBase = QStringLiteral("/var/tmp");
 
+    // The system's tools, no signature check: for a script run with the
+    // user's own rights.
     static Tools installed() { return {}; }
+    // The administrator's helper's: the applets of its bundle and the rule
+    // for the maker's bundles, which the helper sets itself.
+    static Tools withApplets(const ToolPaths& applets);
     // Every program the script runs.
     QStringList programs() const;
 
