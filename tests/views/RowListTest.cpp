@@ -3,6 +3,7 @@
 #include "Kit/Theme.h"
 #include "Views/Common/RowList.h"
 
+#include <QAccessible>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
@@ -233,6 +234,67 @@ TEST_F(RowListTest, KeyboardReachesEveryRowOfALongListThoughFewAreShown)
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), rows->row(ids[11]));
     saveScreenshot(&page, u"row-list-long-by-keyboard"_qs);
+}
+
+// What a screen reader reads: the shown rows among the list's accessible
+// children, in the tree's order. It is the order on screen, top to bottom,
+// whichever way the rows came out of the hidden store: scrolled up from the
+// end of a long list, or moved by a new order.
+TEST_F(RowListTest, AssistiveTechnologyReadsTheRowsInTheirOrderOnScreen)
+{
+    startModel();
+    QStringList ids;
+    for (int i = 0; i < 300; ++i)
+        ids.append(u"p"_qs + QString::number(i));
+    QScrollArea page;
+    rows = new Views::RowList(model.get(), [this](const QString& id) { return new CountingRow(model.get(), id); });
+    page.setWidget(rows);
+    page.setWidgetResizable(true);
+    rows->setIDs(ids);
+    page.resize(360, 240);
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page, kPatience));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return rows->pending() == 0; }, kPatience));
+
+    const auto readingOrder = [this] {
+        QStringList read;
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(rows);
+        for (int i = 0; list && i < list->childCount(); ++i)
+            if (auto* row = qobject_cast<Views::ListRow*>(list->child(i)->object());
+                row && !list->child(i)->state().invisible)
+                read.append(row->productID());
+        return read;
+    };
+    const auto screenOrder = [this] {
+        std::vector<Views::ListRow*> shown;
+        for (QObject* child : rows->children())
+            if (auto* row = qobject_cast<Views::ListRow*>(child); row && row->isVisible())
+                shown.push_back(row);
+        std::sort(shown.begin(), shown.end(), [](const QWidget* a, const QWidget* b) { return a->y() < b->y(); });
+        QStringList seen;
+        for (const Views::ListRow* row : shown)
+            seen.append(row->productID());
+        return seen;
+    };
+
+    // Up from the end, a screen at a time.
+    QScrollBar* bar = page.verticalScrollBar();
+    bar->setValue(bar->maximum());
+    for (int step = 0; step < 6; ++step) {
+        bar->setValue(bar->value() - bar->pageStep());
+        const QStringList seen = screenOrder();
+        ASSERT_GT(seen.size(), 2);
+        ASSERT_EQ(readingOrder(), seen) << "scrolled up " << step + 1 << " screens";
+    }
+
+    // A new order moves the rows in view and brings others out of the store.
+    QStringList shuffled = ids;
+    for (qsizetype i = 0; i + 3 < shuffled.size(); i += 4)
+        shuffled.swapItemsAt(i, i + 3);
+    rows->setIDs(shuffled);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return rows->pending() == 0 && !rows->animating(); }, kPatience));
+    EXPECT_EQ(readingOrder(), screenOrder()) << "after a new order";
+    saveScreenshot(&page, u"row-list-reading-order"_qs);
 }
 
 } // namespace
