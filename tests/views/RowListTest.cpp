@@ -4,6 +4,7 @@
 #include "Views/Common/RowList.h"
 
 #include <QAccessible>
+#include <QLabel>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
@@ -38,6 +39,23 @@ protected:
         const Product* shown = product();
         const QString word = shown ? model()->state(*shown).job.shortText() : QString();
         p.drawText(rect().adjusted(12, 0, -12, 0), Qt::AlignVCenter, productID() + u"  "_qs + word);
+    }
+};
+
+// A row that draws only a bar of its own colour where its identifier says,
+// on nothing: what lies beneath it shows through.
+class BarRow : public Views::ListRow {
+public:
+    using ListRow::ListRow;
+
+    static QColor colour(const QString& id) { return id == u"left"_qs ? QColor(Qt::red) : QColor(Qt::blue); }
+    static int bar(const QString& id) { return id == u"left"_qs ? 20 : 80; }
+    QSize sizeHint() const override { return QSize(360, 40); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter(this).fillRect(QRect(bar(productID()), 0, 40, height()), colour(productID()));
     }
 };
 
@@ -295,6 +313,104 @@ TEST_F(RowListTest, AssistiveTechnologyReadsTheRowsInTheirOrderOnScreen)
     ASSERT_TRUE(QTest::qWaitFor([this] { return rows->pending() == 0 && !rows->animating(); }, kPatience));
     EXPECT_EQ(readingOrder(), screenOrder()) << "after a new order";
     saveScreenshot(&page, u"row-list-reading-order"_qs);
+}
+
+// Rows that keep their place stay still on screen while the rows of a
+// refresh go below the view: the list's height slides, and the cards and
+// the column around it follow it frame by frame, never leaving the list
+// centred in its card's old height. Rows that pass each other in the slide
+// cover each other, each on its own ground.
+TEST_F(RowListTest, RowsThatKeepTheirPlaceStayStillAndMovingRowsCoverWhatTheyPass)
+{
+    startModel();
+    QStringList ids;
+    for (int i = 0; i < 40; ++i)
+        ids.append(u"p"_qs + QString::number(i));
+    QScrollArea page;
+    auto* column = new QWidget;
+    auto* cards = new QVBoxLayout(column);
+    // A card: its title over a panel holding the list, a second card below.
+    const auto card = [&](Views::RowList* list) {
+        auto* box = new QWidget;
+        auto* layout = new QVBoxLayout(box);
+        layout->addWidget(new QLabel(u"Card"_qs));
+        auto* panel = new QWidget;
+        (new QVBoxLayout(panel))->addWidget(list);
+        layout->addWidget(panel);
+        cards->addWidget(box);
+    };
+    rows = new Views::RowList(model.get(), [this](const QString& id) { return new CountingRow(model.get(), id); });
+    auto* below = new Views::RowList(model.get(), [this](const QString& id) { return new CountingRow(model.get(), id); });
+    card(rows);
+    card(below);
+    cards->addStretch(1);
+    page.setWidget(column);
+    page.setWidgetResizable(true);
+    rows->setIDs(ids);
+    below->setIDs({u"q0"_qs});
+    page.resize(360, 300);
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page, kPatience));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return rows->pending() == 0; }, kPatience));
+    page.verticalScrollBar()->setValue(100);
+    QCoreApplication::processEvents();
+
+    std::vector<std::pair<QPointer<Views::ListRow>, int>> inView;
+    for (Views::ListRow* row : rows->rows())
+        if (row->isVisible() && page.viewport()->rect().intersects(QRect(row->mapTo(page.viewport(), QPoint()), row->size())))
+            inView.emplace_back(row, row->mapTo(page.viewport(), QPoint()).y());
+    ASSERT_GE(inView.size(), std::size_t(4));
+    int frames = 0;
+    int worst = 0;
+    FrameClock clock;
+    // Half the rows go to the card below, as a refresh that finds them
+    // elsewhere would do.
+    rows->setIDs(ids.mid(0, 20));
+    below->setIDs(QStringList{u"q0"_qs} + ids.mid(20));
+    while (rows->animating() || below->animating()) {
+        clock.frame();
+        ++frames;
+        for (const auto& [row, y] : inView) {
+            ASSERT_TRUE(row);
+            worst = std::max(worst, std::abs(row->mapTo(page.viewport(), QPoint()).y() - y));
+        }
+    }
+    EXPECT_GT(frames, 4) << "the slide takes several frames";
+    EXPECT_EQ(worst, 0) << "rows that keep their place moved on screen during the slide";
+
+    // Two rows trade places: where they overlap, only the one on top shows.
+    auto* over = new Views::RowList(model.get(), [this](const QString& id) { return new BarRow(model.get(), id); });
+    QWidget ground;
+    QPalette palette = ground.palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    ground.setPalette(palette);
+    ground.setAutoFillBackground(true);
+    (new QVBoxLayout(&ground))->addWidget(over);
+    over->setGround(Qt::white);
+    over->setIDs({u"left"_qs, u"right"_qs});
+    ground.resize(360, 120);
+    ground.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&ground, kPatience));
+    Views::ListRow* left = over->row(u"left"_qs);
+    Views::ListRow* right = over->row(u"right"_qs);
+    over->setIDs({u"right"_qs, u"left"_qs});
+    int overlapping = 0;
+    while (over->animating()) {
+        clock.frame();
+        const QRect both = left->geometry() & right->geometry();
+        if (both.height() < 4)
+            continue;
+        ++overlapping;
+        const QImage seen = over->grab().toImage();
+        for (int y = both.top(); y <= both.bottom(); ++y)
+            ASSERT_FALSE(seen.pixelColor(BarRow::bar(u"left"_qs) + 20, y) == BarRow::colour(u"left"_qs)
+                         && seen.pixelColor(BarRow::bar(u"right"_qs) + 20, y) == BarRow::colour(u"right"_qs))
+                << "both rows print at y " << y;
+        if (overlapping == 3)
+            saveScreenshot(&ground, u"row-list-rows-passing"_qs);
+    }
+    EXPECT_GT(overlapping, 2) << "the rows pass each other over several frames";
+    EXPECT_EQ(left->y(), right->height());
 }
 
 } // namespace

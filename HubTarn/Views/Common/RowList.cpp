@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QResizeEvent>
 #include <QSet>
 #include <QTimer>
@@ -82,6 +83,7 @@ RowList::RowList(HubModel* model, MakeRow make, QWidget* parent)
     , m_make(std::move(make))
     , m_slice(new QTimer(this))
     , m_motion(new Kit::Tween(this, 1))
+    , m_ground(Kit::Theme::bg())
 {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     // Where the rows join the keyboard's order: a stop Tab never lands on
@@ -429,6 +431,7 @@ void RowList::animate(const QHash<QString, int>& oldTops, const std::vector<List
         if (*old != to && (view.intersects(from) || view.intersects(from.translated(0, to - *old)))) {
             m_moves.push_back({row, *old, to});
             row->move(0, *old);
+            row->installEventFilter(this);
         }
     }
     for (const QPointer<ListRow>& gone : m_leaving)
@@ -460,12 +463,23 @@ void RowList::step(qreal progress)
     for (const QPointer<ListRow>& row : m_leaving)
         if (row)
             fade(row, 1 - progress);
-    if (m_heightFrom != m_height)
+    if (m_heightFrom != m_height) {
         updateGeometry();
+        // Each layout around the list asks the one around it only once it
+        // has placed its own children: left to the event loop, the frame
+        // is painted between, with the list's new height centred in its
+        // card's old one, and the rows that keep their place shake. The
+        // layouts catch up now, inside out, before the frame is drawn.
+        for (QWidget* around = parentWidget(); around; around = around->parentWidget())
+            QCoreApplication::sendPostedEvents(around, QEvent::LayoutRequest);
+    }
     if (progress < 1)
         return;
 
     m_moving = false;
+    for (const Move& move : m_moves)
+        if (move.row)
+            move.row->removeEventFilter(this);
     m_moves.clear();
     for (const QPointer<ListRow>& gone : m_leaving)
         delete gone.data();
@@ -504,6 +518,17 @@ int RowList::heightForWidth(int width) const
         m_hfwHeight = totalHeight(width);
     }
     return m_hfwHeight;
+}
+
+bool RowList::eventFilter(QObject* watched, QEvent* event)
+{
+    // Only moving rows are watched. Rows draw on what lies beneath them:
+    // two passing each other would print one over the other.
+    if (event->type() == QEvent::Paint) {
+        QPainter p(static_cast<QWidget*>(watched));
+        p.fillRect(static_cast<QPaintEvent*>(event)->rect(), m_ground);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 bool RowList::event(QEvent* event)
