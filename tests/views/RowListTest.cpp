@@ -1,7 +1,11 @@
 #include "FrameTestSupport.h"
 
+#include "TestHttpsServer.h"
+
 #include "Kit/Theme.h"
+#include "Kit/ElidedLabel.h"
 #include "Views/Common/RowList.h"
+#include "Views/Updates/UpdateRow.h"
 
 #include <QAccessible>
 #include <QLabel>
@@ -15,6 +19,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <cmath>
 
 namespace Hub::Test {
@@ -411,6 +416,164 @@ TEST_F(RowListTest, RowsThatKeepTheirPlaceStayStillAndMovingRowsCoverWhatTheyPas
     }
     EXPECT_GT(overlapping, 2) << "the rows pass each other over several frames";
     EXPECT_EQ(left->y(), right->height());
+}
+
+// Update rows over a live catalog the test changes between refreshes, in a
+// page that scrolls: `count` products wait for an update, none with a note.
+class RowListCatalogTest : public RowListTest {
+protected:
+    void SetUp() override
+    {
+        RowListTest::SetUp();
+        m_server.get("/catalog.json", [this](const httplib::Request&, httplib::Response& response) {
+            const std::lock_guard lock(m_mutex);
+            response.set_content(m_live.toStdString(), "application/json");
+        });
+        caBundle = m_server.caBundle();
+        catalogURL = m_server.url(u"/catalog.json"_qs);
+    }
+
+    void showUpdates(int count, int width = 720)
+    {
+        catalog.products.clear();
+        installer->copies.clear();
+        for (int i = 0; i < count; ++i) {
+            const QString id = u"p"_qs + QString::number(i).rightJustified(3, u'0');
+            catalog.products.push_back(plugin(id, u"2.0"_qs));
+            installer->copies[id] = {copy(PluginFormat::vst3, u"1.0"_qs)};
+            ids.append(id);
+        }
+        serve(catalog);
+        ASSERT_NO_FATAL_FAILURE(startModel());
+        rows = new Views::RowList(model.get(), [this](const QString& id) { return new Views::UpdateRow(model.get(), id); });
+        page.setWidget(rows);
+        page.setWidgetResizable(true);
+        rows->setIDs(ids);
+        page.resize(width, 400);
+        page.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&page, kPatience));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return rows->pending() == 0; }, kPatience));
+    }
+
+    void serve(const Catalog& live)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_live = live.toJson();
+    }
+
+    // The model takes `live` as its new catalog; the list then reads it.
+    void refreshTo(const Catalog& live)
+    {
+        serve(live);
+        QSignalSpy changed(model.get(), &HubModel::catalogChanged);
+        model->refresh(true);
+        ASSERT_TRUE(eventually([&] { return !changed.isEmpty() && !model->loading(); }));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return rows->pending() == 0; }, kPatience));
+        settle();
+    }
+
+    // The layout requests of rows that changed their height are answered.
+    static void settle()
+    {
+        for (int i = 0; i < 4; ++i)
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    }
+
+    // The height the row asks for at the list's width, its layout brought
+    // up to date (a hidden row's waits until it shows).
+    int wanted(Views::ListRow* row) const
+    {
+        if (row->layout())
+            row->layout()->activate();
+        return row->hasHeightForWidth() ? row->heightForWidth(rows->width()) : row->sizeHint().height();
+    }
+
+    // Each shown row starts where the one above it ends, at its own height
+    // for the list's width; the list is as tall as its rows.
+    void expectShownRowsStacked(const char* when) const
+    {
+        const std::vector<Views::ListRow*> made = rows->rows();
+        int y = 0;
+        int shown = 0;
+        for (std::size_t i = 0; i < made.size(); ++i) {
+            Views::ListRow* row = made[i];
+            const int height = wanted(row);
+            if (row->isVisible()) {
+                ++shown;
+                EXPECT_EQ(row->y(), y) << when << ": row " << i;
+                EXPECT_EQ(row->height(), height) << when << ": row " << i;
+            }
+            y += height;
+        }
+        EXPECT_GT(shown, 3) << when;
+        EXPECT_EQ(rows->height(), y) << when;
+    }
+
+    QScrollArea page;
+    QStringList ids;
+
+private:
+    TestHttpsServer m_server;
+    std::mutex m_mutex;
+    QByteArray m_live;
+};
+
+// A row that grows, its job's line shown under it, moves every row below
+// it down: in view, below the view and above it, wherever the page is
+// scrolled, also when it grew out of view.
+TEST_F(RowListCatalogTest, ARowThatGrowsMovesTheRowsBelowIt)
+{
+    const QStringList growing{u"p001"_qs, u"p030"_qs, u"p058"_qs};
+    std::vector<std::shared_ptr<Gate>> gates;
+    for (const QString& id : growing)
+        gates.push_back(installer->gates[id] = std::make_shared<Gate>());
+    ASSERT_NO_FATAL_FAILURE(showUpdates(60));
+    expectShownRowsStacked("at first");
+    const int plain = rows->row(growing[0])->height();
+
+    for (const QString& id : growing)
+        model->requestInstall(*model->product(id), model->updateFormats(*model->product(id)), model->scope());
+    ASSERT_TRUE(eventually([&] {
+        return std::all_of(gates.begin(), gates.end(), [](const auto& gate) { return gate->reached() == 1; });
+    }));
+    settle();
+    for (const QString& id : growing)
+        EXPECT_GT(wanted(rows->row(id)), plain) << id.toStdString() << ": the job's line makes the row taller";
+    expectShownRowsStacked("growing, at the top");
+    // Straight to the end, past the row that grew out of view.
+    QScrollBar* bar = page.verticalScrollBar();
+    for (int value : {bar->maximum(), bar->maximum() / 2, 0, bar->maximum()}) {
+        bar->setValue(value);
+        settle();
+        expectShownRowsStacked(value == 0 ? "scrolled back up" : "scrolled down");
+    }
+    saveScreenshot(&page, u"row-list-grown-rows"_qs);
+    for (const auto& gate : gates)
+        gate->open();
+}
+
+// A new catalog reaches every row, also those past the first screen and out
+// of view above and below it: each reads its product again.
+TEST_F(RowListCatalogTest, ANewCatalogReachesEveryRowAlsoThoseOutOfView)
+{
+    ASSERT_NO_FATAL_FAILURE(showUpdates(300));
+    QScrollBar* bar = page.verticalScrollBar();
+    bar->setValue(bar->maximum() / 2);
+    settle();
+
+    Catalog renamed = catalog;
+    for (Product& product : renamed.products)
+        product.displayName = u"Renamed "_qs + product.id;
+    ASSERT_NO_FATAL_FAILURE(refreshTo(renamed));
+    const std::vector<Views::ListRow*> made = rows->rows();
+    ASSERT_EQ(made.size(), std::size_t(300));
+    for (std::size_t i = 0; i < made.size(); ++i) {
+        const Views::ListRow* row = made[i];
+        EXPECT_EQ(child<Kit::ElidedLabel>(const_cast<Views::ListRow*>(row), u"updateName"_qs)->text(),
+                  u"Renamed "_qs + row->productID())
+            << "row " << i;
+        EXPECT_EQ(row->accessibleName(), model->spoken(*row->product())) << "row " << i;
+    }
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QSet>
@@ -260,7 +261,29 @@ void RowList::productChanged(const QString& productID)
     if (ListRow* changed = row(productID)) {
         m_stale.remove(productID);
         changed->sync();
+        if (heightChanged(changed))
+            refit(int(m_ids.indexOf(productID)));
     }
+}
+
+bool RowList::heightChanged(ListRow* row) const
+{
+    // A row in view asks for room itself (see event()). One in the store
+    // does not, and its layout waits for it to show before it measures
+    // anew: asked now, it tells the height it will show at.
+    if (row->parentWidget() == this || m_tops.size() != m_slots.size() + 1)
+        return false;
+    if (QLayout* layout = row->layout())
+        layout->activate();
+    return rowHeight(row, width()) != row->height();
+}
+
+void RowList::refit(int from)
+{
+    if (from < 0)
+        return;
+    relayOut(from);
+    reveal();
 }
 
 void RowList::syncAll()
@@ -268,13 +291,18 @@ void RowList::syncAll()
     if (m_shedding)
         return;
     const QRect view = inView();
+    int from = -1;
     for (int i = 0; i < m_next; ++i) {
         ListRow* made = m_slots[std::size_t(i)];
-        if (i < kFirstRows || view.intersects(made->geometry()))
+        if (i < kFirstRows || view.intersects(made->geometry())) {
             made->sync();
-        else
+            if (from < 0 && heightChanged(made))
+                from = i;
+        } else {
             m_stale.insert(m_ids[i], true);
+        }
     }
+    refit(from);
     schedule();
 }
 
@@ -326,18 +354,32 @@ void RowList::work(qint64 budget)
     // view first.
     if (budget >= 0 && !m_stale.isEmpty()) {
         const QRect view = inView();
-        std::vector<QString> first;
+        std::vector<QString> seen;
         for (auto it = m_stale.cbegin(); it != m_stale.cend(); ++it)
             if (view.intersects(m_made.value(it.key())->geometry()))
-                first.push_back(it.key());
-        for (const QString& id : first) {
+                seen.push_back(it.key());
+        QSet<QString> grown;
+        const auto read = [&](const QString& id) {
+            ListRow* row = m_made.value(id);
+            row->sync();
+            if (heightChanged(row))
+                grown.insert(id);
+        };
+        for (const QString& id : seen) {
             m_stale.remove(id);
-            m_made.value(id)->sync();
+            read(id);
         }
         for (auto it = m_stale.begin(); it != m_stale.end() && clock.elapsed() < budget;) {
-            m_made.value(it.key())->sync();
+            read(it.key());
             it = m_stale.erase(it);
         }
+        // The rows from the highest that grew or shrank move.
+        for (int i = 0; !grown.isEmpty() && i < m_ids.size() && (first < 0 || i < first); ++i)
+            if (grown.contains(m_ids[i])) {
+                first = i;
+                break;
+            }
+        resized = resized || !grown.isEmpty();
     }
     if (budget < 0) {
         measure();

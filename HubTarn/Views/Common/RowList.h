@@ -139,6 +139,10 @@ private:
 
     // The column (RowList.cpp): the rows made, read, measured and moved.
     void productChanged(const QString& productID);
+    // Whether a row out of view, just read again, changed its height.
+    bool heightChanged(ListRow* row) const;
+    // The rows from `from` down placed again; nothing when `from` < 0.
+    void refit(int from);
     ListRow* make(int index);
     // Makes rows in order and reads stale ones again until `budget` ms pass.
     void work(qint64 budget);
