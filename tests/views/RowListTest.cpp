@@ -310,6 +310,17 @@ TEST_F(RowListTest, AssistiveTechnologyReadsTheRowsInTheirOrderOnScreen)
         ASSERT_EQ(readingOrder(), seen) << "scrolled up " << step + 1 << " screens";
     }
 
+    // Backward by keyboard from the last row: each row the focus reaches
+    // comes out of the store above those shown.
+    page.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&page, kPatience));
+    rows->row(ids.back())->setFocus(Qt::TabFocusReason);
+    for (int step = 0; step < 12; ++step) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        ASSERT_EQ(QApplication::focusWidget(), rows->row(ids[ids.size() - 2 - step]));
+        ASSERT_EQ(readingOrder(), screenOrder()) << "walked back " << step + 1 << " rows";
+    }
+
     // A new order moves the rows in view and brings others out of the store.
     QStringList shuffled = ids;
     for (qsizetype i = 0; i + 3 < shuffled.size(); i += 4)
