@@ -56,7 +56,14 @@ struct OpenedReport {
     std::unique_ptr<QFile> file; // set when it opened
     bool missing = false;
     QString reason;
+    // A plain file of this user's that holds nothing a reader could use:
+    // empty (what a write cut short by a full disk once left) or failing
+    // to open. It can be no one's report, and keeping it would block every
+    // later report of its product and code.
+    bool replaceable = false;
 };
+
+bool isOwnPlainFile(const struct stat& info) { return S_ISREG(info.st_mode) && info.st_uid == ::geteuid(); }
 
 // Opens what lies at a report's path, if it is a plain file. Another
 // program's named pipe there would hold the open (and the spool's locks) for
@@ -64,22 +71,28 @@ struct OpenedReport {
 // waited on, and both are left as they are.
 OpenedReport openReport(const QString& path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat info = {};
     if (fd < 0) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR)
-            return {nullptr, true, {}};
-        return {nullptr, false, error == ELOOP ? u"it is a link"_s : qt_error_string(error)};
+            return {nullptr, true, {}, false};
+        const bool own = error != ELOOP && ::lstat(name.constData(), &info) == 0 && isOwnPlainFile(info);
+        return {nullptr, false, error == ELOOP ? u"it is a link"_s : qt_error_string(error), own};
     }
-    struct stat info = {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        return {nullptr, false, u"it is not a plain file"_s};
+        return {nullptr, false, u"it is not a plain file"_s, false};
+    }
+    if (info.st_size == 0 && isOwnPlainFile(info)) {
+        ::close(fd);
+        return {nullptr, false, u"it is empty"_s, true};
     }
     auto file = std::make_unique<QFile>(path);
     if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-        return {nullptr, false, file->errorString()};
-    return {std::move(file), false, {}};
+        return {nullptr, false, file->errorString(), isOwnPlainFile(info)};
+    return {std::move(file), false, {}, false};
 }
 
 // The whole of an open spool file, or none when it is larger than any
@@ -146,7 +159,7 @@ RecordResult ReportSpool::write(const Report& incoming) const
 
     Report result;
     const OpenedReport existing = openReport(path);
-    if (existing.missing) {
+    if (existing.missing || existing.replaceable) {
         result = incoming;
         result.count = 1;
         result.firstAt = now;
@@ -189,9 +202,14 @@ RecordResult ReportSpool::write(const Report& incoming) const
     if (!bytes)
         return failure(RecordStatus::notWritten, path,
                        u"The report "_s + result.code + u" can't be stored: its context holds a number JSON can't express."_s);
+    // Whole or not at all: the bytes go to a temporary file beside the
+    // report that replaces it only once they are all written. Unbuffered, so
+    // a full disk fails the write itself: QSaveFile would put a file whose
+    // buffered bytes it could not flush in the report's place all the same.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner)
-        || file.write(*bytes) != bytes->size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
+        || !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) || file.write(*bytes) != bytes->size()
+        || !file.commit())
         return failure(RecordStatus::notWritten, path,
                        u"The report file "_s + path + u" couldn't be written ("_s + file.errorString() + u")."_s);
     return {RecordStatus::recorded, path, std::nullopt};
