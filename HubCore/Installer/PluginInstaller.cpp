@@ -202,17 +202,18 @@ bool isDiskFull(const std::exception_ptr& error)
 // What an install that ran out of room says: which disk, and that what was
 // installed before is still there as it was.
 QString diskFullSentence(const QString& path, const Product& product, const Release& release,
-                         const QList<InstalledFormat>& kept)
+                         const QList<InstalledFormat>& kept, const QString& home)
 {
     const QString shown = product.shown();
     if (kept.isEmpty())
-        return Hub::diskFullSentence(path, shown + u' ' + release.version, u" and nothing was changed."_s);
+        return Hub::diskFullSentence(path, shown + u' ' + release.version, u" and nothing was changed."_s, home);
     const bool oneVersion = std::all_of(kept.begin(), kept.end(), [&](const InstalledFormat& format) {
         return format.version == kept.first().version && !format.version.isEmpty();
     });
     return Hub::diskFullSentence(path, shown + u' ' + release.version,
                                  u"; "_s + shown + (oneVersion ? u' ' + kept.first().version : QString())
-                                     + u" is still installed as it was."_s);
+                                     + u" is still installed as it was."_s,
+                                 home);
 }
 
 // Each artifact's share of the progress bar: by catalog size when every
@@ -433,7 +434,7 @@ QList<InstalledFormat> PluginInstaller::install(const Product& product, const Re
         // Found by the bundles this release would have replaced.
         Product scanned = product;
         scanned.release = release;
-        throw HubError::message(diskFullSentence(error.path(), product, release, installed(scanned, roots)));
+        throw HubError::message(diskFullSentence(error.path(), product, release, installed(scanned, roots), roots.userHome));
     }
     // An application's entry follows the place it went to: one meant for
     // all users lands in the user's own folder when that is all that could

@@ -142,7 +142,7 @@ QString CorePackageInstaller::install(const QString& productName, const Release&
         if (!error.isDiskFull())
             throw;
         const QString shown = release.version.isEmpty() ? productName : productName + u' ' + release.version;
-        throw HubError::message(diskFullSentence(error.path(), shown, u" and nothing was changed."_s));
+        throw HubError::message(diskFullSentence(error.path(), shown, u" and nothing was changed."_s, m_setup.home));
     }
     if (stop.stop_requested())
         throw HubError::cancelled();
