@@ -276,7 +276,15 @@ void HubModel::start()
     reloadProblems();
     if (!d->services.sandboxed) {
         const QString home = d->services.home.value_or(Config::homeFolder());
-        submit(Keep::always, [home] { Installer::cleanDownloads(home); }, [](Outcome<std::monostate>) {});
+        submit(
+            Keep::always,
+            [home] {
+                Installer::cleanDownloads(home);
+                // No job runs yet: whatever a disk-image step left is a
+                // killed one's.
+                Installer::cleanImages(home);
+            },
+            [](Outcome<std::monostate>) {});
     }
     submit(Keep::always, [devices = d->services.devices] { return devices->loadResult(); },
            [this](Outcome<DeviceLoad> outcome) { sessionLoaded(outcome.value.value_or(DeviceLoad::unreadable())); });

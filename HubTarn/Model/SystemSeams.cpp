@@ -134,7 +134,7 @@ QString CorePackageInstaller::install(const QString& productName, const Release&
             [&progress](double fraction) { progress(InstallStep::downloading(fraction)); }, release.size, session,
             m_setup.home);
         progress(InstallStep::verifying());
-        const QString package = Installer::packageFrom(file, m_setup.tools);
+        const QString package = Installer::packageFrom(file, m_setup.tools, Installer::imageWorkFolder(m_setup.home));
         Installer::verify(package, m_setup.tools, m_setup.scriptTools.anchors);
     } catch (const FileError& error) {
         // Nothing outside the downloads folder is touched before the
