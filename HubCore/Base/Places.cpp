@@ -110,3 +110,29 @@ std::optional<Place> forInstallLocation(const QString& location, bool intoHome)
 }
 
 } // namespace Hub::Places
+
+namespace Hub {
+
+bool isWithin(const QString& path, const QString& folder)
+{
+    if (folder.isEmpty())
+        return false;
+    QString base = folder;
+    while (base.size() > 1 && base.endsWith(u'/'))
+        base.chop(1);
+    if (!path.startsWith(base))
+        return false;
+    return path.size() == base.size() || base == u"/"_s || path.at(base.size()) == u'/';
+}
+
+QString abbreviatingHome(const QString& path, const QString& home)
+{
+    QString base = home;
+    while (base.size() > 1 && base.endsWith(u'/'))
+        base.chop(1);
+    if (base.isEmpty() || base == u"/"_s || !isWithin(path, base))
+        return path;
+    return u'~' + path.mid(base.size());
+}
+
+} // namespace Hub

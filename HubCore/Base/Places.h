@@ -54,3 +54,15 @@ QString path(Place place, const QString& home);
 std::optional<Place> forInstallLocation(const QString& location, bool intoHome);
 
 } // namespace Hub::Places
+
+namespace Hub {
+
+// Whether `path` is `folder` itself or lies inside it. A plain text prefix
+// is not enough: "/home/anna" is not inside "/home/ann".
+bool isWithin(const QString& path, const QString& folder);
+
+// `path` with the home folder shown as "~" ("~/Music/x"), or unchanged
+// when it does not lie inside `home`. The one rule for every "~" path.
+QString abbreviatingHome(const QString& path, const QString& home);
+
+} // namespace Hub

@@ -61,13 +61,15 @@ QString finishHex(EVP_MD_CTX* context)
 
 std::string native(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
-// A write that failed for want of room is the disk's fault, not the
-// download's: it says so, with the file, rather than "try again".
+// A write that failed is this computer's fault, not the download's: for
+// want of room it names the disk, with the file; for anything else (a
+// file-size limit, an I/O error) it says what the system said, never "try
+// again", which would only fail the same way.
 [[noreturn]] void failWrite(int error, const QString& path)
 {
     if (error == ENOSPC || error == EDQUOT)
         throw FileError(error, path);
-    throw HubError::message(kNotAccepted);
+    throw HubError::message(u"Couldn't write the download: "_s + qt_error_string(error) + u"."_s);
 }
 
 // Owns the descriptor of a file being written and removes the file unless

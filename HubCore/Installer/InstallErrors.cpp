@@ -1,6 +1,7 @@
 #include "Installer/InstallErrors.h"
 
 #include "Base/HubError.h"
+#include "Base/Places.h"
 #include "Platform/FileMoves.h"
 
 #include <QTextBoundaryFinder>
@@ -35,7 +36,16 @@ InstallRecoveryError InstallRecoveryError::after(const QString& firstFailure, co
     return InstallRecoveryError(firstFailure + u' ' + recoverySentence);
 }
 
-QString errorSentence(const std::exception_ptr& error)
+namespace {
+
+QString diskAt(const QString& path, const QString& home)
+{
+    return abbreviatingHome(FileMoves::diskOf(path), home);
+}
+
+} // namespace
+
+QString errorSentence(const std::exception_ptr& error, const QString& home)
 {
     if (!error)
         return {};
@@ -49,16 +59,16 @@ QString errorSentence(const std::exception_ptr& error)
         return e.description();
     } catch (const FileError& e) {
         if (e.isDiskFull())
-            return u"The disk at "_s + FileMoves::diskOf(e.path()) + u" is full. Free up some space and try again."_s;
+            return u"The disk at "_s + diskAt(e.path(), home) + u" is full. Free up some space and try again."_s;
         return u"Couldn't change "_s + e.path() + u" ("_s + e.description() + u")."_s;
     } catch (...) {
         return u"The install failed."_s;
     }
 }
 
-QString diskFullSentence(const QString& path, const QString& release, const QString& kept)
+QString diskFullSentence(const QString& path, const QString& release, const QString& kept, const QString& home)
 {
-    return u"The disk at "_s + FileMoves::diskOf(path) + u" is full, so "_s + release + u" wasn't installed"_s + kept
+    return u"The disk at "_s + diskAt(path, home) + u" is full, so "_s + release + u" wasn't installed"_s + kept
            + u" Free up some space and try again."_s;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Base/Config.h"
 #include "Catalog/SharedTypes.h"
 
 #include <QByteArray>
@@ -58,14 +59,17 @@ private:
 // The sentence to show for an error the installer lets through: a HubError's
 // description, the message of the two errors above, a file error as
 // "Couldn't change <path> (<reason>)." (one for want of room as "The disk at
-// <mount point> is full. ..."), anything else "The install failed.".
-QString errorSentence(const std::exception_ptr& error);
+// <mount point> is full. ..."), anything else "The install failed.". A
+// mount point in `home` is shown from "~", as the window shows every path.
+QString errorSentence(const std::exception_ptr& error, const QString& home = Config::homeFolder());
 
 // What an install that ran out of room says: "The disk at <mount point of
 // path> is full, so <release> wasn't installed<kept> Free up some space and
 // try again.", where `kept` says what is still there (" and nothing was
-// changed." or "; <what> is still installed as it was.").
-QString diskFullSentence(const QString& path, const QString& release, const QString& kept);
+// changed." or "; <what> is still installed as it was."), and a mount point
+// in `home` is shown from "~".
+QString diskFullSentence(const QString& path, const QString& release, const QString& kept,
+                         const QString& home = Config::homeFolder());
 
 // The end of a tool's output that a failure sentence quotes: its last 300
 // user-perceived characters, never splitting one (an emoji, a letter with

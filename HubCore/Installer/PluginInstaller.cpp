@@ -9,6 +9,7 @@
 #include "Platform/SecureExtract.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QUuid>
 
 #include <algorithm>
@@ -31,6 +32,16 @@ namespace {
 
 constexpr auto kStagingKeep = std::chrono::seconds(86'400);        // one day
 constexpr auto kRecoveryKeep = std::chrono::seconds(2'592'000);    // 30 days
+
+// How much larger than its download an archive may say it unpacks to.
+// Deflate packs at most about 1032:1, and only runs of one byte; plug-ins
+// (code, presets, samples, artwork) pack 2:1 to 10:1, and even a bundle
+// padded with silence stays far below 200:1. An archive that claims more is
+// a bomb, whatever its total, and is refused before a byte is written. A
+// total under kRatioFloor is never refused for its ratio: writing that much
+// costs nothing, and a small bundle of text may well pack tighter.
+constexpr qint64 kMaxUnpackRatio = 200;
+constexpr qint64 kRatioFloor = 64 << 20;
 
 fs::path native(const QString& path) { return fs::path(QFile::encodeName(path).toStdString()); }
 
@@ -202,17 +213,18 @@ bool isDiskFull(const std::exception_ptr& error)
 // What an install that ran out of room says: which disk, and that what was
 // installed before is still there as it was.
 QString diskFullSentence(const QString& path, const Product& product, const Release& release,
-                         const QList<InstalledFormat>& kept)
+                         const QList<InstalledFormat>& kept, const QString& home)
 {
     const QString shown = product.shown();
     if (kept.isEmpty())
-        return Hub::diskFullSentence(path, shown + u' ' + release.version, u" and nothing was changed."_s);
+        return Hub::diskFullSentence(path, shown + u' ' + release.version, u" and nothing was changed."_s, home);
     const bool oneVersion = std::all_of(kept.begin(), kept.end(), [&](const InstalledFormat& format) {
         return format.version == kept.first().version && !format.version.isEmpty();
     });
     return Hub::diskFullSentence(path, shown + u' ' + release.version,
                                  u"; "_s + shown + (oneVersion ? u' ' + kept.first().version : QString())
-                                     + u" is still installed as it was."_s);
+                                     + u" is still installed as it was."_s,
+                                 home);
 }
 
 // Each artifact's share of the progress bar: by catalog size when every
@@ -282,10 +294,15 @@ StagedBundle unpackOne(const PluginInstaller& installer, const Release& release,
     // taken as it is written: the folder is this process's alone, so the
     // signature check need not read the bytes back.
     SecureExtract::WrittenFiles written;
+    const QString download = u"The "_s + label(artifact.format) + u" download"_s;
     try {
-        SecureExtract::extract(SecureExtract::check(archive, SecureExtract::Formats::zip), unpacked, &written);
+        const SecureExtract::Checked checked = SecureExtract::check(archive, SecureExtract::Formats::zip);
+        const qint64 declared = checked.declaredBytes();
+        if (declared > kRatioFloor && declared > kMaxUnpackRatio * QFileInfo(archive).size())
+            throw HubError::message(download + u" claims to unpack to over "_s + QString::number(kMaxUnpackRatio)
+                                    + u" times its size, which no plug-in does, so the hub won't install it."_s);
+        SecureExtract::extract(checked, unpacked, &written);
     } catch (const SecureExtract::Error& error) {
-        const QString download = u"The "_s + label(artifact.format) + u" download"_s;
         switch (error.kind()) {
         case SecureExtract::Error::Kind::diskFull:
             throw FileError(ENOSPC, unpacked);
@@ -433,7 +450,7 @@ QList<InstalledFormat> PluginInstaller::install(const Product& product, const Re
         // Found by the bundles this release would have replaced.
         Product scanned = product;
         scanned.release = release;
-        throw HubError::message(diskFullSentence(error.path(), product, release, installed(scanned, roots)));
+        throw HubError::message(diskFullSentence(error.path(), product, release, installed(scanned, roots), roots.userHome));
     }
     // An application's entry follows the place it went to: one meant for
     // all users lands in the user's own folder when that is all that could

@@ -56,30 +56,67 @@ struct OpenedReport {
     std::unique_ptr<QFile> file; // set when it opened
     bool missing = false;
     QString reason;
+    // A plain file of this user's that holds nothing a reader could use:
+    // empty (what a write cut short by a full disk once left) or failing
+    // to open. It can be no one's report, and keeping it would
+    // block every later report of its product and code.
+    bool replaceable = false;
+    bool empty = false;
 };
+
+bool isOwnPlainFile(const struct stat& info) { return S_ISREG(info.st_mode) && info.st_uid == ::geteuid(); }
+
+// Why what lies at a report's path is no plain file, or none when it is one.
+std::optional<QString> notPlain(const struct stat& info)
+{
+    if (S_ISREG(info.st_mode))
+        return std::nullopt;
+    if (S_ISLNK(info.st_mode))
+        return u"it is a link"_s;
+    if (S_ISDIR(info.st_mode))
+        return u"it is a folder"_s;
+    if (S_ISFIFO(info.st_mode))
+        return u"it is a named pipe"_s;
+    return u"it is not a plain file"_s;
+}
 
 // Opens what lies at a report's path, if it is a plain file. Another
 // program's named pipe there would hold the open (and the spool's locks) for
 // ever, and a link would lead outside the spool: neither is followed nor
-// waited on, and both are left as they are.
+// opened, and both are left as they are. The open itself neither follows
+// nor waits, for a thing put in the file's place after the look at it.
 OpenedReport openReport(const QString& path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info = {};
+    if (::lstat(name.constData(), &info) != 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR)
+            return {nullptr, true, {}, false, false};
+        return {nullptr, false, qt_error_string(error), false, false};
+    }
+    if (const std::optional<QString> reason = notPlain(info))
+        return {nullptr, false, *reason, false, false};
+    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR)
-            return {nullptr, true, {}};
-        return {nullptr, false, error == ELOOP ? u"it is a link"_s : qt_error_string(error)};
+            return {nullptr, true, {}, false, false};
+        return {nullptr, false, error == ELOOP ? u"it is a link"_s : qt_error_string(error),
+                error != ELOOP && isOwnPlainFile(info), false};
     }
-    struct stat info = {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::fstat(fd, &info) != 0 || notPlain(info)) {
         ::close(fd);
-        return {nullptr, false, u"it is not a plain file"_s};
+        return {nullptr, false, notPlain(info).value_or(u"it is not a plain file"_s), false, false};
+    }
+    if (info.st_size == 0 && isOwnPlainFile(info)) {
+        ::close(fd);
+        return {nullptr, false, u"it is empty"_s, true, true};
     }
     auto file = std::make_unique<QFile>(path);
     if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-        return {nullptr, false, file->errorString()};
-    return {std::move(file), false, {}};
+        return {nullptr, false, file->errorString(), isOwnPlainFile(info), false};
+    return {std::move(file), false, {}, false, false};
 }
 
 // The whole of an open spool file, or none when it is larger than any
@@ -146,7 +183,7 @@ RecordResult ReportSpool::write(const Report& incoming) const
 
     Report result;
     const OpenedReport existing = openReport(path);
-    if (existing.missing) {
+    if (existing.missing || existing.replaceable) {
         result = incoming;
         result.count = 1;
         result.firstAt = now;
@@ -156,8 +193,7 @@ RecordResult ReportSpool::write(const Report& incoming) const
         // report is kept as it is rather than replaced and lost.
         if (!existing.file)
             return failure(RecordStatus::unreadableFile, path,
-                           u"The report file "_s + path + u" can't be read ("_s + existing.reason
-                               + u"); it was left as it is and the report was not recorded."_s);
+                           unreadableSentence(path, existing.reason, u" and the report was not recorded"_s));
         const std::optional<QByteArray> data = readReport(*existing.file);
         if (!data)
             return failure(RecordStatus::unreadableFile, path,
@@ -189,9 +225,14 @@ RecordResult ReportSpool::write(const Report& incoming) const
     if (!bytes)
         return failure(RecordStatus::notWritten, path,
                        u"The report "_s + result.code + u" can't be stored: its context holds a number JSON can't express."_s);
+    // Whole or not at all: the bytes go to a temporary file beside the
+    // report that replaces it only once they are all written. Unbuffered, so
+    // a full disk fails the write itself: QSaveFile would put a file whose
+    // buffered bytes it could not flush in the report's place all the same.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner)
-        || file.write(*bytes) != bytes->size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
+        || !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) || file.write(*bytes) != bytes->size()
+        || !file.commit())
         return failure(RecordStatus::notWritten, path,
                        u"The report file "_s + path + u" couldn't be written ("_s + file.errorString() + u")."_s);
     return {RecordStatus::recorded, path, std::nullopt};
@@ -199,19 +240,32 @@ RecordResult ReportSpool::write(const Report& incoming) const
 
 std::vector<ReportFile> ReportSpool::load() const
 {
-    std::vector<ReportFile> files;
+    return contents().reports;
+}
+
+SpoolContents ReportSpool::contents() const
+{
+    SpoolContents found;
+    std::vector<ReportFile>& files = found.reports;
     const QDir root(m_root);
     const QFileInfoList products =
         root.entryInfoList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo& product : products) {
-        const QFileInfoList entries =
-            QDir(product.filePath()).entryInfoList(QDir::Files | QDir::Hidden, QDir::Name);
+        // Everything, links, pipes and folders too: what is no report file
+        // is listed as such, never opened.
+        const QFileInfoList entries = QDir(product.filePath())
+                                          .entryInfoList(QDir::AllEntries | QDir::System | QDir::Hidden
+                                                             | QDir::NoDotAndDotDot,
+                                                         QDir::Name);
         for (const QFileInfo& entry : entries) {
             if (entry.suffix() != "json"_L1)
                 continue;
             const OpenedReport opened = openReport(entry.filePath());
-            if (!opened.file)
+            if (!opened.file) {
+                if (!opened.missing && !opened.empty)
+                    found.unreadable.push_back({entry.filePath(), opened.reason});
                 continue;
+            }
             const std::optional<QByteArray> data = readReport(*opened.file);
             if (!data)
                 continue; // not a report: left on disk for whoever wrote it
@@ -228,7 +282,12 @@ std::vector<ReportFile> ReportSpool::load() const
     std::stable_sort(files.begin(), files.end(), [](const ReportFile& a, const ReportFile& b) {
         return a.report.lastAt.value_or(0) > b.report.lastAt.value_or(0);
     });
-    return files;
+    return found;
+}
+
+QString ReportSpool::unreadableSentence(const QString& shown, const QString& reason, const QString& end)
+{
+    return u"The report file "_s + shown + u" can't be read ("_s + reason + u"); it was left as it is"_s + end + u"."_s;
 }
 
 void ReportSpool::deleteFiles(const std::vector<ReportFile>& files) const

@@ -34,6 +34,22 @@ struct RecordResult {
     bool recorded() const { return status == RecordStatus::recorded; }
 };
 
+// What lies in a report file's place but cannot be read as one: a named
+// pipe, a link, a folder, a file that does not open. The spool leaves it as
+// it is; `reason` says what it is ("it is a link").
+struct UnreadableReport {
+    QString path;
+    QString reason;
+
+    friend bool operator==(const UnreadableReport&, const UnreadableReport&) = default;
+};
+
+// Everything a look at the spool found.
+struct SpoolContents {
+    std::vector<ReportFile> reports;       // as load() gives them
+    std::vector<UnreadableReport> unreadable; // in listing order
+};
+
 // The problem-report spool, "Tarn Audio/Reports" in the data folder of the
 // home folder (see Places), shared with the maker's plug-ins: one JSON file per
 // product and code, "<product>/<code>.json". Writers in any process take the
@@ -64,6 +80,17 @@ public:
     // Files over kMaxFileBytes are skipped unread, like any that do not decode.
     // Takes no lock: files are only ever replaced whole.
     std::vector<ReportFile> load() const;
+
+    // The same, with what lies in a report file's place (a "<code>.json" in
+    // a product folder) but is no file that opens: never opened when it is
+    // not a plain file, so a named pipe holds up nothing. A plain file of
+    // this user's that is empty is left out: the next report of its code
+    // takes its place.
+    SpoolContents contents() const;
+
+    // "The report file <shown> can't be read (<reason>); it was left as it
+    // is<end>.", where `shown` is its path as the reader should see it.
+    static QString unreadableSentence(const QString& shown, const QString& reason, const QString& end = {});
 
     // Removes each file that still holds exactly the bytes it was loaded
     // with; a file changed since (a plug-in merged into it) or already gone

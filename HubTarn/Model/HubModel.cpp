@@ -95,6 +95,7 @@ bool HubModel::offline() const { return d->offline; }
 const std::optional<QDateTime>& HubModel::lastChecked() const { return d->lastChecked; }
 const Job& HubModel::hubJob() const { return d->hubJob; }
 const std::vector<ReportFile>& HubModel::problems() const { return d->problems; }
+const QStringList& HubModel::unreadableProblems() const { return d->unreadableProblems; }
 const std::optional<QString>& HubModel::reportNote() const { return d->reportNote; }
 bool HubModel::sendingReports() const { return d->sendingReports; }
 const std::optional<QString>& HubModel::loginNote() const { return d->loginNote; }
@@ -275,7 +276,15 @@ void HubModel::start()
     reloadProblems();
     if (!d->services.sandboxed) {
         const QString home = d->services.home.value_or(Config::homeFolder());
-        submit(Keep::always, [home] { Installer::cleanDownloads(home); }, [](Outcome<std::monostate>) {});
+        submit(
+            Keep::always,
+            [home] {
+                Installer::cleanDownloads(home);
+                // No job runs yet: whatever a disk-image step left is a
+                // killed one's.
+                Installer::cleanImages(home);
+            },
+            [](Outcome<std::monostate>) {});
     }
     submit(Keep::always, [devices = d->services.devices] { return devices->loadResult(); },
            [this](Outcome<DeviceLoad> outcome) { sessionLoaded(outcome.value.value_or(DeviceLoad::unreadable())); });
@@ -468,19 +477,23 @@ void HubModel::changeSpool(std::function<void(const ReportSpool&)> change)
         [spool = *d->spool, change = std::move(change)] {
             if (change)
                 change(spool);
-            return spool.load();
+            return spool.contents();
         },
-        [this](Outcome<std::vector<ReportFile>> outcome) {
+        [this](Outcome<SpoolContents> outcome) {
             if (outcome.value)
                 publishProblems(std::move(*outcome.value));
         });
 }
 
-void HubModel::publishProblems(std::vector<ReportFile> problems)
+void HubModel::publishProblems(SpoolContents contents)
 {
-    if (problems == d->problems)
+    QStringList unreadable;
+    for (const UnreadableReport& entry : contents.unreadable)
+        unreadable << ReportSpool::unreadableSentence(abbreviatingHome(entry.path, d->roots.userHome), entry.reason);
+    if (contents.reports == d->problems && unreadable == d->unreadableProblems)
         return;
-    d->problems = std::move(problems);
+    d->problems = std::move(contents.reports);
+    d->unreadableProblems = std::move(unreadable);
     Q_EMIT problemsChanged();
 }
 
@@ -522,9 +535,9 @@ void HubModel::sendProblems()
             const std::vector<ReportFile> files = spool.load();
             const std::optional<qsizetype> sent =
                 files.empty() ? std::nullopt : std::optional(ReportSender::send(files, spool, client));
-            return std::pair(sent, spool.load());
+            return std::pair(sent, spool.contents());
         },
-        [this](Outcome<std::pair<std::optional<qsizetype>, std::vector<ReportFile>>> outcome) {
+        [this](Outcome<std::pair<std::optional<qsizetype>, SpoolContents>> outcome) {
             d->sendingReports = false;
             std::optional<QString> note;
             if (!outcome.value) {
@@ -546,7 +559,10 @@ void HubModel::clearProblems()
 {
     // The list goes at once; the files it showed go on the spool's queue.
     const std::vector<ReportFile> shown = d->problems;
-    publishProblems({});
+    if (!shown.empty()) {
+        d->problems.clear();
+        Q_EMIT problemsChanged();
+    }
     changeSpool([shown](const ReportSpool& spool) { spool.deleteFiles(shown); });
     assign(d->reportNote, std::optional<QString>(), &HubModel::reportNoteChanged);
 }

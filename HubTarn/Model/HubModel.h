@@ -22,6 +22,8 @@ namespace Hub {
 
 class HubError;
 class ReportSpool;
+struct SpoolContents;
+
 // What the model is built over: Model/HubModelServices.h, for whoever
 // builds a model.
 struct HubModelServices;
@@ -91,6 +93,10 @@ public:
     const std::optional<QDateTime>& lastChecked() const;
     const Job& hubJob() const;
     const std::vector<ReportFile>& problems() const;
+    // One sentence for each thing in a report file's place that can't be
+    // read (a named pipe, a link, a folder), which the spool leaves as it
+    // is: Clear and Send too. Changes with problemsChanged.
+    const QStringList& unreadableProblems() const;
     const std::optional<QString>& reportNote() const;
     // True while spooled reports are being sent, by hand or automatically.
     bool sendingReports() const;
@@ -349,7 +355,7 @@ private:
     // asked, so a later list never lacks what an earlier call wrote.
     void reloadProblems();
     void changeSpool(std::function<void(const ReportSpool&)> change);
-    void publishProblems(std::vector<ReportFile> problems);
+    void publishProblems(SpoolContents contents);
 
     // Jobs.
     void setJob(const QString& productID, const Job& job);

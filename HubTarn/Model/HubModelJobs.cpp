@@ -403,7 +403,7 @@ void HubModel::startInstall(const InstallRequest& request, std::function<void()>
         } else if (Private::isCancelled(result.error)) {
             setJob(product.id, Job::idle());
         } else {
-            const QString sentence = errorSentence(result.error);
+            const QString sentence = errorSentence(result.error, d->roots.userHome);
             record(product.id, installCode(*lastStep), sentence);
             setJob(product.id, Job::failed(sentence));
             // A refusal of the session that was signed out meanwhile says
@@ -447,7 +447,7 @@ void HubModel::startUninstall(const Product& product, const UninstallOptions& op
             } else if (Private::isCancelled(result.error)) {
                 setJob(product.id, before.isWorking() ? Job::idle() : before);
             } else {
-                const QString sentence = errorSentence(result.error);
+                const QString sentence = errorSentence(result.error, d->roots.userHome);
                 record(product.id, u"hub.uninstall"_s, sentence);
                 setJob(product.id, Job::failed(sentence));
             }

@@ -108,6 +108,7 @@ struct HubModel::Private {
     std::optional<QDateTime> lastChecked;
     Job hubJob;
     std::vector<ReportFile> problems;
+    QStringList unreadableProblems;
     std::optional<QString> reportNote;
     std::optional<QString> loginNote;
     bool signInAgain = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Base/Places.h"
 #include "Catalog/SharedTypes.h"
 
 #include <QDateTime>
@@ -136,12 +137,5 @@ struct RowContext {
     friend bool operator==(const RowContext&, const RowContext&) = default;
 };
 
-// Whether `path` is `folder` itself or lies inside it. A plain text prefix
-// is not enough: "/home/anna" is not inside "/home/ann".
-bool isWithin(const QString& path, const QString& folder);
-
-// `path` with the home folder shown as "~" ("~/Music/x"), or unchanged
-// when it does not lie inside `home`. The one rule for every "~" path.
-QString abbreviatingHome(const QString& path, const QString& home);
 
 } // namespace Hub

@@ -134,7 +134,7 @@ QString CorePackageInstaller::install(const QString& productName, const Release&
             [&progress](double fraction) { progress(InstallStep::downloading(fraction)); }, release.size, session,
             m_setup.home);
         progress(InstallStep::verifying());
-        const QString package = Installer::packageFrom(file, m_setup.tools);
+        const QString package = Installer::packageFrom(file, m_setup.tools, Installer::imageWorkFolder(m_setup.home));
         Installer::verify(package, m_setup.tools, m_setup.scriptTools.anchors);
     } catch (const FileError& error) {
         // Nothing outside the downloads folder is touched before the
@@ -142,7 +142,7 @@ QString CorePackageInstaller::install(const QString& productName, const Release&
         if (!error.isDiskFull())
             throw;
         const QString shown = release.version.isEmpty() ? productName : productName + u' ' + release.version;
-        throw HubError::message(diskFullSentence(error.path(), shown, u" and nothing was changed."_s));
+        throw HubError::message(diskFullSentence(error.path(), shown, u" and nothing was changed."_s, m_setup.home));
     }
     if (stop.stop_requested())
         throw HubError::cancelled();

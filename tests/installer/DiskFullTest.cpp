@@ -14,6 +14,7 @@
 #include "Installer/InstallErrors.h"
 #include "Installer/InstallLocations.h"
 #include "Installer/PluginInstaller.h"
+#include "Platform/FileMoves.h"
 
 #include <gtest/gtest.h>
 
@@ -28,6 +29,8 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+
+#include <cerrno>
 
 #include <sys/stat.h>
 
@@ -243,6 +246,33 @@ TEST_P(DiskFullTest, FailsNamingTheDiskAndLeavesTheInstalledCopyAsItWas)
     EXPECT_EQ(Hub::Test::treeListing(pluginFolder()), pluginsBefore);
     EXPECT_EQ(Hub::Test::treeListing(PluginInstaller::backupsFolder(m_roots, m_product.id)), backupsBefore);
     EXPECT_EQ(Hub::Test::entriesOf(PluginInstaller::stagingRoot(m_roots)), QStringList());
+}
+
+// A home that is a disk of its own is named the way the window names every
+// path in the home: "~".
+using HomeDiskFullTest = DiskFullTest;
+
+TEST_F(HomeDiskFullTest, NamesAHomeOnItsOwnDiskAsTheWindowDoes)
+{
+    const QString home = SmallDisk::root();
+    const QString base = m_disk->path();
+    m_roots = InstallLocations::rootsFor(home, base + u"/system"_s, base + u"/system/Applications"_s,
+                                         Config::supportFolder(home));
+    const Artifact artifact = serve(false);
+    ASSERT_TRUE(SmallDisk::leaveFree(m_disk->path(), roomFor(RunsOut::atDownload, *artifact.size)));
+
+    m_release.artifacts = std::vector<Artifact>{artifact};
+    QString sentence = u"installed"_s;
+    try {
+        m_installer->install(m_product, m_release, {PluginFormat::vst3}, InstallScope::user, m_roots, {});
+    } catch (...) {
+        sentence = errorSentence(std::current_exception(), home);
+    }
+    EXPECT_EQ(sentence, u"The disk at ~ is full, so echo 2.1.0 wasn't installed and nothing was changed. Free up some "_s
+                        u"space and try again."_s);
+    // The same for a file error that reaches the window as it is.
+    EXPECT_EQ(errorSentence(std::make_exception_ptr(FileError(ENOSPC, pluginFolder())), home),
+              u"The disk at ~ is full. Free up some space and try again."_s);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -21,6 +21,10 @@
 #include <memory>
 #include <stop_token>
 
+#include <cerrno>
+#include <csignal>
+
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -194,6 +198,30 @@ TEST_F(DownloaderTest, AConnectionCutShortIsATransportFailure)
                                       });
     });
     EXPECT_EQ(download("/a.zip", 100000), kTransport);
+    EXPECT_TRUE(leftovers().isEmpty());
+}
+
+// A write this computer refuses (here a file-size limit, as a quota or a
+// failing disk would) is no network fault: the sentence says what the
+// system said, and nothing is left behind.
+TEST_F(DownloaderTest, AWriteTheSystemRefusesNamesTheFileFaultNotTheNetwork)
+{
+    const QByteArray body = pattern(1024 * 1024);
+    m_server.get("/a.zip", [&body](const httplib::Request&, httplib::Response& response) {
+        response.set_content(body.toStdString(), "application/zip");
+    });
+    struct rlimit before {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    // Past the limit a write fails with EFBIG rather than stopping the test.
+    const sighandler_t handler = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = before;
+    limited.rlim_cur = 64 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const QString sentence = download("/a.zip", body.size());
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &before), 0);
+    ::signal(SIGXFSZ, handler);
+
+    EXPECT_EQ(sentence, u"Couldn't write the download: "_s + qt_error_string(EFBIG) + u"."_s);
     EXPECT_TRUE(leftovers().isEmpty());
 }
 

@@ -842,6 +842,16 @@ const Refusal kRefusals[] = {
                                                   {"Echo.component/Contents/b.bin", "b", 0xfffffffeu}}));
      },
      u"The AU download unpacks to more than 8 GB, so the hub won't install it."_s},
+    // 96 MiB of zeros, honestly deflated to about 100 kB: well under the
+    // cap, and the disk has room, but no plug-in packs that tight, so it is
+    // refused before a byte is written rather than by the signature after.
+    {"UnpacksToFarMoreThanItsDownload",
+     [](InstallRefusalTest& t, Artifact& au) {
+         au = t.serveBytes(u"Echo.component"_s,
+                           Hub::Test::craftedZip({{"Echo.component/Contents/a.bin", QByteArray(96 << 20, '\0'),
+                                                   quint32(96 << 20)}}));
+     },
+     u"The AU download claims to unpack to over 200 times its size, which no plug-in does, so the hub won't install it."_s},
     // States a kilobyte and inflates to 8 MB.
     {"AFileHoldsMoreThanItStates",
      [](InstallRefusalTest& t, Artifact& au) {

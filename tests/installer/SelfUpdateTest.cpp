@@ -4,10 +4,16 @@
 
 #include "Installer/Packages/PackageArchive.h"
 #include "Installer/PluginInstaller.h"
+#include "Model/SystemSeams.h"
+#include "TestHttpsServer.h"
+
+#include <QCryptographicHash>
 
 #include <QFileInfo>
 
 #include <functional>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 using namespace Hub;
@@ -192,6 +198,56 @@ TEST_F(SelfUpdateInstallTest, ADiskImageGivesItsPackageAndIsAlwaysDetached)
     ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
     EXPECT_EQ(copy.readAll(), bytes);
     EXPECT_EQ(entriesOf(path("mounts")), QStringList()) << "mount point and attach record removed";
+}
+
+// The program opens a disk image in this user's private staging folder,
+// never in the shared temporary folder, where a step killed before it
+// detached would leave the package for every user to read; what a killed
+// step left there goes at the next start, and nothing else of the folder.
+TEST_F(SelfUpdateInstallTest, ADiskImageIsOpenedInThePrivateStagingFolderAndAKilledOnesGoesAtTheNextStart)
+{
+    PackageSpec recipe;
+    recipe.identifier = QString::fromLatin1(kPackageID);
+    const QString image = path("sources/Tarnhub.dmg");
+    PackageBuilder::diskImage(image, {{u"Tarnhub.pkg"_s, readAll(package(recipe, u"inner.pkg"_s))}});
+    const QByteArray served = readAll(image);
+    TestHttpsServer server;
+    server.get("/Tarnhub.dmg", [served](const httplib::Request&, httplib::Response& response) {
+        response.set_content(served.toStdString(), "application/octet-stream");
+    });
+    // The tool as it is, behind a shim that notes where it attaches.
+    const QString calls = path("hdiutil-calls");
+    const QString shim = path("tools/hdiutil");
+    QFile::remove(shim);
+    writeFileOrThrow(shim, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> " + Shell::quoted(calls).toUtf8() + "\nexec "
+                               + Shell::quoted(toolsFolder() + u"/../hubtools"_s).toUtf8() + " hdiutil \"$@\"\n");
+    ASSERT_TRUE(QFile::setPermissions(shim, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    Release release;
+    release.version = recipe.version;
+    release.pkgURL = server.url(u"/Tarnhub.dmg"_s).toString();
+    release.sha256 = QString::fromLatin1(QCryptographicHash::hash(served, QCryptographicHash::Sha256).toHex());
+    const QString home = path("home");
+    const CorePackageInstaller installer({home, tools(), scriptTools(), pki().anchors(), runner(), server.caBundle()});
+    sentenceOf([&] { installer.install(u"Tarnhub"_s, release, false, [](const InstallStep&) {}, {}); });
+
+    const QStringList arguments = QString::fromUtf8(readAll(calls)).split(u'\n');
+    const qsizetype at = arguments.indexOf(u"-mountpoint"_s);
+    ASSERT_GE(at, 0) << "the image was never attached";
+    const QString staging = Config::supportFolder(home) + u"/Staging"_s;
+    EXPECT_EQ(QFileInfo(arguments.value(at + 1)).path(), staging);
+    struct stat folder {};
+    ASSERT_EQ(::lstat(QFile::encodeName(staging).constData(), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 07777, 0700u) << "this user's alone";
+    EXPECT_EQ(entriesOf(staging), QStringList()) << "detached and gone";
+
+    // A step killed after the attach leaves the image, write-protected, and
+    // its record; a plug-in install's work folder beside it is not its.
+    const QString killed = staging + u"/image-1C0FFEE0-0000-4000-8000-000000000000"_s;
+    ASSERT_EQ(Shell::run(tools().hdiutil, {u"attach"_s, u"-mountpoint"_s, killed, image}, 60.0).status, 0);
+    ASSERT_TRUE(QDir().mkpath(staging + u"/5E1F0000-0000-4000-8000-000000000000/vst3"_s));
+    ASSERT_EQ(entriesOf(staging).size(), 3);
+    Installer::cleanImages(home);
+    EXPECT_EQ(entriesOf(staging), QStringList{u"5E1F0000-0000-4000-8000-000000000000"_s});
 }
 
 TEST_F(SelfUpdateInstallTest, AnOrdinaryUsersDetachRemovesEverythingItsAttachMade)

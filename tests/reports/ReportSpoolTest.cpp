@@ -251,7 +251,6 @@ TEST_P(ForeignFileTest, IsLeftByteForByteAndTheResultSaysSo)
 INSTANTIATE_TEST_SUITE_P(Files, ForeignFileTest,
     ::testing::Values(
         ForeignFile{"not JSON", "{\"v\":1,\"product\":\"tarn-verb\",\"co"},
-        ForeignFile{"empty", ""},
         ForeignFile{"a list", "[1,2]"},
         ForeignFile{"no product", R"({"v":1,"code":"hub.install","count":3})"},
         ForeignFile{"v as text", R"({"v":"1","product":"tarn-verb","code":"hub.install"})"},
@@ -263,6 +262,24 @@ INSTANTIATE_TEST_SUITE_P(Files, ForeignFileTest,
         ForeignFile{"a report one byte over the size cap",
                     padded(R"({"v":1,"product":"tarn-verb","code":"hub.install"})", Hub::ReportSpool::kMaxFileBytes + 1)}),
     [](const auto& info) { return rowName(info.param.what); });
+
+// An empty file can be no one's report (a write a full disk cut short once
+// left one): it would block every later report of its product and code.
+TEST_F(ReportSpoolTest, AnEmptyFileOfThisUsersIsReplacedByTheReport)
+{
+    const QString path = reportPath(u"tarn-verb"_s, u"hub.install"_s);
+    writeBytes(path, "");
+
+    Report ours = makeReport(u"tarn-verb"_s, u"install"_s);
+    ours.message = u"Couldn't install"_s;
+    ASSERT_TRUE(spool.record(ours).recorded());
+
+    const Report written = stored(u"tarn-verb"_s, u"hub.install"_s);
+    EXPECT_EQ(written.count, 1);
+    EXPECT_EQ(written.firstAt, now);
+    EXPECT_EQ(written.message, u"Couldn't install"_s);
+    EXPECT_EQ(spool.load().size(), 1u);
+}
 
 TEST_F(ReportSpoolTest, AFolderInPlaceOfTheFileIsNotReplaced)
 {
@@ -305,6 +322,7 @@ struct Stranger {
     // Puts it at `path`; anything it points to goes in `beside`.
     std::function<void(const QString& path, const QString& beside)> make;
     mode_t type;
+    QString reason; // how the spool's listing names it
 };
 
 [[maybe_unused]] void PrintTo(const Stranger& stranger, std::ostream* os) { *os << stranger.what; }
@@ -339,6 +357,12 @@ TEST_P(StrangerTest, IsLeftAloneWithoutWaitingOnIt)
     GetParam().make(other, beside + u"/y"_s);
     withinLimit(other, [&] { spool.deleteFiles(loaded); });
 
+    // The listing names both for what they are, without opening either.
+    const Hub::SpoolContents found = withinLimit(path, [&] { return spool.contents(); });
+    EXPECT_TRUE(found.reports.empty());
+    EXPECT_EQ(found.unreadable,
+              (std::vector<Hub::UnreadableReport>{{path, GetParam().reason}, {other, GetParam().reason}}));
+
     for (const QString& place : {path, other}) {
         struct stat info = {};
         ASSERT_EQ(::lstat(QFile::encodeName(place).constData(), &info), 0) << place.toStdString();
@@ -363,21 +387,24 @@ void makeLink(const QString& target, const QString& path)
 
 INSTANTIATE_TEST_SUITE_P(Things, StrangerTest,
     ::testing::Values(
-        Stranger{"a named pipe", [](const QString& path, const QString&) { makePipe(path); }, S_IFIFO},
+        Stranger{"a named pipe", [](const QString& path, const QString&) { makePipe(path); }, S_IFIFO,
+                 u"it is a named pipe"_s},
+        Stranger{"a folder", [](const QString& path, const QString&) { ASSERT_TRUE(QDir().mkpath(path + u"/in"_s)); },
+                 S_IFDIR, u"it is a folder"_s},
         Stranger{"a link to a report outside the spool",
                  [](const QString& path, const QString& beside) {
                      QDir().mkpath(beside);
                      writeBytes(beside + u"/report.json"_s, kElsewhere);
                      makeLink(beside + u"/report.json"_s, path);
                  },
-                 S_IFLNK},
+                 S_IFLNK, u"it is a link"_s},
         Stranger{"a link to a named pipe",
                  [](const QString& path, const QString& beside) {
                      QDir().mkpath(beside);
                      makePipe(beside + u"/pipe"_s);
                      makeLink(beside + u"/pipe"_s, path);
                  },
-                 S_IFLNK}),
+                 S_IFLNK, u"it is a link"_s}),
     [](const auto& info) { return rowName(info.param.what); });
 
 // Reports name the machine: on a home other users may list, a spool folder

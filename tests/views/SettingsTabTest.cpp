@@ -15,6 +15,8 @@
 #include <QApplication>
 #include <QSettings>
 
+#include <sys/stat.h>
+
 namespace Hub::Test {
 namespace {
 
@@ -244,6 +246,54 @@ TEST_F(SettingsTabTest, ProblemReportsListSendAndClearWithTheirNote)
     EXPECT_EQ(title(), u"Recent problems"_qs);
     EXPECT_EQ(note(u"problemsCard"_qs), u"(none)"_qs);
     EXPECT_TRUE(model->problems().empty());
+}
+
+// What lies in a report file's place but can't be read is left by the
+// spool, Clear and Send alike; the card says so for as long as it stays,
+// with the home as "~", and never waits on a pipe.
+TEST_F(SettingsTabTest, WhatCannotBeReadAsAReportIsShownAndOutlastsClearAndSend)
+{
+    spool(u"echo"_qs, u"hub.install"_qs);
+    const QString folder = ReportSpool(m_home.path()).root() + u"/echo"_qs;
+    const QString pipe = folder + u"/hub.pipe.json"_qs;
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(folder + u"/hub.install.json"_qs, folder + u"/hub.link.json"_qs));
+    ASSERT_TRUE(QDir().mkpath(folder + u"/hub.folder.json"_qs));
+    startModel();
+    show<SettingsTab>();
+    QWidget* card = child(ground.get(), u"problemsCard"_qs);
+    const QString shown = u"~"_qs + folder.mid(m_home.path().size());
+    const QStringList expected = {
+        u"The report file "_qs + shown + u"/hub.folder.json can't be read (it is a folder); it was left as it is."_qs,
+        u"The report file "_qs + shown + u"/hub.link.json can't be read (it is a link); it was left as it is."_qs,
+        u"The report file "_qs + shown + u"/hub.pipe.json can't be read (it is a named pipe); it was left as it is."_qs,
+    };
+    ASSERT_TRUE(eventually([&] { return texts(card, u"problemUnreadable"_qs) == expected; }))
+        << texts(card, u"problemUnreadable"_qs).join(u'\n').toStdString();
+    EXPECT_EQ(texts(card, u"problemName"_qs).size(), 1);
+    picture(u"settings-problems-unreadable"_qs);
+
+    // Send takes the report and leaves the rest, which the card still names.
+    ASSERT_TRUE(eventually([&] { return !model->loading(); }));
+    click(u"sendProblems"_qs);
+    ASSERT_TRUE(eventually([&] { return !model->sendingReports() && model->reportNote().has_value(); }));
+    EXPECT_EQ(note(u"problemsCard"_qs), u"Sent 1 report. Thank you."_qs);
+    EXPECT_EQ(texts(card, u"problemName"_qs), QStringList());
+    EXPECT_EQ(texts(card, u"problemUnreadable"_qs), expected);
+
+    // So does Clear.
+    spool(u"echo"_qs, u"hub.install"_qs);
+    model->refresh(false);
+    ASSERT_TRUE(eventually([&] { return texts(card, u"problemName"_qs).size() == 1; }));
+    click(u"clearProblems"_qs);
+    ASSERT_TRUE(eventually([&] { return !QFileInfo::exists(folder + u"/hub.install.json"_qs); }));
+    EXPECT_EQ(texts(card, u"problemName"_qs), QStringList());
+    EXPECT_EQ(texts(card, u"problemUnreadable"_qs), expected);
+    struct stat info = {};
+    ASSERT_EQ(::lstat(QFile::encodeName(pipe).constData(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    EXPECT_TRUE(QFileInfo(folder + u"/hub.folder.json"_qs).isDir());
+    EXPECT_TRUE(QFileInfo(folder + u"/hub.link.json"_qs).isSymLink());
 }
 
 TEST_F(SettingsTabTest, CountsShowAboveOneAndOptingInLeavesOnlyClear)

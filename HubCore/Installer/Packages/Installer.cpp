@@ -4,6 +4,7 @@
 #include "Base/HubError.h"
 #include "Installer/ArtifactDownload.h"
 #include "Installer/InstallErrors.h"
+#include "Installer/InstallLocations.h"
 #include "Installer/Placement/PrivilegedRunner.h"
 #include "Platform/FileMoves.h"
 #include "Platform/PropertyList.h"
@@ -28,6 +29,9 @@ namespace Hub::Installer {
 namespace {
 
 std::string native(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+// The name of every mount point the disk-image step makes.
+const QString kImagePrefix = u"image-"_s;
 
 void removeQuietly(const QString& path)
 {
@@ -151,15 +155,42 @@ QString download(const QUrl& url, const std::optional<QString>& sha256, const QS
 
 // ---- Disk images ---------------------------------------------------------------
 
-QString packageFrom(const QString& file, const ToolPaths& tools, const QString& temporaryFolder)
+QString imageWorkFolder(const QString& home) { return Config::supportFolder(home) + u"/Staging"_s; }
+
+void cleanImages(const QString& home)
+{
+    const QString folder = imageWorkFolder(home);
+    const QStringList entries = QDir(folder).entryList(QStringList{QString(kImagePrefix + u'*')},
+                                                       QDir::AllEntries | QDir::Hidden | QDir::System
+                                                           | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        const std::string path = native(QDir(folder).filePath(entry));
+        // An attached image has no write bit: its folders must get theirs
+        // back before anything in them can go. Links are never followed.
+        struct stat status {};
+        if (::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+            ::chmod(path.c_str(), (status.st_mode & 07777) | 0700);
+        std::error_code error;
+        for (fs::recursive_directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
+            if (it->is_directory(error) && !it->is_symlink(error))
+                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+            error.clear();
+        }
+        removeQuietly(QFile::decodeName(QByteArray::fromStdString(path)));
+    }
+}
+
+QString packageFrom(const QString& file, const ToolPaths& tools, const QString& workFolder)
 {
     const QFileInfo info(file);
     if (info.suffix().toLower() != "dmg"_L1)
         return file;
 
-    const QString mountPoint = QDir(temporaryFolder).filePath(u"hubtarn-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces));
+    InstallLocations::makePrivateFolder(workFolder);
+    const QString mountPoint =
+        QDir(workFolder).filePath(kImagePrefix + QUuid::createUuid().toString(QUuid::WithoutBraces));
     std::error_code error;
-    fs::create_directories(fs::path(native(mountPoint)), error);
+    fs::create_directory(fs::path(native(mountPoint)), error);
     if (error)
         throw FileError(error.value(), mountPoint);
     // Detach and remove on every path, a failed attach included: a partly

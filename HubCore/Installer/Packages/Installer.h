@@ -45,14 +45,27 @@ QString download(const QUrl& url, const std::optional<QString>& sha256, const QS
 // "_" and "-".
 QString downloadName(const QString& name, const QUrl& url);
 
+// Where the disk-image step attaches an image: the staging folder in the
+// support folder of `home`, this user's alone (0700), never the shared
+// temporary folder, where a step killed before it detached would leave the
+// image's contents for every user to read. Each attach gets an
+// "image-<UUID>" mount point there.
+QString imageWorkFolder(const QString& home = Config::homeFolder());
+
+// Removes every mount point (and its attach record) that a disk-image step
+// left in imageWorkFolder(home), write-protected as an attached image is.
+// For the start of the program, before any job can be attaching. Never
+// throws.
+void cleanImages(const QString& home = Config::homeFolder());
+
 // The file itself unless it is a disk image (".dmg", any case); for an
 // image, the first top-level ".pkg" file of the attached image, copied
 // beside the download with the extension "pkg". The image is always
-// detached and its mount point, made in `temporaryFolder`, removed. An
-// image that does not fit there, or a package copy that does not fit
-// beside the file, throws a FileError for want of room.
+// detached and its mount point, made in `workFolder` (made private first),
+// removed. An image that does not fit there, or a package copy that does
+// not fit beside the file, throws a FileError for want of room.
 QString packageFrom(const QString& file, const ToolPaths& tools = ToolPaths::installed(),
-                    const QString& temporaryFolder = QDir::tempPath());
+                    const QString& workFolder = imageWorkFolder());
 
 // The platform's assessment of a package; throws unless it is a notarized
 // installer signed by the maker's team. Made before any password prompt.

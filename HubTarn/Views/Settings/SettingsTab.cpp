@@ -259,7 +259,10 @@ void SettingsTab::send()
 void SettingsTab::syncProblems()
 {
     m_problems->setNote(model()->reportNote());
-    renew(m_problemRows, m_problemsHolder, [this](QVBoxLayout* layout) { fillProblems(layout); });
+    renew(m_problemRows, m_problemsHolder, [this](QVBoxLayout* layout) {
+        fillProblems(layout);
+        fillUnreadable(layout);
+    });
     syncTabOrder();
 }
 
@@ -333,6 +336,20 @@ void SettingsTab::fillProblems(QVBoxLayout* layout)
         lines->addWidget(more);
     }
     layout->addWidget(list);
+}
+
+// What lies in a report file's place but can't be read stays through Clear
+// and Send, so it is said here, under the reports, for as long as it stays.
+void SettingsTab::fillUnreadable(QVBoxLayout* layout)
+{
+    for (const QString& sentence : model()->unreadableProblems()) {
+        QLabel* line = Kit::plainLabel(sentence);
+        line->setObjectName(u"problemUnreadable"_s);
+        line->setWordWrap(true);
+        Kit::setFootStyle(line, 12);
+        line->setContentsMargins(Kit::Theme::cardPadding, 4, Kit::Theme::cardPadding, 8);
+        layout->addWidget(line);
+    }
 }
 
 QWidget* SettingsTab::accountCard()

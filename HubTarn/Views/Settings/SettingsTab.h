@@ -51,6 +51,7 @@ private:
     void syncFolder();
     void syncProblems();
     void fillProblems(QVBoxLayout* layout);
+    void fillUnreadable(QVBoxLayout* layout);
     void syncAccount();
     void fillAccount(QVBoxLayout* layout);
     void send();
