@@ -134,6 +134,42 @@ TEST_F(NetworkFaults, ARefusingHostIsTriedByAFewRequestsNotByEach)
     EXPECT_LE(attempts, Http::kConnectionsPerHost);
 }
 
+// A host that leaves one request unanswered is failed for the requests
+// still waiting, not for one it is answering: that reply goes on to its end.
+TEST_F(NetworkFaults, ARequestUnderWayOutlivesASiblingThatFailedItsHost)
+{
+    TestHttpsServer server;
+    server.get("/stall", [&server](const httplib::Request&, httplib::Response& response) {
+        server.pause(60s);
+        response.set_content("late", "text/plain");
+    });
+    constexpr std::size_t kBytes = 30;
+    server.get("/steady", [&server](const httplib::Request&, httplib::Response& response) {
+        response.set_chunked_content_provider("text/plain", [&server](std::size_t offset, httplib::DataSink& sink) {
+            if (offset >= kBytes) {
+                sink.done();
+                return true;
+            }
+            return server.pause(100ms) && sink.write("x", 1);
+        });
+    });
+    std::vector<Http::Request> requests(2);
+    for (Http::Request& request : requests) {
+        request.timeout = kTimeout;
+        request.timeoutMode = Http::TimeoutMode::idle;
+    }
+    requests[0].url = server.url(QStringLiteral("/stall"));
+    requests[1].url = server.url(QStringLiteral("/steady"));
+
+    const std::vector<Http::Outcome> outcomes = Http::performAll(Http::Session{server.caBundle(), {}}, requests);
+
+    ASSERT_EQ(outcomes.size(), 2u);
+    EXPECT_EQ(codeOf(outcomes[0]), TransportCode::timedOut);
+    ASSERT_TRUE(outcomes[1].response.has_value());
+    EXPECT_EQ(outcomes[1].response->status, 200);
+    EXPECT_EQ(outcomes[1].response->body, QByteArray(kBytes, 'x'));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
