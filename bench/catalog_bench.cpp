@@ -10,8 +10,18 @@
 // on it (the anchor: one connect time-out). Goal: the hundred fail within
 // 2 s of the one.
 //
+// Then a name server that never answers (in a network of the bench's own,
+// when it can make one; the C library waits its default 10 s): the catalog
+// alone and a hundred feeds on a name that never resolves, each beside the
+// same on the host that never answers (the anchor). Goal: a silent name
+// server costs no more than a silent address, within 0.5 s.
+//
 // Run by hand: build/bench/catalog_bench [benchmark options]
 #include "PairStats.h"
+
+#ifdef CATALOG_BENCH_PRIVATE_NETWORK
+#include "PrivateNetwork.h"
+#endif
 
 #include "Catalog/CatalogLoader.h"
 
@@ -30,6 +40,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -252,12 +263,12 @@ private:
     int m_port = 0;
 };
 
-// The seconds `count` feeds on the silent host take to fail together.
-double failFeeds(const SilentHost& host, int count, double timeout)
+// The seconds `count` feeds take to fail together; feed(i) is the i-th's address.
+double failFeeds(const std::function<QString(int)>& feed, int count, double timeout)
 {
     std::vector<std::pair<QString, Hub::Feed>> feeds;
     for (int i = 0; i < count; ++i)
-        feeds.emplace_back(QString::number(i), Hub::Feed{host.feed(i), u"a2m"_s, {}, {}, {}, {}});
+        feeds.emplace_back(QString::number(i), Hub::Feed{feed(i), u"a2m"_s, {}, {}, {}, {}});
     const auto start = Clock::now();
     if (!Hub::CatalogLoader::fetchFeeds(feeds, Hub::Http::Session{}, timeout).empty())
         std::abort();
@@ -273,16 +284,17 @@ void printUnreachableHost()
     constexpr int kFeeds = 100;
     constexpr double kTimeout = 1.0;
     const SilentHost host;
+    const auto feed = [&host](int i) -> QString { return host.feed(i); };
     std::vector<double> many, one, ratios, extra;
     for (int pair = 0; pair < kPairs; ++pair) {
         double all = 0;
         double single = 0;
         if (pair % 2) {
-            single = failFeeds(host, 1, kTimeout);
-            all = failFeeds(host, kFeeds, kTimeout);
+            single = failFeeds(feed, 1, kTimeout);
+            all = failFeeds(feed, kFeeds, kTimeout);
         } else {
-            all = failFeeds(host, kFeeds, kTimeout);
-            single = failFeeds(host, 1, kTimeout);
+            all = failFeeds(feed, kFeeds, kTimeout);
+            single = failFeeds(feed, 1, kTimeout);
         }
         many.push_back(all);
         one.push_back(single);
@@ -299,10 +311,67 @@ void printUnreachableHost()
                 after.median, after.median <= 2.0 ? "met" : "missed");
 }
 
+// The catalog alone and a hundred feeds on a name no server answers for,
+// each beside the same on the silent host: the lookup must end at the
+// time-out as the connection does, not when the C library gives up.
+void printSilentNameServer()
+{
+#ifdef CATALOG_BENCH_PRIVATE_NETWORK
+    namespace PrivateNetwork = Hub::Test::PrivateNetwork;
+    if (!PrivateNetwork::available()) {
+        std::printf("silent name server: not measured, %s\n", qPrintable(PrivateNetwork::why()));
+        return;
+    }
+    constexpr int kPairs = 5;
+    constexpr double kTimeout = 1.0;
+    const SilentHost host;
+    const auto address = [&host](int i) -> QString { return host.feed(i); };
+    const auto name = [](int i) -> QString {
+        return u"https://"_s + PrivateNetwork::deadName() + u"/feeds/"_s + QString::number(i) + u".json"_s;
+    };
+    std::printf("silent name server (the C library's default 10 s), %d pairs, time-out %.1f s:\n", kPairs, kTimeout);
+    bool met = true;
+    for (const int count : {1, 100}) {
+        std::vector<double> named, addressed, ratios, extra;
+        for (int pair = 0; pair < kPairs; ++pair) {
+            double byName = 0;
+            double byAddress = 0;
+            if (pair % 2) {
+                byAddress = failFeeds(address, count, kTimeout);
+                byName = failFeeds(name, count, kTimeout);
+            } else {
+                byName = failFeeds(name, count, kTimeout);
+                byAddress = failFeeds(address, count, kTimeout);
+            }
+            named.push_back(byName);
+            addressed.push_back(byAddress);
+            ratios.push_back(byName / byAddress);
+            extra.push_back(byName - byAddress);
+        }
+        const Bench::Stats ratio = Bench::stats(ratios);
+        const double after = Bench::stats(extra).median;
+        met = met && after <= 0.5;
+        std::printf("  %3d feed%s: name median %6.2f s, address median %6.2f s, name / address min %.2fx median "
+                    "%.2fx (%+.2f s)\n",
+                    count, count == 1 ? " " : "s", Bench::stats(named).median, Bench::stats(addressed).median, ratio.min, ratio.median, after);
+    }
+    std::printf("goal: a silent name server costs no more than a silent address, within 0.5 s (median of pairs): "
+                "%s\n",
+                met ? "met" : "missed");
+#else
+    std::printf("silent name server: not measured, built without the test support\n");
+#endif
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+#ifdef CATALOG_BENCH_PRIVATE_NETWORK
+    // While the process has its one thread; the other figures are the
+    // same inside the private network, which has loopback alone.
+    Hub::Test::PrivateNetwork::prepare("timeout:5 attempts:2");
+#endif
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
@@ -310,5 +379,6 @@ int main(int argc, char** argv)
     benchmark::Shutdown();
     printPythonReference();
     printUnreachableHost();
+    printSilentNameServer();
     return 0;
 }

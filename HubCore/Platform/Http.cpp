@@ -370,14 +370,19 @@ bool failsTheHost(const Outcome& outcome, const Transfer& transfer)
     }
 }
 
-// Where a transfer is going now (after any redirect), as "host:port".
+// An address's host as "host:port".
+QString hostKey(const QUrl& url)
+{
+    const int defaultPort = url.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0 ? 80 : 443;
+    return url.host().toLower() + u':' + QString::number(url.port(defaultPort));
+}
+
+// Where a transfer is going now (after any redirect).
 QString hostOf(const Transfer& transfer)
 {
     const char* effective = nullptr;
     curl_easy_getinfo(transfer.easy, CURLINFO_EFFECTIVE_URL, &effective);
-    const QUrl url = effective ? QUrl::fromEncoded(QByteArray(effective)) : transfer.request->url;
-    const int defaultPort = url.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0 ? 80 : 443;
-    return url.host().toLower() + u':' + QString::number(url.port(defaultPort));
+    return hostKey(effective ? QUrl::fromEncoded(QByteArray(effective)) : transfer.request->url);
 }
 
 // Whether a transfer's request has not gone out yet: it waits for a
@@ -452,24 +457,73 @@ private:
         return true;
     }
 
-    // Readies and attaches one transfer per request; one that cannot start
-    // gets its error as its outcome.
+    // Readies one transfer per request and starts as many as their hosts
+    // take; one that cannot start gets its error as its outcome.
     void attach(const Session& session, const std::vector<const Request*>& requests)
     {
         m_transfers.reserve(requests.size());
+        m_hosts.reserve(requests.size());
         for (std::size_t i = 0; i < requests.size(); ++i) {
             auto& transfer = m_transfers.emplace_back(std::make_unique<Transfer>());
             transfer->stopRequested = &m_stopRequested;
+            m_hosts.push_back(hostKey(requests[i]->url));
             try {
                 prepare(*transfer, session, *requests[i]);
-                if (curl_multi_add_handle(m_multi.get(), transfer->easy) != CURLM_OK)
-                    throw TransportError(TransportCode::other, QStringLiteral("could not start the transfer"));
-                transfer->attached = true;
+                m_waiting.push_back(i);
                 ++m_pending;
             } catch (...) {
                 m_outcomes[i].error = std::current_exception();
             }
         }
+        admit();
+    }
+
+    // Hands curl the waiting transfers whose host has a connection free,
+    // and fails at once those whose host has failed. Curl queues the rest
+    // itself otherwise, and starts them the moment a sibling fails, before
+    // the failure is known here: each would look the name up, or try the
+    // refusing port, once more.
+    void admit()
+    {
+        std::erase_if(m_waiting, [this](std::size_t i) {
+            if (m_stopRequested.load()) {
+                end(i, std::make_exception_ptr(
+                           TransportError(TransportCode::cancelled, QStringLiteral("the request was cancelled"))));
+                return true;
+            }
+            if (const auto failed = m_failedHosts.find(m_hosts[i]); failed != m_failedHosts.end()) {
+                end(i, failed->second);
+                return true;
+            }
+            int& busy = m_busy[m_hosts[i]];
+            if (busy >= kConnectionsPerHost)
+                return false;
+            Transfer& transfer = *m_transfers[i];
+            if (curl_multi_add_handle(m_multi.get(), transfer.easy) != CURLM_OK) {
+                end(i, std::make_exception_ptr(
+                           TransportError(TransportCode::other, QStringLiteral("could not start the transfer"))));
+                return true;
+            }
+            transfer.attached = true;
+            ++busy;
+            return true;
+        });
+    }
+
+    // Ends a transfer that is not (or no longer) with curl.
+    void end(std::size_t i, std::exception_ptr error)
+    {
+        m_outcomes[i].error = std::move(error);
+        --m_pending;
+    }
+
+    // Takes a transfer back from curl, freeing its host's connection.
+    void detach(std::size_t i)
+    {
+        Transfer& transfer = *m_transfers[i];
+        curl_multi_remove_handle(m_multi.get(), transfer.easy);
+        transfer.attached = false;
+        --m_busy[m_hosts[i]];
     }
 
     // Runs the multi handle until every attached transfer has ended.
@@ -482,6 +536,7 @@ private:
             if (multiCode == CURLM_OK) {
                 collectResults();
                 endFinished();
+                admit();
                 if (m_pending == 0)
                     break;
                 multiCode = curl_multi_poll(multi, nullptr, 0, kPollIntervalMs, nullptr);
@@ -537,18 +592,15 @@ private:
             const auto failed = m_failedHosts.find(hostOf(transfer));
             if (failed == m_failedHosts.end())
                 continue;
-            curl_multi_remove_handle(m_multi.get(), transfer.easy);
-            transfer.attached = false;
-            --m_pending;
-            m_outcomes[i].error = failed->second;
+            detach(i);
+            end(i, failed->second);
         }
     }
 
     void finish(std::size_t i)
     {
         Transfer& transfer = *m_transfers[i];
-        curl_multi_remove_handle(m_multi.get(), transfer.easy);
-        transfer.attached = false;
+        detach(i);
         --m_pending;
         try {
             m_outcomes[i].response = conclude(transfer);
@@ -575,6 +627,9 @@ private:
     std::optional<std::stop_callback<StopAll>> m_onStop;
     std::size_t m_pending = 0;
     std::map<QString, std::exception_ptr> m_failedHosts; // host:port -> how its first request failed
+    std::vector<QString> m_hosts;       // each request's host:port, as asked
+    std::map<QString, int> m_busy;      // host:port -> its transfers with curl
+    std::vector<std::size_t> m_waiting; // transfers not yet with curl, in order
 };
 
 std::vector<Outcome> performEach(const Session& session, const std::vector<const Request*>& requests)

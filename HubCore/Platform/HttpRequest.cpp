@@ -94,6 +94,11 @@ void setAddress(Transfer& transfer)
     CURL* easy = transfer.easy;
     setOption(easy, CURLOPT_PRIVATE, static_cast<void*>(&transfer));
     setOption(easy, CURLOPT_NOSIGNAL, 1L);
+    // A name server that drops queries leaves the C library's lookup
+    // running until it gives up (10 s and more). Curl would wait for its
+    // thread when the transfer times out or is taken back; this lets it
+    // leave the thread to end on its own, so the time-out holds.
+    setOption(easy, CURLOPT_QUICK_EXIT, 1L);
     setOption(easy, CURLOPT_ERRORBUFFER, transfer.errorBuffer);
     setOption(easy, CURLOPT_URL, transfer.urlBytes.constData());
     setOption(easy, CURLOPT_PROTOCOLS_STR, "http,https");

@@ -29,8 +29,6 @@ const QString kSendReports = u"SendReports"_s;
 struct HubModel::RefreshResult {
     std::optional<LoadedCatalog> loaded;
     bool catalogLive = false;
-    std::optional<AccountReply> account;
-    std::optional<HubError> accountError;
     std::map<QString, QList<InstalledFormat>> installed;
 };
 
@@ -337,7 +335,14 @@ void HubModel::refresh(bool catalog)
     if (d->loading || d->shutDown)
         return;
     assign(d->loading, true, &HubModel::loadingChanged);
-    const quint64 generation = d->generation;
+    d->refreshParts = 1;
+    d->refreshAnswered = false;
+    d->refreshAttempted = false;
+    d->refreshGeneration = d->generation;
+    // The account is checked beside the catalog: a catalog or feed that
+    // takes its time must not hold the account, or a sign-in, with it.
+    if (d->session)
+        checkAccount();
     const quint64 rescansBefore = d->rescans;
     std::optional<Catalog> known = d->catalog;
     const std::shared_ptr<const PluginInstalling> scanner = d->services.installerFor({}, d->stop.get_token());
@@ -346,19 +351,11 @@ void HubModel::refresh(bool catalog)
         [catalog, known = std::move(known), loader = *d->loader, http = Http::Session{d->services.caBundle,
                                                                                        d->stop.get_token(),
                                                                                        d->services.httpLimits},
-         service = d->services.service, session = d->session, machineID = d->services.machineID, scanner,
-         roots = d->roots]() {
+         scanner, roots = d->roots]() {
             RefreshResult result;
             if (catalog) {
                 result.loaded = loader.load(http);
                 result.catalogLive = result.loaded && result.loaded->source == CatalogSource::live;
-            }
-            if (session) {
-                try {
-                    result.account = service->account(*session, machineID);
-                } catch (const HubError& error) {
-                    result.accountError = error;
-                }
             }
             const Catalog* scanned = result.loaded ? &result.loaded->catalog : known ? &*known : nullptr;
             if (scanned)
@@ -366,12 +363,12 @@ void HubModel::refresh(bool catalog)
                     result.installed[product.id] = scanner->installed(product, roots);
             return result;
         },
-        [this, generation, rescansBefore](Outcome<RefreshResult> outcome) {
-            applyRefresh(outcome.value ? std::move(*outcome.value) : RefreshResult{}, generation, rescansBefore);
+        [this, rescansBefore](Outcome<RefreshResult> outcome) {
+            applyRefresh(outcome.value ? std::move(*outcome.value) : RefreshResult{}, rescansBefore);
         });
 }
 
-void HubModel::applyRefresh(RefreshResult result, quint64 generation, quint64 rescansBefore)
+void HubModel::applyRefresh(RefreshResult result, quint64 rescansBefore)
 {
     if (result.loaded) {
         d->catalogSource = result.loaded->source;
@@ -403,29 +400,21 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation, quint64 re
         Q_EMIT statesChanged();
     reloadProblems();
 
-    const bool accountAnswered =
-        result.account || (result.accountError && !result.accountError->isOffline()
-                           && result.accountError->kind() != HubError::Kind::cancelled);
-    const bool answered = result.catalogLive || accountAnswered;
-    const bool attempted = result.loaded.has_value() || result.account || result.accountError;
+    refreshPartDone(result.catalogLive, result.loaded.has_value());
+}
+
+void HubModel::refreshPartDone(bool answered, bool attempted)
+{
+    d->refreshAnswered = d->refreshAnswered || answered;
+    d->refreshAttempted = d->refreshAttempted || attempted;
+    if (--d->refreshParts > 0)
+        return;
+    answered = d->refreshAnswered;
     if (answered)
         assign(d->lastChecked, std::optional(d->services.clock->now()), &HubModel::lastCheckedChanged);
-    assign(d->offline, !d->networkOnline || (attempted && !answered), &HubModel::offlineChanged);
+    assign(d->offline, !d->networkOnline || (d->refreshAttempted && !answered), &HubModel::offlineChanged);
 
-    const bool sameSession = generation == d->generation;
-    if (sameSession && d->session) {
-        if (result.account) {
-            assign(d->account,
-                   std::optional(AccountInfo{d->session->user, result.account->betas, result.account->products,
-                                             d->services.clock->now()}),
-                   &HubModel::accountChanged);
-        } else if (result.accountError && result.accountError->isUnauthorized()) {
-            signOutHere(true);
-        } else if (result.accountError && !result.accountError->isOffline()
-                   && result.accountError->kind() != HubError::Kind::cancelled) {
-            record(u"hub"_s, u"hub.account"_s, result.accountError->errorDescription());
-        }
-    }
+    const bool sameSession = d->refreshGeneration == d->generation;
     assign(d->loading, false, &HubModel::loadingChanged);
     if (std::exchange(d->refreshAgain, false) && !d->shutDown) {
         refresh(true);

@@ -340,7 +340,13 @@ private:
     void sessionLoaded(const DeviceLoad& load);
     void showFirstScreen();
     void scheduleRefresh();
-    void applyRefresh(RefreshResult result, quint64 generation, quint64 rescansBefore);
+    void applyRefresh(RefreshResult result, quint64 rescansBefore);
+    // Ends one part of the refresh under way (the catalog's, an account
+    // check) with whether the network answered it and whether it was
+    // asked at all; the last part ends the refresh.
+    void refreshPartDone(bool answered, bool attempted);
+    // Checks the account of the session as part of the refresh under way.
+    void checkAccount();
     void setCatalog(Catalog catalog);
     // The catalog's product with that identifier, shown or not; null when none.
     const Product* catalogProduct(const QString& id) const;

@@ -130,6 +130,13 @@ struct HubModel::Private {
     bool networkOnline = true;
     bool sendingReports = false;
     bool refreshAgain = false;
+    // The refresh under way: its parts still out (the catalog, account
+    // checks), whether the network answered any and was asked at all, and
+    // the session it serves.
+    int refreshParts = 0;
+    bool refreshAnswered = false;
+    bool refreshAttempted = false;
+    quint64 refreshGeneration = 0;
     std::optional<QString> waitingLink;
     std::shared_ptr<std::stop_source> signInStop;
     QString restartProgram;

@@ -165,14 +165,46 @@ void HubModel::signedIn(const DeviceSession& session)
     assign(d->signInAgain, false, &HubModel::signInAgainChanged);
     assign(d->codeNeeded, false, &HubModel::codeNeededChanged);
     setLoginNote(std::nullopt);
-    // A refresh that began before the sign-in drops its account result, so
-    // one more runs right after it. It starts before the main screen shows,
-    // so a waiting link to a product the account shares waits for it.
+    // A refresh under way checks the new session's account as one more of
+    // its parts (its catalog and feeds do not depend on who signed in); it
+    // drops the result of an account check begun before. Either starts
+    // before the main screen shows, so a waiting link to a product the
+    // account shares waits for it.
     if (d->loading)
-        d->refreshAgain = true;
+        checkAccount();
     else
         refresh(true);
     setScreen(Screen::main);
+}
+
+void HubModel::checkAccount()
+{
+    ++d->refreshParts;
+    d->refreshGeneration = d->generation;
+    const quint64 generation = d->generation;
+    submit(
+        Keep::always,
+        [service = d->services.service, session = *d->session, machineID = d->services.machineID] {
+            return service->account(session, machineID);
+        },
+        [this, generation](Outcome<AccountReply> outcome) {
+            const std::optional<HubError> error = outcome.value ? std::nullopt : Private::hubError(outcome.error);
+            const bool answered =
+                outcome.value || (error && !error->isOffline() && error->kind() != HubError::Kind::cancelled);
+            if (generation == d->generation && d->session) {
+                if (outcome.value) {
+                    assign(d->account,
+                           std::optional(AccountInfo{d->session->user, outcome.value->betas,
+                                                     outcome.value->products, d->services.clock->now()}),
+                           &HubModel::accountChanged);
+                } else if (error && error->isUnauthorized()) {
+                    signOutHere(true);
+                } else if (answered) {
+                    record(u"hub"_s, u"hub.account"_s, error->errorDescription());
+                }
+            }
+            refreshPartDone(answered, outcome.value || error);
+        });
 }
 
 // ---- The application's own update -------------------------------------------------

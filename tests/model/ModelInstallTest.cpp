@@ -21,6 +21,8 @@
 
 #include <QCryptographicHash>
 
+#include <atomic>
+
 using namespace Qt::StringLiterals;
 using namespace Hub;
 using namespace Hub::Test;
@@ -242,7 +244,7 @@ TEST_F(ModelInstallTest, APackageThatDoesNotHoldTheReleaseFailsWithTheVersionSen
 
 // A catalog that drips a byte now and then keeps no idle limit busy; the
 // refresh ends at the fetch deadline with the copy it has, and the account
-// is still checked after it (the account button's dot goes).
+// is checked all the same (the account button's dot goes).
 TEST_F(ModelInstallTest, ACatalogThatDripsEndsTheRefreshAtItsDeadlineAndTheAccountIsChecked)
 {
     Catalog catalog;
@@ -260,6 +262,61 @@ TEST_F(ModelInstallTest, ACatalogThatDripsEndsTheRefreshAtItsDeadlineAndTheAccou
     EXPECT_EQ(model->product(u"echo"_s)->release->version, u"1.0"_s);
     EXPECT_TRUE(log->calls().contains(u"account tok-1"_s));
     EXPECT_EQ(m_server.count("/catalog.json"), 1);
+}
+
+// The account is checked beside the catalog, not behind it: a catalog that
+// takes its time holds neither a stored session's account nor that of a
+// sign-in made meanwhile, and the sign-in joins the refresh under way
+// instead of fetching the catalog and the feeds all over again.
+TEST_F(ModelInstallTest, TheAccountIsCheckedBesideACatalogThatTakesItsTime)
+{
+    Catalog catalog;
+    catalog.products = {plugin(u"echo"_s, u"1.0"_s)};
+    std::atomic<bool> released = false;
+    // Blanks, which a JSON document may start with, keep the idle limit
+    // happy until the test lets the document itself come.
+    m_server.get("/catalog.json", [this, &released, body = catalog.toJson().toStdString()](
+                                      const httplib::Request&, httplib::Response& response) {
+        response.set_chunked_content_provider("application/json", [this, &released, body](std::size_t,
+                                                                                          httplib::DataSink& sink) {
+            if (released) {
+                sink.write(body.data(), body.size());
+                sink.done();
+                return true;
+            }
+            return m_server.pause(std::chrono::milliseconds(100)) && sink.write(" ", 1);
+        });
+    });
+    catalogURL = m_server.url(u"/catalog.json"_s);
+    caBundle = m_server.caBundle();
+    const auto accountChecks = [this] { return log->calls().filter(u"account "_s).size(); };
+
+    for (const bool stored : {true, false}) {
+        SCOPED_TRACE(stored ? "a stored session" : "a sign-in during the refresh");
+        released = false;
+        const int fetchedBefore = m_server.count("/catalog.json");
+        const qsizetype checkedBefore = accountChecks();
+        if (stored)
+            signInStored();
+        build(catalog);
+        model->start();
+        clock->advance(HubModel::kSplashSeconds);
+        ASSERT_TRUE(eventually([this] { return model->screen() != Screen::splash; }));
+        if (!stored) {
+            ASSERT_EQ(model->screen(), Screen::login);
+            model->signIn(u"ada@example.com"_s, u"secret"_s);
+        }
+        ASSERT_TRUE(eventually([this] { return model->account().has_value(); }));
+        EXPECT_TRUE(model->loading()) << "the catalog is still on its way";
+        released = true;
+        ASSERT_TRUE(eventually([this] { return !model->loading(); }));
+        EXPECT_EQ(model->catalogSource(), CatalogSource::live);
+        EXPECT_EQ(m_server.count("/catalog.json") - fetchedBefore, 1);
+        EXPECT_EQ(accountChecks() - checkedBefore, 1);
+        model->shutdown();
+        model.reset();
+        devices->stored = DeviceLoad::none();
+    }
 }
 
 } // namespace
