@@ -375,6 +375,63 @@ TEST_F(SheetsTest, AnUntickedFormatIsNotInstalled)
     }
 }
 
+// Assistive technology's toggle turns a tile off as a click does, and the
+// choice follows the tile however its state changed: what it shows off is
+// neither installed nor moved to the Trash. A package's fixed tile offers
+// nothing to toggle and stays on.
+TEST_F(SheetsTest, ATileTurnedOffByAssistiveTechnologyIsLeftOutAndAFixedTileOffersNoAction)
+{
+    installer->copies[u"echo"_qs] = {copy(PluginFormat::vst3, u"1.0"_qs), copy(PluginFormat::au, u"1.0"_qs)};
+    Product package = plugin(u"boxed"_qs, u"1.0"_qs);
+    package.release.reset();
+    catalog.products.push_back(package);
+    ASSERT_NO_FATAL_FAILURE(open());
+    model->setInstallAU(true); // both start ticked
+    const struct Row {
+        Sheet sheet;
+        PluginFormat off;
+        const char* button;
+        QString request;
+    } table[] = {
+        {Sheet::install(u"reverb"_qs), PluginFormat::au, "installButton", u"install reverb vst3 user"_qs},
+        {Sheet::uninstall(u"echo"_qs), PluginFormat::vst3, "uninstallButton", u"uninstall echo au user allUsers kept"_qs},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(rawValue(row.off).toStdString());
+        Views::SheetView* host = present(row.sheet);
+        ASSERT_NE(host, nullptr);
+        auto* box = child<FormatBox>(host, u"formatBox-"_qs + rawValue(row.off));
+        QAccessibleInterface* tile = spoken(box);
+        EXPECT_EQ(tile->role(), QAccessible::CheckBox);
+        EXPECT_EQ(tile->text(QAccessible::Name), label(row.off));
+        EXPECT_TRUE(tile->state().checked);
+        ASSERT_NE(tile->actionInterface(), nullptr);
+        tile->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        EXPECT_FALSE(box->isOn());
+        EXPECT_FALSE(tile->state().checked);
+        // Qt's own toggle, which clicks nothing, is heard as well.
+        box->toggle();
+        box->toggle();
+        EXPECT_FALSE(box->isOn());
+        picture(host, u"sheet-toggled-off-"_qs + rawValue(row.off));
+        clickCentre(child<Kit::Pill>(host, QString::fromLatin1(row.button)));
+        EXPECT_TRUE(dismissed());
+        EXPECT_TRUE(logged(row.request)) << log->calls().join(u'\n').toStdString();
+    }
+
+    Views::SheetView* host = present(Sheet::install(u"boxed"_qs));
+    ASSERT_NE(host, nullptr);
+    auto* fixed = child<FormatBox>(host, u"formatBox-au"_qs);
+    QAccessibleInterface* tile = spoken(fixed);
+    EXPECT_TRUE(tile->state().checked);
+    EXPECT_TRUE(!tile->actionInterface() || tile->actionInterface()->actionNames().isEmpty());
+    fixed->toggle();
+    EXPECT_TRUE(fixed->isOn()) << "a package's tile was turned off";
+    EXPECT_TRUE(tile->state().checked);
+    QTest::keyClick(host, Qt::Key_Escape);
+    EXPECT_TRUE(dismissed());
+}
+
 // A standalone application is found in the desktop's applications menu.
 TEST_F(InstallSheetTest, AnApplicationIsFoundInTheApplicationsMenu)
 {

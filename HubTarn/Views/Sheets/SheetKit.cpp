@@ -5,6 +5,7 @@
 #include "Kit/TextStyle.h"
 #include "Kit/Theme.h"
 
+#include <QAccessibleWidget>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -36,6 +37,61 @@ struct FormatBoxStyle {
     // The keyboard's ring inside the tile's edge.
     qreal focusInset = 4;
 };
+
+class FormatBoxAccessible : public QAccessibleWidget {
+public:
+    explicit FormatBoxAccessible(FormatBox* box)
+        : QAccessibleWidget(box, QAccessible::CheckBox)
+    {
+        addControllingSignal(QStringLiteral("toggled(bool)"));
+    }
+
+    FormatBox* box() const { return static_cast<FormatBox*>(widget()); }
+
+    // The name and detail inside are the tile's name and description.
+    int childCount() const override { return 0; }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.checkable = !box()->isFixed();
+        s.checked = box()->isOn();
+        s.readOnly = box()->isFixed();
+        return s;
+    }
+
+    QStringList actionNames() const override
+    {
+        if (box()->isFixed() || !box()->isEnabled())
+            return {};
+        return {toggleAction(), pressAction()};
+    }
+
+    void doAction(const QString& action) override
+    {
+        if (actionNames().contains(action))
+            box()->click();
+    }
+};
+
+QAccessibleInterface* formatBoxFactory(const QString&, QObject* object)
+{
+    if (auto* box = qobject_cast<FormatBox*>(object))
+        return new FormatBoxAccessible(box);
+    return nullptr;
+}
+
+void installFormatBoxAccessibility()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(formatBoxFactory);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
 
 } // namespace
 
@@ -124,9 +180,10 @@ QString SheetTitle::detail() const { return m_detail->text(); }
 
 qreal SheetTitle::titleSize() const { return m_title->shownSize(); }
 
-FormatBox::FormatBox(PluginFormat format, const QString& detail, std::function<void()> action, QWidget* parent)
+FormatBox::FormatBox(PluginFormat format, const QString& detail, std::function<void(bool)> choose, QWidget* parent)
     : QAbstractButton(parent)
     , m_format(format)
+    , m_choose(std::move(choose))
     , m_name(Kit::plainLabel(label(format), this))
     , m_detail(Kit::plainLabel(detail, this))
 {
@@ -152,16 +209,39 @@ FormatBox::FormatBox(PluginFormat format, const QString& detail, std::function<v
     layout->setSpacing(style.spacing);
     layout->addWidget(m_name);
     layout->addWidget(m_detail);
-    if (action)
-        connect(this, &QAbstractButton::clicked, this, std::move(action));
+    installFormatBoxAccessibility();
+    // Not clicked(): assistive technology's toggle flips the state without
+    // a click, and the choice must follow what the tile shows.
+    connect(this, &QAbstractButton::toggled, this, &FormatBox::changed);
     restyle();
+}
+
+void FormatBox::changed(bool on)
+{
+    if (m_applying)
+        return;
+    if (m_fixed) {
+        setOn(!on);
+        return;
+    }
+    restyle();
+    if (m_choose)
+        m_choose(on);
+}
+
+void FormatBox::nextCheckState()
+{
+    if (!m_fixed)
+        QAbstractButton::nextCheckState();
 }
 
 void FormatBox::setOn(bool on)
 {
     if (on == isChecked())
         return;
+    m_applying = true;
     setChecked(on);
+    m_applying = false;
     restyle();
 }
 
@@ -175,6 +255,7 @@ void FormatBox::setDetail(const QString& detail)
 
 void FormatBox::setFixed()
 {
+    m_fixed = true;
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
     setCursor(Qt::ArrowCursor);

@@ -171,7 +171,7 @@ void UninstallSheet::sync()
             continue;
         FormatBox*& box = m_boxes[format];
         if (!box) {
-            box = new FormatBox(format, QString(), [this, format] { toggle(format); }, this);
+            box = new FormatBox(format, QString(), [this, format](bool on) { choose(format, on); }, this);
             m_tiles->insertWidget(index, box);
             box->show();
         }
@@ -192,10 +192,12 @@ void UninstallSheet::sync()
     m_uninstall->setEnabled(!m_chosen.empty());
 }
 
-void UninstallSheet::toggle(PluginFormat format)
+void UninstallSheet::choose(PluginFormat format, bool on)
 {
-    if (!m_chosen.erase(format))
+    if (on)
         m_chosen.insert(format);
+    else
+        m_chosen.erase(format);
     sync();
 }
 
