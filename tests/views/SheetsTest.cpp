@@ -773,6 +773,47 @@ TEST_F(SheetsTest, TheFeedbackKindsAreANamedGroup)
     EXPECT_TRUE(dismissed());
 }
 
+// Every kind of feedback is reached by keyboard: the arrows move along the
+// kinds and choose, Tab leaves them and Shift+Tab comes back to the choice.
+TEST_F(SheetsTest, TheArrowsChooseEachKindOfFeedbackAndTabComesBackToTheChoice)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    Views::SheetView* host = present(Sheet::feedback(u"echo"_qs));
+    ASSERT_NE(host, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(host, kPatience));
+    auto* sheet = qobject_cast<Views::FeedbackSheet*>(host->body());
+    ASSERT_NE(sheet, nullptr);
+    const auto key = [](Qt::Key k, Qt::KeyboardModifiers m = {}) { QTest::keyClick(QApplication::focusWidget(), k, m); };
+    key(Qt::Key_Tab, Qt::ShiftModifier);
+    ASSERT_EQ(focusName(), u"idea"_qs);
+    const struct {
+        Qt::Key key;
+        FeedbackKind kind;
+    } table[] = {
+        {Qt::Key_Right, FeedbackKind::bug},      {Qt::Key_Down, FeedbackKind::love},
+        {Qt::Key_Right, FeedbackKind::question}, {Qt::Key_Right, FeedbackKind::question},
+        {Qt::Key_Left, FeedbackKind::love},      {Qt::Key_Up, FeedbackKind::bug},
+    };
+    for (const auto& row : table) {
+        key(row.key);
+        EXPECT_EQ(sheet->kind(), row.kind);
+        EXPECT_EQ(focusName(), rawValue(row.kind));
+    }
+    picture(host, u"sheet-feedback-kind-keys"_qs);
+    key(Qt::Key_Tab);
+    EXPECT_EQ(focusName(), u"feedbackEditor"_qs);
+    QTest::keyClicks(QApplication::focusWidget(), u"Crackles at 96 kHz"_qs);
+    key(Qt::Key_Tab, Qt::ShiftModifier);
+    EXPECT_EQ(focusName(), u"bug"_qs);
+    key(Qt::Key_Tab, Qt::ShiftModifier);
+    EXPECT_EQ(focusName(), u"sendButton"_qs) << "Shift+Tab stopped at a kind not chosen";
+    key(Qt::Key_Space);
+    EXPECT_TRUE(logged(u"feedback echo 1.0 bug Crackles at 96 kHz"_qs)) << log->calls().join(u'\n').toStdString();
+    ASSERT_TRUE(eventually([&] { return sheet->isSent(); }));
+    key(Qt::Key_Return);
+    EXPECT_TRUE(dismissed());
+}
+
 TEST_F(SheetsTest, AProductLeavingTheCatalogTurnsTheSheetIntoNotFoundAndLongTitlesShrinkOnOneLine)
 {
     Product longName = plugin(u"long"_qs, u"1.0"_qs);
