@@ -23,7 +23,9 @@
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QWindow>
 
+#include <functional>
 #include <mutex>
 
 #include <sys/stat.h>
@@ -732,6 +734,49 @@ TEST_F(SheetsTest, SheetsAreTitledDialogsCentredOverTheShadedWindow)
         QTest::keyClick(host, row.sheet.kind == Sheet::Kind::feedback ? Qt::Key_Return : Qt::Key_Escape);
         ASSERT_TRUE(dismissed());
         EXPECT_EQ(shadeAt(), open) << "the shade outlives the sheet";
+    }
+}
+
+// A double click on Install opens the sheet as a click does, and the sheet
+// keeps the keys though the second press lands on the window under it:
+// X11 activates a window pressed while it is not the focus window, with or
+// without a window manager (here the test asks for it as the platform does).
+TEST_F(SheetsTest, ASheetOpenedByADoubleClickKeepsTheKeys)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    const struct Row {
+        const char* name;
+        std::function<QWidget*()> install;
+    } table[] = {
+        {"row", [&] { return child(find(u"row-reverb"_qs), u"rowAction"_qs); }},
+        {"page",
+         [&]() -> QWidget* {
+             model->setPage(u"reverb"_qs);
+             EXPECT_TRUE(eventually([&] { return window->findChild<QWidget*>(u"actionInstall"_qs) != nullptr; }));
+             return find(u"actionInstall"_qs);
+         }},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.name);
+        QWidget* install = row.install();
+        ASSERT_NE(install, nullptr);
+        // Through the window, as the window system delivers a double click.
+        QTest::mouseDClick(window->windowHandle(), Qt::LeftButton, {},
+                           install->mapTo(window.get(), install->rect().center()));
+        Views::SheetView* host = view->sheetView();
+        ASSERT_NE(host, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(host, kPatience));
+        window->windowHandle()->requestActivate();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == host->windowHandle(); }, kPatience))
+            << "the window under the sheet kept the keys";
+        // Keys as the window system delivers them: to the focus window.
+        QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Tab);
+        EXPECT_EQ(focusName(), u"formatBox-vst3"_qs);
+        QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Space);
+        EXPECT_EQ(qobject_cast<Views::InstallSheet*>(host->body())->chosen(), std::set<PluginFormat>{});
+        QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Escape);
+        EXPECT_TRUE(dismissed());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), kPatience));
     }
 }
 

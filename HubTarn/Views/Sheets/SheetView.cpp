@@ -59,6 +59,12 @@ SheetView::SheetView(HubModel* model, const Sheet& sheet, QWidget* parent)
 
     connect(model, &HubModel::catalogChanged, this, &SheetView::checkProduct);
     connect(model, &HubModel::accountChanged, this, &SheetView::checkProduct);
+    // A press on the window under the sheet (the second click of the double
+    // click that opened it, or any later one) makes X11 activate that window,
+    // with or without a window manager; it takes no keys while the sheet is
+    // up, so they would be lost until the sheet was clicked.
+    if (QWidget* owner = parent ? parent->window() : nullptr)
+        owner->installEventFilter(this);
 }
 
 QString SheetView::title(const Sheet& sheet, const QString& name)
@@ -161,6 +167,22 @@ void SheetView::showEvent(QShowEvent* event)
         first->setFocus(Qt::OtherFocusReason);
     else if (!focusWidget())
         setFocus(Qt::OtherFocusReason);
+}
+
+bool SheetView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate && isVisible())
+        // Once the activation has run its course, not inside it.
+        QMetaObject::invokeMethod(this, &SheetView::keepKeys, Qt::QueuedConnection);
+    return QDialog::eventFilter(watched, event);
+}
+
+void SheetView::keepKeys()
+{
+    const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (isVisible() && owner && owner->isActiveWindow()) {
+        activateWindow();
+    }
 }
 
 bool SheetView::focusNextPrevChild(bool next)

@@ -41,6 +41,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool focusNextPrevChild(bool next) override;
@@ -54,6 +55,8 @@ private:
     void fit();
     // Over the middle of the main window.
     void centre();
+    // The window under the sheet became active: the keys come back here.
+    void keepKeys();
 
     HubModel* m_model;
     Sheet m_sheet;
