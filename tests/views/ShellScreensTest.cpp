@@ -8,6 +8,7 @@
 #include "Shell/RootView.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QTest>
 
@@ -300,6 +301,24 @@ TEST_F(ShellScreens, AFailureSentenceIsShownAsPlainText)
     EXPECT_TRUE(find<Kit::TextInput>(u"password"_s)->hasError());
     EXPECT_EQ(find<Kit::TextInput>(u"email"_s)->text(), u"ada@example.com"_s) << "the typed address is kept";
     saveScreenshot(m_root.get(), u"shell-sign-in-failure"_s);
+}
+
+// The splash gives way to the sign-in screen with the caret in the e-mail
+// field: what is typed at once is not lost.
+TEST_F(ShellScreens, TheEMailFieldHasTheCaretAsSoonAsTheSignInScreenShows)
+{
+    buildRoot();
+    m_root->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_root.get(), kPatience));
+    EXPECT_EQ(shown(), u"splash"_s);
+    startToFirstScreen();
+    ASSERT_EQ(shown(), u"signIn"_s);
+    EXPECT_EQ(QApplication::focusWidget(), find(u"email"_s));
+    // Keys as the window system delivers them: to the focus window.
+    for (const char c : "ada@example.com"_ba)
+        QTest::keyClick(QGuiApplication::focusWindow(), c);
+    EXPECT_EQ(find<Kit::TextInput>(u"email"_s)->text(), u"ada@example.com"_s);
+    saveScreenshot(m_root.get(), u"shell-sign-in-first-field"_s);
 }
 
 // By keyboard alone, in reading order; a failure takes the focus to the
