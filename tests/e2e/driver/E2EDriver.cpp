@@ -229,17 +229,28 @@ private:
 
     QString signInScreen()
     {
+        // What a window manager does with a new window, which shows the
+        // splash; none runs here.
+        m_window->activateWindow();
+        waitFor(u"the window to be active"_s, [this] { return QApplication::activeWindow() == m_window; });
         waitFor(u"the sign-in screen"_s, [this] {
             return m_model->screen() == Hub::Screen::login && widget(u"signInButton"_s);
         });
+        waitFor(u"the e-mail field to have the caret"_s, [this] {
+            QWidget* email = widget(u"email"_s);
+            return email && email->hasFocus() && QGuiApplication::focusWindow() == email->window()->windowHandle();
+        });
         shoot(u"sign-in"_s);
-        return u"The window opened on the sign-in screen."_s;
+        return u"The window opened on the sign-in screen, the caret in the e-mail field."_s;
     }
 
     QString signInWithCode()
     {
         const Account account = accountWithCode();
-        type(u"email"_s, account.email);
+        // Typed at once, where the caret is.
+        typeHere(account.email);
+        if (qobject_cast<QLineEdit*>(require(u"email"_s))->text() != account.email)
+            throw StepFailed(u"the e-mail field took "_s + quoted(qobject_cast<QLineEdit*>(require(u"email"_s))->text()));
         type(u"password"_s, account.password);
         click(u"signInButton"_s);
         waitFor(u"the code step"_s, [this] { return m_model->codeNeeded() && !m_model->signingIn() && widget(u"code"_s); });
@@ -519,17 +530,23 @@ private:
         openPage(id);
         click(u"actionFeedback"_s);
         waitFor(u"the feedback sheet"_s, [this] { return widget(u"sendButton"_s) != nullptr; });
-        QAbstractButton* love = nullptr;
-        for (auto* segment : require(u"feedbackKind"_s)->findChildren<QAbstractButton*>())
-            if (segment->text().compare(u"love"_s, Qt::CaseInsensitive) == 0)
-                love = segment;
-        if (!love)
-            throw StepFailed(u"the feedback sheet has no kind \u201clove\u201d"_s);
-        click(love);
-        const QString message = u"Tried the beta of "_s + product.name + u" end to end; the shimmer tail is lovely."_s;
+        // The kind by keys: back from the editor to the chosen kind, then
+        // the arrows along the kinds to "love", and Tab back to the editor.
         auto* editor = qobject_cast<QPlainTextEdit*>(require(u"feedbackEditor"_s));
-        editor->setFocus();
-        QTest::keyClicks(editor, message);
+        waitFor(u"the editor to have the caret"_s, [editor] {
+            return editor->hasFocus() && QGuiApplication::focusWindow() == editor->window()->windowHandle();
+        });
+        press(Qt::Key_Backtab);
+        press(Qt::Key_Right);
+        press(Qt::Key_Right);
+        auto* love = qobject_cast<QAbstractButton*>(QApplication::focusWidget());
+        if (!love || love->text().compare(u"love"_s, Qt::CaseInsensitive) != 0 || !love->isChecked())
+            throw StepFailed(u"Shift+Tab and two Right arrows did not choose \u201clove\u201d"_s);
+        press(Qt::Key_Tab);
+        if (!editor->hasFocus())
+            throw StepFailed(u"Tab did not go from the kinds back to the message"_s);
+        const QString message = u"Tried the beta of "_s + product.name + u" end to end; the shimmer tail is lovely."_s;
+        typeHere(message);
         if (editor->toPlainText() != message)
             throw StepFailed(u"the message reads "_s + quoted(editor->toPlainText()));
         shoot(u"feedback-sheet"_s);
@@ -682,6 +699,17 @@ private:
         if (!focus)
             throw StepFailed(u"no window has the keys"_s);
         QTest::keyClick(focus, key);
+    }
+
+    // Text typed as keys to the focus window, wherever the caret is.
+    void typeHere(const QString& text)
+    {
+        for (const QChar c : text) {
+            QWindow* focus = QGuiApplication::focusWindow();
+            if (!focus)
+                throw StepFailed(u"no window has the keys"_s);
+            QTest::keyClick(focus, c.toLatin1());
+        }
     }
 
     // Double-clicks `opener` through the X server as a hand does; the sheet
