@@ -859,6 +859,58 @@ TEST_F(SheetsTest, TheArrowsChooseEachKindOfFeedbackAndTabComesBackToTheChoice)
     EXPECT_TRUE(dismissed());
 }
 
+// What a sheet answers is heard: the thanks with the focus on its Close,
+// a refusal and the "not found" panel as one alert each.
+TEST_F(SheetsTest, ASheetsOutcomeIsHeardOnce)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    AccessEvents events;
+    // Read at once: one announcer per window says each sentence in turn.
+    const auto alerts = [&] {
+        QStringList said;
+        for (const AccessEvents::Event& event : events.events())
+            if (event.type == QAccessible::Alert)
+                said.append(spoken(event.object)->text(QAccessible::Name));
+        return said;
+    };
+    {
+        const std::lock_guard lock(service->mutex);
+        service->feedbackError = HubError::message(u"Keep it under 2,000 characters."_qs);
+    }
+    Views::SheetView* host = present(Sheet::feedback(u"echo"_qs));
+    ASSERT_NE(host, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(host, kPatience));
+    auto* sheet = qobject_cast<Views::FeedbackSheet*>(host->body());
+    QTest::keyClicks(QApplication::focusWidget(), u"Hello"_qs);
+    clickCentre(child(host, u"sendButton"_qs));
+    ASSERT_TRUE(eventually([&] { return sheet->error().has_value(); }));
+    EXPECT_EQ(alerts(), QStringList{u"Keep it under 2,000 characters."_qs});
+    {
+        const std::lock_guard lock(service->mutex);
+        service->feedbackError.reset();
+    }
+    events.clear();
+    clickCentre(child(host, u"sendButton"_qs));
+    ASSERT_TRUE(eventually([&] { return sheet->isSent(); }));
+    auto* close = child<Kit::Pill>(host, u"closeButton"_qs);
+    EXPECT_TRUE(close->hasFocus());
+    EXPECT_EQ(events.count(QAccessible::Focus, close), 1);
+    EXPECT_EQ(spoken(close)->text(QAccessible::Description),
+              u"thank you. It reaches Tarnaudio with your name and version."_qs);
+    EXPECT_EQ(alerts(), QStringList()) << "the thanks is read with the focus, not cut short by it";
+    QTest::keyClick(close, Qt::Key_Return);
+    ASSERT_TRUE(dismissed());
+
+    // Opened on a product that is gone: nothing focused says so.
+    events.clear();
+    host = present(Sheet::install(u"missing"_qs));
+    ASSERT_NE(host, nullptr);
+    const QString notFound = u"not found. This product isn't in the catalog any more."_qs;
+    EXPECT_EQ(alerts(), QStringList{notFound});
+    host->reject();
+    EXPECT_TRUE(dismissed());
+}
+
 TEST_F(SheetsTest, AProductLeavingTheCatalogTurnsTheSheetIntoNotFoundAndLongTitlesShrinkOnOneLine)
 {
     Product longName = plugin(u"long"_qs, u"1.0"_qs);

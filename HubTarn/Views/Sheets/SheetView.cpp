@@ -5,6 +5,7 @@
 #include "Views/Sheets/SheetKit.h"
 #include "Views/Sheets/UninstallSheet.h"
 
+#include "Kit/Announce.h"
 #include "Kit/Keyboard.h"
 #include "Kit/Pill.h"
 #include "Kit/TextStyle.h"
@@ -12,11 +13,15 @@
 #include "Model/HubModel.h"
 
 #include <QKeyEvent>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 namespace Hub::Views {
 
 namespace {
+
+const QString kNotFoundTitle = QStringLiteral("not found");
+const QString kNotFoundText = QStringLiteral("This product isn't in the catalog any more.");
 
 // Shown for a product the catalog no longer lists (or this account no
 // longer sees): what happened, and a way out.
@@ -25,12 +30,28 @@ public:
     NotFoundPanel(HubModel* model, const QString& slug, QWidget* parent)
         : SheetBody(model, slug, QStringLiteral("sheetNotFound"), parent)
     {
-        auto* close = new Kit::Pill(QStringLiteral("Close"), Kit::PillStyle{Kit::Theme::ink(), Kit::Theme::bg(), true, false}, this);
-        close->setObjectName(QStringLiteral("closeButton"));
-        connect(close, &QAbstractButton::clicked, this, &SheetBody::dismiss);
-        layOutMessage(this, QStringLiteral("notFound"), QStringLiteral("not found"),
-                      QStringLiteral("This product isn't in the catalog any more."), close);
+        m_close = new Kit::Pill(QStringLiteral("Close"), Kit::PillStyle{Kit::Theme::ink(), Kit::Theme::bg(), true, false},
+                                this);
+        m_close->setObjectName(QStringLiteral("closeButton"));
+        connect(m_close, &QAbstractButton::clicked, this, &SheetBody::dismiss);
+        layOutMessage(this, QStringLiteral("notFound"), kNotFoundTitle, kNotFoundText, m_close);
     }
+
+protected:
+    void showEvent(QShowEvent* event) override
+    {
+        SheetBody::showEvent(event);
+        // Whether the sheet opens on it or turns into it, nothing focused
+        // says so: it is announced, once.
+        if (!m_announced && !event->spontaneous()) {
+            m_announced = true;
+            Kit::announce(this, kNotFoundTitle + QStringLiteral(". ") + kNotFoundText);
+        }
+    }
+
+private:
+    Kit::Pill* m_close;
+    bool m_announced = false;
 };
 
 } // namespace
