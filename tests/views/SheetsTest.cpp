@@ -911,6 +911,63 @@ TEST_F(SheetsTest, ASheetsOutcomeIsHeardOnce)
     EXPECT_TRUE(dismissed());
 }
 
+// What a screen reader walks, in the tree's order: the heading, its text,
+// the tiles, then the buttons, as the sheet reads on screen.
+TEST_F(SheetsTest, TheAccessibilityTreeReadsAsTheSheetDoes)
+{
+    installer->copies[u"echo"_qs] = {copy(PluginFormat::vst3, u"1.0"_qs), copy(PluginFormat::au, u"1.0"_qs)};
+    ASSERT_NO_FATAL_FAILURE(open());
+    // The leaves a screen reader reaches, depth first, as role and name.
+    std::function<void(QAccessibleInterface*, QStringList&)> walk = [&](QAccessibleInterface* node, QStringList& out) {
+        for (int i = 0; i < node->childCount(); ++i) {
+            QAccessibleInterface* part = node->child(i);
+            if (!part || part->state().invisible)
+                continue;
+            if (part->childCount() > 0 && part->role() != QAccessible::Grouping
+                && part->role() != QAccessible::EditableText) {
+                walk(part, out);
+                continue;
+            }
+            const QString role = part->role() == QAccessible::Heading ? u"heading"_qs
+                               : part->role() == QAccessible::CheckBox ? u"tile"_qs
+                               : part->role() == QAccessible::Button   ? u"button"_qs
+                                                                        : u"text"_qs;
+            if (!part->text(QAccessible::Name).isEmpty())
+                out.append(role + u' ' + part->text(QAccessible::Name));
+        }
+    };
+    const struct Row {
+        Sheet sheet;
+        QStringList read;
+    } table[] = {
+        {Sheet::install(u"reverb"_qs),
+         {u"heading install reverb"_qs, u"text x86-64 · 1.0"_qs, u"tile VST3"_qs, u"tile AU"_qs,
+          u"text Installs just for you, no password needed. Close your DAW first so it loads the new version."_qs,
+          u"button Cancel"_qs, u"button Install"_qs}},
+        {Sheet::uninstall(u"echo"_qs),
+         {u"heading uninstall echo"_qs, u"text Installed 1.0"_qs, u"tile VST3"_qs, u"tile AU"_qs,
+          u"text Everything goes to the Trash. Your system asks for your password once for the copies installed for all users."_qs,
+          u"button Cancel"_qs, u"button Uninstall"_qs}},
+        {Sheet::feedback(u"echo"_qs),
+         {u"heading feedback · echo"_qs, u"text Goes to Tarnaudio with your name and version 1.0"_qs,
+          u"text Kind of feedback"_qs, u"text Message"_qs, u"text 0 / 2000"_qs, u"button Cancel"_qs,
+          u"button Send"_qs}},
+        {Sheet::install(u"missing"_qs),
+         {u"text not found"_qs, u"text This product isn't in the catalog any more."_qs, u"button Close"_qs}},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.read.first().toStdString());
+        Views::SheetView* host = present(row.sheet);
+        ASSERT_NE(host, nullptr);
+        QStringList read;
+        walk(spoken(host), read);
+        read.removeAll(u"text "_qs + host->windowTitle());
+        EXPECT_EQ(read, row.read);
+        host->reject();
+        ASSERT_TRUE(dismissed());
+    }
+}
+
 TEST_F(SheetsTest, AProductLeavingTheCatalogTurnsTheSheetIntoNotFoundAndLongTitlesShrinkOnOneLine)
 {
     Product longName = plugin(u"long"_qs, u"1.0"_qs);

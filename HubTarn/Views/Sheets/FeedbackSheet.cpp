@@ -128,6 +128,7 @@ FeedbackSheet::FeedbackSheet(HubModel* model, const QString& slug, QWidget* pare
     connectActions();
     // Reading order, buttons last: the kinds are made after the buttons.
     setReadingOrder(Kit::tabStops(m_kinds) << m_editor << m_betaPage << m_cancel << m_send);
+    putInReadingOrder({m_title, m_kinds, m_box, m_errorLine, m_counter, m_betaPage, m_spinner, m_cancel, m_send});
     sync();
 }
 

@@ -164,7 +164,8 @@ void InstallSheet::rebuildBoxes(const std::vector<PluginFormat>& shown, bool pac
     }
     // Reading order, buttons last: the tiles are made after the buttons.
     QWidgetList order(m_boxes.begin(), m_boxes.end());
-    setReadingOrder(order << m_cancel << m_install);
+    setReadingOrder(QWidgetList(order) << m_cancel << m_install);
+    putInReadingOrder(QWidgetList{m_title} << order << m_note << m_cancel << m_install);
 }
 
 void InstallSheet::sync()

@@ -77,17 +77,28 @@ public:
     }
 };
 
-QAccessibleInterface* formatBoxFactory(const QString&, QObject* object)
+// The sheet's title is its heading.
+class TitleAccessible : public QAccessibleWidget {
+public:
+    explicit TitleAccessible(QWidget* title)
+        : QAccessibleWidget(title, QAccessible::Heading)
+    {
+    }
+};
+
+QAccessibleInterface* sheetFactory(const QString&, QObject* object)
 {
     if (auto* box = qobject_cast<FormatBox*>(object))
         return new FormatBoxAccessible(box);
+    if (object->objectName() == QStringLiteral("sheetTitle") && qobject_cast<SheetTitle*>(object->parent()))
+        return new TitleAccessible(static_cast<QWidget*>(object));
     return nullptr;
 }
 
-void installFormatBoxAccessibility()
+void installSheetAccessibility()
 {
     static const bool installed = [] {
-        QAccessible::installFactory(formatBoxFactory);
+        QAccessible::installFactory(sheetFactory);
         return true;
     }();
     Q_UNUSED(installed);
@@ -156,6 +167,7 @@ SheetTitle::SheetTitle(const QString& title, const QString& detail, QWidget* par
     , m_title(new Title(this))
     , m_detail(Kit::plainLabel(detail, this))
 {
+    installSheetAccessibility();
     const TitleStyle style;
     m_title->setObjectName(QStringLiteral("sheetTitle"));
     m_detail->setObjectName(QStringLiteral("sheetDetail"));
@@ -187,6 +199,8 @@ FormatBox::FormatBox(PluginFormat format, const QString& detail, std::function<v
     , m_name(Kit::plainLabel(label(format), this))
     , m_detail(Kit::plainLabel(detail, this))
 {
+    // Before anything asks: the interface is made once per object and kept.
+    installSheetAccessibility();
     const FormatBoxStyle style;
     Kit::setupButton(this);
     setCheckable(true);
@@ -209,7 +223,6 @@ FormatBox::FormatBox(PluginFormat format, const QString& detail, std::function<v
     layout->setSpacing(style.spacing);
     layout->addWidget(m_name);
     layout->addWidget(m_detail);
-    installFormatBoxAccessibility();
     // Not clicked(): assistive technology's toggle flips the state without
     // a click, and the choice must follow what the tile shows.
     connect(this, &QAbstractButton::toggled, this, &FormatBox::changed);
@@ -293,6 +306,27 @@ bool FormatBox::hitButton(const QPoint& pos) const
     return Kit::Paint::continuousRect(QRectF(rect()), Kit::Theme::cardRadius).contains(QPointF(pos) + QPointF(0.5, 0.5));
 }
 
+void putInReadingOrder(const QWidgetList& parts)
+{
+    if (parts.isEmpty())
+        return;
+    QWidget* parent = parts.first()->parentWidget();
+    QWidgetList now;
+    for (QObject* child : parent->children())
+        if (child->isWidgetType() && parts.contains(static_cast<QWidget*>(child)))
+            now.append(static_cast<QWidget*>(child));
+    if (now == parts)
+        return;
+    // raise() moves a widget to the end of its parent's children; the parts
+    // do not overlap, so nothing is drawn differently.
+    for (QWidget* part : parts)
+        part->raise();
+    if (QAccessible::isActive()) {
+        QAccessibleEvent reordered(parent, QAccessible::ObjectReorder);
+        QAccessible::updateAccessibility(&reordered);
+    }
+}
+
 void layOutMessage(QWidget* panel, const QString& name, const QString& title, const QString& text, QWidget* close)
 {
     QLabel* heading = Kit::plainLabel(title, panel);
@@ -310,6 +344,7 @@ void layOutMessage(QWidget* panel, const QString& name, const QString& title, co
     layout->addWidget(heading);
     layout->addWidget(body);
     layout->addLayout(buttons);
+    putInReadingOrder({heading, body, close});
 }
 
 } // namespace Hub::Views

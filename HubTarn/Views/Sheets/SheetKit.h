@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QWidget>
+#include <QWidgetList>
 
 #include <functional>
 
@@ -31,6 +32,12 @@ private:
     Title* m_title;
     QLabel* m_detail;
 };
+
+// Assistive technology reads a sheet's parts in the order of their parent's
+// children, which is the order they were made in: `parts` (children of one
+// parent) are put in this order at its end, so the tree reads as the sheet
+// does (heading, text, tiles, then buttons) whatever was made first.
+void putInReadingOrder(const QWidgetList& parts);
 
 // A sheet's closing message laid out on `panel`: the title in the bold face
 // at 28, the text under it in the foot style, and `close` at the right

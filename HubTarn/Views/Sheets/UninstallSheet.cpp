@@ -182,7 +182,8 @@ void UninstallSheet::sync()
     }
     // Reading order, buttons last: a tile made by a rescan would otherwise
     // come after them.
-    setReadingOrder(order << m_settings << m_cancel << m_uninstall);
+    setReadingOrder(QWidgetList(order) << m_settings << m_cancel << m_uninstall);
+    putInReadingOrder(QWidgetList{m_title} << order << m_settings << m_footer << m_cancel << m_uninstall);
 
     const std::optional<QString> folder = settingsFolder();
     m_settings->setVisible(folder.has_value());
