@@ -968,6 +968,45 @@ TEST_F(SheetsTest, TheAccessibilityTreeReadsAsTheSheetDoes)
     }
 }
 
+// The keyboard's ring around the settings switch stays clear of its
+// caption: nothing it draws falls on the caption's text.
+TEST_F(SheetsTest, TheSettingsSwitchRingLeavesItsCaptionClear)
+{
+    Product both = plugin(u"both"_qs, u"1.0"_qs);
+    both.settingsFolder = u"Tarn Audio/Both"_qs;
+    catalog.products.push_back(both);
+    installer->copies[u"both"_qs] = {copy(PluginFormat::vst3, u"1.0"_qs)};
+    ASSERT_NO_FATAL_FAILURE(open());
+    Views::SheetView* host = present(Sheet::uninstall(u"both"_qs));
+    ASSERT_NE(host, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(host, kPatience));
+    auto* settings = child<Kit::InkSwitch>(host, u"removeSettings"_qs);
+    for (int i = 0; i < 6 && !settings->hasFocus(); ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_TRUE(Kit::keyboardFocus(settings));
+    picture(host, u"sheet-uninstall-settings-focused"_qs);
+    // The ring is what differs between the switch with and without it.
+    const QImage ringed = settings->grab().toImage();
+    clickCentre(titleOf(host));
+    ASSERT_FALSE(Kit::keyboardFocus(settings));
+    const QImage plain = settings->grab().toImage();
+    ASSERT_EQ(ringed.size(), plain.size());
+    auto* caption = child<QLabel>(host, u"settingsCaption"_qs);
+    const QRect text = QRect(caption->mapTo(settings, QPoint(0, 0)), caption->size());
+    int touched = 0;
+    for (int y = text.top(); y <= text.bottom(); ++y)
+        for (int x = text.left(); x <= text.right(); ++x)
+            touched += ringed.pixel(x, y) != plain.pixel(x, y);
+    EXPECT_EQ(touched, 0) << "the ring draws over the caption";
+    int ring = 0;
+    for (int y = 0; y < ringed.height(); ++y)
+        for (int x = 0; x < ringed.width(); ++x)
+            ring += ringed.pixel(x, y) != plain.pixel(x, y);
+    EXPECT_GT(ring, 0) << "no ring at all";
+    host->reject();
+    EXPECT_TRUE(dismissed());
+}
+
 TEST_F(SheetsTest, AProductLeavingTheCatalogTurnsTheSheetIntoNotFoundAndLongTitlesShrinkOnOneLine)
 {
     Product longName = plugin(u"long"_qs, u"1.0"_qs);
@@ -988,8 +1027,11 @@ TEST_F(SheetsTest, AProductLeavingTheCatalogTurnsTheSheetIntoNotFoundAndLongTitl
     ASSERT_NE(host, nullptr);
     EXPECT_EQ(labelText(host, u"notFoundTitle"_qs), u"not found"_qs);
     EXPECT_EQ(labelText(host, u"notFoundText"_qs), u"This product isn't in the catalog any more."_qs);
+    EXPECT_EQ(host->windowTitle(), u"Not found"_qs) << "titled for the sheet it is not";
     picture(host, u"sheet-not-found"_qs);
-    clickCentre(child(host, u"closeButton"_qs));
+    // Its one button is the default: Return with nothing focused closes it.
+    EXPECT_EQ(qobject_cast<QAbstractButton*>(QApplication::focusWidget()), nullptr);
+    QTest::keyClick(host, Qt::Key_Return);
     EXPECT_TRUE(dismissed());
 }
 

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QTest>
 
+#include <algorithm>
 #include <atomic>
 
 using namespace Qt::StringLiterals;
@@ -206,6 +207,24 @@ TEST_F(ShellScreens, ACodeStepShowsItsSentenceTakesTheCodeAndHasAWayBack)
     const auto fieldAt = [this] { return find(u"code"_s)->mapTo(m_root.get(), QPoint(0, 0)); };
     const QPoint asking = fieldAt();
     saveScreenshot(m_root.get(), u"shell-sign-in-code"_s);
+    {
+        // The caret stands alone in the middle of the empty field, not
+        // inside its placeholder, which shows again once the focus goes.
+        auto* field = find<Kit::TextInput>(u"code"_s);
+        const auto besideTheCaret = [field] {
+            const QImage shot = field->grab().toImage();
+            const int middle = field->width() / 2;
+            const int line = field->fontMetrics().height();
+            const int top = (field->height() - line) / 2;
+            return std::max(brightest(shot.copy(middle - 60, top, 56, line)),
+                            brightest(shot.copy(middle + 4, top, 56, line)));
+        };
+        ASSERT_TRUE(field->hasFocus());
+        const int typing = besideTheCaret();
+        field->clearFocus();
+        EXPECT_GT(besideTheCaret(), typing + 40) << "the placeholder shows around the caret";
+        field->setFocus(Qt::OtherFocusReason);
+    }
 
     // A wrong code keeps the step and says why, in the warning colour,
     // where the instruction was: nothing below it moves.

@@ -22,6 +22,7 @@ namespace {
 
 const QString kNotFoundTitle = QStringLiteral("not found");
 const QString kNotFoundText = QStringLiteral("This product isn't in the catalog any more.");
+const QString kNotFoundWindowTitle = QStringLiteral("Not found");
 
 // Shown for a product the catalog no longer lists (or this account no
 // longer sees): what happened, and a way out.
@@ -36,6 +37,9 @@ public:
         connect(m_close, &QAbstractButton::clicked, this, &SheetBody::dismiss);
         layOutMessage(this, QStringLiteral("notFound"), kNotFoundTitle, kNotFoundText, m_close);
     }
+
+    // Its one button.
+    QAbstractButton* defaultButton() const override { return m_close; }
 
 protected:
     void showEvent(QShowEvent* event) override
@@ -71,7 +75,7 @@ SheetView::SheetView(HubModel* model, const Sheet& sheet, QWidget* parent)
     p.setColor(QPalette::Window, Kit::Theme::panel());
     setPalette(p);
     Kit::setTextColor(this, Kit::Theme::ink());
-    setWindowTitle(title(sheet, model->name(sheet.slug)));
+    setWindowTitle(model->product(sheet.slug) ? title(sheet, model->name(sheet.slug)) : kNotFoundWindowTitle);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
     layout->setSpacing(0);
@@ -132,6 +136,8 @@ void SheetView::checkProduct()
     if (m_model->product(m_sheet.slug) || m_body->objectName() == QStringLiteral("sheetNotFound"))
         return;
     setBody(new NotFoundPanel(m_model, m_sheet.slug, this));
+    // Titled for what it now says, not for the sheet it was.
+    setWindowTitle(kNotFoundWindowTitle);
 }
 
 int SheetView::contentHeight() const

@@ -18,7 +18,8 @@ namespace Hub::Views {
 // on every side, the panel's colour, as high as its sheet needs. Closing it
 // any way (Escape, the window's close button, the sheet's own buttons)
 // clears the model's sheet. A product that is not (or no longer) shown
-// gets the "not found" panel instead of its sheet.
+// gets the "not found" panel instead of its sheet, and the window is titled
+// "Not found".
 class SheetView : public QDialog {
     Q_OBJECT
 
