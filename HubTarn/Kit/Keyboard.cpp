@@ -1,5 +1,7 @@
 #include "Keyboard.h"
 
+#include "Segmented.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QKeyEvent>
@@ -24,8 +26,10 @@ bool pressForReturn(QWidget* dialog, QKeyEvent* event, QAbstractButton* defaultB
 QWidgetList tabStops(QWidget* root)
 {
     QWidgetList stops;
+    // Every segment of a segmented control, not only the chosen one that Tab
+    // takes now: the choice moves, and the chain must hold each in place.
     for (QWidget* widget : QWidgetList{root} + root->findChildren<QWidget*>())
-        if (widget->focusPolicy() & Qt::TabFocus)
+        if ((widget->focusPolicy() & Qt::TabFocus) || qobject_cast<const Segmented*>(widget->parentWidget()))
             stops.append(widget);
     return stops;
 }

@@ -19,7 +19,8 @@ namespace Hub::Kit {
 bool pressForReturn(QWidget* dialog, QKeyEvent* event, QAbstractButton* defaultButton);
 
 // `root` and the widgets under it that Tab reaches, in the order they were
-// made (a part made anew would otherwise go to the chain's end).
+// made (a part made anew would otherwise go to the chain's end); every
+// segment of a Segmented, though Tab reaches only the chosen one.
 QWidgetList tabStops(QWidget* root);
 // Tab goes through `stops` in this order. Set link by link: Qt 6.4 moves a
 // widget's own children away from it when only the widgets are linked.

@@ -5,7 +5,6 @@
 #include <QWidget>
 
 class QAbstractButton;
-class QButtonGroup;
 
 namespace Hub::Kit {
 
@@ -15,6 +14,9 @@ namespace Hub::Kit {
 // outline in Theme::line, 30 high, labels in the upper-case label style.
 // Values are compared with QVariant's equality, so any type with operator==
 // can be the value.
+// The keyboard treats it as a desktop radio group: Tab enters and leaves it
+// at the chosen segment (the first while none is), and the arrows (Left and
+// Up back, Right and Down on) move to the neighbouring segment and choose it.
 class Segmented : public QWidget {
     Q_OBJECT
 
@@ -41,9 +43,16 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    friend class Segment;
+    // The arrows: the segment `step` away from `from`, if any, takes the
+    // focus and is chosen, as a press would choose it.
+    void step(QAbstractButton* from, int step);
+    // Only the chosen segment is a stop for Tab.
+    void fixTabStop();
+
     QList<Option> m_options;
     QVariant m_value;
-    QButtonGroup* m_group;
+    QList<QAbstractButton*> m_segments;
 };
 
 } // namespace Hub::Kit

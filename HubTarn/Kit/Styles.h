@@ -75,8 +75,10 @@ struct SwitchStyle {
         const SettingRowStyle r;
         return {false, r.margins, r.spacing, r.minHeight};
     }
-    // The sheets' switch: the knob, then the label, 10 apart.
-    static SwitchStyle ink() { return {true, QMargins(), 10, 0}; }
+    // The sheets' switch: the knob, then the label, 10 apart, inset as a
+    // format tile's text is, so the keyboard's ring (2 inside the edge)
+    // runs clear of the label and the knob.
+    static SwitchStyle ink() { return {true, QMargins(14, 8, 14, 8), 10, 0}; }
 };
 
 } // namespace Hub::Kit

@@ -41,7 +41,8 @@ public:
     explicit RowSwitch(const QString& title, QWidget* label = nullptr, QWidget* parent = nullptr);
 };
 
-// The sheets' switch: the knob, then the label, 10 apart, centred.
+// The sheets' switch: the knob, then the label, 10 apart, centred, inset
+// 14 at the sides and 8 above and below.
 class InkSwitch : public SwitchButton {
     Q_OBJECT
 

@@ -83,6 +83,10 @@ void TextInput::paintEvent(QPaintEvent* event)
     QLineEdit::paintEvent(event);
     if (!text().isEmpty() || m_placeholder.isEmpty())
         return;
+    // A centred field's caret stands in the middle, which would be inside
+    // its placeholder ("Co|de"): while it has the caret, the caret alone.
+    if (hasFocus() && (alignment() & Qt::AlignHCenter))
+        return;
     // Where QLineEdit draws its own placeholder: inside the text margins and
     // its 2-pixel inner margin, centred vertically.
     QPainter p(this);

@@ -11,7 +11,8 @@ namespace Hub::Kit {
 // kind takes the monospaced font with wide tracking, so a six-digit code
 // reads like a code. The placeholder is its accessible name; it is painted
 // here rather than given to QLineEdit, which would read it out a second
-// time as the description. The description is the owner's: a failure's
+// time as the description; a centred field shows it only without the
+// caret, which would stand inside it. The description is the owner's: a failure's
 // sentence while the field shows that failure.
 class TextInput : public QLineEdit {
     Q_OBJECT

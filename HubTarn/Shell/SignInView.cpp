@@ -312,10 +312,23 @@ void SignInView::refresh()
 void SignInView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    takeFocus();
     if (!m_providersAsked) {
         m_providersAsked = true;
         m_model->loadSignInProviders();
     }
+}
+
+void SignInView::takeFocus()
+{
+    // The caret waits in the step's first field as soon as the screen shows,
+    // whether or not its window is active yet (a window manager activates it
+    // in its own time, and it then gives the focus to this field): nothing
+    // typed is lost until a Tab or a click.
+    QWidget* first = m_steps->currentWidget() == m_codeStep ? static_cast<QWidget*>(m_code) : m_email;
+    const QWidget* focused = window()->focusWidget();
+    if (first->isEnabled() && !(focused && isAncestorOf(focused) && focused->isVisible()))
+        first->setFocus(Qt::OtherFocusReason);
 }
 
 void SignInView::paintEvent(QPaintEvent*)

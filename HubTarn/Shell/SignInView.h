@@ -54,6 +54,7 @@ private:
     void signInWithBrowser(int provider);
     void verify();
     void back();
+    void takeFocus();
 
     HubModel* m_model;
     QLabel* m_title;

@@ -97,6 +97,10 @@ TEST_F(Journey, InstallsUpdatesRemovesReportsAndSendsFeedbackThroughTheRealWindo
                                   u"sign-in screen"_s, u"sign in"_s, u"setting kept"_s, u"quit"_s}));
     EXPECT_TRUE(m_output.contains(u"Installed Echo 1.2.0 from its row: VST3 at ~/.vst3/Echo.vst3"_s))
         << m_output.toStdString();
+    // Its sheet was walked by keys, and the AU chosen there then turned off
+    // by assistive technology went nowhere, not even to the Trash later.
+    for (const QString& place : {u".components/Echo.component"_s, u".local/share/Trash/files/Echo.component"_s})
+        EXPECT_FALSE(QFileInfo::exists(home(place))) << place.toStdString();
 
     // Installed from the page with AU left out: the VST3 alone, the maker's
     // bundle byte for byte.

@@ -118,6 +118,39 @@ TEST(JobLineLook, TheProgressIsHeardEachWholePercent)
     EXPECT_EQ(spoken(progress)->text(QAccessible::Value), u"25%"_s);
 }
 
+// A job's outcome reaches a screen reader once, as an alert with its
+// sentence, from the line the user sees; a step or a redraw says nothing.
+TEST(JobLineLook, AnOutcomeIsAnnouncedOnceByTheLineShown)
+{
+    QWidget host;
+    auto* layout = new QVBoxLayout(&host);
+    auto* line = new JobLine(&host);
+    layout->addWidget(line);
+    host.show();
+    QWidget away; // never shown, as a tab not on screen
+    auto* hidden = new JobLine(&away);
+    AccessEvents events;
+    const QString trashed = u"echo's AU is in the Trash."_s;
+    const QString damaged = u"The update of Drift failed: its download is damaged (checksum mismatch)."_s;
+    QStringList said;
+    for (const Job& job : {Job::removing(), Job::done(trashed), Job::done(trashed), Job::downloading(0.5),
+                           Job::failed(damaged), Job::failed(damaged)}) {
+        events.clear();
+        line->setJob(job, Kit::Theme::ink());
+        hidden->setJob(job, Kit::Theme::ink());
+        for (const AccessEvents::Event& event : events.events())
+            if (event.type == QAccessible::Alert) {
+                QAccessibleInterface* alert = spoken(event.object);
+                EXPECT_EQ(alert->role(), QAccessible::AlertMessage);
+                EXPECT_EQ(event.object->parent(), &host);
+                // What the desktop's bridge passes on: the alert showing.
+                EXPECT_EQ(events.count(QAccessible::ObjectShow, event.object), 1);
+                said.append(alert->text(QAccessible::Name));
+            }
+    }
+    EXPECT_EQ(said, (QStringList{trashed, damaged}));
+}
+
 TEST(JobLineLook, ALongFailureWrapsInsteadOfBeingCut)
 {
     QWidget host;

@@ -180,6 +180,44 @@ TEST_F(SettingsTabTest, ScopeChoosesTheFolderShownAndShowOpensItsNearestFolder)
         EXPECT_EQ(tab->shownPath(row.path), row.shown) << row.path.toStdString();
 }
 
+// "Install for" by keyboard, as a desktop radio group: the arrows move to
+// the other choice and make it; Tab leaves the group and comes back to the
+// choice made, whichever segment had the focus before.
+TEST_F(SettingsTabTest, InstallForIsChosenWithTheArrowsAndTabComesBackToTheChoice)
+{
+    startModel();
+    show<SettingsTab>();
+    ground->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(ground.get(), kPatience));
+    auto* scope = child<Kit::Segmented>(ground.get(), u"scopeControl"_qs);
+    QAbstractButton* justMe = scope->segment(0);
+    QAbstractButton* everyone = scope->segment(1);
+    justMe->setFocus(Qt::TabFocusReason);
+    const auto key = [](Qt::Key k, Qt::KeyboardModifiers m = {}) { QTest::keyClick(QApplication::focusWidget(), k, m); };
+    const struct {
+        Qt::Key key;
+        QAbstractButton* focused;
+        InstallScope scope;
+    } table[] = {
+        {Qt::Key_Right, everyone, InstallScope::allUsers}, {Qt::Key_Right, everyone, InstallScope::allUsers},
+        {Qt::Key_Up, justMe, InstallScope::user},          {Qt::Key_Down, everyone, InstallScope::allUsers},
+        {Qt::Key_Left, justMe, InstallScope::user},        {Qt::Key_Right, everyone, InstallScope::allUsers},
+    };
+    for (const auto& row : table) {
+        key(row.key);
+        EXPECT_EQ(QApplication::focusWidget(), row.focused);
+        EXPECT_EQ(model->scope(), row.scope);
+    }
+    picture(u"settings-scope-keys"_qs);
+    key(Qt::Key_Tab);
+    EXPECT_NE(QApplication::focusWidget(), justMe) << "Tab stayed in the group";
+    EXPECT_NE(QApplication::focusWidget(), everyone);
+    key(Qt::Key_Tab, Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::focusWidget(), everyone) << "Shift+Tab did not come back to the choice";
+    key(Qt::Key_Tab, Qt::ShiftModifier);
+    EXPECT_NE(QApplication::focusWidget(), justMe) << "Shift+Tab stopped at the segment not chosen";
+}
+
 TEST_F(SettingsTabTest, ProblemReportsListSendAndClearWithTheirNote)
 {
     spool(u"echo"_qs, u"hub.install"_qs, 4);

@@ -23,7 +23,9 @@
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QWindow>
 
+#include <functional>
 #include <mutex>
 
 #include <sys/stat.h>
@@ -375,6 +377,63 @@ TEST_F(SheetsTest, AnUntickedFormatIsNotInstalled)
     }
 }
 
+// Assistive technology's toggle turns a tile off as a click does, and the
+// choice follows the tile however its state changed: what it shows off is
+// neither installed nor moved to the Trash. A package's fixed tile offers
+// nothing to toggle and stays on.
+TEST_F(SheetsTest, ATileTurnedOffByAssistiveTechnologyIsLeftOutAndAFixedTileOffersNoAction)
+{
+    installer->copies[u"echo"_qs] = {copy(PluginFormat::vst3, u"1.0"_qs), copy(PluginFormat::au, u"1.0"_qs)};
+    Product package = plugin(u"boxed"_qs, u"1.0"_qs);
+    package.release.reset();
+    catalog.products.push_back(package);
+    ASSERT_NO_FATAL_FAILURE(open());
+    model->setInstallAU(true); // both start ticked
+    const struct Row {
+        Sheet sheet;
+        PluginFormat off;
+        const char* button;
+        QString request;
+    } table[] = {
+        {Sheet::install(u"reverb"_qs), PluginFormat::au, "installButton", u"install reverb vst3 user"_qs},
+        {Sheet::uninstall(u"echo"_qs), PluginFormat::vst3, "uninstallButton", u"uninstall echo au user allUsers kept"_qs},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(rawValue(row.off).toStdString());
+        Views::SheetView* host = present(row.sheet);
+        ASSERT_NE(host, nullptr);
+        auto* box = child<FormatBox>(host, u"formatBox-"_qs + rawValue(row.off));
+        QAccessibleInterface* tile = spoken(box);
+        EXPECT_EQ(tile->role(), QAccessible::CheckBox);
+        EXPECT_EQ(tile->text(QAccessible::Name), label(row.off));
+        EXPECT_TRUE(tile->state().checked);
+        ASSERT_NE(tile->actionInterface(), nullptr);
+        tile->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        EXPECT_FALSE(box->isOn());
+        EXPECT_FALSE(tile->state().checked);
+        // Qt's own toggle, which clicks nothing, is heard as well.
+        box->toggle();
+        box->toggle();
+        EXPECT_FALSE(box->isOn());
+        picture(host, u"sheet-toggled-off-"_qs + rawValue(row.off));
+        clickCentre(child<Kit::Pill>(host, QString::fromLatin1(row.button)));
+        EXPECT_TRUE(dismissed());
+        EXPECT_TRUE(logged(row.request)) << log->calls().join(u'\n').toStdString();
+    }
+
+    Views::SheetView* host = present(Sheet::install(u"boxed"_qs));
+    ASSERT_NE(host, nullptr);
+    auto* fixed = child<FormatBox>(host, u"formatBox-au"_qs);
+    QAccessibleInterface* tile = spoken(fixed);
+    EXPECT_TRUE(tile->state().checked);
+    EXPECT_TRUE(!tile->actionInterface() || tile->actionInterface()->actionNames().isEmpty());
+    fixed->toggle();
+    EXPECT_TRUE(fixed->isOn()) << "a package's tile was turned off";
+    EXPECT_TRUE(tile->state().checked);
+    QTest::keyClick(host, Qt::Key_Escape);
+    EXPECT_TRUE(dismissed());
+}
+
 // A standalone application is found in the desktop's applications menu.
 TEST_F(InstallSheetTest, AnApplicationIsFoundInTheApplicationsMenu)
 {
@@ -678,6 +737,49 @@ TEST_F(SheetsTest, SheetsAreTitledDialogsCentredOverTheShadedWindow)
     }
 }
 
+// A double click on Install opens the sheet as a click does, and the sheet
+// keeps the keys though the second press lands on the window under it:
+// X11 activates a window pressed while it is not the focus window, with or
+// without a window manager (here the test asks for it as the platform does).
+TEST_F(SheetsTest, ASheetOpenedByADoubleClickKeepsTheKeys)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    const struct Row {
+        const char* name;
+        std::function<QWidget*()> install;
+    } table[] = {
+        {"row", [&] { return child(find(u"row-reverb"_qs), u"rowAction"_qs); }},
+        {"page",
+         [&]() -> QWidget* {
+             model->setPage(u"reverb"_qs);
+             EXPECT_TRUE(eventually([&] { return window->findChild<QWidget*>(u"actionInstall"_qs) != nullptr; }));
+             return find(u"actionInstall"_qs);
+         }},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.name);
+        QWidget* install = row.install();
+        ASSERT_NE(install, nullptr);
+        // Through the window, as the window system delivers a double click.
+        QTest::mouseDClick(window->windowHandle(), Qt::LeftButton, {},
+                           install->mapTo(window.get(), install->rect().center()));
+        Views::SheetView* host = view->sheetView();
+        ASSERT_NE(host, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(host, kPatience));
+        window->windowHandle()->requestActivate();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == host->windowHandle(); }, kPatience))
+            << "the window under the sheet kept the keys";
+        // Keys as the window system delivers them: to the focus window.
+        QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Tab);
+        EXPECT_EQ(focusName(), u"formatBox-vst3"_qs);
+        QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Space);
+        EXPECT_EQ(qobject_cast<Views::InstallSheet*>(host->body())->chosen(), std::set<PluginFormat>{});
+        QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Escape);
+        EXPECT_TRUE(dismissed());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), kPatience));
+    }
+}
+
 // The rule of every painted dialog: the button the keyboard moved to keeps
 // Return after a click elsewhere in the sheet hides its ring, as Space does.
 TEST_F(SheetsTest, ReturnPressesTheFocusedButtonAfterAClickHidesItsRing)
@@ -716,6 +818,195 @@ TEST_F(SheetsTest, TheFeedbackKindsAreANamedGroup)
     EXPECT_TRUE(dismissed());
 }
 
+// Every kind of feedback is reached by keyboard: the arrows move along the
+// kinds and choose, Tab leaves them and Shift+Tab comes back to the choice.
+TEST_F(SheetsTest, TheArrowsChooseEachKindOfFeedbackAndTabComesBackToTheChoice)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    Views::SheetView* host = present(Sheet::feedback(u"echo"_qs));
+    ASSERT_NE(host, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(host, kPatience));
+    auto* sheet = qobject_cast<Views::FeedbackSheet*>(host->body());
+    ASSERT_NE(sheet, nullptr);
+    const auto key = [](Qt::Key k, Qt::KeyboardModifiers m = {}) { QTest::keyClick(QApplication::focusWidget(), k, m); };
+    key(Qt::Key_Tab, Qt::ShiftModifier);
+    ASSERT_EQ(focusName(), u"idea"_qs);
+    const struct {
+        Qt::Key key;
+        FeedbackKind kind;
+    } table[] = {
+        {Qt::Key_Right, FeedbackKind::bug},      {Qt::Key_Down, FeedbackKind::love},
+        {Qt::Key_Right, FeedbackKind::question}, {Qt::Key_Right, FeedbackKind::question},
+        {Qt::Key_Left, FeedbackKind::love},      {Qt::Key_Up, FeedbackKind::bug},
+    };
+    for (const auto& row : table) {
+        key(row.key);
+        EXPECT_EQ(sheet->kind(), row.kind);
+        EXPECT_EQ(focusName(), rawValue(row.kind));
+    }
+    picture(host, u"sheet-feedback-kind-keys"_qs);
+    key(Qt::Key_Tab);
+    EXPECT_EQ(focusName(), u"feedbackEditor"_qs);
+    QTest::keyClicks(QApplication::focusWidget(), u"Crackles at 96 kHz"_qs);
+    key(Qt::Key_Tab, Qt::ShiftModifier);
+    EXPECT_EQ(focusName(), u"bug"_qs);
+    key(Qt::Key_Tab, Qt::ShiftModifier);
+    EXPECT_EQ(focusName(), u"sendButton"_qs) << "Shift+Tab stopped at a kind not chosen";
+    key(Qt::Key_Space);
+    EXPECT_TRUE(logged(u"feedback echo 1.0 bug Crackles at 96 kHz"_qs)) << log->calls().join(u'\n').toStdString();
+    ASSERT_TRUE(eventually([&] { return sheet->isSent(); }));
+    key(Qt::Key_Return);
+    EXPECT_TRUE(dismissed());
+}
+
+// What a sheet answers is heard: the thanks with the focus on its Close,
+// a refusal and the "not found" panel as one alert each.
+TEST_F(SheetsTest, ASheetsOutcomeIsHeardOnce)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    AccessEvents events;
+    // Read at once: one announcer per window says each sentence in turn.
+    const auto alerts = [&] {
+        QStringList said;
+        for (const AccessEvents::Event& event : events.events())
+            if (event.type == QAccessible::Alert)
+                said.append(spoken(event.object)->text(QAccessible::Name));
+        return said;
+    };
+    {
+        const std::lock_guard lock(service->mutex);
+        service->feedbackError = HubError::message(u"Keep it under 2,000 characters."_qs);
+    }
+    Views::SheetView* host = present(Sheet::feedback(u"echo"_qs));
+    ASSERT_NE(host, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(host, kPatience));
+    auto* sheet = qobject_cast<Views::FeedbackSheet*>(host->body());
+    QTest::keyClicks(QApplication::focusWidget(), u"Hello"_qs);
+    clickCentre(child(host, u"sendButton"_qs));
+    ASSERT_TRUE(eventually([&] { return sheet->error().has_value(); }));
+    EXPECT_EQ(alerts(), QStringList{u"Keep it under 2,000 characters."_qs});
+    {
+        const std::lock_guard lock(service->mutex);
+        service->feedbackError.reset();
+    }
+    events.clear();
+    clickCentre(child(host, u"sendButton"_qs));
+    ASSERT_TRUE(eventually([&] { return sheet->isSent(); }));
+    auto* close = child<Kit::Pill>(host, u"closeButton"_qs);
+    EXPECT_TRUE(close->hasFocus());
+    EXPECT_EQ(events.count(QAccessible::Focus, close), 1);
+    EXPECT_EQ(spoken(close)->text(QAccessible::Description),
+              u"thank you. It reaches Tarnaudio with your name and version."_qs);
+    EXPECT_EQ(alerts(), QStringList()) << "the thanks is read with the focus, not cut short by it";
+    QTest::keyClick(close, Qt::Key_Return);
+    ASSERT_TRUE(dismissed());
+
+    // Opened on a product that is gone: nothing focused says so.
+    events.clear();
+    host = present(Sheet::install(u"missing"_qs));
+    ASSERT_NE(host, nullptr);
+    const QString notFound = u"not found. This product isn't in the catalog any more."_qs;
+    EXPECT_EQ(alerts(), QStringList{notFound});
+    host->reject();
+    EXPECT_TRUE(dismissed());
+}
+
+// What a screen reader walks, in the tree's order: the heading, its text,
+// the tiles, then the buttons, as the sheet reads on screen.
+TEST_F(SheetsTest, TheAccessibilityTreeReadsAsTheSheetDoes)
+{
+    installer->copies[u"echo"_qs] = {copy(PluginFormat::vst3, u"1.0"_qs), copy(PluginFormat::au, u"1.0"_qs)};
+    ASSERT_NO_FATAL_FAILURE(open());
+    // The leaves a screen reader reaches, depth first, as role and name.
+    std::function<void(QAccessibleInterface*, QStringList&)> walk = [&](QAccessibleInterface* node, QStringList& out) {
+        for (int i = 0; i < node->childCount(); ++i) {
+            QAccessibleInterface* part = node->child(i);
+            if (!part || part->state().invisible)
+                continue;
+            if (part->childCount() > 0 && part->role() != QAccessible::Grouping
+                && part->role() != QAccessible::EditableText) {
+                walk(part, out);
+                continue;
+            }
+            const QString role = part->role() == QAccessible::Heading ? u"heading"_qs
+                               : part->role() == QAccessible::CheckBox ? u"tile"_qs
+                               : part->role() == QAccessible::Button   ? u"button"_qs
+                                                                        : u"text"_qs;
+            if (!part->text(QAccessible::Name).isEmpty())
+                out.append(role + u' ' + part->text(QAccessible::Name));
+        }
+    };
+    const struct Row {
+        Sheet sheet;
+        QStringList read;
+    } table[] = {
+        {Sheet::install(u"reverb"_qs),
+         {u"heading install reverb"_qs, u"text x86-64 · 1.0"_qs, u"tile VST3"_qs, u"tile AU"_qs,
+          u"text Installs just for you, no password needed. Close your DAW first so it loads the new version."_qs,
+          u"button Cancel"_qs, u"button Install"_qs}},
+        {Sheet::uninstall(u"echo"_qs),
+         {u"heading uninstall echo"_qs, u"text Installed 1.0"_qs, u"tile VST3"_qs, u"tile AU"_qs,
+          u"text Everything goes to the Trash. Your system asks for your password once for the copies installed for all users."_qs,
+          u"button Cancel"_qs, u"button Uninstall"_qs}},
+        {Sheet::feedback(u"echo"_qs),
+         {u"heading feedback · echo"_qs, u"text Goes to Tarnaudio with your name and version 1.0"_qs,
+          u"text Kind of feedback"_qs, u"text Message"_qs, u"text 0 / 2000"_qs, u"button Cancel"_qs,
+          u"button Send"_qs}},
+        {Sheet::install(u"missing"_qs),
+         {u"text not found"_qs, u"text This product isn't in the catalog any more."_qs, u"button Close"_qs}},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.read.first().toStdString());
+        Views::SheetView* host = present(row.sheet);
+        ASSERT_NE(host, nullptr);
+        QStringList read;
+        walk(spoken(host), read);
+        read.removeAll(u"text "_qs + host->windowTitle());
+        EXPECT_EQ(read, row.read);
+        host->reject();
+        ASSERT_TRUE(dismissed());
+    }
+}
+
+// The keyboard's ring around the settings switch stays clear of its
+// caption: nothing it draws falls on the caption's text.
+TEST_F(SheetsTest, TheSettingsSwitchRingLeavesItsCaptionClear)
+{
+    Product both = plugin(u"both"_qs, u"1.0"_qs);
+    both.settingsFolder = u"Tarn Audio/Both"_qs;
+    catalog.products.push_back(both);
+    installer->copies[u"both"_qs] = {copy(PluginFormat::vst3, u"1.0"_qs)};
+    ASSERT_NO_FATAL_FAILURE(open());
+    Views::SheetView* host = present(Sheet::uninstall(u"both"_qs));
+    ASSERT_NE(host, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(host, kPatience));
+    auto* settings = child<Kit::InkSwitch>(host, u"removeSettings"_qs);
+    for (int i = 0; i < 6 && !settings->hasFocus(); ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_TRUE(Kit::keyboardFocus(settings));
+    picture(host, u"sheet-uninstall-settings-focused"_qs);
+    // The ring is what differs between the switch with and without it.
+    const QImage ringed = settings->grab().toImage();
+    clickCentre(titleOf(host));
+    ASSERT_FALSE(Kit::keyboardFocus(settings));
+    const QImage plain = settings->grab().toImage();
+    ASSERT_EQ(ringed.size(), plain.size());
+    auto* caption = child<QLabel>(host, u"settingsCaption"_qs);
+    const QRect text = QRect(caption->mapTo(settings, QPoint(0, 0)), caption->size());
+    int touched = 0;
+    for (int y = text.top(); y <= text.bottom(); ++y)
+        for (int x = text.left(); x <= text.right(); ++x)
+            touched += ringed.pixel(x, y) != plain.pixel(x, y);
+    EXPECT_EQ(touched, 0) << "the ring draws over the caption";
+    int ring = 0;
+    for (int y = 0; y < ringed.height(); ++y)
+        for (int x = 0; x < ringed.width(); ++x)
+            ring += ringed.pixel(x, y) != plain.pixel(x, y);
+    EXPECT_GT(ring, 0) << "no ring at all";
+    host->reject();
+    EXPECT_TRUE(dismissed());
+}
+
 TEST_F(SheetsTest, AProductLeavingTheCatalogTurnsTheSheetIntoNotFoundAndLongTitlesShrinkOnOneLine)
 {
     Product longName = plugin(u"long"_qs, u"1.0"_qs);
@@ -736,8 +1027,11 @@ TEST_F(SheetsTest, AProductLeavingTheCatalogTurnsTheSheetIntoNotFoundAndLongTitl
     ASSERT_NE(host, nullptr);
     EXPECT_EQ(labelText(host, u"notFoundTitle"_qs), u"not found"_qs);
     EXPECT_EQ(labelText(host, u"notFoundText"_qs), u"This product isn't in the catalog any more."_qs);
+    EXPECT_EQ(host->windowTitle(), u"Not found"_qs) << "titled for the sheet it is not";
     picture(host, u"sheet-not-found"_qs);
-    clickCentre(child(host, u"closeButton"_qs));
+    // Its one button is the default: Return with nothing focused closes it.
+    EXPECT_EQ(qobject_cast<QAbstractButton*>(QApplication::focusWidget()), nullptr);
+    QTest::keyClick(host, Qt::Key_Return);
     EXPECT_TRUE(dismissed());
 }
 

@@ -8,9 +8,11 @@
 #include "Shell/RootView.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QTest>
 
+#include <algorithm>
 #include <atomic>
 
 using namespace Qt::StringLiterals;
@@ -205,6 +207,24 @@ TEST_F(ShellScreens, ACodeStepShowsItsSentenceTakesTheCodeAndHasAWayBack)
     const auto fieldAt = [this] { return find(u"code"_s)->mapTo(m_root.get(), QPoint(0, 0)); };
     const QPoint asking = fieldAt();
     saveScreenshot(m_root.get(), u"shell-sign-in-code"_s);
+    {
+        // The caret stands alone in the middle of the empty field, not
+        // inside its placeholder, which shows again once the focus goes.
+        auto* field = find<Kit::TextInput>(u"code"_s);
+        const auto besideTheCaret = [field] {
+            const QImage shot = field->grab().toImage();
+            const int middle = field->width() / 2;
+            const int line = field->fontMetrics().height();
+            const int top = (field->height() - line) / 2;
+            return std::max(brightest(shot.copy(middle - 60, top, 56, line)),
+                            brightest(shot.copy(middle + 4, top, 56, line)));
+        };
+        ASSERT_TRUE(field->hasFocus());
+        const int typing = besideTheCaret();
+        field->clearFocus();
+        EXPECT_GT(besideTheCaret(), typing + 40) << "the placeholder shows around the caret";
+        field->setFocus(Qt::OtherFocusReason);
+    }
 
     // A wrong code keeps the step and says why, in the warning colour,
     // where the instruction was: nothing below it moves.
@@ -300,6 +320,24 @@ TEST_F(ShellScreens, AFailureSentenceIsShownAsPlainText)
     EXPECT_TRUE(find<Kit::TextInput>(u"password"_s)->hasError());
     EXPECT_EQ(find<Kit::TextInput>(u"email"_s)->text(), u"ada@example.com"_s) << "the typed address is kept";
     saveScreenshot(m_root.get(), u"shell-sign-in-failure"_s);
+}
+
+// The splash gives way to the sign-in screen with the caret in the e-mail
+// field: what is typed at once is not lost.
+TEST_F(ShellScreens, TheEMailFieldHasTheCaretAsSoonAsTheSignInScreenShows)
+{
+    buildRoot();
+    m_root->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_root.get(), kPatience));
+    EXPECT_EQ(shown(), u"splash"_s);
+    startToFirstScreen();
+    ASSERT_EQ(shown(), u"signIn"_s);
+    EXPECT_EQ(QApplication::focusWidget(), find(u"email"_s));
+    // Keys as the window system delivers them: to the focus window.
+    for (const char c : "ada@example.com"_ba)
+        QTest::keyClick(QGuiApplication::focusWindow(), c);
+    EXPECT_EQ(find<Kit::TextInput>(u"email"_s)->text(), u"ada@example.com"_s);
+    saveScreenshot(m_root.get(), u"shell-sign-in-first-field"_s);
 }
 
 // By keyboard alone, in reading order; a failure takes the focus to the

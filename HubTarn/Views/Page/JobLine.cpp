@@ -1,6 +1,7 @@
 #include "Views/Page/JobLine.h"
 
 #include "Kit/Animation.h"
+#include "Kit/Announce.h"
 #include "Kit/ProgressLine.h"
 #include "Kit/Spinner.h"
 #include "Kit/TextStyle.h"
@@ -142,6 +143,12 @@ void JobLine::setJob(const Job& job, const QColor& color)
     m_outcome->setVisible(!text && job.kind != Job::Kind::idle);
     // Explicitly hidden while idle, so a parent's layout gives it no room.
     setVisible(job.kind != Job::Kind::idle);
+    // An outcome is said once, by the line the user sees; a step is heard
+    // through the progress line.
+    const bool outcome = m_outcome->isVisibleTo(this);
+    if (outcome && isVisible() && job != m_announced)
+        Kit::announce(this, job.message);
+    m_announced = outcome ? job : Job::idle();
 }
 
 void JobLine::step(std::optional<qreal> value, const QString& text, const QString& spoken)

@@ -38,6 +38,9 @@ private:
     void message(const QString& mark, const QString& spoken, const QColor& markColor, const QString& text);
 
     Job m_job;
+    // The outcome last announced (idle once a step runs), so the same one
+    // is not said again on every redraw.
+    Job m_announced;
     QColor m_color;
     QWidget* m_step;
     Kit::Spinner* m_spinner;

@@ -4,6 +4,7 @@
 
 #include "Account/HubService.h"
 #include "Base/HubError.h"
+#include "Kit/Announce.h"
 #include "Kit/Keyboard.h"
 #include "Kit/Paint.h"
 #include "Kit/Pill.h"
@@ -32,6 +33,9 @@ struct EditorStyle {
     // The outline while the last send failed.
     qreal errorOpacity = 0.7;
 };
+
+const QString kThanksTitle = QStringLiteral("thank you");
+const QString kThanksText = QStringLiteral("It reaches Tarnaudio with your name and version.");
 
 Kit::PillStyle outlined() { return Kit::PillStyle{std::nullopt, Kit::Theme::bg(), true, false}; }
 Kit::PillStyle filled() { return Kit::PillStyle{Kit::Theme::ink(), Kit::Theme::bg(), true, false}; }
@@ -124,6 +128,7 @@ FeedbackSheet::FeedbackSheet(HubModel* model, const QString& slug, QWidget* pare
     connectActions();
     // Reading order, buttons last: the kinds are made after the buttons.
     setReadingOrder(Kit::tabStops(m_kinds) << m_editor << m_betaPage << m_cancel << m_send);
+    putInReadingOrder({m_title, m_kinds, m_box, m_errorLine, m_counter, m_betaPage, m_spinner, m_cancel, m_send});
     sync();
 }
 
@@ -179,8 +184,10 @@ void FeedbackSheet::layOutForm()
 
 void FeedbackSheet::layOutThanks()
 {
-    layOutMessage(m_thanks, QStringLiteral("thanks"), QStringLiteral("thank you"),
-                  QStringLiteral("It reaches Tarnaudio with your name and version."), m_close);
+    layOutMessage(m_thanks, QStringLiteral("thanks"), kThanksTitle, kThanksText, m_close);
+    // The focus goes to Close once the message is sent: the thanks is read
+    // with it, once, and not cut short by the move of the focus.
+    m_close->setAccessibleDescription(kThanksTitle + QStringLiteral(". ") + kThanksText);
 }
 
 void FeedbackSheet::connectActions()
@@ -266,6 +273,8 @@ void FeedbackSheet::send()
         self->sync();
         if (self->m_sent)
             self->m_close->setFocus(Qt::OtherFocusReason);
+        else // shown under the message, away from the focus: said too
+            Kit::announce(self, *self->m_error);
     });
 }
 

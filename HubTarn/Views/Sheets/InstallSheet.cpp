@@ -152,10 +152,10 @@ void InstallSheet::rebuildBoxes(const std::vector<PluginFormat>& shown, bool pac
     m_shown = shown;
     m_package = package;
     for (PluginFormat format : shown) {
-        std::function<void()> action;
+        std::function<void(bool)> choose;
         if (!package)
-            action = [this, format] { toggle(format); };
-        auto* box = new FormatBox(format, formatDetail(format), std::move(action), this);
+            choose = [this, format](bool on) { this->choose(format, on); };
+        auto* box = new FormatBox(format, formatDetail(format), std::move(choose), this);
         if (package)
             box->setFixed();
         m_boxLayout->addWidget(box);
@@ -164,7 +164,8 @@ void InstallSheet::rebuildBoxes(const std::vector<PluginFormat>& shown, bool pac
     }
     // Reading order, buttons last: the tiles are made after the buttons.
     QWidgetList order(m_boxes.begin(), m_boxes.end());
-    setReadingOrder(order << m_cancel << m_install);
+    setReadingOrder(QWidgetList(order) << m_cancel << m_install);
+    putInReadingOrder(QWidgetList{m_title} << order << m_note << m_cancel << m_install);
 }
 
 void InstallSheet::sync()
@@ -186,10 +187,12 @@ void InstallSheet::sync()
     m_install->setEnabled(package || !toInstall().empty());
 }
 
-void InstallSheet::toggle(PluginFormat format)
+void InstallSheet::choose(PluginFormat format, bool on)
 {
-    if (!m_chosen.erase(format))
+    if (on)
         m_chosen.insert(format);
+    else
+        m_chosen.erase(format);
     sync();
 }
 

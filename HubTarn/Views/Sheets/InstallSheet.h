@@ -45,7 +45,7 @@ public:
 private:
     void sync();
     void rebuildBoxes(const std::vector<PluginFormat>& shown, bool package);
-    void toggle(PluginFormat format);
+    void choose(PluginFormat format, bool on);
     void install();
 
     std::set<PluginFormat> m_chosen;

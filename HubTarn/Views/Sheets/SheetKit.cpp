@@ -5,6 +5,7 @@
 #include "Kit/TextStyle.h"
 #include "Kit/Theme.h"
 
+#include <QAccessibleWidget>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -36,6 +37,72 @@ struct FormatBoxStyle {
     // The keyboard's ring inside the tile's edge.
     qreal focusInset = 4;
 };
+
+class FormatBoxAccessible : public QAccessibleWidget {
+public:
+    explicit FormatBoxAccessible(FormatBox* box)
+        : QAccessibleWidget(box, QAccessible::CheckBox)
+    {
+        addControllingSignal(QStringLiteral("toggled(bool)"));
+    }
+
+    FormatBox* box() const { return static_cast<FormatBox*>(widget()); }
+
+    // The name and detail inside are the tile's name and description.
+    int childCount() const override { return 0; }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.checkable = !box()->isFixed();
+        s.checked = box()->isOn();
+        s.readOnly = box()->isFixed();
+        return s;
+    }
+
+    QStringList actionNames() const override
+    {
+        if (box()->isFixed() || !box()->isEnabled())
+            return {};
+        return {toggleAction(), pressAction()};
+    }
+
+    void doAction(const QString& action) override
+    {
+        if (actionNames().contains(action))
+            box()->click();
+    }
+};
+
+// The sheet's title is its heading.
+class TitleAccessible : public QAccessibleWidget {
+public:
+    explicit TitleAccessible(QWidget* title)
+        : QAccessibleWidget(title, QAccessible::Heading)
+    {
+    }
+};
+
+QAccessibleInterface* sheetFactory(const QString&, QObject* object)
+{
+    if (auto* box = qobject_cast<FormatBox*>(object))
+        return new FormatBoxAccessible(box);
+    if (object->objectName() == QStringLiteral("sheetTitle") && qobject_cast<SheetTitle*>(object->parent()))
+        return new TitleAccessible(static_cast<QWidget*>(object));
+    return nullptr;
+}
+
+void installSheetAccessibility()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(sheetFactory);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
 
 } // namespace
 
@@ -100,6 +167,7 @@ SheetTitle::SheetTitle(const QString& title, const QString& detail, QWidget* par
     , m_title(new Title(this))
     , m_detail(Kit::plainLabel(detail, this))
 {
+    installSheetAccessibility();
     const TitleStyle style;
     m_title->setObjectName(QStringLiteral("sheetTitle"));
     m_detail->setObjectName(QStringLiteral("sheetDetail"));
@@ -124,12 +192,15 @@ QString SheetTitle::detail() const { return m_detail->text(); }
 
 qreal SheetTitle::titleSize() const { return m_title->shownSize(); }
 
-FormatBox::FormatBox(PluginFormat format, const QString& detail, std::function<void()> action, QWidget* parent)
+FormatBox::FormatBox(PluginFormat format, const QString& detail, std::function<void(bool)> choose, QWidget* parent)
     : QAbstractButton(parent)
     , m_format(format)
+    , m_choose(std::move(choose))
     , m_name(Kit::plainLabel(label(format), this))
     , m_detail(Kit::plainLabel(detail, this))
 {
+    // Before anything asks: the interface is made once per object and kept.
+    installSheetAccessibility();
     const FormatBoxStyle style;
     Kit::setupButton(this);
     setCheckable(true);
@@ -152,16 +223,38 @@ FormatBox::FormatBox(PluginFormat format, const QString& detail, std::function<v
     layout->setSpacing(style.spacing);
     layout->addWidget(m_name);
     layout->addWidget(m_detail);
-    if (action)
-        connect(this, &QAbstractButton::clicked, this, std::move(action));
+    // Not clicked(): assistive technology's toggle flips the state without
+    // a click, and the choice must follow what the tile shows.
+    connect(this, &QAbstractButton::toggled, this, &FormatBox::changed);
     restyle();
+}
+
+void FormatBox::changed(bool on)
+{
+    if (m_applying)
+        return;
+    if (m_fixed) {
+        setOn(!on);
+        return;
+    }
+    restyle();
+    if (m_choose)
+        m_choose(on);
+}
+
+void FormatBox::nextCheckState()
+{
+    if (!m_fixed)
+        QAbstractButton::nextCheckState();
 }
 
 void FormatBox::setOn(bool on)
 {
     if (on == isChecked())
         return;
+    m_applying = true;
     setChecked(on);
+    m_applying = false;
     restyle();
 }
 
@@ -175,6 +268,7 @@ void FormatBox::setDetail(const QString& detail)
 
 void FormatBox::setFixed()
 {
+    m_fixed = true;
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
     setCursor(Qt::ArrowCursor);
@@ -212,6 +306,27 @@ bool FormatBox::hitButton(const QPoint& pos) const
     return Kit::Paint::continuousRect(QRectF(rect()), Kit::Theme::cardRadius).contains(QPointF(pos) + QPointF(0.5, 0.5));
 }
 
+void putInReadingOrder(const QWidgetList& parts)
+{
+    if (parts.isEmpty())
+        return;
+    QWidget* parent = parts.first()->parentWidget();
+    QWidgetList now;
+    for (QObject* child : parent->children())
+        if (child->isWidgetType() && parts.contains(static_cast<QWidget*>(child)))
+            now.append(static_cast<QWidget*>(child));
+    if (now == parts)
+        return;
+    // raise() moves a widget to the end of its parent's children; the parts
+    // do not overlap, so nothing is drawn differently.
+    for (QWidget* part : parts)
+        part->raise();
+    if (QAccessible::isActive()) {
+        QAccessibleEvent reordered(parent, QAccessible::ObjectReorder);
+        QAccessible::updateAccessibility(&reordered);
+    }
+}
+
 void layOutMessage(QWidget* panel, const QString& name, const QString& title, const QString& text, QWidget* close)
 {
     QLabel* heading = Kit::plainLabel(title, panel);
@@ -229,6 +344,7 @@ void layOutMessage(QWidget* panel, const QString& name, const QString& title, co
     layout->addWidget(heading);
     layout->addWidget(body);
     layout->addLayout(buttons);
+    putInReadingOrder({heading, body, close});
 }
 
 } // namespace Hub::Views

@@ -5,6 +5,7 @@
 #include "Views/Sheets/SheetKit.h"
 #include "Views/Sheets/UninstallSheet.h"
 
+#include "Kit/Announce.h"
 #include "Kit/Keyboard.h"
 #include "Kit/Pill.h"
 #include "Kit/TextStyle.h"
@@ -12,11 +13,16 @@
 #include "Model/HubModel.h"
 
 #include <QKeyEvent>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 namespace Hub::Views {
 
 namespace {
+
+const QString kNotFoundTitle = QStringLiteral("not found");
+const QString kNotFoundText = QStringLiteral("This product isn't in the catalog any more.");
+const QString kNotFoundWindowTitle = QStringLiteral("Not found");
 
 // Shown for a product the catalog no longer lists (or this account no
 // longer sees): what happened, and a way out.
@@ -25,12 +31,31 @@ public:
     NotFoundPanel(HubModel* model, const QString& slug, QWidget* parent)
         : SheetBody(model, slug, QStringLiteral("sheetNotFound"), parent)
     {
-        auto* close = new Kit::Pill(QStringLiteral("Close"), Kit::PillStyle{Kit::Theme::ink(), Kit::Theme::bg(), true, false}, this);
-        close->setObjectName(QStringLiteral("closeButton"));
-        connect(close, &QAbstractButton::clicked, this, &SheetBody::dismiss);
-        layOutMessage(this, QStringLiteral("notFound"), QStringLiteral("not found"),
-                      QStringLiteral("This product isn't in the catalog any more."), close);
+        m_close = new Kit::Pill(QStringLiteral("Close"), Kit::PillStyle{Kit::Theme::ink(), Kit::Theme::bg(), true, false},
+                                this);
+        m_close->setObjectName(QStringLiteral("closeButton"));
+        connect(m_close, &QAbstractButton::clicked, this, &SheetBody::dismiss);
+        layOutMessage(this, QStringLiteral("notFound"), kNotFoundTitle, kNotFoundText, m_close);
     }
+
+    // Its one button.
+    QAbstractButton* defaultButton() const override { return m_close; }
+
+protected:
+    void showEvent(QShowEvent* event) override
+    {
+        SheetBody::showEvent(event);
+        // Whether the sheet opens on it or turns into it, nothing focused
+        // says so: it is announced, once.
+        if (!m_announced && !event->spontaneous()) {
+            m_announced = true;
+            Kit::announce(this, kNotFoundTitle + QStringLiteral(". ") + kNotFoundText);
+        }
+    }
+
+private:
+    Kit::Pill* m_close;
+    bool m_announced = false;
 };
 
 } // namespace
@@ -50,7 +75,7 @@ SheetView::SheetView(HubModel* model, const Sheet& sheet, QWidget* parent)
     p.setColor(QPalette::Window, Kit::Theme::panel());
     setPalette(p);
     Kit::setTextColor(this, Kit::Theme::ink());
-    setWindowTitle(title(sheet, model->name(sheet.slug)));
+    setWindowTitle(model->product(sheet.slug) ? title(sheet, model->name(sheet.slug)) : kNotFoundWindowTitle);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
     layout->setSpacing(0);
@@ -59,6 +84,12 @@ SheetView::SheetView(HubModel* model, const Sheet& sheet, QWidget* parent)
 
     connect(model, &HubModel::catalogChanged, this, &SheetView::checkProduct);
     connect(model, &HubModel::accountChanged, this, &SheetView::checkProduct);
+    // A press on the window under the sheet (the second click of the double
+    // click that opened it, or any later one) makes X11 activate that window,
+    // with or without a window manager; it takes no keys while the sheet is
+    // up, so they would be lost until the sheet was clicked.
+    if (QWidget* owner = parent ? parent->window() : nullptr)
+        owner->installEventFilter(this);
 }
 
 QString SheetView::title(const Sheet& sheet, const QString& name)
@@ -105,6 +136,8 @@ void SheetView::checkProduct()
     if (m_model->product(m_sheet.slug) || m_body->objectName() == QStringLiteral("sheetNotFound"))
         return;
     setBody(new NotFoundPanel(m_model, m_sheet.slug, this));
+    // Titled for what it now says, not for the sheet it was.
+    setWindowTitle(kNotFoundWindowTitle);
 }
 
 int SheetView::contentHeight() const
@@ -161,6 +194,22 @@ void SheetView::showEvent(QShowEvent* event)
         first->setFocus(Qt::OtherFocusReason);
     else if (!focusWidget())
         setFocus(Qt::OtherFocusReason);
+}
+
+bool SheetView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate && isVisible())
+        // Once the activation has run its course, not inside it.
+        QMetaObject::invokeMethod(this, &SheetView::keepKeys, Qt::QueuedConnection);
+    return QDialog::eventFilter(watched, event);
+}
+
+void SheetView::keepKeys()
+{
+    const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (isVisible() && owner && owner->isActiveWindow()) {
+        activateWindow();
+    }
 }
 
 bool SheetView::focusNextPrevChild(bool next)

@@ -18,7 +18,8 @@ namespace Hub::Views {
 // on every side, the panel's colour, as high as its sheet needs. Closing it
 // any way (Escape, the window's close button, the sheet's own buttons)
 // clears the model's sheet. A product that is not (or no longer) shown
-// gets the "not found" panel instead of its sheet.
+// gets the "not found" panel instead of its sheet, and the window is titled
+// "Not found".
 class SheetView : public QDialog {
     Q_OBJECT
 
@@ -41,6 +42,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool focusNextPrevChild(bool next) override;
@@ -54,6 +56,8 @@ private:
     void fit();
     // Over the middle of the main window.
     void centre();
+    // The window under the sheet became active: the keys come back here.
+    void keepKeys();
 
     HubModel* m_model;
     Sheet m_sheet;

@@ -171,7 +171,7 @@ void UninstallSheet::sync()
             continue;
         FormatBox*& box = m_boxes[format];
         if (!box) {
-            box = new FormatBox(format, QString(), [this, format] { toggle(format); }, this);
+            box = new FormatBox(format, QString(), [this, format](bool on) { choose(format, on); }, this);
             m_tiles->insertWidget(index, box);
             box->show();
         }
@@ -182,7 +182,8 @@ void UninstallSheet::sync()
     }
     // Reading order, buttons last: a tile made by a rescan would otherwise
     // come after them.
-    setReadingOrder(order << m_settings << m_cancel << m_uninstall);
+    setReadingOrder(QWidgetList(order) << m_settings << m_cancel << m_uninstall);
+    putInReadingOrder(QWidgetList{m_title} << order << m_settings << m_footer << m_cancel << m_uninstall);
 
     const std::optional<QString> folder = settingsFolder();
     m_settings->setVisible(folder.has_value());
@@ -192,10 +193,12 @@ void UninstallSheet::sync()
     m_uninstall->setEnabled(!m_chosen.empty());
 }
 
-void UninstallSheet::toggle(PluginFormat format)
+void UninstallSheet::choose(PluginFormat format, bool on)
 {
-    if (!m_chosen.erase(format))
+    if (on)
         m_chosen.insert(format);
+    else
+        m_chosen.erase(format);
     sync();
 }
 

@@ -49,7 +49,7 @@ public:
 
 private:
     void sync();
-    void toggle(PluginFormat format);
+    void choose(PluginFormat format, bool on);
     void uninstall();
 
     std::set<PluginFormat> m_chosen;

@@ -22,6 +22,7 @@
 
 #include <QAbstractAnimation>
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCryptographicHash>
@@ -39,11 +40,16 @@
 #include <QPlainTextEdit>
 #include <QMap>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QSet>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
+#include <QtGui/qguiapplication_platform.h>
+
+#include <dlfcn.h>
 
 #include <chrono>
 #include <cstdio>
@@ -89,6 +95,51 @@ QMap<QString, QByteArray> treeDigest(const QString& root)
     }
     return files;
 }
+
+// A person's mouse through the X server (its XTest extension), for what
+// only the platform does with a real press: a press in a window that is not
+// the focus window activates that window, with or without a window manager.
+// Loaded at run time, so the driver needs no X library to build.
+class XHand {
+public:
+    XHand()
+    {
+        auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        m_display = x11 ? x11->display() : nullptr;
+        m_xtst = ::dlopen("libXtst.so.6", RTLD_NOW | RTLD_LOCAL);
+        if (!m_display || !m_xtst)
+            throw StepFailed(u"the X server's test extension (libXtst.so.6, Debian libxtst6) is not at hand"_s);
+        m_motion = reinterpret_cast<Motion>(::dlsym(m_xtst, "XTestFakeMotionEvent"));
+        m_button = reinterpret_cast<Button>(::dlsym(m_xtst, "XTestFakeButtonEvent"));
+        m_flush = reinterpret_cast<Flush>(::dlsym(RTLD_DEFAULT, "XFlush"));
+        if (!m_motion || !m_button || !m_flush)
+            throw StepFailed(u"the X server's test extension lacks its functions"_s);
+    }
+    ~XHand() { ::dlclose(m_xtst); }
+    XHand(const XHand&) = delete;
+    XHand& operator=(const XHand&) = delete;
+
+    // One left click at the middle of `target`, as the screen shows it.
+    void click(const QWidget* target)
+    {
+        const QPoint at = target->mapToGlobal(target->rect().center()) * target->devicePixelRatioF();
+        m_motion(m_display, -1, at.x(), at.y(), 0);
+        m_button(m_display, 1, 1, 0);
+        m_button(m_display, 1, 0, 0);
+        m_flush(m_display);
+    }
+
+private:
+    using Motion = int (*)(Display*, int, int, int, unsigned long);
+    using Button = int (*)(Display*, unsigned, int, unsigned long);
+    using Flush = int (*)(Display*);
+
+    Display* m_display = nullptr;
+    void* m_xtst = nullptr;
+    Motion m_motion = nullptr;
+    Button m_button = nullptr;
+    Flush m_flush = nullptr;
+};
 
 class Driver : public QObject {
 public:
@@ -178,17 +229,28 @@ private:
 
     QString signInScreen()
     {
+        // What a window manager does with a new window, which shows the
+        // splash; none runs here.
+        m_window->activateWindow();
+        waitFor(u"the window to be active"_s, [this] { return QApplication::activeWindow() == m_window; });
         waitFor(u"the sign-in screen"_s, [this] {
             return m_model->screen() == Hub::Screen::login && widget(u"signInButton"_s);
         });
+        waitFor(u"the e-mail field to have the caret"_s, [this] {
+            QWidget* email = widget(u"email"_s);
+            return email && email->hasFocus() && QGuiApplication::focusWindow() == email->window()->windowHandle();
+        });
         shoot(u"sign-in"_s);
-        return u"The window opened on the sign-in screen."_s;
+        return u"The window opened on the sign-in screen, the caret in the e-mail field."_s;
     }
 
     QString signInWithCode()
     {
         const Account account = accountWithCode();
-        type(u"email"_s, account.email);
+        // Typed at once, where the caret is.
+        typeHere(account.email);
+        if (qobject_cast<QLineEdit*>(require(u"email"_s))->text() != account.email)
+            throw StepFailed(u"the e-mail field took "_s + quoted(qobject_cast<QLineEdit*>(require(u"email"_s))->text()));
         type(u"password"_s, account.password);
         click(u"signInButton"_s);
         waitFor(u"the code step"_s, [this] { return m_model->codeNeeded() && !m_model->signingIn() && widget(u"code"_s); });
@@ -237,8 +299,10 @@ private:
         return u"Opened the plug-ins tab."_s;
     }
 
-    // The row's Install opens the install sheet; its Install starts the
-    // install with the formats the settings chose, and the row follows it.
+    // The row's Install, double-clicked, opens the install sheet, which is
+    // then walked by keys alone: AU chosen with Space, then turned off again
+    // through assistive technology's toggle, and Install pressed with
+    // Return. The install follows what the sheet shows: the VST3 alone.
     QString installFromRow(const QString& id)
     {
         showTab(u"plugins"_s, Hub::Tab::plugins);
@@ -248,10 +312,31 @@ private:
         if (qobject_cast<QAbstractButton*>(action)->text() != u"Install"_s)
             throw StepFailed(u"the row of "_s + product.name + u" offers "_s
                              + quoted(qobject_cast<QAbstractButton*>(action)->text()));
-        click(action);
-        waitFor(u"the install sheet"_s, [this] { return widget(u"installButton"_s) != nullptr; });
+        ensureShown(action);
+        doubleClickOpeningASheet(action, u"installButton"_s);
         shoot(u"install-sheet"_s);
-        startJob(id, [this] { click(u"installButton"_s); });
+
+        press(Qt::Key_Tab);
+        press(Qt::Key_Tab);
+        auto* au = qobject_cast<QAbstractButton*>(require(u"formatBox-au"_s));
+        if (!au->hasFocus() || au->isChecked())
+            throw StepFailed(u"two Tabs did not reach the AU tile, off"_s);
+        press(Qt::Key_Space);
+        if (!au->isChecked())
+            throw StepFailed(u"Space did not choose AU"_s);
+        QAccessibleInterface* tile = QAccessible::queryAccessibleInterface(au);
+        QAccessibleActionInterface* actions = tile ? tile->actionInterface() : nullptr;
+        if (!actions || !actions->actionNames().contains(QAccessibleActionInterface::toggleAction()))
+            throw StepFailed(u"the AU tile offers assistive technology no toggle"_s);
+        actions->doAction(QAccessibleActionInterface::toggleAction());
+        if (au->isChecked() || tile->state().checked)
+            throw StepFailed(u"assistive technology's toggle left AU on"_s);
+        shoot(u"install-sheet-au-toggled-off"_s);
+        press(Qt::Key_Tab);
+        press(Qt::Key_Tab);
+        if (!require(u"installButton"_s)->hasFocus())
+            throw StepFailed(u"two more Tabs did not reach Install"_s);
+        startJob(id, [this] { press(Qt::Key_Return); });
         const Hub::ProductState state = settle(id);
         if (state.job.kind != Hub::Job::Kind::done || state.installed.isEmpty())
             throw StepFailed(product.name + u" was not installed: "_s + state.job.message);
@@ -263,8 +348,17 @@ private:
             throw StepFailed(u"the row still offers an action"_s);
         shoot(u"installed-from-row"_s);
         checkBundles(product, state.installed);
+        // On disk too: no Audio Unit anywhere it could have gone.
+        for (const Hub::InstalledFormat& copy : state.installed)
+            if (copy.format == Hub::PluginFormat::au)
+                throw StepFailed(u"the AU turned off was installed at "_s + copy.path);
+        const QString component = m_model->roots().userHome + u"/.components/"_s + product.name + u".component"_s;
+        if (QFileInfo::exists(component))
+            throw StepFailed(u"the AU turned off was installed at "_s + component);
         return u"Installed "_s + product.name + u' ' + version + u" from its row: "_s + where(state.installed)
-            + u"; the row says "_s + quoted(row->accessibleName()) + u'.';
+            + u"; the row says "_s + quoted(row->accessibleName())
+            + u". The sheet, opened with a double click, was walked by keys alone, and AU, chosen with Space and"
+              u" turned off by assistive technology's toggle, was not installed."_s;
     }
 
     // The page's Install opens the same sheet, where a new user's choice
@@ -436,17 +530,23 @@ private:
         openPage(id);
         click(u"actionFeedback"_s);
         waitFor(u"the feedback sheet"_s, [this] { return widget(u"sendButton"_s) != nullptr; });
-        QAbstractButton* love = nullptr;
-        for (auto* segment : require(u"feedbackKind"_s)->findChildren<QAbstractButton*>())
-            if (segment->text().compare(u"love"_s, Qt::CaseInsensitive) == 0)
-                love = segment;
-        if (!love)
-            throw StepFailed(u"the feedback sheet has no kind \u201clove\u201d"_s);
-        click(love);
-        const QString message = u"Tried the beta of "_s + product.name + u" end to end; the shimmer tail is lovely."_s;
+        // The kind by keys: back from the editor to the chosen kind, then
+        // the arrows along the kinds to "love", and Tab back to the editor.
         auto* editor = qobject_cast<QPlainTextEdit*>(require(u"feedbackEditor"_s));
-        editor->setFocus();
-        QTest::keyClicks(editor, message);
+        waitFor(u"the editor to have the caret"_s, [editor] {
+            return editor->hasFocus() && QGuiApplication::focusWindow() == editor->window()->windowHandle();
+        });
+        press(Qt::Key_Backtab);
+        press(Qt::Key_Right);
+        press(Qt::Key_Right);
+        auto* love = qobject_cast<QAbstractButton*>(QApplication::focusWidget());
+        if (!love || love->text().compare(u"love"_s, Qt::CaseInsensitive) != 0 || !love->isChecked())
+            throw StepFailed(u"Shift+Tab and two Right arrows did not choose \u201clove\u201d"_s);
+        press(Qt::Key_Tab);
+        if (!editor->hasFocus())
+            throw StepFailed(u"Tab did not go from the kinds back to the message"_s);
+        const QString message = u"Tried the beta of "_s + product.name + u" end to end; the shimmer tail is lovely."_s;
+        typeHere(message);
         if (editor->toPlainText() != message)
             throw StepFailed(u"the message reads "_s + quoted(editor->toPlainText()));
         shoot(u"feedback-sheet"_s);
@@ -589,6 +689,52 @@ private:
         shoot(u"more-menu"_s);
         QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
         waitFor(u"the More menu to close"_s, [menu] { return !menu->isVisible(); });
+    }
+
+    // A key as the window system delivers it: to the focus window, whatever
+    // that is, so a sheet that lost the keys does not get them here.
+    void press(Qt::Key key)
+    {
+        QWindow* focus = QGuiApplication::focusWindow();
+        if (!focus)
+            throw StepFailed(u"no window has the keys"_s);
+        QTest::keyClick(focus, key);
+    }
+
+    // Text typed as keys to the focus window, wherever the caret is.
+    void typeHere(const QString& text)
+    {
+        for (const QChar c : text) {
+            QWindow* focus = QGuiApplication::focusWindow();
+            if (!focus)
+                throw StepFailed(u"no window has the keys"_s);
+            QTest::keyClick(focus, c.toLatin1());
+        }
+    }
+
+    // Double-clicks `opener` through the X server as a hand does; the sheet
+    // it opens (found by `button`, one of its buttons) must have the keys
+    // after the second press, which lands on the window under the sheet and
+    // makes the platform activate that window.
+    void doubleClickOpeningASheet(QWidget* opener, const QString& button)
+    {
+        XHand hand;
+        hand.click(opener);
+        QWidget* sheet = nullptr;
+        waitFor(u"the sheet to open with the keys"_s, [&] {
+            QWidget* found = widget(button);
+            sheet = found ? found->window() : nullptr;
+            return sheet && QGuiApplication::focusWindow() == sheet->windowHandle();
+        });
+        if (sheet->frameGeometry().contains(opener->mapToGlobal(opener->rect().center())))
+            throw StepFailed(u"the sheet covers what opened it"_s);
+        bool under = false;
+        const QMetaObject::Connection seen = connect(qGuiApp, &QGuiApplication::focusWindowChanged, this,
+                                                     [&](QWindow* now) { under = under || now == m_window->windowHandle(); });
+        const auto forget = qScopeGuard([&] { disconnect(seen); });
+        hand.click(opener);
+        waitFor(u"the second press to reach the window under the sheet"_s, [&] { return under; });
+        waitFor(u"the sheet to keep the keys"_s, [&] { return QGuiApplication::focusWindow() == sheet->windowHandle(); });
     }
 
     // Runs `act` (a click that starts the products' jobs) and notes that

@@ -1,0 +1,21 @@
+#pragma once
+
+class QString;
+class QWidget;
+
+namespace Hub::Kit {
+
+// Says `sentence` once to assistive technology, as an alert, for an outcome
+// shown in an unfocused label (a job's result, a sheet's answer) that a
+// screen reader would otherwise never read out.
+//
+// Qt 6.4 has no announcement event, and its AT-SPI bridge drops
+// QAccessible::Alert; what it does pass on is a widget being shown. So each
+// window keeps one announcer: a hidden, empty widget read as an alert
+// message named by the sentence, shown for each announcement (its showing
+// reaches the bus, and screen readers present an alert that shows) and sent
+// an Alert event for bridges that take those. Nothing happens while no
+// assistive technology listens.
+void announce(QWidget* inWindow, const QString& sentence);
+
+} // namespace Hub::Kit
