@@ -143,8 +143,6 @@ bool HubModel::isWorking(const QString& productID) const
 
 void HubModel::setJob(const QString& productID, const Job& job)
 {
-    if (!d->states.contains(productID))
-        forgetFacts(productID); // it knew no state
     ProductState& current = d->states[productID];
     if (current.job == job)
         return;
@@ -162,10 +160,9 @@ void HubModel::setJob(const QString& productID, const Job& job)
 void HubModel::rescan(const Product& product, const QList<InstalledFormat>& installed)
 {
     d->rescanned.insert(product.id, ++d->rescans);
-    ProductState& current = d->states[product.id];
-    if (current.installed == installed)
+    if (d->states[product.id].installed == installed)
         return;
-    current.installed = installed;
+    d->setInstalled(product.id, installed);
     forgetFacts(product.id);
     Q_EMIT productStateChanged(product.id);
     Q_EMIT statesChanged();

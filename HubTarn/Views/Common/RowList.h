@@ -133,6 +133,7 @@ private:
 
     // The column (RowList.cpp): the rows made, read, measured and moved.
     void productChanged(const QString& productID);
+    void productsChanged();
     ListRow* make(int index);
     // Makes rows in order and reads stale ones again until `budget` ms pass.
     void work(qint64 budget);

@@ -112,11 +112,20 @@ UpdatesTab::UpdatesTab(HubModel* model, QWidget* parent)
     addSection(m_legacy);
     addSection(lastLine());
 
-    for (auto signal : {&HubModel::statesChanged, &HubModel::catalogChanged, &HubModel::accountChanged,
-                        &HubModel::hubJobChanged, &HubModel::offlineChanged}) {
+    for (auto signal : {&HubModel::statesChanged, &HubModel::catalogChanged, &HubModel::hubJobChanged,
+                        &HubModel::offlineChanged}) {
         connect(model, signal, this, &UpdatesTab::syncList);
         connect(model, signal, this, &UpdatesTab::syncLegacy);
     }
+    // Each answered refresh renews the account's last contact: that alone
+    // changes no product's row.
+    connect(model, &HubModel::accountChanged, this, [this] {
+        const std::optional<QStringList>& changed = this->model()->productsChanged();
+        if (changed && changed->isEmpty())
+            return;
+        syncList();
+        syncLegacy();
+    });
     for (auto signal : {&HubModel::loadingChanged, &HubModel::lastCheckedChanged, &HubModel::offlineChanged})
         connect(model, signal, this, &UpdatesTab::syncCheck);
     connect(model, &HubModel::productStateChanged, this, &UpdatesTab::syncLegacyJob);
