@@ -143,6 +143,8 @@ bool HubModel::isWorking(const QString& productID) const
 
 void HubModel::setJob(const QString& productID, const Job& job)
 {
+    if (!d->states.contains(productID))
+        forgetFacts(productID); // it knew no state
     ProductState& current = d->states[productID];
     if (current.job == job)
         return;
@@ -160,7 +162,9 @@ void HubModel::setJob(const QString& productID, const Job& job)
 void HubModel::rescan(const Product& product, const QList<InstalledFormat>& installed)
 {
     d->rescanned.insert(product.id, ++d->rescans);
-    if (d->states[product.id].installed == installed)
+    // No entry is made for nothing: facts that know no entry stay right.
+    const auto found = d->states.find(product.id);
+    if (found == d->states.end() ? installed.isEmpty() : found->second.installed == installed)
         return;
     d->setInstalled(product.id, installed);
     forgetFacts(product.id);

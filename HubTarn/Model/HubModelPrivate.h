@@ -29,6 +29,10 @@ namespace Hub {
 // What the row rules need to know of one product, worked out once per
 // query: versions are compared here and nowhere else.
 struct HubModel::Facts {
+    // The product's entry in `states` (null: none), looked up on the main
+    // thread at the first query: facts weighed on the pool leave it unknown.
+    const ProductState* state = nullptr;
+    bool stateKnown = false;
     bool installed = false;
     bool installable = false;
     Release::Fit fit;

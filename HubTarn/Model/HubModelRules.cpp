@@ -127,12 +127,20 @@ const HubModel::Facts& HubModel::facts(const Product& product) const
     if (!products || products->empty() || &product < products->data() || &product >= products->data() + products->size()) {
         d->uncachedFacts = Facts();
         computeFacts(product, d->uncachedFacts);
+        const auto found = d->states.find(product.id);
+        d->uncachedFacts.state = found == d->states.end() ? nullptr : &found->second;
+        d->uncachedFacts.stateKnown = true;
         return d->uncachedFacts;
     }
     // Worked out in place: a new catalog's first redraw fills every entry.
     std::optional<Facts>& cached = d->facts[std::size_t(&product - products->data())];
     if (!cached)
         computeFacts(product, cached.emplace());
+    if (!cached->stateKnown) {
+        const auto found = d->states.find(product.id);
+        cached->state = found == d->states.end() ? nullptr : &found->second;
+        cached->stateKnown = true;
+    }
     return *cached;
 }
 
@@ -417,8 +425,7 @@ std::optional<RowAction> HubModel::rowAction(const Product& product) const
 RowContext HubModel::rowContext(const Product& product) const
 {
     const Facts& f = facts(product);
-    const auto found = d->states.find(product.id);
-    const Job job = found == d->states.end() ? Job::idle() : found->second.job;
+    const Job job = f.state ? f.state->job : Job::idle();
     const auto spokenAs = [](QString text, RowContextKind kind) { return RowContext{text, kind, text}; };
     if (job.kind == Job::Kind::failed)
         return spokenAs(u"Failed: "_s + job.message, RowContextKind::failure);
@@ -474,8 +481,8 @@ Caption HubModel::captionOf(const Product& product, const Facts& f)
 QString HubModel::spoken(const Product& product) const
 {
     const Facts& f = facts(product);
-    if (const auto found = d->states.find(product.id); found != d->states.end() && found->second.job.isWorking())
-        return f.shown + u", "_s + found->second.job.shortText();
+    if (f.state && f.state->job.isWorking())
+        return f.shown + u", "_s + f.state->job.shortText();
     return f.spokenAtRest;
 }
 
