@@ -502,11 +502,11 @@ void HubModel::applyRefresh(RefreshResult result, quint64 generation, quint64 re
     const bool sameSession = generation == d->generation;
     if (sameSession && d->session) {
         if (result.account) {
-            std::optional<AccountInfo> account(
+            std::optional<AccountInfo> info(
                 AccountInfo{d->session->user, result.account->betas, result.account->products, d->services.clock->now()});
-            if (account != d->account) {
-                d->productsChanged = productsChangedBy(d->account, account);
-                d->account = std::move(account);
+            if (info != d->account) {
+                d->productsChanged = productsChangedBy(d->account, info);
+                d->account = std::move(info);
                 Q_EMIT accountChanged();
                 d->productsChanged.reset();
             }
