@@ -6,6 +6,7 @@
 #include "Kit/Theme.h"
 #include "Views/Frame/MainView.h"
 
+#include <QAbstractAnimation>
 #include <QLabel>
 #include <QTest>
 #include <QVBoxLayout>
@@ -110,5 +111,37 @@ inline void picture(QWidget* view, const QString& name, int width = 560)
     saveScreenshot(&ground, name);
     view->setParent(parent);
 }
+
+// The window's animations driven by hand, frame by frame: each frame()
+// moves their clock on and lets the window draw, so a test sees every
+// frame of a slide however loaded the machine is. Animations are on while
+// it lives.
+class FrameClock : public QAnimationDriver {
+public:
+    FrameClock() { install(); }
+    ~FrameClock() override { uninstall(); }
+    FrameClock(const FrameClock&) = delete;
+    FrameClock& operator=(const FrameClock&) = delete;
+
+    qint64 elapsed() const override { return m_now; }
+    void frame(int ms = 16)
+    {
+        m_now += ms;
+        advance();
+        QCoreApplication::processEvents();
+    }
+
+protected:
+    // The clock starts again with each run of animations, as Qt's own does.
+    void start() override
+    {
+        m_now = 0;
+        QAnimationDriver::start();
+    }
+
+private:
+    AnimationsOn m_motion;
+    qint64 m_now = 0;
+};
 
 } // namespace Hub::Test

@@ -3,8 +3,12 @@
 #include "TestHttpsServer.h"
 
 #include "Kit/Theme.h"
+#include "Kit/ElidedLabel.h"
 #include "Views/Common/RowList.h"
+#include "Views/Updates/UpdateRow.h"
 
+#include <QAccessible>
+#include <QLabel>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
@@ -46,6 +50,23 @@ protected:
         const Product* shown = product();
         const QString word = shown ? model()->state(*shown).job.shortText() : QString();
         p.drawText(rect().adjusted(12, 0, -12, 0), Qt::AlignVCenter, productID() + u"  "_qs + word);
+    }
+};
+
+// A row that draws only a bar of its own colour where its identifier says,
+// on nothing: what lies beneath it shows through.
+class BarRow : public Views::ListRow {
+public:
+    using ListRow::ListRow;
+
+    static QColor colour(const QString& id) { return id == u"left"_qs ? QColor(Qt::red) : QColor(Qt::blue); }
+    static int bar(const QString& id) { return id == u"left"_qs ? 20 : 80; }
+    QSize sizeHint() const override { return QSize(360, 40); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter(this).fillRect(QRect(bar(productID()), 0, 40, height()), colour(productID()));
     }
 };
 
@@ -304,6 +325,334 @@ TEST_F(RowListTest, KeyboardReachesEveryRowOfALongListThoughFewAreShown)
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), rows->row(ids[11]));
     saveScreenshot(&page, u"row-list-long-by-keyboard"_qs);
+}
+
+// What a screen reader reads: the shown rows among the list's accessible
+// children, in the tree's order. It is the order on screen, top to bottom,
+// whichever way the rows came out of the hidden store: scrolled up from the
+// end of a long list, or moved by a new order.
+TEST_F(RowListTest, AssistiveTechnologyReadsTheRowsInTheirOrderOnScreen)
+{
+    startModel();
+    QStringList ids;
+    for (int i = 0; i < 300; ++i)
+        ids.append(u"p"_qs + QString::number(i));
+    QScrollArea page;
+    rows = new Views::RowList(model.get(), [this](const QString& id) { return new CountingRow(model.get(), id); });
+    page.setWidget(rows);
+    page.setWidgetResizable(true);
+    rows->setIDs(ids);
+    page.resize(360, 240);
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page, kPatience));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return rows->pending() == 0; }, kPatience));
+
+    const auto readingOrder = [this] {
+        QStringList read;
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(rows);
+        for (int i = 0; list && i < list->childCount(); ++i)
+            if (auto* row = qobject_cast<Views::ListRow*>(list->child(i)->object());
+                row && !list->child(i)->state().invisible)
+                read.append(row->productID());
+        return read;
+    };
+    const auto screenOrder = [this] {
+        std::vector<Views::ListRow*> shown;
+        for (QObject* child : rows->children())
+            if (auto* row = qobject_cast<Views::ListRow*>(child); row && row->isVisible())
+                shown.push_back(row);
+        std::sort(shown.begin(), shown.end(), [](const QWidget* a, const QWidget* b) { return a->y() < b->y(); });
+        QStringList seen;
+        for (const Views::ListRow* row : shown)
+            seen.append(row->productID());
+        return seen;
+    };
+
+    // Up from the end, a screen at a time.
+    QScrollBar* bar = page.verticalScrollBar();
+    bar->setValue(bar->maximum());
+    for (int step = 0; step < 6; ++step) {
+        bar->setValue(bar->value() - bar->pageStep());
+        const QStringList seen = screenOrder();
+        ASSERT_GT(seen.size(), 2);
+        ASSERT_EQ(readingOrder(), seen) << "scrolled up " << step + 1 << " screens";
+    }
+
+    // Backward by keyboard from the last row: each row the focus reaches
+    // comes out of the store above those shown.
+    page.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&page, kPatience));
+    rows->row(ids.back())->setFocus(Qt::TabFocusReason);
+    for (int step = 0; step < 12; ++step) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        ASSERT_EQ(QApplication::focusWidget(), rows->row(ids[ids.size() - 2 - step]));
+        ASSERT_EQ(readingOrder(), screenOrder()) << "walked back " << step + 1 << " rows";
+    }
+
+    // A new order moves the rows in view and brings others out of the store.
+    QStringList shuffled = ids;
+    for (qsizetype i = 0; i + 3 < shuffled.size(); i += 4)
+        shuffled.swapItemsAt(i, i + 3);
+    rows->setIDs(shuffled);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return rows->pending() == 0 && !rows->animating(); }, kPatience));
+    EXPECT_EQ(readingOrder(), screenOrder()) << "after a new order";
+    saveScreenshot(&page, u"row-list-reading-order"_qs);
+}
+
+// Rows that keep their place stay still on screen while the rows of a
+// refresh go below the view: the list's height slides, and the cards and
+// the column around it follow it frame by frame, never leaving the list
+// centred in its card's old height. Rows that pass each other in the slide
+// cover each other, each on its own ground.
+TEST_F(RowListTest, RowsThatKeepTheirPlaceStayStillAndMovingRowsCoverWhatTheyPass)
+{
+    startModel();
+    QStringList ids;
+    for (int i = 0; i < 40; ++i)
+        ids.append(u"p"_qs + QString::number(i));
+    QScrollArea page;
+    auto* column = new QWidget;
+    auto* cards = new QVBoxLayout(column);
+    // A card: its title over a panel holding the list, a second card below.
+    const auto card = [&](Views::RowList* list) {
+        auto* box = new QWidget;
+        auto* layout = new QVBoxLayout(box);
+        layout->addWidget(new QLabel(u"Card"_qs));
+        auto* panel = new QWidget;
+        (new QVBoxLayout(panel))->addWidget(list);
+        layout->addWidget(panel);
+        cards->addWidget(box);
+    };
+    rows = new Views::RowList(model.get(), [this](const QString& id) { return new CountingRow(model.get(), id); });
+    auto* below = new Views::RowList(model.get(), [this](const QString& id) { return new CountingRow(model.get(), id); });
+    card(rows);
+    card(below);
+    cards->addStretch(1);
+    page.setWidget(column);
+    page.setWidgetResizable(true);
+    rows->setIDs(ids);
+    below->setIDs({u"q0"_qs});
+    page.resize(360, 300);
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page, kPatience));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return rows->pending() == 0; }, kPatience));
+    page.verticalScrollBar()->setValue(100);
+    QCoreApplication::processEvents();
+
+    std::vector<std::pair<QPointer<Views::ListRow>, int>> inView;
+    for (Views::ListRow* row : rows->rows())
+        if (row->isVisible() && page.viewport()->rect().intersects(QRect(row->mapTo(page.viewport(), QPoint()), row->size())))
+            inView.emplace_back(row, row->mapTo(page.viewport(), QPoint()).y());
+    ASSERT_GE(inView.size(), std::size_t(4));
+    int frames = 0;
+    int worst = 0;
+    FrameClock clock;
+    // Half the rows go to the card below, as a refresh that finds them
+    // elsewhere would do.
+    rows->setIDs(ids.mid(0, 20));
+    below->setIDs(QStringList{u"q0"_qs} + ids.mid(20));
+    while (rows->animating() || below->animating()) {
+        clock.frame();
+        ++frames;
+        for (const auto& [row, y] : inView) {
+            ASSERT_TRUE(row);
+            worst = std::max(worst, std::abs(row->mapTo(page.viewport(), QPoint()).y() - y));
+        }
+    }
+    EXPECT_GT(frames, 4) << "the slide takes several frames";
+    EXPECT_EQ(worst, 0) << "rows that keep their place moved on screen during the slide";
+
+    // Two rows trade places: where they overlap, only the one on top shows.
+    auto* over = new Views::RowList(model.get(), [this](const QString& id) { return new BarRow(model.get(), id); });
+    QWidget ground;
+    QPalette palette = ground.palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    ground.setPalette(palette);
+    ground.setAutoFillBackground(true);
+    (new QVBoxLayout(&ground))->addWidget(over);
+    over->setGround(Qt::white);
+    over->setIDs({u"left"_qs, u"right"_qs});
+    ground.resize(360, 120);
+    ground.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&ground, kPatience));
+    Views::ListRow* left = over->row(u"left"_qs);
+    Views::ListRow* right = over->row(u"right"_qs);
+    over->setIDs({u"right"_qs, u"left"_qs});
+    int overlapping = 0;
+    while (over->animating()) {
+        clock.frame();
+        const QRect both = left->geometry() & right->geometry();
+        if (both.height() < 4)
+            continue;
+        ++overlapping;
+        const QImage seen = over->grab().toImage();
+        for (int y = both.top(); y <= both.bottom(); ++y)
+            ASSERT_FALSE(seen.pixelColor(BarRow::bar(u"left"_qs) + 20, y) == BarRow::colour(u"left"_qs)
+                         && seen.pixelColor(BarRow::bar(u"right"_qs) + 20, y) == BarRow::colour(u"right"_qs))
+                << "both rows print at y " << y;
+        if (overlapping == 3)
+            saveScreenshot(&ground, u"row-list-rows-passing"_qs);
+    }
+    EXPECT_GT(overlapping, 2) << "the rows pass each other over several frames";
+    EXPECT_EQ(left->y(), right->height());
+}
+
+// Update rows over a live catalog the test changes between refreshes, in a
+// page that scrolls: `count` products wait for an update, none with a note.
+class RowListCatalogTest : public RowListTest {
+protected:
+    void SetUp() override
+    {
+        RowListTest::SetUp();
+        m_server.get("/catalog.json", [this](const httplib::Request&, httplib::Response& response) {
+            const std::lock_guard lock(m_mutex);
+            response.set_content(m_live.toStdString(), "application/json");
+        });
+        caBundle = m_server.caBundle();
+        catalogURL = m_server.url(u"/catalog.json"_qs);
+    }
+
+    void showUpdates(int count, int width = 720)
+    {
+        catalog.products.clear();
+        installer->copies.clear();
+        for (int i = 0; i < count; ++i) {
+            const QString id = u"p"_qs + QString::number(i).rightJustified(3, u'0');
+            catalog.products.push_back(plugin(id, u"2.0"_qs));
+            installer->copies[id] = {copy(PluginFormat::vst3, u"1.0"_qs)};
+            ids.append(id);
+        }
+        serve(catalog);
+        ASSERT_NO_FATAL_FAILURE(startModel());
+        rows = new Views::RowList(model.get(), [this](const QString& id) { return new Views::UpdateRow(model.get(), id); });
+        page.setWidget(rows);
+        page.setWidgetResizable(true);
+        rows->setIDs(ids);
+        page.resize(width, 400);
+        page.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&page, kPatience));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return rows->pending() == 0; }, kPatience));
+    }
+
+    void serve(const Catalog& live)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_live = live.toJson();
+    }
+
+    // The model takes `live` as its new catalog; the list then reads it.
+    void refreshTo(const Catalog& live)
+    {
+        serve(live);
+        QSignalSpy changed(model.get(), &HubModel::catalogChanged);
+        model->refresh(true);
+        ASSERT_TRUE(eventually([&] { return !changed.isEmpty() && !model->loading(); }));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return rows->pending() == 0; }, kPatience));
+        settle();
+    }
+
+    // The layout requests of rows that changed their height are answered.
+    static void settle()
+    {
+        for (int i = 0; i < 4; ++i)
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    }
+
+    // The height the row asks for at the list's width, its layout brought
+    // up to date (a hidden row's waits until it shows).
+    int wanted(Views::ListRow* row) const
+    {
+        if (row->layout())
+            row->layout()->activate();
+        return row->hasHeightForWidth() ? row->heightForWidth(rows->width()) : row->sizeHint().height();
+    }
+
+    // Each shown row starts where the one above it ends, at its own height
+    // for the list's width; the list is as tall as its rows.
+    void expectShownRowsStacked(const char* when) const
+    {
+        const std::vector<Views::ListRow*> made = rows->rows();
+        int y = 0;
+        int shown = 0;
+        for (std::size_t i = 0; i < made.size(); ++i) {
+            Views::ListRow* row = made[i];
+            const int height = wanted(row);
+            if (row->isVisible()) {
+                ++shown;
+                EXPECT_EQ(row->y(), y) << when << ": row " << i;
+                EXPECT_EQ(row->height(), height) << when << ": row " << i;
+            }
+            y += height;
+        }
+        EXPECT_GT(shown, 3) << when;
+        EXPECT_EQ(rows->height(), y) << when;
+    }
+
+    QScrollArea page;
+    QStringList ids;
+
+private:
+    TestHttpsServer m_server;
+    std::mutex m_mutex;
+    QByteArray m_live;
+};
+
+// A row that grows, its job's line shown under it, moves every row below
+// it down: in view, below the view and above it, wherever the page is
+// scrolled, also when it grew out of view.
+TEST_F(RowListCatalogTest, ARowThatGrowsMovesTheRowsBelowIt)
+{
+    const QStringList growing{u"p001"_qs, u"p030"_qs, u"p058"_qs};
+    std::vector<std::shared_ptr<Gate>> gates;
+    for (const QString& id : growing)
+        gates.push_back(installer->gates[id] = std::make_shared<Gate>());
+    ASSERT_NO_FATAL_FAILURE(showUpdates(60));
+    expectShownRowsStacked("at first");
+    const int plain = rows->row(growing[0])->height();
+
+    for (const QString& id : growing)
+        model->requestInstall(*model->product(id), model->updateFormats(*model->product(id)), model->scope());
+    ASSERT_TRUE(eventually([&] {
+        return std::all_of(gates.begin(), gates.end(), [](const auto& gate) { return gate->reached() == 1; });
+    }));
+    settle();
+    for (const QString& id : growing)
+        EXPECT_GT(wanted(rows->row(id)), plain) << id.toStdString() << ": the job's line makes the row taller";
+    expectShownRowsStacked("growing, at the top");
+    // Straight to the end, past the row that grew out of view.
+    QScrollBar* bar = page.verticalScrollBar();
+    for (int value : {bar->maximum(), bar->maximum() / 2, 0, bar->maximum()}) {
+        bar->setValue(value);
+        settle();
+        expectShownRowsStacked(value == 0 ? "scrolled back up" : "scrolled down");
+    }
+    saveScreenshot(&page, u"row-list-grown-rows"_qs);
+    for (const auto& gate : gates)
+        gate->open();
+}
+
+// A new catalog reaches every row, also those past the first screen and out
+// of view above and below it: each reads its product again.
+TEST_F(RowListCatalogTest, ANewCatalogReachesEveryRowAlsoThoseOutOfView)
+{
+    ASSERT_NO_FATAL_FAILURE(showUpdates(300));
+    QScrollBar* bar = page.verticalScrollBar();
+    bar->setValue(bar->maximum() / 2);
+    settle();
+
+    Catalog renamed = catalog;
+    for (Product& product : renamed.products)
+        product.displayName = u"Renamed "_qs + product.id;
+    ASSERT_NO_FATAL_FAILURE(refreshTo(renamed));
+    const std::vector<Views::ListRow*> made = rows->rows();
+    ASSERT_EQ(made.size(), std::size_t(300));
+    for (std::size_t i = 0; i < made.size(); ++i) {
+        const Views::ListRow* row = made[i];
+        EXPECT_EQ(child<Kit::ElidedLabel>(const_cast<Views::ListRow*>(row), u"updateName"_qs)->text(),
+                  u"Renamed "_qs + row->productID())
+            << "row " << i;
+        EXPECT_EQ(row->accessibleName(), model->spoken(*row->product())) << "row " << i;
+    }
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
+#include <QLayout>
+#include <QPainter>
 #include <QResizeEvent>
 #include <QSet>
 #include <QTimer>
@@ -82,6 +84,7 @@ RowList::RowList(HubModel* model, MakeRow make, QWidget* parent)
     , m_make(std::move(make))
     , m_slice(new QTimer(this))
     , m_motion(new Kit::Tween(this, 1))
+    , m_ground(Kit::Theme::bg())
 {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     // Where the rows join the keyboard's order: a stop Tab never lands on
@@ -259,7 +262,29 @@ void RowList::productChanged(const QString& productID)
     if (ListRow* changed = row(productID)) {
         m_stale.remove(productID);
         changed->sync();
+        if (heightChanged(changed))
+            refit(int(m_ids.indexOf(productID)));
     }
+}
+
+bool RowList::heightChanged(ListRow* row) const
+{
+    // A row in view asks for room itself (see event()). One in the store
+    // does not, and its layout waits for it to show before it measures
+    // anew: asked now, it tells the height it will show at.
+    if (row->parentWidget() == this || m_tops.size() != m_slots.size() + 1)
+        return false;
+    if (QLayout* layout = row->layout())
+        layout->activate();
+    return rowHeight(row, width()) != row->height();
+}
+
+void RowList::refit(int from)
+{
+    if (from < 0)
+        return;
+    relayOut(from);
+    reveal();
 }
 
 void RowList::productsChanged()
@@ -274,15 +299,21 @@ void RowList::productsChanged()
     // As for every row: those in view at once, the rest with the slices.
     const QRect view = inView();
     const auto firstEnd = m_slots.begin() + std::min(kFirstRows, m_next);
+    int from = -1;
     for (const QString& id : *changed)
         if (ListRow* made = row(id)) {
             if (view.intersects(made->geometry()) || std::find(m_slots.begin(), firstEnd, made) != firstEnd) {
                 m_stale.remove(id);
                 made->sync();
+                if (heightChanged(made)) {
+                    const int index = int(m_ids.indexOf(id));
+                    from = from < 0 ? index : std::min(from, index);
+                }
             } else {
                 m_stale.insert(id, true);
             }
         }
+    refit(from);
     schedule();
 }
 
@@ -291,13 +322,18 @@ void RowList::syncAll()
     if (m_shedding)
         return;
     const QRect view = inView();
+    int from = -1;
     for (int i = 0; i < m_next; ++i) {
         ListRow* made = m_slots[std::size_t(i)];
-        if (i < kFirstRows || view.intersects(made->geometry()))
+        if (i < kFirstRows || view.intersects(made->geometry())) {
             made->sync();
-        else
+            if (from < 0 && heightChanged(made))
+                from = i;
+        } else {
             m_stale.insert(m_ids[i], true);
+        }
     }
+    refit(from);
     schedule();
 }
 
@@ -349,18 +385,32 @@ void RowList::work(qint64 budget)
     // view first.
     if (budget >= 0 && !m_stale.isEmpty()) {
         const QRect view = inView();
-        std::vector<QString> first;
+        std::vector<QString> seen;
         for (auto it = m_stale.cbegin(); it != m_stale.cend(); ++it)
             if (view.intersects(m_made.value(it.key())->geometry()))
-                first.push_back(it.key());
-        for (const QString& id : first) {
+                seen.push_back(it.key());
+        QSet<QString> grown;
+        const auto read = [&](const QString& id) {
+            ListRow* row = m_made.value(id);
+            row->sync();
+            if (heightChanged(row))
+                grown.insert(id);
+        };
+        for (const QString& id : seen) {
             m_stale.remove(id);
-            m_made.value(id)->sync();
+            read(id);
         }
         for (auto it = m_stale.begin(); it != m_stale.end() && clock.elapsed() < budget;) {
-            m_made.value(it.key())->sync();
+            read(it.key());
             it = m_stale.erase(it);
         }
+        // The rows from the highest that grew or shrank move.
+        for (int i = 0; !grown.isEmpty() && i < m_ids.size() && (first < 0 || i < first); ++i)
+            if (grown.contains(m_ids[i])) {
+                first = i;
+                break;
+            }
+        resized = resized || !grown.isEmpty();
     }
     if (budget < 0) {
         measure();
@@ -454,6 +504,7 @@ void RowList::animate(const QHash<QString, int>& oldTops, const std::vector<List
         if (*old != to && (view.intersects(from) || view.intersects(from.translated(0, to - *old)))) {
             m_moves.push_back({row, *old, to});
             row->move(0, *old);
+            row->installEventFilter(this);
         }
     }
     for (const QPointer<ListRow>& gone : m_leaving)
@@ -485,12 +536,23 @@ void RowList::step(qreal progress)
     for (const QPointer<ListRow>& row : m_leaving)
         if (row)
             fade(row, 1 - progress);
-    if (m_heightFrom != m_height)
+    if (m_heightFrom != m_height) {
         updateGeometry();
+        // Each layout around the list asks the one around it only once it
+        // has placed its own children: left to the event loop, the frame
+        // is painted between, with the list's new height centred in its
+        // card's old one, and the rows that keep their place shake. The
+        // layouts catch up now, inside out, before the frame is drawn.
+        for (QWidget* around = parentWidget(); around; around = around->parentWidget())
+            QCoreApplication::sendPostedEvents(around, QEvent::LayoutRequest);
+    }
     if (progress < 1)
         return;
 
     m_moving = false;
+    for (const Move& move : m_moves)
+        if (move.row)
+            move.row->removeEventFilter(this);
     m_moves.clear();
     for (const QPointer<ListRow>& gone : m_leaving)
         delete gone.data();
@@ -529,6 +591,17 @@ int RowList::heightForWidth(int width) const
         m_hfwHeight = totalHeight(width);
     }
     return m_hfwHeight;
+}
+
+bool RowList::eventFilter(QObject* watched, QEvent* event)
+{
+    // Only moving rows are watched. Rows draw on what lies beneath them:
+    // two passing each other would print one over the other.
+    if (event->type() == QEvent::Paint) {
+        QPainter p(static_cast<QWidget*>(watched));
+        p.fillRect(static_cast<QPaintEvent*>(event)->rect(), m_ground);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 bool RowList::event(QEvent* event)

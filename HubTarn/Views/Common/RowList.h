@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
@@ -102,6 +103,10 @@ public:
     int pending() const;
     // Rows moving or fading now.
     bool animating() const;
+    // What the rows stand on: a row sliding past another fills its own
+    // ground with it, so the one beneath does not show through. The page's
+    // colour unless told.
+    void setGround(const QColor& ground) { m_ground = ground; }
     // Stops listening to the model and deletes the rows a slice at a time
     // (deleting thousands at once holds the window up); shed() follows.
     void shedRows();
@@ -117,6 +122,7 @@ Q_SIGNALS:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -133,7 +139,13 @@ private:
 
     // The column (RowList.cpp): the rows made, read, measured and moved.
     void productChanged(const QString& productID);
+    // The catalog or the account changed: the rows of the products
+    // concerned read them again.
     void productsChanged();
+    // Whether a row out of view, just read again, changed its height.
+    bool heightChanged(ListRow* row) const;
+    // The rows from `from` down placed again; nothing when `from` < 0.
+    void refit(int from);
     ListRow* make(int index);
     // Makes rows in order and reads stale ones again until `budget` ms pass.
     void work(qint64 budget);
@@ -199,6 +211,7 @@ private:
     std::vector<QPointer<ListRow>> m_arriving;
     // Rows no longer listed, hidden, deleted with the slices.
     std::vector<QPointer<ListRow>> m_gone;
+    QColor m_ground;
     int m_heightFrom = 0;
     bool m_moving = false;
     bool m_shedding = false;

@@ -4,12 +4,37 @@
 #include "Views/Common/RowList.h"
 
 #include <QAbstractScrollArea>
+#include <QAccessible>
 #include <QScrollBar>
 
 #include <algorithm>
 #include <utility>
 
 namespace Hub::Views {
+
+namespace {
+
+// A screen reader reads the list's children in the order they joined it,
+// the order the rows came out of the store: the rows shown, each with its
+// index, stand in the list's order among them, top to bottom as on screen.
+void stackInOrder(QWidget* list, std::vector<std::pair<int, ListRow*>> shown)
+{
+    std::sort(shown.begin(), shown.end());
+    auto next = shown.begin();
+    for (const QObject* child : list->children())
+        if (next != shown.end() && child == next->second)
+            ++next;
+    if (next == shown.end())
+        return;
+    // Bottom up, each under the one below it: a row already in its place
+    // stays, so only those out of place are drawn again.
+    for (std::size_t i = shown.size() - 1; i-- > 0;)
+        shown[i].second->stackUnder(shown[i + 1].second);
+    QAccessibleEvent reordered(list, QAccessible::ObjectReorder);
+    QAccessible::updateAccessibility(&reordered);
+}
+
+} // namespace
 
 QWidget* RowList::lastStop(ListRow* row)
 {
@@ -133,6 +158,11 @@ void RowList::reveal()
         QWidget* previous = above < 0 ? m_anchor : lastStop(m_slots[std::size_t(above)]);
         chainAfter(previous, row);
     }
+    std::vector<std::pair<int, ListRow*>> order;
+    order.reserve(wanted.size());
+    for (const auto& [row, index] : wanted)
+        order.emplace_back(index >= 0 ? index : int(m_ids.indexOf(row->productID())), row);
+    stackInOrder(this, std::move(order));
 }
 
 ListRow* RowList::focusedRow() const

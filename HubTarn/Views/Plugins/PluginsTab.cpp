@@ -129,9 +129,11 @@ PluginsTab::PluginsTab(HubModel* model, QWidget* parent)
     column->setSpacing(Kit::Theme::cardSpacing);
     const auto makeList = [this, model] {
         // Rows draw the card's dividers themselves.
-        return new RowList(model, [this, model](const QString& id) {
+        auto* list = new RowList(model, [this, model](const QString& id) {
             return new ProductRow(model, id, [this, id] { hold({id}); });
         });
+        list->setGround(Kit::Theme::panel());
+        return list;
     };
     m_onMac = makeList();
     m_onMac->setObjectName(QStringLiteral("onMacRows"));
