@@ -22,6 +22,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QSet>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -232,10 +233,18 @@ void UpdatesTab::syncList()
 void UpdatesTab::syncLegacy()
 {
     const HubModel* m = model();
+    // Only a product with copies can have old ones, and most of a long
+    // catalog has none: those are not asked.
+    QSet<QString> withOld;
+    for (const auto& [id, state] : m->states())
+        if (!state.installed.isEmpty())
+            if (const Product* product = m->product(id); product && !m->legacyCopies(*product).isEmpty())
+                withOld.insert(id);
     QStringList ids;
-    for (const Product& product : m->products())
-        if (!m->legacyCopies(product).isEmpty())
-            ids.append(product.id);
+    if (!withOld.isEmpty())
+        for (const Product& product : m->products())
+            if (withOld.contains(product.id))
+                ids.append(product.id);
     QStringList shown;
     for (const LegacyBlock& block : m_legacyBlocks)
         shown.append(block.productID);
