@@ -2,27 +2,43 @@
 // default 2,000; a quarter of them installed, a third of those with an
 // update), offscreen, in rounds (`--rounds R`, default 5), each figure
 // printed as the median and the worst of its rounds:
+// - a sign-in, as the window meets it: the sign-in screen is up over the
+//   few products of the local copy, and the refresh the sign-in starts
+//   brings the whole catalog, the account and the scan of the installed
+//   copies, while the main view the window makes for the main screen shows
+//   the plug-ins tab; to every row made, with the longest time the
+//   window's thread went without turning its event loop (a stall: what a
+//   person sees as a freeze);
+// - a refresh that changes nothing (the same catalog, the account's last
+//   contact renewed) into that full tab: the window thread's processor
+//   time and the longest stall;
 // - a catalog arriving, as a refresh delivers it, into the plug-ins tab
 //   already shown with a few products: from the model's news to the next
 //   paint, and until every row is made;
 // - building the plug-ins tab over the whole catalog to its first paint,
 //   and switching to the updates tab to its first paint;
-// - the longest time the window's thread went without turning its event
-//   loop during each of those (a stall: what a person sees as a freeze);
+// - the longest stall during each of those;
 // - scrolling the plug-ins tab end to end (each frame: one scroll step and
 //   its paint);
 // - 100 progress ticks of one product's download (each tick: the model's
 //   signal, the row's update and the paint it causes, with the rows
 //   painted counted).
+// The stalls of the sign-in and of the refresh are paired, round by round
+// and in alternating order, with an anchor measured the same way in the
+// same run: one event that deep-copies the catalog's products, the
+// cheapest walk over every product there is; the ratios are printed as
+// the minimum and the median of the pairs.
 //
 // Run by hand: build/bench/tabs_bench [--products N] [--rounds R]
 #include "BenchCatalog.h"
+#include "PairStats.h"
 #include "ModelTestSupport.h"
 #include "TestHttpsServer.h"
 
 #include "Kit/Animation.h"
 #include "Kit/Theme.h"
 #include "Views/Common/RowList.h"
+#include "Views/Frame/MainView.h"
 #include "Views/Frame/TabBody.h"
 #include "Views/Plugins/ProductRow.h"
 
@@ -60,16 +76,18 @@ constexpr int kPatienceMs = 600000;
 class Setup : public Test::ModelFixture {
 public:
     void TestBody() override {}
-    void start(const Catalog& bundled, const QUrl& live, const QString& ca)
+    void start(const Catalog& bundled, const QUrl& live, const QString& ca, bool signedIn = true)
     {
         SetUp();
         catalogURL = live;
         caBundle = ca;
-        signInStored();
+        if (signedIn)
+            signInStored();
         build(bundled);
         startToFirstScreen();
     }
     void stop() { TearDown(); }
+    using ModelFixture::clock;
     using ModelFixture::copy;
     using ModelFixture::installer;
     using ModelFixture::model;
@@ -155,6 +173,16 @@ void print(const char* what, const std::vector<double>& ms, const char* goal = "
     std::printf("  %-44s median %8.1f ms, worst %8.1f ms   %s\n", what, f.median, f.worst, goal);
 }
 
+// The ratio of each pair, as its minimum and median.
+void printRatio(const char* what, const std::vector<double>& ms, const std::vector<double>& anchorMs)
+{
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < ms.size() && i < anchorMs.size(); ++i)
+        ratios.push_back(ms[i] / anchorMs[i]);
+    const ::Bench::Stats r = ::Bench::stats(ratios);
+    std::printf("  %-44s min %6.2fx, median %6.2fx of the anchor\n", what, r.min, r.median);
+}
+
 double since(const QElapsedTimer& timer) { return double(timer.nsecsElapsed()) / 1e6; }
 
 // This thread's processor time in milliseconds: on a loaded machine the
@@ -166,10 +194,20 @@ double cpuNow()
     return double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6;
 }
 
+// Turns the event loop until `done`, never sleeping between turns (a
+// sleep would count as a stall); a slow timer wakes it to look again.
 void waitFor(const std::function<bool()>& done, const char* what)
 {
-    if (!QTest::qWaitFor(done, kPatienceMs))
-        qFatal("%s never happened", what);
+    QTimer wake;
+    wake.start(50);
+    QElapsedTimer patience;
+    patience.start();
+    while (!done()) {
+        if (patience.elapsed() > kPatienceMs)
+            qFatal("%s never happened", what);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
 }
 
 // Every list of the tab has made and read all its rows. The lists are
@@ -213,7 +251,7 @@ int main(int argc, char** argv)
     Kit::Theme::install(app);
     Kit::Animation::setEnabled(false);
 
-    const Catalog catalog = Bench::generatedCatalog(products);
+    const Catalog catalog = Hub::Bench::generatedCatalog(products);
     Catalog few = catalog;
     few.products.resize(std::size_t(std::min(products, kFewProducts)));
     // The live catalog the next refresh gets: the whole one or the few.
@@ -227,22 +265,106 @@ int main(int argc, char** argv)
         response.set_content(served, "application/json");
     });
 
+    const auto serve = [&](const std::string& body) {
+        std::lock_guard lock(servedMutex);
+        served = body;
+    };
+    const auto install = [&](Setup& setup) {
+        for (int i = 0; i < installed; ++i)
+            setup.installer->copies[catalog.products[std::size_t(i * (products / installed))].id] = {
+                setup.copy(PluginFormat::vst3, u"1.0.0"_s)};
+    };
+    StallWatch stalls;
+    std::size_t sink = 0;
+    // The anchor: the stall of one event that deep-copies the products.
+    const auto anchor = [&] {
+        QCoreApplication::processEvents();
+        bool copied = false;
+        stalls.start();
+        QTimer::singleShot(0, [&] {
+            const std::vector<Product> copy = catalog.products;
+            sink += copy.size();
+            copied = true;
+        });
+        waitFor([&] { return copied; }, "the anchor's copy");
+        return stalls.stop();
+    };
+
+    // 1. Sign-ins, then a refresh that changes nothing, each paired with
+    // the anchor.
+    std::vector<double> signedIn, signInStall, signInAnchor, quietCPU, quietStall, quietAnchor;
+    for (int round = 0; round < rounds; ++round) {
+        const bool anchorFirst = round % 2 == 1;
+        Setup signing;
+        install(signing);
+        serve(small);
+        signing.start(few, server.url(u"/catalog.json"_s), server.caBundle(), false);
+        HubModel* model = signing.model.get();
+        if (model->screen() != Screen::login)
+            qFatal("the sign-in screen never showed");
+        // As the window does: the main view is made when the main screen shows.
+        std::unique_ptr<Views::MainView> view;
+        QObject::connect(model, &HubModel::screenChanged, model, [&] {
+            if (model->screen() != Screen::main || view)
+                return;
+            view = std::make_unique<Views::MainView>(model);
+            view->resize(1000, 700);
+            view->show();
+        });
+        const auto full = [&] {
+            return view && !model->loading() && model->account()
+                   && model->products().size() == std::size_t(products) && settled(view->tabBody());
+        };
+
+        if (anchorFirst)
+            signInAnchor.push_back(anchor());
+        serve(whole);
+        QCoreApplication::processEvents();
+        QElapsedTimer timer;
+        stalls.start();
+        timer.start();
+        model->signIn(u"ada@example.com"_s, u"secret"_s);
+        waitFor(full, "the full tab after a sign-in");
+        signedIn.push_back(since(timer));
+        signInStall.push_back(stalls.stop());
+        if (!anchorFirst)
+            signInAnchor.push_back(anchor());
+
+        // The same catalog again, a minute later: the account's last
+        // contact moves on. First its processor time, with no probe
+        // turning the loop, then its stall.
+        const auto refreshed = [&] { return !model->loading() && settled(view->tabBody()); };
+        signing.clock->advance(60);
+        QCoreApplication::processEvents();
+        const double cpu = cpuNow();
+        model->refresh(true);
+        waitFor(refreshed, "a refresh that changes nothing");
+        quietCPU.push_back(cpuNow() - cpu);
+        if (anchorFirst)
+            quietAnchor.push_back(anchor());
+        signing.clock->advance(60);
+        QCoreApplication::processEvents();
+        stalls.start();
+        model->refresh(true);
+        waitFor(refreshed, "a refresh that changes nothing");
+        quietStall.push_back(stalls.stop());
+        if (!anchorFirst)
+            quietAnchor.push_back(anchor());
+        view.reset();
+        signing.stop();
+    }
+
     Setup setup;
-    for (int i = 0; i < installed; ++i)
-        setup.installer->copies[catalog.products[std::size_t(i * (products / installed))].id] = {
-            setup.copy(PluginFormat::vst3, u"1.0.0"_s)};
+    install(setup);
+    serve(small);
     setup.start(few, server.url(u"/catalog.json"_s), server.caBundle());
     HubModel* model = setup.model.get();
 
     PaintCounter counter;
     app.installEventFilter(&counter);
-    StallWatch stalls;
 
     const auto refreshWith = [&](const std::string& body) {
-        {
-            std::lock_guard lock(servedMutex);
-            served = body;
-        }
+        serve(body);
         model->refresh(true);
     };
 
@@ -257,7 +379,7 @@ int main(int argc, char** argv)
         counter.reset(true);
         arrival.start();
     });
-    // 1. A catalog arriving into the shown tab: the few first, then all.
+    // 2. A catalog arriving into the shown tab: the few first, then all.
     auto* body = new Views::TabBody(model);
 
     body->resize(1000, 700);
@@ -282,11 +404,19 @@ int main(int argc, char** argv)
     std::printf("tabs_bench: %d products, %lld on this computer, %lld to add, %zu updates; offscreen; %d rounds\n",
                 products, static_cast<long long>(sections.onMac.size()), static_cast<long long>(sections.add.size()),
                 model->updates().size(), rounds);
+    std::printf("  anchor: one event deep-copying the products   median %8.1f ms (sink %zu)\n",
+                figures(signInAnchor).median, sink);
+    print("sign-in, to every row of the plug-ins tab", signedIn);
+    print("  longest stall meanwhile", signInStall, "goal < 100 ms");
+    printRatio("  longest stall meanwhile", signInStall, signInAnchor);
+    print("a refresh that changes nothing: processor", quietCPU, "goal: nothing per row");
+    print("  longest stall meanwhile", quietStall, "goal < 100 ms");
+    printRatio("  longest stall meanwhile", quietStall, quietAnchor);
     print("catalog arrives, to the next paint", toPaint, "goal < 1,000 ms");
     print("catalog arrives, to every row made", toSettled);
     print("  longest stall meanwhile", arrivalStall, "goal < 100 ms");
 
-    // 2. Building each tab over the whole catalog to its first paint.
+    // 3. Building each tab over the whole catalog to its first paint.
     std::vector<double> built, builtCPU, buildStall, updates, updatesStall;
     for (int round = 0; round < rounds; ++round) {
         delete body;
@@ -322,7 +452,7 @@ int main(int argc, char** argv)
     print("updates tab shown, to its first paint", updates, "goal < 300 ms");
     print("  longest stall until every row is made", updatesStall, "goal < 100 ms");
 
-    // 3. Scroll the plug-ins tab end to end, one step a frame.
+    // 4. Scroll the plug-ins tab end to end, one step a frame.
     model->setTab(Tab::plugins);
     waitFor([&] { return settled(body); }, "the plug-ins tab's rows");
     QCoreApplication::processEvents();
@@ -338,7 +468,7 @@ int main(int argc, char** argv)
     std::printf("  scroll %d px in %zu frames of %d px\n", bar->maximum(), frames.size(), kScrollStep);
     print("  a frame", frames, "goal < 16 ms");
 
-    // 4. 100 ticks of an installed product's download, near the top, each
+    // 5. 100 ticks of an installed product's download, near the top, each
     // measured from the model's signal to the end of the paint it causes.
     // The first handler is connected before the rows' own, so it runs
     // before them; the second after. The installer waits after each step

@@ -8,6 +8,7 @@
 #include "Reports/SystemInfo.h"
 
 #include <QDir>
+#include <QSet>
 #include <QThread>
 
 using namespace Qt::StringLiterals;
@@ -25,12 +26,64 @@ const QString kSendReports = u"SendReports"_s;
 
 } // namespace
 
-// What one refresh found, handed from the pool to the main thread.
+// What one refresh found, handed from the pool to the main thread, which
+// only swaps it in: a catalog of thousands is decoded, compared and weighed
+// on the pool.
 struct HubModel::RefreshResult {
-    std::optional<LoadedCatalog> loaded;
+    // A catalog that differs from the one shown, with all the model keeps
+    // for it, worked out against the scan's copies.
+    struct NewCatalog {
+        std::shared_ptr<const std::optional<Catalog>> catalog;
+        QHash<QString, qsizetype> index;
+        bool repeatedIDs = false;
+        std::vector<std::optional<Facts>> facts;
+        // Products that came, went or differ.
+        QStringList changed;
+    };
+
+    std::optional<CatalogSource> source; // set when a catalog was loaded
     bool catalogLive = false;
+    std::optional<NewCatalog> catalog;
+    // The copies that differ from what the model held when it began.
     std::map<QString, QList<InstalledFormat>> installed;
 };
+
+namespace {
+
+// The catalog's products by identifier, the first of equal ones winning;
+// true in `repeated` when one is listed twice.
+QHash<QString, qsizetype> indexOf(const Catalog& catalog, bool& repeated)
+{
+    QHash<QString, qsizetype> index;
+    index.reserve(qsizetype(catalog.products.size()));
+    repeated = false;
+    for (qsizetype i = qsizetype(catalog.products.size()) - 1; i >= 0; --i) {
+        const QString& id = catalog.products[std::size_t(i)].id;
+        repeated = repeated || index.contains(id);
+        index.insert(id, i);
+    }
+    return index;
+}
+
+// The identifiers whose product `now` lists differently from `before`:
+// new, gone or changed.
+QStringList changedProducts(const Catalog* before, const QHash<QString, qsizetype>& beforeIndex, const Catalog& now,
+                            const QHash<QString, qsizetype>& nowIndex)
+{
+    QStringList changed;
+    for (auto it = nowIndex.cbegin(); it != nowIndex.cend(); ++it) {
+        const qsizetype old = before ? beforeIndex.value(it.key(), -1) : -1;
+        if (old < 0 || before->products[std::size_t(old)] != now.products[std::size_t(it.value())])
+            changed.append(it.key());
+    }
+    if (before)
+        for (auto it = beforeIndex.cbegin(); it != beforeIndex.cend(); ++it)
+            if (!nowIndex.contains(it.key()))
+                changed.append(it.key());
+    return changed;
+}
+
+} // namespace
 
 InstallRoots HubModel::isolatedRoots(const QString& home)
 {
@@ -65,10 +118,10 @@ HubModel::HubModel(HubModelServices services, QObject* parent)
         setCatalog(std::move(local->catalog));
         d->catalogSource = local->source;
         const std::shared_ptr<const PluginInstalling> scanner = d->services.installerFor({}, d->stop.get_token());
-        for (const Product& product : d->catalog->products) {
+        for (const Product& product : (*d->catalog)->products) {
             QList<InstalledFormat> installed = scanner->installed(product, d->roots);
             if (!installed.isEmpty())
-                d->states[product.id].installed = std::move(installed);
+                d->setInstalled(product.id, installed);
         }
     }
 }
@@ -84,7 +137,8 @@ const std::optional<QString>& HubModel::page() const { return d->page; }
 const std::optional<Sheet>& HubModel::sheet() const { return d->sheet; }
 bool HubModel::accountMenu() const { return d->accountMenu; }
 const std::optional<DAWWarning>& HubModel::dawWarning() const { return d->dawWarning; }
-const std::optional<Catalog>& HubModel::catalog() const { return d->catalog; }
+const std::optional<Catalog>& HubModel::catalog() const { return *d->catalog; }
+const std::optional<QStringList>& HubModel::productsChanged() const { return d->productsChanged; }
 std::optional<CatalogSource> HubModel::catalogSource() const { return d->catalogSource; }
 const std::optional<AccountInfo>& HubModel::account() const { return d->account; }
 const ProductStates& HubModel::states() const { return d->states; }
@@ -344,23 +398,46 @@ void HubModel::refresh(bool catalog)
     if (d->session)
         checkAccount();
     const quint64 rescansBefore = d->rescans;
-    std::optional<Catalog> known = d->catalog;
     const std::shared_ptr<const PluginInstalling> scanner = d->services.installerFor({}, d->stop.get_token());
+    // The catalog, its index and the copies are shared, not copied: nothing
+    // here may cost the window a walk over thousands of products.
     submit(
         Keep::always,
-        [catalog, known = std::move(known), loader = *d->loader, http = Http::Session{d->services.caBundle,
-                                                                                       d->stop.get_token(),
-                                                                                       d->services.httpLimits},
-         scanner, roots = d->roots]() {
+        [catalog, known = d->catalog, knownIndex = d->productIndex, held = d->installed, loader = *d->loader,
+         http = Http::Session{d->services.caBundle, d->stop.get_token(), d->services.httpLimits}, scanner,
+         roots = d->roots, cpu = d->services.cpu, osVersion = d->services.macOSVersion]() mutable {
             RefreshResult result;
+            std::optional<LoadedCatalog> loaded;
             if (catalog) {
-                result.loaded = loader.load(http);
-                result.catalogLive = result.loaded && result.loaded->source == CatalogSource::live;
+                loaded = loader.load(http);
+                result.source = loaded ? std::optional(loaded->source) : std::nullopt;
+                result.catalogLive = loaded && loaded->source == CatalogSource::live;
             }
-            const Catalog* scanned = result.loaded ? &result.loaded->catalog : known ? &*known : nullptr;
+            const Catalog* scanned = loaded ? &loaded->catalog : *known ? &**known : nullptr;
+            std::map<QString, QList<InstalledFormat>> found;
             if (scanned)
                 for (const Product& product : scanned->products)
-                    result.installed[product.id] = scanner->installed(product, roots);
+                    found[product.id] = scanner->installed(product, roots);
+            if (loaded && (!*known || **known != loaded->catalog)) {
+                RefreshResult::NewCatalog fresh;
+                fresh.index = indexOf(loaded->catalog, fresh.repeatedIDs);
+                fresh.changed = changedProducts(*known ? &**known : nullptr, knownIndex, loaded->catalog, fresh.index);
+                fresh.facts.resize(loaded->catalog.products.size());
+                for (std::size_t i = 0; i < loaded->catalog.products.size(); ++i) {
+                    const Product& product = loaded->catalog.products[i];
+                    computeFacts(product, found[product.id], cpu, osVersion, fresh.facts[i].emplace());
+                }
+                fresh.catalog = std::make_shared<const std::optional<Catalog>>(std::move(loaded->catalog));
+                result.catalog = std::move(fresh);
+            }
+            for (auto& [id, copies] : found)
+                if (held.value(id) != copies)
+                    result.installed.emplace(id, std::move(copies));
+            // The model's state is let go before the model hears back, so
+            // its next change copies nothing.
+            known.reset();
+            knownIndex = {};
+            held = {};
             return result;
         },
         [this, rescansBefore](Outcome<RefreshResult> outcome) {
@@ -370,12 +447,21 @@ void HubModel::refresh(bool catalog)
 
 void HubModel::applyRefresh(RefreshResult result, quint64 rescansBefore)
 {
-    if (result.loaded) {
-        d->catalogSource = result.loaded->source;
-        if (d->catalog != result.loaded->catalog) {
-            setCatalog(std::move(result.loaded->catalog));
-            Q_EMIT catalogChanged();
-        }
+    if (result.source)
+        d->catalogSource = *result.source;
+    if (result.catalog) {
+        // The old catalog and what was kept for it are freed on the pool:
+        // thousands of products take the window tens of milliseconds to free.
+        submit(Keep::always,
+               [old = std::exchange(d->catalog, std::move(result.catalog->catalog)),
+                index = std::exchange(d->productIndex, std::move(result.catalog->index)),
+                facts = std::exchange(d->facts, std::move(result.catalog->facts))]() mutable {
+                   old.reset();
+                   index = {};
+                   facts = {};
+               },
+               [](Outcome<std::monostate>) {});
+        d->repeatedIDs = result.catalog->repeatedIDs;
     }
     // The whole scan is applied before anyone hears of it, and the views
     // hear of it once: each change would otherwise redraw every tab.
@@ -390,9 +476,19 @@ void HubModel::applyRefresh(RefreshResult result, quint64 rescansBefore)
             continue;
         if (found != d->states.end() && found->second.installed == installed)
             continue;
-        d->states[id].installed = std::move(installed);
+        d->setInstalled(id, installed);
         forgetFacts(id);
         rescanned.append(id);
+    }
+    if (result.catalog) {
+        // The new catalog's facts were weighed with the scan's copies; a
+        // product whose copies the scan did not set must be weighed again.
+        for (const auto& [id, state] : d->states)
+            if (state.job.isWorking() || d->rescanned.value(id) > rescansBefore)
+                forgetFacts(id);
+        d->productsChanged = result.catalog->changed + rescanned;
+        Q_EMIT catalogChanged();
+        d->productsChanged.reset();
     }
     for (const QString& id : std::as_const(rescanned))
         Q_EMIT productStateChanged(id);
@@ -400,7 +496,7 @@ void HubModel::applyRefresh(RefreshResult result, quint64 rescansBefore)
         Q_EMIT statesChanged();
     reloadProblems();
 
-    refreshPartDone(result.catalogLive, result.loaded.has_value());
+    refreshPartDone(result.catalogLive, result.source.has_value());
 }
 
 void HubModel::refreshPartDone(bool answered, bool attempted)
@@ -437,21 +533,35 @@ void HubModel::refreshPartDone(bool answered, bool attempted)
 
 void HubModel::setCatalog(Catalog catalog)
 {
-    d->catalog = std::move(catalog);
-    d->facts.assign(d->catalog->products.size(), std::nullopt);
-    d->productIndex.clear();
-    d->repeatedIDs = false;
-    for (qsizetype i = qsizetype(d->catalog->products.size()) - 1; i >= 0; --i) {
-        const QString& id = d->catalog->products[std::size_t(i)].id;
-        d->repeatedIDs = d->repeatedIDs || d->productIndex.contains(id);
-        d->productIndex.insert(id, i); // the first of equal identifiers wins
+    d->productIndex = indexOf(catalog, d->repeatedIDs);
+    d->facts.assign(catalog.products.size(), std::nullopt);
+    d->catalog = std::make_shared<const std::optional<Catalog>>(std::move(catalog));
+}
+
+std::optional<QStringList> HubModel::productsChangedBy(const std::optional<AccountInfo>& before,
+                                                       const std::optional<AccountInfo>& now)
+{
+    if (!before || !now || before->user != now->user)
+        return std::nullopt;
+    // Shared products come and go, betas change a row's words.
+    QStringList changed;
+    for (const auto& [was, is] : {std::pair{&before->products, &now->products}, std::pair{&before->betas, &now->betas}}) {
+        const QSet<QString> old(was->begin(), was->end());
+        const QSet<QString> fresh(is->begin(), is->end());
+        for (const QString& id : old)
+            if (!fresh.contains(id))
+                changed.append(id);
+        for (const QString& id : fresh)
+            if (!old.contains(id))
+                changed.append(id);
     }
+    return changed;
 }
 
 const Product* HubModel::catalogProduct(const QString& id) const
 {
     const auto found = d->productIndex.constFind(id);
-    return found == d->productIndex.constEnd() ? nullptr : &d->catalog->products[std::size_t(*found)];
+    return found == d->productIndex.constEnd() ? nullptr : &(*d->catalog)->products[std::size_t(*found)];
 }
 
 void HubModel::reloadProblems()

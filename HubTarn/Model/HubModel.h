@@ -85,6 +85,12 @@ public:
     // The views only clear it.
     void clearDAWWarning();
     const std::optional<Catalog>& catalog() const;
+    // While catalogChanged or accountChanged is emitted: the products whose
+    // rows show something else now (they came, went or changed), the other
+    // rows staying as they are; empty when no row changes (the account's
+    // last contact alone did). None when any row may have (another user),
+    // and outside those signals.
+    const std::optional<QStringList>& productsChanged() const;
     std::optional<CatalogSource> catalogSource() const;
     const std::optional<AccountInfo>& account() const;
     const ProductStates& states() const;
@@ -250,7 +256,9 @@ public:
     //   product concerned.
     // - catalogChanged, accountChanged: everything derived from products,
     //   including products(), product() pointers and isShown(); rows look
-    //   their product up again by identifier.
+    //   their product up again by identifier, and only the rows of
+    //   productsChanged() read it again. A refresh that brings an equal
+    //   catalog emits nothing; its copies' changes come as below.
     // - offlineChanged, loadingChanged: the enabled rules of actions that
     //   need the network and of the check button.
     // - hubJobChanged, catalogChanged: hubUpdate() and the application's
@@ -324,9 +332,15 @@ private:
     const Facts& facts(const Product& product) const;
     // Fills a fresh `facts`: the versions first, then the texts from them.
     void computeFacts(const Product& product, Facts& facts) const;
-    void weighVersions(const Product& product, Facts& facts) const;
-    void addTexts(const Product& product, Facts& facts) const;
-    Caption captionOf(const Product& product, const Facts& facts) const;
+    // The same from the product's installed copies and the machine alone,
+    // so a refresh works out a new catalog's facts on the pool.
+    static void computeFacts(const Product& product, const QList<InstalledFormat>& installed, const QString& cpu,
+                             const QString& osVersion, Facts& facts);
+    static void weighVersions(const Product& product, const QList<InstalledFormat>& installed, const QString& cpu,
+                              const QString& osVersion, Facts& facts);
+    static void addTexts(const Product& product, Facts& facts);
+    static Caption captionOf(const Product& product, const Facts& facts);
+    static std::vector<PluginFormat> formatsOffered(const Product& product, const QString& cpu);
     void forgetFacts(const QString& productID);
 
     struct InstallRequest;
@@ -348,6 +362,8 @@ private:
     // Checks the account of the session as part of the refresh under way.
     void checkAccount();
     void setCatalog(Catalog catalog);
+    static std::optional<QStringList> productsChangedBy(const std::optional<AccountInfo>& before,
+                                                        const std::optional<AccountInfo>& now);
     // The catalog's product with that identifier, shown or not; null when none.
     const Product* catalogProduct(const QString& id) const;
     // Calls `visit` with each shown product, in the order of products().

@@ -162,10 +162,11 @@ void HubModel::setJob(const QString& productID, const Job& job)
 void HubModel::rescan(const Product& product, const QList<InstalledFormat>& installed)
 {
     d->rescanned.insert(product.id, ++d->rescans);
-    ProductState& current = d->states[product.id];
-    if (current.installed == installed)
+    // No entry is made for nothing: facts that know no entry stay right.
+    const auto found = d->states.find(product.id);
+    if (found == d->states.end() ? installed.isEmpty() : found->second.installed == installed)
         return;
-    current.installed = installed;
+    d->setInstalled(product.id, installed);
     forgetFacts(product.id);
     Q_EMIT productStateChanged(product.id);
     Q_EMIT statesChanged();

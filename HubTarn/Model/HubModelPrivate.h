@@ -29,7 +29,10 @@ namespace Hub {
 // What the row rules need to know of one product, worked out once per
 // query: versions are compared here and nowhere else.
 struct HubModel::Facts {
-    const ProductState* state = nullptr; // null: no entry
+    // The product's entry in `states` (null: none), looked up on the main
+    // thread at the first query: facts weighed on the pool leave it unknown.
+    const ProductState* state = nullptr;
+    bool stateKnown = false;
     bool installed = false;
     bool installable = false;
     Release::Fit fit;
@@ -69,6 +72,16 @@ struct HubModel::Private {
     // at most one waiting at a time; `lastStep` keeps the last step's word.
     static InstallProgress progressFor(HubModel* model, const QString& productID, std::shared_ptr<QString> lastStep);
 
+    // A product's installed copies, into `states` and `installed` both.
+    void setInstalled(const QString& productID, const QList<InstalledFormat>& copies)
+    {
+        if (copies.isEmpty())
+            installed.remove(productID);
+        else
+            installed.insert(productID, copies);
+        states[productID].installed = copies;
+    }
+
     // The HubError inside `error`; none for any other exception.
     static std::optional<HubError> hubError(const std::exception_ptr& error);
     static bool isCancelled(const std::exception_ptr& error);
@@ -91,14 +104,22 @@ struct HubModel::Private {
     std::optional<Sheet> sheet;
     bool accountMenu = false;
     std::optional<DAWWarning> dawWarning;
-    std::optional<Catalog> catalog;
+    // The catalog shown; never null. Replaced whole, never changed in
+    // place: a refresh compares the next one against it on the pool.
+    std::shared_ptr<const std::optional<Catalog>> catalog = std::make_shared<const std::optional<Catalog>>();
     QHash<QString, qsizetype> productIndex; // the catalog's products by identifier
     bool repeatedIDs = false;               // the catalog lists an identifier twice
     std::vector<std::optional<Facts>> facts; // by catalog position
+    // What catalogChanged or accountChanged, while emitted, changed: see
+    // HubModel::productsChanged().
+    std::optional<QStringList> productsChanged;
     Facts uncachedFacts;
     std::optional<CatalogSource> catalogSource;
     std::optional<AccountInfo> account;
     ProductStates states;
+    // Each product's installed copies as `states` holds them, those with
+    // any: a refresh's scan tells only what differs from it.
+    QHash<QString, QList<InstalledFormat>> installed;
     // When a job last rescanned each product, so an older refresh scan
     // never overwrites it.
     quint64 rescans = 0;
@@ -190,9 +211,9 @@ void HubModel::submitTo(QThreadPool& pool, Keep keep, Work work, Done done)
 template<typename Visit>
 void HubModel::forEachShown(Visit visit) const
 {
-    if (!d->catalog)
+    if (!*d->catalog)
         return;
-    for (const Product& product : d->catalog->products)
+    for (const Product& product : (*d->catalog)->products)
         if (!product.isInvite())
             visit(product);
     if (d->account)

@@ -59,8 +59,9 @@ bool HubModel::isShown(const Product& product) const
 {
     // One of the catalog's own products is in it by definition: the row
     // rules ask this for every row, and need no lookup for it.
-    const bool own = d->catalog && !d->catalog->products.empty() && &product >= d->catalog->products.data()
-                     && &product < d->catalog->products.data() + d->catalog->products.size();
+    const std::optional<Catalog>& catalog = *d->catalog;
+    const bool own = catalog && !catalog->products.empty() && &product >= catalog->products.data()
+                     && &product < catalog->products.data() + catalog->products.size();
     if (!own && !catalogProduct(product.id))
         return false;
     if (!product.isInvite())
@@ -111,9 +112,10 @@ HubModel::ProductList HubModel::updates() const
 
 std::optional<Release> HubModel::hubUpdate() const
 {
-    if (!d->services.selfUpdates || !d->catalog || !d->catalog->hub || !Versions::isNewer(d->catalog->hub->version, Config::hubVersion()))
+    const std::optional<Catalog>& catalog = *d->catalog;
+    if (!d->services.selfUpdates || !catalog || !catalog->hub || !Versions::isNewer(catalog->hub->version, Config::hubVersion()))
         return std::nullopt;
-    return d->catalog->hub;
+    return catalog->hub;
 }
 
 // ---- Versions and formats ---------------------------------------------------
@@ -121,22 +123,30 @@ std::optional<Release> HubModel::hubUpdate() const
 const HubModel::Facts& HubModel::facts(const Product& product) const
 {
     // Only the catalog's own products are cached: a copy may be stale.
-    const std::vector<Product>* products = d->catalog ? &d->catalog->products : nullptr;
+    const std::vector<Product>* products = *d->catalog ? &(*d->catalog)->products : nullptr;
     if (!products || products->empty() || &product < products->data() || &product >= products->data() + products->size()) {
         d->uncachedFacts = Facts();
         computeFacts(product, d->uncachedFacts);
+        const auto found = d->states.find(product.id);
+        d->uncachedFacts.state = found == d->states.end() ? nullptr : &found->second;
+        d->uncachedFacts.stateKnown = true;
         return d->uncachedFacts;
     }
     // Worked out in place: a new catalog's first redraw fills every entry.
     std::optional<Facts>& cached = d->facts[std::size_t(&product - products->data())];
     if (!cached)
         computeFacts(product, cached.emplace());
+    if (!cached->stateKnown) {
+        const auto found = d->states.find(product.id);
+        cached->state = found == d->states.end() ? nullptr : &found->second;
+        cached->stateKnown = true;
+    }
     return *cached;
 }
 
 void HubModel::forgetFacts(const QString& productID)
 {
-    if (!d->catalog)
+    if (!*d->catalog)
         return;
     // A scan forgets thousands of products one by one: looked up, unless
     // the catalog lists an identifier twice and every entry must go.
@@ -147,40 +157,45 @@ void HubModel::forgetFacts(const QString& productID)
         return;
     }
     for (std::size_t i = 0; i < d->facts.size(); ++i)
-        if (d->catalog->products[i].id == productID)
+        if ((*d->catalog)->products[i].id == productID)
             d->facts[i].reset();
 }
 
 void HubModel::computeFacts(const Product& product, Facts& f) const
 {
-    weighVersions(product, f);
+    const auto found = d->states.find(product.id);
+    static const QList<InstalledFormat> none;
+    computeFacts(product, found == d->states.end() ? none : found->second.installed, cpu(), macOSVersion(), f);
+}
+
+void HubModel::computeFacts(const Product& product, const QList<InstalledFormat>& installed, const QString& cpu,
+                            const QString& osVersion, Facts& f)
+{
+    weighVersions(product, installed, cpu, osVersion, f);
     addTexts(product, f);
 }
 
-void HubModel::weighVersions(const Product& product, Facts& f) const
+void HubModel::weighVersions(const Product& product, const QList<InstalledFormat>& installed, const QString& cpu,
+                             const QString& osVersion, Facts& f)
 {
-    if (const auto found = d->states.find(product.id); found != d->states.end()) {
-        f.state = &found->second;
-        f.installed = !found->second.installed.isEmpty();
-    }
+    f.installed = !installed.isEmpty();
     if (f.installed)
-        f.installedVersion = newestOf(f.state->installed, [](const InstalledFormat&) { return true; });
+        f.installedVersion = newestOf(installed, [](const InstalledFormat&) { return true; });
     if (!product.release)
         return;
     const Release& release = *product.release;
     f.installable = release.installable();
-    f.fit = release.fit(cpu(), macOSVersion());
+    f.fit = release.fit(cpu, osVersion);
     if (!f.installed)
         return;
-    const QList<InstalledFormat>& installed = f.state->installed;
-    for (PluginFormat format : formatsOffered(product))
+    for (PluginFormat format : formatsOffered(product, cpu))
         if (const std::optional<QString> version = newestOf(installed, format))
             if (Versions::isNewer(release.version, *version)) {
                 f.stale.insert(format);
                 if (!f.from || Versions::compare(*version, *f.from) < 0)
                     f.from = version; // the oldest copy the update replaces
             }
-    if (isSoon(product) || !f.installable || f.fit.kind != Release::FitKind::fine) {
+    if (product.isComingSoon() || !f.installable || f.fit.kind != Release::FitKind::fine) {
         f.from.reset();
         return;
     }
@@ -194,7 +209,7 @@ void HubModel::weighVersions(const Product& product, Facts& f) const
         f.from.reset();
 }
 
-void HubModel::addTexts(const Product& product, Facts& f) const
+void HubModel::addTexts(const Product& product, Facts& f)
 {
     f.shown = product.shown();
     f.caption = captionOf(product, f);
@@ -227,12 +242,17 @@ std::optional<QString> HubModel::installedVersion(const Product& product, const 
 
 std::vector<PluginFormat> HubModel::formatsOffered(const Product& product) const
 {
+    return formatsOffered(product, cpu());
+}
+
+std::vector<PluginFormat> HubModel::formatsOffered(const Product& product, const QString& cpu)
+{
     std::vector<PluginFormat> offered;
     if (!product.release || !product.release->artifacts)
         return offered;
     for (PluginFormat format : kAllPluginFormats)
         for (const Artifact& artifact : *product.release->artifacts)
-            if (artifact.format == format && artifact.runsOn(cpu())) {
+            if (artifact.format == format && artifact.runsOn(cpu)) {
                 offered.push_back(format);
                 break;
             }
@@ -442,7 +462,7 @@ Caption HubModel::caption(const Product& product) const
     return facts(product).caption;
 }
 
-Caption HubModel::captionOf(const Product& product, const Facts& f) const
+Caption HubModel::captionOf(const Product& product, const Facts& f)
 {
     if (f.unfit())
         return {std::nullopt, fitText(f.fit), false};
@@ -450,7 +470,7 @@ Caption HubModel::captionOf(const Product& product, const Facts& f) const
         return {std::nullopt, *f.from + u" → "_s + product.release->version, true};
     if (f.installedVersion)
         return {std::nullopt, u"installed "_s + *f.installedVersion, false};
-    if (isSoon(product))
+    if (product.isComingSoon())
         return {std::nullopt, u"coming soon"_s, false};
     const QString formats = product.formats ? product.formats->join(u" · "_s) : QString();
     if (product.isFree())
@@ -478,9 +498,9 @@ QString HubModel::name(const QString& productID) const
 PluginSections HubModel::pluginSections() const
 {
     PluginSections sections;
-    if (!d->catalog)
+    if (!*d->catalog)
         return sections;
-    const qsizetype most = qsizetype(d->catalog->products.size());
+    const qsizetype most = qsizetype((*d->catalog)->products.size());
     QStringList withUpdate;
     QStringList without;
     sections.add.reserve(most);

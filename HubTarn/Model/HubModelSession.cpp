@@ -193,10 +193,15 @@ void HubModel::checkAccount()
                 outcome.value || (error && !error->isOffline() && error->kind() != HubError::Kind::cancelled);
             if (generation == d->generation && d->session) {
                 if (outcome.value) {
-                    assign(d->account,
-                           std::optional(AccountInfo{d->session->user, outcome.value->betas,
-                                                     outcome.value->products, d->services.clock->now()}),
-                           &HubModel::accountChanged);
+                    std::optional<AccountInfo> info(AccountInfo{d->session->user, outcome.value->betas,
+                                                                outcome.value->products, d->services.clock->now()});
+                    if (info != d->account) {
+                        // The views re-read only the products whose access changed.
+                        d->productsChanged = productsChangedBy(d->account, info);
+                        d->account = std::move(info);
+                        Q_EMIT accountChanged();
+                        d->productsChanged.reset();
+                    }
                 } else if (error && error->isUnauthorized()) {
                     signOutHere(true);
                 } else if (answered) {

@@ -1,6 +1,7 @@
 // The model's behaviour over time, against fakes: start-up, refreshes,
 // jobs, sign-in and sign-out, the application's own update.
 #include "ModelTestSupport.h"
+#include "TestHttpsServer.h"
 
 #include "Reports/ReportSpool.h"
 
@@ -9,6 +10,7 @@
 #include <QSignalSpy>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 using namespace Qt::StringLiterals;
@@ -484,27 +486,56 @@ TEST_F(ModelSequenceTest, ALateAccountResultAfterSignOutIsDropped)
     EXPECT_EQ(model->screen(), Screen::main);
 }
 
+// Also when the refresh brings a new catalog, whose rows' facts the pool
+// worked out from that older scan.
 TEST_F(ModelSequenceTest, ARefreshScanOlderThanAJobsOwnNeverReplacesIt)
 {
-    build(m_catalog);
-    startToFirstScreen();
-    // The refresh's scan of reverb reads "nothing installed", then waits.
-    auto held = std::make_shared<Gate>();
-    auto first = std::make_shared<std::atomic<bool>>(true);
-    installer->scanned = [held, first](const Product& scanned) {
-        if (scanned.id == "reverb"_L1 && first->exchange(false))
-            held->pass();
-    };
-    model->refresh(false);
-    ASSERT_TRUE(eventually([&] { return held->reached() == 1; }));
-    model->requestInstall(product(u"reverb"_s), {PluginFormat::vst3}, InstallScope::user);
-    ASSERT_TRUE(eventually([this] { return stateOf(u"reverb"_s).job.kind == Job::Kind::done; }));
-    held->open();
-    ASSERT_TRUE(eventually([this] { return !model->loading(); }));
-    EXPECT_EQ(stateOf(u"reverb"_s).installed.size(), 1);
-    const Product& row = *model->product(u"reverb"_s);
-    EXPECT_EQ(model->caption(row).text, u"installed 1.0"_s);
-    EXPECT_EQ(model->rowAction(row), std::nullopt);
+    TestHttpsServer server;
+    std::mutex servedMutex;
+    std::string served;
+    server.get("/catalog.json", [&](const httplib::Request&, httplib::Response& response) {
+        std::lock_guard lock(servedMutex);
+        response.set_content(served, "application/json");
+    });
+    Catalog newer = m_catalog;
+    newer.products[1].release->version = u"1.2"_s; // notes
+    for (const bool newCatalog : {false, true}) {
+        SCOPED_TRACE(newCatalog ? "with a new catalog" : "without a catalog");
+        if (model)
+            model->shutdown();
+        installer->copies.erase(u"reverb"_s);
+        {
+            std::lock_guard lock(servedMutex);
+            served = m_catalog.toJson().toStdString();
+        }
+        catalogURL = server.url(u"/catalog.json"_s);
+        caBundle = server.caBundle();
+        build(m_catalog);
+        startToFirstScreen();
+        // The refresh's scan of reverb reads "nothing installed", then waits.
+        auto held = std::make_shared<Gate>();
+        auto first = std::make_shared<std::atomic<bool>>(true);
+        installer->scanned = [held, first](const Product& scanned) {
+            if (scanned.id == "reverb"_L1 && first->exchange(false))
+                held->pass();
+        };
+        {
+            std::lock_guard lock(servedMutex);
+            served = newer.toJson().toStdString();
+        }
+        model->refresh(newCatalog);
+        ASSERT_TRUE(eventually([&] { return held->reached() == 1; }));
+        model->requestInstall(product(u"reverb"_s), {PluginFormat::vst3}, InstallScope::user);
+        ASSERT_TRUE(eventually([this] { return stateOf(u"reverb"_s).job.kind == Job::Kind::done; }));
+        held->open();
+        ASSERT_TRUE(eventually([this] { return !model->loading(); }));
+        installer->scanned = nullptr;
+        EXPECT_EQ(model->product(u"notes"_s)->release->version, newCatalog ? u"1.2"_s : u"1.1"_s);
+        EXPECT_EQ(stateOf(u"reverb"_s).installed.size(), 1);
+        const Product& row = *model->product(u"reverb"_s);
+        EXPECT_EQ(model->caption(row).text, u"installed 1.0"_s);
+        EXPECT_EQ(model->rowAction(row), std::nullopt);
+    }
 }
 
 TEST_F(ModelSequenceTest, TheOwnUpdateWaitsForARunningInstallThenRestarts)

@@ -19,8 +19,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
 #include <cmath>
+#include <mutex>
 
 namespace Hub::Test {
 namespace {
@@ -31,8 +31,14 @@ public:
     using ListRow::ListRow;
 
     int paints = 0;
+    int syncs = 0; // times it read its product again
 
     QSize sizeHint() const override { return QSize(360, 36); }
+    void sync() override
+    {
+        ++syncs;
+        ListRow::sync();
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -190,6 +196,68 @@ TEST_F(RowListTest, OneProductsDownloadTicksRepaintItsRowOnly)
     EXPECT_EQ(row(u"reverb"_qs)->accessibleName(), model->spoken(*model->product(u"reverb"_qs)));
     // Last: the picture paints every row.
     saveScreenshot(&holder, u"row-list-after-download"_qs);
+}
+
+// A refresh every few hours must not make thousands of rows read their
+// product again: one that brings the same catalog and only renews the
+// account's last contact changes no row, and one where a product changed
+// re-reads that product's row alone, which then shows the change.
+TEST_F(RowListTest, ARefreshRereadsOnlyTheRowsOfTheProductsItChanged)
+{
+    TestHttpsServer server;
+    std::mutex servedMutex;
+    std::string served = catalog.toJson().toStdString();
+    server.get("/catalog.json", [&](const httplib::Request&, httplib::Response& response) {
+        std::lock_guard lock(servedMutex);
+        response.set_content(served, "application/json");
+    });
+    catalogURL = server.url(u"/catalog.json"_qs);
+    caBundle = server.caBundle();
+    startModel();
+    ASSERT_EQ(model->catalogSource(), CatalogSource::live);
+    showList(model->pluginSections().onMac + model->pluginSections().add);
+    ASSERT_EQ(rows->ids().size(), 4);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return rows->pending() == 0; }, kPatience));
+
+    QSignalSpy catalogs(model.get(), &HubModel::catalogChanged);
+    QSignalSpy accounts(model.get(), &HubModel::accountChanged);
+    const auto refreshWith = [&](const Catalog& next) {
+        {
+            std::lock_guard lock(servedMutex);
+            served = next.toJson().toStdString();
+        }
+        for (const QString& id : rows->ids())
+            row(id)->syncs = 0;
+        catalogs.clear();
+        accounts.clear();
+        clock->advance(60);
+        model->refresh(true);
+        return eventually([this] { return !model->loading(); })
+               && QTest::qWaitFor([this] { return rows->pending() == 0; }, kPatience);
+    };
+    const auto syncs = [&] {
+        QStringList read;
+        for (const QString& id : rows->ids())
+            if (row(id)->syncs > 0)
+                read.append(id);
+        return read;
+    };
+
+    ASSERT_TRUE(refreshWith(catalog));
+    EXPECT_EQ(accounts.count(), 1) << "the account's last contact is renewed";
+    EXPECT_EQ(catalogs.count(), 0);
+    EXPECT_EQ(syncs(), QStringList());
+
+    Catalog newer = catalog;
+    newer.products[0].release->version = u"3.0"_qs; // echo, 1.0 installed
+    ASSERT_TRUE(refreshWith(newer));
+    EXPECT_EQ(catalogs.count(), 1);
+    EXPECT_EQ(syncs(), QStringList{u"echo"_qs});
+    const Product* echo = model->product(u"echo"_qs);
+    ASSERT_NE(echo, nullptr);
+    EXPECT_EQ(model->caption(*echo).text, u"1.0 → 3.0"_qs);
+    EXPECT_EQ(row(u"echo"_qs)->accessibleName(), model->spoken(*echo));
+    EXPECT_TRUE(row(u"echo"_qs)->accessibleName().contains(u"1.0 to 3.0"_qs)) << row(u"echo"_qs)->accessibleName().toStdString();
 }
 
 // Rows far from the view are hidden widgets, so leaving the tab and

@@ -105,10 +105,11 @@ RowList::RowList(HubModel* model, MakeRow make, QWidget* parent)
     connect(m_slice, &QTimer::timeout, this, [this] { work(kSliceMs); });
     m_motion->onValue = [this](qreal progress) { step(progress); };
     connect(model, &HubModel::productStateChanged, this, &RowList::productChanged);
-    // A new catalog or account can change every product's texts while the
-    // identifiers stay: every row reads its product again.
+    // A new catalog or account can change products' texts while the
+    // identifiers stay: the rows of those products read them again, every
+    // row when the model cannot tell which.
     for (auto changed : {&HubModel::catalogChanged, &HubModel::accountChanged})
-        connect(model, changed, this, &RowList::syncAll);
+        connect(model, changed, this, &RowList::productsChanged);
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { focusMoved(now); });
 }
 
@@ -284,6 +285,36 @@ void RowList::refit(int from)
         return;
     relayOut(from);
     reveal();
+}
+
+void RowList::productsChanged()
+{
+    const std::optional<QStringList>& changed = m_model->productsChanged();
+    if (!changed) {
+        syncAll();
+        return;
+    }
+    if (m_shedding || changed->isEmpty())
+        return;
+    // As for every row: those in view at once, the rest with the slices.
+    const QRect view = inView();
+    const auto firstEnd = m_slots.begin() + std::min(kFirstRows, m_next);
+    int from = -1;
+    for (const QString& id : *changed)
+        if (ListRow* made = row(id)) {
+            if (view.intersects(made->geometry()) || std::find(m_slots.begin(), firstEnd, made) != firstEnd) {
+                m_stale.remove(id);
+                made->sync();
+                if (heightChanged(made)) {
+                    const int index = int(m_ids.indexOf(id));
+                    from = from < 0 ? index : std::min(from, index);
+                }
+            } else {
+                m_stale.insert(id, true);
+            }
+        }
+    refit(from);
+    schedule();
 }
 
 void RowList::syncAll()

@@ -139,6 +139,9 @@ private:
 
     // The column (RowList.cpp): the rows made, read, measured and moved.
     void productChanged(const QString& productID);
+    // The catalog or the account changed: the rows of the products
+    // concerned read them again.
+    void productsChanged();
     // Whether a row out of view, just read again, changed its height.
     bool heightChanged(ListRow* row) const;
     // The rows from `from` down placed again; nothing when `from` < 0.

@@ -248,8 +248,15 @@ Tabs::Tabs(HubModel* model, QWidget* parent)
     // Everything the selection and the update count are worked out from;
     // a download's progress is not among them.
     for (auto signal : {&HubModel::tabChanged, &HubModel::pageChanged, &HubModel::catalogChanged,
-                        &HubModel::statesChanged, &HubModel::accountChanged})
+                        &HubModel::statesChanged})
         connect(model, signal, this, &Tabs::refresh);
+    // The account's last contact alone, renewed by every refresh, changes
+    // no count.
+    connect(model, &HubModel::accountChanged, this, [this] {
+        const std::optional<QStringList>& changed = m_model->productsChanged();
+        if (!changed || !changed->isEmpty())
+            refresh();
+    });
     refresh();
 }
 

@@ -151,9 +151,19 @@ PluginsTab::PluginsTab(HubModel* model, QWidget* parent)
     addSection(cards);
 
     connect(m_updateAll, &QAbstractButton::clicked, this, &PluginsTab::updateAll);
-    for (auto changed : {&HubModel::statesChanged, &HubModel::catalogChanged, &HubModel::accountChanged,
-                         &HubModel::offlineChanged, &HubModel::lastCheckedChanged, &HubModel::hubJobChanged})
+    for (auto changed : {&HubModel::statesChanged, &HubModel::catalogChanged, &HubModel::offlineChanged,
+                         &HubModel::hubJobChanged})
         connect(model, changed, this, &PluginsTab::sync);
+    // Each answered refresh renews the account's last contact and the time
+    // of the check: neither may cost a walk over thousands of products.
+    connect(model, &HubModel::accountChanged, this, [this] {
+        const std::optional<QStringList>& changed = this->model()->productsChanged();
+        if (!changed || !changed->isEmpty())
+            sync();
+    });
+    connect(model, &HubModel::lastCheckedChanged, this, [this] {
+        m_onMacCard->setNote(checkedNote(m_pending, this->model()->lastChecked()));
+    });
     // A job's step decides whether a held row still works; "Update all"
     // follows statesChanged (every step), never a download's ticks, which
     // would ask every product of a long catalog again per tick.
@@ -167,10 +177,14 @@ PluginSections PluginsTab::shown() const { return model()->pluginSections().hold
 
 std::optional<QString> PluginsTab::upToDate(const HubModel& model)
 {
-    if (!model.updates().empty() || model.hubUpdate() || !model.lastChecked())
+    return checkedNote(!model.updates().empty() || model.hubUpdate(), model.lastChecked());
+}
+
+std::optional<QString> PluginsTab::checkedNote(bool pending, const std::optional<QDateTime>& lastChecked)
+{
+    if (pending || !lastChecked)
         return std::nullopt;
-    return QStringLiteral("All up to date. Checked at ")
-           + Kit::clockTime(*model.lastChecked()) + u'.';
+    return QStringLiteral("All up to date. Checked at ") + Kit::clockTime(*lastChecked) + u'.';
 }
 
 std::optional<QString> PluginsTab::emptyText(const HubModel& model, const PluginSections& fresh)
@@ -233,9 +247,8 @@ void PluginsTab::watchWorking()
         });
 }
 
-void PluginsTab::syncUpdateAll()
+void PluginsTab::syncUpdateAll(const HubModel::ProductList& pending)
 {
-    const HubModel::ProductList pending = model()->updates();
     const bool startable = std::any_of(pending.begin(), pending.end(), [this](const Product& product) {
         return !model()->state(product).job.isWorking();
     });
@@ -287,8 +300,10 @@ void PluginsTab::sync()
     const QStringList onMac = present(sections.onMac);
     const QStringList add = present(sections.add);
     const QStringList soon = present(sections.soon);
+    const HubModel::ProductList pending = m.updates();
+    m_pending = !pending.empty() || m.hubUpdate();
     m_onMacCard->setTitle(QStringLiteral("On this computer · ") + QString::number(onMac.size()));
-    m_onMacCard->setNote(upToDate(m));
+    m_onMacCard->setNote(checkedNote(m_pending, m.lastChecked()));
     m_addCard->setTitle(QStringLiteral("Add to this computer · ") + QString::number(add.size()));
     m_soonCard->setTitle(QStringLiteral("Coming soon · ") + QString::number(soon.size()));
     const bool filled = m_filled;
@@ -303,7 +318,7 @@ void PluginsTab::sync()
             fadeIn(card);
         card->setVisible(shows);
     }
-    syncUpdateAll();
+    syncUpdateAll(pending);
     watchWorking();
 }
 

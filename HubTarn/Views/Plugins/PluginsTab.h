@@ -2,6 +2,7 @@
 
 #include "Views/Common/TabPanel.h"
 
+#include "Model/HubModel.h"
 #include "Model/ModelTypes.h"
 
 #include <QStringList>
@@ -54,12 +55,17 @@ private:
     void release();
     void sync();
     void watchWorking();
-    void syncUpdateAll();
+    void syncUpdateAll(const HubModel::ProductList& pending);
+    // The note after a check, given whether any update waits.
+    static std::optional<QString> checkedNote(bool pending, const std::optional<QDateTime>& lastChecked);
     void updateAll();
 
     std::optional<PluginSections> m_held;
     std::set<QString> m_heldIDs;
     bool m_working = false;
+    // An update (a product's or the application's own) waits: no
+    // "All up to date" note.
+    bool m_pending = false;
     // The cards have been filled once: later newcomers fade in.
     bool m_filled = false;
 

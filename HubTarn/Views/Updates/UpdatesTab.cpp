@@ -22,6 +22,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QSet>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -112,11 +113,20 @@ UpdatesTab::UpdatesTab(HubModel* model, QWidget* parent)
     addSection(m_legacy);
     addSection(lastLine());
 
-    for (auto signal : {&HubModel::statesChanged, &HubModel::catalogChanged, &HubModel::accountChanged,
-                        &HubModel::hubJobChanged, &HubModel::offlineChanged}) {
+    for (auto signal : {&HubModel::statesChanged, &HubModel::catalogChanged, &HubModel::hubJobChanged,
+                        &HubModel::offlineChanged}) {
         connect(model, signal, this, &UpdatesTab::syncList);
         connect(model, signal, this, &UpdatesTab::syncLegacy);
     }
+    // Each answered refresh renews the account's last contact: that alone
+    // changes no product's row.
+    connect(model, &HubModel::accountChanged, this, [this] {
+        const std::optional<QStringList>& changed = this->model()->productsChanged();
+        if (changed && changed->isEmpty())
+            return;
+        syncList();
+        syncLegacy();
+    });
     for (auto signal : {&HubModel::loadingChanged, &HubModel::lastCheckedChanged, &HubModel::offlineChanged})
         connect(model, signal, this, &UpdatesTab::syncCheck);
     connect(model, &HubModel::productStateChanged, this, &UpdatesTab::syncLegacyJob);
@@ -223,10 +233,18 @@ void UpdatesTab::syncList()
 void UpdatesTab::syncLegacy()
 {
     const HubModel* m = model();
+    // Only a product with copies can have old ones, and most of a long
+    // catalog has none: those are not asked.
+    QSet<QString> withOld;
+    for (const auto& [id, state] : m->states())
+        if (!state.installed.isEmpty())
+            if (const Product* product = m->product(id); product && !m->legacyCopies(*product).isEmpty())
+                withOld.insert(id);
     QStringList ids;
-    for (const Product& product : m->products())
-        if (!m->legacyCopies(product).isEmpty())
-            ids.append(product.id);
+    if (!withOld.isEmpty())
+        for (const Product& product : m->products())
+            if (withOld.contains(product.id))
+                ids.append(product.id);
     QStringList shown;
     for (const LegacyBlock& block : m_legacyBlocks)
         shown.append(block.productID);
