@@ -34,7 +34,8 @@ bool guardingSecondClick(const QWidget* window);
 qreal stateOpacity(const QAbstractButton* button);
 
 // Kit buttons take focus from Tab, not from a click, and show a pointing
-// hand; their focus ring follows the rule of keyboardFocus().
+// hand; their focus ring follows the rule of keyboardFocus(). Return and
+// Enter press them as Space does.
 void setupButton(QAbstractButton* button);
 
 // A title as a screen reader should say it: without the trailing " ↗" that

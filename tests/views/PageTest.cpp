@@ -21,6 +21,7 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <functional>
 #include <atomic>
 
 using namespace Qt::StringLiterals;
@@ -305,6 +306,38 @@ TEST_F(PageTest, EscapeAndTheBackPillCloseThePage)
     clickCentre(child(page, u"backPill"_s));
     EXPECT_EQ(model->page(), std::nullopt);
     EXPECT_EQ(model->tab(), Tab::plugins);
+}
+
+// Return presses the page's focused control as Space does.
+TEST_F(PageTest, ReturnAndSpacePressThePagesFocusedControl)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    const struct {
+        QString id;
+        QString control;
+        std::function<bool()> pressed;
+    } table[] = {
+        {u"reverb"_s, u"actionInstall"_s, [&] { return model->sheet() == Sheet::install(u"reverb"_s); }},
+        {u"current"_s, u"more"_s, [&] { return view->findChild<Kit::PlainMenu*>(u"moreMenu"_s)->isVisible(); }},
+        {u"reverb"_s, u"backPill"_s, [&] { return model->page() == std::nullopt; }},
+    };
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        for (const auto& row : table) {
+            SCOPED_TRACE(QString(row.control + u' ' + QKeySequence(key).toString()).toStdString());
+            Views::ProductPage* page = openPage(row.id);
+            ASSERT_NE(page, nullptr);
+            window->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), kPatience));
+            QWidget* control = child(page, row.control);
+            control->setFocus(Qt::TabFocusReason);
+            ASSERT_TRUE(eventually([&] { return control->hasFocus(); }));
+            QTest::keyClick(control, key);
+            EXPECT_TRUE(eventually(row.pressed));
+            if (auto* menu = view->findChild<Kit::PlainMenu*>(u"moreMenu"_s); menu && menu->isVisible())
+                menu->hide();
+            model->setSheet(std::nullopt);
+        }
+    }
 }
 
 TEST_F(PageTest, MoreMenuOffersWhatAppliesAndEachItemDoesItsPart)
