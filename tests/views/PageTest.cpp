@@ -5,6 +5,7 @@
 #include "FrameTestSupport.h"
 
 #include "Base/Config.h"
+#include "Kit/Control.h"
 #include "Kit/ElidedLabel.h"
 #include "Kit/Pill.h"
 #include "Kit/PlainMenu.h"
@@ -539,6 +540,85 @@ TEST_F(PageTest, AnInstallStartedFromThePageEndsInItsJobLine)
     }
     settle();
     saveScreenshot(window.get(), u"page-install-done"_s);
+}
+
+// The page's own install, update or uninstall greys out, then hides, the
+// control the keyboard was on: the focus stays in the row while the job
+// works and then goes to what took the control's place, never to a
+// control elsewhere in the window.
+TEST_F(PageTest, TheFocusStaysInTheRowWhenThePagesOwnJobTakesItsControl)
+{
+    Product appUpdate = plugin(u"appupdate"_s, u"2.0"_s);
+    Artifact app = appUpdate.release->artifacts->front();
+    app.format = PluginFormat::app;
+    app.bundle = u"Appupdate.app"_s;
+    appUpdate.release->artifacts->push_back(app);
+    catalog.products.push_back(appUpdate);
+    installer->copies[u"appupdate"_s] = {copy(PluginFormat::vst3, u"1.0"_s), copy(PluginFormat::app, u"1.0"_s)};
+    ASSERT_NO_FATAL_FAILURE(open());
+    const auto pressReturn = [](const QString&) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); };
+    const struct {
+        QString id;
+        QString focused;
+        std::function<void(const QString&)> act;
+        QString after;
+    } table[] = {
+        // What the install sheet sends when the user confirms it.
+        {u"reverb"_s, u"actionInstall"_s,
+         [&](const QString& id) {
+             const Product& product = *model->product(id);
+             model->requestInstall(product, model->defaultFormats(product), model->scope());
+         },
+         u"actionTag"_s},
+        {u"echo"_s, u"actionUpdate"_s, pressReturn, u"actionTag"_s},
+        {u"appupdate"_s, u"actionUpdate"_s, pressReturn, u"actionOpen"_s},
+        // What the uninstall sheet sends; More is greyed out meanwhile.
+        {u"current"_s, u"more"_s,
+         [&](const QString& id) {
+             model->requestUninstall(*model->product(id), {{PluginFormat::vst3}, false, {InstallScope::user}}, false);
+         },
+         u"more"_s},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.id.toStdString());
+        Views::ProductPage* page = openPage(row.id);
+        ASSERT_NE(page, nullptr);
+        auto* actions = child<Actions>(page, u"actions"_s);
+        QWidget* control = child(page, row.focused);
+        // From the back pill, as the keyboard gets there.
+        child(page, u"backPill"_s)->setFocus(Qt::OtherFocusReason);
+        ASSERT_TRUE(eventually([&] { return QApplication::focusWidget() == child(page, u"backPill"_s); }));
+        for (int tabs = 0; tabs < 3 && !control->hasFocus(); ++tabs)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        ASSERT_TRUE(Kit::keyboardFocus(control));
+        QStringList focusedSince;
+        const QMetaObject::Connection watch =
+            QObject::connect(qApp, &QApplication::focusChanged, actions, [&](QWidget*, QWidget* now) {
+                if (now && now != actions && now->parentWidget() != actions)
+                    focusedSince.append(now->objectName());
+            });
+        auto held = std::make_shared<Gate>();
+        installer->gates[row.id] = held;
+        row.act(row.id);
+        ASSERT_TRUE(eventually([&] { return held->reached() == 1 && stateOf(row.id).job.isWorking(); }));
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(control->isEnabled());
+        EXPECT_EQ(QApplication::focusWidget(), actions) << "the row let the focus go while the job works";
+        held->open();
+        ASSERT_TRUE(eventually([&] { return !stateOf(row.id).job.isWorking(); }));
+        EXPECT_TRUE(eventually([&] { return QApplication::focusWidget()->objectName() == row.after; }))
+            << QApplication::focusWidget()->objectName().toStdString() << " " << drawn(actions).join(u", "_s).toStdString();
+        EXPECT_TRUE(Kit::keyboardFocus(QApplication::focusWidget())) << "the keyboard lost sight of its place";
+        EXPECT_EQ(focusedSince, QStringList()) << "the focus went outside the row";
+        QObject::disconnect(watch);
+        settle();
+        saveScreenshot(window.get(), u"page-focus-after-"_s + row.id);
+        // Tab goes on from there in reading order.
+        if (row.after == u"actionTag"_s) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            EXPECT_EQ(QApplication::focusWidget()->objectName(), u"more"_s);
+        }
+    }
 }
 
 TEST_F(PageTest, TitleSizeAndTheVersionMismatchSentence)
