@@ -400,7 +400,12 @@ struct FakeWorkspace : Workspace {
         if (noFileManager)
             failed(QFileInfo(paths.first()).path());
     }
-    void openFolder(const QString& path) override { opened.append(u"folder "_qs + path); }
+    void openFolder(const QString& path, std::function<void(const QString&)> failed) override
+    {
+        opened.append(u"folder "_qs + path);
+        if (noFileManager)
+            failed(path);
+    }
 
     QStringList opened;
     bool noFileManager = false;
