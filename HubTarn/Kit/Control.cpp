@@ -202,7 +202,17 @@ void setupButton(QAbstractButton* button)
 QString spokenTitle(const QString& title)
 {
     static const QString kArrow = QStringLiteral(" \u2197");
-    return title.endsWith(kArrow) ? title.chopped(kArrow.size()) : title;
+    static const QString kBack = QStringLiteral("\u2190 ");
+    QString spoken = title.endsWith(kArrow) ? title.chopped(kArrow.size()) : title;
+    if (spoken.startsWith(kBack))
+        spoken.remove(0, kBack.size());
+    return spoken.replace(QStringLiteral(" \u00b7 "), QStringLiteral(", "));
+}
+
+void setSpokenName(QWidget* widget, const QString& name)
+{
+    if (widget->accessibleName() != name)
+        widget->setAccessibleName(name);
 }
 
 void setLiteralText(QAbstractButton* button, const QString& text)
@@ -213,7 +223,7 @@ void setLiteralText(QAbstractButton* button, const QString& text)
     // setText made the mnemonic the button's shortcut; kit buttons have none.
     button->setShortcut(QKeySequence());
     if (namedByText)
-        button->setAccessibleName(spokenTitle(text));
+        setSpokenName(button, spokenTitle(text));
 }
 
 } // namespace Hub::Kit

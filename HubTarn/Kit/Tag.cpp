@@ -19,7 +19,7 @@ Tag::Tag(const QString& text, const TagStyle& style, QWidget* parent)
 void Tag::setText(const QString& text)
 {
     m_text = text;
-    setAccessibleName(text);
+    setSpokenName(this, text);
     updateGeometry();
     update();
 }

@@ -1,6 +1,7 @@
 #include "Views/Page/JobLine.h"
 
 #include "Kit/Animation.h"
+#include "Kit/Control.h"
 #include "Kit/ProgressLine.h"
 #include "Kit/Spinner.h"
 #include "Kit/TextStyle.h"
@@ -149,7 +150,7 @@ void JobLine::step(std::optional<qreal> value, const QString& text, const QStrin
     m_stepText->setText(text);
     // The line speaks its value itself; its name stays put while the
     // percentage moves, so a screen reader is not told a new name per tick.
-    m_progress->setAccessibleName(spoken);
+    Kit::setSpokenName(m_progress, spoken);
     m_spinner->setVisible(!value);
     m_progress->setVisible(value.has_value());
     if (value) {
@@ -162,7 +163,7 @@ void JobLine::message(const QString& mark, const QString& spoken, const QColor& 
 {
     m_mark->setText(mark);
     // Read as the word, not as a bare symbol.
-    m_mark->setAccessibleName(spoken);
+    Kit::setSpokenName(m_mark, spoken);
     Kit::setTextColor(m_mark, markColor);
     m_message->setText(text);
 }

@@ -1,6 +1,7 @@
 #include "Views/Page/ProductPage.h"
 
 #include "Views/Common/Accessibility.h"
+#include "Kit/Control.h"
 #include "Views/Frame/Notices.h"
 #include "Views/Page/Actions.h"
 #include "Views/Page/FollowProduct.h"
@@ -359,7 +360,7 @@ void ProductPage::sync()
     m_statusName->setText(title);
     Kit::setTextColor(m_statusSeparator, accent);
     m_statusWord->setText(m_model->statusWord(*product));
-    m_status->setAccessibleName(title + QStringLiteral(", ") + m_statusWord->text());
+    Kit::setSpokenName(m_status, Kit::spokenTitle(title + QStringLiteral(", ") + m_statusWord->text()));
     m_tagline->setText(product->tagline);
 
     m_jobLine->setJob(state.job, accent);
