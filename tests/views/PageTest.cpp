@@ -427,6 +427,20 @@ TEST_F(PageTest, MoreMenuOffersWhatAppliesAndEachItemDoesItsPart)
             menu->popup(more.mapToGlobal(QPoint(0, more.height() + 4)));
             ASSERT_TRUE(eventually([&] { return menu->isVisible(); }));
             saveScreenshot(menu, u"page-more-menu-"_s + row.id);
+            // A screen reader hears the items without the drawn "↗", and
+            // presses them as a click would.
+            QAccessibleInterface* items = spoken(menu);
+            QStringList heard;
+            for (int i = 0; i < items->childCount(); ++i)
+                heard.append(items->child(i)->text(QAccessible::Name));
+            EXPECT_EQ(heard, (QStringList{u"Show in Files"_s, u"Reinstall 1.0"_s, u"Uninstall…"_s, u""_s,
+                                          u"Product page"_s, u"All release notes"_s}));
+            QAccessibleInterface* page = items->child(int(heard.indexOf(u"Product page"_s)));
+            ASSERT_NE(page, nullptr);
+            EXPECT_EQ(page->role(), QAccessible::MenuItem);
+            workspace->opened.clear();
+            page->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+            EXPECT_EQ(workspace->opened, QStringList{u"https://tarnaudio.example/current"_s});
             menu->hide();
         }
     }
