@@ -579,11 +579,17 @@ TEST_F(PageTest, TheFocusStaysInTheRowWhenThePagesOwnJobTakesItsControl)
         std::function<void(const QString&)> act;
         QString after;
     } table[] = {
-        // What the install sheet sends when the user confirms it.
+        // Return on Install, then Return in its sheet, whose default installs.
         {u"reverb"_s, u"actionInstall"_s,
-         [&](const QString& id) {
-             const Product& product = *model->product(id);
-             model->requestInstall(product, model->defaultFormats(product), model->scope());
+         [&](const QString&) {
+             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+             QWidget* sheet = nullptr;
+             ASSERT_TRUE(eventually([&] {
+                 sheet = view->findChild<QWidget*>(u"sheetView"_s);
+                 return sheet && QApplication::activeWindow() == sheet;
+             }));
+             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+             ASSERT_TRUE(eventually([&] { return QApplication::activeWindow() == window.get(); }));
          },
          u"actionTag"_s},
         {u"echo"_s, u"actionUpdate"_s, pressReturn, u"actionTag"_s},
@@ -610,7 +616,8 @@ TEST_F(PageTest, TheFocusStaysInTheRowWhenThePagesOwnJobTakesItsControl)
         QStringList focusedSince;
         const QMetaObject::Connection watch =
             QObject::connect(qApp, &QApplication::focusChanged, actions, [&](QWidget*, QWidget* now) {
-                if (now && now != actions && now->parentWidget() != actions)
+                // A sheet's own controls are not the window's.
+                if (now && now->window() == window.get() && now != actions && now->parentWidget() != actions)
                     focusedSince.append(now->objectName());
             });
         auto held = std::make_shared<Gate>();

@@ -1,8 +1,8 @@
 #include "Views/Frame/SectionHead.h"
 
 #include "Views/Common/Accessibility.h"
-#include "Kit/Control.h"
 
+#include "Kit/Control.h"
 #include "Kit/Pill.h"
 #include "Kit/TextStyle.h"
 #include "Kit/Theme.h"

@@ -1,7 +1,6 @@
 #include "Views/Page/ProductPage.h"
 
 #include "Views/Common/Accessibility.h"
-#include "Kit/Control.h"
 #include "Views/Frame/Notices.h"
 #include "Views/Page/Actions.h"
 #include "Views/Page/FollowProduct.h"
@@ -10,6 +9,7 @@
 #include "Views/Page/WhatsNew.h"
 
 #include "Kit/Color.h"
+#include "Kit/Control.h"
 #include "Kit/ElidedLabel.h"
 #include "Kit/Pill.h"
 #include "Kit/TextStyle.h"
