@@ -471,6 +471,8 @@ TEST(ShellWorkspace, OnlyTheOpenersExitSaysTheFolderOpened)
             }
         }
     }
+    // The openers' ends are handled; what they left goes now.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     qputenv("PATH", keptPath);
     if (keptBus.isEmpty())
         qunsetenv("DBUS_SESSION_BUS_ADDRESS");
