@@ -290,6 +290,12 @@ TEST_F(PageTest, EscapeAndTheBackPillCloseThePage)
     EXPECT_EQ(back->text(), u"← Plugins"_s);
     // The arrow only draws the way back.
     EXPECT_EQ(spoken(back)->text(QAccessible::Name), u"Plugins"_s);
+    // From the top bar Tab goes straight to the back pill: the page's
+    // scroll area is no stop of its own.
+    find(u"accountButton"_s)->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(eventually([&] { return find(u"accountButton"_s)->hasFocus(); }));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), back) << QApplication::focusWidget()->objectName().toStdString();
     back->setFocus(Qt::TabFocusReason);
     ASSERT_TRUE(eventually([&] { return back->hasFocus(); }));
     settle();

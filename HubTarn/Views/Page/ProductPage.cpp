@@ -265,6 +265,9 @@ QWidget* ProductPage::scrolledColumn()
     auto* scroll = new QScrollArea(this);
     scroll->setObjectName(QStringLiteral("pageScroll"));
     scroll->setFrameShape(QFrame::NoFrame);
+    // As in a tab: Tab goes from the top bar straight to the back pill, and
+    // the scroll area brings whatever Tab reaches into view.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Kit::Theme::quietScrollBar(scroll);
