@@ -105,7 +105,7 @@ struct Nowhere : Workspace {
     void openURL(const QUrl&) override {}
     void openApplication(const QString&) override {}
     void reveal(const QStringList&, std::function<void(const QString&)>) override {}
-    void openFolder(const QString&) override {}
+    void openFolder(const QString&, std::function<void(const QString&)>) override {}
 };
 
 // This thread's processor time in milliseconds.

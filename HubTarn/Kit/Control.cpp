@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QStyleHints>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QPointer>
 
@@ -153,9 +154,46 @@ qreal stateOpacity(const QAbstractButton* button)
     return 1;
 }
 
+namespace {
+
+// QAbstractButton presses itself for Space only; Return and Enter press a
+// QPushButton alone. Every kit button takes both, on the press, as Space
+// ends in a click: a held key presses once.
+class ReturnPresses : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) || (key->modifiers() & ~Qt::KeypadModifier))
+            return false;
+        auto* button = static_cast<QAbstractButton*>(watched);
+        if (!key->isAutoRepeat() && button->isEnabled())
+            button->click();
+        // Used even when repeated: Return must not fall through to a
+        // dialog's default button or a row beneath.
+        return true;
+    }
+};
+
+QObject* returnPresses()
+{
+    static QPointer<ReturnPresses> rule;
+    if (!rule)
+        rule = new ReturnPresses(qApp);
+    return rule;
+}
+
+} // namespace
+
 void setupButton(QAbstractButton* button)
 {
     installFocusRingRule();
+    button->installEventFilter(returnPresses());
     button->setFocusPolicy(Qt::TabFocus);
     button->setCursor(Qt::PointingHandCursor);
     button->setAttribute(Qt::WA_Hover);
@@ -164,7 +202,17 @@ void setupButton(QAbstractButton* button)
 QString spokenTitle(const QString& title)
 {
     static const QString kArrow = QStringLiteral(" \u2197");
-    return title.endsWith(kArrow) ? title.chopped(kArrow.size()) : title;
+    static const QString kBack = QStringLiteral("\u2190 ");
+    QString spoken = title.endsWith(kArrow) ? title.chopped(kArrow.size()) : title;
+    if (spoken.startsWith(kBack))
+        spoken.remove(0, kBack.size());
+    return spoken.replace(QStringLiteral(" \u00b7 "), QStringLiteral(", "));
+}
+
+void setSpokenName(QWidget* widget, const QString& name)
+{
+    if (widget->accessibleName() != name)
+        widget->setAccessibleName(name);
 }
 
 void setLiteralText(QAbstractButton* button, const QString& text)
@@ -175,7 +223,7 @@ void setLiteralText(QAbstractButton* button, const QString& text)
     // setText made the mnemonic the button's shortcut; kit buttons have none.
     button->setShortcut(QKeySequence());
     if (namedByText)
-        button->setAccessibleName(spokenTitle(text));
+        setSpokenName(button, spokenTitle(text));
 }
 
 } // namespace Hub::Kit

@@ -34,12 +34,20 @@ bool guardingSecondClick(const QWidget* window);
 qreal stateOpacity(const QAbstractButton* button);
 
 // Kit buttons take focus from Tab, not from a click, and show a pointing
-// hand; their focus ring follows the rule of keyboardFocus().
+// hand; their focus ring follows the rule of keyboardFocus(). Return and
+// Enter press them as Space does.
 void setupButton(QAbstractButton* button);
 
-// A title as a screen reader should say it: without the trailing " ↗" that
-// shows a sighted user the button leaves for a web page or mail.
+// A title as a screen reader should say it, without the symbols that only
+// draw: the trailing " ↗" that shows a sighted user the button leaves for a
+// web page or mail, the leading "← " of a way back, and " · " between two
+// parts, read as ", ".
 QString spokenTitle(const QString& title);
+
+// Sets `widget`'s accessible name when it differs: every set tells a
+// screen reader the name changed (Qt 6.4 does not compare), and views
+// redraw on every download tick.
+void setSpokenName(QWidget* widget, const QString& name);
 
 // Sets a button's text as the characters it is: QAbstractButton reads "&" as
 // a mnemonic and makes Alt and the next character press the button, which

@@ -1,6 +1,7 @@
 #include "ElidedLabel.h"
 
 #include "Kit/TextStyle.h"
+#include "Control.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -25,7 +26,7 @@ ElidedLabel::ElidedLabel(const QString& text, Qt::TextElideMode mode, QWidget* p
 void ElidedLabel::setText(const QString& text)
 {
     m_full = text;
-    setAccessibleName(text);
+    setSpokenName(this, text);
     updateGeometry();
     elide();
 }

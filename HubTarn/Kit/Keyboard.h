@@ -14,8 +14,8 @@ namespace Hub::Kit {
 // For a dialog's keyPressEvent: Return or Enter presses the enabled button
 // inside `dialog` that has the focus, else `defaultButton` when it is
 // enabled. True when the key was used; pass other keys on to the base
-// class, which turns Escape into reject(). Space needs nothing: a focused
-// kit button presses itself.
+// class, which turns Escape into reject(). A focused kit button takes
+// Return and Space itself (setupButton()); this is for the rest.
 bool pressForReturn(QWidget* dialog, QKeyEvent* event, QAbstractButton* defaultButton);
 
 // `root` and the widgets under it that Tab reaches, in the order they were

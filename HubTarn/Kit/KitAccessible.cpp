@@ -1,7 +1,9 @@
 #include "KitAccessible.h"
 
 #include "HoverButton.h"
+#include "Control.h"
 #include "Logo.h"
+#include "PlainMenu.h"
 #include "ProductMark.h"
 #include "ProgressLine.h"
 #include "Segmented.h"
@@ -9,7 +11,9 @@
 #include "Tag.h"
 
 #include <QAccessibleWidget>
+#include <QAction>
 #include <QLabel>
+#include <QPointer>
 
 namespace Hub::Kit {
 
@@ -151,8 +155,94 @@ public:
     }
 };
 
+// An item of a PlainMenu as Qt's own menu item reads it, but named as a
+// screen reader should say it: "Product page", not "Product page ↗".
+class PlainMenuItemAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
+public:
+    PlainMenuItemAccessible(PlainMenu* menu, QAction* action)
+        : m_menu(menu)
+        , m_action(action)
+    {
+    }
+
+    bool isValid() const override { return m_menu && m_action; }
+    QObject* object() const override { return m_action; }
+    QWindow* window() const override
+    {
+        QAccessibleInterface* menu = parent();
+        return menu ? menu->window() : nullptr;
+    }
+    QAccessibleInterface* parent() const override { return QAccessible::queryAccessibleInterface(m_menu.data()); }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t != QAccessible::Name || !m_action)
+            return {};
+        // A menu text's "&&" is one "&"; a single "&" marks no letter here.
+        QString name = m_action->text();
+        return spokenTitle(name.replace(QStringLiteral("&&"), QStringLiteral("&")));
+    }
+    void setText(QAccessible::Text, const QString&) override {}
+
+    QRect rect() const override
+    {
+        if (!isValid())
+            return {};
+        const QRect r = m_menu->actionGeometry(m_action);
+        return QRect(m_menu->mapToGlobal(r.topLeft()), r.size());
+    }
+
+    QAccessible::Role role() const override
+    {
+        return m_action && m_action->isSeparator() ? QAccessible::Separator : QAccessible::MenuItem;
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s;
+        if (!isValid())
+            return s;
+        s.invisible = !m_menu->isVisible() || !m_action->isVisible();
+        s.disabled = !m_action->isEnabled();
+        s.focusable = !m_action->isSeparator();
+        s.focused = m_menu->activeAction() == m_action;
+        return s;
+    }
+
+    void* interface_cast(QAccessible::InterfaceType t) override
+    {
+        return t == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface*>(this) : nullptr;
+    }
+
+    QStringList actionNames() const override
+    {
+        if (!m_action || m_action->isSeparator() || !m_action->isEnabled())
+            return {};
+        return {pressAction()};
+    }
+    void doAction(const QString& name) override
+    {
+        if (name != pressAction() || actionNames().isEmpty())
+            return;
+        m_action->trigger();
+        m_menu->hide();
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+private:
+    QPointer<PlainMenu> m_menu;
+    QPointer<QAction> m_action;
+};
+
 QAccessibleInterface* kitFactory(const QString&, QObject* object)
 {
+    if (auto* action = qobject_cast<QAction*>(object))
+        if (auto* menu = qobject_cast<PlainMenu*>(action->parent()))
+            return new PlainMenuItemAccessible(menu, action);
     if (auto* button = qobject_cast<SwitchButton*>(object))
         return new SwitchAccessible(button);
     if (auto* button = qobject_cast<HoverButton*>(object))

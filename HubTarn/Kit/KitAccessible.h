@@ -12,7 +12,8 @@
 // - HoverButton (menu rows, coming-soon cells): one button, its inner
 //   texts not read again;
 // - Tag: static text; Logo: a decorative picture, hidden; ProductMark: a
-//   picture named by the product, no stop for Tab.
+//   picture named by the product, no stop for Tab;
+// - PlainMenu's items: menu items named without their drawn symbols.
 namespace Hub::Kit {
 void installKitAccessibility();
 }

@@ -214,7 +214,8 @@ public:
     void reveal(const Product& product);
     // Opens `path` in the file manager, or its nearest folder that exists
     // when it does not exist yet (a plug-in folder before the first install).
-    void openFolder(const QString& path);
+    // When nothing opens it, `failed` gets the sentence that says so.
+    void openFolder(const QString& path, std::function<void(const QString& sentence)> failed = {});
     // Opens an address from the catalog or the views: only https and http,
     // and mailto to the support address; anything else is refused silently.
     void openLink(const QUrl& url);
@@ -304,6 +305,9 @@ private:
     // The model's state and machinery: Model/HubModelPrivate.h.
     struct Private;
     std::unique_ptr<Private> d;
+
+    // What "Show in Files" and the settings' "Show" say when nothing opened `folder`.
+    QString folderNotOpened(const QString& folder) const;
 
     // ---- The one way long work runs ----------------------------------------
 

@@ -487,17 +487,24 @@ void HubModel::reveal(const Product& product)
         const Product* shown = self ? self->product(id) : nullptr;
         if (!shown || self->state(*shown).job.isWorking())
             return;
-        self->setJob(id, Job::warning(u"Couldn't open the folder "_s + self->abbreviated(folder)
-                                      + u": no file manager answered."_s));
+        self->setJob(id, Job::warning(self->folderNotOpened(folder)));
     });
 }
 
-void HubModel::openFolder(const QString& path)
+QString HubModel::folderNotOpened(const QString& folder) const
+{
+    return u"Couldn't open the folder "_s + abbreviated(folder) + u": no file manager answered."_s;
+}
+
+void HubModel::openFolder(const QString& path, std::function<void(const QString& sentence)> failed)
 {
     QString folder = QDir::cleanPath(path);
     while (!QFileInfo::exists(folder) && folder.split(u'/', Qt::SkipEmptyParts).size() >= 2)
         folder = QFileInfo(folder).path();
-    d->services.workspace->openFolder(folder);
+    d->services.workspace->openFolder(folder, [self = QPointer(this), failed = std::move(failed)](const QString& shut) {
+        if (self && failed)
+            failed(self->folderNotOpened(shut));
+    });
 }
 
 void HubModel::openAccountPage()

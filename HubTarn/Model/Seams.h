@@ -54,8 +54,9 @@ public:
     // them, calls `failed` (on the calling thread, maybe later) with the
     // folder it could not open.
     virtual void reveal(const QStringList& paths, std::function<void(const QString& folder)> failed) = 0;
-    // Opens the folder itself in the file manager.
-    virtual void openFolder(const QString& path) = 0;
+    // Opens the folder itself in the file manager; when nothing could, calls
+    // `failed` as reveal() does.
+    virtual void openFolder(const QString& path, std::function<void(const QString& folder)> failed) = 0;
 };
 
 // The package path: products that ship as an installer package, and the

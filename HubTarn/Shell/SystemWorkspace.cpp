@@ -26,12 +26,40 @@ bool opensOnTheDesktop(const QUrl& url)
     return scheme == "http"_L1 || scheme == "https"_L1 || scheme == "mailto"_L1;
 }
 
-// True when the desktop took the folder of `path`; else `failed` hears of it.
-void openFolderOf(const QString& path, const std::function<void(const QString&)>& failed)
+// Opens `folder` with xdg-open, and `failed` hears of it when xdg-open
+// cannot start or ends in failure. QDesktopServices::openUrl() says yes as
+// soon as xdg-open starts, even where it then finds nothing that opens a
+// folder (Debian without a file manager), so only its exit status tells.
+// Asynchronous, since xdg-open may wait for the file manager it starts.
+void openWithOpener(const QString& folder, std::function<void(const QString&)> failed)
 {
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)) && failed)
-        failed(folder);
+    // Never parented and never killed: quitting must not close a file
+    // manager that xdg-open waits for.
+    auto* opener = new QProcess;
+    opener->setStandardOutputFile(QProcess::nullDevice());
+    opener->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const auto fail = [folder, failed = std::move(failed)] {
+        qWarning().noquote() << "workspace: nothing opened the folder" << folder;
+        if (failed)
+            failed(folder);
+    };
+    QObject::connect(opener, &QProcess::finished, opener, [opener, fail](int code, QProcess::ExitStatus status) {
+        if (status != QProcess::NormalExit || code != 0)
+            fail();
+        opener->deleteLater();
+    });
+    QObject::connect(opener, &QProcess::errorOccurred, opener, [opener, fail](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        fail();
+        opener->deleteLater();
+    });
+    opener->start(u"xdg-open"_s, {folder});
+}
+
+void openFolderOf(const QString& path, std::function<void(const QString&)> failed)
+{
+    openWithOpener(QFileInfo(path).absolutePath(), std::move(failed));
 }
 
 } // namespace
@@ -82,10 +110,15 @@ void SystemWorkspace::reveal(const QStringList& paths, std::function<void(const 
                      });
 }
 
-void SystemWorkspace::openFolder(const QString& path)
+void SystemWorkspace::openFolder(const QString& path, std::function<void(const QString&)> failed)
 {
-    if (!QFileInfo(path).isDir() || !QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+    if (!QFileInfo(path).isDir()) {
         qWarning().noquote() << "workspace: cannot open the folder" << path;
+        if (failed)
+            failed(path);
+        return;
+    }
+    openWithOpener(path, std::move(failed));
 }
 
 // ---- RecordingWorkspace -------------------------------------------------------
@@ -120,6 +153,9 @@ void RecordingWorkspace::reveal(const QStringList& paths, std::function<void(con
         record(u"reveal "_s + paths.join(u' '));
 }
 
-void RecordingWorkspace::openFolder(const QString& path) { record(u"folder "_s + path); }
+void RecordingWorkspace::openFolder(const QString& path, std::function<void(const QString&)>)
+{
+    record(u"folder "_s + path);
+}
 
 } // namespace Hub::Shell

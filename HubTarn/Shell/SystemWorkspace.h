@@ -22,8 +22,9 @@ public:
     // manager answers, opens the first file's folder instead, and when
     // nothing opens that either, says so through `failed`.
     void reveal(const QStringList& paths, std::function<void(const QString& folder)> failed) override;
-    // The file manager's default handler for a local folder.
-    void openFolder(const QString& path) override;
+    // The desktop's handler for a local folder, through xdg-open; when it
+    // cannot start or ends in failure, says so through `failed`.
+    void openFolder(const QString& path, std::function<void(const QString& folder)> failed) override;
 
     // The executable inside a bundle: Contents/MacOS/<CFBundleExecutable>,
     // or the bundle's own name without ".app" when the list names none.
@@ -43,7 +44,7 @@ public:
     void openURL(const QUrl& url) override;
     void openApplication(const QString& bundlePath) override;
     void reveal(const QStringList& paths, std::function<void(const QString& folder)> failed) override;
-    void openFolder(const QString& path) override;
+    void openFolder(const QString& path, std::function<void(const QString& folder)> failed) override;
 
 private:
     void record(const QString& line) const;

@@ -284,6 +284,8 @@ struct FakeInstaller : PluginInstalling, PluginUninstalling {
         for (InstallScope scope : options.scopes)
             what += rawValue(scope) + u' ';
         log->add(u"uninstall "_qs + product.id + u' ' + what + (options.removeSettings ? u"settings"_qs : u"kept"_qs));
+        if (const auto held = gates.find(product.id); held != gates.end())
+            held->second->pass();
         const std::lock_guard lock(mutex);
         if (failure)
             std::rethrow_exception(failure);
@@ -302,7 +304,7 @@ struct FakeInstaller : PluginInstalling, PluginUninstalling {
     std::vector<InstallStep> steps = {InstallStep::downloading(0.5), InstallStep::verifying(),
                                       InstallStep::installing(), InstallStep::done()};
     std::exception_ptr failure;
-    std::map<QString, std::shared_ptr<Gate>> gates; // holds that product's install before it ends
+    std::map<QString, std::shared_ptr<Gate>> gates; // holds that product's install or uninstall before it ends
     std::shared_ptr<Gate> scanGate;                  // holds every scan of installed copies
     std::function<void(const InstallStep&)> afterStep;
     std::function<void(const Product&)> scanned; // after a scan has read the copies
@@ -398,7 +400,12 @@ struct FakeWorkspace : Workspace {
         if (noFileManager)
             failed(QFileInfo(paths.first()).path());
     }
-    void openFolder(const QString& path) override { opened.append(u"folder "_qs + path); }
+    void openFolder(const QString& path, std::function<void(const QString&)> failed) override
+    {
+        opened.append(u"folder "_qs + path);
+        if (noFileManager)
+            failed(path);
+    }
 
     QStringList opened;
     bool noFileManager = false;

@@ -333,6 +333,61 @@ TEST_F(MainWindowTest, WithNothingToUpdateTheUpdatesTabHasNoBadge)
     EXPECT_EQ(find(u"settingsTab"_s)->accessibleName(), u"Settings"_s);
 }
 
+// One "Update all" of three products: a screen reader hears a name change
+// only where the name changed (the updates tab's count), never for a tab,
+// a card or a title that reads the same, however many ticks the downloads
+// made; and no name it hears carries a decorative symbol.
+TEST_F(MainWindowTest, UpdateAllAnnouncesOnlyTheNamesThatChange)
+{
+    catalog.products.push_back(plugin(u"drift"_s, u"2.1.0"_s));
+    installer->copies[u"drift"_s] = {copy(PluginFormat::vst3, u"2.0"_s)};
+    installer->steps = {InstallStep::downloading(0.1), InstallStep::downloading(0.4), InstallStep::downloading(0.8),
+                        InstallStep::verifying(), InstallStep::installing(), InstallStep::done()};
+    open();
+    model->setTab(Tab::updates);
+    ASSERT_TRUE(eventually([&] { return window->findChild<QWidget*>(u"updatePill"_s) != nullptr; }));
+    QCoreApplication::processEvents();
+    const auto names = [&] {
+        std::map<QObject*, QString> named;
+        for (QWidget* w : window->findChildren<QWidget*>())
+            if (QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w))
+                named[w] = a->text(QAccessible::Name);
+        return named;
+    };
+    // Each pill says what it updates, as the plug-ins tab's do.
+    QStringList pills;
+    for (QWidget* pill : window->findChildren<QWidget*>(u"updatePill"_s))
+        pills.append(spoken(pill)->text(QAccessible::Name));
+    pills.sort();
+    EXPECT_EQ(pills, (QStringList{u"Update drift to 2.1.0"_s, u"Update echo to 2.0"_s, u"Update notes to 1.1"_s}));
+
+    std::map<QObject*, QString> heard = names();
+    AccessEvents events;
+    model->requestUpdateAll();
+    ASSERT_TRUE(eventually([&] {
+        return model->updates().empty() && !stateOf(u"echo"_s).job.isWorking() && !stateOf(u"notes"_s).job.isWorking()
+               && !stateOf(u"drift"_s).job.isWorking();
+    }));
+    QCoreApplication::processEvents();
+    QStringList repeated;
+    int changes = 0;
+    for (const AccessEvents::Event& event : events.events()) {
+        if (event.type != QAccessible::NameChanged)
+            continue;
+        ++changes;
+        const auto before = heard.find(event.object);
+        if (before != heard.end() && before->second == event.name)
+            repeated.append(event.sender + u": "_s + event.name);
+        heard[event.object] = event.name;
+    }
+    EXPECT_EQ(repeated, QStringList()) << "a name change that changed nothing";
+    EXPECT_GE(events.count(QAccessible::NameChanged, find(u"updatesTab"_s)), 1) << "the count went down unheard";
+    EXPECT_GT(changes, 0);
+    for (const auto& [object, name] : names())
+        for (const QString& symbol : {u"·"_s, u"↗"_s, u"←"_s})
+            EXPECT_FALSE(name.contains(symbol)) << object->objectName().toStdString() << ": " << name.toStdString();
+}
+
 class AccountMenuTest : public FrameFixture {};
 
 TEST_F(AccountMenuTest, HeaderShowsWhoIsSignedIn)

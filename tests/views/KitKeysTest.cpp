@@ -6,6 +6,7 @@
 #include "Kit/ConfirmDialog.h"
 #include "Kit/Control.h"
 #include "Kit/ElidedLabel.h"
+#include "Kit/ExternalLink.h"
 #include "Kit/HoverButton.h"
 #include "Kit/Logo.h"
 #include "Kit/Pill.h"
@@ -22,6 +23,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
 #include <QTest>
@@ -115,6 +117,60 @@ TEST(ConfirmKeys, titleAndMessageComeFirst)
     EXPECT_EQ(QApplication::focusWidget(), dialog->cancelButton());
     EXPECT_TRUE(keyboardFocus(dialog->cancelButton()));
     dialog->reject();
+}
+
+// Return, Enter and Space each press the focused kit control once, a held
+// Return no more than once; Return with a modifier is not a press.
+TEST(KitKeys, returnAndSpacePressEveryKitControl)
+{
+    auto* content = new QWidget;
+    auto* layout = new QVBoxLayout(content);
+    auto* pill = new Pill(QStringLiteral("Install"));
+    auto* cell = new Cell;
+    cell->setAccessibleName(QStringLiteral("Echo, coming soon"));
+    auto* sw = new RowSwitch(QStringLiteral("Send problem reports"));
+    auto* segmented = new Segmented({{1, QStringLiteral("Just me")}, {2, QStringLiteral("All users")}});
+    auto* link = new ExternalLink(QStringLiteral("All release notes \u2197"), QUrl(QStringLiteral("https://tarnaudio.example")),
+                                  [](const QUrl&) {});
+    QList<QAbstractButton*> controls{pill, cell, sw, segmented->segment(1), link};
+    for (QWidget* w : std::initializer_list<QWidget*>{pill, cell, sw, segmented, link})
+        layout->addWidget(w);
+    auto window = Hub::Test::activeWindow(content, 400);
+    const struct {
+        const char* name;
+        QList<QPair<Qt::Key, Qt::KeyboardModifiers>> keys;
+        int presses;
+    } rows[] = {
+        {"Return", {{Qt::Key_Return, Qt::NoModifier}}, 1},
+        {"Enter", {{Qt::Key_Enter, Qt::KeypadModifier}}, 1},
+        {"Space", {{Qt::Key_Space, Qt::NoModifier}}, 1},
+        {"Ctrl+Return", {{Qt::Key_Return, Qt::ControlModifier}}, 0},
+        {"Alt+Return", {{Qt::Key_Return, Qt::AltModifier}}, 0},
+    };
+    for (QAbstractButton* control : controls) {
+        SCOPED_TRACE(control->accessibleName().toStdString());
+        int presses = 0;
+        QObject::connect(control, &QAbstractButton::clicked, control, [&presses] { ++presses; });
+        for (const auto& row : rows) {
+            SCOPED_TRACE(row.name);
+            presses = 0;
+            control->setChecked(false);
+            control->setFocus(Qt::TabFocusReason);
+            ASSERT_TRUE(control->hasFocus());
+            for (const auto& [key, modifiers] : row.keys)
+                QTest::keyClick(control, key, modifiers);
+            EXPECT_EQ(presses, row.presses);
+        }
+        // A held Return: the first press only.
+        presses = 0;
+        QTest::keyPress(control, Qt::Key_Return);
+        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+        QCoreApplication::sendEvent(control, &repeat);
+        QTest::keyRelease(control, Qt::Key_Return);
+        EXPECT_EQ(presses, 1);
+        QObject::disconnect(control, &QAbstractButton::clicked, control, nullptr);
+    }
+    EXPECT_EQ(segmented->value(), QVariant(2)) << "Return chose no segment";
 }
 
 // The ring shows after Tab, and a mouse press takes it away from the

@@ -5,6 +5,7 @@
 #include "FrameTestSupport.h"
 
 #include "Base/Config.h"
+#include "Kit/Control.h"
 #include "Kit/ElidedLabel.h"
 #include "Kit/Pill.h"
 #include "Kit/PlainMenu.h"
@@ -21,6 +22,7 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <functional>
 #include <atomic>
 
 using namespace Qt::StringLiterals;
@@ -286,6 +288,14 @@ TEST_F(PageTest, EscapeAndTheBackPillCloseThePage)
     // Escape from inside the page, with the keyboard on the back pill.
     auto* back = child<Kit::Pill>(page, u"backPill"_s);
     EXPECT_EQ(back->text(), u"← Plugins"_s);
+    // The arrow only draws the way back.
+    EXPECT_EQ(spoken(back)->text(QAccessible::Name), u"Plugins"_s);
+    // From the top bar Tab goes straight to the back pill: the page's
+    // scroll area is no stop of its own.
+    find(u"accountButton"_s)->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(eventually([&] { return find(u"accountButton"_s)->hasFocus(); }));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), back) << QApplication::focusWidget()->objectName().toStdString();
     back->setFocus(Qt::TabFocusReason);
     ASSERT_TRUE(eventually([&] { return back->hasFocus(); }));
     settle();
@@ -305,6 +315,38 @@ TEST_F(PageTest, EscapeAndTheBackPillCloseThePage)
     clickCentre(child(page, u"backPill"_s));
     EXPECT_EQ(model->page(), std::nullopt);
     EXPECT_EQ(model->tab(), Tab::plugins);
+}
+
+// Return presses the page's focused control as Space does.
+TEST_F(PageTest, ReturnAndSpacePressThePagesFocusedControl)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    const struct {
+        QString id;
+        QString control;
+        std::function<bool()> pressed;
+    } table[] = {
+        {u"reverb"_s, u"actionInstall"_s, [&] { return model->sheet() == Sheet::install(u"reverb"_s); }},
+        {u"current"_s, u"more"_s, [&] { return view->findChild<Kit::PlainMenu*>(u"moreMenu"_s)->isVisible(); }},
+        {u"reverb"_s, u"backPill"_s, [&] { return model->page() == std::nullopt; }},
+    };
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        for (const auto& row : table) {
+            SCOPED_TRACE(QString(row.control + u' ' + QKeySequence(key).toString()).toStdString());
+            Views::ProductPage* page = openPage(row.id);
+            ASSERT_NE(page, nullptr);
+            window->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), kPatience));
+            QWidget* control = child(page, row.control);
+            control->setFocus(Qt::TabFocusReason);
+            ASSERT_TRUE(eventually([&] { return control->hasFocus(); }));
+            QTest::keyClick(control, key);
+            EXPECT_TRUE(eventually(row.pressed));
+            if (auto* menu = view->findChild<Kit::PlainMenu*>(u"moreMenu"_s); menu && menu->isVisible())
+                menu->hide();
+            model->setSheet(std::nullopt);
+        }
+    }
 }
 
 TEST_F(PageTest, MoreMenuOffersWhatAppliesAndEachItemDoesItsPart)
@@ -391,6 +433,20 @@ TEST_F(PageTest, MoreMenuOffersWhatAppliesAndEachItemDoesItsPart)
             menu->popup(more.mapToGlobal(QPoint(0, more.height() + 4)));
             ASSERT_TRUE(eventually([&] { return menu->isVisible(); }));
             saveScreenshot(menu, u"page-more-menu-"_s + row.id);
+            // A screen reader hears the items without the drawn "↗", and
+            // presses them as a click would.
+            QAccessibleInterface* items = spoken(menu);
+            QStringList heard;
+            for (int i = 0; i < items->childCount(); ++i)
+                heard.append(items->child(i)->text(QAccessible::Name));
+            EXPECT_EQ(heard, (QStringList{u"Show in Files"_s, u"Reinstall 1.0"_s, u"Uninstall…"_s, u""_s,
+                                          u"Product page"_s, u"All release notes"_s}));
+            QAccessibleInterface* page = items->child(int(heard.indexOf(u"Product page"_s)));
+            ASSERT_NE(page, nullptr);
+            EXPECT_EQ(page->role(), QAccessible::MenuItem);
+            workspace->opened.clear();
+            page->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+            EXPECT_EQ(workspace->opened, QStringList{u"https://tarnaudio.example/current"_s});
             menu->hide();
         }
     }
@@ -506,6 +562,92 @@ TEST_F(PageTest, AnInstallStartedFromThePageEndsInItsJobLine)
     }
     settle();
     saveScreenshot(window.get(), u"page-install-done"_s);
+}
+
+// The page's own install, update or uninstall greys out, then hides, the
+// control the keyboard was on: the focus stays in the row while the job
+// works and then goes to what took the control's place, never to a
+// control elsewhere in the window.
+TEST_F(PageTest, TheFocusStaysInTheRowWhenThePagesOwnJobTakesItsControl)
+{
+    Product appUpdate = plugin(u"appupdate"_s, u"2.0"_s);
+    Artifact app = appUpdate.release->artifacts->front();
+    app.format = PluginFormat::app;
+    app.bundle = u"Appupdate.app"_s;
+    appUpdate.release->artifacts->push_back(app);
+    catalog.products.push_back(appUpdate);
+    installer->copies[u"appupdate"_s] = {copy(PluginFormat::vst3, u"1.0"_s), copy(PluginFormat::app, u"1.0"_s)};
+    ASSERT_NO_FATAL_FAILURE(open());
+    const auto pressReturn = [](const QString&) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); };
+    const struct {
+        QString id;
+        QString focused;
+        std::function<void(const QString&)> act;
+        QString after;
+    } table[] = {
+        // Return on Install, then Return in its sheet, whose default installs.
+        {u"reverb"_s, u"actionInstall"_s,
+         [&](const QString&) {
+             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+             QWidget* sheet = nullptr;
+             ASSERT_TRUE(eventually([&] {
+                 sheet = view->findChild<QWidget*>(u"sheetView"_s);
+                 return sheet && QApplication::activeWindow() == sheet;
+             }));
+             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+             ASSERT_TRUE(eventually([&] { return QApplication::activeWindow() == window.get(); }));
+         },
+         u"actionTag"_s},
+        {u"echo"_s, u"actionUpdate"_s, pressReturn, u"actionTag"_s},
+        {u"appupdate"_s, u"actionUpdate"_s, pressReturn, u"actionOpen"_s},
+        // What the uninstall sheet sends; More is greyed out meanwhile.
+        {u"current"_s, u"more"_s,
+         [&](const QString& id) {
+             model->requestUninstall(*model->product(id), {{PluginFormat::vst3}, false, {InstallScope::user}}, false);
+         },
+         u"more"_s},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.id.toStdString());
+        Views::ProductPage* page = openPage(row.id);
+        ASSERT_NE(page, nullptr);
+        auto* actions = child<Actions>(page, u"actions"_s);
+        QWidget* control = child(page, row.focused);
+        // From the back pill, as the keyboard gets there.
+        child(page, u"backPill"_s)->setFocus(Qt::OtherFocusReason);
+        ASSERT_TRUE(eventually([&] { return QApplication::focusWidget() == child(page, u"backPill"_s); }));
+        for (int tabs = 0; tabs < 3 && !control->hasFocus(); ++tabs)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        ASSERT_TRUE(Kit::keyboardFocus(control));
+        QStringList focusedSince;
+        const QMetaObject::Connection watch =
+            QObject::connect(qApp, &QApplication::focusChanged, actions, [&](QWidget*, QWidget* now) {
+                // A sheet's own controls are not the window's.
+                if (now && now->window() == window.get() && now != actions && now->parentWidget() != actions)
+                    focusedSince.append(now->objectName());
+            });
+        auto held = std::make_shared<Gate>();
+        installer->gates[row.id] = held;
+        row.act(row.id);
+        ASSERT_TRUE(eventually([&] { return held->reached() == 1 && stateOf(row.id).job.isWorking(); }));
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(control->isEnabled());
+        EXPECT_EQ(QApplication::focusWidget(), actions) << "the row let the focus go while the job works";
+        held->open();
+        ASSERT_TRUE(eventually([&] { return !stateOf(row.id).job.isWorking(); }));
+        EXPECT_TRUE(eventually([&] { return QApplication::focusWidget()->objectName() == row.after; }))
+            << QApplication::focusWidget()->objectName().toStdString() << " " << drawn(actions).join(u", "_s).toStdString();
+        EXPECT_TRUE(Kit::keyboardFocus(QApplication::focusWidget())) << "the keyboard lost sight of its place";
+        EXPECT_EQ(focusedSince, QStringList()) << "the focus went outside the row";
+        QObject::disconnect(watch);
+        settle();
+        saveScreenshot(window.get(), u"page-focus-after-"_s + row.id);
+        // Tab goes on from there in reading order.
+        if (row.after == u"actionTag"_s) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            EXPECT_EQ(QApplication::focusWidget()->objectName(), u"more"_s);
+        }
+    }
 }
 
 TEST_F(PageTest, TitleSizeAndTheVersionMismatchSentence)

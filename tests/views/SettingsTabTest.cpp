@@ -13,7 +13,10 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QDir>
 #include <QSettings>
+
+#include <functional>
 
 #include <sys/stat.h>
 
@@ -216,6 +219,36 @@ TEST_F(SettingsTabTest, InstallForIsChosenWithTheArrowsAndTabComesBackToTheChoic
     EXPECT_EQ(QApplication::focusWidget(), everyone) << "Shift+Tab did not come back to the choice";
     key(Qt::Key_Tab, Qt::ShiftModifier);
     EXPECT_NE(QApplication::focusWidget(), justMe) << "Shift+Tab stopped at the segment not chosen";
+}
+
+// "Show" where nothing opens folders says so under its card, naming the
+// folder, as "Show in Files" does on a product's page; a press that opens
+// it, or another folder chosen, takes the sentence away.
+TEST_F(SettingsTabTest, ShowWithNoFileManagerSaysWhichFolderDidNotOpen)
+{
+    ASSERT_TRUE(QDir(m_home.path()).mkpath(u".vst3"_qs));
+    startModel();
+    show<SettingsTab>();
+    const QString sentence = u"Couldn't open the folder ~/.vst3: no file manager answered."_qs;
+    const struct {
+        const char* name;
+        bool noFileManager;
+        std::function<void()> act;
+        QString note;
+    } steps[] = {
+        {"Show, nothing opens it", true, [&] { click(u"showFolder"_qs); }, sentence},
+        {"Show, a file manager opens it", false, [&] { click(u"showFolder"_qs); }, u"(none)"_qs},
+        {"Show again, nothing opens it", true, [&] { click(u"showFolder"_qs); }, sentence},
+        {"another folder", true, [&] { model->setScope(InstallScope::allUsers); }, u"(none)"_qs},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        workspace->noFileManager = step.noFileManager;
+        step.act();
+        EXPECT_EQ(note(u"installForCard"_qs), step.note);
+        if (step.note == sentence)
+            picture(u"settings-show-failed"_qs);
+    }
 }
 
 TEST_F(SettingsTabTest, ProblemReportsListSendAndClearWithTheirNote)

@@ -18,11 +18,13 @@
 #include <QAction>
 #include <QLabel>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
 #include <thread>
 
+#include <signal.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -405,6 +407,77 @@ TEST(ShellWorkspace, TheExecutableOfABundleStaysInsideIt)
         EXPECT_EQ(Shell::SystemWorkspace::executableOf(bundle),
                   row.expected.isEmpty() ? QString() : QDir(bundle).filePath(row.expected));
     }
+}
+
+// A folder opens through xdg-open, and only how xdg-open ends says whether
+// anything opened it: one that fails (Debian without a file manager) or is
+// not there leaves the folder unopened, for "Show in Files" and for the
+// settings' "Show" alike; one that succeeds is no failure.
+TEST(ShellWorkspace, OnlyTheOpenersExitSaysTheFolderOpened)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString bin = dir.filePath(u"bin"_s);
+    const QString folder = dir.filePath(u".vst3"_s);
+    const QString marker = dir.filePath(u"opened"_s);
+    ASSERT_TRUE(QDir().mkpath(bin) && QDir().mkpath(folder + u"/Echo.vst3"_s));
+    const QByteArray keptPath = qgetenv("PATH");
+    const QByteArray keptBus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    // No session bus, so reveal() goes straight to the opener.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir.filePath(u"no-bus"_s).toUtf8());
+    qputenv("PATH", bin.toUtf8());
+    const struct {
+        const char* name;
+        std::optional<int> exit; // none: no opener at all
+    } rows[] = {{"a file manager took it", 0}, {"no file manager", 3}, {"no xdg-open", std::nullopt}};
+    for (const auto& row : rows) {
+        QFile::remove(bin + u"/xdg-open"_s);
+        if (row.exit) {
+            QFile script(bin + u"/xdg-open"_s);
+            ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+            script.write("#!/bin/sh\necho \"$$ $1\" > '" + marker.toUtf8() + "'\nexit " + QByteArray::number(*row.exit) + "\n");
+            script.close();
+            ASSERT_TRUE(script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        }
+        for (const bool reveal : {true, false}) {
+            SCOPED_TRACE(std::string(row.name) + (reveal ? " (Show in Files)" : " (Show)"));
+            QFile::remove(marker);
+            QStringList failures;
+            Shell::SystemWorkspace workspace;
+            const auto failed = [&failures](const QString& shut) { failures.append(shut); };
+            if (reveal)
+                workspace.reveal({folder + u"/Echo.vst3"_s}, failed);
+            else
+                workspace.openFolder(folder, failed);
+            if (row.exit != 0) {
+                EXPECT_TRUE(QTest::qWaitFor([&] { return !failures.isEmpty(); }, kPatience));
+                EXPECT_EQ(failures, QStringList{folder});
+            }
+            if (!row.exit)
+                continue;
+            ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo(marker).size() > 0; }, kPatience));
+            QFile opened(marker);
+            ASSERT_TRUE(opened.open(QIODevice::ReadOnly));
+            const QList<QByteArray> words = opened.readAll().trimmed().split(' ');
+            ASSERT_EQ(words.size(), 2);
+            EXPECT_EQ(QString::fromUtf8(words[1]), folder) << "the opener was handed another folder";
+            // Gone from the process table means reaped, and its end already
+            // waits in the event loop.
+            const pid_t pid = pid_t(words[0].toInt());
+            ASSERT_TRUE(QTest::qWaitFor([pid] { return ::kill(pid, 0) != 0; }, kPatience));
+            QCoreApplication::processEvents();
+            if (*row.exit == 0) {
+                EXPECT_EQ(failures, QStringList()) << "a folder that opened was reported as not opened";
+            }
+        }
+    }
+    // The openers' ends are handled; what they left goes now.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    qputenv("PATH", keptPath);
+    if (keptBus.isEmpty())
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    else
+        qputenv("DBUS_SESSION_BUS_ADDRESS", keptBus);
 }
 
 } // namespace

@@ -75,7 +75,17 @@ QList<AccessEvents::Event>& recorded()
     return events;
 }
 
-void record(QAccessibleEvent* event) { recorded().append({event->type(), event->object()}); }
+void record(QAccessibleEvent* event)
+{
+    QString name;
+    QString sender;
+    if (event->type() == QAccessible::NameChanged && event->object()) {
+        sender = event->object()->objectName();
+        if (QAccessibleInterface* changed = event->accessibleInterface())
+            name = changed->text(QAccessible::Name);
+    }
+    recorded().append({event->type(), event->object(), name, sender});
+}
 
 } // namespace
 

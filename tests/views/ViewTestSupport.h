@@ -64,6 +64,8 @@ public:
     struct Event {
         QAccessible::Event type;
         QObject* object;
+        QString name;   // of a name change: the name it announced
+        QString sender; // of a name change: the object's name then
     };
     const QList<Event>& events() const;
     // How many events of `type` were sent for `object`.

@@ -1,6 +1,7 @@
 #include "Views/Common/RowList.h"
 
 #include "Kit/Animation.h"
+#include "Kit/Control.h"
 #include "Kit/Theme.h"
 #include "Model/HubModel.h"
 
@@ -51,7 +52,7 @@ const Product* ListRow::product() const { return m_model->product(m_productID); 
 
 void ListRow::sync()
 {
-    setAccessibleName(spokenText());
+    Kit::setSpokenName(this, spokenText());
     update();
 }
 

@@ -2,6 +2,7 @@
 
 #include "Views/Common/Accessibility.h"
 
+#include "Kit/Control.h"
 #include "Kit/Pill.h"
 #include "Kit/TextStyle.h"
 #include "Kit/Theme.h"
@@ -38,7 +39,7 @@ SectionHead::SectionHead(const QString& title, QWidget* trailing, QWidget* paren
     // its text is set, which makes its interface).
     markHeading(m_title);
     m_title->setText(title);
-    m_title->setAccessibleName(title);
+    Kit::setSpokenName(m_title, title);
     if (m_trailing) {
         m_trailing->setParent(this);
         m_trailing->installEventFilter(this);

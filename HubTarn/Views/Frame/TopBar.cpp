@@ -204,7 +204,7 @@ void TabButton::set(bool selected, int count)
                                  QSizePolicy::Minimum);
         layout()->invalidate();
     }
-    setAccessibleName(counted ? QStringLiteral("Updates, %1 available").arg(count) : capitalised(rawValue(m_tab)));
+    Kit::setSpokenName(this, counted ? QStringLiteral("Updates, %1 available").arg(count) : capitalised(rawValue(m_tab)));
     if (changed)
         notifySelection(this, selected);
     update();

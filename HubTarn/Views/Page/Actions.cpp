@@ -170,9 +170,13 @@ void Actions::sync()
     const Product* product = m_model->product(m_productID);
     std::vector<Item> fresh = product ? items(*m_model, *product) : std::vector<Item>{};
     const Kit::PillStyle accent = product ? pillStyle(*product, Item::Look::accent) : Kit::PillStyle{};
-    if (fresh == m_shown && accent.fill == m_accent.fill && accent.text == m_accent.text)
+    if (fresh == m_shown && accent.fill == m_accent.fill && accent.text == m_accent.text) {
+        // More may have come back on its own.
+        passHeldFocus();
         return;
+    }
     m_accent = accent;
+    m_syncing = true;
     for (const auto& [does, widget] : m_slots) {
         const auto item = std::find_if(fresh.begin(), fresh.end(), [kind = does](const Item& i) { return i.does == kind; });
         widget->setVisible(item != fresh.end());
@@ -186,7 +190,76 @@ void Actions::sync()
             pill->setEnabled(item->enabled);
         }
     }
+    m_syncing = false;
     m_shown = std::move(fresh);
+    passHeldFocus();
+}
+
+QWidgetList Actions::shownControls() const
+{
+    QWidgetList shown;
+    for (const auto& [does, widget] : m_slots)
+        if (!widget->isHidden())
+            shown.append(widget);
+    shown.append(m_more);
+    return shown;
+}
+
+// Qt hands the focus of a control that is hidden or greyed out to the next
+// one in the window that takes it: after the page's own install, update or
+// uninstall that was a link further down, then the wordmark. The keyboard
+// stays where the user acted instead: the row holds the focus while the
+// control's place is greyed out, then gives it to what stands there.
+bool Actions::focusNextPrevChild(bool next)
+{
+    QWidget* focused = window()->focusWidget();
+    const bool went = focused && focused != this && focused->parentWidget() == this
+                      && (focused->isHidden() || !focused->isEnabled());
+    if (!went)
+        return QWidget::focusNextPrevChild(next);
+    // Its place in the row as last drawn: the row may be half redrawn now.
+    qsizetype place = qsizetype(m_shown.size());
+    for (const auto& [does, widget] : m_slots)
+        if (widget == focused) {
+            const auto at = std::find_if(m_shown.begin(), m_shown.end(), [kind = does](const Item& i) { return i.does == kind; });
+            place = at - m_shown.begin();
+        }
+    m_heldFor = place;
+    setFocus(Qt::OtherFocusReason);
+    passHeldFocus();
+    return true;
+}
+
+void Actions::passHeldFocus()
+{
+    if (!m_heldFor || m_syncing)
+        return;
+    // The user took the focus elsewhere meanwhile.
+    if (window()->focusWidget() != this) {
+        m_heldFor.reset();
+        return;
+    }
+    const QWidgetList shown = shownControls();
+    // The tag that took a button's place holds the focus too, so the
+    // keyboard stays on the outcome ("up to date") and a screen reader says it.
+    const auto takes = [](QWidget* w) {
+        return w->isEnabled() && (qobject_cast<Kit::Tag*>(w) || (w->focusPolicy() & Qt::TabFocus));
+    };
+    QWidget* target = nullptr;
+    if (*m_heldFor < shown.size()) {
+        // Greyed out while a job works: wait for it.
+        if (!takes(shown[*m_heldFor]))
+            return;
+        target = shown[*m_heldFor];
+    } else {
+        for (qsizetype i = shown.size() - 1; i >= 0 && !target; --i)
+            if (takes(shown[i]))
+                target = shown[i];
+        if (!target)
+            return;
+    }
+    m_heldFor.reset();
+    target->setFocus(Qt::OtherFocusReason);
 }
 
 } // namespace Hub::Views

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <optional>
+
 #include <utility>
 #include <vector>
 
@@ -50,8 +52,16 @@ public:
 
     More* more() const { return m_more; }
 
+protected:
+    bool focusNextPrevChild(bool next) override;
+
 private:
     void sync();
+    // The row's controls in the order they stand, as shown now.
+    QWidgetList shownControls() const;
+    // Gives the focus the row holds for a control that went to what took
+    // its place, once that can take it.
+    void passHeldFocus();
 
     HubModel* m_model;
     QString m_productID;
@@ -60,6 +70,8 @@ private:
     std::vector<Item> m_shown;
     std::vector<std::pair<Item::Does, QWidget*>> m_slots; // every item the row can hold, in order
     Kit::PillStyle m_accent;         // the product's colours as last drawn
+    std::optional<qsizetype> m_heldFor; // where the control stood whose focus the row holds
+    bool m_syncing = false;             // half redrawn: no place is settled yet
 };
 
 } // namespace Hub::Views

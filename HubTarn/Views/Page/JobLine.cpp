@@ -2,6 +2,7 @@
 
 #include "Kit/Animation.h"
 #include "Kit/Announce.h"
+#include "Kit/Control.h"
 #include "Kit/ProgressLine.h"
 #include "Kit/Spinner.h"
 #include "Kit/TextStyle.h"
@@ -156,7 +157,7 @@ void JobLine::step(std::optional<qreal> value, const QString& text, const QStrin
     m_stepText->setText(text);
     // The line speaks its value itself; its name stays put while the
     // percentage moves, so a screen reader is not told a new name per tick.
-    m_progress->setAccessibleName(spoken);
+    Kit::setSpokenName(m_progress, spoken);
     m_spinner->setVisible(!value);
     m_progress->setVisible(value.has_value());
     if (value) {
@@ -169,7 +170,7 @@ void JobLine::message(const QString& mark, const QString& spoken, const QColor& 
 {
     m_mark->setText(mark);
     // Read as the word, not as a bare symbol.
-    m_mark->setAccessibleName(spoken);
+    Kit::setSpokenName(m_mark, spoken);
     Kit::setTextColor(m_mark, markColor);
     m_message->setText(text);
 }

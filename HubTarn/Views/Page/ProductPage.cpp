@@ -9,6 +9,7 @@
 #include "Views/Page/WhatsNew.h"
 
 #include "Kit/Color.h"
+#include "Kit/Control.h"
 #include "Kit/ElidedLabel.h"
 #include "Kit/Pill.h"
 #include "Kit/TextStyle.h"
@@ -264,6 +265,9 @@ QWidget* ProductPage::scrolledColumn()
     auto* scroll = new QScrollArea(this);
     scroll->setObjectName(QStringLiteral("pageScroll"));
     scroll->setFrameShape(QFrame::NoFrame);
+    // As in a tab: Tab goes from the top bar straight to the back pill, and
+    // the scroll area brings whatever Tab reaches into view.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Kit::Theme::quietScrollBar(scroll);
@@ -359,7 +363,7 @@ void ProductPage::sync()
     m_statusName->setText(title);
     Kit::setTextColor(m_statusSeparator, accent);
     m_statusWord->setText(m_model->statusWord(*product));
-    m_status->setAccessibleName(title + QStringLiteral(", ") + m_statusWord->text());
+    Kit::setSpokenName(m_status, Kit::spokenTitle(title + QStringLiteral(", ") + m_statusWord->text()));
     m_tagline->setText(product->tagline);
 
     m_jobLine->setJob(state.job, accent);

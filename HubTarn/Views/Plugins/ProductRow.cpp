@@ -228,7 +228,7 @@ void ProductRow::sync()
         const RowActionTexts texts = actionTexts(*model(), *shown, *action);
         // The titles are the row's own words, never the catalog's.
         m_action->setText(texts.title);
-        m_action->setAccessibleName(texts.spoken);
+        Kit::setSpokenName(m_action, texts.spoken);
         m_action->setToolTip(texts.help);
         m_action->setPillStyle({accent, Kit::accentTextColor(*shown), true, false});
         m_action->setEnabled(*action == RowAction::get || !model()->offline());
@@ -272,7 +272,7 @@ void ProductRow::sync()
         }
     }
     place();
-    setAccessibleName(spokenText());
+    Kit::setSpokenName(this, spokenText());
 
     // Only what changed is drawn again: a download tick changes the job's
     // word under the name (its progress line redraws itself).

@@ -1,6 +1,7 @@
 #include "Views/Settings/SettingsCard.h"
 
 #include "Views/Common/Accessibility.h"
+#include "Kit/Control.h"
 #include "Kit/ElidedLabel.h"
 
 #include "Kit/Paint.h"
@@ -121,7 +122,7 @@ QString SettingsCard::spokenTitle(const QString& title)
 void SettingsCard::setTitle(const QString& title)
 {
     m_title->setText(title);
-    m_title->setAccessibleName(spokenTitle(title));
+    Kit::setSpokenName(m_title, spokenTitle(title));
 }
 
 void SettingsCard::setNote(const std::optional<QString>& note)

@@ -16,6 +16,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -162,7 +163,7 @@ void SettingsTab::syncFormats()
 
 QWidget* SettingsTab::installForCard()
 {
-    auto* card = new SettingsCard(u"Install for"_s);
+    auto* card = m_installFor = new SettingsCard(u"Install for"_s);
     card->setObjectName(u"installForCard"_s);
     m_scope = new Kit::Segmented({{rawValue(InstallScope::user), u"Just me"_s},
                                   {rawValue(InstallScope::allUsers), u"Everyone"_s}});
@@ -180,7 +181,14 @@ QWidget* SettingsTab::installForCard()
 
     auto* show = pill(u"showFolder"_s, u"Show"_s);
     show->setAccessibleDescription(u"Opens the folder in Files"_s);
-    connect(show, &QAbstractButton::clicked, this, [this] { model()->openFolder(pluginFolder()); });
+    connect(show, &QAbstractButton::clicked, this, [this] {
+        m_installFor->setNote(std::nullopt);
+        // Nothing else would tell: the card's note says what did not open.
+        model()->openFolder(pluginFolder(), [card = QPointer(m_installFor)](const QString& sentence) {
+            if (card)
+                card->setNote(sentence);
+        });
+    });
     m_folder = new SettingRow(u"Plug-ins go to"_s, QString(), true, show);
     m_folder->setObjectName(u"folderRow"_s);
     card->addRow(m_folder);
@@ -201,6 +209,8 @@ QString SettingsTab::shownPath(const QString& path) const { return model()->abbr
 
 void SettingsTab::syncFolder()
 {
+    // Another folder now: what did not open before says nothing of it.
+    m_installFor->setNote(std::nullopt);
     {
         const QSignalBlocker quiet(m_scope);
         m_scope->setValue(rawValue(model()->scope()));

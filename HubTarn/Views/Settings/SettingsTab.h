@@ -66,6 +66,7 @@ private:
     Kit::RowSwitch* m_au = nullptr;
     Kit::RowSwitch* m_vst3 = nullptr;
     Kit::Segmented* m_scope = nullptr;
+    SettingsCard* m_installFor = nullptr;
     SettingRow* m_folder = nullptr;
     SettingsCard* m_problems = nullptr;
     QWidget* m_problemsHolder = nullptr;

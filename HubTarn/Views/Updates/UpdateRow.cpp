@@ -49,7 +49,7 @@ void ClampedText::setText(const QString& text)
     if (text == m_text)
         return;
     m_text = text;
-    setAccessibleName(text);
+    Kit::setSpokenName(this, text);
     updateGeometry();
     update();
 }
@@ -239,7 +239,7 @@ void UpdateRow::sync()
     const HubModel* m = model();
     const ProductState state = m->state(*shown);
     m_mark->setProduct(*shown);
-    m_mark->setAccessibleName(shown->shown());
+    Kit::setSpokenName(m_mark, shown->shown());
     m_name->setText(shown->shown());
     // The oldest copy the update replaces: after an update cut short between
     // formats the newest copy is already the release's version.
@@ -253,6 +253,9 @@ void UpdateRow::sync()
 
     const bool offline = m->offline();
     m_update->setText(offline ? u"Needs internet"_s : u"Update"_s);
+    // Named as the plug-ins tab names its own: a list of "Update" says nothing.
+    Kit::setSpokenName(m_update, u"Update "_s + shown->shown() + u" to "_s
+                                     + (shown->release ? shown->release->version : QString()));
     Kit::PillStyle style = m_update->pillStyle();
     style.fill = Kit::accentColor(*shown);
     style.text = Kit::accentTextColor(*shown);

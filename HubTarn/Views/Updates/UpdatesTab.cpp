@@ -206,7 +206,7 @@ void UpdatesTab::syncCheck()
     const HubModel* m = model();
     m_spinner->setVisible(m->loading());
     m_check->setText(checkTitle(m->loading(), m->lastChecked(), m->offline()));
-    m_check->setAccessibleName(m_check->text());
+    Kit::setSpokenName(m_check, Kit::spokenTitle(m_check->text()));
     m_check->setEnabled(!m->loading());
     m_check->updateGeometry();
 }
