@@ -36,6 +36,7 @@
 #include "ModelTestSupport.h"
 #include "TestHttpsServer.h"
 
+#include "Catalog/CatalogLoader.h"
 #include "Kit/Animation.h"
 #include "Kit/Theme.h"
 #include "Views/Common/RowList.h"
@@ -260,6 +261,11 @@ int main(int argc, char** argv)
     std::string served;
     const std::string whole = catalog.toJson().toStdString();
     const std::string small = few.toJson().toStdString();
+    // The application refuses a larger catalog: the sign-in would never
+    // bring the whole of it, and the bench would wait for it in vain.
+    if (qint64(whole.size()) > CatalogLoader::kMaxCatalogBytes)
+        qFatal("%d products make a catalog of %.1f MB, more than the %.1f MB the application accepts", products,
+               double(whole.size()) / 1048576.0, double(CatalogLoader::kMaxCatalogBytes) / 1048576.0);
     Test::TestHttpsServer server;
     server.get("/catalog.json", [&](const httplib::Request&, httplib::Response& response) {
         std::lock_guard lock(servedMutex);
