@@ -27,6 +27,7 @@ namespace Hub::TrashScript {
 struct Tools {
     QString mktemp = QStringLiteral("/usr/bin/mktemp");
     QString mv = QStringLiteral("/usr/bin/mv");
+    QString cp = QStringLiteral("/usr/bin/cp");
     QString chown = QStringLiteral("/usr/bin/chown");
     QString find = QStringLiteral("/usr/bin/find");
     QString stat = QStringLiteral("/usr/bin/stat");
