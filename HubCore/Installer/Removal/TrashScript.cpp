@@ -67,14 +67,6 @@ renames() {
   return "$renamed"
 }
 
-# hand_over <held> <dest>, in the user's files folder: puts the held item
-# there as <dest> with single renames only. A move across mounts copies
-# the item folder by folder under names the user could swap for links, so
-# the item is first copied into a folder made here that only root may
-# write, and renamed from inside it to ../<dest>: a folder can't be moved
-# to another folder without write access to it, so ".." is the files
-# folder checked on entry, whatever its name by then. The held item is
-# removed only once the copy is in place.
 # Whether folder $1 is one only the script's runner may enter; a setgid
 # files folder passes its bit on, which opens nothing.
 runners_own() {
@@ -84,6 +76,14 @@ runners_own() {
   return 1
 }
 
+# hand_over <held> <dest>, in the user's files folder: puts the held item
+# there as <dest> with single renames only. A move across mounts copies
+# the item folder by folder under names the user could swap for links, so
+# the item is first copied into a folder made here that only root may
+# write, and renamed from inside it to ../<dest>: a folder can't be moved
+# to another folder without write access to it, so ".." is the files
+# folder checked on entry, whatever its name by then. The held item is
+# removed only once the copy is in place.
 hand_over() {
   top=$(pwd -P) || return 1
   inside=$("$mktemp" -d -p . .hubtarn.XXXXXX) || return 1
@@ -91,7 +91,7 @@ hand_over() {
   (
     cd -P -- "$inside" 2>/dev/null && runners_own . || exit 1
     [ "$(pwd -P)" = "$top/$inside" ] || exit 1
-    if renames "$1.probe"; then
+    if renames "${1%/*}.probe"; then
       moved "$1" "../$2"
       exit
     fi
