@@ -17,9 +17,16 @@
 
 #include <QDir>
 #include <QRegularExpression>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
+#include <csignal>
+
+#include <grp.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -346,6 +353,93 @@ TEST_F(UninstallTrashScriptAsRoot, TrashFoldersSwappedForLinksAfterTheCheckLeadN
             EXPECT_TRUE(entriesOf(trash + u"/info"_s).isEmpty()) << swapped.toStdString();
         }
     }
+}
+
+// The Trash on another file system than the work folder, where the move
+// into the Trash copies: while root fills the Trash's files/<name>, the user
+// keeps renaming it away and putting a link to a folder of root's (standing
+// for /etc) in its place, try after try.
+TEST_F(UninstallTrashScriptAsRoot, ACopyIntoTheTrashNeverWritesThroughALinkTheUserSwapsIn)
+{
+    const QString victim = base + u"/etc"_s;
+    ASSERT_TRUE(QDir().mkpath(victim));
+    ASSERT_EQ(::chmod(QFile::encodeName(victim).constData(), 0755), 0);
+    BundleSpec recipe;
+    recipe.name = u"Echo.vst3"_s;
+    for (int i = 0; i < 24; ++i)
+        recipe.withFile(u"Contents/Resources/part-"_s + QString::number(i), QByteArray(4096, 'x'));
+    const QString original = BundleFactory::create(base + u"/original"_s, recipe);
+    const QString item = base + u"/system/Echo.vst3"_s;
+    ASSERT_TRUE(QDir().mkpath(base + u"/system"_s));
+    writeAll(base + u"/trash.sh"_s, TrashScript::text(tools).toUtf8());
+
+    const QByteArray made = QFile::encodeName(trash + u"/files/Echo.vst3"_s);
+    const QByteArray away = QFile::encodeName(trash + u"/files/away"_s);
+    const QByteArray target = QFile::encodeName(victim);
+    const pid_t swapper = ::fork();
+    ASSERT_NE(swapper, -1);
+    if (swapper == 0) {
+        // Only system calls between fork and _exit; gone with the test.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0
+            || ::setresuid(kNobody, kNobody, kNobody) != 0)
+            ::_exit(1);
+        for (struct stat st {};;) {
+            if (::lstat(made.constData(), &st) == 0 && S_ISDIR(st.st_mode)
+                && ::rename(made.constData(), away.constData()) == 0)
+                ::symlink(target.constData(), made.constData());
+        }
+    }
+    const auto stopSwapping = qScopeGuard([swapper] {
+        ::kill(swapper, SIGKILL);
+        int status = 0;
+        ::waitpid(swapper, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status)) << "the user's side never ran";
+    });
+
+    // Each try: the item from its original, the script, then where the item
+    // ended: in the Trash, under the name root gave it or the one the user
+    // moved it to. Then the user empties their Trash.
+    const QString script = uR"sh(set -u
+mount -t tmpfs hubtest "$1" || exit 90
+original=$2
+item=$3
+trash=$4
+victim=$5
+tries=$6
+files=$trash/files
+whole() {
+  [ ! -L "$1" ] && [ -f "$1/Contents/Info.plist" ]
+}
+n=0
+while [ "$n" -lt "$tries" ]; do
+  cp -a "$original" "$item" || exit 91
+  sh "$7" "$trash" 65534 65534 "$item" >/dev/null 2>&1
+  n=$((n + 1))
+  [ -z "$(ls -A "$victim")" ] || break
+  if [ -e "$item" ]; then
+    echo "back in try $n"
+    rm -rf "$item"
+  elif ! whole "$files/Echo.vst3" && ! whole "$files/away"; then
+    echo "lost in try $n"
+  fi
+  # A second pass for what the user's own renaming moved meanwhile.
+  for pass in 1 2; do
+    setpriv --reuid=65534 --regid=65534 --clear-groups sh -c 'rm -rf "$1"/files/* "$1"/files/.[!.]* "$1"/info/*' sh "$trash"
+  done
+  [ -z "$(ls -A "$files")" ] || echo "left in try $n: $(ls -A "$files")"
+done
+echo "tries $n"
+)sh"_s;
+    QProcess run;
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start(u"unshare"_s, {u"--mount"_s, u"sh"_s, u"-c"_s, script, u"sh"_s, tools.workBase, original, item, trash,
+                             victim, u"100"_s, base + u"/trash.sh"_s});
+    EXPECT_TRUE(run.waitForFinished(300'000));
+
+    EXPECT_EQ(QString::fromUtf8(run.readAll()), u"tries 100\n"_s);
+    EXPECT_EQ(entriesOf(victim), QStringList());
+    EXPECT_EQ(ownerOf(victim), 0u);
 }
 
 // ---- A failed move never loses the item -----------------------------------

@@ -55,6 +55,58 @@ in_user_folder() {
   )
 }
 
+# Whether a rename carries things between the folder it runs in and the
+# work folder path $1: across mounts mv copies, which an empty folder's
+# inode tells apart. A device number alone would miss a bind mount.
+renames() {
+  "$mkdir" -- ./probe 2>/dev/null || return 1
+  probe=$("$stat" -c %d:%i ./probe) || probe=
+  moved ./probe "$1" 2>/dev/null && [ -n "$probe" ] && [ "$("$stat" -c %d:%i -- "$1")" = "$probe" ]
+  renamed=$?
+  "$rmdir" -- ./probe "$1" 2>/dev/null
+  return "$renamed"
+}
+
+# Whether folder $1 is one only the script's runner may enter; a setgid
+# files folder passes its bit on, which opens nothing.
+runners_own() {
+  case $("$stat" -c %u:%a -- "$1" 2>/dev/null) in
+    "$runner:700"|"$runner:2700") return 0 ;;
+  esac
+  return 1
+}
+
+# hand_over <held> <dest>, in the user's files folder: puts the held item
+# there as <dest> with single renames only. A move across mounts copies
+# the item folder by folder under names the user could swap for links, so
+# the item is first copied into a folder made here that only root may
+# write, and renamed from inside it to ../<dest>: a folder can't be moved
+# to another folder without write access to it, so ".." is the files
+# folder checked on entry, whatever its name by then. The held item is
+# removed only once the copy is in place.
+hand_over() {
+  top=$(pwd -P) || return 1
+  inside=$("$mktemp" -d -p . .hubtarn.XXXXXX) || return 1
+  inside=${inside#./}
+  (
+    cd -P -- "$inside" 2>/dev/null && runners_own . || exit 1
+    [ "$(pwd -P)" = "$top/$inside" ] || exit 1
+    if renames "${1%/*}.probe"; then
+      moved "$1" "../$2"
+      exit
+    fi
+    if "$cp" -a -- "$1" "./$2" && moved "./$2" "../$2"; then
+      "$rm" -rf -- "$1"
+      exit 0
+    fi
+    "$rm" -rf -- "./$2"
+    exit 1
+  )
+  handed=$?
+  ! runners_own "$inside" || "$rmdir" -- "$inside" 2>/dev/null
+  return "$handed"
+}
+
 # In the info folder: claims the first free name of <name>, "<base> 2<ext>",
 # ..., one with no item in files/ whose info file the user can create as a
 # new file (never through anything at that name). Both are looked at and
@@ -209,7 +261,7 @@ trash_one() {
   dest=${dest%/}
 
   if [ -n "$dest" ]; then
-    if in_user_folder "$trash/files" moved "$held" "./$dest"; then
+    if in_user_folder "$trash/files" hand_over "$held" "$dest"; then
       "$rmdir" -- "$hold" 2>/dev/null
       return 0
     fi
@@ -265,7 +317,7 @@ exit "$status"
 QString header(const Tools& tools)
 {
     return Shell::assignments({
-        {"mktemp"_L1, &tools.mktemp}, {"mv"_L1, &tools.mv},       {"chown"_L1, &tools.chown},
+        {"mktemp"_L1, &tools.mktemp}, {"mv"_L1, &tools.mv},       {"cp"_L1, &tools.cp},       {"chown"_L1, &tools.chown},
         {"find"_L1, &tools.find},     {"stat"_L1, &tools.stat},   {"mkdir"_L1, &tools.mkdir},
         {"rmdir"_L1, &tools.rmdir},   {"rm"_L1, &tools.rm},       {"od"_L1, &tools.od},
         {"tr"_L1, &tools.tr},         {"date"_L1, &tools.date},   {"dd"_L1, &tools.dd},
@@ -287,7 +339,7 @@ Tools Tools::withApplets(const ToolPaths& applets)
 
 QStringList Tools::programs() const
 {
-    QStringList programs{mktemp, mv, chown, find, stat, mkdir, rmdir, rm, od, tr, date, dd, sort, setpriv};
+    QStringList programs{mktemp, mv, cp, chown, find, stat, mkdir, rmdir, rm, od, tr, date, dd, sort, setpriv};
     if (!codesign.isEmpty())
         programs << codesign << plistBuddy;
     return programs;

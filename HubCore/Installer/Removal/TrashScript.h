@@ -13,11 +13,12 @@
 // private work folder, checked there (see Tools), given to the user there
 // (never inside the user's own folders, where a swapped symbolic link could
 // redirect a root-owned change), then moved into files/ under a free name
-// with its info/<name>.trashinfo, which the user's own rights claim and
-// write, both only inside folders that are the user's. An item whose move
-// into the Trash fails goes back into the folder it was taken from, each
-// file with its own owner; when that fails too the work folder is kept and
-// named on stderr.
+// (by a rename only: across file systems it is first copied into a folder
+// only root may write, made inside files/) with its info/<name>.trashinfo,
+// which the user's own rights claim and write, both only inside folders
+// that are the user's. An item whose move into the Trash fails goes back
+// into the folder it was taken from, each file with its own owner; when
+// that fails too the work folder is kept and named on stderr.
 // Refusals are one line "Tarnhub: <reason>" on stderr and status 1.
 namespace Hub::TrashScript {
 
@@ -27,6 +28,7 @@ namespace Hub::TrashScript {
 struct Tools {
     QString mktemp = QStringLiteral("/usr/bin/mktemp");
     QString mv = QStringLiteral("/usr/bin/mv");
+    QString cp = QStringLiteral("/usr/bin/cp");
     QString chown = QStringLiteral("/usr/bin/chown");
     QString find = QStringLiteral("/usr/bin/find");
     QString stat = QStringLiteral("/usr/bin/stat");
