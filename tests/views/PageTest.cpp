@@ -200,6 +200,34 @@ TEST_F(PageTest, StatusWordAndActionsFollowEachStateOnlineAndOffline)
 
 // A name without spaces wider than the column is shortened in the status
 // line, its status word still there, and never widens the column.
+// A screen reader reads the page's words, not its drawn dots and bar: the
+// status line once, as one text, and the facts with commas.
+TEST_F(PageTest, APageIsReadWithoutTheSymbolsThatOnlyDraw)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    Views::ProductPage* page = openPage(u"withapp"_s);
+    ASSERT_NE(page, nullptr);
+    settle();
+    QStringList heard;
+    const std::function<void(QAccessibleInterface*)> read = [&](QAccessibleInterface* node) {
+        for (int i = 0; i < node->childCount(); ++i)
+            if (QAccessibleInterface* part = node->child(i); part && !part->state().invisible) {
+                heard.append(part->text(QAccessible::Name));
+                read(part);
+            }
+    };
+    read(QAccessible::queryAccessibleInterface(page));
+    for (const QString& name : heard) {
+        EXPECT_FALSE(name.contains(u'\u00b7')) << name.toStdString();
+        EXPECT_NE(name.trimmed(), u"_"_s);
+    }
+    const QString status = child<QLabel>(page, u"statusName"_s)->text() + u", "_s
+                         + child<QLabel>(page, u"statusWord"_s)->text().replace(u" \u00b7 "_s, u", "_s);
+    EXPECT_EQ(heard.count(status), 1) << heard.join(u" | "_s).toStdString();
+    EXPECT_TRUE(heard.contains(u"VST3, AU"_s));
+    EXPECT_TRUE(heard.contains(u"installed: VST3, App"_s)) << heard.join(u" | "_s).toStdString();
+}
+
 TEST_F(PageTest, ALongNameIsShortenedInTheStatusLineNotClipped)
 {
     Product longName = plugin(u"long"_s, u"1.0"_s);
