@@ -1,5 +1,7 @@
 #include "PrivateNetwork.h"
 
+#include "PrivateNamespaces.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -23,42 +25,9 @@ namespace {
 
 std::string s_why = "the private network was never prepared";
 
-bool writeFile(const char* path, const std::string& text)
-{
-    const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
-    ::close(fd);
-    return ok;
-}
-
 std::string failed(const char* step)
 {
     return std::string(step) + ": " + std::strerror(errno);
-}
-
-bool enterNamespaces()
-{
-    const uid_t uid = ::geteuid();
-    const gid_t gid = ::getegid();
-    if (uid == 0) {
-        if (::unshare(CLONE_NEWNS | CLONE_NEWNET) != 0) {
-            s_why = failed("unshare(CLONE_NEWNS | CLONE_NEWNET) as root");
-            return false;
-        }
-        return true;
-    }
-    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWNET) != 0) {
-        s_why = failed("unshare(CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWNET), as `unshare -rmn` does");
-        return false;
-    }
-    if (!writeFile("/proc/self/setgroups", "deny") || !writeFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1")
-        || !writeFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
-        s_why = failed("mapping the user into its namespace");
-        return false;
-    }
-    return true;
 }
 
 bool loopbackUp()
@@ -124,7 +93,7 @@ bool pointResolverAtIt(const char* options)
 
 void prepare(const char* resolverOptions)
 {
-    if (!enterNamespaces() || !loopbackUp() || !silentNameServer() || !pointResolverAtIt(resolverOptions))
+    if (!enterPrivateNamespaces(CLONE_NEWNS | CLONE_NEWNET, s_why) || !loopbackUp() || !silentNameServer() || !pointResolverAtIt(resolverOptions))
         return;
     s_why.clear();
 }

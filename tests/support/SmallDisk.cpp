@@ -1,5 +1,7 @@
 #include "SmallDisk.h"
 
+#include "PrivateNamespaces.h"
+
 #include <QFile>
 #include <QUuid>
 
@@ -22,16 +24,6 @@ namespace {
 std::string s_root;
 std::string s_why = "the small file system was never prepared";
 
-bool writeProcFile(const char* path, const std::string& text)
-{
-    const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
-    ::close(fd);
-    return ok;
-}
-
 std::string failed(const char* step)
 {
     return std::string(step) + ": " + std::strerror(errno);
@@ -47,25 +39,8 @@ void removeMountPoint()
 
 void prepare()
 {
-    const uid_t uid = ::geteuid();
-    const gid_t gid = ::getegid();
-    if (uid == 0) {
-        if (::unshare(CLONE_NEWNS) != 0) {
-            s_why = failed("unshare(CLONE_NEWNS) as root");
-            return;
-        }
-    } else {
-        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
-            s_why = failed("unshare(CLONE_NEWUSER | CLONE_NEWNS), as `unshare -rm` does");
-            return;
-        }
-        if (!writeProcFile("/proc/self/setgroups", "deny")
-            || !writeProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1")
-            || !writeProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
-            s_why = failed("mapping the user into its namespace");
-            return;
-        }
-    }
+    if (!enterPrivateNamespaces(CLONE_NEWNS, s_why))
+        return;
     // Nothing mounted here may reach the rest of the machine.
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
         s_why = failed("making the mounts private");

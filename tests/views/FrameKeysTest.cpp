@@ -91,27 +91,6 @@ TEST_F(FrameKeys, TabFollowsTheScreensReadingOrder)
 
 // The "↗" that shows a web page or mail is for the eyes: screen readers
 // hear the title without it, in every tab.
-// A page opened from a row by the keyboard and closed with Escape gives
-// the focus back to that row, not to the top of the window.
-TEST_F(FrameKeys, EscapeFromAPageGoesBackToTheRowThatOpenedIt)
-{
-    open();
-    QWidget* row = view->tabBody()->findChild<QWidget*>(u"row-echo"_s);
-    ASSERT_NE(row, nullptr);
-    view->topBar()->accountButton()->setFocus(Qt::OtherFocusReason);
-    for (int stop = 0; stop < 12 && QApplication::focusWidget() != row; ++stop)
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    ASSERT_EQ(QApplication::focusWidget(), row);
-    QTest::keyClick(row, Qt::Key_Return);
-    ASSERT_EQ(model->page(), std::optional<QString>(u"echo"_s));
-    ASSERT_TRUE(eventually([&] { return !view->tabBody()->isVisible(); }));
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-    EXPECT_EQ(model->page(), std::nullopt);
-    ASSERT_TRUE(eventually([&] { return view->findChild<QWidget*>(u"productPage"_s) == nullptr; }));
-    EXPECT_EQ(focused(), u"row-echo"_s);
-    EXPECT_TRUE(Kit::keyboardFocus(row)) << "the ring went with the page";
-}
-
 TEST_F(FrameKeys, LinksAreSpokenWithoutTheirArrow)
 {
     open();

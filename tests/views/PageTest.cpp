@@ -345,6 +345,42 @@ TEST_F(PageTest, EscapeAndTheBackPillCloseThePage)
     EXPECT_EQ(model->tab(), Tab::plugins);
 }
 
+// Closing a page, by Escape or by its back pill, gives the keys back to the
+// row that opened it, not to the wordmark at the top of the window.
+TEST_F(PageTest, ClosingThePageGivesTheKeysBackToTheRowThatOpenedIt)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), kPatience));
+    QWidget* row = view->findChild<QWidget*>(u"row-echo"_s);
+    ASSERT_NE(row, nullptr);
+    const struct {
+        const char* how;
+        std::function<void(QWidget*)> close;
+    } table[] = {
+        {"Escape", [](QWidget*) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape); }},
+        {"Return on the back pill",
+         [](QWidget* page) {
+             QWidget* back = child(page, u"backPill"_s);
+             back->setFocus(Qt::TabFocusReason);
+             QTest::keyClick(back, Qt::Key_Return);
+         }},
+    };
+    for (const auto& way : table) {
+        SCOPED_TRACE(way.how);
+        row->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(eventually([&] { return row->hasFocus(); }));
+        QTest::keyClick(row, Qt::Key_Return);
+        ASSERT_EQ(model->page(), u"echo"_s);
+        auto* page = view->findChild<Views::ProductPage*>(u"productPage"_s);
+        ASSERT_TRUE(page && eventually([&] { return page->isVisible(); }));
+        way.close(page);
+        EXPECT_EQ(model->page(), std::nullopt);
+        EXPECT_TRUE(eventually([&] { return row->hasFocus(); }))
+            << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "no focus");
+    }
+}
+
 // Return presses the page's focused control as Space does.
 TEST_F(PageTest, ReturnAndSpacePressThePagesFocusedControl)
 {

@@ -134,6 +134,10 @@ TEST_F(RowListTest, ALongListMadeInSlicesEndsInOrderForEyeAndKeyboard)
     rows->setIDs(ids);
     EXPECT_EQ(rows->sizeHint().height(), 300 * rowHeight);
     EXPECT_GT(rows->pending(), 0) << "300 rows made in one go";
+    // In that turn, the rows that fill the tallest window there can be and
+    // no more: each costs the turn that opens a tab.
+    const int screenful = int(std::ceil(double(holder.screen()->availableGeometry().height()) / rowHeight));
+    EXPECT_EQ(rows->rows().size(), std::size_t(screenful));
 
     QStringList reversed(ids.rbegin(), ids.rend());
     rows->setIDs(reversed);

@@ -11,6 +11,7 @@
 #include <QLayout>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QSet>
 #include <QTimer>
 
@@ -364,20 +365,33 @@ void RowList::work(qint64 budget)
 {
     QElapsedTimer clock;
     clock.start();
-    // Synchronous (budget < 0): the first screenful whatever it costs.
-    const auto more = [&](int done) { return budget < 0 ? done < kFirstRows : done == 0 || clock.elapsed() < budget; };
+    // Synchronous (budget < 0): the first screenful whatever it costs, and
+    // no more: the rows under it come with the slices before anyone scrolls
+    // to them. No window is taller than its screen, and no row is shorter
+    // than at the screen's width, so rows that tall at that width fill any
+    // window's first frame.
+    const QRect screenArea = screen() ? screen()->availableGeometry() : QRect(0, 0, width(), 0);
+    int covered = 0;
+    const auto more = [&](int done) {
+        return budget < 0 ? done < kFirstRows && (covered < screenArea.height() || screenArea.height() <= 0)
+                          : done == 0 || clock.elapsed() < budget;
+    };
     int done = 0;
     int first = -1;
     bool resized = false;
-    for (; m_next < m_ids.size() && more(done); ++m_next)
-        if (!m_slots[std::size_t(m_next)]) {
-            const ListRow* made = make(m_next);
+    for (; m_next < m_ids.size() && more(done); ++m_next) {
+        const ListRow* made = m_slots[std::size_t(m_next)];
+        if (!made) {
+            made = make(m_next);
             const std::size_t i = std::size_t(m_next);
             resized = resized || i + 1 >= m_tops.size() || rowHeight(made, width()) != m_tops[i + 1] - m_tops[i];
             if (first < 0)
                 first = m_next;
             ++done;
         }
+        if (budget < 0)
+            covered += rowHeight(made, screenArea.width());
+    }
     while (budget >= 0 && !m_gone.empty() && clock.elapsed() < budget) {
         delete m_gone.back().data();
         m_gone.pop_back();

@@ -134,7 +134,7 @@ private:
         int to;
     };
 
-    // Made at once by setIDs(): more than a tall window shows.
+    // Made at once by setIDs() at most, fewer when they fill the screen.
     static constexpr int kFirstRows = 32;
 
     // The column (RowList.cpp): the rows made, read, measured and moved.

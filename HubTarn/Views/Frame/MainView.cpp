@@ -84,8 +84,6 @@ MainView::MainView(HubModel* model, QWidget* parent)
     layout->addLayout(m_layers, 1);
 
     auto syncPage = [this] {
-        if (QWidget* focus = QApplication::focusWidget(); m_model->page() && m_tabBody->isAncestorOf(focus))
-            m_beforePage = focus;
         m_page->sync();
         // The page raises itself over the tab body; the menu's layer stays
         // above both, so a page opened by a link cannot cover an open menu.
@@ -95,17 +93,7 @@ MainView::MainView(HubModel* model, QWidget* parent)
         update();
     };
     // A tab body wholly under the page is out of the Tab order: hidden.
-    connect(m_page, &PageLayer::coveringChanged, m_tabBody, [this](bool covering) {
-        m_tabBody->setVisible(!covering);
-        // A page closed from the keyboard gives the focus back to the row
-        // or button that opened it, as a dialog does, rather than leaving
-        // it to the top of the window: the user goes on where they were.
-        QWidget* focus = QApplication::focusWidget();
-        if (!covering && m_beforePage && m_beforePage->isVisible() && (!focus || m_page->isAncestorOf(focus)))
-            m_beforePage->setFocus(Qt::OtherFocusReason);
-        if (!covering)
-            m_beforePage = nullptr;
-    });
+    connect(m_page, &PageLayer::coveringChanged, m_tabBody, [this](bool covering) { m_tabBody->setVisible(!covering); });
     connect(model, &HubModel::pageChanged, this, syncPage);
     // The account can share further products, or stop sharing one.
     connect(model, &HubModel::catalogChanged, this, syncPage);

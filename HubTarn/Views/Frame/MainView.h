@@ -70,8 +70,6 @@ private:
     QWidget* m_scrim;
     QPointer<SheetView> m_sheetView;
     QPointer<Kit::ConfirmDialog> m_confirm;
-    // What had the focus in the tab when a page opened over it.
-    QPointer<QWidget> m_beforePage;
 };
 
 } // namespace Hub::Views

@@ -7,6 +7,7 @@
 #include "Kit/Theme.h"
 #include "Model/HubModel.h"
 
+#include <QApplication>
 #include <QGraphicsOpacityEffect>
 #include <QPainter>
 #include <QVBoxLayout>
@@ -57,13 +58,20 @@ void PageLayer::sync()
             m_layout->addWidget(m_page);
         }
         if (isHidden()) {
+            m_cameFrom = QApplication::focusWidget();
             m_fade->jumpTo(0);
             show();
             raise();
         }
         m_fade->animateTo(1, Kit::Theme::pageMs);
     } else if (!isHidden()) {
+        const bool keysInPage = !QApplication::focusWidget() || isAncestorOf(QApplication::focusWidget());
+        // The tab body shows again here, so what opened the page can take the keys.
         setCovering(false);
+        if (keysInPage && m_cameFrom && m_cameFrom->isVisible() && m_cameFrom->isEnabled()
+            && m_cameFrom->focusPolicy() != Qt::NoFocus)
+            m_cameFrom->setFocus(Qt::OtherFocusReason);
+        m_cameFrom = nullptr;
         m_fade->animateTo(0, Kit::Theme::pageMs);
         if (m_fade->value() <= 0)
             clear();

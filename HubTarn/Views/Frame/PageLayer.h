@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -53,6 +54,9 @@ private:
     QString m_shownID;
     bool m_wanted = false;
     bool m_covering = false;
+    // What had the keys when the page opened (a row, mostly): they go back
+    // to it when the page closes, rather than to the top of the window.
+    QPointer<QWidget> m_cameFrom;
 };
 
 } // namespace Hub::Views

@@ -134,7 +134,16 @@ UpdatesTab::UpdatesTab(HubModel* model, QWidget* parent)
     // product whose state changed.
     connect(model, &HubModel::offlineChanged, m_rows, &RowList::syncAll);
     syncList();
-    syncLegacy();
+    // A list longer than the window fills the first screens: the notices
+    // of old copies under it wait until its rows are made, out of the turn
+    // that opens the tab.
+    if (m_rows->pending() > 0) {
+        m_legacy->hide();
+        syncTabOrder();
+        connect(m_rows, &RowList::settled, this, &UpdatesTab::syncLegacy, Qt::SingleShotConnection);
+    } else {
+        syncLegacy();
+    }
     syncCheck();
 }
 

@@ -106,16 +106,17 @@ public:
     {
         auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
         m_display = x11 ? x11->display() : nullptr;
-        m_xtst = ::dlopen("libXtst.so.6", RTLD_NOW | RTLD_LOCAL);
-        if (!m_display || !m_xtst)
+        // Never unloaded: the extension leaves a hook in the display that
+        // libX11 calls when the window closes it, long after this hand.
+        void* const xtst = ::dlopen("libXtst.so.6", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+        if (!m_display || !xtst)
             throw StepFailed(u"the X server's test extension (libXtst.so.6, Debian libxtst6) is not at hand"_s);
-        m_motion = reinterpret_cast<Motion>(::dlsym(m_xtst, "XTestFakeMotionEvent"));
-        m_button = reinterpret_cast<Button>(::dlsym(m_xtst, "XTestFakeButtonEvent"));
+        m_motion = reinterpret_cast<Motion>(::dlsym(xtst, "XTestFakeMotionEvent"));
+        m_button = reinterpret_cast<Button>(::dlsym(xtst, "XTestFakeButtonEvent"));
         m_flush = reinterpret_cast<Flush>(::dlsym(RTLD_DEFAULT, "XFlush"));
         if (!m_motion || !m_button || !m_flush)
             throw StepFailed(u"the X server's test extension lacks its functions"_s);
     }
-    ~XHand() { ::dlclose(m_xtst); }
     XHand(const XHand&) = delete;
     XHand& operator=(const XHand&) = delete;
 
@@ -135,7 +136,6 @@ private:
     using Flush = int (*)(Display*);
 
     Display* m_display = nullptr;
-    void* m_xtst = nullptr;
     Motion m_motion = nullptr;
     Button m_button = nullptr;
     Flush m_flush = nullptr;
