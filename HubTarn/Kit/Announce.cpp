@@ -29,7 +29,7 @@ public:
 class AnnouncerAccessible : public QAccessibleWidget {
 public:
     explicit AnnouncerAccessible(Announcer* announcer)
-        : QAccessibleWidget(announcer, QAccessible::AlertMessage)
+        : QAccessibleWidget(announcer, QAccessible::Notification)
     {
     }
 

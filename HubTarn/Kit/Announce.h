@@ -11,11 +11,12 @@ namespace Hub::Kit {
 //
 // Qt 6.4 has no announcement event, and its AT-SPI bridge drops
 // QAccessible::Alert; what it does pass on is a widget being shown. So each
-// window keeps one announcer: a hidden, empty widget read as an alert
-// message named by the sentence, shown for each announcement (its showing
-// reaches the bus, and screen readers present an alert that shows) and sent
-// an Alert event for bridges that take those. Nothing happens while no
-// assistive technology listens.
+// window keeps one announcer: a hidden, empty widget read as a notification
+// named by the sentence, shown for each announcement (its showing reaches
+// the bus) and sent an Alert event for bridges that take those. A
+// notification, not an alert message: Orca speaks a notification that shows
+// in any application, an alert only in GTK and web ones. Nothing happens
+// while no assistive technology listens.
 void announce(QWidget* inWindow, const QString& sentence);
 
 } // namespace Hub::Kit

@@ -1,8 +1,10 @@
 #include "PlainMenu.h"
 
+#include "Control.h"
 #include "Theme.h"
 
 #include <QAbstractButton>
+#include <QAction>
 
 namespace Hub::Kit {
 
@@ -37,7 +39,18 @@ void PlainMenu::attach(QAbstractButton* face)
     connect(face, &QAbstractButton::clicked, this, [this, face] {
         if (!face->isEnabled())
             return;
+        // A screen reader names the menu as the button that opened it.
+        setAccessibleName(face->accessibleName().isEmpty() ? face->text() : face->accessibleName());
+        const bool byKeyboard = keyboardFocus(face);
         popup(face->mapToGlobal(QPoint(0, face->height() + 4)));
+        // Opened from the keyboard, the first item is highlighted, and
+        // heard, at once, as a keyboard user expects of a menu.
+        if (byKeyboard)
+            for (QAction* action : actions())
+                if (action->isEnabled() && !action->isSeparator() && action->isVisible()) {
+                    setActiveAction(action);
+                    break;
+                }
     });
 }
 

@@ -14,6 +14,7 @@
 #include <QApplication>
 
 #include <clocale>
+#include <functional>
 
 using namespace Qt::StringLiterals;
 
@@ -64,6 +65,18 @@ TEST_F(FrameKeys, TabFollowsTheScreensReadingOrder)
     EXPECT_EQ(walk(5), (QStringList{u"hubWhatsNew"_s, u"hubUpdateButton"_s, u"updateAll"_s, u"refreshButton"_s,
                                     u"row-echo"_s}));
     EXPECT_EQ(walk(4, true), (QStringList{u"refreshButton"_s, u"updateAll"_s, u"hubUpdateButton"_s, u"hubWhatsNew"_s}));
+    // A screen reader's tree reads in the same order: the bar, then the heading.
+    QStringList tree;
+    const std::function<void(QAccessibleInterface*)> read = [&](QAccessibleInterface* node) {
+        for (int i = 0; i < node->childCount(); ++i)
+            if (QAccessibleInterface* part = node->child(i)) {
+                tree.append(part->object() ? part->object()->objectName() : QString());
+                read(part);
+            }
+    };
+    read(QAccessible::queryAccessibleInterface(view->tabBody()));
+    ASSERT_TRUE(tree.contains(u"hubWhatsNew"_s) && tree.contains(u"updateAll"_s));
+    EXPECT_LT(tree.indexOf(u"hubWhatsNew"_s), tree.indexOf(u"updateAll"_s));
 
     // With a page open, Tab leaves the top bar for the page, not for the
     // tab under it.

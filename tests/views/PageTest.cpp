@@ -200,6 +200,34 @@ TEST_F(PageTest, StatusWordAndActionsFollowEachStateOnlineAndOffline)
 
 // A name without spaces wider than the column is shortened in the status
 // line, its status word still there, and never widens the column.
+// A screen reader reads the page's words, not its drawn dots and bar: the
+// status line once, as one text, and the facts with commas.
+TEST_F(PageTest, APageIsReadWithoutTheSymbolsThatOnlyDraw)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    Views::ProductPage* page = openPage(u"withapp"_s);
+    ASSERT_NE(page, nullptr);
+    settle();
+    QStringList heard;
+    const std::function<void(QAccessibleInterface*)> read = [&](QAccessibleInterface* node) {
+        for (int i = 0; i < node->childCount(); ++i)
+            if (QAccessibleInterface* part = node->child(i); part && !part->state().invisible) {
+                heard.append(part->text(QAccessible::Name));
+                read(part);
+            }
+    };
+    read(QAccessible::queryAccessibleInterface(page));
+    for (const QString& name : heard) {
+        EXPECT_FALSE(name.contains(u'\u00b7')) << name.toStdString();
+        EXPECT_NE(name.trimmed(), u"_"_s);
+    }
+    const QString status = child<QLabel>(page, u"statusName"_s)->text() + u", "_s
+                         + child<QLabel>(page, u"statusWord"_s)->text().replace(u" \u00b7 "_s, u", "_s);
+    EXPECT_EQ(heard.count(status), 1) << heard.join(u" | "_s).toStdString();
+    EXPECT_TRUE(heard.contains(u"VST3, AU"_s));
+    EXPECT_TRUE(heard.contains(u"installed: VST3, App"_s)) << heard.join(u" | "_s).toStdString();
+}
+
 TEST_F(PageTest, ALongNameIsShortenedInTheStatusLineNotClipped)
 {
     Product longName = plugin(u"long"_s, u"1.0"_s);
@@ -363,7 +391,14 @@ TEST_F(PageTest, ReturnAndSpacePressThePagesFocusedControl)
         std::function<bool()> pressed;
     } table[] = {
         {u"reverb"_s, u"actionInstall"_s, [&] { return model->sheet() == Sheet::install(u"reverb"_s); }},
-        {u"current"_s, u"more"_s, [&] { return view->findChild<Kit::PlainMenu*>(u"moreMenu"_s)->isVisible(); }},
+        // Opened with its first item highlighted, under the button's name:
+        // a screen reader hears "More" and that item, not silence.
+        {u"current"_s, u"more"_s,
+         [&] {
+             auto* menu = view->findChild<Kit::PlainMenu*>(u"moreMenu"_s);
+             return menu->isVisible() && menu->activeAction() == menu->actions().value(0)
+                    && spoken(menu)->text(QAccessible::Name) == u"More"_s;
+         }},
         {u"reverb"_s, u"backPill"_s, [&] { return model->page() == std::nullopt; }},
     };
     for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
@@ -373,9 +408,13 @@ TEST_F(PageTest, ReturnAndSpacePressThePagesFocusedControl)
             ASSERT_NE(page, nullptr);
             window->activateWindow();
             ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), kPatience));
+            // Reached as a keyboard user does: Tab from the back pill.
             QWidget* control = child(page, row.control);
-            control->setFocus(Qt::TabFocusReason);
-            ASSERT_TRUE(eventually([&] { return control->hasFocus(); }));
+            child(page, u"backPill"_s)->setFocus(Qt::OtherFocusReason);
+            ASSERT_TRUE(eventually([&] { return QApplication::focusWidget() != nullptr; }));
+            for (int stop = 0; stop < 6 && !control->hasFocus(); ++stop)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            ASSERT_TRUE(control->hasFocus());
             QTest::keyClick(control, key);
             EXPECT_TRUE(eventually(row.pressed));
             if (auto* menu = view->findChild<Kit::PlainMenu*>(u"moreMenu"_s); menu && menu->isVisible())

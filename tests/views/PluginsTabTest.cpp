@@ -65,6 +65,7 @@ TEST_F(PluginsTabTest, AnInstalledProductKeepsItsPlaceUntilTheHoldIsReleased)
     // Install from the row: the sheet opens and the lists are held.
     auto gate = std::make_shared<Gate>();
     installer->gates[u"tinted"_qs] = gate;
+    row(u"tinted"_qs)->actionButton()->setFocus(Qt::TabFocusReason);
     press(row(u"tinted"_qs)->actionButton());
     ASSERT_EQ(model->sheet(), Sheet::install(u"tinted"_qs));
     EXPECT_TRUE(tab()->holding());
@@ -77,6 +78,8 @@ TEST_F(PluginsTabTest, AnInstalledProductKeepsItsPlaceUntilTheHoldIsReleased)
     clock->advance(1.0);
     EXPECT_TRUE(tab()->holding()) << "the install runs";
     EXPECT_FALSE(row(u"tinted"_qs)->progress()->isHidden());
+    // The keyboard stays on the product whose Install it pressed.
+    EXPECT_EQ(window->focusWidget(), row(u"tinted"_qs));
 
     gate->open();
     ASSERT_TRUE(eventually([this] { return model->pluginSections().onMac.contains(u"tinted"_qs); }));
@@ -102,6 +105,7 @@ TEST_F(PluginsTabTest, AnInstalledProductKeepsItsPlaceUntilTheHoldIsReleased)
     EXPECT_EQ(ids(u"onMacRows"_qs), (QStringList{u"echo"_qs, u"notes"_qs, u"tinted"_qs}));
     EXPECT_EQ(ids(u"addRows"_qs), (QStringList{u"reverb"_qs, u"plate"_qs}));
     EXPECT_EQ(title(u"onMacCard"_qs), u"On this computer · 3"_qs);
+    EXPECT_EQ(window->focusWidget(), row(u"tinted"_qs)) << "the focus went with the row that faded away";
     snapshot(u"plugins-tab-released"_qs);
 }
 
@@ -407,9 +411,13 @@ TEST_F(PluginsTabTest, TheKeyboardReachesEachRowThenItsAction)
     QTest::keyClick(row(u"notes"_qs), Qt::Key_Return);
     EXPECT_EQ(model->page(), u"notes"_qs);
     model->setPage(std::nullopt);
+    row(u"echo"_qs)->actionButton()->setFocus(Qt::TabFocusReason);
     QTest::keyClick(row(u"echo"_qs)->actionButton(), Qt::Key_Space);
     EXPECT_TRUE(tab()->holding());
     ASSERT_TRUE(eventually([this] { return log->calls().contains(u"install echo vst3 user"_qs); }));
+    // Its button gone while the update works, the row holds the focus.
+    ASSERT_TRUE(eventually([this] { return row(u"echo"_qs)->actionButton()->isHidden(); }));
+    EXPECT_EQ(QApplication::focusWidget(), row(u"echo"_qs));
     // A tab that leaves the window drops its hold at once.
     tab()->hide();
     EXPECT_FALSE(tab()->holding());

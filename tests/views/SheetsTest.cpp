@@ -408,9 +408,12 @@ TEST_F(SheetsTest, ATileTurnedOffByAssistiveTechnologyIsLeftOutAndAFixedTileOffe
         EXPECT_EQ(tile->text(QAccessible::Name), label(row.off));
         EXPECT_TRUE(tile->state().checked);
         ASSERT_NE(tile->actionInterface(), nullptr);
+        AccessEvents events;
         tile->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
         EXPECT_FALSE(box->isOn());
         EXPECT_FALSE(tile->state().checked);
+        // The sheet's title stays as it was: nothing is heard but the tile.
+        EXPECT_EQ(events.count(QAccessible::NameChanged, child(host, u"sheetTitle"_qs)), 0);
         // Qt's own toggle, which clicks nothing, is heard as well.
         box->toggle();
         box->toggle();
@@ -941,7 +944,7 @@ TEST_F(SheetsTest, TheAccessibilityTreeReadsAsTheSheetDoes)
         QStringList read;
     } table[] = {
         {Sheet::install(u"reverb"_qs),
-         {u"heading install reverb"_qs, u"text x86-64 · 1.0"_qs, u"tile VST3"_qs, u"tile AU"_qs,
+         {u"heading install reverb"_qs, u"text x86-64, 1.0"_qs, u"tile VST3"_qs, u"tile AU"_qs,
           u"text Installs just for you, no password needed. Close your DAW first so it loads the new version."_qs,
           u"button Cancel"_qs, u"button Install"_qs}},
         {Sheet::uninstall(u"echo"_qs),
@@ -949,7 +952,7 @@ TEST_F(SheetsTest, TheAccessibilityTreeReadsAsTheSheetDoes)
           u"text Everything goes to the Trash. Your system asks for your password once for the copies installed for all users."_qs,
           u"button Cancel"_qs, u"button Uninstall"_qs}},
         {Sheet::feedback(u"echo"_qs),
-         {u"heading feedback · echo"_qs, u"text Goes to Tarnaudio with your name and version 1.0"_qs,
+         {u"heading feedback, echo"_qs, u"text Goes to Tarnaudio with your name and version 1.0"_qs,
           u"text Kind of feedback"_qs, u"text Message"_qs, u"text 0 / 2000"_qs, u"button Cancel"_qs,
           u"button Send"_qs}},
         {Sheet::install(u"missing"_qs),

@@ -12,6 +12,7 @@ namespace Hub::Views {
 namespace {
 
 const char* const kHeading = "hubHeading";
+const char* const kReadAsOne = "hubReadAsOne";
 
 class TabAccessible : public QAccessibleWidget {
 public:
@@ -116,6 +117,19 @@ public:
     }
 };
 
+class ReadAsOneAccessible : public QAccessibleWidget {
+public:
+    explicit ReadAsOneAccessible(QWidget* line)
+        : QAccessibleWidget(line, QAccessible::StaticText)
+    {
+    }
+
+    int childCount() const override { return 0; }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+};
+
 QAccessibleInterface* factory(const QString&, QObject* object)
 {
     if (auto* tab = qobject_cast<TabButton*>(object))
@@ -130,6 +144,8 @@ QAccessibleInterface* factory(const QString&, QObject* object)
         return new MenuRowAccessible(row);
     if (auto* label = qobject_cast<QLabel*>(object); label && label->property(kHeading).toBool())
         return new HeadingAccessible(label);
+    if (auto* widget = qobject_cast<QWidget*>(object); widget && widget->property(kReadAsOne).toBool())
+        return new ReadAsOneAccessible(widget);
     return nullptr;
 }
 
@@ -157,6 +173,12 @@ void markHeading(QLabel* label)
     installViewAccessibility();
     // Before anything asks: the interface is made once per object and kept.
     label->setProperty(kHeading, true);
+}
+
+void markReadAsOne(QWidget* line)
+{
+    installViewAccessibility();
+    line->setProperty(kReadAsOne, true);
 }
 
 } // namespace Hub::Views

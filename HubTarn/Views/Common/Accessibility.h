@@ -20,4 +20,9 @@ void notifySelection(QWidget* tab, bool selected);
 // Makes `label` read as a heading.
 void markHeading(QLabel* label);
 
+// Makes `line` read as one text, its accessible name: the labels it is
+// drawn from (a name, a drawn separator, a word) are not read again, each
+// alone and with the symbols that only draw.
+void markReadAsOne(QWidget* line);
+
 } // namespace Hub::Views

@@ -21,7 +21,13 @@ TabPanel::TabPanel(HubModel* model, Tab tab, QWidget* trailing, QWidget* parent)
     m_column->addStretch(1);
 }
 
-void TabPanel::addAbove(QWidget* notice) { m_column->insertWidget(m_above++, notice); }
+void TabPanel::addAbove(QWidget* notice)
+{
+    m_column->insertWidget(m_above++, notice);
+    // A screen reader reads the children in their order, and the heading
+    // was made first: the notice goes before it there too, as on screen.
+    notice->stackUnder(findChild<SectionHead*>(QString(), Qt::FindDirectChildrenOnly));
+}
 
 QWidgetList TabPanel::tabStops(QWidget* root) { return Kit::tabStops(root); }
 

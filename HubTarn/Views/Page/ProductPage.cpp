@@ -300,6 +300,7 @@ QWidget* ProductPage::statusLine(QWidget* columnWidget)
 {
     auto* status = m_status = new QWidget(columnWidget);
     status->setObjectName(QStringLiteral("statusLine"));
+    markReadAsOne(status);
     auto* statusRow = new QHBoxLayout(status);
     statusRow->setContentsMargins(0, 0, 0, 16);
     statusRow->setSpacing(0);

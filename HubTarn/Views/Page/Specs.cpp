@@ -1,5 +1,6 @@
 #include "Views/Page/Specs.h"
 
+#include "Kit/Control.h"
 #include "Kit/Hairline.h"
 #include "Kit/TextStyle.h"
 #include "Kit/Theme.h"
@@ -22,6 +23,12 @@ constexpr int kRowPadding = 11;
 QLabel* valueLabel(const QString& text, const QColor& color, QWidget* parent)
 {
     QLabel* label = Kit::plainLabel(text, parent);
+    // Heard as words: "VST3, AU" and "installed: VST3", not the dots drawn
+    // between and before them.
+    QString spoken = Kit::spokenTitle(text.trimmed());
+    if (spoken.startsWith(QStringLiteral("\u00b7 ")))
+        spoken.remove(0, 2);
+    Kit::setSpokenName(label, spoken);
     Kit::setProseStyle(label, Kit::Theme::prose(14), color);
     Kit::setSelectable(label);
     return label;

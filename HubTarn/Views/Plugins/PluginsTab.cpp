@@ -308,9 +308,16 @@ void PluginsTab::sync()
     m_soonCard->setTitle(QStringLiteral("Coming soon · ") + QString::number(soon.size()));
     const bool filled = m_filled;
     m_filled = true;
-    // The lists move, fade in and fade out their own rows.
+    // The lists move, fade in and fade out their own rows. A focused row
+    // whose product goes to the other card takes the focus along, or the
+    // keyboard would be left on a row fading away.
+    const auto* focused = qobject_cast<const ListRow*>(window()->focusWidget());
+    const QString focusedID = focused ? focused->productID() : QString();
     m_onMac->setIDs(onMac);
     m_add->setIDs(add);
+    for (RowList* list : {m_onMac, m_add})
+        if (ListRow* moved = focusedID.isEmpty() ? nullptr : list->row(focusedID); moved && moved != focused)
+            moved->setFocus(Qt::OtherFocusReason);
     m_soon->setProducts(soon);
     for (auto [card, shows] : {std::pair{m_onMacCard, !onMac.isEmpty()}, std::pair{m_addCard, !add.isEmpty()},
                                std::pair{m_soonCard, !soon.isEmpty()}}) {

@@ -234,6 +234,11 @@ void ProductRow::sync()
         m_action->setEnabled(*action == RowAction::get || !model()->offline());
         m_action->show();
     } else {
+        // The row keeps the focus its own button had while the job works
+        // (the window's, too, while a sheet is up): the keyboard stays on
+        // this product instead of jumping to the next row.
+        if (m_action->isVisible() && window()->focusWidget() == m_action)
+            setFocus(Qt::OtherFocusReason);
         m_action->hide();
     }
     m_shownAction = action;

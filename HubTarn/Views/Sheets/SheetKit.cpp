@@ -119,8 +119,11 @@ public:
 
     void setText(const QString& text)
     {
+        // Each sync sets it again; a screen reader hears only a new title.
+        if (text == m_text)
+            return;
         m_text = text;
-        setAccessibleName(text);
+        Kit::setSpokenName(this, Kit::spokenTitle(text));
         updateGeometry();
         update();
     }
@@ -184,6 +187,7 @@ void SheetTitle::setTexts(const QString& title, const QString& detail)
 {
     m_title->setText(title);
     m_detail->setText(detail);
+    Kit::setSpokenName(m_detail, Kit::spokenTitle(detail));
 }
 
 QString SheetTitle::title() const { return m_title->text(); }
