@@ -509,6 +509,9 @@ shift 5
 for place in /usr/local/lib /usr/local/share /opt; do
   mount -t tmpfs -o mode=755 hubtest "$place" || exit 90
 done
+# The helper's private copies are made here: a test beside this one must
+# not see them, nor this one see theirs.
+mount -t tmpfs -o mode=1777 hubtest /var/tmp || exit 90
 mount --bind "$passwd" /etc/passwd || exit 90
 mkdir -p /usr/local/lib/vst3 /usr/local/share/applications || exit 90
 cp -a "$hub" /opt/Tarnhub.app || exit 91
