@@ -17,7 +17,8 @@ TabPanel::TabPanel(HubModel* model, Tab tab, QWidget* trailing, QWidget* parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     m_column->setContentsMargins(0, 0, 0, 0);
     m_column->setSpacing(0);
-    m_column->addWidget(new SectionHead(rawValue(tab), trailing));
+    m_head = new SectionHead(rawValue(tab), trailing);
+    m_column->addWidget(m_head);
     m_column->addStretch(1);
 }
 
@@ -26,7 +27,7 @@ void TabPanel::addAbove(QWidget* notice)
     m_column->insertWidget(m_above++, notice);
     // A screen reader reads the children in their order, and the heading
     // was made first: the notice goes before it there too, as on screen.
-    notice->stackUnder(findChild<SectionHead*>(QString(), Qt::FindDirectChildrenOnly));
+    notice->stackUnder(m_head);
 }
 
 QWidgetList TabPanel::tabStops(QWidget* root) { return Kit::tabStops(root); }

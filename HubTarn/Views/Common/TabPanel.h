@@ -35,6 +35,7 @@ protected:
 private:
     HubModel* m_model;
     QVBoxLayout* m_column;
+    QWidget* m_head;
     int m_above = 0;
 };
 
