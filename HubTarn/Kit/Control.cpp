@@ -7,11 +7,11 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QGuiApplication>
-#include <QMouseEvent>
-#include <QStyleHints>
 #include <QKeyEvent>
 #include <QKeySequence>
+#include <QMouseEvent>
 #include <QPointer>
+#include <QStyleHints>
 
 namespace Hub::Kit {
 
