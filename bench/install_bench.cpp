@@ -96,7 +96,7 @@ bool writeNoise(const QString& path, qint64 bytes)
 bool makeFixture(const QString& folder, const QString& name, const QString& version, qint64 bytes,
                  const Hub::Test::TestPKI& pki)
 {
-    Hub::Test::BundleSpec recipe;
+    Hub::Test::BundlePlan recipe;
     recipe.name = name;
     recipe.bundleID = u"com.tarnaudio.echo"_s;
     recipe.shortVersion = version;

@@ -48,9 +48,9 @@ QByteArray reply(int status, const QByteArray& body)
     return QByteArray(1, char((status - 100) >> 8)) + char((status - 100) & 0xff) + body;
 }
 
-BundleSpec component()
+BundlePlan component()
 {
-    BundleSpec recipe;
+    BundlePlan recipe;
     recipe.name = u"Echos.component"_s;
     recipe.bundleVersion = u"1.0.0.7"_s;
     recipe.withComponent(u"aufx"_s, u"Echo"_s, u"Tarn"_s, u"Tarnaudio: Echos"_s)
@@ -92,7 +92,7 @@ void catalogSeeds()
 void propertyListSeeds()
 {
     seed(u"plist"_s, u"component.plist"_s, BundleFactory::infoPlist(component()));
-    BundleSpec app;
+    BundlePlan app;
     app.name = u"Tarnhub.app"_s;
     seed(u"plist"_s, u"app.plist"_s, BundleFactory::infoPlist(app));
     const QVariantMap everyType{

@@ -210,7 +210,7 @@ TEST_F(PackagedInstall, TheInstalledProgramsToolsWorkWithoutTheBuildTree)
     const QString root = scratch.filePath(u"root"_s);
     ASSERT_TRUE(QDir().mkpath(home) && QDir().mkpath(root));
     const Hub::Test::TestPKI pki;
-    Hub::Test::BundleSpec bundleSpec;
+    Hub::Test::BundlePlan bundleSpec;
     bundleSpec.name = u"Echos.vst3"_s;
     const QString bundle = Hub::Test::BundleFactory::create(scratch.filePath(u"source"_s), bundleSpec);
     Hub::Test::PackageSpec recipe;
@@ -289,9 +289,9 @@ TEST_F(PackagedInstall, TheInstalledCopyIgnoresEveryTestSwitch)
 
     // Its applets trust no anchor a command line names: a bundle sealed
     // under the test's own anchor is no more valid for naming it.
-    Hub::Test::BundleSpec spec;
-    spec.name = u"Echos.vst3"_s;
-    const QString bundle = Hub::Test::BundleFactory::create(scratch.filePath(u"bundles"_s), spec);
+    Hub::Test::BundlePlan plan;
+    plan.name = u"Echos.vst3"_s;
+    const QString bundle = Hub::Test::BundleFactory::create(scratch.filePath(u"bundles"_s), plan);
     Hub::Test::signBundle(bundle, pki.maker());
     const QString ours = scratch.filePath(u"ours.pem"_s);
     Hub::Test::writeFile(ours, pki.anchorPem());
@@ -372,7 +372,7 @@ TEST_F(PackagedInstall, TheInstalledHelperRunsItsOwnStepsWithItsOwnToolsOnly)
     QTemporaryDir scratch;
     ASSERT_TRUE(scratch.isValid());
     const Hub::Test::TestPKI pki;
-    Hub::Test::BundleSpec bundleSpec;
+    Hub::Test::BundlePlan bundleSpec;
     bundleSpec.name = u"Echos.vst3"_s;
     const QString bundle = Hub::Test::BundleFactory::create(scratch.filePath(u"source"_s), bundleSpec);
     const QString loose = scratch.filePath(u"Loose.app"_s);
@@ -489,12 +489,12 @@ protected:
     QString bundle(const QString& folder, const QString& name, const QString& id, const QString& version,
                    const Hub::Test::SigningIdentity& signer)
     {
-        Hub::Test::BundleSpec spec;
-        spec.name = name;
-        spec.bundleID = id;
-        spec.shortVersion = version;
-        spec.withFile(u"Contents/Resources/made-by"_s, QFile::encodeName(folder));
-        const QString made = Hub::Test::BundleFactory::create(m_scratch.filePath(folder), spec);
+        Hub::Test::BundlePlan plan;
+        plan.name = name;
+        plan.bundleID = id;
+        plan.shortVersion = version;
+        plan.withFile(u"Contents/Resources/made-by"_s, QFile::encodeName(folder));
+        const QString made = Hub::Test::BundleFactory::create(m_scratch.filePath(folder), plan);
         Hub::Test::signBundle(made, signer);
         return made;
     }

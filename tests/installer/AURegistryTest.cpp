@@ -22,7 +22,7 @@ using Hub::AUDescriptor;
 using Hub::SystemAURegistry;
 using Listing = SystemAURegistry::Listing;
 using Clock = std::chrono::steady_clock;
-using Hub::Test::BundleSpec;
+using Hub::Test::BundlePlan;
 namespace BundleFactory = Hub::Test::BundleFactory;
 
 double secondsSince(Clock::time_point start)
@@ -64,13 +64,13 @@ TEST(ValidatorListing, TextsDecideBeforeTheStatus)
 TEST(ComponentDescriptor, TheFirstAudioComponentEntry)
 {
     QTemporaryDir dir;
-    BundleSpec recipe;
+    BundlePlan recipe;
     recipe.name = u"Echos.component"_s;
     recipe.withComponent(u"aufx"_s, u"Echo"_s, u"Tarn"_s).withComponent(u"aumf"_s, u"Ech2"_s, u"Tarn"_s);
     const QString two = BundleFactory::create(dir.path(), recipe);
     EXPECT_EQ(Hub::auDescriptorOfComponent(two), (AUDescriptor{u"aufx"_s, u"Echo"_s, u"Tarn"_s}));
 
-    BundleSpec none;
+    BundlePlan none;
     none.name = u"None.component"_s;
     EXPECT_EQ(Hub::auDescriptorOfComponent(BundleFactory::create(dir.path(), none)), std::nullopt);
     EXPECT_EQ(Hub::auDescriptorOfComponent(dir.filePath(u"Missing.component"_s)), std::nullopt);
@@ -134,7 +134,7 @@ protected:
     }
     QString installEchos(const QString& root) const
     {
-        BundleSpec recipe;
+        BundlePlan recipe;
         recipe.name = u"Echos.component"_s;
         recipe.withComponent(u"aufx"_s, u"Echo"_s, u"Tarn"_s, u"Tarnaudio: Echos"_s);
         return BundleFactory::create(components(root), recipe);

@@ -35,7 +35,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace Hub;
-using Hub::Test::BundleSpec;
+using Hub::Test::BundlePlan;
 using Hub::Test::treeListing;
 
 namespace {
@@ -126,7 +126,7 @@ protected:
     QString bundle(const QString& folder, const QString& name, const QString& version,
                    const Hub::Test::SigningIdentity* signer = nullptr)
     {
-        BundleSpec layout;
+        BundlePlan layout;
         layout.name = name;
         layout.bundleID = kBundleID;
         layout.shortVersion = version;

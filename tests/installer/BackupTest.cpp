@@ -20,7 +20,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace Hub;
-using Hub::Test::BundleSpec;
+using Hub::Test::BundlePlan;
 using Hub::Test::treeListing;
 
 namespace {
@@ -39,7 +39,7 @@ protected:
     QString bundle(const QString& name, std::optional<QString> shortVersion,
                    std::optional<QString> bundleVersion = std::nullopt)
     {
-        BundleSpec recipe;
+        BundlePlan recipe;
         recipe.name = name;
         recipe.shortVersion = std::move(shortVersion);
         recipe.bundleVersion = std::move(bundleVersion);

@@ -24,7 +24,7 @@
 using namespace Qt::StringLiterals;
 using namespace Hub;
 using Hub::Test::BundleFactory::create;
-using Hub::Test::BundleSpec;
+using Hub::Test::BundlePlan;
 
 namespace {
 
@@ -83,7 +83,7 @@ protected:
 
     QString unsignedBundle(const QString& name = u"Fixture.vst3"_s)
     {
-        BundleSpec recipe;
+        BundlePlan recipe;
         recipe.name = name;
         recipe.withFile(u"Contents/Resources/data.bin"_s, QByteArray(4096, 'd'))
             .withFile(u"Contents/Resources/Presets/Warm.preset"_s, "warm")
@@ -633,7 +633,7 @@ TEST_F(CodesignAppletTest, ASelfSignedSealIsRefusedByEveryCheckWithoutARequireme
         SCOPED_TRACE(row.name);
         QTemporaryDir folder;
         ASSERT_TRUE(folder.isValid());
-        BundleSpec recipe;
+        BundlePlan recipe;
         recipe.name = u"Fixture.vst3"_s;
         recipe.bundleID = kID;
         recipe.shortVersion = u"1.0.0"_s;

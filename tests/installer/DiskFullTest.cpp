@@ -130,9 +130,9 @@ protected:
         m_release.version = u"2.1.0"_s;
     }
 
-    static Hub::Test::BundleSpec recipe(const QString& version, qsizetype executable)
+    static Hub::Test::BundlePlan recipe(const QString& version, qsizetype executable)
     {
-        Hub::Test::BundleSpec recipe;
+        Hub::Test::BundlePlan recipe;
         recipe.name = u"Echo.vst3"_s;
         recipe.bundleID = u"com.tarnaudio.echo"_s;
         recipe.shortVersion = version;

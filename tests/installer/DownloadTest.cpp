@@ -29,7 +29,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace Hub;
-using Hub::Test::BundleSpec;
+using Hub::Test::BundlePlan;
 using Hub::Test::readAll;
 using Hub::Test::TestHttpsServer;
 
@@ -421,7 +421,7 @@ protected:
         m_artifact.bundleID = u"com.tarnaudio.echo"_s;
     }
 
-    QString stage(BundleSpec recipe, const Hub::Test::SigningIdentity* signer)
+    QString stage(BundlePlan recipe, const Hub::Test::SigningIdentity* signer)
     {
         recipe.name = u"Echo.component"_s;
         const QString bundle = Hub::Test::BundleFactory::create(m_folder.path(), recipe);
@@ -437,9 +437,9 @@ protected:
         });
     }
 
-    static BundleSpec echo(const QString& id = u"com.tarnaudio.echo"_s, std::optional<QString> version = u"2.1"_s)
+    static BundlePlan echo(const QString& id = u"com.tarnaudio.echo"_s, std::optional<QString> version = u"2.1"_s)
     {
-        BundleSpec recipe;
+        BundlePlan recipe;
         recipe.bundleID = id;
         recipe.shortVersion = std::move(version);
         return recipe;
@@ -462,7 +462,7 @@ TEST_F(StagedCheckTest, AMissingBundleOrALinkToAFolderIsNotContained)
 
     QTemporaryDir elsewhere;
     const QString real = Hub::Test::BundleFactory::create(elsewhere.path(), [] {
-        BundleSpec recipe = echo();
+        BundlePlan recipe = echo();
         recipe.name = u"Echo.component"_s;
         return recipe;
     }());
@@ -511,7 +511,7 @@ TEST_F(StagedCheckTest, AnotherTeamsOrABrokenSignatureIsRefused)
 TEST(BundleReaders, ReadTheInformationListAndTreatAMissingOneAsEmpty)
 {
     QTemporaryDir folder;
-    BundleSpec recipe;
+    BundlePlan recipe;
     recipe.name = u"Echo.vst3"_s;
     recipe.bundleID = u"com.tarnaudio.echo"_s;
     recipe.shortVersion.reset();

@@ -32,7 +32,7 @@ using Hub::InstallRoots;
 using Hub::InstallScope;
 using Hub::InstalledFormat;
 using Hub::PluginFormat;
-using Hub::Test::BundleSpec;
+using Hub::Test::BundlePlan;
 namespace BundleFactory = Hub::Test::BundleFactory;
 
 // A temporary machine: a system root and a home inside it.
@@ -45,14 +45,14 @@ protected:
         m_roots = {home, m_dir.filePath(u"root"_s), m_dir.filePath(u"root/opt"_s), Hub::Config::supportFolder(home)};
     }
 
-    QString place(PluginFormat format, InstallScope scope, BundleSpec recipe)
+    QString place(PluginFormat format, InstallScope scope, BundlePlan recipe)
     {
         return BundleFactory::create(Locations::folder(m_roots, format, scope), recipe);
     }
 
-    static BundleSpec bundle(const QString& name, const QString& version)
+    static BundlePlan bundle(const QString& name, const QString& version)
     {
-        BundleSpec recipe;
+        BundlePlan recipe;
         recipe.name = name;
         recipe.shortVersion = version;
         return recipe;
@@ -278,9 +278,9 @@ TEST_F(Machine, VersionTextFallsBackToTheBundleVersionAndMissingOnesAreSkipped)
                 "<key>CFBundleShortVersionString</key><integer>3</integer>"
                 "<key>CFBundleVersion</key><string>1.2</string></dict></plist>\n");
     plist.close();
-    BundleSpec empty = bundle(u"Empty.vst3"_s, u""_s);
+    BundlePlan empty = bundle(u"Empty.vst3"_s, u""_s);
     const QString emptyPath = BundleFactory::create(vst3, empty);
-    BundleSpec none = bundle(u"None.vst3"_s, u"x"_s);
+    BundlePlan none = bundle(u"None.vst3"_s, u"x"_s);
     none.shortVersion.reset();
     BundleFactory::create(vst3, none);
     QDir().mkpath(vst3 + u"/NoPlist.vst3/Contents"_s);
@@ -351,7 +351,7 @@ TEST_F(Machine, InstalledScanReadsCatalogPathsInOrder)
 {
     const QString home = m_roots.userHome;
     const QString a = place(PluginFormat::vst3, InstallScope::user, bundle(u"A.vst3"_s, u"1.2"_s));
-    BundleSpec bundleVersionOnly = bundle(u"B.component"_s, u"x"_s);
+    BundlePlan bundleVersionOnly = bundle(u"B.component"_s, u"x"_s);
     bundleVersionOnly.shortVersion.reset();
     bundleVersionOnly.bundleVersion = u"7"_s;
     const QString b = BundleFactory::create(m_dir.filePath(u"abs"_s), bundleVersionOnly);

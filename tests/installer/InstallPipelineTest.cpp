@@ -42,7 +42,7 @@
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 using namespace Hub;
-using Hub::Test::BundleSpec;
+using Hub::Test::BundlePlan;
 using Hub::Test::readAll;
 using Hub::Test::TestHttpsServer;
 
@@ -124,9 +124,9 @@ struct Reply {
 
 class InstallPipelineTest : public ::testing::Test {
 public:
-    static BundleSpec recipe(PluginFormat format, const QString& version = u"2.1.0"_s)
+    static BundlePlan recipe(PluginFormat format, const QString& version = u"2.1.0"_s)
     {
-        BundleSpec recipe;
+        BundlePlan recipe;
         recipe.name = format == PluginFormat::au ? u"Echo.component"_s : u"Echo.vst3"_s;
         recipe.bundleID = kID;
         recipe.shortVersion = version;
@@ -218,11 +218,11 @@ protected:
 
     // Makes, signs and zips a fixture bundle; the artifact describes it
     // as the catalog would, and the server serves it.
-    Artifact artifact(const BundleSpec& bundleSpec, qsizetype padding = 0,
+    Artifact artifact(const BundlePlan& bundleSpec, qsizetype padding = 0,
                       const Hub::Test::SigningIdentity* signer = nullptr)
     {
         const QString folder = m_fixtures + u'/' + QUuid::createUuid().toString(QUuid::WithoutBraces);
-        BundleSpec withPadding = bundleSpec;
+        BundlePlan withPadding = bundleSpec;
         if (padding > 0)
             withPadding.withFile(u"Contents/Resources/samples.bin"_s, noise(padding, quint32(padding)));
         const QString bundle = Hub::Test::BundleFactory::create(folder, withPadding);
@@ -463,7 +463,7 @@ TEST_F(InstallPipelineTest, AnInstalledApplicationIsInTheMenuUntilItGoesToTheTra
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         m_roots = row.roots;
-        BundleSpec app;
+        BundlePlan app;
         app.name = u"Echo.app"_s;
         app.bundleID = kID;
         app.shortVersion = u"2.1.0"_s;
@@ -523,13 +523,13 @@ TEST_F(MenuEntries, TheHelpersEntryIsTheOnlyOneAndGoesWithTheCopy)
 {
     const QString places = scratch.filePath(u"system/opt"_s);
 
-    BundleSpec hostile;
+    BundlePlan hostile;
     hostile.name = u"Hostile.app"_s;
     hostile.bundleID = u"../../../../etc/x"_s;
     EXPECT_FALSE(ApplicationEntries::addPlaced(Hub::Test::BundleFactory::create(places, hostile), roots));
     EXPECT_EQ(entriesIn(system), QStringList());
 
-    BundleSpec app;
+    BundlePlan app;
     app.name = u"Echo.app"_s;
     app.bundleID = u"com.tarnaudio.echo"_s;
     const QString bundle = Hub::Test::BundleFactory::create(places, app);
@@ -576,10 +576,10 @@ TEST_F(MenuEntries, EachCopyKeepsItsOwnEntryWhateverTheOtherDoes)
         ASSERT_TRUE(QDir().mkpath(folder));
         Hub::Test::writeAll(folder + u'/' + name, ApplicationEntries::entry(u"Echo"_s, bundle));
     };
-    BundleSpec app;
+    BundlePlan app;
     app.name = u"Echo.app"_s;
     app.bundleID = u"com.tarnaudio.echo"_s;
-    BundleSpec copy = app;
+    BundlePlan copy = app;
     copy.name = u"Echo Copy.app"_s;
 
     {
@@ -656,14 +656,14 @@ TEST_F(MenuEntries, ControlCharactersInAnyFieldWriteNoEntry)
         SCOPED_TRACE(row.label);
         QTemporaryDir places;
         ASSERT_TRUE(places.isValid());
-        BundleSpec spec;
-        spec.name = row.bundleName;
-        spec.bundleID = row.identifier;
+        BundlePlan plan;
+        plan.name = row.bundleName;
+        plan.bundleID = row.identifier;
         if (!row.iconFile.isEmpty()) {
-            spec.iconFile = row.iconFile;
-            spec.withFile(u"Contents/Resources/"_s + row.iconFile, "icon");
+            plan.iconFile = row.iconFile;
+            plan.withFile(u"Contents/Resources/"_s + row.iconFile, "icon");
         }
-        const QString bundle = Hub::Test::BundleFactory::create(places.path(), spec);
+        const QString bundle = Hub::Test::BundleFactory::create(places.path(), plan);
         if (!row.shownName.isEmpty()) {
             QVariantMap info = PropertyList::readDictionary(bundle + u"/Contents/Info.plist"_s);
             info.insert(u"CFBundleName"_s, row.shownName);
@@ -734,7 +734,7 @@ void PrintTo(const Refusal& refusal, std::ostream* out) { *out << refusal.name; 
 class InstallRefusalTest : public InstallPipelineTest, public ::testing::WithParamInterface<Refusal> {
 public:
     Artifact serveBytes(const QString& name, const QByteArray& bytes) { return serve(name, bytes); }
-    Artifact make(const BundleSpec& bundleSpec, const Hub::Test::SigningIdentity* signer = nullptr)
+    Artifact make(const BundlePlan& bundleSpec, const Hub::Test::SigningIdentity* signer = nullptr)
     {
         return artifact(bundleSpec, 0, signer);
     }
@@ -762,7 +762,7 @@ QByteArray hostileZip()
         archive_entry_free(entry);
     };
     add("Echo.component/Contents/Info.plist", Hub::Test::BundleFactory::infoPlist([] {
-            BundleSpec recipe;
+            BundlePlan recipe;
             recipe.name = u"Echo.component"_s;
             recipe.bundleID = kID;
             recipe.shortVersion = u"2.1.0"_s;
@@ -812,7 +812,7 @@ const Refusal kRefusals[] = {
     {"WrongBundleIdentifier",
      [](InstallRefusalTest& t, Artifact& au) {
          auto& test = t;
-         BundleSpec other = InstallPipelineTest::recipe(PluginFormat::au);
+         BundlePlan other = InstallPipelineTest::recipe(PluginFormat::au);
          other.bundleID = u"com.tarnaudio.impostor"_s;
          au = test.make(other);
      },

@@ -24,7 +24,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace Hub;
-using Hub::Test::BundleSpec;
+using Hub::Test::BundlePlan;
 using Hub::Test::chownTree;
 using Hub::Test::kNobody;
 using Hub::Test::treeListing;
@@ -157,7 +157,7 @@ protected:
     QString makeBundle(const QString& folder, PluginFormat format, const QString& version,
                        const Hub::Test::SigningIdentity& signer)
     {
-        BundleSpec recipe;
+        BundlePlan recipe;
         recipe.name = u"Echo."_s + bundleExtension(format);
         recipe.bundleID = u"com.tarnaudio.echo."_s + rawValue(format);
         recipe.shortVersion = version;

@@ -28,7 +28,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace Hub;
-using Hub::Test::BundleSpec;
+using Hub::Test::BundlePlan;
 using Hub::Test::treeListing;
 
 namespace {
@@ -79,7 +79,7 @@ protected:
     QString makeBundle(const QString& folder, const Artifact& a, const QString& version,
                        const Hub::Test::SigningIdentity& signer, const QByteArray& payload = "payload")
     {
-        BundleSpec recipe;
+        BundlePlan recipe;
         recipe.name = a.bundle;
         recipe.bundleID = *a.bundleID;
         recipe.shortVersion = version;

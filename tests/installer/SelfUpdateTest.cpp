@@ -431,7 +431,7 @@ TEST_F(SelfUpdateInstallTest, TheInstalledHubMustBeThisApplicationInTheWantedVer
     EXPECT_EQ(sentenceOf([&] { Installer::verifyInstalledHub(path("root/Missing.app"), u"2.0.0"_s, pki().anchors()); }),
               notFound);
 
-    BundleSpec other;
+    BundlePlan other;
     other.name = u"Other.app"_s;
     other.shortVersion = u"2.0.0"_s;
     const QString otherBundle = BundleFactory::create(path("sources/other"), other);

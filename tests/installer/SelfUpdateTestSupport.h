@@ -99,7 +99,7 @@ protected:
     QString hubBundle(const QString& version)
     {
         const QString folder = path("sources/") + QString::number(++m_sources);
-        BundleSpec recipe;
+        BundlePlan recipe;
         recipe.name = QStringLiteral("Tarnhub.app");
         recipe.bundleID = Config::bundleID();
         recipe.shortVersion = version;

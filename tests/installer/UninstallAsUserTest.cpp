@@ -82,7 +82,7 @@ constexpr char kSwapperVariable[] = "HUB_TRASH_SWAPPER";
 
 QString bundle(const QString& folder, const QString& name)
 {
-    BundleSpec recipe;
+    BundlePlan recipe;
     recipe.name = name;
     return BundleFactory::create(folder, recipe);
 }

@@ -55,7 +55,7 @@ inline Product echoProduct()
 inline QString installEcho(const InstallRoots& roots, PluginFormat format, InstallScope scope,
                            const QString& bundleID = {})
 {
-    BundleSpec recipe;
+    BundlePlan recipe;
     recipe.name = QStringLiteral("Echo.") + bundleExtension(format);
     recipe.bundleID = !bundleID.isEmpty() ? bundleID : format == PluginFormat::au ? kEchoAUID : kEchoVST3ID;
     if (format == PluginFormat::au)

@@ -37,7 +37,7 @@ namespace {
 
 QString bundle(const QString& folder, const QString& name)
 {
-    BundleSpec recipe;
+    BundlePlan recipe;
     recipe.name = name;
     return BundleFactory::create(folder, recipe);
 }
@@ -220,7 +220,7 @@ TEST_F(UninstallTrashScript, WithTheHelpersRuleOnlyTheMakersBundlesLeaveAndNever
     ASSERT_EQ(tools.hubID, Config::bundleID());
 
     const auto made = [&](const QString& name, const QString& identifier, const SigningIdentity* signer) {
-        BundleSpec recipe;
+        BundlePlan recipe;
         recipe.name = name;
         recipe.bundleID = identifier;
         const QString path = BundleFactory::create(base + u"/system/"_s + name, recipe);
@@ -364,7 +364,7 @@ TEST_F(UninstallTrashScriptAsRoot, ACopyIntoTheTrashNeverWritesThroughALinkTheUs
     const QString victim = base + u"/etc"_s;
     ASSERT_TRUE(QDir().mkpath(victim));
     ASSERT_EQ(::chmod(QFile::encodeName(victim).constData(), 0755), 0);
-    BundleSpec recipe;
+    BundlePlan recipe;
     recipe.name = u"Echo.vst3"_s;
     for (int i = 0; i < 24; ++i)
         recipe.withFile(u"Contents/Resources/part-"_s + QString::number(i), QByteArray(4096, 'x'));

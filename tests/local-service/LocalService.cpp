@@ -232,7 +232,7 @@ void LocalService::buildCatalog()
     // A signed bundle of one format and version, zipped as the maker ships it.
     const auto bundle = [&](const ProductPlan& plan, const QString& format, const QString& version,
                             const QString& into) {
-        Test::BundleSpec recipe;
+        Test::BundlePlan recipe;
         recipe.name = plan.name + extensionOf(format);
         recipe.bundleID = u"com.tarnaudio."_s + plan.id + u'.' + format;
         recipe.shortVersion = version;
@@ -392,7 +392,7 @@ void LocalService::buildCatalog()
     // A newer Tarnhub, as the update package its own update installs.
     const QList<qint64> current = Versions::parts(Config::hubVersion());
     const QString newer = QString::number(current.value(0)) + u'.' + QString::number(current.value(1) + 1) + u".0"_s;
-    Test::BundleSpec hubRecipe;
+    Test::BundlePlan hubRecipe;
     hubRecipe.name = u"Tarnhub.app"_s;
     hubRecipe.bundleID = Config::bundleID();
     hubRecipe.shortVersion = newer;

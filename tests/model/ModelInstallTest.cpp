@@ -47,7 +47,7 @@ protected:
     // server answers its download address with these bytes.
     Artifact serve(const QString& version)
     {
-        BundleSpec recipe;
+        BundlePlan recipe;
         recipe.name = u"Echo.vst3"_s;
         recipe.bundleID = u"com.tarnaudio.echo"_s;
         recipe.shortVersion = version;
@@ -180,7 +180,7 @@ TEST_F(ModelInstallTest, APackageThatDoesNotHoldTheReleaseFailsWithTheVersionSen
     Catalog catalog;
     for (const auto& row : rows) {
         const QString name = row.id.at(0).toUpper() + row.id.mid(1) + u".app"_s;
-        BundleSpec app;
+        BundlePlan app;
         app.name = name;
         app.bundleID = u"com.tarnaudio."_s + row.id;
         app.shortVersion = u"1.5.0"_s;

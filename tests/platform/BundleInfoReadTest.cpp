@@ -30,7 +30,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 using Hub::Shell::Result;
-using Hub::Test::BundleSpec;
+using Hub::Test::BundlePlan;
 namespace BundleFactory = Hub::Test::BundleFactory;
 
 // A binary list of encoded objects, the first one on top: one-byte
@@ -110,7 +110,7 @@ QByteArray amplifyingList(int fanOut)
 // list when it survives.
 struct InfoCase {
     const char* name;
-    std::function<void(const QString& infoPlist, const BundleSpec& recipe)> write;
+    std::function<void(const QString& infoPlist, const BundlePlan& recipe)> write;
     std::optional<QString> version;
     bool componentsRead;
     std::optional<QString> plistBuddyPrints; // none: status 1
@@ -125,14 +125,14 @@ const QList<InfoCase>& infoCases()
 {
     static const QList<InfoCase> cases{
         {"a binary list",
-         [](const QString& path, const BundleSpec& recipe) {
+         [](const QString& path, const BundlePlan& recipe) {
              const auto dictionary = Hub::PropertyList::parse(BundleFactory::infoPlist(recipe));
              ASSERT_TRUE(dictionary);
              Hub::Test::writeFile(path, binaryList(*dictionary));
          },
          u"2.1.0"_s, true, u"2.1.0"_s},
         {"about forty thousand nested arrays",
-         [](const QString& path, const BundleSpec& recipe) {
+         [](const QString& path, const BundlePlan& recipe) {
              QByteArray xml = BundleFactory::infoPlist(recipe);
              const QByteArray deep = "<key>Deep</key>" + QByteArray("<array>").repeated(40000)
                                      + QByteArray("</array>").repeated(40000);
@@ -141,7 +141,7 @@ const QList<InfoCase>& infoCases()
          },
          std::nullopt, false, std::nullopt},
         {"a date where the version belongs",
-         [](const QString& path, const BundleSpec&) {
+         [](const QString& path, const BundlePlan&) {
              Hub::Test::writeFile(path, xmlAround("<key>CFBundleShortVersionString</key><date>2024-05-01T12:00:00Z</date>"
                                                   "<key>AudioComponents</key><array><dict>"
                                                   "<key>type</key><string>aufx</string>"
@@ -150,16 +150,16 @@ const QList<InfoCase>& infoCases()
          },
          std::nullopt, true, u"2024-05-01T12:00:00Z"_s},
         {"a named pipe",
-         [](const QString& path, const BundleSpec&) {
+         [](const QString& path, const BundlePlan&) {
              QFile::remove(path);
              ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
          },
          std::nullopt, false, std::nullopt},
         {"a binary list whose shared references multiply it past the cap",
-         [](const QString& path, const BundleSpec&) { Hub::Test::writeFile(path, amplifyingList(31)); },
+         [](const QString& path, const BundlePlan&) { Hub::Test::writeFile(path, amplifyingList(31)); },
          std::nullopt, false, std::nullopt},
         {"a list past the size cap",
-         [](const QString& path, const BundleSpec& recipe) {
+         [](const QString& path, const BundlePlan& recipe) {
              QByteArray xml = BundleFactory::infoPlist(recipe);
              xml.insert(xml.lastIndexOf("</plist>"), QByteArray(9 * 1024 * 1024, ' '));
              Hub::Test::writeFile(path, xml);
@@ -189,7 +189,7 @@ TEST(BundleInfoRead, EveryReaderSurvivesHostileListsAndReadsBinaryOnes)
     for (const InfoCase& row : infoCases()) {
         SCOPED_TRACE(row.name);
         QTemporaryDir dir;
-        BundleSpec recipe;
+        BundlePlan recipe;
         recipe.name = u"Echos.component"_s;
         recipe.shortVersion = u"2.1.0"_s;
         recipe.withComponent(u"aufx"_s, u"Echo"_s, u"Tarn"_s);

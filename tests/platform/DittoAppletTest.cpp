@@ -27,7 +27,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 using Hub::Shell::Result;
-using Hub::Test::BundleSpec;
+using Hub::Test::BundlePlan;
 using Hub::Test::readFile;
 namespace BundleFactory = Hub::Test::BundleFactory;
 
@@ -63,9 +63,9 @@ QByteArray noiseOf(quint32 seed)
 }
 
 // A bundle with files that zip stores, deflates, and barely or never fills.
-BundleSpec mixedBundle(const QByteArray& noise)
+BundlePlan mixedBundle(const QByteArray& noise)
 {
-    BundleSpec recipe;
+    BundlePlan recipe;
     recipe.name = u"Echos.vst3"_s;
     recipe.withFile(u"Contents/Resources/noise.bin"_s, noise)
         .withFile(u"Contents/Resources/text.txt"_s, QByteArray("delay feedback ").repeated(10000))
@@ -161,7 +161,7 @@ protected:
 
 TEST_F(Ditto, ABundleSurvivesTheRoundTripWithItsModesAndInternalLinks)
 {
-    BundleSpec recipe;
+    BundlePlan recipe;
     recipe.name = u"Echos.vst3"_s;
     recipe.withFile(u"Contents/Resources/preset.xml"_s, "<preset/>")
         .withFile(u"Contents/Frameworks/Lib.framework/Versions/A/Lib"_s, "library")
@@ -197,7 +197,7 @@ TEST_F(Ditto, ABundleSurvivesTheRoundTripWithItsModesAndInternalLinks)
 TEST_F(Ditto, IncompressibleFilesAreStoredAndEveryByteComesBack)
 {
     const QByteArray noise = noiseOf(11);
-    const BundleSpec recipe = mixedBundle(noise);
+    const BundlePlan recipe = mixedBundle(noise);
     const QString bundle = BundleFactory::create(m_dir.filePath(u"src"_s), recipe);
     const QString zip = m_dir.filePath(u"Echos.zip"_s);
     ASSERT_EQ(ditto({u"-c"_s, u"-k"_s, u"--keepParent"_s, bundle, zip}).status, 0);
@@ -221,7 +221,7 @@ TEST_F(Ditto, IncompressibleFilesAreStoredAndEveryByteComesBack)
 // folders have none.
 TEST_F(Ditto, ExtractionReportsTheDigestOfEveryFileItWrote)
 {
-    BundleSpec recipe = mixedBundle(noiseOf(7));
+    BundlePlan recipe = mixedBundle(noiseOf(7));
     recipe.withSymlink(u"Contents/Resources/link.txt"_s, u"tiny.txt"_s);
     const QString bundle = BundleFactory::create(m_dir.filePath(u"src"_s), recipe);
     const QString zip = m_dir.filePath(u"Echos.zip"_s);
@@ -251,7 +251,7 @@ TEST_F(Ditto, ExtractionReportsTheDigestOfEveryFileItWrote)
 
 TEST_F(Ditto, WithoutKeepParentTheArchiveHoldsTheContents)
 {
-    BundleSpec recipe;
+    BundlePlan recipe;
     recipe.name = u"Echos.component"_s;
     const QString bundle = BundleFactory::create(m_dir.filePath(u"src"_s), recipe);
     const QString zip = m_dir.filePath(u"contents.zip"_s);
@@ -395,7 +395,7 @@ TEST_F(Ditto, ADamagedZipFailsAndLeavesNothing)
 
 TEST_F(Ditto, CopyKeepsLinksAndModes)
 {
-    BundleSpec recipe;
+    BundlePlan recipe;
     recipe.name = u"Echos.vst3"_s;
     recipe.withSymlink(u"Contents/current"_s, u"MacOS/Echos"_s);
     const QString bundle = BundleFactory::create(m_dir.filePath(u"src"_s), recipe);

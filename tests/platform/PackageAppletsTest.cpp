@@ -192,7 +192,7 @@ TEST_F(PackageAppletsTest, InstallerPutsEachKindWhereTheScanFindsIt)
         const QString root = dir.filePath(u"root"_s);
         const QString home = dir.filePath(u"home"_s);
         ASSERT_TRUE(QDir().mkpath(root) && QDir().mkpath(home));
-        Hub::Test::BundleSpec bundleSpec;
+        Hub::Test::BundlePlan bundleSpec;
         bundleSpec.name = row.bundle;
         bundleSpec.shortVersion = u"2.0.0"_s;
         const QString bundle = Hub::Test::BundleFactory::create(dir.filePath(u"source"_s), bundleSpec);

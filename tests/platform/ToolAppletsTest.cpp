@@ -20,7 +20,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 using Hub::Shell::Result;
-using Hub::Test::BundleSpec;
+using Hub::Test::BundlePlan;
 namespace BundleFactory = Hub::Test::BundleFactory;
 
 Result run(const QString& tool, const QStringList& arguments) { return Hub::Shell::run(tool, arguments, 30.0); }
@@ -31,7 +31,7 @@ class PlistBuddy : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        BundleSpec recipe;
+        BundlePlan recipe;
         recipe.name = u"Echos.component"_s;
         recipe.shortVersion = u"2.1.0"_s;
         recipe.withComponent(u"aufx"_s, u"Echo"_s, u"Tarn"_s);
@@ -109,7 +109,7 @@ TEST(ChmodApplet, MinusNRemovesEveryAclRecursively)
     QTemporaryDir dir;
     const QString bundle = dir.filePath(u"Echos.vst3"_s);
     const QString file = bundle + u"/Contents/MacOS/Echos"_s;
-    BundleSpec recipe;
+    BundlePlan recipe;
     recipe.name = u"Echos.vst3"_s;
     BundleFactory::create(dir.path(), recipe);
     const QByteArray acl = aclGrantingNobody();
@@ -161,7 +161,7 @@ TEST(KillallApplet, TheRegistrarRestartSucceedsAndNothingElseIsSignalled)
 TEST(AuvalApplet, AnswersFromTheComponentsFoldersWithTheValidatorsTexts)
 {
     QTemporaryDir dir;
-    BundleSpec recipe;
+    BundlePlan recipe;
     recipe.name = u"Echos.component"_s;
     recipe.withComponent(u"aumf"_s, u"Ech2"_s, u"Tarn"_s, u"Other: Second"_s)
         .withComponent(u"aufx"_s, u"Echo"_s, u"Tarn"_s, u"Tarnaudio: Echos"_s);

@@ -15,19 +15,19 @@ using namespace Qt::StringLiterals;
 
 namespace Hub::Test {
 
-BundleSpec& BundleSpec::withFile(const QString& path, const QByteArray& content)
+BundlePlan& BundlePlan::withFile(const QString& path, const QByteArray& content)
 {
     extraFiles.push_back({path, content});
     return *this;
 }
 
-BundleSpec& BundleSpec::withSymlink(const QString& path, const QString& target)
+BundlePlan& BundlePlan::withSymlink(const QString& path, const QString& target)
 {
     symlinks.push_back({path, target});
     return *this;
 }
 
-BundleSpec& BundleSpec::withComponent(const QString& type, const QString& subtype, const QString& manufacturer,
+BundlePlan& BundlePlan::withComponent(const QString& type, const QString& subtype, const QString& manufacturer,
                                       const QString& componentName)
 {
     audioComponents.push_back({{type, subtype, manufacturer}, componentName});
@@ -63,7 +63,7 @@ QString executableName(const QString& bundleName)
 
 } // namespace
 
-QByteArray infoPlist(const BundleSpec& recipe)
+QByteArray infoPlist(const BundlePlan& recipe)
 {
     QVariantMap info;
     info.insert(u"CFBundleIdentifier"_s, recipe.bundleID);
@@ -91,7 +91,7 @@ QByteArray infoPlist(const BundleSpec& recipe)
     return PropertyList::serialize(info);
 }
 
-QString create(const QString& folder, const BundleSpec& recipe)
+QString create(const QString& folder, const BundlePlan& recipe)
 {
     const QString bundle = QDir(folder).filePath(recipe.name);
     writeFile(bundle + u"/Contents/Info.plist"_s, infoPlist(recipe));

@@ -19,7 +19,7 @@ struct AudioComponentSpec {
 
 // What a fixture bundle holds. Paths of extra files and links are relative
 // to the bundle folder.
-struct BundleSpec {
+struct BundlePlan {
     QString name;                   // "Foo.component", "Foo.vst3", "Foo.app"
     QString bundleID = QStringLiteral("com.tarnaudio.fixture");
     std::optional<QString> shortVersion = QStringLiteral("1.0.0");
@@ -30,9 +30,9 @@ struct BundleSpec {
     QList<std::pair<QString, QByteArray>> extraFiles;
     QList<std::pair<QString, QString>> symlinks; // path, target
 
-    BundleSpec& withFile(const QString& path, const QByteArray& content);
-    BundleSpec& withSymlink(const QString& path, const QString& target);
-    BundleSpec& withComponent(const QString& type, const QString& subtype, const QString& manufacturer,
+    BundlePlan& withFile(const QString& path, const QByteArray& content);
+    BundlePlan& withSymlink(const QString& path, const QString& target);
+    BundlePlan& withComponent(const QString& type, const QString& subtype, const QString& manufacturer,
                               const QString& componentName = QStringLiteral("Tarnaudio: Fixture"));
 };
 
@@ -44,10 +44,10 @@ namespace BundleFactory {
 // Creates `recipe.name` inside `folder` (made when missing) and returns its
 // path. Fails the calling test and throws std::runtime_error when a file
 // cannot be written.
-QString create(const QString& folder, const BundleSpec& recipe);
+QString create(const QString& folder, const BundlePlan& recipe);
 
 // The information list alone, for tests that write odd ones.
-QByteArray infoPlist(const BundleSpec& recipe);
+QByteArray infoPlist(const BundlePlan& recipe);
 
 } // namespace BundleFactory
 } // namespace Hub::Test

@@ -343,11 +343,11 @@ TEST(ShellStatus, TheStatusReportListsInstalledCopiesWithoutADisplay)
 {
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
-    BundleSpec vst3;
+    BundlePlan vst3;
     vst3.name = u"Moraine.vst3"_s;
     vst3.shortVersion = u"0.9.1"_s;
     const QString vst3Path = BundleFactory::create(home.filePath(u".vst3"_s), vst3);
-    BundleSpec au = vst3;
+    BundlePlan au = vst3;
     au.name = u"Moraine.component"_s;
     au.shortVersion = u"0.9.3"_s;
     const QString auPath = BundleFactory::create(home.filePath(u".components"_s), au);
